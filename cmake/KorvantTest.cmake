@@ -1,0 +1,18 @@
+# korvant_add_test(NAME SOURCES... LIBS ...): one Qt Test executable registered with CTest.
+# Tests run on the offscreen platform in a scratch working folder of their own, so no
+# display is needed and no test touches the source tree's sys/ folder.
+function(korvant_add_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
+  target_compile_definitions(${name} PRIVATE
+    KORVANT_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    KORVANT_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  add_test(NAME ${name} COMMAND ${name})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0"
+    TIMEOUT ${T_TIMEOUT})
+endfunction()

@@ -1,0 +1,49 @@
+#include "prompt.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QScreen>
+#include <QThread>
+
+static PromptSink &promptSink()
+{
+    static PromptSink sink;
+    return sink;
+}
+
+static PauseSink &pauseSink()
+{
+    static PauseSink sink;
+    return sink;
+}
+
+void setPromptSink(PromptSink sink) { promptSink() = std::move(sink); }
+void setPauseSink(PauseSink sink) { pauseSink() = std::move(sink); }
+
+void Prompt(QWidget *parent, const QString &text)
+{
+    const QString title = QStringLiteral("Prompt");
+    if (promptSink()) {
+        promptSink()(title, text);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void Pause(int ms)
+{
+    if (pauseSink()) {
+        pauseSink()(ms);
+        return;
+    }
+    QThread::msleep(ulong(ms));
+}
+
+int twips(int value)
+{
+    qreal dpi = 96;
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        dpi = screen->logicalDotsPerInchX();
+    return qRound(value * dpi / 1440.0);
+}

@@ -1,0 +1,163 @@
+#include "qserialline.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSet>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+QString deviceForPort(int port)
+{
+    if (port < 1 || port > 9)
+        return {};
+    const QString link = QDir::current().filePath(QStringLiteral("sys/COM%1").arg(port));
+    const QFileInfo info(link);
+    if (info.isSymLink())
+        return info.symLinkTarget();
+    if (info.exists())
+        return info.absoluteFilePath();
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    const QString usb = QStringLiteral("/dev/ttyUSB%1").arg(port - 1);
+    if (QFileInfo::exists(usb))
+        return usb;
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+// Devices held open by this program. A device held by another window of the tool counts as in
+// use even where the platform would let the same process open it twice.
+static QSet<QString> &devicesInUse()
+{
+    static QSet<QString> inUse;
+    return inUse;
+}
+
+QSerialLine::QSerialLine()
+{
+    connect(&m_port, &QSerialPort::readyRead, this, [this] {
+        const QByteArray bytes = m_port.readAll();
+        if (!bytes.isEmpty())
+            emit received(bytes);
+    });
+    connect(&m_port, &QSerialPort::errorOccurred, this, &QSerialLine::onError);
+}
+
+QSerialLine::~QSerialLine()
+{
+    release();
+}
+
+SerialLine::Result QSerialLine::openDevice(QSerialPort &port, const QString &device)
+{
+    if (device.isEmpty())
+        return {Fault::DoesNotExist, QStringLiteral("no device for this port number")};
+    if (devicesInUse().contains(device))
+        return {Fault::InUse, QStringLiteral("%1 is open in another window").arg(device)};
+#ifdef Q_OS_UNIX
+    if (!QFileInfo::exists(device))
+        return {Fault::DoesNotExist, QStringLiteral("%1 does not exist").arg(device)};
+    if (::access(QFile::encodeName(device).constData(), R_OK | W_OK) != 0) {
+        return {Fault::Other,
+                QStringLiteral("%1 may not be opened by this user. Add the user to the group that "
+                               "owns it (usually dialout: sudo usermod -aG dialout $USER), then "
+                               "log in again.").arg(device)};
+    }
+#endif
+    port.setPortName(device);
+    if (port.open(QIODevice::ReadWrite))
+        return {};
+    const QString why = port.errorString();
+    switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+        return {Fault::DoesNotExist, why};
+    case QSerialPort::PermissionError:
+        // Access was checked above, so what is left is a lock or a busy device.
+        return {Fault::InUse, why};
+    default:
+        return {Fault::Other, why};
+    }
+}
+
+SerialLine::Result QSerialLine::probe(int port)
+{
+    QSerialPort probe;
+    const QString device = deviceForPort(port);
+    if (m_port.isOpen() && device == m_device)
+        return {Fault::InUse, QStringLiteral("%1 is already open").arg(device)};
+    Result result = openDevice(probe, device);
+    if (result.ok())
+        probe.close();
+    return result;
+}
+
+SerialLine::Result QSerialLine::open(int port, const QString &settings)
+{
+    release();
+    const std::optional<LineSettings> s = parseSettingsText(settings);
+    if (!s)
+        return {Fault::Other, QStringLiteral("the settings \"%1\" are not valid").arg(settings)};
+    const QString device = deviceForPort(port);
+    Result result = openDevice(m_port, device);
+    if (!result.ok())
+        return result;
+    bool ok = m_port.setBaudRate(s->baud);
+    switch (s->parity) {
+    case 'O': ok &= m_port.setParity(QSerialPort::OddParity); break;
+    case 'E': ok &= m_port.setParity(QSerialPort::EvenParity); break;
+    case 'M': ok &= m_port.setParity(QSerialPort::MarkParity); break;
+    case 'S': ok &= m_port.setParity(QSerialPort::SpaceParity); break;
+    default: ok &= m_port.setParity(QSerialPort::NoParity); break;
+    }
+    ok &= m_port.setDataBits(QSerialPort::DataBits(s->dataBits));
+    ok &= m_port.setStopBits(s->stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    ok &= m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!ok) {
+        const QString why = m_port.errorString();
+        m_port.close();
+        return {Fault::Other, why};
+    }
+    m_port.clear(QSerialPort::AllDirections);
+    m_device = device;
+    devicesInUse().insert(device);
+    return {};
+}
+
+void QSerialLine::release()
+{
+    if (!m_device.isEmpty())
+        devicesInUse().remove(m_device);
+    m_device.clear();
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+void QSerialLine::close()
+{
+    release();
+}
+
+bool QSerialLine::isOpen() const
+{
+    return m_port.isOpen();
+}
+
+void QSerialLine::write(const QByteArray &frame)
+{
+    if (m_port.isOpen())
+        m_port.write(frame);
+}
+
+void QSerialLine::onError(QSerialPort::SerialPortError error)
+{
+    // Only a line that stops working while open matters here; the open errors are reported by
+    // open() and probe() themselves.
+    if (error != QSerialPort::ResourceError || m_device.isEmpty())
+        return;
+    const QString why = m_port.errorString();
+    release();
+    emit failed(why);
+}

@@ -1,0 +1,34 @@
+// The real serial line: a QSerialPort on the device that COMn stands for.
+#pragma once
+
+#include "serialline.h"
+
+#include <QSerialPort>
+
+// The device of port n (1 to 9): the target of a link sys/COMn below the working directory when
+// there is one, else /dev/ttyUSB{n-1} when it exists, else /dev/ttyS{n-1} (COMn on Windows).
+// Empty for a port number outside 1..9.
+QString deviceForPort(int port);
+
+class QSerialLine : public SerialLine
+{
+    Q_OBJECT
+public:
+    QSerialLine();
+    ~QSerialLine() override;
+
+    Result probe(int port) override;
+    Result open(int port, const QString &settings) override;
+    void close() override;
+    bool isOpen() const override;
+    void write(const QByteArray &frame) override;
+    QString deviceName(int port) const override { return deviceForPort(port); }
+
+private:
+    Result openDevice(QSerialPort &port, const QString &device);
+    void onError(QSerialPort::SerialPortError error);
+    void release();
+
+    QSerialPort m_port;
+    QString m_device;
+};

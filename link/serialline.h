@@ -1,0 +1,64 @@
+// The one seam through which the tool touches a serial port. Windows talk to a SerialLine; the
+// program plugs in the QSerialPort one, tests plug in an in-process line wired to simulated
+// modules, so every exchange can be driven without hardware.
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// The settings text given to a port, for example "9600,N,8,1".
+struct LineSettings {
+    qint32 baud = 9600;
+    char parity = 'N'; // 'N', 'O', 'E', 'M' or 'S'
+    int dataBits = 8;
+    int stopBits = 1;
+};
+
+// Parses "baud,parity,data,stop". Anything a serial port cannot take gives nothing: a baud rate
+// that is not a positive whole number ("1234x"), an empty or unknown parity letter, data bits
+// outside 5..8, stop bits other than 1 or 2.
+std::optional<LineSettings> parseSettingsText(const QString &text);
+
+class SerialLine : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Fault { None, DoesNotExist, InUse, Other };
+
+    struct Result {
+        Fault fault = Fault::None;
+        QString detail; // what the platform said, and how to fix it where that is known
+        bool ok() const { return fault == Fault::None; }
+    };
+
+    using QObject::QObject;
+    ~SerialLine() override = default;
+
+    // Opens port n (COM1 is 1) and closes it again at once.
+    virtual Result probe(int port) = 0;
+    // Opens port n with a settings text. A text that parseSettingsText rejects fails as Other.
+    virtual Result open(int port, const QString &settings) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Writes one whole frame in one block.
+    virtual void write(const QByteArray &frame) = 0;
+    // The device that port n stands for, for a tool tip; empty when unknown.
+    virtual QString deviceName(int port) const { Q_UNUSED(port); return {}; }
+
+signals:
+    // Bytes as they arrive, at least one per notification.
+    void received(const QByteArray &bytes);
+    // The line failed while open (adapter pulled out, device gone); the line is closed now.
+    void failed(const QString &why);
+};
+
+using SerialLineFactory = std::function<std::unique_ptr<SerialLine>()>;
+
+// Every window asks for its line here; tests install a factory of their own.
+std::unique_ptr<SerialLine> makeSerialLine();
+void setSerialLineFactory(SerialLineFactory factory);

@@ -1,0 +1,52 @@
+#include "widgets.h"
+
+#include <QPainter>
+
+Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
+
+void Lamp::setFillColor(const QColor &color)
+{
+    m_fill = color;
+    update();
+}
+
+void Lamp::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::black);
+    p.setBrush(m_fill);
+    const int d = qMin(width(), height()) - 1;
+    p.drawEllipse(QRect((width() - d) / 2, (height() - d) / 2, d, d));
+}
+
+WindowTimer::WindowTimer(const QString &name, QObject *parent) : QObject(parent)
+{
+    setObjectName(name);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &WindowTimer::Timer);
+}
+
+void WindowTimer::setInterval(int ms)
+{
+    m_interval = qMax(0, ms);
+    apply();
+}
+
+void WindowTimer::setEnabled(bool on)
+{
+    if (on == m_enabled)
+        return;
+    m_enabled = on;
+    apply();
+}
+
+void WindowTimer::apply()
+{
+    if (m_enabled && m_interval > 0) {
+        if (!m_timer.isActive() || m_timer.interval() != m_interval)
+            m_timer.start(m_interval);
+    } else {
+        m_timer.stop();
+    }
+}

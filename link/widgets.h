@@ -1,0 +1,45 @@
+// Small controls the windows share: the round lamp of the serial group, and a timer that behaves
+// like the windows' timers (an interval of 0 never fires; enabling an enabled timer changes
+// nothing).
+#pragma once
+
+#include <QColor>
+#include <QTimer>
+#include <QWidget>
+
+class Lamp : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Lamp(QWidget *parent = nullptr);
+    QColor fillColor() const { return m_fill; }
+    void setFillColor(const QColor &color);
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+
+private:
+    QColor m_fill = Qt::black;
+};
+
+class WindowTimer : public QObject
+{
+    Q_OBJECT
+public:
+    WindowTimer(const QString &name, QObject *parent);
+    void setInterval(int ms);
+    int interval() const { return m_interval; }
+    void setEnabled(bool on);
+    bool isEnabled() const { return m_enabled; }
+    // True while the timer will actually fire (enabled with an interval above 0).
+    bool isRunning() const { return m_timer.isActive(); }
+
+signals:
+    void Timer();
+
+private:
+    void apply();
+    QTimer m_timer;
+    int m_interval = 0;
+    bool m_enabled = false;
+};
