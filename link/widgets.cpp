@@ -1,5 +1,6 @@
 #include "widgets.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 
 Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
@@ -49,4 +50,11 @@ void WindowTimer::apply()
     } else {
         m_timer.stop();
     }
+}
+
+void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit clicked();
+    QLabel::mouseReleaseEvent(event);
 }

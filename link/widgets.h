@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QLabel>
 #include <QTimer>
 #include <QWidget>
 
@@ -42,4 +43,16 @@ private:
     QTimer m_timer;
     int m_interval = 0;
     bool m_enabled = false;
+};
+
+// A label that reports a left click, for indicators the user switches.
+class ClickLabel : public QLabel
+{
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+signals:
+    void clicked();
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override;
 };

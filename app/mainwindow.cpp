@@ -1,0 +1,92 @@
+#include "mainwindow.h"
+
+#include "models.h"
+#include "modulewindow.h"
+#include "prompt.h"
+#include "settingsfiles.h"
+
+#include <QIcon>
+
+const QString kMainCaption = QStringLiteral("KORVANT Debugging Software_V1.42B");
+
+void WindowRegistry::add(const QString &name, Factory factory)
+{
+    m_factories.insert(name, std::move(factory));
+}
+
+ModuleWindow *WindowRegistry::window(const QString &name) const
+{
+    return m_windows.value(name).data();
+}
+
+ModuleWindow *WindowRegistry::open(const QString &name)
+{
+    ModuleWindow *w = window(name);
+    if (!w) {
+        const auto factory = m_factories.value(name);
+        if (!factory)
+            return nullptr;
+        w = factory();
+        if (!w)
+            return nullptr;
+        m_windows.insert(name, w);
+    }
+    w->show();
+    w->raise();
+    w->activateWindow();
+    return w;
+}
+
+MainWindow::MainWindow(WindowRegistry *registry, QWidget *parent) : QWidget(parent), m_registry(registry)
+{
+    setObjectName(QStringLiteral("Main"));
+    setWindowTitle(kMainCaption);
+    setFixedSize(twips(6240), twips(4455));
+    Label1 = new QLabel(QStringLiteral("Model Select"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(twips(720), twips(1080), twips(1815), twips(255));
+    Combo_Model = new QComboBox(this);
+    Combo_Model->setObjectName(QStringLiteral("Combo_Model"));
+    Combo_Model->setEditable(true);
+    Combo_Model->setInsertPolicy(QComboBox::NoInsert);
+    Combo_Model->setGeometry(twips(720), twips(1440), twips(2175), twips(300));
+    const QStringList captions = {QStringLiteral("Function Testing"), QStringLiteral("Parameter Setting")};
+    const int tops[] = {1080, 2640};
+    for (int i = 0; i < 2; ++i) {
+        auto *button = new QPushButton(captions[i], this);
+        button->setObjectName(QStringLiteral("Command1_%1").arg(i));
+        button->setGeometry(twips(3600), twips(tops[i]), twips(1935), twips(855));
+        connect(button, &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
+        Command1.append(button);
+    }
+    Combo_Model->setEditText(QStringLiteral("Combo_Model"));
+}
+
+void MainWindow::Form_Load()
+{
+    const QIcon icon(sysFilePath(QStringLiteral("kv.ico")));
+    if (!icon.isNull() && !icon.availableSizes().isEmpty())
+        setWindowIcon(icon);
+    Combo_Model->clear();
+    for (const ModelRow &row : modelTable())
+        Combo_Model->addItem(row.name);
+    Combo_Model->setCurrentIndex(-1);
+    Combo_Model->setEditText(QStringLiteral("Combo_Model"));
+}
+
+void MainWindow::Command1_Click(int index)
+{
+    if (index != 0) {
+        hide();
+        m_registry->open(QStringLiteral("SetFrm"));
+        return;
+    }
+    const QString text = Combo_Model->currentText();
+    if (!findModel(text)) {
+        Prompt(this, QStringLiteral("Please select module model！"));
+        return;
+    }
+    hide();
+    if (!m_registry->open(text))
+        show();
+}

@@ -1,0 +1,41 @@
+#include "conversions.h"
+
+const QString kNotConnect = QStringLiteral("Not Connect");
+
+static QString tenths(int value)
+{
+    return QStringLiteral("%1.%2").arg(value / 10).arg(value % 10);
+}
+
+QString temperatureText(std::uint16_t r)
+{
+    if (r == 65535)
+        return kNotConnect;
+    if (r <= 9999)
+        return tenths(r) + QStringLiteral("℃");
+    return QStringLiteral("-") + tenths(r - 10000) + QStringLiteral("℃");
+}
+
+QString currentText(std::uint16_t r)
+{
+    return QString::number(int(r) * 20 / 4095.0, 'f', 2) + QStringLiteral("mA");
+}
+
+QString voltageText(std::uint16_t r)
+{
+    return QString::number(int(r) * 10 / 4095.0, 'f', 2) + QStringLiteral("V");
+}
+
+QString wholeDegreesText(std::uint16_t r)
+{
+    return r <= 1000 ? QString::number(r) + QStringLiteral("℃") : kNotConnect;
+}
+
+QString outputCurrentText(int position)
+{
+    int hundredths = position / 10;
+    const int rest = position % 10;
+    if (rest > 5 || (rest == 5 && hundredths % 2 == 1))
+        ++hundredths;
+    return QStringLiteral("%1.%2").arg(hundredths / 100).arg(hundredths % 100, 2, 10, QLatin1Char('0'));
+}

@@ -1,0 +1,117 @@
+#include "models.h"
+
+#include "conversions.h"
+
+static QStringList numbered(const QString &prefix, int count, bool twoDigits)
+{
+    QStringList captions;
+    for (int i = 1; i <= count; ++i)
+        captions << prefix + (twoDigits ? QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0')) : QString::number(i));
+    return captions;
+}
+
+static ModelRow digital(const QString &name, int inputs, const QString &outputFrame, const QString &outputPrefix,
+                        int outputs, int lineA, int lineB, int lineAcq)
+{
+    ModelRow row;
+    row.name = name;
+    row.kind = PanelKind::Digital;
+    if (inputs) {
+        row.inputFrame = QStringLiteral(" Digital Input ");
+        row.inputCaptions = numbered(QStringLiteral("DI_"), inputs, true);
+    }
+    row.outputFrame = outputFrame;
+    row.outputCaptions = numbered(outputPrefix, outputs, true);
+    row.lineOvertimeA = lineA;
+    row.lineOvertimeB = lineB;
+    row.lineAcquisitionA = lineAcq;
+    return row;
+}
+
+static ModelRow analog(const QString &name, const QString &frame, const QStringList &captions,
+                       Conversion conversion, int lineA, int lineAcq)
+{
+    ModelRow row;
+    row.name = name;
+    row.kind = PanelKind::AnalogInput;
+    row.analogFrame = frame;
+    row.analogCaptions = captions;
+    row.conversion = conversion;
+    row.lineOvertimeA = lineA;
+    row.lineAcquisitionA = lineAcq;
+    return row;
+}
+
+static ModelRow combined(const QString &name, const QStringList &captions, Conversion conversion)
+{
+    ModelRow row;
+    row.name = name;
+    row.kind = PanelKind::Combined;
+    row.inputFrame = QStringLiteral(" Digital Input ");
+    row.inputCaptions = numbered(QStringLiteral("DI_"), 4, true);
+    row.outputFrame = QStringLiteral(" Digital Output ");
+    row.outputCaptions = numbered(QStringLiteral("DO_"), 4, true);
+    row.analogFrame = QStringLiteral(" Analog Input ");
+    row.analogCaptions = captions;
+    row.conversion = conversion;
+    row.lineOvertimeA = 16;
+    row.lineOvertimeB = 17;
+    row.lineOvertimeC = 18;
+    row.lineAcquisitionA = 19;
+    row.lineAcquisitionB = 20;
+    return row;
+}
+
+const QVector<ModelRow> &modelTable()
+{
+    static const QVector<ModelRow> table = [] {
+        const QString relays = QStringLiteral(" Relay Output ");
+        const QString outputs = QStringLiteral(" Digital Output ");
+        ModelRow output;
+    output.name = QStringLiteral("KV1720ADAM");
+    output.kind = PanelKind::AnalogOutput;
+        output.lineOvertimeB = 3;
+        return QVector<ModelRow>{
+            analog(QStringLiteral("KV1710ADAM"), QStringLiteral(" DS18B20 Input "),
+                   numbered(QStringLiteral("DS"), 8, false), Conversion::Temperature, 1, 2),
+            output,
+            analog(QStringLiteral("KV1730ADAM"), QStringLiteral(" Analog Input "),
+                   numbered(QStringLiteral("AI_"), 8, false), Conversion::Current, 4, 5),
+            analog(QStringLiteral("KV1740ADAM"), QStringLiteral(" Analog Input "),
+                   numbered(QStringLiteral("VI_"), 8, false), Conversion::Voltage, 4, 5),
+            digital(QStringLiteral("KV5510ADAM"), 8, relays, QStringLiteral("RY_"), 4, 6, 7, 8),
+            digital(QStringLiteral("KV5520ADAM"), 0, relays, QStringLiteral("RY_"), 8, 0, 9, 0),
+            digital(QStringLiteral("KV5530ADAM"), 16, QString(), QString(), 0, 10, 0, 11),
+            digital(QStringLiteral("KV5540ADAM"), 0, outputs, QStringLiteral("DO_"), 16, 0, 12, 0),
+            digital(QStringLiteral("KV5550ADAM"), 8, outputs, QStringLiteral("DO_"), 8, 13, 14, 15),
+            combined(QStringLiteral("KV7710ADAM"),
+                     {QStringLiteral("AI_1"), QStringLiteral("AI_2"), QStringLiteral("AI_3 "),
+                      QStringLiteral("AI_4 "), QStringLiteral("AI_5"), QStringLiteral("AI_6")},
+                     Conversion::Current),
+            combined(QStringLiteral("KV7720ADAM"),
+                     {QStringLiteral("T_1"), QStringLiteral("T_2"), QStringLiteral("T_3 "), QStringLiteral("T_4 ")},
+                     Conversion::WholeDegrees),
+        };
+    }();
+    return table;
+}
+
+const ModelRow *findModel(const QString &name)
+{
+    for (const ModelRow &row : modelTable())
+        if (row.name == name)
+            return &row;
+    return nullptr;
+}
+
+QString convert(Conversion conversion, std::uint16_t r)
+{
+    switch (conversion) {
+    case Conversion::Temperature: return temperatureText(r);
+    case Conversion::Current: return currentText(r);
+    case Conversion::Voltage: return voltageText(r);
+    case Conversion::WholeDegrees: return wholeDegreesText(r);
+    case Conversion::None: break;
+    }
+    return {};
+}

@@ -1,0 +1,37 @@
+// The eleven module models: what each test window shows and sends. One row a model; the window
+// classes read everything model-specific from here.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+enum class PanelKind { Digital, AnalogInput, AnalogOutput, Combined };
+enum class Conversion { None, Temperature, Current, Voltage, WholeDegrees };
+
+struct ModelRow {
+    QString name;  // window name and caption, and the text in Main's model list
+    PanelKind kind = PanelKind::Digital;
+    // Digital inputs and outputs (digital and combined windows).
+    QString inputFrame, outputFrame;
+    QStringList inputCaptions, outputCaptions;
+    // Analog inputs (analog-input and combined windows).
+    QString analogFrame;
+    QStringList analogCaptions;
+    Conversion conversion = Conversion::None;
+    // tm.rc lines (from 1; 0 for a timer the window does not have).
+    int lineOvertimeA = 0, lineOvertimeB = 0, lineOvertimeC = 0;
+    int lineAcquisitionA = 0, lineAcquisitionB = 0;
+
+    int inputs() const { return int(inputCaptions.size()); }
+    int outputs() const { return int(outputCaptions.size()); }
+    int channels() const { return int(analogCaptions.size()); }
+    bool twoColumns() const { return kind == PanelKind::Combined || (inputs() > 0 && outputs() > 0); }
+};
+
+// In the order of Main's model list.
+const QVector<ModelRow> &modelTable();
+const ModelRow *findModel(const QString &name);
+
+// The value text of an analog register by the model's conversion.
+QString convert(Conversion conversion, std::uint16_t r);

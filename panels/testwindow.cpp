@@ -1,0 +1,235 @@
+#include "testwindow.h"
+
+#include "modbus.h"
+#include "numtext.h"
+#include "prompt.h"
+#include "settingsfiles.h"
+
+#include <QMouseEvent>
+
+const QString kAcquisitionCaption = QStringLiteral("Acquisition");
+const QString kStopCaption = QStringLiteral("Stop");
+const QString kDataNormal = QStringLiteral("Communication Data Normal！");
+const QString kDataError = QStringLiteral("Communication Data Error！");
+const QString kOpenPortFirst = QStringLiteral("Please open serial port！");
+const QString kAddressNotSelected = QStringLiteral("Module Address Not Selected！");
+const QString kAnalogAddressNotSelected = QStringLiteral("Moudle address not selected！");
+
+TestWindow::TestWindow(const ModelRow &model, int widthTwips, QWidget *parent)
+    : ModuleWindow(model.name, model.name, widthTwips, 7080, parent), m_model(model)
+{
+}
+
+WindowTimer *TestWindow::makeTimer(const QString &name, int timingLine)
+{
+    auto *timer = new WindowTimer(name, this);
+    if (timingLine > 0)
+        m_timingLines.append({timer, timingLine});
+    return timer;
+}
+
+int TestWindow::addReadCycle(const ReadCycle &cycle)
+{
+    m_cycles.append(cycle);
+    return int(m_cycles.size()) - 1;
+}
+
+void TestWindow::setWriteCycle(const WriteCycle &write)
+{
+    m_write = write;
+}
+
+void TestWindow::finishCycles()
+{
+    int longest = 8;
+    for (const ReadCycle &c : m_cycles)
+        longest = qMax(longest, c.replyBytes);
+    setLongestReply(longest);
+}
+
+void TestWindow::loadTimings()
+{
+    const TimingFile timing = readTmRc(sysFilePath(QStringLiteral("tm.rc")));
+    for (const auto &[timer, line] : m_timingLines)
+        timer->setInterval(timing.intervals.value(line - 1));
+    if (!timing.complete()) {
+        QString text = QStringLiteral("Cannot read %1").arg(sysFileLabel(QStringLiteral("tm.rc")));
+        if (timing.linesRead > 0)
+            text += QStringLiteral(": it holds %1 of its %2 lines").arg(timing.linesRead).arg(kTimingLines);
+        Prompt(this, text);
+    }
+}
+
+bool TestWindow::acquiring(int cycle) const
+{
+    return m_cycles[cycle].button->text() == kStopCaption;
+}
+
+bool TestWindow::otherCycleRunning(int cycle) const
+{
+    for (int i = 0; i < m_cycles.size(); ++i)
+        if (i != cycle && m_cycles[i].acquisition->isEnabled())
+            return true;
+    return false;
+}
+
+void TestWindow::stopCycle(int cycle)
+{
+    m_cycles[cycle].acquisition->setEnabled(false);
+    m_cycles[cycle].button->setText(kAcquisitionCaption);
+}
+
+void TestWindow::startStop(int cycle)
+{
+    ReadCycle &c = m_cycles[cycle];
+    if (c.button->text() == kAcquisitionCaption) {
+        // Only one cycle polls the shared port at a time.
+        for (int i = 0; i < m_cycles.size(); ++i)
+            if (i != cycle && acquiring(i))
+                stopCycle(i);
+        c.acquisition->setEnabled(true);
+        c.button->setText(kStopCaption);
+    } else if (c.button->text() == kStopCaption) {
+        stopCycle(cycle);
+    }
+}
+
+void TestWindow::acquisitionTick(int cycle)
+{
+    ReadCycle &c = m_cycles[cycle];
+    clearExchange();
+    if (!portIsOpen()) {
+        stopCycle(cycle);
+        Prompt(this, kOpenPortFirst);
+        return;
+    }
+    const QString text = Combo_Addr[c.addressBox]->currentText();
+    const auto address = addressFromText(text);
+    if (!address) {
+        stopCycle(cycle);
+        Prompt(this, text.isEmpty() ? c.emptyAddressMessage : kAddressRangeMessage);
+        return;
+    }
+    QByteArray payload(6, '\0');
+    payload[0] = char(*address);
+    payload[1] = char(c.function);
+    payload[2] = char(c.start >> 8);
+    payload[3] = char(c.start & 0xFF);
+    payload[4] = char(c.count >> 8);
+    payload[5] = char(c.count & 0xFF);
+    sendFrame(Crc16(payload, 5));
+    c.overtime->setEnabled(true);
+}
+
+void TestWindow::judgeRead(int cycle)
+{
+    ReadCycle &c = m_cycles[cycle];
+    if (AcceptReply(ReceiveHex, SendHex, c.replyBytes)) {
+        Text_Receive->setPlainText(ReceiveHex);
+        if (c.decode)
+            c.decode();
+        Text_Message->setPlainText(kDataNormal);
+    } else {
+        Text_Message->setPlainText(kDataError);
+    }
+    c.overtime->setEnabled(false);
+}
+
+void TestWindow::validate()
+{
+    for (int i = 0; i < m_cycles.size(); ++i) {
+        if (acquiring(i)) {
+            m_cycles[i].acquisition->setEnabled(false);
+            ResumeAcquisition = i + 1;
+            Pause(300);
+            break;
+        }
+    }
+    clearExchange();
+    if (!portIsOpen()) {
+        resumeSuspended();
+        Prompt(this, kOpenPortFirst);
+        return;
+    }
+    const auto address = requestAddress(m_write.addressBox, kAddressNotSelected);
+    if (!address) {
+        resumeSuspended();
+        return;
+    }
+    const QByteArray payload = m_write.payload(*address);
+    sendFrame(Crc16(payload, std::uint8_t(payload.size() - 1)));
+    m_write.overtime->setEnabled(true);
+}
+
+void TestWindow::judgeWrite()
+{
+    if (AcceptReply(ReceiveHex, SendHex, 8)) {
+        Text_Receive->setPlainText(ReceiveHex);
+        Text_Message->setPlainText(kDataNormal);
+    } else {
+        Text_Message->setPlainText(kDataError);
+    }
+    m_write.overtime->setEnabled(false);
+    resumeSuspended();
+}
+
+void TestWindow::resumeSuspended()
+{
+    const int cycle = ResumeAcquisition - 1;
+    ResumeAcquisition = 0;
+    // A cycle the user stopped meanwhile, or one whose place another cycle took, stays stopped.
+    if (cycle >= 0 && cycle < m_cycles.size() && acquiring(cycle) && !otherCycleRunning(cycle))
+        m_cycles[cycle].acquisition->setEnabled(true);
+}
+
+void TestWindow::onLineLost()
+{
+    for (int i = 0; i < m_cycles.size(); ++i)
+        if (acquiring(i))
+            stopCycle(i);
+    ResumeAcquisition = 0;
+}
+
+static const QString kOn = QStringLiteral("ON");
+static const QString kOff = QStringLiteral("OFF");
+
+void TestWindow::setIndicator(QLabel *indicator, bool on)
+{
+    indicator->setText(on ? kOn : kOff);
+    indicator->setStyleSheet(on ? QStringLiteral("background-color: #000000; color: #00FF00;")
+                                : QStringLiteral("background-color: #000000; color: #FFFFFF;"));
+}
+
+bool TestWindow::indicatorOn(const QLabel *indicator)
+{
+    return indicator->text() == kOn;
+}
+
+void TestWindow::toggleIndicator(QLabel *indicator)
+{
+    setIndicator(indicator, indicator->text() == kOff);
+}
+
+QLabel *TestWindow::makeIndicator(QWidget *parent, const QString &name)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setAlignment(Qt::AlignCenter);
+    label->setAutoFillBackground(true);
+    setIndicator(label, false);
+    return label;
+}
+
+QLabel *TestWindow::makeValueLabel(QWidget *parent, const QString &name)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setFrameStyle(QFrame::Box | QFrame::Plain);
+    label->setStyleSheet(QStringLiteral("background-color: #000000; color: #FFFFFF; border: 1px solid #808080;"));
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 1.4);
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}

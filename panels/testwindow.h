@@ -1,0 +1,88 @@
+// The request/reply cycle every test window runs: timer-driven reads ("Acquisition"/"Stop"), one
+// write per "Validate" that suspends and resumes a running read, and the judgement of each reply
+// when its time-out timer fires. Windows describe their cycles; this class runs them.
+#pragma once
+
+#include "modulewindow.h"
+#include "models.h"
+
+#include <cstdint>
+#include <functional>
+
+extern const QString kAcquisitionCaption; // "Acquisition"
+extern const QString kStopCaption;        // "Stop"
+extern const QString kDataNormal;         // "Communication Data Normal！"
+extern const QString kDataError;          // "Communication Data Error！"
+extern const QString kOpenPortFirst;      // "Please open serial port！"
+extern const QString kAddressNotSelected; // "Module Address Not Selected！"
+extern const QString kAnalogAddressNotSelected; // "Moudle address not selected！"
+
+struct ReadCycle {
+    QPushButton *button = nullptr; // its caption is the cycle's state
+    WindowTimer *acquisition = nullptr;
+    WindowTimer *overtime = nullptr;
+    int addressBox = 0;
+    std::uint8_t function = 0x02;
+    std::uint16_t start = 0;
+    std::uint16_t count = 0;
+    int replyBytes = 0;
+    QString emptyAddressMessage;
+    std::function<void()> decode; // runs on an accepted reply
+};
+
+struct WriteCycle {
+    QPushButton *button = nullptr;
+    WindowTimer *overtime = nullptr;
+    int addressBox = 1;
+    // The request without its CRC, for a module address.
+    std::function<QByteArray(std::uint8_t address)> payload;
+};
+
+class TestWindow : public ModuleWindow
+{
+    Q_OBJECT
+public:
+    TestWindow(const ModelRow &model, int widthTwips, QWidget *parent = nullptr);
+
+    const ModelRow &model() const { return m_model; }
+    bool acquiring(int cycle) const;
+
+    // 0: nothing to resume; n: read cycle n-1 is suspended for a write.
+    int ResumeAcquisition = 0;
+
+protected:
+    WindowTimer *makeTimer(const QString &name, int timingLine);
+    int addReadCycle(const ReadCycle &cycle);
+    void setWriteCycle(const WriteCycle &write);
+    void finishCycles(); // after the cycles are described: reply bound
+
+    void startStop(int cycle);
+    void acquisitionTick(int cycle);
+    void judgeRead(int cycle);
+    void validate();
+    void judgeWrite();
+
+    void loadTimings() override;
+    void onLineLost() override;
+
+    // Indicator helpers shared by the digital and combined panels.
+    static void setIndicator(QLabel *indicator, bool on);
+    static bool indicatorOn(const QLabel *indicator);
+    static QLabel *makeIndicator(QWidget *parent, const QString &name);
+    void toggleIndicator(QLabel *indicator);
+    static QLabel *makeValueLabel(QWidget *parent, const QString &name);
+
+    QVector<ReadCycle> m_cycles;
+    WriteCycle m_write;
+
+private:
+    void stopCycle(int cycle);
+    void resumeSuspended();
+    bool otherCycleRunning(int cycle) const;
+
+    ModelRow m_model;
+    QVector<QPair<WindowTimer *, int>> m_timingLines;
+};
+
+// The test window of a model, loaded; null for a name that is not a model.
+ModuleWindow *createTestWindow(const QString &model, QWidget *parent = nullptr);

@@ -1,0 +1,95 @@
+// What the GUI tests share: a scratch working folder with its own sys/ files and short timer
+// intervals, message boxes and pauses recorded instead of shown, and simulated modules on an
+// in-process line.
+#pragma once
+
+#include "modulewindow.h"
+#include "prompt.h"
+#include "simline.h"
+#include "simmodule.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+// tm.rc lines for tests: read time-outs 40 ms, periods 100 ms, write time-outs 50 ms.
+inline QByteArray shortTimingFile(int overtime = 40, int period = 100, int write = 50)
+{
+    const int lines[20] = {overtime, period, write, overtime, period, overtime, write, period, write, overtime,
+                           period, write, overtime, write, period, overtime, overtime, write, period, period};
+    QByteArray text;
+    for (int i = 0; i < 20; ++i)
+        text += QStringLiteral("Line %1").arg(i + 1, -6).toLatin1() + QByteArray::number(lines[i]).rightJustified(5)
+                + "\r\n";
+    return text;
+}
+
+class GuiTestEnvironment
+{
+public:
+    explicit GuiTestEnvironment(const QByteArray &timing = shortTimingFile(),
+                                const QByteArray &setRc = "1\r\n9600\r\nNone\r\n")
+        : m_previous(QDir::currentPath())
+    {
+        QDir(m_dir.path()).mkdir(QStringLiteral("sys"));
+        writeSys(QStringLiteral("tm.rc"), timing);
+        writeSys(QStringLiteral("set.rc"), setRc);
+        QDir::setCurrent(m_dir.path());
+        setPromptSink([this](const QString &title, const QString &text) {
+            titles << title;
+            messages << text;
+        });
+        setPauseSink([this](int ms) { pauses << ms; });
+        useSimulatedBus(&bus);
+    }
+    ~GuiTestEnvironment()
+    {
+        setPromptSink({});
+        setPauseSink({});
+        setSerialLineFactory({});
+        QDir::setCurrent(m_previous);
+    }
+    void writeSys(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(m_dir.filePath(QStringLiteral("sys/") + name));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+    }
+    QByteArray readSys(const QString &name) const
+    {
+        QFile f(m_dir.filePath(QStringLiteral("sys/") + name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    QString path() const { return m_dir.path(); }
+
+    SimBus bus;
+    QStringList messages;
+    QStringList titles;
+    QList<int> pauses;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+template <typename T = QWidget>
+T *child(QWidget *window, const QString &name)
+{
+    return window->findChild<T *>(name);
+}
+
+inline SimLine *simLine(ModuleWindow *w)
+{
+    return qobject_cast<SimLine *>(w->MSComm1);
+}
+
+// Clicks "Open Port" and checks the port came open.
+inline bool openPort(ModuleWindow *w)
+{
+    QTest::mouseClick(w->Command_Port, Qt::LeftButton);
+    return w->portIsOpen();
+}
