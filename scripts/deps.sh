@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the tool and its tests need; skips what is already installed.
+set -euo pipefail
+packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev socat mbpoll "$@")
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
