@@ -8,6 +8,10 @@ function(korvant_add_test name)
   target_compile_definitions(${name} PRIVATE
     KORVANT_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     KORVANT_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  # End-to-end tests start the simulator; build it with every test.
+  if(TARGET korvant-sim)
+    add_dependencies(${name} korvant-sim)
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

@@ -28,7 +28,29 @@ inline QByteArray shortTimingFile(int overtime = 40, int period = 100, int write
     return text;
 }
 
-class GuiTestEnvironment
+// Message boxes and pauses recorded instead of shown, for as long as it lives.
+class PromptRecorder
+{
+public:
+    PromptRecorder()
+    {
+        setPromptSink([this](const QString &title, const QString &text) {
+            titles << title;
+            messages << text;
+        });
+        setPauseSink([this](int ms) { pauses << ms; });
+    }
+    ~PromptRecorder()
+    {
+        setPromptSink({});
+        setPauseSink({});
+    }
+    QStringList messages;
+    QStringList titles;
+    QList<int> pauses;
+};
+
+class GuiTestEnvironment : public PromptRecorder
 {
 public:
     explicit GuiTestEnvironment(const QByteArray &timing = shortTimingFile(),
@@ -39,17 +61,10 @@ public:
         writeSys(QStringLiteral("tm.rc"), timing);
         writeSys(QStringLiteral("set.rc"), setRc);
         QDir::setCurrent(m_dir.path());
-        setPromptSink([this](const QString &title, const QString &text) {
-            titles << title;
-            messages << text;
-        });
-        setPauseSink([this](int ms) { pauses << ms; });
         useSimulatedBus(&bus);
     }
     ~GuiTestEnvironment()
     {
-        setPromptSink({});
-        setPauseSink({});
         setSerialLineFactory({});
         QDir::setCurrent(m_previous);
     }
@@ -67,9 +82,6 @@ public:
     QString path() const { return m_dir.path(); }
 
     SimBus bus;
-    QStringList messages;
-    QStringList titles;
-    QList<int> pauses;
 
 private:
     QTemporaryDir m_dir;

@@ -1,0 +1,88 @@
+// korvant-sim as a child process for end-to-end tests: started in a scratch folder that becomes
+// the working folder (so sys/COM1 is the simulator's pseudo-terminal), stopped and cleaned up
+// whatever the test did.
+#pragma once
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+class SimProcess
+{
+public:
+    static QString program() { return QStringLiteral(KORVANT_BINARY_DIR "/sim/korvant-sim"); }
+
+    SimProcess() { QDir(dir.path()).mkdir(QStringLiteral("sys")); }
+    ~SimProcess()
+    {
+        stop();
+        QDir::setCurrent(m_previous);
+    }
+
+    QString link(int port = 1) const { return dir.filePath(QStringLiteral("sys/COM%1").arg(port)); }
+
+    void writeSys(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(dir.filePath(QStringLiteral("sys/") + name));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+    }
+
+    // Starts the simulator with these options and waits until its link is in place.
+    bool start(const QStringList &args, int port = 1)
+    {
+        if (!dir.isValid() || !QDir::setCurrent(dir.path()))
+            return false;
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(program(), QStringList{QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"),
+                                             QString::number(port)} + args);
+        if (!process.waitForStarted(10000))
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (!QFileInfo(link(port)).isSymLink()) {
+            if (clock.elapsed() > 10000 || process.state() != QProcess::Running)
+                return false;
+            process.waitForReadyRead(50);
+        }
+        return true;
+    }
+
+    // Ends the simulator at once, as a pulled adapter would.
+    void kill()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.kill();
+        process.waitForFinished(5000);
+        QFile::remove(link());
+    }
+
+    void stop()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();
+        if (!process.waitForFinished(5000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+
+    // Everything the simulator logged so far (requests and replies as hex text).
+    QString log()
+    {
+        m_log += QString::fromLocal8Bit(process.readAllStandardError());
+        return m_log;
+    }
+
+    QTemporaryDir dir;
+    QProcess process;
+
+private:
+    QString m_previous = QDir::currentPath();
+    QString m_log;
+};
