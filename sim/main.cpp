@@ -1,0 +1,103 @@
+// korvant-sim: simulated KV modules on a pseudo-terminal, for end-to-end tests and for trying the
+// tool without hardware. See --help.
+#include "ptybus.h"
+#include "simmodule.h"
+#include "simoptions.h"
+
+#include <QDir>
+#include <QStringList>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void onSignal(int)
+{
+    stopRequested = 1;
+}
+
+void print(const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr);
+}
+
+QString codeText(int code)
+{
+    return QStringLiteral("%1,%2").arg(baudForCode(code)).arg(parityForCode(code) == 'E' ? "Even" : "None");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    SimOptions options;
+    const QString error = parseSimOptions(args, options);
+    if (!error.isEmpty()) {
+        print(QStringLiteral("korvant-sim: %1\nTry korvant-sim --help.\n").arg(error));
+        return 2;
+    }
+    if (options.help) {
+        print(simUsage());
+        return 0;
+    }
+    if (options.modules.isEmpty())
+        options.modules.append(SimModuleSetup{});
+
+    SimBus bus;
+    for (const SimModuleSetup &setup : std::as_const(options.modules)) {
+        SimModule *m = bus.addModule(setup.model, std::uint8_t(setup.address), setup.code);
+        m->faults = setup.faults;
+        for (int i = 0; i < 32; ++i) {
+            if (setup.inputs)
+                m->setDiscreteInput(i, (*setup.inputs >> i) & 1);
+            if (setup.coils)
+                m->setCoil(i, (*setup.coils >> i) & 1);
+        }
+        for (int i = 0; i < setup.holding.size(); ++i)
+            m->setHolding(i, setup.holding[i]);
+    }
+
+    // Signals stay blocked except while waiting, so a stop request is never missed.
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&blocked, s);
+    sigset_t waitMask;
+    sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    PtyBus pty(&bus);
+    pty.setLogging(!options.quiet);
+    QString why;
+    if (!pty.open(&why)) {
+        print(QStringLiteral("korvant-sim: %1\n").arg(why));
+        return 1;
+    }
+    const QString linkPath = QDir(options.dir).absoluteFilePath(QStringLiteral("sys/COM%1").arg(options.port));
+    if (!pty.link(linkPath, &why)) {
+        print(QStringLiteral("korvant-sim: %1\n").arg(why));
+        return 1;
+    }
+    print(QStringLiteral("korvant-sim: COM%1 is %2, linked as %3\n").arg(options.port).arg(pty.slaveName(), linkPath));
+    for (const SimModule *m : bus.modules()) {
+        print(QStringLiteral("korvant-sim: %1 at address %2, code %3 (%4)\n")
+                  .arg(m->modelNumber() == 0 ? QStringLiteral("generic module") : QStringLiteral("KV%1ADAM").arg(m->modelNumber()))
+                  .arg(m->address()).arg(m->code()).arg(codeText(m->code())));
+    }
+    const int rc = pty.run(&stopRequested, &waitMask);
+    pty.unlink();
+    print(QStringLiteral("korvant-sim: stopped\n"));
+    return rc;
+}

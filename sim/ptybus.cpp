@@ -1,0 +1,278 @@
+#include "ptybus.h"
+
+#include "modbus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTime>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Modbus RTU allows 256 bytes a frame; anything longer on the line is noise.
+constexpr qsizetype maxFrame = 256;
+constexpr std::int64_t msNs = 1000000;
+constexpr std::int64_t tickNs = 100 * msNs;
+
+std::int64_t nowNs()
+{
+    using namespace std::chrono;
+    return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+qint32 baudOf(speed_t speed)
+{
+    switch (speed) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 0;
+    }
+}
+
+bool crcOk(const QByteArray &frame, qsizetype len)
+{
+    if (len < 3 || frame.size() < len)
+        return false;
+    const std::uint16_t crc = crc16Of(frame.constData(), len - 2);
+    return std::uint8_t(frame[len - 2]) == (crc & 0xFF) && std::uint8_t(frame[len - 1]) == (crc >> 8);
+}
+
+} // namespace
+
+int expectedRequestLength(const QByteArray &bytes)
+{
+    if (bytes.size() < 2)
+        return 0;
+    switch (std::uint8_t(bytes[1])) {
+    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06:
+        return 8;
+    case 0x0F: case 0x10:
+        return bytes.size() < 7 ? 0 : 9 + std::uint8_t(bytes[6]);
+    default:
+        return 0;
+    }
+}
+
+PtyBus::PtyBus(SimBus *bus) : m_bus(bus) {}
+
+PtyBus::~PtyBus()
+{
+    unlink();
+    if (m_slave >= 0)
+        ::close(m_slave);
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+bool PtyBus::open(QString *error)
+{
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0) {
+        *error = QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    const char *name = ::ptsname(m_master);
+    if (!name) {
+        *error = QStringLiteral("no slave name for the pseudo-terminal");
+        return false;
+    }
+    m_slaveName = QString::fromLocal8Bit(name);
+    // Our own slave descriptor: without it the master reads EIO whenever the tool has the port
+    // closed, which it does often (every reopen of a scan step).
+    m_slave = ::open(name, O_RDWR | O_NOCTTY);
+    if (m_slave < 0) {
+        *error = QStringLiteral("cannot open %1: %2").arg(m_slaveName, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    termios t{};
+    ::tcgetattr(m_slave, &t);
+    ::cfmakeraw(&t);
+    ::cfsetispeed(&t, B9600);
+    ::cfsetospeed(&t, B9600);
+    ::tcsetattr(m_slave, TCSANOW, &t);
+    ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+bool PtyBus::link(const QString &linkPath, QString *error)
+{
+    const QFileInfo info(linkPath);
+    if (info.isSymLink()) {
+        const QString target = info.symLinkTarget();
+        if (QFileInfo::exists(target)) {
+            *error = QStringLiteral("%1 already links to %2, which exists (another simulator?)").arg(linkPath, target);
+            return false;
+        }
+        QFile::remove(linkPath);
+    } else if (info.exists()) {
+        *error = QStringLiteral("%1 exists and is not a link").arg(linkPath);
+        return false;
+    }
+    if (!QDir().mkpath(info.absolutePath())) {
+        *error = QStringLiteral("cannot create the folder %1").arg(info.absolutePath());
+        return false;
+    }
+    if (::symlink(QFile::encodeName(m_slaveName).constData(), QFile::encodeName(linkPath).constData()) != 0) {
+        *error = QStringLiteral("cannot link %1: %2").arg(linkPath, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    m_linkPath = linkPath;
+    return true;
+}
+
+void PtyBus::unlink()
+{
+    if (m_linkPath.isEmpty())
+        return;
+    const QFileInfo info(m_linkPath);
+    if (info.isSymLink() && info.symLinkTarget() == m_slaveName)
+        QFile::remove(m_linkPath);
+    m_linkPath.clear();
+}
+
+qint32 PtyBus::currentBaud() const
+{
+    // On Linux the master's attributes are those the slave side was given by the tool.
+    termios t{};
+    if (::tcgetattr(m_master, &t) != 0)
+        return 0;
+    return baudOf(::cfgetospeed(&t));
+}
+
+int PtyBus::bitsPerChar() const
+{
+    termios t{};
+    ::tcgetattr(m_master, &t);
+    return 10 + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 1 : 0);
+}
+
+void PtyBus::log(const QString &text) const
+{
+    if (!m_log)
+        return;
+    const QByteArray line = (QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz ")) + text + u'\n').toLocal8Bit();
+    std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
+}
+
+void PtyBus::onFrameEnd()
+{
+    const QByteArray frame = m_rx;
+    m_rx.clear();
+    m_frameDeadlineNs = 0;
+    const qint32 baud = currentBaud();
+    log(QStringLiteral("<- %1(at %2 baud)").arg(HexText(frame)).arg(baud));
+    int delayMs = 0;
+    int pieces = 1;
+    int gapMs = 0;
+    // Parity is invisible on a pty, so it is left open (0) and only the baud rate must match.
+    const QByteArray reply = m_bus->exchange(frame, baud, 0, &delayMs, &pieces, &gapMs);
+    if (reply.isEmpty()) {
+        log(QStringLiteral("   no answer"));
+        return;
+    }
+    // The request and the reply both take their time on a real line.
+    const std::int64_t lineNs = baud > 0 ? (frame.size() + reply.size()) * bitsPerChar() * 1000000000LL / baud : 0;
+    std::int64_t due = nowNs() + lineNs + std::int64_t(delayMs) * msNs;
+    for (const QByteArray &piece : splitReply(reply, pieces)) {
+        qsizetype at = m_out.size();
+        while (at > 0 && m_out[at - 1].dueNs > due)
+            --at;
+        m_out.insert(at, {due, piece});
+        due += std::int64_t(gapMs) * msNs;
+    }
+}
+
+int PtyBus::run(volatile std::sig_atomic_t *stop, const sigset_t *waitMask)
+{
+    std::int64_t lastTick = nowNs();
+    int idleHangups = 0;
+    while (!*stop) {
+        std::int64_t now = nowNs();
+        if (now - lastTick >= tickNs) {
+            const std::int64_t ms = (now - lastTick) / msNs;
+            m_bus->tick(int(ms));
+            lastTick += ms * msNs;
+        }
+        while (!m_out.isEmpty() && m_out.first().dueNs <= now) {
+            const QByteArray bytes = m_out.takeFirst().bytes;
+            const ssize_t n = ::write(m_master, bytes.constData(), std::size_t(bytes.size()));
+            if (n == bytes.size())
+                log(QStringLiteral("-> %1").arg(HexText(bytes)));
+            else
+                log(QStringLiteral("-> %1(only %2 bytes went out: %3)").arg(HexText(bytes)).arg(qMax<ssize_t>(n, 0))
+                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        }
+        if (m_frameDeadlineNs != 0 && now >= m_frameDeadlineNs)
+            onFrameEnd();
+
+        std::int64_t next = lastTick + tickNs;
+        if (!m_out.isEmpty())
+            next = qMin(next, m_out.first().dueNs);
+        if (m_frameDeadlineNs != 0)
+            next = qMin(next, m_frameDeadlineNs);
+        // After a hang-up the master would report it at once again; back off instead of spinning.
+        if (idleHangups > 0)
+            next = qMax(next, now + 20 * msNs);
+        const std::int64_t waitNs = qMax<std::int64_t>(0, next - now);
+        const timespec ts{time_t(waitNs / 1000000000LL), long(waitNs % 1000000000LL)};
+        pollfd p{m_master, POLLIN, 0};
+        const int r = ::ppoll(&p, 1, &ts, waitMask);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            log(QStringLiteral("poll failed: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+            return 1;
+        }
+        if (r == 0)
+            continue;
+        char buf[512];
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n <= 0) {
+            if (n < 0 && errno == EAGAIN)
+                continue;
+            idleHangups = 1;
+            continue;
+        }
+        idleHangups = 0;
+        now = nowNs();
+        m_rx.append(buf, n);
+        if (m_rx.size() > maxFrame) {
+            log(QStringLiteral("<- %1 bytes without a pause: dropped as noise").arg(m_rx.size()));
+            m_rx.clear();
+            m_frameDeadlineNs = 0;
+            continue;
+        }
+        // A request whose announced length and CRC check out is served at once; anything else
+        // ends at 3.5 character times of silence (at least 2 ms, as usual for fast lines).
+        for (int len = expectedRequestLength(m_rx); len > 0 && crcOk(m_rx, len); len = expectedRequestLength(m_rx)) {
+            const QByteArray rest = m_rx.mid(len);
+            m_rx.truncate(len);
+            onFrameEnd();
+            m_rx = rest;
+        }
+        if (m_rx.isEmpty()) {
+            m_frameDeadlineNs = 0;
+        } else {
+            const qint32 baud = currentBaud();
+            const std::int64_t silenceNs = baud > 0 ? 35LL * bitsPerChar() * 100000000LL / baud : 0;
+            m_frameDeadlineNs = now + qMax<std::int64_t>(silenceNs, 2 * msNs);
+        }
+    }
+    return 0;
+}

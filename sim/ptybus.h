@@ -1,0 +1,62 @@
+// The pseudo-terminal front end of korvant-sim: a SimBus behind the master side of a pty whose
+// slave is linked as DIR/sys/COMn, with Modbus RTU line timing.
+#pragma once
+
+#include "simmodule.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <csignal>
+#include <cstdint>
+
+class PtyBus
+{
+public:
+    explicit PtyBus(SimBus *bus);
+    ~PtyBus();
+    PtyBus(const PtyBus &) = delete;
+    PtyBus &operator=(const PtyBus &) = delete;
+
+    // Creates the pty (raw, 9600 baud to start with) and keeps a slave descriptor of its own, so
+    // the master side survives the tool closing and reopening the port.
+    bool open(QString *error);
+    QString slaveName() const { return m_slaveName; }
+    // Links the slave as linkPath. A stale link (pointing at nothing) is replaced; a live one or
+    // any other file is refused.
+    bool link(const QString &linkPath, QString *error);
+    // Removes the link if it still points at this pty.
+    void unlink();
+
+    void setLogging(bool on) { m_log = on; }
+    // Serves requests until *stop becomes non-zero (set from a signal handler). waitMask is the
+    // signal mask while waiting: the stop signals are blocked everywhere else, so none is lost.
+    // Returns 0, or 1 on a fatal error.
+    int run(volatile std::sig_atomic_t *stop, const sigset_t *waitMask);
+
+    // The line speed the slave side is set to, 0 when it is not one of the usual rates.
+    qint32 currentBaud() const;
+
+private:
+    void onFrameEnd();
+    void log(const QString &text) const;
+    int bitsPerChar() const;
+
+    SimBus *m_bus;
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_slaveName;
+    QString m_linkPath;
+    bool m_log = true;
+    QByteArray m_rx;
+    std::int64_t m_frameDeadlineNs = 0; // 0: no frame being collected
+    struct Outgoing {
+        std::int64_t dueNs;
+        QByteArray bytes;
+    };
+    QList<Outgoing> m_out;
+};
+
+// The Modbus RTU frame length that the first bytes of `bytes` announce, or 0 when it cannot be
+// told yet (or the function is unknown).
+int expectedRequestLength(const QByteArray &bytes);

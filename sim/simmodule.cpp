@@ -1,0 +1,445 @@
+#include "simmodule.h"
+
+#include "modbus.h"
+
+#include <QRandomGenerator>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numbers>
+
+namespace {
+
+struct ModelMap {
+    int model;
+    int inputs;
+    int coils;
+    int holding;
+    bool holdingWritable;
+};
+
+constexpr ModelMap modelMaps[] = {
+    {1710, 0, 0, 8, false}, {1720, 0, 0, 1, true},  {1730, 0, 0, 8, false}, {1740, 0, 0, 8, false},
+    {5510, 8, 4, 0, false}, {5520, 0, 8, 0, false}, {5530, 16, 0, 0, false}, {5540, 0, 16, 0, false},
+    {5550, 8, 8, 0, false}, {7710, 4, 4, 6, false}, {7720, 4, 4, 4, false}, {0, 16, 16, 8, true},
+};
+
+const ModelMap *mapOf(int model)
+{
+    for (const ModelMap &m : modelMaps) {
+        if (m.model == model)
+            return &m;
+    }
+    return nullptr;
+}
+
+// What the generic module reports as its model, so that the tool shows a name it knows.
+constexpr std::uint16_t genericModelNumber = 5510;
+
+constexpr int regAddress = 100;
+constexpr int regCode = 101;
+constexpr int regModel = 102;
+
+std::uint16_t word(const QByteArray &b, int at)
+{
+    return std::uint16_t((std::uint8_t(b[at]) << 8) | std::uint8_t(b[at + 1]));
+}
+
+void appendWord(QByteArray &b, std::uint16_t v)
+{
+    b += char(v >> 8);
+    b += char(v & 0xFF);
+}
+
+void appendCrc(QByteArray &b)
+{
+    const std::uint16_t crc = crc16Of(b.constData(), b.size());
+    b += char(crc & 0xFF);
+    b += char(crc >> 8);
+}
+
+bool crcOk(const QByteArray &frame)
+{
+    if (frame.size() < 3)
+        return false;
+    const qsizetype body = frame.size() - 2;
+    const std::uint16_t crc = crc16Of(frame.constData(), body);
+    return std::uint8_t(frame[body]) == (crc & 0xFF) && std::uint8_t(frame[body + 1]) == (crc >> 8);
+}
+
+QByteArray packBits(const std::vector<bool> &bits, int start, int count)
+{
+    QByteArray data((count + 7) / 8, '\0');
+    for (int i = 0; i < count; ++i) {
+        if (bits[std::size_t(start + i)])
+            data[i / 8] = char(std::uint8_t(data[i / 8]) | (1u << (i % 8)));
+    }
+    return data;
+}
+
+} // namespace
+
+int baudForCode(int code)
+{
+    static const int bauds[] = {4800, 9600, 19200, 38400};
+    return code >= 1 && code <= 8 ? bauds[(code - 1) % 4] : 0;
+}
+
+char parityForCode(int code)
+{
+    if (code >= 1 && code <= 4)
+        return 'N';
+    if (code >= 5 && code <= 8)
+        return 'E';
+    return 0;
+}
+
+// What a request leads to: the reply (possibly empty) and the change of state it makes, kept
+// apart so that a fault can drop the change and so that parameter writes act after the echo.
+struct SimModule::Outcome {
+    QByteArray reply;
+    std::function<void()> effect;
+    bool exception = false;
+};
+
+SimModule::SimModule(int modelNumber, std::uint8_t address, int code)
+    : m_model(modelNumber), m_address(address), m_code(code)
+{
+    if (const ModelMap *m = mapOf(modelNumber)) {
+        m_inputs.assign(std::size_t(m->inputs), false);
+        m_coils.assign(std::size_t(m->coils), false);
+        m_holding.assign(std::size_t(m->holding), 0);
+        m_holdingWritable = m->holdingWritable;
+    }
+    if (m_model == 0)
+        applyDemo();
+}
+
+bool SimModule::isKnownModel(int modelNumber)
+{
+    return mapOf(modelNumber) != nullptr;
+}
+
+bool SimModule::discreteInput(int i) const
+{
+    return i >= 0 && i < discreteInputCount() && m_inputs[std::size_t(i)];
+}
+
+void SimModule::setDiscreteInput(int i, bool on)
+{
+    if (i >= 0 && i < discreteInputCount())
+        m_inputs[std::size_t(i)] = on;
+}
+
+bool SimModule::coil(int i) const
+{
+    return i >= 0 && i < coilCount() && m_coils[std::size_t(i)];
+}
+
+void SimModule::setCoil(int i, bool on)
+{
+    if (i >= 0 && i < coilCount())
+        m_coils[std::size_t(i)] = on;
+}
+
+std::uint16_t SimModule::holding(int reg) const
+{
+    switch (reg) {
+    case regAddress: return m_address;
+    case regCode: return std::uint16_t(m_code);
+    case regModel: return m_model == 0 ? genericModelNumber : std::uint16_t(m_model);
+    default: break;
+    }
+    return reg >= 0 && reg < holdingCount() ? m_holding[std::size_t(reg)] : 0;
+}
+
+void SimModule::setHolding(int reg, std::uint16_t v)
+{
+    if (reg == regAddress)
+        m_address = std::uint8_t(v);
+    else if (reg == regCode)
+        m_code = v;
+    else if (reg >= 0 && reg < holdingCount())
+        m_holding[std::size_t(reg)] = v;
+}
+
+QByteArray SimModule::exceptionReply(std::uint8_t function, std::uint8_t code) const
+{
+    QByteArray r;
+    r += char(m_address);
+    r += char(function | 0x80);
+    r += char(code);
+    return r;
+}
+
+SimModule::Outcome SimModule::process(const QByteArray &req)
+{
+    const auto fn = std::uint8_t(req[1]);
+    const qsizetype size = req.size();
+    Outcome out;
+    auto fail = [&](std::uint8_t code) {
+        out.reply = exceptionReply(fn, code);
+        out.exception = true;
+        return out;
+    };
+    QByteArray &r = out.reply;
+    r += req[0];
+    r += char(fn);
+
+    switch (fn) {
+    case 0x01:
+    case 0x02: {
+        if (size != 8)
+            return {};
+        const int start = word(req, 2);
+        const int count = word(req, 4);
+        const std::vector<bool> &bits = fn == 0x01 ? m_coils : m_inputs;
+        if (count < 1 || count > 2000)
+            return fail(0x03);
+        if (start + count > int(bits.size()))
+            return fail(0x02);
+        const QByteArray data = packBits(bits, start, count);
+        r += char(data.size());
+        r += data;
+        return out;
+    }
+    case 0x03: {
+        if (size != 8)
+            return {};
+        const int start = word(req, 2);
+        const int count = word(req, 4);
+        if (count < 1 || count > 125)
+            return fail(0x03);
+        const bool inData = start + count <= holdingCount();
+        const bool inParams = start >= regAddress && start + count <= regModel + 1;
+        if (!inData && !inParams)
+            return fail(0x02);
+        r += char(count * 2);
+        for (int i = 0; i < count; ++i)
+            appendWord(r, holding(start + i));
+        return out;
+    }
+    case 0x05: {
+        if (size != 8)
+            return {};
+        const int at = word(req, 2);
+        const std::uint16_t value = word(req, 4);
+        if (value != 0xFF00 && value != 0x0000)
+            return fail(0x03);
+        if (at >= coilCount())
+            return fail(0x02);
+        r = req.left(6);
+        out.effect = [this, at, value] { setCoil(at, value == 0xFF00); };
+        return out;
+    }
+    case 0x06: {
+        if (size != 8)
+            return {};
+        const int reg = word(req, 2);
+        const std::uint16_t value = word(req, 4);
+        r = req.left(6);
+        if (reg == regAddress) {
+            if (value < 1 || value > 254)
+                return fail(0x03);
+            out.effect = [this, value] { m_address = std::uint8_t(value); };
+        } else if (reg == regCode) {
+            if (value < 1 || value > 8)
+                return fail(0x03);
+            out.effect = [this, value] { m_code = value; };
+        } else if (m_holdingWritable && reg < holdingCount()) {
+            out.effect = [this, reg, value] { m_holding[std::size_t(reg)] = value; };
+        } else {
+            return fail(0x02);
+        }
+        return out;
+    }
+    case 0x0F:
+    case 0x10: {
+        if (size < 9 || size != 9 + std::uint8_t(req[6]))
+            return {};
+        const int start = word(req, 2);
+        const int count = word(req, 4);
+        const int bytes = std::uint8_t(req[6]);
+        const QByteArray data = req.mid(7, bytes);
+        if (fn == 0x0F) {
+            if (count < 1 || count > 1968 || bytes != (count + 7) / 8)
+                return fail(0x03);
+            if (start + count > coilCount())
+                return fail(0x02);
+            out.effect = [this, start, count, data] {
+                for (int i = 0; i < count; ++i)
+                    m_coils[std::size_t(start + i)] = (std::uint8_t(data[i / 8]) >> (i % 8)) & 1;
+            };
+        } else {
+            if (count < 1 || count > 123 || bytes != count * 2)
+                return fail(0x03);
+            if (!m_holdingWritable || start + count > holdingCount())
+                return fail(0x02);
+            out.effect = [this, start, count, data] {
+                for (int i = 0; i < count; ++i)
+                    m_holding[std::size_t(start + i)] = word(data, 2 * i);
+            };
+        }
+        r = req.left(6);
+        return out;
+    }
+    default:
+        break;
+    }
+    return fail(0x01);
+}
+
+QByteArray SimModule::handle(const QByteArray &request)
+{
+    if (faults.silent || request.size() < 4 || !crcOk(request))
+        return {};
+    const auto to = std::uint8_t(request[0]);
+    const bool broadcast = to == 0;
+    if (!broadcast && to != m_address)
+        return {};
+    Outcome out = process(request);
+    if (out.reply.isEmpty())
+        return {};
+
+    if (broadcast) {
+        // A module of this family answers a broadcast only for its parameter registers, so that
+        // an installer can find a module whose address is unknown. Everything else follows the
+        // Modbus rule: writes are carried out silently, reads and errors are ignored.
+        const auto fn = std::uint8_t(request[1]);
+        const int reg = word(request, 2);
+        const bool answered = !out.exception
+            && ((fn == 0x03 && reg >= regAddress) || (fn == 0x06 && (reg == regAddress || reg == regCode)));
+        if (!answered) {
+            if (!out.exception && !faults.exception && out.effect && fn != 0x03)
+                out.effect();
+            return {};
+        }
+    }
+
+    QByteArray reply = faults.exception ? exceptionReply(std::uint8_t(request[1]), 0x01) : out.reply;
+    if (broadcast)
+        reply[0] = 0;
+    appendCrc(reply);
+    if (!faults.exception && out.effect)
+        out.effect();
+
+    if (faults.garbageBytes > 0) {
+        reply.resize(faults.garbageBytes);
+        for (char &c : reply)
+            c = char(QRandomGenerator::global()->bounded(256));
+        return reply;
+    }
+    if (faults.badCrc)
+        reply[reply.size() - 1] = char(~std::uint8_t(reply[reply.size() - 1]));
+    if (faults.extraByte)
+        reply += '\0';
+    if (faults.truncate)
+        reply.chop(1);
+    return reply;
+}
+
+void SimModule::applyDemo()
+{
+    const double t = double(m_clockMs) / 1000.0;
+    const int step = int((m_clockMs / 1000) % 16);
+    for (int i = 0; i < discreteInputCount(); ++i)
+        m_inputs[std::size_t(i)] = i == step;
+    // Holding 0: a 0..4095 saw over 10 s; 1: a sine around mid-scale over 20 s; 2: a temperature
+    // in tenths swinging 20.0..30.0 over a minute; 3: seconds since start. 4..7 are left alone.
+    m_holding[0] = std::uint16_t((m_clockMs % 10000) * 4095 / 9999);
+    m_holding[1] = std::uint16_t(std::lround(2048 + 2047 * std::sin(2 * std::numbers::pi * t / 20)));
+    m_holding[2] = std::uint16_t(std::lround(250 + 50 * std::sin(2 * std::numbers::pi * t / 60)));
+    m_holding[3] = std::uint16_t(m_clockMs / 1000);
+}
+
+void SimModule::tick(int elapsedMs)
+{
+    if (m_model != 0 || elapsedMs <= 0)
+        return;
+    m_clockMs += elapsedMs;
+    applyDemo();
+}
+
+SimBus::SimBus() = default;
+SimBus::~SimBus() = default;
+
+SimModule *SimBus::addModule(int modelNumber, std::uint8_t address, int code)
+{
+    m_modules.push_back(std::make_unique<SimModule>(modelNumber, address, code));
+    return m_modules.back().get();
+}
+
+QList<SimModule *> SimBus::modules() const
+{
+    QList<SimModule *> list;
+    for (const auto &m : m_modules)
+        list.append(m.get());
+    return list;
+}
+
+QByteArray SimBus::exchange(const QByteArray &request, qint32 baud, char parity, int *delayMs, int *pieces,
+                            int *pieceGapMs)
+{
+    QList<QByteArray> replies;
+    SimFaults how;
+    for (const auto &m : m_modules) {
+        // Listening is decided before the request is handled: a module whose code the request
+        // changes still answers at the old settings.
+        if (baudForCode(m->code()) != baud || (parity != 0 && parityForCode(m->code()) != parity))
+            continue;
+        const QByteArray reply = m->handle(request);
+        if (reply.isEmpty())
+            continue;
+        if (replies.isEmpty()) {
+            how = m->faults;
+        } else {
+            how.delayMs = qMax(how.delayMs, m->faults.delayMs);
+            how.pieces = 1;
+            how.pieceGapMs = 0;
+        }
+        replies.append(reply);
+    }
+
+    QByteArray line;
+    if (replies.size() == 1) {
+        line = replies.first();
+    } else if (replies.size() > 1) {
+        for (const QByteArray &r : std::as_const(replies)) {
+            if (r.size() > line.size())
+                line.resize(r.size(), '\0');
+            for (qsizetype i = 0; i < r.size(); ++i)
+                line[i] = char(std::uint8_t(line[i]) | std::uint8_t(r[i]));
+        }
+        // Identical replies would survive the overlay; on a real line two drivers never line up
+        // bit for bit, so the master must not see a clean frame.
+        if (crcOk(line))
+            line[line.size() - 1] = char(~std::uint8_t(line[line.size() - 1]));
+    }
+    if (delayMs)
+        *delayMs = line.isEmpty() ? 0 : how.delayMs;
+    if (pieces)
+        *pieces = line.isEmpty() ? 0 : qMax(1, how.pieces);
+    if (pieceGapMs)
+        *pieceGapMs = line.isEmpty() ? 0 : how.pieceGapMs;
+    return line;
+}
+
+void SimBus::tick(int elapsedMs)
+{
+    for (const auto &m : m_modules)
+        m->tick(elapsedMs);
+}
+
+QList<QByteArray> splitReply(const QByteArray &reply, int pieces)
+{
+    QList<QByteArray> parts;
+    const qsizetype n = std::clamp<qsizetype>(pieces, 1, qMax<qsizetype>(1, reply.size()));
+    qsizetype at = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const qsizetype len = (reply.size() - at) / (n - i);
+        parts.append(reply.mid(at, len));
+        at += len;
+    }
+    return parts;
+}

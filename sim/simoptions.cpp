@@ -1,0 +1,180 @@
+#include "simoptions.h"
+
+namespace {
+
+std::optional<int> number(const QString &text, int low, int high)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok, 0);
+    if (!ok || v < low || v > high)
+        return std::nullopt;
+    return v;
+}
+
+QString parseModule(const QString &text, SimModuleSetup &setup)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    if (parts.size() > 3)
+        return QStringLiteral("--module takes MODEL[:ADDRESS[:CODE]], not \"%1\"").arg(text);
+    QString model = parts[0].trimmed().toUpper();
+    if (model.startsWith(QLatin1String("KV")) && model.endsWith(QLatin1String("ADAM")))
+        model = model.mid(2, model.size() - 6);
+    if (model == QLatin1String("GENERIC")) {
+        setup.model = 0;
+    } else {
+        const std::optional<int> m = number(model, 1, 99999);
+        if (!m || !SimModule::isKnownModel(*m))
+            return QStringLiteral("unknown model \"%1\" (known: 1710 1720 1730 1740 5510 5520 5530 "
+                                  "5540 5550 7710 7720 generic)").arg(parts[0]);
+        setup.model = *m;
+    }
+    if (parts.size() > 1) {
+        const std::optional<int> a = number(parts[1], 1, 254);
+        if (!a)
+            return QStringLiteral("module address \"%1\" is not 1..254").arg(parts[1]);
+        setup.address = *a;
+    }
+    if (parts.size() > 2) {
+        const std::optional<int> c = number(parts[2], 1, 8);
+        if (!c)
+            return QStringLiteral("communication-parameter code \"%1\" is not 1..8").arg(parts[2]);
+        setup.code = *c;
+    }
+    return {};
+}
+
+QString parseFault(const QString &text, SimFaults &f)
+{
+    const QString name = text.section(QLatin1Char('='), 0, 0).toLower();
+    const QString value = text.section(QLatin1Char('='), 1);
+    const bool hasValue = text.contains(QLatin1Char('='));
+    if (!hasValue) {
+        if (name == QLatin1String("silent")) f.silent = true;
+        else if (name == QLatin1String("badcrc")) f.badCrc = true;
+        else if (name == QLatin1String("extrabyte")) f.extraByte = true;
+        else if (name == QLatin1String("truncate")) f.truncate = true;
+        else if (name == QLatin1String("exception")) f.exception = true;
+        else return QStringLiteral("unknown fault \"%1\"").arg(text);
+        return {};
+    }
+    const std::optional<int> v = number(value, 0, 60000);
+    if (!v)
+        return QStringLiteral("fault value \"%1\" is not 0..60000").arg(text);
+    if (name == QLatin1String("delay")) f.delayMs = *v;
+    else if (name == QLatin1String("pieces")) f.pieces = qMax(1, *v);
+    else if (name == QLatin1String("gap")) f.pieceGapMs = *v;
+    else if (name == QLatin1String("garbage")) f.garbageBytes = qMin(*v, 256);
+    else return QStringLiteral("unknown fault \"%1\"").arg(text);
+    return {};
+}
+
+} // namespace
+
+QString simUsage()
+{
+    return QStringLiteral(
+        "Usage: korvant-sim [options]\n"
+        "Simulated KV remote I/O modules on a pseudo-terminal, linked as DIR/sys/COMn so that the\n"
+        "tool (run in DIR) finds them as port COMn.\n"
+        "\n"
+        "  --dir DIR            working folder of the tool (default .)\n"
+        "  --port N             link as sys/COMN, N = 1..9 (default 1)\n"
+        "  --module MODULE      add a module: MODEL[:ADDRESS[:CODE]], MODEL one of 1710 1720\n"
+        "                       1730 1740 5510 5520 5530 5540 5550 7710 7720 or generic;\n"
+        "                       ADDRESS 1..254 (default 1); CODE 1..8 (default 2 = 9600,None).\n"
+        "                       Repeatable. Without any, one generic module at 1, code 2, whose\n"
+        "                       inputs move by themselves (walking bit, ramps).\n"
+        "  --inputs MASK        discrete inputs of the last module (bit i = input i, e.g. 0x05)\n"
+        "  --coils MASK         coils of the last module\n"
+        "  --holding V,V,...    holding registers 0, 1, ... of the last module\n"
+        "  --fault F            fault of the last module: silent, badcrc, extrabyte, truncate,\n"
+        "                       exception, delay=MS, pieces=N, gap=MS, garbage=N. Repeatable.\n"
+        "  --quiet              do not log every frame\n"
+        "  --help               this text\n"
+        "\n"
+        "Codes: 1 4800,None 2 9600,None 3 19200,None 4 38400,None 5 4800,Even 6 9600,Even\n"
+        "       7 19200,Even 8 38400,Even.\n"
+        "A module answers only when the baud rate set on the port matches its code. Parity cannot\n"
+        "be seen on a pseudo-terminal (Linux forces it off), so parity is not checked here.\n"
+        "Replies come after the time the request and reply would take on the line.\n"
+        "Each request and reply is logged in hex to stderr. SIGINT/SIGTERM end it and remove the link.\n");
+}
+
+QString parseSimOptions(const QStringList &args, SimOptions &options)
+{
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        QString opt = args[i];
+        QString value;
+        bool inlineValue = false;
+        if (opt.startsWith(QLatin1String("--")) && opt.contains(QLatin1Char('='))) {
+            value = opt.section(QLatin1Char('='), 1);
+            opt = opt.section(QLatin1Char('='), 0, 0);
+            inlineValue = true;
+        }
+        auto needValue = [&]() -> bool {
+            if (inlineValue)
+                return true;
+            if (i + 1 >= args.size())
+                return false;
+            value = args[++i];
+            return true;
+        };
+        auto lastModule = [&]() -> SimModuleSetup * {
+            return options.modules.isEmpty() ? nullptr : &options.modules.last();
+        };
+
+        if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
+            options.help = true;
+        } else if (opt == QLatin1String("--quiet")) {
+            options.quiet = true;
+        } else if (opt == QLatin1String("--dir")) {
+            if (!needValue() || value.isEmpty())
+                return QStringLiteral("--dir needs a folder");
+            options.dir = value;
+        } else if (opt == QLatin1String("--port")) {
+            if (!needValue())
+                return QStringLiteral("--port needs a number");
+            const std::optional<int> p = number(value, 1, 9);
+            if (!p)
+                return QStringLiteral("port \"%1\" is not 1..9").arg(value);
+            options.port = *p;
+        } else if (opt == QLatin1String("--module")) {
+            if (!needValue())
+                return QStringLiteral("--module needs MODEL[:ADDRESS[:CODE]]");
+            SimModuleSetup setup;
+            const QString error = parseModule(value, setup);
+            if (!error.isEmpty())
+                return error;
+            options.modules.append(setup);
+        } else if (opt == QLatin1String("--inputs") || opt == QLatin1String("--coils")
+                   || opt == QLatin1String("--holding") || opt == QLatin1String("--fault")) {
+            if (!needValue())
+                return QStringLiteral("%1 needs a value").arg(opt);
+            SimModuleSetup *setup = lastModule();
+            if (!setup)
+                return QStringLiteral("%1 must follow a --module").arg(opt);
+            if (opt == QLatin1String("--fault")) {
+                const QString error = parseFault(value, setup->faults);
+                if (!error.isEmpty())
+                    return error;
+            } else if (opt == QLatin1String("--holding")) {
+                setup->holding.clear();
+                for (const QString &v : value.split(QLatin1Char(','))) {
+                    const std::optional<int> n = number(v.trimmed(), 0, 65535);
+                    if (!n)
+                        return QStringLiteral("register value \"%1\" is not 0..65535").arg(v);
+                    setup->holding.append(std::uint16_t(*n));
+                }
+            } else {
+                bool ok = false;
+                const quint32 mask = value.toUInt(&ok, 0);
+                if (!ok)
+                    return QStringLiteral("%1 takes a bit mask such as 0x05, not \"%2\"").arg(opt, value);
+                (opt == QLatin1String("--inputs") ? setup->inputs : setup->coils) = mask;
+            }
+        } else {
+            return QStringLiteral("unknown option \"%1\"").arg(args[i]);
+        }
+    }
+    return {};
+}

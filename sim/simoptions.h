@@ -1,0 +1,33 @@
+// The command line of korvant-sim.
+#pragma once
+
+#include "simmodule.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+struct SimModuleSetup {
+    int model = 0;
+    int address = 1;
+    int code = 2;
+    SimFaults faults;
+    std::optional<quint32> inputs; // bit i = discrete input i
+    std::optional<quint32> coils;  // bit i = coil i
+    QList<std::uint16_t> holding;  // holding 0, 1, ... in order
+};
+
+struct SimOptions {
+    QString dir = QStringLiteral(".");
+    int port = 1;
+    bool help = false;
+    bool quiet = false; // no per-frame log
+    QList<SimModuleSetup> modules; // empty: one generic module at address 1, code 2
+};
+
+// Parses the arguments after the program name. Returns an error text, empty on success.
+QString parseSimOptions(const QStringList &args, SimOptions &options);
+
+QString simUsage();

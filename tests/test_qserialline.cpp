@@ -1,0 +1,192 @@
+// The real serial line against a pseudo-terminal that stands in for the adapter: the test holds
+// the master side, the line opens the slave through the sys/COM1 link.
+#include "qserialline.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// A pty and a scratch working folder with sys/COM1 linked to the slave. Everything is undone on
+// destruction, whatever the test did.
+struct PtyFolder {
+    QTemporaryDir dir;
+    QString previous = QDir::currentPath();
+    int master = -1;
+    QString slaveName;
+
+    bool setUp()
+    {
+        if (!dir.isValid() || !QDir::setCurrent(dir.path()) || !QDir().mkpath(QStringLiteral("sys")))
+            return false;
+        int slave = -1;
+        char name[128] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
+            return false;
+        slaveName = QString::fromLocal8Bit(name);
+        ::close(slave);
+        return QFile::link(slaveName, QStringLiteral("sys/COM1"));
+    }
+
+    void closeMaster()
+    {
+        if (master >= 0)
+            ::close(master);
+        master = -1;
+    }
+
+    // Reads from the master until n bytes came or 5 s passed. QSerialPort writes from the event
+    // loop, so the loop keeps running meanwhile.
+    QByteArray readMaster(qsizetype n) const
+    {
+        QByteArray got;
+        QElapsedTimer clock;
+        clock.start();
+        while (got.size() < n && clock.elapsed() < 5000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
+                char buf[256];
+                const ssize_t r = ::read(master, buf, sizeof buf);
+                if (r > 0)
+                    got.append(buf, r);
+            }
+        }
+        return got;
+    }
+
+    bool writeMaster(const QByteArray &b) const
+    {
+        return ::write(master, b.constData(), std::size_t(b.size())) == b.size();
+    }
+
+    ~PtyFolder()
+    {
+        closeMaster();
+        QDir::setCurrent(previous);
+    }
+};
+
+} // namespace
+
+class TestQSerialLine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void opensWithSettingsAndWritesFrames();
+    void splitBytesArriveInOrder();
+    void missingAndBadSettings();
+    void secondLineFindsThePortInUse();
+    void adapterPulledOutWhileOpen();
+};
+
+void TestQSerialLine::opensWithSettingsAndWritesFrames()
+{
+    PtyFolder pty;
+    QVERIFY(pty.setUp());
+    QSerialLine line;
+    QCOMPARE(line.deviceName(1), pty.slaveName);
+    QVERIFY(line.probe(1).ok());
+    const SerialLine::Result r = line.open(1, QStringLiteral("9600,N,8,1"));
+    QVERIFY2(r.ok(), qPrintable(r.detail));
+    QVERIFY(line.isOpen());
+
+    // The master sees the slave's attributes: the baud rate the line set, raw 8-bit bytes.
+    termios t{};
+    QCOMPARE(::tcgetattr(pty.master, &t), 0);
+    QCOMPARE(::cfgetospeed(&t), speed_t(B9600));
+    QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+    QVERIFY(!(t.c_lflag & (ICANON | ECHO)));
+
+    const QByteArray frame = QByteArray::fromHex("010F000000040105FE95");
+    line.write(frame);
+    QCOMPARE(pty.readMaster(frame.size()), frame);
+
+    // Reopening at another speed is seen too.
+    QVERIFY(line.open(1, QStringLiteral("38400,N,8,1")).ok());
+    QCOMPARE(::tcgetattr(pty.master, &t), 0);
+    QCOMPARE(::cfgetospeed(&t), speed_t(B38400));
+    // A pseudo-terminal has no parity; even parity still opens it (the simulator's case).
+    QVERIFY(line.open(1, QStringLiteral("19200,E,8,1")).ok());
+    QCOMPARE(::tcgetattr(pty.master, &t), 0);
+    QCOMPARE(::cfgetospeed(&t), speed_t(B19200));
+    line.close();
+    QVERIFY(!line.isOpen());
+}
+
+void TestQSerialLine::splitBytesArriveInOrder()
+{
+    PtyFolder pty;
+    QVERIFY(pty.setUp());
+    QSerialLine line;
+    QVERIFY(line.open(1, QStringLiteral("9600,N,8,1")).ok());
+    QSignalSpy spy(&line, &SerialLine::received);
+    const QByteArray reply = QByteArray::fromHex("01030C080008000800080008000800F60B");
+    // Each piece is let through before the next is written, so the line sees three arrivals.
+    QByteArray got;
+    for (const QByteArray &piece : {reply.left(5), reply.mid(5, 7), reply.mid(12)}) {
+        QVERIFY(pty.writeMaster(piece));
+        const QByteArray before = got;
+        QTRY_VERIFY_WITH_TIMEOUT(([&] {
+            for (const QList<QVariant> &args : std::as_const(spy))
+                got += args.at(0).toByteArray();
+            spy.clear();
+            return got.size() >= before.size() + piece.size();
+        }()), 5000);
+    }
+    QCOMPARE(got, reply);
+}
+
+void TestQSerialLine::missingAndBadSettings()
+{
+    PtyFolder pty;
+    QVERIFY(pty.setUp());
+    QVERIFY(QFile::link(QDir::current().filePath(QStringLiteral("sys/nothing-here")), QStringLiteral("sys/COM2")));
+    QSerialLine line;
+    QCOMPARE(line.probe(2).fault, SerialLine::Fault::DoesNotExist);
+    QCOMPARE(line.open(2, QStringLiteral("9600,N,8,1")).fault, SerialLine::Fault::DoesNotExist);
+    QCOMPARE(line.probe(0).fault, SerialLine::Fault::DoesNotExist);
+    QCOMPARE(line.open(1, QStringLiteral("9600,X,8,1")).fault, SerialLine::Fault::Other);
+    QVERIFY(!line.isOpen());
+}
+
+void TestQSerialLine::secondLineFindsThePortInUse()
+{
+    PtyFolder pty;
+    QVERIFY(pty.setUp());
+    QSerialLine first;
+    QSerialLine second;
+    QVERIFY(first.open(1, QStringLiteral("9600,N,8,1")).ok());
+    QCOMPARE(second.probe(1).fault, SerialLine::Fault::InUse);
+    QCOMPARE(second.open(1, QStringLiteral("9600,N,8,1")).fault, SerialLine::Fault::InUse);
+    QCOMPARE(first.probe(1).fault, SerialLine::Fault::InUse);
+    first.close();
+    QVERIFY(second.open(1, QStringLiteral("9600,N,8,1")).ok());
+}
+
+void TestQSerialLine::adapterPulledOutWhileOpen()
+{
+    PtyFolder pty;
+    QVERIFY(pty.setUp());
+    QSerialLine line;
+    QVERIFY(line.open(1, QStringLiteral("9600,N,8,1")).ok());
+    QSignalSpy failed(&line, &SerialLine::failed);
+    pty.closeMaster();
+    QVERIFY2(failed.wait(5000), "closing the master was not reported as a failed line");
+    QVERIFY(!line.isOpen());
+    QVERIFY(!failed.wait(300));
+    QCOMPARE(failed.size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestQSerialLine)
+#include "test_qserialline.moc"
