@@ -1,5 +1,8 @@
 #include "testwindow.h"
 
+#include "analoginputwindow.h"
+#include "analogoutputwindow.h"
+#include "combinedwindow.h"
 #include "digitalwindow.h"
 
 ModuleWindow *createTestWindow(const QString &name, QWidget *parent)
@@ -13,8 +16,13 @@ ModuleWindow *createTestWindow(const QString &name, QWidget *parent)
         window = new DigitalWindow(*row, parent);
         break;
     case PanelKind::AnalogInput:
+        window = new AnalogInputWindow(*row, parent);
+        break;
     case PanelKind::AnalogOutput:
+        window = new AnalogOutputWindow(*row, parent);
+        break;
     case PanelKind::Combined:
+        window = new CombinedWindow(*row, parent);
         break;
     }
     if (window)

@@ -1,0 +1,86 @@
+#include "analogoutputwindow.h"
+
+#include "conversions.h"
+#include "panellayout.h"
+#include "prompt.h"
+
+constexpr int kFullScale = 20000; // 20 mA in thousandths
+
+AnalogOutputWindow::AnalogOutputWindow(const ModelRow &model, QWidget *parent)
+    : TestWindow(model, kOneColumnWidth, parent)
+{
+    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB);
+    connect(TM_Overtime_B, &WindowTimer::Timer, this, &AnalogOutputWindow::TM_Overtime_B_Timer);
+}
+
+static QLabel *displayLabel(QWidget *parent, const QString &name, const QString &text, Qt::Alignment alignment)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    label->setStyleSheet(QStringLiteral("background-color: #000000; color: #00FF00;"));
+    QFont font = label->font();
+    font.setPointSizeF(font.pointSizeF() * 2.4);
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+void AnalogOutputWindow::loadPanels()
+{
+    Frame6 = new QGroupBox(QStringLiteral(" Analog Output "), this);
+    Frame6->setObjectName(QStringLiteral("Frame6"));
+    place(Frame6, kFirstPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
+
+    const auto px = [](int t) { return twips(t); };
+    Label16 = new QLabel(QStringLiteral("Moudle Address"), Frame6);
+    Label16->setObjectName(QStringLiteral("Label16"));
+    Label16->setGeometry(px(120), px(420), px(1455), px(255));
+    makeAddressBox(1, Frame6)->setGeometry(px(1560), px(360), px(1095), px(300));
+    Command_OK2 = new QPushButton(QStringLiteral("Validate"), Frame6);
+    Command_OK2->setObjectName(QStringLiteral("Command_OK2"));
+    Command_OK2->setGeometry(px(720), px(840), px(1815), px(495));
+
+    HScroll1 = new QScrollBar(Qt::Horizontal, Frame6);
+    HScroll1->setObjectName(QStringLiteral("HScroll1"));
+    HScroll1->setGeometry(px(240), px(2040), px(2775), px(300));
+    HScroll1->setRange(0, kFullScale);
+    // An arrow moves one thousandth of a milliampere for fine trimming, a click in the track a
+    // whole milliampere, so the 4-20 mA points of a loop are a few clicks apart.
+    HScroll1->setSingleStep(1);
+    HScroll1->setPageStep(1000);
+    HScroll1->setValue(0);
+    // The display follows the thumb only when it is let go, like the arrows and the track.
+    HScroll1->setTracking(false);
+
+    Label_I = displayLabel(Frame6, QStringLiteral("Label_I"), QStringLiteral("0.00"), Qt::AlignRight);
+    Label_I->setGeometry(px(240), px(2640), px(1935), px(735));
+    Label_mA = displayLabel(Frame6, QStringLiteral("Label_mA"), QStringLiteral("mA"), Qt::AlignHCenter);
+    Label_mA->setGeometry(px(2175), px(2640), px(840), px(735));
+
+    connect(HScroll1, &QScrollBar::valueChanged, this, &AnalogOutputWindow::HScroll1_Change);
+    connect(Command_OK2, &QPushButton::clicked, this, &AnalogOutputWindow::Command_OK2_Click);
+
+    WriteCycle write;
+    write.button = Command_OK2;
+    write.overtime = TM_Overtime_B;
+    write.addressBox = 1;
+    write.payload = [this](std::uint8_t address) {
+        const int p = HScroll1->value();
+        QByteArray payload;
+        payload += char(address);
+        payload += char(0x06);
+        payload += char(0x00);
+        payload += char(0x00);
+        payload += char(p / 256);
+        payload += char(p % 256);
+        return payload;
+    };
+    setWriteCycle(write);
+    finishCycles();
+}
+
+void AnalogOutputWindow::HScroll1_Change()
+{
+    Label_I->setText(outputCurrentText(HScroll1->value()));
+}

@@ -1,0 +1,196 @@
+#include "combinedwindow.h"
+
+#include "modbus.h"
+#include "panellayout.h"
+#include "prompt.h"
+
+// The right column splits the height of the serial frame between the two digital panels.
+constexpr int kHalfPanelHeight = 3375;
+constexpr int kLowerPanelTop = kPanelTop + kPanelHeight - kHalfPanelHeight;
+
+CombinedWindow::CombinedWindow(const ModelRow &model, QWidget *parent)
+    : TestWindow(model, kTwoColumnWidth, parent)
+{
+    TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA);
+    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB);
+    TM_Overtime_C = makeTimer(QStringLiteral("TM_Overtime_C"), model.lineOvertimeC);
+    TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA);
+    TM_Acquisition_B = makeTimer(QStringLiteral("TM_Acquisition_B"), model.lineAcquisitionB);
+    connect(TM_Overtime_A, &WindowTimer::Timer, this, &CombinedWindow::TM_Overtime_A_Timer);
+    connect(TM_Overtime_B, &WindowTimer::Timer, this, &CombinedWindow::TM_Overtime_B_Timer);
+    connect(TM_Overtime_C, &WindowTimer::Timer, this, &CombinedWindow::TM_Overtime_C_Timer);
+    connect(TM_Acquisition_A, &WindowTimer::Timer, this, &CombinedWindow::TM_Acquisition_A_Timer);
+    connect(TM_Acquisition_B, &WindowTimer::Timer, this, &CombinedWindow::TM_Acquisition_B_Timer);
+}
+
+template <typename T>
+static T *named(T *widget, const QString &name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
+static QString element(const QString &name, qsizetype index)
+{
+    return QStringLiteral("%1_%2").arg(name).arg(index);
+}
+
+// The head of every panel: address caption and box, then the panel's button.
+static void placePanelHead(QLabel *caption, QComboBox *addressBox, QPushButton *button, int buttonTop, int buttonHeight)
+{
+    caption->setGeometry(twips(120), twips(buttonTop - 420), twips(1455), twips(255));
+    addressBox->setGeometry(twips(1560), twips(buttonTop - 480), twips(1095), twips(300));
+    button->setGeometry(twips(720), twips(buttonTop), twips(1815), twips(buttonHeight));
+}
+
+void CombinedWindow::loadPanels()
+{
+    loadAnalogPanel();
+    loadInputPanel();
+    loadOutputPanel();
+    finishCycles();
+}
+
+void CombinedWindow::loadAnalogPanel()
+{
+    const ModelRow &m = model();
+    Frame2 = named(new QGroupBox(m.analogFrame, this), QStringLiteral("Frame2"));
+    place(Frame2, kFirstPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
+    Label6 = named(new QLabel(QStringLiteral("Moudle Address"), Frame2), QStringLiteral("Label6"));
+    Command_OK1 = named(new QPushButton(kAcquisitionCaption, Frame2), QStringLiteral("Command_OK1"));
+    placePanelHead(Label6, makeAddressBox(0, Frame2), Command_OK1, 840, 495);
+    for (int i = 0; i < m.channels(); ++i) {
+        const int top = 1560 + i * 720;
+        auto *caption = named(new QLabel(m.analogCaptions[i], Frame2), element(QStringLiteral("Label18"), i));
+        caption->setGeometry(twips(240), twips(top + 90), twips(840), twips(255));
+        QLabel *value = makeValueLabel(Frame2, element(QStringLiteral("AI_SHOW"), i));
+        value->setGeometry(twips(1080), twips(top), twips(1935), twips(435));
+        Label18.append(caption);
+        AI_SHOW.append(value);
+    }
+    connect(Command_OK1, &QPushButton::clicked, this, &CombinedWindow::Command_OK1_Click);
+
+    ReadCycle read;
+    read.button = Command_OK1;
+    read.acquisition = TM_Acquisition_A;
+    read.overtime = TM_Overtime_A;
+    read.addressBox = 0;
+    read.function = 0x03;
+    read.count = std::uint16_t(m.channels());
+    read.replyBytes = 5 + 2 * m.channels();
+    read.emptyAddressMessage = kAnalogAddressNotSelected;
+    read.decode = [this] { Show_AI_Data(); };
+    addReadCycle(read);
+}
+
+// Caption and ON/OFF indicator rows of a half-height digital panel.
+template <typename Indicator>
+static void placeRows(const QVector<QLabel *> &captions, const QVector<Indicator *> &indicators)
+{
+    for (int j = 0; j < indicators.size(); ++j) {
+        const int top = 1320 + j * 480;
+        captions[j]->setGeometry(twips(480), twips(top + 60), twips(900), twips(255));
+        indicators[j]->setGeometry(twips(1440), twips(top), twips(1215), twips(375));
+    }
+}
+
+void CombinedWindow::loadInputPanel()
+{
+    const ModelRow &m = model();
+    Frame7 = named(new QGroupBox(m.inputFrame, this), QStringLiteral("Frame7"));
+    place(Frame7, kSecondPanelLeft, kPanelTop, kPanelWidth, kHalfPanelHeight);
+    Label17 = named(new QLabel(QStringLiteral("Moudle Address"), Frame7), QStringLiteral("Label17"));
+    Command_OK2 = named(new QPushButton(kAcquisitionCaption, Frame7), QStringLiteral("Command_OK2"));
+    placePanelHead(Label17, makeAddressBox(1, Frame7), Command_OK2, 720, 435);
+    QVector<QLabel *> captions;
+    for (int j = 0; j < m.inputs(); ++j) {
+        // Numbered on from the analog captions: both sets are elements of Label18.
+        auto *caption = named(new QLabel(m.inputCaptions[j], Frame7), element(QStringLiteral("Label18"), Label18.size()));
+        Label18.append(caption);
+        captions.append(caption);
+        DI_SHOW.append(makeIndicator(Frame7, element(QStringLiteral("DI_SHOW"), j)));
+    }
+    placeRows(captions, DI_SHOW);
+    connect(Command_OK2, &QPushButton::clicked, this, &CombinedWindow::Command_OK2_Click);
+
+    ReadCycle read;
+    read.button = Command_OK2;
+    read.acquisition = TM_Acquisition_B;
+    read.overtime = TM_Overtime_B;
+    read.addressBox = 1;
+    read.function = 0x02;
+    read.count = std::uint16_t(m.inputs());
+    read.replyBytes = 6;
+    read.emptyAddressMessage = kAddressNotSelected;
+    read.decode = [this] { Show_DI_Data(); };
+    addReadCycle(read);
+}
+
+void CombinedWindow::loadOutputPanel()
+{
+    const ModelRow &m = model();
+    Frame6 = named(new QGroupBox(m.outputFrame, this), QStringLiteral("Frame6"));
+    place(Frame6, kSecondPanelLeft, kLowerPanelTop, kPanelWidth, kHalfPanelHeight);
+    Label16 = named(new QLabel(QStringLiteral("Moudle Address"), Frame6), QStringLiteral("Label16"));
+    Command_OK3 = named(new QPushButton(QStringLiteral("Validate"), Frame6), QStringLiteral("Command_OK3"));
+    placePanelHead(Label16, makeAddressBox(2, Frame6), Command_OK3, 720, 435);
+    for (int j = 0; j < m.outputs(); ++j) {
+        Label15.append(named(new QLabel(m.outputCaptions[j], Frame6), element(QStringLiteral("Label15"), j)));
+        auto *indicator = named(new ClickLabel(Frame6), element(QStringLiteral("DO_SHOW"), j));
+        indicator->setAlignment(Qt::AlignCenter);
+        indicator->setAutoFillBackground(true);
+        indicator->setCursor(Qt::PointingHandCursor);
+        setIndicator(indicator, false);
+        connect(indicator, &ClickLabel::clicked, this, [this, j] { DO_SHOW_Click(j); });
+        DO_SHOW.append(indicator);
+    }
+    placeRows(Label15, DO_SHOW);
+    connect(Command_OK3, &QPushButton::clicked, this, &CombinedWindow::Command_OK3_Click);
+
+    WriteCycle write;
+    write.button = Command_OK3;
+    write.overtime = TM_Overtime_C;
+    write.addressBox = 2;
+    write.payload = [this](std::uint8_t address) { return writePayload(address); };
+    setWriteCycle(write);
+}
+
+void CombinedWindow::Show_AI_Data()
+{
+    // Register i is reply bytes 3+2i and 4+2i: hex text positions 6i+10 .. 6i+14.
+    for (int i = 0; i < AI_SHOW.size(); ++i)
+        AI_SHOW[i]->setText(convert(model().conversion, registerAt(ReceiveHex, 6 * i + 10)));
+}
+
+void CombinedWindow::Show_DI_Data()
+{
+    if (Command_OK2->text() != kStopCaption)
+        return;
+    // Four inputs fit in the low hex digit of the data byte; the high digit is never looked at.
+    const int digit = hexDigitAt(ReceiveHex, 11);
+    for (int b = 0; b < DI_SHOW.size(); ++b)
+        setIndicator(DI_SHOW[b], digit >= 0 && (digit >> b) & 1);
+}
+
+void CombinedWindow::DO_SHOW_Click(int index)
+{
+    toggleIndicator(DO_SHOW[index]);
+}
+
+QByteArray CombinedWindow::writePayload(std::uint8_t address) const
+{
+    int data = 0;
+    for (int i = 0; i < DO_SHOW.size(); ++i)
+        if (indicatorOn(DO_SHOW[i]))
+            data |= 1 << i;
+    QByteArray payload;
+    payload += char(address);
+    payload += char(0x0F);
+    payload += char(0x00); // start at coil 0
+    payload += char(0x00);
+    payload += char(0x00); // quantity
+    payload += char(DO_SHOW.size());
+    payload += char(0x01); // one data byte
+    payload += char(data);
+    return payload;
+}
