@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "models.h"
 #include "modulewindow.h"
+#include "setfrm.h"
 #include "testwindow.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
     WindowRegistry registry;
     for (const ModelRow &row : modelTable())
         registry.add(row.name, [name = row.name] { return createTestWindow(name); });
+    registry.add(QStringLiteral("SetFrm"), [] { return createSetFrm(); });
 
     MainWindow main(&registry);
     ModuleWindow::setShowMain([&main] { main.show(); });

@@ -46,26 +46,24 @@ void AnalogInputWindow::loadPanels()
     }
 
     connect(Command_OK1, &QPushButton::clicked, this, &AnalogInputWindow::Command_OK1_Click);
-    ReadCycle read;
-    read.button = Command_OK1;
-    read.acquisition = TM_Acquisition_A;
-    read.overtime = TM_Overtime_A;
-    read.addressBox = 0;
-    read.function = 0x03;
-    read.start = 0;
-    read.count = kChannels;
-    read.replyBytes = kReplyBytes;
-    read.emptyAddressMessage = kAnalogAddressNotSelected;
     // Unlike the digital inputs, the values follow every accepted reply, even one that arrives
     // after "Stop": the reading is still the module's latest.
-    read.decode = [this] { Show_AI_Data(); };
-    addReadCycle(read);
+    addReadCycle({
+        .button = Command_OK1,
+        .acquisition = TM_Acquisition_A,
+        .overtime = TM_Overtime_A,
+        .addressBox = 0,
+        .function = 0x03,
+        .start = 0,
+        .count = kChannels,
+        .replyBytes = kReplyBytes,
+        .emptyAddressMessage = kAnalogAddressNotSelected,
+        .decode = [this] { Show_AI_Data(); },
+    });
     finishCycles();
 }
 
 void AnalogInputWindow::Show_AI_Data()
 {
-    // Register i is reply bytes 3+2i (high) and 4+2i (low): hex text from position 6i+10.
-    for (int i = 0; i < AI_SHOW.size(); ++i)
-        AI_SHOW[i]->setText(convert(model().conversion, registerAt(ReceiveHex, 6 * i + 10)));
+    showRegisters(AI_SHOW);
 }

@@ -70,17 +70,17 @@ void CombinedWindow::loadAnalogPanel()
     }
     connect(Command_OK1, &QPushButton::clicked, this, &CombinedWindow::Command_OK1_Click);
 
-    ReadCycle read;
-    read.button = Command_OK1;
-    read.acquisition = TM_Acquisition_A;
-    read.overtime = TM_Overtime_A;
-    read.addressBox = 0;
-    read.function = 0x03;
-    read.count = std::uint16_t(m.channels());
-    read.replyBytes = 5 + 2 * m.channels();
-    read.emptyAddressMessage = kAnalogAddressNotSelected;
-    read.decode = [this] { Show_AI_Data(); };
-    addReadCycle(read);
+    addReadCycle({
+        .button = Command_OK1,
+        .acquisition = TM_Acquisition_A,
+        .overtime = TM_Overtime_A,
+        .addressBox = 0,
+        .function = 0x03,
+        .count = std::uint16_t(m.channels()),
+        .replyBytes = 5 + 2 * m.channels(),
+        .emptyAddressMessage = kAnalogAddressNotSelected,
+        .decode = [this] { Show_AI_Data(); },
+    });
 }
 
 // Caption and ON/OFF indicator rows of a half-height digital panel.
@@ -113,17 +113,17 @@ void CombinedWindow::loadInputPanel()
     placeRows(captions, DI_SHOW);
     connect(Command_OK2, &QPushButton::clicked, this, &CombinedWindow::Command_OK2_Click);
 
-    ReadCycle read;
-    read.button = Command_OK2;
-    read.acquisition = TM_Acquisition_B;
-    read.overtime = TM_Overtime_B;
-    read.addressBox = 1;
-    read.function = 0x02;
-    read.count = std::uint16_t(m.inputs());
-    read.replyBytes = 6;
-    read.emptyAddressMessage = kAddressNotSelected;
-    read.decode = [this] { Show_DI_Data(); };
-    addReadCycle(read);
+    addReadCycle({
+        .button = Command_OK2,
+        .acquisition = TM_Acquisition_B,
+        .overtime = TM_Overtime_B,
+        .addressBox = 1,
+        .function = 0x02,
+        .count = std::uint16_t(m.inputs()),
+        .replyBytes = 6,
+        .emptyAddressMessage = kAddressNotSelected,
+        .decode = [this] { Show_DI_Data(); },
+    });
 }
 
 void CombinedWindow::loadOutputPanel()
@@ -151,15 +151,13 @@ void CombinedWindow::loadOutputPanel()
     write.button = Command_OK3;
     write.overtime = TM_Overtime_C;
     write.addressBox = 2;
-    write.payload = [this](std::uint8_t address) { return writePayload(address); };
+    write.payload = [this](std::uint8_t address) { return coilWritePayload(address, DO_SHOW); };
     setWriteCycle(write);
 }
 
 void CombinedWindow::Show_AI_Data()
 {
-    // Register i is reply bytes 3+2i and 4+2i: hex text positions 6i+10 .. 6i+14.
-    for (int i = 0; i < AI_SHOW.size(); ++i)
-        AI_SHOW[i]->setText(convert(model().conversion, registerAt(ReceiveHex, 6 * i + 10)));
+    showRegisters(AI_SHOW);
 }
 
 void CombinedWindow::Show_DI_Data()
@@ -175,22 +173,4 @@ void CombinedWindow::Show_DI_Data()
 void CombinedWindow::DO_SHOW_Click(int index)
 {
     toggleIndicator(DO_SHOW[index]);
-}
-
-QByteArray CombinedWindow::writePayload(std::uint8_t address) const
-{
-    int data = 0;
-    for (int i = 0; i < DO_SHOW.size(); ++i)
-        if (indicatorOn(DO_SHOW[i]))
-            data |= 1 << i;
-    QByteArray payload;
-    payload += char(address);
-    payload += char(0x0F);
-    payload += char(0x00); // start at coil 0
-    payload += char(0x00);
-    payload += char(0x00); // quantity
-    payload += char(DO_SHOW.size());
-    payload += char(0x01); // one data byte
-    payload += char(data);
-    return payload;
 }

@@ -50,5 +50,4 @@ private:
     void loadAnalogPanel();
     void loadInputPanel();
     void loadOutputPanel();
-    QByteArray writePayload(std::uint8_t address) const;
 };

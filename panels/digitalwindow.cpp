@@ -85,17 +85,17 @@ void DigitalWindow::loadPanels()
             setIndicator(indicator, false);
         }
         connect(Command_OK1, &QPushButton::clicked, this, &DigitalWindow::Command_OK1_Click);
-        ReadCycle read;
-        read.button = Command_OK1;
-        read.acquisition = TM_Acquisition_A;
-        read.overtime = TM_Overtime_A;
-        read.addressBox = 0;
-        read.function = 0x02;
-        read.count = std::uint16_t(m.inputs());
-        read.replyBytes = 5 + (m.inputs() + 7) / 8;
-        read.emptyAddressMessage = kAddressNotSelected;
-        read.decode = [this] { Show_DI_Data(); };
-        addReadCycle(read);
+        addReadCycle({
+            .button = Command_OK1,
+            .acquisition = TM_Acquisition_A,
+            .overtime = TM_Overtime_A,
+            .addressBox = 0,
+            .function = 0x02,
+            .count = std::uint16_t(m.inputs()),
+            .replyBytes = 5 + (m.inputs() + 7) / 8,
+            .emptyAddressMessage = kAddressNotSelected,
+            .decode = [this] { Show_DI_Data(); },
+        });
         left = kSecondPanelLeft;
     }
     if (m.outputs() > 0) {
@@ -119,7 +119,7 @@ void DigitalWindow::loadPanels()
         write.button = Command_OK2;
         write.overtime = TM_Overtime_B;
         write.addressBox = 1;
-        write.payload = [this](std::uint8_t address) { return writePayload(address); };
+        write.payload = [this](std::uint8_t address) { return coilWritePayload(address, DO_SHOW); };
         setWriteCycle(write);
     }
     finishCycles();
@@ -141,26 +141,4 @@ void DigitalWindow::Show_DI_Data()
 void DigitalWindow::DO_SHOW_Click(int index)
 {
     toggleIndicator(DO_SHOW[index]);
-}
-
-QByteArray DigitalWindow::writePayload(std::uint8_t address) const
-{
-    const int outputs = int(DO_SHOW.size());
-    const int dataBytes = (outputs + 7) / 8;
-    QByteArray payload;
-    payload += char(address);
-    payload += char(0x0F);
-    payload += char(0x00);
-    payload += char(0x00);
-    payload += char(0x00);
-    payload += char(outputs);
-    payload += char(dataBytes);
-    for (int b = 0; b < dataBytes; ++b) {
-        int data = 0;
-        for (int bit = 0; bit < 8 && b * 8 + bit < outputs; ++bit)
-            if (indicatorOn(DO_SHOW[b * 8 + bit]))
-                data |= 1 << bit;
-        payload += char(data);
-    }
-    return payload;
 }

@@ -30,6 +30,4 @@ public:
 protected:
     void loadPanels() override;
 
-private:
-    QByteArray writePayload(std::uint8_t address) const;
 };

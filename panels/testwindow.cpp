@@ -190,6 +190,12 @@ void TestWindow::onLineLost()
     ResumeAcquisition = 0;
 }
 
+void TestWindow::showRegisters(const QVector<QLabel *> &labels)
+{
+    for (int i = 0; i < labels.size(); ++i)
+        labels[i]->setText(convert(m_model.conversion, registerAt(ReceiveHex, 6 * i + 10)));
+}
+
 static const QString kOn = QStringLiteral("ON");
 static const QString kOff = QStringLiteral("OFF");
 

@@ -72,6 +72,14 @@ protected:
     void toggleIndicator(QLabel *indicator);
     static QLabel *makeValueLabel(QWidget *parent, const QString &name);
 
+    // A write of the output indicators to coils 0.. (function 15): one data bit per indicator,
+    // channel 1 in bit 0 of the first data byte.
+    template <typename Indicator>
+    static QByteArray coilWritePayload(std::uint8_t address, const QVector<Indicator *> &outputs);
+    // Writes register i of the accepted reply (hex text from position 6i+10) into label i by the
+    // model's conversion.
+    void showRegisters(const QVector<QLabel *> &labels);
+
     QVector<ReadCycle> m_cycles;
     WriteCycle m_write;
 
@@ -83,6 +91,29 @@ private:
     ModelRow m_model;
     QVector<QPair<WindowTimer *, int>> m_timingLines;
 };
+
+template <typename Indicator>
+QByteArray TestWindow::coilWritePayload(std::uint8_t address, const QVector<Indicator *> &outputs)
+{
+    const int count = int(outputs.size());
+    const int dataBytes = (count + 7) / 8;
+    QByteArray payload;
+    payload += char(address);
+    payload += char(0x0F);
+    payload += char(0x00); // start at coil 0
+    payload += char(0x00);
+    payload += char(count >> 8);
+    payload += char(count & 0xFF);
+    payload += char(dataBytes);
+    for (int b = 0; b < dataBytes; ++b) {
+        int data = 0;
+        for (int bit = 0; bit < 8 && b * 8 + bit < count; ++bit)
+            if (indicatorOn(outputs[b * 8 + bit]))
+                data |= 1 << bit;
+        payload += char(data);
+    }
+    return payload;
+}
 
 // The test window of a model, loaded; null for a name that is not a model.
 ModuleWindow *createTestWindow(const QString &model, QWidget *parent = nullptr);

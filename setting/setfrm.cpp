@@ -1,0 +1,309 @@
+#include "setfrm.h"
+
+#include "modbus.h"
+#include "prompt.h"
+
+const QString kReadCaption = QStringLiteral("Read");
+const QString kExplainMessage =
+    QStringLiteral("You need keep only one module in RS485 network when you use this order.");
+const QString kParametersNotValid = QStringLiteral("Communication parameters are not valid！");
+
+static const QString kStop = QStringLiteral("Stop");
+static const QString kValidate = QStringLiteral("Validate");
+static const QString kNormal = QStringLiteral("Communication Data Normal！");
+static const QString kError = QStringLiteral("Communication Data Error！");
+static const QString kOpenPortFirst = QStringLiteral("Please open serial port！");
+static const QString kNoAddress = QStringLiteral("Module Address Not Selected！");
+
+// Both requests go out as 8 bytes; the read reply carries three registers.
+constexpr int kReadReplyBytes = 11;
+constexpr int kEchoBytes = 8;
+constexpr int kCombinations = 8;
+
+const QStringList &communicationParameterTexts()
+{
+    static const QStringList texts = {
+        QStringLiteral("4800,None,8,1"),  QStringLiteral("9600,None,8,1"),
+        QStringLiteral("19200,None,8,1"), QStringLiteral("38400,None,8,1"),
+        QStringLiteral("4800,Even,8,1"),  QStringLiteral("9600,Even,8,1"),
+        QStringLiteral("19200,Even,8,1"), QStringLiteral("38400,Even,8,1"),
+    };
+    return texts;
+}
+
+int communicationParameterCode(const QString &text)
+{
+    return int(communicationParameterTexts().indexOf(text)) + 1;
+}
+
+QString parameterLines(const QString &receiveHex)
+{
+    // Registers 100, 101 and 102 follow the address, function and byte count.
+    const std::uint16_t address = registerAt(receiveHex, 10);
+    const std::uint16_t code = registerAt(receiveHex, 16);
+    const std::uint16_t model = registerAt(receiveHex, 22);
+    const QString parameters = code >= 1 && code <= kCombinations ? communicationParameterTexts()[code - 1] : QString();
+    return QStringLiteral("Moudle address: %1\r\nCommunication parameters: %2\r\nMoudle model: KV%3ADAM")
+        .arg(address)
+        .arg(parameters)
+        .arg(model);
+}
+
+static WindowTimer *fixedTimer(const QString &name, int ms, QObject *parent)
+{
+    auto *timer = new WindowTimer(name, parent);
+    timer->setInterval(ms);
+    return timer;
+}
+
+template <typename T>
+static T *named(T *w, const QString &name)
+{
+    w->setObjectName(name);
+    return w;
+}
+
+SetFrm::SetFrm(QWidget *parent)
+    : ModuleWindow(QStringLiteral("SetFrm"), QStringLiteral("Parameter Setting"), 9375, 7080, parent)
+{
+    TM_Acquisition_A = fixedTimer(QStringLiteral("TM_Acquisition_A"), 150, this);
+    TM_Overtime_A = fixedTimer(QStringLiteral("TM_Overtime_A"), 120, this);
+    TM_Overtime_B = fixedTimer(QStringLiteral("TM_Overtime_B"), 300, this);
+    connect(TM_Acquisition_A, &WindowTimer::Timer, this, &SetFrm::TM_Acquisition_A_Timer);
+    connect(TM_Overtime_A, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_A_Timer);
+    connect(TM_Overtime_B, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_B_Timer);
+    setLongestReply(kReadReplyBytes);
+}
+
+void SetFrm::loadPanels()
+{
+    Frame7 = named(new QGroupBox(QStringLiteral(" Module Parameter Reading "), this), QStringLiteral("Frame7"));
+    place(Frame7, 2640, 120, 6615, 2415);
+    Text_Parameter = named(new QPlainTextEdit(Frame7), QStringLiteral("Text_Parameter"));
+    Text_Parameter->setReadOnly(true);
+    place(Text_Parameter, 240, 480, 3255, 1695);
+    Explain.append(named(new QPushButton(QStringLiteral("Explain"), Frame7), QStringLiteral("Explain_0")));
+    place(Explain[0], 3720, 600, 2655, 495);
+    Command_OK1 = named(new QPushButton(kReadCaption, Frame7), QStringLiteral("Command_OK1"));
+    place(Command_OK1, 3720, 1440, 2655, 495);
+
+    Frame2 = named(new QGroupBox(QStringLiteral(" Moudle Address Change "), this), QStringLiteral("Frame2"));
+    place(Frame2, 2640, 2640, 6615, 1815);
+    Label6 = named(new QLabel(QStringLiteral("New Moudle Address"), Frame2), QStringLiteral("Label6"));
+    place(Label6, 240, 420, 3255, 255);
+    place(makeAddressBox(0, Frame2), 240, 720, 3255, 300);
+    Explain.append(named(new QPushButton(QStringLiteral("Explain"), Frame2), QStringLiteral("Explain_1")));
+    place(Explain[1], 3720, 360, 2655, 495);
+    Command_OK2 = named(new QPushButton(kValidate, Frame2), QStringLiteral("Command_OK2"));
+    place(Command_OK2, 3720, 1080, 2655, 495);
+
+    Frame3 = named(new QGroupBox(QStringLiteral(" Communication Parameter Change "), this), QStringLiteral("Frame3"));
+    place(Frame3, 2640, 4560, 6615, 2415);
+    Label7 = named(new QLabel(QStringLiteral("Moudle Address"), Frame3), QStringLiteral("Label7"));
+    place(Label7, 240, 420, 3255, 255);
+    place(makeAddressBox(1, Frame3), 240, 720, 3255, 300);
+    Label8 = named(new QLabel(QStringLiteral("Communication Parameters"), Frame3), QStringLiteral("Label8"));
+    place(Label8, 240, 1260, 3255, 255);
+    Combo_Baud = named(new QComboBox(Frame3), QStringLiteral("Combo_Baud"));
+    Combo_Baud->setEditable(true);
+    Combo_Baud->setInsertPolicy(QComboBox::NoInsert);
+    Combo_Baud->addItems(communicationParameterTexts());
+    Combo_Baud->setCurrentIndex(1);
+    place(Combo_Baud, 240, 1560, 3255, 300);
+    Command_OK3 = named(new QPushButton(kValidate, Frame3), QStringLiteral("Command_OK3"));
+    place(Command_OK3, 3720, 1440, 2655, 495);
+
+    connect(Command_OK1, &QPushButton::clicked, this, &SetFrm::Command_OK1_Click);
+    connect(Command_OK2, &QPushButton::clicked, this, &SetFrm::Command_OK2_Click);
+    connect(Command_OK3, &QPushButton::clicked, this, &SetFrm::Command_OK3_Click);
+    for (int i = 0; i < Explain.size(); ++i)
+        connect(Explain[i], &QPushButton::clicked, this, [this, i] { Explain_Click(i); });
+    // The serial group has closed the port by the time these run (they are connected after its
+    // own handlers); a port the technician closed must not be reopened by the next scan step.
+    connect(Command_Port, &QPushButton::clicked, this, &SetFrm::afterPortChoice);
+    for (QComboBox *box : {Combo1, Combo2, Combo3})
+        connect(box, &QComboBox::activated, this, &SetFrm::afterPortChoice);
+}
+
+bool SetFrm::scanning() const
+{
+    return TM_Acquisition_A->isEnabled() || Command_OK1->text() == kStop;
+}
+
+void SetFrm::endScan()
+{
+    Command_OK1->setText(kReadCaption);
+    TM_Acquisition_A->setEnabled(false);
+    ScanStep = 0;
+}
+
+void SetFrm::afterPortChoice()
+{
+    if (!portIsOpen() && scanning())
+        endScan();
+}
+
+void SetFrm::onLineLost()
+{
+    endScan();
+}
+
+void SetFrm::Command_OK1_Click()
+{
+    if (!portIsOpen()) {
+        Prompt(this, kOpenPortFirst);
+        return;
+    }
+    if (Command_OK1->text() == kReadCaption) {
+        Command_OK1->setText(kStop);
+        TM_Acquisition_A->setEnabled(true);
+    } else {
+        // ScanStep stays, so "Read" goes on where the scan stopped; an armed time-out is still judged.
+        Command_OK1->setText(kReadCaption);
+        TM_Acquisition_A->setEnabled(false);
+    }
+}
+
+// Sets a box to a text of its list, keeping its list position in step with the text.
+static void showListText(QComboBox *box, const QString &text)
+{
+    const int index = box->findText(text);
+    if (index >= 0)
+        box->setCurrentIndex(index);
+    else
+        box->setEditText(text);
+}
+
+void SetFrm::TM_Acquisition_A_Timer()
+{
+    // Only a port closed behind the scan's back gets here closed (the scan's own reopen failures
+    // end it below); reopening it would override the technician.
+    if (!portIsOpen()) {
+        endScan();
+        return;
+    }
+    // The previous request's time-out is due 30 ms before this tick, but a busy event loop can
+    // deliver this tick first. Judge that request now: the reopen below would lose its reply, and
+    // a module that did answer must end the scan rather than be skipped.
+    if (TM_Overtime_A->isEnabled()) {
+        TM_Overtime_A_Timer();
+        if (!TM_Acquisition_A->isEnabled())
+            return;
+    }
+    MSComm1->close();
+    if (ScanStep >= 0 && ScanStep < kCombinations) {
+        const int code = ScanStep + 1;
+        const bool even = code > 4;
+        showListText(Combo2, communicationParameterTexts()[ScanStep].section(QLatin1Char(','), 0, 0));
+        showListText(Combo3, even ? QStringLiteral("Even") : QStringLiteral("None"));
+        ParityLetter = even ? QStringLiteral("E") : QStringLiteral("N");
+    }
+    CommSettings = Combo2->currentText() + QLatin1Char(',') + ParityLetter + QLatin1Char(',')
+                   + Combo4->currentText() + QLatin1Char(',') + Combo5->currentText();
+    ConfigurePort(Combo1->currentIndex() + 1);
+    if (!portIsOpen() || !MSComm1->isOpen()) {
+        // ConfigurePort has told the user; a scan on a port that will not open is over.
+        endScan();
+        return;
+    }
+    ++ScanStep;
+    Send_Parameter_Read();
+}
+
+void SetFrm::Send_Parameter_Read()
+{
+    Text_Parameter->clear();
+    clearExchange();
+    const QByteArray payload("\x00\x03\x00\x64\x00\x03", 6);
+    sendFrame(Crc16(payload, 5));
+    // Each request gets its full time-out, even if an earlier one is still armed.
+    TM_Overtime_A->setEnabled(false);
+    TM_Overtime_A->setEnabled(true);
+}
+
+void SetFrm::TM_Overtime_A_Timer()
+{
+    if (AcceptReply(ReceiveHex, SendHex, kReadReplyBytes)) {
+        Text_Receive->setPlainText(ReceiveHex);
+        Show_Parameter_Data();
+        Text_Message->setPlainText(kNormal);
+        endScan();
+    } else {
+        Text_Message->setPlainText(kError);
+        if (ScanStep >= kCombinations)
+            endScan();
+    }
+    TM_Overtime_A->setEnabled(false);
+}
+
+void SetFrm::Show_Parameter_Data()
+{
+    Text_Parameter->setPlainText(parameterLines(ReceiveHex));
+}
+
+void SetFrm::Explain_Click(int index)
+{
+    Q_UNUSED(index);
+    Prompt(this, kExplainMessage);
+}
+
+void SetFrm::Command_OK2_Click()
+{
+    clearExchange();
+    if (!portIsOpen()) {
+        Prompt(this, kOpenPortFirst);
+        return;
+    }
+    const auto address = requestAddress(0, kNoAddress);
+    if (!address)
+        return;
+    QByteArray payload("\x00\x06\x00\x64\x00", 5);
+    payload += char(*address);
+    sendFrame(Crc16(payload, 5));
+    TM_Overtime_B->setEnabled(false);
+    TM_Overtime_B->setEnabled(true);
+}
+
+void SetFrm::Command_OK3_Click()
+{
+    clearExchange();
+    if (!portIsOpen()) {
+        Prompt(this, kOpenPortFirst);
+        return;
+    }
+    const auto address = requestAddress(1, kNoAddress);
+    if (!address)
+        return;
+    const int code = communicationParameterCode(Combo_Baud->currentText());
+    if (code == 0) {
+        // Code 0 is no setting a module can take; writing it would leave the module unreachable
+        // or refuse the request, depending on its firmware.
+        Prompt(this, kParametersNotValid);
+        return;
+    }
+    QByteArray payload;
+    payload += char(*address);
+    payload += QByteArray("\x06\x00\x65\x00", 4);
+    payload += char(code);
+    sendFrame(Crc16(payload, 5));
+    TM_Overtime_B->setEnabled(false);
+    TM_Overtime_B->setEnabled(true);
+}
+
+void SetFrm::TM_Overtime_B_Timer()
+{
+    if (AcceptReply(ReceiveHex, SendHex, kEchoBytes)) {
+        Text_Receive->setPlainText(ReceiveHex);
+        Text_Message->setPlainText(kNormal);
+    } else {
+        Text_Message->setPlainText(kError);
+    }
+    TM_Overtime_B->setEnabled(false);
+}
+
+ModuleWindow *createSetFrm(QWidget *parent)
+{
+    auto *w = new SetFrm(parent);
+    w->Form_Load();
+    return w;
+}

@@ -1,0 +1,61 @@
+// SetFrm, the one parameter window for every model: finds the address, baud rate and parity a
+// module listens at by a broadcast read at each of the eight line settings in turn, shows its
+// parameter registers, and writes a new address or new communication parameters.
+#pragma once
+
+#include "modulewindow.h"
+
+#include <QStringList>
+
+// The communication-parameter texts of codes 1 to 8, in code order (which is also the scan order).
+const QStringList &communicationParameterTexts();
+// 1..8 for a text equal to one of them (case-sensitive), 0 for anything else.
+int communicationParameterCode(const QString &text);
+// The three lines of Text_Parameter for an accepted read reply held as hex text.
+QString parameterLines(const QString &receiveHex);
+
+extern const QString kReadCaption;          // "Read"
+extern const QString kExplainMessage;       // the one-module warning
+extern const QString kParametersNotValid;   // "Communication parameters are not valid！"
+
+class SetFrm : public ModuleWindow
+{
+    Q_OBJECT
+public:
+    explicit SetFrm(QWidget *parent = nullptr);
+
+    // Reading (the scan).
+    void Command_OK1_Click();
+    void TM_Acquisition_A_Timer();
+    void Send_Parameter_Read();
+    void TM_Overtime_A_Timer();
+    void Show_Parameter_Data();
+    void Explain_Click(int index);
+    // Changing the address or the line settings.
+    void Command_OK2_Click();
+    void Command_OK3_Click();
+    void TM_Overtime_B_Timer();
+
+    QGroupBox *Frame7 = nullptr, *Frame2 = nullptr, *Frame3 = nullptr;
+    QPlainTextEdit *Text_Parameter = nullptr;
+    QVector<QPushButton *> Explain;
+    QPushButton *Command_OK1 = nullptr, *Command_OK2 = nullptr, *Command_OK3 = nullptr;
+    QLabel *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr;
+    QComboBox *Combo_Baud = nullptr;
+    WindowTimer *TM_Acquisition_A, *TM_Overtime_A, *TM_Overtime_B;
+
+    // Combinations the current scan has tried; the next tick tries combination ScanStep.
+    qint16 ScanStep = 0;
+
+protected:
+    void loadPanels() override;
+    void onLineLost() override;
+
+private:
+    bool scanning() const;
+    void endScan();
+    void afterPortChoice();
+};
+
+// The parameter window, loaded.
+ModuleWindow *createSetFrm(QWidget *parent = nullptr);
