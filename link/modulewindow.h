@@ -23,6 +23,11 @@ extern QString ParityLetter;
 
 extern const QString kPortOpenCaption;   // "Colse Port"
 extern const QString kPortClosedCaption; // "Open Port"
+extern const QString kStopCaption;       // "Stop"
+extern const QString kDataNormal;        // "Communication Data Normal！"
+extern const QString kDataError;         // "Communication Data Error！"
+extern const QString kOpenPortFirst;     // "Please open serial port！"
+extern const QString kAddressNotSelected; // "Module Address Not Selected！"
 
 class ModuleWindow : public QWidget
 {

@@ -8,11 +8,6 @@
 #include <QMouseEvent>
 
 const QString kAcquisitionCaption = QStringLiteral("Acquisition");
-const QString kStopCaption = QStringLiteral("Stop");
-const QString kDataNormal = QStringLiteral("Communication Data Normal！");
-const QString kDataError = QStringLiteral("Communication Data Error！");
-const QString kOpenPortFirst = QStringLiteral("Please open serial port！");
-const QString kAddressNotSelected = QStringLiteral("Module Address Not Selected！");
 const QString kAnalogAddressNotSelected = QStringLiteral("Moudle address not selected！");
 
 TestWindow::TestWindow(const ModelRow &model, int widthTwips, QWidget *parent)
@@ -96,6 +91,11 @@ void TestWindow::startStop(int cycle)
 
 void TestWindow::acquisitionTick(int cycle)
 {
+    // A busy machine can deliver the next tick before an overdue time-out: judge the earlier
+    // request first, so its reply is neither lost nor judged against the new request.
+    for (int i = 0; i < m_cycles.size(); ++i)
+        if (m_cycles[i].overtime->isEnabled())
+            judgeRead(i);
     ReadCycle &c = m_cycles[cycle];
     clearExchange();
     if (!portIsOpen()) {

@@ -10,11 +10,6 @@
 #include <functional>
 
 extern const QString kAcquisitionCaption; // "Acquisition"
-extern const QString kStopCaption;        // "Stop"
-extern const QString kDataNormal;         // "Communication Data Normal！"
-extern const QString kDataError;          // "Communication Data Error！"
-extern const QString kOpenPortFirst;      // "Please open serial port！"
-extern const QString kAddressNotSelected; // "Module Address Not Selected！"
 extern const QString kAnalogAddressNotSelected; // "Moudle address not selected！"
 
 struct ReadCycle {

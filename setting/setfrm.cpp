@@ -8,12 +8,7 @@ const QString kExplainMessage =
     QStringLiteral("You need keep only one module in RS485 network when you use this order.");
 const QString kParametersNotValid = QStringLiteral("Communication parameters are not valid！");
 
-static const QString kStop = QStringLiteral("Stop");
 static const QString kValidate = QStringLiteral("Validate");
-static const QString kNormal = QStringLiteral("Communication Data Normal！");
-static const QString kError = QStringLiteral("Communication Data Error！");
-static const QString kOpenPortFirst = QStringLiteral("Please open serial port！");
-static const QString kNoAddress = QStringLiteral("Module Address Not Selected！");
 
 // Both requests go out as 8 bytes; the read reply carries three registers.
 constexpr int kReadReplyBytes = 11;
@@ -127,7 +122,7 @@ void SetFrm::loadPanels()
 
 bool SetFrm::scanning() const
 {
-    return TM_Acquisition_A->isEnabled() || Command_OK1->text() == kStop;
+    return TM_Acquisition_A->isEnabled() || Command_OK1->text() == kStopCaption;
 }
 
 void SetFrm::endScan()
@@ -155,7 +150,7 @@ void SetFrm::Command_OK1_Click()
         return;
     }
     if (Command_OK1->text() == kReadCaption) {
-        Command_OK1->setText(kStop);
+        Command_OK1->setText(kStopCaption);
         TM_Acquisition_A->setEnabled(true);
     } else {
         // ScanStep stays, so "Read" goes on where the scan stopped; an armed time-out is still judged.
@@ -226,10 +221,10 @@ void SetFrm::TM_Overtime_A_Timer()
     if (AcceptReply(ReceiveHex, SendHex, kReadReplyBytes)) {
         Text_Receive->setPlainText(ReceiveHex);
         Show_Parameter_Data();
-        Text_Message->setPlainText(kNormal);
+        Text_Message->setPlainText(kDataNormal);
         endScan();
     } else {
-        Text_Message->setPlainText(kError);
+        Text_Message->setPlainText(kDataError);
         if (ScanStep >= kCombinations)
             endScan();
     }
@@ -254,7 +249,7 @@ void SetFrm::Command_OK2_Click()
         Prompt(this, kOpenPortFirst);
         return;
     }
-    const auto address = requestAddress(0, kNoAddress);
+    const auto address = requestAddress(0, kAddressNotSelected);
     if (!address)
         return;
     QByteArray payload("\x00\x06\x00\x64\x00", 5);
@@ -271,7 +266,7 @@ void SetFrm::Command_OK3_Click()
         Prompt(this, kOpenPortFirst);
         return;
     }
-    const auto address = requestAddress(1, kNoAddress);
+    const auto address = requestAddress(1, kAddressNotSelected);
     if (!address)
         return;
     const int code = communicationParameterCode(Combo_Baud->currentText());
@@ -294,9 +289,9 @@ void SetFrm::TM_Overtime_B_Timer()
 {
     if (AcceptReply(ReceiveHex, SendHex, kEchoBytes)) {
         Text_Receive->setPlainText(ReceiveHex);
-        Text_Message->setPlainText(kNormal);
+        Text_Message->setPlainText(kDataNormal);
     } else {
-        Text_Message->setPlainText(kError);
+        Text_Message->setPlainText(kDataError);
     }
     TM_Overtime_B->setEnabled(false);
 }

@@ -63,6 +63,7 @@ private slots:
     void rejectedRepliesLeaveIndicators_data();
     void rejectedRepliesLeaveIndicators();
     void stopWithReplyInFlight();
+    void overdueTimeOutJudgedBeforeNextTick();
     void validateSuspendsAndResumes();
     void validateWhileIdleStartsNothing();
     void validateFailureResumes();
@@ -267,6 +268,22 @@ void TestDigital::stopWithReplyInFlight()
     QCOMPARE(w->Text_Receive->toPlainText(), QStringLiteral("01 02 02 05 80 BB 48 "));
     QCOMPARE(onIndices(w->DI_SHOW), QList<int>());
     QVERIFY(!w->TM_Acquisition_A->isEnabled());
+}
+
+void TestDigital::overdueTimeOutJudgedBeforeNextTick()
+{
+    GuiTestEnvironment env;
+    env.bus.addModule(5510, 1, 2)->faults.silent = true;
+    auto w = openWindow(QStringLiteral("KV5510ADAM"));
+    QVERIFY(openPort(w.get()));
+    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+    w->TM_Acquisition_A_Timer();
+    simLine(w.get())->injectBytes(QByteArray::fromHex("01020105618B"));
+    // The next tick comes before the time-out of the first request.
+    w->TM_Acquisition_A_Timer();
+    QCOMPARE(onIndices(w->DI_SHOW), (QList<int>{0, 2}));
+    QVERIFY(w->TM_Overtime_A->isEnabled());
+    QCOMPARE(w->ReceiveHex, QString());
 }
 
 void TestDigital::validateSuspendsAndResumes()
