@@ -188,6 +188,7 @@ void ModuleWindow::Command_Port_Click()
     if (portIsOpen()) {
         MSComm1->close();
         setClosedState();
+        onPortClosed();
         Pause(500);
         return;
     }

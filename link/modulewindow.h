@@ -75,6 +75,8 @@ protected:
     virtual void loadPanels() {}
     // The line failed while open; the port is closed already. Stop whatever polls it.
     virtual void onLineLost() {}
+    // The user closed the port (Close, or a new port, baud or parity choice while open).
+    virtual void onPortClosed() {}
 
     // The address box Combo_Addr(index), listing "1" to "254" and showing "1".
     QComboBox *makeAddressBox(int index, QWidget *parent);

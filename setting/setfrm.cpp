@@ -113,11 +113,6 @@ void SetFrm::loadPanels()
     connect(Command_OK3, &QPushButton::clicked, this, &SetFrm::Command_OK3_Click);
     for (int i = 0; i < Explain.size(); ++i)
         connect(Explain[i], &QPushButton::clicked, this, [this, i] { Explain_Click(i); });
-    // The serial group has closed the port by the time these run (they are connected after its
-    // own handlers); a port the technician closed must not be reopened by the next scan step.
-    connect(Command_Port, &QPushButton::clicked, this, &SetFrm::afterPortChoice);
-    for (QComboBox *box : {Combo1, Combo2, Combo3})
-        connect(box, &QComboBox::activated, this, &SetFrm::afterPortChoice);
 }
 
 bool SetFrm::scanning() const
@@ -132,9 +127,10 @@ void SetFrm::endScan()
     ScanStep = 0;
 }
 
-void SetFrm::afterPortChoice()
+void SetFrm::onPortClosed()
 {
-    if (!portIsOpen() && scanning())
+    // A port the technician closed must not be reopened by the next scan step.
+    if (scanning())
         endScan();
 }
 

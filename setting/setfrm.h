@@ -50,11 +50,11 @@ public:
 protected:
     void loadPanels() override;
     void onLineLost() override;
+    void onPortClosed() override;
 
 private:
     bool scanning() const;
     void endScan();
-    void afterPortChoice();
 };
 
 // The parameter window, loaded.
