@@ -1,0 +1,70 @@
+# Installation as a desktop tool and the Debian package (cpack -G DEB in the build folder).
+#
+# The tool reads and writes sys/ below its working folder, so the shipped sys files install as
+# read-only defaults under share/korvant/sys, and korvant-launcher (the desktop entry's command)
+# gives every user a writable working folder seeded from them.
+include(GNUInstallDirs)
+
+install(TARGETS korvant-debug korvant-sim
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/packaging/korvant-launcher
+  DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES
+    ${PROJECT_SOURCE_DIR}/sys/kv.ico
+    ${PROJECT_SOURCE_DIR}/sys/set.rc
+    ${PROJECT_SOURCE_DIR}/sys/tm.rc
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/korvant/sys
+  PERMISSIONS OWNER_READ GROUP_READ WORLD_READ)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvant.desktop
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+# The menu icon is the PNG inside kv.ico, taken out at build time so the two never drift apart.
+add_executable(korvant-ico2png ${PROJECT_SOURCE_DIR}/packaging/ico2png.cpp)
+set(KORVANT_ICON_PNG ${PROJECT_BINARY_DIR}/packaging/korvant.png)
+add_custom_command(
+  OUTPUT ${KORVANT_ICON_PNG}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packaging
+  COMMAND korvant-ico2png ${PROJECT_SOURCE_DIR}/sys/kv.ico ${KORVANT_ICON_PNG} 32
+  DEPENDS korvant-ico2png ${PROJECT_SOURCE_DIR}/sys/kv.ico
+  COMMENT "Taking the menu icon out of sys/kv.ico"
+  VERBATIM)
+add_custom_target(korvant-icon ALL DEPENDS ${KORVANT_ICON_PNG})
+install(FILES ${KORVANT_ICON_PNG}
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
+
+set(KORVANT_PACKAGE_MAINTAINER "KORVANT tool developers" CACHE STRING
+  "Maintainer field of the Debian package")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME korvant)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "KORVANT")
+set(CPACK_PACKAGE_CONTACT "${KORVANT_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "commissioning and test tool for KV RS-485 remote I/O modules")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# CPack puts the summary first and turns the empty line into Debian's " ." paragraph break.
+set(CPACK_PACKAGE_DESCRIPTION
+"KORVANT Debugging Software talks Modbus RTU to the KV family of remote I/O
+modules through a serial port and an RS-485 adapter. It tests a module's
+digital inputs and outputs, analog inputs and analog output, and finds and
+changes its address, baud rate and parity.
+
+korvant-launcher starts the tool in a per-user working folder seeded with the
+default settings files; korvant-sim simulates modules on a pseudo-terminal.")
+# Qt loads its platform plugin (xcb) at run time, which dpkg-shlibdeps cannot see.
+set(KORVANT_RUNTIME_EXTRA "qt6-qpa-plugins")
+find_program(KORVANT_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(KORVANT_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "${KORVANT_RUNTIME_EXTRA}")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libc6, libstdc++6, ${KORVANT_RUNTIME_EXTRA}")
+endif()
+# Most status texts end in a full-width "！" (U+FF01), which the usual Latin fonts lack.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk | fonts-droid-fallback")
+include(CPack)

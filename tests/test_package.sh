@@ -1,0 +1,194 @@
+#!/usr/bin/env bash
+# test_package.sh BUILD_DIR: builds the Debian package with cpack, unpacks it into a scratch root
+# and checks what a user gets: the file list and modes, the dependencies, the menu icon and
+# desktop entry, and how korvant-launcher picks and seeds the working folder (with a stub in
+# place of the tool, so no window opens).
+set -uo pipefail
+
+build=$(cd "${1:?usage: test_package.sh BUILD_DIR}" && pwd)
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+passed=0
+failed=0
+ok() { passed=$((passed + 1)); echo "PASS: $1"; }
+bad() { failed=$((failed + 1)); echo "FAIL: $1"; }
+check() { # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@"; then ok "$what"; else bad "$what"; fi
+}
+finish() {
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit
+}
+mode_of() { stat -c %a "$1"; }
+user_writable() { [ $((8#$(mode_of "$1") & 8#200)) -ne 0 ]; }
+
+# --- the package -------------------------------------------------------------------------------
+for target in app/korvant-debug sim/korvant-sim packaging/korvant.png; do
+    if [ ! -e "$build/$target" ]; then
+        bad "$build/$target is not built (build the project before running the tests)"
+        finish
+    fi
+done
+# The test packs what the build made. cpack's own first step (make preinstall) would bring the
+# whole tree up to date, rebuilding programs other tests may be running; a generator without a
+# preinstall step (Ninja, which need not be installed for this) leaves just that step out.
+cat >"$work/CPackConfig.cmake" <<EOF
+include("$build/CPackConfig.cmake")
+set(CPACK_CMAKE_GENERATOR Ninja)
+EOF
+if ! (cd "$build" && cpack -G DEB -B "$work/out" --config "$work/CPackConfig.cmake") >"$work/cpack.log" 2>&1; then
+    cat "$work/cpack.log"
+    bad "cpack builds the package"
+    finish
+fi
+debs=("$work"/out/korvant_*.deb)
+if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
+    bad "cpack made one korvant_VERSION_ARCH.deb (found: ${debs[*]})"
+    finish
+fi
+deb=${debs[0]}
+ok "cpack builds $(basename "$deb")"
+
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+
+check "package name is korvant" [ "$(dpkg-deb -f "$deb" Package)" = korvant ]
+depends=$(dpkg-deb -f "$deb" Depends)
+for p in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6 qt6-qpa-plugins; do
+    check "depends on $p" grep -Eq "(^|, )$p( |,|$)" <<<"$depends"
+done
+
+# Exactly these files, with these modes: the defaults read-only for everyone, no test programs.
+expected="-rwxr-xr-x ./usr/bin/korvant-debug
+-rwxr-xr-x ./usr/bin/korvant-launcher
+-rwxr-xr-x ./usr/bin/korvant-sim
+-rw-r--r-- ./usr/share/applications/korvant.desktop
+-rw-r--r-- ./usr/share/icons/hicolor/32x32/apps/korvant.png
+-r--r--r-- ./usr/share/korvant/sys/kv.ico
+-r--r--r-- ./usr/share/korvant/sys/set.rc
+-r--r--r-- ./usr/share/korvant/sys/tm.rc"
+actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $6}' | sort -k2)
+if [ "$actual" = "$expected" ]; then
+    ok "file list and modes"
+else
+    bad "file list and modes"
+    diff <(echo "$expected") <(echo "$actual")
+fi
+
+for f in kv.ico set.rc tm.rc; do
+    check "shipped sys/$f is the default" cmp -s "$source_dir/sys/$f" "$root/usr/share/korvant/sys/$f"
+done
+
+for b in korvant-debug korvant-sim; do
+    check "$b finds its libraries" bash -c "ldd '$root/usr/bin/$b' >'$work/ldd' 2>&1 && ! grep -q 'not found' '$work/ldd'"
+done
+check "packaged korvant-sim runs" bash -c "'$root/usr/bin/korvant-sim' --help 2>&1 | grep -q '^Usage: korvant-sim'"
+
+# The menu icon: a 32x32 PNG (signature, then the IHDR width and height).
+png="$root/usr/share/icons/hicolor/32x32/apps/korvant.png"
+check "icon is a PNG" [ "$(head -c 8 "$png" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ]
+check "icon is 32x32" [ "$(dd if="$png" bs=1 skip=16 count=8 2>/dev/null | od -An -tx1 | tr -d ' \n')" = 0000002000000020 ]
+
+# --- the desktop entry -------------------------------------------------------------------------
+desktop="$root/usr/share/applications/korvant.desktop"
+if command -v desktop-file-validate >/dev/null; then
+    check "desktop-file-validate accepts the entry" desktop-file-validate "$desktop"
+else
+    bad "desktop-file-validate is missing (scripts/deps.sh installs desktop-file-utils)"
+fi
+entry() { sed -n "s/^$1=//p" "$desktop"; }
+check "entry starts korvant-launcher" [ "$(entry Exec)" = korvant-launcher ]
+check "entry icon is the installed korvant.png" [ "$(entry Icon)" = korvant ]
+check "entry runs without a terminal" [ "$(entry Terminal)" = false ]
+check "entry categories" [ "$(entry Categories)" = "Development;Electronics;" ]
+check "entry has a name" [ -n "$(entry Name)" ]
+check "entry has a comment" [ -n "$(entry Comment)" ]
+
+# --- the launcher ------------------------------------------------------------------------------
+launcher="$root/usr/bin/korvant-launcher"
+stub="$work/stub"
+cat >"$stub" <<'EOF'
+#!/bin/sh
+pwd -P
+exit 7
+EOF
+chmod +x "$stub"
+
+# run_launcher HOME DIR [VAR=VALUE...]: runs the launcher in DIR with a clean environment; the
+# stub prints its working folder into $work/cwd. Gives the launcher's exit status.
+run_launcher() {
+    local home=$1 dir=$2
+    shift 2
+    (cd "$dir" && env -i PATH="$PATH" HOME="$home" KORVANT_BIN="$stub" "$@" "$launcher") >"$work/cwd" 2>"$work/err"
+}
+cwd_is() { [ "$(cat "$work/cwd")" = "$(cd "$1" && pwd -P)" ]; }
+
+# A first start: the per-user folder is made and seeded with writable copies of the defaults.
+home="$work/home1"
+mkdir -p "$home" "$work/elsewhere"
+run_launcher "$home" "$work/elsewhere"
+status=$?
+user="$home/.local/share/korvant"
+check "launcher passes on the tool's exit status" [ "$status" -eq 7 ]
+check "first start runs in ~/.local/share/korvant" cwd_is "$user"
+for f in kv.ico set.rc tm.rc; do
+    check "first start seeds sys/$f" cmp -s "$source_dir/sys/$f" "$user/sys/$f"
+    check "seeded sys/$f is writable by its owner" user_writable "$user/sys/$f"
+done
+
+# A later start keeps the user's own files and only fills in what is missing.
+printf '3\r\n19200\r\nEven\r\n' >"$user/sys/set.rc"
+cp "$user/sys/set.rc" "$work/users-set.rc"
+rm "$user/sys/tm.rc"
+run_launcher "$home" "$work/elsewhere"
+check "later start leaves the user's set.rc alone" cmp -s "$work/users-set.rc" "$user/sys/set.rc"
+check "later start restores a missing tm.rc" cmp -s "$source_dir/sys/tm.rc" "$user/sys/tm.rc"
+check "later start runs in the same folder" cwd_is "$user"
+
+# XDG_DATA_HOME moves the per-user folder; a relative one is ignored.
+home="$work/home2"
+mkdir -p "$home" "$work/xdg"
+run_launcher "$home" "$work/elsewhere" XDG_DATA_HOME="$work/xdg"
+check "XDG_DATA_HOME holds the per-user folder" cwd_is "$work/xdg/korvant"
+check "XDG_DATA_HOME folder is seeded" cmp -s "$source_dir/sys/set.rc" "$work/xdg/korvant/sys/set.rc"
+run_launcher "$home" "$work/elsewhere" XDG_DATA_HOME=relative/data
+check "relative XDG_DATA_HOME is ignored" cwd_is "$home/.local/share/korvant"
+
+# A folder with its own sys/ (a portable install) is used as it is.
+home="$work/home3"
+mkdir -p "$home" "$work/portable/sys"
+printf '2\r\n4800\r\nNone\r\n' >"$work/portable/sys/set.rc"
+run_launcher "$home" "$work/portable"
+check "portable folder is used in place" cwd_is "$work/portable"
+check "portable start makes no per-user folder" [ ! -e "$home/.local/share/korvant" ]
+check "portable start copies nothing in" [ "$(ls "$work/portable/sys")" = set.rc ]
+
+# A sys/ folder that holds none of the tool's files (say ~/sys of something else) is not one.
+mkdir -p "$work/unrelated/sys"
+run_launcher "$home" "$work/unrelated"
+check "foreign sys/ folder is not taken for a portable one" cwd_is "$home/.local/share/korvant"
+
+# Started through a symbolic link, the launcher still finds the defaults beside its real place.
+home="$work/home4"
+mkdir -p "$home" "$work/links"
+ln -s "$launcher" "$work/links/korvant-launcher"
+(cd "$work/elsewhere" && env -i PATH="$PATH" HOME="$home" KORVANT_BIN="$stub" "$work/links/korvant-launcher") >"$work/cwd" 2>&1
+check "through a link: defaults still found" cmp -s "$source_dir/sys/tm.rc" "$home/.local/share/korvant/sys/tm.rc"
+
+# Without KORVANT_BIN the launcher starts the korvant-debug that lies beside it.
+fake="$work/fake"
+mkdir -p "$fake/bin"
+cp -a "$root/usr/share" "$fake/share"
+cp "$launcher" "$fake/bin/korvant-launcher"
+cp "$stub" "$fake/bin/korvant-debug"
+home="$work/home5"
+mkdir -p "$home"
+(cd "$work/elsewhere" && env -i PATH=/usr/bin:/bin HOME="$home" "$fake/bin/korvant-launcher") >"$work/cwd" 2>&1
+check "default program is bin/korvant-debug beside the launcher" cwd_is "$home/.local/share/korvant"
+
+finish
