@@ -91,7 +91,12 @@ TimingFile readTmRc(const QString &path)
     TimingFile timing;
     bool ok = false;
     // Twenty lines of a few dozen characters; anything past 64 KiB is not a timing file.
-    const QStringList lines = splitSettingsLines(readHead(path, 64 * 1024, &ok), kTimingLines);
+    QByteArray head = readHead(path, 64 * 1024, &ok);
+    // No text file holds a NUL byte: a binary file has no timing lines past its first one, and
+    // the window says the file is unreadable instead of running on noise.
+    if (const qsizetype nul = head.indexOf('\0'); nul >= 0)
+        head.truncate(nul);
+    const QStringList lines = splitSettingsLines(head, kTimingLines);
     timing.linesRead = int(lines.size());
     for (int i = 0; i < lines.size(); ++i)
         timing.intervals[i] = intervalFromLine(lines[i]);

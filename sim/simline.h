@@ -33,6 +33,7 @@ public:
 
     QString lastSettings() const { return m_lastSettings; } // exact text last given to open()
     QList<QByteArray> writes() const { return m_writes; }   // every frame written while open
+    void clearWrites() { m_writes.clear(); }                // long runs would keep them all
     int openCount() const { return m_openCount; }           // successful opens
     int openPort() const { return m_port; }                 // 0 while closed
     SimBus *bus() const { return m_bus; }
