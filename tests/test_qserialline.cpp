@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -88,6 +89,7 @@ private slots:
     void missingAndBadSettings();
     void secondLineFindsThePortInUse();
     void adapterPulledOutWhileOpen();
+    void deviceTheUserMayNotOpen();
 };
 
 void TestQSerialLine::opensWithSettingsAndWritesFrames()
@@ -186,6 +188,25 @@ void TestQSerialLine::adapterPulledOutWhileOpen()
     QVERIFY(!line.isOpen());
     QVERIFY(!failed.wait(300));
     QCOMPARE(failed.size(), 1);
+}
+
+void TestQSerialLine::deviceTheUserMayNotOpen()
+{
+    if (::geteuid() == 0)
+        QSKIP("root opens every device; run as another user (CTest does)");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString previous = QDir::currentPath();
+    const auto restore = qScopeGuard([&previous] { QDir::setCurrent(previous); });
+    QVERIFY(QDir::setCurrent(dir.path()) && QDir().mkpath(QStringLiteral("sys")));
+    // A device that exists but belongs to others, as /dev/ttyUSB0 does to a user outside dialout.
+    const QString device = QStringLiteral("/etc/shadow");
+    QVERIFY(QFileInfo::exists(device));
+    QVERIFY(QFile::link(device, QStringLiteral("sys/COM3")));
+    QSerialLine line;
+    const SerialLine::Result r = line.probe(3);
+    QCOMPARE(r.fault, SerialLine::Fault::Other);
+    QVERIFY2(r.detail.contains(device) && r.detail.contains(QStringLiteral("dialout")), qPrintable(r.detail));
 }
 
 QTEST_GUILESS_MAIN(TestQSerialLine)
