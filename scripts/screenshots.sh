@@ -12,7 +12,7 @@ out="$root/docs/img"
 "$root/scripts/deps.sh" xvfb xauth fonts-wqy-microhei
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target korvant-shoot
-shoot="$build/tests/korvant-shoot"
+shoot="$build/tools/korvant-shoot"
 
 # A fixed scale and style, so the pictures do not depend on the desktop this runs from.
 export QT_SCALE_FACTOR=1 QT_AUTO_SCREEN_SCALE_FACTOR=0 QT_QPA_PLATFORMTHEME='' QT_STYLE_OVERRIDE=Fusion
