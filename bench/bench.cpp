@@ -1,0 +1,698 @@
+// korvant-bench: how well and how cheaply the tool polls a module over a real serial line (a
+// pseudo-terminal served by korvant-sim), how fast it starts, how much memory it holds, and how
+// long the parameter scan takes, each beside a baseline measured in the same run. Prints one
+// Markdown table. Run it through scripts/bench.sh; --quick polls 3 s instead of 30 s per case.
+//
+// The windows are measured in child processes of this program (--poll-child, --scan-child), so
+// every figure belongs to a process that does nothing but what the tool does.
+#include "mainwindow.h"
+#include "models.h"
+#include "modulewindow.h"
+#include "prompt.h"
+#include "qserialline.h"
+#include "recordingline.h"
+#include "setfrm.h"
+#include "simline.h"
+#include "startup_probe.h"
+#include "testwindow.h"
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Small helpers
+
+qint64 cpuUs(const rusage &r)
+{
+    return qint64(r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000 + r.ru_utime.tv_usec + r.ru_stime.tv_usec;
+}
+
+// Nearest-rank percentile (q in 0..1) of unsorted values; 0 for none.
+double percentile(std::vector<double> v, double q)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const auto rank = std::size_t(std::ceil(q * double(v.size())));
+    return v[std::clamp<std::size_t>(rank, 1, v.size()) - 1];
+}
+
+std::string readText(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeText(const std::string &path, const std::string &text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// "key=value" words anywhere in text.
+std::map<std::string, std::string> keyValues(const std::string &text)
+{
+    std::map<std::string, std::string> kv;
+    std::istringstream in(text);
+    std::string word;
+    while (in >> word) {
+        const auto eq = word.find('=');
+        if (eq != std::string::npos && eq > 0)
+            kv[word.substr(0, eq)] = word.substr(eq + 1);
+    }
+    return kv;
+}
+
+double number(const std::map<std::string, std::string> &kv, const std::string &key, double missing = -1)
+{
+    const auto it = kv.find(key);
+    return it == kv.end() ? missing : std::atof(it->second.c_str());
+}
+
+std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char *fmt, ...)
+{
+    char buf[512];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, args);
+    va_end(args);
+    return buf;
+}
+
+void sleepMs(int ms)
+{
+    timespec ts{ms / 1000, long(ms % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+// Message boxes would wait for a click that never comes offscreen; keep their texts instead.
+QStringList &recordedPrompts()
+{
+    static QStringList prompts;
+    return prompts;
+}
+
+void recordPrompts()
+{
+    setPromptSink([](const QString &, const QString &text) { recordedPrompts() << text; });
+}
+
+void printPrompts()
+{
+    for (const QString &text : recordedPrompts())
+        std::fprintf(stderr, "korvant-bench: the window said: %s\n", qPrintable(text));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Child: one window polling over the real serial line, started the way a technician does it.
+
+int runPollChild(int argc, char **argv, const QString &model, int periodMs, int seconds)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Prompt"));
+
+    LineTimes times;
+    times.writesNs.reserve(std::size_t(seconds) * 1000 / std::size_t(periodMs) + 16);
+    times.replyNs.reserve(times.writesNs.capacity());
+    setSerialLineFactory([&times] {
+        return std::make_unique<RecordingLine>(std::make_unique<QSerialLine>(), &times);
+    });
+    recordPrompts();
+
+    // As app/main.cpp builds the program.
+    WindowRegistry registry;
+    for (const ModelRow &row : modelTable())
+        registry.add(row.name, [name = row.name] { return createTestWindow(name); });
+    registry.add(QStringLiteral("SetFrm"), [] { return createSetFrm(); });
+    MainWindow main(&registry);
+    ModuleWindow::setShowMain([&main] { main.show(); });
+    main.Form_Load();
+    main.show();
+
+    // Pick the model, "Function Testing", "Open Port"; "Acquisition" follows below.
+    main.Combo_Model->setCurrentIndex(main.Combo_Model->findText(model));
+    main.Command1[0]->click();
+    ModuleWindow *window = registry.window(model);
+    auto *acquisition = window ? window->findChild<QPushButton *>(QStringLiteral("Command_OK1")) : nullptr;
+    if (!acquisition) {
+        std::fprintf(stderr, "korvant-bench: no acquisition window for %s\n", qPrintable(model));
+        printPrompts();
+        return 1;
+    }
+    window->Command_Port->click();
+    if (!window->portIsOpen() || !window->MSComm1->isOpen()) {
+        std::fprintf(stderr, "korvant-bench: %s could not open its port\n", qPrintable(model));
+        printPrompts();
+        return 1;
+    }
+
+    // Every tick empties the status box first, so each exchange is one change from empty to its
+    // outcome; counting changes (not signals) keeps repeated notifications from counting twice.
+    int normal = 0;
+    int error = 0;
+    QString last;
+    QObject::connect(window->Text_Message, &QPlainTextEdit::textChanged, window, [&] {
+        const QString text = window->Text_Message->toPlainText();
+        if (text == last)
+            return;
+        last = text;
+        if (text == kDataNormal)
+            ++normal;
+        else if (text == kDataError)
+            ++error;
+    });
+
+    // Stopping half a period after the last tick that belongs to the run avoids a race between
+    // that tick and the stop; one more period lets its time-out be judged.
+    const int stopMs = seconds * 1000 + periodMs / 2;
+    QTimer::singleShot(stopMs, Qt::PreciseTimer, window, [acquisition] {
+        if (acquisition->text() == kStopCaption)
+            acquisition->click();
+    });
+    // Measured before quitting: quit() closes the windows, which is no part of polling.
+    rusage after{};
+    qint64 endNs = 0;
+    QTimer::singleShot(stopMs + periodMs, Qt::PreciseTimer, &app, [&] {
+        getrusage(RUSAGE_SELF, &after);
+        endNs = steadyNowNs();
+        QCoreApplication::quit();
+    });
+
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    const qint64 startNs = steadyNowNs();
+    acquisition->click();
+    app.exec();
+
+    std::vector<double> errorsMs;
+    for (std::size_t i = 1; i < times.writesNs.size(); ++i)
+        errorsMs.push_back(std::fabs(double(times.writesNs[i] - times.writesNs[i - 1]) / 1e6 - periodMs));
+    std::vector<double> replyMs;
+    for (const qint64 ns : times.replyNs)
+        replyMs.push_back(double(ns) / 1e6);
+    const std::size_t sent = times.writesNs.size();
+    const double meanPeriodMs =
+        sent > 1 ? double(times.writesNs.back() - times.writesNs.front()) / 1e6 / double(sent - 1) : 0;
+
+    std::printf("expected=%d sent=%zu normal=%d error=%d cpu_us=%lld wall_us=%lld hwm_kb=%ld "
+                "err_med_ms=%.3f err_p99_ms=%.3f err_max_ms=%.3f mean_period_ms=%.4f "
+                "reply_med_ms=%.3f reply_p99_ms=%.3f prompts=%lld\n",
+                seconds * 1000 / periodMs, sent, normal, error, cpuUs(after) - cpuUs(before),
+                (endNs - startNs) / 1000, peakResidentKb(), percentile(errorsMs, 0.5),
+                percentile(errorsMs, 0.99), percentile(errorsMs, 1.0), meanPeriodMs, percentile(replyMs, 0.5),
+                percentile(replyMs, 0.99), qlonglong(recordedPrompts().size()));
+    std::fflush(stdout);
+    printPrompts();
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Child: repeated read scans of SetFrm on the in-process simulated bus, which (unlike a
+// pseudo-terminal) carries parity, so a module at 38400 Even answers only the eighth step.
+
+int runScanChild(int argc, char **argv, int scans)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Prompt"));
+    recordPrompts();
+
+    SimBus bus;
+    bus.addModule(5510, 1, 8);
+    useSimulatedBus(&bus);
+
+    auto *w = static_cast<SetFrm *>(createSetFrm());
+    w->show();
+    w->Command_Port->click();
+    if (!w->portIsOpen()) {
+        std::fprintf(stderr, "korvant-bench: SetFrm could not open its port\n");
+        printPrompts();
+        return 1;
+    }
+
+    std::vector<double> scanMs;
+    std::vector<int> errorsBefore;
+    int errors = 0;
+    int wrongEnds = 0;
+    qint64 startNs = 0;
+    const auto startScan = [&] {
+        errors = 0;
+        startNs = steadyNowNs();
+        w->Command_OK1->click();
+    };
+    QString last;
+    QObject::connect(w->Text_Message, &QPlainTextEdit::textChanged, w, [&] {
+        const QString text = w->Text_Message->toPlainText();
+        if (text == last)
+            return;
+        last = text;
+        if (text == kDataError) {
+            if (++errors >= 8) { // nothing found: the setting under test is wrong
+                ++wrongEnds;
+                QCoreApplication::quit();
+            }
+            return;
+        }
+        if (text != kDataNormal)
+            return;
+        scanMs.push_back(double(steadyNowNs() - startNs) / 1e6);
+        errorsBefore.push_back(errors);
+        if (w->Combo2->currentText() != QLatin1String("38400") || w->Combo3->currentText() != QLatin1String("Even"))
+            ++wrongEnds;
+        if (int(scanMs.size()) < scans)
+            QTimer::singleShot(0, w, startScan);
+        else
+            QCoreApplication::quit();
+    });
+    QTimer::singleShot(0, w, startScan);
+    QTimer::singleShot(scans * 3000 + 5000, &app, &QCoreApplication::quit); // a scan that hangs
+    app.exec();
+
+    std::string list;
+    for (const double ms : scanMs)
+        list += format("%s%.2f", list.empty() ? "" : ",", ms);
+    std::printf("scans=%zu wrong=%d med_ms=%.2f min_ms=%.2f max_ms=%.2f errors_before=%d list_ms=%s\n",
+                scanMs.size(), wrongEnds, percentile(scanMs, 0.5), percentile(scanMs, 0.0),
+                percentile(scanMs, 1.0), errorsBefore.empty() ? -1 : errorsBefore.front(), list.c_str());
+    std::fflush(stdout);
+    printPrompts();
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The run: processes of its own, no Qt event loop.
+
+pid_t g_simulator = 0;
+
+void onStopSignal(int sig)
+{
+    if (g_simulator > 0)
+        kill(g_simulator, SIGTERM);
+    std::signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+// Starts argv with stdout (and stderr, unless errToo is false) to outPath, or inherited when empty.
+pid_t spawn(const std::vector<std::string> &args, const std::string &outPath, bool errToo = true)
+{
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!outPath.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (errToo)
+            posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        std::fprintf(stderr, "korvant-bench: cannot start %s: %s\n", argv[0], std::strerror(rc));
+        return 0;
+    }
+    return pid;
+}
+
+// Waits for pid; its resource use (CPU time of the whole process) goes to *usage.
+int reap(pid_t pid, rusage *usage = nullptr)
+{
+    int status = 0;
+    rusage ru{};
+    while (wait4(pid, &status, 0, &ru) < 0 && errno == EINTR) {
+    }
+    if (usage)
+        *usage = ru;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+struct Simulator {
+    std::string dir;
+
+    bool start(int model, int code)
+    {
+        const std::string link = dir + "/sys/COM1";
+        g_simulator = spawn({KV_SIM_PATH, "--dir", dir, "--port", "1", "--module",
+                             format("%d:1:%d", model, code), "--quiet"},
+                            dir + "/sim.log");
+        for (int i = 0; i < 250 && g_simulator > 0; ++i) {
+            std::error_code ec;
+            if (std::filesystem::is_symlink(link, ec) && std::filesystem::exists(link, ec))
+                return true;
+            sleepMs(20);
+        }
+        std::fprintf(stderr, "korvant-bench: korvant-sim did not link %s:\n%s", link.c_str(),
+                     readText(dir + "/sim.log").c_str());
+        return false;
+    }
+    void stop()
+    {
+        if (g_simulator <= 0)
+            return;
+        kill(g_simulator, SIGTERM);
+        reap(g_simulator);
+        g_simulator = 0;
+    }
+    ~Simulator() { stop(); }
+};
+
+struct PollCase {
+    const char *model;
+    int modelNumber;
+    int replyBytes;
+    const char *mbpollType; // -t of mbpoll for the same request
+    int periodMs;
+};
+
+// Line time of one exchange (request of 8 bytes and the reply, 10 bits a byte) in ms.
+double lineMs(int replyBytes, int baud)
+{
+    return (8 + replyBytes) * 10 * 1000.0 / baud;
+}
+
+std::string timingFile(const PollCase &c, int overtimeMs)
+{
+    // The shipped intervals, with the lines of the window under test replaced.
+    int lines[20] = {200, 500, 300, 200, 500, 200, 300, 500, 300, 200,
+                     500, 300, 200, 300, 500, 200, 200, 300, 500, 500};
+    if (c.modelNumber == 5510) {
+        lines[5] = overtimeMs;
+        lines[7] = c.periodMs;
+    } else {
+        lines[3] = overtimeMs;
+        lines[4] = c.periodMs;
+    }
+    std::string text;
+    for (int i = 0; i < 20; ++i)
+        text += format("Line %-6d%5d\r\n", i + 1, lines[i]);
+    return text;
+}
+
+struct Row {
+    std::string figure, setting, tool, baseline, ratio, goal, met;
+};
+
+std::string cell(const std::string &s)
+{
+    return s.empty() ? "–" : s;
+}
+
+void printTable(const std::vector<Row> &rows)
+{
+    std::printf("| Figure | Case | Tool | Baseline | Tool / baseline | Goal | Met |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    for (const Row &r : rows)
+        std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", r.figure.c_str(), r.setting.c_str(),
+                    r.tool.c_str(), cell(r.baseline).c_str(), cell(r.ratio).c_str(), cell(r.goal).c_str(),
+                    cell(r.met).c_str());
+}
+
+std::string selfPath()
+{
+    char buf[4096];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, std::size_t(n)) : std::string();
+}
+
+std::string machineLine()
+{
+    std::string model;
+    int cpus = 0;
+    std::istringstream cpuinfo(readText("/proc/cpuinfo"));
+    for (std::string line; std::getline(cpuinfo, line);) {
+        if (line.rfind("model name", 0) == 0 && model.empty())
+            model = line.substr(line.find(':') + 2);
+        if (line.rfind("processor", 0) == 0)
+            ++cpus;
+    }
+    long memKb = 0;
+    std::istringstream meminfo(readText("/proc/meminfo"));
+    for (std::string line; std::getline(meminfo, line);)
+        if (line.rfind("MemTotal:", 0) == 0)
+            memKb = std::atol(line.c_str() + 9);
+    utsname u{};
+    uname(&u);
+    return format("%s, %d CPUs, %.1f GiB, Linux %s, Qt %s", model.c_str(), cpus, memKb / 1048576.0, u.release,
+                  qVersion());
+}
+
+// The 1-minute load average of /proc/loadavg.
+std::string loadAverage()
+{
+    std::istringstream in(readText("/proc/loadavg"));
+    std::string one;
+    in >> one;
+    return one.empty() ? std::string("?") : one;
+}
+
+int runAll(bool quick)
+{
+    const int pollSeconds = quick ? 3 : 30;
+    const int startupRuns = 10;
+    const int scans = 10;
+
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    std::signal(SIGINT, onStopSignal);
+    std::signal(SIGTERM, onStopSignal);
+
+    char pattern[] = "/tmp/korvant-bench-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        std::perror("korvant-bench: mkdtemp");
+        return 1;
+    }
+    const std::string dir = pattern;
+    std::error_code ec;
+    std::filesystem::create_directory(dir + "/sys");
+    // Qt wants a private runtime folder; without one every child warns about it.
+    std::filesystem::create_directory(dir + "/runtime");
+    std::filesystem::permissions(dir + "/runtime", std::filesystem::perms::owner_all, ec);
+    setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
+    std::filesystem::copy_file(std::string(KV_SOURCE_DIR) + "/sys/kv.ico", dir + "/sys/kv.ico", ec);
+    writeText(dir + "/sys/set.rc", "1\r\n9600\r\nNone\r\n");
+    writeText(dir + "/sys/tm.rc", timingFile({"KV5510ADAM", 5510, 6, "1", 500}, 200));
+    if (chdir(dir.c_str()) != 0) {
+        std::perror("korvant-bench: chdir");
+        return 1;
+    }
+    const std::string self = selfPath();
+    const std::string loadAtStart = loadAverage();
+    std::vector<Row> fidelity, cost, other;
+    long busiestKb = 0;
+    std::string busiest;
+    bool failed = false;
+
+    std::fprintf(stderr, "korvant-bench: %s; working in %s; %d s a case\n", machineLine().c_str(), dir.c_str(),
+                 pollSeconds);
+
+    // 1 and 2: poll fidelity and cost per exchange.
+    const PollCase cases[] = {
+        {"KV5510ADAM", 5510, 6, "1", 20},  {"KV5510ADAM", 5510, 6, "1", 50},  {"KV5510ADAM", 5510, 6, "1", 100},
+        {"KV1730ADAM", 1730, 21, "4", 20}, {"KV1730ADAM", 1730, 21, "4", 50}, {"KV1730ADAM", 1730, 21, "4", 100},
+    };
+    for (const PollCase &c : cases) {
+        const int overtime = c.periodMs / 2;
+        // 9600 baud where the exchange's line time leaves 2 ms of the time-out for the rest.
+        const int baud = lineMs(c.replyBytes, 9600) + 2 <= overtime ? 9600 : 38400;
+        const int code = baud == 9600 ? 2 : 4;
+        const std::string setting = format("%s, %d ms, time-out %d ms, %d Bd (line %.1f ms)", c.model, c.periodMs,
+                                           overtime, baud, lineMs(c.replyBytes, baud));
+        std::fprintf(stderr, "korvant-bench: polling %s\n", setting.c_str());
+        writeText(dir + "/sys/tm.rc", timingFile(c, overtime));
+        writeText(dir + "/sys/set.rc", format("1\r\n%d\r\nNone\r\n", baud));
+
+        Simulator sim{dir};
+        if (!sim.start(c.modelNumber, code))
+            return 1;
+        const std::string out = dir + "/poll.out";
+        const pid_t tool = spawn({self, "--poll-child", c.model, std::to_string(c.periodMs),
+                                  std::to_string(pollSeconds)},
+                                 out);
+        const int rc = tool > 0 ? reap(tool) : 1;
+        const auto kv = keyValues(readText(out));
+        if (rc != 0 || kv.count("sent") == 0) {
+            std::fprintf(stderr, "korvant-bench: the poll of %s failed:\n%s", c.model, readText(out).c_str());
+            failed = true;
+            continue;
+        }
+        const double expected = number(kv, "expected");
+        const double sent = number(kv, "sent");
+        const double normal = number(kv, "normal");
+        const bool allAccepted = sent == expected && normal == expected;
+        fidelity.push_back({"1 Poll fidelity", setting,
+                            format("sent %.0f, accepted %.0f; period error median %.3f ms, p99 %.3f ms; "
+                                   "reply after %.1f ms",
+                                   sent, normal, number(kv, "err_med_ms"), number(kv, "err_p99_ms"),
+                                   number(kv, "reply_med_ms")),
+                            format("%.0f expected", expected), format("%.3f", expected > 0 ? normal / expected : 0),
+                            "every request sent and accepted", allAccepted ? "yes" : "no"});
+        const double toolUs = normal > 0 ? number(kv, "cpu_us") / normal : 0;
+        if (number(kv, "hwm_kb") > busiestKb) {
+            busiestKb = long(number(kv, "hwm_kb"));
+            busiest = format("%s at %d ms", c.model, c.periodMs);
+        }
+
+        // The same requests from mbpoll (libmodbus), same line, period and time-out.
+        const std::string mbOut = dir + "/mbpoll.out";
+        const pid_t mb = spawn({"/usr/bin/mbpoll", "-m", "rtu", "-a", "1", "-b", std::to_string(baud), "-P", "none",
+                                "-t", c.mbpollType, "-r", "1", "-c", "8", "-l", std::to_string(c.periodMs), "-o",
+                                format("%.3f", overtime / 1000.0), dir + "/sys/COM1"},
+                               mbOut);
+        rusage mbUsage{};
+        if (mb > 0) {
+            sleepMs(pollSeconds * 1000);
+            kill(mb, SIGINT);
+            reap(mb, &mbUsage);
+        }
+        sim.stop();
+        long transmitted = 0, received = 0, errors = 0;
+        const std::string mbText = readText(mbOut);
+        const auto stats = mbText.find("frames transmitted");
+        if (stats != std::string::npos) {
+            const auto lineStart = mbText.rfind('\n', stats);
+            std::sscanf(mbText.c_str() + (lineStart == std::string::npos ? 0 : lineStart + 1),
+                        "%ld frames transmitted, %ld received, %ld errors", &transmitted, &received, &errors);
+        }
+        const double mbUs = received > 0 ? double(cpuUs(mbUsage)) / double(received) : 0;
+        cost.push_back({"2 CPU per exchange", format("%s, %d ms, %d Bd", c.model, c.periodMs, baud),
+                        format("%.1f µs (%.0f exchanges)", toolUs, normal),
+                        received > 0 ? format("mbpoll %.1f µs (%ld of %ld polls answered)", mbUs, received, transmitted)
+                                     : std::string("mbpoll gave no figures"),
+                        mbUs > 0 ? format("%.1f", toolUs / mbUs) : std::string(), "≤ 1",
+                        mbUs > 0 && toolUs <= mbUs ? "yes" : "no"});
+    }
+
+    // 3 and 4: start-up and memory with Main shown, beside a minimal Widgets program.
+    std::vector<double> mainMs, minimalMs, mainKb, minimalKb;
+    for (int i = 0; i < startupRuns; ++i) {
+        for (const bool tool : {true, false}) {
+            const std::string out = dir + "/startup.out";
+            const pid_t pid = spawn({tool ? KV_STARTUP_MAIN_PATH : KV_STARTUP_MINIMAL_PATH,
+                                     std::to_string(monotonicNs())},
+                                    out, false);
+            if (pid <= 0 || reap(pid) != 0)
+                continue;
+            const auto kv = keyValues(readText(out));
+            if (number(kv, "shown_us") <= 0)
+                continue;
+            (tool ? mainMs : minimalMs).push_back(number(kv, "shown_us") / 1000.0);
+            (tool ? mainKb : minimalKb).push_back(number(kv, "hwm_kb"));
+        }
+    }
+    if (mainMs.empty() || minimalMs.empty()) {
+        std::fprintf(stderr, "korvant-bench: the start-up programs gave no figures\n");
+        failed = true;
+    } else {
+        const double ratio = percentile(mainMs, 0.5) / percentile(minimalMs, 0.5);
+        other.push_back({"3 Start-up", format("process start to first show event, median of %zu", mainMs.size()),
+                         format("Main %.1f ms (%.1f..%.1f)", percentile(mainMs, 0.5), percentile(mainMs, 0),
+                                percentile(mainMs, 1)),
+                         format("minimal window %.1f ms (%.1f..%.1f)", percentile(minimalMs, 0.5),
+                                percentile(minimalMs, 0), percentile(minimalMs, 1)),
+                         format("%.2f", ratio), "≤ 1.5", ratio <= 1.5 ? "yes" : "no"});
+        const double mainMb = percentile(mainKb, 1.0) / 1024.0;
+        other.push_back({"4 Memory", "peak resident (VmHWM), Main shown and painted",
+                         format("%.1f MB", mainMb), format("minimal window %.1f MB", percentile(minimalKb, 1.0) / 1024.0),
+                         format("%.2f", mainMb / (percentile(minimalKb, 1.0) / 1024.0)), "< 60 MB",
+                         mainMb < 60 ? "yes" : "no"});
+    }
+    if (busiestKb > 0) {
+        const double mb = busiestKb / 1024.0;
+        other.push_back({"4 Memory", format("peak resident, Main then %s polling %d s (highest of the polls)",
+                                            busiest.c_str(), pollSeconds),
+                         format("%.1f MB", mb),
+                         mainKb.empty() ? std::string() : format("Main shown %.1f MB", percentile(mainKb, 1.0) / 1024.0),
+                         mainKb.empty() ? std::string() : format("%.2f", mb / (percentile(mainKb, 1.0) / 1024.0)),
+                         "< 60 MB", mb < 60 ? "yes" : "no"});
+    }
+
+    // 5: the read scan, in-process simulated bus.
+    {
+        const std::string out = dir + "/scan.out";
+        const pid_t pid = spawn({self, "--scan-child", std::to_string(scans)}, out);
+        const int rc = pid > 0 ? reap(pid) : 1;
+        const auto kv = keyValues(readText(out));
+        if (rc != 0 || number(kv, "scans") <= 0) {
+            std::fprintf(stderr, "korvant-bench: the scan failed:\n%s", readText(out).c_str());
+            failed = true;
+        } else {
+            const double expected = 8 * 150 + 120;
+            const double med = number(kv, "med_ms");
+            const bool right = number(kv, "wrong") == 0 && number(kv, "scans") == scans;
+            other.push_back({"5 Scan", format("SetFrm \"Read\" to parameters shown, module code 8 (38400 Even), "
+                                              "in-process simulated bus, %.0f scans",
+                                              number(kv, "scans")),
+                             format("median %.1f ms, spread %.1f..%.1f ms; %.0f errors before the find", med,
+                                    number(kv, "min_ms"), number(kv, "max_ms"), number(kv, "errors_before")),
+                             format("8 × 150 + 120 = %.0f ms", expected), format("%.3f", med / expected),
+                             "about 8 × 150 ms", right && std::fabs(med - expected) < 30 ? "yes" : "no"});
+        }
+    }
+
+    // Other work on the machine shows in the timing figures; the load says how much there was.
+    std::printf("Machine: %s\nRun: %s, %d s a poll case; load average %s at the start, %s at the end\n\n",
+                machineLine().c_str(), quick ? "quick" : "full", pollSeconds, loadAtStart.c_str(),
+                loadAverage().c_str());
+    std::vector<Row> rows = fidelity;
+    rows.insert(rows.end(), cost.begin(), cost.end());
+    rows.insert(rows.end(), other.begin(), other.end());
+    printTable(rows);
+
+    if (chdir("/") == 0)
+        std::filesystem::remove_all(dir, ec);
+    return failed ? 1 : 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "--poll-child" && argc == 5)
+        return runPollChild(argc, argv, QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
+    if (mode == "--scan-child" && argc == 3)
+        return runScanChild(argc, argv, std::atoi(argv[2]));
+    if (mode == "--help" || mode == "-h" || (argc > 1 && mode != "--quick")) {
+        std::fprintf(stderr, "usage: korvant-bench [--quick]\n"
+                             "Polls the KV5510ADAM and KV1730ADAM windows over korvant-sim for 30 s a case "
+                             "(--quick: 3 s),\nbeside mbpoll, then times start-up, memory and the SetFrm scan, "
+                             "and prints one table.\n");
+        return mode == "--help" || mode == "-h" ? 0 : 2;
+    }
+    return runAll(mode == "--quick");
+}
