@@ -1,5 +1,6 @@
 #include "numtext.h"
 
+#include <charconv>
 #include <cmath>
 
 LeadingNumber scanLeadingNumber(const QString &text)
@@ -45,8 +46,15 @@ LeadingNumber scanLeadingNumber(const QString &text)
         // "12e" or "12e-": the exponent never started, so the number ends before it.
         digits.erase(digits.find('e'));
     }
-    const double v = std::strtod(digits.c_str(), nullptr);
-    return {std::isfinite(v) ? v : 0.0, std::isfinite(v)};
+    // from_chars reads the decimal point whatever the user's locale (strtod would read "1.5" as 1
+    // under a German one); it takes no leading plus sign.
+    const char *first = digits.data() + (digits[0] == '+' ? 1 : 0);
+    double v = 0;
+    const auto [end, error] = std::from_chars(first, digits.data() + digits.size(), v);
+    Q_UNUSED(end);
+    if (error != std::errc() || !std::isfinite(v))
+        return {};
+    return {v, true};
 }
 
 double roundHalfEven(double value)

@@ -124,6 +124,8 @@ void TestModbus::leadingNumber_data()
     QTest::newRow("exponent") << "1e2" << 100.0 << true;
     QTest::newRow("dangling exponent") << "12e" << 12.0 << true;
     QTest::newRow("sign only") << "-" << 0.0 << false;
+    QTest::newRow("plus sign") << "+7" << 7.0 << true;
+    QTest::newRow("leading point") << ".5" << 0.5 << true;
     QTest::newRow("huge") << QString(400, QLatin1Char('9')) << 0.0 << false;
 }
 
