@@ -3,6 +3,7 @@
 
 #include "mainwindow.h"
 #include "models.h"
+#include "setfrm.h"
 #include "testwindow.h"
 
 class TestMain : public QObject
@@ -14,6 +15,7 @@ private slots:
     void functionTestingNeedsAModel();
     void opensEveryModelAndComesBack();
     void reopenedWindowLoadsAfresh();
+    void parameterSettingIgnoresTheModelBox();
 };
 
 namespace {
@@ -22,6 +24,7 @@ struct MainFixture {
     {
         for (const ModelRow &row : modelTable())
             registry.add(row.name, [name = row.name] { return createTestWindow(name); });
+        registry.add(QStringLiteral("SetFrm"), [] { return createSetFrm(); });
         ModuleWindow::setShowMain([this] { main.show(); });
         main.Form_Load();
         main.show();
@@ -121,6 +124,21 @@ void TestMain::reopenedWindowLoadsAfresh()
     QCOMPARE(w->Combo2->currentText(), QStringLiteral("19200"));
     QCOMPARE(w->findChild<WindowTimer *>(QStringLiteral("TM_Acquisition_A"))->interval(), 777);
     w->close();
+}
+
+void TestMain::parameterSettingIgnoresTheModelBox()
+{
+    GuiTestEnvironment env;
+    MainFixture f;
+    f.main.Combo_Model->setEditText(QStringLiteral("no such model"));
+    QTest::mouseClick(f.main.Command1[1], Qt::LeftButton);
+    QPointer<ModuleWindow> w = f.registry.window(QStringLiteral("SetFrm"));
+    QVERIFY(w && w->isVisible());
+    QCOMPARE(w->windowTitle(), QStringLiteral("Parameter Setting"));
+    QVERIFY(!f.main.isVisible());
+    QVERIFY(env.messages.isEmpty());
+    w->close();
+    QVERIFY(f.main.isVisible());
 }
 
 QTEST_MAIN(TestMain)
