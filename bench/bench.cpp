@@ -5,7 +5,7 @@
 //
 // The windows are measured in child processes of this program (--poll-child, --scan-child), so
 // every figure belongs to a process that does nothing but what the tool does.
-#include "mainwindow.h"
+#include "toolwindows.h"
 #include "models.h"
 #include "modulewindow.h"
 #include "prompt.h"
@@ -153,13 +153,9 @@ int runPollChild(int argc, char **argv, const QString &model, int periodMs, int 
     recordPrompts();
 
     // As app/main.cpp builds the program.
-    WindowRegistry registry;
-    for (const ModelRow &row : modelTable())
-        registry.add(row.name, [name = row.name] { return createTestWindow(name); });
-    registry.add(QStringLiteral("SetFrm"), [] { return createSetFrm(); });
-    MainWindow main(&registry);
-    ModuleWindow::setShowMain([&main] { main.show(); });
-    main.Form_Load();
+    ToolWindows tool;
+    WindowRegistry &registry = tool.registry;
+    MainWindow &main = tool.main;
     main.show();
 
     // Pick the model, "Function Testing", "Open Port"; "Acquisition" follows below.

@@ -1,9 +1,8 @@
 // Main: the model list, its two buttons, and the round trip to a child window and back.
 #include "support/guitest.h"
 
-#include "mainwindow.h"
+#include "toolwindows.h"
 #include "models.h"
-#include "setfrm.h"
 #include "testwindow.h"
 
 class TestMain : public QObject
@@ -19,19 +18,8 @@ private slots:
 };
 
 namespace {
-struct MainFixture {
-    MainFixture()
-    {
-        for (const ModelRow &row : modelTable())
-            registry.add(row.name, [name = row.name] { return createTestWindow(name); });
-        registry.add(QStringLiteral("SetFrm"), [] { return createSetFrm(); });
-        ModuleWindow::setShowMain([this] { main.show(); });
-        main.Form_Load();
-        main.show();
-    }
-    ~MainFixture() { ModuleWindow::setShowMain({}); }
-    WindowRegistry registry;
-    MainWindow main{&registry};
+struct MainFixture : ToolWindows {
+    MainFixture() { main.show(); }
 };
 } // namespace
 

@@ -8,7 +8,7 @@
 // Each picture is taken right after a reply was judged, so the exchange boxes are full.
 // Any message box the tool would have shown means the pictures are wrong: it fails then.
 #include "digitalwindow.h"
-#include "mainwindow.h"
+#include "toolwindows.h"
 #include "analoginputwindow.h"
 #include "models.h"
 #include "modulewindow.h"
@@ -173,13 +173,9 @@ int main(int argc, char *argv[])
         module->setHolding(4 + i, currents[i]);
     useSimulatedBus(&bus);
 
-    WindowRegistry registry;
-    for (const ModelRow &row : modelTable())
-        registry.add(row.name, [name = row.name] { return createTestWindow(name); });
-    registry.add(QStringLiteral("SetFrm"), [] { return createSetFrm(); });
-    MainWindow main(&registry);
-    ModuleWindow::setShowMain([&main] { main.show(); });
-    main.Form_Load();
+    ToolWindows tool;
+    WindowRegistry &registry = tool.registry;
+    MainWindow &main = tool.main;
     main.show();
 
     bool ok = true;
