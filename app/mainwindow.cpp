@@ -45,10 +45,7 @@ MainWindow::MainWindow(WindowRegistry *registry, QWidget *parent) : QWidget(pare
     Label1 = new QLabel(QStringLiteral("Model Select"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setGeometry(twips(720), twips(1080), twips(1815), twips(255));
-    Combo_Model = new QComboBox(this);
-    Combo_Model->setObjectName(QStringLiteral("Combo_Model"));
-    Combo_Model->setEditable(true);
-    Combo_Model->setInsertPolicy(QComboBox::NoInsert);
+    Combo_Model = new ChoiceBox(QStringLiteral("Combo_Model"), this);
     Combo_Model->setGeometry(twips(720), twips(1440), twips(2175), twips(300));
     const QStringList captions = {QStringLiteral("Function Testing"), QStringLiteral("Parameter Setting")};
     const int tops[] = {1080, 2640};
@@ -81,8 +78,9 @@ void MainWindow::Command1_Click(int index)
         m_registry->open(QStringLiteral("SetFrm"));
         return;
     }
+    // Only the exact text of a list entry names a model.
     const QString text = Combo_Model->currentText();
-    if (!findModel(text)) {
+    if (Combo_Model->entryIndex() < 0 || !findModel(text)) {
         Prompt(this, QStringLiteral("Please select module model！"));
         return;
     }

@@ -2,6 +2,8 @@
 // window. Every child window exists once at a time and shows Main again when it closes.
 #pragma once
 
+#include "widgets.h"
+
 #include <QComboBox>
 #include <QHash>
 #include <QLabel>
@@ -39,7 +41,7 @@ public:
     void Command1_Click(int index);
 
     QLabel *Label1;
-    QComboBox *Combo_Model;
+    ChoiceBox *Combo_Model;
     QVector<QPushButton *> Command1;
 
 private:

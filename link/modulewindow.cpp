@@ -38,14 +38,6 @@ static T *named(T *w, const QString &name)
     return w;
 }
 
-static QComboBox *comboBox(QWidget *parent, const QString &name)
-{
-    auto *box = named(new QComboBox(parent), name);
-    box->setEditable(true);
-    box->setInsertPolicy(QComboBox::NoInsert);
-    return box;
-}
-
 ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widthTwips,
                            int heightTwips, QWidget *parent)
     : QWidget(parent)
@@ -61,11 +53,11 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
                                   QStringLiteral("Parity Bit"), QStringLiteral("Data Bit"),
                                   QStringLiteral("Stop Bit")};
     QLabel **labels[] = {&Label1, &Label2, &Label3, &Label4, &Label5};
-    QComboBox **combos[] = {&Combo1, &Combo2, &Combo3, &Combo4, &Combo5};
+    ChoiceBox **combos[] = {&Combo1, &Combo2, &Combo3, &Combo4, &Combo5};
     for (int i = 0; i < 5; ++i) {
         *labels[i] = named(new QLabel(captions[i], Frame1), QStringLiteral("Label%1").arg(i + 1));
         place(*labels[i], 120, 480 + 360 * i, 1200, 210);
-        *combos[i] = comboBox(Frame1, QStringLiteral("Combo%1").arg(i + 1));
+        *combos[i] = new ChoiceBox(QStringLiteral("Combo%1").arg(i + 1), Frame1);
         place(*combos[i], 1320, 480 + 360 * i, 975, 300);
     }
     Shape1 = named(new Lamp(Frame1), QStringLiteral("Shape1"));
@@ -147,7 +139,7 @@ void ModuleWindow::Form_Load()
 
 QComboBox *ModuleWindow::makeAddressBox(int index, QWidget *parent)
 {
-    auto *box = comboBox(parent, QStringLiteral("Combo_Addr_%1").arg(index));
+    auto *box = new ChoiceBox(QStringLiteral("Combo_Addr_%1").arg(index), parent);
     for (int a = 1; a <= 254; ++a)
         box->addItem(QString::number(a));
     box->setCurrentIndex(0);
@@ -166,7 +158,7 @@ void ModuleWindow::setClosedState()
 
 void ModuleWindow::Combo1_Click()
 {
-    Combo1->setToolTip(MSComm1->deviceName(Combo1->currentIndex() + 1));
+    Combo1->setToolTip(MSComm1->deviceName(portNumber()));
     if (portIsOpen())
         Command_Port_Click();
 }
@@ -192,7 +184,7 @@ void ModuleWindow::Command_Port_Click()
         Pause(500);
         return;
     }
-    const int n = Combo1->currentIndex() + 1;
+    const int n = portNumber();
     if (!ProbePort(n))
         return;
     Command_Port->setText(kPortOpenCaption);
@@ -303,7 +295,7 @@ void ModuleWindow::closeEvent(QCloseEvent *event)
 void ModuleWindow::Form_QueryUnload()
 {
     SerialChoice choice;
-    choice.port = QString::number(Combo1->currentIndex() + 1);
+    choice.port = QString::number(portNumber());
     choice.baud = Combo2->currentText();
     choice.parity = Combo3->currentText();
     QString error;

@@ -46,6 +46,8 @@ public:
     static void setShowMain(std::function<void()> showMain);
 
     bool portIsOpen() const { return Command_Port->text() == kPortOpenCaption; }
+    // The port box's list position + 1 when its text is exactly one of COM1 to COM9, else 0.
+    int portNumber() const { return Combo1->entryIndex() + 1; }
 
     // Serial group handlers.
     void Combo1_Click();
@@ -58,7 +60,7 @@ public:
 
     QGroupBox *Frame1;
     QLabel *Label1, *Label2, *Label3, *Label4, *Label5;
-    QComboBox *Combo1, *Combo2, *Combo3, *Combo4, *Combo5;
+    ChoiceBox *Combo1, *Combo2, *Combo3, *Combo4, *Combo5;
     QPushButton *Command_Port;
     Lamp *Shape1;
     QLabel *Label13, *Label14, *Label19;

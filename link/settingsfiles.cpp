@@ -57,8 +57,8 @@ SerialChoice readSetRc(const QString &path)
 
 int portIndexFromLine(const QString &line1)
 {
-    const double n = roundHalfEven(leadingNumber(line1));
-    return (n >= 1 && n <= 9) ? int(n) - 1 : -1;
+    const double index = roundHalfEven(leadingNumber(line1) - 1);
+    return (index >= 0 && index <= 8) ? int(index) : -1;
 }
 
 bool writeSetRc(const QString &path, const SerialChoice &choice, QString *error)
@@ -80,9 +80,11 @@ bool writeSetRc(const QString &path, const SerialChoice &choice, QString *error)
     return true;
 }
 
-int intervalFromLine(const QString &line)
+int intervalFromLine(const QString &line, bool *clamped)
 {
     const double v = roundHalfEven(leadingNumber(line.mid(11, 5)));
+    if (clamped)
+        *clamped = v < 0 || v > kMaxInterval;
     return int(qBound(0.0, v, double(kMaxInterval)));
 }
 
@@ -99,6 +101,6 @@ TimingFile readTmRc(const QString &path)
     const QStringList lines = splitSettingsLines(head, kTimingLines);
     timing.linesRead = int(lines.size());
     for (int i = 0; i < lines.size(); ++i)
-        timing.intervals[i] = intervalFromLine(lines[i]);
+        timing.intervals[i] = intervalFromLine(lines[i], &timing.outOfRange[i]);
     return timing;
 }

@@ -21,8 +21,8 @@ struct SerialChoice {
 // lines take their defaults; lines after the third are ignored.
 SerialChoice readSetRc(const QString &path);
 
-// The port-box list position a set.rc line 1 selects: its number rounded (halves to even) less
-// one, or -1 when that is not one of COM1 to COM9.
+// The port-box list position a set.rc line 1 selects: its number less one, then rounded (halves
+// to even), or -1 when that is not one of COM1 to COM9.
 int portIndexFromLine(const QString &line1);
 
 // Rewrites set.rc with CR LF line ends. The new content goes to a temporary file beside it that
@@ -36,11 +36,15 @@ constexpr int kMaxInterval = 65535;
 struct TimingFile {
     QVector<int> intervals = QVector<int>(kTimingLines, 0); // index 0 is line 1
     int linesRead = 0;
+    QVector<bool> outOfRange = QVector<bool>(kTimingLines, false); // clamped to 0..65535
     bool complete() const { return linesRead >= kTimingLines; }
+    // Line n (from 1) gives the interval it was meant to: a number from 1 to 65535.
+    bool usable(int line) const { return intervals.value(line - 1) > 0 && !outOfRange.value(line - 1); }
 };
 
-// The interval held in characters 12 to 16 of a tm.rc line, clamped to 0..65535.
-int intervalFromLine(const QString &line);
+// The interval held in characters 12 to 16 of a tm.rc line, clamped to 0..65535; *clamped tells
+// whether the number lay outside that range.
+int intervalFromLine(const QString &line, bool *clamped = nullptr);
 
 // Reads the first twenty lines of tm.rc. A missing file reads no line; lines that are not there
 // leave their interval at 0. Only the start of the file is read, however large it is.

@@ -1,6 +1,9 @@
 #include "widgets.h"
 
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QSignalBlocker>
 #include <QPainter>
 
 Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
@@ -57,4 +60,38 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent *event)
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         emit clicked();
     QLabel::mouseReleaseEvent(event);
+}
+
+ChoiceBox::ChoiceBox(const QString &name, QWidget *parent) : QComboBox(parent)
+{
+    setObjectName(name);
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    // The default completer completes inline and case-blind: "9600" would become a list entry
+    // nobody picked.
+    setCompleter(nullptr);
+}
+
+int ChoiceBox::entryIndex() const
+{
+    return findText(currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+// QComboBox takes the line edit's "editing finished" (focus out, Return) as a pick of the entry
+// that matches the text case-blind, rewriting the text and emitting activated: the line edit is
+// kept quiet while those two reach it.
+void ChoiceBox::focusOutEvent(QFocusEvent *event)
+{
+    const QSignalBlocker quiet(lineEdit());
+    QComboBox::focusOutEvent(event);
+}
+
+void ChoiceBox::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        const QSignalBlocker quiet(lineEdit());
+        QComboBox::keyPressEvent(event);
+        return;
+    }
+    QComboBox::keyPressEvent(event);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QComboBox>
 #include <QLabel>
 #include <QTimer>
 #include <QWidget>
@@ -55,4 +56,22 @@ signals:
     void clicked();
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
+};
+
+// The editable drop-down box of every window. What the user types stays as typed: no completion
+// while typing, Return adds nothing to the list, and focus leaving the box neither selects an
+// entry nor reports one. `activated` (the box's Click) is a change of the selected entry the user
+// made: a pick from the open list, an arrow or Page key in the box, the mouse wheel over it.
+class ChoiceBox : public QComboBox
+{
+    Q_OBJECT
+public:
+    ChoiceBox(const QString &name, QWidget *parent);
+    // For boxes whose choice must be one of the list (model, port, communication parameters):
+    // the list position of the text when it is exactly one entry, -1 for any other text.
+    int entryIndex() const;
+
+protected:
+    void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 };

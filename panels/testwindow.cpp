@@ -7,6 +7,8 @@
 
 #include <QMouseEvent>
 
+#include <algorithm>
+
 const QString kAcquisitionCaption = QStringLiteral("Acquisition");
 const QString kAnalogAddressNotSelected = QStringLiteral("Moudle address not selected！");
 
@@ -45,14 +47,31 @@ void TestWindow::finishCycles()
 void TestWindow::loadTimings()
 {
     const TimingFile timing = readTmRc(sysFilePath(QStringLiteral("tm.rc")));
-    for (const auto &[timer, line] : m_timingLines)
+    QList<int> unusable; // lines of this window's timers that are there but give no interval
+    for (const auto &[timer, line] : m_timingLines) {
         timer->setInterval(timing.intervals.value(line - 1));
-    if (!timing.complete()) {
-        QString text = QStringLiteral("Cannot read %1").arg(sysFileLabel(QStringLiteral("tm.rc")));
-        if (timing.linesRead > 0)
-            text += QStringLiteral(": it holds %1 of its %2 lines").arg(timing.linesRead).arg(kTimingLines);
-        Prompt(this, text);
+        if (line <= timing.linesRead && !timing.usable(line) && !unusable.contains(line))
+            unusable.append(line);
     }
+    std::sort(unusable.begin(), unusable.end());
+    const QString label = QStringLiteral("Cannot read %1").arg(sysFileLabel(QStringLiteral("tm.rc")));
+    QStringList problems;
+    if (!timing.complete())
+        problems << (timing.linesRead > 0
+                         ? label + QStringLiteral(": it holds %1 of its %2 lines").arg(timing.linesRead).arg(kTimingLines)
+                         : label);
+    if (!unusable.isEmpty()) {
+        QStringList numbers;
+        for (int line : unusable)
+            numbers << QString::number(line);
+        problems << label
+                        + (unusable.size() == 1 ? QStringLiteral(": line %1 gives no interval")
+                                                : QStringLiteral(": lines %1 give no interval"))
+                              .arg(numbers.join(QStringLiteral(", ")));
+    }
+    // Told once, on load: a timer of 0 never fires, and a window that polls nothing says nothing.
+    if (!problems.isEmpty())
+        Prompt(this, problems.join(QLatin1Char('\n')));
 }
 
 bool TestWindow::acquiring(int cycle) const
@@ -147,7 +166,11 @@ void TestWindow::validate()
     }
     clearExchange();
     if (!portIsOpen()) {
-        resumeSuspended();
+        // No port to poll either: the suspended cycle ends here, or its next tick would say
+        // the same again.
+        if (ResumeAcquisition > 0)
+            stopCycle(ResumeAcquisition - 1);
+        ResumeAcquisition = 0;
         Prompt(this, kOpenPortFirst);
         return;
     }

@@ -99,9 +99,7 @@ void SetFrm::loadPanels()
     place(makeAddressBox(1, Frame3), 240, 720, 3255, 300);
     Label8 = named(new QLabel(QStringLiteral("Communication Parameters"), Frame3), QStringLiteral("Label8"));
     place(Label8, 240, 1260, 3255, 255);
-    Combo_Baud = named(new QComboBox(Frame3), QStringLiteral("Combo_Baud"));
-    Combo_Baud->setEditable(true);
-    Combo_Baud->setInsertPolicy(QComboBox::NoInsert);
+    Combo_Baud = new ChoiceBox(QStringLiteral("Combo_Baud"), Frame3);
     Combo_Baud->addItems(communicationParameterTexts());
     Combo_Baud->setCurrentIndex(1);
     place(Combo_Baud, 240, 1560, 3255, 300);
@@ -191,7 +189,7 @@ void SetFrm::TM_Acquisition_A_Timer()
     }
     CommSettings = Combo2->currentText() + QLatin1Char(',') + ParityLetter + QLatin1Char(',')
                    + Combo4->currentText() + QLatin1Char(',') + Combo5->currentText();
-    ConfigurePort(Combo1->currentIndex() + 1);
+    ConfigurePort(portNumber());
     if (!portIsOpen() || !MSComm1->isOpen()) {
         // ConfigurePort has told the user; a scan on a port that will not open is over.
         endScan();

@@ -41,7 +41,7 @@ public:
     QVector<QPushButton *> Explain;
     QPushButton *Command_OK1 = nullptr, *Command_OK2 = nullptr, *Command_OK3 = nullptr;
     QLabel *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr;
-    QComboBox *Combo_Baud = nullptr;
+    ChoiceBox *Combo_Baud = nullptr;
     WindowTimer *TM_Acquisition_A, *TM_Overtime_A, *TM_Overtime_B;
 
     // Combinations the current scan has tried; the next tick tries combination ScanStep.

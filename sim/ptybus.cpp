@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -113,19 +114,28 @@ bool PtyBus::open(QString *error)
 bool PtyBus::link(const QString &linkPath, QString *error)
 {
     const QFileInfo info(linkPath);
+    if (!QDir().mkpath(info.absolutePath())) {
+        *error = QStringLiteral("cannot create the folder %1").arg(info.absolutePath());
+        return false;
+    }
+    // The lock dies with this process however it ends, so a link whose lock nobody holds was
+    // left by a simulator that is gone, even when its pty number has been handed out again.
+    const QString lockPath = linkPath + QStringLiteral(".lock");
+    m_lock = ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_lock < 0) {
+        *error = QStringLiteral("cannot open %1: %2").arg(lockPath, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (::flock(m_lock, LOCK_EX | LOCK_NB) != 0) {
+        ::close(m_lock);
+        m_lock = -1;
+        *error = QStringLiteral("%1 is held by another running simulator").arg(linkPath);
+        return false;
+    }
     if (info.isSymLink()) {
-        const QString target = info.symLinkTarget();
-        if (QFileInfo::exists(target)) {
-            *error = QStringLiteral("%1 already links to %2, which exists (another simulator?)").arg(linkPath, target);
-            return false;
-        }
         QFile::remove(linkPath);
     } else if (info.exists()) {
         *error = QStringLiteral("%1 exists and is not a link").arg(linkPath);
-        return false;
-    }
-    if (!QDir().mkpath(info.absolutePath())) {
-        *error = QStringLiteral("cannot create the folder %1").arg(info.absolutePath());
         return false;
     }
     if (::symlink(QFile::encodeName(m_slaveName).constData(), QFile::encodeName(linkPath).constData()) != 0) {
@@ -138,12 +148,17 @@ bool PtyBus::link(const QString &linkPath, QString *error)
 
 void PtyBus::unlink()
 {
-    if (m_linkPath.isEmpty())
-        return;
-    const QFileInfo info(m_linkPath);
-    if (info.isSymLink() && info.symLinkTarget() == m_slaveName)
-        QFile::remove(m_linkPath);
-    m_linkPath.clear();
+    if (!m_linkPath.isEmpty()) {
+        const QFileInfo info(m_linkPath);
+        if (info.isSymLink() && info.symLinkTarget() == m_slaveName)
+            QFile::remove(m_linkPath);
+        QFile::remove(m_linkPath + QStringLiteral(".lock"));
+        m_linkPath.clear();
+    }
+    if (m_lock >= 0) {
+        ::close(m_lock);
+        m_lock = -1;
+    }
 }
 
 qint32 PtyBus::currentBaud() const

@@ -22,8 +22,9 @@ public:
     // the master side survives the tool closing and reopening the port.
     bool open(QString *error);
     QString slaveName() const { return m_slaveName; }
-    // Links the slave as linkPath. A stale link (pointing at nothing) is replaced; a live one or
-    // any other file is refused.
+    // Links the slave as linkPath and holds a lock on linkPath.lock for as long as this bus lives.
+    // A link whose lock no live simulator holds is stale and replaced; a held one, or any other
+    // file at linkPath, is refused.
     bool link(const QString &linkPath, QString *error);
     // Removes the link if it still points at this pty.
     void unlink();
@@ -47,6 +48,7 @@ private:
     int m_slave = -1;
     QString m_slaveName;
     QString m_linkPath;
+    int m_lock = -1;
     bool m_log = true;
     QByteArray m_rx;
     std::int64_t m_frameDeadlineNs = 0; // 0: no frame being collected

@@ -340,9 +340,11 @@ void TestDigital::validateFailureResumes()
     QVERIFY(w->TM_Acquisition_A->isEnabled());
     QTest::mouseClick(w->Command_Port, Qt::LeftButton);
     QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
+    // With no port the suspended cycle ends idle: one message, no second one at the next tick.
     QCOMPARE(env.messages.last(), QStringLiteral("Please open serial port！"));
     QCOMPARE(w->ResumeAcquisition, 0);
-    QVERIFY(w->TM_Acquisition_A->isEnabled());
+    QVERIFY(!w->TM_Acquisition_A->isEnabled());
+    QCOMPARE(w->Command_OK1->text(), QStringLiteral("Acquisition"));
     for (const QByteArray &frame : simLine(w.get())->writes())
         QVERIFY(frame[1] != 0x0F);
 }

@@ -10,6 +10,10 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 namespace {
 
 QByteArray frame(const char *payloadHex)
@@ -106,11 +110,23 @@ void TestE2eSim::stopsCleanlyAndRemovesItsLink()
     QCOMPARE(sim.process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.process.exitCode(), 0);
     QVERIFY(!QFileInfo(sim.link()).isSymLink());
-    // A stale link left by a killed simulator is replaced by the next one.
+
+    // A simulator killed outright leaves its link, and the freed pty goes to someone else: here
+    // the test holds a live pty behind the link. No simulator holds the link's lock, so the next
+    // simulator takes the link; while it runs, another one on the same port is refused.
+    const int pty = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(pty >= 0 && ::grantpt(pty) == 0 && ::unlockpt(pty) == 0);
+    const QString held = QString::fromLocal8Bit(::ptsname(pty));
     SimProcess second;
-    QVERIFY(QFile::link(second.dir.filePath("sys/gone"), second.link()));
-    second.process.start(SimProcess::program(), {"--dir", second.dir.path()});
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(second.link()).symLinkTarget().startsWith("/dev/"), 10000);
+    QVERIFY(QFile::link(held, second.link()));
+    QVERIFY(second.start({"--module", "generic"}));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(second.link()).symLinkTarget() != held, 10000);
+    QProcess third;
+    third.start(SimProcess::program(), {"--dir", second.dir.path()});
+    QVERIFY(third.waitForFinished(10000));
+    QVERIFY(third.exitCode() != 0);
+    QVERIFY(QString::fromLocal8Bit(third.readAllStandardError()).contains("held by another running simulator"));
+    ::close(pty);
 }
 
 void TestE2eSim::refusesBadCommandLines_data()

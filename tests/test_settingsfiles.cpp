@@ -95,8 +95,10 @@ void TestSettingsFiles::portIndex_data()
     QTest::newRow("9") << "9" << 8;
     QTest::newRow("10") << "10" << -1;
     QTest::newRow("blank 2") << " 2" << 1;
-    QTest::newRow("2.5 to even") << "2.5" << 1;
-    QTest::newRow("3.5 to even") << "3.5" << 3;
+    // Position first, then rounded: 2.5 - 1 = 1.5 -> 2, 3.5 - 1 = 2.5 -> 2.
+    QTest::newRow("2.5 to even") << "2.5" << 2;
+    QTest::newRow("3.5 to even") << "3.5" << 2;
+    QTest::newRow("0.5 is COM1") << "0.5" << 0;
     QTest::newRow("text") << "abc" << -1;
     QTest::newRow("negative") << "-3" << -1;
 }
