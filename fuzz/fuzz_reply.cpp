@@ -1,10 +1,11 @@
 // The receive path: bytes arriving in arbitrary pieces are collected as hex text the way a module
-// window collects them, judged by AcceptReply against each request the tool sends, and an
-// accepted reply is decoded the way the panels decode it.
+// window collects them, judged against each request the tool sends, and an accepted reply is
+// decoded by the panels' decoders.
 //
-// Input: request kind, module address, a bit number (2 bytes), then pieces of the stream, each a
-// length byte (0..16) followed by that many bytes.
+// Input: request kind, module address, a word that picks output states and a bit to flip, then
+// pieces of the stream, each a length byte (0..16) followed by that many bytes.
 #include "conversions.h"
+#include "decoders.h"
 #include "fuzzinput.h"
 #include "modbus.h"
 #include "models.h"
@@ -12,34 +13,42 @@
 #include <QVector>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 
 struct RequestKind {
-    std::uint8_t function;
-    std::uint16_t start;
-    std::uint16_t count;
-    int replyBytes;
-    Conversion conversion;
+    std::function<QByteArray(std::uint8_t address, std::uint16_t pick)> build;
+    Conversion conversion = Conversion::None;
 };
 
-// Every read the windows make, from the model table, and the settings window's parameter read;
-// writes are answered by an 8-byte echo whatever they carry.
+QList<bool> picked(int count, std::uint16_t pick)
+{
+    QList<bool> states;
+    for (int i = 0; i < count; ++i)
+        states << bool((pick >> (i % 16)) & 1);
+    return states;
+}
+
+// Every request the windows send, from the model table, and the settings window's three.
 const QVector<RequestKind> &requestKinds()
 {
     static const QVector<RequestKind> kinds = [] {
         QVector<RequestKind> k;
         for (const ModelRow &row : modelTable()) {
-            if (row.inputs() > 0)
-                k.append({0x02, 0, std::uint16_t(row.inputs()), 5 + (row.inputs() + 7) / 8, Conversion::None});
-            if (row.channels() > 0)
-                k.append({0x03, 0, std::uint16_t(row.channels()), 5 + 2 * row.channels(), row.conversion});
+            const int inputs = row.inputs(), outputs = row.outputs(), channels = row.channels();
+            if (inputs > 0)
+                k.append({[inputs](std::uint8_t a, std::uint16_t) { return readInputsRequest(a, inputs); }});
+            if (channels > 0)
+                k.append({[channels](std::uint8_t a, std::uint16_t) { return readRegistersRequest(a, channels); },
+                          row.conversion});
+            if (outputs > 0)
+                k.append({[outputs](std::uint8_t a, std::uint16_t p) { return writeCoilsRequest(a, picked(outputs, p)); }});
         }
-        k.append({0x03, 100, 3, 11, Conversion::None});
-        k.append({0x05, 0, 0xFF00, 8, Conversion::None});
-        k.append({0x06, 0, 4000, 8, Conversion::None});
-        k.append({0x06, 100, 7, 8, Conversion::None});
-        k.append({0x0F, 0, 16, 8, Conversion::None});
+        k.append({[](std::uint8_t a, std::uint16_t p) { return writeRegisterRequest(a, 0, p % 20001); }});
+        k.append({[](std::uint8_t, std::uint16_t) { return parameterReadRequest(); }});
+        k.append({[](std::uint8_t a, std::uint16_t) { return addressWriteRequest(a); }});
+        k.append({[](std::uint8_t a, std::uint16_t p) { return commWriteRequest(a, std::uint8_t(1 + p % 8)); }});
         return k;
     }();
     return kinds;
@@ -111,26 +120,24 @@ void checkOutputCurrent(int position)
         FUZZ_CHECK(hundredths % 2 == 0);
 }
 
-// An accepted reply read back the way the windows read it.
-void decode(const RequestKind &k, const QString &text, const QByteArray &reply)
+// An accepted reply through the decoder of its request.
+void decode(const RequestKind &k, const QByteArray &request, const QByteArray &reply)
 {
-    if (k.function == 0x03) {
-        for (int i = 0; i < k.count; ++i) {
-            const std::uint16_t r = registerAt(text, 6 * i + 10);
-            FUZZ_CHECK(r == (byteAt(reply, 3 + 2 * i) << 8 | byteAt(reply, 4 + 2 * i)));
-            checkConversion(k.conversion, r);
-            checkOutputCurrent(r % 20001);
+    const int count = byteAt(request, 4) << 8 | byteAt(request, 5);
+    if (request == parameterReadRequest()) {
+        const ModuleParameters p = moduleParameters(reply);
+        FUZZ_CHECK(parameterLines(p).startsWith(QStringLiteral("Moudle address: %1\r\n").arg(p.address)));
+    } else if (request[1] == 0x03) {
+        const QList<std::uint16_t> values = registerValues(reply, count);
+        const QStringList texts = analogTexts(reply, k.conversion, count);
+        FUZZ_CHECK(values.size() == count && texts.size() == count);
+        for (int i = 0; i < count; ++i) {
+            FUZZ_CHECK(texts[i] == convert(k.conversion, values[i]));
+            checkConversion(k.conversion, values[i]);
+            checkOutputCurrent(values[i] % 20001);
         }
-    } else if (k.function == 0x02) {
-        // The digital panels look at one hex digit per four inputs: the low digit of data byte k
-        // holds inputs 8k+1..8k+4, the high digit 8k+5..8k+8, least significant bit first.
-        for (int i = 0; i < k.count; ++i) {
-            const int byte = i / 8;
-            const int position = (i % 8) < 4 ? 11 + 3 * byte : 10 + 3 * byte;
-            const int digit = hexDigitAt(text, position);
-            FUZZ_CHECK(digit >= 0);
-            FUZZ_CHECK(((digit >> (i % 4)) & 1) == ((byteAt(reply, 3 + byte) >> (i % 8)) & 1));
-        }
+    } else if (request[1] == 0x02) {
+        FUZZ_CHECK(digitalInputs(reply, count).size() == count);
     }
 }
 
@@ -142,19 +149,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QVector<RequestKind> &kinds = requestKinds();
     const RequestKind &k = kinds[in.byte() % kinds.size()];
     const std::uint8_t address = in.byte();
-    const int flipBit = in.word();
+    const std::uint16_t pick = in.word();
 
-    QByteArray payload(6, '\0');
-    payload[0] = char(address);
-    payload[1] = char(k.function);
-    payload[2] = char(k.start >> 8);
-    payload[3] = char(k.start & 0xFF);
-    payload[4] = char(k.count >> 8);
-    payload[5] = char(k.count & 0xFF);
-    const QByteArray request = Crc16(payload, 5);
+    const QByteArray request = k.build(address, pick);
+    const int expected = expectedReplyLength(request);
     const QString sendHex = HexText(request);
-    FUZZ_CHECK(request.size() == 8 && sendHex.size() == 24);
-    FUZZ_CHECK(crc16Of(request.constData(), 8) == 0); // a frame with its CRC leaves no remainder
+    FUZZ_CHECK(crcOk(request) && expected >= 6 && sendHex.size() == 3 * request.size());
 
     QString receiveHex;
     QByteArray stream;
@@ -162,49 +162,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const QByteArray piece = in.bytes(in.byte() % 17);
         appendHexText(receiveHex, piece);
         stream += piece;
-        FUZZ_CHECK(receiveHex.size() == 3 * stream.size());
     }
-    // However the stream was cut, the text is the same.
+    // However the stream was cut, the text is the same, and it reads back.
     FUZZ_CHECK(receiveHex == HexText(stream));
     bool ok = false;
     FUZZ_CHECK(bytesFromHexText(receiveHex, &ok) == stream && ok);
-    for (qsizetype pos = -1; pos <= receiveHex.size() + 5; ++pos) {
-        const int digit = hexDigitAt(receiveHex, pos);
-        if (pos < 1 || pos > receiveHex.size() || pos % 3 == 0) {
-            FUZZ_CHECK(digit == -1);
-        } else {
-            const int b = byteAt(stream, int((pos - 1) / 3));
-            FUZZ_CHECK(digit == (pos % 3 == 1 ? b >> 4 : b & 0x0F));
-        }
-    }
-    FUZZ_CHECK(registerAt(receiveHex, receiveHex.size() + 1) == 0);
-    FUZZ_CHECK(registerAt(receiveHex, -4 - flipBit) == 0);
 
-    if (AcceptReply(receiveHex, sendHex, k.replyBytes)) {
-        FUZZ_CHECK(stream.size() == k.replyBytes);
-        FUZZ_CHECK(byteAt(stream, 0) == address && byteAt(stream, 1) == k.function);
-        // The firmware-style CRC agrees with the one the judgement used.
-        FUZZ_CHECK(Crc16(stream, std::uint8_t(k.replyBytes - 3)) == stream);
-        decode(k, receiveHex, stream);
+    // The verdict agrees with the windows' check on text, and its reason with the bytes.
+    const ReplyVerdict verdict = judgeReply(stream, request, expected);
+    FUZZ_CHECK(AcceptReply(receiveHex, sendHex, expected) == verdict.accepted());
+    FUZZ_CHECK((verdict.refusal == Refusal::NoReply) == stream.isEmpty());
+    switch (verdict.refusal) {
+    case Refusal::NoReply: break;
+    case Refusal::Exception:
+        FUZZ_CHECK(stream.size() == 5 && byteAt(stream, 1) == (byteAt(request, 1) | 0x80) && crcOk(stream));
+        break;
+    case Refusal::Short: FUZZ_CHECK(stream.size() < expected || stream.size() < 3); break;
+    case Refusal::Long: FUZZ_CHECK(stream.size() > expected); break;
+    case Refusal::None:
+        FUZZ_CHECK(stream.size() == expected && stream.left(2) == request.left(2) && crcOk(stream));
+        decode(k, request, stream);
+        break;
+    default: FUZZ_CHECK(stream.size() == expected); break;
     }
 
     // The stream made into a sound reply (right head and length, correct CRC) is accepted; one
     // flipped bit, a byte less or a byte more is not.
-    QByteArray body = stream.left(k.replyBytes - 2);
-    body.resize(k.replyBytes - 2, '\0');
-    body[0] = char(address);
-    body[1] = char(k.function);
-    const QByteArray good = Crc16(body, std::uint8_t(k.replyBytes - 3));
-    const QString goodHex = HexText(good);
-    FUZZ_CHECK(AcceptReply(goodHex, sendHex, k.replyBytes));
-    decode(k, goodHex, good);
+    QByteArray body = stream.left(expected - 2);
+    body.resize(expected - 2, '\0');
+    body[0] = request[0];
+    body[1] = request[1];
+    const QByteArray good = withCrc(body);
+    FUZZ_CHECK(Crc16(body, std::uint8_t(expected - 3)) == good);
+    FUZZ_CHECK(judgeReply(good, request, expected).accepted());
+    decode(k, request, good);
     QByteArray flipped = good;
-    const int bit = flipBit % int(good.size() * 8);
+    const int bit = pick % int(good.size() * 8);
     flipped[bit / 8] = char(byteAt(flipped, bit / 8) ^ (1 << (bit % 8)));
-    FUZZ_CHECK(!AcceptReply(HexText(flipped), sendHex, k.replyBytes));
-    FUZZ_CHECK(!AcceptReply(HexText(good.chopped(1)), sendHex, k.replyBytes));
-    FUZZ_CHECK(!AcceptReply(goodHex + HexText(stream.left(1).isEmpty() ? QByteArray(1, '\0') : stream.left(1)),
-                            sendHex, k.replyBytes));
-    FUZZ_CHECK(!AcceptReply(goodHex.toLower(), sendHex, k.replyBytes) || goodHex == goodHex.toLower());
+    FUZZ_CHECK(!judgeReply(flipped, request, expected).accepted());
+    FUZZ_CHECK(judgeReply(good.chopped(1), request, expected).refusal == Refusal::Short);
+    FUZZ_CHECK(judgeReply(good + '\0', request, expected).refusal == Refusal::Long);
     return 0;
 }

@@ -29,11 +29,6 @@ int wordAt(const QByteArray &b, int i)
     return byteAt(b, i) << 8 | byteAt(b, i + 1);
 }
 
-bool crcOk(const QByteArray &frame)
-{
-    return frame.size() >= 3 && crc16Of(frame.constData(), frame.size()) == 0;
-}
-
 SimFaults faultsFrom(std::uint8_t b, bool withGarbage)
 {
     SimFaults f;

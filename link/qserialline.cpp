@@ -28,6 +28,22 @@ QString deviceForPort(int port)
 #endif
 }
 
+SerialPortSettings serialPortSettings(const LineSettings &s)
+{
+    SerialPortSettings p;
+    p.baud = s.baud;
+    switch (s.parity) {
+    case 'O': p.parity = QSerialPort::OddParity; break;
+    case 'E': p.parity = QSerialPort::EvenParity; break;
+    case 'M': p.parity = QSerialPort::MarkParity; break;
+    case 'S': p.parity = QSerialPort::SpaceParity; break;
+    default: p.parity = QSerialPort::NoParity; break;
+    }
+    p.dataBits = QSerialPort::DataBits(s.dataBits);
+    p.stopBits = s.stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop;
+    return p;
+}
+
 // Devices held open by this program. A device held by another window of the tool counts as in
 // use even where the platform would let the same process open it twice.
 static QSet<QString> &devicesInUse()
@@ -104,22 +120,16 @@ SerialLine::Result QSerialLine::open(int port, const QString &settings)
     Result result = openDevice(m_port, device);
     if (!result.ok())
         return result;
-    bool ok = m_port.setBaudRate(s->baud);
-    bool parityOk = true;
-    switch (s->parity) {
-    case 'O': parityOk = m_port.setParity(QSerialPort::OddParity); break;
-    case 'E': parityOk = m_port.setParity(QSerialPort::EvenParity); break;
-    case 'M': parityOk = m_port.setParity(QSerialPort::MarkParity); break;
-    case 'S': parityOk = m_port.setParity(QSerialPort::SpaceParity); break;
-    default: parityOk = m_port.setParity(QSerialPort::NoParity); break;
-    }
+    const SerialPortSettings p = serialPortSettings(*s);
+    bool ok = m_port.setBaudRate(p.baud);
+    const bool parityOk = m_port.setParity(p.parity);
     // A pseudo-terminal (the simulator) has no parity: Linux clears it, and Qt reports the
     // read-back as a failure. A real port that refuses a parity still fails the open.
     if (!parityOk && !QFileInfo(device).canonicalFilePath().startsWith(QLatin1String("/dev/pts/")))
         ok = false;
     m_port.clearError();
-    ok &= m_port.setDataBits(QSerialPort::DataBits(s->dataBits));
-    ok &= m_port.setStopBits(s->stopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+    ok &= m_port.setDataBits(p.dataBits);
+    ok &= m_port.setStopBits(p.stopBits);
     ok &= m_port.setFlowControl(QSerialPort::NoFlowControl);
     if (!ok) {
         const QString why = m_port.errorString();

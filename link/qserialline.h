@@ -10,6 +10,15 @@
 // Empty for a port number outside 1..9.
 QString deviceForPort(int port);
 
+// Line settings as QSerialPort takes them.
+struct SerialPortSettings {
+    qint32 baud = 9600;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    QSerialPort::DataBits dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits stopBits = QSerialPort::OneStop;
+};
+SerialPortSettings serialPortSettings(const LineSettings &s);
+
 class QSerialLine : public SerialLine
 {
     Q_OBJECT

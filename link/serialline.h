@@ -3,26 +3,14 @@
 // modules, so every exchange can be driven without hardware.
 #pragma once
 
+#include "linesettings.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
 #include <functional>
 #include <memory>
-#include <optional>
-
-// The settings text given to a port, for example "9600,N,8,1".
-struct LineSettings {
-    qint32 baud = 9600;
-    char parity = 'N'; // 'N', 'O', 'E', 'M' or 'S'
-    int dataBits = 8;
-    int stopBits = 1;
-};
-
-// Parses "baud,parity,data,stop". Anything a serial port cannot take gives nothing: a baud rate
-// that is not a positive whole number ("1234x"), an empty or unknown parity letter, data bits
-// outside 5..8, stop bits other than 1 or 2.
-std::optional<LineSettings> parseSettingsText(const QString &text);
 
 class SerialLine : public QObject
 {

@@ -4,9 +4,8 @@
 #include "panellayout.h"
 #include "prompt.h"
 
-// Eight registers: address, function, byte count, 16 data bytes, CRC.
+// Eight registers, one a channel.
 constexpr int kChannels = 8;
-constexpr int kReplyBytes = 3 + 2 * kChannels + 2;
 
 AnalogInputWindow::AnalogInputWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, kOneColumnWidth, parent)
@@ -56,7 +55,6 @@ void AnalogInputWindow::loadPanels()
         .function = 0x03,
         .start = 0,
         .count = kChannels,
-        .replyBytes = kReplyBytes,
         .emptyAddressMessage = kAnalogAddressNotSelected,
         .decode = [this] { Show_AI_Data(); },
     });

@@ -1,6 +1,7 @@
 #include "analogoutputwindow.h"
 
 #include "conversions.h"
+#include "modbus.h"
 #include "panellayout.h"
 #include "prompt.h"
 
@@ -65,16 +66,8 @@ void AnalogOutputWindow::loadPanels()
     write.button = Command_OK2;
     write.overtime = TM_Overtime_B;
     write.addressBox = 1;
-    write.payload = [this](std::uint8_t address) {
-        const int p = HScroll1->value();
-        QByteArray payload;
-        payload += char(address);
-        payload += char(0x06);
-        payload += char(0x00);
-        payload += char(0x00);
-        payload += char(p / 256);
-        payload += char(p % 256);
-        return payload;
+    write.request = [this](std::uint8_t address) {
+        return writeRegisterRequest(address, 0, std::uint16_t(HScroll1->value()));
     };
     setWriteCycle(write);
     finishCycles();

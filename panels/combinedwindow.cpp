@@ -1,5 +1,6 @@
 #include "combinedwindow.h"
 
+#include "decoders.h"
 #include "modbus.h"
 #include "panellayout.h"
 #include "prompt.h"
@@ -77,7 +78,6 @@ void CombinedWindow::loadAnalogPanel()
         .addressBox = 0,
         .function = 0x03,
         .count = std::uint16_t(m.channels()),
-        .replyBytes = 5 + 2 * m.channels(),
         .emptyAddressMessage = kAnalogAddressNotSelected,
         .decode = [this] { Show_AI_Data(); },
     });
@@ -120,7 +120,6 @@ void CombinedWindow::loadInputPanel()
         .addressBox = 1,
         .function = 0x02,
         .count = std::uint16_t(m.inputs()),
-        .replyBytes = 6,
         .emptyAddressMessage = kAddressNotSelected,
         .decode = [this] { Show_DI_Data(); },
     });
@@ -151,7 +150,7 @@ void CombinedWindow::loadOutputPanel()
     write.button = Command_OK3;
     write.overtime = TM_Overtime_C;
     write.addressBox = 2;
-    write.payload = [this](std::uint8_t address) { return coilWritePayload(address, DO_SHOW); };
+    write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates(DO_SHOW)); };
     setWriteCycle(write);
 }
 
@@ -164,10 +163,10 @@ void CombinedWindow::Show_DI_Data()
 {
     if (Command_OK2->text() != kStopCaption)
         return;
-    // Four inputs fit in the low hex digit of the data byte; the high digit is never looked at.
-    const int digit = hexDigitAt(ReceiveHex, 11);
+    // Four inputs: the low half of the data byte; the high half is never looked at.
+    const QList<bool> on = digitalInputs(bytesFromHexText(ReceiveHex), int(DI_SHOW.size()));
     for (int b = 0; b < DI_SHOW.size(); ++b)
-        setIndicator(DI_SHOW[b], digit >= 0 && (digit >> b) & 1);
+        setIndicator(DI_SHOW[b], on[b]);
 }
 
 void CombinedWindow::DO_SHOW_Click(int index)

@@ -1,5 +1,6 @@
 #include "digitalwindow.h"
 
+#include "decoders.h"
 #include "modbus.h"
 #include "panellayout.h"
 #include "prompt.h"
@@ -92,7 +93,6 @@ void DigitalWindow::loadPanels()
             .addressBox = 0,
             .function = 0x02,
             .count = std::uint16_t(m.inputs()),
-            .replyBytes = 5 + (m.inputs() + 7) / 8,
             .emptyAddressMessage = kAddressNotSelected,
             .decode = [this] { Show_DI_Data(); },
         });
@@ -119,7 +119,7 @@ void DigitalWindow::loadPanels()
         write.button = Command_OK2;
         write.overtime = TM_Overtime_B;
         write.addressBox = 1;
-        write.payload = [this](std::uint8_t address) { return coilWritePayload(address, DO_SHOW); };
+        write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates(DO_SHOW)); };
         setWriteCycle(write);
     }
     finishCycles();
@@ -129,13 +129,9 @@ void DigitalWindow::Show_DI_Data()
 {
     if (Command_OK1->text() != kStopCaption)
         return;
-    // Data byte k follows the byte count; its low hex digit holds channels 8k+1..8k+4.
-    for (int i = 0; i < DI_SHOW.size(); ++i) {
-        const int byte = i / 8;
-        const int position = (i % 8) < 4 ? 11 + 3 * byte : 10 + 3 * byte;
-        const int digit = hexDigitAt(ReceiveHex, position);
-        setIndicator(DI_SHOW[i], digit >= 0 && (digit >> (i % 4)) & 1);
-    }
+    const QList<bool> on = digitalInputs(bytesFromHexText(ReceiveHex), int(DI_SHOW.size()));
+    for (int i = 0; i < DI_SHOW.size(); ++i)
+        setIndicator(DI_SHOW[i], on[i]);
 }
 
 void DigitalWindow::DO_SHOW_Click(int index)

@@ -1,5 +1,6 @@
 #include "testwindow.h"
 
+#include "decoders.h"
 #include "modbus.h"
 #include "numtext.h"
 #include "prompt.h"
@@ -36,11 +37,17 @@ void TestWindow::setWriteCycle(const WriteCycle &write)
     m_write = write;
 }
 
+// The reply length of a cycle's read, whatever the address.
+static int replyBytes(const ReadCycle &c)
+{
+    return expectedReplyLength(readRequest(0, c.function, c.start, c.count));
+}
+
 void TestWindow::finishCycles()
 {
     int longest = 8;
     for (const ReadCycle &c : m_cycles)
-        longest = qMax(longest, c.replyBytes);
+        longest = qMax(longest, replyBytes(c));
     setLongestReply(longest);
 }
 
@@ -129,21 +136,14 @@ void TestWindow::acquisitionTick(int cycle)
         Prompt(this, text.isEmpty() ? c.emptyAddressMessage : kAddressRangeMessage);
         return;
     }
-    QByteArray payload(6, '\0');
-    payload[0] = char(*address);
-    payload[1] = char(c.function);
-    payload[2] = char(c.start >> 8);
-    payload[3] = char(c.start & 0xFF);
-    payload[4] = char(c.count >> 8);
-    payload[5] = char(c.count & 0xFF);
-    sendFrame(Crc16(payload, 5));
+    sendFrame(readRequest(*address, c.function, c.start, c.count));
     c.overtime->setEnabled(true);
 }
 
 void TestWindow::judgeRead(int cycle)
 {
     ReadCycle &c = m_cycles[cycle];
-    if (AcceptReply(ReceiveHex, SendHex, c.replyBytes)) {
+    if (AcceptReply(ReceiveHex, SendHex, replyBytes(c))) {
         Text_Receive->setPlainText(ReceiveHex);
         if (c.decode)
             c.decode();
@@ -179,14 +179,14 @@ void TestWindow::validate()
         resumeSuspended();
         return;
     }
-    const QByteArray payload = m_write.payload(*address);
-    sendFrame(Crc16(payload, std::uint8_t(payload.size() - 1)));
+    sendFrame(m_write.request(*address));
     m_write.overtime->setEnabled(true);
 }
 
 void TestWindow::judgeWrite()
 {
-    if (AcceptReply(ReceiveHex, SendHex, 8)) {
+    // The reply to a write is its echo, whatever the address and the values written.
+    if (AcceptReply(ReceiveHex, SendHex, expectedReplyLength(m_write.request(0)))) {
         Text_Receive->setPlainText(ReceiveHex);
         Text_Message->setPlainText(kDataNormal);
     } else {
@@ -215,8 +215,9 @@ void TestWindow::onLineLost()
 
 void TestWindow::showRegisters(const QVector<QLabel *> &labels)
 {
+    const QStringList texts = analogTexts(bytesFromHexText(ReceiveHex), m_model.conversion, int(labels.size()));
     for (int i = 0; i < labels.size(); ++i)
-        labels[i]->setText(convert(m_model.conversion, registerAt(ReceiveHex, 6 * i + 10)));
+        labels[i]->setText(texts[i]);
 }
 
 static const QString kOn = QStringLiteral("ON");

@@ -20,7 +20,6 @@ struct ReadCycle {
     std::uint8_t function = 0x02;
     std::uint16_t start = 0;
     std::uint16_t count = 0;
-    int replyBytes = 0;
     QString emptyAddressMessage;
     std::function<void()> decode; // runs on an accepted reply
 };
@@ -29,8 +28,8 @@ struct WriteCycle {
     QPushButton *button = nullptr;
     WindowTimer *overtime = nullptr;
     int addressBox = 1;
-    // The request without its CRC, for a module address.
-    std::function<QByteArray(std::uint8_t address)> payload;
+    // The framed request, for a module address.
+    std::function<QByteArray(std::uint8_t address)> request;
 };
 
 class TestWindow : public ModuleWindow
@@ -67,12 +66,10 @@ protected:
     void toggleIndicator(QLabel *indicator);
     static QLabel *makeValueLabel(QWidget *parent, const QString &name);
 
-    // A write of the output indicators to coils 0.. (function 15): one data bit per indicator,
-    // channel 1 in bit 0 of the first data byte.
+    // The on/off states of output indicators, for a coil write.
     template <typename Indicator>
-    static QByteArray coilWritePayload(std::uint8_t address, const QVector<Indicator *> &outputs);
-    // Writes register i of the accepted reply (hex text from position 6i+10) into label i by the
-    // model's conversion.
+    static QList<bool> outputStates(const QVector<Indicator *> &outputs);
+    // Writes register i of the accepted reply into label i by the model's conversion.
     void showRegisters(const QVector<QLabel *> &labels);
 
     QVector<ReadCycle> m_cycles;
@@ -88,26 +85,12 @@ private:
 };
 
 template <typename Indicator>
-QByteArray TestWindow::coilWritePayload(std::uint8_t address, const QVector<Indicator *> &outputs)
+QList<bool> TestWindow::outputStates(const QVector<Indicator *> &outputs)
 {
-    const int count = int(outputs.size());
-    const int dataBytes = (count + 7) / 8;
-    QByteArray payload;
-    payload += char(address);
-    payload += char(0x0F);
-    payload += char(0x00); // start at coil 0
-    payload += char(0x00);
-    payload += char(count >> 8);
-    payload += char(count & 0xFF);
-    payload += char(dataBytes);
-    for (int b = 0; b < dataBytes; ++b) {
-        int data = 0;
-        for (int bit = 0; bit < 8 && b * 8 + bit < count; ++bit)
-            if (indicatorOn(outputs[b * 8 + bit]))
-                data |= 1 << bit;
-        payload += char(data);
-    }
-    return payload;
+    QList<bool> states;
+    for (const Indicator *output : outputs)
+        states << indicatorOn(output);
+    return states;
 }
 
 // The test window of a model, loaded; null for a name that is not a model.

@@ -1,5 +1,7 @@
 #include "setfrm.h"
 
+#include "decoders.h"
+#include "linesettings.h"
 #include "modbus.h"
 #include "prompt.h"
 
@@ -10,39 +12,7 @@ const QString kParametersNotValid = QStringLiteral("Communication parameters are
 
 static const QString kValidate = QStringLiteral("Validate");
 
-// Both requests go out as 8 bytes; the read reply carries three registers.
-constexpr int kReadReplyBytes = 11;
-constexpr int kEchoBytes = 8;
 constexpr int kCombinations = 8;
-
-const QStringList &communicationParameterTexts()
-{
-    static const QStringList texts = {
-        QStringLiteral("4800,None,8,1"),  QStringLiteral("9600,None,8,1"),
-        QStringLiteral("19200,None,8,1"), QStringLiteral("38400,None,8,1"),
-        QStringLiteral("4800,Even,8,1"),  QStringLiteral("9600,Even,8,1"),
-        QStringLiteral("19200,Even,8,1"), QStringLiteral("38400,Even,8,1"),
-    };
-    return texts;
-}
-
-int communicationParameterCode(const QString &text)
-{
-    return int(communicationParameterTexts().indexOf(text)) + 1;
-}
-
-QString parameterLines(const QString &receiveHex)
-{
-    // Registers 100, 101 and 102 follow the address, function and byte count.
-    const std::uint16_t address = registerAt(receiveHex, 10);
-    const std::uint16_t code = registerAt(receiveHex, 16);
-    const std::uint16_t model = registerAt(receiveHex, 22);
-    const QString parameters = code >= 1 && code <= kCombinations ? communicationParameterTexts()[code - 1] : QString();
-    return QStringLiteral("Moudle address: %1\r\nCommunication parameters: %2\r\nMoudle model: KV%3ADAM")
-        .arg(address)
-        .arg(parameters)
-        .arg(model);
-}
 
 static WindowTimer *fixedTimer(const QString &name, int ms, QObject *parent)
 {
@@ -67,7 +37,7 @@ SetFrm::SetFrm(QWidget *parent)
     connect(TM_Acquisition_A, &WindowTimer::Timer, this, &SetFrm::TM_Acquisition_A_Timer);
     connect(TM_Overtime_A, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_A_Timer);
     connect(TM_Overtime_B, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_B_Timer);
-    setLongestReply(kReadReplyBytes);
+    setLongestReply(expectedReplyLength(parameterReadRequest()));
 }
 
 void SetFrm::loadPanels()
@@ -203,8 +173,7 @@ void SetFrm::Send_Parameter_Read()
 {
     Text_Parameter->clear();
     clearExchange();
-    const QByteArray payload("\x00\x03\x00\x64\x00\x03", 6);
-    sendFrame(Crc16(payload, 5));
+    sendFrame(parameterReadRequest());
     // Each request gets its full time-out, even if an earlier one is still armed.
     TM_Overtime_A->setEnabled(false);
     TM_Overtime_A->setEnabled(true);
@@ -212,7 +181,7 @@ void SetFrm::Send_Parameter_Read()
 
 void SetFrm::TM_Overtime_A_Timer()
 {
-    if (AcceptReply(ReceiveHex, SendHex, kReadReplyBytes)) {
+    if (AcceptReply(ReceiveHex, SendHex, expectedReplyLength(parameterReadRequest()))) {
         Text_Receive->setPlainText(ReceiveHex);
         Show_Parameter_Data();
         Text_Message->setPlainText(kDataNormal);
@@ -227,7 +196,7 @@ void SetFrm::TM_Overtime_A_Timer()
 
 void SetFrm::Show_Parameter_Data()
 {
-    Text_Parameter->setPlainText(parameterLines(ReceiveHex));
+    Text_Parameter->setPlainText(parameterLines(moduleParameters(bytesFromHexText(ReceiveHex))));
 }
 
 void SetFrm::Explain_Click(int index)
@@ -246,9 +215,7 @@ void SetFrm::Command_OK2_Click()
     const auto address = requestAddress(0, kAddressNotSelected);
     if (!address)
         return;
-    QByteArray payload("\x00\x06\x00\x64\x00", 5);
-    payload += char(*address);
-    sendFrame(Crc16(payload, 5));
+    sendFrame(addressWriteRequest(*address));
     TM_Overtime_B->setEnabled(false);
     TM_Overtime_B->setEnabled(true);
 }
@@ -270,18 +237,14 @@ void SetFrm::Command_OK3_Click()
         Prompt(this, kParametersNotValid);
         return;
     }
-    QByteArray payload;
-    payload += char(*address);
-    payload += QByteArray("\x06\x00\x65\x00", 4);
-    payload += char(code);
-    sendFrame(Crc16(payload, 5));
+    sendFrame(commWriteRequest(*address, std::uint8_t(code)));
     TM_Overtime_B->setEnabled(false);
     TM_Overtime_B->setEnabled(true);
 }
 
 void SetFrm::TM_Overtime_B_Timer()
 {
-    if (AcceptReply(ReceiveHex, SendHex, kEchoBytes)) {
+    if (AcceptReply(ReceiveHex, SendHex, expectedReplyLength(addressWriteRequest(0)))) {
         Text_Receive->setPlainText(ReceiveHex);
         Text_Message->setPlainText(kDataNormal);
     } else {

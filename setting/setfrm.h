@@ -7,13 +7,6 @@
 
 #include <QStringList>
 
-// The communication-parameter texts of codes 1 to 8, in code order (which is also the scan order).
-const QStringList &communicationParameterTexts();
-// 1..8 for a text equal to one of them (case-sensitive), 0 for anything else.
-int communicationParameterCode(const QString &text);
-// The three lines of Text_Parameter for an accepted read reply held as hex text.
-QString parameterLines(const QString &receiveHex);
-
 extern const QString kReadCaption;          // "Read"
 extern const QString kExplainMessage;       // the one-module warning
 extern const QString kParametersNotValid;   // "Communication parameters are not valid！"

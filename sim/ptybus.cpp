@@ -46,14 +46,6 @@ qint32 baudOf(speed_t speed)
     }
 }
 
-bool crcOk(const QByteArray &frame, qsizetype len)
-{
-    if (len < 3 || frame.size() < len)
-        return false;
-    const std::uint16_t crc = crc16Of(frame.constData(), len - 2);
-    return std::uint8_t(frame[len - 2]) == (crc & 0xFF) && std::uint8_t(frame[len - 1]) == (crc >> 8);
-}
-
 } // namespace
 
 int expectedRequestLength(const QByteArray &bytes)
@@ -275,7 +267,8 @@ int PtyBus::run(volatile std::sig_atomic_t *stop, const sigset_t *waitMask)
         }
         // A request whose announced length and CRC check out is served at once; anything else
         // ends at 3.5 character times of silence (at least 2 ms, as usual for fast lines).
-        for (int len = expectedRequestLength(m_rx); len > 0 && crcOk(m_rx, len); len = expectedRequestLength(m_rx)) {
+        for (int len = expectedRequestLength(m_rx); len > 0 && m_rx.size() >= len && crcOk(m_rx.left(len));
+             len = expectedRequestLength(m_rx)) {
             const QByteArray rest = m_rx.mid(len);
             m_rx.truncate(len);
             onFrameEnd();

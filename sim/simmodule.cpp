@@ -52,22 +52,6 @@ void appendWord(QByteArray &b, std::uint16_t v)
     b += char(v & 0xFF);
 }
 
-void appendCrc(QByteArray &b)
-{
-    const std::uint16_t crc = crc16Of(b.constData(), b.size());
-    b += char(crc & 0xFF);
-    b += char(crc >> 8);
-}
-
-bool crcOk(const QByteArray &frame)
-{
-    if (frame.size() < 3)
-        return false;
-    const qsizetype body = frame.size() - 2;
-    const std::uint16_t crc = crc16Of(frame.constData(), body);
-    return std::uint8_t(frame[body]) == (crc & 0xFF) && std::uint8_t(frame[body + 1]) == (crc >> 8);
-}
-
 QByteArray packBits(const std::vector<bool> &bits, int start, int count)
 {
     QByteArray data((count + 7) / 8, '\0');
@@ -79,21 +63,6 @@ QByteArray packBits(const std::vector<bool> &bits, int start, int count)
 }
 
 } // namespace
-
-int baudForCode(int code)
-{
-    static const int bauds[] = {4800, 9600, 19200, 38400};
-    return code >= 1 && code <= 8 ? bauds[(code - 1) % 4] : 0;
-}
-
-char parityForCode(int code)
-{
-    if (code >= 1 && code <= 4)
-        return 'N';
-    if (code >= 5 && code <= 8)
-        return 'E';
-    return 0;
-}
 
 // What a request leads to: the reply (possibly empty) and the change of state it makes, kept
 // apart so that a fault can drop the change and so that parameter writes act after the echo.
@@ -320,7 +289,7 @@ QByteArray SimModule::handle(const QByteArray &request)
     QByteArray reply = faults.exception ? exceptionReply(std::uint8_t(request[1]), 0x01) : out.reply;
     if (broadcast)
         reply[0] = 0;
-    appendCrc(reply);
+    reply = withCrc(reply);
     if (!faults.exception && out.effect)
         out.effect();
 

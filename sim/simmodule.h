@@ -3,6 +3,8 @@
 // ends (SimLine in-process, korvant-sim on a pseudo-terminal) move the bytes and keep the time.
 #pragma once
 
+#include "linesettings.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -22,11 +24,6 @@ struct SimFaults {
     int pieceGapMs = 0;     // gap between pieces (front ends honour it)
     int garbageBytes = 0;   // a burst of this many random bytes instead of the reply
 };
-
-// Communication-parameter codes 1..8: 1 4800,N 2 9600,N 3 19200,N 4 38400,N, 5..8 the same with
-// even parity. Anything else gives 0 and 0.
-int baudForCode(int code);
-char parityForCode(int code);
 
 // One module. Its register map follows its model:
 //   1710, 1730, 1740  holding 0..7 (measured, read-only)

@@ -150,8 +150,6 @@ private slots:
                                        << "01 03 00 00 00 06 C5 C8 ";
         QTest::newRow("7720 sensors") << "KV7720ADAM" << QList<int>{25, 26, 1001, 65535}
                                       << QStringList{"25℃", "26℃", "Not Connect", "Not Connect"} << "01 03 00 00 00 04 44 09 ";
-        QTest::newRow("7720 limit") << "KV7720ADAM" << QList<int>{1000, 0, 999, 1002}
-                                    << QStringList{"1000℃", "0℃", "999℃", "Not Connect"} << "01 03 00 00 00 04 44 09 ";
     }
     void analogValues()
     {
@@ -192,9 +190,7 @@ private slots:
         QTest::addColumn<int>("data");
         QTest::addColumn<QString>("on");
         QTest::newRow("05") << 0x05 << "1010";
-        QTest::newRow("F5 high digit ignored") << 0xF5 << "1010";
         QTest::newRow("0A") << 0x0A << "0101";
-        QTest::newRow("F0") << 0xF0 << "0000";
     }
     void digitalInputs()
     {

@@ -18,8 +18,7 @@ namespace {
 
 QByteArray frame(const char *payloadHex)
 {
-    const QByteArray p = QByteArray::fromHex(payloadHex);
-    return Crc16(p, std::uint8_t(p.size() - 1));
+    return withCrc(QByteArray::fromHex(payloadHex));
 }
 
 // Writes a request and waits for `size` bytes of reply.

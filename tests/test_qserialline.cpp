@@ -84,6 +84,7 @@ class TestQSerialLine : public QObject
 {
     Q_OBJECT
 private slots:
+    void settingsAsTheSerialPortTakesThem();
     void opensWithSettingsAndWritesFrames();
     void splitBytesArriveInOrder();
     void missingAndBadSettings();
@@ -147,6 +148,17 @@ void TestQSerialLine::splitBytesArriveInOrder()
         }()), 5000);
     }
     QCOMPARE(got, reply);
+}
+
+// The letters of a settings text as QSerialPort values: "Even" must never open with odd parity.
+void TestQSerialLine::settingsAsTheSerialPortTakesThem()
+{
+    const QList<QPair<char, QSerialPort::Parity>> parities{{'N', QSerialPort::NoParity}, {'E', QSerialPort::EvenParity},
+        {'O', QSerialPort::OddParity}, {'M', QSerialPort::MarkParity}, {'S', QSerialPort::SpaceParity}};
+    for (const auto &[letter, parity] : parities)
+        QCOMPARE(serialPortSettings(LineSettings{9600, letter, 8, 1}).parity, parity);
+    const SerialPortSettings p = serialPortSettings(LineSettings{19200, 'N', 7, 2});
+    QVERIFY(p.baud == 19200 && p.dataBits == QSerialPort::Data7 && p.stopBits == QSerialPort::TwoStop);
 }
 
 void TestQSerialLine::missingAndBadSettings()

@@ -2,6 +2,7 @@
 // settings text of every reopen, so parity counts here.
 #include "support/guitest.h"
 
+#include "linesettings.h"
 #include "modbus.h"
 #include "setfrm.h"
 
@@ -67,8 +68,7 @@ QByteArray readReply(int from, int address, int code, int model)
     return Crc16(p, std::uint8_t(p.size() - 1));
 }
 
-const QStringList kTexts = {"4800,None,8,1", "9600,None,8,1", "19200,None,8,1", "38400,None,8,1",
-                            "4800,Even,8,1", "9600,Even,8,1", "19200,Even,8,1", "38400,Even,8,1"};
+const QStringList &kTexts = communicationParameterTexts(); // pinned by test_core
 
 // Scans that find a module or reject every reply. code 0: no module at all.
 struct ScanCase { const char *name, *fault; int code, address, model; };
@@ -155,31 +155,6 @@ private slots:
         QCOMPARE(kExplainMessage,
                  QStringLiteral("You need keep only one module in RS485 network when you use this order."));
         QVERIFY(simLine(w.get())->writes().isEmpty() && w->Text_Message->toPlainText() == QLatin1String("untouched"));
-    }
-
-    void codeTableAndDecoding_data()
-    {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QStringList>("lines");
-        QTest::newRow("worked example") << QByteArray::fromHex("0003060001000215863FD7")
-                                        << expectedLines(1, QStringLiteral("9600,None,8,1"), 5510);
-        QTest::newRow("code 0") << readReply(0, 7, 0, 1730) << expectedLines(7, QString(), 1730);
-        QTest::newRow("code 0x0105") << readReply(0, 7, 0x0105, 1730) << expectedLines(7, QString(), 1730);
-        QTest::newRow("model 0") << readReply(0, 12, 5, 0) << expectedLines(12, QStringLiteral("4800,Even,8,1"), 0);
-        QTest::newRow("largest values") << readReply(0, 65535, 8, 65535)
-                                        << expectedLines(65535, QStringLiteral("38400,Even,8,1"), 65535);
-    }
-
-    void codeTableAndDecoding()
-    {
-        QFETCH(QByteArray, reply);
-        QFETCH(QStringList, lines);
-        // The lines are joined by CR LF with nothing after the last.
-        QCOMPARE(parameterLines(HexText(reply)), lines.join(QStringLiteral("\r\n")));
-        for (int code = 1; code <= 8; ++code)
-            QCOMPARE(communicationParameterCode(kTexts[code - 1]), code);
-        for (const char *text : {"9600", "9600,even,8,1", "9600,Even,8,1 ", "", "38400,Odd,8,1"})
-            QCOMPARE(communicationParameterCode(QString::fromLatin1(text)), 0);
     }
 
     void scan()

@@ -10,8 +10,7 @@
 namespace {
 QByteArray frame(const char *payloadHex)
 {
-    const QByteArray p = QByteArray::fromHex(payloadHex);
-    return Crc16(p, std::uint8_t(p.size() - 1));
+    return withCrc(QByteArray::fromHex(payloadHex));
 }
 const QByteArray kRead1 = QByteArray::fromHex("01020000000879CC");
 } // namespace

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
+#include <cstdint>
 
 enum class PanelKind { Digital, AnalogInput, AnalogOutput, Combined };
 enum class Conversion { None, Temperature, Current, Voltage, WholeDegrees };

@@ -1,0 +1,56 @@
+#include "linesettings.h"
+
+std::optional<LineSettings> parseSettingsText(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return std::nullopt;
+    LineSettings s;
+    bool ok = false;
+    const QString baud = parts[0].trimmed();
+    s.baud = baud.toInt(&ok);
+    if (!ok || s.baud <= 0 || baud.startsWith(QLatin1Char('+')))
+        return std::nullopt;
+    const QString parity = parts[1].trimmed();
+    if (parity.size() != 1 || !QStringLiteral("NOEMS").contains(parity[0]))
+        return std::nullopt;
+    s.parity = char(parity[0].unicode());
+    s.dataBits = parts[2].trimmed().toInt(&ok);
+    if (!ok || s.dataBits < 5 || s.dataBits > 8)
+        return std::nullopt;
+    s.stopBits = parts[3].trimmed().toInt(&ok);
+    if (!ok || (s.stopBits != 1 && s.stopBits != 2))
+        return std::nullopt;
+    return s;
+}
+
+const QStringList &communicationParameterTexts()
+{
+    static const QStringList texts = {
+        QStringLiteral("4800,None,8,1"),  QStringLiteral("9600,None,8,1"),
+        QStringLiteral("19200,None,8,1"), QStringLiteral("38400,None,8,1"),
+        QStringLiteral("4800,Even,8,1"),  QStringLiteral("9600,Even,8,1"),
+        QStringLiteral("19200,Even,8,1"), QStringLiteral("38400,Even,8,1"),
+    };
+    return texts;
+}
+
+int communicationParameterCode(const QString &text)
+{
+    return int(communicationParameterTexts().indexOf(text)) + 1;
+}
+
+int baudForCode(int code)
+{
+    static const int bauds[] = {4800, 9600, 19200, 38400};
+    return code >= 1 && code <= 8 ? bauds[(code - 1) % 4] : 0;
+}
+
+char parityForCode(int code)
+{
+    if (code >= 1 && code <= 4)
+        return 'N';
+    if (code >= 5 && code <= 8)
+        return 'E';
+    return 0;
+}

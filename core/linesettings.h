@@ -1,0 +1,29 @@
+// Line settings as plain values: the settings text a port is opened with ("9600,E,8,1"), and the
+// communication-parameter codes 1..8 that a module stores in register 101.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+struct LineSettings {
+    qint32 baud = 9600;
+    char parity = 'N'; // 'N', 'O', 'E', 'M' or 'S'
+    int dataBits = 8;
+    int stopBits = 1;
+};
+
+// Parses "baud,parity,data,stop". Anything a serial port cannot take gives nothing: a baud rate
+// that is not a positive whole number ("1234x"), an empty or unknown parity letter, data bits
+// outside 5..8, stop bits other than 1 or 2.
+std::optional<LineSettings> parseSettingsText(const QString &text);
+
+// The communication-parameter texts of codes 1 to 8, in code order (which is also the scan
+// order): "4800,None,8,1" .. "38400,None,8,1", then the same four with Even.
+const QStringList &communicationParameterTexts();
+// 1..8 for a text equal to one of them (case-sensitive), 0 for anything else.
+int communicationParameterCode(const QString &text);
+// The baud rate and parity letter ('N' or 'E') of a code; 0 and 0 for anything but 1..8.
+int baudForCode(int code);
+char parityForCode(int code);

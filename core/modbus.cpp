@@ -1,0 +1,239 @@
+#include "modbus.h"
+
+// The one CRC-16/MODBUS of the tool. Kept as two bytes, low and high, exactly as the module
+// firmware documents it.
+static void crcOf(const char *bytes, qsizetype len, std::uint8_t &crcLo, std::uint8_t &crcHi)
+{
+    crcHi = 0xFF;
+    crcLo = 0xFF;
+    for (qsizetype i = 0; i < len; ++i) {
+        crcLo ^= std::uint8_t(bytes[i]);
+        for (int bit = 0; bit < 8; ++bit) {
+            const bool hiLow = crcHi & 1;
+            const bool loLow = crcLo & 1;
+            crcHi >>= 1;
+            crcLo >>= 1;
+            if (hiLow)
+                crcLo |= 0x80;
+            if (loLow) {
+                crcHi ^= 0xA0;
+                crcLo ^= 0x01;
+            }
+        }
+    }
+}
+
+QByteArray withCrc(const QByteArray &payload)
+{
+    std::uint8_t lo = 0, hi = 0;
+    crcOf(payload.constData(), payload.size(), lo, hi);
+    QByteArray frame = payload;
+    frame += char(lo);
+    frame += char(hi);
+    return frame;
+}
+
+QByteArray Crc16(const QByteArray &data, std::uint8_t lastIndex)
+{
+    QByteArray payload = data.left(qsizetype(lastIndex) + 1);
+    payload.resize(qsizetype(lastIndex) + 1, '\0');
+    return withCrc(payload);
+}
+
+bool crcOk(const QByteArray &frame)
+{
+    if (frame.size() < 3)
+        return false;
+    std::uint8_t lo = 0, hi = 0;
+    crcOf(frame.constData(), frame.size() - 2, lo, hi);
+    return std::uint8_t(frame[frame.size() - 2]) == lo && std::uint8_t(frame[frame.size() - 1]) == hi;
+}
+
+static void appendWord(QByteArray &b, std::uint16_t v)
+{
+    b += char(v >> 8);
+    b += char(v & 0xFF);
+}
+
+static QByteArray framed(const QByteArray &payload)
+{
+    return Crc16(payload, std::uint8_t(payload.size() - 1));
+}
+
+static QByteArray head(std::uint8_t address, std::uint8_t function, std::uint16_t start, std::uint16_t word)
+{
+    QByteArray p;
+    p += char(address);
+    p += char(function);
+    appendWord(p, start);
+    appendWord(p, word);
+    return p;
+}
+
+QByteArray readRequest(std::uint8_t address, std::uint8_t function, std::uint16_t start, std::uint16_t count)
+{
+    return framed(head(address, function, start, count));
+}
+
+QByteArray writeCoilsRequest(std::uint8_t address, const QList<bool> &states)
+{
+    const int count = int(states.size());
+    QByteArray p = head(address, 0x0F, 0, std::uint16_t(count));
+    p += char((count + 7) / 8);
+    for (int b = 0; b * 8 < count; ++b) {
+        int data = 0;
+        for (int bit = 0; bit < 8 && b * 8 + bit < count; ++bit)
+            if (states[b * 8 + bit])
+                data |= 1 << bit;
+        p += char(data);
+    }
+    return framed(p);
+}
+
+QByteArray writeRegisterRequest(std::uint8_t address, std::uint16_t reg, std::uint16_t value)
+{
+    return framed(head(address, 0x06, reg, value));
+}
+
+constexpr std::uint16_t kAddressRegister = 100;
+constexpr std::uint16_t kCodeRegister = 101;
+
+QByteArray parameterReadRequest()
+{
+    return readRequest(0, 0x03, kAddressRegister, 3);
+}
+
+QByteArray addressWriteRequest(std::uint8_t newAddress)
+{
+    return writeRegisterRequest(0, kAddressRegister, newAddress);
+}
+
+QByteArray commWriteRequest(std::uint8_t address, std::uint8_t code)
+{
+    return writeRegisterRequest(address, kCodeRegister, code);
+}
+
+int expectedReplyLength(const QByteArray &request)
+{
+    if (request.size() < 6)
+        return 0;
+    const int count = std::uint8_t(request[4]) << 8 | std::uint8_t(request[5]);
+    switch (std::uint8_t(request[1])) {
+    case 0x02: return 5 + (count + 7) / 8;
+    case 0x03: return 5 + 2 * count;
+    case 0x06:
+    case 0x0F: return 8;
+    default: return 0;
+    }
+}
+
+// A byte of a frame, or -1 past its end, so that a missing byte never matches.
+static int byteAt(const QByteArray &b, qsizetype i)
+{
+    return i < b.size() ? std::uint8_t(b[i]) : -1;
+}
+
+ReplyVerdict judgeReply(const QByteArray &reply, const QByteArray &request, int expectedBytes)
+{
+    const int address = byteAt(request, 0);
+    const int function = byteAt(request, 1);
+    if (reply.isEmpty())
+        return {Refusal::NoReply};
+    if (reply.size() == 5 && byteAt(reply, 0) == address && function >= 0 && function < 0x80
+        && byteAt(reply, 1) == (function | 0x80) && crcOk(reply))
+        return {Refusal::Exception, std::uint8_t(reply[2])};
+    if (reply.size() < expectedBytes || reply.size() < 3)
+        return {Refusal::Short};
+    if (reply.size() > expectedBytes)
+        return {Refusal::Long};
+    if (byteAt(reply, 0) != address)
+        return {Refusal::OtherAddress};
+    if (byteAt(reply, 1) != function)
+        return {Refusal::OtherFunction};
+    if (!crcOk(reply))
+        return {Refusal::BadCrc};
+    return {};
+}
+
+QString exceptionName(std::uint8_t code)
+{
+    static const char *const names[] = {"illegal function", "illegal data address", "illegal data value",
+                                        "device failure", "acknowledge", "device busy"};
+    if (code >= 1 && code <= 6)
+        return QString::fromLatin1(names[code - 1]);
+    return QStringLiteral("exception %1").arg(code);
+}
+
+QString ReplyVerdict::reason() const
+{
+    switch (refusal) {
+    case Refusal::None: return QStringLiteral("accepted");
+    case Refusal::NoReply: return QStringLiteral("no reply (time-out)");
+    case Refusal::Exception: return QStringLiteral("exception %1: %2").arg(exceptionCode).arg(exceptionName(exceptionCode));
+    case Refusal::Short: return QStringLiteral("short reply");
+    case Refusal::Long: return QStringLiteral("long reply");
+    case Refusal::OtherAddress: return QStringLiteral("reply from another address");
+    case Refusal::OtherFunction: return QStringLiteral("reply to another function");
+    case Refusal::BadCrc: return QStringLiteral("bad CRC");
+    }
+    return {};
+}
+
+static const char hexDigits[] = "0123456789ABCDEF";
+
+void appendHexText(QString &text, const QByteArray &bytes)
+{
+    text.reserve(text.size() + bytes.size() * 3);
+    for (char c : bytes) {
+        const auto b = std::uint8_t(c);
+        text += QLatin1Char(hexDigits[b >> 4]);
+        text += QLatin1Char(hexDigits[b & 0x0F]);
+        text += QLatin1Char(' ');
+    }
+}
+
+QString HexText(const QByteArray &bytes)
+{
+    QString text;
+    appendHexText(text, bytes);
+    return text;
+}
+
+static int digitValue(QChar c)
+{
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+QByteArray bytesFromHexText(const QString &text, bool *ok)
+{
+    if (ok)
+        *ok = false;
+    if (text.size() % 3 != 0)
+        return {};
+    QByteArray bytes;
+    bytes.reserve(text.size() / 3);
+    for (qsizetype i = 0; i < text.size(); i += 3) {
+        const int hi = digitValue(text[i]);
+        const int lo = digitValue(text[i + 1]);
+        if (hi < 0 || lo < 0 || text[i + 2] != QLatin1Char(' '))
+            return {};
+        bytes += char(hi * 16 + lo);
+    }
+    if (ok)
+        *ok = true;
+    return bytes;
+}
+
+bool AcceptReply(const QString &receiveHex, const QString &sendHex, int expectedBytes)
+{
+    bool replyOk = false, requestOk = false;
+    const QByteArray reply = bytesFromHexText(receiveHex, &replyOk);
+    // Only the address and function code of the request are compared.
+    const QByteArray request = bytesFromHexText(sendHex.left(6), &requestOk);
+    return replyOk && requestOk && request.size() == 2 && judgeReply(reply, request, expectedBytes).accepted();
+}

@@ -1,0 +1,68 @@
+// Modbus RTU framing: the CRC-16 that every frame carries, the requests this tool sends, the
+// length of the reply each one asks for, the verdict on a reply (with the reason for a refusal),
+// and the hex text in which frames are shown.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <cstdint>
+
+// Frames data[0..lastIndex] and appends the CRC-16/MODBUS, low byte first. The result has
+// lastIndex + 3 bytes; bytes of data beyond lastIndex are neither covered nor copied. A
+// payload shorter than lastIndex + 1 is read as if padded with zero bytes.
+QByteArray Crc16(const QByteArray &data, std::uint8_t lastIndex);
+// The same CRC appended to a payload of any length (the simulated modules' replies).
+QByteArray withCrc(const QByteArray &payload);
+// True when the last two bytes of frame are the CRC of the bytes before them (3 bytes at least).
+bool crcOk(const QByteArray &frame);
+
+// The requests of the tool, framed. Reads and writes start at register or coil 0 unless named.
+QByteArray readRequest(std::uint8_t address, std::uint8_t function, std::uint16_t start, std::uint16_t count);
+inline QByteArray readInputsRequest(std::uint8_t address, std::uint16_t count) { return readRequest(address, 0x02, 0, count); }
+inline QByteArray readRegistersRequest(std::uint8_t address, std::uint16_t count) { return readRequest(address, 0x03, 0, count); }
+// Function 0F from coil 0: one data bit per output, output 1 in bit 0 of the first data byte.
+QByteArray writeCoilsRequest(std::uint8_t address, const QList<bool> &states);
+QByteArray writeRegisterRequest(std::uint8_t address, std::uint16_t reg, std::uint16_t value);
+// The parameter window's three: a broadcast read of registers 100..102, a broadcast write of a
+// new address to 100, and a write of communication-parameter code 1..8 to 101.
+QByteArray parameterReadRequest();
+QByteArray addressWriteRequest(std::uint8_t newAddress);
+QByteArray commWriteRequest(std::uint8_t address, std::uint8_t code);
+
+// The length of the normal reply to a request: 02 5 + ceil(count/8), 03 5 + 2*count, 06 and 0F
+// 8 (the echo). 0 for a request too short to say or a function the tool does not send.
+int expectedReplyLength(const QByteArray &request);
+
+enum class Refusal { None, NoReply, Exception, Short, Long, OtherAddress, OtherFunction, BadCrc };
+
+struct ReplyVerdict {
+    Refusal refusal = Refusal::None;
+    std::uint8_t exceptionCode = 0; // for Refusal::Exception
+    bool accepted() const { return refusal == Refusal::None; }
+    QString reason() const; // "accepted", "no reply (time-out)", "exception 2: illegal data address", ...
+};
+
+// The verdict on the bytes that came back for request, checked in this order, first match wins:
+//   no byte                                                     -> NoReply
+//   5 bytes: request's address, its function | 0x80, good CRC   -> Exception (code in byte 2)
+//   fewer than expectedBytes (or than 3)                        -> Short
+//   more than expectedBytes                                     -> Long
+//   address byte differs from the request's                     -> OtherAddress
+//   function byte differs                                       -> OtherFunction
+//   last two bytes not the CRC of the others                    -> BadCrc
+// Only a reply that passes all of them is accepted.
+ReplyVerdict judgeReply(const QByteArray &reply, const QByteArray &request, int expectedBytes);
+// The name of an exception code: 1 illegal function ... 6 device busy, else "exception N".
+QString exceptionName(std::uint8_t code);
+
+// Each byte as two upper-case hex digits and one blank, the last byte included: 3n characters.
+QString HexText(const QByteArray &bytes);
+void appendHexText(QString &text, const QByteArray &bytes);
+// The bytes of well-formed hex text ("01 0A "); empty and ok=false for anything else.
+QByteArray bytesFromHexText(const QString &text, bool *ok = nullptr);
+
+// The reply check of every window, on the hex texts they keep: receiveHex must be well-formed hex
+// text and judgeReply must accept its bytes against the address and function that sendHex starts
+// with.
+bool AcceptReply(const QString &receiveHex, const QString &sendHex, int expectedBytes);
