@@ -13,12 +13,8 @@ QString ParityLetter;
 
 const QString kPortOpenCaption = QStringLiteral("Colse Port");
 const QString kPortClosedCaption = QStringLiteral("Open Port");
-const QString kStopCaption = QStringLiteral("Stop");
 const QString kDataNormal = QStringLiteral("Communication Data Normal！");
 const QString kDataError = QStringLiteral("Communication Data Error！");
-const QString kOpenPortFirst = QStringLiteral("Please open serial port！");
-const QString kAddressNotSelected = QStringLiteral("Module Address Not Selected！");
-const QString kAddressRangeMessage = QStringLiteral("Module address must be a number from 0 to 255！");
 
 static std::function<void()> &showMainSlot()
 {

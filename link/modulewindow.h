@@ -3,6 +3,7 @@
 // serial line, the received bytes as hex text, and saving the serial choice on close.
 #pragma once
 
+#include "cycle.h"
 #include "serialline.h"
 #include "widgets.h"
 
@@ -23,11 +24,8 @@ extern QString ParityLetter;
 
 extern const QString kPortOpenCaption;   // "Colse Port"
 extern const QString kPortClosedCaption; // "Open Port"
-extern const QString kStopCaption;       // "Stop"
 extern const QString kDataNormal;        // "Communication Data Normal！"
 extern const QString kDataError;         // "Communication Data Error！"
-extern const QString kOpenPortFirst;     // "Please open serial port！"
-extern const QString kAddressNotSelected; // "Module Address Not Selected！"
 
 class ModuleWindow : public QWidget
 {
@@ -103,5 +101,3 @@ private:
     std::unique_ptr<SerialLine> m_line;
     qsizetype m_maxReceiveChars = 300 * 3;
 };
-
-extern const QString kAddressRangeMessage;

@@ -10,8 +10,6 @@
 
 #include <algorithm>
 
-const QString kAcquisitionCaption = QStringLiteral("Acquisition");
-const QString kAnalogAddressNotSelected = QStringLiteral("Moudle address not selected！");
 
 TestWindow::TestWindow(const ModelRow &model, int widthTwips, QWidget *parent)
     : ModuleWindow(model.name, model.name, widthTwips, 7080, parent), m_model(model)

@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <functional>
 
-extern const QString kAcquisitionCaption; // "Acquisition"
-extern const QString kAnalogAddressNotSelected; // "Moudle address not selected！"
 
 struct ReadCycle {
     QPushButton *button = nullptr; // its caption is the cycle's state

@@ -5,10 +5,8 @@
 #include "modbus.h"
 #include "prompt.h"
 
-const QString kReadCaption = QStringLiteral("Read");
 const QString kExplainMessage =
     QStringLiteral("You need keep only one module in RS485 network when you use this order.");
-const QString kParametersNotValid = QStringLiteral("Communication parameters are not valid！");
 
 static const QString kValidate = QStringLiteral("Validate");
 

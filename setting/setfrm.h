@@ -4,12 +4,11 @@
 #pragma once
 
 #include "modulewindow.h"
+#include "scan.h"
 
 #include <QStringList>
 
-extern const QString kReadCaption;          // "Read"
 extern const QString kExplainMessage;       // the one-module warning
-extern const QString kParametersNotValid;   // "Communication parameters are not valid！"
 
 class SetFrm : public ModuleWindow
 {

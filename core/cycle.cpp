@@ -1,0 +1,214 @@
+#include "cycle.h"
+
+#include "numtext.h"
+
+const QString kAcquisitionCaption = QStringLiteral("Acquisition");
+const QString kStopCaption = QStringLiteral("Stop");
+const QString kOpenPortFirst = QStringLiteral("Please open serial port！");
+const QString kAddressNotSelected = QStringLiteral("Module Address Not Selected！");
+const QString kAnalogAddressNotSelected = QStringLiteral("Moudle address not selected！");
+const QString kAddressRangeMessage = QStringLiteral("Module address must be a number from 0 to 255！");
+
+namespace {
+// Every write the tool sends is answered by an 8-byte echo.
+constexpr int kEchoLength = 8;
+
+CycleAction action(CycleAction::Kind kind)
+{
+    return CycleAction(kind);
+}
+} // namespace
+
+AcquisitionCycle::AcquisitionCycle(QVector<Read> reads, bool hasWrite)
+    : m_reads(std::move(reads)), m_cycles(m_reads.size()), m_hasWrite(hasWrite)
+{
+}
+
+bool AcquisitionCycle::enabled(TimerRef timer) const
+{
+    switch (timer.kind) {
+    case TimerRef::Acquisition: return m_cycles.value(timer.index).acquisition;
+    case TimerRef::ReadTimeout: return m_cycles.value(timer.index).readArmed;
+    case TimerRef::WriteTimeout: return m_writeArmed;
+    }
+    return false;
+}
+
+void AcquisitionCycle::setTimer(CycleActions &out, TimerRef timer, bool on)
+{
+    switch (timer.kind) {
+    case TimerRef::Acquisition: m_cycles[timer.index].acquisition = on; break;
+    case TimerRef::ReadTimeout: m_cycles[timer.index].readArmed = on; break;
+    case TimerRef::WriteTimeout: m_writeArmed = on; break;
+    }
+    CycleAction a = action(on ? CycleAction::Enable : CycleAction::Disable);
+    a.timer = timer;
+    out << a;
+}
+
+void AcquisitionCycle::stop(CycleActions &out, int cycle)
+{
+    setTimer(out, {TimerRef::Acquisition, cycle}, false);
+    m_cycles[cycle].running = false;
+    CycleAction a = action(CycleAction::Caption);
+    a.cycle = cycle;
+    a.text = kAcquisitionCaption;
+    out << a;
+}
+
+CycleActions AcquisitionCycle::click(int cycle)
+{
+    CycleActions out;
+    if (m_cycles[cycle].running) {
+        stop(out, cycle);
+        return out;
+    }
+    for (int i = 0; i < m_cycles.size(); ++i)
+        if (i != cycle && m_cycles[i].running)
+            stop(out, i);
+    setTimer(out, {TimerRef::Acquisition, cycle}, true);
+    m_cycles[cycle].running = true;
+    CycleAction a = action(CycleAction::Caption);
+    a.cycle = cycle;
+    a.text = kStopCaption;
+    out << a;
+    return out;
+}
+
+CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const QString &addressText, const QByteArray &received)
+{
+    CycleActions out;
+    for (int i = 0; i < m_cycles.size(); ++i)
+        if (m_cycles[i].readArmed)
+            judgeRead(out, i, received);
+    out << action(CycleAction::Clear);
+    m_request.clear();
+    QString problem;
+    const auto address = addressFromText(addressText);
+    if (!portOpen)
+        problem = kOpenPortFirst;
+    else if (!address && !addressText.isEmpty())
+        problem = kAddressRangeMessage;
+    else if (!address)
+        problem = m_reads[cycle].emptyAddress == Read::AnalogAddressMessage ? kAnalogAddressNotSelected : kAddressNotSelected;
+    if (!address || !portOpen) {
+        stop(out, cycle);
+        CycleAction a = action(CycleAction::Prompt);
+        a.text = problem;
+        out << a;
+        return out;
+    }
+    const Read &r = m_reads[cycle];
+    m_request = readRequest(*address, r.function, r.start, r.count);
+    CycleAction send = action(CycleAction::Send);
+    send.frame = m_request;
+    out << send;
+    setTimer(out, {TimerRef::ReadTimeout, cycle}, true);
+    return out;
+}
+
+void AcquisitionCycle::judgeRead(CycleActions &out, int cycle, const QByteArray &received)
+{
+    CycleAction a = action(CycleAction::Judged);
+    a.cycle = cycle;
+    // Judged against the last request, whatever it was, at this cycle's own reply length: a
+    // write's echo that arrives in time for a read time-out is no read reply.
+    const Read &r = m_reads[cycle];
+    a.verdict = judgeReply(received, m_request, expectedReplyLength(readRequest(0, r.function, r.start, r.count)));
+    a.decode = a.verdict.accepted() && (!m_reads[cycle].decodeOnlyWhileAcquiring || m_cycles[cycle].running);
+    out << a;
+    setTimer(out, {TimerRef::ReadTimeout, cycle}, false);
+}
+
+CycleActions AcquisitionCycle::readTimeout(int cycle, const QByteArray &received)
+{
+    CycleActions out;
+    judgeRead(out, cycle, received);
+    return out;
+}
+
+CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressText,
+                                        const std::function<QByteArray(std::uint8_t)> &request)
+{
+    CycleActions out;
+    for (int i = 0; i < m_cycles.size(); ++i) {
+        if (m_cycles[i].running) {
+            setTimer(out, {TimerRef::Acquisition, i}, false);
+            m_resume = i + 1;
+            CycleAction pause = action(CycleAction::Pause);
+            pause.ms = 300;
+            out << pause;
+            break;
+        }
+    }
+    out << action(CycleAction::Clear);
+    m_request.clear();
+    const auto address = addressFromText(addressText);
+    QString problem;
+    if (!portOpen) {
+        // No port to poll either: the suspended cycle ends here, or its next tick would say
+        // the same again.
+        if (m_resume > 0)
+            stop(out, m_resume - 1);
+        m_resume = 0;
+        problem = kOpenPortFirst;
+    } else if (!address) {
+        resumeSuspended(out);
+        problem = addressText.isEmpty() ? kAddressNotSelected : kAddressRangeMessage;
+    }
+    if (!problem.isEmpty()) {
+        CycleAction a = action(CycleAction::Prompt);
+        a.text = problem;
+        out << a;
+        return out;
+    }
+    m_request = request(*address);
+    CycleAction send = action(CycleAction::Send);
+    send.frame = m_request;
+    out << send;
+    setTimer(out, {TimerRef::WriteTimeout, 0}, true);
+    return out;
+}
+
+CycleActions AcquisitionCycle::writeTimeout(const QByteArray &received)
+{
+    CycleActions out;
+    CycleAction a = action(CycleAction::Judged);
+    a.verdict = judgeReply(received, m_request, kEchoLength);
+    out << a;
+    setTimer(out, {TimerRef::WriteTimeout, 0}, false);
+    resumeSuspended(out);
+    return out;
+}
+
+void AcquisitionCycle::resumeSuspended(CycleActions &out)
+{
+    const int cycle = m_resume - 1;
+    m_resume = 0;
+    if (cycle < 0 || cycle >= m_cycles.size() || !m_cycles[cycle].running)
+        return; // the user stopped it meanwhile
+    for (int i = 0; i < m_cycles.size(); ++i)
+        if (i != cycle && m_cycles[i].acquisition)
+            return; // another cycle took the port
+    setTimer(out, {TimerRef::Acquisition, cycle}, true);
+}
+
+CycleActions AcquisitionCycle::lineLost()
+{
+    CycleActions out;
+    for (int i = 0; i < m_cycles.size(); ++i)
+        if (m_cycles[i].running)
+            stop(out, i);
+    m_resume = 0;
+    return out;
+}
+
+QVector<AcquisitionCycle::Read> modelReads(const ModelRow &row)
+{
+    QVector<AcquisitionCycle::Read> reads;
+    if (row.channels() > 0)
+        reads.append({0x03, 0, std::uint16_t(row.channels()), AcquisitionCycle::Read::AnalogAddressMessage, false});
+    if (row.inputs() > 0)
+        reads.append({0x02, 0, std::uint16_t(row.inputs()), AcquisitionCycle::Read::DigitalAddressMessage, true});
+    return reads;
+}

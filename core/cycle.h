@@ -1,0 +1,124 @@
+// The request/reply cycle of a test window as a state machine: timer-driven reads
+// ("Acquisition"/"Stop"), one write per "Validate" that suspends a running read and resumes it,
+// and the judgement of each reply when its time-out fires. Clicks, ticks and time-outs go in as
+// calls; what the window is to do comes out as actions, in order. No widget, port or timer here:
+// the window applies the actions to its own, and a test applies them to a fake clock.
+#pragma once
+
+#include "modbus.h"
+#include "models.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+#include <functional>
+
+// The timers a machine drives. For a test window: the acquisition and read time-out of each read
+// cycle, and the write time-out; the parameter scan uses its own three.
+struct TimerRef {
+    enum Kind : std::uint8_t { Acquisition, ReadTimeout, WriteTimeout } kind = Acquisition;
+    int index = 0; // the read cycle, 0 for the write time-out
+    bool operator==(const TimerRef &) const = default;
+};
+
+struct CycleAction {
+    enum Kind : std::uint8_t {
+        Pause,        // block for ms (the write suspending a running read)
+        Clear,        // empty the status box, both strings and the send and receive boxes
+        Prompt,       // a message box with text
+        Send,         // show frame as the last request and write it in one block
+        Enable,       // enable timer (an enabled one runs on as it was)
+        Disable,      // disable timer
+        Judged,       // a reply was judged: verdict; decode tells whether cycle's panel shows it
+        Caption,      // the start/stop button of cycle now reads text
+        Reopen,       // parameter scan: close the line and open it at step's settings (0..7:
+                      // that code-table row, which the baud and parity boxes then show; any
+                      // other step keeps the boxes); answer with reopened()
+    } kind;
+    explicit CycleAction(Kind k = Clear) : kind(k) {}
+    int ms = 0;
+    QString text;
+    QByteArray frame;
+    TimerRef timer;
+    int cycle = -1; // for Judged: the read cycle, or -1 for the write
+    int step = -1;  // for Reopen
+    ReplyVerdict verdict;
+    bool decode = false;
+};
+using CycleActions = QVector<CycleAction>;
+
+// Texts the cycle shows.
+extern const QString kAcquisitionCaption;        // "Acquisition"
+extern const QString kStopCaption;               // "Stop"
+extern const QString kOpenPortFirst;             // "Please open serial port！"
+extern const QString kAddressNotSelected;        // "Module Address Not Selected！"
+extern const QString kAnalogAddressNotSelected;  // "Moudle address not selected！"
+extern const QString kAddressRangeMessage;       // "Module address must be a number from 0 to 255！"
+
+class AcquisitionCycle
+{
+public:
+    struct Read {
+        std::uint8_t function = 0x02;
+        std::uint16_t start = 0;
+        std::uint16_t count = 0;
+        // The message for an empty address box: kAddressNotSelected or kAnalogAddressNotSelected.
+        enum EmptyAddress : std::uint8_t { DigitalAddressMessage, AnalogAddressMessage } emptyAddress = DigitalAddressMessage;
+        // Digital inputs change only while their cycle runs: a reply judged after "Stop" is
+        // shown but changes no indicator. Analog values always follow an accepted reply.
+        bool decodeOnlyWhileAcquiring = false;
+    };
+
+    explicit AcquisitionCycle(QVector<Read> reads = {}, bool hasWrite = false);
+
+    int reads() const { return int(m_reads.size()); }
+    const Read &read(int cycle) const { return m_reads[cycle]; }
+    bool hasWrite() const { return m_hasWrite; }
+
+    // "Acquisition"/"Stop" of a read cycle. Starting one stops any other: they share the port.
+    CycleActions click(int cycle);
+    // The acquisition tick: judges an overdue reply first (a busy machine can deliver the tick
+    // before the time-out), then clears the displays and, with the port open and a good address,
+    // sends the read.
+    // received: the bytes that came since the last request.
+    CycleActions tick(int cycle, bool portOpen, const QString &addressText, const QByteArray &received);
+    CycleActions readTimeout(int cycle, const QByteArray &received);
+    // "Validate": suspends a running read (300 ms pause), then sends request(address).
+    CycleActions validate(bool portOpen, const QString &addressText,
+                          const std::function<QByteArray(std::uint8_t address)> &request);
+    CycleActions writeTimeout(const QByteArray &received);
+    // The line failed while open: every cycle stops.
+    CycleActions lineLost();
+
+    // The caption of cycle's button reads "Stop".
+    bool acquiring(int cycle) const { return m_cycles[cycle].running; }
+    bool enabled(TimerRef timer) const;
+    // 0: nothing to resume; n: read cycle n-1 is suspended for a write.
+    int suspended() const { return m_resume; }
+    // The last request sent, for judging its reply.
+    QByteArray lastRequest() const { return m_request; }
+
+private:
+    struct State {
+        bool running = false;     // caption "Stop"
+        bool acquisition = false; // acquisition timer enabled
+        bool readArmed = false;
+    };
+    void setTimer(CycleActions &out, TimerRef timer, bool on);
+    void stop(CycleActions &out, int cycle);
+    void judgeRead(CycleActions &out, int cycle, const QByteArray &received);
+    void resumeSuspended(CycleActions &out);
+
+    QVector<Read> m_reads;
+    QVector<State> m_cycles;
+    bool m_hasWrite = false;
+    bool m_writeArmed = false;
+    int m_resume = 0;
+    QByteArray m_request;
+};
+
+// The reads a model's window makes, in the order of its cycles: analog registers 0.. (function
+// 03, one a channel), then digital inputs 0.. (function 02). A model without inputs has none.
+QVector<AcquisitionCycle::Read> modelReads(const ModelRow &row);

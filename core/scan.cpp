@@ -1,0 +1,182 @@
+#include "scan.h"
+
+#include "linesettings.h"
+#include "numtext.h"
+
+const QString kReadCaption = QStringLiteral("Read");
+const QString kParametersNotValid = QStringLiteral("Communication parameters are not valid！");
+
+namespace {
+constexpr int kParameterReplyLength = 11; // address, function, count, three registers, CRC
+constexpr int kEchoLength = 8;
+constexpr TimerRef kTick{TimerRef::Acquisition, 0};
+constexpr TimerRef kReadTimeout{TimerRef::ReadTimeout, 0};
+constexpr TimerRef kWriteTimeout{TimerRef::WriteTimeout, 0};
+} // namespace
+
+bool ParameterCycle::enabled(TimerRef timer) const
+{
+    switch (timer.kind) {
+    case TimerRef::Acquisition: return m_acquisition;
+    case TimerRef::ReadTimeout: return m_readArmed;
+    case TimerRef::WriteTimeout: return m_writeArmed;
+    }
+    return false;
+}
+
+void ParameterCycle::setTimer(CycleActions &out, TimerRef timer, bool on)
+{
+    (timer.kind == TimerRef::Acquisition ? m_acquisition
+     : timer.kind == TimerRef::ReadTimeout ? m_readArmed
+                                           : m_writeArmed) = on;
+    CycleAction a{on ? CycleAction::Enable : CycleAction::Disable};
+    a.timer = timer;
+    out << a;
+}
+
+void ParameterCycle::caption(CycleActions &out, const QString &text)
+{
+    m_running = text == kStopCaption;
+    CycleAction a{CycleAction::Caption};
+    a.cycle = 0;
+    a.text = text;
+    out << a;
+}
+
+CycleActions ParameterCycle::prompt(const QString &text)
+{
+    CycleAction a{CycleAction::Prompt};
+    a.text = text;
+    return {a};
+}
+
+void ParameterCycle::endScan(CycleActions &out)
+{
+    caption(out, kReadCaption);
+    setTimer(out, kTick, false);
+    m_step = 0;
+}
+
+CycleActions ParameterCycle::click(bool portOpen)
+{
+    if (!portOpen)
+        return prompt(kOpenPortFirst);
+    CycleActions out;
+    // Stopping keeps the step, so "Read" goes on where the scan stopped; an armed time-out is
+    // still judged.
+    const bool start = !m_running;
+    caption(out, start ? kStopCaption : kReadCaption);
+    setTimer(out, kTick, start);
+    return out;
+}
+
+CycleActions ParameterCycle::tick(bool portOpen, const QByteArray &received)
+{
+    CycleActions out;
+    if (!portOpen) {
+        endScan(out);
+        return out;
+    }
+    if (m_readArmed) {
+        judgeRead(out, received);
+        if (!m_acquisition)
+            return out;
+    }
+    CycleAction reopen{CycleAction::Reopen};
+    reopen.step = m_step;
+    out << reopen;
+    return out;
+}
+
+CycleActions ParameterCycle::reopened(bool ok)
+{
+    if (!ok) {
+        CycleActions out;
+        endScan(out);
+        return out;
+    }
+    ++m_step;
+    return send(parameterReadRequest(), kReadTimeout);
+}
+
+CycleActions ParameterCycle::send(const QByteArray &frame, TimerRef timeout)
+{
+    CycleActions out{CycleAction{CycleAction::Clear}};
+    m_request = frame;
+    CycleAction s{CycleAction::Send};
+    s.frame = frame;
+    out << s;
+    // Each request gets its full time-out, even if an earlier one is still armed.
+    setTimer(out, timeout, false);
+    setTimer(out, timeout, true);
+    return out;
+}
+
+void ParameterCycle::judgeRead(CycleActions &out, const QByteArray &received)
+{
+    CycleAction a{CycleAction::Judged};
+    a.cycle = 0;
+    a.verdict = judgeReply(received, m_request, kParameterReplyLength);
+    a.decode = a.verdict.accepted();
+    out << a;
+    if (a.decode) {
+        m_found = moduleParameters(received);
+        endScan(out);
+    } else if (m_step >= kSteps) {
+        endScan(out);
+    }
+    setTimer(out, kReadTimeout, false);
+}
+
+CycleActions ParameterCycle::readTimeout(const QByteArray &received)
+{
+    CycleActions out;
+    judgeRead(out, received);
+    return out;
+}
+
+CycleActions ParameterCycle::portClosed()
+{
+    CycleActions out;
+    if (scanning())
+        endScan(out);
+    return out;
+}
+
+CycleActions ParameterCycle::writeAddress(bool portOpen, const QString &newAddressText)
+{
+    CycleActions out{CycleAction{CycleAction::Clear}};
+    m_request.clear();
+    if (!portOpen)
+        return out + prompt(kOpenPortFirst);
+    const auto address = addressFromText(newAddressText);
+    if (!address)
+        return out + prompt(newAddressText.isEmpty() ? kAddressNotSelected : kAddressRangeMessage);
+    return out + send(addressWriteRequest(*address), kWriteTimeout).mid(1);
+}
+
+CycleActions ParameterCycle::writeParameters(bool portOpen, const QString &addressText, const QString &parametersText)
+{
+    CycleActions out{CycleAction{CycleAction::Clear}};
+    m_request.clear();
+    if (!portOpen)
+        return out + prompt(kOpenPortFirst);
+    const auto address = addressFromText(addressText);
+    if (!address)
+        return out + prompt(addressText.isEmpty() ? kAddressNotSelected : kAddressRangeMessage);
+    // Only the exact text of one of the eight entries is a setting a module can take.
+    const int code = communicationParameterCode(parametersText);
+    if (code == 0)
+        return out + prompt(kParametersNotValid);
+    return out + send(commWriteRequest(*address, std::uint8_t(code)), kWriteTimeout).mid(1);
+}
+
+CycleActions ParameterCycle::writeTimeout(const QByteArray &received)
+{
+    CycleActions out;
+    CycleAction a{CycleAction::Judged};
+    a.verdict = judgeReply(received, m_request, kEchoLength);
+    out << a;
+    setTimer(out, kWriteTimeout, false);
+    return out;
+}
