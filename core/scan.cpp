@@ -143,6 +143,13 @@ CycleActions ParameterCycle::portClosed()
     return out;
 }
 
+CycleActions ParameterCycle::lineLost()
+{
+    CycleActions out;
+    endScan(out);
+    return out;
+}
+
 CycleActions ParameterCycle::writeAddress(bool portOpen, const QString &newAddressText)
 {
     CycleActions out{CycleAction{CycleAction::Clear}};

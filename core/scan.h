@@ -28,6 +28,8 @@ public:
     // The user closed the port, or the line failed: the scan ends, so it never reopens a port
     // the technician closed.
     CycleActions portClosed();
+    // The line failed: the scan ends wherever it was, a paused one included.
+    CycleActions lineLost();
 
     // The two writes: the new address (broadcast) and the communication-parameter code.
     CycleActions writeAddress(bool portOpen, const QString &newAddressText);

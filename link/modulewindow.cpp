@@ -8,8 +8,26 @@
 #include <QCloseEvent>
 #include <QIcon>
 
-QString CommSettings;
-QString ParityLetter;
+SerialValues &SerialValues::instance()
+{
+    static SerialValues values;
+    return values;
+}
+
+void SerialValues::takeParity(const QString &parityText)
+{
+    if (parityText == QLatin1String("None"))
+        ParityLetter = QStringLiteral("N");
+    else if (parityText == QLatin1String("Odd"))
+        ParityLetter = QStringLiteral("O");
+    else if (parityText == QLatin1String("Even"))
+        ParityLetter = QStringLiteral("E");
+}
+
+void SerialValues::compose(const QString &baud, const QString &dataBits, const QString &stopBits)
+{
+    CommSettings = baud + QLatin1Char(',') + ParityLetter + QLatin1Char(',') + dataBits + QLatin1Char(',') + stopBits;
+}
 
 const QString kPortOpenCaption = QStringLiteral("Colse Port");
 const QString kPortClosedCaption = QStringLiteral("Open Port");
@@ -185,15 +203,9 @@ void ModuleWindow::Command_Port_Click()
         return;
     Command_Port->setText(kPortOpenCaption);
     Shape1->setFillColor(QColor(0, 255, 0));
-    const QString parity = Combo3->currentText();
-    if (parity == QLatin1String("None"))
-        ParityLetter = QStringLiteral("N");
-    else if (parity == QLatin1String("Odd"))
-        ParityLetter = QStringLiteral("O");
-    else if (parity == QLatin1String("Even"))
-        ParityLetter = QStringLiteral("E");
-    CommSettings = Combo2->currentText() + QLatin1Char(',') + ParityLetter + QLatin1Char(',')
-                   + Combo4->currentText() + QLatin1Char(',') + Combo5->currentText();
+    SerialValues &values = SerialValues::instance();
+    values.takeParity(Combo3->currentText());
+    values.compose(Combo2->currentText(), Combo4->currentText(), Combo5->currentText());
     ConfigurePort(n);
 }
 
@@ -222,7 +234,7 @@ bool ModuleWindow::ProbePort(int n)
 
 void ModuleWindow::ConfigurePort(int n)
 {
-    const SerialLine::Result r = MSComm1->open(n, CommSettings);
+    const SerialLine::Result r = MSComm1->open(n, SerialValues::instance().CommSettings);
     if (r.ok())
         return;
     Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
@@ -269,17 +281,26 @@ void ModuleWindow::sendFrame(const QByteArray &frame)
     MSComm1->write(frame);
 }
 
-std::optional<std::uint8_t> ModuleWindow::requestAddress(int index, const QString &emptyMessage)
+void ModuleWindow::applyExchange(const CycleAction &action)
 {
-    const QString text = Combo_Addr.value(index) ? Combo_Addr[index]->currentText() : QString();
-    if (text.isEmpty()) {
-        Prompt(this, emptyMessage);
-        return std::nullopt;
+    switch (action.kind) {
+    case CycleAction::Pause: Pause(action.ms); break;
+    case CycleAction::Clear: clearExchange(); break;
+    case CycleAction::Prompt: Prompt(this, action.text); break;
+    case CycleAction::Send: sendFrame(action.frame); break;
+    default: break;
     }
-    const auto address = addressFromText(text);
-    if (!address)
-        Prompt(this, kAddressRangeMessage);
-    return address;
+}
+
+void ModuleWindow::showVerdict(const CycleAction &judged, const std::function<void()> &decode)
+{
+    if (!judged.verdict.accepted()) {
+        Text_Message->setPlainText(kDataError);
+        return;
+    }
+    Text_Receive->setPlainText(ReceiveHex);
+    decode();
+    Text_Message->setPlainText(kDataNormal);
 }
 
 void ModuleWindow::closeEvent(QCloseEvent *event)

@@ -18,9 +18,21 @@
 #include <functional>
 #include <memory>
 
-// Program-wide: the settings text and parity letter of the last Open (and of the read scan).
-extern QString CommSettings;
-extern QString ParityLetter;
+// The serial values the whole program shares: the settings text and parity letter of the last
+// Open, and of the parameter scan's last step. A parity text other than None, Odd or Even keeps
+// the letter before it, so "Even" carries over to the next Open of any window.
+class SerialValues
+{
+public:
+    static SerialValues &instance();
+    // The letter for a parity box text: None N, Odd O, Even E; any other text keeps the letter.
+    void takeParity(const QString &parityText);
+    // CommSettings from the baud, data-bit and stop-bit texts and the parity letter.
+    void compose(const QString &baud, const QString &dataBits, const QString &stopBits);
+
+    QString CommSettings;
+    QString ParityLetter;
+};
 
 extern const QString kPortOpenCaption;   // "Colse Port"
 extern const QString kPortClosedCaption; // "Open Port"
@@ -84,9 +96,12 @@ protected:
     void clearExchange();
     // Shows the frame in SendHex and Text_Send and writes it to the port in one write.
     void sendFrame(const QByteArray &frame);
-    // The address in Combo_Addr(index) for a request; on an empty or bad text shows the message
-    // (emptyMessage, or the range message) and gives nothing.
-    std::optional<std::uint8_t> requestAddress(int index, const QString &emptyMessage);
+    // The bytes received since the last request.
+    QByteArray received() const { return bytesFromHexText(ReceiveHex); }
+    // The actions every window's machine shares: pause, clear, message box, send.
+    void applyExchange(const CycleAction &action);
+    // A judged reply: an accepted one is shown in Text_Receive, decoded, and reported normal.
+    void showVerdict(const CycleAction &judged, const std::function<void()> &decode);
     // Bytes beyond this many since the last request are dropped: the longest reply the window
     // accepts plus a margin, so the reply counts as too long and a flood costs nothing.
     void setLongestReply(int bytes);

@@ -52,10 +52,6 @@ void AnalogInputWindow::loadPanels()
         .acquisition = TM_Acquisition_A,
         .overtime = TM_Overtime_A,
         .addressBox = 0,
-        .function = 0x03,
-        .start = 0,
-        .count = kChannels,
-        .emptyAddressMessage = kAnalogAddressNotSelected,
         .decode = [this] { Show_AI_Data(); },
     });
     finishCycles();

@@ -76,9 +76,6 @@ void CombinedWindow::loadAnalogPanel()
         .acquisition = TM_Acquisition_A,
         .overtime = TM_Overtime_A,
         .addressBox = 0,
-        .function = 0x03,
-        .count = std::uint16_t(m.channels()),
-        .emptyAddressMessage = kAnalogAddressNotSelected,
         .decode = [this] { Show_AI_Data(); },
     });
 }
@@ -118,9 +115,6 @@ void CombinedWindow::loadInputPanel()
         .acquisition = TM_Acquisition_B,
         .overtime = TM_Overtime_B,
         .addressBox = 1,
-        .function = 0x02,
-        .count = std::uint16_t(m.inputs()),
-        .emptyAddressMessage = kAddressNotSelected,
         .decode = [this] { Show_DI_Data(); },
     });
 }
@@ -161,8 +155,6 @@ void CombinedWindow::Show_AI_Data()
 
 void CombinedWindow::Show_DI_Data()
 {
-    if (Command_OK2->text() != kStopCaption)
-        return;
     // Four inputs: the low half of the data byte; the high half is never looked at.
     const QList<bool> on = digitalInputs(bytesFromHexText(ReceiveHex), int(DI_SHOW.size()));
     for (int b = 0; b < DI_SHOW.size(); ++b)

@@ -91,9 +91,6 @@ void DigitalWindow::loadPanels()
             .acquisition = TM_Acquisition_A,
             .overtime = TM_Overtime_A,
             .addressBox = 0,
-            .function = 0x02,
-            .count = std::uint16_t(m.inputs()),
-            .emptyAddressMessage = kAddressNotSelected,
             .decode = [this] { Show_DI_Data(); },
         });
         left = kSecondPanelLeft;
@@ -127,8 +124,6 @@ void DigitalWindow::loadPanels()
 
 void DigitalWindow::Show_DI_Data()
 {
-    if (Command_OK1->text() != kStopCaption)
-        return;
     const QList<bool> on = digitalInputs(bytesFromHexText(ReceiveHex), int(DI_SHOW.size()));
     for (int i = 0; i < DI_SHOW.size(); ++i)
         setIndicator(DI_SHOW[i], on[i]);

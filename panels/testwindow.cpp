@@ -35,17 +35,15 @@ void TestWindow::setWriteCycle(const WriteCycle &write)
     m_write = write;
 }
 
-// The reply length of a cycle's read, whatever the address.
-static int replyBytes(const ReadCycle &c)
-{
-    return expectedReplyLength(readRequest(0, c.function, c.start, c.count));
-}
-
 void TestWindow::finishCycles()
 {
+    m_machine = AcquisitionCycle(modelReads(m_model), m_write.button != nullptr);
+    Q_ASSERT(m_machine.reads() == m_cycles.size());
     int longest = 8;
-    for (const ReadCycle &c : m_cycles)
-        longest = qMax(longest, replyBytes(c));
+    for (int i = 0; i < m_machine.reads(); ++i) {
+        const AcquisitionCycle::Read &r = m_machine.read(i);
+        longest = qMax(longest, expectedReplyLength(readRequest(0, r.function, r.start, r.count)));
+    }
     setLongestReply(longest);
 }
 
@@ -81,134 +79,72 @@ void TestWindow::loadTimings()
 
 bool TestWindow::acquiring(int cycle) const
 {
-    return m_cycles[cycle].button->text() == kStopCaption;
+    return m_machine.acquiring(cycle);
 }
 
-bool TestWindow::otherCycleRunning(int cycle) const
+WindowTimer *TestWindow::timer(TimerRef ref) const
 {
-    for (int i = 0; i < m_cycles.size(); ++i)
-        if (i != cycle && m_cycles[i].acquisition->isEnabled())
-            return true;
-    return false;
+    switch (ref.kind) {
+    case TimerRef::Acquisition: return m_cycles[ref.index].acquisition;
+    case TimerRef::ReadTimeout: return m_cycles[ref.index].overtime;
+    case TimerRef::WriteTimeout: return m_write.overtime;
+    }
+    return nullptr;
 }
 
-void TestWindow::stopCycle(int cycle)
+void TestWindow::apply(const CycleActions &actions)
 {
-    m_cycles[cycle].acquisition->setEnabled(false);
-    m_cycles[cycle].button->setText(kAcquisitionCaption);
+    for (const CycleAction &a : actions) {
+        switch (a.kind) {
+        case CycleAction::Enable:
+        case CycleAction::Disable:
+            timer(a.timer)->setEnabled(a.kind == CycleAction::Enable);
+            break;
+        case CycleAction::Caption:
+            m_cycles[a.cycle].button->setText(a.text);
+            break;
+        case CycleAction::Judged:
+            showVerdict(a, [&] {
+                if (a.decode && m_cycles[a.cycle].decode)
+                    m_cycles[a.cycle].decode();
+            });
+            break;
+        default:
+            applyExchange(a);
+            break;
+        }
+        ResumeAcquisition = m_machine.suspended();
+    }
 }
 
 void TestWindow::startStop(int cycle)
 {
-    ReadCycle &c = m_cycles[cycle];
-    if (c.button->text() == kAcquisitionCaption) {
-        // Only one cycle polls the shared port at a time.
-        for (int i = 0; i < m_cycles.size(); ++i)
-            if (i != cycle && acquiring(i))
-                stopCycle(i);
-        c.acquisition->setEnabled(true);
-        c.button->setText(kStopCaption);
-    } else if (c.button->text() == kStopCaption) {
-        stopCycle(cycle);
-    }
+    apply(m_machine.click(cycle));
 }
 
 void TestWindow::acquisitionTick(int cycle)
 {
-    // A busy machine can deliver the next tick before an overdue time-out: judge the earlier
-    // request first, so its reply is neither lost nor judged against the new request.
-    for (int i = 0; i < m_cycles.size(); ++i)
-        if (m_cycles[i].overtime->isEnabled())
-            judgeRead(i);
-    ReadCycle &c = m_cycles[cycle];
-    clearExchange();
-    if (!portIsOpen()) {
-        stopCycle(cycle);
-        Prompt(this, kOpenPortFirst);
-        return;
-    }
-    const QString text = Combo_Addr[c.addressBox]->currentText();
-    const auto address = addressFromText(text);
-    if (!address) {
-        stopCycle(cycle);
-        Prompt(this, text.isEmpty() ? c.emptyAddressMessage : kAddressRangeMessage);
-        return;
-    }
-    sendFrame(readRequest(*address, c.function, c.start, c.count));
-    c.overtime->setEnabled(true);
+    apply(m_machine.tick(cycle, portIsOpen(), Combo_Addr[m_cycles[cycle].addressBox]->currentText(), received()));
 }
 
 void TestWindow::judgeRead(int cycle)
 {
-    ReadCycle &c = m_cycles[cycle];
-    if (AcceptReply(ReceiveHex, SendHex, replyBytes(c))) {
-        Text_Receive->setPlainText(ReceiveHex);
-        if (c.decode)
-            c.decode();
-        Text_Message->setPlainText(kDataNormal);
-    } else {
-        Text_Message->setPlainText(kDataError);
-    }
-    c.overtime->setEnabled(false);
+    apply(m_machine.readTimeout(cycle, received()));
 }
 
 void TestWindow::validate()
 {
-    for (int i = 0; i < m_cycles.size(); ++i) {
-        if (acquiring(i)) {
-            m_cycles[i].acquisition->setEnabled(false);
-            ResumeAcquisition = i + 1;
-            Pause(300);
-            break;
-        }
-    }
-    clearExchange();
-    if (!portIsOpen()) {
-        // No port to poll either: the suspended cycle ends here, or its next tick would say
-        // the same again.
-        if (ResumeAcquisition > 0)
-            stopCycle(ResumeAcquisition - 1);
-        ResumeAcquisition = 0;
-        Prompt(this, kOpenPortFirst);
-        return;
-    }
-    const auto address = requestAddress(m_write.addressBox, kAddressNotSelected);
-    if (!address) {
-        resumeSuspended();
-        return;
-    }
-    sendFrame(m_write.request(*address));
-    m_write.overtime->setEnabled(true);
+    apply(m_machine.validate(portIsOpen(), Combo_Addr[m_write.addressBox]->currentText(), m_write.request));
 }
 
 void TestWindow::judgeWrite()
 {
-    // The reply to a write is its echo, whatever the address and the values written.
-    if (AcceptReply(ReceiveHex, SendHex, expectedReplyLength(m_write.request(0)))) {
-        Text_Receive->setPlainText(ReceiveHex);
-        Text_Message->setPlainText(kDataNormal);
-    } else {
-        Text_Message->setPlainText(kDataError);
-    }
-    m_write.overtime->setEnabled(false);
-    resumeSuspended();
-}
-
-void TestWindow::resumeSuspended()
-{
-    const int cycle = ResumeAcquisition - 1;
-    ResumeAcquisition = 0;
-    // A cycle the user stopped meanwhile, or one whose place another cycle took, stays stopped.
-    if (cycle >= 0 && cycle < m_cycles.size() && acquiring(cycle) && !otherCycleRunning(cycle))
-        m_cycles[cycle].acquisition->setEnabled(true);
+    apply(m_machine.writeTimeout(received()));
 }
 
 void TestWindow::onLineLost()
 {
-    for (int i = 0; i < m_cycles.size(); ++i)
-        if (acquiring(i))
-            stopCycle(i);
-    ResumeAcquisition = 0;
+    apply(m_machine.lineLost());
 }
 
 void TestWindow::showRegisters(const QVector<QLabel *> &labels)

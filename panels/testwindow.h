@@ -10,16 +10,13 @@
 #include <functional>
 
 
+// The widgets of a read cycle; what it sends comes from the model's reads, in the same order.
 struct ReadCycle {
-    QPushButton *button = nullptr; // its caption is the cycle's state
+    QPushButton *button = nullptr; // shows the cycle's state
     WindowTimer *acquisition = nullptr;
     WindowTimer *overtime = nullptr;
     int addressBox = 0;
-    std::uint8_t function = 0x02;
-    std::uint16_t start = 0;
-    std::uint16_t count = 0;
-    QString emptyAddressMessage;
-    std::function<void()> decode; // runs on an accepted reply
+    std::function<void()> decode; // shows an accepted reply in the panel
 };
 
 struct WriteCycle {
@@ -41,12 +38,13 @@ public:
 
     // 0: nothing to resume; n: read cycle n-1 is suspended for a write.
     int ResumeAcquisition = 0;
+    const AcquisitionCycle &cycle() const { return m_machine; }
 
 protected:
     WindowTimer *makeTimer(const QString &name, int timingLine);
     int addReadCycle(const ReadCycle &cycle);
     void setWriteCycle(const WriteCycle &write);
-    void finishCycles(); // after the cycles are described: reply bound
+    void finishCycles(); // after the cycles are described: the machine and the reply bound
 
     void startStop(int cycle);
     void acquisitionTick(int cycle);
@@ -74,10 +72,11 @@ protected:
     WriteCycle m_write;
 
 private:
-    void stopCycle(int cycle);
-    void resumeSuspended();
-    bool otherCycleRunning(int cycle) const;
+    // Does what the machine says, then mirrors its state.
+    void apply(const CycleActions &actions);
+    WindowTimer *timer(TimerRef ref) const;
 
+    AcquisitionCycle m_machine;
     ModelRow m_model;
     QVector<QPair<WindowTimer *, int>> m_timingLines;
 };

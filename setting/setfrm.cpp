@@ -10,8 +10,6 @@ const QString kExplainMessage =
 
 static const QString kValidate = QStringLiteral("Validate");
 
-constexpr int kCombinations = 8;
-
 static WindowTimer *fixedTimer(const QString &name, int ms, QObject *parent)
 {
     auto *timer = new WindowTimer(name, parent);
@@ -29,9 +27,9 @@ static T *named(T *w, const QString &name)
 SetFrm::SetFrm(QWidget *parent)
     : ModuleWindow(QStringLiteral("SetFrm"), QStringLiteral("Parameter Setting"), 9375, 7080, parent)
 {
-    TM_Acquisition_A = fixedTimer(QStringLiteral("TM_Acquisition_A"), 150, this);
-    TM_Overtime_A = fixedTimer(QStringLiteral("TM_Overtime_A"), 120, this);
-    TM_Overtime_B = fixedTimer(QStringLiteral("TM_Overtime_B"), 300, this);
+    TM_Acquisition_A = fixedTimer(QStringLiteral("TM_Acquisition_A"), ParameterCycle::kTickMs, this);
+    TM_Overtime_A = fixedTimer(QStringLiteral("TM_Overtime_A"), ParameterCycle::kReadTimeoutMs, this);
+    TM_Overtime_B = fixedTimer(QStringLiteral("TM_Overtime_B"), ParameterCycle::kWriteTimeoutMs, this);
     connect(TM_Acquisition_A, &WindowTimer::Timer, this, &SetFrm::TM_Acquisition_A_Timer);
     connect(TM_Overtime_A, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_A_Timer);
     connect(TM_Overtime_B, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_B_Timer);
@@ -81,44 +79,49 @@ void SetFrm::loadPanels()
         connect(Explain[i], &QPushButton::clicked, this, [this, i] { Explain_Click(i); });
 }
 
-bool SetFrm::scanning() const
+void SetFrm::apply(const CycleActions &actions)
 {
-    return TM_Acquisition_A->isEnabled() || Command_OK1->text() == kStopCaption;
-}
-
-void SetFrm::endScan()
-{
-    Command_OK1->setText(kReadCaption);
-    TM_Acquisition_A->setEnabled(false);
-    ScanStep = 0;
+    for (const CycleAction &a : actions) {
+        switch (a.kind) {
+        case CycleAction::Enable:
+        case CycleAction::Disable: {
+            WindowTimer *timer = a.timer.kind == TimerRef::Acquisition ? TM_Acquisition_A
+                                 : a.timer.kind == TimerRef::ReadTimeout ? TM_Overtime_A
+                                                                         : TM_Overtime_B;
+            timer->setEnabled(a.kind == CycleAction::Enable);
+            break;
+        }
+        case CycleAction::Caption:
+            Command_OK1->setText(a.text);
+            break;
+        case CycleAction::Judged:
+            showVerdict(a, [&] {
+                if (a.decode)
+                    Show_Parameter_Data();
+            });
+            break;
+        default:
+            applyExchange(a);
+            break;
+        }
+        ScanStep = qint16(m_scan.step());
+    }
 }
 
 void SetFrm::onPortClosed()
 {
     // A port the technician closed must not be reopened by the next scan step.
-    if (scanning())
-        endScan();
+    apply(m_scan.portClosed());
 }
 
 void SetFrm::onLineLost()
 {
-    endScan();
+    apply(m_scan.lineLost());
 }
 
 void SetFrm::Command_OK1_Click()
 {
-    if (!portIsOpen()) {
-        Prompt(this, kOpenPortFirst);
-        return;
-    }
-    if (Command_OK1->text() == kReadCaption) {
-        Command_OK1->setText(kStopCaption);
-        TM_Acquisition_A->setEnabled(true);
-    } else {
-        // ScanStep stays, so "Read" goes on where the scan stopped; an armed time-out is still judged.
-        Command_OK1->setText(kReadCaption);
-        TM_Acquisition_A->setEnabled(false);
-    }
+    apply(m_scan.click(portIsOpen()));
 }
 
 // Sets a box to a text of its list, keeping its list position in step with the text.
@@ -133,68 +136,42 @@ static void showListText(QComboBox *box, const QString &text)
 
 void SetFrm::TM_Acquisition_A_Timer()
 {
-    // Only a port closed behind the scan's back gets here closed (the scan's own reopen failures
-    // end it below); reopening it would override the technician.
-    if (!portIsOpen()) {
-        endScan();
+    const CycleActions actions = m_scan.tick(portIsOpen(), received());
+    apply(actions);
+    if (actions.isEmpty() || actions.last().kind != CycleAction::Reopen)
         return;
-    }
-    // The previous request's time-out is due 30 ms before this tick, but a busy event loop can
-    // deliver this tick first. Judge that request now: the reopen below would lose its reply, and
-    // a module that did answer must end the scan rather than be skipped.
-    if (TM_Overtime_A->isEnabled()) {
-        TM_Overtime_A_Timer();
-        if (!TM_Acquisition_A->isEnabled())
-            return;
-    }
     MSComm1->close();
-    if (ScanStep >= 0 && ScanStep < kCombinations) {
-        const int code = ScanStep + 1;
-        const bool even = code > 4;
-        showListText(Combo2, communicationParameterTexts()[ScanStep].section(QLatin1Char(','), 0, 0));
-        showListText(Combo3, even ? QStringLiteral("Even") : QStringLiteral("None"));
-        ParityLetter = even ? QStringLiteral("E") : QStringLiteral("N");
+    const int step = actions.last().step;
+    if (step >= 0 && step < ParameterCycle::kSteps) {
+        const int code = step + 1;
+        showListText(Combo2, QString::number(baudForCode(code)));
+        showListText(Combo3, parityForCode(code) == 'E' ? QStringLiteral("Even") : QStringLiteral("None"));
+        SerialValues::instance().ParityLetter = QString(QLatin1Char(parityForCode(code)));
     }
-    CommSettings = Combo2->currentText() + QLatin1Char(',') + ParityLetter + QLatin1Char(',')
-                   + Combo4->currentText() + QLatin1Char(',') + Combo5->currentText();
+    SerialValues::instance().compose(Combo2->currentText(), Combo4->currentText(), Combo5->currentText());
     ConfigurePort(portNumber());
     if (!portIsOpen() || !MSComm1->isOpen()) {
         // ConfigurePort has told the user; a scan on a port that will not open is over.
-        endScan();
+        apply(m_scan.reopened(false));
         return;
     }
-    ++ScanStep;
     Send_Parameter_Read();
 }
 
 void SetFrm::Send_Parameter_Read()
 {
     Text_Parameter->clear();
-    clearExchange();
-    sendFrame(parameterReadRequest());
-    // Each request gets its full time-out, even if an earlier one is still armed.
-    TM_Overtime_A->setEnabled(false);
-    TM_Overtime_A->setEnabled(true);
+    apply(m_scan.reopened(true));
 }
 
 void SetFrm::TM_Overtime_A_Timer()
 {
-    if (AcceptReply(ReceiveHex, SendHex, expectedReplyLength(parameterReadRequest()))) {
-        Text_Receive->setPlainText(ReceiveHex);
-        Show_Parameter_Data();
-        Text_Message->setPlainText(kDataNormal);
-        endScan();
-    } else {
-        Text_Message->setPlainText(kDataError);
-        if (ScanStep >= kCombinations)
-            endScan();
-    }
-    TM_Overtime_A->setEnabled(false);
+    apply(m_scan.readTimeout(received()));
 }
 
 void SetFrm::Show_Parameter_Data()
 {
-    Text_Parameter->setPlainText(parameterLines(moduleParameters(bytesFromHexText(ReceiveHex))));
+    Text_Parameter->setPlainText(parameterLines(m_scan.found()));
 }
 
 void SetFrm::Explain_Click(int index)
@@ -205,50 +182,17 @@ void SetFrm::Explain_Click(int index)
 
 void SetFrm::Command_OK2_Click()
 {
-    clearExchange();
-    if (!portIsOpen()) {
-        Prompt(this, kOpenPortFirst);
-        return;
-    }
-    const auto address = requestAddress(0, kAddressNotSelected);
-    if (!address)
-        return;
-    sendFrame(addressWriteRequest(*address));
-    TM_Overtime_B->setEnabled(false);
-    TM_Overtime_B->setEnabled(true);
+    apply(m_scan.writeAddress(portIsOpen(), Combo_Addr[0]->currentText()));
 }
 
 void SetFrm::Command_OK3_Click()
 {
-    clearExchange();
-    if (!portIsOpen()) {
-        Prompt(this, kOpenPortFirst);
-        return;
-    }
-    const auto address = requestAddress(1, kAddressNotSelected);
-    if (!address)
-        return;
-    const int code = communicationParameterCode(Combo_Baud->currentText());
-    if (code == 0) {
-        // Code 0 is no setting a module can take; writing it would leave the module unreachable
-        // or refuse the request, depending on its firmware.
-        Prompt(this, kParametersNotValid);
-        return;
-    }
-    sendFrame(commWriteRequest(*address, std::uint8_t(code)));
-    TM_Overtime_B->setEnabled(false);
-    TM_Overtime_B->setEnabled(true);
+    apply(m_scan.writeParameters(portIsOpen(), Combo_Addr[1]->currentText(), Combo_Baud->currentText()));
 }
 
 void SetFrm::TM_Overtime_B_Timer()
 {
-    if (AcceptReply(ReceiveHex, SendHex, expectedReplyLength(addressWriteRequest(0)))) {
-        Text_Receive->setPlainText(ReceiveHex);
-        Text_Message->setPlainText(kDataNormal);
-    } else {
-        Text_Message->setPlainText(kDataError);
-    }
-    TM_Overtime_B->setEnabled(false);
+    apply(m_scan.writeTimeout(received()));
 }
 
 ModuleWindow *createSetFrm(QWidget *parent)

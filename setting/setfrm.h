@@ -45,8 +45,9 @@ protected:
     void onPortClosed() override;
 
 private:
-    bool scanning() const;
-    void endScan();
+    // Does what the scan machine says, then mirrors its step.
+    void apply(const CycleActions &actions);
+    ParameterCycle m_scan;
 };
 
 // The parameter window, loaded.

@@ -97,7 +97,7 @@ void TestSerialGroup::openAndClose()
     QVERIFY(openPort(w.get()));
     QCOMPARE(w->Command_Port->text(), QStringLiteral("Colse Port"));
     QCOMPARE(w->Shape1->fillColor(), QColor(0, 255, 0));
-    QCOMPARE(CommSettings, QStringLiteral("19200,E,8,1"));
+    QCOMPARE(SerialValues::instance().CommSettings, QStringLiteral("19200,E,8,1"));
     QCOMPARE(simLine(w.get())->lastSettings(), QStringLiteral("19200,E,8,1"));
     QVERIFY(w->MSComm1->isOpen());
     QTest::mouseClick(w->Command_Port, Qt::LeftButton);
@@ -114,13 +114,13 @@ void TestSerialGroup::parityLetters()
     auto w = loadWindow();
     w->Combo3->setEditText(QStringLiteral("Odd"));
     QVERIFY(openPort(w.get()));
-    QCOMPARE(ParityLetter, QStringLiteral("O"));
+    QCOMPARE(SerialValues::instance().ParityLetter, QStringLiteral("O"));
     QCOMPARE(simLine(w.get())->lastSettings(), QStringLiteral("9600,O,8,1"));
     QTest::mouseClick(w->Command_Port, Qt::LeftButton);
     // An unknown parity word keeps the letter of the previous open.
     w->Combo3->setEditText(QStringLiteral("odd"));
     QVERIFY(openPort(w.get()));
-    QCOMPARE(CommSettings, QStringLiteral("9600,O,8,1"));
+    QCOMPARE(SerialValues::instance().CommSettings, QStringLiteral("9600,O,8,1"));
 }
 
 void TestSerialGroup::rejectedSettingsText()
