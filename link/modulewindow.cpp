@@ -29,8 +29,6 @@ void SerialValues::compose(const QString &baud, const QString &dataBits, const Q
     CommSettings = baud + QLatin1Char(',') + ParityLetter + QLatin1Char(',') + dataBits + QLatin1Char(',') + stopBits;
 }
 
-const QString kPortOpenCaption = QStringLiteral("Colse Port");
-const QString kPortClosedCaption = QStringLiteral("Open Port");
 const QString kDataNormal = QStringLiteral("Communication Data Normal！");
 const QString kDataError = QStringLiteral("Communication Data Error！");
 
@@ -45,71 +43,29 @@ void ModuleWindow::setShowMain(std::function<void()> showMain)
     showMainSlot() = std::move(showMain);
 }
 
-template <typename T>
-static T *named(T *w, const QString &name)
-{
-    w->setObjectName(name);
-    return w;
-}
-
 ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widthTwips,
                            int heightTwips, QWidget *parent)
-    : QWidget(parent)
+    : QWidget(parent), m_comm(new ModuleLine(this)), Frame1(new SerialGroup(this)), Label1(Frame1->Label1),
+      Label2(Frame1->Label2), Label3(Frame1->Label3), Label4(Frame1->Label4), Label5(Frame1->Label5),
+      Combo1(Frame1->Combo1), Combo2(Frame1->Combo2), Combo3(Frame1->Combo3), Combo4(Frame1->Combo4),
+      Combo5(Frame1->Combo5), Command_Port(Frame1->Command_Port), Shape1(Frame1->Shape1),
+      Label13(Frame1->Label13), Label14(Frame1->Label14), Label19(Frame1->Label19), Text_Send(Frame1->Text_Send),
+      Text_Receive(Frame1->Text_Receive), Text_Message(Frame1->Text_Message), SendHex(m_comm->SendHex),
+      ReceiveHex(m_comm->ReceiveHex), MSComm1(m_comm->line())
 {
     setObjectName(name);
     setWindowTitle(caption);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(twips(widthTwips), twips(heightTwips));
 
-    Frame1 = named(new QGroupBox(QStringLiteral(" Communication Set"), this), QStringLiteral("Frame1"));
-    place(Frame1, 120, 120, 2415, 6855);
-    const QStringList captions = {QStringLiteral("Serial No."), QStringLiteral("Baud Rate"),
-                                  QStringLiteral("Parity Bit"), QStringLiteral("Data Bit"),
-                                  QStringLiteral("Stop Bit")};
-    QLabel **labels[] = {&Label1, &Label2, &Label3, &Label4, &Label5};
-    ChoiceBox **combos[] = {&Combo1, &Combo2, &Combo3, &Combo4, &Combo5};
-    for (int i = 0; i < 5; ++i) {
-        *labels[i] = named(new QLabel(captions[i], Frame1), QStringLiteral("Label%1").arg(i + 1));
-        place(*labels[i], 120, 480 + 360 * i, 1200, 210);
-        *combos[i] = new ChoiceBox(QStringLiteral("Combo%1").arg(i + 1), Frame1);
-        place(*combos[i], 1320, 480 + 360 * i, 975, 300);
-    }
-    Shape1 = named(new Lamp(Frame1), QStringLiteral("Shape1"));
-    place(Shape1, 240, 2400, 255, 375);
-    Command_Port = named(new QPushButton(kPortClosedCaption, Frame1), QStringLiteral("Command_Port"));
-    place(Command_Port, 720, 2400, 1455, 495);
-    Label13 = named(new QLabel(QStringLiteral("Serial Send Data"), Frame1), QStringLiteral("Label13"));
-    place(Label13, 120, 3240, 1680, 210);
-    Label14 = named(new QLabel(QStringLiteral("Serial Recieve Data"), Frame1), QStringLiteral("Label14"));
-    place(Label14, 120, 4320, 1995, 210);
-    Label19 = named(new QLabel(QStringLiteral("Serial Comm Status "), Frame1), QStringLiteral("Label19"));
-    place(Label19, 120, 5760, 1995, 210);
-    QPlainTextEdit **texts[] = {&Text_Send, &Text_Receive, &Text_Message};
-    const char *textNames[] = {"Text_Send", "Text_Receive", "Text_Message"};
-    const int textTops[] = {3600, 4680, 6120};
-    const int textHeights[] = {615, 975, 615};
-    for (int i = 0; i < 3; ++i) {
-        *texts[i] = named(new QPlainTextEdit(Frame1), QString::fromLatin1(textNames[i]));
-        (*texts[i])->setReadOnly(true);
-        place(*texts[i], 120, textTops[i], 2175, textHeights[i]);
-    }
-
     connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
     connect(Combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
     connect(Combo3, &QComboBox::activated, this, [this] { Combo3_Click(); });
     connect(Command_Port, &QPushButton::clicked, this, [this] { Command_Port_Click(); });
-
-    m_line = makeSerialLine();
-    MSComm1 = m_line.get();
-    connect(MSComm1, &SerialLine::received, this, &ModuleWindow::MSComm1_OnComm);
-    connect(MSComm1, &SerialLine::failed, this, &ModuleWindow::onLineFailed);
+    connect(m_comm, &ModuleLine::failed, this, &ModuleWindow::onLineFailed);
 }
 
-ModuleWindow::~ModuleWindow()
-{
-    if (m_line)
-        m_line->close();
-}
+ModuleWindow::~ModuleWindow() = default;
 
 void ModuleWindow::place(QWidget *w, int left, int top, int width, int height)
 {
@@ -125,29 +81,9 @@ void ModuleWindow::Form_Load()
     const SerialChoice choice = readSetRc(sysFilePath(QStringLiteral("set.rc")));
     loadTimings();
 
-    for (int i = 1; i <= 9; ++i)
-        Combo1->addItem(QStringLiteral("COM%1").arg(i));
-    Combo2->addItems({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"),
-                      QStringLiteral("38400")});
-    Combo3->addItems({QStringLiteral("None"), QStringLiteral("Even")});
-    Combo4->addItem(QStringLiteral("8"));
-    Combo5->addItem(QStringLiteral("1"));
-    Combo4->setEnabled(false);
-    Combo5->setEnabled(false);
+    Frame1->show(choice);
+    Combo1->setToolTip(MSComm1->deviceName(portNumber()));
 
-    Combo2->setCurrentIndex(-1);
-    Combo2->setEditText(choice.baud);
-    Combo3->setCurrentIndex(-1);
-    Combo3->setEditText(choice.parity);
-    Combo4->setEditText(QStringLiteral("8"));
-    Combo5->setEditText(QStringLiteral("1"));
-    const int portIndex = portIndexFromLine(choice.port);
-    Combo1->setCurrentIndex(portIndex);
-    if (portIndex < 0)
-        Combo1->setEditText(QStringLiteral("COM") + choice.port);
-    Combo1->setToolTip(MSComm1->deviceName(portIndex + 1));
-
-    setClosedState();
     loadPanels();
 }
 
@@ -163,11 +99,26 @@ QComboBox *ModuleWindow::makeAddressBox(int index, QWidget *parent)
     return box;
 }
 
+QGroupBox *ModuleWindow::addPanel(const QString &name, const QString &caption, int left, int top, int width, int height)
+{
+    return placed(new QGroupBox(caption, this), name, left, top, width, height);
+}
+
+ModuleWindow::PanelHead ModuleWindow::addPanelHead(QGroupBox *panel, const QString &captionName, int addressIndex,
+                                                   const QString &buttonName, const QString &buttonCaption,
+                                                   int buttonTop, int buttonHeight)
+{
+    PanelHead head;
+    head.caption = placed(new QLabel(QStringLiteral("Moudle Address"), panel), captionName, 120, buttonTop - 420, 1455, 255);
+    head.addressBox = makeAddressBox(addressIndex, panel);
+    head.addressBox->setGeometry(twips(1560), twips(buttonTop - 480), twips(1095), twips(300));
+    head.button = placed(new QPushButton(buttonCaption, panel), buttonName, 720, buttonTop, 1815, buttonHeight);
+    return head;
+}
+
 void ModuleWindow::setClosedState()
 {
-    Command_Port->setText(kPortClosedCaption);
-    Shape1->setFillColor(QColor(0, 0, 0));
-    Shape1->repaint();
+    Frame1->showOpen(false);
 }
 
 void ModuleWindow::Combo1_Click()
@@ -201,8 +152,7 @@ void ModuleWindow::Command_Port_Click()
     const int n = portNumber();
     if (!ProbePort(n))
         return;
-    Command_Port->setText(kPortOpenCaption);
-    Shape1->setFillColor(QColor(0, 255, 0));
+    Frame1->showOpen(true);
     SerialValues &values = SerialValues::instance();
     values.takeParity(Combo3->currentText());
     values.compose(Combo2->currentText(), Combo4->currentText(), Combo5->currentText());
@@ -241,23 +191,8 @@ void ModuleWindow::ConfigurePort(int n)
     setClosedState();
 }
 
-void ModuleWindow::MSComm1_OnComm(const QByteArray &bytes)
+void ModuleWindow::onLineFailed()
 {
-    const qsizetype room = (m_maxReceiveChars - ReceiveHex.size()) / 3;
-    if (room <= 0)
-        return;
-    appendHexText(ReceiveHex, room < bytes.size() ? bytes.left(room) : bytes);
-}
-
-void ModuleWindow::setLongestReply(int bytes)
-{
-    // The margin keeps a too-long reply recognisable as too long.
-    m_maxReceiveChars = qsizetype(bytes + 16) * 3;
-}
-
-void ModuleWindow::onLineFailed(const QString &why)
-{
-    Q_UNUSED(why);
     if (!portIsOpen())
         return;
     setClosedState();
@@ -268,17 +203,15 @@ void ModuleWindow::onLineFailed(const QString &why)
 void ModuleWindow::clearExchange()
 {
     Text_Message->clear();
-    SendHex.clear();
-    ReceiveHex.clear();
+    m_comm->clear();
     Text_Send->clear();
     Text_Receive->clear();
 }
 
 void ModuleWindow::sendFrame(const QByteArray &frame)
 {
-    SendHex = HexText(frame);
+    m_comm->send(frame);
     Text_Send->setPlainText(SendHex);
-    MSComm1->write(frame);
 }
 
 void ModuleWindow::applyExchange(const CycleAction &action)
@@ -311,12 +244,8 @@ void ModuleWindow::closeEvent(QCloseEvent *event)
 
 void ModuleWindow::Form_QueryUnload()
 {
-    SerialChoice choice;
-    choice.port = QString::number(portNumber());
-    choice.baud = Combo2->currentText();
-    choice.parity = Combo3->currentText();
     QString error;
-    if (!writeSetRc(sysFilePath(QStringLiteral("set.rc")), choice, &error))
+    if (!writeSetRc(sysFilePath(QStringLiteral("set.rc")), Frame1->choice(), &error))
         Prompt(this, QStringLiteral("Cannot write %1: %2").arg(sysFileLabel(QStringLiteral("set.rc")), error));
     if (showMainSlot())
         showMainSlot()();

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "cycle.h"
+#include "moduleline.h"
+#include "serialgroup.h"
 #include "serialline.h"
 #include "widgets.h"
 
@@ -34,8 +36,6 @@ public:
     QString ParityLetter;
 };
 
-extern const QString kPortOpenCaption;   // "Colse Port"
-extern const QString kPortClosedCaption; // "Open Port"
 extern const QString kDataNormal;        // "Communication Data Normal！"
 extern const QString kDataError;         // "Communication Data Error！"
 
@@ -55,9 +55,8 @@ public:
     // Whoever shows Main when a module window closes.
     static void setShowMain(std::function<void()> showMain);
 
-    bool portIsOpen() const { return Command_Port->text() == kPortOpenCaption; }
-    // The port box's list position + 1 when its text is exactly one of COM1 to COM9, else 0.
-    int portNumber() const { return Combo1->entryIndex() + 1; }
+    bool portIsOpen() const { return Frame1->portIsOpen(); }
+    int portNumber() const { return Frame1->portNumber(); }
 
     // Serial group handlers.
     void Combo1_Click();
@@ -66,9 +65,12 @@ public:
     void Command_Port_Click();
     bool ProbePort(int n);
     void ConfigurePort(int n);
-    void MSComm1_OnComm(const QByteArray &bytes);
 
-    QGroupBox *Frame1;
+private:
+    ModuleLine *m_comm; // first: the names below refer into it
+
+public:
+    SerialGroup *Frame1;
     QLabel *Label1, *Label2, *Label3, *Label4, *Label5;
     ChoiceBox *Combo1, *Combo2, *Combo3, *Combo4, *Combo5;
     QPushButton *Command_Port;
@@ -77,10 +79,9 @@ public:
     QPlainTextEdit *Text_Send, *Text_Receive, *Text_Message;
     QVector<QComboBox *> Combo_Addr; // elements the window does not use are null
 
-    QString SendHex;
-    QString ReceiveHex;
-
-    SerialLine *MSComm1 = nullptr;
+    QString &SendHex;
+    QString &ReceiveHex;
+    SerialLine *MSComm1;
 
 protected:
     virtual void loadTimings() {}
@@ -92,19 +93,29 @@ protected:
 
     // The address box Combo_Addr(index), listing "1" to "254" and showing "1".
     QComboBox *makeAddressBox(int index, QWidget *parent);
+    // Every panel beside the serial frame is built this way: its frame, then (for the panels
+    // that talk to a module) its head: the "Moudle Address" caption, the address box
+    // Combo_Addr(addressIndex) and the panel's button, the button's top edge at buttonTop.
+    QGroupBox *addPanel(const QString &name, const QString &caption, int left, int top, int width, int height);
+    struct PanelHead {
+        QLabel *caption;
+        QComboBox *addressBox;
+        QPushButton *button;
+    };
+    PanelHead addPanelHead(QGroupBox *panel, const QString &captionName, int addressIndex, const QString &buttonName,
+                           const QString &buttonCaption, int buttonTop = 840, int buttonHeight = 495);
     // Empties Text_Message, SendHex, ReceiveHex, Text_Send and Text_Receive.
     void clearExchange();
     // Shows the frame in SendHex and Text_Send and writes it to the port in one write.
     void sendFrame(const QByteArray &frame);
     // The bytes received since the last request.
-    QByteArray received() const { return bytesFromHexText(ReceiveHex); }
+    QByteArray received() const { return m_comm->received(); }
     // The actions every window's machine shares: pause, clear, message box, send.
     void applyExchange(const CycleAction &action);
     // A judged reply: an accepted one is shown in Text_Receive, decoded, and reported normal.
     void showVerdict(const CycleAction &judged, const std::function<void()> &decode);
-    // Bytes beyond this many since the last request are dropped: the longest reply the window
-    // accepts plus a margin, so the reply counts as too long and a flood costs nothing.
-    void setLongestReply(int bytes);
+    // The longest reply the window accepts: the receive bound (see ModuleLine).
+    void setLongestReply(int bytes) { m_comm->setLongestReply(bytes); }
     void setClosedState();
     void place(QWidget *w, int left, int top, int width, int height);
 
@@ -112,7 +123,5 @@ protected:
     void Form_QueryUnload();
 
 private:
-    void onLineFailed(const QString &why);
-    std::unique_ptr<SerialLine> m_line;
-    qsizetype m_maxReceiveChars = 300 * 3;
+    void onLineFailed();
 };

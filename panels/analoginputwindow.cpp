@@ -19,18 +19,12 @@ AnalogInputWindow::AnalogInputWindow(const ModelRow &model, QWidget *parent)
 void AnalogInputWindow::loadPanels()
 {
     const ModelRow &m = model();
-    Frame7 = new QGroupBox(m.analogFrame, this);
-    Frame7->setObjectName(QStringLiteral("Frame7"));
-    place(Frame7, kFirstPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
+    Frame7 = addPanel(QStringLiteral("Frame7"), m.analogFrame, kFirstPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
+    const PanelHead head = addPanelHead(Frame7, QStringLiteral("Label17"), 0, QStringLiteral("Command_OK1"), kAcquisitionCaption);
+    Label17 = head.caption;
+    Command_OK1 = head.button;
 
     const auto px = [](int t) { return twips(t); };
-    Label17 = new QLabel(QStringLiteral("Moudle Address"), Frame7);
-    Label17->setObjectName(QStringLiteral("Label17"));
-    Label17->setGeometry(px(120), px(420), px(1455), px(255));
-    makeAddressBox(0, Frame7)->setGeometry(px(1560), px(360), px(1095), px(300));
-    Command_OK1 = new QPushButton(kAcquisitionCaption, Frame7);
-    Command_OK1->setObjectName(QStringLiteral("Command_OK1"));
-    Command_OK1->setGeometry(px(720), px(840), px(1815), px(495));
 
     // Channel 1 at the top; the value labels are wide enough for "-5553.4℃" and "Not Connect".
     for (int i = 0; i < kChannels; ++i) {

@@ -29,18 +29,12 @@ static QLabel *displayLabel(QWidget *parent, const QString &name, const QString 
 
 void AnalogOutputWindow::loadPanels()
 {
-    Frame6 = new QGroupBox(QStringLiteral(" Analog Output "), this);
-    Frame6->setObjectName(QStringLiteral("Frame6"));
-    place(Frame6, kFirstPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
+    Frame6 = addPanel(QStringLiteral("Frame6"), QStringLiteral(" Analog Output "), kFirstPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
+    const PanelHead head = addPanelHead(Frame6, QStringLiteral("Label16"), 1, QStringLiteral("Command_OK2"), QStringLiteral("Validate"));
+    Label16 = head.caption;
+    Command_OK2 = head.button;
 
     const auto px = [](int t) { return twips(t); };
-    Label16 = new QLabel(QStringLiteral("Moudle Address"), Frame6);
-    Label16->setObjectName(QStringLiteral("Label16"));
-    Label16->setGeometry(px(120), px(420), px(1455), px(255));
-    makeAddressBox(1, Frame6)->setGeometry(px(1560), px(360), px(1095), px(300));
-    Command_OK2 = new QPushButton(QStringLiteral("Validate"), Frame6);
-    Command_OK2->setObjectName(QStringLiteral("Command_OK2"));
-    Command_OK2->setGeometry(px(720), px(840), px(1815), px(495));
 
     HScroll1 = new QScrollBar(Qt::Horizontal, Frame6);
     HScroll1->setObjectName(QStringLiteral("HScroll1"));

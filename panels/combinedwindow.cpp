@@ -36,14 +36,6 @@ static QString element(const QString &name, qsizetype index)
     return QStringLiteral("%1_%2").arg(name).arg(index);
 }
 
-// The head of every panel: address caption and box, then the panel's button.
-static void placePanelHead(QLabel *caption, QComboBox *addressBox, QPushButton *button, int buttonTop, int buttonHeight)
-{
-    caption->setGeometry(twips(120), twips(buttonTop - 420), twips(1455), twips(255));
-    addressBox->setGeometry(twips(1560), twips(buttonTop - 480), twips(1095), twips(300));
-    button->setGeometry(twips(720), twips(buttonTop), twips(1815), twips(buttonHeight));
-}
-
 void CombinedWindow::loadPanels()
 {
     loadAnalogPanel();
@@ -55,11 +47,10 @@ void CombinedWindow::loadPanels()
 void CombinedWindow::loadAnalogPanel()
 {
     const ModelRow &m = model();
-    Frame2 = named(new QGroupBox(m.analogFrame, this), QStringLiteral("Frame2"));
-    place(Frame2, kFirstPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
-    Label6 = named(new QLabel(QStringLiteral("Moudle Address"), Frame2), QStringLiteral("Label6"));
-    Command_OK1 = named(new QPushButton(kAcquisitionCaption, Frame2), QStringLiteral("Command_OK1"));
-    placePanelHead(Label6, makeAddressBox(0, Frame2), Command_OK1, 840, 495);
+    Frame2 = addPanel(QStringLiteral("Frame2"), m.analogFrame, kFirstPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
+    const PanelHead head = addPanelHead(Frame2, QStringLiteral("Label6"), 0, QStringLiteral("Command_OK1"), kAcquisitionCaption, 840, 495);
+    Label6 = head.caption;
+    Command_OK1 = head.button;
     for (int i = 0; i < m.channels(); ++i) {
         const int top = 1560 + i * 720;
         auto *caption = named(new QLabel(m.analogCaptions[i], Frame2), element(QStringLiteral("Label18"), i));
@@ -94,11 +85,10 @@ static void placeRows(const QVector<QLabel *> &captions, const QVector<Indicator
 void CombinedWindow::loadInputPanel()
 {
     const ModelRow &m = model();
-    Frame7 = named(new QGroupBox(m.inputFrame, this), QStringLiteral("Frame7"));
-    place(Frame7, kSecondPanelLeft, kPanelTop, kPanelWidth, kHalfPanelHeight);
-    Label17 = named(new QLabel(QStringLiteral("Moudle Address"), Frame7), QStringLiteral("Label17"));
-    Command_OK2 = named(new QPushButton(kAcquisitionCaption, Frame7), QStringLiteral("Command_OK2"));
-    placePanelHead(Label17, makeAddressBox(1, Frame7), Command_OK2, 720, 435);
+    Frame7 = addPanel(QStringLiteral("Frame7"), m.inputFrame, kSecondPanelLeft, kPanelTop, kPanelWidth, kHalfPanelHeight);
+    const PanelHead head = addPanelHead(Frame7, QStringLiteral("Label17"), 1, QStringLiteral("Command_OK2"), kAcquisitionCaption, 720, 435);
+    Label17 = head.caption;
+    Command_OK2 = head.button;
     QVector<QLabel *> captions;
     for (int j = 0; j < m.inputs(); ++j) {
         // Numbered on from the analog captions: both sets are elements of Label18.
@@ -122,11 +112,10 @@ void CombinedWindow::loadInputPanel()
 void CombinedWindow::loadOutputPanel()
 {
     const ModelRow &m = model();
-    Frame6 = named(new QGroupBox(m.outputFrame, this), QStringLiteral("Frame6"));
-    place(Frame6, kSecondPanelLeft, kLowerPanelTop, kPanelWidth, kHalfPanelHeight);
-    Label16 = named(new QLabel(QStringLiteral("Moudle Address"), Frame6), QStringLiteral("Label16"));
-    Command_OK3 = named(new QPushButton(QStringLiteral("Validate"), Frame6), QStringLiteral("Command_OK3"));
-    placePanelHead(Label16, makeAddressBox(2, Frame6), Command_OK3, 720, 435);
+    Frame6 = addPanel(QStringLiteral("Frame6"), m.outputFrame, kSecondPanelLeft, kLowerPanelTop, kPanelWidth, kHalfPanelHeight);
+    const PanelHead head = addPanelHead(Frame6, QStringLiteral("Label16"), 2, QStringLiteral("Command_OK3"), QStringLiteral("Validate"), 720, 435);
+    Label16 = head.caption;
+    Command_OK3 = head.button;
     for (int j = 0; j < m.outputs(); ++j) {
         Label15.append(named(new QLabel(m.outputCaptions[j], Frame6), element(QStringLiteral("Label15"), j)));
         auto *indicator = named(new ClickLabel(Frame6), element(QStringLiteral("DO_SHOW"), j));

@@ -20,18 +20,13 @@ DigitalWindow::DigitalWindow(const ModelRow &model, QWidget *parent)
     }
 }
 
-// Lays out one panel: address caption and box, its button, and one indicator row per channel
-// (two columns of rows for sixteen channels).
+// One indicator row per channel below the panel's head (two columns of rows for sixteen channels).
 template <typename Indicator>
-static void layOutPanel(QGroupBox *frame, QLabel *addressCaption, QComboBox *addressBox,
-                        QPushButton *button, const QStringList &captions, QVector<QLabel *> &captionLabels,
-                        QVector<Indicator *> &indicators, const QString &captionName,
-                        const QString &indicatorName, Indicator *(*make)(QWidget *, const QString &))
+static void layOutRows(QGroupBox *frame, const QStringList &captions, QVector<QLabel *> &captionLabels,
+                       QVector<Indicator *> &indicators, const QString &captionName,
+                       const QString &indicatorName, Indicator *(*make)(QWidget *, const QString &))
 {
     const auto px = [](int t) { return twips(t); };
-    addressCaption->setGeometry(px(120), px(420), px(1455), px(255));
-    addressBox->setGeometry(px(1560), px(360), px(1095), px(300));
-    button->setGeometry(px(720), px(840), px(1815), px(495));
     const int n = int(captions.size());
     const bool twoColumns = n > 8;
     for (int i = 0; i < n; ++i) {
@@ -72,15 +67,11 @@ void DigitalWindow::loadPanels()
     const ModelRow &m = model();
     int left = kFirstPanelLeft;
     if (m.inputs() > 0) {
-        Frame7 = new QGroupBox(m.inputFrame, this);
-        Frame7->setObjectName(QStringLiteral("Frame7"));
-        place(Frame7, left, kPanelTop, kPanelWidth, kPanelHeight);
-        Label17 = new QLabel(QStringLiteral("Moudle Address"), Frame7);
-        Label17->setObjectName(QStringLiteral("Label17"));
-        Command_OK1 = new QPushButton(kAcquisitionCaption, Frame7);
-        Command_OK1->setObjectName(QStringLiteral("Command_OK1"));
-        layOutPanel<QLabel>(Frame7, Label17, makeAddressBox(0, Frame7), Command_OK1, m.inputCaptions,
-                            Label18, DI_SHOW, QStringLiteral("Label18"), QStringLiteral("DI_SHOW"), plainIndicator);
+        Frame7 = addPanel(QStringLiteral("Frame7"), m.inputFrame, left, kPanelTop, kPanelWidth, kPanelHeight);
+        const PanelHead head = addPanelHead(Frame7, QStringLiteral("Label17"), 0, QStringLiteral("Command_OK1"), kAcquisitionCaption);
+        Label17 = head.caption;
+        Command_OK1 = head.button;
+        layOutRows<QLabel>(Frame7, m.inputCaptions, Label18, DI_SHOW, QStringLiteral("Label18"), QStringLiteral("DI_SHOW"), plainIndicator);
         for (QLabel *indicator : DI_SHOW) {
             indicator->setAlignment(Qt::AlignCenter);
             setIndicator(indicator, false);
@@ -96,15 +87,11 @@ void DigitalWindow::loadPanels()
         left = kSecondPanelLeft;
     }
     if (m.outputs() > 0) {
-        Frame6 = new QGroupBox(m.outputFrame, this);
-        Frame6->setObjectName(QStringLiteral("Frame6"));
-        place(Frame6, left, kPanelTop, kPanelWidth, kPanelHeight);
-        Label16 = new QLabel(QStringLiteral("Moudle Address"), Frame6);
-        Label16->setObjectName(QStringLiteral("Label16"));
-        Command_OK2 = new QPushButton(QStringLiteral("Validate"), Frame6);
-        Command_OK2->setObjectName(QStringLiteral("Command_OK2"));
-        layOutPanel<ClickLabel>(Frame6, Label16, makeAddressBox(1, Frame6), Command_OK2, m.outputCaptions,
-                                Label15, DO_SHOW, QStringLiteral("Label15"), QStringLiteral("DO_SHOW"), clickIndicator);
+        Frame6 = addPanel(QStringLiteral("Frame6"), m.outputFrame, left, kPanelTop, kPanelWidth, kPanelHeight);
+        const PanelHead head = addPanelHead(Frame6, QStringLiteral("Label16"), 1, QStringLiteral("Command_OK2"), QStringLiteral("Validate"));
+        Label16 = head.caption;
+        Command_OK2 = head.button;
+        layOutRows<ClickLabel>(Frame6, m.outputCaptions, Label15, DO_SHOW, QStringLiteral("Label15"), QStringLiteral("DO_SHOW"), clickIndicator);
         for (int i = 0; i < DO_SHOW.size(); ++i) {
             DO_SHOW[i]->setAlignment(Qt::AlignCenter);
             DO_SHOW[i]->setCursor(Qt::PointingHandCursor);

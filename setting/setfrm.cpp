@@ -17,13 +17,6 @@ static WindowTimer *fixedTimer(const QString &name, int ms, QObject *parent)
     return timer;
 }
 
-template <typename T>
-static T *named(T *w, const QString &name)
-{
-    w->setObjectName(name);
-    return w;
-}
-
 SetFrm::SetFrm(QWidget *parent)
     : ModuleWindow(QStringLiteral("SetFrm"), QStringLiteral("Parameter Setting"), 9375, 7080, parent)
 {
@@ -38,39 +31,27 @@ SetFrm::SetFrm(QWidget *parent)
 
 void SetFrm::loadPanels()
 {
-    Frame7 = named(new QGroupBox(QStringLiteral(" Module Parameter Reading "), this), QStringLiteral("Frame7"));
-    place(Frame7, 2640, 120, 6615, 2415);
-    Text_Parameter = named(new QPlainTextEdit(Frame7), QStringLiteral("Text_Parameter"));
+    Frame7 = addPanel(QStringLiteral("Frame7"), QStringLiteral(" Module Parameter Reading "), 2640, 120, 6615, 2415);
+    Text_Parameter = placed(new QPlainTextEdit(Frame7), QStringLiteral("Text_Parameter"), 240, 480, 3255, 1695);
     Text_Parameter->setReadOnly(true);
-    place(Text_Parameter, 240, 480, 3255, 1695);
-    Explain.append(named(new QPushButton(QStringLiteral("Explain"), Frame7), QStringLiteral("Explain_0")));
-    place(Explain[0], 3720, 600, 2655, 495);
-    Command_OK1 = named(new QPushButton(kReadCaption, Frame7), QStringLiteral("Command_OK1"));
-    place(Command_OK1, 3720, 1440, 2655, 495);
+    Explain.append(placed(new QPushButton(QStringLiteral("Explain"), Frame7), QStringLiteral("Explain_0"), 3720, 600, 2655, 495));
+    Command_OK1 = placed(new QPushButton(kReadCaption, Frame7), QStringLiteral("Command_OK1"), 3720, 1440, 2655, 495);
 
-    Frame2 = named(new QGroupBox(QStringLiteral(" Moudle Address Change "), this), QStringLiteral("Frame2"));
-    place(Frame2, 2640, 2640, 6615, 1815);
-    Label6 = named(new QLabel(QStringLiteral("New Moudle Address"), Frame2), QStringLiteral("Label6"));
-    place(Label6, 240, 420, 3255, 255);
+    Frame2 = addPanel(QStringLiteral("Frame2"), QStringLiteral(" Moudle Address Change "), 2640, 2640, 6615, 1815);
+    Label6 = placed(new QLabel(QStringLiteral("New Moudle Address"), Frame2), QStringLiteral("Label6"), 240, 420, 3255, 255);
     place(makeAddressBox(0, Frame2), 240, 720, 3255, 300);
-    Explain.append(named(new QPushButton(QStringLiteral("Explain"), Frame2), QStringLiteral("Explain_1")));
-    place(Explain[1], 3720, 360, 2655, 495);
-    Command_OK2 = named(new QPushButton(kValidate, Frame2), QStringLiteral("Command_OK2"));
-    place(Command_OK2, 3720, 1080, 2655, 495);
+    Explain.append(placed(new QPushButton(QStringLiteral("Explain"), Frame2), QStringLiteral("Explain_1"), 3720, 360, 2655, 495));
+    Command_OK2 = placed(new QPushButton(kValidate, Frame2), QStringLiteral("Command_OK2"), 3720, 1080, 2655, 495);
 
-    Frame3 = named(new QGroupBox(QStringLiteral(" Communication Parameter Change "), this), QStringLiteral("Frame3"));
-    place(Frame3, 2640, 4560, 6615, 2415);
-    Label7 = named(new QLabel(QStringLiteral("Moudle Address"), Frame3), QStringLiteral("Label7"));
-    place(Label7, 240, 420, 3255, 255);
+    Frame3 = addPanel(QStringLiteral("Frame3"), QStringLiteral(" Communication Parameter Change "), 2640, 4560, 6615, 2415);
+    Label7 = placed(new QLabel(QStringLiteral("Moudle Address"), Frame3), QStringLiteral("Label7"), 240, 420, 3255, 255);
     place(makeAddressBox(1, Frame3), 240, 720, 3255, 300);
-    Label8 = named(new QLabel(QStringLiteral("Communication Parameters"), Frame3), QStringLiteral("Label8"));
-    place(Label8, 240, 1260, 3255, 255);
+    Label8 = placed(new QLabel(QStringLiteral("Communication Parameters"), Frame3), QStringLiteral("Label8"), 240, 1260, 3255, 255);
     Combo_Baud = new ChoiceBox(QStringLiteral("Combo_Baud"), Frame3);
     Combo_Baud->addItems(communicationParameterTexts());
     Combo_Baud->setCurrentIndex(1);
     place(Combo_Baud, 240, 1560, 3255, 300);
-    Command_OK3 = named(new QPushButton(kValidate, Frame3), QStringLiteral("Command_OK3"));
-    place(Command_OK3, 3720, 1440, 2655, 495);
+    Command_OK3 = placed(new QPushButton(kValidate, Frame3), QStringLiteral("Command_OK3"), 3720, 1440, 2655, 495);
 
     connect(Command_OK1, &QPushButton::clicked, this, &SetFrm::Command_OK1_Click);
     connect(Command_OK2, &QPushButton::clicked, this, &SetFrm::Command_OK2_Click);
