@@ -5,7 +5,7 @@
 # gives every user a writable working folder seeded from them.
 include(GNUInstallDirs)
 
-install(TARGETS korvant-debug korvant-sim
+install(TARGETS korvant-debug korvant-sim korvant-cli
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/packaging/korvant-launcher
   DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -54,7 +54,8 @@ digital inputs and outputs, analog inputs and analog output, and finds and
 changes its address, baud rate and parity.
 
 korvant-launcher starts the tool in a per-user working folder seeded with the
-default settings files; korvant-sim simulates modules on a pseudo-terminal.")
+default settings files; korvant-cli does the same operations from a shell,
+without a display; korvant-sim simulates modules on a pseudo-terminal.")
 # Qt loads its platform plugin (xcb) at run time, which dpkg-shlibdeps cannot see.
 set(KORVANT_RUNTIME_EXTRA "qt6-qpa-plugins")
 find_program(KORVANT_DPKG_SHLIBDEPS dpkg-shlibdeps)
