@@ -21,6 +21,8 @@ constexpr CommandName kCommands[] = {
     {"write", Command::Write, 1},
     {"set-address", Command::SetAddress, 1},
     {"set-comm", Command::SetComm, 1},
+    {"poll", Command::Poll, 1},
+    {"survey", Command::Survey, 0},
 };
 
 // A whole number low..high written in plain decimal digits, nothing else.
@@ -149,6 +151,14 @@ QString helpText()
         "                        4800,Even,8,1  9600,Even,8,1  19200,Even,8,1  38400,Even,8,1\n"
         "                        to register 101 of the module at --address\n"
         "                          korvant-cli set-comm 19200,Even,8,1 --address 5\n"
+        "  poll MODEL            read repeatedly, one line per exchange (time, verdict, response\n"
+        "                        time, values), then statistics; Ctrl+C stops it. Exit 0 when at\n"
+        "                        least one exchange was answered well\n"
+        "                          korvant-cli poll KV1730ADAM --period 200 --count 100\n"
+        "  survey                read the parameter registers (100..102) of every address from\n"
+        "                        --from to --to at the given settings, one request each; one line\n"
+        "                        per module that answers\n"
+        "                          korvant-cli survey --baud 19200 --from 1 --to 32\n"
         "\n"
         "MODEL: KV1710ADAM KV1720ADAM KV1730ADAM KV1740ADAM KV5510ADAM KV5520ADAM KV5530ADAM\n"
         "       KV5540ADAM KV5550ADAM KV7710ADAM KV7720ADAM (any case, or the number alone: 5510)\n"
@@ -164,7 +174,16 @@ QString helpText()
         "                   longest reply of the subcommand take on the line at the baud rate\n"
         "                   (10 bits a byte, 11 with parity), rounded up, plus 50 ms; 80 ms for a\n"
         "                   read of eight registers at 9600\n"
-        "  --quiet          print results and errors only, not the frames\n"
+        "  --period MS      poll: from one poll of the model to the next (default 500)\n"
+        "  --count N        poll: stop after N polls (default: until Ctrl+C)\n"
+        "  --from A, --to B survey: the addresses to ask (default 1 to 254)\n"
+        "  --json           results as one JSON object per line (keys address, code, baud,\n"
+        "                   parity, model, channel, value, verdict, response_ms; statistics as\n"
+        "                   requests, ok, timeout, bad_crc, short, long, other_address,\n"
+        "                   other_function, exception, success_pct, response_ms_min,\n"
+        "                   response_ms_median, response_ms_p99, response_ms_max)\n"
+        "  --quiet          print results and errors only, not the frames (survey never prints\n"
+        "                   its frames; it shows a progress bar when stderr is a terminal)\n"
         "  -h, --help       this text\n"
         "\n"
         "Results go to stdout; the frames sent and received (unless --quiet) and errors to stderr.\n"
@@ -187,7 +206,12 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption on(QStringLiteral("on"), {}, QStringLiteral("LIST"));
     const QCommandLineOption ma(QStringLiteral("ma"), {}, QStringLiteral("MA"));
-    parser.addOptions({port, baud, parity, address, timeout, quiet, help, on, ma});
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption period(QStringLiteral("period"), {}, QStringLiteral("MS"));
+    const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
+    const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"));
+    const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"));
+    parser.addOptions({port, baud, parity, address, timeout, quiet, help, on, ma, json, period, count, from, to});
 
     QString &error = result.error;
     if (!parser.parse(arguments)) {
@@ -260,22 +284,62 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         o.timeoutMs = *t;
     }
     o.quiet = parser.isSet(quiet);
+    o.json = parser.isSet(json);
 
     // Options that belong to one subcommand only.
     if ((parser.isSet(on) || parser.isSet(ma)) && o.command != Command::Write) {
         error = QStringLiteral("--on and --ma belong to write");
         return result;
     }
+    if ((parser.isSet(period) || parser.isSet(count)) && o.command != Command::Poll) {
+        error = QStringLiteral("--period and --count belong to poll");
+        return result;
+    }
+    if ((parser.isSet(from) || parser.isSet(to)) && o.command != Command::Survey) {
+        error = QStringLiteral("--from and --to belong to survey");
+        return result;
+    }
+    if (parser.isSet(period)) {
+        const std::optional<int> p = wholeNumber(parser.value(period), 1, 3600000);
+        if (!p) {
+            error = QStringLiteral("period \"%1\" is not 1..3600000 ms").arg(parser.value(period));
+            return result;
+        }
+        o.periodMs = *p;
+    }
+    if (parser.isSet(count)) {
+        const std::optional<int> c = wholeNumber(parser.value(count), 1, 100000000);
+        if (!c) {
+            error = QStringLiteral("count \"%1\" is not a whole number above 0").arg(parser.value(count));
+            return result;
+        }
+        o.count = *c;
+    }
+    for (const auto &[option, value] : {std::pair{&from, &o.from}, std::pair{&to, &o.to}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const std::optional<int> a = wholeNumber(parser.value(*option), 1, 255);
+        if (!a) {
+            error = QStringLiteral("address \"%1\" is not 1..255").arg(parser.value(*option));
+            return result;
+        }
+        *value = *a;
+    }
+    if (o.from > o.to) {
+        error = QStringLiteral("--from %1 lies above --to %2").arg(o.from).arg(o.to);
+        return result;
+    }
 
     switch (o.command) {
     case Command::Read:
     case Command::Write:
+    case Command::Poll:
         o.model = modelByName(argument);
         if (!o.model) {
             error = QStringLiteral("unknown model \"%1\"").arg(argument);
             return result;
         }
-        if (o.command == Command::Read && modelReads(*o.model).isEmpty()) {
+        if (o.command != Command::Write && modelReads(*o.model).isEmpty()) {
             error = QStringLiteral("%1 has no inputs to read").arg(o.model->name);
             return result;
         }

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "interrupt.h"
 #include "modbus.h"
 
 #include <QCoreApplication>
@@ -67,18 +68,26 @@ Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs)
         if (complete(reply.bytes, frame))
             quiet.start(kQuietMs);
     });
+    QObject::connect(&Interrupt::instance(), &Interrupt::raised, &loop, [&] {
+        reply.interrupted = true;
+        loop.quit();
+    });
     QObject::connect(&m_line, &SerialLine::failed, &loop, [&](const QString &why) {
         reply.lineFailed = true;
         m_err << QStringLiteral("korvant-cli: the line failed: %1\n").arg(why);
         loop.quit();
     });
-    if (!m_options.quiet)
+    const bool log = m_logging && !m_options.quiet;
+    if (log)
         m_err << QStringLiteral("> ") << HexText(frame).trimmed() << '\n';
     clock.start();
     m_line.write(frame);
     timeout.start(timeoutMs);
-    loop.exec();
-    if (!m_options.quiet)
+    if (!Interrupt::instance().requested())
+        loop.exec();
+    else
+        reply.interrupted = true;
+    if (log)
         m_err << QStringLiteral("< ") << HexText(reply.bytes).trimmed();
     m_err.flush();
     return reply;
@@ -86,8 +95,23 @@ Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs)
 
 void Session::logVerdict(const QString &reason)
 {
-    if (!m_options.quiet) {
+    if (m_logging && !m_options.quiet) {
         m_err << QStringLiteral("   ") << reason << '\n';
         m_err.flush();
     }
+}
+
+bool Session::wait(int ms)
+{
+    if (Interrupt::instance().requested())
+        return false;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&Interrupt::instance(), &Interrupt::raised, &loop, &QEventLoop::quit);
+    timer.start(ms);
+    loop.exec();
+    return !Interrupt::instance().requested();
 }

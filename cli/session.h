@@ -25,14 +25,20 @@ public:
         QByteArray bytes;
         double responseMs = -1; // from the write to the last byte; -1 without a byte
         bool lineFailed = false;
+        bool interrupted = false; // Ctrl+C came first: no verdict
     };
     // Sends frame and gathers what comes back. Without --quiet both frames are logged to stderr.
     Reply exchange(const QByteArray &frame, int timeoutMs);
     // Logs a verdict after the received frame (without --quiet).
     void logVerdict(const QString &reason);
+    // Frames are logged without --quiet unless turned off here (survey's progress bar).
+    void setLogging(bool on) { m_logging = on; }
+    // Waits in the event loop until ms have passed or Ctrl+C; false for Ctrl+C.
+    bool wait(int ms);
 
 private:
     const CliOptions &m_options;
     QTextStream &m_err;
     QSerialLine m_line;
+    bool m_logging = true;
 };

@@ -38,6 +38,12 @@ QString summary(const ParsedCommandLine &p)
     }
     if (o.outputPosition)
         s += QStringLiteral(" ma=%1").arg(*o.outputPosition);
+    if (o.json)
+        s += QStringLiteral(" json");
+    if (o.command == Command::Poll)
+        s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count);
+    if (o.command == Command::Survey)
+        s += QStringLiteral(" %1..%2").arg(o.from).arg(o.to);
     return s;
 }
 
@@ -66,8 +72,19 @@ private slots:
         row("write analog", {"write", "KV1720ADAM", "--ma", "4.00"}, "write KV1720ADAM COM1 9600,N,8,1 a1 t0 ma=4000");
         row("set-address", {"set-address", "5"}, "set-address 5 COM1 9600,N,8,1 a1 t0");
         row("set-comm", {"set-comm", "19200,Even,8,1", "--address", "5"}, "set-comm 19200,Even,8,1 COM1 9600,N,8,1 a5 t0");
+        row("poll defaults", {"poll", "5510"}, "poll KV5510ADAM COM1 9600,N,8,1 a1 t0 period=500 count=0");
+        row("poll", {"--json", "poll", "KV1730ADAM", "--period", "100", "--count", "7"},
+            "poll KV1730ADAM COM1 9600,N,8,1 a1 t0 json period=100 count=7");
+        row("survey defaults", {"survey"}, "survey COM1 9600,N,8,1 a1 t0 1..254");
+        row("survey range", {"survey", "--from", "3", "--to", "200"}, "survey COM1 9600,N,8,1 a1 t0 3..200");
         row("address 0 and 255", {"read", "5530", "--address", "255"}, "read KV5530ADAM COM1 9600,N,8,1 a255 t0");
 
+        row("poll of no inputs", {"poll", "5540"}, "error: KV5540ADAM has no inputs to read");
+        row("period 0", {"poll", "5510", "--period", "0"}, "error: period \"0\" is not 1..3600000 ms");
+        row("--count outside poll", {"read", "5510", "--count", "3"}, "error: --period and --count belong to poll");
+        row("--from outside survey", {"scan", "--from", "3"}, "error: --from and --to belong to survey");
+        row("survey from 0", {"survey", "--from", "0"}, "error: address \"0\" is not 1..255");
+        row("survey backwards", {"survey", "--from", "9", "--to", "8"}, "error: --from 9 lies above --to 8");
         row("no subcommand", {"--port", "COM2"}, "error: no subcommand given");
         row("unknown subcommand", {"reed"}, "error: unknown subcommand \"reed\"");
         row("unknown option", {"scan", "--bogus"}, "error: Unknown option 'bogus'.");
@@ -195,12 +212,45 @@ private slots:
         QCOMPARE(got, lines);
     }
 
+    void pollLines()
+    {
+        const ReplyVerdict ok;
+        const ReplyVerdict noReply{Refusal::NoReply};
+        const QVector<ChannelValue> channels{{"DI_01", "ON"}, {"DI_02", "OFF"}};
+        QCOMPARE(exchangeLine("12:00:01.250", ok, 12.3456, channels),
+                 QStringLiteral("12:00:01.250  accepted  12.35 ms  DI_01: ON, DI_02: OFF"));
+        QCOMPARE(exchangeLine("12:00:01.750", noReply, -1, {}), QStringLiteral("12:00:01.750  no reply (time-out)  -"));
+        QCOMPARE(jsonLine(exchangeJson(3, "KV5510ADAM", ok, 12.3456, channels).last()),
+                 QStringLiteral(R"({"address":3,"channel":"DI_02","model":"KV5510ADAM","response_ms":12.346,"value":"OFF","verdict":"ok"})"));
+        QCOMPARE(jsonLine(exchangeJson(3, "KV5510ADAM", noReply, -1, {}).first()),
+                 QStringLiteral(R"({"address":3,"model":"KV5510ADAM","response_ms":null,"verdict":"timeout"})"));
+    }
+
+    void statisticsReport()
+    {
+        TrafficStatistics s;
+        s.add(Refusal::None, 12.0);
+        s.add(Refusal::BadCrc, 14.0);
+        s.add(Refusal::NoReply, -1);
+        QCOMPARE(statisticsLines(s), (QStringList{
+            "requests 3  ok 1  timeout 1  bad_crc 1  short 0  long 0  other_address 0  other_function 0  exception 0",
+            "success 33.3%", "response ms  min 12.00  median 12.10  p99 14.00  max 14.00"}));
+        QCOMPARE(jsonLine(statisticsJson(s)),
+                 QStringLiteral(R"({"bad_crc":1,"exception":0,"long":0,"ok":1,"other_address":0,"other_function":0,"requests":3,)"
+                                R"("response_ms_max":14,"response_ms_median":12.1,"response_ms_min":12,"response_ms_p99":14,)"
+                                R"("short":0,"success_pct":33.3,"timeout":1})"));
+        QCOMPARE(statisticsLines(TrafficStatistics()).last(), QStringLiteral("response ms  -"));
+    }
+
     void foundModuleLine()
     {
         LineSettings line;
         line.baud = 19200;
         line.parity = 'E';
         QCOMPARE(foundLine({{7, 7, 5550}, line}), QStringLiteral("address 7  code 7  baud 19200  parity Even  model KV5550ADAM"));
+        QCOMPARE(jsonLine(foundJson({{7, 7, 5550}, line})),
+                 QStringLiteral(R"({"address":7,"baud":19200,"code":7,"model":"KV5550ADAM","parity":"Even"})"));
+        QCOMPARE(surveyLine({12, 2, 5530}), QStringLiteral("address 12  code 2  model KV5530ADAM"));
     }
 };
 

@@ -4,7 +4,11 @@
 
 #include "modbus.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
+
+#include <csignal>
 
 namespace {
 
@@ -48,6 +52,18 @@ QStringList requests(SimProcess &sim)
             frames << line.mid(at + 4).section(QLatin1Char('('), 0, 0).trimmed();
     }
     return frames;
+}
+
+// Every line of out as a JSON object; a line that is not one fails the test that asked.
+QList<QJsonObject> jsonLines(const QString &out)
+{
+    QList<QJsonObject> objects;
+    for (const QString &line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+        objects << (doc.isObject() ? doc.object() : QJsonObject{{"unparsed", line}});
+    }
+    return objects;
 }
 
 QString frameText(const QByteArray &frame)
@@ -181,6 +197,95 @@ private slots:
         QVERIFY2(r.err.startsWith(QStringLiteral("korvant-cli: port %1 (%1) cannot be opened: ").arg(plain)), qPrintable(r.err));
     }
 
+    void surveyFindsThreeModules()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:3", "--module", "1730:17", "--module", "7720:200", "--quiet"}));
+        const Run r = runCli(sim, {"survey", "--to", "201", "--timeout", "25", "--json"});
+        QCOMPARE(r.status, 0);
+        QStringList found;
+        for (const QJsonObject &o : jsonLines(r.out))
+            found << QStringLiteral("%1 %2 %3").arg(o["address"].toInt()).arg(o["code"].toInt()).arg(o["model"].toString());
+        QCOMPARE(found, (QStringList{"3 2 KV5510ADAM", "17 2 KV1730ADAM", "200 2 KV7720ADAM"}));
+        // Not a terminal: no progress bar.
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+        const Run none = runCli(sim, {"survey", "--from", "4", "--to", "6", "--timeout", "25"});
+        QCOMPARE(none.status, 4);
+        QVERIFY(none.out.isEmpty());
+    }
+
+    void pollSummaryOfAFaultyModule()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:1", "--fault", "badcrc", "--quiet"}));
+        const Run r = runCli(sim, {"poll", "KV5510ADAM", "--period", "20", "--count", "4", "--json", "--quiet"});
+        QCOMPARE(r.status, 4);
+        const QList<QJsonObject> lines = jsonLines(r.out);
+        QCOMPARE(lines.size(), 5);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(lines[i]["verdict"].toString(), QStringLiteral("bad_crc"));
+            QVERIFY(lines[i]["response_ms"].toDouble() > 0);
+        }
+        const QJsonObject summary = lines.last();
+        QCOMPARE(summary["requests"].toInt(), 4);
+        QCOMPARE(summary["bad_crc"].toInt(), 4);
+        QCOMPARE(summary["ok"].toInt(), 0);
+        QCOMPARE(summary["success_pct"].toDouble(), 0.0);
+        QVERIFY(summary["response_ms_min"].toDouble() <= summary["response_ms_median"].toDouble());
+        QVERIFY(summary["response_ms_p99"].toDouble() <= summary["response_ms_max"].toDouble());
+    }
+
+    void pollStopsOnCtrlC()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "7710:1", "--holding", "0,0,1024", "--quiet"}));
+        QProcess p;
+        p.setWorkingDirectory(sim.dir.path());
+        p.start(cliProgram(), {"poll", "7710", "--period", "50", "--quiet"});
+        QVERIFY(p.waitForStarted(10000));
+        QByteArray out;
+        // A combined model: the analog read, then the digital one, each a line.
+        const bool polled = QTest::qWaitFor([&] {
+            out += p.readAllStandardOutput();
+            return out.count('\n') >= 4;
+        }, 10000);
+        ::kill(pid_t(p.processId()), SIGINT);
+        const bool finished = p.waitForFinished(10000);
+        if (!finished) {
+            p.kill();
+            p.waitForFinished(5000);
+        }
+        QVERIFY(polled);
+        QVERIFY(finished);
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        out += p.readAllStandardOutput();
+        const QStringList lines = QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(lines.size() >= 7, out.constData());
+        QVERIFY2(lines[0].contains(QLatin1String("  accepted  ")) && lines[0].contains(QLatin1String("AI_3: 5.00mA")), qPrintable(lines[0]));
+        QVERIFY2(lines[1].contains(QLatin1String("DI_01: OFF")), qPrintable(lines[1]));
+        QVERIFY2(lines[lines.size() - 3].startsWith(QLatin1String("requests ")), qPrintable(lines[lines.size() - 3]));
+        QCOMPARE(lines[lines.size() - 2], QStringLiteral("success 100.0%"));
+        QVERIFY(lines.last().startsWith(QLatin1String("response ms  min ")));
+    }
+
+    void readAsJson()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "1710:9", "--holding", "253,65535", "--quiet"}));
+        const Run r = runCli(sim, {"read", "1710", "--address", "9", "--json"});
+        QCOMPARE(r.status, 0);
+        const QList<QJsonObject> lines = jsonLines(r.out);
+        QCOMPARE(lines.size(), 8);
+        QCOMPARE(lines[0]["channel"].toString(), QStringLiteral("DS1"));
+        QCOMPARE(lines[0]["value"].toString(), QStringLiteral("25.3℃"));
+        QCOMPARE(lines[1]["value"].toString(), QStringLiteral("Not Connect"));
+        QCOMPARE(lines[1]["address"].toInt(), 9);
+        QCOMPARE(lines[1]["model"].toString(), QStringLiteral("KV1710ADAM"));
+        QCOMPARE(lines[1]["verdict"].toString(), QStringLiteral("ok"));
+        QVERIFY(lines[1]["response_ms"].toDouble() > 0);
+    }
+
     void usageErrorsTouchNoPort()
     {
         SimProcess sim;
@@ -190,7 +295,7 @@ private slots:
         QVERIFY2(r.err.contains(QLatin1String("KV5520ADAM has no inputs to read")), qPrintable(r.err));
         const Run help = runCli(sim, {"--help"});
         QCOMPARE(help.status, 0);
-        for (const char *sub : {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT"})
+        for (const char *sub : {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey"})
             QVERIFY2(help.out.contains(QLatin1String("\n  ") + QLatin1String(sub)), sub);
     }
 };
