@@ -17,6 +17,9 @@ install(FILES
   PERMISSIONS OWNER_READ GROUP_READ WORLD_READ)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvant.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvant-cli.bash-completion
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+  RENAME korvant-cli)
 
 # The menu icon is the PNG inside kv.ico, taken out at build time so the two never drift apart.
 add_executable(korvant-ico2png ${PROJECT_SOURCE_DIR}/packaging/ico2png.cpp)
