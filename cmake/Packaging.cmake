@@ -5,7 +5,7 @@
 # gives every user a writable working folder seeded from them.
 include(GNUInstallDirs)
 
-install(TARGETS korvant-debug korvant-sim
+install(TARGETS korvant-debug korvant-sim korvant-cli
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/packaging/korvant-launcher
   DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -17,6 +17,9 @@ install(FILES
   PERMISSIONS OWNER_READ GROUP_READ WORLD_READ)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvant.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvant-cli.bash-completion
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+  RENAME korvant-cli)
 
 # The menu icon is the PNG inside kv.ico, taken out at build time so the two never drift apart.
 add_executable(korvant-ico2png ${PROJECT_SOURCE_DIR}/packaging/ico2png.cpp)
@@ -54,7 +57,8 @@ digital inputs and outputs, analog inputs and analog output, and finds and
 changes its address, baud rate and parity.
 
 korvant-launcher starts the tool in a per-user working folder seeded with the
-default settings files; korvant-sim simulates modules on a pseudo-terminal.")
+default settings files; korvant-cli does the same operations from a shell,
+without a display; korvant-sim simulates modules on a pseudo-terminal.")
 # Qt loads its platform plugin (xcb) at run time, which dpkg-shlibdeps cannot see.
 set(KORVANT_RUNTIME_EXTRA "qt6-qpa-plugins")
 find_program(KORVANT_DPKG_SHLIBDEPS dpkg-shlibdeps)

@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 // Temperature module: tenths of a degree; 10000 and up below zero; 65535 no sensor.
 QString temperatureText(std::uint16_t r);
@@ -17,3 +18,14 @@ QString wholeDegreesText(std::uint16_t r);
 QString outputCurrentText(int position);
 
 extern const QString kNotConnect; // "Not Connect"
+
+// The analog output's full scale in thousandths of a milliampere (20 mA): the slider's range and
+// the largest value written to the output register.
+constexpr int kOutputFullScale = 20000;
+// The slider position that shows a current typed in milliamperes ("4", "4.2", "12.345"): at most
+// three decimals, 0 to 20 mA. Nothing for any other text.
+std::optional<int> outputPositionFromText(const QString &milliamperes);
+
+// The texts of a digital indicator.
+extern const QString kOn;  // "ON"
+extern const QString kOff; // "OFF"

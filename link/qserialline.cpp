@@ -112,11 +112,15 @@ SerialLine::Result QSerialLine::probe(int port)
 
 SerialLine::Result QSerialLine::open(int port, const QString &settings)
 {
+    return openPath(deviceForPort(port), settings);
+}
+
+SerialLine::Result QSerialLine::openPath(const QString &device, const QString &settings)
+{
     release();
     const std::optional<LineSettings> s = parseSettingsText(settings);
     if (!s)
         return {Fault::Other, QStringLiteral("the settings \"%1\" are not valid").arg(settings)};
-    const QString device = deviceForPort(port);
     Result result = openDevice(m_port, device);
     if (!result.ok())
         return result;

@@ -28,6 +28,8 @@ public:
 
     Result probe(int port) override;
     Result open(int port, const QString &settings) override;
+    // The same on a device named by its path (what deviceForPort gives, or any other).
+    Result openPath(const QString &device, const QString &settings);
     void close() override;
     bool isOpen() const override;
     void write(const QByteArray &frame) override;

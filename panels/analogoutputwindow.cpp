@@ -5,7 +5,6 @@
 #include "panellayout.h"
 #include "prompt.h"
 
-constexpr int kFullScale = 20000; // 20 mA in thousandths
 
 AnalogOutputWindow::AnalogOutputWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, kOneColumnWidth, parent)
@@ -39,7 +38,7 @@ void AnalogOutputWindow::loadPanels()
     HScroll1 = new QScrollBar(Qt::Horizontal, Frame6);
     HScroll1->setObjectName(QStringLiteral("HScroll1"));
     HScroll1->setGeometry(px(240), px(2040), px(2775), px(300));
-    HScroll1->setRange(0, kFullScale);
+    HScroll1->setRange(0, kOutputFullScale);
     // An arrow moves one thousandth of a milliampere for fine trimming, a click in the track a
     // whole milliampere, so the 4-20 mA points of a loop are a few clicks apart.
     HScroll1->setSingleStep(1);

@@ -1,5 +1,6 @@
 #include "testwindow.h"
 
+#include "conversions.h"
 #include "decoders.h"
 #include "modbus.h"
 #include "numtext.h"
@@ -153,9 +154,6 @@ void TestWindow::showRegisters(const QVector<QLabel *> &labels)
     for (int i = 0; i < labels.size(); ++i)
         labels[i]->setText(texts[i]);
 }
-
-static const QString kOn = QStringLiteral("ON");
-static const QString kOff = QStringLiteral("OFF");
 
 void TestWindow::setIndicator(QLabel *indicator, bool on)
 {

@@ -239,6 +239,29 @@ private slots:
         QCOMPARE(outputCurrentText(position), text);
     }
 
+    void outputPositionOfText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("position"); // -1: no position
+        QTest::newRow("4.00") << "4.00" << 4000;
+        QTest::newRow("whole") << "20" << 20000;
+        QTest::newRow("thousandths") << "12.345" << 12345;
+        QTest::newRow("one decimal") << "0.5" << 500;
+        QTest::newRow("above full scale") << "20.001" << -1;
+        QTest::newRow("four decimals") << "4.0001" << -1;
+        QTest::newRow("sign") << "-1" << -1;
+        QTest::newRow("bare point") << "4." << -1;
+        QTest::newRow("comma") << "4,5" << -1;
+        QTest::newRow("empty") << "" << -1;
+    }
+
+    void outputPositionOfText()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, position);
+        QCOMPARE(outputPositionFromText(text).value_or(-1), position);
+    }
+
     void leadingNumber_data()
     {
         QTest::addColumn<QString>("text");

@@ -28,7 +28,7 @@ mode_of() { stat -c %a "$1"; }
 user_writable() { [ $((8#$(mode_of "$1") & 8#200)) -ne 0 ]; }
 
 # --- the package -------------------------------------------------------------------------------
-for target in app/korvant-debug sim/korvant-sim packaging/korvant.png; do
+for target in app/korvant-debug sim/korvant-sim cli/korvant-cli packaging/korvant.png; do
     if [ ! -e "$build/$target" ]; then
         bad "$build/$target is not built (build the project before running the tests)"
         finish
@@ -64,10 +64,12 @@ for p in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6 qt6-qpa-plugins
 done
 
 # Exactly these files, with these modes: the defaults read-only for everyone, no test programs.
-expected="-rwxr-xr-x ./usr/bin/korvant-debug
+expected="-rwxr-xr-x ./usr/bin/korvant-cli
+-rwxr-xr-x ./usr/bin/korvant-debug
 -rwxr-xr-x ./usr/bin/korvant-launcher
 -rwxr-xr-x ./usr/bin/korvant-sim
 -rw-r--r-- ./usr/share/applications/korvant.desktop
+-rw-r--r-- ./usr/share/bash-completion/completions/korvant-cli
 -rw-r--r-- ./usr/share/icons/hicolor/32x32/apps/korvant.png
 -r--r--r-- ./usr/share/korvant/sys/kv.ico
 -r--r--r-- ./usr/share/korvant/sys/set.rc
@@ -84,10 +86,22 @@ for f in kv.ico set.rc tm.rc; do
     check "shipped sys/$f is the default" cmp -s "$source_dir/sys/$f" "$root/usr/share/korvant/sys/$f"
 done
 
-for b in korvant-debug korvant-sim; do
+for b in korvant-debug korvant-sim korvant-cli; do
     check "$b finds its libraries" bash -c "ldd '$root/usr/bin/$b' >'$work/ldd' 2>&1 && ! grep -q 'not found' '$work/ldd'"
 done
 check "packaged korvant-sim runs" bash -c "'$root/usr/bin/korvant-sim' --help 2>&1 | grep -q '^Usage: korvant-sim'"
+check "packaged korvant-cli runs" bash -c "'$root/usr/bin/korvant-cli' --help 2>&1 | grep -q '^Usage: korvant-cli'"
+# The shell tool runs where there is no display: QtCore and QtSerialPort, never Gui or Widgets.
+check "korvant-cli links no Qt GUI library" bash -c "ldd '$root/usr/bin/korvant-cli' >'$work/ldd' && grep -q libQt6SerialPort '$work/ldd' && ! grep -Eq 'libQt6(Gui|Widgets)' '$work/ldd'"
+
+# The bash completion: subcommands first, then options and model names.
+completion="$root/usr/share/bash-completion/completions/korvant-cli"
+complete_words() { # complete_words WORD... : what the completion offers for the last word
+    bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _korvant_cli; echo "${COMPREPLY[*]}"' _ "$completion" "$@"
+}
+check "completion offers subcommands" [ "$(complete_words korvant-cli s)" = "scan set-address set-comm survey" ]
+check "completion offers models after read" [ "$(complete_words korvant-cli read KV55)" = "KV5510ADAM KV5520ADAM KV5530ADAM KV5540ADAM KV5550ADAM" ]
+check "completion offers options after a subcommand" [ "$(complete_words korvant-cli poll KV5510ADAM --c)" = "--count" ]
 
 # The menu icon: a 32x32 PNG (signature, then the IHDR width and height).
 png="$root/usr/share/icons/hicolor/32x32/apps/korvant.png"

@@ -1,0 +1,159 @@
+// korvant-cli-bench: the shell tool's figures, apart from korvant-bench's. On one simulated
+// module over a pseudo-terminal: CPU per exchange of `korvant-cli poll` beside mbpoll at the same
+// period, the poll's peak resident memory, and a survey of 254 addresses against 254 time-outs.
+//
+//   korvant-cli-bench [--polls N] [--period MS]
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+double cpuMs(const rusage &r)
+{
+    return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e3 + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e3;
+}
+
+double nowMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// Starts a program with stdout to outPath (stderr to /dev/null) in folder dir.
+pid_t spawn(const std::vector<std::string> &args, const std::string &dir, const std::string &outPath)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(out, 1);
+        dup2(null, 2);
+        std::vector<char *> argv;
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int reap(pid_t pid, rusage *usage)
+{
+    int status = 0;
+    wait4(pid, &status, 0, usage);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int countLines(const std::string &path, const std::string &prefix)
+{
+    FILE *f = fopen(path.c_str(), "r");
+    if (!f)
+        return 0;
+    char line[4096];
+    int n = 0;
+    while (fgets(line, sizeof line, f))
+        n += std::string(line).rfind(prefix, 0) == 0;
+    fclose(f);
+    return n;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int polls = 300, periodMs = 50;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::string(argv[i]) == "--polls")
+            polls = std::atoi(argv[i + 1]);
+        else if (std::string(argv[i]) == "--period")
+            periodMs = std::atoi(argv[i + 1]);
+    }
+    QTemporaryDir dir;
+    const std::string d = dir.path().toStdString();
+    QDir(dir.path()).mkdir(QStringLiteral("sys"));
+    const pid_t sim = spawn({KV_SIM_PATH, "--dir", d, "--port", "1", "--module", "5510:1:2", "--quiet"}, d, d + "/sim.out");
+    const QString link = dir.filePath(QStringLiteral("sys/COM1"));
+    for (int i = 0; i < 200 && !QFileInfo(link).isSymLink(); ++i)
+        usleep(20000);
+    if (!QFileInfo(link).isSymLink()) {
+        std::fprintf(stderr, "korvant-sim did not start\n");
+        kill(sim, SIGKILL);
+        reap(sim, nullptr);
+        return 1;
+    }
+    const std::string device = QFileInfo(link).symLinkTarget().toStdString();
+
+    // korvant-cli poll: N polls of eight inputs.
+    rusage cli{};
+    const std::string cliOut = d + "/cli.out";
+    double start = nowMs();
+    reap(spawn({KV_CLI_PATH, "poll", "KV5510ADAM", "--period", std::to_string(periodMs), "--count",
+                std::to_string(polls), "--quiet", "--port", device},
+               d, cliOut),
+         &cli);
+    const double cliWallMs = nowMs() - start;
+    int cliExchanges = 0, cliAccepted = 0;
+    {
+        FILE *f = fopen(cliOut.c_str(), "r");
+        char line[4096];
+        while (f && fgets(line, sizeof line, f)) {
+            const std::string l(line);
+            // Exchange lines start with their time, "12:00:01.250  ...".
+            if (l.size() > 2 && l[2] == ':') {
+                ++cliExchanges;
+                cliAccepted += l.find("  accepted  ") != std::string::npos;
+            }
+        }
+        if (f)
+            fclose(f);
+    }
+
+    // mbpoll: the same request (eight discrete inputs from 0), same period, for as long.
+    const std::string mbOut = d + "/mbpoll.out";
+    rusage mb{};
+    const pid_t mbpoll = spawn({"/usr/bin/mbpoll", "-m", "rtu", "-a", "1", "-b", "9600", "-P", "none", "-t", "1", "-r", "1",
+                                "-c", "8", "-l", std::to_string(periodMs), "-o", "0.2", device},
+                               d, mbOut);
+    usleep(useconds_t(cliWallMs * 1000));
+    kill(mbpoll, SIGINT);
+    reap(mbpoll, &mb);
+    const int mbPolls = countLines(mbOut, "-- Polling");
+
+    // Survey of 254 addresses with one module: 253 time-outs at 9600 (70 ms each by default).
+    rusage sv{};
+    start = nowMs();
+    reap(spawn({KV_CLI_PATH, "survey", "--quiet", "--port", device}, d, d + "/survey.out"), &sv);
+    const double surveyMs = nowMs() - start;
+    const double surveyBudgetMs = 254 * 70.0;
+
+    kill(sim, SIGTERM);
+    reap(sim, nullptr);
+
+    const double cliPer = cliExchanges ? cpuMs(cli) * 1000 / cliExchanges : -1;
+    const double mbPer = mbPolls ? cpuMs(mb) * 1000 / mbPolls : -1;
+    std::printf("korvant-cli poll: %d exchanges (%d accepted) at %d ms, CPU %.1f us per exchange, peak RSS %.1f MB\n",
+                cliExchanges, cliAccepted, periodMs, cliPer, cli.ru_maxrss / 1024.0);
+    std::printf("mbpoll:           %d polls at %d ms, CPU %.1f us per exchange, peak RSS %.1f MB\n", mbPolls, periodMs,
+                mbPer, mb.ru_maxrss / 1024.0);
+    std::printf("ratio korvant-cli / mbpoll CPU per exchange: %.2f (goal <= 1.0)\n", mbPer > 0 ? cliPer / mbPer : -1.0);
+    std::printf("survey 1..254 at 9600: %.0f ms, 254 x 70 ms time-out = %.0f ms, %+.1f %% (goal within 10 %%), "
+                "peak RSS %.1f MB\n",
+                surveyMs, surveyBudgetMs, (surveyMs / surveyBudgetMs - 1) * 100, sv.ru_maxrss / 1024.0);
+    return 0;
+}

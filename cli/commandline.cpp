@@ -1,0 +1,399 @@
+#include "commandline.h"
+
+#include "conversions.h"
+#include "cycle.h"
+
+#include <QCommandLineParser>
+
+#include <cmath>
+
+namespace {
+
+struct CommandName {
+    const char *name;
+    Command command;
+    int arguments; // positional arguments after the subcommand
+};
+
+constexpr CommandName kCommands[] = {
+    {"scan", Command::Scan, 0},
+    {"read", Command::Read, 1},
+    {"write", Command::Write, 1},
+    {"set-address", Command::SetAddress, 1},
+    {"set-comm", Command::SetComm, 1},
+    {"poll", Command::Poll, 1},
+    {"survey", Command::Survey, 0},
+};
+
+// A whole number low..high written in plain decimal digits, nothing else.
+std::optional<int> wholeNumber(const QString &text, int low, int high)
+{
+    if (text.isEmpty() || text.size() > 9)
+        return std::nullopt;
+    for (QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return std::nullopt;
+    const int v = text.toInt();
+    if (v < low || v > high)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<char> parityFromText(const QString &text)
+{
+    const QString t = text.toLower();
+    if (t == QLatin1String("n") || t == QLatin1String("none"))
+        return 'N';
+    if (t == QLatin1String("e") || t == QLatin1String("even"))
+        return 'E';
+    if (t == QLatin1String("o") || t == QLatin1String("odd"))
+        return 'O';
+    return std::nullopt;
+}
+
+// "1,3" -> {1, 3}; "none" or "" -> {}.
+std::optional<QList<int>> numberList(const QString &text)
+{
+    QList<int> numbers;
+    if (text.isEmpty() || text.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
+        return numbers;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const std::optional<int> n = wholeNumber(part.trimmed(), 1, 99);
+        if (!n)
+            return std::nullopt;
+        numbers << *n;
+    }
+    return numbers;
+}
+
+} // namespace
+
+const ModelRow *modelByName(const QString &name)
+{
+    QString n = name.trimmed().toUpper();
+    if (!n.startsWith(QLatin1String("KV")))
+        n.prepend(QLatin1String("KV"));
+    if (!n.endsWith(QLatin1String("ADAM")))
+        n.append(QLatin1String("ADAM"));
+    return findModel(n);
+}
+
+int comPortNumber(const QString &port)
+{
+    if (port.size() != 4 || !port.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        return 0;
+    return wholeNumber(port.mid(3), 1, 9).value_or(0);
+}
+
+QString parityName(char parity)
+{
+    switch (parity) {
+    case 'N': return QStringLiteral("None");
+    case 'E': return QStringLiteral("Even");
+    case 'O': return QStringLiteral("Odd");
+    case 'M': return QStringLiteral("Mark");
+    case 'S': return QStringLiteral("Space");
+    }
+    return QString(QLatin1Char(parity));
+}
+
+QString settingsText(const LineSettings &line)
+{
+    return QStringLiteral("%1,%2,%3,%4").arg(line.baud).arg(QLatin1Char(line.parity)).arg(line.dataBits).arg(line.stopBits);
+}
+
+int defaultTimeoutMs(const LineSettings &line, int requestBytes, int replyBytes)
+{
+    const int bitsPerByte = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
+    const double lineMs = double(requestBytes + replyBytes) * bitsPerByte * 1000.0 / line.baud;
+    return int(std::ceil(lineMs)) + kTimeoutMarginMs;
+}
+
+std::optional<QList<bool>> outputStates(const QList<int> &on, int count)
+{
+    QList<bool> states(count, false);
+    for (int n : on) {
+        if (n < 1 || n > count)
+            return std::nullopt;
+        states[n - 1] = true;
+    }
+    return states;
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+        "Usage: korvant-cli SUBCOMMAND [ARGUMENT] [options]\n"
+        "Finds, reads, writes and sets KV remote I/O modules over Modbus RTU without a display.\n"
+        "Options may stand before or after the subcommand.\n"
+        "\n"
+        "Subcommands:\n"
+        "  scan                  send the broadcast parameter read at the eight settings in code\n"
+        "                        order (4800..38400 None, then Even) until a module answers; print\n"
+        "                        its address, code, the baud and parity it answered at, and model.\n"
+        "                        Only one module may be on the line.\n"
+        "                          korvant-cli scan --port /dev/ttyUSB0\n"
+        "  read MODEL            every read the model's window makes; one line per channel:\n"
+        "                        caption: value as the window shows it\n"
+        "                          korvant-cli read KV5510ADAM --address 3\n"
+        "  write MODEL --on LIST switch on the outputs listed (1-based, comma-separated, \"none\"),\n"
+        "                        every other output off\n"
+        "                          korvant-cli write KV5550ADAM --on 1,3\n"
+        "  write KV1720ADAM --ma MA\n"
+        "                        set the analog output to MA milliamperes (0 to 20, up to three\n"
+        "                        decimals)\n"
+        "                          korvant-cli write KV1720ADAM --ma 4.00\n"
+        "  set-address NEW       write a new address (0..255) to register 100, broadcast: only one\n"
+        "                        module may be on the line\n"
+        "                          korvant-cli set-address 5 --baud 9600\n"
+        "  set-comm TEXT         write the communication-parameter code of TEXT, exactly one of\n"
+        "                        4800,None,8,1  9600,None,8,1  19200,None,8,1  38400,None,8,1\n"
+        "                        4800,Even,8,1  9600,Even,8,1  19200,Even,8,1  38400,Even,8,1\n"
+        "                        to register 101 of the module at --address\n"
+        "                          korvant-cli set-comm 19200,Even,8,1 --address 5\n"
+        "  poll MODEL            read repeatedly, one line per exchange (time, verdict, response\n"
+        "                        time, values), then statistics; Ctrl+C stops it. Exit 0 when at\n"
+        "                        least one exchange was answered well\n"
+        "                          korvant-cli poll KV1730ADAM --period 200 --count 100\n"
+        "  survey                read the parameter registers (100..102) of every address from\n"
+        "                        --from to --to at the given settings, one request each; one line\n"
+        "                        per module that answers\n"
+        "                          korvant-cli survey --baud 19200 --from 1 --to 32\n"
+        "\n"
+        "MODEL: KV1710ADAM KV1720ADAM KV1730ADAM KV1740ADAM KV5510ADAM KV5520ADAM KV5530ADAM\n"
+        "       KV5540ADAM KV5550ADAM KV7710ADAM KV7720ADAM (any case, or the number alone: 5510)\n"
+        "\n"
+        "Options:\n"
+        "  --port PORT      COM1..COM9 (found as the tool's windows find them: a link sys/COMn in\n"
+        "                   the working folder, else /dev/ttyUSB{n-1}, else /dev/ttyS{n-1}), or a\n"
+        "                   device path such as /dev/ttyUSB0 (default COM1)\n"
+        "  --baud N         baud rate (default 9600)\n"
+        "  --parity P       None, Even or Odd (N, E, O; default None); 8 data bits, 1 stop bit\n"
+        "  --address A      module address 0..255 (default 1)\n"
+        "  --timeout MS     time to wait for each reply. Default: the time the request and the\n"
+        "                   longest reply of the subcommand take on the line at the baud rate\n"
+        "                   (10 bits a byte, 11 with parity), rounded up, plus 50 ms; 80 ms for a\n"
+        "                   read of eight registers at 9600\n"
+        "  --period MS      poll: from one poll of the model to the next (default 500)\n"
+        "  --count N        poll: stop after N polls (default: until Ctrl+C)\n"
+        "  --from A, --to B survey: the addresses to ask (default 1 to 254)\n"
+        "  --json           results as one JSON object per line (keys address, code, baud,\n"
+        "                   parity, model, channel, value, verdict, response_ms; statistics as\n"
+        "                   requests, ok, timeout, bad_crc, short, long, other_address,\n"
+        "                   other_function, exception, success_pct, response_ms_min,\n"
+        "                   response_ms_median, response_ms_p99, response_ms_max)\n"
+        "  --quiet          print results and errors only, not the frames (survey never prints\n"
+        "                   its frames; it shows a progress bar when stderr is a terminal)\n"
+        "  -h, --help       this text\n"
+        "\n"
+        "Results go to stdout; the frames sent and received (unless --quiet) and errors to stderr.\n"
+        "Exit status: 0 success, 2 usage, 3 the port cannot be opened, 4 no valid reply (or nothing\n"
+        "found), 5 the module answered with an exception.\n");
+}
+
+ParsedCommandLine parseCommandLine(const QStringList &arguments)
+{
+    ParsedCommandLine result;
+    CliOptions &o = result.options;
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("PORT"));
+    const QCommandLineOption baud(QStringLiteral("baud"), {}, QStringLiteral("N"));
+    const QCommandLineOption parity(QStringLiteral("parity"), {}, QStringLiteral("P"));
+    const QCommandLineOption address(QStringLiteral("address"), {}, QStringLiteral("A"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("MS"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption on(QStringLiteral("on"), {}, QStringLiteral("LIST"));
+    const QCommandLineOption ma(QStringLiteral("ma"), {}, QStringLiteral("MA"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption period(QStringLiteral("period"), {}, QStringLiteral("MS"));
+    const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
+    const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"));
+    const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"));
+    parser.addOptions({port, baud, parity, address, timeout, quiet, help, on, ma, json, period, count, from, to});
+
+    QString &error = result.error;
+    if (!parser.parse(arguments)) {
+        error = parser.errorText();
+        return result;
+    }
+    if (parser.isSet(help)) {
+        o.help = true;
+        return result;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty()) {
+        error = QStringLiteral("no subcommand given");
+        return result;
+    }
+    const CommandName *command = nullptr;
+    for (const CommandName &c : kCommands)
+        if (positional[0] == QLatin1String(c.name))
+            command = &c;
+    if (!command) {
+        error = QStringLiteral("unknown subcommand \"%1\"").arg(positional[0]);
+        return result;
+    }
+    o.command = command->command;
+    if (positional.size() - 1 != command->arguments) {
+        error = command->arguments == 0
+                    ? QStringLiteral("%1 takes no argument").arg(positional[0])
+                    : QStringLiteral("%1 takes one argument").arg(positional[0]);
+        return result;
+    }
+    const QString argument = positional.value(1);
+
+    if (parser.isSet(port)) {
+        o.port = parser.value(port);
+        if (o.port.isEmpty()) {
+            error = QStringLiteral("--port needs a port");
+            return result;
+        }
+    }
+    if (parser.isSet(baud)) {
+        const std::optional<int> b = wholeNumber(parser.value(baud), 1, 4000000);
+        if (!b) {
+            error = QStringLiteral("baud rate \"%1\" is not a whole number above 0").arg(parser.value(baud));
+            return result;
+        }
+        o.line.baud = *b;
+    }
+    if (parser.isSet(parity)) {
+        const std::optional<char> p = parityFromText(parser.value(parity));
+        if (!p) {
+            error = QStringLiteral("parity \"%1\" is not None, Even or Odd").arg(parser.value(parity));
+            return result;
+        }
+        o.line.parity = *p;
+    }
+    if (parser.isSet(address)) {
+        const std::optional<int> a = wholeNumber(parser.value(address), 0, 255);
+        if (!a) {
+            error = QStringLiteral("address \"%1\" is not 0..255").arg(parser.value(address));
+            return result;
+        }
+        o.address = *a;
+    }
+    if (parser.isSet(timeout)) {
+        const std::optional<int> t = wholeNumber(parser.value(timeout), 1, 60000);
+        if (!t) {
+            error = QStringLiteral("time-out \"%1\" is not 1..60000 ms").arg(parser.value(timeout));
+            return result;
+        }
+        o.timeoutMs = *t;
+    }
+    o.quiet = parser.isSet(quiet);
+    o.json = parser.isSet(json);
+
+    // Options that belong to one subcommand only.
+    if ((parser.isSet(on) || parser.isSet(ma)) && o.command != Command::Write) {
+        error = QStringLiteral("--on and --ma belong to write");
+        return result;
+    }
+    if ((parser.isSet(period) || parser.isSet(count)) && o.command != Command::Poll) {
+        error = QStringLiteral("--period and --count belong to poll");
+        return result;
+    }
+    if ((parser.isSet(from) || parser.isSet(to)) && o.command != Command::Survey) {
+        error = QStringLiteral("--from and --to belong to survey");
+        return result;
+    }
+    if (parser.isSet(period)) {
+        const std::optional<int> p = wholeNumber(parser.value(period), 1, 3600000);
+        if (!p) {
+            error = QStringLiteral("period \"%1\" is not 1..3600000 ms").arg(parser.value(period));
+            return result;
+        }
+        o.periodMs = *p;
+    }
+    if (parser.isSet(count)) {
+        const std::optional<int> c = wholeNumber(parser.value(count), 1, 100000000);
+        if (!c) {
+            error = QStringLiteral("count \"%1\" is not a whole number above 0").arg(parser.value(count));
+            return result;
+        }
+        o.count = *c;
+    }
+    for (const auto &[option, value] : {std::pair{&from, &o.from}, std::pair{&to, &o.to}}) {
+        if (!parser.isSet(*option))
+            continue;
+        const std::optional<int> a = wholeNumber(parser.value(*option), 1, 255);
+        if (!a) {
+            error = QStringLiteral("address \"%1\" is not 1..255").arg(parser.value(*option));
+            return result;
+        }
+        *value = *a;
+    }
+    if (o.from > o.to) {
+        error = QStringLiteral("--from %1 lies above --to %2").arg(o.from).arg(o.to);
+        return result;
+    }
+
+    switch (o.command) {
+    case Command::Read:
+    case Command::Write:
+    case Command::Poll:
+        o.model = modelByName(argument);
+        if (!o.model) {
+            error = QStringLiteral("unknown model \"%1\"").arg(argument);
+            return result;
+        }
+        if (o.command != Command::Write && modelReads(*o.model).isEmpty()) {
+            error = QStringLiteral("%1 has no inputs to read").arg(o.model->name);
+            return result;
+        }
+        break;
+    case Command::SetAddress: {
+        const std::optional<int> a = wholeNumber(argument, 0, 255);
+        if (!a) {
+            error = QStringLiteral("new address \"%1\" is not 0..255").arg(argument);
+            return result;
+        }
+        o.argument = argument;
+        break;
+    }
+    case Command::SetComm:
+        // The window sends only a text equal to one of its eight entries (checked again by the
+        // write itself); anything else is a usage error before the port is touched.
+        if (communicationParameterCode(argument) == 0) {
+            error = QStringLiteral("\"%1\" is not one of the eight communication parameters").arg(argument);
+            return result;
+        }
+        o.argument = argument;
+        break;
+    default:
+        break;
+    }
+
+    if (o.command == Command::Write) {
+        const bool analog = o.model->kind == PanelKind::AnalogOutput;
+        if (analog) {
+            if (!parser.isSet(ma) || parser.isSet(on)) {
+                error = QStringLiteral("%1 has an analog output: write it with --ma MA").arg(o.model->name);
+                return result;
+            }
+            o.outputPosition = outputPositionFromText(parser.value(ma));
+            if (!o.outputPosition) {
+                error = QStringLiteral("current \"%1\" is not 0 to 20 mA with at most three decimals").arg(parser.value(ma));
+                return result;
+            }
+        } else {
+            if (o.model->outputs() == 0) {
+                error = QStringLiteral("%1 has no outputs").arg(o.model->name);
+                return result;
+            }
+            if (!parser.isSet(on) || parser.isSet(ma)) {
+                error = QStringLiteral("%1 has digital outputs: write them with --on LIST").arg(o.model->name);
+                return result;
+            }
+            const std::optional<QList<int>> list = numberList(parser.value(on));
+            if (!list || !outputStates(*list, o.model->outputs())) {
+                error = QStringLiteral("--on \"%1\" is not a list of outputs 1..%2").arg(parser.value(on)).arg(o.model->outputs());
+                return result;
+            }
+            o.on = *list;
+        }
+    }
+    return result;
+}

@@ -1,0 +1,74 @@
+// korvant-cli's command line as plain values: what to do, on which port, at which settings. No
+// port is touched here, so the parsing and its messages are tested as tables.
+#pragma once
+
+#include "linesettings.h"
+#include "models.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey };
+
+// The exit status of korvant-cli.
+enum ExitStatus {
+    ExitOk = 0,
+    ExitUsage = 2,     // a command line that makes no sense; nothing was sent
+    ExitPort = 3,      // the port could not be opened
+    ExitNoReply = 4,   // no valid reply (a time-out or a refused reply; a scan or survey finding nothing)
+    ExitException = 5, // the module answered with a Modbus exception
+};
+
+struct CliOptions {
+    Command command = Command::None;
+    const ModelRow *model = nullptr; // read, write, poll
+    QString argument;                // set-address NEW, set-comm TEXT
+    QString port = QStringLiteral("COM1");
+    LineSettings line;               // --baud, --parity; 8 data bits, 1 stop bit
+    int address = 1;
+    int timeoutMs = 0;               // 0: defaultTimeoutMs for the command's longest reply
+    bool quiet = false;
+    bool json = false;
+    bool help = false;
+    // write: the outputs to switch on (1-based; every other goes off), or the analog output's
+    // slider position in thousandths of a milliampere.
+    std::optional<QList<int>> on;
+    std::optional<int> outputPosition;
+    // poll
+    int periodMs = 500;
+    int count = 0; // 0: until stopped
+    // survey
+    int from = 1, to = 254;
+};
+
+struct ParsedCommandLine {
+    CliOptions options;
+    QString error; // not empty: a usage error, said this way
+};
+
+// arguments as main() gets them, the program name first. Options may stand before or after the
+// subcommand.
+ParsedCommandLine parseCommandLine(const QStringList &arguments);
+QString helpText();
+
+// A model named as in the model table, in any case, or by its number alone ("5510").
+const ModelRow *modelByName(const QString &name);
+// 1..9 for "COM1".."COM9" (any case), 0 for anything else (a device path).
+int comPortNumber(const QString &port);
+// "9600,E,8,1": the text a line is opened with.
+QString settingsText(const LineSettings &line);
+// "None", "Even", "Odd" ...
+QString parityName(char parity);
+
+// The time-out of one exchange when --timeout is not given: the time the request and its reply
+// take on the line at these settings (start, data, parity and stop bits of every byte), rounded
+// up to a millisecond, plus kTimeoutMarginMs for the module's turnaround and the adapter.
+constexpr int kTimeoutMarginMs = 50;
+int defaultTimeoutMs(const LineSettings &line, int requestBytes, int replyBytes);
+
+// The output states a write sends: outputs 1..count, on where listed. Nothing for a number
+// outside 1..count.
+std::optional<QList<bool>> outputStates(const QList<int> &on, int count);

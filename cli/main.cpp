@@ -1,0 +1,25 @@
+// korvant-cli: the tool's module operations from a shell, without a display.
+#include "commands.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("korvant-cli"));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const ParsedCommandLine parsed = parseCommandLine(QCoreApplication::arguments());
+    if (parsed.options.help) {
+        out << helpText();
+        return ExitOk;
+    }
+    if (!parsed.error.isEmpty()) {
+        err << QStringLiteral("korvant-cli: %1\nTry 'korvant-cli --help'.\n").arg(parsed.error);
+        return ExitUsage;
+    }
+    return runCommand(parsed.options, out, err);
+}

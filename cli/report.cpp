@@ -1,0 +1,148 @@
+#include "report.h"
+
+#include "commandline.h"
+#include "conversions.h"
+
+#include <QJsonDocument>
+
+#include <cmath>
+
+QVector<ChannelValue> readChannels(const ModelRow &row, const AcquisitionCycle::Read &read, const QByteArray &reply)
+{
+    QVector<ChannelValue> channels;
+    if (read.function == 0x02) {
+        const QList<bool> on = digitalInputs(reply, read.count);
+        for (int i = 0; i < read.count; ++i)
+            channels.append({row.inputCaptions.value(i).trimmed(), on[i] ? kOn : kOff});
+    } else {
+        const QStringList texts = analogTexts(reply, row.conversion, read.count);
+        for (int i = 0; i < read.count; ++i)
+            channels.append({row.analogCaptions.value(i).trimmed(), texts[i]});
+    }
+    return channels;
+}
+
+QString channelLine(const ChannelValue &channel)
+{
+    return channel.caption + QStringLiteral(": ") + channel.value;
+}
+
+QString modelText(std::uint16_t model)
+{
+    return QStringLiteral("KV%1ADAM").arg(model);
+}
+
+QString foundLine(const FoundModule &found)
+{
+    return QStringLiteral("address %1  code %2  baud %3  parity %4  model %5")
+        .arg(found.parameters.address)
+        .arg(found.parameters.code)
+        .arg(found.line.baud)
+        .arg(parityName(found.line.parity))
+        .arg(modelText(found.parameters.model));
+}
+
+namespace {
+const Refusal kVerdicts[] = {Refusal::None, Refusal::NoReply, Refusal::BadCrc, Refusal::Short, Refusal::Long,
+                             Refusal::OtherAddress, Refusal::OtherFunction, Refusal::Exception};
+
+// Milliseconds to the microsecond, so the JSON carries no binary noise.
+QJsonValue milliseconds(std::optional<double> ms)
+{
+    return ms && *ms >= 0 ? QJsonValue(std::round(*ms * 1000) / 1000) : QJsonValue(QJsonValue::Null);
+}
+
+QString millisecondsText(double ms)
+{
+    return QString::number(ms, 'f', 2);
+}
+} // namespace
+
+QString jsonLine(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+QJsonObject channelJson(int address, const QString &model, const ChannelValue &channel)
+{
+    return {{"address", address}, {"model", model}, {"channel", channel.caption}, {"value", channel.value}};
+}
+
+QJsonObject foundJson(const FoundModule &found)
+{
+    return {{"address", found.parameters.address},
+            {"code", found.parameters.code},
+            {"baud", found.line.baud},
+            {"parity", parityName(found.line.parity)},
+            {"model", modelText(found.parameters.model)}};
+}
+
+QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double responseMs,
+                     const QVector<ChannelValue> &channels)
+{
+    QStringList values;
+    for (const ChannelValue &c : channels)
+        values << channelLine(c);
+    QString line = QStringLiteral("%1  %2  %3").arg(time, verdict.reason(),
+                                                    responseMs >= 0 ? millisecondsText(responseMs) + QStringLiteral(" ms")
+                                                                    : QStringLiteral("-"));
+    if (!values.isEmpty())
+        line += QStringLiteral("  ") + values.join(QStringLiteral(", "));
+    return line;
+}
+
+QList<QJsonObject> exchangeJson(int address, const QString &model, const ReplyVerdict &verdict, double responseMs,
+                                const QVector<ChannelValue> &channels)
+{
+    QList<QJsonObject> objects;
+    QJsonObject common{{"address", address}, {"model", model}, {"verdict", verdictKey(verdict.refusal)},
+                       {"response_ms", milliseconds(responseMs)}};
+    if (channels.isEmpty())
+        objects << common;
+    for (const ChannelValue &c : channels) {
+        QJsonObject o = common;
+        o.insert(QStringLiteral("channel"), c.caption);
+        o.insert(QStringLiteral("value"), c.value);
+        objects << o;
+    }
+    return objects;
+}
+
+QStringList statisticsLines(const TrafficStatistics &s)
+{
+    QStringList counts{QStringLiteral("requests %1").arg(s.requests())};
+    for (Refusal r : kVerdicts)
+        counts << QStringLiteral("%1 %2").arg(verdictKey(r)).arg(s.count(r));
+    QString times = QStringLiteral("response ms");
+    if (s.minMs()) {
+        times += QStringLiteral("  min %1  median %2  p99 %3  max %4")
+                     .arg(millisecondsText(*s.minMs()), millisecondsText(*s.medianMs()),
+                          millisecondsText(*s.percentileMs(99)), millisecondsText(*s.maxMs()));
+    } else {
+        times += QStringLiteral("  -");
+    }
+    return {counts.join(QStringLiteral("  ")), QStringLiteral("success %1%").arg(s.successPercent(), 0, 'f', 1), times};
+}
+
+QJsonObject statisticsJson(const TrafficStatistics &s)
+{
+    QJsonObject o{{"requests", s.requests()}};
+    for (Refusal r : kVerdicts)
+        o.insert(verdictKey(r), s.count(r));
+    o.insert(QStringLiteral("success_pct"), std::round(s.successPercent() * 10) / 10);
+    o.insert(QStringLiteral("response_ms_min"), milliseconds(s.minMs()));
+    o.insert(QStringLiteral("response_ms_median"), milliseconds(s.medianMs()));
+    o.insert(QStringLiteral("response_ms_p99"), milliseconds(s.percentileMs(99)));
+    o.insert(QStringLiteral("response_ms_max"), milliseconds(s.maxMs()));
+    return o;
+}
+
+QString surveyLine(const ModuleParameters &p)
+{
+    return QStringLiteral("address %1  code %2  model %3").arg(p.address).arg(p.code).arg(modelText(p.model));
+}
+
+QJsonObject surveyJson(const ModuleParameters &p, double responseMs)
+{
+    return {{"address", p.address}, {"code", p.code}, {"model", modelText(p.model)}, {"response_ms", milliseconds(responseMs)}};
+}

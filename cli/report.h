@@ -1,0 +1,63 @@
+// What korvant-cli prints: the channels of a read as the windows show them, and the modules it
+// finds. Plain functions of the reply's bytes, so their texts are tested without a port.
+#pragma once
+
+#include "cycle.h"
+#include "decoders.h"
+#include "linesettings.h"
+#include "traffic.h"
+
+#include <QJsonObject>
+
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+
+struct ChannelValue {
+    QString caption; // the window's caption without its padding blanks: "DI_01", "AI_3"
+    QString value;   // as the window shows it: "ON", "10.00mA", "25.3℃", "Not Connect"
+};
+
+// The channels one of the model's reads shows, from an accepted reply to it.
+QVector<ChannelValue> readChannels(const ModelRow &row, const AcquisitionCycle::Read &read, const QByteArray &reply);
+// "DI_01: ON"
+QString channelLine(const ChannelValue &channel);
+
+// "KV5510ADAM" for register 102's value 5510.
+QString modelText(std::uint16_t model);
+
+// A module found by scan: its parameter registers, and the settings it answered at.
+struct FoundModule {
+    ModuleParameters parameters;
+    LineSettings line;
+};
+// "address 1  code 2  baud 9600  parity None  model KV5510ADAM"
+QString foundLine(const FoundModule &found);
+
+// --- poll, survey and --json -------------------------------------------------------------------
+
+// One compact JSON object and a newline.
+QString jsonLine(const QJsonObject &object);
+// {"address":1,"model":"KV5510ADAM","channel":"DI_01","value":"ON"}
+QJsonObject channelJson(int address, const QString &model, const ChannelValue &channel);
+// {"address":7,"code":3,"baud":19200,"parity":"None","model":"KV5550ADAM"}
+QJsonObject foundJson(const FoundModule &found);
+
+// A poll exchange: "12:00:01.250  accepted  12.31 ms  DI_01: ON, DI_02: OFF"; a refused one
+// shows its reason and, without a byte back, "-" for the time.
+QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double responseMs,
+                     const QVector<ChannelValue> &channels);
+// The same as JSON: one object per channel with verdict and response_ms, or one without a
+// channel for a refused reply.
+QList<QJsonObject> exchangeJson(int address, const QString &model, const ReplyVerdict &verdict, double responseMs,
+                                const QVector<ChannelValue> &channels);
+
+// "requests 10  ok 8  timeout 1  bad_crc 1  short 0 ...", "success 80.0%",
+// "response ms  min 12.31  median 12.40  p99 15.20  max 15.33" (or "response ms  -").
+QStringList statisticsLines(const TrafficStatistics &statistics);
+QJsonObject statisticsJson(const TrafficStatistics &statistics);
+
+// A module that answered the survey: "address 5  code 2  model KV5510ADAM".
+QString surveyLine(const ModuleParameters &parameters);
+QJsonObject surveyJson(const ModuleParameters &parameters, double responseMs);

@@ -1,0 +1,44 @@
+// The line korvant-cli talks over: a QSerialLine on the device the --port option names, and one
+// exchange at a time (write a request, collect its reply until the time-out or until a complete
+// reply has been followed by a quiet gap).
+#pragma once
+
+#include "commandline.h"
+#include "qserialline.h"
+
+#include <QByteArray>
+#include <QTextStream>
+
+class Session
+{
+public:
+    Session(const CliOptions &options, QTextStream &err);
+
+    // The device --port names: COMn resolved as the windows resolve it, anything else as given.
+    QString device() const;
+    // Opens (or reopens) the line at these settings. A failure is reported on stderr with its
+    // reason (for a device the user may not open, with the fix).
+    bool open(const LineSettings &line);
+    void close() { m_line.close(); }
+
+    struct Reply {
+        QByteArray bytes;
+        double responseMs = -1; // from the write to the last byte; -1 without a byte
+        bool lineFailed = false;
+        bool interrupted = false; // Ctrl+C came first: no verdict
+    };
+    // Sends frame and gathers what comes back. Without --quiet both frames are logged to stderr.
+    Reply exchange(const QByteArray &frame, int timeoutMs);
+    // Logs a verdict after the received frame (without --quiet).
+    void logVerdict(const QString &reason);
+    // Frames are logged without --quiet unless turned off here (survey's progress bar).
+    void setLogging(bool on) { m_logging = on; }
+    // Waits in the event loop until ms have passed or Ctrl+C; false for Ctrl+C.
+    bool wait(int ms);
+
+private:
+    const CliOptions &m_options;
+    QTextStream &m_err;
+    QSerialLine m_line;
+    bool m_logging = true;
+};

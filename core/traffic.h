@@ -1,0 +1,73 @@
+// Exchange records and their statistics, for anything that watches the traffic of a line (the
+// shell tool's poll, a traffic monitor): what went out and came back with its time and verdict,
+// and counts per verdict with response-time percentiles. The percentiles come from a fixed
+// histogram of 0.1 ms bins, so the memory of a run does not grow with its length.
+#pragma once
+
+#include "modbus.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+// One frame on the line.
+struct FrameRecord {
+    enum Direction : std::uint8_t { Sent, Received } direction = Sent;
+    qint64 timeNs = 0;       // since the start of the run
+    QByteArray bytes;
+    ReplyVerdict verdict;    // of a received frame (a reply); accepted for a sent one
+    double responseMs = -1;  // of a received frame: from the request to its last byte
+};
+
+// A request and what came back for it.
+struct ExchangeRecord {
+    qint64 timeNs = 0;       // when the request went out, since the start of the run
+    QByteArray request;
+    QByteArray reply;        // every byte that came back, empty for none
+    ReplyVerdict verdict;
+    double responseMs = -1;  // from the request to the reply's last byte; -1 without a byte
+
+    FrameRecord sentFrame() const { return {FrameRecord::Sent, timeNs, request, {}, -1}; }
+    FrameRecord receivedFrame() const;
+};
+
+// The short name of a verdict, as the statistics count it: "ok", "timeout", "bad_crc", "short",
+// "long", "other_address", "other_function", "exception".
+QString verdictKey(Refusal refusal);
+
+class TrafficStatistics
+{
+public:
+    static constexpr double kBinMs = 0.1;
+    // Response times from 0 to 10 s in their own bins; longer ones share the last.
+    static constexpr int kBins = 100000;
+
+    TrafficStatistics();
+    void add(const ExchangeRecord &exchange);
+    void add(Refusal refusal, double responseMs);
+
+    int requests() const { return m_requests; }
+    int ok() const { return count(Refusal::None); }
+    int count(Refusal refusal) const { return m_byVerdict[std::size_t(refusal)]; }
+    // Accepted replies in per cent of the requests; 0 without requests.
+    double successPercent() const;
+
+    // Over every exchange that brought at least one byte back; nothing without one. Minimum and
+    // maximum are exact; a percentile is the upper edge of the bin that holds it (the smallest
+    // time at or below which that share of the replies came), kept within minimum and maximum.
+    std::optional<double> minMs() const;
+    std::optional<double> maxMs() const;
+    std::optional<double> percentileMs(double percent) const;
+    std::optional<double> medianMs() const { return percentileMs(50); }
+
+private:
+    int m_requests = 0;
+    std::array<int, 8> m_byVerdict{};
+    std::vector<std::uint32_t> m_bins;
+    std::uint64_t m_timed = 0;
+    double m_min = 0, m_max = 0;
+};

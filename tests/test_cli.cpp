@@ -1,0 +1,258 @@
+// korvant-cli's plain functions: the command line as tables of cases, the time-out rule, and the
+// lines it prints for replies. No port, no process.
+#include "commandline.h"
+#include "conversions.h"
+#include "report.h"
+
+#include <QTest>
+
+namespace {
+
+QByteArray hex(const char *h)
+{
+    return QByteArray::fromHex(h);
+}
+
+// What a parsed command line holds, in one comparable line.
+QString summary(const ParsedCommandLine &p)
+{
+    if (!p.error.isEmpty())
+        return QStringLiteral("error: ") + p.error;
+    const CliOptions &o = p.options;
+    if (o.help)
+        return QStringLiteral("help");
+    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey"};
+    QString s = QString::fromLatin1(names[int(o.command)]);
+    if (o.model)
+        s += QLatin1Char(' ') + o.model->name;
+    if (!o.argument.isEmpty())
+        s += QLatin1Char(' ') + o.argument;
+    s += QStringLiteral(" %1 %2 a%3 t%4").arg(o.port, settingsText(o.line)).arg(o.address).arg(o.timeoutMs);
+    if (o.quiet)
+        s += QStringLiteral(" quiet");
+    if (o.on) {
+        QStringList on;
+        for (int n : *o.on)
+            on << QString::number(n);
+        s += QStringLiteral(" on=") + on.join(QLatin1Char(','));
+    }
+    if (o.outputPosition)
+        s += QStringLiteral(" ma=%1").arg(*o.outputPosition);
+    if (o.json)
+        s += QStringLiteral(" json");
+    if (o.command == Command::Poll)
+        s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count);
+    if (o.command == Command::Survey)
+        s += QStringLiteral(" %1..%2").arg(o.from).arg(o.to);
+    return s;
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("parsed");
+        const auto row = [](const char *name, const QStringList &args, const char *parsed) {
+            QTest::newRow(name) << (QStringList{QStringLiteral("korvant-cli")} + args) << QString::fromUtf8(parsed);
+        };
+        row("defaults", {"scan"}, "scan COM1 9600,N,8,1 a1 t0");
+        row("options after", {"read", "KV5510ADAM", "--port", "/dev/ttyUSB0", "--address", "3"},
+            "read KV5510ADAM /dev/ttyUSB0 9600,N,8,1 a3 t0");
+        row("options before", {"--baud", "19200", "--parity", "Even", "read", "kv1730adam", "--quiet"},
+            "read KV1730ADAM COM1 19200,E,8,1 a1 t0 quiet");
+        row("model by number, = form", {"read", "7710", "--timeout=250", "--parity=o"}, "read KV7710ADAM COM1 9600,O,8,1 a1 t250");
+        row("help anywhere", {"read", "nonsense", "--help"}, "help");
+        row("write outputs", {"write", "KV5550ADAM", "--on", "1,3"}, "write KV5550ADAM COM1 9600,N,8,1 a1 t0 on=1,3");
+        row("write all off", {"write", "KV5510ADAM", "--on", "none"}, "write KV5510ADAM COM1 9600,N,8,1 a1 t0 on=");
+        row("write analog", {"write", "KV1720ADAM", "--ma", "4.00"}, "write KV1720ADAM COM1 9600,N,8,1 a1 t0 ma=4000");
+        row("set-address", {"set-address", "5"}, "set-address 5 COM1 9600,N,8,1 a1 t0");
+        row("set-comm", {"set-comm", "19200,Even,8,1", "--address", "5"}, "set-comm 19200,Even,8,1 COM1 9600,N,8,1 a5 t0");
+        row("poll defaults", {"poll", "5510"}, "poll KV5510ADAM COM1 9600,N,8,1 a1 t0 period=500 count=0");
+        row("poll", {"--json", "poll", "KV1730ADAM", "--period", "100", "--count", "7"},
+            "poll KV1730ADAM COM1 9600,N,8,1 a1 t0 json period=100 count=7");
+        row("survey defaults", {"survey"}, "survey COM1 9600,N,8,1 a1 t0 1..254");
+        row("survey range", {"survey", "--from", "3", "--to", "200"}, "survey COM1 9600,N,8,1 a1 t0 3..200");
+        row("address 0 and 255", {"read", "5530", "--address", "255"}, "read KV5530ADAM COM1 9600,N,8,1 a255 t0");
+
+        row("poll of no inputs", {"poll", "5540"}, "error: KV5540ADAM has no inputs to read");
+        row("period 0", {"poll", "5510", "--period", "0"}, "error: period \"0\" is not 1..3600000 ms");
+        row("--count outside poll", {"read", "5510", "--count", "3"}, "error: --period and --count belong to poll");
+        row("--from outside survey", {"scan", "--from", "3"}, "error: --from and --to belong to survey");
+        row("survey from 0", {"survey", "--from", "0"}, "error: address \"0\" is not 1..255");
+        row("survey backwards", {"survey", "--from", "9", "--to", "8"}, "error: --from 9 lies above --to 8");
+        row("no subcommand", {"--port", "COM2"}, "error: no subcommand given");
+        row("unknown subcommand", {"reed"}, "error: unknown subcommand \"reed\"");
+        row("unknown option", {"scan", "--bogus"}, "error: Unknown option 'bogus'.");
+        row("missing model", {"read"}, "error: read takes one argument");
+        row("argument to scan", {"scan", "1"}, "error: scan takes no argument");
+        row("unknown model", {"read", "KV9999ADAM"}, "error: unknown model \"KV9999ADAM\"");
+        row("nothing to read", {"read", "KV5520ADAM"}, "error: KV5520ADAM has no inputs to read");
+        row("analog output unread", {"read", "KV1720ADAM"}, "error: KV1720ADAM has no inputs to read");
+        row("baud not a number", {"scan", "--baud", "96OO"}, "error: baud rate \"96OO\" is not a whole number above 0");
+        row("parity unknown", {"scan", "--parity", "X"}, "error: parity \"X\" is not None, Even or Odd");
+        row("address 256", {"read", "5510", "--address", "256"}, "error: address \"256\" is not 0..255");
+        row("address with a sign", {"read", "5510", "--address", "+1"}, "error: address \"+1\" is not 0..255");
+        row("time-out 0", {"scan", "--timeout", "0"}, "error: time-out \"0\" is not 1..60000 ms");
+        row("--on outside write", {"read", "5510", "--on", "1"}, "error: --on and --ma belong to write");
+        row("write without --on", {"write", "5510"}, "error: KV5510ADAM has digital outputs: write them with --on LIST");
+        row("write --ma to relays", {"write", "5510", "--ma", "4"}, "error: KV5510ADAM has digital outputs: write them with --on LIST");
+        row("output 5 of 4", {"write", "5510", "--on", "1,5"}, "error: --on \"1,5\" is not a list of outputs 1..4");
+        row("output 0", {"write", "5540", "--on", "0"}, "error: --on \"0\" is not a list of outputs 1..16");
+        row("no outputs", {"write", "5530", "--on", "1"}, "error: KV5530ADAM has no outputs");
+        row("analog without --ma", {"write", "1720", "--on", "1"}, "error: KV1720ADAM has an analog output: write it with --ma MA");
+        row("current too high", {"write", "1720", "--ma", "20.001"}, "error: current \"20.001\" is not 0 to 20 mA with at most three decimals");
+        row("new address 256", {"set-address", "256"}, "error: new address \"256\" is not 0..255");
+        row("comm text not an entry", {"set-comm", "9600,even,8,1"},
+            "error: \"9600,even,8,1\" is not one of the eight communication parameters");
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, parsed);
+        QCOMPARE(summary(parseCommandLine(args)), parsed);
+    }
+
+    void comPorts_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<int>("number");
+        QTest::newRow("COM1") << "COM1" << 1;
+        QTest::newRow("com9") << "com9" << 9;
+        QTest::newRow("COM0") << "COM0" << 0;
+        QTest::newRow("COM10") << "COM10" << 0;
+        QTest::newRow("a path") << "/dev/ttyUSB0" << 0;
+    }
+
+    void comPorts()
+    {
+        QFETCH(QString, port);
+        QFETCH(int, number);
+        QCOMPARE(comPortNumber(port), number);
+    }
+
+    void defaultTimeout_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<char>("parity");
+        QTest::addColumn<int>("replyBytes");
+        QTest::addColumn<int>("ms");
+        // (8 + reply) bytes of 10 bits (11 with parity), rounded up, plus the margin.
+        QTest::newRow("8 registers at 9600") << 9600 << 'N' << 21 << 31 + kTimeoutMarginMs;
+        QTest::newRow("parameters at 4800 Even") << 4800 << 'E' << 11 << 44 + kTimeoutMarginMs;
+        QTest::newRow("echo at 38400") << 38400 << 'N' << 8 << 5 + kTimeoutMarginMs;
+    }
+
+    void defaultTimeout()
+    {
+        QFETCH(int, baud);
+        QFETCH(char, parity);
+        QFETCH(int, replyBytes);
+        QFETCH(int, ms);
+        LineSettings line;
+        line.baud = baud;
+        line.parity = parity;
+        QCOMPARE(defaultTimeoutMs(line, 8, replyBytes), ms);
+    }
+
+    void outputStatesOfAList()
+    {
+        QCOMPARE(*outputStates({1, 3}, 4), (QList<bool>{true, false, true, false}));
+        QCOMPARE(*outputStates({}, 2), (QList<bool>{false, false}));
+        QVERIFY(!outputStates({5}, 4));
+    }
+
+    void channelLines_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<int>("read");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("5510 inputs 1 and 3") << "KV5510ADAM" << 0 << hex("01020105618B")
+                                             << QStringList{"DI_01: ON", "DI_02: OFF", "DI_03: ON", "DI_04: OFF",
+                                                            "DI_05: OFF", "DI_06: OFF", "DI_07: OFF", "DI_08: OFF"};
+        // Inputs 9..16 come from the second data byte.
+        QTest::newRow("5530 input 16") << "KV5530ADAM" << 0 << hex("01020200800000")
+                                       << QStringList{"DI_01: OFF", "DI_02: OFF", "DI_03: OFF", "DI_04: OFF",
+                                                      "DI_05: OFF", "DI_06: OFF", "DI_07: OFF", "DI_08: OFF",
+                                                      "DI_09: OFF", "DI_10: OFF", "DI_11: OFF", "DI_12: OFF",
+                                                      "DI_13: OFF", "DI_14: OFF", "DI_15: OFF", "DI_16: ON"};
+        QTest::newRow("1710 temperatures") << "KV1710ADAM" << 0
+                                           << hex("010310" "00FD" "FFFF" "2715" "00000000000000000000")
+                                           << QStringList{"DS1: 25.3℃", "DS2: Not Connect", "DS3: -0.5℃", "DS4: 0.0℃",
+                                                          "DS5: 0.0℃", "DS6: 0.0℃", "DS7: 0.0℃", "DS8: 0.0℃"};
+        // The combined window's captions "AI_3 " and "AI_4 " carry padding blanks; the analog
+        // read comes first, then the digital one.
+        QTest::newRow("7710 currents") << "KV7710ADAM" << 0 << hex("01030C" "0000" "0000" "0400" "0FFF" "0000" "0000")
+                                       << QStringList{"AI_1: 0.00mA", "AI_2: 0.00mA", "AI_3: 5.00mA",
+                                                      "AI_4: 20.00mA", "AI_5: 0.00mA", "AI_6: 0.00mA"};
+        QTest::newRow("7720 inputs") << "KV7720ADAM" << 1 << hex("010201080000")
+                                     << QStringList{"DI_01: OFF", "DI_02: OFF", "DI_03: OFF", "DI_04: ON"};
+        QTest::newRow("1740 volts") << "KV1740ADAM" << 0 << hex("010310" "0FFF" "0000000000000000000000000000")
+                                    << QStringList{"VI_1: 10.00V", "VI_2: 0.00V", "VI_3: 0.00V", "VI_4: 0.00V",
+                                                   "VI_5: 0.00V", "VI_6: 0.00V", "VI_7: 0.00V", "VI_8: 0.00V"};
+    }
+
+    void channelLines()
+    {
+        QFETCH(QString, model);
+        QFETCH(int, read);
+        QFETCH(QByteArray, reply);
+        QFETCH(QStringList, lines);
+        const ModelRow *row = findModel(model);
+        QVERIFY(row);
+        QStringList got;
+        for (const ChannelValue &c : readChannels(*row, modelReads(*row)[read], reply))
+            got << channelLine(c);
+        QCOMPARE(got, lines);
+    }
+
+    void pollLines()
+    {
+        const ReplyVerdict ok;
+        const ReplyVerdict noReply{Refusal::NoReply};
+        const QVector<ChannelValue> channels{{"DI_01", "ON"}, {"DI_02", "OFF"}};
+        QCOMPARE(exchangeLine("12:00:01.250", ok, 12.3456, channels),
+                 QStringLiteral("12:00:01.250  accepted  12.35 ms  DI_01: ON, DI_02: OFF"));
+        QCOMPARE(exchangeLine("12:00:01.750", noReply, -1, {}), QStringLiteral("12:00:01.750  no reply (time-out)  -"));
+        QCOMPARE(jsonLine(exchangeJson(3, "KV5510ADAM", ok, 12.3456, channels).last()),
+                 QStringLiteral(R"({"address":3,"channel":"DI_02","model":"KV5510ADAM","response_ms":12.346,"value":"OFF","verdict":"ok"})"));
+        QCOMPARE(jsonLine(exchangeJson(3, "KV5510ADAM", noReply, -1, {}).first()),
+                 QStringLiteral(R"({"address":3,"model":"KV5510ADAM","response_ms":null,"verdict":"timeout"})"));
+    }
+
+    void statisticsReport()
+    {
+        TrafficStatistics s;
+        s.add(Refusal::None, 12.0);
+        s.add(Refusal::BadCrc, 14.0);
+        s.add(Refusal::NoReply, -1);
+        QCOMPARE(statisticsLines(s), (QStringList{
+            "requests 3  ok 1  timeout 1  bad_crc 1  short 0  long 0  other_address 0  other_function 0  exception 0",
+            "success 33.3%", "response ms  min 12.00  median 12.10  p99 14.00  max 14.00"}));
+        QCOMPARE(jsonLine(statisticsJson(s)),
+                 QStringLiteral(R"({"bad_crc":1,"exception":0,"long":0,"ok":1,"other_address":0,"other_function":0,"requests":3,)"
+                                R"("response_ms_max":14,"response_ms_median":12.1,"response_ms_min":12,"response_ms_p99":14,)"
+                                R"("short":0,"success_pct":33.3,"timeout":1})"));
+        QCOMPARE(statisticsLines(TrafficStatistics()).last(), QStringLiteral("response ms  -"));
+    }
+
+    void foundModuleLine()
+    {
+        LineSettings line;
+        line.baud = 19200;
+        line.parity = 'E';
+        QCOMPARE(foundLine({{7, 7, 5550}, line}), QStringLiteral("address 7  code 7  baud 19200  parity Even  model KV5550ADAM"));
+        QCOMPARE(jsonLine(foundJson({{7, 7, 5550}, line})),
+                 QStringLiteral(R"({"address":7,"baud":19200,"code":7,"model":"KV5550ADAM","parity":"Even"})"));
+        QCOMPARE(surveyLine({12, 2, 5530}), QStringLiteral("address 12  code 2  model KV5530ADAM"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "test_cli.moc"

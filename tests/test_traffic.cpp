@@ -1,0 +1,102 @@
+// Exchange records and traffic statistics: counts per verdict and response-time percentiles
+// from the 0.1 ms histogram, as a table of runs.
+#include "traffic.h"
+
+#include <QTest>
+
+namespace {
+
+struct Exchange {
+    Refusal refusal;
+    double ms; // -1: nothing came back
+};
+
+QString text(std::optional<double> ms)
+{
+    return ms ? QString::number(*ms, 'f', 2) : QStringLiteral("-");
+}
+
+// The statistics of a run in one comparable line.
+QString summary(const TrafficStatistics &s)
+{
+    QString line = QStringLiteral("n%1").arg(s.requests());
+    for (Refusal r : {Refusal::None, Refusal::NoReply, Refusal::BadCrc, Refusal::Short, Refusal::Long,
+                      Refusal::OtherAddress, Refusal::OtherFunction, Refusal::Exception})
+        if (s.count(r) > 0)
+            line += QStringLiteral(" %1 %2").arg(verdictKey(r)).arg(s.count(r));
+    return line + QStringLiteral(" %1% min %2 median %3 p99 %4 max %5")
+                      .arg(QString::number(s.successPercent(), 'f', 1), text(s.minMs()), text(s.medianMs()),
+                           text(s.percentileMs(99)), text(s.maxMs()));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QVector<Exchange>)
+
+class TestTraffic : public QObject
+{
+    Q_OBJECT
+private slots:
+    void statistics_data()
+    {
+        QTest::addColumn<QVector<Exchange>>("run");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("nothing") << QVector<Exchange>{} << "n0 0.0% min - median - p99 - max -";
+        QTest::newRow("time-outs only: no times") << QVector<Exchange>{{Refusal::NoReply, -1}, {Refusal::NoReply, -1}}
+                                                  << "n2 timeout 2 0.0% min - median - p99 - max -";
+        // Median: the 2nd of 3 lies in bin [2.0, 2.1) and reads as its upper edge; the 99th
+        // percentile is the largest, whose bin edge is held to the exact maximum.
+        QTest::newRow("three replies") << QVector<Exchange>{{Refusal::None, 1.23}, {Refusal::None, 2.04}, {Refusal::None, 9.87}}
+                                       << "n3 ok 3 100.0% min 1.23 median 2.10 p99 9.87 max 9.87";
+        // Refused replies that brought bytes count in the times; time-outs do not.
+        QTest::newRow("every verdict")
+            << QVector<Exchange>{{Refusal::None, 5.0}, {Refusal::NoReply, -1}, {Refusal::BadCrc, 5.05},
+                                 {Refusal::Short, 3.0}, {Refusal::Long, 6.0}, {Refusal::OtherAddress, 4.0},
+                                 {Refusal::OtherFunction, 4.0}, {Refusal::Exception, 2.0}}
+            << "n8 ok 1 timeout 1 bad_crc 1 short 1 long 1 other_address 1 other_function 1 exception 1 12.5% "
+               "min 2.00 median 4.10 p99 6.00 max 6.00";
+        // 100 replies at 1 ms and one slow one: the median and p99 stay in the first bin.
+        QVector<Exchange> hundred(100, {Refusal::None, 1.0});
+        hundred.append({Refusal::None, 250.0});
+        QTest::newRow("one slow reply in 101") << hundred << "n101 ok 101 100.0% min 1.00 median 1.10 p99 1.10 max 250.00";
+        // Beyond the histogram's ten seconds a reply shares the last bin; the maximum stays exact.
+        QTest::newRow("beyond the last bin") << QVector<Exchange>{{Refusal::None, 12000.0}, {Refusal::None, 15000.0}}
+                                             << "n2 ok 2 100.0% min 12000.00 median 12000.00 p99 12000.00 max 15000.00";
+    }
+
+    void statistics()
+    {
+        QFETCH(QVector<Exchange>, run);
+        QFETCH(QString, expected);
+        TrafficStatistics s;
+        for (const Exchange &e : run)
+            s.add(e.refusal, e.ms);
+        QCOMPARE(summary(s), expected);
+    }
+
+    void recordsOfAnExchange()
+    {
+        ExchangeRecord e;
+        e.timeNs = 1'000'000;
+        e.request = QByteArray::fromHex("01020000000879CC");
+        e.reply = QByteArray::fromHex("01020105618B");
+        e.verdict = judgeReply(e.reply, e.request, expectedReplyLength(e.request));
+        e.responseMs = 12.5;
+        const FrameRecord sent = e.sentFrame(), received = e.receivedFrame();
+        QCOMPARE(sent.direction, FrameRecord::Sent);
+        QCOMPARE(sent.bytes, e.request);
+        QCOMPARE(received.direction, FrameRecord::Received);
+        QCOMPARE(received.timeNs, qint64(13'500'000));
+        QVERIFY(received.verdict.accepted());
+        // An exchange without a byte back is a time-out and adds no time.
+        TrafficStatistics s;
+        s.add(e);
+        e.reply.clear();
+        e.verdict = judgeReply(e.reply, e.request, 6);
+        s.add(e);
+        QCOMPARE(summary(s), QStringLiteral("n2 ok 1 timeout 1 50.0% min 12.50 median 12.50 p99 12.50 max 12.50"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestTraffic)
+#include "test_traffic.moc"
