@@ -27,15 +27,27 @@ bool complete(const QByteArray &reply, const QByteArray &request)
 
 Session::Session(const CliOptions &options, QTextStream &err) : m_options(options), m_err(err) {}
 
+std::optional<TcpTarget> Session::tcpTarget() const
+{
+    if (const auto target = parseTcpTarget(m_options.port))
+        return target;
+    const int n = comPortNumber(m_options.port);
+    return n > 0 ? tcpTargetForPort(n) : std::nullopt;
+}
+
 QString Session::device() const
 {
+    if (const auto target = tcpTarget())
+        return target->text();
     const int n = comPortNumber(m_options.port);
     return n > 0 ? deviceForPort(n) : m_options.port;
 }
 
 bool Session::open(const LineSettings &line)
 {
-    const SerialLine::Result r = m_line.openPath(device(), settingsText(line));
+    m_tcpTarget = tcpTarget();
+    const SerialLine::Result r = m_tcpTarget ? m_tcp.openTarget(*m_tcpTarget, settingsText(line))
+                                             : m_serial.openPath(device(), settingsText(line));
     if (r.ok())
         return true;
     QString what;
@@ -62,7 +74,7 @@ Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs)
     QElapsedTimer clock;
     QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&m_line, &SerialLine::received, &loop, [&](const QByteArray &bytes) {
+    QObject::connect(&line(), &SerialLine::received, &loop, [&](const QByteArray &bytes) {
         reply.bytes += bytes;
         reply.responseMs = double(clock.nsecsElapsed()) / 1e6;
         if (complete(reply.bytes, frame))
@@ -72,7 +84,7 @@ Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs)
         reply.interrupted = true;
         loop.quit();
     });
-    QObject::connect(&m_line, &SerialLine::failed, &loop, [&](const QString &why) {
+    QObject::connect(&line(), &SerialLine::failed, &loop, [&](const QString &why) {
         reply.lineFailed = true;
         m_err << QStringLiteral("korvant-cli: the line failed: %1\n").arg(why);
         loop.quit();
@@ -81,7 +93,7 @@ Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs)
     if (log)
         m_err << QStringLiteral("> ") << HexText(frame).trimmed() << '\n';
     clock.start();
-    m_line.write(frame);
+    line().write(frame);
     timeout.start(timeoutMs);
     if (!Interrupt::instance().requested())
         loop.exec();

@@ -1,10 +1,12 @@
-// The line korvant-cli talks over: a QSerialLine on the device the --port option names, and one
+// The line korvant-cli talks over: a QSerialLine on the device the --port option names, or a
+// TcpLine to the device server it names (tcp://HOST:PORT, or COMn standing for one), and one
 // exchange at a time (write a request, collect its reply until the time-out or until a complete
 // reply has been followed by a quiet gap).
 #pragma once
 
 #include "commandline.h"
 #include "qserialline.h"
+#include "tcpline.h"
 
 #include <QByteArray>
 #include <QTextStream>
@@ -19,7 +21,7 @@ public:
     // Opens (or reopens) the line at these settings. A failure is reported on stderr with its
     // reason (for a device the user may not open, with the fix).
     bool open(const LineSettings &line);
-    void close() { m_line.close(); }
+    void close() { line().close(); }
 
     struct Reply {
         QByteArray bytes;
@@ -39,6 +41,11 @@ public:
 private:
     const CliOptions &m_options;
     QTextStream &m_err;
-    QSerialLine m_line;
+    std::optional<TcpTarget> tcpTarget() const;
+    SerialLine &line() { return m_tcpTarget ? static_cast<SerialLine &>(m_tcp) : m_serial; }
+
+    QSerialLine m_serial;
+    TcpLine m_tcp;
+    std::optional<TcpTarget> m_tcpTarget;
     bool m_logging = true;
 };

@@ -168,7 +168,9 @@ bool ModuleWindow::ProbePort(int n)
     case SerialLine::Fault::None:
         return true;
     case SerialLine::Fault::DoesNotExist:
-        Prompt(this, QStringLiteral("Serial port does not exist！"));
+        // A device server that cannot be reached says why (host unknown, refused, no answer).
+        Prompt(this, r.showDetail && !r.detail.isEmpty() ? QStringLiteral("Serial port does not exist！\n") + r.detail
+                                                         : QStringLiteral("Serial port does not exist！"));
         return false;
     case SerialLine::Fault::InUse:
         Prompt(this, QStringLiteral("Serial port is already open！"));

@@ -1,6 +1,55 @@
 #include "serialline.h"
 
 #include "qserialline.h"
+#include "tcpline.h"
+
+namespace {
+
+// The line of a port number: the serial device or the TCP target that COMn stands for.
+class PortLine : public SerialLine
+{
+public:
+    PortLine()
+    {
+        for (SerialLine *line : {static_cast<SerialLine *>(&m_serial), static_cast<SerialLine *>(&m_tcp)}) {
+            connect(line, &SerialLine::received, this, &SerialLine::received);
+            connect(line, &SerialLine::failed, this, &SerialLine::failed);
+        }
+    }
+    Result probe(int port) override { return lineFor(port)->probe(port); }
+    Result open(int port, const QString &settings) override
+    {
+        SerialLine *line = lineFor(port);
+        if (m_active && m_active != line)
+            m_active->close();
+        m_active = line;
+        return line->open(port, settings);
+    }
+    void close() override
+    {
+        if (m_active)
+            m_active->close();
+    }
+    bool isOpen() const override { return m_active && m_active->isOpen(); }
+    void write(const QByteArray &frame) override
+    {
+        if (m_active)
+            m_active->write(frame);
+    }
+    QString deviceName(int port) const override
+    {
+        return tcpTargetForPort(port) ? m_tcp.deviceName(port) : m_serial.deviceName(port);
+    }
+
+private:
+    SerialLine *lineFor(int port) { return tcpTargetForPort(port) ? static_cast<SerialLine *>(&m_tcp) : &m_serial; }
+
+    QSerialLine m_serial;
+    TcpLine m_tcp;
+    SerialLine *m_active = nullptr;
+};
+
+} // namespace
 
 static SerialLineFactory &factorySlot()
 {
@@ -12,7 +61,7 @@ std::unique_ptr<SerialLine> makeSerialLine()
 {
     if (factorySlot())
         return factorySlot()();
-    return std::make_unique<QSerialLine>();
+    return std::make_unique<PortLine>();
 }
 
 void setSerialLineFactory(SerialLineFactory factory)

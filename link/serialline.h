@@ -21,6 +21,7 @@ public:
     struct Result {
         Fault fault = Fault::None;
         QString detail; // what the platform said, and how to fix it where that is known
+        bool showDetail = false; // the message to the user gives the detail after its own text
         bool ok() const { return fault == Fault::None; }
     };
 
@@ -47,6 +48,8 @@ signals:
 
 using SerialLineFactory = std::function<std::unique_ptr<SerialLine>()>;
 
-// Every window asks for its line here; tests install a factory of their own.
+// Every window asks for its line here; tests install a factory of their own. The program's line
+// takes each port as what it stands for when it is probed or opened: a serial device, or a
+// device server over TCP where sys/COMn is a file naming "tcp://HOST:PORT".
 std::unique_ptr<SerialLine> makeSerialLine();
 void setSerialLineFactory(SerialLineFactory factory);

@@ -81,16 +81,24 @@ int main(int argc, char **argv)
     PtyBus pty(&bus);
     pty.setLogging(!options.quiet);
     QString why;
-    if (!pty.open(&why)) {
-        print(QStringLiteral("korvant-sim: %1\n").arg(why));
-        return 1;
+    if (options.tcpHost) {
+        if (!pty.listen(*options.tcpHost, options.tcpPort, &why)) {
+            print(QStringLiteral("korvant-sim: %1\n").arg(why));
+            return 1;
+        }
+        print(QStringLiteral("korvant-sim: serving tcp://%1:%2\n").arg(*options.tcpHost).arg(pty.tcpPort()));
+    } else {
+        if (!pty.open(&why)) {
+            print(QStringLiteral("korvant-sim: %1\n").arg(why));
+            return 1;
+        }
+        const QString linkPath = QDir(options.dir).absoluteFilePath(QStringLiteral("sys/COM%1").arg(options.port));
+        if (!pty.link(linkPath, &why)) {
+            print(QStringLiteral("korvant-sim: %1\n").arg(why));
+            return 1;
+        }
+        print(QStringLiteral("korvant-sim: COM%1 is %2, linked as %3\n").arg(options.port).arg(pty.slaveName(), linkPath));
     }
-    const QString linkPath = QDir(options.dir).absoluteFilePath(QStringLiteral("sys/COM%1").arg(options.port));
-    if (!pty.link(linkPath, &why)) {
-        print(QStringLiteral("korvant-sim: %1\n").arg(why));
-        return 1;
-    }
-    print(QStringLiteral("korvant-sim: COM%1 is %2, linked as %3\n").arg(options.port).arg(pty.slaveName(), linkPath));
     for (const SimModule *m : bus.modules()) {
         print(QStringLiteral("korvant-sim: %1 at address %2, code %3 (%4)\n")
                   .arg(m->modelNumber() == 0 ? QStringLiteral("generic module") : QStringLiteral("KV%1ADAM").arg(m->modelNumber()))

@@ -13,7 +13,10 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
@@ -71,6 +74,31 @@ PtyBus::~PtyBus()
         ::close(m_slave);
     if (m_master >= 0)
         ::close(m_master);
+    if (m_listen >= 0)
+        ::close(m_listen);
+}
+
+bool PtyBus::listen(const QString &host, quint16 port, QString *error)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    const QByteArray hostName = host == QLatin1String("localhost") ? QByteArray("127.0.0.1") : host.toLatin1();
+    if (::inet_pton(AF_INET, hostName.constData(), &address.sin_addr) != 1) {
+        *error = QStringLiteral("\"%1\" is not an IPv4 address").arg(host);
+        return false;
+    }
+    m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(m_listen, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    socklen_t length = sizeof address;
+    if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(m_listen, 4) != 0 || ::getsockname(m_listen, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+        *error = QStringLiteral("cannot serve on %1:%2: %3").arg(host).arg(port).arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    m_tcpPort = ntohs(address.sin_port);
+    return true;
 }
 
 bool PtyBus::open(QString *error)
@@ -155,6 +183,9 @@ void PtyBus::unlink()
 
 qint32 PtyBus::currentBaud() const
 {
+    if (m_listen >= 0)
+        return 0; // the device server's business: every module answers
+
     // On Linux the master's attributes are those the slave side was given by the tool.
     termios t{};
     if (::tcgetattr(m_master, &t) != 0)
@@ -194,7 +225,7 @@ void PtyBus::onFrameEnd()
         return;
     }
     // The request and the reply both take their time on a real line.
-    const std::int64_t lineNs = baud > 0 ? (frame.size() + reply.size()) * bitsPerChar() * 1000000000LL / baud : 0;
+    const std::int64_t lineNs = baud > 0 && m_listen < 0 ? (frame.size() + reply.size()) * bitsPerChar() * 1000000000LL / baud : 0;
     std::int64_t due = nowNs() + lineNs + std::int64_t(delayMs) * msNs;
     for (const QByteArray &piece : splitReply(reply, pieces)) {
         qsizetype at = m_out.size();
@@ -218,6 +249,8 @@ int PtyBus::run(volatile std::sig_atomic_t *stop, const sigset_t *waitMask)
         }
         while (!m_out.isEmpty() && m_out.first().dueNs <= now) {
             const QByteArray bytes = m_out.takeFirst().bytes;
+            if (m_master < 0)
+                continue; // the client has gone
             const ssize_t n = ::write(m_master, bytes.constData(), std::size_t(bytes.size()));
             if (n == bytes.size())
                 log(QStringLiteral("-> %1").arg(HexText(bytes)));
@@ -238,8 +271,8 @@ int PtyBus::run(volatile std::sig_atomic_t *stop, const sigset_t *waitMask)
             next = qMax(next, now + 20 * msNs);
         const std::int64_t waitNs = qMax<std::int64_t>(0, next - now);
         const timespec ts{time_t(waitNs / 1000000000LL), long(waitNs % 1000000000LL)};
-        pollfd p{m_master, POLLIN, 0};
-        const int r = ::ppoll(&p, 1, &ts, waitMask);
+        pollfd p[2] = {{m_master, POLLIN, 0}, {m_listen, POLLIN, 0}};
+        const int r = ::ppoll(p, m_listen >= 0 ? 2 : 1, &ts, waitMask);
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -248,11 +281,34 @@ int PtyBus::run(volatile std::sig_atomic_t *stop, const sigset_t *waitMask)
         }
         if (r == 0)
             continue;
+        if (m_listen >= 0 && (p[1].revents & POLLIN)) {
+            const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (client >= 0) {
+                if (m_master >= 0)
+                    ::close(m_master);
+                m_master = client;
+                m_rx.clear();
+                m_out.clear();
+                m_frameDeadlineNs = 0;
+                log(QStringLiteral("client connected"));
+            }
+            continue;
+        }
+        if (m_master < 0 || !(p[0].revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
         char buf[512];
         const ssize_t n = ::read(m_master, buf, sizeof buf);
         if (n <= 0) {
             if (n < 0 && errno == EAGAIN)
                 continue;
+            if (m_listen >= 0) {
+                // The client closed its connection; wait for the next one.
+                ::close(m_master);
+                m_master = -1;
+                m_rx.clear();
+                log(QStringLiteral("client gone"));
+                continue;
+            }
             idleHangups = 1;
             continue;
         }

@@ -1,5 +1,6 @@
-// The pseudo-terminal front end of korvant-sim: a SimBus behind the master side of a pty whose
-// slave is linked as DIR/sys/COMn, with Modbus RTU line timing.
+// The line front end of korvant-sim: a SimBus behind the master side of a pty whose slave is
+// linked as DIR/sys/COMn, with Modbus RTU line timing; or behind a TCP port, as a serial device
+// server in TCP server mode (RTU frames unchanged, one client at a time, no line timing).
 #pragma once
 
 #include "simmodule.h"
@@ -22,6 +23,10 @@ public:
     // the master side survives the tool closing and reopening the port.
     bool open(QString *error);
     QString slaveName() const { return m_slaveName; }
+    // Serves on host:port instead of a pty (port 0: a free one). A new client replaces the one
+    // before, as single-client device servers do.
+    bool listen(const QString &host, quint16 port, QString *error);
+    quint16 tcpPort() const { return m_tcpPort; }
     // Links the slave as linkPath and holds a lock on linkPath.lock for as long as this bus lives.
     // A link whose lock no live simulator holds is stale and replaced; a held one, or any other
     // file at linkPath, is refused.
@@ -44,7 +49,9 @@ private:
     int bitsPerChar() const;
 
     SimBus *m_bus;
-    int m_master = -1;
+    int m_master = -1; // the pty master, or the TCP client
+    int m_listen = -1;
+    quint16 m_tcpPort = 0;
     int m_slave = -1;
     QString m_slaveName;
     QString m_linkPath;

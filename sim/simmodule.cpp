@@ -355,7 +355,7 @@ QByteArray SimBus::exchange(const QByteArray &request, qint32 baud, char parity,
     for (const auto &m : m_modules) {
         // Listening is decided before the request is handled: a module whose code the request
         // changes still answers at the old settings.
-        if (baudForCode(m->code()) != baud || (parity != 0 && parityForCode(m->code()) != parity))
+        if ((baud != 0 && baudForCode(m->code()) != baud) || (parity != 0 && parityForCode(m->code()) != parity))
             continue;
         const QByteArray reply = m->handle(request);
         if (reply.isEmpty())

@@ -108,7 +108,8 @@ public:
 
     // What the line carries back for a request sent at baud/parity. Only modules whose code
     // matches the baud rate and parity listen; parity 0 means "not known" and matches any parity
-    // (a pseudo-terminal cannot carry parity). One answer gives that reply; two or more collide:
+    // (a pseudo-terminal cannot carry parity), and baud 0 any baud rate (behind a serial device
+    // server the line settings are the server's). One answer gives that reply; two or more collide:
     // the replies are OR-ed byte by byte and the result never passes a CRC check. delayMs,
     // pieces and pieceGapMs tell the front end how to deliver it (the answering module's faults;
     // for a collision the longest delay, in one piece).

@@ -89,6 +89,11 @@ QString simUsage()
         "  --holding V,V,...    holding registers 0, 1, ... of the last module\n"
         "  --fault F            fault of the last module: silent, badcrc, extrabyte, truncate,\n"
         "                       exception, delay=MS, pieces=N, gap=MS, garbage=N. Repeatable.\n"
+        "  --tcp [HOST:]PORT    serve the modules on a TCP port instead, as a serial device server\n"
+        "                       in TCP server mode does: RTU frames as they are, no MBAP header.\n"
+        "                       HOST defaults to 127.0.0.1; PORT 0 takes a free port. The\n"
+        "                       address served is printed (\"serving tcp://HOST:PORT\"). The baud\n"
+        "                       rate and parity are the device server's: every module answers.\n"
         "  --quiet              do not log every frame\n"
         "  --help               this text\n"
         "\n"
@@ -127,6 +132,16 @@ QString parseSimOptions(const QStringList &args, SimOptions &options)
             options.help = true;
         } else if (opt == QLatin1String("--quiet")) {
             options.quiet = true;
+        } else if (opt == QLatin1String("--tcp")) {
+            if (!needValue())
+                return QStringLiteral("--tcp needs [HOST:]PORT");
+            const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
+            const QString host = colon >= 0 ? value.left(colon) : QStringLiteral("127.0.0.1");
+            const std::optional<int> p = number(value.mid(colon + 1), 0, 65535);
+            if (!p || host.isEmpty())
+                return QStringLiteral("--tcp \"%1\" is not [HOST:]PORT").arg(value);
+            options.tcpHost = host;
+            options.tcpPort = quint16(*p);
         } else if (opt == QLatin1String("--dir")) {
             if (!needValue() || value.isEmpty())
                 return QStringLiteral("--dir needs a folder");

@@ -24,6 +24,9 @@ struct SimOptions {
     int port = 1;
     bool help = false;
     bool quiet = false; // no per-frame log
+    // Serve on TCP instead of a pty: the host (127.0.0.1 unless given) and port (0: a free one).
+    std::optional<QString> tcpHost;
+    quint16 tcpPort = 0;
     QList<SimModuleSetup> modules; // empty: one generic module at address 1, code 2
 };
 

@@ -1,0 +1,56 @@
+// RTU frames over a TCP connection: a serial device server in TCP server mode stands between the
+// tool and the RS-485 bus. The frames go unchanged (no MBAP header); the baud rate and parity are
+// set on the device server, so this line takes any valid settings text and ignores it.
+#pragma once
+
+#include "serialline.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+// A port target "tcp://HOST:PORT".
+struct TcpTarget {
+    QString host;
+    quint16 port = 0;
+    QString text() const { return QStringLiteral("tcp://%1:%2").arg(host).arg(port); }
+    bool operator==(const TcpTarget &) const = default;
+};
+// "tcp://HOST:PORT" (blanks around it allowed), nothing for any other text.
+std::optional<TcpTarget> parseTcpTarget(const QString &text);
+// The target of port n when sys/COMn below the working folder is a regular file whose first line
+// is "tcp://HOST:PORT".
+std::optional<TcpTarget> tcpTargetForPort(int port);
+
+class TcpLine : public SerialLine
+{
+    Q_OBJECT
+public:
+    // Connecting, the host lookup included, gives up after this long.
+    static constexpr int kConnectMs = 2000;
+
+    TcpLine();
+    ~TcpLine() override;
+
+    Result probe(int port) override;
+    Result open(int port, const QString &settings) override;
+    void close() override;
+    bool isOpen() const override;
+    void write(const QByteArray &frame) override;
+    QString deviceName(int port) const override;
+
+    // The same for a target given directly (the command-line tool).
+    Result probeTarget(const TcpTarget &target);
+    Result openTarget(const TcpTarget &target, const QString &settings);
+
+private:
+    Result connectTo(const TcpTarget &target);
+    void drop();
+
+    QTcpSocket m_socket;
+    TcpTarget m_target;
+    bool m_open = false;
+    // A connection that was probed or closed lingers until the event loop runs again, so the
+    // open right after a probe, and the parameter scan's close and reopen, reuse it: device
+    // servers often take one client at a time.
+    QTimer m_linger;
+};

@@ -1,0 +1,185 @@
+// Modules behind a serial device server: korvant-sim serving RTU frames on a TCP port, reached by
+// the windows through a file sys/COM2 naming it and by korvant-cli --port tcp://.
+#include "support/guitest.h"
+#include "support/simprocess.h"
+
+#include "setfrm.h"
+#include "testwindow.h"
+
+#include <QRegularExpression>
+#include <QTcpServer>
+
+namespace {
+
+// korvant-sim on a free TCP port of the loopback address; stopped whatever the test did.
+struct TcpSim {
+    bool start(const QStringList &modules)
+    {
+        process.setReadChannel(QProcess::StandardError);
+        process.start(SimProcess::program(), QStringList{"--tcp", "127.0.0.1:0"} + modules);
+        if (!process.waitForStarted(10000))
+            return false;
+        static const QRegularExpression served(QStringLiteral("serving (tcp://\\S+)"));
+        while (process.waitForReadyRead(10000)) {
+            if (const auto m = served.match(log()); m.hasMatch()) {
+                target = m.captured(1);
+                return true;
+            }
+        }
+        return false;
+    }
+    // What the simulator logged so far.
+    QString log()
+    {
+        process.waitForReadyRead(0);
+        return m_log += QString::fromLocal8Bit(process.readAllStandardError());
+    }
+    ~TcpSim()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    QProcess process;
+    QString target;
+
+private:
+    QString m_log;
+};
+
+// A port on which nothing listens (taken and given back at once).
+QString refusingTarget()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort());
+}
+
+} // namespace
+
+class TestE2eTcp : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { setSerialLineFactory({}); } // the program's own line: serial or TCP by COMn
+    void onePollPerPanelKind_data();
+    void onePollPerPanelKind();
+    void scanAnswersAtTheFirstStep();
+    void refusedAndLostConnections();
+    void commandLineTool();
+};
+
+void TestE2eTcp::onePollPerPanelKind_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QStringList>("sim");
+    QTest::addColumn<QString>("button"); // pressed once the port is open
+    QTest::addColumn<QString>("reply");  // what Text_Receive then shows
+    // The digital module answers in four pieces 30 ms apart: the reply is still judged whole.
+    QTest::newRow("digital, split reply") << "KV5510ADAM" << QStringList{"--module", "5510:1:8", "--inputs", "0x05", "--fault", "pieces=4", "--fault", "gap=30"}
+                                          << "Command_OK1" << "01 02 01 05 61 8B ";
+    QTest::newRow("analog input") << "KV1730ADAM" << QStringList{"--module", "1730:1:5", "--holding", "4095"} << "Command_OK1"
+                                  << "01 03 10 0F FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 1E ED ";
+    QTest::newRow("analog output") << "KV1720ADAM" << QStringList{"--module", "1720:1:1"} << "Command_OK2"
+                                   << "01 06 00 00 00 00 89 CA ";
+    QTest::newRow("combined") << "KV7710ADAM" << QStringList{"--module", "7710:1:3", "--inputs", "0x01"} << "Command_OK2"
+                              << "01 02 01 01 60 48 ";
+}
+
+void TestE2eTcp::onePollPerPanelKind()
+{
+    QFETCH(QString, model);
+    QFETCH(QStringList, sim);
+    QFETCH(QString, button);
+    QFETCH(QString, reply);
+    TcpSim server;
+    QVERIFY(server.start(sim));
+    // set.rc picks COM2 at 9600 None; the modules listen at other settings, which the device
+    // server's side decides.
+    GuiTestEnvironment env(shortTimingFile(200, 300, 200), "2\r\n9600\r\nNone\r\n");
+    setSerialLineFactory({});
+    env.writeSys(QStringLiteral("COM2"), server.target.toLatin1() + "\n");
+    std::unique_ptr<ModuleWindow> w(createTestWindow(model));
+    w->setAttribute(Qt::WA_DeleteOnClose, false);
+    w->show();
+    QVERIFY(w->Combo1->toolTip().startsWith(server.target));
+    QVERIFY(openPort(w.get()));
+    QTest::mouseClick(child<QPushButton>(w.get(), button), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), reply, 10000);
+    QCOMPARE(w->Text_Message->toPlainText(), QStringLiteral("Communication Data Normal！"));
+    QVERIFY(env.messages.isEmpty());
+}
+
+void TestE2eTcp::scanAnswersAtTheFirstStep()
+{
+    TcpSim server;
+    QVERIFY(server.start({"--module", "5550:7:8"}));
+    GuiTestEnvironment env(shortTimingFile(), "2\r\n9600\r\nNone\r\n");
+    setSerialLineFactory({});
+    env.writeSys(QStringLiteral("COM2"), server.target.toLatin1());
+    std::unique_ptr<SetFrm> w(static_cast<SetFrm *>(createSetFrm()));
+    w->setAttribute(Qt::WA_DeleteOnClose, false);
+    w->show();
+    QVERIFY(openPort(w.get()));
+    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), 10000);
+    // The module's own code comes from its registers; the scan stopped at its first step.
+    QCOMPARE(w->Text_Parameter->toPlainText(),
+             QStringLiteral("Moudle address: 7\nCommunication parameters: 38400,Even,8,1\nMoudle model: KV5550ADAM"));
+    QCOMPARE(w->Combo2->currentText(), QStringLiteral("4800"));
+    QCOMPARE(w->Combo3->currentText(), QStringLiteral("None"));
+    // The probe, the open and the scan's reopen all went over one connection.
+    QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
+}
+
+void TestE2eTcp::refusedAndLostConnections()
+{
+    GuiTestEnvironment env(shortTimingFile(100, 200, 100), "2\r\n9600\r\nNone\r\n");
+    setSerialLineFactory({});
+    env.writeSys(QStringLiteral("COM2"), refusingTarget().toLatin1());
+    std::unique_ptr<ModuleWindow> w(createTestWindow(QStringLiteral("KV5510ADAM")));
+    w->setAttribute(Qt::WA_DeleteOnClose, false);
+    w->show();
+    auto *acquisition = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
+    QVERIFY(!openPort(w.get()));
+    QCOMPARE(env.messages.size(), 1);
+    QVERIFY(env.messages[0].startsWith(QStringLiteral("Serial port does not exist！\n")));
+    QVERIFY(env.messages[0].contains(QStringLiteral("refused")));
+
+    // A server that goes away mid-poll: one message, the port closed, and the next Open works.
+    env.messages.clear();
+    auto server = std::make_unique<TcpSim>();
+    QVERIFY(server->start({"--module", "5510:1:2"}));
+    env.writeSys(QStringLiteral("COM2"), server->target.toLatin1());
+    QVERIFY(openPort(w.get()));
+    QTest::mouseClick(acquisition, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), QStringLiteral("Communication Data Normal！"), 10000);
+    server.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), 10000);
+    QCOMPARE(env.messages, QStringList{QStringLiteral("Serial fault, Please check the serial port")});
+    QCOMPARE(acquisition->text(), QStringLiteral("Acquisition"));
+    TcpSim again;
+    QVERIFY(again.start({"--module", "5510:1:2"}));
+    env.writeSys(QStringLiteral("COM2"), again.target.toLatin1());
+    QVERIFY(openPort(w.get()));
+    QTest::mouseClick(acquisition, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), QStringLiteral("Communication Data Normal！"), 10000);
+}
+
+void TestE2eTcp::commandLineTool()
+{
+    TcpSim server;
+    QVERIFY(server.start({"--module", "5510:3:6", "--inputs", "0x81"}));
+    QProcess cli;
+    cli.start(QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli"), {"read", "5510", "--port", server.target, "--address", "3", "--quiet"});
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitCode(), 0);
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    QVERIFY2(out.startsWith(QStringLiteral("DI_01: ON\nDI_02: OFF\n")) && out.contains(QStringLiteral("DI_08: ON")), qPrintable(out));
+    cli.start(QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli"), {"read", "5510", "--port", refusingTarget(), "--quiet"});
+    QVERIFY(cli.waitForFinished(10000));
+    QCOMPARE(cli.exitCode(), 3);
+    QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("refused")));
+}
+
+QTEST_MAIN(TestE2eTcp)
+#include "test_e2e_tcp.moc"
