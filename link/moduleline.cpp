@@ -38,6 +38,7 @@ void ModuleLine::setLongestReply(int bytes)
 
 void ModuleLine::take(const QByteArray &bytes)
 {
+    emit arrived(bytes);
     const qsizetype room = (m_maxReceiveChars - ReceiveHex.size()) / 3;
     if (room <= 0)
         return;

@@ -34,6 +34,8 @@ public:
 signals:
     // The line failed while open (adapter pulled out); it is closed now.
     void failed();
+    // Bytes as they came, before the bound (the traffic record sees them all).
+    void arrived(const QByteArray &bytes);
 
 private:
     void take(const QByteArray &bytes);

@@ -5,7 +5,12 @@
 #include "numtext.h"
 #include "settingsfiles.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QMenu>
+
+#include <chrono>
 #include <QIcon>
 
 SerialValues &SerialValues::instance()
@@ -43,6 +48,22 @@ void ModuleWindow::setShowMain(std::function<void()> showMain)
     showMainSlot() = std::move(showMain);
 }
 
+static std::function<void(const QString &, const TrafficRow &)> &trafficSinkSlot()
+{
+    static std::function<void(const QString &, const TrafficRow &)> sink;
+    return sink;
+}
+
+void ModuleWindow::setTrafficSink(std::function<void(const QString &, const TrafficRow &)> sink)
+{
+    trafficSinkSlot() = std::move(sink);
+}
+
+static qint64 steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widthTwips,
                            int heightTwips, QWidget *parent)
     : QWidget(parent), m_comm(new ModuleLine(this)), Frame1(new SerialGroup(this)), Label1(Frame1->Label1),
@@ -63,6 +84,44 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     connect(Combo3, &QComboBox::activated, this, [this] { Combo3_Click(); });
     connect(Command_Port, &QPushButton::clicked, this, [this] { Command_Port_Click(); });
     connect(m_comm, &ModuleLine::failed, this, &ModuleWindow::onLineFailed);
+
+    connect(m_comm, &ModuleLine::arrived, this, [this](const QByteArray &bytes) {
+        m_traffic.received(bytes, QDateTime::currentMSecsSinceEpoch(), steadyNs());
+    });
+    m_traffic.setSink([this](const TrafficRow &row) {
+        if (trafficSinkSlot())
+            trafficSinkSlot()(windowTitle(), row);
+    });
+    auto *monitor = new QAction(QStringLiteral("Traffic monitor…"), this);
+    monitor->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    connect(monitor, &QAction::triggered, this, &ModuleWindow::openTrafficMonitor);
+    addAction(monitor);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    // The text boxes keep their own menu (copy, select all) with the monitor added to it.
+    for (QPlainTextEdit *box : {Text_Send, Text_Receive, Text_Message}) {
+        box->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(box, &QWidget::customContextMenuRequested, this, [box, monitor](const QPoint &at) {
+            std::unique_ptr<QMenu> menu(box->createStandardContextMenu(at));
+            menu->addSeparator();
+            menu->addAction(monitor);
+            menu->exec(box->viewport()->mapToGlobal(at));
+        });
+    }
+    const QString hint = QStringLiteral("Right-click or Ctrl+T: traffic monitor");
+    Text_Send->setToolTip(hint);
+    Text_Receive->setToolTip(hint);
+}
+
+TrafficWindow *ModuleWindow::openTrafficMonitor()
+{
+    if (!m_monitor) {
+        m_monitor = new TrafficWindow(&m_traffic, windowTitle(), this);
+        m_monitor->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_monitor->show();
+    m_monitor->raise();
+    m_monitor->activateWindow();
+    return m_monitor;
 }
 
 ModuleWindow::~ModuleWindow() = default;
@@ -222,13 +281,17 @@ void ModuleWindow::applyExchange(const CycleAction &action)
     case CycleAction::Pause: Pause(action.ms); break;
     case CycleAction::Clear: clearExchange(); break;
     case CycleAction::Prompt: Prompt(this, action.text); break;
-    case CycleAction::Send: sendFrame(action.frame); break;
+    case CycleAction::Send:
+        sendFrame(action.frame);
+        m_traffic.sent(action.frame, QDateTime::currentMSecsSinceEpoch(), steadyNs(), m_trafficTag);
+        break;
     default: break;
     }
 }
 
 void ModuleWindow::showVerdict(const CycleAction &judged, const std::function<void()> &decode)
 {
+    m_traffic.judged(judged.verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs());
     if (!judged.verdict.accepted()) {
         Text_Message->setPlainText(kDataError);
         return;

@@ -7,6 +7,10 @@
 #include "moduleline.h"
 #include "serialgroup.h"
 #include "serialline.h"
+#include "trafficlog.h"
+#include "trafficwindow.h"
+
+#include <QPointer>
 #include "widgets.h"
 
 #include <QComboBox>
@@ -54,6 +58,13 @@ public:
 
     // Whoever shows Main when a module window closes.
     static void setShowMain(std::function<void()> showMain);
+    // Where every window's frames go as well (the traffic log file), with the window's caption.
+    static void setTrafficSink(std::function<void(const QString &caption, const TrafficRow &row)> sink);
+
+    // Every frame since the window opened, and its monitor window (Ctrl+T, or "Traffic
+    // monitor…" on a right-click anywhere in the window).
+    TrafficRecorder &traffic() { return m_traffic; }
+    TrafficWindow *openTrafficMonitor();
 
     bool portIsOpen() const { return Frame1->portIsOpen(); }
     int portNumber() const { return Frame1->portNumber(); }
@@ -114,6 +125,8 @@ protected:
     void applyExchange(const CycleAction &action);
     // A judged reply: an accepted one is shown in Text_Receive, decoded, and reported normal.
     void showVerdict(const CycleAction &judged, const std::function<void()> &decode);
+    // What the line is set to, shown with the frames in the traffic monitor (the scan's steps).
+    void setTrafficTag(const QString &tag) { m_trafficTag = tag; }
     // The longest reply the window accepts: the receive bound (see ModuleLine).
     void setLongestReply(int bytes) { m_comm->setLongestReply(bytes); }
     void setClosedState();
@@ -124,4 +137,7 @@ protected:
 
 private:
     void onLineFailed();
+    TrafficRecorder m_traffic;
+    QString m_trafficTag;
+    QPointer<TrafficWindow> m_monitor;
 };

@@ -130,6 +130,7 @@ void SetFrm::TM_Acquisition_A_Timer()
         SerialValues::instance().ParityLetter = QString(QLatin1Char(parityForCode(code)));
     }
     SerialValues::instance().compose(Combo2->currentText(), Combo4->currentText(), Combo5->currentText());
+    setTrafficTag(Combo2->currentText() + QLatin1Char(',') + Combo3->currentText());
     ConfigurePort(portNumber());
     if (!portIsOpen() || !MSComm1->isOpen()) {
         // ConfigurePort has told the user; a scan on a port that will not open is over.
@@ -163,11 +164,13 @@ void SetFrm::Explain_Click(int index)
 
 void SetFrm::Command_OK2_Click()
 {
+    setTrafficTag({});
     apply(m_scan.writeAddress(portIsOpen(), Combo_Addr[0]->currentText()));
 }
 
 void SetFrm::Command_OK3_Click()
 {
+    setTrafficTag({});
     apply(m_scan.writeParameters(portIsOpen(), Combo_Addr[1]->currentText(), Combo_Baud->currentText()));
 }
 

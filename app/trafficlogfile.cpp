@@ -1,0 +1,25 @@
+#include "trafficlogfile.h"
+
+TrafficLogFile::TrafficLogFile(const QString &path, std::function<void(const QString &)> failure)
+    : m_file(path), m_failure(std::move(failure))
+{
+}
+
+void TrafficLogFile::write(const QString &caption, const TrafficRow &row)
+{
+    if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        if (!m_failed && m_failure)
+            m_failure(m_file.errorString());
+        m_failed = true;
+        return;
+    }
+    const QByteArray line = (trafficLogLine(caption, row) + QLatin1Char('\n')).toUtf8();
+    if (m_file.write(line) != line.size() || !m_file.flush()) {
+        if (!m_failed && m_failure)
+            m_failure(m_file.errorString());
+        m_failed = true;
+        m_file.close(); // try again with the next line: the disk may have room by then
+        return;
+    }
+    m_failed = false;
+}

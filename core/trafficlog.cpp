@@ -1,0 +1,137 @@
+#include "trafficlog.h"
+
+#include <QDateTime>
+
+namespace {
+QString refusalText(const ReplyVerdict &v)
+{
+    switch (v.refusal) {
+    case Refusal::None: return QStringLiteral("OK");
+    case Refusal::NoReply: return QStringLiteral("time-out (no byte)");
+    case Refusal::Short: return QStringLiteral("short");
+    case Refusal::Long: return QStringLiteral("long");
+    case Refusal::OtherAddress: return QStringLiteral("other address");
+    case Refusal::OtherFunction: return QStringLiteral("other function");
+    case Refusal::BadCrc: return QStringLiteral("bad CRC");
+    case Refusal::Exception:
+        return QStringLiteral("exception %1: %2").arg(v.exceptionCode).arg(exceptionName(v.exceptionCode));
+    }
+    return {};
+}
+} // namespace
+
+QString TrafficRow::verdictText() const
+{
+    switch (kind) {
+    case Request: return {};
+    case Unsolicited: return QStringLiteral("unsolicited");
+    case Reply: return refusalText(verdict);
+    }
+    return {};
+}
+
+TrafficRecorder::TrafficRecorder(qsizetype capacity) : m_capacity(qMax<qsizetype>(1, capacity)) {}
+
+void TrafficRecorder::add(TrafficRow row, qint64 nowNs)
+{
+    if (m_firstNs < 0)
+        m_firstNs = nowNs;
+    row.sinceFirstNs = nowNs - m_firstNs;
+    if (m_sink)
+        m_sink(row);
+    m_rows.push_back(std::move(row));
+    ++m_next;
+    while (qsizetype(m_rows.size()) > m_capacity)
+        m_rows.pop_front();
+}
+
+void TrafficRecorder::sent(const QByteArray &request, qint64 wallMs, qint64 nowNs, const QString &tag)
+{
+    // A request that was never judged (its window moved on) leaves no reply row.
+    m_waiting = true;
+    m_sentNs = nowNs;
+    m_lastByteNs = -1;
+    m_reply.clear();
+    m_tag = tag;
+    TrafficRow row;
+    row.kind = TrafficRow::Request;
+    row.wallMs = wallMs;
+    row.bytes = request;
+    row.tag = tag;
+    add(std::move(row), nowNs);
+}
+
+void TrafficRecorder::received(const QByteArray &bytes, qint64 wallMs, qint64 nowNs)
+{
+    if (bytes.isEmpty())
+        return;
+    if (m_waiting) {
+        // No Modbus frame is longer than 256 bytes: a flood keeps its start and its time.
+        m_reply += bytes.left(qMax<qsizetype>(0, 512 - m_reply.size()));
+        m_lastByteNs = nowNs;
+        return;
+    }
+    TrafficRow row;
+    row.kind = TrafficRow::Unsolicited;
+    row.wallMs = wallMs;
+    row.bytes = bytes;
+    add(std::move(row), nowNs);
+}
+
+void TrafficRecorder::judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 nowNs)
+{
+    if (!m_waiting)
+        return;
+    m_waiting = false;
+    TrafficRow row;
+    row.kind = TrafficRow::Reply;
+    row.wallMs = wallMs;
+    row.bytes = m_reply;
+    row.verdict = verdict;
+    row.tag = m_tag;
+    if (m_lastByteNs >= 0)
+        row.responseMs = double(m_lastByteNs - m_sentNs) / 1e6;
+    m_stats.add(verdict.refusal, row.responseMs);
+    add(std::move(row), nowNs);
+    m_reply.clear();
+}
+
+void TrafficRecorder::reset()
+{
+    m_rows.clear();
+    m_next = 0;
+    m_stats = TrafficStatistics();
+    m_firstNs = -1;
+    m_waiting = false;
+    m_reply.clear();
+}
+
+QString statisticsLine(const TrafficStatistics &stats)
+{
+    static const Refusal order[] = {Refusal::NoReply, Refusal::Short, Refusal::Long, Refusal::OtherAddress,
+                                    Refusal::OtherFunction, Refusal::Exception, Refusal::BadCrc};
+    QStringList parts{QStringLiteral("requests %1").arg(stats.requests()), QStringLiteral("OK %1").arg(stats.ok())};
+    for (Refusal r : order) {
+        if (stats.count(r) == 0)
+            continue;
+        ReplyVerdict v;
+        v.refusal = r;
+        const QString name = r == Refusal::Exception ? QStringLiteral("exception") : refusalText(v);
+        parts << QStringLiteral("%1 %2").arg(name).arg(stats.count(r));
+    }
+    parts << QStringLiteral("success %1 %").arg(stats.successPercent(), 0, 'f', 1);
+    if (const auto min = stats.minMs()) {
+        parts << QStringLiteral("response ms min %1 / median %2 / p99 %3 / max %4")
+                     .arg(*min, 0, 'f', 1)
+                     .arg(*stats.medianMs(), 0, 'f', 1)
+                     .arg(*stats.percentileMs(99), 0, 'f', 1)
+                     .arg(*stats.maxMs(), 0, 'f', 1);
+    }
+    return parts.join(QStringLiteral(" · "));
+}
+
+QString trafficLogLine(const QString &caption, const TrafficRow &row)
+{
+    const QString when = QDateTime::fromMSecsSinceEpoch(row.wallMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    return QStringList{when, caption, row.direction(), HexText(row.bytes).trimmed(), row.verdictText()}.join(QLatin1Char('\t'));
+}

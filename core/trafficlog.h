@@ -1,0 +1,76 @@
+// The traffic of one module window as rows for a monitor: each request, each reply with its
+// verdict and response time, and bytes that came while no request waited (a late reply, noise,
+// another master on the bus). Only the most recent rows are kept; the statistics count all.
+#pragma once
+
+#include "traffic.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <deque>
+#include <functional>
+
+struct TrafficRow {
+    enum Kind : std::uint8_t { Request, Reply, Unsolicited } kind = Request;
+    qint64 wallMs = 0;       // milliseconds since the epoch
+    qint64 sinceFirstNs = 0; // since the first frame of the window
+    QByteArray bytes;
+    ReplyVerdict verdict;    // of a reply
+    double responseMs = -1;  // of a reply with bytes: from the request to its last byte
+    QString tag;             // what the line was set to, where it matters (the parameter scan)
+
+    // A refused reply, or bytes nobody asked for.
+    bool isError() const { return kind == Unsolicited || (kind == Reply && !verdict.accepted()); }
+    QString direction() const { return kind == Request ? QStringLiteral("TX") : QStringLiteral("RX"); }
+    // "OK", "time-out (no byte)", "short", "long", "other address", "other function",
+    // "exception 2: illegal data address", "bad CRC"; "unsolicited" for bytes nobody asked for;
+    // empty for a request.
+    QString verdictText() const;
+};
+
+class TrafficRecorder
+{
+public:
+    static constexpr qsizetype kDefaultCapacity = 100000;
+    explicit TrafficRecorder(qsizetype capacity = kDefaultCapacity);
+
+    // A request went out (nowNs: a steady clock; wallMs: the wall clock).
+    void sent(const QByteArray &request, qint64 wallMs, qint64 nowNs, const QString &tag = {});
+    // Bytes arrived: part of the reply while a request waits, else a row of their own.
+    void received(const QByteArray &bytes, qint64 wallMs, qint64 nowNs);
+    // The waiting request was judged: its reply row, and the statistics.
+    void judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 nowNs);
+    // Forgets rows and statistics.
+    void reset();
+
+    const std::deque<TrafficRow> &rows() const { return m_rows; }
+    // Row numbers count every row since the start (or the last reset); the rows kept are
+    // firstRow() to nextRow() - 1.
+    quint64 firstRow() const { return m_next - m_rows.size(); }
+    quint64 nextRow() const { return m_next; }
+    const TrafficStatistics &statistics() const { return m_stats; }
+    // Called with every row as it is made (the traffic log file).
+    void setSink(std::function<void(const TrafficRow &)> sink) { m_sink = std::move(sink); }
+
+private:
+    void add(TrafficRow row, qint64 nowNs);
+
+    qsizetype m_capacity;
+    std::deque<TrafficRow> m_rows;
+    quint64 m_next = 0;
+    TrafficStatistics m_stats;
+    std::function<void(const TrafficRow &)> m_sink;
+    qint64 m_firstNs = -1;
+    bool m_waiting = false;
+    qint64 m_sentNs = 0;
+    qint64 m_lastByteNs = -1;
+    QByteArray m_reply;
+    QString m_tag;
+};
+
+// "requests 120 · OK 118 · time-out 1 · bad CRC 1 · success 98.3 % · response ms min 4.1 /
+// median 4.3 / p99 5.0 / max 5.2": every refusal that happened, in the order of the verdicts.
+QString statisticsLine(const TrafficStatistics &stats);
+// One line of the traffic log file: date and time, caption, TX or RX, hex, verdict, tab-separated.
+QString trafficLogLine(const QString &caption, const TrafficRow &row);
