@@ -70,13 +70,12 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     place(Label14, 120, 4320, 1995, 210);
     Label19 = named(new QLabel(QStringLiteral("Serial Comm Status "), Frame1), QStringLiteral("Label19"));
     place(Label19, 120, 5760, 1995, 210);
-    QPlainTextEdit **texts[] = {&Text_Send, &Text_Receive, &Text_Message};
+    TextBox **texts[] = {&Text_Send, &Text_Receive, &Text_Message};
     const char *textNames[] = {"Text_Send", "Text_Receive", "Text_Message"};
     const int textTops[] = {3600, 4680, 6120};
     const int textHeights[] = {615, 975, 615};
     for (int i = 0; i < 3; ++i) {
-        *texts[i] = named(new QPlainTextEdit(Frame1), QString::fromLatin1(textNames[i]));
-        (*texts[i])->setReadOnly(true);
+        *texts[i] = new TextBox(QString::fromLatin1(textNames[i]), Frame1);
         place(*texts[i], 120, textTops[i], 2175, textHeights[i]);
     }
 

@@ -5,6 +5,7 @@
 
 #include "modulewindow.h"
 
+#include <QPlainTextEdit>
 #include <QStringList>
 
 // The communication-parameter texts of codes 1 to 8, in code order (which is also the scan order).

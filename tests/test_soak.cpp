@@ -224,7 +224,7 @@ void TestSoak::floodDuringAcquisition()
     connect(w->MSComm1, &SerialLine::received, w.get(), [&](const QByteArray &b) { receivedBytes += b.size(); });
 
     int normal = 0, error = 0;
-    connect(w->Text_Message, &QPlainTextEdit::textChanged, w.get(), [&] {
+    connect(w->Text_Message, &TextBox::textChanged, w.get(), [&] {
         const QString t = w->Text_Message->toPlainText();
         normal += t == kNormal;
         error += t == QStringLiteral("Communication Data Error！");
