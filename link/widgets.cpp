@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextLayout>
@@ -128,6 +129,10 @@ struct TextBox::Laid {
     int width = 0;
     QTextLayout layout;
     qreal height = 0; // of the lines, margins not included
+    // The viewport showing the text unscrolled and unselected, drawn at its first paint: a
+    // repaint of a text shown before is one copy of pixels.
+    QPixmap picture;
+    QPalette::ColorGroup pictureGroup = QPalette::Active;
 };
 
 // What a screen reader asks of a read-only QPlainTextEdit: the text, the selection, where a
@@ -226,8 +231,11 @@ TextBox::TextBox(const QString &name, QWidget *parent) : QAbstractScrollArea(par
     setFocusPolicy(Qt::StrongFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // lines wrap, anywhere if they must
     viewport()->setCursor(Qt::IBeamCursor);
-    // The frame and the viewport cover the whole box: nothing beneath it is painted first.
+    // The frame and the viewport cover the whole box: nothing beneath it is painted first, and
+    // the viewport paints its own background.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 TextBox::~TextBox() = default;
@@ -350,9 +358,30 @@ bool TextBox::event(QEvent *event)
 
 void TextBox::paintEvent(QPaintEvent *event)
 {
-    const Laid &l = laid();
+    Laid &l = const_cast<Laid &>(laid());
     QPainter p(viewport());
-    QRect clip = event->rect();
+    if (hasSelection() || verticalScrollBar()->value() != 0) {
+        drawText(p, l, event->rect());
+        return;
+    }
+    const qreal ratio = viewport()->devicePixelRatioF();
+    const QPalette::ColorGroup group = palette().currentColorGroup();
+    if (l.picture.deviceIndependentSize() != QSizeF(viewport()->size()) || l.picture.devicePixelRatio() != ratio
+        || l.pictureGroup != group) {
+        l.picture = QPixmap(viewport()->size() * ratio);
+        l.picture.setDevicePixelRatio(ratio);
+        l.pictureGroup = group;
+        QPainter picture(&l.picture);
+        drawText(picture, l, viewport()->rect());
+    }
+    p.drawPixmap(0, 0, l.picture);
+}
+
+// The viewport's background and the text over it, limited to rect.
+void TextBox::drawText(QPainter &p, const Laid &l, const QRect &rect)
+{
+    p.fillRect(rect, palette().base());
+    QRect clip = rect;
     clip.setRight(qMin(clip.right(), viewport()->width() - int(kMargin) + 1)); // right margin stays clear
     p.setClipRect(clip);
     p.setPen(palette().text().color());
@@ -383,7 +412,8 @@ void TextBox::scrollContentsBy(int, int)
 void TextBox::changeEvent(QEvent *event)
 {
     QAbstractScrollArea::changeEvent(event);
-    if (event->type() == QEvent::FontChange) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange
+        || event->type() == QEvent::StyleChange) {
         m_cache.clear();
         adjustScrollBar();
         viewport()->update();

@@ -13,6 +13,8 @@
 #include <memory>
 #include <vector>
 
+class QPainter;
+
 class Lamp : public QWidget
 {
     Q_OBJECT
@@ -130,6 +132,7 @@ private:
     qreal topOffset() const;
     int positionAt(const QPoint &viewportPos);
     QRect characterRect(int offset);
+    void drawText(QPainter &p, const Laid &l, const QRect &rect);
     void selectionChanged();
 
     QString m_text;
