@@ -17,7 +17,6 @@
 #include "testwindow.h"
 
 #include <QApplication>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -33,6 +32,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <fcntl.h>
@@ -45,6 +45,9 @@
 extern char **environ;
 
 namespace {
+
+// The class of the windows' status box, whatever it is: the bench counts its changes.
+using TextBox = std::remove_pointer_t<decltype(ModuleWindow::Text_Message)>;
 
 // ---------------------------------------------------------------------------------------------
 // Small helpers
@@ -180,7 +183,7 @@ int runPollChild(int argc, char **argv, const QString &model, int periodMs, int 
     int normal = 0;
     int error = 0;
     QString last;
-    QObject::connect(window->Text_Message, &QPlainTextEdit::textChanged, window, [&] {
+    QObject::connect(window->Text_Message, &TextBox::textChanged, window, [&] {
         const QString text = window->Text_Message->toPlainText();
         if (text == last)
             return;
@@ -271,7 +274,7 @@ int runScanChild(int argc, char **argv, int scans)
         w->Command_OK1->click();
     };
     QString last;
-    QObject::connect(w->Text_Message, &QPlainTextEdit::textChanged, w, [&] {
+    QObject::connect(w->Text_Message, &TextBox::textChanged, w, [&] {
         const QString text = w->Text_Message->toPlainText();
         if (text == last)
             return;
@@ -392,7 +395,8 @@ struct PollCase {
     const char *model;
     int modelNumber;
     int replyBytes;
-    const char *mbpollType; // -t of mbpoll for the same request
+    const char *mbpollType; // -t and -c of mbpoll for the same request
+    int mbpollCount;
     int periodMs;
 };
 
@@ -410,6 +414,9 @@ std::string timingFile(const PollCase &c, int overtimeMs)
     if (c.modelNumber == 5510) {
         lines[5] = overtimeMs;
         lines[7] = c.periodMs;
+    } else if (c.modelNumber == 7710) { // the analog cycle of the combined window
+        lines[15] = overtimeMs;
+        lines[18] = c.periodMs;
     } else {
         lines[3] = overtimeMs;
         lines[4] = c.periodMs;
@@ -501,7 +508,7 @@ int runAll(bool quick)
     setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
     std::filesystem::copy_file(std::string(KV_SOURCE_DIR) + "/sys/kv.ico", dir + "/sys/kv.ico", ec);
     writeText(dir + "/sys/set.rc", "1\r\n9600\r\nNone\r\n");
-    writeText(dir + "/sys/tm.rc", timingFile({"KV5510ADAM", 5510, 6, "1", 500}, 200));
+    writeText(dir + "/sys/tm.rc", timingFile({"KV5510ADAM", 5510, 6, "1", 8, 500}, 200));
     if (chdir(dir.c_str()) != 0) {
         std::perror("korvant-bench: chdir");
         return 1;
@@ -517,9 +524,11 @@ int runAll(bool quick)
                  pollSeconds);
 
     // 1 and 2: poll fidelity and cost per exchange.
+    // The KV7710ADAM polls its six analog inputs ("Acquisition" of the analog panel).
     const PollCase cases[] = {
-        {"KV5510ADAM", 5510, 6, "1", 20},  {"KV5510ADAM", 5510, 6, "1", 50},  {"KV5510ADAM", 5510, 6, "1", 100},
-        {"KV1730ADAM", 1730, 21, "4", 20}, {"KV1730ADAM", 1730, 21, "4", 50}, {"KV1730ADAM", 1730, 21, "4", 100},
+        {"KV5510ADAM", 5510, 6, "1", 8, 20},  {"KV5510ADAM", 5510, 6, "1", 8, 50},  {"KV5510ADAM", 5510, 6, "1", 8, 100},
+        {"KV1730ADAM", 1730, 21, "4", 8, 20}, {"KV1730ADAM", 1730, 21, "4", 8, 50}, {"KV1730ADAM", 1730, 21, "4", 8, 100},
+        {"KV7710ADAM", 7710, 17, "4", 6, 20}, {"KV7710ADAM", 7710, 17, "4", 6, 50}, {"KV7710ADAM", 7710, 17, "4", 6, 100},
     };
     for (const PollCase &c : cases) {
         const int overtime = c.periodMs / 2;
@@ -566,7 +575,8 @@ int runAll(bool quick)
         // The same requests from mbpoll (libmodbus), same line, period and time-out.
         const std::string mbOut = dir + "/mbpoll.out";
         const pid_t mb = spawn({"/usr/bin/mbpoll", "-m", "rtu", "-a", "1", "-b", std::to_string(baud), "-P", "none",
-                                "-t", c.mbpollType, "-r", "1", "-c", "8", "-l", std::to_string(c.periodMs), "-o",
+                                "-t", c.mbpollType, "-r", "1", "-c", std::to_string(c.mbpollCount), "-l",
+                                std::to_string(c.periodMs), "-o",
                                 format("%.3f", overtime / 1000.0), dir + "/sys/COM1"},
                                mbOut);
         rusage mbUsage{};
@@ -685,7 +695,7 @@ int main(int argc, char **argv)
         return runScanChild(argc, argv, std::atoi(argv[2]));
     if (mode == "--help" || mode == "-h" || (argc > 1 && mode != "--quick")) {
         std::fprintf(stderr, "usage: korvant-bench [--quick]\n"
-                             "Polls the KV5510ADAM and KV1730ADAM windows over korvant-sim for 30 s a case "
+                             "Polls the KV5510ADAM, KV1730ADAM and KV7710ADAM windows over korvant-sim for 30 s a case "
                              "(--quick: 3 s),\nbeside mbpoll, then times start-up, memory and the SetFrm scan, "
                              "and prints one table.\n");
         return mode == "--help" || mode == "-h" ? 0 : 2;

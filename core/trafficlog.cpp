@@ -96,6 +96,13 @@ void TrafficRecorder::judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 
     m_reply.clear();
 }
 
+void TrafficRecorder::setCapacity(qsizetype rows)
+{
+    m_capacity = qMax<qsizetype>(1, rows);
+    while (qsizetype(m_rows.size()) > m_capacity)
+        m_rows.pop_front();
+}
+
 void TrafficRecorder::reset()
 {
     m_rows.clear();

@@ -43,6 +43,8 @@ public:
     void judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 nowNs);
     // Forgets rows and statistics.
     void reset();
+    // Keeps at most this many rows from now on.
+    void setCapacity(qsizetype rows);
 
     const std::deque<TrafficRow> &rows() const { return m_rows; }
     // Row numbers count every row since the start (or the last reset); the rows kept are

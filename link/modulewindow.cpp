@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QMenu>
 
 #include <chrono>
 #include <QIcon>
@@ -98,15 +97,8 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     addAction(monitor);
     setContextMenuPolicy(Qt::ActionsContextMenu);
     // The text boxes keep their own menu (copy, select all) with the monitor added to it.
-    for (QPlainTextEdit *box : {Text_Send, Text_Receive, Text_Message}) {
-        box->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(box, &QWidget::customContextMenuRequested, this, [box, monitor](const QPoint &at) {
-            std::unique_ptr<QMenu> menu(box->createStandardContextMenu(at));
-            menu->addSeparator();
-            menu->addAction(monitor);
-            menu->exec(box->viewport()->mapToGlobal(at));
-        });
-    }
+    for (TextBox *box : {Text_Send, Text_Receive, Text_Message})
+        box->addAction(monitor);
     const QString hint = QStringLiteral("Right-click or Ctrl+T: traffic monitor");
     Text_Send->setToolTip(hint);
     Text_Receive->setToolTip(hint);

@@ -16,7 +16,6 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVector>
 #include <QWidget>
@@ -87,7 +86,7 @@ public:
     QPushButton *Command_Port;
     Lamp *Shape1;
     QLabel *Label13, *Label14, *Label19;
-    QPlainTextEdit *Text_Send, *Text_Receive, *Text_Message;
+    TextBox *Text_Send, *Text_Receive, *Text_Message; // read-only, repainted once a pass
     QVector<QComboBox *> Combo_Addr; // elements the window does not use are null
 
     QString &SendHex;

@@ -23,13 +23,13 @@ SerialGroup::SerialGroup(QWidget *window) : QGroupBox(QStringLiteral(" Communica
     Label13 = placed(new QLabel(QStringLiteral("Serial Send Data"), this), QStringLiteral("Label13"), 120, 3240, 1680, 210);
     Label14 = placed(new QLabel(QStringLiteral("Serial Recieve Data"), this), QStringLiteral("Label14"), 120, 4320, 1995, 210);
     Label19 = placed(new QLabel(QStringLiteral("Serial Comm Status "), this), QStringLiteral("Label19"), 120, 5760, 1995, 210);
-    QPlainTextEdit **texts[] = {&Text_Send, &Text_Receive, &Text_Message};
+    TextBox **texts[] = {&Text_Send, &Text_Receive, &Text_Message};
     const char *textNames[] = {"Text_Send", "Text_Receive", "Text_Message"};
     const int textTops[] = {3600, 4680, 6120};
     const int textHeights[] = {615, 975, 615};
     for (int i = 0; i < 3; ++i) {
-        *texts[i] = placed(new QPlainTextEdit(this), QString::fromLatin1(textNames[i]), 120, textTops[i], 2175, textHeights[i]);
-        (*texts[i])->setReadOnly(true);
+        *texts[i] = placed(new TextBox(QString::fromLatin1(textNames[i]), this), QString::fromLatin1(textNames[i]), 120,
+                           textTops[i], 2175, textHeights[i]);
     }
 }
 

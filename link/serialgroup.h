@@ -9,7 +9,6 @@
 
 #include <QGroupBox>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPushButton>
 
 extern const QString kPortOpenCaption;   // "Colse Port"
@@ -38,7 +37,7 @@ public:
     QPushButton *Command_Port;
     Lamp *Shape1;
     QLabel *Label13, *Label14, *Label19;
-    QPlainTextEdit *Text_Send, *Text_Receive, *Text_Message;
+    TextBox *Text_Send, *Text_Receive, *Text_Message; // read-only, repainted once a pass
 };
 
 // Sets a widget's object name and its geometry in twips.

@@ -1,10 +1,23 @@
 #include "widgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
-#include <QSignalBlocker>
 #include <QPainter>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
 
 Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
 
@@ -94,4 +107,468 @@ void ChoiceBox::keyPressEvent(QKeyEvent *event)
         return;
     }
     QComboBox::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TextBox
+
+namespace {
+
+// QPlainTextEdit's layout: the text document's margin around the text, lines broken at word
+// boundaries (or anywhere in a word longer than the line), each line's leading included.
+constexpr qreal kMargin = 4;
+// Distinct texts kept laid out: a box alternates between a few (empty, request, reply, status).
+constexpr std::size_t kCachedLayouts = 4;
+
+const QEvent::Type kSyncEvent = QEvent::Type(QEvent::registerEventType());
+
+} // namespace
+
+struct TextBox::Laid {
+    QString text;
+    int width = 0;
+    QTextLayout layout;
+    qreal height = 0; // of the lines, margins not included
+    // The viewport showing the text unscrolled and unselected, drawn at its first paint: a
+    // repaint of a text shown before is one copy of pixels.
+    QPixmap picture;
+    QPalette::ColorGroup pictureGroup = QPalette::Active;
+};
+
+// What a screen reader asks of a read-only QPlainTextEdit: the text, the selection, where a
+// character is.
+class TextBoxAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+{
+public:
+    explicit TextBoxAccessible(TextBox *box) : QAccessibleWidget(box, QAccessible::EditableText) {}
+
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        s.multiLine = true;
+        s.selectableText = true;
+        return s;
+    }
+    QString text(QAccessible::Text t) const override
+    {
+        return t == QAccessible::Value ? box()->toPlainText() : QAccessibleWidget::text(t);
+    }
+
+    void selection(int index, int *start, int *end) const override
+    {
+        *start = *end = 0;
+        if (index == 0 && box()->hasSelection()) {
+            *start = box()->m_selStart;
+            *end = box()->m_selEnd;
+        }
+    }
+    int selectionCount() const override { return box()->hasSelection() ? 1 : 0; }
+    void addSelection(int start, int end) override { box()->setSelection(start, end); }
+    void removeSelection(int index) override
+    {
+        if (index == 0)
+            box()->setSelection(0, 0);
+    }
+    void setSelection(int index, int start, int end) override
+    {
+        if (index == 0)
+            box()->setSelection(start, end);
+    }
+    int cursorPosition() const override { return box()->m_selEnd; }
+    void setCursorPosition(int position) override { box()->setSelection(position, position); }
+    QString text(int start, int end) const override
+    {
+        const QString all = box()->toPlainText();
+        start = std::clamp(start, 0, int(all.size()));
+        end = std::clamp(end, start, int(all.size()));
+        return all.mid(start, end - start);
+    }
+    int characterCount() const override { return int(box()->toPlainText().size()); }
+    QRect characterRect(int offset) const override
+    {
+        const QRect local = box()->characterRect(offset);
+        return local.isNull() ? local : QRect(box()->viewport()->mapToGlobal(local.topLeft()), local.size());
+    }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        const QPoint local = box()->viewport()->mapFromGlobal(point);
+        return box()->viewport()->rect().contains(local) ? box()->positionAt(local) : -1;
+    }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *start, int *end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+
+private:
+    TextBox *box() const { return static_cast<TextBox *>(widget()); }
+};
+
+static QAccessibleInterface *textBoxAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("TextBox") && object && object->isWidgetType())
+        return new TextBoxAccessible(static_cast<TextBox *>(object));
+    return nullptr;
+}
+
+TextBox::TextBox(const QString &name, QWidget *parent) : QAbstractScrollArea(parent)
+{
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(textBoxAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
+    setObjectName(name);
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff); // lines wrap, anywhere if they must
+    viewport()->setCursor(Qt::IBeamCursor);
+    // The frame and the viewport cover the whole box: nothing beneath it is painted first, and
+    // the viewport paints its own background.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+TextBox::~TextBox() = default;
+
+void TextBox::setPlainText(const QString &text)
+{
+    if (text == m_text)
+        return;
+    const QString before = m_text;
+    m_text = text;
+    if (hasSelection() || m_anchor >= 0) {
+        m_selStart = m_selEnd = 0;
+        m_anchor = -1;
+        viewport()->update();
+    }
+    if (verticalScrollBar()->value() != 0)
+        verticalScrollBar()->setValue(0);
+    // Laid out and repainted once, after whatever else this pass of the event loop sets.
+    if (!m_syncPosted) {
+        m_syncPosted = true;
+        QCoreApplication::postEvent(this, new QEvent(kSyncEvent));
+    }
+    if (QAccessible::isActive()) {
+        QAccessibleTextUpdateEvent event(this, 0, before, text);
+        QAccessible::updateAccessibility(&event);
+    }
+    emit textChanged();
+}
+
+void TextBox::sync()
+{
+    if (m_text == m_shown)
+        return;
+    m_shown = m_text;
+    adjustScrollBar();
+    viewport()->update();
+}
+
+const TextBox::Laid &TextBox::laid()
+{
+    const int width = viewport()->width();
+    const auto hit = std::find_if(m_cache.begin(), m_cache.end(), [&](const std::unique_ptr<Laid> &l) {
+        return l->width == width && l->text == m_text;
+    });
+    if (hit != m_cache.end()) {
+        std::rotate(m_cache.begin(), hit, hit + 1);
+        return *m_cache.front();
+    }
+    auto l = std::make_unique<Laid>();
+    l->text = m_text;
+    l->width = width;
+    l->layout.setText(m_text);
+    l->layout.setFont(font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    l->layout.setTextOption(option);
+    l->layout.setCacheEnabled(true);
+    const qreal lineWidth = width > 0 ? width - 2 * kMargin : qreal(INT_MAX);
+    l->layout.beginLayout();
+    for (QTextLine line = l->layout.createLine(); line.isValid(); line = l->layout.createLine()) {
+        line.setLeadingIncluded(true);
+        line.setLineWidth(lineWidth);
+        line.setPosition(QPointF(kMargin, l->height));
+        l->height += line.height();
+        if (line.leading() < 0)
+            l->height += std::ceil(line.leading());
+    }
+    l->layout.endLayout();
+    if (m_cache.size() >= kCachedLayouts)
+        m_cache.pop_back();
+    m_cache.insert(m_cache.begin(), std::move(l));
+    return *m_cache.front();
+}
+
+// As QPlainTextEdit: the scroll bar counts lines; it is needed when the lines and the margins
+// are taller than the viewport.
+void TextBox::adjustScrollBar()
+{
+    const Laid &l = laid();
+    const int lines = l.layout.lineCount();
+    const qreal visible = viewport()->height() - kMargin - 1;
+    const qreal y = l.height + kMargin;
+    int fromBottom = lines;
+    if (y > visible) {
+        int first = 0;
+        while (first < lines && l.layout.lineAt(first).naturalTextRect().top() < y - visible)
+            ++first;
+        fromBottom = lines - first;
+    }
+    QScrollBar *bar = verticalScrollBar();
+    bar->setRange(0, qMax(0, lines - fromBottom));
+    bar->setPageStep(fromBottom);
+}
+
+// The viewport's y of the layout's y = 0: the top margin above the first line, or the lines
+// scrolled past.
+qreal TextBox::topOffset() const
+{
+    const int top = verticalScrollBar()->value();
+    if (top <= 0 || m_cache.empty())
+        return kMargin;
+    const QTextLayout &layout = m_cache.front()->layout;
+    return top <= layout.lineCount() ? -layout.lineAt(top - 1).rect().bottom() : kMargin;
+}
+
+bool TextBox::event(QEvent *event)
+{
+    if (event->type() == kSyncEvent) {
+        m_syncPosted = false;
+        sync();
+        return true;
+    }
+    if (event->type() == QEvent::Paint) {
+        // The frame; under it what a parent would show, for styles whose frame leaves corners.
+        QPainter p(this);
+        p.fillRect(rect(), palette().window());
+    }
+    return QAbstractScrollArea::event(event);
+}
+
+void TextBox::paintEvent(QPaintEvent *event)
+{
+    Laid &l = const_cast<Laid &>(laid());
+    QPainter p(viewport());
+    if (hasSelection() || verticalScrollBar()->value() != 0) {
+        drawText(p, l, event->rect());
+        return;
+    }
+    const qreal ratio = viewport()->devicePixelRatioF();
+    const QPalette::ColorGroup group = palette().currentColorGroup();
+    if (l.picture.deviceIndependentSize() != QSizeF(viewport()->size()) || l.picture.devicePixelRatio() != ratio
+        || l.pictureGroup != group) {
+        l.picture = QPixmap(viewport()->size() * ratio);
+        l.picture.setDevicePixelRatio(ratio);
+        l.pictureGroup = group;
+        QPainter picture(&l.picture);
+        drawText(picture, l, viewport()->rect());
+    }
+    p.drawPixmap(0, 0, l.picture);
+}
+
+// The viewport's background and the text over it, limited to rect.
+void TextBox::drawText(QPainter &p, const Laid &l, const QRect &rect)
+{
+    p.fillRect(rect, palette().base());
+    QRect clip = rect;
+    clip.setRight(qMin(clip.right(), viewport()->width() - int(kMargin) + 1)); // right margin stays clear
+    p.setClipRect(clip);
+    p.setPen(palette().text().color());
+    QList<QTextLayout::FormatRange> selections;
+    if (hasSelection()) {
+        const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
+        QTextLayout::FormatRange range;
+        range.start = m_selStart;
+        range.length = m_selEnd - m_selStart;
+        range.format.setBackground(palette().brush(group, QPalette::Highlight));
+        range.format.setForeground(palette().brush(group, QPalette::HighlightedText));
+        selections << range;
+    }
+    l.layout.draw(&p, QPointF(0, topOffset()), selections, clip);
+}
+
+void TextBox::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    adjustScrollBar();
+}
+
+void TextBox::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
+
+void TextBox::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange
+        || event->type() == QEvent::StyleChange) {
+        m_cache.clear();
+        adjustScrollBar();
+        viewport()->update();
+    }
+}
+
+QString TextBox::selectedText() const
+{
+    return m_text.mid(m_selStart, m_selEnd - m_selStart);
+}
+
+void TextBox::setSelection(int start, int end)
+{
+    const int size = int(m_text.size());
+    start = std::clamp(start, 0, size);
+    end = std::clamp(end, 0, size);
+    if (start > end)
+        std::swap(start, end);
+    if (start == end)
+        start = end = 0;
+    if (start == m_selStart && end == m_selEnd)
+        return;
+    m_selStart = start;
+    m_selEnd = end;
+    selectionChanged();
+}
+
+void TextBox::selectAll()
+{
+    setSelection(0, int(m_text.size()));
+}
+
+void TextBox::copy() const
+{
+    if (hasSelection())
+        QGuiApplication::clipboard()->setText(selectedText());
+}
+
+void TextBox::selectionChanged()
+{
+    viewport()->update();
+    if (QAccessible::isActive()) {
+        QAccessibleTextSelectionEvent event(this, m_selStart, m_selEnd);
+        event.setCursorPosition(m_selEnd);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+// The text position nearest to a point of the viewport.
+int TextBox::positionAt(const QPoint &viewportPos)
+{
+    const QTextLayout &layout = laid().layout;
+    const qreal y = viewportPos.y() - topOffset();
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        const QTextLine line = layout.lineAt(i);
+        if (y < line.rect().bottom() || i == layout.lineCount() - 1)
+            return line.xToCursor(viewportPos.x());
+    }
+    return 0;
+}
+
+QRect TextBox::characterRect(int offset)
+{
+    const QTextLayout &layout = laid().layout;
+    if (offset < 0 || offset >= m_text.size())
+        return {};
+    const QTextLine line = layout.lineForTextPosition(offset);
+    if (!line.isValid())
+        return {};
+    const qreal x = line.cursorToX(offset);
+    const qreal next = line.cursorToX(offset + 1);
+    return QRectF(x, line.y() + topOffset(), qMax<qreal>(1, next - x), line.height()).toAlignedRect();
+}
+
+void TextBox::keyPressEvent(QKeyEvent *event)
+{
+    if (event == QKeySequence::SelectAll) {
+        selectAll();
+        if (QGuiApplication::clipboard()->supportsSelection() && hasSelection())
+            QGuiApplication::clipboard()->setText(selectedText(), QClipboard::Selection);
+        event->accept();
+        return;
+    }
+    if (event == QKeySequence::Copy) {
+        copy();
+        event->accept();
+        return;
+    }
+    QAbstractScrollArea::keyPressEvent(event);
+}
+
+void TextBox::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    m_anchor = positionAt(event->position().toPoint());
+    setSelection(m_anchor, m_anchor);
+}
+
+void TextBox::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_anchor < 0 || !(event->buttons() & Qt::LeftButton)) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    setSelection(m_anchor, positionAt(event->position().toPoint()));
+}
+
+void TextBox::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    m_anchor = -1;
+    if (hasSelection() && QGuiApplication::clipboard()->supportsSelection())
+        QGuiApplication::clipboard()->setText(selectedText(), QClipboard::Selection);
+}
+
+// A double click selects the word under the mouse.
+void TextBox::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseDoubleClickEvent(event);
+        return;
+    }
+    const int at = positionAt(event->position().toPoint());
+    const auto inWord = [this](int i) { return i >= 0 && i < m_text.size() && m_text.at(i).isLetterOrNumber(); };
+    int start = at, end = at;
+    while (inWord(start - 1))
+        --start;
+    while (inWord(end))
+        ++end;
+    m_anchor = -1;
+    setSelection(start, end);
+}
+
+void TextBox::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu menu(this);
+    QAction *copyAction = menu.addAction(tr("&Copy") + QLatin1Char('\t')
+                                         + QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText));
+    copyAction->setEnabled(hasSelection());
+    connect(copyAction, &QAction::triggered, this, &TextBox::copy);
+    menu.addSeparator();
+    QAction *allAction = menu.addAction(tr("Select All") + QLatin1Char('\t')
+                                        + QKeySequence(QKeySequence::SelectAll).toString(QKeySequence::NativeText));
+    allAction->setEnabled(!m_text.isEmpty());
+    connect(allAction, &QAction::triggered, this, &TextBox::selectAll);
+    // Actions the window gave the box come after its own (the traffic monitor).
+    if (!actions().isEmpty()) {
+        menu.addSeparator();
+        menu.addActions(actions());
+    }
+    menu.exec(event->globalPos());
 }

@@ -1,13 +1,19 @@
-// Small controls the windows share: the round lamp of the serial group, and a timer that behaves
+// Small controls the windows share: the round lamp of the serial group, a timer that behaves
 // like the windows' timers (an interval of 0 never fires; enabling an enabled timer changes
-// nothing).
+// nothing), the clickable label, the drop-down box and the read-only text box.
 #pragma once
 
+#include <QAbstractScrollArea>
 #include <QColor>
 #include <QComboBox>
 #include <QLabel>
 #include <QTimer>
 #include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QPainter;
 
 class Lamp : public QWidget
 {
@@ -74,4 +80,64 @@ public:
 protected:
     void focusOutEvent(QFocusEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+};
+
+// The read-only text boxes of the serial group (request, reply, status): looks and behaves like
+// a read-only QPlainTextEdit (same frame, font, margins, word wrap, vertical scroll bar when
+// needed, mouse selection, Ctrl+A, Ctrl+C, the Copy/Select All menu) and reads the same to
+// accessibility tools, but it repaints only when what it shows changes. The windows empty the
+// boxes at every tick and fill them again in the same or a later pass of the event loop, mostly
+// with the text they held before: the text is taken at once, the box is brought up to date once
+// per pass, and the last few laid-out texts are kept, so a repeated text costs no shaping.
+class TextBox : public QAbstractScrollArea
+{
+    Q_OBJECT
+public:
+    explicit TextBox(const QString &name, QWidget *parent = nullptr);
+    ~TextBox() override;
+
+    QString toPlainText() const { return m_text; }
+    void setPlainText(const QString &text);
+    void clear() { setPlainText(QString()); }
+
+    bool hasSelection() const { return m_selStart != m_selEnd; }
+    QString selectedText() const;
+    // Selects characters [start, end) of the text, clamped to it.
+    void setSelection(int start, int end);
+    void selectAll();
+    void copy() const;
+
+signals:
+    void textChanged();
+
+protected:
+    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    friend class TextBoxAccessible;
+    struct Laid;
+    void sync();
+    const Laid &laid();
+    void adjustScrollBar();
+    qreal topOffset() const;
+    int positionAt(const QPoint &viewportPos);
+    QRect characterRect(int offset);
+    void drawText(QPainter &p, const Laid &l, const QRect &rect);
+    void selectionChanged();
+
+    QString m_text;
+    QString m_shown; // the text the scroll bar and the last repaint are for
+    bool m_syncPosted = false;
+    int m_selStart = 0, m_selEnd = 0, m_anchor = -1;
+    std::vector<std::unique_ptr<Laid>> m_cache; // most recently used first
 };

@@ -6,6 +6,7 @@
 #include "modulewindow.h"
 #include "scan.h"
 
+#include <QPlainTextEdit>
 #include <QStringList>
 
 extern const QString kExplainMessage;       // the one-module warning

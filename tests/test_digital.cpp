@@ -5,6 +5,9 @@
 #include "modbus.h"
 #include "settingsfiles.h"
 
+#include <QAccessible>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QRandomGenerator>
 #include <QSet>
 
@@ -58,6 +61,7 @@ private slots:
     void layout();
     void inputsFollowTheModule_data();
     void inputsFollowTheModule();
+    void exchangeBoxesCopyAndReadAloud();
     void outputsWriteTheirBytes_data();
     void outputsWriteTheirBytes();
     void rejectedRepliesLeaveIndicators_data();
@@ -140,6 +144,36 @@ void TestDigital::inputsFollowTheModule_data()
                                          << "01 02 00 00 00 08 79 CC " << "01 02 01 05 61 8B ";
     QTest::newRow("5530 inputs 1, 3 and 16") << "KV5530ADAM" << 5530 << QList<int>{0, 2, 15}
                                              << "01 02 00 00 00 10 79 C6 " << "01 02 02 05 80 BB 48 ";
+}
+
+// What a technician does with the boxes of a finished exchange: selects and copies the reply,
+// or has a screen reader read request, reply and status.
+void TestDigital::exchangeBoxesCopyAndReadAloud()
+{
+    GuiTestEnvironment env;
+    env.bus.addModule(5510, 1, 2)->setDiscreteInput(0, true);
+    auto w = openWindow(QStringLiteral("KV5510ADAM"));
+    QVERIFY(openPort(w.get()));
+    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+    QTRY_COMPARE(w->Text_Message->toPlainText(), kDataNormal);
+    QTest::mouseClick(w->Command_OK1, Qt::LeftButton); // Stop: the boxes keep the last exchange
+    QTRY_VERIFY(!w->TM_Overtime_A->isEnabled());
+    const QString request = QStringLiteral("01 02 00 00 00 08 79 CC ");
+    const QString reply = QStringLiteral("01 02 01 01 60 48 ");
+    QCOMPARE(w->Text_Send->toPlainText(), request);
+    QCOMPARE(w->Text_Receive->toPlainText(), reply);
+
+    QTest::mouseClick(w->Text_Receive->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+    QTest::keySequence(w->Text_Receive, QKeySequence::SelectAll);
+    QTest::keySequence(w->Text_Receive, QKeySequence::Copy);
+    QCOMPARE(QGuiApplication::clipboard()->text(), reply);
+
+    for (const auto &[box, text] : {std::pair{w->Text_Send, request}, std::pair{w->Text_Receive, reply},
+                                    std::pair{w->Text_Message, kDataNormal}}) {
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(box);
+        QVERIFY(a && a->textInterface());
+        QCOMPARE(a->textInterface()->text(0, a->textInterface()->characterCount()), text);
+    }
 }
 
 void TestDigital::inputsFollowTheModule()

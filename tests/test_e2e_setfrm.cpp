@@ -27,7 +27,7 @@ void TestE2eSetFrm::scanFindsModuleAt19200()
     QVERIFY2(openPort(w.get()), qPrintable(prompts.messages.join(QLatin1Char('|'))));
 
     QStringList statuses;
-    connect(w->Text_Message, &QPlainTextEdit::textChanged, w.get(), [&statuses, &w] {
+    connect(w->Text_Message, &TextBox::textChanged, w.get(), [&statuses, &w] {
         if (!w->Text_Message->toPlainText().isEmpty())
             statuses << w->Text_Message->toPlainText();
     });

@@ -39,11 +39,14 @@ struct ScanLog {
             if (afterStep)
                 afterStep(w->ScanStep);
         });
-        for (auto [edit, into] : {std::pair{w->Text_Message, &statuses}, std::pair{w->Text_Parameter, &parameterTexts}})
-            QObject::connect(edit, &QPlainTextEdit::textChanged, &context, [e = edit, i = into] {
-                if (!e->toPlainText().isEmpty())
-                    *i << e->toPlainText();
-            });
+        QObject::connect(w->Text_Message, &TextBox::textChanged, &context, [this, w] {
+            if (!w->Text_Message->toPlainText().isEmpty())
+                statuses << w->Text_Message->toPlainText();
+        });
+        QObject::connect(w->Text_Parameter, &QPlainTextEdit::textChanged, &context, [this, w] {
+            if (!w->Text_Parameter->toPlainText().isEmpty())
+                parameterTexts << w->Text_Parameter->toPlainText();
+        });
     }
 };
 

@@ -126,6 +126,8 @@ void TestSoak::readExchanges()
     for (int r = 0; r < 8; ++r)
         module->setHolding(r, std::uint16_t(r * 500));
     std::unique_ptr<ModuleWindow> w(createTestWindow(model));
+    // The traffic rows are bounded on their own (test_trafficlog); here the exchange path must not grow.
+    w->traffic().setCapacity(100);
     QVERIFY(w);
     w->setAttribute(Qt::WA_DeleteOnClose, false);
     w->show();
@@ -167,6 +169,7 @@ void TestSoak::floodDuringAcquisition()
     setSerialLineFactory({}); // the real QSerialPort line
 
     std::unique_ptr<DigitalWindow> w(static_cast<DigitalWindow *>(createTestWindow(QStringLiteral("KV5510ADAM"))));
+    w->traffic().setCapacity(100);
     w->setAttribute(Qt::WA_DeleteOnClose, false);
     w->show();
     QVERIFY2(openPort(w.get()), qPrintable(env.messages.join(QLatin1Char('|'))));
@@ -224,7 +227,7 @@ void TestSoak::floodDuringAcquisition()
     connect(w->MSComm1, &SerialLine::received, w.get(), [&](const QByteArray &b) { receivedBytes += b.size(); });
 
     int normal = 0, error = 0;
-    connect(w->Text_Message, &QPlainTextEdit::textChanged, w.get(), [&] {
+    connect(w->Text_Message, &TextBox::textChanged, w.get(), [&] {
         const QString t = w->Text_Message->toPlainText();
         normal += t == kNormal;
         error += t == QStringLiteral("Communication Data Error！");

@@ -81,7 +81,7 @@ bool saveAfterNormals(ModuleWindow *window, int count, const QString &path)
     int seen = 0;
     bool saved = false, done = false;
     QObject guard; // drops a pending save when this function gives up first
-    const auto connection = QObject::connect(window->Text_Message, &QPlainTextEdit::textChanged, window, [&] {
+    const auto connection = QObject::connect(window->Text_Message, &TextBox::textChanged, window, [&] {
         if (done || window->Text_Message->toPlainText() != kDataNormal || ++seen < count)
             return;
         done = true;
