@@ -1,6 +1,7 @@
 // Exchange records and traffic statistics: counts per verdict and response-time percentiles
 // from the 0.1 ms histogram, as a table of runs.
 #include "traffic.h"
+#include "trafficlog.h"
 
 #include <QTest>
 
@@ -95,6 +96,62 @@ private slots:
         e.verdict = judgeReply(e.reply, e.request, 6);
         s.add(e);
         QCOMPARE(summary(s), QStringLiteral("n2 ok 1 timeout 1 50.0% min 12.50 median 12.50 p99 12.50 max 12.50"));
+    }
+
+    // A window's rows: each request, its reply with verdict and response time, bytes nobody
+    // asked for as rows of their own; the bound drops the oldest rows, the statistics keep all.
+    void recorderRows()
+    {
+        TrafficRecorder r(4);
+        const QByteArray read = QByteArray::fromHex("01020000000879CC");
+        r.sent(read, 1000, 10'000'000, QStringLiteral("9600,Even"));
+        r.received(QByteArray::fromHex("010201"), 1003, 13'000'000);
+        r.received(QByteArray::fromHex("05618B"), 1004, 14'500'000);
+        r.judged(judgeReply(QByteArray::fromHex("01020105618B"), read, 6), 1040, 50'000'000);
+        r.received(QByteArray::fromHex("A5A5"), 1050, 60'000'000); // nobody waits: unsolicited
+        r.sent(read, 1100, 110'000'000);
+        r.judged(judgeReply({}, read, 6), 1140, 150'000'000);
+        QCOMPARE(int(r.rows().size()), 4);
+        QCOMPARE(r.firstRow(), quint64(1));
+        QCOMPARE(r.nextRow(), quint64(5));
+        QStringList seen;
+        for (const TrafficRow &row : r.rows())
+            seen << QStringLiteral("%1 %2 %3 %4 %5 %6").arg(row.direction(), HexText(row.bytes).trimmed(), row.verdictText())
+                        .arg(row.responseMs).arg(double(row.sinceFirstNs) / 1e6).arg(row.isError());
+        QCOMPARE(seen, (QStringList{"RX 01 02 01 05 61 8B OK 4.5 40 0", "RX A5 A5 unsolicited -1 50 1",
+                                    "TX 01 02 00 00 00 08 79 CC  -1 100 0", "RX  time-out (no byte) -1 140 1"}));
+        QCOMPARE(r.rows().front().tag, QStringLiteral("9600,Even"));
+        QCOMPARE(statisticsLine(r.statistics()),
+                 QStringLiteral("requests 2 · OK 1 · time-out (no byte) 1 · success 50.0 % · response ms min 4.5 / median 4.5 / p99 4.5 / max 4.5"));
+        QCOMPARE(trafficLogLine(QStringLiteral("KV5510ADAM"), r.rows().front()).section(QLatin1Char('\t'), 1),
+                 QStringLiteral("KV5510ADAM\tRX\t01 02 01 05 61 8B\tOK"));
+        r.reset();
+        QVERIFY(r.rows().empty() && r.statistics().requests() == 0);
+    }
+
+    void verdictTexts_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("short") << QByteArray::fromHex("010201") << "short";
+        QTest::newRow("long") << QByteArray::fromHex("01020105618B00") << "long";
+        QTest::newRow("other address") << withCrc(QByteArray::fromHex("02020105")) << "other address";
+        QTest::newRow("other function") << withCrc(QByteArray::fromHex("01030105")) << "other function";
+        QTest::newRow("bad CRC") << QByteArray::fromHex("01020105618C") << "bad CRC";
+        QTest::newRow("exception 2") << withCrc(QByteArray::fromHex("018202")) << "exception 2: illegal data address";
+    }
+
+    void verdictTexts()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, text);
+        const QByteArray read = QByteArray::fromHex("01020000000879CC");
+        TrafficRecorder r;
+        r.sent(read, 0, 0);
+        r.received(reply, 0, 1);
+        r.judged(judgeReply(reply, read, 6), 0, 2);
+        QCOMPARE(r.rows().back().verdictText(), text);
+        QVERIFY(r.rows().back().isError());
     }
 };
 
