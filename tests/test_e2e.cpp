@@ -1,6 +1,6 @@
 // End to end: the windows on the real serial line against korvant-sim on a pseudo-terminal, one
 // exchange per panel kind, one scan, the adapter pulled out and put back; and the simulator as a
-// program: the baud rate it sees, mbpoll as an independent master, its link and its lock.
+// program: mbpoll as an independent master, its link and its lock.
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
@@ -8,11 +8,9 @@
 #include "analogoutputwindow.h"
 #include "combinedwindow.h"
 #include "digitalwindow.h"
-#include "qserialline.h"
 #include "setfrm.h"
 
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QStandardPaths>
 
 #include <fcntl.h>
@@ -49,16 +47,6 @@ QString texts(const QVector<QLabel *> &labels)
     return t.join('|');
 }
 
-// Writes a request and waits for `size` bytes of reply.
-QByteArray ask(QSerialLine &line, const QByteArray &request, int size)
-{
-    QByteArray got;
-    const auto c = QObject::connect(&line, &SerialLine::received, &line, [&got](const QByteArray &b) { got += b; });
-    line.write(request);
-    static_cast<void>(QTest::qWaitFor([&] { return got.size() >= size; }, 5000)); // a short reply shows in the result
-    QObject::disconnect(c);
-    return got;
-}
 } // namespace
 
 class TestE2e : public QObject
@@ -70,7 +58,6 @@ private slots:
     void analogOutput();
     void combined();
     void scan();
-    void simulatorSeesTheBaudRate();
     void mbpollReadsTheSimulator();
     void simulatorLinkAndLock();
 };
@@ -167,20 +154,6 @@ void TestE2e::scan()
              QStringLiteral("Moudle address: 1\nCommunication parameters: 19200,None,8,1\nMoudle model: KV5510ADAM"));
     QCOMPARE(w->Combo2->currentText(), QStringLiteral("19200"));
     QVERIFY(w->portIsOpen() && prompts.messages.isEmpty());
-}
-
-void TestE2e::simulatorSeesTheBaudRate()
-{
-    SimProcess sim;
-    QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x05", "--module", "5530:2:1", "--inputs", "0x8005"}));
-    QSerialLine line;
-    QVERIFY(line.open(1, QStringLiteral("9600,N,8,1")).ok());
-    QCOMPARE(ask(line, QByteArray::fromHex("01020000000879CC"), 6), QByteArray::fromHex("01020105618B"));
-    // At 4800 module 1 is deaf; module 2 (code 1) answers, and its reply is the first to come.
-    QVERIFY(line.open(1, QStringLiteral("4800,N,8,1")).ok());
-    line.write(QByteArray::fromHex("01020000000879CC"));
-    QCOMPARE(ask(line, withCrc(QByteArray::fromHex("020200000010")), 7), withCrc(QByteArray::fromHex("0202020580")));
-    QVERIFY(!QSignalSpy(&line, &SerialLine::received).wait(300));
 }
 
 void TestE2e::mbpollReadsTheSimulator()
