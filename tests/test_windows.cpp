@@ -108,9 +108,9 @@ void TestWindows::everyModel_data()
                                 << "25℃|26℃|Not Connect|Not Connect";
 }
 
-// Opened from Main: the window shows its row, each read cycle polls module 7 (typed into the
-// address boxes) and shows it, a damaged reply leaves the values, a write suspends the running
-// read and reaches the module, and closing brings Main back.
+// Opened from Main: the window shows its row, each read cycle polls module 7 (typed into its
+// address box) and shows it, a damaged reply leaves the values, a write to module 9 (the write's
+// box) suspends the running read and reaches that module, and closing brings Main back.
 void TestWindows::everyModel()
 {
     QFETCH(int, index);
@@ -124,6 +124,7 @@ void TestWindows::everyModel()
     module->setDiscreteInput(2, true);
     for (int i = 0; i < registers.size(); ++i)
         module->setHolding(i, std::uint16_t(registers[i]));
+    SimModule *target = env.bus.addModule(row.name.mid(2, 4).toInt(), 9, 2);
     Tool tool;
     QPointer<ModuleWindow> w = tool.choose(index);
     QVERIFY(w && w->isVisible() && !tool.main.isVisible());
@@ -142,8 +143,9 @@ void TestWindows::everyModel()
         auto *t = child<WindowTimer>(w, QString::fromLatin1(name));
         QVERIFY2(line ? t && t->interval() == (QByteArray(name).contains("Acq") ? 150 : 30) + line : !t, name);
     }
+    const QString writeBox = QStringLiteral("Combo_Addr_%1").arg(row.kind == PanelKind::Combined ? 2 : 1);
     for (auto *box : w->findChildren<QComboBox *>(QRegularExpression(QStringLiteral("^Combo_Addr_"))))
-        enterText(box, QStringLiteral("7"), false);
+        enterText(box, box->objectName() == writeBox ? QStringLiteral("9") : QStringLiteral("7"), false);
     QVERIFY(openPort(w));
 
     const QVector<AcquisitionCycle::Read> reads = modelReads(row);
@@ -197,14 +199,14 @@ void TestWindows::everyModel()
         QList<bool> on(row.outputs(), false);
         if (!on.isEmpty())
             on[0] = true;
-        const QString frame = HexText(row.outputs() ? writeCoilsRequest(7, on) : writeRegisterRequest(7, 0, 4001));
+        const QString frame = HexText(row.outputs() ? writeCoilsRequest(9, on) : writeRegisterRequest(9, 0, 4001));
         if (reads.isEmpty()) // clicks and the slider alone send nothing
             QVERIFY(simLine(w)->writes().isEmpty());
         QTest::mouseClick(validate, Qt::LeftButton);
         QCOMPARE(w->Text_Send->toPlainText(), frame);
         QCOMPARE(env.pauses, reads.isEmpty() ? QList<int>() : QList<int>{300}); // a running read waits
         QTRY_COMPARE(message(w), kNormal);
-        QCOMPARE(row.outputs() ? int(module->coil(0)) + int(module->coil(2)) : int(module->holding(0)), row.outputs() ? 1 : 4001);
+        QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) : int(target->holding(0)), row.outputs() ? 1 : 4001);
         if (!reads.isEmpty()) // and polls on afterwards
             QTRY_COMPARE(w->Text_Send->toPlainText().left(6), QStringLiteral("07 0%1 ").arg(reads.last().function));
     }
