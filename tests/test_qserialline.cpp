@@ -146,6 +146,7 @@ void TestQSerialLine::secondLineFindsThePortInUse()
     QSerialLine second;
     QVERIFY(first.open(1, QStringLiteral("9600,N,8,1")).ok());
     QCOMPARE(second.probe(1).fault, SerialLine::Fault::InUse);
+    QVERIFY2(second.probe(1).detail.contains(QStringLiteral("another window")), qPrintable(second.probe(1).detail));
     QCOMPARE(second.open(1, QStringLiteral("9600,N,8,1")).fault, SerialLine::Fault::InUse);
     QCOMPARE(first.probe(1).fault, SerialLine::Fault::InUse);
     first.close();
