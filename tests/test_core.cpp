@@ -255,89 +255,29 @@ private slots:
             QCOMPARE(communicationParameterCode(QString::fromLatin1(text)), 0);
     }
 
-    void outputCurrent_data()
+    void numberText()
     {
-        QTest::addColumn<int>("position");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("0") << 0 << QStringLiteral("0.00");
-        QTest::newRow("1 uA") << 1 << QStringLiteral("0.00");
-        QTest::newRow("9 uA rounds up") << 9 << QStringLiteral("0.01");
-        QTest::newRow("256") << 256 << QStringLiteral("0.26");
-        QTest::newRow("4005 halfway to even") << 4005 << QStringLiteral("4.00");
-        QTest::newRow("4015 halfway to even") << 4015 << QStringLiteral("4.02");
-        QTest::newRow("19995 carries") << 19995 << QStringLiteral("20.00");
-    }
-
-    void outputCurrent()
-    {
-        QFETCH(int, position);
-        QFETCH(QString, text);
-        QCOMPARE(outputCurrentText(position), text);
-    }
-
-    void leadingNumber_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("value");
-        QTest::addColumn<bool>("found");
-        QTest::newRow("plain") << "300" << 300.0 << true;
-        QTest::newRow("blanks") << "  300" << 300.0 << true;
-        QTest::newRow("blank inside") << "1 2" << 12.0 << true;
-        QTest::newRow("unit after") << "300ms" << 300.0 << true;
-        QTest::newRow("letter only") << "m" << 0.0 << false;
-        QTest::newRow("empty") << "" << 0.0 << false;
-        QTest::newRow("negative") << "-1" << -1.0 << true;
-        QTest::newRow("decimal") << "2.5x" << 2.5 << true;
-        QTest::newRow("second point stops") << "1.2.3" << 1.2 << true;
-        QTest::newRow("exponent") << "1e2" << 100.0 << true;
-        QTest::newRow("dangling exponent") << "12e" << 12.0 << true;
-        QTest::newRow("sign only") << "-" << 0.0 << false;
-        QTest::newRow("plus sign") << "+7" << 7.0 << true;
-        QTest::newRow("leading point") << ".5" << 0.5 << true;
-        QTest::newRow("huge") << QString(400, QLatin1Char('9')) << 0.0 << false;
-    }
-
-    void leadingNumber()
-    {
-        QFETCH(QString, text);
-        QFETCH(double, value);
-        QFETCH(bool, found);
-        const LeadingNumber n = scanLeadingNumber(text);
-        QCOMPARE(n.found, found);
-        QCOMPARE(n.value, value);
-    }
-
-    void roundsHalvesToEven()
-    {
-        QCOMPARE(roundHalfEven(0.5), 0.0);
-        QCOMPARE(roundHalfEven(1.5), 2.0);
-        QCOMPARE(roundHalfEven(2.5), 2.0);
-        QCOMPARE(roundHalfEven(2.6), 3.0);
-        QCOMPARE(roundHalfEven(-1.5), -2.0);
-    }
-
-    void addressText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("address"); // -1: no request
-        QTest::newRow("one") << "1" << 1;
-        QTest::newRow("zero") << "0" << 0;
-        QTest::newRow("255") << "255" << 255;
-        QTest::newRow("256") << "256" << -1;
-        QTest::newRow("minus one") << "-1" << -1;
-        QTest::newRow("letters") << "abc" << -1;
-        QTest::newRow("trailing letter") << "12x" << 12;
-        QTest::newRow("half") << "2.5" << 2;
-        QTest::newRow("blank") << " " << -1;
-        QTest::newRow("empty") << "" << -1;
-    }
-
-    void addressText()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, address);
-        const auto a = addressFromText(text);
-        QCOMPARE(a ? int(*a) : -1, address);
+        const QList<std::pair<int, const char *>> currents{{0, "0.00"}, {1, "0.00"}, {9, "0.01"}, {256, "0.26"},
+            {4005, "4.00"}, {4015, "4.02"}, {19995, "20.00"}}; // halves to even; 19995 carries
+        for (const auto &[position, text] : currents)
+            QCOMPARE(outputCurrentText(position), QString::fromLatin1(text));
+        for (const auto &[v, r] : QList<std::pair<double, double>>{{0.5, 0}, {1.5, 2}, {2.5, 2}, {2.6, 3}, {-1.5, -2}})
+            QCOMPARE(roundHalfEven(v), r);
+        struct Case { QString text; double value; bool found; };
+        const QList<Case> numbers{{"300", 300, true}, {"  300", 300, true}, {"1 2", 12, true}, {"300ms", 300, true},
+            {"m", 0, false}, {"", 0, false}, {"-1", -1, true}, {"2.5x", 2.5, true}, {"1.2.3", 1.2, true}, {"1e2", 100, true},
+            {"12e", 12, true}, {"-", 0, false}, {"+7", 7, true}, {".5", 0.5, true}, {QString(400, '9'), 0, false}};
+        for (const Case &c : numbers) {
+            const LeadingNumber n = scanLeadingNumber(c.text);
+            QVERIFY2(n.found == c.found && n.value == c.value, qPrintable(c.text.left(10)));
+        }
+        // The address boxes: the leading number, rounded, 0 to 255; -1 for no request.
+        const QList<std::pair<const char *, int>> addresses{{"1", 1}, {"0", 0}, {"255", 255}, {"256", -1}, {"-1", -1},
+            {"abc", -1}, {"12x", 12}, {"2.5", 2}, {" ", -1}, {"", -1}};
+        for (const auto &[text, address] : addresses) {
+            const auto a = addressFromText(QString::fromLatin1(text));
+            QVERIFY2((a ? int(*a) : -1) == address, text);
+        }
     }
 
     void models_data()
