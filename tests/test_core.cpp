@@ -1,13 +1,18 @@
 // The core's rules as tables of known frames and values: the CRC and every request the tool
-// sends, the verdict on replies and what an accepted one says, line settings and the code table,
-// the output-current text and number text. The frames' CRCs were checked with a table-driven
+// sends, the verdict on replies and what an accepted one says, the model table and each model's
+// reads, line settings and the code table, conversions and number text, and the set.rc and tm.rc
+// readers and writers with damaged files. The frames' CRCs were checked with a table-driven
 // CRC-16/MODBUS written apart from the tool's.
 #include "conversions.h"
+#include "cycle.h"
 #include "decoders.h"
 #include "linesettings.h"
 #include "modbus.h"
 #include "numtext.h"
+#include "settingsfiles.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -35,6 +40,37 @@ QString decoded(const QByteArray &request, const QByteArray &reply, Conversion c
     QString text; // the inputs of a read 02; nothing for an echo
     for (bool on : digitalInputs(reply, request[1] == 0x02 ? count : 0))
         text += on ? QLatin1Char('1') : QLatin1Char('0');
+    return text;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// A model row as one line: kind, the three panels (frame, count, captions) and the tm.rc lines of
+// its timers (overtime A, B, C, acquisition A, B), then its reads (function, count, the empty
+// address message, digital inputs only while acquiring).
+QString describe(const ModelRow &r)
+{
+    auto panel = [](const QString &frame, const QStringList &c) {
+        return c.isEmpty() ? QStringLiteral("-") : QStringLiteral("%1%2:%3..%4").arg(frame).arg(c.size()).arg(c.first(), c.last());
+    };
+    QString text = QStringLiteral("%1 %2|%3|%4[%5] c%6 t%7,%8,%9,%10,%11")
+                       .arg(int(r.kind)).arg(panel(r.inputFrame, r.inputCaptions), panel(r.outputFrame, r.outputCaptions))
+                       .arg(r.analogFrame, r.analogCaptions.join(',')).arg(int(r.conversion))
+                       .arg(r.lineOvertimeA).arg(r.lineOvertimeB).arg(r.lineOvertimeC).arg(r.lineAcquisitionA).arg(r.lineAcquisitionB);
+    for (const AcquisitionCycle::Read &read : modelReads(r))
+        text += QStringLiteral(" r%1:%2+%3%4%5").arg(read.function).arg(read.start).arg(read.count)
+                    .arg(read.emptyAddress == AcquisitionCycle::Read::AnalogAddressMessage ? 'a' : 'd')
+                    .arg(read.decodeOnlyWhileAcquiring ? "w" : "");
     return text;
 }
 
@@ -219,24 +255,51 @@ private slots:
             QCOMPARE(communicationParameterCode(QString::fromLatin1(text)), 0);
     }
 
-    void outputCurrent_data()
+    void numberText()
     {
-        QTest::addColumn<int>("position");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("0") << 0 << QStringLiteral("0.00");
-        QTest::newRow("1 uA") << 1 << QStringLiteral("0.00");
-        QTest::newRow("9 uA rounds up") << 9 << QStringLiteral("0.01");
-        QTest::newRow("256") << 256 << QStringLiteral("0.26");
-        QTest::newRow("4005 halfway to even") << 4005 << QStringLiteral("4.00");
-        QTest::newRow("4015 halfway to even") << 4015 << QStringLiteral("4.02");
-        QTest::newRow("19995 carries") << 19995 << QStringLiteral("20.00");
+        const QList<std::pair<int, const char *>> currents{{0, "0.00"}, {1, "0.00"}, {9, "0.01"}, {256, "0.26"},
+            {4005, "4.00"}, {4015, "4.02"}, {19995, "20.00"}}; // halves to even; 19995 carries
+        for (const auto &[position, text] : currents)
+            QCOMPARE(outputCurrentText(position), QString::fromLatin1(text));
+        for (const auto &[v, r] : QList<std::pair<double, double>>{{0.5, 0}, {1.5, 2}, {2.5, 2}, {2.6, 3}, {-1.5, -2}})
+            QCOMPARE(roundHalfEven(v), r);
+        struct Case { QString text; double value; bool found; };
+        const QList<Case> numbers{{"300", 300, true}, {"  300", 300, true}, {"1 2", 12, true}, {"300ms", 300, true},
+            {"m", 0, false}, {"", 0, false}, {"-1", -1, true}, {"2.5x", 2.5, true}, {"1.2.3", 1.2, true}, {"1e2", 100, true},
+            {"12e", 12, true}, {"-", 0, false}, {"+7", 7, true}, {".5", 0.5, true}, {QString(400, '9'), 0, false}};
+        for (const Case &c : numbers) {
+            const LeadingNumber n = scanLeadingNumber(c.text);
+            QVERIFY2(n.found == c.found && n.value == c.value, qPrintable(c.text.left(10)));
+        }
+        // The address boxes: the leading number, rounded, 0 to 255; -1 for no request.
+        const QList<std::pair<const char *, int>> addresses{{"1", 1}, {"0", 0}, {"255", 255}, {"256", -1}, {"-1", -1},
+            {"abc", -1}, {"12x", 12}, {"2.5", 2}, {" ", -1}, {"", -1}};
+        for (const auto &[text, address] : addresses) {
+            const auto a = addressFromText(QString::fromLatin1(text));
+            QVERIFY2((a ? int(*a) : -1) == address, text);
+        }
     }
 
-    void outputCurrent()
+    void models_data()
     {
-        QFETCH(int, position);
-        QFETCH(QString, text);
-        QCOMPARE(outputCurrentText(position), text);
+        QTest::addColumn<int>("index"); // in the order of Main's list
+        QTest::addColumn<QString>("row");
+        const char *rows[][2] = {
+            {"KV1710ADAM", "1 -|-| DS18B20 Input [DS1,DS2,DS3,DS4,DS5,DS6,DS7,DS8] c1 t1,0,0,2,0 r3:0+8a"},
+            {"KV1720ADAM", "2 -|-|[] c0 t0,3,0,0,0"},
+            {"KV1730ADAM", "1 -|-| Analog Input [AI_1,AI_2,AI_3,AI_4,AI_5,AI_6,AI_7,AI_8] c2 t4,0,0,5,0 r3:0+8a"},
+            {"KV1740ADAM", "1 -|-| Analog Input [VI_1,VI_2,VI_3,VI_4,VI_5,VI_6,VI_7,VI_8] c3 t4,0,0,5,0 r3:0+8a"},
+            {"KV5510ADAM", "0  Digital Input 8:DI_01..DI_08| Relay Output 4:RY_01..RY_04|[] c0 t6,7,0,8,0 r2:0+8dw"},
+            {"KV5520ADAM", "0 -| Relay Output 8:RY_01..RY_08|[] c0 t0,9,0,0,0"},
+            {"KV5530ADAM", "0  Digital Input 16:DI_01..DI_16|-|[] c0 t10,0,0,11,0 r2:0+16dw"},
+            {"KV5540ADAM", "0 -| Digital Output 16:DO_01..DO_16|[] c0 t0,12,0,0,0"},
+            {"KV5550ADAM", "0  Digital Input 8:DI_01..DI_08| Digital Output 8:DO_01..DO_08|[] c0 t13,14,0,15,0 r2:0+8dw"},
+            {"KV7710ADAM", "3  Digital Input 4:DI_01..DI_04| Digital Output 4:DO_01..DO_04| Analog Input "
+                           "[AI_1,AI_2,AI_3 ,AI_4 ,AI_5,AI_6] c2 t16,17,18,19,20 r3:0+6a r2:0+4dw"},
+            {"KV7720ADAM", "3  Digital Input 4:DI_01..DI_04| Digital Output 4:DO_01..DO_04| Analog Input "
+                           "[T_1,T_2,T_3 ,T_4 ] c4 t16,17,18,19,20 r3:0+4a r2:0+4dw"}};
+        for (int i = 0; i < 11; ++i)
+            QTest::newRow(rows[i][0]) << i << QString::fromUtf8(rows[i][1]);
     }
 
     void outputPositionOfText_data()
@@ -262,69 +325,105 @@ private slots:
         QCOMPARE(outputPositionFromText(text).value_or(-1), position);
     }
 
-    void leadingNumber_data()
+    void models()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<double>("value");
-        QTest::addColumn<bool>("found");
-        QTest::newRow("plain") << "300" << 300.0 << true;
-        QTest::newRow("blanks") << "  300" << 300.0 << true;
-        QTest::newRow("blank inside") << "1 2" << 12.0 << true;
-        QTest::newRow("unit after") << "300ms" << 300.0 << true;
-        QTest::newRow("letter only") << "m" << 0.0 << false;
-        QTest::newRow("empty") << "" << 0.0 << false;
-        QTest::newRow("negative") << "-1" << -1.0 << true;
-        QTest::newRow("decimal") << "2.5x" << 2.5 << true;
-        QTest::newRow("second point stops") << "1.2.3" << 1.2 << true;
-        QTest::newRow("exponent") << "1e2" << 100.0 << true;
-        QTest::newRow("dangling exponent") << "12e" << 12.0 << true;
-        QTest::newRow("sign only") << "-" << 0.0 << false;
-        QTest::newRow("plus sign") << "+7" << 7.0 << true;
-        QTest::newRow("leading point") << ".5" << 0.5 << true;
-        QTest::newRow("huge") << QString(400, QLatin1Char('9')) << 0.0 << false;
+        QFETCH(int, index);
+        QFETCH(QString, row);
+        QCOMPARE(modelTable().size(), 11);
+        const ModelRow &r = modelTable()[index];
+        QCOMPARE(r.name, QString::fromLatin1(QTest::currentDataTag()));
+        QCOMPARE(findModel(r.name), &r);
+        QCOMPARE(describe(r), row);
+        QVERIFY(!findModel(r.name.toLower()));
     }
 
-    void leadingNumber()
+    void setRc()
     {
-        QFETCH(QString, text);
-        QFETCH(double, value);
-        QFETCH(bool, found);
-        const LeadingNumber n = scanLeadingNumber(text);
-        QCOMPARE(n.found, found);
-        QCOMPARE(n.value, value);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("set.rc"));
+        SerialChoice c = readSetRc(path); // missing: the defaults
+        QCOMPARE(c.port + '|' + c.baud + '|' + c.parity, QStringLiteral("1|9600|None"));
+        c = {QStringLiteral("0"), QStringLiteral("1234x"), QStringLiteral("Even")}; // typed texts are kept as typed
+        QString error;
+        QVERIFY(writeSetRc(path, c, &error));
+        QCOMPARE(fileBytes(path), QByteArray("0\r\n1234x\r\nEven\r\n"));
+        c = readSetRc(path);
+        QCOMPARE(c.port + '|' + c.baud + '|' + c.parity, QStringLiteral("0|1234x|Even"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("set.rc")}); // no temporary left
+        for (const auto &[bytes, read] : {std::pair{"3\n", "3|9600|None"}, {"4\r19200\r\nEven\r\nextra\r\n", "4|19200|Even"}}) {
+            QVERIFY(writeFile(path, bytes));
+            c = readSetRc(path);
+            QCOMPARE(c.port + '|' + c.baud + '|' + c.parity, QString::fromLatin1(read));
+        }
+        // A folder where set.rc should be: read as missing, the write fails, says why and leaves it alone.
+        const QString folder = dir.filePath(QStringLiteral("dir.rc"));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("dir.rc")));
+        QCOMPARE(readSetRc(folder).port, QStringLiteral("1"));
+        QVERIFY(!writeSetRc(folder, c, &error) && !error.isEmpty() && QFileInfo(folder).isDir());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("set.rc")});
+        QCOMPARE(sysFileLabel(QStringLiteral("set.rc")), QStringLiteral("./sys/set.rc"));
     }
 
-    void roundsHalvesToEven()
+    void portIndex()
     {
-        QCOMPARE(roundHalfEven(0.5), 0.0);
-        QCOMPARE(roundHalfEven(1.5), 2.0);
-        QCOMPARE(roundHalfEven(2.5), 2.0);
-        QCOMPARE(roundHalfEven(2.6), 3.0);
-        QCOMPARE(roundHalfEven(-1.5), -2.0);
+        // Position first, then rounded: 2.5 - 1 = 1.5 -> 2, 3.5 - 1 = 2.5 -> 2.
+        const QList<std::pair<const char *, int>> cases{{"3", 2}, {"0", -1}, {"9", 8}, {"10", -1}, {" 2", 1},
+            {"2.5", 2}, {"3.5", 2}, {"0.5", 0}, {"abc", -1}, {"-3", -1}};
+        for (const auto &[line, index] : cases)
+            QVERIFY2(portIndexFromLine(QString::fromLatin1(line)) == index, line);
     }
 
-    void addressText_data()
+    void intervalField()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("address"); // -1: no request
-        QTest::newRow("one") << "1" << 1;
-        QTest::newRow("zero") << "0" << 0;
-        QTest::newRow("255") << "255" << 255;
-        QTest::newRow("256") << "256" << -1;
-        QTest::newRow("minus one") << "-1" << -1;
-        QTest::newRow("letters") << "abc" << -1;
-        QTest::newRow("trailing letter") << "12x" << 12;
-        QTest::newRow("half") << "2.5" << 2;
-        QTest::newRow("blank") << " " << -1;
-        QTest::newRow("empty") << "" << -1;
+        const QList<std::pair<const char *, int>> cases{{"Overtime A   300", 300}, {"Overtime A 300ms", 300},
+            {"Overtime A x    ", 0}, {"Overtime A ", 0}, {"Overtime A 12", 12}, {"Overtime A 0050099999", 500},
+            {"Overtime A 99999", 65535}, {"Overtime A -500", 0}, {"Overtime A 2.5  ", 2}};
+        for (const auto &[line, ms] : cases)
+            QVERIFY2(intervalFromLine(QString::fromLatin1(line)) == ms, line);
+        bool clamped = false;
+        intervalFromLine(QStringLiteral("Overtime A 99999"), &clamped);
+        QVERIFY(clamped);
+        intervalFromLine(QStringLiteral("Overtime A 65535"), &clamped);
+        QVERIFY(!clamped);
     }
 
-    void addressText()
+    void tmRc()
     {
-        QFETCH(QString, text);
-        QFETCH(int, address);
-        const auto a = addressFromText(text);
-        QCOMPARE(a ? int(*a) : -1, address);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("tm.rc"));
+        QByteArray text;
+        for (int i = 1; i <= 22; ++i) // line 7 gives 0, line 9 too much
+            text += QStringLiteral("Line %1").arg(i, -6).toLatin1()
+                    + QByteArray::number(i == 7 ? 0 : i == 9 ? 99999 : i * 10).rightJustified(5) + "\r\n";
+        QVERIFY(writeFile(path, text));
+        TimingFile t = readTmRc(path);
+        QVERIFY(t.complete());
+        QCOMPARE(t.intervals.size(), 20);
+        QVERIFY(t.intervals[0] == 10 && t.intervals[19] == 200 && t.intervals[8] == 65535);
+        QVERIFY(t.usable(1) && !t.usable(7) && !t.usable(9) && t.usable(20));
+        QVERIFY(writeFile(path, "Line 1      300\r\nLine 2      500\r\n"));
+        t = readTmRc(path);
+        QVERIFY(!t.complete() && t.linesRead == 2 && t.intervals[1] == 500 && t.intervals[2] == 0);
+        QCOMPARE(readTmRc(dir.filePath(QStringLiteral("missing.rc"))).linesRead, 0);
+        // 10 MB without a line end, and binary bytes: nothing usable, nothing out of range.
+        QVERIFY(writeFile(path, QByteArray(10 * 1024 * 1024, 'x')));
+        t = readTmRc(path);
+        QVERIFY(!t.complete() && t.linesRead == 1);
+        QByteArray binary;
+        for (int i = 0; i < 4096; ++i)
+            binary += char(i * 37 % 256);
+        QVERIFY(writeFile(path, binary));
+        for (int v : readTmRc(path).intervals)
+            QVERIFY(v >= 0 && v <= 65535);
+    }
+
+    void lineSplitting()
+    {
+        QCOMPARE(splitSettingsLines("a\r\nb\rc\nd", 10), (QStringList{"a", "b", "c", "d"}));
+        QCOMPARE(splitSettingsLines("a\r\n\r\nb", 10), (QStringList{"a", "", "b"}));
+        QCOMPARE(splitSettingsLines("a\nb\nc", 2), (QStringList{"a", "b"}));
+        QCOMPARE(splitSettingsLines(QByteArray(1000, 'y'), 1, 16).first().size(), 16);
+        QCOMPARE(splitSettingsLines("\xB5", 1).first(), QString(QChar(0xB5)));
     }
 };
 

@@ -142,6 +142,7 @@ class TestCycle : public QObject
 {
     Q_OBJECT
 private slots:
+    void readsEveryPeriodUntilStopped_data();
     void readsEveryPeriodUntilStopped();
     void tickPreconditions_data();
     void tickPreconditions();
@@ -157,15 +158,26 @@ private slots:
     void parameterWrites();
 };
 
+void TestCycle::readsEveryPeriodUntilStopped_data()
+{
+    QTest::addColumn<bool>("analog");
+    QTest::newRow("digital") << false;
+    QTest::newRow("analog") << true;
+}
+
+// Stopped with a request out: its reply is judged all the same, but digital inputs change only
+// while their cycle runs.
 void TestCycle::readsEveryPeriodUntilStopped()
 {
-    Window w({kDigital});
+    QFETCH(bool, analog);
+    Window w({analog ? kAnalog : kDigital});
+    const QString read = analog ? QStringLiteral("010300000006c5c8") : kReadFrame;
     w.click(0);
-    w.run(250);
+    w.run(220);
     w.click(0);
     w.run(1000);
-    QCOMPARE(w.log(), (QStringList{"0 caption 0 Stop", "100 send " + kReadFrame, "140 judged ok decode",
-                                   "200 send " + kReadFrame, "240 judged ok decode", "250 caption 0 Acquisition"}));
+    QCOMPARE(w.log(), (QStringList{"0 caption 0 Stop", "100 send " + read, "140 judged ok decode", "200 send " + read,
+                                   "220 caption 0 Acquisition", analog ? "240 judged ok decode" : "240 judged ok"}));
     QVERIFY(!w.m.enabled({TimerRef::Acquisition, 0}));
 }
 
@@ -384,6 +396,14 @@ void TestCycle::scanEnds()
     QCOMPARE(unplugged.clock.reopens.size(), 1);
     QVERIFY(!unplugged.m.scanning());
     QVERIFY(unplugged.clock.log.filter("send").isEmpty());
+    // A port closed behind the scan's back ends it at the next tick, without a reopen.
+    Scan behind(0);
+    behind.clock.apply(behind.m.click(true));
+    behind.run(200);
+    behind.portOpen = false;
+    behind.run(2000);
+    QCOMPARE(behind.clock.reopens.size(), 1);
+    QVERIFY(!behind.m.scanning() && behind.m.step() == 0);
     // "Read" on a closed port only says so.
     Scan notOpen(0);
     notOpen.clock.apply(notOpen.m.click(false));

@@ -8,28 +8,10 @@
 #include "settingsfiles.h"
 #include "toolwindows.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QLineEdit>
 #include <QListView>
 #include <QWheelEvent>
 
 namespace {
-
-// Replaces the box's text as a user does: click into it, select all, then type or paste.
-void enterText(QComboBox *box, const QString &text, bool paste)
-{
-    QTest::mouseClick(box->lineEdit(), Qt::LeftButton);
-    QTest::keyClick(box->lineEdit(), Qt::Key_A, Qt::ControlModifier);
-    if (paste) {
-        QApplication::clipboard()->setText(text);
-        QTest::keyClick(box->lineEdit(), Qt::Key_V, Qt::ControlModifier);
-    } else if (text.isEmpty()) {
-        QTest::keyClick(box->lineEdit(), Qt::Key_Delete);
-    } else {
-        QTest::keyClicks(box->lineEdit(), text);
-    }
-}
 
 void wheel(QWidget *w, int delta)
 {

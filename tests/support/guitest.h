@@ -8,8 +8,12 @@
 #include "simline.h"
 #include "simmodule.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -104,4 +108,19 @@ inline bool openPort(ModuleWindow *w)
 {
     QTest::mouseClick(w->Command_Port, Qt::LeftButton);
     return w->portIsOpen();
+}
+
+// Replaces an editable box's text as a user does: click into it, select all, then type or paste.
+inline void enterText(QComboBox *box, const QString &text, bool paste)
+{
+    QTest::mouseClick(box->lineEdit(), Qt::LeftButton);
+    QTest::keyClick(box->lineEdit(), Qt::Key_A, Qt::ControlModifier);
+    if (paste) {
+        QApplication::clipboard()->setText(text);
+        QTest::keyClick(box->lineEdit(), Qt::Key_V, Qt::ControlModifier);
+    } else if (text.isEmpty()) {
+        QTest::keyClick(box->lineEdit(), Qt::Key_Delete);
+    } else {
+        QTest::keyClicks(box->lineEdit(), text);
+    }
 }

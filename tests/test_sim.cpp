@@ -1,8 +1,12 @@
-// The simulated module core and bus: worked frames, register maps, parameter changes, faults and
-// collisions, all without any I/O.
+// The simulated modules without any I/O: worked frames, register maps, parameter changes, faults
+// and collisions; korvant-sim's command line; and the in-process line that carries them to the
+// windows in GUI tests.
 #include "modbus.h"
+#include "simline.h"
 #include "simmodule.h"
+#include "simoptions.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 namespace {
@@ -34,7 +38,7 @@ const QByteArray kBroadcastRead = hex("00030064000345C5"); // parameters 100..10
 } // namespace
 Q_DECLARE_METATYPE(SimFaults)
 
-class TestSimCore : public QObject
+class TestSim : public QObject
 {
     Q_OBJECT
 private slots:
@@ -49,9 +53,13 @@ private slots:
     void faults();
     void busListenersAndCollisions();
     void genericModuleMovesByItself();
+    void commandLine_data();
+    void commandLine();
+    void lineSettingsDecideWhoAnswers();
+    void lineFailsAndDropsTheReply();
 };
 
-void TestSimCore::workedFrames_data()
+void TestSim::workedFrames_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<quint32>("bits"); // inputs, and coils 0..3
@@ -71,7 +79,7 @@ void TestSimCore::workedFrames_data()
     QTest::newRow("KV1720 output 4.000 mA") << 1720 << 0u << no << hex("010600000FA08C42") << hex("010600000FA08C42");
 }
 
-void TestSimCore::workedFrames()
+void TestSim::workedFrames()
 {
     QFETCH(int, model);
     QFETCH(quint32, bits);
@@ -90,7 +98,7 @@ void TestSimCore::workedFrames()
         QCOMPARE(QList<bool>({m.coil(0), m.coil(1), m.coil(2), m.coil(3)}), QList<bool>({true, false, true, false}));
 }
 
-void TestSimCore::registerMapOfEveryModel_data()
+void TestSim::registerMapOfEveryModel_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<QList<int>>("map"); // inputs, coils, holding registers, holding writable, model register
@@ -110,7 +118,7 @@ void TestSimCore::registerMapOfEveryModel_data()
 
 // Every function code the tool sends, at the edge of each model's map: the last channel answers,
 // one more is refused with exception 02.
-void TestSimCore::registerMapOfEveryModel()
+void TestSim::registerMapOfEveryModel()
 {
     QFETCH(int, model);
     QFETCH(QList<int>, map);
@@ -142,7 +150,7 @@ void TestSimCore::registerMapOfEveryModel()
 }
 
 // A new address or code is echoed at the old settings and takes effect after the echo.
-void TestSimCore::parameterChangesTakeEffectAfterTheEcho()
+void TestSim::parameterChangesTakeEffectAfterTheEcho()
 {
     SimBus bus;
     SimModule *m = bus.addModule(5510, 1, 2);
@@ -161,7 +169,7 @@ void TestSimCore::parameterChangesTakeEffectAfterTheEcho()
 }
 
 // Exceptions, and silence (an empty reply) where a module must not answer; neither changes it.
-void TestSimCore::refusals_data()
+void TestSim::refusals_data()
 {
     QTest::addColumn<int>("model");
     QTest::addColumn<QByteArray>("request");
@@ -192,7 +200,7 @@ void TestSimCore::refusals_data()
     QTest::newRow("broadcast coil write: carried out") << 5550 << frame("000F00000008015A") << QByteArray();
 }
 
-void TestSimCore::refusals()
+void TestSim::refusals()
 {
     QFETCH(int, model);
     QFETCH(QByteArray, request);
@@ -205,7 +213,7 @@ void TestSimCore::refusals()
     QCOMPARE(m.holding(102), std::uint16_t(model ? model : 5510));
 }
 
-void TestSimCore::faults_data()
+void TestSim::faults_data()
 {
     QTest::addColumn<SimFaults>("faults");
     QTest::addColumn<QByteArray>("reply");
@@ -218,7 +226,7 @@ void TestSimCore::faults_data()
     QTest::newRow("garbage") << SimFaults{.garbageBytes = 40} << QByteArray();
 }
 
-void TestSimCore::faults()
+void TestSim::faults()
 {
     QFETCH(SimFaults, faults);
     QFETCH(QByteArray, reply);
@@ -234,7 +242,7 @@ void TestSimCore::faults()
 }
 
 // Only modules at the line's settings listen; two that answer collide into garbage.
-void TestSimCore::busListenersAndCollisions()
+void TestSim::busListenersAndCollisions()
 {
     SimBus bus;
     bus.addModule(5510, 1, 3);                      // 19200,None
@@ -254,7 +262,7 @@ void TestSimCore::busListenersAndCollisions()
     }
 }
 
-void TestSimCore::genericModuleMovesByItself()
+void TestSim::genericModuleMovesByItself()
 {
     SimModule g(0, 1, 2);
     auto inputs = [&g] { int mask = 0; for (int i = 0; i < 16; ++i) mask |= int(g.discreteInput(i)) << i; return mask; };
@@ -273,5 +281,89 @@ void TestSimCore::genericModuleMovesByItself()
     QCOMPARE(g.holding(5), std::uint16_t(77));
 }
 
-QTEST_GUILESS_MAIN(TestSimCore)
-#include "test_simcore.moc"
+void TestSim::commandLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("error"); // part of it; empty: taken
+    QTest::newRow("modules") << QStringList{"--module", "5510:3:8", "--inputs", "0x05", "--module", "7720", "--fault", "silent"} << "";
+    QTest::newRow("unknown model") << QStringList{"--module", "9999:1:2"} << "unknown model";
+    QTest::newRow("bad address") << QStringList{"--module", "5510:0:2"} << "address";
+    QTest::newRow("bad code") << QStringList{"--module", "5510:1:9"} << "code";
+    QTest::newRow("unknown option") << QStringList{"--baud", "9600"} << "unknown option";
+    QTest::newRow("fault before module") << QStringList{"--fault", "silent"} << "must follow";
+    QTest::newRow("unknown fault") << QStringList{"--module", "5510", "--fault", "smoke"} << "unknown fault";
+    QTest::newRow("port out of range") << QStringList{"--port", "12"} << "1..9";
+}
+
+void TestSim::commandLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, error);
+    SimOptions options;
+    const QString e = parseSimOptions(args, options);
+    QVERIFY2(error.isEmpty() ? e.isEmpty() : e.contains(error), qPrintable(e));
+    if (!error.isEmpty())
+        return;
+    QCOMPARE(options.modules.size(), 2);
+    const SimModuleSetup &m = options.modules[0];
+    QVERIFY(m.model == 5510 && m.address == 3 && m.code == 8 && m.inputs == 5u && !m.faults.silent);
+    QVERIFY(options.modules[1].model == 7720 && options.modules[1].address == 1 && options.modules[1].code == 2);
+    QVERIFY(options.modules[1].faults.silent);
+}
+
+// At 9600,N only module 2 listens, at 9600,E only module 1: the first reply tells who stayed silent.
+void TestSim::lineSettingsDecideWhoAnswers()
+{
+    SimBus bus;
+    bus.addModule(5510, 1, 6)->setDiscreteInput(2, true); // 9600,Even
+    bus.addModule(5530, 2, 2)->setDiscreteInput(0, true); // 9600,None
+    SimLine line(&bus);
+    QSignalSpy spy(&line, &SerialLine::received);
+    const QByteArray read1 = hex("01020000000879CC"), read2 = frame("020200000010");
+    QVERIFY(line.open(1, QStringLiteral("9600,N,8,1")).ok());
+    line.write(read1);
+    line.write(read2);
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.at(0).at(0).toByteArray(), frame("0202020100"));
+    spy.clear();
+    QVERIFY(line.open(1, QStringLiteral("9600,E,8,1")).ok());
+    line.write(read2);
+    line.write(read1);
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.at(0).at(0).toByteArray(), frame("01020104"));
+    // The settings text is recorded as given, even text a real port refuses (and the line stays closed).
+    QCOMPARE(line.open(1, QStringLiteral("9600,None,8,1")).fault, SerialLine::Fault::Other);
+    QVERIFY(line.lastSettings() == QStringLiteral("9600,None,8,1") && !line.isOpen());
+    // A reply in pieces arrives as pieces.
+    bus.addModule(7710, 3, 2)->faults = SimFaults{.pieces = 3};
+    QVERIFY(line.open(1, QStringLiteral("9600,N,8,1")).ok());
+    spy.clear();
+    line.write(hex("030300000006C42A"));
+    QTRY_COMPARE(spy.size(), 3);
+    QCOMPARE(spy.at(0).at(0).toByteArray() + spy.at(1).at(0).toByteArray() + spy.at(2).at(0).toByteArray(),
+             frame("03030C000000000000000000000000"));
+}
+
+void TestSim::lineFailsAndDropsTheReply()
+{
+    SimBus bus;
+    bus.addModule(5510, 1, 2)->faults.delayMs = 100;
+    SimLine line(&bus);
+    QSignalSpy failed(&line, &SerialLine::failed);
+    QSignalSpy received(&line, &SerialLine::received);
+    line.fail(); // closed: nothing to report
+    QCOMPARE(failed.size(), 0);
+    QVERIFY(line.open(2, QStringLiteral("9600,N,8,1")).ok());
+    line.write(hex("01020000000879CC"));
+    line.fail(QStringLiteral("adapter pulled out"));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("adapter pulled out"));
+    QVERIFY(!line.isOpen());
+    line.write(hex("01020000000879CC"));
+    QCOMPARE(line.writes().size(), 1);
+    QVERIFY(!received.wait(300)); // the pending reply is dropped
+    QVERIFY(SimLine(&bus).probe(2).ok()); // the port is free again
+}
+
+QTEST_GUILESS_MAIN(TestSim)
+#include "test_sim.moc"

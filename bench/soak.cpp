@@ -1,11 +1,11 @@
-// Long runs. The soak drives a window's read handlers back to back on the in-process line, as
-// fast as the event loop delivers the replies, and watches the resident memory. The flood pours
+// korvant-soak, built with the benchmark and run by hand, not by CTest: long runs. The soak
+// drives a window's read handlers back to back on the in-process line, as fast as the event loop delivers the replies, and watches the resident memory. The flood pours
 // random bytes at the line rate of 38400 baud into a pseudo-terminal the window polls through the
 // real serial line, and checks that memory stays flat and clicks are still handled promptly.
 //
 // KORVANT_SOAK_EXCHANGES (default 20000) sets the exchanges per window, KORVANT_FLOOD_SECONDS
 // (default 5) the length of the flood.
-#include "support/guitest.h"
+#include "support/guitest.h" // the tests' working folder, prompt recorder and sim line
 
 #include "analoginputwindow.h"
 #include "digitalwindow.h"
@@ -96,7 +96,7 @@ SoakFigures soak(W *w, int exchanges, int replyBytes)
 }
 } // namespace
 
-class TestSoak : public QObject
+class Soak : public QObject
 {
     Q_OBJECT
 private slots:
@@ -105,7 +105,7 @@ private slots:
     void floodDuringAcquisition();
 };
 
-void TestSoak::readExchanges_data()
+void Soak::readExchanges_data()
 {
     QTest::addColumn<QString>("model");
     QTest::addColumn<int>("replyBytes");
@@ -113,7 +113,7 @@ void TestSoak::readExchanges_data()
     QTest::newRow("analog KV1730ADAM") << "KV1730ADAM" << 21;
 }
 
-void TestSoak::readExchanges()
+void Soak::readExchanges()
 {
     QFETCH(QString, model);
     QFETCH(int, replyBytes);
@@ -148,7 +148,7 @@ void TestSoak::readExchanges()
     QVERIFY(env.messages.isEmpty());
 }
 
-void TestSoak::floodDuringAcquisition()
+void Soak::floodDuringAcquisition()
 {
     const int seconds = fromEnvironment("KORVANT_FLOOD_SECONDS", 5);
     GuiTestEnvironment env(shortTimingFile(40, 100, 50));
@@ -264,5 +264,5 @@ void TestSoak::floodDuringAcquisition()
     QTest::mouseClick(w->Command_Port, Qt::LeftButton);
 }
 
-QTEST_MAIN(TestSoak)
-#include "test_soak.moc"
+QTEST_MAIN(Soak)
+#include "soak.moc"

@@ -1,0 +1,210 @@
+// End to end: the windows on the real serial line against korvant-sim on a pseudo-terminal, one
+// exchange per panel kind, one scan, the adapter pulled out and put back; and the simulator as a
+// program: mbpoll as an independent master, its link and its lock.
+#include "support/guitest.h"
+#include "support/simprocess.h"
+
+#include "analoginputwindow.h"
+#include "analogoutputwindow.h"
+#include "combinedwindow.h"
+#include "digitalwindow.h"
+#include "setfrm.h"
+
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kWaitMs = 10000;
+const QString kNormal = QStringLiteral("Communication Data Normal！");
+
+// The simulator with these options, then the window on the real line with its port open.
+template <typename W>
+std::unique_ptr<W> openOnSim(SimProcess &sim, const QStringList &args, const QString &model)
+{
+    if (!sim.start(args))
+        return nullptr;
+    // Room for the line time at 9600 baud and the pseudo-terminal.
+    sim.writeSys(QStringLiteral("tm.rc"), shortTimingFile(200, 400, 200));
+    sim.writeSys(QStringLiteral("set.rc"), "1\r\n9600\r\nNone\r\n");
+    setSerialLineFactory({});
+    std::unique_ptr<W> w(qobject_cast<W *>(model == QLatin1String("SetFrm") ? createSetFrm() : createTestWindow(model)));
+    if (!w)
+        return nullptr;
+    w->setAttribute(Qt::WA_DeleteOnClose, false);
+    w->show();
+    return openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1) ? std::move(w) : nullptr;
+}
+
+QString texts(const QVector<QLabel *> &labels)
+{
+    QStringList t;
+    for (const QLabel *l : labels)
+        t << l->text();
+    return t.join('|');
+}
+
+} // namespace
+
+class TestE2e : public QObject
+{
+    Q_OBJECT
+private slots:
+    void digitalAndUnplugged();
+    void analogInput();
+    void analogOutput();
+    void combined();
+    void scan();
+    void mbpollReadsTheSimulator();
+    void simulatorLinkAndLock();
+};
+
+// Polling and a relay write, then the adapter pulled mid-acquisition and put back.
+void TestE2e::digitalAndUnplugged()
+{
+    PromptRecorder prompts;
+    SimProcess sim;
+    auto w = openOnSim<DigitalWindow>(sim, {"--module", "5510:1:2", "--inputs", "0x05"}, QStringLiteral("KV5510ADAM"));
+    QVERIFY(w);
+    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
+    QCOMPARE(w->DI_SHOW[0]->text() + w->DI_SHOW[1]->text() + w->DI_SHOW[2]->text(), QStringLiteral("ONOFFON"));
+    QTest::mouseClick(w->DO_SHOW[1], Qt::LeftButton);
+    QTest::mouseClick(w->DO_SHOW[3], Qt::LeftButton);
+    QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 0F 00 00 00 04 54 08 "), kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QStringLiteral("01 0F 00 00 00 04 01 0A BE 91")), kWaitMs);
+
+    sim.kill();
+    QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), kWaitMs);
+    QCOMPARE(w->Shape1->fillColor(), QColor(0, 0, 0));
+    QCOMPARE(w->Command_OK1->text(), QStringLiteral("Acquisition"));
+    QTRY_VERIFY_WITH_TIMEOUT(!w->TM_Acquisition_A->isEnabled() && !w->TM_Overtime_A->isEnabled(), kWaitMs);
+    QCOMPARE(prompts.messages, QStringList{QStringLiteral("Serial fault, Please check the serial port")});
+    QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x02"}));
+    QVERIFY(openPort(w.get()));
+    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 02 20 49 "), kWaitMs);
+    QCOMPARE(prompts.messages.size(), 1);
+}
+
+void TestE2e::analogInput()
+{
+    PromptRecorder prompts;
+    SimProcess sim;
+    auto w = openOnSim<AnalogInputWindow>(sim, {"--module", "1740:1:2", "--holding", "2047,4095,65535,0,409,819,1,3000"},
+                                          QStringLiteral("KV1740ADAM"));
+    QVERIFY(w);
+    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
+    QCOMPARE(texts(w->AI_SHOW), QStringLiteral("5.00V|10.00V|160.04V|0.00V|1.00V|2.00V|0.00V|7.33V"));
+    QVERIFY(prompts.messages.isEmpty());
+}
+
+void TestE2e::analogOutput()
+{
+    PromptRecorder prompts;
+    SimProcess sim;
+    auto w = openOnSim<AnalogOutputWindow>(sim, {"--module", "1720:1:2"}, QStringLiteral("KV1720ADAM"));
+    QVERIFY(w);
+    w->HScroll1->setValue(4000);
+    QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
+    QCOMPARE(w->Text_Receive->toPlainText(), QStringLiteral("01 06 00 00 0F A0 8C 42 "));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QStringLiteral("-> 01 06 00 00 0F A0 8C 42")), kWaitMs);
+    QVERIFY(prompts.messages.isEmpty());
+}
+
+// Both read cycles in turn and a write in the middle of the digital one.
+void TestE2e::combined()
+{
+    PromptRecorder prompts;
+    SimProcess sim;
+    auto w = openOnSim<CombinedWindow>(sim, {"--module", "7720:1:2", "--holding", "25,26,1001,65535", "--inputs", "0x05"},
+                                       QStringLiteral("KV7720ADAM"));
+    QVERIFY(w);
+    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 03 08 00 19 00 1A 03 E9 FF FF 94 D4 "), kWaitMs);
+    QCOMPARE(texts(w->AI_SHOW), QStringLiteral("25℃|26℃|Not Connect|Not Connect"));
+    QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
+    QCOMPARE(texts(w->DI_SHOW), QStringLiteral("ON|OFF|ON|OFF"));
+    QTest::mouseClick(w->DO_SHOW[0], Qt::LeftButton);
+    QTest::mouseClick(w->DO_SHOW[2], Qt::LeftButton);
+    QTest::mouseClick(w->Command_OK3, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 0F 00 00 00 04 54 08 "), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Send->toPlainText(), QStringLiteral("01 02 00 00 00 04 79 C9 "), kWaitMs);
+    QVERIFY(sim.log().contains(QStringLiteral("01 0F 00 00 00 04 01 05 FE 95")));
+    QVERIFY(prompts.messages.isEmpty());
+}
+
+// The scan finds the module by the baud rate the simulator sees on the line.
+void TestE2e::scan()
+{
+    PromptRecorder prompts;
+    SimProcess sim;
+    auto w = openOnSim<SetFrm>(sim, {"--module", "5510:1:3"}, QStringLiteral("SetFrm"));
+    QVERIFY(w);
+    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(w->Command_OK1->text() == kReadCaption && !w->TM_Overtime_A->isEnabled(), 15000);
+    QCOMPARE(w->Text_Parameter->toPlainText(),
+             QStringLiteral("Moudle address: 1\nCommunication parameters: 19200,None,8,1\nMoudle model: KV5510ADAM"));
+    QCOMPARE(w->Combo2->currentText(), QStringLiteral("19200"));
+    QVERIFY(w->portIsOpen() && prompts.messages.isEmpty());
+}
+
+void TestE2e::mbpollReadsTheSimulator()
+{
+    const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+    if (mbpoll.isEmpty())
+        QSKIP("mbpoll is not installed");
+    SimProcess sim;
+    QVERIFY(sim.start({"--module", "7720:3:2", "--holding", "25,26,1001,65535"}));
+    QProcess p;
+    p.start(mbpoll, {"-m", "rtu", "-a", "3", "-b", "9600", "-P", "none", "-t", "4", "-r", "1", "-c", "4", "-1", sim.link()});
+    QVERIFY(p.waitForFinished(20000));
+    QStringList values;
+    static const QRegularExpression row(QStringLiteral("^\\[(\\d+)\\]:\\s+(-?\\d+)"), QRegularExpression::MultilineOption);
+    for (auto it = row.globalMatch(QString::fromLocal8Bit(p.readAll())); it.hasNext();)
+        values << it.next().captured(2);
+    QCOMPARE(values, (QStringList{"25", "26", "1001", "65535"}));
+}
+
+// A stopped simulator removes its link. A link no running simulator holds the lock of is stale,
+// even when its pty now belongs to someone else, and is replaced; a second simulator on a held
+// port is refused, as is a bad command line, which leaves no sys folder behind.
+void TestE2e::simulatorLinkAndLock()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({"--module", "generic"}));
+    sim.process.terminate();
+    QVERIFY(sim.process.waitForFinished(5000));
+    QVERIFY(sim.process.exitStatus() == QProcess::NormalExit && sim.process.exitCode() == 0);
+    QVERIFY(!QFileInfo(sim.link()).isSymLink());
+
+    const int pty = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(pty >= 0 && ::grantpt(pty) == 0 && ::unlockpt(pty) == 0);
+    const auto closePty = qScopeGuard([pty] { ::close(pty); });
+    const QString held = QString::fromLocal8Bit(::ptsname(pty));
+    SimProcess second;
+    QVERIFY(QFile::link(held, second.link()));
+    QVERIFY(second.start({"--module", "generic"}));
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(second.link()).symLinkTarget() != held, kWaitMs);
+    QProcess third;
+    third.start(SimProcess::program(), {"--dir", second.dir.path()});
+    QVERIFY(third.waitForFinished(kWaitMs) && third.exitCode() != 0);
+    QVERIFY(QString::fromLocal8Bit(third.readAllStandardError()).contains("held by another running simulator"));
+
+    QTemporaryDir dir;
+    QProcess bad;
+    bad.start(SimProcess::program(), {"--dir", dir.path(), "--module", "9999:1:2"});
+    QVERIFY(bad.waitForFinished(kWaitMs) && bad.exitStatus() == QProcess::NormalExit && bad.exitCode() != 0);
+    QVERIFY(QString::fromLocal8Bit(bad.readAllStandardError()).contains("unknown model"));
+    QVERIFY(!QFileInfo::exists(dir.filePath("sys")));
+}
+
+QTEST_MAIN(TestE2e)
+#include "test_e2e.moc"
