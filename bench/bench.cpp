@@ -178,6 +178,10 @@ int runPollChild(int argc, char **argv, const QString &model, int periodMs, int 
         return 1;
     }
 
+    // KORVANT_BENCH_MONITOR=1: the same poll with the window's traffic monitor open.
+    if (qEnvironmentVariableIntValue("KORVANT_BENCH_MONITOR") == 1)
+        window->openTrafficMonitor();
+
     // Every tick empties the status box first, so each exchange is one change from empty to its
     // outcome; counting changes (not signals) keeps repeated notifications from counting twice.
     int normal = 0;

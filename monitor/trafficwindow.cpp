@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QPainter>
 #include <QScrollBar>
 #include <QSaveFile>
 #include <QVBoxLayout>
@@ -97,6 +98,27 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 namespace {
+// Cells are plain text in one line: drawn straight with the painter, without the style's item
+// machinery, which costs more than the rest of a batch.
+class PlainCells : public QAbstractItemDelegate
+{
+public:
+    using QAbstractItemDelegate::QAbstractItemDelegate;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const bool selected = option.state & QStyle::State_Selected;
+        if (selected)
+            painter->fillRect(option.rect, option.palette.highlight());
+        painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
+        painter->drawText(option.rect.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                          index.data().toString());
+    }
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        return {option.fontMetrics.horizontalAdvance(index.data().toString()) + 8, option.fontMetrics.height() + 4};
+    }
+};
+
 class ErrorFilter : public QSortFilterProxyModel
 {
 public:
@@ -130,14 +152,22 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->verticalHeader()->setVisible(false);
+    // Rows of one height, set once: a batch of new rows then costs no measuring.
+    Table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     Table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     Table->horizontalHeader()->setStretchLastSection(true);
-    Table->setColumnWidth(TrafficModel::Bytes, 260);
+    const int widths[] = {95, 95, 40, 250, 40, 170, 100};
+    for (int c = 0; c < int(std::size(widths)); ++c)
+        Table->setColumnWidth(c, widths[c]);
     Table->setWordWrap(false);
+    Table->setItemDelegate(new PlainCells(Table));
 
     Statistics = new QLabel(this);
     Statistics->setObjectName(QStringLiteral("Statistics"));
     Statistics->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A new statistics text must not lay the whole window out again.
+    Statistics->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    Statistics->setFixedHeight(fontMetrics().height() + 6);
     Pause = new QPushButton(QStringLiteral("Pause"), this);
     Pause->setObjectName(QStringLiteral("Pause"));
     Pause->setCheckable(true);
@@ -203,6 +233,10 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
 
 void TrafficWindow::refresh()
 {
+    if (m_model->rowCount() > 0 && m_recorder->nextRow() == m_shownNext && m_recorder->firstRow() == m_shownFirst)
+        return; // nothing new since the last batch
+    m_shownNext = m_recorder->nextRow();
+    m_shownFirst = m_recorder->firstRow();
     const bool atEnd = Table->verticalScrollBar()->value() == Table->verticalScrollBar()->maximum();
     m_model->sync();
     Statistics->setText(statisticsLine(m_recorder->statistics()));

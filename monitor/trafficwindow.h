@@ -62,4 +62,5 @@ private:
     TrafficModel *m_model;
     QSortFilterProxyModel *m_filter;
     QTimer m_batch;
+    quint64 m_shownFirst = 0, m_shownNext = 0;
 };

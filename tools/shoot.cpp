@@ -5,6 +5,7 @@
 //   digital-kv5510adam.png  KV5510ADAM acquiring, two relays switched on
 //   analog-kv1730adam.png   KV1730ADAM acquiring
 //   setfrm.png              SetFrm after a read scan found the module
+//   monitor-kv5510adam.png  the traffic monitor of KV5510ADAM's poll, one reply with a bad CRC
 // Each picture is taken right after a reply was judged, so the exchange boxes are full.
 // Any message box the tool would have shown means the pictures are wrong: it fails then.
 #include "digitalwindow.h"
@@ -191,6 +192,15 @@ int main(int argc, char *argv[])
         ok = runUntil([w] { return w->Text_Message->toPlainText() == kDataNormal; }, 5000) && ok;
         w->Command_OK1->click();
         ok = saveAfterNormals(w, 2, out + QStringLiteral("/digital-kv5510adam.png")) && ok;
+        // The traffic monitor of the same poll, with one reply spoiled on its way back.
+        TrafficWindow *monitor = w->openTrafficMonitor();
+        module->faults.badCrc = true;
+        ok = runUntil([w] { return w->Text_Message->toPlainText() == kDataError; }, 5000) && ok;
+        module->faults.badCrc = false;
+        runUntil([] { return false; }, 1200); // a few good exchanges after it
+        monitor->refresh();
+        ok = save(monitor, out + QStringLiteral("/monitor-kv5510adam.png")) && ok;
+        monitor->close();
         closeWindow(w);
     } else {
         err() << "KV5510ADAM did not open its port" << Qt::endl;
