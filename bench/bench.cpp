@@ -151,7 +151,7 @@ int runPollChild(int argc, char **argv, const QString &model, int periodMs, int 
     times.writesNs.reserve(std::size_t(seconds) * 1000 / std::size_t(periodMs) + 16);
     times.replyNs.reserve(times.writesNs.capacity());
     setSerialLineFactory([&times] {
-        return std::make_unique<RecordingLine>(std::make_unique<QSerialLine>(), &times);
+        return std::make_unique<RecordingLine>(makeProgramLine(), &times);
     });
     recordPrompts();
 
@@ -605,6 +605,57 @@ int runAll(bool quick)
                                      : std::string("mbpoll gave no figures"),
                         mbUs > 0 ? format("%.1f", toolUs / mbUs) : std::string(), "≤ 1",
                         mbUs > 0 && toolUs <= mbUs ? "yes" : "no"});
+    }
+
+    // The same poll through a serial device server: korvant-sim on a loopback TCP port, COM1 a
+    // file naming it. No line time: the device server's side of the line is not simulated.
+    {
+        const PollCase c{"KV5510ADAM", 5510, 6, "1", 8, 20};
+        const int overtime = c.periodMs / 2;
+        const std::string setting = format("%s, %d ms, time-out %d ms, TCP to korvant-sim --tcp (no line time)",
+                                           c.model, c.periodMs, overtime);
+        std::fprintf(stderr, "korvant-bench: polling %s\n", setting.c_str());
+        writeText(dir + "/sys/tm.rc", timingFile(c, overtime));
+        writeText(dir + "/sys/set.rc", "1\r\n9600\r\nNone\r\n");
+        std::error_code ec;
+        std::filesystem::remove(dir + "/sys/COM1", ec);
+        g_simulator = spawn({KV_SIM_PATH, "--tcp", "127.0.0.1:0", "--module", "5510:1:2", "--quiet"}, dir + "/sim.log");
+        std::string target;
+        for (int i = 0; i < 250 && g_simulator > 0 && target.empty(); ++i) {
+            const std::string log = readText(dir + "/sim.log");
+            const auto at = log.find("serving ");
+            if (at != std::string::npos && log.find('\n', at) != std::string::npos)
+                target = log.substr(at + 8, log.find('\n', at) - at - 8);
+            else
+                sleepMs(20);
+        }
+        writeText(dir + "/sys/COM1", target + "\n");
+        const std::string out = dir + "/poll.out";
+        const pid_t tool = target.empty() ? -1
+                                          : spawn({self, "--poll-child", c.model, std::to_string(c.periodMs),
+                                                   std::to_string(pollSeconds)},
+                                                  out);
+        const int rc = tool > 0 ? reap(tool) : 1;
+        if (g_simulator > 0) {
+            kill(g_simulator, SIGTERM);
+            reap(g_simulator);
+            g_simulator = 0;
+        }
+        std::filesystem::remove(dir + "/sys/COM1", ec);
+        const auto kv = keyValues(readText(out));
+        if (rc != 0 || kv.count("sent") == 0) {
+            std::fprintf(stderr, "korvant-bench: the TCP poll failed:\n%s", readText(out).c_str());
+            failed = true;
+        } else {
+            const double expected = number(kv, "expected"), sent = number(kv, "sent"), normal = number(kv, "normal");
+            fidelity.push_back({"1 Poll fidelity", setting,
+                                format("sent %.0f, accepted %.0f; period error median %.3f ms, p99 %.3f ms; "
+                                       "reply after %.1f ms; CPU %.1f µs an exchange",
+                                       sent, normal, number(kv, "err_med_ms"), number(kv, "err_p99_ms"),
+                                       number(kv, "reply_med_ms"), normal > 0 ? number(kv, "cpu_us") / normal : 0),
+                                format("%.0f expected", expected), format("%.3f", expected > 0 ? normal / expected : 0),
+                                "every request sent and accepted", sent == expected && normal == expected ? "yes" : "no"});
+        }
     }
 
     // 3 and 4: start-up and memory with Main shown, beside a minimal Widgets program.

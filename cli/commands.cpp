@@ -7,6 +7,7 @@
 #include "scan.h"
 #include "session.h"
 
+#include <optional>
 #include <QElapsedTimer>
 #include <QTime>
 
@@ -14,17 +15,18 @@
 
 namespace {
 
-const CycleAction *find(const CycleActions &actions, CycleAction::Kind kind)
+// A copy of the first action of that kind: the list is often a temporary.
+std::optional<CycleAction> find(const CycleActions &actions, CycleAction::Kind kind)
 {
     for (const CycleAction &a : actions)
         if (a.kind == kind)
-            return &a;
-    return nullptr;
+            return a;
+    return std::nullopt;
 }
 
 QByteArray sentFrame(const CycleActions &actions)
 {
-    const CycleAction *send = find(actions, CycleAction::Send);
+    const std::optional<CycleAction> send = find(actions, CycleAction::Send);
     return send ? send->frame : QByteArray();
 }
 
@@ -79,7 +81,7 @@ private:
 
 int Runner::verdictStatus(const CycleActions &judged)
 {
-    const CycleAction *a = find(judged, CycleAction::Judged);
+    const std::optional<CycleAction> a = find(judged, CycleAction::Judged);
     const ReplyVerdict verdict = a ? a->verdict : ReplyVerdict{Refusal::NoReply};
     session.logVerdict(verdict.reason());
     if (verdict.accepted())
@@ -101,7 +103,7 @@ int Runner::scan()
     QByteArray received;
     while (cycle.scanning()) {
         const CycleActions ticked = cycle.tick(true, received);
-        const CycleAction *reopen = find(ticked, CycleAction::Reopen);
+        const std::optional<CycleAction> reopen = find(ticked, CycleAction::Reopen);
         if (!reopen)
             break;
         const int code = reopen->step + 1;
@@ -115,7 +117,7 @@ int Runner::scan()
         const QByteArray frame = sentFrame(sent);
         received = session.exchange(frame, timeoutFor(line, int(frame.size()), expectedReplyLength(frame))).bytes;
         const CycleActions judged = cycle.readTimeout(received);
-        const CycleAction *verdict = find(judged, CycleAction::Judged);
+        const std::optional<CycleAction> verdict = find(judged, CycleAction::Judged);
         session.logVerdict(QStringLiteral("%1: %2").arg(settingsText(line), verdict->verdict.reason()));
         if (verdict->decode) {
             const FoundModule found{cycle.found(), line};
@@ -193,7 +195,7 @@ int Runner::setAddress()
         return ExitPort;
     ParameterCycle cycle;
     const CycleActions sent = cycle.writeAddress(true, o.argument);
-    if (const CycleAction *prompt = find(sent, CycleAction::Prompt))
+    if (const std::optional<CycleAction> prompt = find(sent, CycleAction::Prompt))
         return fail(ExitUsage, prompt->text);
     const int status = verdictStatus(cycle.writeTimeout(exchange(sent, o.line)));
     if (status == ExitOk && o.json)
@@ -209,7 +211,7 @@ int Runner::setComm()
         return ExitPort;
     ParameterCycle cycle;
     const CycleActions sent = cycle.writeParameters(true, QString::number(o.address), o.argument);
-    if (const CycleAction *prompt = find(sent, CycleAction::Prompt))
+    if (const std::optional<CycleAction> prompt = find(sent, CycleAction::Prompt))
         return fail(ExitUsage, prompt->text);
     const int status = verdictStatus(cycle.writeTimeout(exchange(sent, o.line)));
     const int code = communicationParameterCode(o.argument);
@@ -252,7 +254,7 @@ int Runner::poll()
             }
             record.reply = reply.bytes;
             record.responseMs = reply.responseMs;
-            const CycleAction *judged = find(cycle.readTimeout(i, reply.bytes), CycleAction::Judged);
+            const std::optional<CycleAction> judged = find(cycle.readTimeout(i, reply.bytes), CycleAction::Judged);
             record.verdict = judged->verdict;
             session.logVerdict(record.verdict.reason());
             statistics.add(record);

@@ -61,6 +61,11 @@ std::unique_ptr<SerialLine> makeSerialLine()
 {
     if (factorySlot())
         return factorySlot()();
+    return makeProgramLine();
+}
+
+std::unique_ptr<SerialLine> makeProgramLine()
+{
     return std::make_unique<PortLine>();
 }
 

@@ -52,4 +52,6 @@ using SerialLineFactory = std::function<std::unique_ptr<SerialLine>()>;
 // takes each port as what it stands for when it is probed or opened: a serial device, or a
 // device server over TCP where sys/COMn is a file naming "tcp://HOST:PORT".
 std::unique_ptr<SerialLine> makeSerialLine();
+// The program's own line, whatever factory is installed (for a factory that wraps it).
+std::unique_ptr<SerialLine> makeProgramLine();
 void setSerialLineFactory(SerialLineFactory factory);

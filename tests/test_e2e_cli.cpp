@@ -249,7 +249,10 @@ private slots:
             out += p.readAllStandardOutput();
             return out.count('\n') >= 4;
         }, 10000);
-        ::kill(pid_t(p.processId()), SIGINT);
+        // Never kill(0): a process that is gone already has no id, and 0 is the whole group.
+        const pid_t pid = pid_t(p.processId());
+        QVERIFY(pid > 0);
+        ::kill(pid, SIGINT);
         const bool finished = p.waitForFinished(10000);
         if (!finished) {
             p.kill();
