@@ -121,7 +121,7 @@ private slots:
     void helpNamesEverySubcommand()
     {
         for (const char *sub : {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey"})
-            QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub)), sub);
+            QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub) + QLatin1Char(' ')), sub);
     }
 
     void comPorts_data()
@@ -148,10 +148,10 @@ private slots:
         QTest::addColumn<char>("parity");
         QTest::addColumn<int>("replyBytes");
         QTest::addColumn<int>("ms");
-        // (8 + reply) bytes of 10 bits (11 with parity), rounded up, plus the margin.
-        QTest::newRow("8 registers at 9600") << 9600 << 'N' << 21 << 31 + kTimeoutMarginMs;
-        QTest::newRow("parameters at 4800 Even") << 4800 << 'E' << 11 << 44 + kTimeoutMarginMs;
-        QTest::newRow("echo at 38400") << 38400 << 'N' << 8 << 5 + kTimeoutMarginMs;
+        // (8 + reply) bytes of 10 bits (11 with parity), rounded up, plus the 50 ms margin.
+        QTest::newRow("8 registers at 9600") << 9600 << 'N' << 21 << 31 + 50;
+        QTest::newRow("parameters at 4800 Even") << 4800 << 'E' << 11 << 44 + 50;
+        QTest::newRow("echo at 38400") << 38400 << 'N' << 8 << 5 + 50;
     }
 
     void defaultTimeout()
