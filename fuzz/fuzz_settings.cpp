@@ -58,13 +58,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             bytes += bytes;
     }
 
-    if (size == 0) {
-        // No file at all: the defaults, and no timing line.
-        const QString missing = dir.filePath(QStringLiteral("missing.rc"));
-        FUZZ_CHECK(sameChoice(readSetRc(missing), SerialChoice()));
-        const TimingFile none = readTmRc(missing);
-        FUZZ_CHECK(none.linesRead == 0 && !none.complete());
-    }
     writeFile(path, bytes);
 
     const TimingFile timing = readTmRc(path);

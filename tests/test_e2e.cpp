@@ -1,12 +1,9 @@
-// End to end: the windows on the real serial line against korvant-sim on a pseudo-terminal, one
-// exchange per panel kind, one scan, the adapter pulled out and put back; and the simulator as a
+// End to end: the windows on the real serial line against korvant-sim on a pseudo-terminal (every
+// panel kind polls in test_windows on the in-process line; here the real line): a poll, one scan, the adapter pulled out and put back; and the simulator as a
 // program: mbpoll as an independent master, its link and its lock.
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
-#include "analoginputwindow.h"
-#include "analogoutputwindow.h"
-#include "combinedwindow.h"
 #include "digitalwindow.h"
 #include "setfrm.h"
 
@@ -19,7 +16,6 @@
 
 namespace {
 constexpr int kWaitMs = 10000;
-const QString kNormal = QStringLiteral("Communication Data Normal！");
 
 // The simulator with these options, then the window on the real line with its port open.
 template <typename W>
@@ -39,14 +35,6 @@ std::unique_ptr<W> openOnSim(SimProcess &sim, const QStringList &args, const QSt
     return openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1) ? std::move(w) : nullptr;
 }
 
-QString texts(const QVector<QLabel *> &labels)
-{
-    QStringList t;
-    for (const QLabel *l : labels)
-        t << l->text();
-    return t.join('|');
-}
-
 } // namespace
 
 class TestE2e : public QObject
@@ -54,9 +42,6 @@ class TestE2e : public QObject
     Q_OBJECT
 private slots:
     void digitalAndUnplugged();
-    void analogInput();
-    void analogOutput();
-    void combined();
     void scan();
     void mbpollReadsTheSimulator();
     void simulatorLinkAndLock();
@@ -89,56 +74,6 @@ void TestE2e::digitalAndUnplugged()
     QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 02 20 49 "), kWaitMs);
     QCOMPARE(prompts.messages.size(), 1);
-}
-
-void TestE2e::analogInput()
-{
-    PromptRecorder prompts;
-    SimProcess sim;
-    auto w = openOnSim<AnalogInputWindow>(sim, {"--module", "1740:1:2", "--holding", "2047,4095,65535,0,409,819,1,3000"},
-                                          QStringLiteral("KV1740ADAM"));
-    QVERIFY(w);
-    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
-    QCOMPARE(texts(w->AI_SHOW), QStringLiteral("5.00V|10.00V|160.04V|0.00V|1.00V|2.00V|0.00V|7.33V"));
-    QVERIFY(prompts.messages.isEmpty());
-}
-
-void TestE2e::analogOutput()
-{
-    PromptRecorder prompts;
-    SimProcess sim;
-    auto w = openOnSim<AnalogOutputWindow>(sim, {"--module", "1720:1:2"}, QStringLiteral("KV1720ADAM"));
-    QVERIFY(w);
-    w->HScroll1->setValue(4000);
-    QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
-    QCOMPARE(w->Text_Receive->toPlainText(), QStringLiteral("01 06 00 00 0F A0 8C 42 "));
-    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QStringLiteral("-> 01 06 00 00 0F A0 8C 42")), kWaitMs);
-    QVERIFY(prompts.messages.isEmpty());
-}
-
-// Both read cycles in turn and a write in the middle of the digital one.
-void TestE2e::combined()
-{
-    PromptRecorder prompts;
-    SimProcess sim;
-    auto w = openOnSim<CombinedWindow>(sim, {"--module", "7720:1:2", "--holding", "25,26,1001,65535", "--inputs", "0x05"},
-                                       QStringLiteral("KV7720ADAM"));
-    QVERIFY(w);
-    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 03 08 00 19 00 1A 03 E9 FF FF 94 D4 "), kWaitMs);
-    QCOMPARE(texts(w->AI_SHOW), QStringLiteral("25℃|26℃|Not Connect|Not Connect"));
-    QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
-    QCOMPARE(texts(w->DI_SHOW), QStringLiteral("ON|OFF|ON|OFF"));
-    QTest::mouseClick(w->DO_SHOW[0], Qt::LeftButton);
-    QTest::mouseClick(w->DO_SHOW[2], Qt::LeftButton);
-    QTest::mouseClick(w->Command_OK3, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 0F 00 00 00 04 54 08 "), kWaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Send->toPlainText(), QStringLiteral("01 02 00 00 00 04 79 C9 "), kWaitMs);
-    QVERIFY(sim.log().contains(QStringLiteral("01 0F 00 00 00 04 01 05 FE 95")));
-    QVERIFY(prompts.messages.isEmpty());
 }
 
 // The scan finds the module by the baud rate the simulator sees on the line.

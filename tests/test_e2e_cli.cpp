@@ -31,7 +31,6 @@ Run runCli(const SimProcess &sim, const QStringList &args)
     Run r;
     if (!p.waitForFinished(30000)) {
         p.kill();
-        p.waitForFinished(5000);
         r.err = QStringLiteral("korvant-cli did not finish");
         return r;
     }
@@ -101,20 +100,6 @@ private slots:
         QCOMPARE(requests(sim), QStringList(3, QStringLiteral("00 03 00 64 00 03 45 C5")));
     }
 
-    void scanThatFindsNothingTriesAllEight()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1:2", "--fault", "silent"}));
-        const Run r = runCli(sim, {"scan", "--timeout", "60"});
-        QCOMPARE(r.status, 4);
-        QVERIFY(r.out.isEmpty());
-        QVERIFY2(r.err.contains(QLatin1String("no module answered")), qPrintable(r.err));
-        // Every step goes out, the four with Even parity too, which a pty cannot carry.
-        QVERIFY(sawRequests(sim, 8));
-        QCOMPARE(requests(sim).size(), 8);
-        QVERIFY2(r.err.contains(QLatin1String("38400,E,8,1: no reply")), qPrintable(r.err));
-    }
-
     void readsEveryChannelOfACombinedModel()
     {
         SimProcess sim;
@@ -126,24 +111,22 @@ private slots:
         QVERIFY(r.err.isEmpty());
     }
 
-    void readWithoutAReply()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1"}));
-        const Run r = runCli(sim, {"read", "5510", "--address", "2"});
-        QCOMPARE(r.status, 4);
-        QVERIFY(r.out.isEmpty());
-        QVERIFY2(r.err.contains(QLatin1String("> 02 02 00 00 00 08 79 FF")), qPrintable(r.err));
-        QVERIFY2(r.err.contains(QLatin1String("no valid reply: no reply (time-out)")), qPrintable(r.err));
-    }
-
-    void exceptionIsNamed()
+    // The exit codes of a failed run; why a reply was refused is the core's business.
+    void exitCodes()
     {
         SimProcess sim;
         QVERIFY(sim.start({"--module", "5510:1", "--fault", "exception"}));
-        const Run r = runCli(sim, {"read", "KV5510ADAM", "--quiet"});
-        QCOMPARE(r.status, 5);
-        QVERIFY2(r.err.contains(QLatin1String("exception 1: illegal function")), qPrintable(r.err));
+        QCOMPARE(runCli(sim, {"read", "KV5520ADAM"}).status, 2);
+        Run r = runCli(sim, {"read", "5510", "--address", "2"});
+        QCOMPARE(r.status, 4);
+        QVERIFY2(r.err.contains(QLatin1String("> 02 02 00 00 00 08 79 FF")), qPrintable(r.err));
+        QCOMPARE(runCli(sim, {"read", "KV5510ADAM", "--quiet"}).status, 5);
+        // COM2 resolves through sys/COM2 as the windows resolve it, here to a device that is gone.
+        const QString gone = sim.dir.filePath(QStringLiteral("gone"));
+        QVERIFY(QFile::link(gone, sim.link(2)));
+        r = runCli(sim, {"read", "5510", "--port", "COM2"});
+        QCOMPARE(r.status, 3);
+        QCOMPARE(r.err, QStringLiteral("korvant-cli: port COM2 (%1) does not exist: %1 does not exist\n").arg(gone));
     }
 
     void writesOutputsAndTheAnalogOutput()
@@ -167,9 +150,6 @@ private slots:
         Run r = runCli(sim, {"set-address", "5", "--quiet"});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral("address 5 written\n"));
-        // A text that is not one of the eight entries sends nothing.
-        r = runCli(sim, {"set-comm", "19200,none,8,1", "--address", "5"});
-        QCOMPARE(r.status, 2);
         r = runCli(sim, {"set-comm", "19200,None,8,1", "--address", "5", "--quiet"});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral("code 3 (19200,None,8,1) written to address 5\n"));
@@ -177,24 +157,6 @@ private slots:
         QCOMPARE(runCli(sim, {"read", "5510", "--address", "5", "--baud", "19200", "--quiet"}).status, 0);
         QVERIFY(sawRequests(sim, 3));
         QCOMPARE(requests(sim).mid(0, 2), (QStringList{"00 06 00 64 00 05 09 C7", frameText(commWriteRequest(5, 3))}));
-    }
-
-    void portThatCannotBeOpened()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({}));
-        // COM2 resolves through sys/COM2 as the windows resolve it, here to a device that is gone.
-        const QString gone = sim.dir.filePath(QStringLiteral("gone"));
-        QVERIFY(QFile::link(gone, sim.link(2)));
-        Run r = runCli(sim, {"read", "5510", "--port", "COM2"});
-        QCOMPARE(r.status, 3);
-        QCOMPARE(r.err, QStringLiteral("korvant-cli: port COM2 (%1) does not exist: %1 does not exist\n").arg(gone));
-        // A path that is no serial device.
-        const QString plain = sim.dir.filePath(QStringLiteral("plain"));
-        sim.writeSys(QStringLiteral("../plain"), "x");
-        r = runCli(sim, {"scan", "--port", plain});
-        QCOMPARE(r.status, 3);
-        QVERIFY2(r.err.startsWith(QStringLiteral("korvant-cli: port %1 (%1) cannot be opened: ").arg(plain)), qPrintable(r.err));
     }
 
     void surveyFindsThreeModules()
@@ -209,30 +171,6 @@ private slots:
         QCOMPARE(found, (QStringList{"3 2 KV5510ADAM", "17 2 KV1730ADAM", "200 2 KV7720ADAM"}));
         // Not a terminal: no progress bar.
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
-        const Run none = runCli(sim, {"survey", "--from", "4", "--to", "6", "--timeout", "25"});
-        QCOMPARE(none.status, 4);
-        QVERIFY(none.out.isEmpty());
-    }
-
-    void pollSummaryOfAFaultyModule()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1", "--fault", "badcrc", "--quiet"}));
-        const Run r = runCli(sim, {"poll", "KV5510ADAM", "--period", "20", "--count", "4", "--json", "--quiet"});
-        QCOMPARE(r.status, 4);
-        const QList<QJsonObject> lines = jsonLines(r.out);
-        QCOMPARE(lines.size(), 5);
-        for (int i = 0; i < 4; ++i) {
-            QCOMPARE(lines[i]["verdict"].toString(), QStringLiteral("bad_crc"));
-            QVERIFY(lines[i]["response_ms"].toDouble() > 0);
-        }
-        const QJsonObject summary = lines.last();
-        QCOMPARE(summary["requests"].toInt(), 4);
-        QCOMPARE(summary["bad_crc"].toInt(), 4);
-        QCOMPARE(summary["ok"].toInt(), 0);
-        QCOMPARE(summary["success_pct"].toDouble(), 0.0);
-        QVERIFY(summary["response_ms_min"].toDouble() <= summary["response_ms_median"].toDouble());
-        QVERIFY(summary["response_ms_p99"].toDouble() <= summary["response_ms_max"].toDouble());
     }
 
     void pollStopsOnCtrlC()
@@ -254,12 +192,9 @@ private slots:
         QVERIFY(pid > 0);
         ::kill(pid, SIGINT);
         const bool finished = p.waitForFinished(10000);
-        if (!finished) {
+        if (!finished)
             p.kill();
-            p.waitForFinished(5000);
-        }
-        QVERIFY(polled);
-        QVERIFY(finished);
+        QVERIFY(polled && finished);
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
         out += p.readAllStandardOutput();
@@ -272,35 +207,6 @@ private slots:
         QVERIFY(lines.last().startsWith(QLatin1String("response ms  min ")));
     }
 
-    void readAsJson()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "1710:9", "--holding", "253,65535", "--quiet"}));
-        const Run r = runCli(sim, {"read", "1710", "--address", "9", "--json"});
-        QCOMPARE(r.status, 0);
-        const QList<QJsonObject> lines = jsonLines(r.out);
-        QCOMPARE(lines.size(), 8);
-        QCOMPARE(lines[0]["channel"].toString(), QStringLiteral("DS1"));
-        QCOMPARE(lines[0]["value"].toString(), QStringLiteral("25.3℃"));
-        QCOMPARE(lines[1]["value"].toString(), QStringLiteral("Not Connect"));
-        QCOMPARE(lines[1]["address"].toInt(), 9);
-        QCOMPARE(lines[1]["model"].toString(), QStringLiteral("KV1710ADAM"));
-        QCOMPARE(lines[1]["verdict"].toString(), QStringLiteral("ok"));
-        QVERIFY(lines[1]["response_ms"].toDouble() > 0);
-    }
-
-    void usageErrorsTouchNoPort()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({}));
-        const Run r = runCli(sim, {"read", "KV5520ADAM"});
-        QCOMPARE(r.status, 2);
-        QVERIFY2(r.err.contains(QLatin1String("KV5520ADAM has no inputs to read")), qPrintable(r.err));
-        const Run help = runCli(sim, {"--help"});
-        QCOMPARE(help.status, 0);
-        for (const char *sub : {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey"})
-            QVERIFY2(help.out.contains(QLatin1String("\n  ") + QLatin1String(sub)), sub);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestE2eCli)

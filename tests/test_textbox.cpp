@@ -62,14 +62,9 @@ void TestTextBox::looksLikeReadOnlyPlainTextEdit_data()
     QTest::addColumn<QSize>("size");
     QTest::addColumn<bool>("selectAll");
     QTest::addColumn<bool>("scrolls");
-    // The sizes of the request/status boxes and of the reply box.
-    const QSize small(145, 41), tall(145, 65);
-    QTest::newRow("empty") << QString() << small << false << false;
-    QTest::newRow("request") << kRequest << small << false << false;
-    QTest::newRow("status, wrapped") << kNormal << small << false << false;
-    QTest::newRow("reply") << kLongReply.left(63) << tall << false << false;
+    // A wrapped, selected status line; a reply taller than the box.
+    const QSize small(145, 41);
     QTest::newRow("reply taller than the box: scroll bar") << kLongReply << small << false << true;
-    QTest::newRow("request selected") << kRequest << small << true << false;
     QTest::newRow("status selected") << kNormal << small << true << false;
 }
 
@@ -100,11 +95,7 @@ void TestTextBox::looksLikeReadOnlyPlainTextEdit()
     // As the window shows them: each over the group box beneath.
     const QImage want = frame.grab(edit.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
     const QImage got = frame.grab(box.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
-    if (got != want) {
-        want.save(QDir::temp().filePath(QStringLiteral("textbox-want.png")));
-        got.save(QDir::temp().filePath(QStringLiteral("textbox-got.png")));
-    }
-    QVERIFY2(got == want, "pictures in the temporary folder: textbox-want.png, textbox-got.png");
+    QVERIFY(got == want);
 }
 
 void TestTextBox::selectAllAndCopyByKeys()
