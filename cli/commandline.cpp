@@ -269,22 +269,20 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         }
         o.line.parity = *p;
     }
-    if (parser.isSet(address)) {
-        const std::optional<int> a = wholeNumber(parser.value(address), 0, 255);
-        if (!a) {
-            error = QStringLiteral("address \"%1\" is not 0..255").arg(parser.value(address));
-            return result;
-        }
-        o.address = *a;
-    }
-    if (parser.isSet(timeout)) {
-        const std::optional<int> t = wholeNumber(parser.value(timeout), 1, 60000);
-        if (!t) {
-            error = QStringLiteral("time-out \"%1\" is not 1..60000 ms").arg(parser.value(timeout));
-            return result;
-        }
-        o.timeoutMs = *t;
-    }
+    // A whole-number option within low..high into target; any other text is refused with problem.
+    const auto number = [&](const QCommandLineOption &option, int low, int high, const QString &problem, int &target) {
+        if (!parser.isSet(option))
+            return true;
+        const std::optional<int> v = wholeNumber(parser.value(option), low, high);
+        if (!v)
+            error = problem.arg(parser.value(option));
+        else
+            target = *v;
+        return bool(v);
+    };
+    if (!number(address, 0, 255, QStringLiteral("address \"%1\" is not 0..255"), o.address)
+        || !number(timeout, 1, 60000, QStringLiteral("time-out \"%1\" is not 1..60000 ms"), o.timeoutMs))
+        return result;
     o.quiet = parser.isSet(quiet);
     o.json = parser.isSet(json);
 
@@ -301,32 +299,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         error = QStringLiteral("--from and --to belong to survey");
         return result;
     }
-    if (parser.isSet(period)) {
-        const std::optional<int> p = wholeNumber(parser.value(period), 1, 3600000);
-        if (!p) {
-            error = QStringLiteral("period \"%1\" is not 1..3600000 ms").arg(parser.value(period));
-            return result;
-        }
-        o.periodMs = *p;
-    }
-    if (parser.isSet(count)) {
-        const std::optional<int> c = wholeNumber(parser.value(count), 1, 100000000);
-        if (!c) {
-            error = QStringLiteral("count \"%1\" is not a whole number above 0").arg(parser.value(count));
-            return result;
-        }
-        o.count = *c;
-    }
-    for (const auto &[option, value] : {std::pair{&from, &o.from}, std::pair{&to, &o.to}}) {
-        if (!parser.isSet(*option))
-            continue;
-        const std::optional<int> a = wholeNumber(parser.value(*option), 1, 255);
-        if (!a) {
-            error = QStringLiteral("address \"%1\" is not 1..255").arg(parser.value(*option));
-            return result;
-        }
-        *value = *a;
-    }
+    const QString surveyAddress = QStringLiteral("address \"%1\" is not 1..255");
+    if (!number(period, 1, 3600000, QStringLiteral("period \"%1\" is not 1..3600000 ms"), o.periodMs)
+        || !number(count, 1, 100000000, QStringLiteral("count \"%1\" is not a whole number above 0"), o.count)
+        || !number(from, 1, 255, surveyAddress, o.from) || !number(to, 1, 255, surveyAddress, o.to))
+        return result;
     if (o.from > o.to) {
         error = QStringLiteral("--from %1 lies above --to %2").arg(o.from).arg(o.to);
         return result;

@@ -19,6 +19,13 @@ CycleAction action(CycleAction::Kind kind)
 }
 } // namespace
 
+std::optional<QString> addressProblem(const QString &text, const QString &emptyMessage)
+{
+    if (addressFromText(text))
+        return std::nullopt;
+    return text.isEmpty() ? emptyMessage : kAddressRangeMessage;
+}
+
 AcquisitionCycle::AcquisitionCycle(QVector<Read> reads, bool hasWrite)
     : m_reads(std::move(reads)), m_cycles(m_reads.size()), m_hasWrite(hasWrite)
 {
@@ -83,18 +90,14 @@ CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const QString &add
             judgeRead(out, i, received);
     out << action(CycleAction::Clear);
     m_request.clear();
-    QString problem;
     const auto address = addressFromText(addressText);
-    if (!portOpen)
-        problem = kOpenPortFirst;
-    else if (!address && !addressText.isEmpty())
-        problem = kAddressRangeMessage;
-    else if (!address)
-        problem = m_reads[cycle].emptyAddress == Read::AnalogAddressMessage ? kAnalogAddressNotSelected : kAddressNotSelected;
-    if (!address || !portOpen) {
+    const QString &empty =
+        m_reads[cycle].emptyAddress == Read::AnalogAddressMessage ? kAnalogAddressNotSelected : kAddressNotSelected;
+    const std::optional<QString> problem = portOpen ? addressProblem(addressText, empty) : kOpenPortFirst;
+    if (problem) {
         stop(out, cycle);
         CycleAction a = action(CycleAction::Prompt);
-        a.text = problem;
+        a.text = *problem;
         out << a;
         return out;
     }
@@ -144,7 +147,7 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressTex
     out << action(CycleAction::Clear);
     m_request.clear();
     const auto address = addressFromText(addressText);
-    QString problem;
+    std::optional<QString> problem;
     if (!portOpen) {
         // No port to poll either: the suspended cycle ends here, or its next tick would say
         // the same again.
@@ -152,13 +155,12 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressTex
             stop(out, m_resume - 1);
         m_resume = 0;
         problem = kOpenPortFirst;
-    } else if (!address) {
+    } else if ((problem = addressProblem(addressText, kAddressNotSelected))) {
         resumeSuspended(out);
-        problem = addressText.isEmpty() ? kAddressNotSelected : kAddressRangeMessage;
     }
-    if (!problem.isEmpty()) {
+    if (problem) {
         CycleAction a = action(CycleAction::Prompt);
-        a.text = problem;
+        a.text = *problem;
         out << a;
         return out;
     }

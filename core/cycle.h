@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 // The timers a machine drives. For a test window: the acquisition and read time-out of each read
 // cycle, and the write time-out; the parameter scan uses its own three.
@@ -56,6 +57,10 @@ extern const QString kOpenPortFirst;             // "Please open serial port！"
 extern const QString kAddressNotSelected;        // "Module Address Not Selected！"
 extern const QString kAnalogAddressNotSelected;  // "Moudle address not selected！"
 extern const QString kAddressRangeMessage;       // "Module address must be a number from 0 to 255！"
+
+// Why an address box's text gives no request: emptyMessage for an empty box, the range message
+// for a text that is no whole number 0..255. Nothing for a good address.
+std::optional<QString> addressProblem(const QString &text, const QString &emptyMessage);
 
 class AcquisitionCycle
 {

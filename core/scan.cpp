@@ -150,32 +150,34 @@ CycleActions ParameterCycle::lineLost()
     return out;
 }
 
-CycleActions ParameterCycle::writeAddress(bool portOpen, const QString &newAddressText)
+CycleActions ParameterCycle::write(bool portOpen, const QString &addressText,
+                                   const std::function<std::optional<QByteArray>(std::uint8_t)> &request)
 {
     CycleActions out{CycleAction{CycleAction::Clear}};
     m_request.clear();
-    if (!portOpen)
-        return out + prompt(kOpenPortFirst);
-    const auto address = addressFromText(newAddressText);
-    if (!address)
-        return out + prompt(newAddressText.isEmpty() ? kAddressNotSelected : kAddressRangeMessage);
-    return out + send(addressWriteRequest(*address), kWriteTimeout).mid(1);
+    const std::optional<QString> problem = portOpen ? addressProblem(addressText, kAddressNotSelected) : kOpenPortFirst;
+    if (problem)
+        return out + prompt(*problem);
+    const std::optional<QByteArray> frame = request(*addressFromText(addressText));
+    if (!frame)
+        return out + prompt(kParametersNotValid);
+    return out + send(*frame, kWriteTimeout).mid(1);
+}
+
+CycleActions ParameterCycle::writeAddress(bool portOpen, const QString &newAddressText)
+{
+    return write(portOpen, newAddressText, [](std::uint8_t address) { return addressWriteRequest(address); });
 }
 
 CycleActions ParameterCycle::writeParameters(bool portOpen, const QString &addressText, const QString &parametersText)
 {
-    CycleActions out{CycleAction{CycleAction::Clear}};
-    m_request.clear();
-    if (!portOpen)
-        return out + prompt(kOpenPortFirst);
-    const auto address = addressFromText(addressText);
-    if (!address)
-        return out + prompt(addressText.isEmpty() ? kAddressNotSelected : kAddressRangeMessage);
     // Only the exact text of one of the eight entries is a setting a module can take.
     const int code = communicationParameterCode(parametersText);
-    if (code == 0)
-        return out + prompt(kParametersNotValid);
-    return out + send(commWriteRequest(*address, std::uint8_t(code)), kWriteTimeout).mid(1);
+    return write(portOpen, addressText, [code](std::uint8_t address) -> std::optional<QByteArray> {
+        if (code == 0)
+            return std::nullopt;
+        return commWriteRequest(address, std::uint8_t(code));
+    });
 }
 
 CycleActions ParameterCycle::writeTimeout(const QByteArray &received)

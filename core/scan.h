@@ -51,6 +51,10 @@ private:
     void endScan(CycleActions &out);
     void judgeRead(CycleActions &out, const QByteArray &received);
     CycleActions send(const QByteArray &frame, TimerRef timeout);
+    // The two writes: Clear, then the port, the address box and what request() makes of the
+    // address (nothing: the parameters are not valid) are checked in that order.
+    CycleActions write(bool portOpen, const QString &addressText,
+                       const std::function<std::optional<QByteArray>(std::uint8_t address)> &request);
     static CycleActions prompt(const QString &text);
 
     bool m_running = false;     // caption "Stop"

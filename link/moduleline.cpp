@@ -17,17 +17,13 @@ void ModuleLine::clear()
 {
     SendHex.clear();
     ReceiveHex.clear();
+    m_received.clear();
 }
 
 void ModuleLine::send(const QByteArray &frame)
 {
     SendHex = HexText(frame);
     m_line->write(frame);
-}
-
-QByteArray ModuleLine::received() const
-{
-    return bytesFromHexText(ReceiveHex);
 }
 
 void ModuleLine::setLongestReply(int bytes)
@@ -42,5 +38,7 @@ void ModuleLine::take(const QByteArray &bytes)
     const qsizetype room = (m_maxReceiveChars - ReceiveHex.size()) / 3;
     if (room <= 0)
         return;
-    appendHexText(ReceiveHex, room < bytes.size() ? bytes.left(room) : bytes);
+    const QByteArray kept = room < bytes.size() ? bytes.left(room) : bytes;
+    appendHexText(ReceiveHex, kept);
+    m_received += kept;
 }

@@ -23,8 +23,8 @@ public:
     void clear();
     // The frame becomes SendHex and goes out in one write.
     void send(const QByteArray &frame);
-    // The bytes received since the last request.
-    QByteArray received() const;
+    // The bytes received since the last request (ReceiveHex as bytes).
+    QByteArray received() const { return m_received; }
     // Bytes beyond this many since the last request are dropped: the longest reply plus a margin.
     void setLongestReply(int bytes);
 
@@ -41,4 +41,5 @@ private:
     void take(const QByteArray &bytes);
     std::unique_ptr<SerialLine> m_line;
     qsizetype m_maxReceiveChars = 300 * 3;
+    QByteArray m_received;
 };
