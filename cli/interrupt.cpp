@@ -1,34 +1,30 @@
 #include "interrupt.h"
 
-#include <QSocketNotifier>
-
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 int g_fds[2] = {-1, -1};
+volatile std::sig_atomic_t g_requested = 0;
 
 void handler(int)
 {
+    g_requested = 1;
     const char byte = 1;
     // Nothing else is safe in a handler; a full pipe already says enough.
     [[maybe_unused]] const ssize_t n = ::write(g_fds[0], &byte, 1);
 }
 } // namespace
 
-Interrupt &Interrupt::instance()
+bool Interrupt::requested()
 {
-    static Interrupt interrupt;
-    return interrupt;
+    return g_requested != 0;
 }
 
-void Interrupt::onSignal()
+int Interrupt::descriptor()
 {
-    char bytes[16];
-    [[maybe_unused]] const ssize_t n = ::read(g_fds[1], bytes, sizeof bytes);
-    m_requested = true;
-    emit raised();
+    return g_fds[1];
 }
 
 bool Interrupt::install()
@@ -37,8 +33,6 @@ bool Interrupt::install()
         return true;
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_fds) != 0)
         return false;
-    auto *notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, &instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, &instance(), [] { instance().onSignal(); });
     struct sigaction sa = {};
     sa.sa_handler = handler;
     sigemptyset(&sa.sa_mask);

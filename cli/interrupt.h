@@ -1,23 +1,13 @@
-// Ctrl+C for the long-running subcommands: SIGINT (and SIGTERM) become a Qt signal through a
-// socket pair, so a wait in the event loop ends at once and the subcommand finishes its report.
+// Ctrl+C for the long-running subcommands: SIGINT (and SIGTERM) set a flag and write a byte to a
+// socket pair, so a wait on the line's descriptor ends at once and the subcommand finishes its
+// report.
 #pragma once
 
-#include <QObject>
-
-class Interrupt : public QObject
-{
-    Q_OBJECT
-public:
-    // Installs the handlers; false when the platform would not.
-    static bool install();
-    static Interrupt &instance();
-    bool requested() const { return m_requested; }
-
-signals:
-    void raised();
-
-private:
-    Interrupt() = default;
-    void onSignal();
-    bool m_requested = false;
-};
+namespace Interrupt {
+// Installs the handlers; false when the platform would not.
+bool install();
+// A signal came.
+bool requested();
+// Readable once a signal came, for poll(); -1 before install().
+int descriptor();
+} // namespace Interrupt

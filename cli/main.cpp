@@ -2,12 +2,17 @@
 #include "commands.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
+    // Without TZ, glibc looks at /etc/localtime again on every clock reading (a poll prints one
+    // an exchange) to notice a change of zone; named here, the file is read once.
+    if (qEnvironmentVariableIsEmpty("TZ") && QFileInfo::exists(QStringLiteral("/etc/localtime")))
+        qputenv("TZ", ":/etc/localtime");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("korvant-cli"));
     QTextStream out(stdout);

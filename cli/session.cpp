@@ -3,10 +3,12 @@
 #include "interrupt.h"
 #include "modbus.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 // Once a reply is complete, a byte more within this time still belongs to it (and makes it too
@@ -61,44 +63,113 @@ bool Session::open(const LineSettings &line)
     return false;
 }
 
-Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs)
+namespace {
+// Waits up to ms for the line or Ctrl+C: POLLIN-style revents of the line, 0 at the time-out, -1
+// for Ctrl+C. A line of -1 waits for Ctrl+C alone.
+int waitFor(int fd, int ms)
 {
-    // Bytes that came after the last exchange belong to no request: let them arrive and drop them.
-    QCoreApplication::processEvents();
+    pollfd fds[2] = {{Interrupt::descriptor(), POLLIN, 0}, {fd, POLLIN, 0}};
+    const nfds_t n = fd >= 0 ? 2 : 1;
+    if (::poll(fds, n, ms) < 0)
+        return 0; // a signal: the caller looks at the clock and Interrupt::requested() again
+    if (fds[0].revents)
+        return -1;
+    return n == 2 ? fds[1].revents : 0;
+}
+} // namespace
+
+QByteArray Session::takeBytes(int fd, bool &failed)
+{
+    QByteArray bytes;
+    char buffer[512];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, n);
+            if (n < qsizetype(sizeof buffer))
+                break; // all there was
+            continue;
+        }
+        // A serial port in raw mode reads 0 bytes when it has none; a socket at its end of file.
+        if ((n == 0 && !m_tcpTarget) || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)))
+            break;
+        // The device server closed the connection, or a read error (adapter pulled).
+        const QString why = n == 0 ? QStringLiteral("the other end closed the connection")
+                                   : QString::fromLocal8Bit(std::strerror(errno));
+        fail(why);
+        failed = true;
+        break;
+    }
+    return bytes;
+}
+
+void Session::fail(const QString &why)
+{
+    m_err << QStringLiteral("korvant-cli: the line failed: %1\n").arg(why);
+    m_err.flush();
+    line().close();
+}
+
+Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs, int holdMs)
+{
     Reply reply;
-    QEventLoop loop;
-    QTimer timeout, quiet;
-    timeout.setSingleShot(true);
-    quiet.setSingleShot(true);
-    timeout.setTimerType(Qt::PreciseTimer);
-    QElapsedTimer clock;
-    QObject::connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&quiet, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&line(), &SerialLine::received, &loop, [&](const QByteArray &bytes) {
-        reply.bytes += bytes;
-        reply.responseMs = double(clock.nsecsElapsed()) / 1e6;
-        if (complete(reply.bytes, frame))
-            quiet.start(kQuietMs);
-    });
-    QObject::connect(&Interrupt::instance(), &Interrupt::raised, &loop, [&] {
-        reply.interrupted = true;
-        loop.quit();
-    });
-    QObject::connect(&line(), &SerialLine::failed, &loop, [&](const QString &why) {
+    const int fd = line().descriptor();
+    if (fd < 0) {
+        fail(QStringLiteral("the line is not open"));
         reply.lineFailed = true;
-        m_err << QStringLiteral("korvant-cli: the line failed: %1\n").arg(why);
-        loop.quit();
-    });
+        return reply;
+    }
+    // Bytes that came after the last exchange belong to no request: drop them (none can have
+    // come when that exchange held until just now).
+    if (!m_heldUntilNow)
+        takeBytes(fd, reply.lineFailed);
+    m_heldUntilNow = false;
+    if (reply.lineFailed)
+        return reply;
     const bool log = m_logging && !m_options.quiet;
     if (log)
         m_err << QStringLiteral("> ") << HexText(frame).trimmed() << '\n';
+    QElapsedTimer clock;
     clock.start();
-    line().write(frame);
-    timeout.start(timeoutMs);
-    if (!Interrupt::instance().requested())
-        loop.exec();
-    else
-        reply.interrupted = true;
+    if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size()) {
+        fail(QString::fromLocal8Bit(std::strerror(errno)));
+        reply.lineFailed = true;
+        return reply;
+    }
+    // Until the time-out, or until a complete reply has been followed by a quiet gap (or the
+    // hold, when that ends later).
+    qint64 endNs = qint64(timeoutMs) * 1000000;
+    qint64 quietEndNs = -1; // once the reply is complete
+    while (!Interrupt::requested()) {
+        const qint64 leftNs = endNs - clock.nsecsElapsed();
+        if (leftNs <= 0) {
+            m_heldUntilNow = holdMs > 0 && quietEndNs >= 0;
+            break;
+        }
+        const int ready = waitFor(fd, int((leftNs + 999999) / 1000000));
+        if (ready < 0)
+            break;
+        if (ready == 0)
+            continue;
+        const QByteArray bytes = takeBytes(fd, reply.lineFailed);
+        if (reply.lineFailed)
+            break;
+        if (bytes.isEmpty() && (ready & (POLLHUP | POLLERR | POLLNVAL))) {
+            fail(QStringLiteral("the device hung up"));
+            reply.lineFailed = true;
+            break;
+        }
+        const qint64 nowNs = clock.nsecsElapsed();
+        if (bytes.isEmpty() || (quietEndNs >= 0 && nowNs > quietEndNs))
+            continue;
+        reply.bytes += bytes;
+        reply.responseMs = double(nowNs) / 1e6;
+        if (complete(reply.bytes, frame)) {
+            quietEndNs = nowNs + qint64(kQuietMs) * 1000000;
+            endNs = qMax(quietEndNs, qint64(holdMs) * 1000000);
+        }
+    }
+    reply.interrupted = Interrupt::requested();
     if (log)
         m_err << QStringLiteral("< ") << HexText(reply.bytes).trimmed();
     m_err.flush();
@@ -115,15 +186,9 @@ void Session::logVerdict(const QString &reason)
 
 bool Session::wait(int ms)
 {
-    if (Interrupt::instance().requested())
-        return false;
-    QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    QObject::connect(&Interrupt::instance(), &Interrupt::raised, &loop, &QEventLoop::quit);
-    timer.start(ms);
-    loop.exec();
-    return !Interrupt::instance().requested();
+    QElapsedTimer clock;
+    clock.start();
+    for (qint64 left = ms; left > 0 && !Interrupt::requested(); left = ms - clock.elapsed())
+        waitFor(-1, int(left));
+    return !Interrupt::requested();
 }

@@ -1,7 +1,8 @@
 // The line korvant-cli talks over: a QSerialLine on the device the --port option names, or a
 // TcpLine to the device server it names (tcp://HOST:PORT, or COMn standing for one), and one
 // exchange at a time (write a request, collect its reply until the time-out or until a complete
-// reply has been followed by a quiet gap).
+// reply has been followed by a quiet gap). The exchange writes to and polls the line's descriptor
+// itself: a pass of Qt's event loop costs more system calls than the exchange.
 #pragma once
 
 #include "commandline.h"
@@ -30,22 +31,29 @@ public:
         bool interrupted = false; // Ctrl+C came first: no verdict
     };
     // Sends frame and gathers what comes back. Without --quiet both frames are logged to stderr.
-    Reply exchange(const QByteArray &frame, int timeoutMs);
+    // A poll that is due again soon passes holdMs, the time from the write to its next request:
+    // the exchange then returns no earlier, so the quiet gap and the wait for the next request
+    // are one sleep. Bytes after the quiet gap belong to no request and are dropped.
+    Reply exchange(const QByteArray &frame, int timeoutMs, int holdMs = 0);
     // Logs a verdict after the received frame (without --quiet).
     void logVerdict(const QString &reason);
     // Frames are logged without --quiet unless turned off here (survey's progress bar).
     void setLogging(bool on) { m_logging = on; }
-    // Waits in the event loop until ms have passed or Ctrl+C; false for Ctrl+C.
+    // Waits until ms have passed or Ctrl+C; false for Ctrl+C.
     bool wait(int ms);
 
 private:
     const CliOptions &m_options;
     QTextStream &m_err;
     std::optional<TcpTarget> tcpTarget() const;
+    // What the line holds now, without waiting; a line that failed is reported and closed.
+    QByteArray takeBytes(int fd, bool &failed);
+    void fail(const QString &why);
     SerialLine &line() { return m_tcpTarget ? static_cast<SerialLine &>(m_tcp) : m_serial; }
 
     QSerialLine m_serial;
     TcpLine m_tcp;
     std::optional<TcpTarget> m_tcpTarget;
     bool m_logging = true;
+    bool m_heldUntilNow = false; // the last exchange listened until its hold ended
 };

@@ -171,6 +171,15 @@ void QSerialLine::write(const QByteArray &frame)
         m_port.write(frame);
 }
 
+int QSerialLine::descriptor() const
+{
+#ifdef Q_OS_UNIX
+    return m_port.isOpen() ? int(m_port.handle()) : -1;
+#else
+    return -1;
+#endif
+}
+
 void QSerialLine::onError(QSerialPort::SerialPortError error)
 {
     // Only a line that stops working while open matters here; the open errors are reported by

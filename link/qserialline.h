@@ -33,6 +33,7 @@ public:
     void close() override;
     bool isOpen() const override;
     void write(const QByteArray &frame) override;
+    int descriptor() const override;
     QString deviceName(int port) const override { return deviceForPort(port); }
 
 private:

@@ -36,6 +36,9 @@ public:
     virtual bool isOpen() const = 0;
     // Writes one whole frame in one block.
     virtual void write(const QByteArray &frame) = 0;
+    // The open line's native descriptor (non-blocking), for a caller that writes to and waits on
+    // it itself instead of in the event loop (korvant-cli); -1 when closed or for a line without one.
+    virtual int descriptor() const { return -1; }
     // The device that port n stands for, for a tool tip; empty when unknown.
     virtual QString deviceName(int port) const { Q_UNUSED(port); return {}; }
 

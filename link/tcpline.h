@@ -36,6 +36,7 @@ public:
     void close() override;
     bool isOpen() const override;
     void write(const QByteArray &frame) override;
+    int descriptor() const override { return isOpen() ? int(m_socket.socketDescriptor()) : -1; }
     QString deviceName(int port) const override;
 
     // The same for a target given directly (the command-line tool).

@@ -207,6 +207,20 @@ private slots:
         QVERIFY(lines.last().startsWith(QLatin1String("response ms  min ")));
     }
 
+    // A reply in pieces is gathered whole; a byte trailing a complete reply within the quiet gap
+    // makes it too long, though the poll's next request is due before that gap would end.
+    void pollGathersRepliesInPieces()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:1", "--fault", "pieces=6", "--fault", "gap=3", "--module", "5510:2",
+                           "--fault", "extrabyte", "--fault", "pieces=7", "--fault", "gap=3", "--quiet"}));
+        for (const auto &[address, verdict] : {std::pair{"1", "ok"}, std::pair{"2", "long"}}) {
+            const Run r = runCli(sim, {"poll", "5510", "--address", address, "--count", "2", "--period", "20", "--json"});
+            const QList<QJsonObject> lines = jsonLines(r.out);
+            QCOMPARE(lines.first()["verdict"].toString(), QString::fromLatin1(verdict));
+            QCOMPARE(lines.last()[QLatin1String(verdict)].toInt(), 2);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestE2eCli)
