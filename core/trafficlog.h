@@ -1,6 +1,7 @@
 // The traffic of one module window as rows for a monitor: each request, each reply with its
 // verdict and response time, and bytes that came while no request waited (a late reply, noise,
-// another master on the bus). Only the most recent rows are kept; the statistics count all.
+// another master on the bus). Only the most recent rows are kept (the bound, and at most a
+// hundredth more until the oldest go together); the statistics count all.
 #pragma once
 
 #include "traffic.h"

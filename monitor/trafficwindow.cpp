@@ -17,44 +17,88 @@ TrafficModel::TrafficModel(const TrafficRecorder *recorder, QObject *parent)
 {
 }
 
-void TrafficModel::sync()
+void TrafficModel::rebuild()
+{
+    m_first = m_recorder->firstRow();
+    m_synced = m_recorder->nextRow();
+    m_count = int(m_synced - m_first);
+    m_errors.clear();
+    if (m_errorsOnly) {
+        for (quint64 n = m_first; n < m_synced; ++n)
+            if (m_recorder->rows()[std::size_t(n - m_first)].isError())
+                m_errors.push_back(n);
+    }
+}
+
+void TrafficModel::setErrorsOnly(bool on)
+{
+    if (on == m_errorsOnly)
+        return;
+    beginResetModel();
+    m_errorsOnly = on;
+    rebuild();
+    endResetModel();
+}
+
+bool TrafficModel::sync()
 {
     const quint64 first = m_recorder->firstRow();
     const quint64 next = m_recorder->nextRow();
-    if (next < m_first + quint64(m_count) || first > m_first + quint64(m_count)) {
+    if (next < m_synced || first > m_synced) {
         // Reset, or everything shown has gone: start afresh.
         beginResetModel();
-        m_first = first;
-        m_count = int(next - first);
+        rebuild();
         endResetModel();
-        return;
+        return false;
     }
-    if (first > m_first) {
-        const int dropped = int(first - m_first);
-        beginRemoveRows({}, 0, dropped - 1);
-        m_first = first;
-        m_count -= dropped;
+    // Rows dropped at the front.
+    std::size_t dropped = 0;
+    if (m_errorsOnly) {
+        while (dropped < m_errors.size() && m_errors[dropped] < first)
+            ++dropped;
+    } else {
+        dropped = std::size_t(first - m_first);
+    }
+    if (dropped > 0)
+        beginRemoveRows({}, 0, int(dropped) - 1);
+    if (m_errorsOnly)
+        m_errors.erase(m_errors.begin(), m_errors.begin() + std::ptrdiff_t(dropped));
+    m_count -= int(first - m_first);
+    m_first = first;
+    if (dropped > 0)
         endRemoveRows();
+    // Rows added at the end.
+    std::vector<quint64> errors;
+    if (m_errorsOnly) {
+        for (quint64 n = m_synced; n < next; ++n)
+            if (m_recorder->rows()[std::size_t(n - first)].isError())
+                errors.push_back(n);
     }
-    const int added = int(next - (m_first + quint64(m_count)));
-    if (added > 0) {
-        beginInsertRows({}, m_count, m_count + added - 1);
-        m_count += added;
+    const int shown = rowCount();
+    const int added = m_errorsOnly ? int(errors.size()) : int(next - m_synced);
+    if (added > 0)
+        beginInsertRows({}, shown, shown + added - 1);
+    m_errors.insert(m_errors.end(), errors.begin(), errors.end());
+    m_count = int(next - m_first);
+    m_synced = next;
+    if (added > 0)
         endInsertRows();
-    }
+    return dropped == 0;
 }
 
 const TrafficRow *TrafficModel::rowAt(int row) const
 {
-    const quint64 number = m_first + quint64(row);
-    if (row < 0 || row >= m_count || number < m_recorder->firstRow() || number >= m_recorder->nextRow())
+    if (row < 0 || row >= rowCount())
+        return nullptr;
+    const quint64 number = numberAt(row);
+    if (number < m_recorder->firstRow() || number >= m_recorder->nextRow())
         return nullptr;
     return &m_recorder->rows()[std::size_t(number - m_recorder->firstRow())];
 }
 
 int TrafficModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : m_count;
+    return parent.isValid() ? 0 : m_errorsOnly ? int(m_errors.size()) : m_count;
 }
 
 int TrafficModel::columnCount(const QModelIndex &parent) const
@@ -84,8 +128,8 @@ QVariant TrafficModel::data(const QModelIndex &index, int role) const
         return {};
     if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole)
         return cellText(*row, index.column());
-    if (role == Qt::UserRole)
-        return row->isError();
+    if (role == RowNumberRole)
+        return numberAt(index.row());
     return {};
 }
 
@@ -98,8 +142,9 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 namespace {
-// Cells are plain text in one line: drawn straight with the painter, without the style's item
-// machinery, which costs more than the rest of a batch.
+// Cells are plain text in one line, drawn straight with the painter, without the style's item
+// machinery. A row never changes once recorded, so each cell's text is laid out once and kept
+// while it may still be on screen: a batch then draws the rows it shows without shaping them.
 class PlainCells : public QAbstractItemDelegate
 {
 public:
@@ -110,45 +155,95 @@ public:
         if (selected)
             painter->fillRect(option.rect, option.palette.highlight());
         painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
-        painter->drawText(option.rect.adjusted(4, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                          index.data().toString());
+        const QStaticText &text = cell(index, option.font);
+        const QRect room = option.rect.adjusted(4, 0, -4, 0);
+        const QPoint at(room.left(), room.top() + (room.height() - option.fontMetrics.height()) / 2);
+        if (text.size().width() <= room.width()) {
+            painter->drawStaticText(at, text);
+            return;
+        }
+        painter->save();
+        painter->setClipRect(room, Qt::IntersectClip);
+        painter->drawStaticText(at, text);
+        painter->restore();
     }
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
         return {option.fontMetrics.horizontalAdvance(index.data().toString()) + 8, option.fontMetrics.height() + 4};
     }
-};
+    // Row numbers start again after a reset.
+    void forget() { m_cells.clear(); }
 
-class ErrorFilter : public QSortFilterProxyModel
-{
-public:
-    using QSortFilterProxyModel::QSortFilterProxyModel;
-    bool errorsOnly = false;
-    void refilter() { invalidateRowsFilter(); }
-
-protected:
-    bool filterAcceptsRow(int row, const QModelIndex &) const override
+private:
+    const QStaticText &cell(const QModelIndex &index, const QFont &font) const
     {
-        return !errorsOnly || sourceModel()->index(row, 0).data(Qt::UserRole).toBool();
+        const quint64 key = index.data(TrafficModel::RowNumberRole).toULongLong() * TrafficModel::Columns + quint64(index.column());
+        auto it = m_cells.find(key);
+        if (it == m_cells.end()) {
+            if (m_cells.size() >= kKept)
+                m_cells.clear();
+            QStaticText text(index.data().toString());
+            text.setTextFormat(Qt::PlainText);
+            text.prepare(QTransform(), font);
+            it = m_cells.insert(key, text);
+        }
+        return *it;
     }
+    static constexpr qsizetype kKept = 4000; // a few screens of cells
+    mutable QHash<quint64, QStaticText> m_cells;
 };
 } // namespace
+
+void TrafficTable::doItemsLayout()
+{
+    const int firstNew = std::exchange(m_firstNew, -1);
+    if (firstNew < 0) {
+        QTableView::doItemsLayout();
+        return;
+    }
+    updateGeometries();
+    // New rows that are in view without a scroll (the table was not full yet); a scroll to the
+    // end exposes and paints them itself.
+    const int top = rowViewportPosition(firstNew);
+    if (top < viewport()->height())
+        viewport()->update(0, qMax(0, top), viewport()->width(), viewport()->height());
+}
+
+void TrafficTable::reset()
+{
+    m_firstNew = -1;
+    QTableView::reset();
+}
+
+StatisticsLabel::StatisticsLabel(QWidget *parent) : QLabel(parent)
+{
+    setAutoFillBackground(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_line.setTextFormat(Qt::PlainText);
+}
+
+void StatisticsLabel::paintEvent(QPaintEvent *)
+{
+    if (m_line.text() != text())
+        m_line.setText(text());
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().window());
+    painter.setPen(palette().windowText().color());
+    painter.drawStaticText(QPoint(contentsRect().left(), (height() - fontMetrics().height()) / 2), m_line);
+}
 
 TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, QWidget *parent)
     : QWidget(parent, Qt::Window), m_recorder(recorder)
 {
     setObjectName(QStringLiteral("TrafficMonitor"));
     setWindowTitle(QStringLiteral("Traffic - ") + caption);
-    resize(820, 480);
+    resize(860, 480);
     m_model = new TrafficModel(recorder, this);
-    auto *filter = new ErrorFilter(this);
-    m_filter = filter;
-    m_filter->setSourceModel(m_model);
 
-    Table = new QTableView(this);
+    Table = new TrafficTable(this);
     Table->setObjectName(QStringLiteral("Table"));
     Table->setAccessibleName(QStringLiteral("Traffic"));
-    Table->setModel(m_filter);
+    Table->setModel(m_model);
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->verticalHeader()->setVisible(false);
@@ -156,18 +251,24 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     Table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     Table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     Table->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {95, 95, 40, 250, 40, 170, 100};
+    // The columns fit the window as it opens: a horizontal scroll bar would be drawn again with
+    // every batch.
+    const int widths[] = {90, 80, 35, 250, 35, 140, 85};
     for (int c = 0; c < int(std::size(widths)); ++c)
         Table->setColumnWidth(c, widths[c]);
     Table->setWordWrap(false);
-    Table->setItemDelegate(new PlainCells(Table));
+    // Rows told apart by their colour, not a grid: a grid is drawn again with every batch.
+    Table->setShowGrid(false);
+    // By pixels, so that following the end is a blit by whole rows' heights.
+    Table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    Table->setAlternatingRowColors(true);
+    auto *cells = new PlainCells(Table);
+    Table->setItemDelegate(cells);
+    connect(m_model, &QAbstractItemModel::modelReset, this, [cells] { cells->forget(); });
 
-    Statistics = new QLabel(this);
+    Statistics = new StatisticsLabel(this);
     Statistics->setObjectName(QStringLiteral("Statistics"));
-    Statistics->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // A new statistics text must not lay the whole window out again.
     Statistics->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    Statistics->setFixedHeight(fontMetrics().height() + 6);
     Pause = new QPushButton(QStringLiteral("Pause"), this);
     Pause->setObjectName(QStringLiteral("Pause"));
     Pause->setCheckable(true);
@@ -195,10 +296,7 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
         if (!paused)
             refresh();
     });
-    connect(ErrorsOnly, &QCheckBox::toggled, this, [filter](bool on) {
-        filter->errorsOnly = on;
-        filter->refilter();
-    });
+    connect(ErrorsOnly, &QCheckBox::toggled, m_model, &TrafficModel::setErrorsOnly);
     connect(Reset, &QPushButton::clicked, this, [this] {
         m_recorder->reset();
         refresh();
@@ -222,7 +320,7 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     Table->addAction(copy);
     Table->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    m_batch.setInterval(100);
+    m_batch.setInterval(kBatchMs);
     connect(&m_batch, &QTimer::timeout, this, [this] {
         if (!Pause->isChecked())
             refresh();
@@ -238,10 +336,13 @@ void TrafficWindow::refresh()
     m_shownNext = m_recorder->nextRow();
     m_shownFirst = m_recorder->firstRow();
     const bool atEnd = Table->verticalScrollBar()->value() == Table->verticalScrollBar()->maximum();
-    m_model->sync();
+    const int shown = m_model->rowCount();
+    if (m_model->sync() && m_model->rowCount() > shown)
+        Table->expectRowsFrom(shown);
     Statistics->setText(statisticsLine(m_recorder->statistics()));
     if (atEnd)
         Table->scrollToBottom();
+
 }
 
 QString TrafficWindow::rowsText(bool csv, bool selectedOnly) const
@@ -265,11 +366,11 @@ QString TrafficWindow::rowsText(bool csv, bool selectedOnly) const
             rows << index.row();
         std::sort(rows.begin(), rows.end());
     } else {
-        for (int r = 0; r < m_filter->rowCount(); ++r)
+        for (int r = 0; r < m_model->rowCount(); ++r)
             rows << r;
     }
     for (int r : std::as_const(rows)) {
-        const TrafficRow *row = m_model->rowAt(m_filter->mapToSource(m_filter->index(r, 0)).row());
+        const TrafficRow *row = m_model->rowAt(r);
         if (!row)
             continue;
         QStringList cells;

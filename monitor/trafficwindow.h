@@ -1,7 +1,7 @@
 // The traffic monitor of one module window: every frame since the window opened, with its time,
 // direction, bytes, verdict and response time, in a table that a screen reader reads as one; a
 // statistics line; Pause, Errors only, Reset, copy of the selected rows and Save as text or CSV.
-// The view follows the recorder in batches, at most ten times a second.
+// The view follows the recorder in batches, five times a second.
 #pragma once
 
 #include "trafficlog.h"
@@ -9,24 +9,29 @@
 #include <QAbstractTableModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QStaticText>
 #include <QCheckBox>
-#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTimer>
 #include <QWidget>
 
-// The recorder's rows as a table. It shows the rows as of its last sync(), so a view never sees
-// them move under it between two batches.
+#include <deque>
+
+// The recorder's rows as a table, all of them or the errors only. It shows the rows as of its
+// last sync(), so a view never sees them move under it between two batches.
 class TrafficModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
     enum Column { Time, SinceFirst, Direction, Bytes, Length, Verdict, Response, Line, Columns };
+    // data() in this role: the recorder's number of the row (stays with the row until a reset).
+    static constexpr int RowNumberRole = Qt::UserRole + 1;
 
     explicit TrafficModel(const TrafficRecorder *recorder, QObject *parent = nullptr);
     // Takes in what the recorder has done since the last call: rows dropped at the front, rows
-    // added at the end.
-    void sync();
+    // added at the end. True when rows were only added (or nothing changed).
+    bool sync();
+    void setErrorsOnly(bool on);
     const TrafficRow *rowAt(int row) const;
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -36,15 +41,54 @@ public:
     static QString cellText(const TrafficRow &row, int column);
 
 private:
+    void rebuild();
+    quint64 numberAt(int row) const { return m_errorsOnly ? m_errors[std::size_t(row)] : m_first + quint64(row); }
+
     const TrafficRecorder *m_recorder;
-    quint64 m_first = 0; // recorder row number of model row 0
-    int m_count = 0;
+    bool m_errorsOnly = false;
+    quint64 m_first = 0;  // all rows: recorder row number of model row 0
+    int m_count = 0;      // all rows: how many
+    quint64 m_synced = 0; // the recorder's rows before this one have been looked at
+    std::deque<quint64> m_errors; // errors only: the recorder row numbers shown
+};
+
+// The statistics line: a label that paints its one line of text as laid out once per text, over
+// its own background, and whose new text never lays the window out again.
+class StatisticsLabel : public QLabel
+{
+public:
+    explicit StatisticsLabel(QWidget *parent = nullptr);
+    QSize sizeHint() const override { return {100, fontMetrics().height() + 6}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QStaticText m_line;
+};
+
+// The monitor's table. A batch that only adds rows at the end moves the picture up by a blit
+// (when the view follows the end) and paints the new rows, instead of every visible cell again.
+class TrafficTable : public QTableView
+{
+public:
+    using QTableView::QTableView;
+    // The next layout follows rows added from this one on, and nothing else.
+    void expectRowsFrom(int row) { m_firstNew = row; }
+    void doItemsLayout() override;
+    void reset() override;
+
+private:
+    int m_firstNew = -1;
 };
 
 class TrafficWindow : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int kBatchMs = 200;
+
     TrafficWindow(TrafficRecorder *recorder, const QString &caption, QWidget *parent = nullptr);
 
     // The rows shown (after the filter), as text: tab-separated, or CSV with a header row.
@@ -52,7 +96,7 @@ public:
     bool save(const QString &path, bool csv, QString *error) const;
     void refresh(); // one batch now
 
-    QTableView *Table;
+    TrafficTable *Table;
     QLabel *Statistics;
     QPushButton *Pause, *Reset, *Save;
     QCheckBox *ErrorsOnly;
@@ -60,7 +104,6 @@ public:
 private:
     TrafficRecorder *m_recorder;
     TrafficModel *m_model;
-    QSortFilterProxyModel *m_filter;
     QTimer m_batch;
     quint64 m_shownFirst = 0, m_shownNext = 0;
 };

@@ -10,13 +10,17 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTimer>
+#include <QScreen>
 
 class TestMonitor : public QObject
 {
     Q_OBJECT
 private slots:
     void openedFromTheContextMenu();
+    void modelFollowsTheRecorder();
+    void batchesPaintWhatAFullRepaintWould();
     void logFileOfAnUnattendedRun();
 };
 
@@ -68,6 +72,82 @@ void TestMonitor::openedFromTheContextMenu()
     QApplication::setActiveWindow(w.get());
     QTest::keyClick(w.get(), Qt::Key_T, Qt::ControlModifier);
     QTRY_VERIFY(w->findChild<TrafficWindow *>() && w->findChild<TrafficWindow *>()->isVisible());
+}
+
+// A model that took the recorder's changes batch by batch (rows added, the oldest dropped a
+// hundredth of the bound at a time, the filter switched) shows what a new one shows.
+void TestMonitor::modelFollowsTheRecorder()
+{
+    TrafficRecorder recorder(200);
+    TrafficModel followed(&recorder);
+    const QByteArray read = readRequest(1, 2, 0, 8);
+    const QByteArray good = withCrc(QByteArray::fromHex("010201"));
+    qint64 ns = 0;
+    int n = 0;
+    const auto exchanges = [&](int count) {
+        if (count % 2)
+            recorder.received(QByteArray::fromHex("FF"), 0, ns); // a batch that starts with noise
+        for (int i = 0; i < count; ++i, ++n, ns += 20'000'000) {
+            recorder.sent(read, 0, ns);
+            if (n % 7 == 3)
+                recorder.received(QByteArray::fromHex("A5"), 0, ns + 1'000'000);
+            recorder.judged(judgeReply(n % 5 == 0 ? QByteArray() : good, read, 6), 0, ns + 10'000'000);
+        }
+    };
+    const auto rows = [](const TrafficModel &model) {
+        QStringList seen;
+        for (int r = 0; r < model.rowCount(); ++r)
+            seen << QStringLiteral("%1 %2").arg(model.index(r, 0).data(TrafficModel::RowNumberRole).toULongLong())
+                        .arg(model.index(r, TrafficModel::Verdict).data().toString());
+        return seen;
+    };
+    // Exchanges between batches; the filter switched after the third; the bound passed on the way.
+    for (const int count : {3, 40, 30, 1, 0, 60, 2, 45}) {
+        exchanges(count);
+        followed.sync();
+        if (count == 30)
+            followed.setErrorsOnly(true);
+        TrafficModel fresh(&recorder);
+        fresh.setErrorsOnly(followed.rowCount() < int(recorder.rows().size()));
+        fresh.sync();
+        QCOMPARE(rows(followed), rows(fresh));
+    }
+    QVERIFY(recorder.firstRow() > 0 && recorder.rows().size() <= 202);
+}
+
+// The table of a monitor that follows the end takes new rows by a blit and paints only them;
+// what it shows then must be what painting it afresh shows: before it is full, and while it
+// scrolls with the oldest rows going.
+void TestMonitor::batchesPaintWhatAFullRepaintWould()
+{
+    GuiTestEnvironment env;
+    env.bus.addModule(5510, 1, 2);
+    std::unique_ptr<ModuleWindow> w(createTestWindow(QStringLiteral("KV5510ADAM")));
+    w->setAttribute(Qt::WA_DeleteOnClose, false);
+    w->show();
+    QVERIFY(openPort(w.get()));
+    w->traffic().setCapacity(40); // so that the oldest rows go while it polls
+    TrafficWindow *monitor = w->openTrafficMonitor();
+    QVERIFY(QTest::qWaitForWindowExposed(monitor));
+    auto *acquisition = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
+    QWidget *viewport = monitor->Table->viewport();
+    const auto pollUntil = [&](const std::function<bool()> &done) {
+        QTest::mouseClick(acquisition, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(done(), 10000);
+        QTest::mouseClick(acquisition, Qt::LeftButton); // stop
+        QTest::qWait(0);
+        monitor->refresh();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        const QRect area(viewport->mapTo(monitor, QPoint()), viewport->size());
+        // Offscreen, a window's grab is what its backing store holds: what was painted, blits included.
+        const QImage shown = monitor->screen()->grabWindow(monitor->winId(), area.x(), area.y(), area.width(), area.height())
+                                 .toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage fresh = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(shown, fresh);
+    };
+    pollUntil([&] { return monitor->Table->model()->rowCount() >= 4; });
+    pollUntil([&] { return monitor->Table->verticalScrollBar()->maximum() > 30; });
 }
 
 void TestMonitor::logFileOfAnUnattendedRun()
