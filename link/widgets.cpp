@@ -79,6 +79,9 @@ ChoiceBox::ChoiceBox(const QString &name, QWidget *parent) : QComboBox(parent)
 {
     setObjectName(name);
     setEditable(true);
+    // The line edit fills its own background (the field's colour, as drawn beneath it anyway),
+    // so its blinking cursor repaints only itself, not the box and the group box beneath.
+    lineEdit()->setAutoFillBackground(true);
     setInsertPolicy(QComboBox::NoInsert);
     // The default completer completes inline and case-blind: "9600" would become a list entry
     // nobody picked.
