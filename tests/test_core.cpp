@@ -212,32 +212,16 @@ private slots:
         QVERIFY(!AcceptReply(QStringLiteral("01 02 01 05 61 8B "), QStringLiteral("01 0"), 6));
     }
 
-    void settingsText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("baud"); // 0: refused
-        QTest::addColumn<QString>("parity");
-        for (const char *text : {"4800,N,8,1", "9600,N,8,1", "19200,N,8,1", "38400,N,8,1", "4800,E,8,1", "9600,E,8,1",
-                                 "19200,E,8,1", "38400,E,8,1", "9600,O,8,1", "9600,M,8,1", "9600,S,8,1"}) {
-            const QStringList f = QString::fromLatin1(text).split(',');
-            QTest::newRow(text) << QString::fromLatin1(text) << f[0].toInt() << f[1];
-        }
-        for (const char *text : {"9600,X,8,1", "1234x,N,8,1", "+9600,N,8,1", "9600,N,9,1", "9600,N,8,3", "9600,N,8"})
-            QTest::newRow(text) << QString::fromLatin1(text) << 0 << QString();
-    }
-
     void settingsText()
     {
-        QFETCH(QString, text);
-        QFETCH(int, baud);
-        QFETCH(QString, parity);
-        const std::optional<LineSettings> s = parseSettingsText(text);
-        QCOMPARE(bool(s), baud != 0);
-        if (s) {
-            QCOMPARE(s->baud, baud);
-            QCOMPARE(QString(QLatin1Char(s->parity)), parity);
-            QVERIFY(s->dataBits == 8 && s->stopBits == 1);
+        for (const char *text : {"4800,N,8,1", "9600,N,8,1", "19200,N,8,1", "38400,N,8,1", "4800,E,8,1", "9600,E,8,1",
+                                 "19200,E,8,1", "38400,E,8,1", "9600,O,8,1", "9600,M,8,1", "9600,S,8,1"}) {
+            const std::optional<LineSettings> s = parseSettingsText(QString::fromLatin1(text));
+            QVERIFY2(s && s->dataBits == 8 && s->stopBits == 1, text);
+            QCOMPARE(QStringLiteral("%1,%2,8,1").arg(s->baud).arg(QLatin1Char(s->parity)), QString::fromLatin1(text));
         }
+        for (const char *text : {"9600,X,8,1", "1234x,N,8,1", "+9600,N,8,1", "9600,N,9,1", "9600,N,8,3", "9600,N,8"})
+            QVERIFY2(!parseSettingsText(QString::fromLatin1(text)), text);
     }
 
     void codeTable()
@@ -302,27 +286,12 @@ private slots:
             QTest::newRow(rows[i][0]) << i << QString::fromUtf8(rows[i][1]);
     }
 
-    void outputPositionOfText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("position"); // -1: no position
-        QTest::newRow("4.00") << "4.00" << 4000;
-        QTest::newRow("whole") << "20" << 20000;
-        QTest::newRow("thousandths") << "12.345" << 12345;
-        QTest::newRow("one decimal") << "0.5" << 500;
-        QTest::newRow("above full scale") << "20.001" << -1;
-        QTest::newRow("four decimals") << "4.0001" << -1;
-        QTest::newRow("sign") << "-1" << -1;
-        QTest::newRow("bare point") << "4." << -1;
-        QTest::newRow("comma") << "4,5" << -1;
-        QTest::newRow("empty") << "" << -1;
-    }
-
     void outputPositionOfText()
     {
-        QFETCH(QString, text);
-        QFETCH(int, position);
-        QCOMPARE(outputPositionFromText(text).value_or(-1), position);
+        const QList<std::pair<const char *, int>> cases{{"4.00", 4000}, {"20", 20000}, {"12.345", 12345}, {"0.5", 500},
+            {"20.001", -1}, {"4.0001", -1}, {"-1", -1}, {"4.", -1}, {"4,5", -1}, {"", -1}};
+        for (const auto &[text, position] : cases)
+            QVERIFY2(outputPositionFromText(QString::fromLatin1(text)).value_or(-1) == position, text);
     }
 
     void models()
