@@ -62,31 +62,21 @@ private slots:
         QCOMPARE(env.readSys(QStringLiteral("set.rc")), QByteArray("3\r\n19200\r\nEven\r\n"));
     }
 
-    void unreadableTimingFile_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("message");
-        const qsizetype size = 10 * 1024 * 1024;
-        QTest::newRow("missing") << QByteArray() << QStringLiteral("Cannot read ./sys/tm.rc");
-        QTest::newRow("10 MB, no line end") << QByteArray(size, '7') << QStringLiteral("Cannot read ./sys/tm.rc: it holds 1 of its 20 lines");
-        QByteArray noise(size, Qt::Uninitialized);
-        QRandomGenerator(20240611).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-        QTest::newRow("10 MB of binary bytes") << noise << QStringLiteral("Cannot read ./sys/tm.rc");
-    }
-
     void unreadableTimingFile()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, message);
-        GuiTestEnvironment env(content);
-        if (content.isEmpty())
-            QVERIFY(QFile::remove(QStringLiteral("sys/tm.rc")));
-        std::unique_ptr<ModuleWindow> w(createTestWindow(QStringLiteral("KV5510ADAM")));
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->show();
-        QCOMPARE(env.messages.size(), 1);
-        QVERIFY2(content.isEmpty() ? env.messages[0] == message : env.messages[0].startsWith(message), qPrintable(env.messages[0]));
-        QVERIFY(w->isVisible());
+        QByteArray noise(10 * 1024 * 1024, Qt::Uninitialized);
+        QRandomGenerator(20240611).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        const QString message = QStringLiteral("Cannot read ./sys/tm.rc");
+        const std::pair<QByteArray, QString> cases[] = {{QByteArray(), message},
+            {QByteArray(noise.size(), '7'), message + ": it holds 1 of its 20 lines"}, {noise, message}};
+        for (const auto &[content, said] : cases) {
+            GuiTestEnvironment env(content);
+            QVERIFY(!content.isEmpty() || QFile::remove(QStringLiteral("sys/tm.rc")));
+            const auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
+            QCOMPARE(env.messages.size(), 1);
+            QVERIFY2(content.isEmpty() ? env.messages[0] == said : env.messages[0].startsWith(said), qPrintable(env.messages[0]));
+            QVERIFY(w->isVisible());
+        }
     }
 };
 

@@ -62,14 +62,6 @@ struct TcpEnvironment : GuiTestEnvironment {
         setSerialLineFactory({});
         writeSys(QStringLiteral("COM2"), target.toLatin1() + "\n");
     }
-    template <typename W = ModuleWindow>
-    std::unique_ptr<W> show(ModuleWindow *created)
-    {
-        std::unique_ptr<W> w(static_cast<W *>(created));
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->show();
-        return w;
-    }
 };
 
 const QString kNormal = QStringLiteral("Communication Data Normal！");
@@ -85,7 +77,7 @@ private slots:
     void refusedSplitAndLost()
     {
         TcpEnvironment env(refusingTarget());
-        auto w = env.show(createTestWindow(QStringLiteral("KV5510ADAM")));
+        auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
         auto *acquisition = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
         QVERIFY(!openPort(w.get()));
         QCOMPARE(env.messages.size(), 1);
@@ -116,7 +108,7 @@ private slots:
         TcpSim server;
         QVERIFY(server.start({"--module", "5550:7:8"}));
         TcpEnvironment env(server.target);
-        auto w = env.show<SetFrm>(createSetFrm());
+        auto w = owned<SetFrm>(createSetFrm());
         QVERIFY(openPort(w.get()));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), 10000);

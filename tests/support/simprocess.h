@@ -18,7 +18,11 @@ public:
     SimProcess() { QDir(dir.path()).mkdir(QStringLiteral("sys")); }
     ~SimProcess()
     {
-        stop();
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000))
+                kill();
+        }
         QDir::setCurrent(m_previous);
     }
 
@@ -36,9 +40,7 @@ public:
     {
         if (!dir.isValid() || !QDir::setCurrent(dir.path()))
             return false;
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(program(), QStringList{QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"),
-                                             QString::number(port)} + args);
+        process.start(program(), QStringList{QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"), QString::number(port)} + args);
         if (!process.waitForStarted(10000))
             return false;
         QElapsedTimer clock;
@@ -54,30 +56,13 @@ public:
     // Ends the simulator at once, as a pulled adapter would.
     void kill()
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
         process.kill();
         process.waitForFinished(5000);
         QFile::remove(link());
     }
 
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-
     // Everything the simulator logged so far (requests and replies as hex text).
-    QString log()
-    {
-        m_log += QString::fromLocal8Bit(process.readAllStandardError());
-        return m_log;
-    }
+    QString log() { return m_log += QString::fromLocal8Bit(process.readAllStandardError()); }
 
     QTemporaryDir dir;
     QProcess process;
