@@ -6,45 +6,9 @@
 #include "setfrm.h"
 #include "testwindow.h"
 
-#include <QRegularExpression>
 #include <QTcpServer>
 
 namespace {
-
-// korvant-sim on a free TCP port of the loopback address; stopped whatever the test did.
-struct TcpSim {
-    bool start(const QStringList &modules)
-    {
-        process.setReadChannel(QProcess::StandardError);
-        process.start(SimProcess::program(), QStringList{"--tcp", "127.0.0.1:0"} + modules);
-        if (!process.waitForStarted(10000))
-            return false;
-        static const QRegularExpression served(QStringLiteral("serving (tcp://\\S+)"));
-        while (process.waitForReadyRead(10000)) {
-            if (const auto m = served.match(log()); m.hasMatch()) {
-                target = m.captured(1);
-                return true;
-            }
-        }
-        return false;
-    }
-    // What the simulator logged so far.
-    QString log()
-    {
-        process.waitForReadyRead(0);
-        return m_log += QString::fromLocal8Bit(process.readAllStandardError());
-    }
-    ~TcpSim()
-    {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    QProcess process;
-    QString target;
-
-private:
-    QString m_log;
-};
 
 // A port on which nothing listens (taken and given back at once).
 QString refusingTarget()
@@ -83,21 +47,20 @@ private slots:
         QCOMPARE(env.messages.size(), 1);
         QVERIFY(env.messages[0].startsWith(QStringLiteral("Serial port does not exist！\n")) && env.messages[0].contains("refused"));
         env.messages.clear();
-        auto server = std::make_unique<TcpSim>();
-        QVERIFY(server->start({"--module", "5510:1:8", "--inputs", "0x05", "--fault", "pieces=4", "--fault", "gap=30"}));
-        env.writeSys(QStringLiteral("COM2"), server->target.toLatin1());
-        QVERIFY(openPort(w.get()));
-        QVERIFY(w->Combo1->toolTip().startsWith(server->target));
+        SimProcess server;
+        const QString target = server.startTcp({"--module", "5510:1:8", "--inputs", "0x05", "--fault", "pieces=4", "--fault", "gap=30"});
+        env.writeSys(QStringLiteral("COM2"), target.toLatin1());
+        QVERIFY(!target.isEmpty() && openPort(w.get()));
+        QVERIFY(w->Combo1->toolTip().startsWith(target));
         QTest::mouseClick(acquisition, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), 10000);
         QCOMPARE(w->Text_Message->toPlainText(), kNormal);
-        server.reset();
+        server.kill();
         QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), 10000);
         QCOMPARE(env.messages, QStringList{QStringLiteral("Serial fault, Please check the serial port")});
         QCOMPARE(acquisition->text(), QStringLiteral("Acquisition"));
-        TcpSim again;
-        QVERIFY(again.start({"--module", "5510:1:2"}));
-        env.writeSys(QStringLiteral("COM2"), again.target.toLatin1());
+        SimProcess again;
+        env.writeSys(QStringLiteral("COM2"), again.startTcp({"--module", "5510:1:2"}).toLatin1());
         QVERIFY(openPort(w.get()));
         QTest::mouseClick(acquisition, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, 10000);
@@ -105,9 +68,8 @@ private slots:
 
     void scanAnswersAtTheFirstStep()
     {
-        TcpSim server;
-        QVERIFY(server.start({"--module", "5550:7:8"}));
-        TcpEnvironment env(server.target);
+        SimProcess server;
+        TcpEnvironment env(server.startTcp({"--module", "5550:7:8"}));
         auto w = owned<SetFrm>(createSetFrm());
         QVERIFY(openPort(w.get()));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
@@ -122,11 +84,11 @@ private slots:
 
     void commandLineTool()
     {
-        TcpSim server;
-        QVERIFY(server.start({"--module", "5510:3:6", "--inputs", "0x81"}));
+        SimProcess server;
+        const QString target = server.startTcp({"--module", "5510:3:6", "--inputs", "0x81"});
         QProcess cli;
         const QString program = QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli");
-        cli.start(program, {"read", "5510", "--port", server.target, "--address", "3", "--quiet"});
+        cli.start(program, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
         QVERIFY(cli.waitForFinished(10000) && cli.exitCode() == 0);
         const QString out = QString::fromUtf8(cli.readAllStandardOutput());
         QVERIFY2(out.startsWith(QStringLiteral("DI_01: ON\nDI_02: OFF\n")) && out.contains(QStringLiteral("DI_08: ON")), qPrintable(out));

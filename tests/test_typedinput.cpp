@@ -82,7 +82,8 @@ private slots:
             std::unique_ptr<ModuleWindow> w(tool.registry.window(QStringLiteral("KV5510ADAM")));
             const bool opens = QByteArray(text) == "KV5510ADAM";
             QCOMPARE(w && w->isVisible(), opens);
-            QCOMPARE(env.messages, opens ? QStringList() : QStringList{QStringLiteral("Please select module model！")});
+            QCOMPARE(tool.main.isVisible(), !opens);
+            QCOMPARE(env.titles + env.messages, opens ? QStringList() : (QStringList{"Prompt", "Please select module model！"}));
         }
     }
 

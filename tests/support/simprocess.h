@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 class SimProcess
@@ -40,7 +41,8 @@ public:
     {
         if (!dir.isValid() || !QDir::setCurrent(dir.path()))
             return false;
-        process.start(program(), QStringList{QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"), QString::number(port)} + args);
+        const QStringList options{QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"), QString::number(port)};
+        process.start(program(), options + args);
         if (!process.waitForStarted(10000))
             return false;
         QElapsedTimer clock;
@@ -51,6 +53,18 @@ public:
             process.waitForReadyRead(50);
         }
         return true;
+    }
+
+    // Starts the simulator on a free TCP port of the loopback address instead; its tcp:// target.
+    QString startTcp(const QStringList &args)
+    {
+        process.setReadChannel(QProcess::StandardError);
+        process.start(program(), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0")} + args);
+        static const QRegularExpression served(QStringLiteral("serving (tcp://\\S+)"));
+        while (process.waitForReadyRead(10000))
+            if (const auto m = served.match(log()); m.hasMatch())
+                return m.captured(1);
+        return {};
     }
 
     // Ends the simulator at once, as a pulled adapter would.
