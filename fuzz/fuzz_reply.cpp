@@ -11,40 +11,27 @@
 
 #include <QVector>
 
-#include <functional>
 
 namespace {
 
-using Build = std::function<QByteArray(std::uint8_t address, std::uint16_t pick)>;
-
-QList<bool> picked(int count, std::uint16_t pick)
+// Every request the windows send, from the model table, and the settings window's three; pick
+// chooses the output states, the output current and the code.
+QVector<QByteArray> requests(std::uint8_t a, std::uint16_t pick)
 {
-    QList<bool> states;
-    for (int i = 0; i < count; ++i)
-        states << bool((pick >> (i % 16)) & 1);
-    return states;
-}
-
-// Every request the windows send, from the model table, and the settings window's three.
-const QVector<Build> &requestKinds()
-{
-    static const QVector<Build> kinds = [] {
-        QVector<Build> k;
-        for (const ModelRow &row : modelTable()) {
-            if (const int n = row.inputs())
-                k.append([n](std::uint8_t a, std::uint16_t) { return readInputsRequest(a, n); });
-            if (const int n = row.channels())
-                k.append([n](std::uint8_t a, std::uint16_t) { return readRegistersRequest(a, n); });
-            if (const int n = row.outputs())
-                k.append([n](std::uint8_t a, std::uint16_t p) { return writeCoilsRequest(a, picked(n, p)); });
-        }
-        k.append([](std::uint8_t a, std::uint16_t p) { return writeRegisterRequest(a, 0, p % 20001); });
-        k.append([](std::uint8_t, std::uint16_t) { return parameterReadRequest(); });
-        k.append([](std::uint8_t a, std::uint16_t) { return addressWriteRequest(a); });
-        k.append([](std::uint8_t a, std::uint16_t p) { return commWriteRequest(a, std::uint8_t(1 + p % 8)); });
-        return k;
-    }();
-    return kinds;
+    QVector<QByteArray> r{writeRegisterRequest(a, 0, pick % 20001), parameterReadRequest(), addressWriteRequest(a),
+                          commWriteRequest(a, std::uint8_t(1 + pick % 8))};
+    for (const ModelRow &row : modelTable()) {
+        if (row.inputs() > 0)
+            r << readInputsRequest(a, row.inputs());
+        if (row.channels() > 0)
+            r << readRegistersRequest(a, row.channels());
+        QList<bool> states;
+        for (int i = 0; i < row.outputs(); ++i)
+            states << bool((pick >> (i % 16)) & 1);
+        if (!states.isEmpty())
+            r << writeCoilsRequest(a, states);
+    }
+    return r;
 }
 
 } // namespace
@@ -52,10 +39,10 @@ const QVector<Build> &requestKinds()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     FuzzInput in(data, size);
-    const Build &build = requestKinds()[in.byte() % requestKinds().size()];
-    const std::uint8_t address = in.byte();
+    const std::uint8_t kind = in.byte(), address = in.byte();
     const std::uint16_t pick = in.word();
-    const QByteArray request = build(address, pick);
+    const QVector<QByteArray> all = requests(address, pick);
+    const QByteArray request = all[kind % all.size()];
     const int expected = expectedReplyLength(request);
     const QString sendHex = HexText(request);
     FUZZ_CHECK(crcOk(request) && expected >= 6 && sendHex.size() == 3 * request.size());

@@ -342,11 +342,12 @@ private slots:
             QVERIFY2(portIndexFromLine(QString::fromLatin1(line)) == index, line);
     }
 
+    // Characters 12 to 16, whatever the label before them ends with.
     void intervalField()
     {
         const QList<std::pair<const char *, int>> cases{{"Overtime A   300", 300}, {"Overtime A 300ms", 300},
             {"Overtime A x    ", 0}, {"Overtime A ", 0}, {"Overtime A 12", 12}, {"Overtime A 0050099999", 500},
-            {"Overtime A 99999", 65535}, {"Overtime A -500", 0}, {"Overtime A 2.5  ", 2}};
+            {"Overtime A 99999", 65535}, {"Overtime A -500", 0}, {"Overtime A 2.5  ", 2}, {"Overtime A1  300", 300}};
         for (const auto &[line, ms] : cases)
             QVERIFY2(intervalFromLine(QString::fromLatin1(line)) == ms, line);
         bool clamped = false;

@@ -171,8 +171,10 @@ private slots:
                 QVERIFY(r.size() == 40 && !r.contains(hex("010F0000")));
             else
                 QCOMPARE(r.toHex(' '), c.reply.toHex(' '));
-            // Silent and refusing modules do not act on the request; one whose reply is damaged has acted.
+            // Silent and refusing modules do not act on a request; one whose reply is damaged has acted.
             QCOMPARE(m.coil(0) && m.coil(2), !c.faults.silent && !c.faults.exception);
+            m.handle(request(1, 0x06, 101, 6));
+            QCOMPARE(m.code(), c.faults.silent || c.faults.exception ? 2 : 6);
         }
     }
 

@@ -314,6 +314,7 @@ private slots:
         QCOMPARE(w->Text_Send->toPlainText(), HexText(addressWriteRequest(9)));
         QTRY_COMPARE(message(w), kNormal);
         QCOMPARE(int(module->address()), 9);
+        enterText(w->Combo_Addr[0], QStringLiteral("x"), false); // the parameter write must not read it
         enterText(w->Combo_Addr[1], QStringLiteral("9"), true);
         enterText(w->Combo_Baud, QStringLiteral("38400,Even,8,1"), false);
         w->Command_OK3->click();
