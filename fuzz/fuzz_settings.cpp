@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QByteArray text = bytes.left(bytes.indexOf('\0') < 0 ? bytes.size() : bytes.indexOf('\0'));
     FUZZ_CHECK(timing.linesRead > 0 || text.isEmpty());
     for (int i = 0; i < kTimingLines; ++i)
-        FUZZ_CHECK(timing.intervals[i] >= 0 && timing.intervals[i] <= kMaxInterval && (i < timing.linesRead || !timing.intervals[i]));
+        FUZZ_CHECK(timing.intervals[i] >= 0 && timing.intervals[i] <= kMaxInterval
+                   && (i < timing.linesRead || !timing.intervals[i]));
     const QStringList lines = splitSettingsLines(text, kTimingLines);
     FUZZ_CHECK(lines.size() <= kTimingLines);
     for (const QString &line : lines + splitSettingsLines(bytes, kTimingLines))

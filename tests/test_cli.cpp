@@ -109,7 +109,8 @@ private slots:
 
     void helpNamesEverySubcommand()
     {
-        for (const char *sub : {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey"})
+        for (const char *sub :
+             {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey"})
             QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub) + QLatin1Char(' ')), sub);
     }
 

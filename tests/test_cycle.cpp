@@ -121,7 +121,8 @@ struct Window {
     void click(int cycle) { clock.apply(m.click(cycle)); }
     void validate()
     {
-        clock.apply(m.validate(portOpen, address, [](std::uint8_t a) { return writeCoilsRequest(a, {true, false, true, false}); }));
+        const auto coils = [](std::uint8_t a) { return writeCoilsRequest(a, {true, false, true, false}); };
+        clock.apply(m.validate(portOpen, address, coils));
     }
     QStringList log() const { return clock.log; }
 
@@ -272,7 +273,8 @@ private slots:
         w.clock.setInterval({TimerRef::ReadTimeout, 0}, 150); // longer than the period
         w.click(0);
         w.run(200);
-        QCOMPARE(w.log(), (QStringList{"0 caption 0 Stop", "100 send " + kReadFrame, "200 judged ok decode", "200 send " + kReadFrame}));
+        QCOMPARE(w.log(),
+                 (QStringList{"0 caption 0 Stop", "100 send " + kReadFrame, "200 judged ok decode", "200 send " + kReadFrame}));
     }
 
     void lineLostStopsEverything()

@@ -1,6 +1,7 @@
 // End to end: the windows on the real serial line against korvant-sim on a pseudo-terminal (every
-// panel kind polls in test_windows on the in-process line; here the real line): a poll, one scan, the adapter pulled out and put back; and the simulator as a
-// program: mbpoll as an independent master, its link and its lock.
+// panel kind polls in test_windows on the in-process line; here the real line): a poll, one scan,
+// the adapter pulled out and put back; and the simulator as a program: mbpoll as an independent
+// master, its link and its lock.
 #include "support/guitest.h"
 #include "support/simprocess.h"
 

@@ -45,10 +45,12 @@ private slots:
         auto *acquisition = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
         QVERIFY(!openPort(w.get()));
         QCOMPARE(env.messages.size(), 1);
-        QVERIFY(env.messages[0].startsWith(QStringLiteral("Serial port does not exist！\n")) && env.messages[0].contains("refused"));
+        QVERIFY(env.messages[0].startsWith(QStringLiteral("Serial port does not exist！\n")));
+        QVERIFY(env.messages[0].contains("refused"));
         env.messages.clear();
         SimProcess server;
-        const QString target = server.startTcp({"--module", "5510:1:8", "--inputs", "0x05", "--fault", "pieces=4", "--fault", "gap=30"});
+        const QString target =
+            server.startTcp({"--module", "5510:1:8", "--inputs", "0x05", "--fault", "pieces=4", "--fault", "gap=30"});
         env.writeSys(QStringLiteral("COM2"), target.toLatin1());
         QVERIFY(!target.isEmpty() && openPort(w.get()));
         QVERIFY(w->Combo1->toolTip().startsWith(target));
@@ -91,7 +93,8 @@ private slots:
         cli.start(program, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
         QVERIFY(cli.waitForFinished(10000) && cli.exitCode() == 0);
         const QString out = QString::fromUtf8(cli.readAllStandardOutput());
-        QVERIFY2(out.startsWith(QStringLiteral("DI_01: ON\nDI_02: OFF\n")) && out.contains(QStringLiteral("DI_08: ON")), qPrintable(out));
+        QVERIFY2(out.startsWith(QStringLiteral("DI_01: ON\nDI_02: OFF\n")) && out.contains(QStringLiteral("DI_08: ON")),
+                 qPrintable(out));
         cli.start(program, {"read", "5510", "--port", refusingTarget(), "--quiet"});
         QVERIFY(cli.waitForFinished(10000) && cli.exitCode() == 3);
         QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("refused")));

@@ -88,7 +88,8 @@ private slots:
                 QCOMPARE(m.handle(request(7, function, 0, n + 1)), exceptionOf(7, function, 0x02));
             }
             if (const int coils = map[2]) { // write 0x0F in every byte (15), read it back (01), one coil off (05)
-                const QByteArray p = hex("070F0000") + char(0) + char(coils) + char((coils + 7) / 8) + QByteArray((coils + 7) / 8, 0x0F);
+                const int bytes = (coils + 7) / 8;
+                const QByteArray p = hex("070F0000") + char(0) + char(coils) + char(bytes) + QByteArray(bytes, 0x0F);
                 QCOMPARE(m.handle(withCrc(p)), withCrc(p.left(6)));
                 for (int i = 0; i < coils; ++i)
                     QCOMPARE(m.coil(i), i % 8 < 4);
@@ -100,7 +101,8 @@ private slots:
             const QByteArray write0 = request(7, 0x06, 0, 1234);
             QCOMPARE(m.handle(write0), map[4] ? write0 : exceptionOf(7, 0x06, 0x02));
             QCOMPARE(m.holding(0), std::uint16_t(map[4] ? 1234 : 0));
-            QCOMPARE(m.handle(request(7, 0x03, 100, 3)), withCrc(hex("07030600070002") + char(map[5] >> 8) + char(map[5] & 0xFF)));
+            const QByteArray parameters = hex("07030600070002") + char(map[5] >> 8) + char(map[5] & 0xFF);
+            QCOMPARE(m.handle(request(7, 0x03, 100, 3)), withCrc(parameters));
             QCOMPARE(m.handle(request(7, 0x03, 102, 2)), exceptionOf(7, 0x03, 0x02));
         }
     }
@@ -219,7 +221,8 @@ private slots:
     void commandLine()
     {
         SimOptions o;
-        QCOMPARE(parseSimOptions({"--module", "5510:3:8", "--inputs", "0x05", "--module", "7720", "--fault", "silent"}, o), QString());
+        const QStringList args{"--module", "5510:3:8", "--inputs", "0x05", "--module", "7720", "--fault", "silent"};
+        QCOMPARE(parseSimOptions(args, o), QString());
         QCOMPARE(o.modules.size(), 2);
         const SimModuleSetup &m = o.modules[0], &n = o.modules[1];
         QVERIFY(m.model == 5510 && m.address == 3 && m.code == 8 && m.inputs == 5u && !m.faults.silent);

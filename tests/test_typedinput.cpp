@@ -36,7 +36,13 @@ private slots:
         const QString notValid = QStringLiteral("Communication parameters are not valid！");
         const QString noPort = QStringLiteral("Serial port does not exist！");
         // An empty message: the choice is taken; frame: what reaches the module.
-        const struct { const char *window, *box, *text; bool paste; const char *button; QString message; QByteArray frame; } cases[] = {
+        const struct {
+            const char *window, *box, *text;
+            bool paste;
+            const char *button;
+            QString message;
+            QByteArray frame;
+        } cases[] = {
             {"SetFrm", "Combo_Baud", "9600", false, "Command_OK3", notValid, {}},
             {"SetFrm", "Combo_Baud", "9600", true, "Command_OK3", notValid, {}},
             {"SetFrm", "Combo_Baud", "9600,even,8,1", false, "Command_OK3", notValid, {}},
@@ -114,7 +120,9 @@ private slots:
         if (action == QLatin1String("click away")) {
             QTest::mouseClick(w->Text_Message->viewport(), Qt::LeftButton);
         } else if (action == QLatin1String("Tab") || action.endsWith(QLatin1String("Down"))) {
-            QTest::keyClick(baud, action == QLatin1String("Tab") ? Qt::Key_Tab : action == QLatin1String("Down") ? Qt::Key_Down : Qt::Key_PageDown);
+            QTest::keyClick(baud, action == QLatin1String("Tab")    ? Qt::Key_Tab
+                                  : action == QLatin1String("Down") ? Qt::Key_Down
+                                                                    : Qt::Key_PageDown);
         } else if (action == QLatin1String("Return")) {
             enterText(baud, QStringLiteral("9600"), false);
             QTest::keyClick(baud, Qt::Key_Return);
@@ -130,7 +138,8 @@ private slots:
             QTRY_VERIFY(view->isVisible());
             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(1, 0)).center());
         }
-        const bool closes = action == QLatin1String("wheel") || action.startsWith(QLatin1String("pick")) || action.endsWith(QLatin1String("Down"));
+        const bool closes = action == QLatin1String("wheel") || action.startsWith(QLatin1String("pick"))
+                            || action.endsWith(QLatin1String("Down"));
         if (action.endsWith(QLatin1String("Colse Port")))
             QTest::mouseClick(w->Command_Port, Qt::LeftButton);
         else

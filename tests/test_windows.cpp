@@ -89,9 +89,10 @@ private slots:
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("zero");
         const char *rows[][3] = {{" DS18B20 Input ", "25.3℃", "0.0℃"}, {" Analog Output ", "", ""},
-            {" Analog Input ", "1.24mA", "0.00mA"}, {" Analog Input ", "0.62V", "0.00V"}, {" Digital Input | Relay Output ", "", ""},
-            {" Relay Output ", "", ""}, {" Digital Input ", "", ""}, {" Digital Output ", "", ""},
-            {" Digital Input | Digital Output ", "", ""}, {" Analog Input | Digital Input | Digital Output ", "1.24mA", "0.00mA"},
+            {" Analog Input ", "1.24mA", "0.00mA"}, {" Analog Input ", "0.62V", "0.00V"},
+            {" Digital Input | Relay Output ", "", ""}, {" Relay Output ", "", ""}, {" Digital Input ", "", ""},
+            {" Digital Output ", "", ""}, {" Digital Input | Digital Output ", "", ""},
+            {" Analog Input | Digital Input | Digital Output ", "1.24mA", "0.00mA"},
             {" Analog Input | Digital Input | Digital Output ", "253℃", "0℃"}};
         for (int i = 0; i < 11; ++i)
             QTest::newRow(qPrintable(modelTable()[i].name)) << QString::fromUtf8(rows[i][0]) << QString::fromUtf8(rows[i][1])
@@ -99,8 +100,9 @@ private slots:
     }
 
     // Opened from Main: the window shows its row, each read cycle polls module 7 (typed into its
-    // address box, the other read boxes say "x") and shows it, a damaged reply leaves the values, a write to module 9 (the write's
-    // box) suspends the running read and reaches that module, and closing brings Main back.
+    // address box, the other read boxes say "x") and shows it, a damaged reply leaves the values, a
+    // write to module 9 (the write's box) suspends the running read and reaches that module, and
+    // closing brings Main back.
     void everyModel()
     {
         QFETCH(QString, frames);
@@ -125,8 +127,9 @@ private slots:
         QCOMPARE(titles.join('|'), frames);
         QCOMPARE(texts(w, "Label18_"), (row.analogCaptions + row.inputCaptions).join('|'));
         QCOMPARE(texts(w, "Label15_"), row.outputCaptions.join('|'));
-        const QList<std::pair<const char *, int>> timers{{"TM_Overtime_A", row.lineOvertimeA}, {"TM_Overtime_B", row.lineOvertimeB},
-            {"TM_Overtime_C", row.lineOvertimeC}, {"TM_Acquisition_A", row.lineAcquisitionA}, {"TM_Acquisition_B", row.lineAcquisitionB}};
+        const QList<std::pair<const char *, int>> timers{{"TM_Overtime_A", row.lineOvertimeA},
+            {"TM_Overtime_B", row.lineOvertimeB}, {"TM_Overtime_C", row.lineOvertimeC},
+            {"TM_Acquisition_A", row.lineAcquisitionA}, {"TM_Acquisition_B", row.lineAcquisitionB}};
         for (const auto &[name, line] : timers) {
             auto *t = child<WindowTimer>(w, QString::fromLatin1(name));
             QVERIFY2(line ? t && t->interval() == (QByteArray(name).contains("Acq") ? 150 : 30) + line : !t, name);
@@ -195,7 +198,8 @@ private slots:
             QCOMPARE(w->Text_Send->toPlainText(), frame);
             QCOMPARE(env.pauses, reads.isEmpty() ? QList<int>() : QList<int>{300}); // a running read waits
             QTRY_COMPARE(message(w), kNormal);
-            QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) : int(target->holding(0)), row.outputs() ? 1 : 4001);
+            QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) : int(target->holding(0)),
+                     row.outputs() ? 1 : 4001);
             if (!reads.isEmpty()) // and polls on afterwards
                 QTRY_COMPARE(w->Text_Send->toPlainText().left(6), QStringLiteral("07 0%1 ").arg(reads.last().function));
         }
