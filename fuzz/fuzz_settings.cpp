@@ -14,91 +14,57 @@
 
 namespace {
 
-// On tmpfs where there is one: the settings writer syncs to disk, which would otherwise cost more
-// than everything else in a run.
-const QTemporaryDir &scratch()
-{
-    static const QTemporaryDir dir(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
-                                       ? QStringLiteral("/dev/shm/korvant-fuzz-XXXXXX")
-                                       : QDir::tempPath() + QStringLiteral("/korvant-fuzz-XXXXXX"));
-    FUZZ_CHECK(dir.isValid());
-    return dir;
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    FUZZ_CHECK(file.write(bytes) == bytes.size());
-}
-
 void checkLine(const QString &line)
 {
-    FUZZ_CHECK(line.size() <= 256);
-    FUZZ_CHECK(!line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n')));
-}
-
-bool sameChoice(const SerialChoice &a, const SerialChoice &b)
-{
-    return a.port == b.port && a.baud == b.baud && a.parity == b.parity;
+    FUZZ_CHECK(line.size() <= 256 && !line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n')));
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const QTemporaryDir &dir = scratch();
+    // On tmpfs where there is one: the settings writer syncs to disk, which would otherwise cost
+    // more than everything else in a run.
+    static const QTemporaryDir dir(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                                       ? QStringLiteral("/dev/shm/korvant-fuzz-XXXXXX")
+                                       : QDir::tempPath() + QStringLiteral("/korvant-fuzz-XXXXXX"));
+    FUZZ_CHECK(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("settings.rc"));
-
     FuzzInput in(data, size);
     const std::uint8_t mode = in.byte();
     QByteArray bytes = in.rest();
-    if ((mode & 1) && !bytes.isEmpty()) {
-        while (bytes.size() < (256 << 10))
-            bytes += bytes;
-    }
-
-    writeFile(path, bytes);
+    while ((mode & 1) && !bytes.isEmpty() && bytes.size() < (256 << 10))
+        bytes += bytes;
+    QFile file(path);
+    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
+    file.close();
 
     const TimingFile timing = readTmRc(path);
-    FUZZ_CHECK(timing.intervals.size() == kTimingLines);
-    FUZZ_CHECK(timing.linesRead >= 0 && timing.linesRead <= kTimingLines);
+    FUZZ_CHECK(timing.intervals.size() == kTimingLines && timing.linesRead >= 0 && timing.linesRead <= kTimingLines);
     // Timing lines are text: reading ends at the first NUL byte.
     const QByteArray text = bytes.left(bytes.indexOf('\0') < 0 ? bytes.size() : bytes.indexOf('\0'));
     FUZZ_CHECK(timing.linesRead > 0 || text.isEmpty());
-    for (int i = 0; i < kTimingLines; ++i) {
-        FUZZ_CHECK(timing.intervals[i] >= 0 && timing.intervals[i] <= kMaxInterval);
-        if (i >= timing.linesRead)
-            FUZZ_CHECK(timing.intervals[i] == 0);
-    }
-
+    for (int i = 0; i < kTimingLines; ++i)
+        FUZZ_CHECK(timing.intervals[i] >= 0 && timing.intervals[i] <= kMaxInterval
+                   && (i < timing.linesRead || !timing.intervals[i]));
     const QStringList lines = splitSettingsLines(text, kTimingLines);
     FUZZ_CHECK(lines.size() <= kTimingLines);
-    for (const QString &line : lines)
+    for (const QString &line : lines + splitSettingsLines(bytes, kTimingLines))
         checkLine(line);
-    for (const QString &line : splitSettingsLines(bytes, kTimingLines))
-        checkLine(line);
-    if (bytes.size() <= 4096) {
-        // A small file is read whole: the reader and its parts agree.
-        FUZZ_CHECK(timing.linesRead == lines.size());
-        for (int i = 0; i < lines.size(); ++i) {
-            FUZZ_CHECK(timing.intervals[i] == intervalFromLine(lines[i]));
-            if (lines[i].size() < 12)
-                FUZZ_CHECK(timing.intervals[i] == 0); // the number starts at character 12
-        }
-    }
+    // A small file is read whole: the reader and its parts agree; the number starts at character 12.
+    for (int i = 0; bytes.size() <= 4096 && i < lines.size(); ++i)
+        FUZZ_CHECK(timing.intervals[i] == intervalFromLine(lines[i]) && (lines[i].size() >= 12 || !timing.intervals[i]));
+    FUZZ_CHECK(bytes.size() > 4096 || timing.linesRead == lines.size());
 
+    // What was read is sound, and survives being written and read again.
     const SerialChoice choice = readSetRc(path);
-    checkLine(choice.port);
-    checkLine(choice.baud);
-    checkLine(choice.parity);
-    const int portIndex = portIndexFromLine(choice.port);
-    FUZZ_CHECK(portIndex >= -1 && portIndex <= 8);
-
-    // What was read survives being written and read again.
+    for (const QString &line : {choice.port, choice.baud, choice.parity})
+        checkLine(line);
+    FUZZ_CHECK(portIndexFromLine(choice.port) >= -1 && portIndexFromLine(choice.port) <= 8);
     const QString copy = dir.filePath(QStringLiteral("copy.rc"));
     QString error;
     FUZZ_CHECK(writeSetRc(copy, choice, &error));
-    FUZZ_CHECK(sameChoice(readSetRc(copy), choice));
+    const SerialChoice back = readSetRc(copy);
+    FUZZ_CHECK(back.port == choice.port && back.baud == choice.baud && back.parity == choice.parity);
     return 0;
 }

@@ -4,8 +4,6 @@
 
 #include <QByteArray>
 
-#include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -22,29 +20,28 @@
 class FuzzInput
 {
 public:
-    FuzzInput(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) {}
+    FuzzInput(const std::uint8_t *data, std::size_t size)
+        : m_bytes(QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size)))
+    {
+    }
 
-    bool atEnd() const { return m_at >= m_size; }
-    std::size_t remaining() const { return m_size - m_at; }
-
+    bool atEnd() const { return m_at >= m_bytes.size(); }
     // Past the end every decision reads as 0, so short inputs still run the whole target.
-    std::uint8_t byte() { return m_at < m_size ? m_data[m_at++] : 0; }
+    std::uint8_t byte() { return atEnd() ? 0 : std::uint8_t(m_bytes[m_at++]); }
     std::uint16_t word()
     {
-        const std::uint16_t hi = byte();
-        return std::uint16_t(hi << 8 | byte());
+        const int high = byte();
+        return std::uint16_t(high << 8 | byte());
     }
-    QByteArray bytes(std::size_t n)
+    QByteArray bytes(qsizetype n)
     {
-        n = std::min(n, remaining());
-        QByteArray b(reinterpret_cast<const char *>(m_data + m_at), qsizetype(n));
-        m_at += n;
+        const QByteArray b = m_bytes.mid(m_at, n);
+        m_at += b.size();
         return b;
     }
-    QByteArray rest() { return bytes(remaining()); }
+    QByteArray rest() { return bytes(m_bytes.size()); }
 
 private:
-    const std::uint8_t *m_data;
-    std::size_t m_size;
-    std::size_t m_at = 0;
+    const QByteArray m_bytes; // the fuzzer's buffer, not copied: it outlives the input
+    qsizetype m_at = 0;
 };

@@ -80,45 +80,36 @@ QString lines(int address, const char *parameters, int model)
         .arg(address).arg(QLatin1String(parameters)).arg(model);
 }
 } // namespace
-Q_DECLARE_METATYPE(Conversion)
 
 class TestCore : public QObject
 {
     Q_OBJECT
 private slots:
-    void requests_data()
-    {
-        QTest::addColumn<QByteArray>("built");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<int>("replyBytes");
-        QTest::newRow("1710, 1730, 1740: 8 registers") << readRegistersRequest(1, 8) << hex("010300000008440C") << 21;
-        QTest::newRow("7710: 6 registers") << readRegistersRequest(1, 6) << hex("010300000006C5C8") << 17;
-        QTest::newRow("7720: 4 registers") << readRegistersRequest(1, 4) << hex("0103000000044409") << 13;
-        QTest::newRow("5510, 5550: 8 inputs") << readInputsRequest(1, 8) << hex("01020000000879CC") << 6;
-        QTest::newRow("5530: 16 inputs") << readInputsRequest(1, 16) << hex("01020000001079C6") << 7;
-        QTest::newRow("7710, 7720: 4 inputs") << readInputsRequest(1, 4) << hex("01020000000479C9") << 6;
-        QTest::newRow("5510, 77x0: coils 1 and 3 of 4") << writeCoilsRequest(1, states("1010"))
-                                                        << hex("010F000000040105FE95") << 8;
-        QTest::newRow("5520: coil 8 of 8") << writeCoilsRequest(1, states("00000001")) << hex("010F000000080180FF35") << 8;
-        QTest::newRow("5540: coil 9 of 16") << writeCoilsRequest(1, states("0000000010000000"))
-                                            << hex("010F0000001002000123E0") << 8;
-        QTest::newRow("5540: coil 8 of 16") << writeCoilsRequest(1, states("0000000100000000"))
-                                            << hex("010F0000001002800083E0") << 8;
-        QTest::newRow("1720: 4 mA") << writeRegisterRequest(1, 0, 4000) << hex("010600000FA08C42") << 8;
-        QTest::newRow("parameter read") << parameterReadRequest() << hex("00030064000345C5") << 11;
-        QTest::newRow("address write: 5") << addressWriteRequest(5) << hex("00060064000509C7") << 8;
-        QTest::newRow("comm write: module 1, code 6") << commWriteRequest(1, 6) << hex("01060065000619D7") << 8;
-        QTest::newRow("function 05: not the tool's") << hex("010500000000CDCA") << hex("010500000000CDCA") << 0;
-        QTest::newRow("too short to say") << hex("01020000") << hex("01020000") << 0;
-    }
-
+    // Each request as built, its frame, and the length of the reply it expects (0: none).
     void requests()
     {
-        QFETCH(QByteArray, built);
-        QFETCH(QByteArray, frame);
-        QFETCH(int, replyBytes);
-        QCOMPARE(built, frame);
-        QCOMPARE(expectedReplyLength(frame), replyBytes);
+        const struct { QByteArray built, frame; int replyBytes; } cases[] = {
+            {readRegistersRequest(1, 8), hex("010300000008440C"), 21}, // 1710, 1730, 1740: 8 registers
+            {readRegistersRequest(1, 6), hex("010300000006C5C8"), 17}, // 7710: 6 registers
+            {readRegistersRequest(1, 4), hex("0103000000044409"), 13}, // 7720: 4 registers
+            {readInputsRequest(1, 8), hex("01020000000879CC"), 6}, // 5510, 5550: 8 inputs
+            {readInputsRequest(1, 16), hex("01020000001079C6"), 7}, // 5530: 16 inputs
+            {readInputsRequest(1, 4), hex("01020000000479C9"), 6}, // 7710, 7720: 4 inputs
+            {writeCoilsRequest(1, states("1010")), hex("010F000000040105FE95"), 8}, // 5510, 77x0: coils 1 and 3 of 4
+            {writeCoilsRequest(1, states("00000001")), hex("010F000000080180FF35"), 8}, // 5520: coil 8 of 8
+            {writeCoilsRequest(1, states("0000000010000000")), hex("010F0000001002000123E0"), 8}, // 5540: coil 9 of 16
+            {writeCoilsRequest(1, states("0000000100000000")), hex("010F0000001002800083E0"), 8}, // 5540: coil 8 of 16
+            {writeRegisterRequest(1, 0, 4000), hex("010600000FA08C42"), 8}, // 1720: 4 mA
+            {parameterReadRequest(), hex("00030064000345C5"), 11}, // parameter read
+            {addressWriteRequest(5), hex("00060064000509C7"), 8}, // address write: 5
+            {commWriteRequest(1, 6), hex("01060065000619D7"), 8}, // comm write: module 1, code 6
+            {hex("010500000000CDCA"), hex("010500000000CDCA"), 0}, // function 05: not the tool's
+            {hex("01020000"), hex("01020000"), 0}, // too short to say
+        };
+        for (const auto &c : cases) {
+            QCOMPARE(c.built, c.frame);
+            QCOMPARE(expectedReplyLength(c.frame), c.replyBytes);
+        }
     }
 
     void crcRoutine()
@@ -131,62 +122,50 @@ private slots:
         QVERIFY(crcOk(hex("01020105618B")) && !crcOk(hex("01020105618C")) && !crcOk(hex("0102")));
     }
 
-    void replies_data()
+    // The verdict on each reply to a request; what an accepted one says, as one text.
+    void replies()
     {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<Conversion>("conversion");
-        QTest::addColumn<QString>("verdict");
-        QTest::addColumn<QString>("values");
         const QByteArray in8 = hex("01020000000879CC"), in16 = hex("01020000001079C6"), in4 = hex("01020000000479C9");
         const QByteArray regs8 = hex("010300000008440C"), params = parameterReadRequest();
         const Conversion none = Conversion::None;
         const QString ok = QStringLiteral("accepted");
-        QTest::newRow("8 inputs: 1 and 3") << in8 << hex("01020105618B") << none << ok << "10100000";
-        QTest::newRow("16 inputs: 1, 3, 16") << in16 << hex("0102020580BB48") << none << ok << "1010000000000001";
-        QTest::newRow("16 inputs: 9 and 14") << in16 << hex("010202002179A0") << none << ok << "0000000010000100";
-        QTest::newRow("4 inputs: high half unread") << in4 << hex("010201F561CF") << none << ok << "1010";
-        QTest::newRow("temperatures") << regs8 << hex("010310000000FD270F27102747FFFEFFFF00010630") << Conversion::Temperature
-                                      << ok << "0.0℃|25.3℃|999.9℃|-0.0℃|-5.5℃|-5553.4℃|Not Connect|0.1℃";
-        QTest::newRow("currents") << regs8 << hex("0103100000000108000FFFFFFF04000BFF10000C98") << Conversion::Current
-                                  << ok << "0.00mA|0.00mA|10.00mA|20.00mA|320.07mA|5.00mA|15.00mA|20.00mA";
-        QTest::newRow("voltages") << regs8 << hex("01031007FF0FFFFFFF00000199033300010BB8BCA8") << Conversion::Voltage
-                                  << ok << "5.00V|10.00V|160.04V|0.00V|1.00V|2.00V|0.00V|7.33V";
-        QTest::newRow("7710: 6 currents") << hex("010300000006C5C8") << hex("01030C080008000800080008000800F60B")
-                                          << Conversion::Current << ok << QStringList(6, "10.00mA").join('|');
-        QTest::newRow("7720: whole degrees") << hex("0103000000044409") << hex("01030803E8000003E9FFFF6DCC")
-                                             << Conversion::WholeDegrees << ok << "1000℃|0℃|Not Connect|Not Connect";
-        QTest::newRow("parameters") << params << hex("0003060001000215863FD7") << none << ok << lines(1, "9600,None,8,1", 5510);
-        QTest::newRow("parameters: code 0") << params << hex("0003060007000006C21B14") << none << ok << lines(7, "", 1730);
-        QTest::newRow("parameters: largest") << params << hex("000306FFFF0008FFFFAC8C") << none << ok
-                                             << lines(65535, "38400,Even,8,1", 65535);
-        QTest::newRow("coil write echo") << hex("010F000000040105FE95") << hex("010F000000045408") << none << ok << "";
-        QTest::newRow("register write echo") << hex("010600000FA08C42") << hex("010600000FA08C42") << none << ok << "";
-        QTest::newRow("no reply") << in8 << QByteArray() << none << "no reply (time-out)" << "";
-        QTest::newRow("exception 1") << in8 << hex("0182018160") << none << "exception 1: illegal function" << "";
-        QTest::newRow("exception 4") << regs8 << hex("01830440F3") << none << "exception 4: device failure" << "";
-        QTest::newRow("exception, bad CRC") << in8 << hex("0182018161") << none << "short reply" << "";
-        QTest::newRow("short") << in8 << hex("0102010561") << none << "short reply" << "";
-        QTest::newRow("long") << in8 << hex("01020105618B00") << none << "long reply" << "";
-        QTest::newRow("other address") << in8 << hex("0202010561CF") << none << "reply from another address" << "";
-        QTest::newRow("other function") << in8 << hex("01030105304B") << none << "reply to another function" << "";
-        QTest::newRow("bad CRC") << in8 << hex("01020105618C") << none << "bad CRC" << "";
-    }
-
-    void replies()
-    {
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, reply);
-        QFETCH(Conversion, conversion);
-        QFETCH(QString, verdict);
-        QFETCH(QString, values);
-        const int expected = expectedReplyLength(request);
-        const ReplyVerdict v = judgeReply(reply, request, expected);
-        QCOMPARE(v.reason(), verdict);
-        // The windows' check on hex text says the same.
-        QCOMPARE(AcceptReply(HexText(reply), HexText(request), expected), v.accepted());
-        if (v.accepted())
-            QCOMPARE(decoded(request, reply, conversion), values);
+        const struct { QByteArray request, reply; Conversion conversion; QString verdict, values; } cases[] = {
+            {in8, hex("01020105618B"), none, ok, "10100000"},
+            {in16, hex("0102020580BB48"), none, ok, "1010000000000001"},
+            {in16, hex("010202002179A0"), none, ok, "0000000010000100"},
+            {in4, hex("010201F561CF"), none, ok, "1010"}, // the high half unread
+            {regs8, hex("010310000000FD270F27102747FFFEFFFF00010630"), Conversion::Temperature, ok,
+             "0.0℃|25.3℃|999.9℃|-0.0℃|-5.5℃|-5553.4℃|Not Connect|0.1℃"},
+            {regs8, hex("0103100000000108000FFFFFFF04000BFF10000C98"), Conversion::Current, ok,
+             "0.00mA|0.00mA|10.00mA|20.00mA|320.07mA|5.00mA|15.00mA|20.00mA"},
+            {regs8, hex("01031007FF0FFFFFFF00000199033300010BB8BCA8"), Conversion::Voltage, ok,
+             "5.00V|10.00V|160.04V|0.00V|1.00V|2.00V|0.00V|7.33V"},
+            {hex("010300000006C5C8"), hex("01030C080008000800080008000800F60B"), Conversion::Current, ok,
+             QStringList(6, "10.00mA").join('|')},
+            {hex("0103000000044409"), hex("01030803E8000003E9FFFF6DCC"), Conversion::WholeDegrees, ok,
+             "1000℃|0℃|Not Connect|Not Connect"},
+            {params, hex("0003060001000215863FD7"), none, ok, lines(1, "9600,None,8,1", 5510)},
+            {params, hex("0003060007000006C21B14"), none, ok, lines(7, "", 1730)}, // code 0
+            {params, hex("000306FFFF0008FFFFAC8C"), none, ok, lines(65535, "38400,Even,8,1", 65535)},
+            {hex("010F000000040105FE95"), hex("010F000000045408"), none, ok, ""}, // echoes
+            {hex("010600000FA08C42"), hex("010600000FA08C42"), none, ok, ""},
+            {in8, QByteArray(), none, "no reply (time-out)", ""},
+            {in8, hex("0182018160"), none, "exception 1: illegal function", ""},
+            {regs8, hex("01830440F3"), none, "exception 4: device failure", ""},
+            {in8, hex("0182018161"), none, "short reply", ""}, // an exception with a bad CRC
+            {in8, hex("0102010561"), none, "short reply", ""},
+            {in8, hex("01020105618B00"), none, "long reply", ""},
+            {in8, hex("0202010561CF"), none, "reply from another address", ""},
+            {in8, hex("01030105304B"), none, "reply to another function", ""},
+            {in8, hex("01020105618C"), none, "bad CRC", ""}};
+        for (const auto &c : cases) {
+            const int expected = expectedReplyLength(c.request);
+            const ReplyVerdict v = judgeReply(c.reply, c.request, expected);
+            QCOMPARE(v.reason(), c.verdict);
+            // The windows' check on hex text says the same.
+            QCOMPARE(AcceptReply(HexText(c.reply), HexText(c.request), expected), v.accepted());
+            QCOMPARE(v.accepted() ? decoded(c.request, c.reply, c.conversion) : QString(), c.values);
+        }
     }
 
     void exceptionNames()
@@ -212,32 +191,16 @@ private slots:
         QVERIFY(!AcceptReply(QStringLiteral("01 02 01 05 61 8B "), QStringLiteral("01 0"), 6));
     }
 
-    void settingsText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("baud"); // 0: refused
-        QTest::addColumn<QString>("parity");
-        for (const char *text : {"4800,N,8,1", "9600,N,8,1", "19200,N,8,1", "38400,N,8,1", "4800,E,8,1", "9600,E,8,1",
-                                 "19200,E,8,1", "38400,E,8,1", "9600,O,8,1", "9600,M,8,1", "9600,S,8,1"}) {
-            const QStringList f = QString::fromLatin1(text).split(',');
-            QTest::newRow(text) << QString::fromLatin1(text) << f[0].toInt() << f[1];
-        }
-        for (const char *text : {"9600,X,8,1", "1234x,N,8,1", "+9600,N,8,1", "9600,N,9,1", "9600,N,8,3", "9600,N,8"})
-            QTest::newRow(text) << QString::fromLatin1(text) << 0 << QString();
-    }
-
     void settingsText()
     {
-        QFETCH(QString, text);
-        QFETCH(int, baud);
-        QFETCH(QString, parity);
-        const std::optional<LineSettings> s = parseSettingsText(text);
-        QCOMPARE(bool(s), baud != 0);
-        if (s) {
-            QCOMPARE(s->baud, baud);
-            QCOMPARE(QString(QLatin1Char(s->parity)), parity);
-            QVERIFY(s->dataBits == 8 && s->stopBits == 1);
+        for (const char *text : {"4800,N,8,1", "9600,N,8,1", "19200,N,8,1", "38400,N,8,1", "4800,E,8,1", "9600,E,8,1",
+                                 "19200,E,8,1", "38400,E,8,1", "9600,O,8,1", "9600,M,8,1", "9600,S,8,1"}) {
+            const std::optional<LineSettings> s = parseSettingsText(QString::fromLatin1(text));
+            QVERIFY2(s && s->dataBits == 8 && s->stopBits == 1, text);
+            QCOMPARE(QStringLiteral("%1,%2,8,1").arg(s->baud).arg(QLatin1Char(s->parity)), QString::fromLatin1(text));
         }
+        for (const char *text : {"9600,X,8,1", "1234x,N,8,1", "+9600,N,8,1", "9600,N,9,1", "9600,N,8,3", "9600,N,8"})
+            QVERIFY2(!parseSettingsText(QString::fromLatin1(text)), text);
     }
 
     void codeTable()
@@ -280,10 +243,9 @@ private slots:
         }
     }
 
-    void models_data()
+    // In the order of Main's list.
+    void models()
     {
-        QTest::addColumn<int>("index"); // in the order of Main's list
-        QTest::addColumn<QString>("row");
         const char *rows[][2] = {
             {"KV1710ADAM", "1 -|-| DS18B20 Input [DS1,DS2,DS3,DS4,DS5,DS6,DS7,DS8] c1 t1,0,0,2,0 r3:0+8a"},
             {"KV1720ADAM", "2 -|-|[] c0 t0,3,0,0,0"},
@@ -298,43 +260,21 @@ private slots:
                            "[AI_1,AI_2,AI_3 ,AI_4 ,AI_5,AI_6] c2 t16,17,18,19,20 r3:0+6a r2:0+4dw"},
             {"KV7720ADAM", "3  Digital Input 4:DI_01..DI_04| Digital Output 4:DO_01..DO_04| Analog Input "
                            "[T_1,T_2,T_3 ,T_4 ] c4 t16,17,18,19,20 r3:0+4a r2:0+4dw"}};
-        for (int i = 0; i < 11; ++i)
-            QTest::newRow(rows[i][0]) << i << QString::fromUtf8(rows[i][1]);
-    }
-
-    void outputPositionOfText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("position"); // -1: no position
-        QTest::newRow("4.00") << "4.00" << 4000;
-        QTest::newRow("whole") << "20" << 20000;
-        QTest::newRow("thousandths") << "12.345" << 12345;
-        QTest::newRow("one decimal") << "0.5" << 500;
-        QTest::newRow("above full scale") << "20.001" << -1;
-        QTest::newRow("four decimals") << "4.0001" << -1;
-        QTest::newRow("sign") << "-1" << -1;
-        QTest::newRow("bare point") << "4." << -1;
-        QTest::newRow("comma") << "4,5" << -1;
-        QTest::newRow("empty") << "" << -1;
+        QCOMPARE(modelTable().size(), 11);
+        for (int i = 0; i < 11; ++i) {
+            const ModelRow &r = modelTable()[i];
+            QCOMPARE(r.name, QString::fromLatin1(rows[i][0]));
+            QVERIFY(findModel(r.name) == &r && !findModel(r.name.toLower()));
+            QCOMPARE(describe(r), QString::fromUtf8(rows[i][1]));
+        }
     }
 
     void outputPositionOfText()
     {
-        QFETCH(QString, text);
-        QFETCH(int, position);
-        QCOMPARE(outputPositionFromText(text).value_or(-1), position);
-    }
-
-    void models()
-    {
-        QFETCH(int, index);
-        QFETCH(QString, row);
-        QCOMPARE(modelTable().size(), 11);
-        const ModelRow &r = modelTable()[index];
-        QCOMPARE(r.name, QString::fromLatin1(QTest::currentDataTag()));
-        QCOMPARE(findModel(r.name), &r);
-        QCOMPARE(describe(r), row);
-        QVERIFY(!findModel(r.name.toLower()));
+        const QList<std::pair<const char *, int>> cases{{"4.00", 4000}, {"20", 20000}, {"12.345", 12345}, {"0.5", 500},
+            {"20.001", -1}, {"4.0001", -1}, {"-1", -1}, {"4.", -1}, {"4,5", -1}, {"", -1}};
+        for (const auto &[text, position] : cases)
+            QVERIFY2(outputPositionFromText(QString::fromLatin1(text)).value_or(-1) == position, text);
     }
 
     void setRc()
@@ -373,11 +313,12 @@ private slots:
             QVERIFY2(portIndexFromLine(QString::fromLatin1(line)) == index, line);
     }
 
+    // Characters 12 to 16, whatever the label before them ends with.
     void intervalField()
     {
         const QList<std::pair<const char *, int>> cases{{"Overtime A   300", 300}, {"Overtime A 300ms", 300},
             {"Overtime A x    ", 0}, {"Overtime A ", 0}, {"Overtime A 12", 12}, {"Overtime A 0050099999", 500},
-            {"Overtime A 99999", 65535}, {"Overtime A -500", 0}, {"Overtime A 2.5  ", 2}};
+            {"Overtime A 99999", 65535}, {"Overtime A -500", 0}, {"Overtime A 2.5  ", 2}, {"Overtime A1  300", 300}};
         for (const auto &[line, ms] : cases)
             QVERIFY2(intervalFromLine(QString::fromLatin1(line)) == ms, line);
         bool clamped = false;

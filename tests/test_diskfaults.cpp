@@ -13,42 +13,12 @@
 
 #include <unistd.h>
 
-namespace {
-// Opens a window, changes its baud rate and closes it: Main is shown once, the window goes, and
-// the one message names set.rc. Then sys/ holds exactly what it held.
-void closeWithoutSaving(const GuiTestEnvironment &env, const QStringList &sysBefore)
-{
-    int mainShown = 0;
-    ModuleWindow::setShowMain([&mainShown] { ++mainShown; });
-    const auto restore = qScopeGuard([] { ModuleWindow::setShowMain({}); });
-    QPointer<ModuleWindow> w = createTestWindow(QStringLiteral("KV5510ADAM"));
-    QVERIFY(w);
-    w->show();
-    w->Combo2->setCurrentIndex(w->Combo2->findText(QStringLiteral("4800")));
-    QVERIFY(w->close());
-    QTRY_VERIFY(w.isNull());
-    QCOMPARE(mainShown, 1);
-    QCOMPARE(env.messages.size(), 1);
-    QVERIFY2(env.messages[0].startsWith(QStringLiteral("Cannot write ./sys/set.rc: ")) && env.messages[0].size() > 27,
-             qPrintable(env.messages[0]));
-    QCOMPARE(QDir(env.path() + QStringLiteral("/sys")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-             sysBefore);
-}
-} // namespace
-
 class TestDiskFaults : public QObject
 {
     Q_OBJECT
 private slots:
-    void setRcIsAFolder()
-    {
-        GuiTestEnvironment env;
-        const QString setRc = env.path() + QStringLiteral("/sys/set.rc");
-        QVERIFY(QFile::remove(setRc) && QDir().mkpath(setRc + QStringLiteral("/keep")));
-        closeWithoutSaving(env, {"set.rc", "tm.rc"});
-        QCOMPARE(QDir(setRc).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"keep"});
-    }
-
+    // A window whose baud rate changed closes: Main is shown once, the window goes, the one message
+    // names set.rc, and sys/ holds exactly what it held.
     void notWritableSysFolder()
     {
         if (::geteuid() == 0)
@@ -57,36 +27,40 @@ private slots:
         const QString sys = env.path() + QStringLiteral("/sys");
         const QFile::Permissions writable = QFileInfo(sys).permissions();
         QVERIFY(QFile::setPermissions(sys, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup));
-        const auto restore = qScopeGuard([&] { QFile::setPermissions(sys, writable); });
-        closeWithoutSaving(env, {"set.rc", "tm.rc"});
+        const auto restore = qScopeGuard([&] {
+            QFile::setPermissions(sys, writable);
+            ModuleWindow::setShowMain({});
+        });
+        int mainShown = 0;
+        ModuleWindow::setShowMain([&mainShown] { ++mainShown; });
+        QPointer<ModuleWindow> w = createTestWindow(QStringLiteral("KV5510ADAM"));
+        w->show();
+        w->Combo2->setCurrentIndex(w->Combo2->findText(QStringLiteral("4800")));
+        QVERIFY(w->close());
+        QTRY_VERIFY(w.isNull());
+        QCOMPARE(mainShown, 1);
+        QCOMPARE(env.messages.size(), 1);
+        QVERIFY2(env.messages[0].startsWith(QStringLiteral("Cannot write ./sys/set.rc: ")) && env.messages[0].size() > 27,
+                 qPrintable(env.messages[0]));
+        QCOMPARE(QDir(sys).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), (QStringList{"set.rc", "tm.rc"}));
         QCOMPARE(env.readSys(QStringLiteral("set.rc")), QByteArray("3\r\n19200\r\nEven\r\n"));
-    }
-
-    void unreadableTimingFile_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("message");
-        const qsizetype size = 10 * 1024 * 1024;
-        QTest::newRow("missing") << QByteArray() << QStringLiteral("Cannot read ./sys/tm.rc");
-        QTest::newRow("10 MB, no line end") << QByteArray(size, '7') << QStringLiteral("Cannot read ./sys/tm.rc: it holds 1 of its 20 lines");
-        QByteArray noise(size, Qt::Uninitialized);
-        QRandomGenerator(20240611).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-        QTest::newRow("10 MB of binary bytes") << noise << QStringLiteral("Cannot read ./sys/tm.rc");
     }
 
     void unreadableTimingFile()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, message);
-        GuiTestEnvironment env(content);
-        if (content.isEmpty())
-            QVERIFY(QFile::remove(QStringLiteral("sys/tm.rc")));
-        std::unique_ptr<ModuleWindow> w(createTestWindow(QStringLiteral("KV5510ADAM")));
-        w->setAttribute(Qt::WA_DeleteOnClose, false);
-        w->show();
-        QCOMPARE(env.messages.size(), 1);
-        QVERIFY2(content.isEmpty() ? env.messages[0] == message : env.messages[0].startsWith(message), qPrintable(env.messages[0]));
-        QVERIFY(w->isVisible());
+        QByteArray noise(10 * 1024 * 1024, Qt::Uninitialized);
+        QRandomGenerator(20240611).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        const QString message = QStringLiteral("Cannot read ./sys/tm.rc");
+        const std::pair<QByteArray, QString> cases[] = {{QByteArray(), message},
+            {QByteArray(noise.size(), '7'), message + ": it holds 1 of its 20 lines"}, {noise, message}};
+        for (const auto &[content, said] : cases) {
+            GuiTestEnvironment env(content);
+            QVERIFY(!content.isEmpty() || QFile::remove(QStringLiteral("sys/tm.rc")));
+            const auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
+            QCOMPARE(env.messages.size(), 1);
+            QVERIFY2(content.isEmpty() ? env.messages[0] == said : env.messages[0].startsWith(said), qPrintable(env.messages[0]));
+            QVERIFY(w->isVisible());
+        }
     }
 };
 

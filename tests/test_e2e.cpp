@@ -1,6 +1,7 @@
 // End to end: the windows on the real serial line against korvant-sim on a pseudo-terminal (every
-// panel kind polls in test_windows on the in-process line; here the real line): a poll, one scan, the adapter pulled out and put back; and the simulator as a
-// program: mbpoll as an independent master, its link and its lock.
+// panel kind polls in test_windows on the in-process line; here the real line): a poll, one scan,
+// the adapter pulled out and put back; and the simulator as a program: mbpoll as an independent
+// master, its link and its lock.
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
@@ -27,119 +28,110 @@ std::unique_ptr<W> openOnSim(SimProcess &sim, const QStringList &args, const QSt
     sim.writeSys(QStringLiteral("tm.rc"), shortTimingFile(200, 400, 200));
     sim.writeSys(QStringLiteral("set.rc"), "1\r\n9600\r\nNone\r\n");
     setSerialLineFactory({});
-    std::unique_ptr<W> w(qobject_cast<W *>(model == QLatin1String("SetFrm") ? createSetFrm() : createTestWindow(model)));
-    if (!w)
-        return nullptr;
-    w->setAttribute(Qt::WA_DeleteOnClose, false);
-    w->show();
+    auto w = owned<W>(model == QLatin1String("SetFrm") ? createSetFrm() : createTestWindow(model));
     return openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1) ? std::move(w) : nullptr;
 }
 
 } // namespace
 
+
 class TestE2e : public QObject
 {
     Q_OBJECT
 private slots:
-    void digitalAndUnplugged();
-    void scan();
-    void mbpollReadsTheSimulator();
-    void simulatorLinkAndLock();
+    // Polling and a relay write, then the adapter pulled mid-acquisition and put back.
+    void digitalAndUnplugged()
+    {
+        PromptRecorder prompts;
+        SimProcess sim;
+        auto w = openOnSim<DigitalWindow>(sim, {"--module", "5510:1:2", "--inputs", "0x05"}, QStringLiteral("KV5510ADAM"));
+        QVERIFY(w);
+        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
+        QCOMPARE(w->DI_SHOW[0]->text() + w->DI_SHOW[1]->text() + w->DI_SHOW[2]->text(), QStringLiteral("ONOFFON"));
+        QTest::mouseClick(w->DO_SHOW[1], Qt::LeftButton);
+        QTest::mouseClick(w->DO_SHOW[3], Qt::LeftButton);
+        QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 0F 00 00 00 04 54 08 "), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QStringLiteral("01 0F 00 00 00 04 01 0A BE 91")), kWaitMs);
+
+        sim.kill();
+        QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), kWaitMs);
+        QCOMPARE(w->Shape1->fillColor().name() + w->Command_OK1->text(), QStringLiteral("#000000Acquisition"));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->TM_Acquisition_A->isEnabled() && !w->TM_Overtime_A->isEnabled(), kWaitMs);
+        QCOMPARE(prompts.messages, QStringList{QStringLiteral("Serial fault, Please check the serial port")});
+        QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x02"}));
+        QVERIFY(openPort(w.get()));
+        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 02 20 49 "), kWaitMs);
+        QCOMPARE(prompts.messages.size(), 1);
+    }
+
+    // The scan finds the module by the baud rate the simulator sees on the line.
+    void scan()
+    {
+        PromptRecorder prompts;
+        SimProcess sim;
+        auto w = openOnSim<SetFrm>(sim, {"--module", "5510:1:3"}, QStringLiteral("SetFrm"));
+        QVERIFY(w);
+        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(w->Command_OK1->text() == kReadCaption && !w->TM_Overtime_A->isEnabled(), 15000);
+        QCOMPARE(w->Text_Parameter->toPlainText(),
+                 QStringLiteral("Moudle address: 1\nCommunication parameters: 19200,None,8,1\nMoudle model: KV5510ADAM"));
+        QCOMPARE(w->Combo2->currentText(), QStringLiteral("19200"));
+        QVERIFY(w->portIsOpen() && prompts.messages.isEmpty());
+    }
+
+    void mbpollReadsTheSimulator()
+    {
+        const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+        if (mbpoll.isEmpty())
+            QSKIP("mbpoll is not installed");
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "7720:3:2", "--holding", "25,26,1001,65535"}));
+        QProcess p;
+        p.start(mbpoll, {"-m", "rtu", "-a", "3", "-b", "9600", "-P", "none", "-t", "4", "-r", "1", "-c", "4", "-1", sim.link()});
+        QVERIFY(p.waitForFinished(20000));
+        QStringList values;
+        static const QRegularExpression row(QStringLiteral("^\\[(\\d+)\\]:\\s+(-?\\d+)"), QRegularExpression::MultilineOption);
+        for (auto it = row.globalMatch(QString::fromLocal8Bit(p.readAll())); it.hasNext();)
+            values << it.next().captured(2);
+        QCOMPARE(values, (QStringList{"25", "26", "1001", "65535"}));
+    }
+
+    // A stopped simulator removes its link. A link no running simulator holds the lock of is stale,
+    // even when its pty now belongs to someone else, and is replaced; a second simulator on a held
+    // port is refused, as is a bad command line, which leaves no sys folder behind.
+    void simulatorLinkAndLock()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "generic"}));
+        sim.process.terminate();
+        QVERIFY(sim.process.waitForFinished(5000));
+        QVERIFY(sim.process.exitStatus() == QProcess::NormalExit && sim.process.exitCode() == 0);
+        QVERIFY(!QFileInfo(sim.link()).isSymLink());
+
+        const int pty = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(pty >= 0 && ::grantpt(pty) == 0 && ::unlockpt(pty) == 0);
+        const auto closePty = qScopeGuard([pty] { ::close(pty); });
+        const QString held = QString::fromLocal8Bit(::ptsname(pty));
+        SimProcess second;
+        QVERIFY(QFile::link(held, second.link()));
+        QVERIFY(second.start({"--module", "generic"}));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(second.link()).symLinkTarget() != held, kWaitMs);
+        // What a simulator that must refuse to start says; nothing when it does not end with a failure.
+        const auto refusal = [](const QStringList &args) {
+            QProcess p;
+            p.start(SimProcess::program(), args);
+            const bool failed = p.waitForFinished(kWaitMs) && p.exitStatus() == QProcess::NormalExit && p.exitCode() != 0;
+            return failed ? QString::fromLocal8Bit(p.readAllStandardError()) : QString();
+        };
+        QVERIFY(refusal({"--dir", second.dir.path()}).contains("held by another running simulator"));
+        QTemporaryDir dir;
+        QVERIFY(refusal({"--dir", dir.path(), "--module", "9999:1:2"}).contains("unknown model"));
+        QVERIFY(!QFileInfo::exists(dir.filePath("sys")));
+    }
 };
-
-// Polling and a relay write, then the adapter pulled mid-acquisition and put back.
-void TestE2e::digitalAndUnplugged()
-{
-    PromptRecorder prompts;
-    SimProcess sim;
-    auto w = openOnSim<DigitalWindow>(sim, {"--module", "5510:1:2", "--inputs", "0x05"}, QStringLiteral("KV5510ADAM"));
-    QVERIFY(w);
-    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
-    QCOMPARE(w->DI_SHOW[0]->text() + w->DI_SHOW[1]->text() + w->DI_SHOW[2]->text(), QStringLiteral("ONOFFON"));
-    QTest::mouseClick(w->DO_SHOW[1], Qt::LeftButton);
-    QTest::mouseClick(w->DO_SHOW[3], Qt::LeftButton);
-    QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 0F 00 00 00 04 54 08 "), kWaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QStringLiteral("01 0F 00 00 00 04 01 0A BE 91")), kWaitMs);
-
-    sim.kill();
-    QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), kWaitMs);
-    QCOMPARE(w->Shape1->fillColor(), QColor(0, 0, 0));
-    QCOMPARE(w->Command_OK1->text(), QStringLiteral("Acquisition"));
-    QTRY_VERIFY_WITH_TIMEOUT(!w->TM_Acquisition_A->isEnabled() && !w->TM_Overtime_A->isEnabled(), kWaitMs);
-    QCOMPARE(prompts.messages, QStringList{QStringLiteral("Serial fault, Please check the serial port")});
-    QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x02"}));
-    QVERIFY(openPort(w.get()));
-    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 02 20 49 "), kWaitMs);
-    QCOMPARE(prompts.messages.size(), 1);
-}
-
-// The scan finds the module by the baud rate the simulator sees on the line.
-void TestE2e::scan()
-{
-    PromptRecorder prompts;
-    SimProcess sim;
-    auto w = openOnSim<SetFrm>(sim, {"--module", "5510:1:3"}, QStringLiteral("SetFrm"));
-    QVERIFY(w);
-    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(w->Command_OK1->text() == kReadCaption && !w->TM_Overtime_A->isEnabled(), 15000);
-    QCOMPARE(w->Text_Parameter->toPlainText(),
-             QStringLiteral("Moudle address: 1\nCommunication parameters: 19200,None,8,1\nMoudle model: KV5510ADAM"));
-    QCOMPARE(w->Combo2->currentText(), QStringLiteral("19200"));
-    QVERIFY(w->portIsOpen() && prompts.messages.isEmpty());
-}
-
-void TestE2e::mbpollReadsTheSimulator()
-{
-    const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
-    if (mbpoll.isEmpty())
-        QSKIP("mbpoll is not installed");
-    SimProcess sim;
-    QVERIFY(sim.start({"--module", "7720:3:2", "--holding", "25,26,1001,65535"}));
-    QProcess p;
-    p.start(mbpoll, {"-m", "rtu", "-a", "3", "-b", "9600", "-P", "none", "-t", "4", "-r", "1", "-c", "4", "-1", sim.link()});
-    QVERIFY(p.waitForFinished(20000));
-    QStringList values;
-    static const QRegularExpression row(QStringLiteral("^\\[(\\d+)\\]:\\s+(-?\\d+)"), QRegularExpression::MultilineOption);
-    for (auto it = row.globalMatch(QString::fromLocal8Bit(p.readAll())); it.hasNext();)
-        values << it.next().captured(2);
-    QCOMPARE(values, (QStringList{"25", "26", "1001", "65535"}));
-}
-
-// A stopped simulator removes its link. A link no running simulator holds the lock of is stale,
-// even when its pty now belongs to someone else, and is replaced; a second simulator on a held
-// port is refused, as is a bad command line, which leaves no sys folder behind.
-void TestE2e::simulatorLinkAndLock()
-{
-    SimProcess sim;
-    QVERIFY(sim.start({"--module", "generic"}));
-    sim.process.terminate();
-    QVERIFY(sim.process.waitForFinished(5000));
-    QVERIFY(sim.process.exitStatus() == QProcess::NormalExit && sim.process.exitCode() == 0);
-    QVERIFY(!QFileInfo(sim.link()).isSymLink());
-
-    const int pty = ::posix_openpt(O_RDWR | O_NOCTTY);
-    QVERIFY(pty >= 0 && ::grantpt(pty) == 0 && ::unlockpt(pty) == 0);
-    const auto closePty = qScopeGuard([pty] { ::close(pty); });
-    const QString held = QString::fromLocal8Bit(::ptsname(pty));
-    SimProcess second;
-    QVERIFY(QFile::link(held, second.link()));
-    QVERIFY(second.start({"--module", "generic"}));
-    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(second.link()).symLinkTarget() != held, kWaitMs);
-    QProcess third;
-    third.start(SimProcess::program(), {"--dir", second.dir.path()});
-    QVERIFY(third.waitForFinished(kWaitMs) && third.exitCode() != 0);
-    QVERIFY(QString::fromLocal8Bit(third.readAllStandardError()).contains("held by another running simulator"));
-
-    QTemporaryDir dir;
-    QProcess bad;
-    bad.start(SimProcess::program(), {"--dir", dir.path(), "--module", "9999:1:2"});
-    QVERIFY(bad.waitForFinished(kWaitMs) && bad.exitStatus() == QProcess::NormalExit && bad.exitCode() != 0);
-    QVERIFY(QString::fromLocal8Bit(bad.readAllStandardError()).contains("unknown model"));
-    QVERIFY(!QFileInfo::exists(dir.filePath("sys")));
-}
 
 QTEST_MAIN(TestE2e)
 #include "test_e2e.moc"

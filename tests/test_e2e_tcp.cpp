@@ -6,45 +6,9 @@
 #include "setfrm.h"
 #include "testwindow.h"
 
-#include <QRegularExpression>
 #include <QTcpServer>
 
 namespace {
-
-// korvant-sim on a free TCP port of the loopback address; stopped whatever the test did.
-struct TcpSim {
-    bool start(const QStringList &modules)
-    {
-        process.setReadChannel(QProcess::StandardError);
-        process.start(SimProcess::program(), QStringList{"--tcp", "127.0.0.1:0"} + modules);
-        if (!process.waitForStarted(10000))
-            return false;
-        static const QRegularExpression served(QStringLiteral("serving (tcp://\\S+)"));
-        while (process.waitForReadyRead(10000)) {
-            if (const auto m = served.match(log()); m.hasMatch()) {
-                target = m.captured(1);
-                return true;
-            }
-        }
-        return false;
-    }
-    // What the simulator logged so far.
-    QString log()
-    {
-        process.waitForReadyRead(0);
-        return m_log += QString::fromLocal8Bit(process.readAllStandardError());
-    }
-    ~TcpSim()
-    {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    QProcess process;
-    QString target;
-
-private:
-    QString m_log;
-};
 
 // A port on which nothing listens (taken and given back at once).
 QString refusingTarget()
@@ -54,111 +18,88 @@ QString refusingTarget()
     return QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort());
 }
 
+// The windows' own line, serial or TCP by what sys/COM2 holds; set.rc picks COM2 at 9600 None.
+// The modules listen at other settings, which the device server's side decides.
+struct TcpEnvironment : GuiTestEnvironment {
+    explicit TcpEnvironment(const QString &target) : GuiTestEnvironment(shortTimingFile(200, 300, 200), "2\r\n9600\r\nNone\r\n")
+    {
+        setSerialLineFactory({});
+        writeSys(QStringLiteral("COM2"), target.toLatin1() + "\n");
+    }
+};
+
+const QString kNormal = QStringLiteral("Communication Data Normal！");
+
 } // namespace
 
 class TestE2eTcp : public QObject
 {
     Q_OBJECT
 private slots:
-    void init() { setSerialLineFactory({}); } // the program's own line: serial or TCP by COMn
-    void pollWithASplitReply();
-    void scanAnswersAtTheFirstStep();
-    void refusedAndLostConnections();
-    void commandLineTool();
+    // Nothing listens; then a module answers in four pieces 30 ms apart and its reply is still
+    // judged whole; the server goes away mid-poll: one message, the port closed, the next Open works.
+    void refusedSplitAndLost()
+    {
+        TcpEnvironment env(refusingTarget());
+        auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
+        auto *acquisition = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
+        QVERIFY(!openPort(w.get()));
+        QCOMPARE(env.messages.size(), 1);
+        QVERIFY(env.messages[0].startsWith(QStringLiteral("Serial port does not exist！\n")));
+        QVERIFY(env.messages[0].contains("refused"));
+        env.messages.clear();
+        SimProcess server;
+        const QString target =
+            server.startTcp({"--module", "5510:1:8", "--inputs", "0x05", "--fault", "pieces=4", "--fault", "gap=30"});
+        env.writeSys(QStringLiteral("COM2"), target.toLatin1());
+        QVERIFY(!target.isEmpty() && openPort(w.get()));
+        QVERIFY(w->Combo1->toolTip().startsWith(target));
+        QTest::mouseClick(acquisition, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), 10000);
+        QCOMPARE(w->Text_Message->toPlainText(), kNormal);
+        server.kill();
+        QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), 10000);
+        QCOMPARE(env.messages, QStringList{QStringLiteral("Serial fault, Please check the serial port")});
+        QCOMPARE(acquisition->text(), QStringLiteral("Acquisition"));
+        SimProcess again;
+        env.writeSys(QStringLiteral("COM2"), again.startTcp({"--module", "5510:1:2"}).toLatin1());
+        QVERIFY(openPort(w.get()));
+        QTest::mouseClick(acquisition, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, 10000);
+    }
+
+    void scanAnswersAtTheFirstStep()
+    {
+        SimProcess server;
+        TcpEnvironment env(server.startTcp({"--module", "5550:7:8"}));
+        auto w = owned<SetFrm>(createSetFrm());
+        QVERIFY(openPort(w.get()));
+        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), 10000);
+        // The module's own code comes from its registers; the scan stopped at its first step.
+        QCOMPARE(w->Text_Parameter->toPlainText(),
+                 QStringLiteral("Moudle address: 7\nCommunication parameters: 38400,Even,8,1\nMoudle model: KV5550ADAM"));
+        QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None"));
+        // The probe, the open and the scan's reopen all went over one connection.
+        QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
+    }
+
+    void commandLineTool()
+    {
+        SimProcess server;
+        const QString target = server.startTcp({"--module", "5510:3:6", "--inputs", "0x81"});
+        QProcess cli;
+        const QString program = QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli");
+        cli.start(program, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
+        QVERIFY(cli.waitForFinished(10000) && cli.exitCode() == 0);
+        const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+        QVERIFY2(out.startsWith(QStringLiteral("DI_01: ON\nDI_02: OFF\n")) && out.contains(QStringLiteral("DI_08: ON")),
+                 qPrintable(out));
+        cli.start(program, {"read", "5510", "--port", refusingTarget(), "--quiet"});
+        QVERIFY(cli.waitForFinished(10000) && cli.exitCode() == 3);
+        QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("refused")));
+    }
 };
-
-// The module answers in four pieces 30 ms apart: the reply is still judged whole.
-void TestE2eTcp::pollWithASplitReply()
-{
-    TcpSim server;
-    QVERIFY(server.start({"--module", "5510:1:8", "--inputs", "0x05", "--fault", "pieces=4", "--fault", "gap=30"}));
-    // set.rc picks COM2 at 9600 None; the modules listen at other settings, which the device
-    // server's side decides.
-    GuiTestEnvironment env(shortTimingFile(200, 300, 200), "2\r\n9600\r\nNone\r\n");
-    setSerialLineFactory({});
-    env.writeSys(QStringLiteral("COM2"), server.target.toLatin1() + "\n");
-    std::unique_ptr<ModuleWindow> w(createTestWindow(QStringLiteral("KV5510ADAM")));
-    w->setAttribute(Qt::WA_DeleteOnClose, false);
-    w->show();
-    QVERIFY(w->Combo1->toolTip().startsWith(server.target));
-    QVERIFY(openPort(w.get()));
-    QTest::mouseClick(child<QPushButton>(w.get(), QStringLiteral("Command_OK1")), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), 10000);
-    QCOMPARE(w->Text_Message->toPlainText(), QStringLiteral("Communication Data Normal！"));
-    QVERIFY(env.messages.isEmpty());
-}
-
-void TestE2eTcp::scanAnswersAtTheFirstStep()
-{
-    TcpSim server;
-    QVERIFY(server.start({"--module", "5550:7:8"}));
-    GuiTestEnvironment env(shortTimingFile(), "2\r\n9600\r\nNone\r\n");
-    setSerialLineFactory({});
-    env.writeSys(QStringLiteral("COM2"), server.target.toLatin1());
-    std::unique_ptr<SetFrm> w(static_cast<SetFrm *>(createSetFrm()));
-    w->setAttribute(Qt::WA_DeleteOnClose, false);
-    w->show();
-    QVERIFY(openPort(w.get()));
-    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), 10000);
-    // The module's own code comes from its registers; the scan stopped at its first step.
-    QCOMPARE(w->Text_Parameter->toPlainText(),
-             QStringLiteral("Moudle address: 7\nCommunication parameters: 38400,Even,8,1\nMoudle model: KV5550ADAM"));
-    QCOMPARE(w->Combo2->currentText(), QStringLiteral("4800"));
-    QCOMPARE(w->Combo3->currentText(), QStringLiteral("None"));
-    // The probe, the open and the scan's reopen all went over one connection.
-    QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
-}
-
-void TestE2eTcp::refusedAndLostConnections()
-{
-    GuiTestEnvironment env(shortTimingFile(100, 200, 100), "2\r\n9600\r\nNone\r\n");
-    setSerialLineFactory({});
-    env.writeSys(QStringLiteral("COM2"), refusingTarget().toLatin1());
-    std::unique_ptr<ModuleWindow> w(createTestWindow(QStringLiteral("KV5510ADAM")));
-    w->setAttribute(Qt::WA_DeleteOnClose, false);
-    w->show();
-    auto *acquisition = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
-    QVERIFY(!openPort(w.get()));
-    QCOMPARE(env.messages.size(), 1);
-    QVERIFY(env.messages[0].startsWith(QStringLiteral("Serial port does not exist！\n")));
-    QVERIFY(env.messages[0].contains(QStringLiteral("refused")));
-
-    // A server that goes away mid-poll: one message, the port closed, and the next Open works.
-    env.messages.clear();
-    auto server = std::make_unique<TcpSim>();
-    QVERIFY(server->start({"--module", "5510:1:2"}));
-    env.writeSys(QStringLiteral("COM2"), server->target.toLatin1());
-    QVERIFY(openPort(w.get()));
-    QTest::mouseClick(acquisition, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), QStringLiteral("Communication Data Normal！"), 10000);
-    server.reset();
-    QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), 10000);
-    QCOMPARE(env.messages, QStringList{QStringLiteral("Serial fault, Please check the serial port")});
-    QCOMPARE(acquisition->text(), QStringLiteral("Acquisition"));
-    TcpSim again;
-    QVERIFY(again.start({"--module", "5510:1:2"}));
-    env.writeSys(QStringLiteral("COM2"), again.target.toLatin1());
-    QVERIFY(openPort(w.get()));
-    QTest::mouseClick(acquisition, Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), QStringLiteral("Communication Data Normal！"), 10000);
-}
-
-void TestE2eTcp::commandLineTool()
-{
-    TcpSim server;
-    QVERIFY(server.start({"--module", "5510:3:6", "--inputs", "0x81"}));
-    QProcess cli;
-    cli.start(QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli"), {"read", "5510", "--port", server.target, "--address", "3", "--quiet"});
-    QVERIFY(cli.waitForFinished(10000));
-    QCOMPARE(cli.exitCode(), 0);
-    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
-    QVERIFY2(out.startsWith(QStringLiteral("DI_01: ON\nDI_02: OFF\n")) && out.contains(QStringLiteral("DI_08: ON")), qPrintable(out));
-    cli.start(QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli"), {"read", "5510", "--port", refusingTarget(), "--quiet"});
-    QVERIFY(cli.waitForFinished(10000));
-    QCOMPARE(cli.exitCode(), 3);
-    QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("refused")));
-}
 
 QTEST_MAIN(TestE2eTcp)
 #include "test_e2e_tcp.moc"

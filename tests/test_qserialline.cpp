@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -72,116 +71,76 @@ class TestQSerialLine : public QObject
 {
     Q_OBJECT
 private slots:
-    void settingsAsTheSerialPortTakesThem();
-    void opensWithSettingsAndWritesFrames();
-    void missingAndBadSettings();
-    void secondLineFindsThePortInUse();
-    void adapterPulledOutWhileOpen();
+    // The letters of a settings text as QSerialPort values: "Even" must never open with odd parity.
+    void settingsAsTheSerialPortTakesThem()
+    {
+        const QList<QPair<char, QSerialPort::Parity>> parities{{'N', QSerialPort::NoParity}, {'E', QSerialPort::EvenParity},
+            {'O', QSerialPort::OddParity}, {'M', QSerialPort::MarkParity}, {'S', QSerialPort::SpaceParity}};
+        for (const auto &[letter, parity] : parities)
+            QCOMPARE(serialPortSettings(LineSettings{9600, letter, 8, 1}).parity, parity);
+        const SerialPortSettings p = serialPortSettings(LineSettings{19200, 'N', 7, 2});
+        QVERIFY(p.baud == 19200 && p.dataBits == QSerialPort::Data7 && p.stopBits == QSerialPort::TwoStop);
+    }
+
+    // Opened through sys/COM1 at the speed asked for, raw 8-bit bytes written; a second line finds
+    // the port in use until the first closes; missing devices and bad settings; the adapter pulled.
+    void onAPseudoTerminal()
+    {
+        PtyFolder pty;
+        QVERIFY(pty.setUp());
+        QSerialLine line, second;
+        QCOMPARE(line.deviceName(1), pty.slaveName);
+        QVERIFY(line.probe(1).ok());
+        // A pseudo-terminal has no parity; even parity still opens it (the simulator's case).
+        termios t{};
+        for (const auto &[settings, speed] : {std::pair{"9600,N,8,1", B9600}, {"38400,N,8,1", B38400}, {"19200,E,8,1", B19200}}) {
+            const SerialLine::Result r = line.open(1, QString::fromLatin1(settings));
+            QVERIFY2(r.ok() && line.isOpen(), qPrintable(r.detail));
+            QCOMPARE(::tcgetattr(pty.master, &t), 0);
+            QCOMPARE(::cfgetospeed(&t), speed_t(speed));
+        }
+        QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
+        QVERIFY(!(t.c_lflag & (ICANON | ECHO)));
+        const QByteArray frame = QByteArray::fromHex("010F000000040105FE95");
+        line.write(frame);
+        QCOMPARE(pty.readMaster(frame.size()), frame);
+
+        QCOMPARE(second.probe(1).fault, SerialLine::Fault::InUse);
+        QVERIFY2(second.probe(1).detail.contains(QStringLiteral("another window")), qPrintable(second.probe(1).detail));
+        QCOMPARE(second.open(1, QStringLiteral("9600,N,8,1")).fault, SerialLine::Fault::InUse);
+        QCOMPARE(line.probe(1).fault, SerialLine::Fault::InUse);
+        line.close();
+        QVERIFY(!line.isOpen());
+
+        QVERIFY(QFile::link(QDir::current().filePath(QStringLiteral("sys/nothing-here")), QStringLiteral("sys/COM2")));
+        QCOMPARE(line.probe(2).fault, SerialLine::Fault::DoesNotExist);
+        QCOMPARE(line.open(2, QStringLiteral("9600,N,8,1")).fault, SerialLine::Fault::DoesNotExist);
+        QCOMPARE(line.probe(0).fault, SerialLine::Fault::DoesNotExist);
+        QCOMPARE(line.open(1, QStringLiteral("9600,X,8,1")).fault, SerialLine::Fault::Other);
+        QVERIFY(!line.isOpen());
+
+        QVERIFY(second.open(1, QStringLiteral("9600,N,8,1")).ok());
+        QSignalSpy failed(&second, &SerialLine::failed);
+        pty.closeMaster();
+        QVERIFY2(failed.wait(5000), "closing the master was not reported as a failed line");
+        QVERIFY(!second.isOpen());
+        QVERIFY(!failed.wait(300));
+        QCOMPARE(failed.size(), 1);
+    }
+
     void deviceTheUserMayNotOpen();
 };
-
-void TestQSerialLine::opensWithSettingsAndWritesFrames()
-{
-    PtyFolder pty;
-    QVERIFY(pty.setUp());
-    QSerialLine line;
-    QCOMPARE(line.deviceName(1), pty.slaveName);
-    QVERIFY(line.probe(1).ok());
-    const SerialLine::Result r = line.open(1, QStringLiteral("9600,N,8,1"));
-    QVERIFY2(r.ok(), qPrintable(r.detail));
-    QVERIFY(line.isOpen());
-
-    // The master sees the slave's attributes: the baud rate the line set, raw 8-bit bytes.
-    termios t{};
-    QCOMPARE(::tcgetattr(pty.master, &t), 0);
-    QCOMPARE(::cfgetospeed(&t), speed_t(B9600));
-    QCOMPARE(t.c_cflag & CSIZE, tcflag_t(CS8));
-    QVERIFY(!(t.c_lflag & (ICANON | ECHO)));
-
-    const QByteArray frame = QByteArray::fromHex("010F000000040105FE95");
-    line.write(frame);
-    QCOMPARE(pty.readMaster(frame.size()), frame);
-
-    // Reopening at another speed is seen too.
-    QVERIFY(line.open(1, QStringLiteral("38400,N,8,1")).ok());
-    QCOMPARE(::tcgetattr(pty.master, &t), 0);
-    QCOMPARE(::cfgetospeed(&t), speed_t(B38400));
-    // A pseudo-terminal has no parity; even parity still opens it (the simulator's case).
-    QVERIFY(line.open(1, QStringLiteral("19200,E,8,1")).ok());
-    QCOMPARE(::tcgetattr(pty.master, &t), 0);
-    QCOMPARE(::cfgetospeed(&t), speed_t(B19200));
-    line.close();
-    QVERIFY(!line.isOpen());
-}
-
-// The letters of a settings text as QSerialPort values: "Even" must never open with odd parity.
-void TestQSerialLine::settingsAsTheSerialPortTakesThem()
-{
-    const QList<QPair<char, QSerialPort::Parity>> parities{{'N', QSerialPort::NoParity}, {'E', QSerialPort::EvenParity},
-        {'O', QSerialPort::OddParity}, {'M', QSerialPort::MarkParity}, {'S', QSerialPort::SpaceParity}};
-    for (const auto &[letter, parity] : parities)
-        QCOMPARE(serialPortSettings(LineSettings{9600, letter, 8, 1}).parity, parity);
-    const SerialPortSettings p = serialPortSettings(LineSettings{19200, 'N', 7, 2});
-    QVERIFY(p.baud == 19200 && p.dataBits == QSerialPort::Data7 && p.stopBits == QSerialPort::TwoStop);
-}
-
-void TestQSerialLine::missingAndBadSettings()
-{
-    PtyFolder pty;
-    QVERIFY(pty.setUp());
-    QVERIFY(QFile::link(QDir::current().filePath(QStringLiteral("sys/nothing-here")), QStringLiteral("sys/COM2")));
-    QSerialLine line;
-    QCOMPARE(line.probe(2).fault, SerialLine::Fault::DoesNotExist);
-    QCOMPARE(line.open(2, QStringLiteral("9600,N,8,1")).fault, SerialLine::Fault::DoesNotExist);
-    QCOMPARE(line.probe(0).fault, SerialLine::Fault::DoesNotExist);
-    QCOMPARE(line.open(1, QStringLiteral("9600,X,8,1")).fault, SerialLine::Fault::Other);
-    QVERIFY(!line.isOpen());
-}
-
-void TestQSerialLine::secondLineFindsThePortInUse()
-{
-    PtyFolder pty;
-    QVERIFY(pty.setUp());
-    QSerialLine first;
-    QSerialLine second;
-    QVERIFY(first.open(1, QStringLiteral("9600,N,8,1")).ok());
-    QCOMPARE(second.probe(1).fault, SerialLine::Fault::InUse);
-    QVERIFY2(second.probe(1).detail.contains(QStringLiteral("another window")), qPrintable(second.probe(1).detail));
-    QCOMPARE(second.open(1, QStringLiteral("9600,N,8,1")).fault, SerialLine::Fault::InUse);
-    QCOMPARE(first.probe(1).fault, SerialLine::Fault::InUse);
-    first.close();
-    QVERIFY(second.open(1, QStringLiteral("9600,N,8,1")).ok());
-}
-
-void TestQSerialLine::adapterPulledOutWhileOpen()
-{
-    PtyFolder pty;
-    QVERIFY(pty.setUp());
-    QSerialLine line;
-    QVERIFY(line.open(1, QStringLiteral("9600,N,8,1")).ok());
-    QSignalSpy failed(&line, &SerialLine::failed);
-    pty.closeMaster();
-    QVERIFY2(failed.wait(5000), "closing the master was not reported as a failed line");
-    QVERIFY(!line.isOpen());
-    QVERIFY(!failed.wait(300));
-    QCOMPARE(failed.size(), 1);
-}
 
 void TestQSerialLine::deviceTheUserMayNotOpen()
 {
     if (::geteuid() == 0)
         QSKIP("root opens every device; run as another user (CTest does)");
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString previous = QDir::currentPath();
-    const auto restore = qScopeGuard([&previous] { QDir::setCurrent(previous); });
-    QVERIFY(QDir::setCurrent(dir.path()) && QDir().mkpath(QStringLiteral("sys")));
+    PtyFolder folder;
+    QVERIFY(folder.setUp());
     // A device that exists but belongs to others, as /dev/ttyUSB0 does to a user outside dialout.
     const QString device = QStringLiteral("/etc/shadow");
-    QVERIFY(QFileInfo::exists(device));
-    QVERIFY(QFile::link(device, QStringLiteral("sys/COM3")));
-    QSerialLine line;
-    const SerialLine::Result r = line.probe(3);
+    QVERIFY(QFileInfo::exists(device) && QFile::link(device, QStringLiteral("sys/COM3")));
+    const SerialLine::Result r = QSerialLine().probe(3);
     QCOMPARE(r.fault, SerialLine::Fault::Other);
     QVERIFY2(r.detail.contains(device) && r.detail.contains(QStringLiteral("dialout")), qPrintable(r.detail));
 }

@@ -36,334 +36,260 @@ QByteArray exceptionOf(int address, int function, int code)
 const QByteArray kBroadcastRead = hex("00030064000345C5"); // parameters 100..102 of whoever listens
 
 } // namespace
-Q_DECLARE_METATYPE(SimFaults)
 
 class TestSim : public QObject
 {
     Q_OBJECT
 private slots:
-    void workedFrames_data();
-    void workedFrames();
-    void registerMapOfEveryModel_data();
-    void registerMapOfEveryModel();
-    void parameterChangesTakeEffectAfterTheEcho();
-    void refusals_data();
-    void refusals();
-    void faults_data();
-    void faults();
-    void busListenersAndCollisions();
-    void genericModuleMovesByItself();
-    void commandLine_data();
-    void commandLine();
-    void lineSettingsDecideWhoAnswers();
-    void lineFailsAndDropsTheReply();
-};
-
-void TestSim::workedFrames_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<quint32>("bits"); // inputs, and coils 0..3
-    QTest::addColumn<QList<int>>("registers");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("reply");
-    const QList<int> no;
-    QTest::newRow("KV5510 inputs 1,3") << 5510 << 0x05u << no << hex("01020000000879CC") << hex("01020105618B");
-    QTest::newRow("KV5530 inputs 1,3,16") << 5530 << 0x8005u << no << request(1, 0x02, 0, 16) << hex("0102020580BB48");
-    QTest::newRow("KV5510 write coils 1,3") << 5510 << 0x0Au << no << hex("010F000000040105FE95") << hex("010F000000045408");
-    QTest::newRow("KV7710 all 2048") << 7710 << 0u << QList<int>(6, 2048) << hex("010300000006C5C8")
-                                     << hex("01030C080008000800080008000800F60B");
-    QTest::newRow("KV7720 temperatures") << 7720 << 0u << QList<int>{25, 26, 1001, 65535} << hex("0103000000044409")
-                                         << hex("0103080019001A03E9FFFF94D4");
-    QTest::newRow("KV7720 inputs") << 7720 << 0x0Au << no << hex("01020000000479C9") << frame("0102010A");
-    QTest::newRow("broadcast parameter read") << 5510 << 0u << no << kBroadcastRead << hex("0003060001000215863FD7");
-    QTest::newRow("KV1720 output 4.000 mA") << 1720 << 0u << no << hex("010600000FA08C42") << hex("010600000FA08C42");
-}
-
-void TestSim::workedFrames()
-{
-    QFETCH(int, model);
-    QFETCH(quint32, bits);
-    QFETCH(QList<int>, registers);
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, reply);
-    SimModule m(model, 1, 2);
-    for (int i = 0; i < 32; ++i) {
-        m.setDiscreteInput(i, (bits >> i) & 1);
-        m.setCoil(i, (bits >> i) & 1);
-    }
-    for (int i = 0; i < registers.size(); ++i)
-        m.setHolding(i, std::uint16_t(registers[i]));
-    QCOMPARE(m.handle(request).toHex(' '), reply.toHex(' '));
-    if (request.at(1) == 0x0F) // the write landed: coils 1 and 3 on, 2 and 4 off
-        QCOMPARE(QList<bool>({m.coil(0), m.coil(1), m.coil(2), m.coil(3)}), QList<bool>({true, false, true, false}));
-}
-
-void TestSim::registerMapOfEveryModel_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<QList<int>>("map"); // inputs, coils, holding registers, holding writable, model register
-    QTest::newRow("KV1710") << 1710 << QList<int>{0, 0, 8, 0, 1710};
-    QTest::newRow("KV1720") << 1720 << QList<int>{0, 0, 1, 1, 1720};
-    QTest::newRow("KV1730") << 1730 << QList<int>{0, 0, 8, 0, 1730};
-    QTest::newRow("KV1740") << 1740 << QList<int>{0, 0, 8, 0, 1740};
-    QTest::newRow("KV5510") << 5510 << QList<int>{8, 4, 0, 0, 5510};
-    QTest::newRow("KV5520") << 5520 << QList<int>{0, 8, 0, 0, 5520};
-    QTest::newRow("KV5530") << 5530 << QList<int>{16, 0, 0, 0, 5530};
-    QTest::newRow("KV5540") << 5540 << QList<int>{0, 16, 0, 0, 5540};
-    QTest::newRow("KV5550") << 5550 << QList<int>{8, 8, 0, 0, 5550};
-    QTest::newRow("KV7710") << 7710 << QList<int>{4, 4, 6, 0, 7710};
-    QTest::newRow("KV7720") << 7720 << QList<int>{4, 4, 4, 0, 7720};
-    QTest::newRow("generic") << 0 << QList<int>{16, 16, 8, 1, 5510};
-}
-
-// Every function code the tool sends, at the edge of each model's map: the last channel answers,
-// one more is refused with exception 02.
-void TestSim::registerMapOfEveryModel()
-{
-    QFETCH(int, model);
-    QFETCH(QList<int>, map);
-    SimModule m(model, 7, 2);
-    for (int k = 0; k < 3; ++k) { // reads of inputs (02), coils (01), holding registers (03)
-        const int function = QList<int>{0x02, 0x01, 0x03}[k], n = map[k];
-        if (n > 0) {
-            const QByteArray r = m.handle(request(7, function, 0, n));
-            QCOMPARE(r.size(), 5 + (k == 2 ? 2 * n : (n + 7) / 8));
-            QVERIFY(r.startsWith(QByteArray(1, 7) + char(function)) && crcOk(r));
+    void workedFrames()
+    {
+        // Inputs and coils 0..3 from bits, holding registers from the list.
+        const struct { int model; quint32 bits; QList<int> registers; QByteArray request, reply; } cases[] = {
+            {5510, 0x05, {}, hex("01020000000879CC"), hex("01020105618B")},
+            {5530, 0x8005, {}, request(1, 0x02, 0, 16), hex("0102020580BB48")},
+            {5510, 0x0A, {}, hex("010F000000040105FE95"), hex("010F000000045408")},
+            {7710, 0, QList<int>(6, 2048), hex("010300000006C5C8"), hex("01030C080008000800080008000800F60B")},
+            {7720, 0, {25, 26, 1001, 65535}, hex("0103000000044409"), hex("0103080019001A03E9FFFF94D4")},
+            {7720, 0x0A, {}, hex("01020000000479C9"), frame("0102010A")},
+            {5510, 0, {}, kBroadcastRead, hex("0003060001000215863FD7")},
+            {1720, 0, {}, hex("010600000FA08C42"), hex("010600000FA08C42")}};
+        for (const auto &c : cases) {
+            SimModule m(c.model, 1, 2);
+            for (int i = 0; i < 32; ++i) {
+                m.setDiscreteInput(i, (c.bits >> i) & 1);
+                m.setCoil(i, (c.bits >> i) & 1);
+            }
+            for (int i = 0; i < c.registers.size(); ++i)
+                m.setHolding(i, std::uint16_t(c.registers[i]));
+            QCOMPARE(m.handle(c.request).toHex(' '), c.reply.toHex(' '));
+            if (c.request.at(1) == 0x0F) // the write landed: coils 1 and 3 on, 2 and 4 off
+                QCOMPARE(QList<bool>({m.coil(0), m.coil(1), m.coil(2), m.coil(3)}), QList<bool>({true, false, true, false}));
         }
-        QCOMPARE(m.handle(request(7, function, 0, n + 1)), exceptionOf(7, function, 0x02));
     }
-    if (const int coils = map[1]) { // write 0x0F in every byte (15), read it back (01), one coil off (05)
-        const QByteArray p = hex("070F0000") + char(0) + char(coils) + char((coils + 7) / 8) + QByteArray((coils + 7) / 8, 0x0F);
-        QCOMPARE(m.handle(withCrc(p)), withCrc(p.left(6)));
-        for (int i = 0; i < coils; ++i)
-            QCOMPARE(m.coil(i), i % 8 < 4);
-        QCOMPARE(m.handle(request(7, 0x01, 0, coils)).at(3), char(0x0F));
-        QCOMPARE(m.handle(request(7, 0x05, 0, 0)), request(7, 0x05, 0, 0));
-        QVERIFY(!m.coil(0) && m.coil(1));
+
+    // Every function code the tool sends, at the edge of each model's map: the last channel
+    // answers, one more is refused with exception 02.
+    void registerMapOfEveryModel()
+    {
+        // Inputs, coils, holding registers, holding 0 writable, the model register.
+        const int maps[][6] = {{1710, 0, 0, 8, 0, 1710}, {1720, 0, 0, 1, 1, 1720}, {1730, 0, 0, 8, 0, 1730},
+            {1740, 0, 0, 8, 0, 1740}, {5510, 8, 4, 0, 0, 5510}, {5520, 0, 8, 0, 0, 5520}, {5530, 16, 0, 0, 0, 5530},
+            {5540, 0, 16, 0, 0, 5540}, {5550, 8, 8, 0, 0, 5550}, {7710, 4, 4, 6, 0, 7710}, {7720, 4, 4, 4, 0, 7720},
+            {0, 16, 16, 8, 1, 5510}};
+        for (const int *map : maps) {
+            SimModule m(map[0], 7, 2);
+            for (int k = 0; k < 3; ++k) { // reads of inputs (02), coils (01), holding registers (03)
+                const int function = QList<int>{0x02, 0x01, 0x03}[k], n = map[k + 1];
+                if (n > 0) {
+                    const QByteArray r = m.handle(request(7, function, 0, n));
+                    QCOMPARE(r.size(), 5 + (k == 2 ? 2 * n : (n + 7) / 8));
+                    QVERIFY(r.startsWith(QByteArray(1, 7) + char(function)) && crcOk(r));
+                }
+                QCOMPARE(m.handle(request(7, function, 0, n + 1)), exceptionOf(7, function, 0x02));
+            }
+            if (const int coils = map[2]) { // write 0x0F in every byte (15), read it back (01), one coil off (05)
+                const int bytes = (coils + 7) / 8;
+                const QByteArray p = hex("070F0000") + char(0) + char(coils) + char(bytes) + QByteArray(bytes, 0x0F);
+                QCOMPARE(m.handle(withCrc(p)), withCrc(p.left(6)));
+                for (int i = 0; i < coils; ++i)
+                    QCOMPARE(m.coil(i), i % 8 < 4);
+                QCOMPARE(m.handle(request(7, 0x01, 0, coils)).at(3), char(0x0F));
+                QCOMPARE(m.handle(request(7, 0x05, 0, 0)), request(7, 0x05, 0, 0));
+                QVERIFY(!m.coil(0) && m.coil(1));
+            }
+            QCOMPARE(m.handle(request(7, 0x05, map[2], 0xFF00)), exceptionOf(7, 0x05, 0x02));
+            const QByteArray write0 = request(7, 0x06, 0, 1234);
+            QCOMPARE(m.handle(write0), map[4] ? write0 : exceptionOf(7, 0x06, 0x02));
+            QCOMPARE(m.holding(0), std::uint16_t(map[4] ? 1234 : 0));
+            const QByteArray parameters = hex("07030600070002") + char(map[5] >> 8) + char(map[5] & 0xFF);
+            QCOMPARE(m.handle(request(7, 0x03, 100, 3)), withCrc(parameters));
+            QCOMPARE(m.handle(request(7, 0x03, 102, 2)), exceptionOf(7, 0x03, 0x02));
+        }
     }
-    QCOMPARE(m.handle(request(7, 0x05, map[1], 0xFF00)), exceptionOf(7, 0x05, 0x02));
-    const QByteArray write0 = request(7, 0x06, 0, 1234);
-    QCOMPARE(m.handle(write0), map[3] ? write0 : exceptionOf(7, 0x06, 0x02));
-    QCOMPARE(m.holding(0), std::uint16_t(map[3] ? 1234 : 0));
-    QCOMPARE(m.handle(request(7, 0x03, 100, 3)), withCrc(hex("07030600070002") + char(map[4] >> 8) + char(map[4] & 0xFF)));
-    QCOMPARE(m.handle(request(7, 0x03, 102, 2)), exceptionOf(7, 0x03, 0x02));
-}
 
-// A new address or code is echoed at the old settings and takes effect after the echo.
-void TestSim::parameterChangesTakeEffectAfterTheEcho()
-{
-    SimBus bus;
-    SimModule *m = bus.addModule(5510, 1, 2);
-    m->setDiscreteInput(0, true);
-    QCOMPARE(bus.exchange(hex("00060064000509C7"), 9600, 'N'), hex("00060064000509C7"));
-    QCOMPARE(m->address(), std::uint8_t(5));
-    QCOMPARE(bus.exchange(request(1, 0x02, 0, 8), 9600, 'N'), QByteArray());
-    QCOMPARE(bus.exchange(request(5, 0x02, 0, 8), 9600, 'N'), frame("05020101"));
-    QCOMPARE(bus.exchange(request(5, 0x06, 100, 1), 9600, 'N'), request(5, 0x06, 100, 1)); // at its own address too
-    QCOMPARE(bus.exchange(hex("01060065000619D7"), 9600, 'N'), hex("01060065000619D7"));
-    QVERIFY(m->address() == 1 && m->code() == 6);
-    QCOMPARE(bus.exchange(request(1, 0x02, 0, 8), 9600, 'N'), QByteArray());
-    QCOMPARE(bus.exchange(request(1, 0x02, 0, 8), 4800, 'E'), QByteArray());
-    QCOMPARE(bus.exchange(request(1, 0x02, 0, 8), 9600, 'E'), frame("01020101"));
-    QCOMPARE(bus.exchange(kBroadcastRead, 9600, 'E'), frame("000306000100061586"));
-}
-
-// Exceptions, and silence (an empty reply) where a module must not answer; neither changes it.
-void TestSim::refusals_data()
-{
-    QTest::addColumn<int>("model");
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<QByteArray>("reply");
-    QTest::newRow("unknown function 04") << 1730 << request(1, 0x04, 0, 1) << exceptionOf(1, 0x04, 0x01);
-    QTest::newRow("register beyond map") << 1730 << request(1, 0x03, 8, 1) << exceptionOf(1, 0x03, 0x02);
-    QTest::newRow("registers across the gap") << 1730 << request(1, 0x03, 7, 94) << exceptionOf(1, 0x03, 0x02);
-    QTest::newRow("register write to inputs") << 7710 << frame("0110000000010200FF") << exceptionOf(1, 0x10, 0x02);
-    QTest::newRow("coil write beyond map") << 5510 << frame("010F0000000501FF") << exceptionOf(1, 0x0F, 0x02);
-    QTest::newRow("model register write") << 5510 << request(1, 0x06, 102, 1720) << exceptionOf(1, 0x06, 0x02);
-    QTest::newRow("read of zero inputs") << 5530 << request(1, 0x02, 0, 0) << exceptionOf(1, 0x02, 0x03);
-    QTest::newRow("read of 126 registers") << 0 << request(1, 0x03, 0, 126) << exceptionOf(1, 0x03, 0x03);
-    QTest::newRow("coil value 1234") << 5510 << request(1, 0x05, 3, 0x1234) << exceptionOf(1, 0x05, 0x03);
-    QTest::newRow("one byte for 16 coils") << 5540 << frame("010F0000001001FF") << exceptionOf(1, 0x0F, 0x03);
-    QTest::newRow("address 0") << 5510 << request(1, 0x06, 100, 0) << exceptionOf(1, 0x06, 0x03);
-    QTest::newRow("code 9") << 5510 << request(1, 0x06, 101, 9) << exceptionOf(1, 0x06, 0x03);
-    QByteArray badCrc = hex("01020000000879CC");
-    badCrc[7] = char(0xCD);
-    QTest::newRow("bad CRC") << 0 << badCrc << QByteArray();
-    QTest::newRow("foreign address") << 0 << request(2, 0x02, 0, 8) << QByteArray();
-    QTest::newRow("too short") << 0 << hex("0102") << QByteArray();
-    QTest::newRow("read one byte too long") << 0 << frame("01020000000800") << QByteArray();
-    QTest::newRow("coil write missing data") << 0 << frame("010F0000000401") << QByteArray();
-    QTest::newRow("broadcast read of inputs") << 0 << request(0, 0x02, 0, 8) << QByteArray();
-    QTest::newRow("broadcast read past parameters") << 0 << request(0, 0x03, 100, 4) << QByteArray();
-    QTest::newRow("broadcast bad address value") << 0 << request(0, 0x06, 100, 0) << QByteArray();
-    QTest::newRow("broadcast unknown function") << 0 << request(0, 0x04, 100, 3) << QByteArray();
-    QTest::newRow("broadcast coil write: carried out") << 5550 << frame("000F00000008015A") << QByteArray();
-}
-
-void TestSim::refusals()
-{
-    QFETCH(int, model);
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, reply);
-    SimModule m(model, 1, 2);
-    m.setCoil(3, true);
-    QCOMPARE(m.handle(request).toHex(' '), reply.toHex(' '));
-    QVERIFY(m.address() == 1 && m.code() == 2 && (m.coil(3) || m.coilCount() < 4) && !m.coil(0));
-    QCOMPARE(m.coil(1), request.startsWith(hex("000F")));
-    QCOMPARE(m.holding(102), std::uint16_t(model ? model : 5510));
-}
-
-void TestSim::faults_data()
-{
-    QTest::addColumn<SimFaults>("faults");
-    QTest::addColumn<QByteArray>("reply");
-    const QByteArray echo = hex("010F000000045408");
-    QTest::newRow("badCrc") << SimFaults{.badCrc = true} << hex("010F0000000454F7");
-    QTest::newRow("extraByte") << SimFaults{.extraByte = true} << echo + char(0);
-    QTest::newRow("truncate") << SimFaults{.truncate = true} << echo.chopped(1);
-    QTest::newRow("exception") << SimFaults{.exception = true} << exceptionOf(1, 0x0F, 0x01);
-    QTest::newRow("silent") << SimFaults{.silent = true} << QByteArray();
-    QTest::newRow("garbage") << SimFaults{.garbageBytes = 40} << QByteArray();
-}
-
-void TestSim::faults()
-{
-    QFETCH(SimFaults, faults);
-    QFETCH(QByteArray, reply);
-    SimModule m(5510, 1, 2);
-    m.faults = faults;
-    const QByteArray r = m.handle(hex("010F000000040105FE95"));
-    if (faults.garbageBytes)
-        QVERIFY(r.size() == 40 && !r.contains(hex("010F0000")));
-    else
-        QCOMPARE(r.toHex(' '), reply.toHex(' '));
-    // Silent and refusing modules do not act on the request; one whose reply is damaged has acted.
-    QCOMPARE(m.coil(0) && m.coil(2), !faults.silent && !faults.exception);
-}
-
-// Only modules at the line's settings listen; two that answer collide into garbage.
-void TestSim::busListenersAndCollisions()
-{
-    SimBus bus;
-    bus.addModule(5510, 1, 3);                      // 19200,None
-    bus.addModule(1730, 2, 8)->setHolding(0, 4095); // 38400,Even
-    QCOMPARE(bus.exchange(kBroadcastRead, 9600, 'N'), QByteArray());
-    QCOMPARE(bus.exchange(kBroadcastRead, 19200, 'E'), QByteArray());
-    QCOMPARE(bus.exchange(kBroadcastRead, 19200, 'N'), frame("000306000100031586"));
-    QCOMPARE(bus.exchange(kBroadcastRead, 38400, 'E'), frame("0003060002000806C2"));
-    QCOMPARE(bus.exchange(request(2, 0x03, 0, 1), 38400, 0), frame("0203020FFF")); // parity unknown (a pty)
-    // Different modules, identical ones, replies of different lengths (a 5530 answers, a 5510 refuses).
-    for (const auto &[a, b] : QList<QPair<int, int>>{{5510, 1730}, {5510, 5510}, {5530, 5510}}) {
-        SimBus two;
-        two.addModule(a, 1, 2);
-        two.addModule(b, b == 1730 ? 2 : 1, 2);
-        const QByteArray r = two.exchange(a == 5530 ? request(1, 0x02, 0, 16) : kBroadcastRead, 9600, 'N');
-        QVERIFY(r.size() == (a == 5530 ? 7 : 11) && !crcOk(r));
+    // A new address or code is echoed at the old settings and takes effect after the echo.
+    void parameterChangesTakeEffectAfterTheEcho()
+    {
+        SimBus bus;
+        SimModule *m = bus.addModule(5510, 1, 2);
+        m->setDiscreteInput(0, true);
+        QCOMPARE(bus.exchange(hex("00060064000509C7"), 9600, 'N'), hex("00060064000509C7"));
+        QCOMPARE(m->address(), std::uint8_t(5));
+        QCOMPARE(bus.exchange(request(1, 0x02, 0, 8), 9600, 'N'), QByteArray());
+        QCOMPARE(bus.exchange(request(5, 0x02, 0, 8), 9600, 'N'), frame("05020101"));
+        QCOMPARE(bus.exchange(request(5, 0x06, 100, 1), 9600, 'N'), request(5, 0x06, 100, 1)); // at its own address too
+        QCOMPARE(bus.exchange(hex("01060065000619D7"), 9600, 'N'), hex("01060065000619D7"));
+        QVERIFY(m->address() == 1 && m->code() == 6);
+        QCOMPARE(bus.exchange(request(1, 0x02, 0, 8), 9600, 'N') + bus.exchange(request(1, 0x02, 0, 8), 4800, 'E'), QByteArray());
+        QCOMPARE(bus.exchange(request(1, 0x02, 0, 8), 9600, 'E'), frame("01020101"));
+        QCOMPARE(bus.exchange(kBroadcastRead, 9600, 'E'), frame("000306000100061586"));
     }
-}
 
-void TestSim::genericModuleMovesByItself()
-{
-    SimModule g(0, 1, 2);
-    auto inputs = [&g] { int mask = 0; for (int i = 0; i < 16; ++i) mask |= int(g.discreteInput(i)) << i; return mask; };
-    const std::uint16_t ramp = g.holding(0);
-    g.setHolding(5, 77); // holding 4..7 belong to the user
-    QCOMPARE(inputs(), 0x1);
-    g.tick(1000);
-    QCOMPARE(inputs(), 0x2);
-    QVERIFY(g.holding(0) != ramp);
-    g.tick(15000);
-    QCOMPARE(inputs(), 0x1);
-    for (int step = 0; step < 100; ++step) {
-        g.tick(250);
-        QVERIFY(g.holding(0) <= 4095 && g.holding(1) <= 4095 && g.holding(2) >= 200 && g.holding(2) <= 300);
+    // Exceptions, and silence (an empty reply) where a module must not answer; neither changes it.
+    void refusals()
+    {
+        QByteArray badCrc = hex("01020000000879CC");
+        badCrc[7] = char(0xCD);
+        const struct { int model; QByteArray request, reply; } cases[] = {
+            {1730, request(1, 0x04, 0, 1), exceptionOf(1, 0x04, 0x01)}, // unknown function
+            {1730, request(1, 0x03, 8, 1), exceptionOf(1, 0x03, 0x02)}, // beyond the map
+            {1730, request(1, 0x03, 7, 94), exceptionOf(1, 0x03, 0x02)}, // across the gap to 100
+            {7710, frame("0110000000010200FF"), exceptionOf(1, 0x10, 0x02)},
+            {5510, frame("010F0000000501FF"), exceptionOf(1, 0x0F, 0x02)},
+            {5510, request(1, 0x06, 102, 1720), exceptionOf(1, 0x06, 0x02)}, // the model register
+            {5530, request(1, 0x02, 0, 0), exceptionOf(1, 0x02, 0x03)},
+            {0, request(1, 0x03, 0, 126), exceptionOf(1, 0x03, 0x03)},
+            {5510, request(1, 0x05, 3, 0x1234), exceptionOf(1, 0x05, 0x03)},
+            {5540, frame("010F0000001001FF"), exceptionOf(1, 0x0F, 0x03)}, // one byte for 16 coils
+            {5510, request(1, 0x06, 100, 0), exceptionOf(1, 0x06, 0x03)}, // address 0
+            {5510, request(1, 0x06, 101, 9), exceptionOf(1, 0x06, 0x03)}, // code 9
+            {0, badCrc, {}}, {0, request(2, 0x02, 0, 8), {}}, {0, hex("0102"), {}},
+            {0, frame("01020000000800"), {}}, {0, frame("010F0000000401"), {}}, // a byte too many, data missing
+            // Broadcasts: reads of inputs or past the parameters, a bad address, an unknown function.
+            {0, request(0, 0x02, 0, 8), {}}, {0, request(0, 0x03, 100, 4), {}}, {0, request(0, 0x06, 100, 0), {}},
+            {0, request(0, 0x04, 100, 3), {}}, {5550, frame("000F00000008015A"), {}}}; // the last carried out
+        for (const auto &c : cases) {
+            SimModule m(c.model, 1, 2);
+            m.setCoil(3, true);
+            QCOMPARE(m.handle(c.request).toHex(' '), c.reply.toHex(' '));
+            QVERIFY(m.address() == 1 && m.code() == 2 && (m.coil(3) || m.coilCount() < 4) && !m.coil(0));
+            QCOMPARE(m.coil(1), c.request.startsWith(hex("000F")));
+            QCOMPARE(m.holding(102), std::uint16_t(c.model ? c.model : 5510));
+        }
     }
-    QCOMPARE(g.holding(5), std::uint16_t(77));
-}
 
-void TestSim::commandLine_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("error"); // part of it; empty: taken
-    QTest::newRow("modules") << QStringList{"--module", "5510:3:8", "--inputs", "0x05", "--module", "7720", "--fault", "silent"} << "";
-    QTest::newRow("unknown model") << QStringList{"--module", "9999:1:2"} << "unknown model";
-    QTest::newRow("bad address") << QStringList{"--module", "5510:0:2"} << "address";
-    QTest::newRow("bad code") << QStringList{"--module", "5510:1:9"} << "code";
-    QTest::newRow("unknown option") << QStringList{"--baud", "9600"} << "unknown option";
-    QTest::newRow("fault before module") << QStringList{"--fault", "silent"} << "must follow";
-    QTest::newRow("unknown fault") << QStringList{"--module", "5510", "--fault", "smoke"} << "unknown fault";
-    QTest::newRow("port out of range") << QStringList{"--port", "12"} << "1..9";
-}
+    void faults()
+    {
+        const QByteArray echo = hex("010F000000045408");
+        const struct { SimFaults faults; QByteArray reply; } cases[] = {
+            {{.badCrc = true}, hex("010F0000000454F7")}, {{.extraByte = true}, echo + char(0)},
+            {{.truncate = true}, echo.chopped(1)}, {{.exception = true}, exceptionOf(1, 0x0F, 0x01)},
+            {{.silent = true}, {}}, {{.garbageBytes = 40}, {}}};
+        for (const auto &c : cases) {
+            SimModule m(5510, 1, 2);
+            m.faults = c.faults;
+            const QByteArray r = m.handle(hex("010F000000040105FE95"));
+            if (c.faults.garbageBytes)
+                QVERIFY(r.size() == 40 && !r.contains(hex("010F0000")));
+            else
+                QCOMPARE(r.toHex(' '), c.reply.toHex(' '));
+            // Silent and refusing modules do not act on a request; one whose reply is damaged has acted.
+            QCOMPARE(m.coil(0) && m.coil(2), !c.faults.silent && !c.faults.exception);
+            m.handle(request(1, 0x06, 101, 6));
+            QCOMPARE(m.code(), c.faults.silent || c.faults.exception ? 2 : 6);
+        }
+    }
 
-void TestSim::commandLine()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QString, error);
-    SimOptions options;
-    const QString e = parseSimOptions(args, options);
-    QVERIFY2(error.isEmpty() ? e.isEmpty() : e.contains(error), qPrintable(e));
-    if (!error.isEmpty())
-        return;
-    QCOMPARE(options.modules.size(), 2);
-    const SimModuleSetup &m = options.modules[0];
-    QVERIFY(m.model == 5510 && m.address == 3 && m.code == 8 && m.inputs == 5u && !m.faults.silent);
-    QVERIFY(options.modules[1].model == 7720 && options.modules[1].address == 1 && options.modules[1].code == 2);
-    QVERIFY(options.modules[1].faults.silent);
-}
+    // Only modules at the line's settings listen; two that answer collide into garbage.
+    void busListenersAndCollisions()
+    {
+        SimBus bus;
+        bus.addModule(5510, 1, 3);                      // 19200,None
+        bus.addModule(1730, 2, 8)->setHolding(0, 4095); // 38400,Even
+        QCOMPARE(bus.exchange(kBroadcastRead, 9600, 'N') + bus.exchange(kBroadcastRead, 19200, 'E'), QByteArray());
+        QCOMPARE(bus.exchange(kBroadcastRead, 19200, 'N'), frame("000306000100031586"));
+        QCOMPARE(bus.exchange(kBroadcastRead, 38400, 'E'), frame("0003060002000806C2"));
+        QCOMPARE(bus.exchange(request(2, 0x03, 0, 1), 38400, 0), frame("0203020FFF")); // parity unknown (a pty)
+        // Different modules, identical ones, replies of different lengths (a 5530 answers, a 5510 refuses).
+        for (const auto &[a, b] : QList<QPair<int, int>>{{5510, 1730}, {5510, 5510}, {5530, 5510}}) {
+            SimBus two;
+            two.addModule(a, 1, 2);
+            two.addModule(b, b == 1730 ? 2 : 1, 2);
+            const QByteArray r = two.exchange(a == 5530 ? request(1, 0x02, 0, 16) : kBroadcastRead, 9600, 'N');
+            QVERIFY(r.size() == (a == 5530 ? 7 : 11) && !crcOk(r));
+        }
+    }
 
-// At 9600,N only module 2 listens, at 9600,E only module 1: the first reply tells who stayed silent.
-void TestSim::lineSettingsDecideWhoAnswers()
-{
-    SimBus bus;
-    bus.addModule(5510, 1, 6)->setDiscreteInput(2, true); // 9600,Even
-    bus.addModule(5530, 2, 2)->setDiscreteInput(0, true); // 9600,None
-    SimLine line(&bus);
-    QSignalSpy spy(&line, &SerialLine::received);
-    const QByteArray read1 = hex("01020000000879CC"), read2 = frame("020200000010");
-    QVERIFY(line.open(1, QStringLiteral("9600,N,8,1")).ok());
-    line.write(read1);
-    line.write(read2);
-    QVERIFY(spy.wait(5000));
-    QCOMPARE(spy.at(0).at(0).toByteArray(), frame("0202020100"));
-    spy.clear();
-    QVERIFY(line.open(1, QStringLiteral("9600,E,8,1")).ok());
-    line.write(read2);
-    line.write(read1);
-    QVERIFY(spy.wait(5000));
-    QCOMPARE(spy.at(0).at(0).toByteArray(), frame("01020104"));
-    // The settings text is recorded as given, even text a real port refuses (and the line stays closed).
-    QCOMPARE(line.open(1, QStringLiteral("9600,None,8,1")).fault, SerialLine::Fault::Other);
-    QVERIFY(line.lastSettings() == QStringLiteral("9600,None,8,1") && !line.isOpen());
-    // A reply in pieces arrives as pieces.
-    bus.addModule(7710, 3, 2)->faults = SimFaults{.pieces = 3};
-    QVERIFY(line.open(1, QStringLiteral("9600,N,8,1")).ok());
-    spy.clear();
-    line.write(hex("030300000006C42A"));
-    QTRY_COMPARE(spy.size(), 3);
-    QCOMPARE(spy.at(0).at(0).toByteArray() + spy.at(1).at(0).toByteArray() + spy.at(2).at(0).toByteArray(),
-             frame("03030C000000000000000000000000"));
-}
+    void genericModuleMovesByItself()
+    {
+        SimModule g(0, 1, 2);
+        auto inputs = [&g] { int mask = 0; for (int i = 0; i < 16; ++i) mask |= int(g.discreteInput(i)) << i; return mask; };
+        const std::uint16_t ramp = g.holding(0);
+        g.setHolding(5, 77); // holding 4..7 belong to the user
+        QCOMPARE(inputs(), 0x1);
+        g.tick(1000);
+        QVERIFY(inputs() == 0x2 && g.holding(0) != ramp);
+        g.tick(15000);
+        QCOMPARE(inputs(), 0x1);
+        for (int step = 0; step < 100; ++step) {
+            g.tick(250);
+            QVERIFY(g.holding(0) <= 4095 && g.holding(1) <= 4095 && g.holding(2) >= 200 && g.holding(2) <= 300);
+        }
+        QCOMPARE(g.holding(5), std::uint16_t(77));
+    }
 
-void TestSim::lineFailsAndDropsTheReply()
-{
-    SimBus bus;
-    bus.addModule(5510, 1, 2)->faults.delayMs = 100;
-    SimLine line(&bus);
-    QSignalSpy failed(&line, &SerialLine::failed);
-    QSignalSpy received(&line, &SerialLine::received);
-    line.fail(); // closed: nothing to report
-    QCOMPARE(failed.size(), 0);
-    QVERIFY(line.open(2, QStringLiteral("9600,N,8,1")).ok());
-    line.write(hex("01020000000879CC"));
-    line.fail(QStringLiteral("adapter pulled out"));
-    QCOMPARE(failed.size(), 1);
-    QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("adapter pulled out"));
-    QVERIFY(!line.isOpen());
-    line.write(hex("01020000000879CC"));
-    QCOMPARE(line.writes().size(), 1);
-    QVERIFY(!received.wait(300)); // the pending reply is dropped
-    QVERIFY(SimLine(&bus).probe(2).ok()); // the port is free again
-}
+    void commandLine()
+    {
+        SimOptions o;
+        const QStringList args{"--module", "5510:3:8", "--inputs", "0x05", "--module", "7720", "--fault", "silent"};
+        QCOMPARE(parseSimOptions(args, o), QString());
+        QCOMPARE(o.modules.size(), 2);
+        const SimModuleSetup &m = o.modules[0], &n = o.modules[1];
+        QVERIFY(m.model == 5510 && m.address == 3 && m.code == 8 && m.inputs == 5u && !m.faults.silent);
+        QVERIFY(n.model == 7720 && n.address == 1 && n.code == 2 && n.faults.silent);
+        const QList<std::pair<QStringList, const char *>> errors{{{"--module", "9999:1:2"}, "unknown model"},
+            {{"--module", "5510:0:2"}, "address"}, {{"--module", "5510:1:9"}, "code"}, {{"--baud", "9600"}, "unknown option"},
+            {{"--fault", "silent"}, "must follow"}, {{"--module", "5510", "--fault", "smoke"}, "unknown fault"},
+            {{"--port", "12"}, "1..9"}};
+        for (const auto &[args, error] : errors) {
+            SimOptions fresh;
+            const QString e = parseSimOptions(args, fresh);
+            QVERIFY2(e.contains(QLatin1String(error)), qPrintable(e));
+        }
+    }
+
+    // At 9600,N only module 2 listens, at 9600,E only module 1: the first reply tells who stayed silent.
+    void lineSettingsDecideWhoAnswers()
+    {
+        SimBus bus;
+        bus.addModule(5510, 1, 6)->setDiscreteInput(2, true); // 9600,Even
+        bus.addModule(5530, 2, 2)->setDiscreteInput(0, true); // 9600,None
+        SimLine line(&bus);
+        QSignalSpy spy(&line, &SerialLine::received);
+        const QByteArray read1 = hex("01020000000879CC"), read2 = frame("020200000010");
+        for (const auto &[settings, reply] : {std::pair{"9600,N,8,1", frame("0202020100")}, {"9600,E,8,1", frame("01020104")}}) {
+            spy.clear();
+            QVERIFY(line.open(1, QString::fromLatin1(settings)).ok());
+            const bool none = settings[5] == 'N'; // the listening module's read goes last
+            line.write(none ? read1 : read2);
+            line.write(none ? read2 : read1);
+            QVERIFY(spy.wait(5000));
+            QCOMPARE(spy.at(0).at(0).toByteArray(), reply);
+        }
+        // The settings text is recorded as given, even text a real port refuses (and the line stays closed).
+        QCOMPARE(line.open(1, QStringLiteral("9600,None,8,1")).fault, SerialLine::Fault::Other);
+        QVERIFY(line.lastSettings() == QStringLiteral("9600,None,8,1") && !line.isOpen());
+        // A reply in pieces arrives as pieces.
+        bus.addModule(7710, 3, 2)->faults = SimFaults{.pieces = 3};
+        QVERIFY(line.open(1, QStringLiteral("9600,N,8,1")).ok());
+        spy.clear();
+        line.write(hex("030300000006C42A"));
+        QTRY_COMPARE(spy.size(), 3);
+        QCOMPARE(spy.at(0).at(0).toByteArray() + spy.at(1).at(0).toByteArray() + spy.at(2).at(0).toByteArray(),
+                 frame("03030C000000000000000000000000"));
+    }
+
+    void lineFailsAndDropsTheReply()
+    {
+        SimBus bus;
+        bus.addModule(5510, 1, 2)->faults.delayMs = 100;
+        SimLine line(&bus);
+        QSignalSpy failed(&line, &SerialLine::failed);
+        QSignalSpy received(&line, &SerialLine::received);
+        line.fail(); // closed: nothing to report
+        QCOMPARE(failed.size(), 0);
+        QVERIFY(line.open(2, QStringLiteral("9600,N,8,1")).ok());
+        line.write(hex("01020000000879CC"));
+        line.fail(QStringLiteral("adapter pulled out"));
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("adapter pulled out"));
+        QVERIFY(!line.isOpen());
+        line.write(hex("01020000000879CC"));
+        QCOMPARE(line.writes().size(), 1);
+        QVERIFY(!received.wait(300)); // the pending reply is dropped
+        QVERIFY(SimLine(&bus).probe(2).ok()); // the port is free again
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSim)
 #include "test_sim.moc"

@@ -41,177 +41,125 @@ void settle()
         QCoreApplication::processEvents();
 }
 
+// A box in a group box, as the serial group holds it, shown.
+struct Framed {
+    explicit Framed(QSize size, int x = 8) : frame(QStringLiteral(" Communication Set")), box(QStringLiteral("box"), &frame)
+    {
+        frame.resize(400, 200);
+        box.setGeometry(QRect(QPoint(x, 30), size));
+        frame.show();
+    }
+    QGroupBox frame;
+    TextBox box;
+};
+
 } // namespace
 
 class TestTextBox : public QObject
 {
     Q_OBJECT
 private slots:
-    void looksLikeReadOnlyPlainTextEdit_data();
-    void looksLikeReadOnlyPlainTextEdit();
-    void selectAllAndCopyByKeys();
-    void mouseDragSelects();
-    void readsAsTextToAccessibility();
-    void sameTextAgainInOnePassRepaintsNothing();
-    void changeRepaintsTheBoxNotWhatIsBeneath();
+    // A reply taller than the box, with its scroll bar; a wrapped, selected status line.
+    void looksLikeReadOnlyPlainTextEdit()
+    {
+        for (const auto &[text, selectAll] : {std::pair{kLongReply, false}, std::pair{kNormal, true}}) {
+            Framed f({145, 41}, 200);
+            QPlainTextEdit edit(&f.frame);
+            edit.setReadOnly(true);
+            edit.setGeometry(QRect(QPoint(8, 30), f.box.size()));
+            edit.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&f.frame));
+            edit.setPlainText(text);
+            f.box.setPlainText(text);
+            if (selectAll) {
+                edit.selectAll();
+                f.box.selectAll();
+            }
+            settle();
+            QCOMPARE(edit.verticalScrollBar()->isVisible(), !selectAll);
+            QCOMPARE(f.box.verticalScrollBar()->isVisible(), !selectAll);
+            // As the window shows them: each over the group box beneath.
+            const QImage want = f.frame.grab(edit.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
+            QVERIFY(f.frame.grab(f.box.geometry()).toImage().convertToFormat(QImage::Format_RGB32) == want);
+        }
+    }
+
+    // Keys and the mouse select and copy; a reader of the screen gets the text and the selection.
+    void selectAndRead()
+    {
+        Framed f({300, 41});
+        TextBox &box = f.box;
+        QVERIFY(QTest::qWaitForWindowExposed(&f.frame));
+        box.setPlainText(kNormal);
+        QGuiApplication::clipboard()->clear();
+        QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, QPoint(20, 10)); // focus, as a user would
+        QVERIFY(box.hasFocus());
+        QTest::keySequence(&box, QKeySequence::SelectAll);
+        QCOMPARE(box.selectedText(), kNormal);
+        QTest::keySequence(&box, QKeySequence::Copy);
+        QCOMPARE(QGuiApplication::clipboard()->text(), kNormal);
+        // From left of the first character to the right end of the line: all of it.
+        box.setPlainText(kRequest);
+        QVERIFY(!box.hasSelection()); // a new text drops the selection
+        settle();
+        QTest::mousePress(box.viewport(), Qt::LeftButton, {}, QPoint(1, 10));
+        QMouseEvent move(QEvent::MouseMove, QPointF(295, 10), box.viewport()->mapToGlobal(QPointF(295, 10)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(box.viewport(), &move);
+        QTest::mouseRelease(box.viewport(), Qt::LeftButton, {}, QPoint(295, 10));
+        QCOMPARE(box.selectedText(), kRequest);
+
+        box.setPlainText(kNormal);
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(&box);
+        QVERIFY(a && a->textInterface());
+        QCOMPARE(a->role(), QAccessible::EditableText);
+        QVERIFY(a->state().readOnly);
+        QAccessibleTextInterface *t = a->textInterface();
+        QCOMPARE(t->characterCount(), int(kNormal.size()));
+        QCOMPARE(t->text(0, t->characterCount()) + a->text(QAccessible::Value), kNormal + kNormal);
+        t->setSelection(0, 0, 13);
+        QCOMPARE(box.selectedText(), QStringLiteral("Communication"));
+        int start = -1, end = -1;
+        t->selection(0, &start, &end);
+        QCOMPARE(std::pair(start, end), std::pair(0, 13));
+        // Before the box has repainted, a reader already gets the new text.
+        box.clear();
+        QVERIFY(t->characterCount() == 0 && t->selectionCount() == 0);
+    }
+
+    void repaintsOnlyItselfAndOnlyOnChange()
+    {
+        Framed f({145, 65});
+        QVERIFY(QTest::qWaitForWindowExposed(&f.frame));
+        f.box.setPlainText(kRequest);
+        PaintCounter frame(&f.frame), box(f.box.viewport());
+        QTRY_VERIFY(box.paints > 0);
+        settle();
+        frame.paints = box.paints = 0;
+        int changes = 0;
+        connect(&f.box, &TextBox::textChanged, &f.box, [&] { ++changes; });
+        // As a tick does: emptied, then the same request again.
+        f.box.clear();
+        QCOMPARE(f.box.toPlainText(), QString());
+        f.box.setPlainText(kRequest);
+        QCOMPARE(changes, 2);
+        settle();
+        QCOMPARE(box.paints, 0);
+        // Emptied and then another text: one repaint for both.
+        f.box.clear();
+        f.box.setPlainText(kNormal);
+        QTRY_COMPARE(box.paints, 1);
+        settle();
+        QCOMPARE(box.paints, 1);
+        // Short and long texts: the scroll bar comes and goes, the group box beneath is left alone.
+        for (const QString &text : {kLongReply, QString(), kRequest}) {
+            box.paints = 0;
+            f.box.setPlainText(text);
+            QTRY_VERIFY(box.paints > 0);
+        }
+        QCOMPARE(frame.paints, 0);
+    }
 };
-
-void TestTextBox::looksLikeReadOnlyPlainTextEdit_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<bool>("selectAll");
-    QTest::addColumn<bool>("scrolls");
-    // A wrapped, selected status line; a reply taller than the box.
-    const QSize small(145, 41);
-    QTest::newRow("reply taller than the box: scroll bar") << kLongReply << small << false << true;
-    QTest::newRow("status selected") << kNormal << small << true << false;
-}
-
-void TestTextBox::looksLikeReadOnlyPlainTextEdit()
-{
-    QFETCH(QString, text);
-    QFETCH(QSize, size);
-    QFETCH(bool, selectAll);
-    QFETCH(bool, scrolls);
-    QGroupBox frame(QStringLiteral(" Communication Set"));
-    frame.resize(400, 200);
-    QPlainTextEdit edit(&frame);
-    edit.setReadOnly(true);
-    edit.setGeometry(QRect(QPoint(8, 30), size));
-    TextBox box(QStringLiteral("box"), &frame);
-    box.setGeometry(QRect(QPoint(200, 30), size));
-    frame.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&frame));
-    edit.setPlainText(text);
-    box.setPlainText(text);
-    if (selectAll) {
-        edit.selectAll();
-        box.selectAll();
-    }
-    settle();
-    QCOMPARE(edit.verticalScrollBar()->isVisible(), scrolls);
-    QCOMPARE(box.verticalScrollBar()->isVisible(), scrolls);
-    // As the window shows them: each over the group box beneath.
-    const QImage want = frame.grab(edit.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage got = frame.grab(box.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
-    QVERIFY(got == want);
-}
-
-void TestTextBox::selectAllAndCopyByKeys()
-{
-    TextBox box(QStringLiteral("box"));
-    box.resize(145, 41);
-    box.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&box));
-    box.setPlainText(kNormal);
-    QGuiApplication::clipboard()->clear();
-    QTest::mouseClick(box.viewport(), Qt::LeftButton, {}, QPoint(20, 10)); // focus, as a user would
-    QVERIFY(box.hasFocus());
-    QTest::keySequence(&box, QKeySequence::SelectAll);
-    QCOMPARE(box.selectedText(), kNormal);
-    QTest::keySequence(&box, QKeySequence::Copy);
-    QCOMPARE(QGuiApplication::clipboard()->text(), kNormal);
-}
-
-void TestTextBox::mouseDragSelects()
-{
-    TextBox box(QStringLiteral("box"));
-    box.resize(300, 41);
-    box.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&box));
-    box.setPlainText(kRequest);
-    settle();
-    // From left of the first character to the right end of the line: all of it.
-    QTest::mousePress(box.viewport(), Qt::LeftButton, {}, QPoint(1, 10));
-    QMouseEvent move(QEvent::MouseMove, QPointF(295, 10), box.viewport()->mapToGlobal(QPointF(295, 10)),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(box.viewport(), &move);
-    QTest::mouseRelease(box.viewport(), Qt::LeftButton, {}, QPoint(295, 10));
-    QCOMPARE(box.selectedText(), kRequest);
-    // A new text drops the selection.
-    box.setPlainText(kNormal);
-    QVERIFY(!box.hasSelection());
-}
-
-void TestTextBox::readsAsTextToAccessibility()
-{
-    QWidget window;
-    TextBox box(QStringLiteral("Text_Message"), &window);
-    box.setGeometry(0, 0, 145, 41);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    box.setPlainText(kNormal);
-    QAccessibleInterface *a = QAccessible::queryAccessibleInterface(&box);
-    QVERIFY(a);
-    QCOMPARE(a->role(), QAccessible::EditableText);
-    QVERIFY(a->state().readOnly);
-    QAccessibleTextInterface *t = a->textInterface();
-    QVERIFY(t);
-    QCOMPARE(t->characterCount(), int(kNormal.size()));
-    QCOMPARE(t->text(0, t->characterCount()), kNormal);
-    QCOMPARE(a->text(QAccessible::Value), kNormal);
-    t->setSelection(0, 0, 13);
-    QCOMPARE(box.selectedText(), QStringLiteral("Communication"));
-    int start = -1, end = -1;
-    t->selection(0, &start, &end);
-    QCOMPARE(std::pair(start, end), std::pair(0, 13));
-    // Before the box has repainted, a reader already gets the new text.
-    box.clear();
-    QCOMPARE(t->characterCount(), 0);
-    QCOMPARE(t->selectionCount(), 0);
-}
-
-void TestTextBox::sameTextAgainInOnePassRepaintsNothing()
-{
-    TextBox box(QStringLiteral("box"));
-    box.resize(145, 41);
-    box.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&box));
-    box.setPlainText(kRequest);
-    PaintCounter counter(box.viewport());
-    QTRY_VERIFY(counter.paints > 0);
-    settle();
-    counter.paints = 0;
-    int changes = 0;
-    connect(&box, &TextBox::textChanged, &box, [&] { ++changes; });
-
-    // As a tick does: emptied, then the same request again.
-    box.clear();
-    QCOMPARE(box.toPlainText(), QString());
-    box.setPlainText(kRequest);
-    QCOMPARE(changes, 2);
-    settle();
-    QCOMPARE(counter.paints, 0);
-
-    // Emptied and then another text: one repaint for both.
-    box.clear();
-    box.setPlainText(kNormal);
-    QTRY_COMPARE(counter.paints, 1);
-    settle();
-    QCOMPARE(counter.paints, 1);
-}
-
-void TestTextBox::changeRepaintsTheBoxNotWhatIsBeneath()
-{
-    QGroupBox frame(QStringLiteral(" Communication Set"));
-    frame.resize(200, 200);
-    TextBox box(QStringLiteral("box"), &frame);
-    box.setGeometry(8, 30, 145, 65);
-    frame.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&frame));
-    PaintCounter frameCounter(&frame);
-    PaintCounter boxCounter(box.viewport());
-    settle();
-    frameCounter.paints = boxCounter.paints = 0;
-    // Short and long texts: the scroll bar comes and goes.
-    for (const QString &text : {kRequest, kLongReply, QString(), kNormal}) {
-        box.setPlainText(text);
-        QTRY_VERIFY(boxCounter.paints > 0);
-        boxCounter.paints = 0;
-    }
-    QCOMPARE(frameCounter.paints, 0);
-}
 
 QTEST_MAIN(TestTextBox)
 #include "test_textbox.moc"

@@ -13,14 +13,6 @@
 
 namespace {
 
-void wheel(QWidget *w, int delta)
-{
-    const QPointF at(w->width() / 2.0, w->height() / 2.0);
-    QWheelEvent e(at, w->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
-                  Qt::NoScrollPhase, false);
-    QApplication::sendEvent(w, &e);
-}
-
 struct Tool : ToolWindows {
     ModuleWindow *open(const QString &name)
     {
@@ -33,201 +25,149 @@ struct Tool : ToolWindows {
     std::vector<std::unique_ptr<ModuleWindow>> opened;
 };
 
-QStringList moduleWindows()
-{
-    QStringList names;
-    for (const ModelRow &row : modelTable())
-        names << row.name;
-    names << QStringLiteral("SetFrm");
-    return names;
-}
-
 } // namespace
 
 class TestTypedInput : public QObject
 {
     Q_OBJECT
 private slots:
-    void onlyAListEntryIsAChoice_data();
-    void onlyAListEntryIsAChoice();
-    void onlyAModelNameOpensAWindow_data();
-    void onlyAModelNameOpensAWindow();
-    void onlyTheUsersChangeClosesThePort_data();
-    void onlyTheUsersChangeClosesThePort();
-    void timingLinesWithoutInterval_data();
-    void timingLinesWithoutInterval();
-};
+    void onlyAListEntryIsAChoice()
+    {
+        const QString notValid = QStringLiteral("Communication parameters are not valid！");
+        const QString noPort = QStringLiteral("Serial port does not exist！");
+        // An empty message: the choice is taken; frame: what reaches the module.
+        const struct {
+            const char *window, *box, *text;
+            bool paste;
+            const char *button;
+            QString message;
+            QByteArray frame;
+        } cases[] = {
+            {"SetFrm", "Combo_Baud", "9600", false, "Command_OK3", notValid, {}},
+            {"SetFrm", "Combo_Baud", "9600", true, "Command_OK3", notValid, {}},
+            {"SetFrm", "Combo_Baud", "9600,even,8,1", false, "Command_OK3", notValid, {}},
+            {"SetFrm", "Combo_Baud", "9600,even,8,1", true, "Command_OK3", notValid, {}},
+            {"SetFrm", "Combo_Baud", "19200,Even,8,1", false, "Command_OK3", {}, QByteArray::fromHex("010600650007D817")},
+            {"KV5510ADAM", "Combo1", "COM12", false, "Command_Port", noPort, {}},
+            {"KV1730ADAM", "Combo1", "COM0", false, "Command_Port", noPort, {}},
+            {"SetFrm", "Combo1", "com2", true, "Command_Port", noPort, {}},
+            {"KV7710ADAM", "Combo1", "COM2", false, "Command_Port", {}, {}}};
+        for (const auto &c : cases) {
+            GuiTestEnvironment env;
+            env.bus.addModule(5510, 1, 2);
+            Tool tool;
+            ModuleWindow *w = tool.open(QString::fromLatin1(c.window));
+            auto *box = child<QComboBox>(w, QString::fromLatin1(c.box));
+            const bool portBox = box == w->Combo1;
+            QVERIFY(portBox || openPort(w));
+            enterText(box, QString::fromLatin1(c.text), c.paste);
+            QTest::mouseClick(child<QPushButton>(w, QString::fromLatin1(c.button)), Qt::LeftButton);
+            QCOMPARE(box->currentText(), QString::fromLatin1(c.text)); // nothing completed or replaced it
+            QCOMPARE(env.messages, c.message.isEmpty() ? QStringList() : QStringList{c.message});
+            QVERIFY(!portBox || (w->portIsOpen() == c.message.isEmpty() && simLine(w)->isOpen() == c.message.isEmpty()));
+            QCOMPARE(simLine(w)->writes(), c.frame.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{c.frame});
+        }
+    }
 
-void TestTypedInput::onlyAListEntryIsAChoice_data()
-{
-    QTest::addColumn<QString>("window");
-    QTest::addColumn<QString>("box");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("paste");
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("message"); // empty: the choice is taken
-    QTest::addColumn<QByteArray>("frame"); // what reaches the module, empty for nothing
-    const QString notValid = QStringLiteral("Communication parameters are not valid！");
-    const QString noPort = QStringLiteral("Serial port does not exist！");
-    QTest::newRow("comm box, typed prefix") << "SetFrm" << "Combo_Baud" << "9600" << false << "Command_OK3" << notValid << QByteArray();
-    QTest::newRow("comm box, pasted prefix") << "SetFrm" << "Combo_Baud" << "9600" << true << "Command_OK3" << notValid << QByteArray();
-    QTest::newRow("comm box, typed lower case") << "SetFrm" << "Combo_Baud" << "9600,even,8,1" << false << "Command_OK3" << notValid << QByteArray();
-    QTest::newRow("comm box, pasted lower case") << "SetFrm" << "Combo_Baud" << "9600,even,8,1" << true << "Command_OK3" << notValid << QByteArray();
-    QTest::newRow("comm box, typed entry") << "SetFrm" << "Combo_Baud" << "19200,Even,8,1" << false << "Command_OK3" << QString()
-                                           << QByteArray::fromHex("010600650007D817");
-    QTest::newRow("port box, COM12") << "KV5510ADAM" << "Combo1" << "COM12" << false << "Command_Port" << noPort << QByteArray();
-    QTest::newRow("port box, COM0") << "KV1730ADAM" << "Combo1" << "COM0" << false << "Command_Port" << noPort << QByteArray();
-    QTest::newRow("port box, com2") << "SetFrm" << "Combo1" << "com2" << true << "Command_Port" << noPort << QByteArray();
-    QTest::newRow("port box, COM2 typed") << "KV7710ADAM" << "Combo1" << "COM2" << false << "Command_Port" << QString() << QByteArray();
-}
+    // Typed, then a click on "Function Testing", Tab first or Return.
+    void onlyAModelNameOpensAWindow()
+    {
+        const QList<std::pair<const char *, Qt::Key>> cases{{"kv5510adam", Qt::Key_unknown}, {"kv5510adam", Qt::Key_Tab},
+            {"kv5510adam", Qt::Key_Return}, {"KV55", Qt::Key_unknown}, {"KV55", Qt::Key_Return}, {"KV5510ADAM", Qt::Key_unknown}};
+        for (const auto &[text, key] : cases) {
+            GuiTestEnvironment env;
+            Tool tool;
+            tool.main.show();
+            QApplication::setActiveWindow(&tool.main);
+            enterText(tool.main.Combo_Model, QString::fromLatin1(text), false);
+            if (key != Qt::Key_unknown)
+                QTest::keyClick(tool.main.Combo_Model, key);
+            QCOMPARE(tool.main.Combo_Model->currentText(), QString::fromLatin1(text));
+            QCOMPARE(tool.main.Combo_Model->count(), 11); // Return adds nothing to the list
+            QTest::mouseClick(tool.main.Command1[0], Qt::LeftButton);
+            std::unique_ptr<ModuleWindow> w(tool.registry.window(QStringLiteral("KV5510ADAM")));
+            const bool opens = QByteArray(text) == "KV5510ADAM";
+            QCOMPARE(w && w->isVisible(), opens);
+            QCOMPARE(tool.main.isVisible(), !opens);
+            QCOMPARE(env.titles + env.messages, opens ? QStringList() : (QStringList{"Prompt", "Please select module model！"}));
+        }
+    }
 
-void TestTypedInput::onlyAListEntryIsAChoice()
-{
-    QFETCH(QString, window);
-    QFETCH(QString, box);
-    QFETCH(QString, text);
-    QFETCH(bool, paste);
-    QFETCH(QString, button);
-    QFETCH(QString, message);
-    QFETCH(QByteArray, frame);
-    GuiTestEnvironment env;
-    env.bus.addModule(5510, 1, 2);
-    Tool tool;
-    ModuleWindow *w = tool.open(window);
-    if (box != QLatin1String("Combo1"))
+    // The rule lives in the serial group all windows share: each action once, each in another window.
+    void onlyTheUsersChangeClosesThePort_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("action");
+        const char *actions[] = {"click away", "Tab", "Return", "click into it, then Colse Port", "Down", "PageDown",
+                                 "wheel", "pick from the list"};
+        for (int i = 0; i < 8; ++i) {
+            const QString window = i == 7 ? QStringLiteral("SetFrm") : modelTable()[i * 3 % 11].name;
+            QTest::addRow("%s, %s", qPrintable(window), actions[i]) << window << QString::fromLatin1(actions[i]);
+        }
+    }
+
+    void onlyTheUsersChangeClosesThePort()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, action);
+        GuiTestEnvironment env;
+        Tool tool;
+        ModuleWindow *w = tool.open(window);
         QVERIFY(openPort(w));
-    enterText(child<QComboBox>(w, box), text, paste);
-    QTest::mouseClick(child<QPushButton>(w, button), Qt::LeftButton);
-    QCOMPARE(child<QComboBox>(w, box)->currentText(), text); // nothing completed or replaced it
-    QCOMPARE(env.messages, message.isEmpty() ? QStringList() : QStringList{message});
-    if (box == QLatin1String("Combo1")) {
-        QCOMPARE(w->portIsOpen(), message.isEmpty());
-        QCOMPARE(simLine(w)->isOpen(), message.isEmpty());
+        // The baud box for keys and focus, the parity box for the wheel and the list.
+        QComboBox *baud = w->Combo2;
+        QTest::mouseClick(baud->lineEdit(), Qt::LeftButton);
+        if (action == QLatin1String("click away")) {
+            QTest::mouseClick(w->Text_Message->viewport(), Qt::LeftButton);
+        } else if (action == QLatin1String("Tab") || action.endsWith(QLatin1String("Down"))) {
+            QTest::keyClick(baud, action == QLatin1String("Tab")    ? Qt::Key_Tab
+                                  : action == QLatin1String("Down") ? Qt::Key_Down
+                                                                    : Qt::Key_PageDown);
+        } else if (action == QLatin1String("Return")) {
+            enterText(baud, QStringLiteral("9600"), false);
+            QTest::keyClick(baud, Qt::Key_Return);
+            QCOMPARE(baud->count(), 4);
+        } else if (action == QLatin1String("wheel")) {
+            const QPointF at(w->Combo3->width() / 2.0, w->Combo3->height() / 2.0);
+            QWheelEvent e(at, w->Combo3->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+            QApplication::sendEvent(w->Combo3, &e);
+        } else if (action == QLatin1String("pick from the list")) {
+            w->Combo3->showPopup();
+            auto *view = w->Combo3->view();
+            QTRY_VERIFY(view->isVisible());
+            QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(1, 0)).center());
+        }
+        const bool closes = action == QLatin1String("wheel") || action.startsWith(QLatin1String("pick"))
+                            || action.endsWith(QLatin1String("Down"));
+        if (action.endsWith(QLatin1String("Colse Port")))
+            QTest::mouseClick(w->Command_Port, Qt::LeftButton);
+        else
+            QCOMPARE(env.pauses, closes ? QList<int>{500} : QList<int>());
+        QCOMPARE(w->portIsOpen(), !closes && !action.endsWith(QLatin1String("Port")));
+        QCOMPARE(simLine(w)->isOpen(), w->portIsOpen());
+        QVERIFY(env.messages.isEmpty());
     }
-    QCOMPARE(simLine(w)->writes(), frame.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{frame});
-}
 
-void TestTypedInput::onlyAModelNameOpensAWindow_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("how"); // what follows the typing: click, Tab then click, Return
-    QTest::addColumn<bool>("opens");
-    QTest::newRow("lower case, click") << "kv5510adam" << "click" << false;
-    QTest::newRow("lower case, Tab") << "kv5510adam" << "tab" << false;
-    QTest::newRow("lower case, Return") << "kv5510adam" << "return" << false;
-    QTest::newRow("prefix, click") << "KV55" << "click" << false;
-    QTest::newRow("prefix, Return") << "KV55" << "return" << false;
-    QTest::newRow("exact, click") << "KV5510ADAM" << "click" << true;
-}
-
-void TestTypedInput::onlyAModelNameOpensAWindow()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, how);
-    QFETCH(bool, opens);
-    GuiTestEnvironment env;
-    Tool tool;
-    tool.main.show();
-    QApplication::setActiveWindow(&tool.main);
-    enterText(tool.main.Combo_Model, text, false);
-    if (how == QLatin1String("tab"))
-        QTest::keyClick(tool.main.Combo_Model, Qt::Key_Tab);
-    if (how == QLatin1String("return"))
-        QTest::keyClick(tool.main.Combo_Model, Qt::Key_Return);
-    QCOMPARE(tool.main.Combo_Model->currentText(), text);
-    QCOMPARE(tool.main.Combo_Model->count(), 11); // Return adds nothing to the list
-    QTest::mouseClick(tool.main.Command1[0], Qt::LeftButton);
-    ModuleWindow *w = tool.registry.window(QStringLiteral("KV5510ADAM"));
-    QCOMPARE(w && w->isVisible(), opens);
-    QCOMPARE(env.messages, opens ? QStringList() : QStringList{QStringLiteral("Please select module model！")});
-    delete w;
-}
-
-void TestTypedInput::onlyTheUsersChangeClosesThePort_data()
-{
-    QTest::addColumn<QString>("window");
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<bool>("closes");
-    const QStringList focusOnly = {"click away", "Tab", "Return", "click into it, then Colse Port"};
-    const QStringList changes = {"Down", "PageDown", "wheel", "pick from the list"};
-    int i = 0;
-    for (const QString &window : moduleWindows()) {
-        // Every window, each action in turn: the rule lives in one place, so one each suffices.
-        QTest::addRow("%s, %s", qPrintable(window), qPrintable(focusOnly[i % 4])) << window << focusOnly[i % 4] << false;
-        QTest::addRow("%s, %s", qPrintable(window), qPrintable(changes[i % 4])) << window << changes[i % 4] << true;
-        ++i;
+    // tm.rc lines of a window given a letter, a zero and an overflowing number in turn.
+    void timingLinesWithoutInterval()
+    {
+        const struct { const char *window; QList<int> bad; const char *message; } cases[] = {
+            {"KV1730ADAM", {5}, ": line 5 gives no interval"}, {"KV1740ADAM", {4, 5}, ": lines 4, 5 give no interval"},
+            {"KV5510ADAM", {5}, nullptr}, {"KV7720ADAM", {20, 16}, ": lines 16, 20 give no interval"}};
+        for (const auto &c : cases) {
+            const QList<QByteArray> fields = {"    x", "    0", "99999"};
+            QList<QByteArray> lines = shortTimingFile().split('\n');
+            for (int i = 0; i < c.bad.size(); ++i)
+                lines[c.bad[i] - 1] = lines[c.bad[i] - 1].left(11) + fields[i] + "\r";
+            GuiTestEnvironment env(lines.join('\n'));
+            Tool tool;
+            tool.open(QString::fromLatin1(c.window));
+            QCOMPARE(env.messages, c.message ? QStringList{"Cannot read " + sysFileLabel(QStringLiteral("tm.rc")) + c.message}
+                                             : QStringList());
+        }
     }
-}
-
-void TestTypedInput::onlyTheUsersChangeClosesThePort()
-{
-    QFETCH(QString, window);
-    QFETCH(QString, action);
-    QFETCH(bool, closes);
-    GuiTestEnvironment env;
-    Tool tool;
-    ModuleWindow *w = tool.open(window);
-    QVERIFY(openPort(w));
-    // The baud box for keys and focus, the parity box for the wheel and the list.
-    QComboBox *baud = w->Combo2;
-    QTest::mouseClick(baud->lineEdit(), Qt::LeftButton);
-    if (action == QLatin1String("click away")) {
-        QTest::mouseClick(w->Text_Message->viewport(), Qt::LeftButton);
-    } else if (action == QLatin1String("Tab")) {
-        QTest::keyClick(baud, Qt::Key_Tab);
-    } else if (action == QLatin1String("Return")) {
-        enterText(baud, QStringLiteral("9600"), false);
-        QTest::keyClick(baud, Qt::Key_Return);
-        QCOMPARE(baud->count(), 4);
-    } else if (action == QLatin1String("Down") || action == QLatin1String("PageDown")) {
-        QTest::keyClick(baud, action == QLatin1String("Down") ? Qt::Key_Down : Qt::Key_PageDown);
-    } else if (action == QLatin1String("wheel")) {
-        wheel(w->Combo3, -120);
-    } else if (action == QLatin1String("pick from the list")) {
-        w->Combo3->showPopup();
-        auto *view = w->Combo3->view();
-        QTRY_VERIFY(view->isVisible());
-        const QModelIndex even = view->model()->index(1, 0);
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(even).center());
-    }
-    if (action.endsWith(QLatin1String("Colse Port"))) {
-        QTest::mouseClick(w->Command_Port, Qt::LeftButton);
-        QVERIFY(!w->portIsOpen() && !simLine(w)->isOpen());
-        return;
-    }
-    QCOMPARE(w->portIsOpen(), !closes);
-    QCOMPARE(simLine(w)->isOpen(), !closes);
-    QCOMPARE(env.pauses, closes ? QList<int>{500} : QList<int>());
-    QVERIFY(env.messages.isEmpty());
-}
-
-void TestTypedInput::timingLinesWithoutInterval_data()
-{
-    QTest::addColumn<QString>("window");
-    QTest::addColumn<QList<int>>("bad"); // lines of tm.rc given a field with no usable interval
-    QTest::addColumn<QString>("message");
-    QTest::newRow("one line of the window") << "KV1730ADAM" << QList<int>{5} << ": line 5 gives no interval";
-    QTest::newRow("two lines of the window") << "KV1740ADAM" << QList<int>{4, 5} << ": lines 4, 5 give no interval";
-    QTest::newRow("another window's line") << "KV5510ADAM" << QList<int>{5} << QString();
-    QTest::newRow("combined window") << "KV7720ADAM" << QList<int>{20, 16} << ": lines 16, 20 give no interval";
-}
-
-void TestTypedInput::timingLinesWithoutInterval()
-{
-    QFETCH(QString, window);
-    QFETCH(QList<int>, bad);
-    QFETCH(QString, message);
-    // A letter, a zero and an overflowing number in turn.
-    const QList<QByteArray> fields = {"    x", "    0", "99999"};
-    QList<QByteArray> lines = shortTimingFile().split('\n');
-    for (int i = 0; i < bad.size(); ++i)
-        lines[bad[i] - 1] = lines[bad[i] - 1].left(11) + fields[i % fields.size()] + "\r";
-    GuiTestEnvironment env(lines.join('\n'));
-    Tool tool;
-    tool.open(window);
-    QCOMPARE(env.messages, message.isEmpty() ? QStringList()
-                                             : QStringList{QStringLiteral("Cannot read ") + sysFileLabel(QStringLiteral("tm.rc")) + message});
-}
+};
 
 QTEST_MAIN(TestTypedInput)
 #include "test_typedinput.moc"

@@ -54,6 +54,12 @@ QString message(ModuleWindow *w)
     return w->Text_Message->toPlainText();
 }
 
+// The port button's caption and the lamp beside it.
+QString port(ModuleWindow *w)
+{
+    return w->Command_Port->text() + QLatin1Char(' ') + w->Shape1->fillColor().name();
+}
+
 struct Tool : ToolWindows {
     Tool() { main.show(); }
     ~Tool()
@@ -75,312 +81,271 @@ class TestWindows : public QObject
 {
     Q_OBJECT
 private slots:
-    void everyModel_data();
-    void everyModel();
-    void mainAsksForAModel();
-    void serialGroup();
-    void parameterWindow();
-};
-
-void TestWindows::everyModel_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::addColumn<QString>("frames");
-    QTest::addColumn<QList<int>>("registers");
-    QTest::addColumn<QString>("shown"); // the analog values after one exchange
-    const QList<int> none;
-    QTest::newRow("KV1710ADAM") << 0 << " DS18B20 Input " << QList<int>{0, 253, 9999, 10000, 10055, 65534, 65535, 1}
-                                << "0.0℃|25.3℃|999.9℃|-0.0℃|-5.5℃|-5553.4℃|Not Connect|0.1℃";
-    QTest::newRow("KV1720ADAM") << 1 << " Analog Output " << none << "";
-    QTest::newRow("KV1730ADAM") << 2 << " Analog Input " << QList<int>{0, 1, 2048, 4095, 512, 1024, 1536, 205}
-                                << "0.00mA|0.00mA|10.00mA|20.00mA|2.50mA|5.00mA|7.50mA|1.00mA";
-    QTest::newRow("KV1740ADAM") << 3 << " Analog Input " << QList<int>{2047, 4095, 65535, 0, 409, 819, 1, 3000}
-                                << "5.00V|10.00V|160.04V|0.00V|1.00V|2.00V|0.00V|7.33V";
-    QTest::newRow("KV5510ADAM") << 4 << " Digital Input | Relay Output " << none << "";
-    QTest::newRow("KV5520ADAM") << 5 << " Relay Output " << none << "";
-    QTest::newRow("KV5530ADAM") << 6 << " Digital Input " << none << "";
-    QTest::newRow("KV5540ADAM") << 7 << " Digital Output " << none << "";
-    QTest::newRow("KV5550ADAM") << 8 << " Digital Input | Digital Output " << none << "";
-    QTest::newRow("KV7710ADAM") << 9 << " Analog Input | Digital Input | Digital Output " << QList<int>(6, 2048)
-                                << "10.00mA|10.00mA|10.00mA|10.00mA|10.00mA|10.00mA";
-    QTest::newRow("KV7720ADAM") << 10 << " Analog Input | Digital Input | Digital Output " << QList<int>{25, 26, 1001, 65535}
-                                << "25℃|26℃|Not Connect|Not Connect";
-}
-
-// Opened from Main: the window shows its row, each read cycle polls module 7 (typed into its
-// address box, the other read boxes say "x") and shows it, a damaged reply leaves the values, a write to module 9 (the write's
-// box) suspends the running read and reaches that module, and closing brings Main back.
-void TestWindows::everyModel()
-{
-    QFETCH(int, index);
-    QFETCH(QString, frames);
-    QFETCH(QList<int>, registers);
-    QFETCH(QString, shown);
-    const ModelRow &row = modelTable()[index];
-    GuiTestEnvironment env(numberedTimingFile());
-    SimModule *module = env.bus.addModule(row.name.mid(2, 4).toInt(), 7, 2);
-    module->setDiscreteInput(0, true);
-    module->setDiscreteInput(2, true);
-    for (int i = 0; i < registers.size(); ++i)
-        module->setHolding(i, std::uint16_t(registers[i]));
-    SimModule *target = env.bus.addModule(row.name.mid(2, 4).toInt(), 9, 2);
-    Tool tool;
-    QPointer<ModuleWindow> w = tool.choose(index);
-    QVERIFY(w && w->isVisible() && !tool.main.isVisible());
-    QCOMPARE(w->objectName() + w->windowTitle(), row.name + row.name);
-    QCOMPARE(w->size(), QSize(row.twoColumns() ? 625 : 402, 472)); // 15 twips a pixel at 96 DPI
-    QStringList titles;
-    for (QGroupBox *g : w->findChildren<QGroupBox *>())
-        if (g != w->Frame1)
-            titles << g->title();
-    QCOMPARE(titles.join('|'), frames);
-    QCOMPARE(texts(w, "Label18_"), (row.analogCaptions + row.inputCaptions).join('|'));
-    QCOMPARE(texts(w, "Label15_"), row.outputCaptions.join('|'));
-    const QList<std::pair<const char *, int>> timers{{"TM_Overtime_A", row.lineOvertimeA}, {"TM_Overtime_B", row.lineOvertimeB},
-        {"TM_Overtime_C", row.lineOvertimeC}, {"TM_Acquisition_A", row.lineAcquisitionA}, {"TM_Acquisition_B", row.lineAcquisitionB}};
-    for (const auto &[name, line] : timers) {
-        auto *t = child<WindowTimer>(w, QString::fromLatin1(name));
-        QVERIFY2(line ? t && t->interval() == (QByteArray(name).contains("Acq") ? 150 : 30) + line : !t, name);
+    // Register 0 of an analog module holds 253, the others 0: the first channel shows `first`, the
+    // rest `zero` (the conversions themselves are test_core's).
+    void everyModel_data()
+    {
+        QTest::addColumn<QString>("frames");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("zero");
+        const char *rows[][3] = {{" DS18B20 Input ", "25.3℃", "0.0℃"}, {" Analog Output ", "", ""},
+            {" Analog Input ", "1.24mA", "0.00mA"}, {" Analog Input ", "0.62V", "0.00V"},
+            {" Digital Input | Relay Output ", "", ""}, {" Relay Output ", "", ""}, {" Digital Input ", "", ""},
+            {" Digital Output ", "", ""}, {" Digital Input | Digital Output ", "", ""},
+            {" Analog Input | Digital Input | Digital Output ", "1.24mA", "0.00mA"},
+            {" Analog Input | Digital Input | Digital Output ", "253℃", "0℃"}};
+        for (int i = 0; i < 11; ++i)
+            QTest::newRow(qPrintable(modelTable()[i].name)) << QString::fromUtf8(rows[i][0]) << QString::fromUtf8(rows[i][1])
+                                                             << QString::fromUtf8(rows[i][2]);
     }
-    if (auto *box = child<QComboBox>(w, QStringLiteral("Combo_Addr_%1").arg(row.kind == PanelKind::Combined ? 2 : 1)))
-        enterText(box, QStringLiteral("9"), false);
-    QVERIFY(openPort(w));
 
-    const QVector<AcquisitionCycle::Read> reads = modelReads(row);
-    for (int c = 0; c < reads.size(); ++c) {
-        for (int other = 0; other < reads.size(); ++other) // a cycle reading another's box would say so
-            enterText(child<QComboBox>(w, QStringLiteral("Combo_Addr_%1").arg(other)), other == c ? "7" : "x", false);
-        auto *button = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(c + 1));
-        QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(button->text(), QStringLiteral("Stop"));
-        if (c > 0) // the cycles share the port
-            QCOMPARE(child<QPushButton>(w, QStringLiteral("Command_OK1"))->text(), QStringLiteral("Acquisition"));
-        const QString request = HexText(readRequest(7, reads[c].function, 0, reads[c].count));
-        QTRY_COMPARE(message(w) + w->Text_Send->toPlainText(), kNormal + request);
-        QCOMPARE(reads[c].function == 0x03 ? texts(w, "AI_SHOW_") : states(w, "DI_SHOW_"),
-                 reads[c].function == 0x03 ? shown : QStringLiteral("1010000000000000").left(reads[c].count));
-        QCOMPARE(w->Text_Receive->toPlainText(), w->ReceiveHex);
-        QVERIFY(w->Text_Receive->toPlainText().startsWith(request.left(6)));
-    }
-    // A reply with a bad CRC says so and changes nothing shown.
-    const QString before = texts(w, "AI_SHOW_") + states(w, "DI_SHOW_");
-    module->setDiscreteInput(0, false);
-    module->setHolding(0, 1);
-    module->faults.badCrc = true;
-    if (!reads.isEmpty()) {
-        QTRY_COMPARE(message(w), kError);
-        QCOMPARE(texts(w, "AI_SHOW_") + states(w, "DI_SHOW_"), before);
-        QCOMPARE(w->Text_Receive->toPlainText(), QString());
-    }
-    module->faults.badCrc = false;
+    // Opened from Main: the window shows its row, each read cycle polls module 7 (typed into its
+    // address box, the other read boxes say "x") and shows it, a damaged reply leaves the values, a
+    // write to module 9 (the write's box) suspends the running read and reaches that module, and
+    // closing brings Main back.
+    void everyModel()
+    {
+        QFETCH(QString, frames);
+        QFETCH(QString, first);
+        QFETCH(QString, zero);
+        const ModelRow &row = *findModel(QString::fromLatin1(QTest::currentDataTag()));
+        GuiTestEnvironment env(numberedTimingFile());
+        SimModule *module = env.bus.addModule(row.name.mid(2, 4).toInt(), 7, 2);
+        module->setDiscreteInput(0, true);
+        module->setDiscreteInput(2, true);
+        module->setHolding(0, 253);
+        SimModule *target = env.bus.addModule(row.name.mid(2, 4).toInt(), 9, 2);
+        Tool tool;
+        QPointer<ModuleWindow> w = tool.choose(int(&row - modelTable().data()));
+        QVERIFY(w && w->isVisible() && !tool.main.isVisible());
+        QCOMPARE(w->objectName() + w->windowTitle(), row.name + row.name);
+        QCOMPARE(w->size(), QSize(row.twoColumns() ? 625 : 402, 472)); // 15 twips a pixel at 96 DPI
+        QStringList titles;
+        for (QGroupBox *g : w->findChildren<QGroupBox *>())
+            if (g != w->Frame1)
+                titles << g->title();
+        QCOMPARE(titles.join('|'), frames);
+        QCOMPARE(texts(w, "Label18_"), (row.analogCaptions + row.inputCaptions).join('|'));
+        QCOMPARE(texts(w, "Label15_"), row.outputCaptions.join('|'));
+        const QList<std::pair<const char *, int>> timers{{"TM_Overtime_A", row.lineOvertimeA},
+            {"TM_Overtime_B", row.lineOvertimeB}, {"TM_Overtime_C", row.lineOvertimeC},
+            {"TM_Acquisition_A", row.lineAcquisitionA}, {"TM_Acquisition_B", row.lineAcquisitionB}};
+        for (const auto &[name, line] : timers) {
+            auto *t = child<WindowTimer>(w, QString::fromLatin1(name));
+            QVERIFY2(line ? t && t->interval() == (QByteArray(name).contains("Acq") ? 150 : 30) + line : !t, name);
+        }
+        if (auto *box = child<QComboBox>(w, QStringLiteral("Combo_Addr_%1").arg(row.kind == PanelKind::Combined ? 2 : 1)))
+            enterText(box, QStringLiteral("9"), false);
+        QVERIFY(openPort(w));
 
-    auto *validate = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(reads.size() + 1));
-    if (row.outputs() > 0) {
-        QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_0")), Qt::LeftButton);
-        QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
-        QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
-        QCOMPARE(states(w, "DO_SHOW_"), QStringLiteral("1").leftJustified(row.outputs(), '0'));
-    } else if (row.kind == PanelKind::AnalogOutput) {
-        // Arrows step 1, the track 1000; a drag shows only when the thumb is let go.
-        auto *slider = child<QScrollBar>(w, QStringLiteral("HScroll1"));
-        slider->setSliderDown(true);
-        slider->setSliderPosition(16500);
-        QCOMPARE(child<QLabel>(w, "Label_I")->text(), QStringLiteral("0.00"));
-        slider->setSliderDown(false);
-        QCOMPARE(child<QLabel>(w, "Label_I")->text(), QStringLiteral("16.50"));
-        slider->setValue(0);
-        slider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        for (int i = 0; i < 4; ++i)
-            slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        QCOMPARE(child<QLabel>(w, "Label_I")->text(), QStringLiteral("4.00"));
-    }
-    if (validate) {
-        QCOMPARE(validate->text(), QStringLiteral("Validate"));
-        QList<bool> on(row.outputs(), false);
-        if (!on.isEmpty())
-            on[0] = true;
-        const QString frame = HexText(row.outputs() ? writeCoilsRequest(9, on) : writeRegisterRequest(9, 0, 4001));
-        if (reads.isEmpty()) // clicks and the slider alone send nothing
-            QVERIFY(simLine(w)->writes().isEmpty());
-        QTest::mouseClick(validate, Qt::LeftButton);
-        QCOMPARE(w->Text_Send->toPlainText(), frame);
-        QCOMPARE(env.pauses, reads.isEmpty() ? QList<int>() : QList<int>{300}); // a running read waits
-        QTRY_COMPARE(message(w), kNormal);
-        QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) : int(target->holding(0)), row.outputs() ? 1 : 4001);
-        if (!reads.isEmpty()) // and polls on afterwards
-            QTRY_COMPARE(w->Text_Send->toPlainText().left(6), QStringLiteral("07 0%1 ").arg(reads.last().function));
-    }
-    if (!reads.isEmpty()) {
-        auto *running = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(reads.size()));
-        QTest::mouseClick(running, Qt::LeftButton);
-        QCOMPARE(running->text(), QStringLiteral("Acquisition"));
-    }
-    QVERIFY(env.messages.isEmpty());
-    w->close();
-    QVERIFY(tool.main.isVisible());
-    QTRY_VERIFY(!w);
-}
+        const QVector<AcquisitionCycle::Read> reads = modelReads(row);
+        for (int c = 0; c < reads.size(); ++c) {
+            for (int other = 0; other < reads.size(); ++other) // a cycle reading another's box would say so
+                enterText(child<QComboBox>(w, QStringLiteral("Combo_Addr_%1").arg(other)), other == c ? "7" : "x", false);
+            auto *button = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(c + 1));
+            QTest::mouseClick(button, Qt::LeftButton);
+            QCOMPARE(button->text(), QStringLiteral("Stop"));
+            if (c > 0) // the cycles share the port
+                QCOMPARE(child<QPushButton>(w, QStringLiteral("Command_OK1"))->text(), QStringLiteral("Acquisition"));
+            const QString request = HexText(readRequest(7, reads[c].function, 0, reads[c].count));
+            QTRY_COMPARE(message(w) + w->Text_Send->toPlainText(), kNormal + request);
+            QCOMPARE(reads[c].function == 0x03 ? texts(w, "AI_SHOW_") : states(w, "DI_SHOW_"),
+                     reads[c].function == 0x03 ? (QStringList{first} + QStringList(reads[c].count - 1, zero)).join('|')
+                                               : QStringLiteral("1010000000000000").left(reads[c].count));
+            QCOMPARE(w->Text_Receive->toPlainText(), w->ReceiveHex);
+            QVERIFY(w->Text_Receive->toPlainText().startsWith(request.left(6)));
+        }
+        // A reply with a bad CRC says so and changes nothing shown.
+        const QString before = texts(w, "AI_SHOW_") + states(w, "DI_SHOW_");
+        module->setDiscreteInput(0, false);
+        module->setHolding(0, 1);
+        module->faults.badCrc = !reads.isEmpty();
+        if (!reads.isEmpty()) {
+            QTRY_COMPARE(message(w), kError);
+            QCOMPARE(texts(w, "AI_SHOW_") + states(w, "DI_SHOW_") + w->Text_Receive->toPlainText(), before);
+        }
+        module->faults.badCrc = false;
 
-void TestWindows::mainAsksForAModel()
-{
-    GuiTestEnvironment env;
-    Tool tool;
-    QCOMPARE(tool.main.objectName() + '|' + tool.main.windowTitle(), QStringLiteral("Main|KORVANT Debugging Software_V1.42B"));
-    QCOMPARE(tool.main.Combo_Model->currentText(), QStringLiteral("Combo_Model"));
-    QCOMPARE(tool.main.Combo_Model->count(), 11);
-    QCOMPARE(tool.main.Command1[0]->text() + '|' + tool.main.Command1[1]->text(), QStringLiteral("Function Testing|Parameter Setting"));
-    QTest::mouseClick(tool.main.Command1[0], Qt::LeftButton);
-    QCOMPARE(env.messages, QStringList{QStringLiteral("Please select module model！")});
-    QCOMPARE(env.titles, QStringList{QStringLiteral("Prompt")});
-    QVERIFY(tool.main.isVisible());
-    // "Parameter Setting" opens SetFrm whatever the model box says.
-    QTest::mouseClick(tool.main.Command1[1], Qt::LeftButton);
-    QPointer<ModuleWindow> w = tool.registry.window(QStringLiteral("SetFrm"));
-    QVERIFY(w && w->isVisible() && !tool.main.isVisible());
-    QCOMPARE(w->windowTitle(), QStringLiteral("Parameter Setting"));
-    w->close();
-    QVERIFY(tool.main.isVisible());
-    QCOMPARE(env.messages.size(), 1);
-}
+        auto *validate = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(reads.size() + 1));
+        if (row.outputs() > 0) {
+            QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_0")), Qt::LeftButton);
+            QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
+            QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
+            QCOMPARE(states(w, "DO_SHOW_"), QStringLiteral("1").leftJustified(row.outputs(), '0'));
+        } else if (row.kind == PanelKind::AnalogOutput) {
+            // Arrows step 1, the track 1000; a drag shows only when the thumb is let go.
+            auto *slider = child<QScrollBar>(w, QStringLiteral("HScroll1"));
+            slider->setSliderDown(true);
+            slider->setSliderPosition(16500);
+            QCOMPARE(child<QLabel>(w, "Label_I")->text(), QStringLiteral("0.00"));
+            slider->setSliderDown(false);
+            QCOMPARE(child<QLabel>(w, "Label_I")->text(), QStringLiteral("16.50"));
+            slider->setValue(0);
+            slider->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            for (int i = 0; i < 4; ++i)
+                slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
+            QCOMPARE(child<QLabel>(w, "Label_I")->text(), QStringLiteral("4.00"));
+        }
+        if (validate) {
+            QCOMPARE(validate->text(), QStringLiteral("Validate"));
+            QList<bool> on(row.outputs(), false);
+            if (!on.isEmpty())
+                on[0] = true;
+            const QString frame = HexText(row.outputs() ? writeCoilsRequest(9, on) : writeRegisterRequest(9, 0, 4001));
+            if (reads.isEmpty()) // clicks and the slider alone send nothing
+                QVERIFY(simLine(w)->writes().isEmpty());
+            QTest::mouseClick(validate, Qt::LeftButton);
+            QCOMPARE(w->Text_Send->toPlainText(), frame);
+            QCOMPARE(env.pauses, reads.isEmpty() ? QList<int>() : QList<int>{300}); // a running read waits
+            QTRY_COMPARE(message(w), kNormal);
+            QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) : int(target->holding(0)),
+                     row.outputs() ? 1 : 4001);
+            if (!reads.isEmpty()) // and polls on afterwards
+                QTRY_COMPARE(w->Text_Send->toPlainText().left(6), QStringLiteral("07 0%1 ").arg(reads.last().function));
+        }
+        if (!reads.isEmpty()) {
+            auto *running = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(reads.size()));
+            QTest::mouseClick(running, Qt::LeftButton);
+            QCOMPARE(running->text(), QStringLiteral("Acquisition"));
+        }
+        QVERIFY(env.messages.isEmpty());
+        w->close();
+        QVERIFY(tool.main.isVisible());
+        QTRY_VERIFY(!w);
+    }
 
-// The " Communication Set" frame: set.rc in the boxes, open and close, the faults of a port, the
-// receive buffer, a line that fails while polling, and set.rc written on close.
-void TestWindows::serialGroup()
-{
-    GuiTestEnvironment env(shortTimingFile(), "3\r\n19200\r\nEven\r\n");
-    env.bus.addModule(5510, 1, 6);
-    Tool tool;
-    auto *w = static_cast<DigitalWindow *>(tool.choose(4));
-    QCOMPARE(w->Frame1->title(), QStringLiteral(" Communication Set"));
-    QCOMPARE(w->Combo1->count(), 9);
-    QCOMPARE(w->Combo1->currentText() + w->Combo2->currentText() + w->Combo3->currentText() + w->Combo4->currentText()
-                 + w->Combo5->currentText(), QStringLiteral("COM319200Even81"));
-    QVERIFY(!w->Combo4->isEnabled() && !w->Combo5->isEnabled());
-    QCOMPARE(w->Command_Port->text(), QStringLiteral("Open Port"));
-    QCOMPARE(w->Shape1->fillColor(), QColor(0, 0, 0));
-    QVERIFY(openPort(w));
-    QCOMPARE(w->Command_Port->text(), QStringLiteral("Colse Port"));
-    QCOMPARE(w->Shape1->fillColor(), QColor(0, 255, 0));
-    QCOMPARE(simLine(w)->lastSettings() + SerialValues::instance().CommSettings, QStringLiteral("19200,E,8,119200,E,8,1"));
-    QTest::mouseClick(w->Command_Port, Qt::LeftButton);
-    QCOMPARE(w->Command_Port->text(), QStringLiteral("Open Port"));
-    QCOMPARE(w->Shape1->fillColor(), QColor(0, 0, 0));
-    QCOMPARE(env.pauses, QList<int>{500});
-    // Parity words as letters; one it does not know keeps the letter of the previous open.
-    enterText(w->Combo3, QStringLiteral("Odd"), false);
-    QVERIFY(openPort(w));
-    QTest::mouseClick(w->Command_Port, Qt::LeftButton);
-    enterText(w->Combo3, QStringLiteral("odd"), false);
-    QVERIFY(openPort(w));
-    QCOMPARE(simLine(w)->lastSettings(), QStringLiteral("19200,O,8,1"));
-    QTest::mouseClick(w->Command_Port, Qt::LeftButton);
-    enterText(w->Combo3, QStringLiteral("Even"), false);
-    // A port that is missing or taken, and a rate the line refuses.
-    const auto restorePorts = qScopeGuard([] { SimLine::resetPorts(); });
-    SimLine::setPortMissing(3, true);
-    QVERIFY(!openPort(w));
-    SimLine::resetPorts();
-    SimLine::setPortInUse(3, true);
-    QVERIFY(!openPort(w));
-    SimLine::resetPorts();
-    enterText(w->Combo2, QStringLiteral("1234x"), true);
-    QVERIFY(!openPort(w));
-    QCOMPARE(env.messages, (QStringList{QStringLiteral("Serial port does not exist！"),
-                                        QStringLiteral("Serial port is already open！"), kFault}));
-    QCOMPARE(w->Shape1->fillColor(), QColor(0, 0, 0));
-    enterText(w->Combo2, QStringLiteral("9600"), false);
-    QVERIFY(openPort(w));
-    // Bytes arriving in pieces are joined; a flood is cut to the longest reply and a margin.
-    simLine(w)->injectBytes(QByteArray::fromHex("0102"));
-    simLine(w)->injectBytes(QByteArray::fromHex("000A44"));
-    QTRY_COMPARE(w->ReceiveHex, QStringLiteral("01 02 00 0A 44 "));
-    for (int i = 0; i < 16; ++i)
-        simLine(w)->injectBytes(QByteArray(4096, '\xA5'));
-    QTRY_COMPARE(w->ReceiveHex.size(), (8 + 16) * 3);
-    // The line fails while polling: one message, the port closed, the cycle stopped.
-    QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-    QTRY_COMPARE(message(w), kNormal);
-    simLine(w)->fail();
-    QTRY_COMPARE(w->Command_Port->text(), QStringLiteral("Open Port"));
-    QCOMPARE(w->Command_OK1->text(), QStringLiteral("Acquisition"));
-    QVERIFY(!w->TM_Acquisition_A->isEnabled());
-    QCOMPARE(env.messages.size(), 4);
-    QCOMPARE(env.messages.last(), kFault);
-    // Closing writes the boxes to set.rc; the next window of the model starts from them.
-    w->Combo1->setCurrentIndex(4);
-    w->close();
-    QCOMPARE(env.readSys(QStringLiteral("set.rc")), QByteArray("5\r\n9600\r\nEven\r\n"));
-    QTRY_VERIFY(!tool.registry.window(QStringLiteral("KV5510ADAM")));
-    ModuleWindow *again = tool.choose(4);
-    QCOMPARE(again->Combo1->currentText() + again->Combo2->currentText(), QStringLiteral("COM59600"));
-    QCOMPARE(again->Command_Port->text(), QStringLiteral("Open Port"));
-    again->Combo1->setCurrentIndex(-1);
-    again->close();
-    QCOMPARE(env.readSys(QStringLiteral("set.rc")).left(3), QByteArray("0\r\n"));
-}
+    // The " Communication Set" frame: set.rc in the boxes, open and close, the faults of a port, the
+    // receive buffer, and set.rc written on close (a line that fails while polling is test_e2e's).
+    void serialGroup()
+    {
+        GuiTestEnvironment env(shortTimingFile(), "3\r\n19200\r\nEven\r\n");
+        env.bus.addModule(5510, 1, 6);
+        Tool tool;
+        auto *w = static_cast<DigitalWindow *>(tool.choose(4));
+        QCOMPARE(w->Frame1->title(), QStringLiteral(" Communication Set"));
+        QCOMPARE(w->Combo1->count(), 9);
+        QCOMPARE(w->Combo1->currentText() + w->Combo2->currentText() + w->Combo3->currentText() + w->Combo4->currentText()
+                     + w->Combo5->currentText(), QStringLiteral("COM319200Even81"));
+        QVERIFY(!w->Combo4->isEnabled() && !w->Combo5->isEnabled());
+        QCOMPARE(port(w), QStringLiteral("Open Port #000000"));
+        QVERIFY(openPort(w));
+        QCOMPARE(port(w), QStringLiteral("Colse Port #00ff00"));
+        QCOMPARE(simLine(w)->lastSettings() + SerialValues::instance().CommSettings, QStringLiteral("19200,E,8,119200,E,8,1"));
+        QTest::mouseClick(w->Command_Port, Qt::LeftButton);
+        QCOMPARE(port(w), QStringLiteral("Open Port #000000"));
+        QCOMPARE(env.pauses, QList<int>{500});
+        // Parity words as letters; one it does not know keeps the letter of the previous open.
+        enterText(w->Combo3, QStringLiteral("Odd"), false);
+        QVERIFY(openPort(w));
+        QTest::mouseClick(w->Command_Port, Qt::LeftButton);
+        enterText(w->Combo3, QStringLiteral("odd"), false);
+        QVERIFY(openPort(w));
+        QCOMPARE(simLine(w)->lastSettings(), QStringLiteral("19200,O,8,1"));
+        QTest::mouseClick(w->Command_Port, Qt::LeftButton);
+        enterText(w->Combo3, QStringLiteral("Even"), false);
+        // A port that is missing or taken, and a rate the line refuses.
+        const auto restorePorts = qScopeGuard([] { SimLine::resetPorts(); });
+        for (const auto fault : {&SimLine::setPortMissing, &SimLine::setPortInUse}) {
+            fault(3, true);
+            QVERIFY(!openPort(w));
+            SimLine::resetPorts();
+        }
+        enterText(w->Combo2, QStringLiteral("1234x"), true);
+        QVERIFY(!openPort(w));
+        QCOMPARE(env.messages, (QStringList{QStringLiteral("Serial port does not exist！"),
+                                            QStringLiteral("Serial port is already open！"), kFault}));
+        QCOMPARE(port(w), QStringLiteral("Open Port #000000"));
+        enterText(w->Combo2, QStringLiteral("9600"), false);
+        QVERIFY(openPort(w));
+        // Bytes arriving in pieces are joined; a flood is cut to the longest reply and a margin.
+        simLine(w)->injectBytes(QByteArray::fromHex("0102"));
+        simLine(w)->injectBytes(QByteArray::fromHex("000A44"));
+        QTRY_COMPARE(w->ReceiveHex, QStringLiteral("01 02 00 0A 44 "));
+        for (int i = 0; i < 16; ++i)
+            simLine(w)->injectBytes(QByteArray(4096, '\xA5'));
+        QTRY_COMPARE(w->ReceiveHex.size(), (8 + 16) * 3);
+        // Closing writes the boxes to set.rc; the next window of the model starts from them.
+        w->Combo1->setCurrentIndex(4);
+        w->close();
+        QCOMPARE(env.readSys(QStringLiteral("set.rc")), QByteArray("5\r\n9600\r\nEven\r\n"));
+        QTRY_VERIFY(!tool.registry.window(QStringLiteral("KV5510ADAM")));
+        ModuleWindow *again = tool.choose(4);
+        QCOMPARE(again->Combo1->currentText() + again->Combo2->currentText() + again->Command_Port->text(),
+                 QStringLiteral("COM59600Open Port"));
+        again->Combo1->setCurrentIndex(-1);
+        again->close();
+        QCOMPARE(env.readSys(QStringLiteral("set.rc")).left(3), QByteArray("0\r\n"));
+    }
 
-// SetFrm: its own fixed timers, the scan that finds a module, both writes, and a scan the port's
-// closing or failing ends without reopening it.
-void TestWindows::parameterWindow()
-{
-    GuiTestEnvironment env(shortTimingFile(5, 5, 5));
-    SimModule *module = env.bus.addModule(1740, 4, 3);
-    Tool tool;
-    QTest::mouseClick(tool.main.Command1[1], Qt::LeftButton);
-    auto *w = static_cast<SetFrm *>(tool.registry.window(QStringLiteral("SetFrm")));
-    QCOMPARE(QList<int>({w->TM_Acquisition_A->interval(), w->TM_Overtime_A->interval(), w->TM_Overtime_B->interval()}),
-             QList<int>({150, 120, 300}));
-    QCOMPARE(w->Combo_Baud->count(), 8);
-    QCOMPARE(w->Combo_Baud->currentText(), QStringLiteral("9600,None,8,1"));
-    QCOMPARE(w->Command_OK1->text(), QStringLiteral("Read"));
-    QVERIFY(openPort(w));
-    for (QPushButton *b : std::as_const(w->Explain))
-        b->click();
-    QCOMPARE(env.messages, QStringList(2, kExplainMessage));
-    QVERIFY(simLine(w)->writes().isEmpty());
-    env.messages.clear();
-    w->Command_OK1->click();
-    QCOMPARE(w->Command_OK1->text(), QStringLiteral("Stop"));
-    QTRY_VERIFY_WITH_TIMEOUT(w->Command_OK1->text() == QStringLiteral("Read") && !w->TM_Overtime_A->isEnabled(), 5000);
-    QCOMPARE(w->Text_Parameter->toPlainText(),
-             QStringLiteral("Moudle address: 4\nCommunication parameters: 19200,None,8,1\nMoudle model: KV1740ADAM"));
-    QCOMPARE(message(w), kNormal);
-    QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText() + simLine(w)->lastSettings(),
-             QStringLiteral("19200None19200,N,8,1"));
-    QCOMPARE(simLine(w)->writes(), QList<QByteArray>(3, parameterReadRequest()));
-    QCOMPARE(w->ScanStep, qint16(0));
-    // The new address, broadcast; then module 9 to 38400,Even.
-    enterText(w->Combo_Addr[0], QStringLiteral("9"), false);
-    w->Command_OK2->click();
-    QCOMPARE(w->Text_Send->toPlainText(), HexText(addressWriteRequest(9)));
-    QTRY_COMPARE(message(w), kNormal);
-    QCOMPARE(int(module->address()), 9);
-    enterText(w->Combo_Addr[1], QStringLiteral("9"), true);
-    enterText(w->Combo_Baud, QStringLiteral("38400,Even,8,1"), false);
-    w->Command_OK3->click();
-    QCOMPARE(w->Text_Send->toPlainText(), HexText(commWriteRequest(9, 8)));
-    QTRY_COMPARE(message(w), kNormal);
-    QCOMPARE(module->code(), 8);
-    QCOMPARE(w->Text_Parameter->toPlainText().left(17), QStringLiteral("Moudle address: 4"));
-    QVERIFY(env.messages.isEmpty());
-    // A scan ends when the port is closed or fails, and never reopens it.
-    module->faults.silent = true;
-    for (const bool fails : {false, true}) {
-        QVERIFY(w->portIsOpen() || openPort(w));
+    // SetFrm: its own fixed timers, the scan that finds a module, both writes, and a scan the port's
+    // closing or failing ends without reopening it.
+    void parameterWindow()
+    {
+        GuiTestEnvironment env(shortTimingFile(5, 5, 5));
+        SimModule *module = env.bus.addModule(1740, 4, 3);
+        Tool tool;
+        QCOMPARE(tool.main.objectName() + '|' + tool.main.windowTitle(), QStringLiteral("Main|KORVANT Debugging Software_V1.42B"));
+        QCOMPARE(tool.main.Combo_Model->count(), 11);
+        QCOMPARE(tool.main.Combo_Model->currentText() + '|' + tool.main.Command1[0]->text() + '|' + tool.main.Command1[1]->text(),
+                 QStringLiteral("Combo_Model|Function Testing|Parameter Setting"));
+        // "Parameter Setting" opens SetFrm whatever the model box says.
+        QTest::mouseClick(tool.main.Command1[1], Qt::LeftButton);
+        auto *w = static_cast<SetFrm *>(tool.registry.window(QStringLiteral("SetFrm")));
+        QVERIFY(w && w->isVisible() && !tool.main.isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("Parameter Setting"));
+        QCOMPARE(QList<int>({w->TM_Acquisition_A->interval(), w->TM_Overtime_A->interval(), w->TM_Overtime_B->interval()}),
+                 QList<int>({150, 120, 300}));
+        QCOMPARE(w->Combo_Baud->count(), 8);
+        QCOMPARE(w->Combo_Baud->currentText() + w->Command_OK1->text(), QStringLiteral("9600,None,8,1Read"));
+        QVERIFY(openPort(w));
+        for (QPushButton *b : std::as_const(w->Explain))
+            b->click();
+        QCOMPARE(env.messages, QStringList(2, kExplainMessage));
+        QVERIFY(simLine(w)->writes().isEmpty());
+        env.messages.clear();
         w->Command_OK1->click();
-        QTRY_VERIFY(w->ScanStep >= 2);
-        fails ? simLine(w)->fail() : w->Command_Port->click();
-        const int opens = simLine(w)->openCount();
-        QTRY_VERIFY(w->Command_OK1->text() == QStringLiteral("Read") && !w->TM_Overtime_A->isEnabled());
-        QVERIFY(!w->TM_Acquisition_A->isEnabled() && w->ScanStep == 0);
-        QVERIFY(!w->portIsOpen() && !w->MSComm1->isOpen());
-        QCOMPARE(simLine(w)->openCount(), opens);
+        QCOMPARE(w->Command_OK1->text(), QStringLiteral("Stop"));
+        QTRY_VERIFY_WITH_TIMEOUT(w->Command_OK1->text() == QStringLiteral("Read") && !w->TM_Overtime_A->isEnabled(), 5000);
+        QCOMPARE(w->Text_Parameter->toPlainText(),
+                 QStringLiteral("Moudle address: 4\nCommunication parameters: 19200,None,8,1\nMoudle model: KV1740ADAM"));
+        QCOMPARE(message(w) + w->Combo2->currentText() + w->Combo3->currentText() + simLine(w)->lastSettings(),
+                 kNormal + "19200None19200,N,8,1");
+        QCOMPARE(simLine(w)->writes(), QList<QByteArray>(3, parameterReadRequest()));
+        QCOMPARE(w->ScanStep, qint16(0));
+        // The new address, broadcast; then module 9 to 38400,Even.
+        enterText(w->Combo_Addr[0], QStringLiteral("9"), false);
+        w->Command_OK2->click();
+        QCOMPARE(w->Text_Send->toPlainText(), HexText(addressWriteRequest(9)));
+        QTRY_COMPARE(message(w), kNormal);
+        QCOMPARE(int(module->address()), 9);
+        enterText(w->Combo_Addr[0], QStringLiteral("x"), false); // the parameter write must not read it
+        enterText(w->Combo_Addr[1], QStringLiteral("9"), true);
+        enterText(w->Combo_Baud, QStringLiteral("38400,Even,8,1"), false);
+        w->Command_OK3->click();
+        QCOMPARE(w->Text_Send->toPlainText(), HexText(commWriteRequest(9, 8)));
+        QTRY_COMPARE(message(w), kNormal);
+        QCOMPARE(module->code(), 8);
+        QCOMPARE(w->Text_Parameter->toPlainText().left(17), QStringLiteral("Moudle address: 4"));
+        QVERIFY(env.messages.isEmpty());
+        // A scan ends when the port is closed or fails, and never reopens it.
+        module->faults.silent = true;
+        for (const bool fails : {false, true}) {
+            QVERIFY(w->portIsOpen() || openPort(w));
+            w->Command_OK1->click();
+            QTRY_VERIFY(w->ScanStep >= 2);
+            fails ? simLine(w)->fail() : w->Command_Port->click();
+            const int opens = simLine(w)->openCount();
+            QTRY_VERIFY(w->Command_OK1->text() == QStringLiteral("Read") && !w->TM_Overtime_A->isEnabled());
+            QVERIFY(!w->TM_Acquisition_A->isEnabled() && w->ScanStep == 0);
+            QVERIFY(!w->portIsOpen() && !w->MSComm1->isOpen());
+            QCOMPARE(simLine(w)->openCount(), opens);
+        }
+        QCOMPARE(env.messages, QStringList{kFault});
+        w->close();
+        QCOMPARE(env.readSys(QStringLiteral("set.rc")).left(3), QByteArray("1\r\n"));
+        QVERIFY(tool.main.isVisible());
     }
-    QCOMPARE(env.messages, QStringList{kFault});
-    w->close();
-    QCOMPARE(env.readSys(QStringLiteral("set.rc")).left(3), QByteArray("1\r\n"));
-    QVERIFY(tool.main.isVisible());
-}
+};
 
 QTEST_MAIN(TestWindows)
 #include "test_windows.moc"

@@ -33,9 +33,7 @@ inline QByteArray shortTimingFile(int overtime = 40, int period = 100, int write
 }
 
 // Message boxes and pauses recorded instead of shown, for as long as it lives.
-class PromptRecorder
-{
-public:
+struct PromptRecorder {
     PromptRecorder()
     {
         setPromptSink([this](const QString &title, const QString &text) {
@@ -54,9 +52,7 @@ public:
     QList<int> pauses;
 };
 
-class GuiTestEnvironment : public PromptRecorder
-{
-public:
+struct GuiTestEnvironment : PromptRecorder {
     explicit GuiTestEnvironment(const QByteArray &timing = shortTimingFile(),
                                 const QByteArray &setRc = "1\r\n9600\r\nNone\r\n")
         : m_previous(QDir::currentPath())
@@ -96,6 +92,15 @@ template <typename T = QWidget>
 T *child(QWidget *window, const QString &name)
 {
     return window->findChild<T *>(name);
+}
+
+// A window shown and owned by the test: closing it does not delete it.
+template <typename W = ModuleWindow>
+std::unique_ptr<W> owned(ModuleWindow *window)
+{
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->show();
+    return std::unique_ptr<W>(static_cast<W *>(window));
 }
 
 inline SimLine *simLine(ModuleWindow *w)

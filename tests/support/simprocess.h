@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 class SimProcess
@@ -18,7 +19,11 @@ public:
     SimProcess() { QDir(dir.path()).mkdir(QStringLiteral("sys")); }
     ~SimProcess()
     {
-        stop();
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000))
+                kill();
+        }
         QDir::setCurrent(m_previous);
     }
 
@@ -36,9 +41,8 @@ public:
     {
         if (!dir.isValid() || !QDir::setCurrent(dir.path()))
             return false;
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(program(), QStringList{QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"),
-                                             QString::number(port)} + args);
+        const QStringList options{QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"), QString::number(port)};
+        process.start(program(), options + args);
         if (!process.waitForStarted(10000))
             return false;
         QElapsedTimer clock;
@@ -51,33 +55,28 @@ public:
         return true;
     }
 
+    // Starts the simulator on a free TCP port of the loopback address instead; its tcp:// target.
+    QString startTcp(const QStringList &args)
+    {
+        process.setReadChannel(QProcess::StandardError);
+        process.start(program(), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0")} + args);
+        static const QRegularExpression served(QStringLiteral("serving (tcp://\\S+)"));
+        while (process.waitForReadyRead(10000))
+            if (const auto m = served.match(log()); m.hasMatch())
+                return m.captured(1);
+        return {};
+    }
+
     // Ends the simulator at once, as a pulled adapter would.
     void kill()
     {
-        if (process.state() == QProcess::NotRunning)
-            return;
         process.kill();
         process.waitForFinished(5000);
         QFile::remove(link());
     }
 
-    void stop()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();
-        if (!process.waitForFinished(5000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-
     // Everything the simulator logged so far (requests and replies as hex text).
-    QString log()
-    {
-        m_log += QString::fromLocal8Bit(process.readAllStandardError());
-        return m_log;
-    }
+    QString log() { return m_log += QString::fromLocal8Bit(process.readAllStandardError()); }
 
     QTemporaryDir dir;
     QProcess process;
