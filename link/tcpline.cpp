@@ -3,8 +3,18 @@
 #include "linesettings.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 std::optional<TcpTarget> parseTcpTarget(const QString &text)
 {
@@ -42,61 +52,107 @@ TcpLine::TcpLine()
 {
     m_linger.setSingleShot(true);
     m_linger.setInterval(0);
-    connect(&m_linger, &QTimer::timeout, this, &TcpLine::drop);
-    connect(&m_socket, &QTcpSocket::readyRead, this, [this] {
-        const QByteArray bytes = m_socket.readAll();
-        if (m_open && !bytes.isEmpty())
-            emit received(bytes);
-    });
-    connect(&m_socket, &QTcpSocket::disconnected, this, [this] {
+    connect(&m_linger, &QTimer::timeout, this, [this] {
         if (!m_open)
-            return;
-        m_open = false;
-        emit failed(QStringLiteral("%1 closed the connection").arg(m_target.text()));
-    });
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        if (!m_open || m_socket.state() == QAbstractSocket::ConnectedState)
-            return;
-        m_open = false;
-        emit failed(m_socket.errorString());
+            drop();
     });
 }
 
 TcpLine::~TcpLine()
 {
     m_open = false;
-    m_socket.abort();
+    drop();
+}
+
+void TcpLine::drop()
+{
+    m_notifier.reset();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+}
+
+bool TcpLine::connected() const
+{
+    pollfd p{m_fd, POLLIN | POLLRDHUP, 0};
+    return m_fd >= 0 && ::poll(&p, 1, 0) >= 0 && !(p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL));
+}
+
+void TcpLine::onReadable()
+{
+    QByteArray bytes;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, n);
+    const bool lost = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+    const QString why = n == 0 ? QStringLiteral("%1 closed the connection").arg(m_target.text())
+                               : QStringLiteral("%1: %2").arg(m_target.text(), QString::fromLocal8Bit(std::strerror(errno)));
+    // Bytes that come while no one listens (a probed or closed connection) are dropped.
+    if (m_open && !bytes.isEmpty())
+        emit received(bytes);
+    if (!lost)
+        return;
+    const bool wasOpen = std::exchange(m_open, false);
+    drop();
+    if (wasOpen)
+        emit failed(why);
 }
 
 SerialLine::Result TcpLine::connectTo(const TcpTarget &target)
 {
     m_linger.stop();
-    if (m_socket.state() == QAbstractSocket::ConnectedState && target == m_target)
+    if (target == m_target && connected())
         return {};
-    m_socket.abort();
+    drop();
     m_target = target;
-    m_socket.connectToHost(target.host, target.port);
-    if (m_socket.waitForConnected(kConnectMs))
-        return {};
-    QString why;
-    switch (m_socket.error()) {
-    case QAbstractSocket::HostNotFoundError:
-        why = QStringLiteral("host %1 not found").arg(target.host);
-        break;
-    case QAbstractSocket::ConnectionRefusedError:
-        why = QStringLiteral("%1 refused the connection").arg(target.text());
-        break;
-    case QAbstractSocket::SocketTimeoutError:
-        why = QStringLiteral("no answer from %1 within %2 s").arg(target.text()).arg(kConnectMs / 1000);
-        break;
-    default:
-        why = QStringLiteral("%1: %2").arg(target.text(), m_socket.errorString());
-        break;
+    QElapsedTimer clock;
+    clock.start();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    int error = ::getaddrinfo(target.host.toUtf8().constData(), QByteArray::number(target.port).constData(), &hints, &found);
+    QString why = QStringLiteral("host %1 not found").arg(target.host);
+    for (addrinfo *a = error == 0 ? found : nullptr; a && m_fd < 0; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0)
+            continue;
+        error = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0 ? 0 : errno;
+        if (error == EINPROGRESS) {
+            pollfd p{fd, POLLOUT, 0};
+            const int left = int(kConnectMs - clock.elapsed());
+            socklen_t size = sizeof error;
+            if (left <= 0 || ::poll(&p, 1, left) != 1)
+                error = ETIMEDOUT;
+            else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+                error = errno;
+        }
+        if (error == 0) {
+            m_fd = fd;
+            break;
+        }
+        ::close(fd);
+        if (error == ECONNREFUSED)
+            why = QStringLiteral("%1 refused the connection").arg(target.text());
+        else if (error == ETIMEDOUT)
+            why = QStringLiteral("no answer from %1 within %2 s").arg(target.text()).arg(kConnectMs / 1000);
+        else
+            why = QStringLiteral("%1: %2").arg(target.text(), QString::fromLocal8Bit(std::strerror(error)));
     }
-    m_socket.abort();
-    Result r{Fault::DoesNotExist, why};
-    r.showDetail = true;
-    return r;
+    if (found)
+        ::freeaddrinfo(found);
+    if (m_fd < 0) {
+        Result r{Fault::DoesNotExist, why};
+        r.showDetail = true;
+        return r;
+    }
+    // Requests are small and each wants its answer now.
+    const int on = 1;
+    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    m_notifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &TcpLine::onReadable);
+    return {};
 }
 
 SerialLine::Result TcpLine::probeTarget(const TcpTarget &target)
@@ -117,7 +173,9 @@ SerialLine::Result TcpLine::openTarget(const TcpTarget &target, const QString &s
     const Result r = connectTo(target);
     if (!r.ok())
         return r;
-    m_socket.readAll(); // whatever came while no one listened
+    char buffer[4096];
+    while (::read(m_fd, buffer, sizeof buffer) > 0) {
+    } // whatever came while no one listened
     m_open = true;
     return {};
 }
@@ -146,21 +204,15 @@ void TcpLine::close()
     m_linger.start();
 }
 
-void TcpLine::drop()
-{
-    if (!m_open)
-        m_socket.disconnectFromHost();
-}
-
 bool TcpLine::isOpen() const
 {
-    return m_open && m_socket.state() == QAbstractSocket::ConnectedState;
+    return m_open && m_fd >= 0;
 }
 
 void TcpLine::write(const QByteArray &frame)
 {
     if (isOpen())
-        m_socket.write(frame);
+        [[maybe_unused]] const ssize_t n = ::write(m_fd, frame.constData(), size_t(frame.size()));
 }
 
 QString TcpLine::deviceName(int port) const

@@ -5,8 +5,10 @@
 
 #include "serialline.h"
 
-#include <QTcpSocket>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <memory>
 
 // A port target "tcp://HOST:PORT".
 struct TcpTarget {
@@ -36,7 +38,7 @@ public:
     void close() override;
     bool isOpen() const override;
     void write(const QByteArray &frame) override;
-    int descriptor() const override { return isOpen() ? int(m_socket.socketDescriptor()) : -1; }
+    int descriptor() const override { return isOpen() ? m_fd : -1; }
     QString deviceName(int port) const override;
 
     // The same for a target given directly (the command-line tool).
@@ -45,9 +47,12 @@ public:
 
 private:
     Result connectTo(const TcpTarget &target);
+    bool connected() const; // the socket is there and the other end has not closed it
+    void onReadable();
     void drop();
 
-    QTcpSocket m_socket;
+    int m_fd = -1; // a non-blocking socket
+    std::unique_ptr<QSocketNotifier> m_notifier;
     TcpTarget m_target;
     bool m_open = false;
     // A connection that was probed or closed lingers until the event loop runs again, so the

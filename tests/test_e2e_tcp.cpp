@@ -6,16 +6,24 @@
 #include "setfrm.h"
 #include "testwindow.h"
 
-#include <QTcpServer>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
 // A port on which nothing listens (taken and given back at once).
 QString refusingTarget()
 {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort());
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    ::close(fd);
+    return QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port));
 }
 
 // The windows' own line, serial or TCP by what sys/COM2 holds; set.rc picks COM2 at 9600 None.
