@@ -167,8 +167,22 @@ bool QSerialLine::isOpen() const
 
 void QSerialLine::write(const QByteArray &frame)
 {
-    if (m_port.isOpen())
-        m_port.write(frame);
+    if (!m_port.isOpen())
+        return;
+#ifdef Q_OS_UNIX
+    // Straight to the device when nothing waits in the port's buffer: QSerialPort would otherwise
+    // wait for the next pass of the event loop to write it, a wake-up more per exchange.
+    if (m_port.bytesToWrite() == 0) {
+        const ssize_t n = ::write(int(m_port.handle()), frame.constData(), size_t(frame.size()));
+        if (n == frame.size())
+            return;
+        if (n > 0) {
+            m_port.write(frame.mid(n));
+            return;
+        }
+    }
+#endif
+    m_port.write(frame);
 }
 
 int QSerialLine::descriptor() const
