@@ -113,6 +113,10 @@ void Session::fail(const QString &why)
 Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs, int holdMs)
 {
     Reply reply;
+    if (Interrupt::requested()) {
+        reply.interrupted = true;
+        return reply;
+    }
     const int fd = line().descriptor();
     if (fd < 0) {
         fail(QStringLiteral("the line is not open"));
@@ -169,7 +173,8 @@ Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs, int hol
             endNs = qMax(quietEndNs, qint64(holdMs) * 1000000);
         }
     }
-    reply.interrupted = Interrupt::requested();
+    // Ctrl+C while holding after a complete reply leaves that exchange to be judged and counted.
+    reply.interrupted = Interrupt::requested() && quietEndNs < 0;
     if (log)
         m_err << QStringLiteral("< ") << HexText(reply.bytes).trimmed();
     m_err.flush();
