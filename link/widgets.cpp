@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QPixmap>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -124,6 +125,26 @@ constexpr qreal kMargin = 4;
 constexpr std::size_t kCachedLayouts = 4;
 
 const QEvent::Type kSyncEvent = QEvent::Type(QEvent::registerEventType());
+
+// The boxes with a new text not shown yet, and the one posted event that shows them all: a tick
+// sets three boxes, and each posted event costs the event loop a wake-up.
+QList<QPointer<TextBox>> &pendingBoxes()
+{
+    static QList<QPointer<TextBox>> boxes;
+    return boxes;
+}
+
+class PendingBoxes : public QObject
+{
+public:
+    bool event(QEvent *event) override
+    {
+        if (event->type() != kSyncEvent)
+            return QObject::event(event);
+        TextBox::syncPending();
+        return true;
+    }
+};
 
 } // namespace
 
@@ -259,13 +280,26 @@ void TextBox::setPlainText(const QString &text)
     // Laid out and repainted once, after whatever else this pass of the event loop sets.
     if (!m_syncPosted) {
         m_syncPosted = true;
-        QCoreApplication::postEvent(this, new QEvent(kSyncEvent));
+        static PendingBoxes *const carrier = new PendingBoxes;
+        if (pendingBoxes().isEmpty())
+            QCoreApplication::postEvent(carrier, new QEvent(kSyncEvent));
+        pendingBoxes().append(this);
     }
     if (QAccessible::isActive()) {
         QAccessibleTextUpdateEvent event(this, 0, before, text);
         QAccessible::updateAccessibility(&event);
     }
     emit textChanged();
+}
+
+void TextBox::syncPending()
+{
+    for (const QPointer<TextBox> &box : std::exchange(pendingBoxes(), {})) {
+        if (box) {
+            box->m_syncPosted = false;
+            box->sync();
+        }
+    }
 }
 
 void TextBox::sync()
@@ -346,11 +380,6 @@ qreal TextBox::topOffset() const
 
 bool TextBox::event(QEvent *event)
 {
-    if (event->type() == kSyncEvent) {
-        m_syncPosted = false;
-        sync();
-        return true;
-    }
     if (event->type() == QEvent::Paint) {
         // The frame; under it what a parent would show, for styles whose frame leaves corners.
         QPainter p(this);

@@ -93,6 +93,9 @@ class TextBox : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
+    // Lays out and repaints every box whose text changed in this pass of the event loop; one
+    // posted event calls it.
+    static void syncPending();
     explicit TextBox(const QString &name, QWidget *parent = nullptr);
     ~TextBox() override;
 

@@ -158,6 +158,16 @@ private slots:
             QTRY_VERIFY(box.paints > 0);
         }
         QCOMPARE(frame.paints, 0);
+        // Two boxes set in one pass, as a tick sets them: each shows its new text.
+        TextBox other(QStringLiteral("other"), &f.frame);
+        other.setGeometry(QRect(QPoint(160, 30), QSize(145, 65)));
+        other.show();
+        PaintCounter second(other.viewport());
+        settle();
+        box.paints = second.paints = 0;
+        f.box.setPlainText(kNormal);
+        other.setPlainText(kNormal);
+        QTRY_VERIFY(box.paints > 0 && second.paints > 0);
     }
 };
 
