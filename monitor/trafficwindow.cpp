@@ -251,11 +251,17 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     Table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     Table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     Table->horizontalHeader()->setStretchLastSection(true);
-    // The columns fit the window as it opens: a horizontal scroll bar would be drawn again with
-    // every batch.
+    // Each column as wide as its heading at least, and the window as wide as the columns: a
+    // horizontal scroll bar would be drawn again with every batch.
     const int widths[] = {90, 80, 35, 250, 35, 140, 85};
-    for (int c = 0; c < int(std::size(widths)); ++c)
-        Table->setColumnWidth(c, widths[c]);
+    int total = 0;
+    for (int c = 0; c < int(std::size(widths)); ++c) {
+        const QString heading = m_model->headerData(c, Qt::Horizontal).toString();
+        Table->setColumnWidth(c, qMax(widths[c], Table->horizontalHeader()->fontMetrics().horizontalAdvance(heading) + 16));
+        total += Table->columnWidth(c);
+    }
+    const int lineColumn = Table->horizontalHeader()->defaultSectionSize();
+    resize(qMax(width(), total + lineColumn + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 40), height());
     Table->setWordWrap(false);
     // Rows told apart by their colour, not a grid: a grid is drawn again with every batch.
     Table->setShowGrid(false);
