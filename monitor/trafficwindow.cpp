@@ -7,7 +7,9 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QGlyphRun>
 #include <QPainter>
+#include <QRawFont>
 #include <QScrollBar>
 #include <QSaveFile>
 #include <QVBoxLayout>
@@ -143,8 +145,10 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int 
 
 namespace {
 // Cells are plain text in one line, drawn straight with the painter, without the style's item
-// machinery. A row never changes once recorded, so each cell's text is laid out once and kept
-// while it may still be on screen: a batch then draws the rows it shows without shaping them.
+// machinery. Their texts are this program's own ASCII (times, hex, verdicts), so a cell is the
+// font's glyphs side by side, looked up without the shaping a QString draw goes through; and a
+// row never changes once recorded, so each cell is looked up once and kept while it may still be
+// on screen.
 class PlainCells : public QAbstractItemDelegate
 {
 public:
@@ -155,17 +159,17 @@ public:
         if (selected)
             painter->fillRect(option.rect, option.palette.highlight());
         painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
-        const QStaticText &text = cell(index, option.font);
+        const Cell &text = cell(index, option.font);
         const QRect room = option.rect.adjusted(4, 0, -4, 0);
-        const QPoint at(room.left(), room.top() + (room.height() - option.fontMetrics.height()) / 2);
-        if (text.size().width() <= room.width()) {
-            painter->drawStaticText(at, text);
-            return;
+        const QPointF at(room.left(), room.top() + (room.height() - option.fontMetrics.height()) / 2);
+        const bool fits = text.width <= room.width();
+        if (!fits) {
+            painter->save();
+            painter->setClipRect(room, Qt::IntersectClip);
         }
-        painter->save();
-        painter->setClipRect(room, Qt::IntersectClip);
-        painter->drawStaticText(at, text);
-        painter->restore();
+        painter->drawGlyphRun(at, text.run);
+        if (!fits)
+            painter->restore();
     }
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
@@ -175,22 +179,43 @@ public:
     void forget() { m_cells.clear(); }
 
 private:
-    const QStaticText &cell(const QModelIndex &index, const QFont &font) const
+    struct Cell {
+        QGlyphRun run;
+        qreal width = 0;
+    };
+    const Cell &cell(const QModelIndex &index, const QFont &font) const
     {
         const quint64 key = index.data(TrafficModel::RowNumberRole).toULongLong() * TrafficModel::Columns + quint64(index.column());
         auto it = m_cells.find(key);
         if (it == m_cells.end()) {
             if (m_cells.size() >= kKept)
                 m_cells.clear();
-            QStaticText text(index.data().toString());
-            text.setTextFormat(Qt::PlainText);
-            text.prepare(QTransform(), font);
-            it = m_cells.insert(key, text);
+            if (!m_raw.isValid() || font != m_font) {
+                m_font = font;
+                m_raw = QRawFont::fromFont(font);
+                m_cells.clear();
+            }
+            const QString text = index.data().toString();
+            const QList<quint32> glyphs = m_raw.glyphIndexesForString(text);
+            const QList<QPointF> advances = m_raw.advancesForGlyphIndexes(glyphs);
+            QList<QPointF> positions;
+            positions.reserve(glyphs.size());
+            Cell c;
+            for (const QPointF &a : advances) {
+                positions << QPointF(c.width, m_raw.ascent());
+                c.width += a.x();
+            }
+            c.run.setRawFont(m_raw);
+            c.run.setGlyphIndexes(glyphs);
+            c.run.setPositions(positions);
+            it = m_cells.insert(key, c);
         }
         return *it;
     }
     static constexpr qsizetype kKept = 4000; // a few screens of cells
-    mutable QHash<quint64, QStaticText> m_cells;
+    mutable QFont m_font;
+    mutable QRawFont m_raw;
+    mutable QHash<quint64, Cell> m_cells;
 };
 } // namespace
 
@@ -265,6 +290,10 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     Table->setWordWrap(false);
     // Rows told apart by their colour, not a grid: a grid is drawn again with every batch.
     Table->setShowGrid(false);
+    // The scroll bar's holder paints its own background, so the moving slider does not repaint
+    // the table's frame and the window beneath it.
+    if (auto *holder = Table->findChild<QWidget *>(QStringLiteral("qt_scrollarea_vcontainer")))
+        holder->setAutoFillBackground(true);
     // By pixels, so that following the end is a blit by whole rows' heights.
     Table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     Table->setAlternatingRowColors(true);
