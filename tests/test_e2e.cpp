@@ -1,15 +1,11 @@
-// End to end: the windows on the real serial line against korvant-sim on a pseudo-terminal (every
-// panel kind polls in test_windows on the in-process line; here the real line): a poll, one scan,
-// the adapter pulled out and put back; and the simulator as a program: mbpoll as an independent
-// master, its link and its lock.
+// End to end: a window on the real serial line against korvant-sim on a pseudo-terminal (every
+// panel kind polls, and SetFrm scans, in test_windows on the in-process line; here the real line):
+// a poll, a write, the adapter pulled out and put back; and the simulator as a program: its link
+// and its lock. The simulator's frames are pinned by test_sim's tables.
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
 #include "digitalwindow.h"
-#include "setfrm.h"
-
-#include <QRegularExpression>
-#include <QStandardPaths>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -17,23 +13,7 @@
 
 namespace {
 constexpr int kWaitMs = 10000;
-
-// The simulator with these options, then the window on the real line with its port open.
-template <typename W>
-std::unique_ptr<W> openOnSim(SimProcess &sim, const QStringList &args, const QString &model)
-{
-    if (!sim.start(args))
-        return nullptr;
-    // Room for the line time at 9600 baud and the pseudo-terminal.
-    sim.writeSys(QStringLiteral("tm.rc"), shortTimingFile(200, 400, 200));
-    sim.writeSys(QStringLiteral("set.rc"), "1\r\n9600\r\nNone\r\n");
-    setSerialLineFactory({});
-    auto w = owned<W>(model == QLatin1String("SetFrm") ? createSetFrm() : createTestWindow(model));
-    return openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1) ? std::move(w) : nullptr;
-}
-
 } // namespace
-
 
 class TestE2e : public QObject
 {
@@ -44,8 +24,13 @@ private slots:
     {
         PromptRecorder prompts;
         SimProcess sim;
-        auto w = openOnSim<DigitalWindow>(sim, {"--module", "5510:1:2", "--inputs", "0x05"}, QStringLiteral("KV5510ADAM"));
-        QVERIFY(w);
+        QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x05"}));
+        // Room for the line time at 9600 baud and the pseudo-terminal.
+        sim.writeSys(QStringLiteral("tm.rc"), shortTimingFile(200, 400, 200));
+        sim.writeSys(QStringLiteral("set.rc"), "1\r\n9600\r\nNone\r\n");
+        setSerialLineFactory({});
+        auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
+        QVERIFY(openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
         QCOMPARE(w->DI_SHOW[0]->text() + w->DI_SHOW[1]->text() + w->DI_SHOW[2]->text(), QStringLiteral("ONOFFON"));
@@ -65,38 +50,6 @@ private slots:
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 02 20 49 "), kWaitMs);
         QCOMPARE(prompts.messages.size(), 1);
-    }
-
-    // The scan finds the module by the baud rate the simulator sees on the line.
-    void scan()
-    {
-        PromptRecorder prompts;
-        SimProcess sim;
-        auto w = openOnSim<SetFrm>(sim, {"--module", "5510:1:3"}, QStringLiteral("SetFrm"));
-        QVERIFY(w);
-        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(w->Command_OK1->text() == kReadCaption && !w->TM_Overtime_A->isEnabled(), 15000);
-        QCOMPARE(w->Text_Parameter->toPlainText(),
-                 QStringLiteral("Moudle address: 1\nCommunication parameters: 19200,None,8,1\nMoudle model: KV5510ADAM"));
-        QCOMPARE(w->Combo2->currentText(), QStringLiteral("19200"));
-        QVERIFY(w->portIsOpen() && prompts.messages.isEmpty());
-    }
-
-    void mbpollReadsTheSimulator()
-    {
-        const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
-        if (mbpoll.isEmpty())
-            QSKIP("mbpoll is not installed");
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "7720:3:2", "--holding", "25,26,1001,65535"}));
-        QProcess p;
-        p.start(mbpoll, {"-m", "rtu", "-a", "3", "-b", "9600", "-P", "none", "-t", "4", "-r", "1", "-c", "4", "-1", sim.link()});
-        QVERIFY(p.waitForFinished(20000));
-        QStringList values;
-        static const QRegularExpression row(QStringLiteral("^\\[(\\d+)\\]:\\s+(-?\\d+)"), QRegularExpression::MultilineOption);
-        for (auto it = row.globalMatch(QString::fromLocal8Bit(p.readAll())); it.hasNext();)
-            values << it.next().captured(2);
-        QCOMPARE(values, (QStringList{"25", "26", "1001", "65535"}));
     }
 
     // A stopped simulator removes its link. A link no running simulator holds the lock of is stale,
