@@ -1,9 +1,8 @@
 // End to end against korvant-sim as a program (every panel kind polls, and SetFrm scans, in
 // test_windows on the in-process line; the simulator's frames are test_sim's): a window on the real
-// serial line over a pseudo-terminal (a poll, a write, the adapter pulled out and put back); the
-// simulator's link and lock; and modules behind a serial device server, korvant-sim serving RTU
-// frames on a loopback TCP port, reached by the windows through a file sys/COM2 naming it and by
-// korvant-cli --port tcp://.
+// serial line over a pseudo-terminal; the simulator's link and lock; and modules behind a serial
+// device server, korvant-sim serving RTU frames on a loopback TCP port, reached by the windows
+// through a file sys/COM2 naming it and by korvant-cli --port tcp://.
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
@@ -44,8 +43,9 @@ class TestE2e : public QObject
 {
     Q_OBJECT
 private slots:
-    // Polling and a relay write, then the adapter pulled mid-acquisition and put back.
-    void digitalAndUnplugged()
+    // Polling and a relay write on the real line. A line lost mid-poll is the TCP case below; the
+    // pty's hang-up as a failed line is test_qserialline's.
+    void digitalOnThePty()
     {
         PromptRecorder prompts;
         SimProcess sim;
@@ -64,17 +64,7 @@ private slots:
         QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 0F 00 00 00 04 54 08 "), kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QStringLiteral("01 0F 00 00 00 04 01 0A BE 91")), kWaitMs);
-
-        sim.kill();
-        QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), kWaitMs);
-        QCOMPARE(w->Shape1->fillColor().name() + w->Command_OK1->text(), QStringLiteral("#000000Acquisition"));
-        QTRY_VERIFY_WITH_TIMEOUT(!w->TM_Acquisition_A->isEnabled() && !w->TM_Overtime_A->isEnabled(), kWaitMs);
-        QCOMPARE(prompts.messages, QStringList{kFault});
-        QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x02"}));
-        QVERIFY(openPort(w.get()));
-        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 02 20 49 "), kWaitMs);
-        QCOMPARE(prompts.messages.size(), 1);
+        QVERIFY(prompts.messages.isEmpty());
     }
 
     // A stopped simulator removes its link. A link no running simulator holds the lock of is stale,
