@@ -8,11 +8,6 @@
 
 namespace {
 
-QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(h);
-}
-
 // What a parsed command line holds, in one comparable line.
 QString summary(const ParsedCommandLine &p)
 {
@@ -142,8 +137,9 @@ private slots:
     void channelLines()
     {
         const ModelRow *row = findModel(QStringLiteral("KV5530ADAM"));
+        const QByteArray reply = QByteArray::fromHex("01020200800000");
         QStringList got;
-        for (const ChannelValue &v : readChannels(*row, modelReads(*row).first(), hex("01020200800000")))
+        for (const ChannelValue &v : readChannels(*row, modelReads(*row).first(), reply))
             got << channelLine(v);
         QCOMPARE(got.join(QLatin1Char('|')),
                  QStringLiteral("DI_01: OFF|DI_02: OFF|DI_03: OFF|DI_04: OFF|DI_05: OFF|DI_06: OFF|DI_07: OFF|DI_08: OFF|"
