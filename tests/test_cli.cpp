@@ -124,13 +124,6 @@ private slots:
             QCOMPARE(defaultTimeoutMs(LineSettings{c.baud, c.parity, 8, 1}, 8, c.replyBytes), c.ms);
     }
 
-    void outputStatesOfAList()
-    {
-        QCOMPARE(*outputStates({1, 3}, 4), (QList<bool>{true, false, true, false}));
-        QCOMPARE(*outputStates({}, 2), (QList<bool>{false, false}));
-        QVERIFY(!outputStates({5}, 4));
-    }
-
     // The values themselves are the core's (test_core); here the lines and which read they follow.
     // Inputs 9..16 come from the second data byte (the captions' padding blanks are left out of
     // the lines too: test_e2e_cli reads a KV7720ADAM).
