@@ -2,7 +2,7 @@
 // window collects them and judged against each request the tool sends. What an accepted reply
 // decodes to is pinned by test_core's tables.
 //
-// Input: request kind, module address, a word that picks output states and a bit to flip, then
+// Input: request kind, module address, a word that picks output states, current and code, then
 // pieces of the stream, each a length byte (0..16) followed by that many bytes.
 #include "conversions.h"
 #include "fuzzinput.h"
@@ -10,7 +10,6 @@
 #include "models.h"
 
 #include <QVector>
-
 
 namespace {
 
@@ -40,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     FuzzInput in(data, size);
     const std::uint8_t kind = in.byte(), address = in.byte();
-    const std::uint16_t pick = in.word();
-    const QVector<QByteArray> all = requests(address, pick);
+    const QVector<QByteArray> all = requests(address, in.word());
     const QByteArray request = all[kind % all.size()];
     const int expected = expectedReplyLength(request);
     const QString sendHex = HexText(request);
@@ -58,33 +56,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     bool ok = false;
     FUZZ_CHECK(receiveHex == HexText(stream) && bytesFromHexText(receiveHex, &ok) == stream && ok);
 
-    // The verdict agrees with the windows' check on text, and its reason with the bytes.
+    // The verdict agrees with the windows' check on text; only a reply of the expected length, with
+    // the request's address and function and a correct CRC, is accepted. The reasons for refusing
+    // known replies are test_core's.
     const ReplyVerdict verdict = judgeReply(stream, request, expected);
     FUZZ_CHECK(AcceptReply(receiveHex, sendHex, expected) == verdict.accepted());
     FUZZ_CHECK((verdict.refusal == Refusal::NoReply) == stream.isEmpty());
-    const bool head = stream.left(2) == request.left(2) && crcOk(stream);
-    switch (verdict.refusal) {
-    case Refusal::NoReply: break;
-    case Refusal::Exception:
-        FUZZ_CHECK(stream.size() == 5 && std::uint8_t(stream[1]) == (std::uint8_t(request[1]) | 0x80) && crcOk(stream));
-        break;
-    case Refusal::Short: FUZZ_CHECK(stream.size() < expected || stream.size() < 3); break;
-    case Refusal::Long: FUZZ_CHECK(stream.size() > expected); break;
-    case Refusal::None: FUZZ_CHECK(stream.size() == expected && head); break;
-    default: FUZZ_CHECK(stream.size() == expected && !head); break;
-    }
-
-    // The stream made into a sound reply (right head and length, correct CRC) is accepted; one
-    // flipped bit, a byte less or a byte more is not.
-    QByteArray body = stream.left(expected - 2);
-    body.resize(expected - 2, '\0');
-    body.replace(0, 2, request.left(2));
-    const QByteArray good = withCrc(body);
-    FUZZ_CHECK(Crc16(body, std::uint8_t(expected - 3)) == good && judgeReply(good, request, expected).accepted());
-    QByteArray flipped = good;
-    flipped[pick / 8 % good.size()] = char(flipped[pick / 8 % good.size()] ^ (1 << (pick % 8)));
-    FUZZ_CHECK(!judgeReply(flipped, request, expected).accepted());
-    FUZZ_CHECK(judgeReply(good.chopped(1), request, expected).refusal == Refusal::Short);
-    FUZZ_CHECK(judgeReply(good + '\0', request, expected).refusal == Refusal::Long);
+    FUZZ_CHECK(verdict.accepted() == (stream.size() == expected && stream.left(2) == request.left(2) && crcOk(stream)));
     return 0;
 }

@@ -8,11 +8,6 @@
 
 namespace {
 
-QByteArray hex(const char *h)
-{
-    return QByteArray::fromHex(h);
-}
-
 // What a parsed command line holds, in one comparable line.
 QString summary(const ParsedCommandLine &p)
 {
@@ -129,21 +124,15 @@ private slots:
             QCOMPARE(defaultTimeoutMs(LineSettings{c.baud, c.parity, 8, 1}, 8, c.replyBytes), c.ms);
     }
 
-    void outputStatesOfAList()
-    {
-        QCOMPARE(*outputStates({1, 3}, 4), (QList<bool>{true, false, true, false}));
-        QCOMPARE(*outputStates({}, 2), (QList<bool>{false, false}));
-        QVERIFY(!outputStates({5}, 4));
-    }
-
     // The values themselves are the core's (test_core); here the lines and which read they follow.
     // Inputs 9..16 come from the second data byte (the captions' padding blanks are left out of
     // the lines too: test_e2e_cli reads a KV7720ADAM).
     void channelLines()
     {
         const ModelRow *row = findModel(QStringLiteral("KV5530ADAM"));
+        const QByteArray reply = QByteArray::fromHex("01020200800000");
         QStringList got;
-        for (const ChannelValue &v : readChannels(*row, modelReads(*row).first(), hex("01020200800000")))
+        for (const ChannelValue &v : readChannels(*row, modelReads(*row).first(), reply))
             got << channelLine(v);
         QCOMPARE(got.join(QLatin1Char('|')),
                  QStringLiteral("DI_01: OFF|DI_02: OFF|DI_03: OFF|DI_04: OFF|DI_05: OFF|DI_06: OFF|DI_07: OFF|DI_08: OFF|"

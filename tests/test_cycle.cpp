@@ -290,20 +290,6 @@ private slots:
         QVERIFY(!w.m.enabled({TimerRef::Acquisition, 1}));
     }
 
-    void scanFindsTheModuleAtItsSetting()
-    {
-        for (int code = 1; code <= 8; ++code) {
-            Scan s(code);
-            s.click().run(5000);
-            QCOMPARE(s.clock.log.filter("judged").size(), code);
-            QCOMPARE(s.clock.log.filter("judged ok decode").size(), 1);
-            QVERIFY(s.clock.log.last().endsWith("caption 0 Read"));
-            QCOMPARE(s.clock.reopens.size(), code);
-            QCOMPARE(s.clock.reopens.last(), code - 1);
-            QVERIFY(s.m.found().code == code && s.m.found().model == 5510 && s.idle());
-        }
-    }
-
     void scanEnds()
     {
         // Nothing answers: eight steps in code order, then idle at step 0.

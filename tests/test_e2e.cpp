@@ -1,51 +1,67 @@
-// End to end: the windows on the real serial line against korvant-sim on a pseudo-terminal (every
-// panel kind polls in test_windows on the in-process line; here the real line): a poll, one scan,
-// the adapter pulled out and put back; and the simulator as a program: mbpoll as an independent
-// master, its link and its lock.
+// End to end against korvant-sim as a program (every panel kind polls, and SetFrm scans, in
+// test_windows on the in-process line; the simulator's frames are test_sim's): a window on the real
+// serial line over a pseudo-terminal; the simulator's link and lock; and modules behind a serial
+// device server, korvant-sim serving RTU frames on a loopback TCP port, reached by the windows
+// through a file sys/COM2 naming it and by korvant-cli --port tcp://.
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
 #include "digitalwindow.h"
 #include "setfrm.h"
 
-#include <QRegularExpression>
-#include <QStandardPaths>
-
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 constexpr int kWaitMs = 10000;
+const QString kNormal = QStringLiteral("Communication Data Normal！");
+const QString kFault = QStringLiteral("Serial fault, Please check the serial port");
 
-// The simulator with these options, then the window on the real line with its port open.
-template <typename W>
-std::unique_ptr<W> openOnSim(SimProcess &sim, const QStringList &args, const QString &model)
+// A port on which nothing listens (taken and given back at once).
+QString refusingTarget()
 {
-    if (!sim.start(args))
-        return nullptr;
-    // Room for the line time at 9600 baud and the pseudo-terminal.
-    sim.writeSys(QStringLiteral("tm.rc"), shortTimingFile(200, 400, 200));
-    sim.writeSys(QStringLiteral("set.rc"), "1\r\n9600\r\nNone\r\n");
-    setSerialLineFactory({});
-    auto w = owned<W>(model == QLatin1String("SetFrm") ? createSetFrm() : createTestWindow(model));
-    return openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1) ? std::move(w) : nullptr;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    ::close(fd);
+    return QStringLiteral("tcp://127.0.0.1:%1").arg(ntohs(address.sin_port));
 }
 
+// The windows' own line, serial or TCP by what sys/COM2 holds; set.rc picks COM2 at 9600 None.
+// The modules listen at other settings, which the device server's side decides.
+struct TcpEnvironment : GuiTestEnvironment {
+    explicit TcpEnvironment(const QString &target) : GuiTestEnvironment(shortTimingFile(200, 300, 200), "2\r\n9600\r\nNone\r\n")
+    {
+        setSerialLineFactory({});
+        writeSys(QStringLiteral("COM2"), target.toLatin1() + "\n");
+    }
+};
 } // namespace
-
 
 class TestE2e : public QObject
 {
     Q_OBJECT
 private slots:
-    // Polling and a relay write, then the adapter pulled mid-acquisition and put back.
-    void digitalAndUnplugged()
+    // Polling and a relay write on the real line. A line lost mid-poll is the TCP case below; the
+    // pty's hang-up as a failed line is test_qserialline's.
+    void digitalOnThePty()
     {
         PromptRecorder prompts;
         SimProcess sim;
-        auto w = openOnSim<DigitalWindow>(sim, {"--module", "5510:1:2", "--inputs", "0x05"}, QStringLiteral("KV5510ADAM"));
-        QVERIFY(w);
+        QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x05"}));
+        // Room for the line time at 9600 baud and the pseudo-terminal.
+        sim.writeSys(QStringLiteral("tm.rc"), shortTimingFile(200, 400, 200));
+        sim.writeSys(QStringLiteral("set.rc"), "1\r\n9600\r\nNone\r\n");
+        setSerialLineFactory({});
+        auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
+        QVERIFY(openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
         QCOMPARE(w->DI_SHOW[0]->text() + w->DI_SHOW[1]->text() + w->DI_SHOW[2]->text(), QStringLiteral("ONOFFON"));
@@ -54,49 +70,7 @@ private slots:
         QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 0F 00 00 00 04 54 08 "), kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(sim.log().contains(QStringLiteral("01 0F 00 00 00 04 01 0A BE 91")), kWaitMs);
-
-        sim.kill();
-        QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), kWaitMs);
-        QCOMPARE(w->Shape1->fillColor().name() + w->Command_OK1->text(), QStringLiteral("#000000Acquisition"));
-        QTRY_VERIFY_WITH_TIMEOUT(!w->TM_Acquisition_A->isEnabled() && !w->TM_Overtime_A->isEnabled(), kWaitMs);
-        QCOMPARE(prompts.messages, QStringList{QStringLiteral("Serial fault, Please check the serial port")});
-        QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x02"}));
-        QVERIFY(openPort(w.get()));
-        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 02 20 49 "), kWaitMs);
-        QCOMPARE(prompts.messages.size(), 1);
-    }
-
-    // The scan finds the module by the baud rate the simulator sees on the line.
-    void scan()
-    {
-        PromptRecorder prompts;
-        SimProcess sim;
-        auto w = openOnSim<SetFrm>(sim, {"--module", "5510:1:3"}, QStringLiteral("SetFrm"));
-        QVERIFY(w);
-        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(w->Command_OK1->text() == kReadCaption && !w->TM_Overtime_A->isEnabled(), 15000);
-        QCOMPARE(w->Text_Parameter->toPlainText(),
-                 QStringLiteral("Moudle address: 1\nCommunication parameters: 19200,None,8,1\nMoudle model: KV5510ADAM"));
-        QCOMPARE(w->Combo2->currentText(), QStringLiteral("19200"));
-        QVERIFY(w->portIsOpen() && prompts.messages.isEmpty());
-    }
-
-    void mbpollReadsTheSimulator()
-    {
-        const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
-        if (mbpoll.isEmpty())
-            QSKIP("mbpoll is not installed");
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "7720:3:2", "--holding", "25,26,1001,65535"}));
-        QProcess p;
-        p.start(mbpoll, {"-m", "rtu", "-a", "3", "-b", "9600", "-P", "none", "-t", "4", "-r", "1", "-c", "4", "-1", sim.link()});
-        QVERIFY(p.waitForFinished(20000));
-        QStringList values;
-        static const QRegularExpression row(QStringLiteral("^\\[(\\d+)\\]:\\s+(-?\\d+)"), QRegularExpression::MultilineOption);
-        for (auto it = row.globalMatch(QString::fromLocal8Bit(p.readAll())); it.hasNext();)
-            values << it.next().captured(2);
-        QCOMPARE(values, (QStringList{"25", "26", "1001", "65535"}));
+        QVERIFY(prompts.messages.isEmpty());
     }
 
     // A stopped simulator removes its link. A link no running simulator holds the lock of is stale,
@@ -130,6 +104,70 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(refusal({"--dir", dir.path(), "--module", "9999:1:2"}).contains("unknown model"));
         QVERIFY(!QFileInfo::exists(dir.filePath("sys")));
+    }
+
+    // Over TCP: nothing listens; then a module answers in four pieces 30 ms apart and its reply is still
+    // judged whole; the server goes away mid-poll: one message, the port closed, the next Open works.
+    void refusedSplitAndLost()
+    {
+        TcpEnvironment env(refusingTarget());
+        auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
+        auto *acquisition = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
+        QVERIFY(!openPort(w.get()));
+        QCOMPARE(env.messages.size(), 1);
+        QVERIFY(env.messages[0].startsWith(QStringLiteral("Serial port does not exist！\n")));
+        QVERIFY(env.messages[0].contains("refused"));
+        env.messages.clear();
+        SimProcess server;
+        const QString target =
+            server.startTcp({"--module", "5510:1:8", "--inputs", "0x05", "--fault", "pieces=4", "--fault", "gap=30"});
+        env.writeSys(QStringLiteral("COM2"), target.toLatin1());
+        QVERIFY(!target.isEmpty() && openPort(w.get()));
+        QVERIFY(w->Combo1->toolTip().startsWith(target));
+        QTest::mouseClick(acquisition, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
+        QCOMPARE(w->Text_Message->toPlainText(), kNormal);
+        server.kill();
+        QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), kWaitMs);
+        QCOMPARE(env.messages, QStringList{kFault});
+        QCOMPARE(acquisition->text(), QStringLiteral("Acquisition"));
+        SimProcess again;
+        env.writeSys(QStringLiteral("COM2"), again.startTcp({"--module", "5510:1:2"}).toLatin1());
+        QVERIFY(openPort(w.get()));
+        QTest::mouseClick(acquisition, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
+    }
+
+    void scanOverTcpAnswersAtTheFirstStep()
+    {
+        SimProcess server;
+        TcpEnvironment env(server.startTcp({"--module", "5550:7:8"}));
+        auto w = owned<SetFrm>(createSetFrm());
+        QVERIFY(openPort(w.get()));
+        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), kWaitMs);
+        // The module's own code comes from its registers; the scan stopped at its first step.
+        QCOMPARE(w->Text_Parameter->toPlainText(),
+                 QStringLiteral("Moudle address: 7\nCommunication parameters: 38400,Even,8,1\nMoudle model: KV5550ADAM"));
+        QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None"));
+        // The probe, the open and the scan's reopen all went over one connection.
+        QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
+    }
+
+    void cliOverTcp()
+    {
+        SimProcess server;
+        const QString target = server.startTcp({"--module", "5510:3:6", "--inputs", "0x81"});
+        QProcess cli;
+        const QString program = QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli");
+        cli.start(program, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
+        QVERIFY(cli.waitForFinished(kWaitMs) && cli.exitCode() == 0);
+        const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+        QVERIFY2(out.startsWith(QStringLiteral("DI_01: ON\nDI_02: OFF\n")) && out.contains(QStringLiteral("DI_08: ON")),
+                 qPrintable(out));
+        cli.start(program, {"read", "5510", "--port", refusingTarget(), "--quiet"});
+        QVERIFY(cli.waitForFinished(kWaitMs) && cli.exitCode() == 3);
+        QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("refused")));
     }
 };
 

@@ -5,7 +5,6 @@
 
 #include "models.h"
 #include "setfrm.h"
-#include "settingsfiles.h"
 #include "toolwindows.h"
 
 #include <QListView>
@@ -147,25 +146,6 @@ private slots:
         QCOMPARE(w->portIsOpen(), !closes && !action.endsWith(QLatin1String("Port")));
         QCOMPARE(simLine(w)->isOpen(), w->portIsOpen());
         QVERIFY(env.messages.isEmpty());
-    }
-
-    // tm.rc lines of a window given a letter, a zero and an overflowing number in turn.
-    void timingLinesWithoutInterval()
-    {
-        const struct { const char *window; QList<int> bad; const char *message; } cases[] = {
-            {"KV1730ADAM", {5}, ": line 5 gives no interval"}, {"KV1740ADAM", {4, 5}, ": lines 4, 5 give no interval"},
-            {"KV5510ADAM", {5}, nullptr}, {"KV7720ADAM", {20, 16}, ": lines 16, 20 give no interval"}};
-        for (const auto &c : cases) {
-            const QList<QByteArray> fields = {"    x", "    0", "99999"};
-            QList<QByteArray> lines = shortTimingFile().split('\n');
-            for (int i = 0; i < c.bad.size(); ++i)
-                lines[c.bad[i] - 1] = lines[c.bad[i] - 1].left(11) + fields[i] + "\r";
-            GuiTestEnvironment env(lines.join('\n'));
-            Tool tool;
-            tool.open(QString::fromLatin1(c.window));
-            QCOMPARE(env.messages, c.message ? QStringList{"Cannot read " + sysFileLabel(QStringLiteral("tm.rc")) + c.message}
-                                             : QStringList());
-        }
     }
 };
 

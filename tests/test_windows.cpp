@@ -3,6 +3,7 @@
 // and writes. The rules behind the buttons are the core's and are tested there.
 #include "support/guitest.h"
 
+#include "decoders.h"
 #include "models.h"
 #include "modbus.h"
 #include "setfrm.h"
@@ -81,34 +82,22 @@ class TestWindows : public QObject
 {
     Q_OBJECT
 private slots:
-    // Register 0 of an analog module holds 253, the others 0: the first channel shows `first`, the
-    // rest `zero` (the conversions themselves are test_core's).
     void everyModel_data()
     {
-        QTest::addColumn<QString>("frames");
-        QTest::addColumn<QString>("first");
-        QTest::addColumn<QString>("zero");
-        const char *rows[][3] = {{" DS18B20 Input ", "25.3℃", "0.0℃"}, {" Analog Output ", "", ""},
-            {" Analog Input ", "1.24mA", "0.00mA"}, {" Analog Input ", "0.62V", "0.00V"},
-            {" Digital Input | Relay Output ", "", ""}, {" Relay Output ", "", ""}, {" Digital Input ", "", ""},
-            {" Digital Output ", "", ""}, {" Digital Input | Digital Output ", "", ""},
-            {" Analog Input | Digital Input | Digital Output ", "1.24mA", "0.00mA"},
-            {" Analog Input | Digital Input | Digital Output ", "253℃", "0℃"}};
-        for (int i = 0; i < 11; ++i)
-            QTest::newRow(qPrintable(modelTable()[i].name)) << QString::fromUtf8(rows[i][0]) << QString::fromUtf8(rows[i][1])
-                                                             << QString::fromUtf8(rows[i][2]);
+        QTest::addColumn<int>("index");
+        for (const ModelRow &row : modelTable())
+            QTest::newRow(qPrintable(row.name)) << int(&row - modelTable().data());
     }
 
     // Opened from Main: the window shows its row, each read cycle polls module 7 (typed into its
     // address box, the other read boxes say "x") and shows it, a damaged reply leaves the values, a
     // write to module 9 (the write's box) suspends the running read and reaches that module, and
-    // closing brings Main back.
+    // closing brings Main back. The frames, captions and conversions are the model row's (pinned in
+    // test_core); register 0 of an analog module holds 253, the others 0.
     void everyModel()
     {
-        QFETCH(QString, frames);
-        QFETCH(QString, first);
-        QFETCH(QString, zero);
-        const ModelRow &row = *findModel(QString::fromLatin1(QTest::currentDataTag()));
+        QFETCH(int, index);
+        const ModelRow &row = modelTable()[index];
         GuiTestEnvironment env(numberedTimingFile());
         SimModule *module = env.bus.addModule(row.name.mid(2, 4).toInt(), 7, 2);
         module->setDiscreteInput(0, true);
@@ -116,7 +105,7 @@ private slots:
         module->setHolding(0, 253);
         SimModule *target = env.bus.addModule(row.name.mid(2, 4).toInt(), 9, 2);
         Tool tool;
-        QPointer<ModuleWindow> w = tool.choose(int(&row - modelTable().data()));
+        QPointer<ModuleWindow> w = tool.choose(index);
         QVERIFY(w && w->isVisible() && !tool.main.isVisible());
         QCOMPARE(w->objectName() + w->windowTitle(), row.name + row.name);
         QCOMPARE(w->size(), QSize(row.twoColumns() ? 625 : 402, 472)); // 15 twips a pixel at 96 DPI
@@ -124,7 +113,9 @@ private slots:
         for (QGroupBox *g : w->findChildren<QGroupBox *>())
             if (g != w->Frame1)
                 titles << g->title();
-        QCOMPARE(titles.join('|'), frames);
+        QStringList frames{row.analogFrame, row.inputFrame, row.outputFrame};
+        frames.removeAll(QString());
+        QCOMPARE(titles, row.kind == PanelKind::AnalogOutput ? QStringList{" Analog Output "} : frames);
         QCOMPARE(texts(w, "Label18_"), (row.analogCaptions + row.inputCaptions).join('|'));
         QCOMPARE(texts(w, "Label15_"), row.outputCaptions.join('|'));
         const QList<std::pair<const char *, int>> timers{{"TM_Overtime_A", row.lineOvertimeA},
@@ -149,9 +140,12 @@ private slots:
                 QCOMPARE(child<QPushButton>(w, QStringLiteral("Command_OK1"))->text(), QStringLiteral("Acquisition"));
             const QString request = HexText(readRequest(7, reads[c].function, 0, reads[c].count));
             QTRY_COMPARE(message(w) + w->Text_Send->toPlainText(), kNormal + request);
-            QCOMPARE(reads[c].function == 0x03 ? texts(w, "AI_SHOW_") : states(w, "DI_SHOW_"),
-                     reads[c].function == 0x03 ? (QStringList{first} + QStringList(reads[c].count - 1, zero)).join('|')
-                                               : QStringLiteral("1010000000000000").left(reads[c].count));
+            const QByteArray reply = bytesFromHexText(w->ReceiveHex);
+            if (reads[c].function == 0x03) // register 0 holds 253
+                QCOMPARE(texts(w, "AI_SHOW_") + reply.mid(3, 2).toHex(),
+                         analogTexts(reply, row.conversion, reads[c].count).join('|') + "00fd");
+            else
+                QCOMPARE(states(w, "DI_SHOW_"), QStringLiteral("1010000000000000").left(reads[c].count));
             QCOMPARE(w->Text_Receive->toPlainText(), w->ReceiveHex);
             QVERIFY(w->Text_Receive->toPlainText().startsWith(request.left(6)));
         }
