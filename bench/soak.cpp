@@ -126,7 +126,7 @@ void Soak::readExchanges()
     for (int r = 0; r < 8; ++r)
         module->setHolding(r, std::uint16_t(r * 500));
     std::unique_ptr<ModuleWindow> w(createTestWindow(model));
-    // The traffic rows are bounded on their own (test_trafficlog); here the exchange path must not grow.
+    // The traffic rows are bounded on their own (test_core recorderRows); here the exchange path must not grow.
     w->traffic().setCapacity(100);
     QVERIFY(w);
     w->setAttribute(Qt::WA_DeleteOnClose, false);
