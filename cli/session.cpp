@@ -81,24 +81,9 @@ int waitFor(int fd, int ms)
 QByteArray Session::takeBytes(int fd, bool &failed)
 {
     QByteArray bytes;
-    char buffer[512];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            bytes.append(buffer, n);
-            if (n < qsizetype(sizeof buffer))
-                break; // all there was
-            continue;
-        }
-        // A serial port in raw mode reads 0 bytes when it has none; a socket at its end of file.
-        if ((n == 0 && !m_tcpTarget) || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)))
-            break;
-        // The device server closed the connection, or a read error (adapter pulled).
-        const QString why = n == 0 ? QStringLiteral("the other end closed the connection")
-                                   : QString::fromLocal8Bit(std::strerror(errno));
-        fail(why);
+    if (const std::optional<QString> lost = readWaiting(fd, m_tcpTarget.has_value(), bytes)) {
+        fail(*lost);
         failed = true;
-        break;
     }
     return bytes;
 }

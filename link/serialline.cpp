@@ -3,6 +3,10 @@
 #include "qserialline.h"
 #include "tcpline.h"
 
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
 namespace {
 
 // The line of a port number: the serial device or the TCP target that COMn stands for.
@@ -72,4 +76,23 @@ std::unique_ptr<SerialLine> makeProgramLine()
 void setSerialLineFactory(SerialLineFactory factory)
 {
     factorySlot() = std::move(factory);
+}
+
+std::optional<QString> readWaiting(int fd, bool socket, QByteArray &bytes)
+{
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            bytes.append(buffer, n);
+            if (n < ssize_t(sizeof buffer))
+                return std::nullopt; // all there was
+        } else if (n == 0) {
+            return socket ? std::optional<QString>(QStringLiteral("the other end closed the connection")) : std::nullopt;
+        } else {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                return std::nullopt;
+            return QString::fromLocal8Bit(std::strerror(errno));
+        }
+    }
 }

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class SerialLine : public QObject
 {
@@ -48,6 +49,11 @@ signals:
     // The line failed while open (adapter pulled out, device gone); the line is closed now.
     void failed(const QString &why);
 };
+
+// Appends what a non-blocking descriptor holds now to bytes. Returns why the line is lost, if it
+// is: a read error, or the end of a stream socket (a serial port in raw mode reads 0 bytes when
+// it has none).
+std::optional<QString> readWaiting(int fd, bool socket, QByteArray &bytes);
 
 using SerialLineFactory = std::function<std::unique_ptr<SerialLine>()>;
 

@@ -81,13 +81,7 @@ bool TcpLine::connected() const
 void TcpLine::onReadable()
 {
     QByteArray bytes;
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0)
-        bytes.append(buffer, n);
-    const bool lost = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-    const QString why = n == 0 ? QStringLiteral("%1 closed the connection").arg(m_target.text())
-                               : QStringLiteral("%1: %2").arg(m_target.text(), QString::fromLocal8Bit(std::strerror(errno)));
+    const std::optional<QString> lost = readWaiting(m_fd, true, bytes);
     // Bytes that come while no one listens (a probed or closed connection) are dropped.
     if (m_open && !bytes.isEmpty())
         emit received(bytes);
@@ -96,7 +90,7 @@ void TcpLine::onReadable()
     const bool wasOpen = std::exchange(m_open, false);
     drop();
     if (wasOpen)
-        emit failed(why);
+        emit failed(QStringLiteral("%1: %2").arg(m_target.text(), *lost));
 }
 
 SerialLine::Result TcpLine::connectTo(const TcpTarget &target)
@@ -173,9 +167,8 @@ SerialLine::Result TcpLine::openTarget(const TcpTarget &target, const QString &s
     const Result r = connectTo(target);
     if (!r.ok())
         return r;
-    char buffer[4096];
-    while (::read(m_fd, buffer, sizeof buffer) > 0) {
-    } // whatever came while no one listened
+    QByteArray unheard; // whatever came while no one listened
+    readWaiting(m_fd, true, unheard);
     m_open = true;
     return {};
 }
