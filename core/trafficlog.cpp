@@ -55,12 +55,7 @@ void TrafficRecorder::sent(const QByteArray &request, qint64 wallMs, qint64 nowN
     m_lastByteNs = -1;
     m_reply.clear();
     m_tag = tag;
-    TrafficRow row;
-    row.kind = TrafficRow::Request;
-    row.wallMs = wallMs;
-    row.bytes = request;
-    row.tag = tag;
-    add(std::move(row), nowNs);
+    add({.kind = TrafficRow::Request, .wallMs = wallMs, .bytes = request, .tag = tag}, nowNs);
 }
 
 void TrafficRecorder::received(const QByteArray &bytes, qint64 wallMs, qint64 nowNs)
@@ -73,11 +68,7 @@ void TrafficRecorder::received(const QByteArray &bytes, qint64 wallMs, qint64 no
         m_lastByteNs = nowNs;
         return;
     }
-    TrafficRow row;
-    row.kind = TrafficRow::Unsolicited;
-    row.wallMs = wallMs;
-    row.bytes = bytes;
-    add(std::move(row), nowNs);
+    add({.kind = TrafficRow::Unsolicited, .wallMs = wallMs, .bytes = bytes}, nowNs);
 }
 
 void TrafficRecorder::judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 nowNs)
@@ -85,16 +76,10 @@ void TrafficRecorder::judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 
     if (!m_waiting)
         return;
     m_waiting = false;
-    TrafficRow row;
-    row.kind = TrafficRow::Reply;
-    row.wallMs = wallMs;
-    row.bytes = m_reply;
-    row.verdict = verdict;
-    row.tag = m_tag;
-    if (m_lastByteNs >= 0)
-        row.responseMs = double(m_lastByteNs - m_sentNs) / 1e6;
-    m_stats.add(verdict.refusal, row.responseMs);
-    add(std::move(row), nowNs);
+    const double responseMs = m_lastByteNs >= 0 ? double(m_lastByteNs - m_sentNs) / 1e6 : -1;
+    m_stats.add(verdict.refusal, responseMs);
+    add({.kind = TrafficRow::Reply, .wallMs = wallMs, .bytes = m_reply, .verdict = verdict, .responseMs = responseMs, .tag = m_tag},
+        nowNs);
     m_reply.clear();
 }
 
