@@ -16,10 +16,10 @@ struct TrafficRow {
     enum Kind : std::uint8_t { Request, Reply, Unsolicited } kind = Request;
     qint64 wallMs = 0;       // milliseconds since the epoch
     qint64 sinceFirstNs = 0; // since the first frame of the window
-    QByteArray bytes;
-    ReplyVerdict verdict;    // of a reply
+    QByteArray bytes{};
+    ReplyVerdict verdict{};  // of a reply
     double responseMs = -1;  // of a reply with bytes: from the request to its last byte
-    QString tag;             // what the line was set to, where it matters (the parameter scan)
+    QString tag{};           // what the line was set to, where it matters (the parameter scan)
 
     // A refused reply, or bytes nobody asked for.
     bool isError() const { return kind == Unsolicited || (kind == Reply && !verdict.accepted()); }
