@@ -143,12 +143,31 @@ QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int 
     return QString::fromLatin1(names[section]);
 }
 
+GlyphLine GlyphLine::of(const QRawFont &font, const QString &text)
+{
+    GlyphLine line;
+    const QList<quint32> glyphs = font.glyphIndexesForString(text);
+    if (glyphs.size() != text.size() || glyphs.contains(0u))
+        return line;
+    const QList<QPointF> advances = font.advancesForGlyphIndexes(glyphs);
+    QList<QPointF> positions;
+    positions.reserve(glyphs.size());
+    for (const QPointF &a : advances) {
+        positions << QPointF(line.width, font.ascent());
+        line.width += a.x();
+    }
+    line.run.setRawFont(font);
+    line.run.setGlyphIndexes(glyphs);
+    line.run.setPositions(positions);
+    return line;
+}
+
 namespace {
 // Cells are plain text in one line, drawn straight with the painter, without the style's item
-// machinery. Their texts are this program's own ASCII (times, hex, verdicts), so a cell is the
-// font's glyphs side by side, looked up without the shaping a QString draw goes through; and a
-// row never changes once recorded, so each cell is looked up once and kept while it may still be
-// on screen.
+// machinery. A row never changes once recorded, so each cell is looked up once and kept while it
+// may still be on screen. Most cells repeat one another from row to row (the same request, its
+// usual reply, "OK", the length): a cell seen a second time is drawn once more into a picture of
+// the cell with its background, and from then on copied, not drawn glyph by glyph.
 class PlainCells : public QAbstractItemDelegate
 {
 public:
@@ -156,20 +175,38 @@ public:
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
         const bool selected = option.state & QStyle::State_Selected;
-        if (selected)
-            painter->fillRect(option.rect, option.palette.highlight());
-        painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
         const Cell &text = cell(index, option.font);
-        const QRect room = option.rect.adjusted(4, 0, -4, 0);
-        const QPointF at(room.left(), room.top() + (room.height() - option.fontMetrics.height()) / 2);
-        const bool fits = text.width <= room.width();
-        if (!fits) {
-            painter->save();
-            painter->setClipRect(room, Qt::IntersectClip);
+        if (selected || text.line.isEmpty() || index.column() == TrafficModel::Time || index.column() == TrafficModel::SinceFirst) {
+            draw(painter, option, text);
+            return;
         }
-        painter->drawGlyphRun(at, text.run);
-        if (!fits)
-            painter->restore();
+        // The background beneath the cell: the view's base, and the alternate rows' colour over it.
+        const QColor base = option.palette.color(QPalette::Base);
+        const QColor over = option.features & QStyleOptionViewItem::Alternate ? option.palette.color(QPalette::AlternateBase) : QColor();
+        const qreal ratio = painter->device()->devicePixelRatio();
+        const PictureKey key{text.text, option.rect.size(), base.rgba(), over.rgba(), option.palette.color(QPalette::Text).rgba(), ratio};
+        auto it = m_pictures.find(key);
+        if (it == m_pictures.end()) {
+            // Seen once: drawn, and remembered as seen.
+            if (m_pictures.size() >= kPictures)
+                m_pictures.clear();
+            m_pictures.insert(key, QPixmap());
+            draw(painter, option, text);
+            return;
+        }
+        if (it->isNull()) {
+            QPixmap picture(option.rect.size() * ratio);
+            picture.setDevicePixelRatio(ratio);
+            picture.fill(base);
+            QPainter p(&picture);
+            if (over.isValid())
+                p.fillRect(QRect(QPoint(), option.rect.size()), over);
+            QStyleOptionViewItem at = option;
+            at.rect.moveTo(0, 0);
+            draw(&p, at, text);
+            *it = picture;
+        }
+        painter->drawPixmap(option.rect.topLeft(), *it);
     }
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
@@ -180,9 +217,42 @@ public:
 
 private:
     struct Cell {
-        QGlyphRun run;
-        qreal width = 0;
+        QString text;
+        GlyphLine line;
     };
+    struct PictureKey {
+        QString text;
+        QSize size;
+        QRgb base, over, pen;
+        qreal ratio;
+        bool operator==(const PictureKey &) const = default;
+        friend size_t qHash(const PictureKey &k, size_t seed = 0)
+        {
+            return qHashMulti(seed, k.text, k.size.width(), k.size.height(), k.base, k.over, k.pen, k.ratio);
+        }
+    };
+
+    static void draw(QPainter *painter, const QStyleOptionViewItem &option, const Cell &text)
+    {
+        const bool selected = option.state & QStyle::State_Selected;
+        if (selected)
+            painter->fillRect(option.rect, option.palette.highlight());
+        painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
+        const QRect room = option.rect.adjusted(4, 0, -4, 0);
+        if (text.line.isEmpty()) {
+            painter->drawText(room, Qt::AlignLeft | Qt::AlignVCenter, text.text);
+            return;
+        }
+        const QPointF at(room.left(), room.top() + (room.height() - option.fontMetrics.height()) / 2);
+        const bool fits = text.line.width <= room.width();
+        if (!fits) {
+            painter->save();
+            painter->setClipRect(room, Qt::IntersectClip);
+        }
+        painter->drawGlyphRun(at, text.line.run);
+        if (!fits)
+            painter->restore();
+    }
     const Cell &cell(const QModelIndex &index, const QFont &font) const
     {
         const quint64 key = index.data(TrafficModel::RowNumberRole).toULongLong() * TrafficModel::Columns + quint64(index.column());
@@ -194,28 +264,19 @@ private:
                 m_font = font;
                 m_raw = QRawFont::fromFont(font);
                 m_cells.clear();
+                m_pictures.clear();
             }
             const QString text = index.data().toString();
-            const QList<quint32> glyphs = m_raw.glyphIndexesForString(text);
-            const QList<QPointF> advances = m_raw.advancesForGlyphIndexes(glyphs);
-            QList<QPointF> positions;
-            positions.reserve(glyphs.size());
-            Cell c;
-            for (const QPointF &a : advances) {
-                positions << QPointF(c.width, m_raw.ascent());
-                c.width += a.x();
-            }
-            c.run.setRawFont(m_raw);
-            c.run.setGlyphIndexes(glyphs);
-            c.run.setPositions(positions);
-            it = m_cells.insert(key, c);
+            it = m_cells.insert(key, Cell{text, GlyphLine::of(m_raw, text)});
         }
         return *it;
     }
-    static constexpr qsizetype kKept = 4000; // a few screens of cells
+    static constexpr qsizetype kKept = 4000;   // a few screens of cells
+    static constexpr qsizetype kPictures = 200; // the texts that recur, with room for the ones that do not
     mutable QFont m_font;
     mutable QRawFont m_raw;
     mutable QHash<quint64, Cell> m_cells;
+    mutable QHash<PictureKey, QPixmap> m_pictures;
 };
 } // namespace
 
@@ -244,17 +305,28 @@ StatisticsLabel::StatisticsLabel(QWidget *parent) : QLabel(parent)
 {
     setAutoFillBackground(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
-    m_line.setTextFormat(Qt::PlainText);
 }
 
 void StatisticsLabel::paintEvent(QPaintEvent *)
 {
-    if (m_line.text() != text())
-        m_line.setText(text());
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().windowText().color());
-    painter.drawStaticText(QPoint(contentsRect().left(), (height() - fontMetrics().height()) / 2), m_line);
+    const int top = (height() - fontMetrics().height()) / 2;
+    if (!m_raw.isValid() || m_font != font()) {
+        m_font = font();
+        m_raw = QRawFont::fromFont(m_font);
+        m_shown.clear();
+        m_line = {};
+    }
+    if (m_shown != text()) {
+        m_shown = text();
+        m_line = GlyphLine::of(m_raw, m_shown);
+    }
+    if (m_line.isEmpty())
+        painter.drawText(contentsRect().adjusted(0, top, 0, 0), Qt::AlignLeft | Qt::AlignTop, m_shown);
+    else
+        painter.drawGlyphRun(QPointF(contentsRect().left(), top), m_line.run);
 }
 
 TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, QWidget *parent)

@@ -9,7 +9,8 @@
 #include <QAbstractTableModel>
 #include <QLabel>
 #include <QPushButton>
-#include <QStaticText>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QCheckBox>
 #include <QTableView>
 #include <QTimer>
@@ -52,8 +53,18 @@ private:
     std::deque<quint64> m_errors; // errors only: the recorder row numbers shown
 };
 
-// The statistics line: a label that paints its one line of text as laid out once per text, over
-// its own background, and whose new text never lays the window out again.
+// A line of text as the font's glyphs side by side: glyph indexes and advances looked up without
+// the shaping a QString draw goes through. Enough for this window's own texts (times, hex,
+// verdicts, figures); empty when the font lacks a glyph, and the caller then draws the text.
+struct GlyphLine {
+    QGlyphRun run;
+    qreal width = 0;
+    bool isEmpty() const { return run.glyphIndexes().isEmpty(); }
+    static GlyphLine of(const QRawFont &font, const QString &text);
+};
+
+// The statistics line: a label that paints its one line of text as glyphs looked up once per
+// text, over its own background, and whose new text never lays the window out again.
 class StatisticsLabel : public QLabel
 {
 public:
@@ -65,7 +76,10 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    QStaticText m_line;
+    QFont m_font;
+    QRawFont m_raw;
+    QString m_shown;
+    GlyphLine m_line;
 };
 
 // The monitor's table. A batch that only adds rows at the end moves the picture up by a blit
@@ -87,7 +101,7 @@ class TrafficWindow : public QWidget
 {
     Q_OBJECT
 public:
-    static constexpr int kBatchMs = 200;
+    static constexpr int kBatchMs = 300;
 
     TrafficWindow(TrafficRecorder *recorder, const QString &caption, QWidget *parent = nullptr);
 
