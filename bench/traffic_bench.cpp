@@ -1,7 +1,7 @@
 // The traffic monitor's memory over a day: the exchanges a window polling every 20 ms makes in
 // 24 hours (4.32 million), fed back to back through a window's recorder and the monitor's table
-// model as the monitor takes them in (a batch every ten exchanges, as at 20 ms and 200 ms
-// batches), no window shown. Prints the resident memory after 0.1 and after 4.32 million.
+// model as the monitor takes them in (a batch every kBatchMs of a poll at 20 ms),
+// no window shown. Prints the resident memory after 0.1 and after 4.32 million.
 #include "trafficwindow.h"
 
 #include <QCoreApplication>
@@ -46,7 +46,7 @@ int main(int argc, char **argv)
         recorder.judged(judgeReply(i % 100 != 0 ? (i % 50 == 0 ? bad : good) : QByteArray(), request, 6),
                         1'700'000'000'000 + ns / 1'000'000, ns + 10'000'000);
         ns += 20'000'000;
-        if (i % 10 == 0)
+        if (i % (TrafficWindow::kBatchMs / 20) == 0)
             model.sync();
         if (i == 100'000)
             at100k = residentKb();
