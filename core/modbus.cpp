@@ -1,26 +1,27 @@
 #include "modbus.h"
 
-// The one CRC-16/MODBUS of the tool. Kept as two bytes, low and high, exactly as the module
-// firmware documents it.
+#include <array>
+
+// The one CRC-16/MODBUS of the tool (polynomial 0xA001, reflected, from 0xFFFF), a byte at a time
+// from a table. Kept as two bytes, low and high, exactly as the module firmware documents it.
+static constexpr std::array<std::uint16_t, 256> kCrcTable = [] {
+    std::array<std::uint16_t, 256> table{};
+    for (unsigned n = 0; n < 256; ++n) {
+        std::uint16_t crc = std::uint16_t(n);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? std::uint16_t((crc >> 1) ^ 0xA001) : std::uint16_t(crc >> 1);
+        table[n] = crc;
+    }
+    return table;
+}();
+
 static void crcOf(const char *bytes, qsizetype len, std::uint8_t &crcLo, std::uint8_t &crcHi)
 {
-    crcHi = 0xFF;
-    crcLo = 0xFF;
-    for (qsizetype i = 0; i < len; ++i) {
-        crcLo ^= std::uint8_t(bytes[i]);
-        for (int bit = 0; bit < 8; ++bit) {
-            const bool hiLow = crcHi & 1;
-            const bool loLow = crcLo & 1;
-            crcHi >>= 1;
-            crcLo >>= 1;
-            if (hiLow)
-                crcLo |= 0x80;
-            if (loLow) {
-                crcHi ^= 0xA0;
-                crcLo ^= 0x01;
-            }
-        }
-    }
+    std::uint16_t crc = 0xFFFF;
+    for (qsizetype i = 0; i < len; ++i)
+        crc = std::uint16_t((crc >> 8) ^ kCrcTable[(crc ^ std::uint8_t(bytes[i])) & 0xFF]);
+    crcLo = std::uint8_t(crc & 0xFF);
+    crcHi = std::uint8_t(crc >> 8);
 }
 
 QByteArray withCrc(const QByteArray &payload)
