@@ -1,6 +1,9 @@
 // korvant-cli-bench: the shell tool's figures, apart from korvant-bench's. On one simulated
 // module over a pseudo-terminal: CPU per exchange of `korvant-cli poll` beside mbpoll at the same
 // period, the poll's peak resident memory, and a survey of 254 addresses against 254 time-outs.
+// Beside them, the floor: a loop in a child of this program that makes korvant-cli's system calls
+// of an exchange (write the request, wait for the reply, read it, wait until the next request,
+// write a line) and nothing else.
 //
 //   korvant-cli-bench [--polls N] [--period MS]
 #include <QDir>
@@ -14,6 +17,9 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +77,45 @@ int countLines(const std::string &path, const std::string &prefix)
         n += std::string(line).rfind(prefix, 0) == 0;
     fclose(f);
     return n;
+}
+
+// The floor: polls times the KV5510ADAM's read of eight inputs at the period, with korvant-cli's
+// waits (the line and a Ctrl+C socket polled together) and one written line an exchange.
+void floorLoop(const std::string &device, int polls, int periodMs, const std::string &outPath)
+{
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    termios t{};
+    tcgetattr(fd, &t);
+    cfmakeraw(&t);
+    cfsetspeed(&t, B9600);
+    tcsetattr(fd, TCSANOW, &t);
+    int interrupt[2];
+    socketpair(AF_UNIX, SOCK_STREAM, 0, interrupt);
+    const unsigned char request[] = {0x01, 0x02, 0x00, 0x00, 0x00, 0x08, 0x79, 0xCC};
+    char buffer[4096];
+    const double start = nowMs();
+    for (int i = 0; i < polls; ++i) {
+        if (write(fd, request, sizeof request) != ssize_t(sizeof request))
+            _exit(1);
+        long got = 0;
+        while (got < 6) {
+            pollfd fds[2] = {{interrupt[0], POLLIN, 0}, {fd, POLLIN, 0}};
+            if (poll(fds, 2, 200) <= 0)
+                break;
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            got += n > 0 ? n : 0;
+        }
+        const double left = start + double(i + 1) * periodMs - nowMs();
+        if (left > 0) {
+            pollfd fds[2] = {{interrupt[0], POLLIN, 0}, {fd, POLLIN, 0}};
+            poll(fds, 2, int(left));
+        }
+        const int length = std::snprintf(buffer, sizeof buffer, "%d %ld\n", i, got);
+        if (write(out, buffer, size_t(length)) != length)
+            _exit(1);
+    }
+    _exit(0);
 }
 
 } // namespace
@@ -135,6 +180,13 @@ int main(int argc, char **argv)
     reap(mbpoll, &mb);
     const int mbPolls = countLines(mbOut, "-- Polling");
 
+    // The floor, as many exchanges as korvant-cli made.
+    rusage fl{};
+    const pid_t floor = fork();
+    if (floor == 0)
+        floorLoop(device, cliExchanges, periodMs, d + "/floor.out");
+    reap(floor, &fl);
+
     // Survey of 254 addresses with one module: 253 time-outs at 9600 (70 ms each by default).
     rusage sv{};
     start = nowMs();
@@ -152,6 +204,9 @@ int main(int argc, char **argv)
     std::printf("mbpoll:           %d polls at %d ms, CPU %.1f us per exchange, peak RSS %.1f MB\n", mbPolls, periodMs,
                 mbPer, mb.ru_maxrss / 1024.0);
     std::printf("ratio korvant-cli / mbpoll CPU per exchange: %.2f (goal <= 1.0)\n", mbPer > 0 ? cliPer / mbPer : -1.0);
+    const double floorPer = cliExchanges ? cpuMs(fl) * 1000 / cliExchanges : -1;
+    std::printf("floor (korvant-cli's system calls, no other work): CPU %.1f us per exchange, %.2f x mbpoll\n", floorPer,
+                mbPer > 0 ? floorPer / mbPer : -1.0);
     std::printf("survey 1..254 at 9600: %.0f ms, 254 x 70 ms time-out = %.0f ms, %+.1f %% (goal within 10 %%), "
                 "peak RSS %.1f MB\n",
                 surveyMs, surveyBudgetMs, (surveyMs / surveyBudgetMs - 1) * 100, sv.ru_maxrss / 1024.0);
