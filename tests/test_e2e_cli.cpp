@@ -60,12 +60,6 @@ class TestE2eCli : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(QFileInfo(kCli).isExecutable(), qPrintable(kCli + " is not built"));
-        QVERIFY2(QFileInfo(SimProcess::program()).isExecutable(), qPrintable(SimProcess::program() + " is not built"));
-    }
-
     void scanStopsAtTheFirstAnswer()
     {
         SimProcess sim;
@@ -155,14 +149,11 @@ private slots:
             p.kill();
         QVERIFY(polled && finished && p.exitStatus() == QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
+        // The statistics close the output (their lines are test_cli's).
         const QStringList lines = QString::fromUtf8(out + p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QVERIFY2(lines.size() >= 7, out.constData());
-        QVERIFY2(lines[0].contains(QLatin1String("  accepted  ")) && lines[0].contains(QLatin1String("AI_3: 5.00mA")),
-                 qPrintable(lines[0]));
-        QVERIFY2(lines[1].contains(QLatin1String("DI_01: OFF")), qPrintable(lines[1]));
-        QVERIFY2(lines[lines.size() - 3].startsWith(QLatin1String("requests ")), qPrintable(lines[lines.size() - 3]));
-        QCOMPARE(lines[lines.size() - 2], QStringLiteral("success 100.0%"));
-        QVERIFY(lines.last().startsWith(QLatin1String("response ms  min ")));
+        QVERIFY2(lines.size() >= 7 && lines[0].contains(QLatin1String("  accepted  ")) && lines[0].contains(QLatin1String("AI_3: 5.00mA"))
+                     && lines[1].contains(QLatin1String("DI_01: OFF")) && lines[lines.size() - 2] == QLatin1String("success 100.0%"),
+                 out.constData());
     }
 
     // A reply in pieces is gathered whole; a byte trailing a complete reply within the quiet gap
