@@ -159,8 +159,7 @@ private slots:
         const Conversion none = Conversion::None;
         const QString ok = QStringLiteral("accepted");
         const struct { QByteArray request, reply; Conversion conversion; QString verdict, values; } cases[] = {
-            {in8, hex("01020105618B"), none, ok, "10100000"},
-            {in16, hex("0102020580BB48"), none, ok, "1010000000000001"},
+            {in8, hex("01020105618B"), none, ok, "10100000"}, {in16, hex("0102020580BB48"), none, ok, "1010000000000001"},
             {in16, hex("010202002179A0"), none, ok, "0000000010000100"},
             {in4, hex("010201F561CF"), none, ok, "1010"}, // the high half unread
             {regs8, hex("010310000000FD270F27102747FFFEFFFF00010630"), Conversion::Temperature, ok,
@@ -182,8 +181,7 @@ private slots:
             {in8, hex("0182018160"), none, "exception 1: illegal function", ""},
             {regs8, hex("01830440F3"), none, "exception 4: device failure", ""},
             {in8, hex("0182018161"), none, "short reply", ""}, // an exception with a bad CRC
-            {in8, hex("0102010561"), none, "short reply", ""},
-            {in8, hex("01020105618B00"), none, "long reply", ""},
+            {in8, hex("0102010561"), none, "short reply", ""}, {in8, hex("01020105618B00"), none, "long reply", ""},
             {in8, hex("0202010561CF"), none, "reply from another address", ""},
             {in8, hex("01030105304B"), none, "reply to another function", ""},
             {in8, hex("01020105618C"), none, "bad CRC", ""}};

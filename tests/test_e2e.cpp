@@ -2,7 +2,7 @@
 // test_windows on the in-process line; the simulator's frames are test_sim's): a window on the real
 // serial line over a pseudo-terminal; the simulator's link and lock; and modules behind a serial
 // device server, korvant-sim serving RTU frames on a loopback TCP port, reached by the windows
-// through a file sys/COM2 naming it and by korvant-cli --port tcp://.
+// through a file sys/COM2 naming it (korvant-cli --port tcp:// is test_e2e_cli's).
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
@@ -146,22 +146,6 @@ private slots:
         QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None"));
         // The probe, the open and the scan's reopen all went over one connection.
         QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
-    }
-
-    void cliOverTcp()
-    {
-        SimProcess server;
-        const QString target = server.startTcp({"--module", "5510:3:6", "--inputs", "0x81"});
-        QProcess cli;
-        const QString program = QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli");
-        cli.start(program, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
-        QVERIFY(cli.waitForFinished(kWaitMs) && cli.exitCode() == 0);
-        const QString out = QString::fromUtf8(cli.readAllStandardOutput());
-        QVERIFY2(out.startsWith(QStringLiteral("DI_01: ON\nDI_02: OFF\n")) && out.contains(QStringLiteral("DI_08: ON")),
-                 qPrintable(out));
-        cli.start(program, {"read", "5510", "--port", refusingTarget(), "--quiet"});
-        QVERIFY(cli.waitForFinished(kWaitMs) && cli.exitCode() == 3);
-        QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("refused")));
     }
 };
 

