@@ -18,23 +18,18 @@ QString summary(const ParsedCommandLine &p)
         return QStringLiteral("help");
     static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey"};
     QString s = QString::fromLatin1(names[int(o.command)]);
-    if (o.model)
-        s += QLatin1Char(' ') + o.model->name;
-    if (!o.argument.isEmpty())
-        s += QLatin1Char(' ') + o.argument;
+    s += o.model ? QLatin1Char(' ') + o.model->name : QString();
+    s += o.argument.isEmpty() ? QString() : QLatin1Char(' ') + o.argument;
     s += QStringLiteral(" %1 %2 a%3 t%4").arg(o.port, settingsText(o.line)).arg(o.address).arg(o.timeoutMs);
-    if (o.quiet)
-        s += QStringLiteral(" quiet");
+    s += o.quiet ? QStringLiteral(" quiet") : QString();
     if (o.on) {
         QStringList on;
         for (int n : *o.on)
             on << QString::number(n);
         s += QStringLiteral(" on=") + on.join(QLatin1Char(','));
     }
-    if (o.outputPosition)
-        s += QStringLiteral(" ma=%1").arg(*o.outputPosition);
-    if (o.json)
-        s += QStringLiteral(" json");
+    s += o.outputPosition ? QStringLiteral(" ma=%1").arg(*o.outputPosition) : QString();
+    s += o.json ? QStringLiteral(" json") : QString();
     if (o.command == Command::Poll)
         s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count);
     if (o.command == Command::Survey)

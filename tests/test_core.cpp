@@ -324,19 +324,20 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("set.rc"));
-        SerialChoice c = readSetRc(path); // missing: the defaults
-        QCOMPARE(c.port + '|' + c.baud + '|' + c.parity, QStringLiteral("1|9600|None"));
-        c = {QStringLiteral("0"), QStringLiteral("1234x"), QStringLiteral("Even")}; // typed texts are kept as typed
+        const auto read = [&path] {
+            const SerialChoice c = readSetRc(path);
+            return c.port + '|' + c.baud + '|' + c.parity;
+        };
+        QCOMPARE(read(), QStringLiteral("1|9600|None")); // missing: the defaults
+        const SerialChoice c{QStringLiteral("0"), QStringLiteral("1234x"), QStringLiteral("Even")}; // kept as typed
         QString error;
         QVERIFY(writeSetRc(path, c, &error));
         QCOMPARE(fileBytes(path), QByteArray("0\r\n1234x\r\nEven\r\n"));
-        c = readSetRc(path);
-        QCOMPARE(c.port + '|' + c.baud + '|' + c.parity, QStringLiteral("0|1234x|Even"));
+        QCOMPARE(read(), QStringLiteral("0|1234x|Even"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("set.rc")}); // no temporary left
-        for (const auto &[bytes, read] : {std::pair{"3\n", "3|9600|None"}, {"4\r19200\r\nEven\r\nextra\r\n", "4|19200|Even"}}) {
+        for (const auto &[bytes, choice] : {std::pair{"3\n", "3|9600|None"}, {"4\r19200\r\nEven\r\nextra\r\n", "4|19200|Even"}}) {
             QVERIFY(writeFile(path, bytes));
-            c = readSetRc(path);
-            QCOMPARE(c.port + '|' + c.baud + '|' + c.parity, QString::fromLatin1(read));
+            QCOMPARE(read(), QString::fromLatin1(choice));
         }
         // A folder where set.rc should be: read as missing, the write fails, says why and leaves it alone.
         const QString folder = dir.filePath(QStringLiteral("dir.rc"));

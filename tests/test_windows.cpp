@@ -227,7 +227,6 @@ private slots:
     void serialGroup()
     {
         GuiTestEnvironment env(shortTimingFile(), "3\r\n19200\r\nEven\r\n");
-        env.bus.addModule(5510, 1, 6);
         Tool tool;
         auto *w = static_cast<DigitalWindow *>(tool.choose(4));
         QCOMPARE(w->Frame1->title(), QStringLiteral(" Communication Set"));
