@@ -174,13 +174,14 @@ private slots:
         }
         module->faults.badCrc = false;
 
-        auto *validate = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(reads.size() + 1));
+        const bool analogOutput = row.kind == PanelKind::AnalogOutput; // its button keeps the name Command_OK2
+        auto *validate = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(analogOutput ? 2 : reads.size() + 1));
         if (row.outputs() > 0) {
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_0")), Qt::LeftButton);
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
             QCOMPARE(states(w, "DO_SHOW_"), QStringLiteral("1").leftJustified(row.outputs(), '0'));
-        } else if (row.kind == PanelKind::AnalogOutput) {
+        } else if (analogOutput) {
             // Arrows step 1, the track 1000; a drag shows only when the thumb is let go.
             auto *slider = child<QScrollBar>(w, QStringLiteral("HScroll1"));
             slider->setSliderDown(true);
