@@ -56,9 +56,8 @@ private slots:
         PromptRecorder prompts;
         SimProcess sim;
         QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x05"}));
-        // Room for the line time at 9600 baud and the pseudo-terminal.
+        // Room for the line time at 9600 baud and the pseudo-terminal; no set.rc: COM1 at 9600,None.
         sim.writeSys(QStringLiteral("tm.rc"), shortTimingFile(200, 400, 200));
-        sim.writeSys(QStringLiteral("set.rc"), "1\r\n9600\r\nNone\r\n");
         setSerialLineFactory({});
         auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
         QVERIFY(openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1));

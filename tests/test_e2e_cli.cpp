@@ -60,15 +60,25 @@ class TestE2eCli : public QObject
 {
     Q_OBJECT
 private slots:
-    void scanStopsAtTheFirstAnswer()
+    // The scan stops at the first answer; the module found gets a new address (broadcast) and then
+    // new communication parameters, and answers there only.
+    void scanThenSetAddressAndParameters()
     {
         SimProcess sim;
         QVERIFY(sim.start({"--module", "5550:7:3"}));
-        const Run r = runCli(sim, {"scan", "--quiet"});
+        Run r = runCli(sim, {"scan", "--quiet"});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral("address 7  code 3  baud 19200  parity None  model KV5550ADAM\n"));
         // 4800 and 9600 unanswered, then 19200; nothing after.
         QCOMPARE(requests(sim, 3), QStringList(3, QStringLiteral("00 03 00 64 00 03 45 C5")));
+        r = runCli(sim, {"set-address", "5", "--baud", "19200", "--quiet"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("address 5 written\n"));
+        r = runCli(sim, {"set-comm", "9600,None,8,1", "--address", "5", "--baud", "19200", "--quiet"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("code 2 (9600,None,8,1) written to address 5\n"));
+        QCOMPARE(runCli(sim, {"read", "5550", "--address", "5", "--quiet"}).status, 0);
+        QCOMPARE(requests(sim, 6).mid(3, 2), (QStringList{"00 06 00 64 00 05 09 C7", frameText(commWriteRequest(5, 2))}));
     }
 
     // read, write, survey and the exit codes of a failed run on one bus.
@@ -122,21 +132,6 @@ private slots:
         const Run r = runCli(server, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
         QCOMPARE(r.status, 0);
         QVERIFY2(r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out));
-    }
-
-    void setsAddressThenCommunicationParameters()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1:2"}));
-        Run r = runCli(sim, {"set-address", "5", "--quiet"});
-        QCOMPARE(r.status, 0);
-        QCOMPARE(r.out, QStringLiteral("address 5 written\n"));
-        r = runCli(sim, {"set-comm", "19200,None,8,1", "--address", "5", "--quiet"});
-        QCOMPARE(r.status, 0);
-        QCOMPARE(r.out, QStringLiteral("code 3 (19200,None,8,1) written to address 5\n"));
-        // The module now listens at 5 and 19200 only.
-        QCOMPARE(runCli(sim, {"read", "5510", "--address", "5", "--baud", "19200", "--quiet"}).status, 0);
-        QCOMPARE(requests(sim, 3).mid(0, 2), (QStringList{"00 06 00 64 00 05 09 C7", frameText(commWriteRequest(5, 3))}));
     }
 
     void pollStopsOnCtrlC()
