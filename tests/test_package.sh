@@ -28,9 +28,10 @@ mode_of() { stat -c %a "$1"; }
 user_writable() { [ $((8#$(mode_of "$1") & 8#200)) -ne 0 ]; }
 
 # --- the package -------------------------------------------------------------------------------
-# The test packs what the build made (a program not built fails cpack). cpack's own first step (make preinstall) would bring the
-# whole tree up to date, rebuilding programs other tests may be running; a generator without a
-# preinstall step (Ninja, which need not be installed for this) leaves just that step out.
+# The test packs what the build made (a program not built fails cpack). cpack's own first step
+# (make preinstall) would bring the whole tree up to date, rebuilding programs other tests may be
+# running; a generator without a preinstall step (Ninja, which need not be installed for this)
+# leaves just that step out.
 cat >"$work/CPackConfig.cmake" <<EOF
 include("$build/CPackConfig.cmake")
 set(CPACK_CMAKE_GENERATOR Ninja)
@@ -41,11 +42,8 @@ if ! (cd "$build" && cpack -G DEB -B "$work/out" --config "$work/CPackConfig.cma
     finish
 fi
 debs=("$work"/out/korvant_*.deb)
-if [ ${#debs[@]} -ne 1 ] || [ ! -f "${debs[0]}" ]; then
-    bad "cpack made one korvant_VERSION_ARCH.deb (found: ${debs[*]})"
-    finish
-fi
 deb=${debs[0]}
+[ ${#debs[@]} -eq 1 ] && [ -f "$deb" ] || { bad "cpack made one korvant_VERSION_ARCH.deb (found: ${debs[*]})"; finish; }
 ok "cpack builds $(basename "$deb")"
 
 root="$work/root"
@@ -69,12 +67,7 @@ expected="-rwxr-xr-x ./usr/bin/korvant-cli
 -r--r--r-- ./usr/share/korvant/sys/set.rc
 -r--r--r-- ./usr/share/korvant/sys/tm.rc"
 actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $6}' | sort -k2)
-if [ "$actual" = "$expected" ]; then
-    ok "file list and modes"
-else
-    bad "file list and modes"
-    diff <(echo "$expected") <(echo "$actual")
-fi
+check "file list and modes" diff <(echo "$expected") <(echo "$actual")
 
 # The shipped sys/ files are the defaults: the launcher's first start below seeds from them.
 check "korvant-debug finds its libraries" bash -c "ldd '$root/usr/bin/korvant-debug' >'$work/ldd' 2>&1 && ! grep -q 'not found' '$work/ldd'"
