@@ -108,8 +108,6 @@ QString summary(const TrafficStatistics &s)
 }
 } // namespace
 
-Q_DECLARE_METATYPE(QVector<Exchange>)
-
 class TestCore : public QObject
 {
     Q_OBJECT
@@ -380,41 +378,32 @@ private slots:
         QCOMPARE(splitSettingsLines("\xB5", 1).first(), QString(QChar(0xB5)));
     }
 
-    void statistics_data()
-    {
-        QTest::addColumn<QVector<Exchange>>("run");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("nothing") << QVector<Exchange>{} << "n0 0.0% min - median - p99 - max -";
-        QTest::newRow("time-outs only: no times") << QVector<Exchange>{{Refusal::NoReply, -1}, {Refusal::NoReply, -1}}
-                                                  << "n2 timeout 2 0.0% min - median - p99 - max -";
-        // Median: the 2nd of 3 lies in bin [2.0, 2.1) and reads as its upper edge; the 99th
-        // percentile is the largest, whose bin edge is held to the exact maximum.
-        QTest::newRow("three replies") << QVector<Exchange>{{Refusal::None, 1.23}, {Refusal::None, 2.04}, {Refusal::None, 9.87}}
-                                       << "n3 ok 3 100.0% min 1.23 median 2.10 p99 9.87 max 9.87";
-        // Refused replies that brought bytes count in the times; time-outs do not.
-        QTest::newRow("every verdict")
-            << QVector<Exchange>{{Refusal::None, 5.0}, {Refusal::NoReply, -1}, {Refusal::BadCrc, 5.05},
-                                 {Refusal::Short, 3.0}, {Refusal::Long, 6.0}, {Refusal::OtherAddress, 4.0},
-                                 {Refusal::OtherFunction, 4.0}, {Refusal::Exception, 2.0}}
-            << "n8 ok 1 timeout 1 bad_crc 1 short 1 long 1 other_address 1 other_function 1 exception 1 12.5% "
-               "min 2.00 median 4.10 p99 6.00 max 6.00";
-        // 100 replies at 1 ms and one slow one: the median and p99 stay in the first bin.
-        QVector<Exchange> hundred(100, {Refusal::None, 1.0});
-        hundred.append({Refusal::None, 250.0});
-        QTest::newRow("one slow reply in 101") << hundred << "n101 ok 101 100.0% min 1.00 median 1.10 p99 1.10 max 250.00";
-        // Beyond the histogram's ten seconds a reply shares the last bin; the maximum stays exact.
-        QTest::newRow("beyond the last bin") << QVector<Exchange>{{Refusal::None, 12000.0}, {Refusal::None, 15000.0}}
-                                             << "n2 ok 2 100.0% min 12000.00 median 12000.00 p99 12000.00 max 15000.00";
-    }
-
+    // Counts per verdict and the response times of runs, in one comparable line each.
     void statistics()
     {
-        QFETCH(QVector<Exchange>, run);
-        QFETCH(QString, expected);
-        TrafficStatistics s;
-        for (const Exchange &e : run)
-            s.add(e.refusal, e.ms);
-        QCOMPARE(summary(s), expected);
+        const Refusal ok = Refusal::None, none = Refusal::NoReply;
+        QVector<Exchange> hundred(100, {ok, 1.0}); // and one slow one: the median and p99 stay in the first bin
+        hundred.append({ok, 250.0});
+        const struct { QVector<Exchange> run; const char *expected; } runs[] = {
+            {{}, "n0 0.0% min - median - p99 - max -"},
+            {{{none, -1}, {none, -1}}, "n2 timeout 2 0.0% min - median - p99 - max -"}, // time-outs have no times
+            // Median: the 2nd of 3 lies in bin [2.0, 2.1) and reads as its upper edge; the 99th
+            // percentile is the largest, whose bin edge is held to the exact maximum.
+            {{{ok, 1.23}, {ok, 2.04}, {ok, 9.87}}, "n3 ok 3 100.0% min 1.23 median 2.10 p99 9.87 max 9.87"},
+            // Refused replies that brought bytes count in the times; time-outs do not.
+            {{{ok, 5.0}, {none, -1}, {Refusal::BadCrc, 5.05}, {Refusal::Short, 3.0}, {Refusal::Long, 6.0},
+              {Refusal::OtherAddress, 4.0}, {Refusal::OtherFunction, 4.0}, {Refusal::Exception, 2.0}},
+             "n8 ok 1 timeout 1 bad_crc 1 short 1 long 1 other_address 1 other_function 1 exception 1 12.5% "
+             "min 2.00 median 4.10 p99 6.00 max 6.00"},
+            {hundred, "n101 ok 101 100.0% min 1.00 median 1.10 p99 1.10 max 250.00"},
+            // Beyond the histogram's ten seconds a reply shares the last bin; the maximum stays exact.
+            {{{ok, 12000.0}, {ok, 15000.0}}, "n2 ok 2 100.0% min 12000.00 median 12000.00 p99 12000.00 max 15000.00"}};
+        for (const auto &r : runs) {
+            TrafficStatistics s;
+            for (const Exchange &e : r.run)
+                s.add(e.refusal, e.ms);
+            QCOMPARE(summary(s), QString::fromUtf8(r.expected));
+        }
     }
 
     void recordsOfAnExchange()

@@ -355,23 +355,15 @@ private slots:
     {
         const QString notValid = QStringLiteral("Communication parameters are not valid！");
         const QString noPort = QStringLiteral("Serial port does not exist！");
-        // An empty message: the choice is taken; frame: what reaches the module.
-        const struct {
-            const char *window, *box, *text;
-            bool paste;
-            const char *button;
-            QString message;
-            QByteArray frame;
-        } cases[] = {
-            {"SetFrm", "Combo_Baud", "9600", false, "Command_OK3", notValid, {}},
-            {"SetFrm", "Combo_Baud", "9600", true, "Command_OK3", notValid, {}},
-            {"SetFrm", "Combo_Baud", "9600,even,8,1", false, "Command_OK3", notValid, {}},
-            {"SetFrm", "Combo_Baud", "9600,even,8,1", true, "Command_OK3", notValid, {}},
-            {"SetFrm", "Combo_Baud", "19200,Even,8,1", false, "Command_OK3", {}, QByteArray::fromHex("010600650007D817")},
-            {"KV5510ADAM", "Combo1", "COM12", false, "Command_Port", noPort, {}},
-            {"KV1730ADAM", "Combo1", "COM0", false, "Command_Port", noPort, {}},
-            {"SetFrm", "Combo1", "com2", true, "Command_Port", noPort, {}},
-            {"KV7710ADAM", "Combo1", "COM2", false, "Command_Port", {}, {}}};
+        // An empty message: the choice is taken (by Command_OK3, the parameter write, or Command_Port);
+        // frame: what reaches the module.
+        const struct { const char *window, *box, *text; bool paste; QString message; QByteArray frame; } cases[] = {
+            {"SetFrm", "Combo_Baud", "9600", false, notValid, {}}, {"SetFrm", "Combo_Baud", "9600", true, notValid, {}},
+            {"SetFrm", "Combo_Baud", "9600,even,8,1", false, notValid, {}},
+            {"SetFrm", "Combo_Baud", "9600,even,8,1", true, notValid, {}},
+            {"SetFrm", "Combo_Baud", "19200,Even,8,1", false, {}, QByteArray::fromHex("010600650007D817")},
+            {"KV5510ADAM", "Combo1", "COM12", false, noPort, {}}, {"KV1730ADAM", "Combo1", "COM0", false, noPort, {}},
+            {"SetFrm", "Combo1", "com2", true, noPort, {}}, {"KV7710ADAM", "Combo1", "COM2", false, {}, {}}};
         for (const auto &c : cases) {
             GuiTestEnvironment env;
             env.bus.addModule(5510, 1, 2);
@@ -381,7 +373,7 @@ private slots:
             const bool portBox = box == w->Combo1;
             QVERIFY(portBox || openPort(w));
             enterText(box, QString::fromLatin1(c.text), c.paste);
-            QTest::mouseClick(child<QPushButton>(w, QString::fromLatin1(c.button)), Qt::LeftButton);
+            QTest::mouseClick(portBox ? w->Command_Port : child<QPushButton>(w, QStringLiteral("Command_OK3")), Qt::LeftButton);
             QCOMPARE(box->currentText(), QString::fromLatin1(c.text)); // nothing completed or replaced it
             QCOMPARE(env.messages, c.message.isEmpty() ? QStringList() : QStringList{c.message});
             QVERIFY(!portBox || (w->portIsOpen() == c.message.isEmpty() && simLine(w)->isOpen() == c.message.isEmpty()));
