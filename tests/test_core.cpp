@@ -193,14 +193,6 @@ private slots:
         }
     }
 
-    void exceptionNames()
-    {
-        const QStringList names{"exception 0", "illegal function", "illegal data address", "illegal data value",
-                                "device failure", "acknowledge", "device busy", "exception 7"};
-        for (int code = 0; code < names.size(); ++code)
-            QCOMPARE(exceptionName(std::uint8_t(code)), names[code]);
-    }
-
     void hexText()
     {
         QCOMPARE(HexText(hex("01020000000879CC")), QStringLiteral("01 02 00 00 00 08 79 CC "));
@@ -270,7 +262,7 @@ private slots:
         // The interval: characters 12 to 16, whatever the label before them ends with.
         const Read interval = [](const QString &t) { return intervalFromLine(t); };
         // The port: position first, then rounded: 2.5 - 1 = 1.5 -> 2, 3.5 - 1 = 2.5 -> 2.
-        const Read port = [](const QString &t) { return portIndexFromLine(t); };
+        const Read port = portIndexFromLine;
         const struct { Read read; const char *text; int value; } cases[] = {
             {address, "1", 1}, {address, "0", 0}, {address, "255", 255}, {address, "256", -1}, {address, "-1", -1},
             {address, "abc", -1}, {address, "12x", 12}, {address, "2.5", 2}, {address, " ", -1}, {address, "", -1},
@@ -454,17 +446,22 @@ private slots:
         QVERIFY(r.rows().empty() && r.statistics().requests() == 0);
     }
 
-    // The verdicts the recorder's rows say, all of them errors.
+    // The verdicts the recorder's rows say, all of them errors, with the names of exception codes.
     void verdictTexts()
     {
+        QList<QByteArray> replies{hex("010201"), hex("01020105618B00"), withCrc(hex("02020105")), withCrc(hex("01030105")),
+                                  hex("01020105618C")};
+        for (char code = 0; code < 8; ++code)
+            replies << withCrc(hex("0182") + code);
         QStringList texts;
-        for (const QByteArray &reply : {hex("010201"), hex("01020105618B00"), withCrc(hex("02020105")),
-                                        withCrc(hex("01030105")), hex("01020105618C"), withCrc(hex("018202"))}) {
+        for (const QByteArray &reply : replies) {
             const TrafficRow row{.kind = TrafficRow::Reply, .verdict = judgeReply(reply, hex("01020000000879CC"), 6)};
             texts << row.verdictText() + (row.isError() ? "" : " (not an error)");
         }
-        QCOMPARE(texts, (QStringList{"short", "long", "other address", "other function", "bad CRC",
-                                     "exception 2: illegal data address"}));
+        QCOMPARE(texts, (QStringList{"short", "long", "other address", "other function", "bad CRC", "exception 0: exception 0",
+                                     "exception 1: illegal function", "exception 2: illegal data address",
+                                     "exception 3: illegal data value", "exception 4: device failure",
+                                     "exception 5: acknowledge", "exception 6: device busy", "exception 7: exception 7"}));
     }
 };
 
