@@ -18,16 +18,10 @@ int byteAt(const QByteArray &b, int i)
 
 SimFaults faultsFrom(std::uint8_t b)
 {
-    SimFaults f;
     if (!(b & 0x80))
-        return f; // half the inputs run a sound module
-    f.silent = (b & 0x07) == 0x07;
-    f.badCrc = b & 0x01;
-    f.extraByte = b & 0x02;
-    f.truncate = b & 0x04;
-    f.exception = b & 0x08;
-    f.garbageBytes = (b & 0x10) ? 1 + ((b >> 5) & 0x03) * 7 : 0;
-    return f;
+        return {}; // half the inputs run a sound module
+    return {.silent = (b & 0x07) == 0x07, .badCrc = bool(b & 0x01), .extraByte = bool(b & 0x02), .truncate = bool(b & 0x04),
+            .exception = bool(b & 0x08), .garbageBytes = (b & 0x10) ? 1 + ((b >> 5) & 0x03) * 7 : 0};
 }
 
 // Whether frame is a sound write of register reg to value, which must lie in low..high.

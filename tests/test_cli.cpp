@@ -18,23 +18,18 @@ QString summary(const ParsedCommandLine &p)
         return QStringLiteral("help");
     static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey"};
     QString s = QString::fromLatin1(names[int(o.command)]);
-    if (o.model)
-        s += QLatin1Char(' ') + o.model->name;
-    if (!o.argument.isEmpty())
-        s += QLatin1Char(' ') + o.argument;
+    s += o.model ? QLatin1Char(' ') + o.model->name : QString();
+    s += o.argument.isEmpty() ? QString() : QLatin1Char(' ') + o.argument;
     s += QStringLiteral(" %1 %2 a%3 t%4").arg(o.port, settingsText(o.line)).arg(o.address).arg(o.timeoutMs);
-    if (o.quiet)
-        s += QStringLiteral(" quiet");
+    s += o.quiet ? QStringLiteral(" quiet") : QString();
     if (o.on) {
         QStringList on;
         for (int n : *o.on)
             on << QString::number(n);
         s += QStringLiteral(" on=") + on.join(QLatin1Char(','));
     }
-    if (o.outputPosition)
-        s += QStringLiteral(" ma=%1").arg(*o.outputPosition);
-    if (o.json)
-        s += QStringLiteral(" json");
+    s += o.outputPosition ? QStringLiteral(" ma=%1").arg(*o.outputPosition) : QString();
+    s += o.json ? QStringLiteral(" json") : QString();
     if (o.command == Command::Poll)
         s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count);
     if (o.command == Command::Survey)
@@ -73,12 +68,9 @@ private slots:
             {"read 5510 --count 3", "error: --period and --count belong to poll"},
             {"scan --from 3", "error: --from and --to belong to survey"},
             {"survey --from 0", "error: address \"0\" is not 1..255"},
-            {"survey --from 9 --to 8", "error: --from 9 lies above --to 8"},
-            {"--port COM2", "error: no subcommand given"},
-            {"reed", "error: unknown subcommand \"reed\""},
-            {"scan --bogus", "error: Unknown option 'bogus'."},
-            {"read", "error: read takes one argument"},
-            {"scan 1", "error: scan takes no argument"},
+            {"survey --from 9 --to 8", "error: --from 9 lies above --to 8"}, {"--port COM2", "error: no subcommand given"},
+            {"reed", "error: unknown subcommand \"reed\""}, {"scan --bogus", "error: Unknown option 'bogus'."},
+            {"read", "error: read takes one argument"}, {"scan 1", "error: scan takes no argument"},
             {"read KV9999ADAM", "error: unknown model \"KV9999ADAM\""},
             {"read KV1720ADAM", "error: KV1720ADAM has no inputs to read"},
             {"scan --baud 96OO", "error: baud rate \"96OO\" is not a whole number above 0"},

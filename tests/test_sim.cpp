@@ -43,27 +43,21 @@ class TestSim : public QObject
 private slots:
     void workedFrames()
     {
-        // Inputs and coils 0..3 from bits, holding registers from the list.
+        // Inputs from bits, holding registers from the list. Writes are registerMapOfEveryModel's, the
+        // broadcast parameter read busListenersAndCollisions'.
         const struct { int model; quint32 bits; QList<int> registers; QByteArray request, reply; } cases[] = {
             {5510, 0x05, {}, hex("01020000000879CC"), hex("01020105618B")},
             {5530, 0x8005, {}, request(1, 0x02, 0, 16), hex("0102020580BB48")},
-            {5510, 0x0A, {}, hex("010F000000040105FE95"), hex("010F000000045408")},
             {7710, 0, QList<int>(6, 2048), hex("010300000006C5C8"), hex("01030C080008000800080008000800F60B")},
             {7720, 0, {25, 26, 1001, 65535}, hex("0103000000044409"), hex("0103080019001A03E9FFFF94D4")},
-            {7720, 0x0A, {}, hex("01020000000479C9"), frame("0102010A")},
-            {5510, 0, {}, kBroadcastRead, hex("0003060001000215863FD7")},
-            {1720, 0, {}, hex("010600000FA08C42"), hex("010600000FA08C42")}};
+            {7720, 0x0A, {}, hex("01020000000479C9"), frame("0102010A")}};
         for (const auto &c : cases) {
             SimModule m(c.model, 1, 2);
-            for (int i = 0; i < 32; ++i) {
+            for (int i = 0; i < 32; ++i)
                 m.setDiscreteInput(i, (c.bits >> i) & 1);
-                m.setCoil(i, (c.bits >> i) & 1);
-            }
             for (int i = 0; i < c.registers.size(); ++i)
                 m.setHolding(i, std::uint16_t(c.registers[i]));
             QCOMPARE(m.handle(c.request).toHex(' '), c.reply.toHex(' '));
-            if (c.request.at(1) == 0x0F) // the write landed: coils 1 and 3 on, 2 and 4 off
-                QCOMPARE(QList<bool>({m.coil(0), m.coil(1), m.coil(2), m.coil(3)}), QList<bool>({true, false, true, false}));
         }
     }
 

@@ -4,12 +4,12 @@
 #pragma once
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 
 class SimProcess
 {
@@ -43,16 +43,9 @@ public:
             return false;
         const QStringList options{QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"), QString::number(port)};
         process.start(program(), options + args);
-        if (!process.waitForStarted(10000))
-            return false;
-        QElapsedTimer clock;
-        clock.start();
-        while (!QFileInfo(link(port)).isSymLink()) {
-            if (clock.elapsed() > 10000 || process.state() != QProcess::Running)
-                return false;
-            process.waitForReadyRead(50);
-        }
-        return true;
+        const auto linked = [&] { return QFileInfo(link(port)).isSymLink(); };
+        return process.waitForStarted(10000)
+               && QTest::qWaitFor([&] { return linked() || process.state() != QProcess::Running; }, 10000) && linked();
     }
 
     // Starts the simulator on a free TCP port of the loopback address instead; its tcp:// target.
