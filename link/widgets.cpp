@@ -134,6 +134,8 @@ QList<QPointer<TextBox>> &pendingBoxes()
     return boxes;
 }
 
+int g_passes = 0; // TextBox::Pass objects alive
+
 class PendingBoxes : public QObject
 {
 public:
@@ -281,7 +283,7 @@ void TextBox::setPlainText(const QString &text)
     if (!m_syncPosted) {
         m_syncPosted = true;
         static PendingBoxes *const carrier = new PendingBoxes;
-        if (pendingBoxes().isEmpty())
+        if (pendingBoxes().isEmpty() && g_passes == 0)
             QCoreApplication::postEvent(carrier, new QEvent(kSyncEvent));
         pendingBoxes().append(this);
     }
@@ -302,13 +304,39 @@ void TextBox::syncPending()
     }
 }
 
-void TextBox::sync()
+bool TextBox::takeText()
 {
     if (m_text == m_shown)
-        return;
+        return false;
     m_shown = m_text;
     adjustScrollBar();
-    viewport()->update();
+    return true;
+}
+
+void TextBox::sync()
+{
+    if (takeText())
+        viewport()->update();
+}
+
+TextBox::Pass::Pass()
+{
+    ++g_passes;
+}
+
+TextBox::Pass::~Pass()
+{
+    if (--g_passes > 0)
+        return;
+    // Repainted now (each box's viewport by itself: painting a parent leaves opaque children
+    // out), so no repaint request is posted for them.
+    for (const QPointer<TextBox> &box : std::exchange(pendingBoxes(), {})) {
+        if (!box)
+            continue;
+        box->m_syncPosted = false;
+        if (box->takeText())
+            box->viewport()->repaint();
+    }
 }
 
 const TextBox::Laid &TextBox::laid()

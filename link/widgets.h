@@ -96,6 +96,17 @@ public:
     // Lays out and repaints every box whose text changed in this pass of the event loop; one
     // posted event calls it.
     static void syncPending();
+    // While one lives, boxes given a new text post nothing: the last one to end lays them out and
+    // repaints them at once, one repaint of their window. A window applying what a tick or a
+    // judgement decided opens one, and its boxes then cost the event loop no wake-up of its own.
+    class Pass
+    {
+    public:
+        Pass();
+        ~Pass();
+        Pass(const Pass &) = delete;
+        Pass &operator=(const Pass &) = delete;
+    };
     explicit TextBox(const QString &name, QWidget *parent = nullptr);
     ~TextBox() override;
 
@@ -129,6 +140,7 @@ protected:
 private:
     friend class TextBoxAccessible;
     struct Laid;
+    bool takeText(); // the new text laid out; false when it is the one shown
     void sync();
     const Laid &laid();
     void adjustScrollBar();

@@ -95,6 +95,7 @@ WindowTimer *TestWindow::timer(TimerRef ref) const
 
 void TestWindow::apply(const CycleActions &actions)
 {
+    const TextBox::Pass pass; // the boxes set here repainted once, at the end
     for (const CycleAction &a : actions) {
         switch (a.kind) {
         case CycleAction::Enable:

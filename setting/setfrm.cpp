@@ -62,6 +62,7 @@ void SetFrm::loadPanels()
 
 void SetFrm::apply(const CycleActions &actions)
 {
+    const TextBox::Pass pass; // the boxes set here repainted once, at the end
     for (const CycleAction &a : actions) {
         switch (a.kind) {
         case CycleAction::Enable:

@@ -168,6 +168,21 @@ private slots:
         f.box.setPlainText(kNormal);
         other.setPlainText(kNormal);
         QTRY_VERIFY(box.paints > 0 && second.paints > 0);
+        // Set while a window applies a tick: both repainted once when that ends, before the event
+        // loop runs again, and the group box beneath left alone.
+        settle();
+        box.paints = second.paints = frame.paints = 0;
+        {
+            const TextBox::Pass pass;
+            f.box.clear();
+            f.box.setPlainText(kRequest);
+            other.setPlainText(kRequest);
+            QCOMPARE(box.paints + second.paints, 0);
+        }
+        QCOMPARE(box.paints, 1);
+        QCOMPARE(second.paints, 1);
+        settle();
+        QCOMPARE(box.paints + second.paints + frame.paints, 2);
     }
 };
 
