@@ -548,7 +548,6 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), kNormal);
         // From left of the first character to the right end of the line: all of it.
         box.setPlainText(kRequest);
-        QVERIFY(!box.hasSelection()); // a new text drops the selection
         settle();
         QTest::mousePress(box.viewport(), Qt::LeftButton, {}, QPoint(1, 10));
         QMouseEvent move(QEvent::MouseMove, QPointF(295, 10), box.viewport()->mapToGlobal(QPointF(295, 10)), Qt::NoButton,
@@ -588,7 +587,6 @@ private slots:
         connect(&f.box, &TextBox::textChanged, &f.box, [&] { ++changes; });
         // As a tick does: emptied, then the same request again.
         f.box.clear();
-        QCOMPARE(f.box.toPlainText(), QString());
         f.box.setPlainText(kRequest);
         QCOMPARE(changes, 2);
         settle();
