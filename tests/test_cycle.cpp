@@ -240,7 +240,6 @@ private slots:
             }
             w.run(640);
             QCOMPARE(w.log().mid(before, c.log.size()), c.log);
-            QCOMPARE(w.m.suspended(), 0);
         }
     }
 

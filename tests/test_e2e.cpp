@@ -53,7 +53,7 @@ private slots:
     // mid-poll is the TCP case below; the pty's hang-up as a failed line is test_qserialline's.
     void digitalOnThePty()
     {
-        PromptRecorder prompts;
+        GuiTestEnvironment env;
         SimProcess sim;
         QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x05"}));
         // Room for the line time at 9600 baud and the pseudo-terminal; no set.rc: COM1 at 9600,None.
@@ -63,7 +63,7 @@ private slots:
         QVERIFY(openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
-        QVERIFY(prompts.messages.isEmpty());
+        QVERIFY(env.messages.isEmpty());
     }
 
     // A stopped simulator removes its link. A link no running simulator holds the lock of is stale,
@@ -107,9 +107,8 @@ private slots:
         auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
         auto *acquisition = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
         QVERIFY(!openPort(w.get()));
-        QCOMPARE(env.messages.size(), 1);
-        QVERIFY(env.messages[0].startsWith(QStringLiteral("Serial port does not exist！\n")));
-        QVERIFY(env.messages[0].contains("refused"));
+        QVERIFY2(env.messages.size() == 1 && env.messages[0].startsWith(QStringLiteral("Serial port does not exist！\n"))
+                     && env.messages[0].contains("refused"), qPrintable(env.messages.join('|')));
         env.messages.clear();
         SimProcess server;
         const QString target =
@@ -119,7 +118,6 @@ private slots:
         QVERIFY(w->Combo1->toolTip().startsWith(target));
         QTest::mouseClick(acquisition, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
-        QCOMPARE(w->Text_Message->toPlainText(), kNormal);
         server.kill();
         QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), kWaitMs);
         QCOMPARE(env.messages, QStringList{kFault});
@@ -139,9 +137,7 @@ private slots:
         QVERIFY(openPort(w.get()));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), kWaitMs);
-        // The module's own code comes from its registers; the scan stopped at its first step.
-        QCOMPARE(w->Text_Parameter->toPlainText(),
-                 QStringLiteral("Moudle address: 7\nCommunication parameters: 38400,Even,8,1\nMoudle model: KV5550ADAM"));
+        // The scan stopped at its first step (what it shows of the module is test_windows').
         QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None"));
         // The probe, the open and the scan's reopen all went over one connection.
         QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);

@@ -49,11 +49,6 @@ QStringList requests(SimProcess &sim, int n)
     return frames;
 }
 
-QString frameText(const QByteArray &frame)
-{
-    return HexText(frame).trimmed();
-}
-
 } // namespace
 
 class TestE2eCli : public QObject
@@ -78,7 +73,7 @@ private slots:
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral("code 2 (9600,None,8,1) written to address 5\n"));
         QCOMPARE(runCli(sim, {"read", "5550", "--address", "5", "--quiet"}).status, 0);
-        QCOMPARE(requests(sim, 6).mid(3, 2), (QStringList{"00 06 00 64 00 05 09 C7", frameText(commWriteRequest(5, 2))}));
+        QCOMPARE(requests(sim, 6).mid(3, 2), (QStringList{"00 06 00 64 00 05 09 C7", HexText(commWriteRequest(5, 2)).trimmed()}));
     }
 
     // read, write, survey and the exit codes of a failed run on one bus.
@@ -100,7 +95,7 @@ private slots:
             QCOMPARE(run.status ? run.out : r.out + r.err, run.out);
         }
         QCOMPARE(requests(sim, 4).mid(2, 2),
-                 (QStringList{"01 0F 00 00 00 04 01 05 FE 95", frameText(writeRegisterRequest(2, 0, 4005))}));
+                 (QStringList{"01 0F 00 00 00 04 01 05 FE 95", HexText(writeRegisterRequest(2, 0, 4005)).trimmed()}));
         // Not a terminal: no progress bar. Address 1 lies before --from, 9 answers with an exception.
         Run r = runCli(sim, {"survey", "--from", "2", "--to", "10", "--timeout", "25", "--json"});
         QCOMPARE(r.status, 0);
@@ -114,7 +109,7 @@ private slots:
 
         r = runCli(sim, {"read", "5510", "--address", "3"});
         QCOMPARE(r.status, 4);
-        QVERIFY2(r.err.contains("> " + frameText(readInputsRequest(3, 8))), qPrintable(r.err));
+        QVERIFY2(r.err.contains("> " + HexText(readInputsRequest(3, 8)).trimmed()), qPrintable(r.err));
         // COM2 resolves through sys/COM2 as the windows resolve it, here to a device that is gone.
         const QString gone = sim.dir.filePath(QStringLiteral("gone"));
         QVERIFY(QFile::link(gone, sim.link(2)));

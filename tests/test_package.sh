@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# test_package.sh BUILD_DIR: builds the Debian package with cpack, unpacks it into a scratch root
-# and checks what a user gets: the file list and modes, the dependencies, the menu icon and
-# desktop entry, and how korvant-launcher picks and seeds the working folder (with a stub in
-# place of the tool, so no window opens).
+# test_package.sh BUILD_DIR: the Debian package as a user gets it: files, dependencies, icon,
+# desktop entry, and how korvant-launcher picks and seeds the working folder (a stub as the tool).
 set -uo pipefail
 
 build=$(cd "${1:?usage: test_package.sh BUILD_DIR}" && pwd)
@@ -28,10 +26,8 @@ mode_of() { stat -c %a "$1"; }
 user_writable() { [ $((8#$(mode_of "$1") & 8#200)) -ne 0 ]; }
 
 # --- the package -------------------------------------------------------------------------------
-# The test packs what the build made (a program not built fails cpack). cpack's own first step
-# (make preinstall) would bring the whole tree up to date, rebuilding programs other tests may be
-# running; a generator without a preinstall step (Ninja, which need not be installed for this)
-# leaves just that step out.
+# Packs what the build made: cpack's "make preinstall" would rebuild programs other tests may be
+# running; naming Ninja (which need not be installed) leaves that step out.
 cat >"$work/CPackConfig.cmake" <<EOF
 include("$build/CPackConfig.cmake")
 set(CPACK_CMAKE_GENERATOR Ninja)
@@ -109,9 +105,8 @@ exit 7
 EOF
 chmod +x "$stub"
 
-# run_launcher HOME DIR [VAR=VALUE...]: runs the launcher ($via, else the installed one) in DIR
-# with a clean environment and a HOME made for it; the stub prints its working folder into
-# $work/cwd. Gives the launcher's exit status.
+# run_launcher HOME DIR [VAR=VALUE...]: the launcher ($via, else the installed one) in DIR with a
+# clean environment; the stub prints its working folder into $work/cwd.
 run_launcher() {
     local home=$1 dir=$2
     shift 2

@@ -22,11 +22,7 @@ QByteArray frame(const char *payloadHex)
     return withCrc(hex(payloadHex));
 }
 
-// Any function in the read layout (address, function, start, count).
-QByteArray request(int address, int function, int start, int count)
-{
-    return readRequest(std::uint8_t(address), std::uint8_t(function), std::uint16_t(start), std::uint16_t(count));
-}
+// (readRequest frames any function in the read layout: address, function, start, count or value.)
 
 QByteArray exceptionOf(int address, int function, int code)
 {
@@ -47,7 +43,7 @@ private slots:
         // broadcast parameter read busListenersAndCollisions'.
         const struct { int model; quint32 bits; QList<int> registers; QByteArray request, reply; } cases[] = {
             {5510, 0x05, {}, hex("01020000000879CC"), hex("01020105618B")},
-            {5530, 0x8005, {}, request(1, 0x02, 0, 16), hex("0102020580BB48")},
+            {5530, 0x8005, {}, readRequest(1, 0x02, 0, 16), hex("0102020580BB48")},
             {7710, 0, QList<int>(6, 2048), hex("010300000006C5C8"), hex("01030C080008000800080008000800F60B")},
             {7720, 0, {25, 26, 1001, 65535}, hex("0103000000044409"), hex("0103080019001A03E9FFFF94D4")},
             {7720, 0x0A, {}, hex("01020000000479C9"), frame("0102010A")}};
@@ -75,11 +71,11 @@ private slots:
             for (int k = 0; k < 3; ++k) { // reads of inputs (02), coils (01), holding registers (03)
                 const int function = QList<int>{0x02, 0x01, 0x03}[k], n = map[k + 1];
                 if (n > 0) {
-                    const QByteArray r = m.handle(request(7, function, 0, n));
+                    const QByteArray r = m.handle(readRequest(7, function, 0, n));
                     QCOMPARE(r.size(), 5 + (k == 2 ? 2 * n : (n + 7) / 8));
                     QVERIFY(r.startsWith(QByteArray(1, 7) + char(function)) && crcOk(r));
                 }
-                QCOMPARE(m.handle(request(7, function, 0, n + 1)), exceptionOf(7, function, 0x02));
+                QCOMPARE(m.handle(readRequest(7, function, 0, n + 1)), exceptionOf(7, function, 0x02));
             }
             if (const int coils = map[2]) { // write 0x0F in every byte (15), read it back (01), one coil off (05)
                 const int bytes = (coils + 7) / 8;
@@ -87,17 +83,17 @@ private slots:
                 QCOMPARE(m.handle(withCrc(p)), withCrc(p.left(6)));
                 for (int i = 0; i < coils; ++i)
                     QCOMPARE(m.coil(i), i % 8 < 4);
-                QCOMPARE(m.handle(request(7, 0x01, 0, coils)).at(3), char(0x0F));
-                QCOMPARE(m.handle(request(7, 0x05, 0, 0)), request(7, 0x05, 0, 0));
+                QCOMPARE(m.handle(readRequest(7, 0x01, 0, coils)).at(3), char(0x0F));
+                QCOMPARE(m.handle(readRequest(7, 0x05, 0, 0)), readRequest(7, 0x05, 0, 0));
                 QVERIFY(!m.coil(0) && m.coil(1));
             }
-            QCOMPARE(m.handle(request(7, 0x05, map[2], 0xFF00)), exceptionOf(7, 0x05, 0x02));
-            const QByteArray write0 = request(7, 0x06, 0, 1234);
+            QCOMPARE(m.handle(readRequest(7, 0x05, map[2], 0xFF00)), exceptionOf(7, 0x05, 0x02));
+            const QByteArray write0 = readRequest(7, 0x06, 0, 1234);
             QCOMPARE(m.handle(write0), map[4] ? write0 : exceptionOf(7, 0x06, 0x02));
             QCOMPARE(m.holding(0), std::uint16_t(map[4] ? 1234 : 0));
             const QByteArray parameters = hex("07030600070002") + char(map[5] >> 8) + char(map[5] & 0xFF);
-            QCOMPARE(m.handle(request(7, 0x03, 100, 3)), withCrc(parameters));
-            QCOMPARE(m.handle(request(7, 0x03, 102, 2)), exceptionOf(7, 0x03, 0x02));
+            QCOMPARE(m.handle(readRequest(7, 0x03, 100, 3)), withCrc(parameters));
+            QCOMPARE(m.handle(readRequest(7, 0x03, 102, 2)), exceptionOf(7, 0x03, 0x02));
         }
     }
 
@@ -109,13 +105,13 @@ private slots:
         m->setDiscreteInput(0, true);
         QCOMPARE(bus.exchange(hex("00060064000509C7"), 9600, 'N'), hex("00060064000509C7"));
         QCOMPARE(m->address(), std::uint8_t(5));
-        QCOMPARE(bus.exchange(request(1, 0x02, 0, 8), 9600, 'N'), QByteArray());
-        QCOMPARE(bus.exchange(request(5, 0x02, 0, 8), 9600, 'N'), frame("05020101"));
-        QCOMPARE(bus.exchange(request(5, 0x06, 100, 1), 9600, 'N'), request(5, 0x06, 100, 1)); // at its own address too
+        QCOMPARE(bus.exchange(readRequest(1, 0x02, 0, 8), 9600, 'N'), QByteArray());
+        QCOMPARE(bus.exchange(readRequest(5, 0x02, 0, 8), 9600, 'N'), frame("05020101"));
+        QCOMPARE(bus.exchange(readRequest(5, 0x06, 100, 1), 9600, 'N'), readRequest(5, 0x06, 100, 1)); // at its own address too
         QCOMPARE(bus.exchange(hex("01060065000619D7"), 9600, 'N'), hex("01060065000619D7"));
         QVERIFY(m->address() == 1 && m->code() == 6);
-        QCOMPARE(bus.exchange(request(1, 0x02, 0, 8), 9600, 'N') + bus.exchange(request(1, 0x02, 0, 8), 4800, 'E'), QByteArray());
-        QCOMPARE(bus.exchange(request(1, 0x02, 0, 8), 9600, 'E'), frame("01020101"));
+        QCOMPARE(bus.exchange(readRequest(1, 0x02, 0, 8), 9600, 'N') + bus.exchange(readRequest(1, 0x02, 0, 8), 4800, 'E'), QByteArray());
+        QCOMPARE(bus.exchange(readRequest(1, 0x02, 0, 8), 9600, 'E'), frame("01020101"));
         QCOMPARE(bus.exchange(kBroadcastRead, 9600, 'E'), frame("000306000100061586"));
     }
 
@@ -125,23 +121,23 @@ private slots:
         QByteArray badCrc = hex("01020000000879CC");
         badCrc[7] = char(0xCD);
         const struct { int model; QByteArray request, reply; } cases[] = {
-            {1730, request(1, 0x04, 0, 1), exceptionOf(1, 0x04, 0x01)}, // unknown function
-            {1730, request(1, 0x03, 8, 1), exceptionOf(1, 0x03, 0x02)}, // beyond the map
-            {1730, request(1, 0x03, 7, 94), exceptionOf(1, 0x03, 0x02)}, // across the gap to 100
+            {1730, readRequest(1, 0x04, 0, 1), exceptionOf(1, 0x04, 0x01)}, // unknown function
+            {1730, readRequest(1, 0x03, 8, 1), exceptionOf(1, 0x03, 0x02)}, // beyond the map
+            {1730, readRequest(1, 0x03, 7, 94), exceptionOf(1, 0x03, 0x02)}, // across the gap to 100
             {7710, frame("0110000000010200FF"), exceptionOf(1, 0x10, 0x02)},
             {5510, frame("010F0000000501FF"), exceptionOf(1, 0x0F, 0x02)},
-            {5510, request(1, 0x06, 102, 1720), exceptionOf(1, 0x06, 0x02)}, // the model register
-            {5530, request(1, 0x02, 0, 0), exceptionOf(1, 0x02, 0x03)},
-            {0, request(1, 0x03, 0, 126), exceptionOf(1, 0x03, 0x03)},
-            {5510, request(1, 0x05, 3, 0x1234), exceptionOf(1, 0x05, 0x03)},
+            {5510, readRequest(1, 0x06, 102, 1720), exceptionOf(1, 0x06, 0x02)}, // the model register
+            {5530, readRequest(1, 0x02, 0, 0), exceptionOf(1, 0x02, 0x03)},
+            {0, readRequest(1, 0x03, 0, 126), exceptionOf(1, 0x03, 0x03)},
+            {5510, readRequest(1, 0x05, 3, 0x1234), exceptionOf(1, 0x05, 0x03)},
             {5540, frame("010F0000001001FF"), exceptionOf(1, 0x0F, 0x03)}, // one byte for 16 coils
-            {5510, request(1, 0x06, 100, 0), exceptionOf(1, 0x06, 0x03)}, // address 0
-            {5510, request(1, 0x06, 101, 9), exceptionOf(1, 0x06, 0x03)}, // code 9
-            {0, badCrc, {}}, {0, request(2, 0x02, 0, 8), {}}, {0, hex("0102"), {}},
+            {5510, readRequest(1, 0x06, 100, 0), exceptionOf(1, 0x06, 0x03)}, // address 0
+            {5510, readRequest(1, 0x06, 101, 9), exceptionOf(1, 0x06, 0x03)}, // code 9
+            {0, badCrc, {}}, {0, readRequest(2, 0x02, 0, 8), {}}, {0, hex("0102"), {}},
             {0, frame("01020000000800"), {}}, {0, frame("010F0000000401"), {}}, // a byte too many, data missing
             // Broadcasts: reads of inputs or past the parameters, a bad address, an unknown function.
-            {0, request(0, 0x02, 0, 8), {}}, {0, request(0, 0x03, 100, 4), {}}, {0, request(0, 0x06, 100, 0), {}},
-            {0, request(0, 0x04, 100, 3), {}}, {5550, frame("000F00000008015A"), {}}}; // the last carried out
+            {0, readRequest(0, 0x02, 0, 8), {}}, {0, readRequest(0, 0x03, 100, 4), {}}, {0, readRequest(0, 0x06, 100, 0), {}},
+            {0, readRequest(0, 0x04, 100, 3), {}}, {5550, frame("000F00000008015A"), {}}}; // the last carried out
         for (const auto &c : cases) {
             SimModule m(c.model, 1, 2);
             m.setCoil(3, true);
@@ -169,7 +165,7 @@ private slots:
                 QCOMPARE(r.toHex(' '), c.reply.toHex(' '));
             // Silent and refusing modules do not act on a request; one whose reply is damaged has acted.
             QCOMPARE(m.coil(0) && m.coil(2), !c.faults.silent && !c.faults.exception);
-            m.handle(request(1, 0x06, 101, 6));
+            m.handle(readRequest(1, 0x06, 101, 6));
             QCOMPARE(m.code(), c.faults.silent || c.faults.exception ? 2 : 6);
         }
     }
@@ -183,13 +179,13 @@ private slots:
         QCOMPARE(bus.exchange(kBroadcastRead, 9600, 'N') + bus.exchange(kBroadcastRead, 19200, 'E'), QByteArray());
         QCOMPARE(bus.exchange(kBroadcastRead, 19200, 'N'), frame("000306000100031586"));
         QCOMPARE(bus.exchange(kBroadcastRead, 38400, 'E'), frame("0003060002000806C2"));
-        QCOMPARE(bus.exchange(request(2, 0x03, 0, 1), 38400, 0), frame("0203020FFF")); // parity unknown (a pty)
+        QCOMPARE(bus.exchange(readRequest(2, 0x03, 0, 1), 38400, 0), frame("0203020FFF")); // parity unknown (a pty)
         // Different modules, identical ones, replies of different lengths (a 5530 answers, a 5510 refuses).
         for (const auto &[a, b] : QList<QPair<int, int>>{{5510, 1730}, {5510, 5510}, {5530, 5510}}) {
             SimBus two;
             two.addModule(a, 1, 2);
             two.addModule(b, b == 1730 ? 2 : 1, 2);
-            const QByteArray r = two.exchange(a == 5530 ? request(1, 0x02, 0, 16) : kBroadcastRead, 9600, 'N');
+            const QByteArray r = two.exchange(a == 5530 ? readRequest(1, 0x02, 0, 16) : kBroadcastRead, 9600, 'N');
             QVERIFY(r.size() == (a == 5530 ? 7 : 11) && !crcOk(r));
         }
     }

@@ -32,27 +32,9 @@ inline QByteArray shortTimingFile(int overtime = 40, int period = 100, int write
     return text;
 }
 
-// Message boxes and pauses recorded instead of shown, for as long as it lives.
-struct PromptRecorder {
-    PromptRecorder()
-    {
-        setPromptSink([this](const QString &title, const QString &text) {
-            titles << title;
-            messages << text;
-        });
-        setPauseSink([this](int ms) { pauses << ms; });
-    }
-    ~PromptRecorder()
-    {
-        setPromptSink({});
-        setPauseSink({});
-    }
-    QStringList messages;
-    QStringList titles;
-    QList<int> pauses;
-};
-
-struct GuiTestEnvironment : PromptRecorder {
+// Message boxes and pauses recorded instead of shown, and the scratch folder current, for as long
+// as it lives.
+struct GuiTestEnvironment {
     explicit GuiTestEnvironment(const QByteArray &timing = shortTimingFile(),
                                 const QByteArray &setRc = "1\r\n9600\r\nNone\r\n")
         : m_previous(QDir::currentPath())
@@ -61,10 +43,17 @@ struct GuiTestEnvironment : PromptRecorder {
         writeSys(QStringLiteral("tm.rc"), timing);
         writeSys(QStringLiteral("set.rc"), setRc);
         QDir::setCurrent(m_dir.path());
+        setPromptSink([this](const QString &title, const QString &text) {
+            titles << title;
+            messages << text;
+        });
+        setPauseSink([this](int ms) { pauses << ms; });
         useSimulatedBus(&bus);
     }
     ~GuiTestEnvironment()
     {
+        setPromptSink({});
+        setPauseSink({});
         setSerialLineFactory({});
         QDir::setCurrent(m_previous);
     }
@@ -82,6 +71,8 @@ struct GuiTestEnvironment : PromptRecorder {
     QString path() const { return m_dir.path(); }
 
     SimBus bus;
+    QStringList messages, titles;
+    QList<int> pauses;
 
 private:
     QTemporaryDir m_dir;
