@@ -5,19 +5,32 @@
 // the traffic statistics (counts per verdict, response-time percentiles from the 0.1 ms
 // histogram). The frames' CRCs were checked with a table-driven CRC-16/MODBUS written apart from
 // the tool's.
+//
+// The test windows' cycle and the parameter window's scan, stepped with a fake clock: no event
+// loop, no widget, no port. A fake module answers each frame at once (or not at all); every
+// action that reaches the outside is logged with its time, and the tests compare logs.
+//
+// korvant-cli's plain functions: the command line as tables of cases, the time-out rule, and the
+// lines it prints for replies. No port, no process.
+#include "commandline.h"
 #include "conversions.h"
 #include "cycle.h"
 #include "decoders.h"
 #include "linesettings.h"
 #include "modbus.h"
 #include "numtext.h"
+#include "report.h"
+#include "scan.h"
 #include "settingsfiles.h"
 #include "traffic.h"
 #include "trafficlog.h"
 
 #include <QDir>
+#include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <functional>
 
 namespace {
 QByteArray hex(const char *h)
@@ -105,6 +118,199 @@ QString summary(const TrafficStatistics &s)
     return line + QStringLiteral(" %1% min %2 median %3 p99 %4 max %5")
                       .arg(QString::number(s.successPercent(), 'f', 1), msText(s.minMs()), msText(s.medianMs()),
                            msText(s.percentileMs(99)), msText(s.maxMs()));
+}
+
+// The fake clock and the windows it steps.
+using Module = std::function<QByteArray(const QByteArray &request)>;
+
+// A module at address 1 that echoes writes and answers reads with count data bytes of 0x05
+// (function 02) or registers of 0x0100 (function 03).
+QByteArray answer(const QByteArray &request)
+{
+    if (request.size() < 8 || request[0] != 1)
+        return {};
+    const auto function = std::uint8_t(request[1]);
+    if (function == 0x06 || function == 0x0F)
+        return withCrc(request.left(6));
+    const int count = std::uint8_t(request[4]) * 256 + std::uint8_t(request[5]);
+    QByteArray reply = request.left(2);
+    if (function == 0x02)
+        reply += char((count + 7) / 8) + QByteArray((count + 7) / 8, 0x05);
+    else
+        reply += char(2 * count) + QByteArray(2 * count, 0).replace(0, 1, "\x01");
+    return withCrc(reply);
+}
+
+// Timers as the windows' behave: an interval of 0 never fires, enabling an enabled one changes
+// nothing, a repeating timer is due again one interval after it was due.
+class FakeClock
+{
+public:
+    struct Timer {
+        int interval = 0, due = 0;
+        bool enabled = false;
+    };
+    static int key(TimerRef t) { return int(t.kind) * 100 + t.index; }
+
+    void setInterval(TimerRef t, int ms) { timers[key(t)].interval = ms; }
+    void apply(const CycleActions &actions)
+    {
+        for (const CycleAction &a : actions) {
+            const QString at = QString::number(now) + QLatin1Char(' ');
+            switch (a.kind) {
+            case CycleAction::Pause: log << at + QStringLiteral("pause %1").arg(a.ms); now += a.ms; break;
+            case CycleAction::Clear: received.clear(); break;
+            case CycleAction::Prompt: log << at + "prompt " + a.text; break;
+            case CycleAction::Send:
+                log << at + "send " + QString::fromLatin1(a.frame.toHex());
+                received = module ? module(a.frame) : QByteArray();
+                break;
+            case CycleAction::Enable: {
+                Timer &t = timers[key(a.timer)];
+                if (!t.enabled)
+                    t.due = now + t.interval;
+                t.enabled = true;
+                break;
+            }
+            case CycleAction::Disable: timers[key(a.timer)].enabled = false; break;
+            case CycleAction::Judged:
+                log << at + "judged " + (a.verdict.accepted() ? "ok" : a.verdict.reason()) + (a.decode ? " decode" : "");
+                break;
+            case CycleAction::Caption: log << at + QStringLiteral("caption %1 ").arg(a.cycle) + a.text; break;
+            case CycleAction::Reopen: log << at + QStringLiteral("reopen %1").arg(a.step); reopens << a.step; break;
+            }
+        }
+    }
+    // Fires due timers in time order until `until`; fire(timer) returns the machine's actions.
+    void run(int until, const std::function<CycleActions(TimerRef)> &fire)
+    {
+        while (true) {
+            int best = -1;
+            for (auto it = timers.cbegin(); it != timers.cend(); ++it)
+                if (it->enabled && it->interval > 0 && it->due <= until && (best < 0 || it->due < timers[best].due))
+                    best = it.key();
+            if (best < 0)
+                break;
+            Timer &t = timers[best];
+            now = t.due;
+            t.due += t.interval;
+            apply(fire(TimerRef{TimerRef::Kind(best / 100), best % 100}));
+        }
+        now = until;
+    }
+
+    int now = 0;
+    QMap<int, Timer> timers;
+    QByteArray received;
+    Module module = answer;
+    QStringList log;
+    QList<int> reopens;
+};
+
+// A test window: reads cycles and one write, with a port and an address box per cycle.
+struct Window {
+    explicit Window(QVector<AcquisitionCycle::Read> reads) : m(std::move(reads), true)
+    {
+        for (int i = 0; i < m.reads(); ++i) {
+            clock.setInterval({TimerRef::Acquisition, i}, 100);
+            clock.setInterval({TimerRef::ReadTimeout, i}, 40);
+        }
+        clock.setInterval({TimerRef::WriteTimeout, 0}, 50);
+    }
+    void run(int until)
+    {
+        clock.run(until, [this](TimerRef t) {
+            switch (t.kind) {
+            case TimerRef::Acquisition: return m.tick(t.index, portOpen, address, clock.received);
+            case TimerRef::ReadTimeout: return m.readTimeout(t.index, clock.received);
+            case TimerRef::WriteTimeout: return m.writeTimeout(clock.received);
+            }
+            return CycleActions();
+        });
+    }
+    void click(int cycle) { clock.apply(m.click(cycle)); }
+    void validate()
+    {
+        const auto coils = [](std::uint8_t a) { return writeCoilsRequest(a, {true, false, true, false}); };
+        clock.apply(m.validate(portOpen, address, coils));
+    }
+    QStringList log() const { return clock.log; }
+
+    AcquisitionCycle m;
+    FakeClock clock;
+    bool portOpen = true;
+    QString address = QStringLiteral("1");
+};
+
+// The parameter window on a bus where nothing answers (finding a module is test_windows').
+struct Scan {
+    Scan()
+    {
+        clock.setInterval({TimerRef::Acquisition, 0}, ParameterCycle::kTickMs);
+        clock.setInterval({TimerRef::ReadTimeout, 0}, ParameterCycle::kReadTimeoutMs);
+        clock.setInterval({TimerRef::WriteTimeout, 0}, ParameterCycle::kWriteTimeoutMs);
+        clock.module = {};
+    }
+    Scan &click(bool open = true)
+    {
+        clock.apply(m.click(open));
+        return *this;
+    }
+    Scan &run(int until)
+    {
+        clock.run(until, [this](TimerRef t) {
+            if (t.kind == TimerRef::ReadTimeout)
+                return m.readTimeout(clock.received);
+            if (t.kind == TimerRef::WriteTimeout)
+                return m.writeTimeout(clock.received);
+            CycleActions out = m.tick(portOpen, clock.received);
+            if (!out.isEmpty() && out.last().kind == CycleAction::Reopen) {
+                clock.apply(out);
+                return m.reopened(reopenWorks);
+            }
+            return out;
+        });
+        return *this;
+    }
+    bool idle() const { return !m.scanning() && m.step() == 0; }
+    ParameterCycle m;
+    FakeClock clock;
+    bool portOpen = true, reopenWorks = true;
+};
+
+const AcquisitionCycle::Read kDigital{0x02, 0, 8, AcquisitionCycle::Read::DigitalAddressMessage, true};
+const AcquisitionCycle::Read kAnalog{0x03, 0, 6, AcquisitionCycle::Read::AnalogAddressMessage, false};
+const QString kReadFrame = QStringLiteral("01020000000879cc");
+const QString kWriteFrame = QStringLiteral("010f000000040105fe95");
+
+// The command line korvant-cli was given.
+// What a parsed command line holds, in one comparable line.
+QString summary(const ParsedCommandLine &p)
+{
+    if (!p.error.isEmpty())
+        return QStringLiteral("error: ") + p.error;
+    const CliOptions &o = p.options;
+    if (o.help)
+        return QStringLiteral("help");
+    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey"};
+    QString s = QString::fromLatin1(names[int(o.command)]);
+    s += o.model ? QLatin1Char(' ') + o.model->name : QString();
+    s += o.argument.isEmpty() ? QString() : QLatin1Char(' ') + o.argument;
+    s += QStringLiteral(" %1 %2 a%3 t%4").arg(o.port, settingsText(o.line)).arg(o.address).arg(o.timeoutMs);
+    s += o.quiet ? QStringLiteral(" quiet") : QString();
+    if (o.on) {
+        QStringList on;
+        for (int n : *o.on)
+            on << QString::number(n);
+        s += QStringLiteral(" on=") + on.join(QLatin1Char(','));
+    }
+    s += o.outputPosition ? QStringLiteral(" ma=%1").arg(*o.outputPosition) : QString();
+    s += o.json ? QStringLiteral(" json") : QString();
+    if (o.command == Command::Poll)
+        s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count);
+    if (o.command == Command::Survey)
+        s += QStringLiteral(" %1..%2").arg(o.from).arg(o.to);
+    return s;
 }
 } // namespace
 
@@ -461,7 +667,283 @@ private slots:
                                      "exception 3: illegal data value", "exception 4: device failure",
                                      "exception 5: acknowledge", "exception 6: device busy", "exception 7: exception 7"}));
     }
+
+    // The cycle and the scan.
+    // Stopped with a request out: its reply is judged all the same, but digital inputs change only
+    // while their cycle runs.
+    void readsEveryPeriodUntilStopped()
+    {
+        for (const bool analog : {false, true}) {
+            Window w({analog ? kAnalog : kDigital});
+            const QString read = "send " + (analog ? QStringLiteral("010300000006c5c8") : kReadFrame);
+            w.click(0);
+            w.run(220);
+            w.click(0);
+            w.run(1000);
+            QCOMPARE(w.log(), (QStringList{"0 caption 0 Stop", "100 " + read, "140 judged ok decode", "200 " + read,
+                                           "220 caption 0 Acquisition", analog ? "240 judged ok decode" : "240 judged ok"}));
+            QVERIFY(!w.m.enabled({TimerRef::Acquisition, 0}));
+        }
+    }
+
+    // The click itself tests nothing; the first tick stops the cycle with one message.
+    void tickPreconditions()
+    {
+        const struct { bool portOpen; const char *address; bool analog; QString message; } cases[] = {
+            {false, "1", false, kOpenPortFirst}, {true, "", false, kAddressNotSelected},
+            {true, "", true, kAnalogAddressNotSelected}, {true, "256", false, kAddressRangeMessage},
+            {true, "abc", true, kAddressRangeMessage}};
+        for (const auto &c : cases) {
+            Window w({c.analog ? kAnalog : kDigital});
+            w.portOpen = c.portOpen;
+            w.address = QString::fromLatin1(c.address);
+            w.click(0);
+            w.run(1000);
+            QCOMPARE(w.log(), (QStringList{"0 caption 0 Stop", "100 caption 0 Acquisition", "100 prompt " + c.message}));
+        }
+    }
+
+    // A Validate at 150; the log from there to the first read after the write.
+    void writeSuspendsAndResumes()
+    {
+        const QString rd = "send " + kReadFrame, wr = "send " + kWriteFrame;
+        const struct { bool acquiring, stopDuringWrite; const char *address; bool portOpen; QStringList log; } cases[] = {
+            {true, false, "1", true, {"150 pause 300", "450 " + wr, "500 judged ok", "600 " + rd}},
+            {false, false, "1", true, {"150 " + wr, "200 judged ok"}},
+            {true, true, "1", true, {"150 pause 300", "450 " + wr, "460 caption 0 Acquisition", "500 judged ok"}},
+            {true, false, "x", true, {"150 pause 300", "450 prompt " + kAddressRangeMessage, "550 " + rd}},
+            {true, false, "1", false, {"150 pause 300", "450 caption 0 Acquisition", "450 prompt " + kOpenPortFirst}}};
+        for (const auto &c : cases) {
+            Window w({kDigital});
+            if (c.acquiring)
+                w.click(0);
+            w.run(150);
+            const qsizetype before = w.log().size();
+            w.portOpen = c.portOpen;
+            w.address = QString::fromLatin1(c.address);
+            w.validate();
+            w.address = QStringLiteral("1");
+            w.portOpen = true;
+            if (c.stopDuringWrite) {
+                w.run(460);
+                w.click(0);
+            }
+            w.run(640);
+            QCOMPARE(w.log().mid(before, c.log.size()), c.log);
+        }
+    }
+
+    void overdueReplyIsJudgedBeforeTheNextTick()
+    {
+        Window w({kDigital});
+        w.clock.setInterval({TimerRef::ReadTimeout, 0}, 150); // longer than the period
+        w.click(0);
+        w.run(200);
+        QCOMPARE(w.log(),
+                 (QStringList{"0 caption 0 Stop", "100 send " + kReadFrame, "200 judged ok decode", "200 send " + kReadFrame}));
+    }
+
+    // Two cycles share the line, one at a time; a lost line stops both, and the write suspending
+    // one resumes nothing.
+    void lineLostStopsEverything()
+    {
+        Window w({kAnalog, kDigital});
+        w.click(0);
+        w.run(150);
+        w.click(1); // the digital cycle takes the port from the analog one
+        QVERIFY(!w.m.acquiring(0) && w.m.acquiring(1));
+        w.validate(); // suspends the digital cycle
+        QCOMPARE(w.m.suspended(), 2);
+        w.click(0); // the analog one starts meanwhile: the digital one must not resume beside it
+        w.run(2000);
+        QVERIFY(w.m.enabled({TimerRef::Acquisition, 0}) && !w.m.enabled({TimerRef::Acquisition, 1}));
+        QCOMPARE(w.m.suspended(), 0);
+        w.validate(); // suspends the analog one
+        w.clock.apply(w.m.lineLost());
+        QVERIFY(!w.m.acquiring(0) && !w.m.acquiring(1));
+        QCOMPARE(w.m.suspended(), 0);
+        w.run(4000);
+        QVERIFY(!w.m.enabled({TimerRef::Acquisition, 0}));
+    }
+
+    void scanEnds()
+    {
+        // Nothing answers: eight steps in code order, then idle at step 0.
+        Scan none;
+        none.click().run(5000);
+        QCOMPARE(none.clock.reopens, (QList<int>{0, 1, 2, 3, 4, 5, 6, 7}));
+        QCOMPARE(none.clock.log.filter("judged no reply").size(), 8);
+        QVERIFY(none.idle());
+        // "Stop" pauses where the scan is; "Read" goes on from there.
+        Scan paused;
+        paused.click().run(460).click();
+        QCOMPARE(paused.m.step(), 3);
+        paused.run(2000).click().run(2160);
+        QCOMPARE(paused.clock.reopens, (QList<int>{0, 1, 2, 3}));
+        // A port the user closed, or one that will not reopen, ends the scan.
+        Scan closed;
+        closed.click().run(320);
+        closed.clock.apply(closed.m.portClosed());
+        closed.run(2000);
+        QVERIFY(closed.clock.reopens.size() == 2 && closed.idle());
+        Scan unplugged;
+        unplugged.reopenWorks = false;
+        unplugged.click().run(2000);
+        QVERIFY(unplugged.clock.reopens.size() == 1 && !unplugged.m.scanning());
+        QVERIFY(unplugged.clock.log.filter("send").isEmpty());
+        // A port closed behind the scan's back ends it at the next tick, without a reopen.
+        Scan behind;
+        behind.click().run(200).portOpen = false;
+        behind.run(2000);
+        QVERIFY(behind.clock.reopens.size() == 1 && behind.idle());
+        // "Read" on a closed port only says so.
+        QCOMPARE(Scan().click(false).clock.log, QStringList{"0 prompt " + kOpenPortFirst});
+    }
+
+    void parameterWrites()
+    {
+        // The address write (no parameters), else the parameter write.
+        const struct { bool address; const char *addressText, *parameters; QString expected; } cases[] = {
+            {true, "7", "", "send 0006006400078806"}, {true, "", "", "prompt " + kAddressNotSelected},
+            {true, "300", "", "prompt " + kAddressRangeMessage}, {false, "1", "19200,Even,8,1", "send 010600650007d817"},
+            {false, "1", "9600", "prompt " + kParametersNotValid}, {false, "1", "9600,even,8,1", "prompt " + kParametersNotValid},
+            {false, "", "9600,None,8,1", "prompt " + kAddressNotSelected}};
+        for (const auto &c : cases) {
+            Scan s;
+            const QString address = QString::fromLatin1(c.addressText);
+            s.clock.apply(c.address ? s.m.writeAddress(true, address) : s.m.writeParameters(true, address, c.parameters));
+            QCOMPARE(s.clock.log, QStringList{"0 " + c.expected});
+            QCOMPARE(s.m.enabled({TimerRef::WriteTimeout, 0}), c.expected.startsWith("send"));
+        }
+    }
+
+    // korvant-cli.
+    // The arguments after the program's name, split at blanks, and what they parse to.
+    void commandLine()
+    {
+        const std::pair<const char *, const char *> cases[] = {
+            {"scan", "scan COM1 9600,N,8,1 a1 t0"},
+            {"read KV5510ADAM --port /dev/ttyUSB0 --address 3", "read KV5510ADAM /dev/ttyUSB0 9600,N,8,1 a3 t0"},
+            {"--baud 19200 --parity Even read kv1730adam --quiet", "read KV1730ADAM COM1 19200,E,8,1 a1 t0 quiet"},
+            {"read 7710 --timeout=250 --parity=o", "read KV7710ADAM COM1 9600,O,8,1 a1 t250"},
+            {"read nonsense --help", "help"},
+            {"write KV5550ADAM --on 1,3", "write KV5550ADAM COM1 9600,N,8,1 a1 t0 on=1,3"},
+            {"write KV5510ADAM --on none", "write KV5510ADAM COM1 9600,N,8,1 a1 t0 on="},
+            {"write KV1720ADAM --ma 4.00", "write KV1720ADAM COM1 9600,N,8,1 a1 t0 ma=4000"},
+            {"set-address 5", "set-address 5 COM1 9600,N,8,1 a1 t0"},
+            {"set-comm 19200,Even,8,1 --address 5", "set-comm 19200,Even,8,1 COM1 9600,N,8,1 a5 t0"},
+            {"poll 5510", "poll KV5510ADAM COM1 9600,N,8,1 a1 t0 period=500 count=0"},
+            {"--json poll KV1730ADAM --period 100 --count 7",
+             "poll KV1730ADAM COM1 9600,N,8,1 a1 t0 json period=100 count=7"},
+            {"survey", "survey COM1 9600,N,8,1 a1 t0 1..254"},
+            {"survey --from 3 --to 200", "survey COM1 9600,N,8,1 a1 t0 3..200"},
+            {"read 5530 --address 255", "read KV5530ADAM COM1 9600,N,8,1 a255 t0"},
+            {"poll 5540", "error: KV5540ADAM has no inputs to read"},
+            {"poll 5510 --period 0", "error: period \"0\" is not 1..3600000 ms"},
+            {"read 5510 --count 3", "error: --period and --count belong to poll"},
+            {"scan --from 3", "error: --from and --to belong to survey"},
+            {"survey --from 0", "error: address \"0\" is not 1..255"},
+            {"survey --from 9 --to 8", "error: --from 9 lies above --to 8"}, {"--port COM2", "error: no subcommand given"},
+            {"reed", "error: unknown subcommand \"reed\""}, {"scan --bogus", "error: Unknown option 'bogus'."},
+            {"read", "error: read takes one argument"}, {"scan 1", "error: scan takes no argument"},
+            {"read KV9999ADAM", "error: unknown model \"KV9999ADAM\""},
+            {"read KV1720ADAM", "error: KV1720ADAM has no inputs to read"},
+            {"scan --baud 96OO", "error: baud rate \"96OO\" is not a whole number above 0"},
+            {"scan --parity X", "error: parity \"X\" is not None, Even or Odd"},
+            {"read 5510 --address 256", "error: address \"256\" is not 0..255"},
+            {"read 5510 --address +1", "error: address \"+1\" is not 0..255"},
+            {"scan --timeout 0", "error: time-out \"0\" is not 1..60000 ms"},
+            {"read 5510 --on 1", "error: --on and --ma belong to write"},
+            {"write 5510", "error: KV5510ADAM has digital outputs: write them with --on LIST"},
+            {"write 5510 --on 1,5", "error: --on \"1,5\" is not a list of outputs 1..4"},
+            {"write 5540 --on 0", "error: --on \"0\" is not a list of outputs 1..16"},
+            {"write 5530 --on 1", "error: KV5530ADAM has no outputs"},
+            {"write 1720 --on 1", "error: KV1720ADAM has an analog output: write it with --ma MA"},
+            {"write 1720 --ma 20.001", "error: current \"20.001\" is not 0 to 20 mA with at most three decimals"},
+            {"set-address 256", "error: new address \"256\" is not 0..255"},
+            {"set-comm 9600,even,8,1", "error: \"9600,even,8,1\" is not one of the eight communication parameters"},
+        };
+        for (const auto &[args, parsed] : cases) {
+            const QStringList argv = QString::fromLatin1(args).split(QLatin1Char(' '));
+            QCOMPARE(summary(parseCommandLine(QStringList{QStringLiteral("korvant-cli")} + argv)), QString::fromUtf8(parsed));
+        }
+    }
+
+    void helpNamesEverySubcommand()
+    {
+        for (const char *sub :
+             {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey"})
+            QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub) + QLatin1Char(' ')), sub);
+    }
+
+    void comPorts()
+    {
+        for (const auto &[port, number] : {std::pair{"COM1", 1}, {"com9", 9}, {"COM0", 0}, {"COM10", 0}, {"/dev/ttyUSB0", 0}})
+            QCOMPARE(comPortNumber(QString::fromLatin1(port)), number);
+    }
+
+    // (8 + reply) bytes of 10 bits (11 with parity), rounded up, plus the 50 ms margin.
+    void defaultTimeout()
+    {
+        const struct { int baud; char parity; int replyBytes, ms; } cases[] = {
+            {9600, 'N', 21, 31 + 50}, {4800, 'E', 11, 44 + 50}, {38400, 'N', 8, 5 + 50}};
+        for (const auto &c : cases)
+            QCOMPARE(defaultTimeoutMs(LineSettings{c.baud, c.parity, 8, 1}, 8, c.replyBytes), c.ms);
+    }
+
+    // The values themselves are the core's (test_core); here the lines and which read they follow.
+    // Inputs 9..16 come from the second data byte (the captions' padding blanks are left out of
+    // the lines too: test_e2e reads a KV7720ADAM).
+    void channelLines()
+    {
+        const ModelRow *row = findModel(QStringLiteral("KV5530ADAM"));
+        const QByteArray reply = QByteArray::fromHex("01020200800000");
+        QStringList got;
+        for (const ChannelValue &v : readChannels(*row, modelReads(*row).first(), reply))
+            got << channelLine(v);
+        QCOMPARE(got.join(QLatin1Char('|')),
+                 QStringLiteral("DI_01: OFF|DI_02: OFF|DI_03: OFF|DI_04: OFF|DI_05: OFF|DI_06: OFF|DI_07: OFF|DI_08: OFF|"
+                                "DI_09: OFF|DI_10: OFF|DI_11: OFF|DI_12: OFF|DI_13: OFF|DI_14: OFF|DI_15: OFF|DI_16: ON"));
+    }
+
+    void pollLines()
+    {
+        const ReplyVerdict ok, noReply{Refusal::NoReply};
+        const QVector<ChannelValue> channels{{"DI_01", "ON"}, {"DI_02", "OFF"}};
+        QCOMPARE(exchangeLine("12:00:01.250", ok, 12.3456, channels),
+                 QStringLiteral("12:00:01.250  accepted  12.35 ms  DI_01: ON, DI_02: OFF"));
+        QCOMPARE(exchangeLine("12:00:01.750", noReply, -1, {}), QStringLiteral("12:00:01.750  no reply (time-out)  -"));
+        QCOMPARE(jsonLine(exchangeJson(3, "KV5510ADAM", ok, 12.3456, channels).last()),
+                 QStringLiteral(R"({"address":3,"channel":"DI_02","model":"KV5510ADAM","response_ms":12.346,"value":"OFF","verdict":"ok"})"));
+        QCOMPARE(jsonLine(exchangeJson(3, "KV5510ADAM", noReply, -1, {}).first()),
+                 QStringLiteral(R"({"address":3,"model":"KV5510ADAM","response_ms":null,"verdict":"timeout"})"));
+    }
+
+    void statisticsReport()
+    {
+        TrafficStatistics s;
+        s.add(Refusal::None, 12.0);
+        s.add(Refusal::BadCrc, 14.0);
+        s.add(Refusal::NoReply, -1);
+        QCOMPARE(statisticsLines(s), (QStringList{
+            "requests 3  ok 1  timeout 1  bad_crc 1  short 0  long 0  other_address 0  other_function 0  exception 0",
+            "success 33.3%", "response ms  min 12.00  median 12.10  p99 14.00  max 14.00"}));
+        QCOMPARE(jsonLine(statisticsJson(s)),
+                 QStringLiteral(R"({"bad_crc":1,"exception":0,"long":0,"ok":1,"other_address":0,"other_function":0,"requests":3,)"
+                                R"("response_ms_max":14,"response_ms_median":12.1,"response_ms_min":12,"response_ms_p99":14,)"
+                                R"("short":0,"success_pct":33.3,"timeout":1})"));
+        QCOMPARE(statisticsLines(TrafficStatistics()).last(), QStringLiteral("response ms  -"));
+    }
+
+    void foundModuleLine()
+    {
+        const LineSettings line{19200, 'E'};
+        QCOMPARE(foundLine({{7, 7, 5550}, line}), QStringLiteral("address 7  code 7  baud 19200  parity Even  model KV5550ADAM"));
+        QCOMPARE(jsonLine(foundJson({{7, 7, 5550}, line})),
+                 QStringLiteral(R"({"address":7,"baud":19200,"code":7,"model":"KV5550ADAM","parity":"Even"})"));
+        QCOMPARE(surveyLine({12, 2, 5530}), QStringLiteral("address 12  code 2  model KV5530ADAM"));
+    }
 };
 
-QTEST_APPLESS_MAIN(TestCore)
+QTEST_GUILESS_MAIN(TestCore)
 #include "test_core.moc"

@@ -2,12 +2,22 @@
 // test_windows on the in-process line; the simulator's frames are test_sim's): a window on the real
 // serial line over a pseudo-terminal; the simulator's link and lock; and modules behind a serial
 // device server, korvant-sim serving RTU frames on a loopback TCP port, reached by the windows
-// through a file sys/COM2 naming it (korvant-cli --port tcp:// is test_e2e_cli's).
+// through a file sys/COM2 naming it.
+//
+// korvant-cli end to end: the program run as a process against korvant-sim on a pseudo-terminal,
+// judged by its exit status, its output and the frames the simulator logged. Each subcommand once;
+// its parsing and the lines it prints are test_core's tables.
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
 #include "digitalwindow.h"
+#include "modbus.h"
 #include "setfrm.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <csignal>
 
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -43,6 +53,40 @@ struct TcpEnvironment : GuiTestEnvironment {
         writeSys(QStringLiteral("COM2"), target.toLatin1() + "\n");
     }
 };
+
+struct Run {
+    int status = -1;
+    QString out, err;
+};
+
+const QString kCli = QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli");
+
+// Runs korvant-cli in the simulator's folder (so COM1 is its pty) and waits for it to end.
+Run runCli(const SimProcess &sim, const QStringList &args)
+{
+    QProcess p;
+    p.setWorkingDirectory(sim.dir.path());
+    p.start(kCli, args);
+    if (!p.waitForFinished(30000)) // QProcess's destructor kills it
+        return {-1, {}, QStringLiteral("korvant-cli did not finish")};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+// The requests the simulator received, in order, as hex text, once it has logged n of them.
+// A log line reads "hh:mm:ss.zzz <- 01 02 00 00 00 08 79 CC (at 9600 baud)".
+QStringList requests(SimProcess &sim, int n)
+{
+    QStringList frames;
+    static_cast<void>(QTest::qWaitFor([&] { // a short list shows in the test's comparison
+        frames.clear();
+        for (const QString &line : sim.log().split(QLatin1Char('\n')))
+            if (const qsizetype at = line.indexOf(QLatin1String(" <- ")); at >= 0)
+                frames << line.mid(at + 4).section(QLatin1Char('('), 0, 0).trimmed();
+        return frames.size() >= n;
+    }, 5000));
+    return frames;
+}
 } // namespace
 
 class TestE2e : public QObject
@@ -141,6 +185,120 @@ private slots:
         QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None"));
         // The probe, the open and the scan's reopen all went over one connection.
         QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
+    }
+
+    // The scan stops at the first answer; the module found gets a new address (broadcast) and then
+    // new communication parameters, and answers there only.
+    void scanThenSetAddressAndParameters()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5550:7:3"}));
+        Run r = runCli(sim, {"scan", "--quiet"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("address 7  code 3  baud 19200  parity None  model KV5550ADAM\n"));
+        // 4800 and 9600 unanswered, then 19200; nothing after.
+        QCOMPARE(requests(sim, 3), QStringList(3, QStringLiteral("00 03 00 64 00 03 45 C5")));
+        r = runCli(sim, {"set-address", "5", "--baud", "19200", "--quiet"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("address 5 written\n"));
+        r = runCli(sim, {"set-comm", "9600,None,8,1", "--address", "5", "--baud", "19200", "--quiet"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("code 2 (9600,None,8,1) written to address 5\n"));
+        QCOMPARE(runCli(sim, {"read", "5550", "--address", "5", "--quiet"}).status, 0);
+        QCOMPARE(requests(sim, 6).mid(3, 2), (QStringList{"00 06 00 64 00 05 09 C7", HexText(commWriteRequest(5, 2)).trimmed()}));
+    }
+
+    // read, write, survey and the exit codes of a failed run on one bus.
+    void readWriteSurveyOnOneBus()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "7720:4", "--holding", "25,1001,0,1000", "--inputs", "0x09", "--module", "5510:1",
+                           "--module", "1720:2", "--module", "5530:9", "--fault", "exception"}));
+        // Each run's exit status, and what it printed when it succeeded.
+        const struct { QStringList args; int status; QString out; } runs[] = {
+            {{"--address", "4", "read", "KV7720ADAM", "--quiet"}, 0,
+             "T_1: 25℃\nT_2: Not Connect\nT_3: 0℃\nT_4: 1000℃\nDI_01: ON\nDI_02: OFF\nDI_03: OFF\nDI_04: ON\n"},
+            {{"write", "KV5510ADAM", "--on", "1,3", "--quiet"}, 0, "RY_01: ON\nRY_02: OFF\nRY_03: ON\nRY_04: OFF\n"},
+            {{"write", "KV1720ADAM", "--ma", "4.005", "--address", "2", "--quiet"}, 0, "Analog Output: 4.00mA (4005)\n"},
+            {{"read", "KV5520ADAM"}, 2, {}}, {{"read", "KV5530ADAM", "--address", "9", "--quiet"}, 5, {}}};
+        for (const auto &run : runs) {
+            const Run r = runCli(sim, run.args);
+            QCOMPARE(r.status, run.status);
+            QCOMPARE(run.status ? run.out : r.out + r.err, run.out);
+        }
+        QCOMPARE(requests(sim, 4).mid(2, 2),
+                 (QStringList{"01 0F 00 00 00 04 01 05 FE 95", HexText(writeRegisterRequest(2, 0, 4005)).trimmed()}));
+        // Not a terminal: no progress bar. Address 1 lies before --from, 9 answers with an exception.
+        Run r = runCli(sim, {"survey", "--from", "2", "--to", "10", "--timeout", "25", "--json"});
+        QCOMPARE(r.status, 0);
+        QStringList found;
+        for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            found << QStringLiteral("%1 %2 %3").arg(o["address"].toInt()).arg(o["code"].toInt()).arg(o["model"].toString());
+        }
+        QCOMPARE(found, (QStringList{"2 2 KV1720ADAM", "4 2 KV7720ADAM"}));
+        QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
+
+        r = runCli(sim, {"read", "5510", "--address", "3"});
+        QCOMPARE(r.status, 4);
+        QVERIFY2(r.err.contains("> " + HexText(readInputsRequest(3, 8)).trimmed()), qPrintable(r.err));
+        // COM2 resolves through sys/COM2 as the windows resolve it, here to a device that is gone.
+        const QString gone = sim.dir.filePath(QStringLiteral("gone"));
+        QVERIFY(QFile::link(gone, sim.link(2)));
+        r = runCli(sim, {"read", "5510", "--port", "COM2"});
+        QCOMPARE(r.status, 3);
+        QCOMPARE(r.err, QStringLiteral("korvant-cli: port COM2 (%1) does not exist: %1 does not exist\n").arg(gone));
+    }
+
+    // Behind a serial device server: --port names it (a server that refuses is refusedSplitAndLost's,
+    // the exit status of a port that fails readWriteSurveyOnOneBus' COM2 case).
+    void readOverTcp()
+    {
+        SimProcess server;
+        const QString target = server.startTcp({"--module", "5510:3:6", "--inputs", "0x81"});
+        const Run r = runCli(server, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
+        QCOMPARE(r.status, 0);
+        QVERIFY2(r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out));
+    }
+
+    void pollStopsOnCtrlC()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "7710:1", "--holding", "0,0,1024", "--quiet"}));
+        QProcess p;
+        p.setWorkingDirectory(sim.dir.path());
+        p.start(kCli, {"poll", "7710", "--period", "50", "--quiet"});
+        QVERIFY(p.waitForStarted(10000));
+        QByteArray out;
+        // A combined model: the analog read, then the digital one, each a line.
+        const bool polled = QTest::qWaitFor([&] { return (out += p.readAllStandardOutput()).count('\n') >= 4; }, 10000);
+        // Never kill(0): a process that is gone already has no id, and 0 is the whole group.
+        const pid_t pid = pid_t(p.processId());
+        QVERIFY(pid > 0);
+        ::kill(pid, SIGINT);
+        const bool finished = p.waitForFinished(10000); // else QProcess's destructor kills it
+        QVERIFY(polled && finished && p.exitStatus() == QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        // The statistics close the output (their lines are test_core's).
+        const QStringList lines = QString::fromUtf8(out + p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(lines.size() >= 7 && lines[0].contains(QLatin1String("  accepted  ")) && lines[0].contains(QLatin1String("AI_3: 5.00mA"))
+                     && lines[1].contains(QLatin1String("DI_01: OFF")) && lines[lines.size() - 2] == QLatin1String("success 100.0%"),
+                 out.constData());
+    }
+
+    // A reply in pieces is gathered whole; a byte trailing a complete reply within the quiet gap
+    // makes it too long, though the poll's next request is due before that gap would end.
+    void pollGathersRepliesInPieces()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:1", "--fault", "pieces=6", "--fault", "gap=3", "--module", "5510:2",
+                           "--fault", "extrabyte", "--fault", "pieces=7", "--fault", "gap=3", "--quiet"}));
+        for (const auto &[address, verdict] : {std::pair{"1", "ok"}, std::pair{"2", "long"}}) {
+            const Run r = runCli(sim, {"poll", "5510", "--address", address, "--count", "2", "--period", "20", "--json"});
+            const QList<QByteArray> lines = r.out.toUtf8().trimmed().split('\n');
+            QCOMPARE(QJsonDocument::fromJson(lines.first()).object()["verdict"].toString(), QString::fromLatin1(verdict));
+            QCOMPARE(QJsonDocument::fromJson(lines.last()).object()[QLatin1String(verdict)].toInt(), 2);
+        }
     }
 };
 
