@@ -60,12 +60,6 @@ QString decoded(const QByteArray &request, const QByteArray &reply, Conversion c
     return text;
 }
 
-QByteArray fileBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-}
-
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -96,11 +90,6 @@ QString lines(int address, const char *parameters, int model)
     return QStringLiteral("Moudle address: %1\r\nCommunication parameters: %2\r\nMoudle model: KV%3ADAM")
         .arg(address).arg(QLatin1String(parameters)).arg(model);
 }
-
-struct Exchange {
-    Refusal refusal;
-    double ms; // -1: nothing came back
-};
 
 QString msText(std::optional<double> ms)
 {
@@ -527,7 +516,9 @@ private slots:
         const SerialChoice c{QStringLiteral("0"), QStringLiteral("1234x"), QStringLiteral("Even")}; // kept as typed
         QString error;
         QVERIFY(writeSetRc(path, c, &error));
-        QCOMPARE(fileBytes(path), QByteArray("0\r\n1234x\r\nEven\r\n"));
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), QByteArray("0\r\n1234x\r\nEven\r\n"));
         QCOMPARE(read(), QStringLiteral("0|1234x|Even"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("set.rc")}); // no temporary left
         for (const auto &[bytes, choice] : {std::pair{"3\n", "3|9600|None"}, {"4\r19200\r\nEven\r\nextra\r\n", "4|19200|Even"}}) {
@@ -578,6 +569,7 @@ private slots:
     void statistics()
     {
         const Refusal ok = Refusal::None, none = Refusal::NoReply;
+        using Exchange = std::pair<Refusal, double>; // the verdict and the response time; -1: nothing came back
         QVector<Exchange> hundred(100, {ok, 1.0}); // and one slow one: the median and p99 stay in the first bin
         hundred.append({ok, 250.0});
         const struct { QVector<Exchange> run; const char *expected; } runs[] = {
@@ -596,8 +588,8 @@ private slots:
             {{{ok, 12000.0}, {ok, 15000.0}}, "n2 ok 2 100.0% min 12000.00 median 12000.00 p99 12000.00 max 15000.00"}};
         for (const auto &r : runs) {
             TrafficStatistics s;
-            for (const Exchange &e : r.run)
-                s.add(e.refusal, e.ms);
+            for (const auto &[refusal, ms] : r.run)
+                s.add(refusal, ms);
             QCOMPARE(summary(s), QString::fromUtf8(r.expected));
         }
     }

@@ -97,11 +97,11 @@ private slots:
     // mid-poll is the TCP case below; the pty's hang-up as a failed line is test_qserialline's.
     void digitalOnThePty()
     {
-        GuiTestEnvironment env;
+        // Room for the line time at 9600 baud and the pseudo-terminal; set.rc: COM1 at 9600,None.
+        GuiTestEnvironment env(shortTimingFile(200, 400, 200));
         SimProcess sim;
         QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x05"}));
-        // Room for the line time at 9600 baud and the pseudo-terminal; no set.rc: COM1 at 9600,None.
-        sim.writeSys(QStringLiteral("tm.rc"), shortTimingFile(200, 400, 200));
+        QVERIFY(QFile::link(QFileInfo(sim.link()).symLinkTarget(), QStringLiteral("sys/COM1")));
         setSerialLineFactory({});
         auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
         QVERIFY(openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1));

@@ -19,8 +19,6 @@
 #include "widgets.h"
 
 #include <QAccessible>
-#include <QApplication>
-#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QListView>
@@ -50,25 +48,19 @@ QByteArray numberedTimingFile()
     return text;
 }
 
-// The texts of the labels prefix_0, prefix_1, ... joined by '|'.
-QString texts(QWidget *w, const QString &prefix)
+// The labels prefix_0, prefix_1, ...: their texts joined by '|', or as indicators, '1' for "ON" in
+// green, '0' for "OFF" in white, '?' for anything else.
+QString texts(QWidget *w, const QString &prefix, bool indicators = false)
 {
     QStringList t;
-    for (int i = 0; auto *l = child<QLabel>(w, prefix + QString::number(i)); ++i)
-        t << l->text();
-    return t.join('|');
-}
-
-// Indicators prefix_0, ... as '1' for "ON" in green, '0' for "OFF" in white, '?' for anything else.
-QString states(QWidget *w, const QString &prefix)
-{
-    QString out;
     for (int i = 0; auto *l = child<QLabel>(w, prefix + QString::number(i)); ++i) {
         const QString style = l->styleSheet();
-        out += l->text() == QLatin1String("ON") && style.contains(QLatin1String("#00FF00"))    ? '1'
-               : l->text() == QLatin1String("OFF") && style.contains(QLatin1String("#FFFFFF")) ? '0' : '?';
+        t << (!indicators ? l->text()
+              : l->text() == QLatin1String("ON") && style.contains(QLatin1String("#00FF00"))    ? QStringLiteral("1")
+              : l->text() == QLatin1String("OFF") && style.contains(QLatin1String("#FFFFFF")) ? QStringLiteral("0")
+                                                                                                : QStringLiteral("?"));
     }
-    return out;
+    return t.join(indicators ? QString() : QStringLiteral("|"));
 }
 
 QString message(ModuleWindow *w)
@@ -96,12 +88,6 @@ struct Tool : ToolWindows {
         main.Combo_Model->setCurrentIndex(modelIndex);
         QTest::mouseClick(main.Command1[0], Qt::LeftButton);
         return registry.window(main.Combo_Model->currentText());
-    }
-    ModuleWindow *open(const QString &name)
-    {
-        ModuleWindow *w = registry.open(name);
-        QApplication::setActiveWindow(w);
-        return w;
     }
 };
 
@@ -212,17 +198,17 @@ private slots:
                 QCOMPARE(texts(w, "AI_SHOW_") + reply.mid(3, 2).toHex(),
                          analogTexts(reply, row.conversion, reads[c].count).join('|') + "00fd");
             else
-                QCOMPARE(states(w, "DI_SHOW_"), QStringLiteral("1010000000000000").left(reads[c].count));
+                QCOMPARE(texts(w, "DI_SHOW_", true), QStringLiteral("1010000000000000").left(reads[c].count));
             QCOMPARE(w->Text_Receive->toPlainText(), w->ReceiveHex);
         }
         // A reply with a bad CRC says so and changes nothing shown.
-        const QString before = texts(w, "AI_SHOW_") + states(w, "DI_SHOW_");
+        const QString before = texts(w, "AI_SHOW_") + texts(w, "DI_SHOW_", true);
         module->setDiscreteInput(0, false);
         module->setHolding(0, 1);
         module->faults.badCrc = !reads.isEmpty();
         if (!reads.isEmpty()) {
             QTRY_COMPARE(message(w), kError);
-            QCOMPARE(texts(w, "AI_SHOW_") + states(w, "DI_SHOW_") + w->Text_Receive->toPlainText(), before);
+            QCOMPARE(texts(w, "AI_SHOW_") + texts(w, "DI_SHOW_", true) + w->Text_Receive->toPlainText(), before);
         }
         module->faults.badCrc = false;
 
@@ -232,7 +218,7 @@ private slots:
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_0")), Qt::LeftButton);
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
-            QCOMPARE(states(w, "DO_SHOW_"), QStringLiteral("1").leftJustified(row.outputs(), '0'));
+            QCOMPARE(texts(w, "DO_SHOW_", true), QStringLiteral("1").leftJustified(row.outputs(), '0'));
         } else if (analogOutput) {
             // Arrows step 1, the track 1000; a drag shows only when the thumb is let go.
             auto *slider = child<QScrollBar>(w, QStringLiteral("HScroll1"));
@@ -416,7 +402,8 @@ private slots:
             GuiTestEnvironment env;
             env.bus.addModule(5510, 1, 2);
             Tool tool;
-            ModuleWindow *w = tool.open(QString::fromLatin1(c.window));
+            ModuleWindow *w = tool.registry.open(QString::fromLatin1(c.window));
+            QApplication::setActiveWindow(w);
             auto *box = child<QComboBox>(w, QString::fromLatin1(c.box));
             const bool portBox = box == w->Combo1;
             QVERIFY(portBox || openPort(w));
@@ -470,7 +457,8 @@ private slots:
         QFETCH(QString, action);
         GuiTestEnvironment env;
         Tool tool;
-        ModuleWindow *w = tool.open(window);
+        ModuleWindow *w = tool.registry.open(window);
+        QApplication::setActiveWindow(w);
         QVERIFY(openPort(w));
         // The baud box for keys and focus, the parity box for the wheel and the list.
         QComboBox *baud = w->Combo2;

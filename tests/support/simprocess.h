@@ -1,6 +1,5 @@
-// korvant-sim as a child process for end-to-end tests: started in a scratch folder that becomes
-// the working folder (so sys/COM1 is the simulator's pseudo-terminal), stopped and cleaned up
-// whatever the test did.
+// korvant-sim as a child process for end-to-end tests: started in a scratch folder (its sys/COM1
+// is the simulator's pseudo-terminal), stopped and cleaned up whatever the test did.
 #pragma once
 
 #include <QDir>
@@ -24,22 +23,14 @@ public:
             if (!process.waitForFinished(5000))
                 kill();
         }
-        QDir::setCurrent(m_previous);
     }
 
     QString link(int port = 1) const { return dir.filePath(QStringLiteral("sys/COM%1").arg(port)); }
 
-    void writeSys(const QString &name, const QByteArray &bytes)
-    {
-        QFile f(dir.filePath(QStringLiteral("sys/") + name));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(bytes);
-    }
-
     // Starts the simulator with these options and waits until its link is in place.
     bool start(const QStringList &args, int port = 1)
     {
-        if (!dir.isValid() || !QDir::setCurrent(dir.path()))
+        if (!dir.isValid())
             return false;
         const QStringList options{QStringLiteral("--dir"), dir.path(), QStringLiteral("--port"), QString::number(port)};
         process.start(program(), options + args);
@@ -75,6 +66,5 @@ public:
     QProcess process;
 
 private:
-    QString m_previous = QDir::currentPath();
     QString m_log;
 };
