@@ -126,22 +126,20 @@ private slots:
         QCOMPARE(failed.size(), 1);
     }
 
-    void deviceTheUserMayNotOpen();
+    void deviceTheUserMayNotOpen()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root opens every device; run as another user (CTest does)");
+        PtyFolder folder;
+        QVERIFY(folder.setUp());
+        // A device that exists but belongs to others, as /dev/ttyUSB0 does to a user outside dialout.
+        const QString device = QStringLiteral("/etc/shadow");
+        QVERIFY(QFileInfo::exists(device) && QFile::link(device, QStringLiteral("sys/COM3")));
+        const SerialLine::Result r = QSerialLine().probe(3);
+        QCOMPARE(r.fault, SerialLine::Fault::Other);
+        QVERIFY2(r.detail.contains(device) && r.detail.contains(QStringLiteral("dialout")), qPrintable(r.detail));
+    }
 };
-
-void TestQSerialLine::deviceTheUserMayNotOpen()
-{
-    if (::geteuid() == 0)
-        QSKIP("root opens every device; run as another user (CTest does)");
-    PtyFolder folder;
-    QVERIFY(folder.setUp());
-    // A device that exists but belongs to others, as /dev/ttyUSB0 does to a user outside dialout.
-    const QString device = QStringLiteral("/etc/shadow");
-    QVERIFY(QFileInfo::exists(device) && QFile::link(device, QStringLiteral("sys/COM3")));
-    const SerialLine::Result r = QSerialLine().probe(3);
-    QCOMPARE(r.fault, SerialLine::Fault::Other);
-    QVERIFY2(r.detail.contains(device) && r.detail.contains(QStringLiteral("dialout")), qPrintable(r.detail));
-}
 
 QTEST_GUILESS_MAIN(TestQSerialLine)
 #include "test_qserialline.moc"
