@@ -1,5 +1,7 @@
 #include "prompt.h"
 
+#include "widgets.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -27,6 +29,8 @@ void Prompt(QWidget *parent, const QString &text)
         promptSink()(title, text);
         return;
     }
+    // Boxes set before the message, while a window was still applying a tick, are shown beneath it.
+    TextBox::syncPending();
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
     box.exec();
 }

@@ -97,8 +97,9 @@ public:
     // posted event calls it.
     static void syncPending();
     // While one lives, boxes given a new text post nothing: the last one to end lays them out and
-    // repaints them at once, one repaint of their window. A window applying what a tick or a
-    // judgement decided opens one, and its boxes then cost the event loop no wake-up of its own.
+    // repaints them at once. A window applying what a tick or a judgement decided opens one, and
+    // its boxes then cost the event loop no wake-up of their own. (A message box shown meanwhile
+    // brings them up to date first: see Prompt.)
     class Pass
     {
     public:
