@@ -280,8 +280,8 @@ void TextBox::setPlainText(const QString &text)
     if (verticalScrollBar()->value() != 0)
         verticalScrollBar()->setValue(0);
     // Laid out and repainted once, after whatever else this pass of the event loop sets.
-    if (!m_syncPosted) {
-        m_syncPosted = true;
+    if (!m_pending) {
+        m_pending = true;
         static PendingBoxes *const carrier = new PendingBoxes;
         if (pendingBoxes().isEmpty() && g_passes == 0)
             QCoreApplication::postEvent(carrier, new QEvent(kSyncEvent));
@@ -294,29 +294,22 @@ void TextBox::setPlainText(const QString &text)
     emit textChanged();
 }
 
-void TextBox::syncPending()
+void TextBox::syncPending(bool now)
 {
     for (const QPointer<TextBox> &box : std::exchange(pendingBoxes(), {})) {
-        if (box) {
-            box->m_syncPosted = false;
-            box->sync();
-        }
+        if (!box)
+            continue;
+        box->m_pending = false;
+        if (box->m_text == box->m_shown)
+            continue;
+        box->m_shown = box->m_text;
+        box->adjustScrollBar();
+        // Each box's viewport by itself: repainting a parent leaves opaque children out.
+        if (now)
+            box->viewport()->repaint();
+        else
+            box->viewport()->update();
     }
-}
-
-bool TextBox::takeText()
-{
-    if (m_text == m_shown)
-        return false;
-    m_shown = m_text;
-    adjustScrollBar();
-    return true;
-}
-
-void TextBox::sync()
-{
-    if (takeText())
-        viewport()->update();
 }
 
 TextBox::Pass::Pass()
@@ -326,17 +319,9 @@ TextBox::Pass::Pass()
 
 TextBox::Pass::~Pass()
 {
-    if (--g_passes > 0)
-        return;
-    // Repainted now (each box's viewport by itself: painting a parent leaves opaque children
-    // out), so no repaint request is posted for them.
-    for (const QPointer<TextBox> &box : std::exchange(pendingBoxes(), {})) {
-        if (!box)
-            continue;
-        box->m_syncPosted = false;
-        if (box->takeText())
-            box->viewport()->repaint();
-    }
+    // Repainted now, so no repaint request is posted for them.
+    if (--g_passes == 0)
+        syncPending(true);
 }
 
 const TextBox::Laid &TextBox::laid()

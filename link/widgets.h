@@ -93,9 +93,9 @@ class TextBox : public QAbstractScrollArea
 {
     Q_OBJECT
 public:
-    // Lays out and repaints every box whose text changed in this pass of the event loop; one
-    // posted event calls it.
-    static void syncPending();
+    // Lays out and repaints every box whose text changed in this pass of the event loop: later
+    // (one posted event calls it), or at once.
+    static void syncPending(bool now = false);
     // While one lives, boxes given a new text post nothing: the last one to end lays them out and
     // repaints them at once. A window applying what a tick or a judgement decided opens one, and
     // its boxes then cost the event loop no wake-up of their own. (A message box shown meanwhile
@@ -141,8 +141,6 @@ protected:
 private:
     friend class TextBoxAccessible;
     struct Laid;
-    bool takeText(); // the new text laid out; false when it is the one shown
-    void sync();
     const Laid &laid();
     void adjustScrollBar();
     qreal topOffset() const;
@@ -153,7 +151,7 @@ private:
 
     QString m_text;
     QString m_shown; // the text the scroll bar and the last repaint are for
-    bool m_syncPosted = false;
+    bool m_pending = false; // among the boxes syncPending() brings up to date
     int m_selStart = 0, m_selEnd = 0, m_anchor = -1;
     std::vector<std::unique_ptr<Laid>> m_cache; // most recently used first
 };

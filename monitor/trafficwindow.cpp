@@ -162,6 +162,15 @@ GlyphLine GlyphLine::of(const QRawFont &font, const QString &text)
     return line;
 }
 
+bool GlyphFont::use(const QFont &f)
+{
+    if (raw.isValid() && f == font)
+        return false;
+    font = f;
+    raw = QRawFont::fromFont(f);
+    return true;
+}
+
 namespace {
 // Cells are plain text in one line, drawn straight with the painter, without the style's item
 // machinery. A row never changes once recorded, so each cell is looked up once and kept while it
@@ -260,21 +269,18 @@ private:
         if (it == m_cells.end()) {
             if (m_cells.size() >= kKept)
                 m_cells.clear();
-            if (!m_raw.isValid() || font != m_font) {
-                m_font = font;
-                m_raw = QRawFont::fromFont(font);
+            if (m_font.use(font)) {
                 m_cells.clear();
                 m_pictures.clear();
             }
             const QString text = index.data().toString();
-            it = m_cells.insert(key, Cell{text, GlyphLine::of(m_raw, text)});
+            it = m_cells.insert(key, Cell{text, GlyphLine::of(m_font.raw, text)});
         }
         return *it;
     }
     static constexpr qsizetype kKept = 4000;   // a few screens of cells
     static constexpr qsizetype kPictures = 200; // the texts that recur, with room for the ones that do not
-    mutable QFont m_font;
-    mutable QRawFont m_raw;
+    mutable GlyphFont m_font;
     mutable QHash<quint64, Cell> m_cells;
     mutable QHash<PictureKey, QPixmap> m_pictures;
 };
@@ -313,15 +319,9 @@ void StatisticsLabel::paintEvent(QPaintEvent *)
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().windowText().color());
     const int top = (height() - fontMetrics().height()) / 2;
-    if (!m_raw.isValid() || m_font != font()) {
-        m_font = font();
-        m_raw = QRawFont::fromFont(m_font);
-        m_shown.clear();
-        m_line = {};
-    }
-    if (m_shown != text()) {
+    if (m_font.use(font()) || m_shown != text()) {
         m_shown = text();
-        m_line = GlyphLine::of(m_raw, m_shown);
+        m_line = GlyphLine::of(m_font.raw, m_shown);
     }
     if (m_line.isEmpty())
         painter.drawText(contentsRect().adjusted(0, top, 0, 0), Qt::AlignLeft | Qt::AlignTop, m_shown);
@@ -449,7 +449,6 @@ void TrafficWindow::refresh()
     Statistics->setText(statisticsLine(m_recorder->statistics()));
     if (atEnd)
         Table->scrollToBottom();
-
 }
 
 QString TrafficWindow::rowsText(bool csv, bool selectedOnly) const

@@ -1,7 +1,7 @@
 // The traffic monitor of one module window: every frame since the window opened, with its time,
 // direction, bytes, verdict and response time, in a table that a screen reader reads as one; a
 // statistics line; Pause, Errors only, Reset, copy of the selected rows and Save as text or CSV.
-// The view follows the recorder in batches, five times a second.
+// The view follows the recorder in batches, about three times a second.
 #pragma once
 
 #include "trafficlog.h"
@@ -63,6 +63,15 @@ struct GlyphLine {
     static GlyphLine of(const QRawFont &font, const QString &text);
 };
 
+// The raw font of the font a text is drawn in, looked up again only when that font changes.
+struct GlyphFont {
+    QFont font;
+    QRawFont raw;
+    // True when f is not the font of the last call: raw is then f's, and lines of the old one
+    // are to be made again.
+    bool use(const QFont &f);
+};
+
 // The statistics line: a label that paints its one line of text as glyphs looked up once per
 // text, over its own background, and whose new text never lays the window out again.
 class StatisticsLabel : public QLabel
@@ -76,8 +85,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    QFont m_font;
-    QRawFont m_raw;
+    GlyphFont m_font;
     QString m_shown;
     GlyphLine m_line;
 };
