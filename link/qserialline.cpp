@@ -55,7 +55,8 @@ static QSet<QString> &devicesInUse()
 QSerialLine::QSerialLine()
 {
     connect(&m_port, &QSerialPort::readyRead, this, [this] {
-        const QByteArray bytes = m_port.readAll();
+        // What is buffered, in an array of its size (readAll allocates a 32 kB chunk each time).
+        const QByteArray bytes = m_port.read(m_port.bytesAvailable());
         if (!bytes.isEmpty())
             emit received(bytes);
     });
