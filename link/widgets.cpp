@@ -3,6 +3,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QBackingStore>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTextLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -296,6 +298,7 @@ void TextBox::setPlainText(const QString &text)
 
 void TextBox::syncPending(bool now)
 {
+    std::vector<TextBox *> drawn;
     for (const QPointer<TextBox> &box : std::exchange(pendingBoxes(), {})) {
         if (!box)
             continue;
@@ -305,10 +308,63 @@ void TextBox::syncPending(bool now)
         box->m_shown = box->m_text;
         box->adjustScrollBar();
         // Each box's viewport by itself: repainting a parent leaves opaque children out.
-        if (now)
-            box->viewport()->repaint();
-        else
+        if (!now)
             box->viewport()->update();
+        else if (box->showsPicture() && box->wholeInView())
+            drawn.push_back(box);
+        else
+            box->viewport()->repaint();
+    }
+    drawIntoWindows(drawn);
+}
+
+bool TextBox::showsPicture() const
+{
+    return !hasSelection() && verticalScrollBar()->value() == 0;
+}
+
+bool TextBox::wholeInView() const
+{
+    const QWidget *top = window();
+    const QWindow *handle = top->windowHandle();
+    if (!handle || !handle->isExposed() || handle->surfaceType() != QSurface::RasterSurface || !top->backingStore()
+        || top->testAttribute(Qt::WA_TranslucentBackground) || viewport()->nativeParentWidget() != top
+        || !viewport()->isVisible() || !viewport()->updatesEnabled())
+        return false;
+    for (const QWidget *w = viewport(); w; w = w->parentWidget())
+        if (w->graphicsEffect())
+            return false;
+    return viewport()->visibleRegion() == QRegion(viewport()->rect());
+}
+
+// Boxes wholly in view whose picture is what their viewport shows: drawn straight into their
+// window's backing store, one painter and one flush for all the boxes of a window, instead of a
+// paint event each through the widgets' repaint machinery.
+void TextBox::drawIntoWindows(const std::vector<TextBox *> &boxes)
+{
+    std::vector<bool> done(boxes.size());
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        if (done[i])
+            continue;
+        QWidget *top = boxes[i]->window();
+        QBackingStore *store = top->backingStore();
+        QRegion region;
+        std::vector<std::pair<QPoint, TextBox *>> here;
+        for (std::size_t j = i; j < boxes.size(); ++j)
+            if (!done[j] && boxes[j]->window() == top) {
+                done[j] = true;
+                const QPoint at = boxes[j]->viewport()->mapTo(top, QPoint());
+                here.emplace_back(at, boxes[j]);
+                region += QRect(at, boxes[j]->viewport()->size());
+            }
+        store->beginPaint(region);
+        {
+            QPainter p(store->paintDevice());
+            for (const auto &[at, box] : here)
+                p.drawPixmap(at, box->picture(const_cast<Laid &>(box->laid())));
+        }
+        store->endPaint();
+        store->flush(region, top->windowHandle());
     }
 }
 
@@ -405,10 +461,14 @@ void TextBox::paintEvent(QPaintEvent *event)
 {
     Laid &l = const_cast<Laid &>(laid());
     QPainter p(viewport());
-    if (hasSelection() || verticalScrollBar()->value() != 0) {
+    if (showsPicture())
+        p.drawPixmap(0, 0, picture(l));
+    else
         drawText(p, l, event->rect());
-        return;
-    }
+}
+
+const QPixmap &TextBox::picture(Laid &l)
+{
     const qreal ratio = viewport()->devicePixelRatioF();
     const QPalette::ColorGroup group = palette().currentColorGroup();
     if (l.picture.deviceIndependentSize() != QSizeF(viewport()->size()) || l.picture.devicePixelRatio() != ratio
@@ -419,7 +479,7 @@ void TextBox::paintEvent(QPaintEvent *event)
         QPainter picture(&l.picture);
         drawText(picture, l, viewport()->rect());
     }
-    p.drawPixmap(0, 0, l.picture);
+    return l.picture;
 }
 
 // The viewport's background and the text over it, limited to rect.

@@ -147,6 +147,10 @@ private:
     int positionAt(const QPoint &viewportPos);
     QRect characterRect(int offset);
     void drawText(QPainter &p, const Laid &l, const QRect &rect);
+    const QPixmap &picture(Laid &l);
+    bool showsPicture() const;
+    bool wholeInView() const;
+    static void drawIntoWindows(const std::vector<TextBox *> &boxes);
     void selectionChanged();
 
     QString m_text;

@@ -119,6 +119,17 @@ void settle()
         QCoreApplication::processEvents();
 }
 
+// Whether the window shows in w's area (the part in view) what w paints. Offscreen, a window's
+// grab is what its backing store holds: what was painted or blitted there, however it got there.
+bool showsItsPaint(QWidget *w)
+{
+    const QRect part = w->visibleRegion().boundingRect();
+    const QRect area(w->mapTo(w->window(), part.topLeft()), part.size());
+    const QImage shown = w->screen()->grabWindow(w->window()->winId(), area.x(), area.y(), area.width(), area.height())
+                             .toImage().convertToFormat(QImage::Format_RGB32);
+    return shown == w->grab(part).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
 // A box in a group box, as the serial group holds it, shown.
 struct Framed {
     explicit Framed(QSize size, int x = 8) : frame(QStringLiteral(" Communication Set")), box(QStringLiteral("box"), &frame)
@@ -602,21 +613,25 @@ private slots:
         f.box.setPlainText(kNormal);
         other.setPlainText(kNormal);
         QTRY_VERIFY(box.paints > 0 && second.paints > 0);
-        // Set while a window applies a tick: both repainted once when that ends, before the event
-        // loop runs again, and the group box beneath left alone.
+        // Set while a window applies a tick: on screen when that ends, before the event loop runs
+        // again, the group box beneath left alone; a box partly covered leaves what covers it be.
+        QLabel cover(QStringLiteral("cover"), &f.frame);
+        cover.setAutoFillBackground(true);
+        cover.setGeometry(QRect(QPoint(280, 20), QSize(60, 90)));
+        cover.show();
         settle();
-        box.paints = second.paints = frame.paints = 0;
+        frame.paints = 0;
         {
             const TextBox::Pass pass;
             f.box.clear();
             f.box.setPlainText(kRequest);
             other.setPlainText(kRequest);
-            QCOMPARE(box.paints + second.paints, 0);
+            QVERIFY(!showsItsPaint(f.box.viewport()) && !showsItsPaint(other.viewport()));
         }
-        QCOMPARE(box.paints, 1);
-        QCOMPARE(second.paints, 1);
+        for (QWidget *w : {f.box.viewport(), other.viewport(), static_cast<QWidget *>(&cover)})
+            QVERIFY(showsItsPaint(w));
         settle();
-        QCOMPARE(box.paints + second.paints + frame.paints, 2);
+        QCOMPARE(frame.paints, 0);
     }
 
     void openedFromTheContextMenu()
@@ -725,11 +740,7 @@ private slots:
             monitor->refresh();
             QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
             QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
-            // Offscreen, a window's grab is what its backing store holds: what was painted, blits included.
-            const QRect area(viewport->mapTo(monitor, QPoint()), viewport->size());
-            const QImage shown = monitor->screen()->grabWindow(monitor->winId(), area.x(), area.y(), area.width(), area.height())
-                                     .toImage().convertToFormat(QImage::Format_RGB32);
-            QCOMPARE(shown, viewport->grab().toImage().convertToFormat(QImage::Format_RGB32));
+            QVERIFY(showsItsPaint(viewport));
         };
         pollUntil([&] { return monitor->Table->model()->rowCount() >= 4; });
         pollUntil([&] { return monitor->Table->verticalScrollBar()->maximum() > 30; });
