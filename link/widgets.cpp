@@ -307,7 +307,8 @@ void TextBox::syncPending(bool now)
             continue;
         box->m_shown = box->m_text;
         box->adjustScrollBar();
-        // Each box's viewport by itself: repainting a parent leaves opaque children out.
+        // Each box by itself (repainting a parent leaves opaque children out), or drawn with the
+        // others of its window.
         if (!now)
             box->viewport()->update();
         else if (box->showsPicture() && box->wholeInView())
@@ -323,6 +324,8 @@ bool TextBox::showsPicture() const
     return !hasSelection() && verticalScrollBar()->value() == 0;
 }
 
+// Whether the viewport can be drawn into its window's backing store as it is: wholly in view, in
+// a window that shows a plain raster store, opaque, nothing over it.
 bool TextBox::wholeInView() const
 {
     const QWidget *top = window();
@@ -334,7 +337,10 @@ bool TextBox::wholeInView() const
     for (const QWidget *w = viewport(); w; w = w->parentWidget())
         if (w->graphicsEffect())
             return false;
-    return viewport()->visibleRegion() == QRegion(viewport()->rect());
+    // A store not yet resized with its window is left to the repaint that resizes it.
+    return QRect(QPoint(), top->backingStore()->size())
+               .contains(QRect(viewport()->mapTo(top, QPoint()), viewport()->size()))
+        && viewport()->visibleRegion() == QRegion(viewport()->rect());
 }
 
 // Boxes wholly in view whose picture is what their viewport shows: drawn straight into their
