@@ -15,10 +15,15 @@
 #include "simline.h"
 #include "startup_probe.h"
 #include "testwindow.h"
+#include "modbus.h"
 
 #include <QApplication>
+#include <QBackingStore>
+#include <QPainter>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdarg>
@@ -40,6 +45,7 @@
 #include <sys/resource.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -135,6 +141,94 @@ void printPrompts()
 {
     for (const QString &text : recordedPrompts())
         std::fprintf(stderr, "korvant-bench: the window said: %s\n", qPrintable(text));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Child: the floor of a window's exchange on this machine. The wake-ups a polling window has (a
+// precise timer each period writing the request, a notifier reading the reply as it comes, a
+// judgement timer a time-out after the write) and nothing else of the tool; with draw, three
+// boxes emptied at the tick and filled at the judgement, drawn as ready pictures straight into
+// a shown window's backing store with one painter a pass, the cheapest way a widget shows a text.
+
+int runFloorChild(int argc, char **argv, const char *device, int baud, const QByteArray &request, int periodMs,
+                  int timeoutMs, int seconds, bool draw)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios t{};
+    if (fd < 0 || tcgetattr(fd, &t) != 0) {
+        std::fprintf(stderr, "korvant-bench: cannot open %s\n", device);
+        return 1;
+    }
+    cfmakeraw(&t);
+    cfsetspeed(&t, baud == 38400 ? B38400 : B9600);
+    tcsetattr(fd, TCSANOW, &t);
+
+    QWidget window;
+    window.resize(400, 200);
+    window.show();
+    const QSize boxSize(145, 40);
+    QPixmap empty(boxSize), filled[3];
+    empty.fill(Qt::white);
+    const QString texts[3] = {HexText(request), QStringLiteral("01 02 01 00 A1 88 "), kDataNormal};
+    for (int i = 0; i < 3; ++i) {
+        filled[i] = empty.copy();
+        QPainter p(&filled[i]);
+        p.drawText(filled[i].rect().adjusted(4, 4, -4, -4), Qt::TextWrapAnywhere, texts[i]);
+    }
+    const auto show = [&](bool full) {
+        if (!draw)
+            return;
+        QBackingStore *store = window.backingStore();
+        QRegion region;
+        for (int i = 0; i < 3; ++i)
+            region += QRect(QPoint(10, 10 + 50 * i), boxSize);
+        store->beginPaint(region);
+        {
+            QPainter p(store->paintDevice());
+            for (int i = 0; i < 3; ++i)
+                p.drawPixmap(10, 10 + 50 * i, full ? filled[i] : empty);
+        }
+        store->endPaint();
+        store->flush(region, window.windowHandle());
+    };
+
+    const int expected = expectedReplyLength(request);
+    QByteArray reply;
+    int exchanges = 0, answered = 0;
+    QTimer tick, judge;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(periodMs);
+    judge.setTimerType(Qt::PreciseTimer);
+    judge.setSingleShot(true);
+    judge.setInterval(timeoutMs);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        show(false);
+        reply.clear();
+        if (write(fd, request.constData(), std::size_t(request.size())) == request.size())
+            ++exchanges;
+        judge.start();
+    });
+    QSocketNotifier notifier(fd, QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, [&] { readWaiting(fd, false, reply); });
+    QObject::connect(&judge, &QTimer::timeout, [&] {
+        const bool whole = reply.size() == expected && crcOk(reply);
+        answered += whole;
+        show(whole);
+    });
+    rusage before{}, after{};
+    QTimer::singleShot(seconds * 1000 + periodMs / 2, Qt::PreciseTimer, &app, [&] { tick.stop(); });
+    QTimer::singleShot(seconds * 1000 + periodMs, Qt::PreciseTimer, &app, [&] {
+        getrusage(RUSAGE_SELF, &after);
+        QCoreApplication::quit();
+    });
+    getrusage(RUSAGE_SELF, &before);
+    tick.start();
+    app.exec();
+    std::printf("exchanges=%d answered=%d cpu_us=%lld\n", exchanges, answered, cpuUs(after) - cpuUs(before));
+    return 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -576,6 +670,25 @@ int runAll(bool quick)
             busiest = format("%s at %d ms", c.model, c.periodMs);
         }
 
+        // The floor of the same exchange (see runFloorChild): the event loop alone, then with
+        // three boxes drawn.
+        double floorUs[2] = {0, 0};
+        const std::string request =
+            readRequest(1, c.mbpollType[0] == '1' ? 0x02 : 0x03, 0, std::uint16_t(c.mbpollCount)).toHex().toStdString();
+        for (int draw = 0; draw < 2; ++draw) {
+            const std::string floorOut = dir + "/floor.out";
+            const pid_t pid = spawn({self, "--floor-child", dir + "/sys/COM1", std::to_string(baud), request,
+                                     std::to_string(c.periodMs), std::to_string(overtime), std::to_string(pollSeconds),
+                                     draw ? "draw" : "loop"},
+                                    floorOut);
+            const int floorRc = pid > 0 ? reap(pid) : 1;
+            const auto floorKv = keyValues(readText(floorOut));
+            if (floorRc == 0 && number(floorKv, "answered") > 0)
+                floorUs[draw] = number(floorKv, "cpu_us") / number(floorKv, "answered");
+            else
+                std::fprintf(stderr, "korvant-bench: the floor of %s failed:\n%s", c.model, readText(floorOut).c_str());
+        }
+
         // The same requests from mbpoll (libmodbus), same line, period and time-out.
         const std::string mbOut = dir + "/mbpoll.out";
         const pid_t mb = spawn({"/usr/bin/mbpoll", "-m", "rtu", "-a", "1", "-b", std::to_string(baud), "-P", "none",
@@ -605,6 +718,11 @@ int runAll(bool quick)
                                      : std::string("mbpoll gave no figures"),
                         mbUs > 0 ? format("%.1f", toolUs / mbUs) : std::string(), "≤ 1",
                         mbUs > 0 && toolUs <= mbUs ? "yes" : "no"});
+        if (floorUs[0] > 0 && floorUs[1] > 0)
+            cost.push_back({"2 Floor of an exchange", format("%s, %d ms, %d Bd", c.model, c.periodMs, baud),
+                            format("event loop alone %.1f µs; with three boxes drawn %.1f µs", floorUs[0], floorUs[1]),
+                            mbUs > 0 ? format("mbpoll %.1f µs", mbUs) : std::string(),
+                            mbUs > 0 ? format("%.1f (drawn)", floorUs[1] / mbUs) : std::string(), "", ""});
     }
 
     // The same poll through a serial device server: korvant-sim on a loopback TCP port, COM1 a
@@ -746,6 +864,9 @@ int main(int argc, char **argv)
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "--poll-child" && argc == 5)
         return runPollChild(argc, argv, QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
+    if (mode == "--floor-child" && argc == 9)
+        return runFloorChild(argc, argv, argv[2], std::atoi(argv[3]), QByteArray::fromHex(argv[4]), std::atoi(argv[5]),
+                             std::atoi(argv[6]), std::atoi(argv[7]), std::string(argv[8]) == "draw");
     if (mode == "--scan-child" && argc == 3)
         return runScanChild(argc, argv, std::atoi(argv[2]));
     if (mode == "--help" || mode == "-h" || (argc > 1 && mode != "--quick")) {
