@@ -62,13 +62,15 @@ void TrafficRecorder::received(const QByteArray &bytes, qint64 wallMs, qint64 no
 {
     if (bytes.isEmpty())
         return;
+    // Rows keep copies of their own: the bytes a line hands over can share a block far larger
+    // than they are (a serial port's read chunk is 32 kB), which a kept row would hold on to.
     if (m_waiting) {
         // No Modbus frame is longer than 256 bytes: a flood keeps its start and its time.
-        m_reply += bytes.left(qMax<qsizetype>(0, 512 - m_reply.size()));
+        m_reply.append(bytes.constData(), qMin(bytes.size(), qMax<qsizetype>(0, 512 - m_reply.size())));
         m_lastByteNs = nowNs;
         return;
     }
-    add({.kind = TrafficRow::Unsolicited, .wallMs = wallMs, .bytes = bytes}, nowNs);
+    add({.kind = TrafficRow::Unsolicited, .wallMs = wallMs, .bytes = QByteArray(bytes.constData(), bytes.size())}, nowNs);
 }
 
 void TrafficRecorder::judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 nowNs)

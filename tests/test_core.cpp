@@ -613,24 +613,28 @@ private slots:
 
     // A window's rows: each request, its reply with verdict and response time, bytes nobody
     // asked for as rows of their own; the bound drops the oldest rows, the statistics keep all.
+    // The bytes come as a serial port reads them, in a 32 kB block; a row keeps only its bytes.
     void recorderRows()
     {
         TrafficRecorder r(4);
+        const auto read32k = [](const char *hexText) { QByteArray b; b.reserve(32768); return b += QByteArray::fromHex(hexText); };
         const QByteArray read = QByteArray::fromHex("01020000000879CC");
         r.sent(read, 1000, 10'000'000, QStringLiteral("9600,Even"));
-        r.received(QByteArray::fromHex("010201"), 1003, 13'000'000);
-        r.received(QByteArray::fromHex("05618B"), 1004, 14'500'000);
+        r.received(read32k("010201"), 1003, 13'000'000);
+        r.received(read32k("05618B"), 1004, 14'500'000);
         r.judged(judgeReply(QByteArray::fromHex("01020105618B"), read, 6), 1040, 50'000'000);
-        r.received(QByteArray::fromHex("A5A5"), 1050, 60'000'000); // nobody waits: unsolicited
+        r.received(read32k("A5A5"), 1050, 60'000'000); // nobody waits: unsolicited
         r.sent(read, 1100, 110'000'000);
         r.judged(judgeReply({}, read, 6), 1140, 150'000'000);
         QCOMPARE(int(r.rows().size()), 4);
         QCOMPARE(r.firstRow(), quint64(1));
         QCOMPARE(r.nextRow(), quint64(5));
         QStringList seen;
-        for (const TrafficRow &row : r.rows())
+        for (const TrafficRow &row : r.rows()) {
             seen << QStringLiteral("%1 %2 %3 %4 %5 %6").arg(row.direction(), HexText(row.bytes).trimmed(), row.verdictText())
                         .arg(row.responseMs).arg(double(row.sinceFirstNs) / 1e6).arg(row.isError());
+            QCOMPARE_LT(row.bytes.capacity(), 256);
+        }
         QCOMPARE(seen, (QStringList{"RX 01 02 01 05 61 8B OK 4.5 40 0", "RX A5 A5 unsolicited -1 50 1",
                                     "TX 01 02 00 00 00 08 79 CC  -1 100 0", "RX  time-out (no byte) -1 140 1"}));
         QCOMPARE(r.rows().front().tag, QStringLiteral("9600,Even"));
