@@ -119,8 +119,9 @@ void settle()
         QCoreApplication::processEvents();
 }
 
-// Whether the window shows in w's area (the part in view) what w paints. Offscreen, a window's
-// grab is what its backing store holds: what was painted or blitted there, however it got there.
+// Whether the window shows in w's area (the part in view) what w paints. A window's grab is what
+// its backing store holds offscreen and what the server shows on X: what was painted, blitted or
+// drawn there, however it got there.
 bool showsItsPaint(QWidget *w)
 {
     const QRect part = w->visibleRegion().boundingRect();
