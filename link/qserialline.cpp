@@ -55,7 +55,8 @@ static QSet<QString> &devicesInUse()
 QSerialLine::QSerialLine()
 {
     connect(&m_port, &QSerialPort::readyRead, this, [this] {
-        // What is buffered, in an array of its size (readAll allocates a 32 kB chunk each time).
+        // What is buffered, handed over as QSerialPort read it (a slice of its 32 kB read chunk);
+        // readAll would copy it into a new 32 kB array every time.
         const QByteArray bytes = m_port.read(m_port.bytesAvailable());
         if (!bytes.isEmpty())
             emit received(bytes);
