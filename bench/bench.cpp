@@ -214,9 +214,9 @@ int runFloorChild(int argc, char **argv, const char *device, int baud, const QBy
     QSocketNotifier notifier(fd, QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] { readWaiting(fd, false, reply); });
     QObject::connect(&judge, &QTimer::timeout, [&] {
-        const bool whole = reply.size() == expected && crcOk(reply);
-        answered += whole;
-        show(whole);
+        const bool accepted = judgeReply(reply, request, expected).accepted();
+        answered += accepted;
+        show(accepted);
     });
     rusage before{}, after{};
     QTimer::singleShot(seconds * 1000 + periodMs / 2, Qt::PreciseTimer, &app, [&] { tick.stop(); });
