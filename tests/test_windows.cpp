@@ -508,15 +508,15 @@ private slots:
         QVERIFY(env.messages.isEmpty());
     }
 
-    // A reply taller than the box, with its scroll bar; a wrapped, selected status line. Where the
-    // text wraps and whether a scroll bar shows depend on the fonts: the reference decides.
+    // A reply and a wrapped, selected status line, in boxes 20 to 80 pixels tall: the scroll bar
+    // shows where QPlainTextEdit's does, and the pixels are its pixels, each over the group box
+    // beneath. Where text wraps and how tall a line is depend on the fonts: the reference decides.
     void looksLikeReadOnlyPlainTextEdit()
     {
         for (const auto &[text, selectAll] : {std::pair{kLongReply, false}, std::pair{kNormal, true}}) {
             Framed f({145, 41}, 200);
             QPlainTextEdit edit(&f.frame);
             edit.setReadOnly(true);
-            edit.setGeometry(QRect(QPoint(8, 30), f.box.size()));
             edit.show();
             QVERIFY(QTest::qWaitForWindowExposed(&f.frame));
             edit.setPlainText(text);
@@ -525,11 +525,15 @@ private slots:
                 edit.selectAll();
                 f.box.selectAll();
             }
-            settle();
-            QCOMPARE(f.box.verticalScrollBar()->isVisible(), edit.verticalScrollBar()->isVisible());
-            // As the window shows them: each over the group box beneath.
-            const QImage want = f.frame.grab(edit.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
-            QVERIFY(f.frame.grab(f.box.geometry()).toImage().convertToFormat(QImage::Format_RGB32) == want);
+            for (int height = 20; height <= 80; ++height) {
+                f.box.resize(145, height);
+                edit.setGeometry(QRect(QPoint(8, 30), f.box.size()));
+                settle();
+                const QImage want = f.frame.grab(edit.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
+                QVERIFY2(f.box.verticalScrollBar()->isVisible() == edit.verticalScrollBar()->isVisible()
+                             && f.frame.grab(f.box.geometry()).toImage().convertToFormat(QImage::Format_RGB32) == want,
+                         qPrintable(QStringLiteral("%1 pixels tall").arg(height)));
+            }
         }
     }
 
