@@ -885,21 +885,6 @@ private slots:
             QCOMPARE(defaultTimeoutMs(LineSettings{c.baud, c.parity, 8, 1}, 8, c.replyBytes), c.ms);
     }
 
-    // The values themselves are the core's (test_core); here the lines and which read they follow.
-    // Inputs 9..16 come from the second data byte (the captions' padding blanks are left out of
-    // the lines too: test_e2e reads a KV7720ADAM).
-    void channelLines()
-    {
-        const ModelRow *row = findModel(QStringLiteral("KV5530ADAM"));
-        const QByteArray reply = QByteArray::fromHex("01020200800000");
-        QStringList got;
-        for (const ChannelValue &v : readChannels(*row, modelReads(*row).first(), reply))
-            got << channelLine(v);
-        QCOMPARE(got.join(QLatin1Char('|')),
-                 QStringLiteral("DI_01: OFF|DI_02: OFF|DI_03: OFF|DI_04: OFF|DI_05: OFF|DI_06: OFF|DI_07: OFF|DI_08: OFF|"
-                                "DI_09: OFF|DI_10: OFF|DI_11: OFF|DI_12: OFF|DI_13: OFF|DI_14: OFF|DI_15: OFF|DI_16: ON"));
-    }
-
     void pollLines()
     {
         const ReplyVerdict ok, noReply{Refusal::NoReply};
