@@ -1,6 +1,8 @@
 // The real serial line against a pseudo-terminal that stands in for the adapter: the test holds
-// the master side, the line opens the slave through the sys/COM1 link.
+// the master side, the line opens the slave through the sys/COM1 link. The TCP line against a
+// listening socket the test holds, as a serial device server.
 #include "qserialline.h"
+#include "tcpline.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +11,10 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -124,6 +129,39 @@ private slots:
         QVERIFY(!second.isOpen());
         QVERIFY(!failed.wait(300));
         QCOMPARE(failed.size(), 1);
+    }
+
+    // The device server drops the connection twice; the line closes and the server drops it while
+    // it lingers; then once more: each time the line opens the same target again, on a new
+    // connection that carries frames both ways; a loss while open is one failure each.
+    void tcpReconnectsToTheSameTarget()
+    {
+        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const auto closeServer = qScopeGuard([server] { ::close(server); });
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        QVERIFY(::bind(server, reinterpret_cast<sockaddr *>(&address), size) == 0 && ::listen(server, 4) == 0
+                && ::getsockname(server, reinterpret_cast<sockaddr *>(&address), &size) == 0);
+        const auto ready = [](int fd) { pollfd p{fd, POLLIN, 0}; return ::poll(&p, 1, 5000) == 1; };
+        TcpLine line;
+        QSignalSpy failed(&line, &SerialLine::failed), received(&line, &SerialLine::received);
+        const QByteArray frame = QByteArray::fromHex("01020000000879CC");
+        for (int round = 0; round < 4; ++round) {
+            QVERIFY(line.openTarget({QStringLiteral("127.0.0.1"), ntohs(address.sin_port)}, QStringLiteral("9600,N,8,1")).ok());
+            QVERIFY2(line.isOpen() && ready(server), "no new connection");
+            const int client = ::accept(server, nullptr, nullptr);
+            line.write(frame);
+            char got[8] = {};
+            QVERIFY(client >= 0 && ready(client) && ::read(client, got, 8) == 8 && QByteArray(got, 8) == frame);
+            QVERIFY(::write(client, "\x01\x82\x01", 3) == 3 && received.wait(5000));
+            if (round == 2)
+                line.close();
+            ::close(client);
+            QVERIFY(round == 2 || (failed.wait(5000) && !line.isOpen()));
+        }
+        QCOMPARE(failed.size(), 3);
     }
 
     void deviceTheUserMayNotOpen()

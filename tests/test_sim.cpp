@@ -124,20 +124,15 @@ private slots:
             {1730, readRequest(1, 0x04, 0, 1), exceptionOf(1, 0x04, 0x01)}, // unknown function
             {1730, readRequest(1, 0x03, 8, 1), exceptionOf(1, 0x03, 0x02)}, // beyond the map
             {1730, readRequest(1, 0x03, 7, 94), exceptionOf(1, 0x03, 0x02)}, // across the gap to 100
-            {7710, frame("0110000000010200FF"), exceptionOf(1, 0x10, 0x02)},
-            {5510, frame("010F0000000501FF"), exceptionOf(1, 0x0F, 0x02)},
             {5510, readRequest(1, 0x06, 102, 1720), exceptionOf(1, 0x06, 0x02)}, // the model register
             {5530, readRequest(1, 0x02, 0, 0), exceptionOf(1, 0x02, 0x03)},
-            {0, readRequest(1, 0x03, 0, 126), exceptionOf(1, 0x03, 0x03)},
             {5510, readRequest(1, 0x05, 3, 0x1234), exceptionOf(1, 0x05, 0x03)},
             {5540, frame("010F0000001001FF"), exceptionOf(1, 0x0F, 0x03)}, // one byte for 16 coils
-            {5510, readRequest(1, 0x06, 100, 0), exceptionOf(1, 0x06, 0x03)}, // address 0
             {5510, readRequest(1, 0x06, 101, 9), exceptionOf(1, 0x06, 0x03)}, // code 9
             {0, badCrc, {}}, {0, readRequest(2, 0x02, 0, 8), {}}, {0, hex("0102"), {}},
             {0, frame("01020000000800"), {}}, {0, frame("010F0000000401"), {}}, // a byte too many, data missing
-            // Broadcasts: reads of inputs or past the parameters, a bad address, an unknown function.
-            {0, readRequest(0, 0x02, 0, 8), {}}, {0, readRequest(0, 0x03, 100, 4), {}}, {0, readRequest(0, 0x06, 100, 0), {}},
-            {0, readRequest(0, 0x04, 100, 3), {}}, {5550, frame("000F00000008015A"), {}}}; // the last carried out
+            // Broadcasts: a read of inputs, an unknown function, coils (carried out all the same).
+            {0, readRequest(0, 0x02, 0, 8), {}}, {0, readRequest(0, 0x04, 100, 3), {}}, {5550, frame("000F00000008015A"), {}}};
         for (const auto &c : cases) {
             SimModule m(c.model, 1, 2);
             m.setCoil(3, true);
@@ -145,6 +140,21 @@ private slots:
             QVERIFY(m.address() == 1 && m.code() == 2 && (m.coil(3) || m.coilCount() < 4) && !m.coil(0));
             QCOMPARE(m.coil(1), c.request.startsWith(hex("000F")));
             QCOMPARE(m.holding(102), std::uint16_t(c.model ? c.model : 5510));
+        }
+    }
+
+    // Addresses 0 (broadcast), 1, 254 and 255: a new address (broadcast, as the tool writes it)
+    // is taken or ignored, a module at 254 answers its own address only, the command line agrees.
+    void addressEdges()
+    {
+        for (const int a : {0, 1, 254, 255}) {
+            const bool taken = a == 1 || a == 254;
+            SimModule m(5510, 7, 2), last(5510, 254, 2);
+            QCOMPARE(m.handle(addressWriteRequest(std::uint8_t(a))), taken ? addressWriteRequest(std::uint8_t(a)) : QByteArray());
+            QCOMPARE(int(m.address()), taken ? a : 7);
+            QCOMPARE(last.handle(readRequest(std::uint8_t(a), 0x02, 0, 8)), a == 254 ? frame("FE020100") : QByteArray());
+            SimOptions o;
+            QCOMPARE(parseSimOptions({"--module", QStringLiteral("5510:%1").arg(a)}, o).isEmpty(), taken);
         }
     }
 
@@ -218,7 +228,7 @@ private slots:
         QVERIFY(m.model == 5510 && m.address == 3 && m.code == 8 && m.inputs == 5u && !m.faults.silent);
         QVERIFY(n.model == 7720 && n.address == 1 && n.code == 2 && n.faults.silent);
         const QList<std::pair<QStringList, const char *>> errors{{{"--module", "9999:1:2"}, "unknown model"},
-            {{"--module", "5510:0:2"}, "address"}, {{"--module", "5510:1:9"}, "code"}, {{"--baud", "9600"}, "unknown option"},
+{{"--module", "5510:1:9"}, "code"}, {{"--baud", "9600"}, "unknown option"},
             {{"--fault", "silent"}, "must follow"}, {{"--module", "5510", "--fault", "smoke"}, "unknown fault"},
             {{"--port", "12"}, "1..9"}};
         for (const auto &[args, error] : errors) {

@@ -7,6 +7,7 @@
 // read (as root the not-writable case skips: CTest runs it again as user 65534).
 
 #include "support/guitest.h"
+#include "support/modeltable.h"
 
 #include "decoders.h"
 #include "models.h"
@@ -53,7 +54,7 @@ QByteArray numberedTimingFile()
 QString texts(QWidget *w, const QString &prefix, bool indicators = false)
 {
     QStringList t;
-    for (int i = 0; auto *l = child<QLabel>(w, prefix + QString::number(i)); ++i) {
+    for (int i = 0; auto *l = w->findChild<QLabel *>(prefix + QString::number(i)); ++i) {
         const QString style = l->styleSheet();
         t << (!indicators ? l->text()
               : l->text() == QLatin1String("ON") && style.contains(QLatin1String("#00FF00"))    ? QStringLiteral("1")
@@ -159,12 +160,13 @@ private slots:
     // Opened from Main: the window shows its row, each read cycle polls module 7 (typed into its
     // address box, the other read boxes say "x") and shows it, a damaged reply leaves the values, a
     // write to module 9 (the write's box) suspends the running read and reaches that module, and
-    // closing brings Main back. The frames, captions and conversions are the model row's (pinned in
-    // test_core); register 0 of an analog module holds 253, the others 0.
+    // closing brings Main back. The frames, captions and conversions are the model row's, which is
+    // the table written out in support/modeltable.h; register 0 of an analog module holds 253.
     void everyModel()
     {
         QFETCH(int, index);
         const ModelRow &row = modelTable()[index];
+        QCOMPARE(describe(row), QString::fromUtf8(kModelLines[index].row));
         GuiTestEnvironment env(numberedTimingFile());
         SimModule *module = env.bus.addModule(row.name.mid(2, 4).toInt(), 7, 2);
         module->setDiscreteInput(0, true);
@@ -189,11 +191,12 @@ private slots:
             {"TM_Overtime_B", row.lineOvertimeB}, {"TM_Overtime_C", row.lineOvertimeC},
             {"TM_Acquisition_A", row.lineAcquisitionA}, {"TM_Acquisition_B", row.lineAcquisitionB}};
         for (const auto &[name, line] : timers) {
-            auto *t = child<WindowTimer>(w, QString::fromLatin1(name));
+            auto *t = w->findChild<WindowTimer *>(QString::fromLatin1(name));
             QVERIFY2(line ? t && t->interval() == (QByteArray(name).contains("Acq") ? 150 : 30) + line : !t, name);
         }
-        if (auto *box = child<QComboBox>(w, QStringLiteral("Combo_Addr_%1").arg(row.kind == PanelKind::Combined ? 2 : 1)))
-            enterText(box, QStringLiteral("9"), false);
+        const char *validateName = kModelLines[index].validate;
+        if (validateName) // the write's own address box
+            enterText(child<QComboBox>(w, QStringLiteral("Combo_Addr_%1").arg(row.kind == PanelKind::Combined ? 2 : 1)), "9", false);
         QVERIFY(openPort(w));
 
         const QVector<AcquisitionCycle::Read> reads = modelReads(row);
@@ -224,8 +227,8 @@ private slots:
         }
         module->faults.badCrc = false;
 
-        const bool analogOutput = row.kind == PanelKind::AnalogOutput; // its button keeps the name Command_OK2
-        auto *validate = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(analogOutput ? 2 : reads.size() + 1));
+        const bool analogOutput = row.kind == PanelKind::AnalogOutput;
+        auto *validate = validateName ? child<QPushButton>(w, QString::fromLatin1(validateName)) : nullptr;
         if (row.outputs() > 0) {
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_0")), Qt::LeftButton);
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
@@ -354,7 +357,7 @@ private slots:
         QVERIFY(openPort(w));
         for (QPushButton *b : std::as_const(w->Explain))
             b->click();
-        QCOMPARE(env.messages, QStringList(2, kExplainMessage));
+        QCOMPARE(env.messages, QStringList(2, "You need keep only one module in RS485 network when you use this order."));
         QVERIFY(simLine(w)->writes().isEmpty());
         env.messages.clear();
         w->Command_OK1->click();
@@ -404,9 +407,7 @@ private slots:
         // An empty message: the choice is taken (by Command_OK3, the parameter write, or Command_Port);
         // frame: what reaches the module.
         const struct { const char *window, *box, *text; bool paste; QString message; QByteArray frame; } cases[] = {
-            {"SetFrm", "Combo_Baud", "9600", false, notValid, {}}, {"SetFrm", "Combo_Baud", "9600", true, notValid, {}},
-            {"SetFrm", "Combo_Baud", "9600,even,8,1", false, notValid, {}},
-            {"SetFrm", "Combo_Baud", "9600,even,8,1", true, notValid, {}},
+            {"SetFrm", "Combo_Baud", "9600", false, notValid, {}}, {"SetFrm", "Combo_Baud", "9600,even,8,1", true, notValid, {}},
             {"SetFrm", "Combo_Baud", "19200,Even,8,1", false, {}, QByteArray::fromHex("010600650007D817")},
             {"KV5510ADAM", "Combo1", "COM12", false, noPort, {}}, {"KV1730ADAM", "Combo1", "COM0", false, noPort, {}},
             {"SetFrm", "Combo1", "com2", true, noPort, {}}, {"KV7710ADAM", "Combo1", "COM2", false, {}, {}}};
@@ -507,14 +508,15 @@ private slots:
         QVERIFY(env.messages.isEmpty());
     }
 
-    // A reply taller than the box, with its scroll bar; a wrapped, selected status line.
+    // A reply and a wrapped, selected status line, in boxes 20 to 80 pixels tall: the scroll bar
+    // shows where QPlainTextEdit's does, and the pixels are its pixels, each over the group box
+    // beneath. Where text wraps and how tall a line is depend on the fonts: the reference decides.
     void looksLikeReadOnlyPlainTextEdit()
     {
         for (const auto &[text, selectAll] : {std::pair{kLongReply, false}, std::pair{kNormal, true}}) {
             Framed f({145, 41}, 200);
             QPlainTextEdit edit(&f.frame);
             edit.setReadOnly(true);
-            edit.setGeometry(QRect(QPoint(8, 30), f.box.size()));
             edit.show();
             QVERIFY(QTest::qWaitForWindowExposed(&f.frame));
             edit.setPlainText(text);
@@ -523,12 +525,15 @@ private slots:
                 edit.selectAll();
                 f.box.selectAll();
             }
-            settle();
-            QCOMPARE(edit.verticalScrollBar()->isVisible(), !selectAll);
-            QCOMPARE(f.box.verticalScrollBar()->isVisible(), !selectAll);
-            // As the window shows them: each over the group box beneath.
-            const QImage want = f.frame.grab(edit.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
-            QVERIFY(f.frame.grab(f.box.geometry()).toImage().convertToFormat(QImage::Format_RGB32) == want);
+            for (int height = 20; height <= 80; ++height) {
+                f.box.resize(145, height);
+                edit.setGeometry(QRect(QPoint(8, 30), f.box.size()));
+                settle();
+                const QImage want = f.frame.grab(edit.geometry()).toImage().convertToFormat(QImage::Format_RGB32);
+                QVERIFY2(f.box.verticalScrollBar()->isVisible() == edit.verticalScrollBar()->isVisible()
+                             && f.frame.grab(f.box.geometry()).toImage().convertToFormat(QImage::Format_RGB32) == want,
+                         qPrintable(QStringLiteral("%1 pixels tall").arg(height)));
+            }
         }
     }
 

@@ -57,11 +57,12 @@ struct GuiTestEnvironment {
         setSerialLineFactory({});
         QDir::setCurrent(m_previous);
     }
+    // A fixture that cannot be written fails the test.
     void writeSys(const QString &name, const QByteArray &bytes)
     {
         QFile f(m_dir.filePath(QStringLiteral("sys/") + name));
-        if (f.open(QIODevice::WriteOnly))
-            f.write(bytes);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            QTest::qFail(qPrintable(QStringLiteral("cannot write sys/%1: %2").arg(name, f.errorString())), __FILE__, __LINE__);
     }
     QByteArray readSys(const QString &name) const
     {
@@ -79,10 +80,14 @@ private:
     QString m_previous;
 };
 
+// The window's control of that name; a name that finds nothing fails the test.
 template <typename T = QWidget>
 T *child(QWidget *window, const QString &name)
 {
-    return window->findChild<T *>(name);
+    T *found = window->findChild<T *>(name);
+    if (!found)
+        QTest::qFail(qPrintable(QStringLiteral("%1 has no %2").arg(window->objectName(), name)), __FILE__, __LINE__);
+    return found;
 }
 
 // A window shown and owned by the test: closing it does not delete it.
