@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -23,7 +24,11 @@ constexpr CommandName kCommands[] = {
     {"set-comm", Command::SetComm, 1},
     {"poll", Command::Poll, 1},
     {"survey", Command::Survey, 0},
+    {"ports", Command::Ports, 0},
 };
+
+// The baud rates the modules speak (the code table's).
+constexpr int kBauds[] = {4800, 9600, 19200, 38400};
 
 // A whole number low..high written in plain decimal digits, nothing else.
 std::optional<int> wholeNumber(const QString &text, int low, int high)
@@ -97,6 +102,18 @@ QString parityName(char parity)
     return QString(QLatin1Char(parity));
 }
 
+QString portFailureText(const QString &port, const QString &device, const QString &what, const QString &reason)
+{
+    const bool same = device.isEmpty() || device == port;
+    const QString name = same ? port : QStringLiteral("%1 (%2)").arg(port, device);
+    if (!device.isEmpty() && reason.startsWith(device + QLatin1Char(' '))) {
+        if (reason.mid(device.size() + 1) == what)
+            return QStringLiteral("port %1 %2").arg(name, what);
+        return same ? QStringLiteral("port ") + reason : QStringLiteral("port %1: %2").arg(port, reason);
+    }
+    return QStringLiteral("port %1 %2").arg(name, what) + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
+}
+
 QString settingsText(const LineSettings &line)
 {
     return QStringLiteral("%1,%2,%3,%4").arg(line.baud).arg(QLatin1Char(line.parity)).arg(line.dataBits).arg(line.stopBits);
@@ -159,6 +176,10 @@ QString helpText()
         "                        --from to --to at the given settings, one request each; one line\n"
         "                        per module that answers\n"
         "                          korvant-cli survey --baud 19200 --from 1 --to 32\n"
+        "  ports                 every serial device the system lists: its device, its name in\n"
+        "                        /dev/serial/by-id, description, manufacturer, serial number, and\n"
+        "                        whether this user may open it\n"
+        "                          korvant-cli ports\n"
         "\n"
         "MODEL: KV1710ADAM KV1720ADAM KV1730ADAM KV1740ADAM KV5510ADAM KV5520ADAM KV5530ADAM\n"
         "       KV5540ADAM KV5550ADAM KV7710ADAM KV7720ADAM (any case, or the number alone: 5510)\n"
@@ -169,24 +190,25 @@ QString helpText()
         "                   /dev/ttyUSB{n-1}, else /dev/ttyS{n-1}), a device path such as\n"
         "                   /dev/ttyUSB0, or tcp://HOST:PORT for a serial device server in TCP\n"
         "                   server mode (RTU frames; its own baud rate and parity) (default COM1)\n"
-        "  --baud N         baud rate (default 9600)\n"
+        "  --baud N         4800, 9600, 19200 or 38400 (default 9600)\n"
         "  --parity P       None, Even or Odd (N, E, O; default None); 8 data bits, 1 stop bit\n"
         "  --address A      module address 0..255 (default 1)\n"
-        "  --timeout MS     time to wait for each reply. Default: the time the request and the\n"
-        "                   longest reply of the subcommand take on the line at the baud rate\n"
-        "                   (10 bits a byte, 11 with parity), rounded up, plus 50 ms; 80 ms for a\n"
-        "                   read of eight registers at 9600\n"
-        "  --period MS      poll: from one poll of the model to the next (default 500)\n"
-        "  --count N        poll: stop after N polls (default: until Ctrl+C)\n"
-        "  --from A, --to B survey: the addresses to ask (default 1 to 254)\n"
+        "  --timeout MS     time to wait for each reply, 1..60000. Default: the time the request\n"
+        "                   and the longest reply of the subcommand take on the line at the baud\n"
+        "                   rate (10 bits a byte, 11 with parity), rounded up, plus 50 ms; 80 ms\n"
+        "                   for a read of eight registers at 9600\n"
+        "  --period MS      poll: from one poll of the model to the next, 1..3600000 (default 500)\n"
+        "  --count N        poll: stop after N polls, 1..100000000 (default: until Ctrl+C)\n"
+        "  --from A, --to B survey: the addresses to ask, each 1..255 (default 1 to 254)\n"
         "  --json           results as one JSON object per line (keys address, code, baud,\n"
         "                   parity, model, channel, value, verdict, response_ms; statistics as\n"
         "                   requests, ok, timeout, bad_crc, short, long, other_address,\n"
         "                   other_function, exception, success_pct, response_ms_min,\n"
         "                   response_ms_median, response_ms_p99, response_ms_max)\n"
-        "  --quiet          print results and errors only, not the frames (survey never prints\n"
+        "  -q, --quiet      print results and errors only, not the frames (survey never prints\n"
         "                   its frames; it shows a progress bar when stderr is a terminal)\n"
         "  -h, --help       this text\n"
+        "  --version        the program's name and version\n"
         "\n"
         "Results go to stdout; the frames sent and received (unless --quiet) and errors to stderr.\n"
         "Exit status: 0 success, 2 usage, 3 the port cannot be opened, 4 no valid reply (or nothing\n"
@@ -204,7 +226,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption parity(QStringLiteral("parity"), {}, QStringLiteral("P"));
     const QCommandLineOption address(QStringLiteral("address"), {}, QStringLiteral("A"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("MS"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption on(QStringLiteral("on"), {}, QStringLiteral("LIST"));
     const QCommandLineOption ma(QStringLiteral("ma"), {}, QStringLiteral("MA"));
@@ -213,15 +236,16 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
     const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"));
     const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"));
-    parser.addOptions({port, baud, parity, address, timeout, quiet, help, on, ma, json, period, count, from, to});
+    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, from, to});
 
     QString &error = result.error;
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return result;
     }
-    if (parser.isSet(help)) {
-        o.help = true;
+    if (parser.isSet(help) || parser.isSet(version)) {
+        o.help = parser.isSet(help);
+        o.version = !o.help;
         return result;
     }
     const QStringList positional = parser.positionalArguments();
@@ -255,8 +279,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     }
     if (parser.isSet(baud)) {
         const std::optional<int> b = wholeNumber(parser.value(baud), 1, 4000000);
-        if (!b) {
-            error = QStringLiteral("baud rate \"%1\" is not a whole number above 0").arg(parser.value(baud));
+        if (!b || std::find(std::begin(kBauds), std::end(kBauds), *b) == std::end(kBauds)) {
+            error = QStringLiteral("baud rate \"%1\" is not 4800, 9600, 19200 or 38400").arg(parser.value(baud));
             return result;
         }
         o.line.baud = *b;
@@ -299,10 +323,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         error = QStringLiteral("--from and --to belong to survey");
         return result;
     }
-    const QString surveyAddress = QStringLiteral("address \"%1\" is not 1..255");
     if (!number(period, 1, 3600000, QStringLiteral("period \"%1\" is not 1..3600000 ms"), o.periodMs)
-        || !number(count, 1, 100000000, QStringLiteral("count \"%1\" is not a whole number above 0"), o.count)
-        || !number(from, 1, 255, surveyAddress, o.from) || !number(to, 1, 255, surveyAddress, o.to))
+        || !number(count, 1, 100000000, QStringLiteral("count \"%1\" is not 1..100000000"), o.count)
+        || !number(from, 1, 255, QStringLiteral("--from \"%1\" is not 1..255"), o.from)
+        || !number(to, 1, 255, QStringLiteral("--to \"%1\" is not 1..255"), o.to))
         return result;
     if (o.from > o.to) {
         error = QStringLiteral("--from %1 lies above --to %2").arg(o.from).arg(o.to);
