@@ -600,6 +600,13 @@ private slots:
     // to the 0.1 ms; times on a 0.01 ms grid, so the expectation needs no floating point.
     void percentilesOfASortedList()
     {
+        const auto tenthsText = [](int tenths) { return QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10); };
+        // Every time of the grid in its own bin: the largest so far, cut, is the 100th percentile.
+        TrafficStatistics grid;
+        for (int h = 0; h <= 3000; ++h) {
+            grid.add(Refusal::None, h / 100.0);
+            QCOMPARE(QString::number(*grid.percentileMs(100), 'f', 1), tenthsText(h / 10));
+        }
         QRandomGenerator random(32);
         for (int n : {1, 2, 3, 10, 257, 1000}) {
             QList<int> hundredths;
@@ -611,7 +618,7 @@ private slots:
             std::sort(hundredths.begin(), hundredths.end());
             for (int percent : {1, 50, 90, 99, 100}) {
                 const int tenths = hundredths[std::max(1, (percent * n + 99) / 100) - 1] / 10;
-                QCOMPARE(QString::number(*s.percentileMs(percent), 'f', 1), QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10));
+                QCOMPARE(QString::number(*s.percentileMs(percent), 'f', 1), tenthsText(tenths));
             }
             QVERIFY(*s.minMs() == hundredths.first() / 100.0 && *s.maxMs() == hundredths.last() / 100.0);
         }

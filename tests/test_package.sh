@@ -180,10 +180,11 @@ check "later start restores a missing tm.rc" cmp -s "$source_dir/sys/tm.rc" "$us
 check "later start runs in the same folder" cwd_is "$user"
 
 # The arguments reach the tool; a relative traffic log is made absolute, since the tool runs elsewhere.
-args=(--traffic-log "my log.txt" --traffic-log=/abs/log -x "")
+args=(--traffic-log "my log.txt" --traffic-log=/abs/log --traffic-log=rel.log -x "")
 run_launcher "$home" "$work/elsewhere"
 args=()
-check "launcher passes its arguments on" diff <(printf 'arg:%s\n' --traffic-log "$(cd "$work/elsewhere" && pwd -P)/my log.txt" --traffic-log=/abs/log -x "") "$work/err"
+here=$(cd "$work/elsewhere" && pwd -P)
+check "launcher passes its arguments on" diff <(printf 'arg:%s\n' --traffic-log "$here/my log.txt" --traffic-log=/abs/log --traffic-log="$here/rel.log" -x "") "$work/err"
 
 # XDG_DATA_HOME moves the per-user folder; a relative one is ignored.
 home="$work/home2"
