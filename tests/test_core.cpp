@@ -862,18 +862,15 @@ private slots:
             {"survey", "survey COM1 9600,N,8,1 a1 t0 1..254"}, {"survey --from 3 --to 255", "survey COM1 9600,N,8,1 a1 t0 3..255"},
             {"read 5530 --address 255", "read KV5530ADAM COM1 9600,N,8,1 a255 t0"},
             {"poll 5540", "error: KV5540ADAM has no inputs to read"},
-            {"poll 5510 --period 0", "error: period \"0\" is not 1..3600000 ms"},
             {"read 5510 --count 3", "error: --period and --count belong to poll"},
-            {"scan --from 3", "error: --from and --to belong to survey"}, {"survey --from 0", "error: --from \"0\" is not 1..255"},
+            {"scan --from 3", "error: --from and --to belong to survey"},
             {"survey --from 9 --to 8", "error: --from 9 lies above --to 8"}, {"--port COM2", "error: no subcommand given"},
             {"reed", "error: unknown subcommand \"reed\""}, {"scan --bogus", "error: Unknown option 'bogus'."},
             {"read", "error: read takes one argument"}, {"scan 1", "error: scan takes no argument"},
             {"read KV9999ADAM", "error: unknown model \"KV9999ADAM\""},
             {"scan --baud 96OO", "error: baud rate \"96OO\" is not 4800, 9600, 19200 or 38400"},
             {"scan --parity X", "error: parity \"X\" is not None, Even or Odd"},
-            {"read 5510 --address 256", "error: address \"256\" is not 0..255"},
             {"read 5510 --address +1", "error: address \"+1\" is not 0..255"},
-            {"scan --timeout 0", "error: time-out \"0\" is not 1..60000 ms"},
             {"read 5510 --on 1", "error: --on and --ma belong to write"},
             {"write 5510", "error: KV5510ADAM has digital outputs: write them with --on LIST"},
             {"write 5510 --on 1,5", "error: --on \"1,5\" is not a list of outputs 1..4"},
@@ -897,7 +894,8 @@ private slots:
             QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub) + QLatin1Char(' ')), sub);
     }
 
-    // A value out of range is refused with the range the option's line of the help gives.
+    // A value out of range is refused with the range the option's line of the help gives (the
+    // whole message of a few of them is test_e2e's).
     void rangesInHelpAndMessages()
     {
         for (const auto &[option, args] : {std::pair{"--address", "read 5510 --address 300"}, {"--timeout", "scan --timeout 0"},
