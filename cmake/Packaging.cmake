@@ -66,8 +66,10 @@ foreach(entry
     VERBATIM)
   list(APPEND KORVANT_MAN_PAGES ${page}.gz)
 endforeach()
-add_custom_target(korvant-manpages ALL DEPENDS ${KORVANT_MAN_PAGES})
-install(FILES ${KORVANT_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(KORVANT_MAN_PAGES)
+  add_custom_target(korvant-manpages ALL DEPENDS ${KORVANT_MAN_PAGES})
+  install(FILES ${KORVANT_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 # /usr/share/doc/korvant: the copyright file naming the licence (GPL-3.0-or-later) and the changelog.
 set(KORVANT_CHANGELOG ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
