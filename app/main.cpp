@@ -6,20 +6,49 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstring>
 #include <memory>
+
+namespace {
+// Whether the command line asks only for the help or the version: those are printed without
+// opening a display, so they work over SSH and for help2man at build time.
+bool asksOnlyForText(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--traffic-log") == 0) {
+            ++i; // its FILE, whatever it is called
+            continue;
+        }
+        for (const char *option : {"-h", "--help", "-?", "--help-all", "-v", "--version"})
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+    }
+    return false;
+}
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Prompt"));
+    std::unique_ptr<QCoreApplication> app;
+    if (asksOnlyForText(argc, argv))
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    // The help and the version name the program; while it runs, its application title is the one
+    // every message box carries.
+    QCoreApplication::setApplicationName(QStringLiteral("korvant-debug"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORVANT_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("KORVANT Debugging Software"));
+    parser.setApplicationDescription(QStringLiteral("KORVANT Debugging Software: tests KV remote I/O modules and sets "
+                                                    "their parameters over RS-485 (Modbus RTU)."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption trafficLog(QStringLiteral("traffic-log"),
                                         QStringLiteral("Append every frame of every window to FILE, a line each."),
                                         QStringLiteral("FILE"));
     parser.addOption(trafficLog);
-    parser.process(app);
+    parser.process(*app);
+    QCoreApplication::setApplicationName(QStringLiteral("Prompt"));
 
     ToolWindows tool;
     std::unique_ptr<TrafficLogFile> log;
@@ -31,7 +60,7 @@ int main(int argc, char *argv[])
         ModuleWindow::setTrafficSink([&log](const QString &caption, const TrafficRow &row) { log->write(caption, row); });
     }
     tool.main.show();
-    const int rc = app.exec();
+    const int rc = app->exec();
     ModuleWindow::setTrafficSink({});
     return rc;
 }

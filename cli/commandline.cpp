@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -23,7 +24,11 @@ constexpr CommandName kCommands[] = {
     {"set-comm", Command::SetComm, 1},
     {"poll", Command::Poll, 1},
     {"survey", Command::Survey, 0},
+    {"ports", Command::Ports, 0},
 };
+
+// The baud rates the modules speak (the code table's).
+constexpr int kBauds[] = {4800, 9600, 19200, 38400};
 
 // A whole number low..high written in plain decimal digits, nothing else.
 std::optional<int> wholeNumber(const QString &text, int low, int high)
@@ -97,6 +102,18 @@ QString parityName(char parity)
     return QString(QLatin1Char(parity));
 }
 
+QString portFailureText(const QString &port, const QString &device, const QString &what, const QString &reason)
+{
+    const bool same = device.isEmpty() || device == port;
+    const QString name = same ? port : QStringLiteral("%1 (%2)").arg(port, device);
+    if (!device.isEmpty() && reason.startsWith(device + QLatin1Char(' '))) {
+        if (reason.mid(device.size() + 1) == what)
+            return QStringLiteral("port %1 %2").arg(name, what);
+        return same ? QStringLiteral("port ") + reason : QStringLiteral("port %1: %2").arg(port, reason);
+    }
+    return QStringLiteral("port %1 %2").arg(name, what) + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
+}
+
 QString settingsText(const LineSettings &line)
 {
     return QStringLiteral("%1,%2,%3,%4").arg(line.baud).arg(QLatin1Char(line.parity)).arg(line.dataBits).arg(line.stopBits);
@@ -130,13 +147,15 @@ QString helpText()
         "Subcommands:\n"
         "  scan                  send the broadcast parameter read at the eight settings in code\n"
         "                        order (4800..38400 None, then Even) until a module answers; print\n"
-        "                        its address, code, the baud and parity it answered at, and model.\n"
-        "                        Only one module may be on the line.\n"
+        "                        its address, code, the baud and parity it answered at (behind a\n"
+        "                        device server, which answers at once: those its code stands for),\n"
+        "                        and model. Only one module may be on the line.\n"
         "                          korvant-cli scan --port /dev/ttyUSB0\n"
         "  read MODEL            every read the model's window makes; one line per channel:\n"
         "                        caption: value as the window shows it\n"
         "                          korvant-cli read KV5510ADAM --address 3\n"
-        "  write MODEL --on LIST switch on the outputs listed (1-based, comma-separated, \"none\"),\n"
+        "  write MODEL --on LIST\n"
+        "                        switch on the outputs listed (1-based, comma-separated, \"none\"),\n"
         "                        every other output off\n"
         "                          korvant-cli write KV5550ADAM --on 1,3\n"
         "  write KV1720ADAM --ma MA\n"
@@ -152,13 +171,18 @@ QString helpText()
         "                        to register 101 of the module at --address\n"
         "                          korvant-cli set-comm 19200,Even,8,1 --address 5\n"
         "  poll MODEL            read repeatedly, one line per exchange (time, verdict, response\n"
-        "                        time, values), then statistics; Ctrl+C stops it. Exit 0 when at\n"
-        "                        least one exchange was answered well\n"
+        "                        time, values), then statistics (response times: minimum and\n"
+        "                        maximum as measured, median and p99 cut to the 0.1 ms); Ctrl+C\n"
+        "                        stops it. Exit 0 when at least one exchange was answered well\n"
         "                          korvant-cli poll KV1730ADAM --period 200 --count 100\n"
         "  survey                read the parameter registers (100..102) of every address from\n"
         "                        --from to --to at the given settings, one request each; one line\n"
         "                        per module that answers\n"
         "                          korvant-cli survey --baud 19200 --from 1 --to 32\n"
+        "  ports                 every serial device the system lists: its device, its name in\n"
+        "                        /dev/serial/by-id, description, manufacturer, serial number, and\n"
+        "                        whether this user may open it\n"
+        "                          korvant-cli ports\n"
         "\n"
         "MODEL: KV1710ADAM KV1720ADAM KV1730ADAM KV1740ADAM KV5510ADAM KV5520ADAM KV5530ADAM\n"
         "       KV5540ADAM KV5550ADAM KV7710ADAM KV7720ADAM (any case, or the number alone: 5510)\n"
@@ -169,24 +193,26 @@ QString helpText()
         "                   /dev/ttyUSB{n-1}, else /dev/ttyS{n-1}), a device path such as\n"
         "                   /dev/ttyUSB0, or tcp://HOST:PORT for a serial device server in TCP\n"
         "                   server mode (RTU frames; its own baud rate and parity) (default COM1)\n"
-        "  --baud N         baud rate (default 9600)\n"
+        "  --baud N         4800, 9600, 19200 or 38400 (default 9600)\n"
         "  --parity P       None, Even or Odd (N, E, O; default None); 8 data bits, 1 stop bit\n"
         "  --address A      module address 0..255 (default 1)\n"
-        "  --timeout MS     time to wait for each reply. Default: the time the request and the\n"
-        "                   longest reply of the subcommand take on the line at the baud rate\n"
-        "                   (10 bits a byte, 11 with parity), rounded up, plus 50 ms; 80 ms for a\n"
-        "                   read of eight registers at 9600\n"
-        "  --period MS      poll: from one poll of the model to the next (default 500)\n"
-        "  --count N        poll: stop after N polls (default: until Ctrl+C)\n"
-        "  --from A, --to B survey: the addresses to ask (default 1 to 254)\n"
+        "  --timeout MS     time to wait for each reply, 1..60000. Default: the time the request\n"
+        "                   and the longest reply of the subcommand take on the line at the baud\n"
+        "                   rate (10 bits a byte, 11 with parity), rounded up, plus 50 ms; 80 ms\n"
+        "                   for a read of eight registers at 9600\n"
+        "  --period MS      poll: from one poll of the model to the next, 1..3600000 (default 500)\n"
+        "  --count N        poll: stop after N polls, 1..100000000 (default: until Ctrl+C)\n"
+        "  --from A, --to B survey: the addresses to ask, each 1..255 (default 1 to 254)\n"
         "  --json           results as one JSON object per line (keys address, code, baud,\n"
         "                   parity, model, channel, value, verdict, response_ms; statistics as\n"
         "                   requests, ok, timeout, bad_crc, short, long, other_address,\n"
         "                   other_function, exception, success_pct, response_ms_min,\n"
-        "                   response_ms_median, response_ms_p99, response_ms_max)\n"
-        "  --quiet          print results and errors only, not the frames (survey never prints\n"
+        "                   response_ms_median, response_ms_p99, response_ms_max; ports as\n"
+        "                   device, by_id, description, manufacturer, serial, exists, access)\n"
+        "  -q, --quiet      print results and errors only, not the frames (survey never prints\n"
         "                   its frames; it shows a progress bar when stderr is a terminal)\n"
         "  -h, --help       this text\n"
+        "  --version        the program's name and version\n"
         "\n"
         "Results go to stdout; the frames sent and received (unless --quiet) and errors to stderr.\n"
         "Exit status: 0 success, 2 usage, 3 the port cannot be opened, 4 no valid reply (or nothing\n"
@@ -204,7 +230,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption parity(QStringLiteral("parity"), {}, QStringLiteral("P"));
     const QCommandLineOption address(QStringLiteral("address"), {}, QStringLiteral("A"));
     const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("MS"));
-    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
+    const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption on(QStringLiteral("on"), {}, QStringLiteral("LIST"));
     const QCommandLineOption ma(QStringLiteral("ma"), {}, QStringLiteral("MA"));
@@ -213,15 +240,16 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
     const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"));
     const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"));
-    parser.addOptions({port, baud, parity, address, timeout, quiet, help, on, ma, json, period, count, from, to});
+    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, from, to});
 
     QString &error = result.error;
     if (!parser.parse(arguments)) {
         error = parser.errorText();
         return result;
     }
-    if (parser.isSet(help)) {
-        o.help = true;
+    if (parser.isSet(help) || parser.isSet(version)) {
+        o.help = parser.isSet(help);
+        o.version = !o.help;
         return result;
     }
     const QStringList positional = parser.positionalArguments();
@@ -255,8 +283,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     }
     if (parser.isSet(baud)) {
         const std::optional<int> b = wholeNumber(parser.value(baud), 1, 4000000);
-        if (!b) {
-            error = QStringLiteral("baud rate \"%1\" is not a whole number above 0").arg(parser.value(baud));
+        if (!b || std::find(std::begin(kBauds), std::end(kBauds), *b) == std::end(kBauds)) {
+            error = QStringLiteral("baud rate \"%1\" is not 4800, 9600, 19200 or 38400").arg(parser.value(baud));
             return result;
         }
         o.line.baud = *b;
@@ -299,10 +327,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         error = QStringLiteral("--from and --to belong to survey");
         return result;
     }
-    const QString surveyAddress = QStringLiteral("address \"%1\" is not 1..255");
     if (!number(period, 1, 3600000, QStringLiteral("period \"%1\" is not 1..3600000 ms"), o.periodMs)
-        || !number(count, 1, 100000000, QStringLiteral("count \"%1\" is not a whole number above 0"), o.count)
-        || !number(from, 1, 255, surveyAddress, o.from) || !number(to, 1, 255, surveyAddress, o.to))
+        || !number(count, 1, 100000000, QStringLiteral("count \"%1\" is not 1..100000000"), o.count)
+        || !number(from, 1, 255, QStringLiteral("--from \"%1\" is not 1..255"), o.from)
+        || !number(to, 1, 255, QStringLiteral("--to \"%1\" is not 1..255"), o.to))
         return result;
     if (o.from > o.to) {
         error = QStringLiteral("--from %1 lies above --to %2").arg(o.from).arg(o.to);

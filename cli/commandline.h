@@ -11,7 +11,7 @@
 
 #include <optional>
 
-enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey };
+enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports };
 
 // The exit status of korvant-cli.
 enum ExitStatus {
@@ -33,6 +33,7 @@ struct CliOptions {
     bool quiet = false;
     bool json = false;
     bool help = false;
+    bool version = false;
     // write: the outputs to switch on (1-based; every other goes off), or the analog output's
     // slider position in thousandths of a milliampere.
     std::optional<QList<int>> on;
@@ -62,6 +63,11 @@ int comPortNumber(const QString &port);
 QString settingsText(const LineSettings &line);
 // "None", "Even", "Odd" ...
 QString parityName(char parity);
+
+// Why --port could not be opened, naming the port and its device once each: "port COM1
+// (/dev/ttyUSB0) is in use: held by minicom (PID 812)"; a reason that begins with the device
+// stands for it ("port COM0 does not exist", "port COM2: /dev/ttyUSB1 may not be opened ...").
+QString portFailureText(const QString &port, const QString &device, const QString &what, const QString &reason);
 
 // The time-out of one exchange when --timeout is not given: the time the request and its reply
 // take on the line at these settings (start, data, parity and stop bits of every byte), rounded

@@ -123,7 +123,11 @@ int Runner::scan()
         const std::optional<CycleAction> verdict = find(judged, CycleAction::Judged);
         session.logVerdict(QStringLiteral("%1: %2").arg(settingsText(line), verdict->verdict.reason()));
         if (verdict->decode) {
-            const FoundModule found{cycle.found(), line};
+            // A device server answers at the first step whatever the module's code: say the code's.
+            const ModuleParameters module = cycle.found();
+            const FoundModule found{module, session.device().startsWith(QLatin1String("tcp://"))
+                                                ? LineSettings{baudForCode(module.code), parityForCode(module.code)}
+                                                : line};
             o.json ? print(foundJson(found)) : print(foundLine(found));
             return ExitOk;
         }
@@ -313,8 +317,10 @@ int Runner::survey()
         if (judgeReply(reply.bytes, frame, expected).accepted()) {
             ++found;
             const ModuleParameters p = moduleParameters(reply.bytes);
-            if (bar)
+            if (bar) { // the bar's line is cleared before the result takes it
                 err << QStringLiteral("\r\033[K");
+                err.flush();
+            }
             o.json ? print(surveyJson(p, reply.responseMs)) : print(surveyLine(p));
         }
         if (bar) {
@@ -348,6 +354,14 @@ int runCommand(const CliOptions &options, QTextStream &out, QTextStream &err)
     case Command::SetComm: return runner.setComm();
     case Command::Poll: return runner.poll();
     case Command::Survey: return runner.survey();
+    case Command::Ports: {
+        const QList<SerialPortEntry> ports = listSerialPorts();
+        for (const SerialPortEntry &port : ports)
+            out << (options.json ? jsonLine(portJson(port)) : portLine(port)) << '\n';
+        if (ports.isEmpty())
+            err << QStringLiteral("korvant-cli: the system lists no serial device\n");
+        return ExitOk;
+    }
     default: break;
     }
     return ExitUsage;

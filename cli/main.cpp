@@ -22,6 +22,10 @@ int main(int argc, char *argv[])
         out << helpText();
         return ExitOk;
     }
+    if (parsed.options.version) {
+        out << QStringLiteral("korvant-cli %1\n").arg(QStringLiteral(KORVANT_VERSION));
+        return ExitOk;
+    }
     if (!parsed.error.isEmpty()) {
         err << QStringLiteral("korvant-cli: %1\nTry 'korvant-cli --help'.\n").arg(parsed.error);
         return ExitUsage;

@@ -34,11 +34,12 @@ QString modelText(std::uint16_t model)
 
 QString foundLine(const FoundModule &found)
 {
+    const bool known = found.line.baud > 0;
     return QStringLiteral("address %1  code %2  baud %3  parity %4  model %5")
         .arg(found.parameters.address)
         .arg(found.parameters.code)
-        .arg(found.line.baud)
-        .arg(parityName(found.line.parity))
+        .arg(known ? QString::number(found.line.baud) : QStringLiteral("-"))
+        .arg(known ? parityName(found.line.parity) : QStringLiteral("-"))
         .arg(modelText(found.parameters.model));
 }
 
@@ -70,10 +71,11 @@ QJsonObject channelJson(int address, const QString &model, const ChannelValue &c
 
 QJsonObject foundJson(const FoundModule &found)
 {
+    const bool known = found.line.baud > 0;
     return {{"address", found.parameters.address},
             {"code", found.parameters.code},
-            {"baud", found.line.baud},
-            {"parity", parityName(found.line.parity)},
+            {"baud", known ? QJsonValue(found.line.baud) : QJsonValue()},
+            {"parity", known ? QJsonValue(parityName(found.line.parity)) : QJsonValue()},
             {"model", modelText(found.parameters.model)}};
 }
 
@@ -115,9 +117,10 @@ QStringList statisticsLines(const TrafficStatistics &s)
         counts << QStringLiteral("%1 %2").arg(verdictKey(r)).arg(s.count(r));
     QString times = QStringLiteral("response ms");
     if (s.minMs()) {
+        // The percentiles to the 0.1 ms their bins resolve; minimum and maximum as measured.
         times += QStringLiteral("  min %1  median %2  p99 %3  max %4")
-                     .arg(millisecondsText(*s.minMs()), millisecondsText(*s.medianMs()),
-                          millisecondsText(*s.percentileMs(99)), millisecondsText(*s.maxMs()));
+                     .arg(millisecondsText(*s.minMs()), QString::number(*s.medianMs(), 'f', 1),
+                          QString::number(*s.percentileMs(99), 'f', 1), millisecondsText(*s.maxMs()));
     } else {
         times += QStringLiteral("  -");
     }
@@ -131,8 +134,9 @@ QJsonObject statisticsJson(const TrafficStatistics &s)
         o.insert(verdictKey(r), s.count(r));
     o.insert(QStringLiteral("success_pct"), std::round(s.successPercent() * 10) / 10);
     o.insert(QStringLiteral("response_ms_min"), milliseconds(s.minMs()));
-    o.insert(QStringLiteral("response_ms_median"), milliseconds(s.medianMs()));
-    o.insert(QStringLiteral("response_ms_p99"), milliseconds(s.percentileMs(99)));
+    const auto tenths = [](std::optional<double> ms) { return ms ? QJsonValue(std::round(*ms * 10) / 10) : QJsonValue(); };
+    o.insert(QStringLiteral("response_ms_median"), tenths(s.medianMs()));
+    o.insert(QStringLiteral("response_ms_p99"), tenths(s.percentileMs(99)));
     o.insert(QStringLiteral("response_ms_max"), milliseconds(s.maxMs()));
     return o;
 }
@@ -145,4 +149,21 @@ QString surveyLine(const ModuleParameters &p)
 QJsonObject surveyJson(const ModuleParameters &p, double responseMs)
 {
     return {{"address", p.address}, {"code", p.code}, {"model", modelText(p.model)}, {"response_ms", milliseconds(responseMs)}};
+}
+
+QString portLine(const SerialPortEntry &port)
+{
+    const auto known = [](const QString &text) { return text.isEmpty() ? QStringLiteral("-") : text; };
+    return QStringLiteral("%1  by-id %2  description %3  manufacturer %4  serial %5  access %6")
+        .arg(port.device, known(port.byId), known(port.description), known(port.manufacturer), known(port.serialNumber),
+             port.mayOpen ? QStringLiteral("yes")
+                          : port.exists ? QStringLiteral("no") : QStringLiteral("no (no device node)"));
+}
+
+QJsonObject portJson(const SerialPortEntry &port)
+{
+    const auto known = [](const QString &text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
+    return {{"device", port.device}, {"by_id", known(port.byId)}, {"description", known(port.description)},
+            {"manufacturer", known(port.manufacturer)}, {"serial", known(port.serialNumber)},
+            {"exists", port.exists}, {"access", port.mayOpen}};
 }

@@ -5,6 +5,7 @@
 #include "cycle.h"
 #include "decoders.h"
 #include "linesettings.h"
+#include "serialports.h"
 #include "traffic.h"
 
 #include <QJsonObject>
@@ -27,12 +28,14 @@ QString channelLine(const ChannelValue &channel);
 // "KV5510ADAM" for register 102's value 5510.
 QString modelText(std::uint16_t model);
 
-// A module found by scan: its parameter registers, and the settings it answered at.
+// A module found by scan: its parameter registers, and the settings it answered at (behind a
+// device server, which answers at every step, what its code stands for; baud 0 for a code
+// outside the table).
 struct FoundModule {
     ModuleParameters parameters;
     LineSettings line;
 };
-// "address 1  code 2  baud 9600  parity None  model KV5510ADAM"
+// "address 1  code 2  baud 9600  parity None  model KV5510ADAM" ("baud -  parity -" for baud 0)
 QString foundLine(const FoundModule &found);
 
 // --- poll, survey and --json -------------------------------------------------------------------
@@ -61,3 +64,9 @@ QJsonObject statisticsJson(const TrafficStatistics &statistics);
 // A module that answered the survey: "address 5  code 2  model KV5510ADAM".
 QString surveyLine(const ModuleParameters &parameters);
 QJsonObject surveyJson(const ModuleParameters &parameters, double responseMs);
+
+// korvant-cli ports: a line per device, "/dev/ttyUSB0  by-id /dev/serial/by-id/usb-FTDI_...  description
+// FT232R USB UART  manufacturer FTDI  serial A50285BI  access yes", "-" for what is unknown and
+// "access no (no device node)" for a node that is missing; or one JSON object each.
+QString portLine(const SerialPortEntry &port);
+QJsonObject portJson(const SerialPortEntry &port);

@@ -58,7 +58,7 @@ bool Session::open(const LineSettings &line)
     case SerialLine::Fault::InUse: what = QStringLiteral("is in use"); break;
     default: what = QStringLiteral("cannot be opened"); break;
     }
-    m_err << QStringLiteral("korvant-cli: port %1 (%2) %3: %4\n").arg(m_options.port, device(), what, r.detail);
+    m_err << QStringLiteral("korvant-cli: %1\n").arg(portFailureText(m_options.port, device(), what, r.detail));
     m_err.flush();
     return false;
 }

@@ -35,6 +35,54 @@ add_custom_target(korvant-icon ALL DEPENDS ${KORVANT_ICON_PNG})
 install(FILES ${KORVANT_ICON_PNG}
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
 
+# Manual pages made from each program's --help and --version by Debian's help2man (scripts/deps.sh),
+# so they say what the programs say. korvant-debug prints both without a display.
+find_program(KORVANT_HELP2MAN help2man)
+if(NOT KORVANT_HELP2MAN)
+  message(WARNING "help2man not found (scripts/deps.sh installs it): no manual pages")
+endif()
+set(KORVANT_MAN_DIR ${PROJECT_BINARY_DIR}/packaging/man)
+set(KORVANT_MAN_PAGES)
+foreach(entry
+    "korvant-debug|test KV remote I/O modules and set their parameters (the desktop tool)"
+    "korvant-cli|find, read, write, poll and set KV remote I/O modules from a shell"
+    "korvant-sim|simulated KV remote I/O modules on a pseudo-terminal or a TCP port")
+  if(NOT KORVANT_HELP2MAN)
+    break()
+  endif()
+  string(REPLACE "|" ";" entry "${entry}")
+  list(GET entry 0 program)
+  list(GET entry 1 summary)
+  set(page ${KORVANT_MAN_DIR}/${program}.1)
+  add_custom_command(
+    OUTPUT ${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${KORVANT_MAN_DIR}
+    # In a sanitizer build a leak report at exit would fail the page; the tests look for leaks.
+    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
+            ${KORVANT_HELP2MAN} --no-info --section=1 --name=${summary} --output=${page} $<TARGET_FILE:${program}>
+    COMMAND gzip -9nf ${page}
+    DEPENDS ${program}
+    COMMENT "Manual page of ${program} from its --help"
+    VERBATIM)
+  list(APPEND KORVANT_MAN_PAGES ${page}.gz)
+endforeach()
+if(KORVANT_MAN_PAGES)
+  add_custom_target(korvant-manpages ALL DEPENDS ${KORVANT_MAN_PAGES})
+  install(FILES ${KORVANT_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+# /usr/share/doc/korvant: the copyright file naming the licence (GPL-3.0-or-later) and the changelog.
+set(KORVANT_CHANGELOG ${PROJECT_BINARY_DIR}/packaging/changelog.gz)
+add_custom_command(
+  OUTPUT ${KORVANT_CHANGELOG}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packaging
+  COMMAND sh -c "gzip -9nc \"$1\" >\"$2\"" sh ${PROJECT_SOURCE_DIR}/packaging/changelog ${KORVANT_CHANGELOG}
+  DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog
+  VERBATIM)
+add_custom_target(korvant-changelog ALL DEPENDS ${KORVANT_CHANGELOG})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${KORVANT_CHANGELOG}
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
 set(KORVANT_PACKAGE_MAINTAINER "KORVANT tool developers" CACHE STRING
   "Maintainer field of the Debian package")
 

@@ -36,7 +36,7 @@ void TrafficStatistics::add(Refusal refusal, double responseMs)
     ++m_byVerdict[std::size_t(refusal)];
     if (responseMs < 0)
         return;
-    const auto bin = std::size_t(std::clamp<double>(std::floor(responseMs / kBinMs), 0, kBins - 1));
+    const auto bin = std::size_t(std::clamp<double>(std::floor(responseMs * kBinsPerMs), 0, kBins - 1));
     ++m_bins[bin];
     m_min = m_timed == 0 ? responseMs : std::min(m_min, responseMs);
     m_max = m_timed == 0 ? responseMs : std::max(m_max, responseMs);
@@ -64,11 +64,14 @@ std::optional<double> TrafficStatistics::percentileMs(double percent) const
         return std::nullopt;
     // The rank of the reply that percent of them do not exceed, from 1.
     const auto rank = std::max<std::uint64_t>(1, std::uint64_t(std::ceil(percent / 100.0 * double(m_timed))));
+    // The lower edge of its bin; no reply came before the minimum, so not below the minimum's
+    // bin (which matters past the last bin's edge, where every longer time shares a bin).
+    const auto minBin = std::uint64_t(std::floor(m_min * kBinsPerMs));
     std::uint64_t seen = 0;
     for (std::size_t i = 0; i < m_bins.size(); ++i) {
         seen += m_bins[i];
         if (seen >= rank)
-            return std::clamp((double(i) + 1) * kBinMs, m_min, m_max);
+            return double(std::max<std::uint64_t>(i, minBin)) / kBinsPerMs;
     }
     return m_max;
 }

@@ -43,6 +43,8 @@ class TrafficStatistics
 {
 public:
     static constexpr double kBinMs = 0.1;
+    // Bins are found by multiplying: 0.3 / 0.1 is 2.9999999999999996 in binary floating point.
+    static constexpr double kBinsPerMs = 10;
     // Response times from 0 to 10 s in their own bins; longer ones share the last.
     static constexpr int kBins = 100000;
 
@@ -57,8 +59,9 @@ public:
     double successPercent() const;
 
     // Over every exchange that brought at least one byte back; nothing without one. Minimum and
-    // maximum are exact; a percentile is the upper edge of the bin that holds it (the smallest
-    // time at or below which that share of the replies came), kept within minimum and maximum.
+    // maximum are exact. A percentile is the reply of rank ceil(percent % of them) in time order,
+    // given as the lower edge of its 0.1 ms bin: that reply's time cut to the 0.1 ms, all the bins
+    // can tell (14.81, 14.82, 14.91 ms: median 14.8). Print it with one decimal.
     std::optional<double> minMs() const;
     std::optional<double> maxMs() const;
     std::optional<double> percentileMs(double percent) const;

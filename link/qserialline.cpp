@@ -1,5 +1,7 @@
 #include "qserialline.h"
 
+#include "serialports.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
@@ -93,7 +95,10 @@ SerialLine::Result QSerialLine::openDevice(QSerialPort &port, const QString &dev
     case QSerialPort::DeviceNotFoundError:
         return {Fault::DoesNotExist, why};
     case QSerialPort::PermissionError:
-        // Access was checked above, so what is left is a lock or a busy device.
+        // Access was checked above, so what is left is a lock or a busy device: say who holds it
+        // when /proc tells.
+        if (const QStringList holders = deviceHolders(device); !holders.isEmpty())
+            return {Fault::InUse, QStringLiteral("held by %1").arg(holders.join(QStringLiteral(", ")))};
         return {Fault::InUse, why};
     default:
         return {Fault::Other, why};

@@ -43,8 +43,10 @@ int main(int argc, char **argv)
         print(QStringLiteral("korvant-sim: %1\nTry korvant-sim --help.\n").arg(error));
         return 2;
     }
-    if (options.help) {
-        print(simUsage());
+    // What was asked for goes to stdout; the log and the errors to stderr.
+    if (options.help || options.version) {
+        const QByteArray text = (options.help ? simUsage() : QStringLiteral("korvant-sim %1\n").arg(QStringLiteral(KORVANT_VERSION))).toLocal8Bit();
+        std::fwrite(text.constData(), 1, std::size_t(text.size()), stdout);
         return 0;
     }
     if (options.modules.isEmpty())

@@ -96,6 +96,7 @@ QString simUsage()
         "                       rate and parity are the device server's: every module answers.\n"
         "  --quiet              do not log every frame\n"
         "  --help               this text\n"
+        "  --version            the program's name and version\n"
         "\n"
         "Codes: 1 4800,None 2 9600,None 3 19200,None 4 38400,None 5 4800,Even 6 9600,Even\n"
         "       7 19200,Even 8 38400,Even.\n"
@@ -130,6 +131,8 @@ QString parseSimOptions(const QStringList &args, SimOptions &options)
 
         if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
             options.help = true;
+        } else if (opt == QLatin1String("--version")) {
+            options.version = true;
         } else if (opt == QLatin1String("--quiet")) {
             options.quiet = true;
         } else if (opt == QLatin1String("--tcp")) {

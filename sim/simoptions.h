@@ -23,6 +23,7 @@ struct SimOptions {
     QString dir = QStringLiteral(".");
     int port = 1;
     bool help = false;
+    bool version = false;
     bool quiet = false; // no per-frame log
     // Serve on TCP instead of a pty: the host (127.0.0.1 unless given) and port (0: a free one).
     std::optional<QString> tcpHost;

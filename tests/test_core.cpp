@@ -29,6 +29,7 @@
 
 #include <QDir>
 #include <QMap>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -270,9 +271,9 @@ QString summary(const ParsedCommandLine &p)
     if (!p.error.isEmpty())
         return QStringLiteral("error: ") + p.error;
     const CliOptions &o = p.options;
-    if (o.help)
-        return QStringLiteral("help");
-    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey"};
+    if (o.help || o.version)
+        return o.help ? QStringLiteral("help") : QStringLiteral("version");
+    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports"};
     QString s = QString::fromLatin1(names[int(o.command)]);
     s += o.model ? QLatin1Char(' ') + o.model->name : QString();
     s += o.argument.isEmpty() ? QString() : QLatin1Char(' ') + o.argument;
@@ -559,12 +560,15 @@ private slots:
         const struct { QVector<Exchange> run; const char *expected; } runs[] = {
             {{}, "n0 0.0% min - median - p99 - max -"},
             {{{none, -1}, {none, -1}}, "n2 timeout 2 0.0% min - median - p99 - max -"}, // time-outs have no times
+            // A percentile is its reply's time cut to the 0.1 ms (percentilesAtEveryCount).
+            {{{ok, 14.91}, {ok, 14.81}, {ok, 14.82}}, "n3 ok 3 100.0% min 14.81 median 14.80 p99 14.90 max 14.91"},
             // Refused replies that brought bytes count in the times; time-outs do not.
             {{{ok, 5.0}, {none, -1}, {Refusal::BadCrc, 5.05}, {Refusal::Short, 3.0}, {Refusal::Long, 6.0},
               {Refusal::OtherAddress, 4.0}, {Refusal::OtherFunction, 4.0}, {Refusal::Exception, 2.0}},
              "n8 ok 1 timeout 1 bad_crc 1 short 1 long 1 other_address 1 other_function 1 exception 1 12.5% "
-             "min 2.00 median 4.10 p99 6.00 max 6.00"},
-            // Beyond the histogram's ten seconds a reply shares the last bin; the maximum stays exact.
+             "min 2.00 median 4.00 p99 6.00 max 6.00"},
+            // Beyond the histogram's ten seconds a reply shares the last bin, no lower than the
+            // minimum; the maximum stays exact.
             {{{ok, 12000.0}, {ok, 15000.0}}, "n2 ok 2 100.0% min 12000.00 median 12000.00 p99 12000.00 max 15000.00"}};
         for (const auto &r : runs) {
             TrafficStatistics s;
@@ -575,23 +579,30 @@ private slots:
     }
 
     // The median and p99 after each of 1,000 replies, against the rule written out: the reply of
-    // nearest rank (ceil(p% of n), from 1), read as the upper edge of its 0.1 ms bin, kept within
-    // the minimum and maximum. Times in 0.01 ms, none on a bin's edge.
+    // nearest rank (ceil(p% of n), from 1), its time cut to the 0.1 ms. Times on a 0.01 ms grid,
+    // so the expectation needs no floating point; then every time of the grid in its own bin.
     void percentilesAtEveryCount()
     {
+        const auto tenthsText = [](int tenths) { return QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10); };
         TrafficStatistics s;
         std::vector<int> sorted;
         std::uint32_t x = 20240611;
         for (int n = 1; n <= 1000; ++n) {
             x = x * 1103515245u + 12345u;
-            const int t = int(x >> 8) % (n % 3 ? 3000 : 60000) / 10 * 10 + 1 + int(x % 9);
+            const int t = int(x >> 8) % (n % 3 ? 3000 : 60000);
             s.add(Refusal::None, t / 100.0);
             sorted.insert(std::upper_bound(sorted.begin(), sorted.end(), t), t);
             for (const int p : {50, 99}) {
                 const int at = sorted[std::size_t(std::max(1, (p * n + 99) / 100) - 1)];
-                const double edge = std::clamp((at / 10 + 1) / 10.0, sorted.front() / 100.0, sorted.back() / 100.0);
-                QVERIFY2(qFuzzyCompare(*s.percentileMs(p), edge), qPrintable(QStringLiteral("p%1 of %2").arg(p).arg(n)));
+                QVERIFY2(QString::number(*s.percentileMs(p), 'f', 1) == tenthsText(at / 10),
+                         qPrintable(QStringLiteral("p%1 of %2").arg(p).arg(n)));
             }
+            QVERIFY(*s.minMs() == sorted.front() / 100.0 && *s.maxMs() == sorted.back() / 100.0);
+        }
+        TrafficStatistics grid;
+        for (int h = 0; h <= 3000; ++h) {
+            grid.add(Refusal::None, h / 100.0);
+            QCOMPARE(QString::number(*grid.percentileMs(100), 'f', 1), tenthsText(h / 10));
         }
     }
 
@@ -821,32 +832,30 @@ private slots:
     void commandLine()
     {
         const std::pair<const char *, const char *> cases[] = {
-            {"scan", "scan COM1 9600,N,8,1 a1 t0"},
+            {"scan", "scan COM1 9600,N,8,1 a1 t0"}, {"ports --json", "ports COM1 9600,N,8,1 a1 t0 json"},
             {"read KV5510ADAM --port /dev/ttyUSB0 --address 255", "read KV5510ADAM /dev/ttyUSB0 9600,N,8,1 a255 t0"},
-            {"--baud 19200 --parity Even read kv1730adam --quiet", "read KV1730ADAM COM1 19200,E,8,1 a1 t0 quiet"},
+            {"--baud 19200 --parity Even read kv1730adam -q", "read KV1730ADAM COM1 19200,E,8,1 a1 t0 quiet"},
             {"read 7710 --timeout=250 --parity=o", "read KV7710ADAM COM1 9600,O,8,1 a1 t250"},
-            {"read nonsense --help", "help"},
+            {"read nonsense --help", "help"}, {"read nonsense --version", "version"},
             {"write KV5550ADAM --on 1,3", "write KV5550ADAM COM1 9600,N,8,1 a1 t0 on=1,3"},
             {"write KV5510ADAM --on none", "write KV5510ADAM COM1 9600,N,8,1 a1 t0 on="},
             {"write KV1720ADAM --ma 4.00", "write KV1720ADAM COM1 9600,N,8,1 a1 t0 ma=4000"},
             {"set-address 5", "set-address 5 COM1 9600,N,8,1 a1 t0"},
             {"set-comm 19200,Even,8,1 --address 5", "set-comm 19200,Even,8,1 COM1 9600,N,8,1 a5 t0"},
             {"poll 5510", "poll KV5510ADAM COM1 9600,N,8,1 a1 t0 period=500 count=0"},
-            {"--json poll KV1730ADAM --period 100 --count 7",
-             "poll KV1730ADAM COM1 9600,N,8,1 a1 t0 json period=100 count=7"},
-            {"survey --from 3", "survey COM1 9600,N,8,1 a1 t0 3..254"},
+            {"--json poll KV1730ADAM --period 100 --count 7 --baud 38400", "poll KV1730ADAM COM1 38400,N,8,1 a1 t0 json period=100 count=7"},
+            {"survey --from 3", "survey COM1 9600,N,8,1 a1 t0 3..254"}, {"survey --to 255", "survey COM1 9600,N,8,1 a1 t0 1..255"},
             {"poll 5540", "error: KV5540ADAM has no inputs to read"},
-            {"poll 5510 --period 0", "error: period \"0\" is not 1..3600000 ms"},
             {"read 5510 --count 3", "error: --period and --count belong to poll"},
             {"scan --from 3", "error: --from and --to belong to survey"},
-            {"survey --from 0", "error: address \"0\" is not 1..255"},
             {"survey --from 9 --to 8", "error: --from 9 lies above --to 8"}, {"--port COM2", "error: no subcommand given"},
             {"reed", "error: unknown subcommand \"reed\""}, {"scan --bogus", "error: Unknown option 'bogus'."},
             {"read", "error: read takes one argument"}, {"scan 1", "error: scan takes no argument"},
             {"read KV9999ADAM", "error: unknown model \"KV9999ADAM\""},
-            {"scan --baud 96OO", "error: baud rate \"96OO\" is not a whole number above 0"},
+            {"scan --baud 96OO", "error: baud rate \"96OO\" is not 4800, 9600, 19200 or 38400"},
             {"scan --parity X", "error: parity \"X\" is not None, Even or Odd"},
             {"read 5510 --address 256", "error: address \"256\" is not 0..255"},
+            {"read 5510 --address +1", "error: address \"+1\" is not 0..255"},
             {"scan --timeout 0", "error: time-out \"0\" is not 1..60000 ms"},
             {"read 5510 --on 1", "error: --on and --ma belong to write"},
             {"write 5510", "error: KV5510ADAM has digital outputs: write them with --on LIST"},
@@ -866,8 +875,39 @@ private slots:
     void helpNamesEverySubcommand()
     {
         for (const char *sub :
-             {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey"})
+             {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey", "ports"})
             QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub) + QLatin1Char(' ')), sub);
+    }
+
+    // A value out of range is refused with the range the option's line of the help gives (the
+    // whole message of a few of them is test_e2e's).
+    void rangesInHelpAndMessages()
+    {
+        for (const auto &[option, args] : {std::pair{"--address", "read 5510 --address 300"}, {"--timeout", "scan --timeout 0"},
+                                           {"--period", "poll 5510 --period 0"}, {"--count", "poll 5510 --count 0"},
+                                           {"--to", "survey --to 300"}, {"--baud", "scan --baud 1"}}) {
+            const QString error = parseCommandLine(QStringList{"korvant-cli"} + QString::fromLatin1(args).split(' ')).error;
+            const QString range = error.section(QStringLiteral(" is not "), 1).remove(QStringLiteral(" ms"));
+            QStringList lines; // the option's own line: named in the options column
+            for (const QString &line : helpText().split('\n'))
+                if (line.left(19).contains(QLatin1String(option) + QLatin1Char(' ')))
+                    lines << line;
+            QVERIFY2(!range.isEmpty() && lines.size() == 1 && lines[0].contains(range), qPrintable(error + " / " + lines.join('|')));
+        }
+    }
+
+    // Each port and device named once, whatever the reason says.
+    void portFailures()
+    {
+        const struct { const char *port, *device, *what, *reason, *text; } cases[] = {
+            {"COM0", "COM0", "does not exist", "COM0 does not exist", "port COM0 does not exist"},
+            {"COM2", "/x/gone", "does not exist", "/x/gone does not exist", "port COM2 (/x/gone) does not exist"},
+            {"COM1", "/dev/ttyS0", "cannot be opened", "/dev/ttyS0 may not be opened", "port COM1: /dev/ttyS0 may not be opened"},
+            {"/dev/ttyS0", "/dev/ttyS0", "cannot be opened", "/dev/ttyS0 may not be opened", "port /dev/ttyS0 may not be opened"},
+            {"COM1", "/dev/ttyUSB0", "is in use", "held by minicom (PID 9)", "port COM1 (/dev/ttyUSB0) is in use: held by minicom (PID 9)"},
+            {"tcp://h:1", "tcp://h:1", "cannot be opened", "", "port tcp://h:1 cannot be opened"}};
+        for (const auto &c : cases)
+            QCOMPARE(portFailureText(c.port, c.device, c.what, c.reason), QString::fromLatin1(c.text));
     }
 
     void comPorts()
@@ -899,15 +939,15 @@ private slots:
     void statisticsReport()
     {
         TrafficStatistics s;
-        s.add(Refusal::None, 12.0);
-        s.add(Refusal::BadCrc, 14.0);
+        s.add(Refusal::None, 12.34);
+        s.add(Refusal::BadCrc, 14.56);
         s.add(Refusal::NoReply, -1);
         QCOMPARE(statisticsLines(s), (QStringList{
             "requests 3  ok 1  timeout 1  bad_crc 1  short 0  long 0  other_address 0  other_function 0  exception 0",
-            "success 33.3%", "response ms  min 12.00  median 12.10  p99 14.00  max 14.00"}));
+            "success 33.3%", "response ms  min 12.34  median 12.3  p99 14.5  max 14.56"}));
         QCOMPARE(jsonLine(statisticsJson(s)),
                  QStringLiteral(R"({"bad_crc":1,"exception":0,"long":0,"ok":1,"other_address":0,"other_function":0,"requests":3,)"
-                                R"("response_ms_max":14,"response_ms_median":12.1,"response_ms_min":12,"response_ms_p99":14,)"
+                                R"("response_ms_max":14.56,"response_ms_median":12.3,"response_ms_min":12.34,"response_ms_p99":14.5,)"
                                 R"("short":0,"success_pct":33.3,"timeout":1})"));
         QCOMPARE(statisticsLines(TrafficStatistics()).last(), QStringLiteral("response ms  -"));
     }
@@ -919,6 +959,22 @@ private slots:
         QCOMPARE(jsonLine(foundJson({{7, 7, 5550}, line})),
                  QStringLiteral(R"({"address":7,"baud":19200,"code":7,"model":"KV5550ADAM","parity":"Even"})"));
         QCOMPARE(surveyLine({12, 2, 5530}), QStringLiteral("address 12  code 2  model KV5530ADAM"));
+        // Behind a device server the settings are the code's; a code outside the table has none.
+        QCOMPARE(foundLine({{7, 12, 5550}, LineSettings{0, 0}}), QStringLiteral("address 7  code 12  baud -  parity -  model KV5550ADAM"));
+        QCOMPARE(jsonLine(foundJson({{7, 12, 5550}, LineSettings{0, 0}})),
+                 QStringLiteral(R"({"address":7,"baud":null,"code":12,"model":"KV5550ADAM","parity":null})"));
+    }
+
+    // korvant-cli ports: what is unknown as "-" (null in JSON), a missing node said apart.
+    void portLines()
+    {
+        const SerialPortEntry usb{"/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_X-if00-port0", "FT232R USB UART", "FTDI", "A5", true, true};
+        const SerialPortEntry gone{"/dev/ttyACM0", {}, {}, {}, {}, false, false};
+        QCOMPARE(portLine(usb), QStringLiteral("/dev/ttyUSB0  by-id /dev/serial/by-id/usb-FTDI_X-if00-port0  description FT232R USB UART  "
+                                               "manufacturer FTDI  serial A5  access yes"));
+        QCOMPARE(portLine(gone), QStringLiteral("/dev/ttyACM0  by-id -  description -  manufacturer -  serial -  access no (no device node)"));
+        QCOMPARE(jsonLine(portJson(gone)), QStringLiteral(R"({"access":false,"by_id":null,"description":null,"device":"/dev/ttyACM0",)"
+                                                         R"("exists":false,"manufacturer":null,"serial":null})"));
     }
 };
 

@@ -21,6 +21,7 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pty.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -218,7 +219,7 @@ private slots:
                            "--module", "1720:2", "--module", "5530:9", "--fault", "exception"}));
         const QString gone = sim.dir.filePath(QStringLiteral("gone")); // COM2 resolves as the windows resolve it
         QVERIFY(QFile::link(gone, sim.link(2)));
-        const QString noPort = QStringLiteral("korvant-cli: port COM2 (%1) does not exist: %1 does not exist\n").arg(gone);
+        const QString noPort = QStringLiteral("korvant-cli: port COM2 (%1) does not exist\n").arg(gone);
         const QString timeout = QStringLiteral("korvant-cli: no valid reply: no reply (time-out)\n");
         const QString exception = QStringLiteral("korvant-cli: the module answered with exception 1: illegal function\n");
         const QString none = QStringLiteral(R"({"address":3,"model":"KV5510ADAM","response_ms":null,"verdict":"timeout"})" "\n");
@@ -270,7 +271,42 @@ private slots:
                                                           "02 06 00 00 4E 20 BD 81"}));
     }
 
-    // Behind a serial device server: --port names it (a server that refuses is refusedSplitAndLost's,
+    // Usage errors (nothing sent), --version and -q; a port another program holds names it.
+    void messagesAndExitStatuses()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:1"}));
+        const QString usage = QStringLiteral("\nTry 'korvant-cli --help'.\n");
+        const struct { QStringList args; int status; QString out, err; } runs[] = {
+            {{"--version"}, 0, "korvant-cli " KORVANT_VERSION "\n", ""},
+            {{"read", "5510", "--baud", "12345"}, 2, "", "korvant-cli: baud rate \"12345\" is not 4800, 9600, 19200 or 38400" + usage},
+            {{"survey", "--to", "300"}, 2, "", "korvant-cli: --to \"300\" is not 1..255" + usage},
+            {{"write", "5510", "--on", "2", "-q"}, 0, "RY_01: OFF\nRY_02: ON\nRY_03: OFF\nRY_04: OFF\n", ""}};
+        for (const auto &run : runs) {
+            const Run r = runCli(sim, run.args);
+            QCOMPARE(QStringList({QString::number(r.status), r.out, r.err}), QStringList({QString::number(run.status), run.out, run.err}));
+        }
+        // The usage errors sent nothing.
+        QCOMPARE(requests(sim, 1), QStringList{HexText(writeCoilsRequest(1, {false, true, false, false})).trimmed()});
+
+        QProcess holder;
+        holder.setWorkingDirectory(sim.dir.path());
+        holder.start(kCli, {"poll", "5510", "--period", "100", "--quiet"});
+        QVERIFY(holder.waitForStarted(kWaitMs) && holder.waitForReadyRead(kWaitMs));
+        const Run r = runCli(sim, {"read", "5510"});
+        const qint64 holderPid = holder.processId();
+        QVERIFY(holderPid > 0);
+        ::kill(pid_t(holderPid), SIGINT);
+        QVERIFY(holder.waitForFinished(kWaitMs));
+        QCOMPARE(r.status, 3);
+        // The simulator keeps the pseudo-terminal open too, so both are named.
+        const QString held = QStringLiteral("korvant-cli: port COM1 (%1) is in use: held by ").arg(QFileInfo(sim.link()).symLinkTarget());
+        QVERIFY2(r.err.startsWith(held) && r.err.contains(QStringLiteral("korvant-cli (PID %1)").arg(holderPid))
+                     && r.err.contains(QStringLiteral("korvant-sim (PID %1)").arg(sim.process.processId())),
+                 qPrintable(r.err));
+    }
+
+    // Behind a serial device server: --port names it; scan says the module's code (a server that refuses is refusedSplitAndLost's,
     // the exit status of a port that fails contractOfEachRun's).
     void readOverTcp()
     {
@@ -279,6 +315,46 @@ private slots:
         const Run r = runCli(server, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
         QCOMPARE(r.status, 0);
         QVERIFY2(r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out));
+        // The server answers at the scan's first step (4800,None); what is said is the module's code 6.
+        QCOMPARE(runCli(server, {"scan", "--port", target, "--quiet"}).out,
+                 QStringLiteral("address 3  code 6  baud 9600  parity Even  model KV5510ADAM\n"));
+    }
+
+    // On a terminal the progress bar shares the screen with the results: what the terminal shows,
+    // carriage returns and erasures applied, is each result on a line of its own and no bar left.
+    void surveyProgressOnATerminal()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:2", "--module", "5530:4", "--quiet"}));
+        int master = -1, slave = -1;
+        QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+        QProcess p;
+        p.setWorkingDirectory(sim.dir.path());
+        p.setChildProcessModifier([slave] { ::dup2(slave, STDOUT_FILENO), ::dup2(slave, STDERR_FILENO); });
+        p.start(kCli, {"survey", "--to", "5", "--timeout", "25"});
+        const bool finished = p.waitForFinished(kWaitMs);
+        ::close(slave);
+        QByteArray shown;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+            shown.append(buf, n);
+        ::close(master);
+        QVERIFY(finished && p.exitCode() == 0);
+        QVERIFY2(shown.contains("] 5/5 address 5, 2 found"), shown.constData());
+        QStringList screen{QString()};
+        qsizetype column = 0;
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            QString &line = screen.last();
+            if (shown.mid(i, 3) == "\033[K")
+                line.truncate(column), i += 2;
+            else if (shown[i] == '\r')
+                column = 0;
+            else if (shown[i] == '\n')
+                screen << QString(), column = 0;
+            else
+                line = line.left(column).leftJustified(column) + QLatin1Char(shown[i]) + line.mid(column + 1), ++column;
+        }
+        QCOMPARE(screen, (QStringList{"address 2  code 2  model KV5510ADAM", "address 4  code 2  model KV5530ADAM", ""}));
     }
 
     void pollStopsOnCtrlC()

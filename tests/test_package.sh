@@ -58,28 +58,68 @@ expected="-rwxr-xr-x ./usr/bin/korvant-cli
 -rwxr-xr-x ./usr/bin/korvant-sim
 -rw-r--r-- ./usr/share/applications/korvant.desktop
 -rw-r--r-- ./usr/share/bash-completion/completions/korvant-cli
+-rw-r--r-- ./usr/share/doc/korvant/changelog.gz
+-rw-r--r-- ./usr/share/doc/korvant/copyright
 -rw-r--r-- ./usr/share/icons/hicolor/32x32/apps/korvant.png
 -r--r--r-- ./usr/share/korvant/sys/kv.ico
 -r--r--r-- ./usr/share/korvant/sys/set.rc
--r--r--r-- ./usr/share/korvant/sys/tm.rc"
+-r--r--r-- ./usr/share/korvant/sys/tm.rc
+-rw-r--r-- ./usr/share/man/man1/korvant-cli.1.gz
+-rw-r--r-- ./usr/share/man/man1/korvant-debug.1.gz
+-rw-r--r-- ./usr/share/man/man1/korvant-sim.1.gz"
 actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $6}' | sort -k2)
 check "file list and modes" diff <(echo "$expected") <(echo "$actual")
 
 # The shipped sys/ files are the defaults: the launcher's first start below seeds from them.
 check "korvant-debug finds its libraries" bash -c "ldd '$root/usr/bin/korvant-debug' >'$work/ldd' 2>&1 && ! grep -q 'not found' '$work/ldd'"
-check "packaged korvant-sim runs" bash -c "'$root/usr/bin/korvant-sim' --help 2>&1 | grep -q '^Usage: korvant-sim'"
-check "packaged korvant-cli runs" bash -c "'$root/usr/bin/korvant-cli' --help 2>&1 | grep -q '^Usage: korvant-cli'"
+# Help and version on stdout, without a display (korvant-debug too).
+version=$(dpkg-deb -f "$deb" Version)
+nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@" 2>/dev/null; }
+for p in korvant-debug korvant-cli korvant-sim; do
+    check "$p --version says $p $version" [ "$(nodisplay "$root/usr/bin/$p" --version)" = "$p $version" ]
+done
+check "korvant-debug --help without a display" bash -c "$(declare -f nodisplay); nodisplay '$root/usr/bin/korvant-debug' --help | grep -q -- '--traffic-log <FILE>'"
+check "korvant-sim --help on stdout" bash -c "'$root/usr/bin/korvant-sim' --help 2>/dev/null | grep -q '^Usage: korvant-sim'"
+check "korvant-cli --help on stdout" bash -c "'$root/usr/bin/korvant-cli' --help 2>/dev/null | grep -q '^Usage: korvant-cli'"
+
+# Manual pages from each program's help: its name, one of its options, gzip-compressed.
+for page in korvant-debug:traffic korvant-cli:baud korvant-sim:module; do
+    p=${page%%:*}
+    man=$(zcat "$root/usr/share/man/man1/$p.1.gz" 2>/dev/null)
+    check "man page of $p names it and its --${page#*:}" bash -c 'grep -q "^\.SH NAME" <<<"$1" && grep -qF "$2 \- " <<<"$1" && grep -qF "\-\-$3" <<<"$1"' _ "$man" "$p" "${page#*:}"
+done
+# The licence in Debian's machine-readable copyright format; the changelog's first entry is this version.
+doc="$root/usr/share/doc/korvant"
+check "copyright names GPL-3.0-or-later" bash -c "grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' '$doc/copyright' && grep -qx 'License: GPL-3.0-or-later' '$doc/copyright'"
+check "changelog starts with korvant ($version)" bash -c "zcat '$doc/changelog.gz' | head -1 | grep -q '^korvant ($version) '"
 # The shell tool runs where there is no display: QtCore and QtSerialPort, never Gui or Widgets.
 check "korvant-cli links no Qt GUI library" bash -c "ldd '$root/usr/bin/korvant-cli' >'$work/ldd' && grep -q libQt6SerialPort '$work/ldd' && ! grep -Eq 'libQt6(Gui|Widgets)' '$work/ldd'"
 
-# The bash completion: subcommands first, then options and model names.
+# The bash completion: subcommands, each one's options, every model spelling, the ports there are.
 completion="$root/usr/share/bash-completion/completions/korvant-cli"
 complete_words() { # complete_words WORD... : what the completion offers for the last word
-    bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _korvant_cli; echo "${COMPREPLY[*]}"' _ "$completion" "$@"
+    PATH="$root/usr/bin:$PATH" bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _korvant_cli; echo "${COMPREPLY[*]}"' _ "$completion" "$@"
 }
-check "completion offers subcommands" [ "$(complete_words korvant-cli s)" = "scan set-address set-comm survey" ]
-check "completion offers models after read" [ "$(complete_words korvant-cli read KV55)" = "KV5510ADAM KV5520ADAM KV5530ADAM KV5540ADAM KV5550ADAM" ]
-check "completion offers options after a subcommand" [ "$(complete_words korvant-cli poll KV5510ADAM --c)" = "--count" ]
+while IFS='|' read -r words offered; do
+    # shellcheck disable=SC2086
+    check "completion of '$words' offers '$offered'" [ "$(complete_words korvant-cli $words)" = "$offered" ]
+done <<'EOF'
+s|scan set-address set-comm survey
+read KV55|KV5510ADAM KV5520ADAM KV5530ADAM KV5540ADAM KV5550ADAM
+write kv17|kv1710adam kv1720adam kv1730adam kv1740adam
+poll 77|7710 7720
+poll KV5510ADAM --c|--count
+scan -|--port --timeout --quiet --json
+survey --|--port --baud --parity --timeout --quiet --json --from --to
+read 5510 --|--port --baud --parity --timeout --quiet --json --address
+ports -|--json
+--port COM|COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9
+EOF
+# Every device offered for --port is one korvant-cli ports lists; never a virtual console.
+ports=$(complete_words korvant-cli --port /)
+listed=$("$root/usr/bin/korvant-cli" ports 2>/dev/null | awk '{print $1; if ($3 != "-") print $3}' | sort | tr '\n' ' ')
+check "completion offers for --port the devices ports lists ($ports)" [ "$(tr ' ' '\n' <<<"$ports" | sed '/^$/d' | sort | tr '\n' ' ')" = "$listed" ]
+check "completion offers no /dev/ttyN" bash -c '! grep -Eq "/dev/tty[0-9]" <<<"$1"' _ "$ports"
 
 # The menu icon: a 32x32 PNG (signature, then the IHDR width and height).
 png="$root/usr/share/icons/hicolor/32x32/apps/korvant.png"
@@ -101,6 +141,7 @@ stub="$work/stub"
 cat >"$stub" <<'EOF'
 #!/bin/sh
 pwd -P
+printf 'arg:%s\n' "$@" >&2
 exit 7
 EOF
 chmod +x "$stub"
@@ -111,8 +152,9 @@ run_launcher() {
     local home=$1 dir=$2
     shift 2
     mkdir -p "$home"
-    (cd "$dir" && env -i PATH="$PATH" HOME="$home" KORVANT_BIN="$stub" "$@" "${via:-$launcher}") >"$work/cwd" 2>"$work/err"
+    (cd "$dir" && env -i PATH="$PATH" HOME="$home" KORVANT_BIN="$stub" "$@" "${via:-$launcher}" "${args[@]}") >"$work/cwd" 2>"$work/err"
 }
+args=()
 cwd_is() { [ "$(cat "$work/cwd")" = "$(cd "$1" && pwd -P)" ]; }
 
 # A first start: the per-user folder is made and seeded with writable copies of the defaults.
@@ -136,6 +178,13 @@ run_launcher "$home" "$work/elsewhere"
 check "later start leaves the user's set.rc alone" cmp -s "$work/users-set.rc" "$user/sys/set.rc"
 check "later start restores a missing tm.rc" cmp -s "$source_dir/sys/tm.rc" "$user/sys/tm.rc"
 check "later start runs in the same folder" cwd_is "$user"
+
+# The arguments reach the tool; a relative traffic log is made absolute, since the tool runs elsewhere.
+args=(--traffic-log "my log.txt" --traffic-log=/abs/log --traffic-log=rel.log -x "")
+run_launcher "$home" "$work/elsewhere"
+args=()
+here=$(cd "$work/elsewhere" && pwd -P)
+check "launcher passes its arguments on" diff <(printf 'arg:%s\n' --traffic-log "$here/my log.txt" --traffic-log=/abs/log --traffic-log="$here/rel.log" -x "") "$work/err"
 
 # XDG_DATA_HOME moves the per-user folder; a relative one is ignored.
 home="$work/home2"

@@ -3,7 +3,9 @@
 // listening socket the test holds, as a serial device server.
 #include "qserialline.h"
 #include "tcpline.h"
+#include "serialports.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -162,6 +164,69 @@ private slots:
             QVERIFY(round == 2 || (failed.wait(5000) && !line.isOpen()));
         }
         QCOMPARE(failed.size(), 3);
+    }
+
+    // The serial devices of a small /dev, /sys and /proc laid out as the kernel lays them out: USB
+    // converters with their stable names and descriptions, a PC's fitted and unfitted ttyS ports,
+    // a console; and who holds a device open.
+    void portsOfTheSystem()
+    {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        const QDir r(root.path());
+        const auto file = [&](const QString &path, const QByteArray &text = {}) {
+            QVERIFY(r.mkpath(QFileInfo(path).path()));
+            QFile f(r.filePath(path));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text + (text.isEmpty() ? "" : "\n")) >= 0);
+        };
+        const auto link = [&](const QString &target, const QString &path) {
+            QVERIFY(r.mkpath(QFileInfo(path).path()) && QFile::link(target, r.filePath(path)));
+        };
+        const QString usb = QStringLiteral("sys/devices/pci0000:00/usb1/");
+        for (const auto &[device, attributes] : {std::pair{"1-1", "idVendor=0403 manufacturer=FTDI product=FT232R_USB_UART serial=A50285BI"},
+                                                 {"1-2", "idVendor=2341 manufacturer=Arduino"}, {"1-3", "idVendor=067b"}})
+            for (const QString &a : QString::fromLatin1(attributes).split(QLatin1Char(' ')))
+                file(usb + device + QLatin1Char('/') + a.section(QLatin1Char('='), 0, 0), a.section(QLatin1Char('='), 1).replace(QLatin1Char('_'), QLatin1Char(' ')).toUtf8());
+        file(usb + "1-2/1-2:1.0/interface", "CDC ACM");
+        QVERIFY(r.mkpath(usb + "1-1/1-1:1.0/ttyUSB0") && r.mkpath(usb + "1-3/1-3:1.0/ttyUSB9") && r.mkpath("sys/devices/pnp0/00:01")
+                && r.mkpath("sys/devices/platform/serial8250") && r.mkpath("sys/class/tty/tty0"));
+        const QString up = QStringLiteral("../../../devices/");
+        link(up + "pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0", "sys/class/tty/ttyUSB0/device");
+        link(up + "pci0000:00/usb1/1-3/1-3:1.0/ttyUSB9", "sys/class/tty/ttyUSB9/device");
+        link(up + "pci0000:00/usb1/1-3/1-3:1.0/ttyUSB9", "sys/class/tty/ttyUSB10/device");
+        link(up + "pci0000:00/usb1/1-2/1-2:1.0", "sys/class/tty/ttyACM0/device");
+        link(up + "pnp0/00:01", "sys/class/tty/ttyS0/device");
+        link(up + "platform/serial8250", "sys/class/tty/ttyS1/device");
+        file("sys/class/tty/ttyS0/type", "4");
+        file("sys/class/tty/ttyS1/type", "0"); // no UART at this place
+        for (const char *node : {"ttyUSB0", "ttyUSB9", "ttyUSB10", "ttyS0", "ttyS1", "tty0"}) // ttyACM0's node is missing
+            file(QStringLiteral("dev/") + node);
+        link("../../ttyUSB0", "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        QVERIFY(QFile::setPermissions(r.filePath("dev/ttyUSB10"), {}));
+
+        QStringList seen;
+        for (const SerialPortEntry &p : listSerialPorts(r.filePath("dev"), r.filePath("sys")))
+            seen << QStringList{p.device, p.byId, p.description, p.manufacturer, p.serialNumber,
+                                QString::number(p.exists), QString::number(p.mayOpen)}.join(QLatin1Char('|')).remove(root.path());
+        // Root may open anything; another user not a device without permissions (CTest runs both).
+        const QString locked = ::geteuid() == 0 ? QStringLiteral("1") : QStringLiteral("0");
+        QCOMPARE(seen, (QStringList{"/dev/ttyACM0||CDC ACM|Arduino||0|0", "/dev/ttyS0|||||1|1",
+                                    "/dev/ttyUSB0|/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0|FT232R USB UART|FTDI|A50285BI|1|1",
+                                    "/dev/ttyUSB9|||||1|1", "/dev/ttyUSB10|||||1|" + locked}));
+
+        // proc/<pid>/fd/<n> links and proc/<pid>/comm; this process itself does not count.
+        const QString self = QString::number(QCoreApplication::applicationPid());
+        link(r.filePath("dev/ttyUSB0"), "proc/" + self + "/fd/3");
+        link(r.filePath("dev/ttyS0"), "proc/77/fd/1");
+        link(r.filePath("dev/ttyUSB0"), "proc/77/fd/2");
+        link(r.filePath("dev/ttyUSB0"), "proc/4242/fd/5");
+        file("proc/4242/comm", "minicom");
+        link(r.filePath("dev/ttyUSB9"), "proc/bus/fd/1");
+        const QString proc = r.filePath("proc");
+        QStringList holders;
+        for (const char *device : {"dev/ttyUSB0", "dev/ttyS0", "dev/ttyUSB9"})
+            holders << deviceHolders(r.filePath(device), proc).join(QLatin1Char(','));
+        QCOMPARE(holders, (QStringList{"a program (PID 77),minicom (PID 4242)", "a program (PID 77)", ""}));
     }
 
     void deviceTheUserMayNotOpen()
