@@ -10,9 +10,6 @@ const QString kAnalogAddressNotSelected = QStringLiteral("Moudle address not sel
 const QString kAddressRangeMessage = QStringLiteral("Module address must be a number from 0 to 255！");
 
 namespace {
-// Every write the tool sends is answered by an 8-byte echo.
-constexpr int kEchoLength = 8;
-
 CycleAction action(CycleAction::Kind kind)
 {
     return CycleAction(kind);
@@ -117,7 +114,7 @@ void AcquisitionCycle::judgeRead(CycleActions &out, int cycle, const QByteArray 
     // Judged against the last request, whatever it was, at this cycle's own reply length: a
     // write's echo that arrives in time for a read time-out is no read reply.
     const Read &r = m_reads[cycle];
-    a.verdict = judgeReply(received, m_request, expectedReplyLength(readRequest(0, r.function, r.start, r.count)));
+    a.verdict = judgeReply(received, m_request, replyLength(r.function, r.count));
     a.decode = a.verdict.accepted() && (!m_reads[cycle].decodeOnlyWhileAcquiring || m_cycles[cycle].running);
     out << a;
     setTimer(out, {TimerRef::ReadTimeout, cycle}, false);

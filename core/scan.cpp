@@ -7,8 +7,8 @@ const QString kReadCaption = QStringLiteral("Read");
 const QString kParametersNotValid = QStringLiteral("Communication parameters are not valid！");
 
 namespace {
-constexpr int kParameterReplyLength = 11; // address, function, count, three registers, CRC
-constexpr int kEchoLength = 8;
+// Judged at the parameter read's length whatever went last (a write sent during the scan).
+const int kParameterReplyLength = expectedReplyLength(parameterReadRequest());
 constexpr TimerRef kTick{TimerRef::Acquisition, 0};
 constexpr TimerRef kReadTimeout{TimerRef::ReadTimeout, 0};
 constexpr TimerRef kWriteTimeout{TimerRef::WriteTimeout, 0};

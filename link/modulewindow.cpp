@@ -1,6 +1,7 @@
 #include "modulewindow.h"
 
 #include "prompt.h"
+#include "linesettings.h"
 #include "modbus.h"
 #include "numtext.h"
 #include "settingsfiles.h"
@@ -20,17 +21,13 @@ SerialValues &SerialValues::instance()
 
 void SerialValues::takeParity(const QString &parityText)
 {
-    if (parityText == QLatin1String("None"))
-        ParityLetter = QStringLiteral("N");
-    else if (parityText == QLatin1String("Odd"))
-        ParityLetter = QStringLiteral("O");
-    else if (parityText == QLatin1String("Even"))
-        ParityLetter = QStringLiteral("E");
+    if (const std::optional<char> letter = parityFromName(parityText))
+        ParityLetter = QString(QLatin1Char(*letter));
 }
 
 void SerialValues::compose(const QString &baud, const QString &dataBits, const QString &stopBits)
 {
-    CommSettings = baud + QLatin1Char(',') + ParityLetter + QLatin1Char(',') + dataBits + QLatin1Char(',') + stopBits;
+    CommSettings = settingsText(baud, ParityLetter, dataBits, stopBits);
 }
 
 const QString kDataNormal = QStringLiteral("Communication Data Normal！");

@@ -42,11 +42,11 @@ public:
     }
     QString deviceName(int port) const override
     {
-        return tcpTargetForPort(port) ? m_tcp.deviceName(port) : m_serial.deviceName(port);
+        return resolvePort(port).tcp ? m_tcp.deviceName(port) : m_serial.deviceName(port);
     }
 
 private:
-    SerialLine *lineFor(int port) { return tcpTargetForPort(port) ? static_cast<SerialLine *>(&m_tcp) : &m_serial; }
+    SerialLine *lineFor(int port) { return resolvePort(port).tcp ? static_cast<SerialLine *>(&m_tcp) : &m_serial; }
 
     QSerialLine m_serial;
     TcpLine m_tcp;

@@ -40,10 +40,10 @@ void TestWindow::finishCycles()
 {
     m_machine = AcquisitionCycle(modelReads(m_model), m_write.button != nullptr);
     Q_ASSERT(m_machine.reads() == m_cycles.size());
-    int longest = 8;
+    int longest = kEchoLength;
     for (int i = 0; i < m_machine.reads(); ++i) {
         const AcquisitionCycle::Read &r = m_machine.read(i);
-        longest = qMax(longest, expectedReplyLength(readRequest(0, r.function, r.start, r.count)));
+        longest = qMax(longest, replyLength(r.function, r.count));
     }
     setLongestReply(longest);
 }

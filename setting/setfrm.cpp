@@ -127,7 +127,7 @@ void SetFrm::TM_Acquisition_A_Timer()
     if (step >= 0 && step < ParameterCycle::kSteps) {
         const int code = step + 1;
         showListText(Combo2, QString::number(baudForCode(code)));
-        showListText(Combo3, parityForCode(code) == 'E' ? QStringLiteral("Even") : QStringLiteral("None"));
+        showListText(Combo3, parityName(parityForCode(code)));
         SerialValues::instance().ParityLetter = QString(QLatin1Char(parityForCode(code)));
     }
     SerialValues::instance().compose(Combo2->currentText(), Combo4->currentText(), Combo5->currentText());

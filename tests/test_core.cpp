@@ -17,6 +17,7 @@
 #include "cycle.h"
 #include "decoders.h"
 #include "linesettings.h"
+#include "exchange.h"
 #include "modbus.h"
 #include "numtext.h"
 #include "report.h"
@@ -311,18 +312,19 @@ private slots:
     void requests()
     {
         const struct { QByteArray built, frame; int replyBytes; } cases[] = {
-            {readRegistersRequest(1, 8), hex("010300000008440C"), 21}, // 1710, 1730, 1740: 8 registers
-            {readRegistersRequest(1, 6), hex("010300000006C5C8"), 17}, // 7710: 6 registers
-            {readRegistersRequest(1, 4), hex("0103000000044409"), 13}, // 7720: 4 registers
-            {readInputsRequest(1, 8), hex("01020000000879CC"), 6}, // 5510, 5550: 8 inputs
-            {readInputsRequest(1, 16), hex("01020000001079C6"), 7}, // 5530: 16 inputs
-            {readInputsRequest(1, 4), hex("01020000000479C9"), 6}, // 7710, 7720: 4 inputs
+            {readRequest(1, 0x03, 0, 8), hex("010300000008440C"), 21}, // 1710, 1730, 1740: 8 registers
+            {readRequest(1, 0x03, 0, 6), hex("010300000006C5C8"), 17}, // 7710: 6 registers
+            {readRequest(1, 0x03, 0, 4), hex("0103000000044409"), 13}, // 7720: 4 registers
+            {readRequest(1, 0x02, 0, 8), hex("01020000000879CC"), 6}, // 5510, 5550: 8 inputs
+            {readRequest(1, 0x02, 0, 16), hex("01020000001079C6"), 7}, // 5530: 16 inputs
+            {readRequest(1, 0x02, 0, 4), hex("01020000000479C9"), 6}, // 7710, 7720: 4 inputs
             {writeCoilsRequest(1, states("1010")), hex("010F000000040105FE95"), 8}, // 5510, 77x0: coils 1 and 3 of 4
             {writeCoilsRequest(1, states("00000001")), hex("010F000000080180FF35"), 8}, // 5520: coil 8 of 8
             {writeCoilsRequest(1, states("0000000010000000")), hex("010F0000001002000123E0"), 8}, // 5540: coil 9 of 16
             {writeCoilsRequest(1, states("0000000100000000")), hex("010F0000001002800083E0"), 8}, // 5540: coil 8 of 16
             {writeRegisterRequest(1, 0, 4000), hex("010600000FA08C42"), 8}, // 1720: 4 mA
             {parameterReadRequest(), hex("00030064000345C5"), 11}, // parameter read
+            {parameterReadRequest(5), hex("0503006400034590"), 11}, // the survey's, at address 5
             {addressWriteRequest(5), hex("00060064000509C7"), 8}, // address write: 5
             {commWriteRequest(1, 6), hex("01060065000619D7"), 8}, // comm write: module 1, code 6
             {hex("010500000000CDCA"), hex("010500000000CDCA"), 0}, // function 05: not the tool's
@@ -378,13 +380,17 @@ private slots:
             {in8, hex("01030105304B"), none, "reply to another function", ""},
             {in8, hex("01020105618C"), none, "bad CRC", ""}};
         for (const auto &c : cases) {
-            const int expected = expectedReplyLength(c.request);
-            const ReplyVerdict v = judgeReply(c.reply, c.request, expected);
-            QCOMPARE(v.reason(), c.verdict);
-            // The windows' check on hex text says the same.
-            QCOMPARE(AcceptReply(HexText(c.reply), HexText(c.request), expected), v.accepted());
-            QCOMPARE(v.accepted() ? decoded(c.request, c.reply, c.conversion) : QString(), c.values);
+            Exchange x(c.request);
+            QCOMPARE(x.judge(c.reply).reason(), c.verdict);
+            QCOMPARE(x.accepted() ? decoded(c.request, x.reply, c.conversion) : QString(), c.values);
         }
+        // Bytes that need no more waiting: the reply's length, or a whole exception frame from any
+        // address (judged afterwards).
+        const struct { QByteArray reply; bool complete; } done[] = {
+            {hex("01020105618B"), true}, {hex("01020105"), false}, {hex("0182018160"), true},
+            {hex("0282017160"), true}, {hex("0182018161"), false}, {hex("01830180F0"), false}};
+        for (const auto &c : done)
+            QVERIFY2(Exchange(in8).complete(c.reply) == c.complete, c.reply.toHex().constData());
     }
 
     void hexText()
@@ -397,9 +403,6 @@ private slots:
             bytesFromHexText(QString::fromLatin1(bad), &ok);
             QVERIFY2(!ok, bad);
         }
-        // Text the receive handler never makes is refused, however good its bytes.
-        QVERIFY(!AcceptReply(QStringLiteral("01 02 01 05 61 8b "), QStringLiteral("01 02 00 00 00 08 79 CC "), 6));
-        QVERIFY(!AcceptReply(QStringLiteral("01 02 01 05 61 8B "), QStringLiteral("01 0"), 6));
     }
 
     void settingsText()
@@ -408,10 +411,21 @@ private slots:
                                  "19200,E,8,1", "38400,E,8,1", "9600,O,8,1", "9600,M,8,1", "9600,S,8,1"}) {
             const std::optional<LineSettings> s = parseSettingsText(QString::fromLatin1(text));
             QVERIFY2(s && s->dataBits == 8 && s->stopBits == 1, text);
-            QCOMPARE(QStringLiteral("%1,%2,8,1").arg(s->baud).arg(QLatin1Char(s->parity)), QString::fromLatin1(text));
+            QCOMPARE(::settingsText(*s), QString::fromLatin1(text));
         }
         for (const char *text : {"9600,X,8,1", "1234x,N,8,1", "+9600,N,8,1", "9600,N,9,1", "9600,N,8,3", "9600,N,8"})
             QVERIFY2(!parseSettingsText(QString::fromLatin1(text)), text);
+        // The parity names: exact in a window's box, any case or the letter alone on a command line.
+        const struct { const char *text; char exact, anyCase; } parities[] = {
+            {"None", 'N', 'N'}, {"Odd", 'O', 'O'}, {"Even", 'E', 'E'}, {"even", 0, 'E'}, {"e", 0, 'E'},
+            {"N", 0, 'N'}, {"Even ", 0, 0}, {"Mark", 0, 0}, {"", 0, 0}};
+        for (const auto &p : parities) {
+            const QString text = QString::fromLatin1(p.text);
+            QVERIFY2(parityFromName(text).value_or(0) == p.exact, p.text);
+            QVERIFY2(parityFromName(text, Qt::CaseInsensitive).value_or(0) == p.anyCase, p.text);
+            if (p.exact)
+                QCOMPARE(parityName(p.exact), text);
+        }
     }
 
     void codeTable()

@@ -241,7 +241,7 @@ private slots:
 
         r = runCli(sim, {"read", "5510", "--address", "3"});
         QCOMPARE(r.status, 4);
-        QVERIFY2(r.err.contains("> " + HexText(readInputsRequest(3, 8)).trimmed()), qPrintable(r.err));
+        QVERIFY2(r.err.contains("> " + HexText(readRequest(3, 0x02, 0, 8)).trimmed()), qPrintable(r.err));
         // COM2 resolves through sys/COM2 as the windows resolve it, here to a device that is gone.
         const QString gone = sim.dir.filePath(QStringLiteral("gone"));
         QVERIFY(QFile::link(gone, sim.link(2)));
