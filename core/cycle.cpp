@@ -16,17 +16,16 @@ CycleAction action(CycleAction::Kind kind)
 }
 } // namespace
 
-std::optional<QString> addressProblem(const QString &text, const QString &emptyMessage)
+BoxAddress addressFromBox(const QString &text, const QString &emptyMessage)
 {
-    if (addressFromText(text))
-        return std::nullopt;
-    return text.isEmpty() ? emptyMessage : kAddressRangeMessage;
+    BoxAddress address;
+    address.number = addressFromText(text);
+    if (!address.number)
+        address.problem = text.isEmpty() ? emptyMessage : kAddressRangeMessage;
+    return address;
 }
 
-AcquisitionCycle::AcquisitionCycle(QVector<Read> reads, bool hasWrite)
-    : m_reads(std::move(reads)), m_cycles(m_reads.size()), m_hasWrite(hasWrite)
-{
-}
+AcquisitionCycle::AcquisitionCycle(QVector<Read> reads) : m_reads(std::move(reads)), m_cycles(m_reads.size()) {}
 
 bool AcquisitionCycle::enabled(TimerRef timer) const
 {
@@ -79,7 +78,7 @@ CycleActions AcquisitionCycle::click(int cycle)
     return out;
 }
 
-CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const QString &addressText, const QByteArray &received)
+CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const BoxAddress &address, const QByteArray &received)
 {
     CycleActions out;
     for (int i = 0; i < m_cycles.size(); ++i)
@@ -87,19 +86,15 @@ CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const QString &add
             judgeRead(out, i, received);
     out << action(CycleAction::Clear);
     m_request.clear();
-    const auto address = addressFromText(addressText);
-    const QString &empty =
-        m_reads[cycle].emptyAddress == Read::AnalogAddressMessage ? kAnalogAddressNotSelected : kAddressNotSelected;
-    const std::optional<QString> problem = portOpen ? addressProblem(addressText, empty) : kOpenPortFirst;
-    if (problem) {
+    if (!portOpen || !address.number) {
         stop(out, cycle);
         CycleAction a = action(CycleAction::Prompt);
-        a.text = *problem;
+        a.text = portOpen ? address.problem : kOpenPortFirst;
         out << a;
         return out;
     }
     const Read &r = m_reads[cycle];
-    m_request = readRequest(*address, r.function, r.start, r.count);
+    m_request = readRequest(*address.number, r.function, r.start, r.count);
     CycleAction send = action(CycleAction::Send);
     send.frame = m_request;
     out << send;
@@ -127,7 +122,7 @@ CycleActions AcquisitionCycle::readTimeout(int cycle, const QByteArray &received
     return out;
 }
 
-CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressText,
+CycleActions AcquisitionCycle::validate(bool portOpen, const BoxAddress &address,
                                         const std::function<QByteArray(std::uint8_t)> &request)
 {
     CycleActions out;
@@ -143,7 +138,6 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressTex
     }
     out << action(CycleAction::Clear);
     m_request.clear();
-    const auto address = addressFromText(addressText);
     std::optional<QString> problem;
     if (!portOpen) {
         // No port to poll either: the suspended cycle ends here, or its next tick would say
@@ -152,7 +146,8 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressTex
             stop(out, m_resume - 1);
         m_resume = 0;
         problem = kOpenPortFirst;
-    } else if ((problem = addressProblem(addressText, kAddressNotSelected))) {
+    } else if (!address.number) {
+        problem = address.problem;
         resumeSuspended(out);
     }
     if (problem) {
@@ -161,7 +156,7 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressTex
         out << a;
         return out;
     }
-    m_request = request(*address);
+    m_request = request(*address.number);
     CycleAction send = action(CycleAction::Send);
     send.frame = m_request;
     out << send;

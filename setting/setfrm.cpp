@@ -166,13 +166,14 @@ void SetFrm::Explain_Click(int index)
 void SetFrm::Command_OK2_Click()
 {
     setTrafficTag({});
-    apply(m_scan.writeAddress(portIsOpen(), Combo_Addr[0]->currentText()));
+    apply(m_scan.writeAddress(portIsOpen(), addressFromBox(Combo_Addr[0]->currentText(), kAddressNotSelected)));
 }
 
 void SetFrm::Command_OK3_Click()
 {
     setTrafficTag({});
-    apply(m_scan.writeParameters(portIsOpen(), Combo_Addr[1]->currentText(), Combo_Baud->currentText()));
+    apply(m_scan.writeParameters(portIsOpen(), addressFromBox(Combo_Addr[1]->currentText(), kAddressNotSelected),
+                                 Combo_Baud->currentText()));
 }
 
 void SetFrm::TM_Overtime_B_Timer()

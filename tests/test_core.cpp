@@ -199,7 +199,7 @@ public:
 
 // A test window: reads cycles and one write, with a port and an address box per cycle.
 struct Window {
-    explicit Window(QVector<AcquisitionCycle::Read> reads) : m(std::move(reads), true)
+    explicit Window(QVector<AcquisitionCycle::Read> reads) : m(std::move(reads))
     {
         for (int i = 0; i < m.reads(); ++i) {
             clock.setInterval({TimerRef::Acquisition, i}, 100);
@@ -211,7 +211,8 @@ struct Window {
     {
         clock.run(until, [this](TimerRef t) {
             switch (t.kind) {
-            case TimerRef::Acquisition: return m.tick(t.index, portOpen, address, clock.received);
+            case TimerRef::Acquisition:
+                return m.tick(t.index, portOpen, addressFromBox(address, m.read(t.index).emptyMessage()), clock.received);
             case TimerRef::ReadTimeout: return m.readTimeout(t.index, clock.received);
             case TimerRef::WriteTimeout: return m.writeTimeout(clock.received);
             }
@@ -222,7 +223,7 @@ struct Window {
     void validate()
     {
         const auto coils = [](std::uint8_t a) { return writeCoilsRequest(a, {true, false, true, false}); };
-        clock.apply(m.validate(portOpen, address, coils));
+        clock.apply(m.validate(portOpen, addressFromBox(address, kAddressNotSelected), coils));
     }
     QStringList log() const { return clock.log; }
 
@@ -820,7 +821,7 @@ private slots:
             {false, "", "9600,None,8,1", "prompt " + kAddressNotSelected}};
         for (const auto &c : cases) {
             Scan s;
-            const QString address = QString::fromLatin1(c.addressText);
+            const BoxAddress address = addressFromBox(QString::fromLatin1(c.addressText), kAddressNotSelected);
             s.clock.apply(c.address ? s.m.writeAddress(true, address) : s.m.writeParameters(true, address, c.parameters));
             QCOMPARE(s.clock.log, QStringList{"0 " + c.expected});
             QCOMPARE(s.m.enabled({TimerRef::WriteTimeout, 0}), c.expected.startsWith("send"));
