@@ -39,7 +39,7 @@ QSerialLine::QSerialLine()
         // readAll would copy it into a new 32 kB array every time.
         const QByteArray bytes = m_port.read(m_port.bytesAvailable());
         if (!bytes.isEmpty())
-            emit received(bytes);
+            deliver(bytes);
     });
     connect(&m_port, &QSerialPort::errorOccurred, this, &QSerialLine::onError);
 }

@@ -52,7 +52,7 @@ void TcpLine::onReadable()
     const std::optional<QString> lost = readWaiting(m_fd, true, bytes);
     // Bytes that come while no one listens (a probed or closed connection) are dropped.
     if (m_open && !bytes.isEmpty())
-        emit received(bytes);
+        deliver(bytes);
     if (!lost)
         return;
     const bool wasOpen = std::exchange(m_open, false);

@@ -154,7 +154,7 @@ void TestWindow::onLineLost()
 
 void TestWindow::showRegisters(const QVector<QLabel *> &labels)
 {
-    const QStringList texts = analogTexts(bytesFromHexText(ReceiveHex), m_model.conversion, int(labels.size()));
+    const QStringList texts = analogTexts(received(), m_model.conversion, int(labels.size()));
     for (int i = 0; i < labels.size(); ++i)
         labels[i]->setText(texts[i]);
 }
