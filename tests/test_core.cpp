@@ -27,6 +27,7 @@
 #include "trafficlog.h"
 
 #include <QDir>
+#include <QFile>
 #include <QMap>
 #include <QTemporaryDir>
 #include <QTest>
@@ -436,7 +437,7 @@ private slots:
         QCOMPARE(communicationParameterTexts(), texts);
         for (int code = 1; code <= 8; ++code) {
             QCOMPARE(communicationParameterCode(texts[code - 1]), code);
-            QCOMPARE(QStringLiteral("%1,%2").arg(baudForCode(code)).arg(parityForCode(code) == 'E' ? "Even" : "None"),
+            QCOMPARE(QStringLiteral("%1,%2").arg(baudForCode(code)).arg(parityName(parityForCode(code))),
                      texts[code - 1].section(',', 0, 1));
         }
         QVERIFY(baudForCode(0) == 0 && parityForCode(9) == 0);
@@ -887,10 +888,23 @@ private slots:
             QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub) + QLatin1Char(' ')), sub);
     }
 
-    void comPorts()
+    // What a port name stands for, looked up in the working folder each time it is asked.
+    void ports()
     {
-        for (const auto &[port, number] : {std::pair{"COM1", 1}, {"com9", 9}, {"COM0", 0}, {"COM10", 0}, {"/dev/ttyUSB0", 0}})
-            QCOMPARE(comPortNumber(QString::fromLatin1(port)), number);
+        QTemporaryDir dir;
+        const QString was = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()) && QDir().mkdir(QStringLiteral("sys")));
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), QStringLiteral("sys/COM2")));
+        QFile tcp(QStringLiteral("sys/COM3"));
+        QVERIFY(tcp.open(QIODevice::WriteOnly) && tcp.write(" tcp://[::1]:502\r\nmore\r\n") > 0);
+        tcp.close();
+        const struct { const char *port, *name; } cases[] = {
+            {"COM2", "/dev/null"}, {"com3", "tcp://::1:502"}, {"tcp://host:5020", "tcp://host:5020"},
+            {"/dev/ttyUSB7", "/dev/ttyUSB7"}, {"COM10", "COM10"}, {"COM0", "COM0"}, {"tcp://host:0", "tcp://host:0"}};
+        for (const auto &c : cases)
+            QCOMPARE(resolvePort(QString::fromLatin1(c.port)).name(), QString::fromLatin1(c.name));
+        QVERIFY(resolvePort(9).device.startsWith(QLatin1String("/dev/tty")) && resolvePort(10).device.isEmpty());
+        QVERIFY(QDir::setCurrent(was));
     }
 
     // (8 + reply) bytes of 10 bits (11 with parity), rounded up, plus the 50 ms margin.
