@@ -222,33 +222,3 @@ QString HexText(const QByteArray &bytes)
     appendHexText(text, bytes);
     return text;
 }
-
-static int digitValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
-
-QByteArray bytesFromHexText(const QString &text, bool *ok)
-{
-    if (ok)
-        *ok = false;
-    if (text.size() % 3 != 0)
-        return {};
-    QByteArray bytes;
-    bytes.reserve(text.size() / 3);
-    for (qsizetype i = 0; i < text.size(); i += 3) {
-        const int hi = digitValue(text[i]);
-        const int lo = digitValue(text[i + 1]);
-        if (hi < 0 || lo < 0 || text[i + 2] != QLatin1Char(' '))
-            return {};
-        bytes += char(hi * 16 + lo);
-    }
-    if (ok)
-        *ok = true;
-    return bytes;
-}

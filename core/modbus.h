@@ -69,5 +69,3 @@ QString exceptionName(std::uint8_t code);
 // Each byte as two upper-case hex digits and one blank, the last byte included: 3n characters.
 QString HexText(const QByteArray &bytes);
 void appendHexText(QString &text, const QByteArray &bytes);
-// The bytes of well-formed hex text ("01 0A "); empty and ok=false for anything else.
-QByteArray bytesFromHexText(const QString &text, bool *ok = nullptr);

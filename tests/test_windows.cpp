@@ -205,7 +205,7 @@ private slots:
             QCOMPARE(button->text(), QStringLiteral("Stop"));
             const QString request = HexText(readRequest(7, reads[c].function, 0, reads[c].count));
             QTRY_COMPARE(message(w) + w->Text_Send->toPlainText(), kNormal + request);
-            const QByteArray reply = bytesFromHexText(w->ReceiveHex());
+            const QByteArray reply = QByteArray::fromHex(w->ReceiveHex().toLatin1());
             if (reads[c].function == 0x03) // register 0 holds 253
                 QCOMPARE(texts(w, "AI_SHOW_") + reply.mid(3, 2).toHex(),
                          analogTexts(reply, row.conversion, reads[c].count).join('|') + "00fd");
