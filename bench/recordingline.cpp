@@ -11,14 +11,20 @@ qint64 steadyNowNs()
 RecordingLine::RecordingLine(std::unique_ptr<SerialLine> inner, LineTimes *times)
     : m_inner(std::move(inner)), m_times(times)
 {
-    connect(m_inner.get(), &SerialLine::received, this, [this](const QByteArray &bytes) {
+    connect(m_inner.get(), &SerialLine::failed, this, &SerialLine::failed);
+}
+
+void RecordingLine::setReceiver(Receiver receiver)
+{
+    m_inner->setReceiver([this, receiver = std::move(receiver)](const QByteArray &bytes) {
+        m_times->receivedBytes += bytes.size();
         if (m_awaitingReply && !m_times->writesNs.empty()) {
             m_times->replyNs.push_back(steadyNowNs() - m_times->writesNs.back());
             m_awaitingReply = false;
         }
-        emit received(bytes);
+        if (receiver)
+            receiver(bytes);
     });
-    connect(m_inner.get(), &SerialLine::failed, this, &SerialLine::failed);
 }
 
 void RecordingLine::write(const QByteArray &frame)

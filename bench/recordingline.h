@@ -13,6 +13,7 @@
 struct LineTimes {
     std::vector<qint64> writesNs;  // steady clock, one per frame written
     std::vector<qint64> replyNs;   // first byte after a write, minus that write's time
+    qint64 receivedBytes = 0;      // every byte that came
 };
 
 class RecordingLine : public SerialLine
@@ -27,6 +28,7 @@ public:
     bool isOpen() const override { return m_inner->isOpen(); }
     void write(const QByteArray &frame) override;
     QString deviceName(int port) const override { return m_inner->deviceName(port); }
+    void setReceiver(Receiver receiver) override;
 
 private:
     std::unique_ptr<SerialLine> m_inner;

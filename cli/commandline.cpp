@@ -46,14 +46,7 @@ std::optional<int> wholeNumber(const QString &text, int low, int high)
 
 std::optional<char> parityFromText(const QString &text)
 {
-    const QString t = text.toLower();
-    if (t == QLatin1String("n") || t == QLatin1String("none"))
-        return 'N';
-    if (t == QLatin1String("e") || t == QLatin1String("even"))
-        return 'E';
-    if (t == QLatin1String("o") || t == QLatin1String("odd"))
-        return 'O';
-    return std::nullopt;
+    return parityFromName(text, Qt::CaseInsensitive);
 }
 
 // "1,3" -> {1, 3}; "none" or "" -> {}.
@@ -83,25 +76,6 @@ const ModelRow *modelByName(const QString &name)
     return findModel(n);
 }
 
-int comPortNumber(const QString &port)
-{
-    if (port.size() != 4 || !port.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
-        return 0;
-    return wholeNumber(port.mid(3), 1, 9).value_or(0);
-}
-
-QString parityName(char parity)
-{
-    switch (parity) {
-    case 'N': return QStringLiteral("None");
-    case 'E': return QStringLiteral("Even");
-    case 'O': return QStringLiteral("Odd");
-    case 'M': return QStringLiteral("Mark");
-    case 'S': return QStringLiteral("Space");
-    }
-    return QString(QLatin1Char(parity));
-}
-
 QString portFailureText(const QString &port, const QString &device, const QString &what, const QString &reason)
 {
     const bool same = device.isEmpty() || device == port;
@@ -112,11 +86,6 @@ QString portFailureText(const QString &port, const QString &device, const QStrin
         return same ? QStringLiteral("port ") + reason : QStringLiteral("port %1: %2").arg(port, reason);
     }
     return QStringLiteral("port %1 %2").arg(name, what) + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
-}
-
-QString settingsText(const LineSettings &line)
-{
-    return QStringLiteral("%1,%2,%3,%4").arg(line.baud).arg(QLatin1Char(line.parity)).arg(line.dataBits).arg(line.stopBits);
 }
 
 int defaultTimeoutMs(const LineSettings &line, int requestBytes, int replyBytes)

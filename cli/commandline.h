@@ -4,6 +4,7 @@
 
 #include "linesettings.h"
 #include "models.h"
+#include "ports.h"
 
 #include <QList>
 #include <QString>
@@ -57,12 +58,6 @@ QString helpText();
 
 // A model named as in the model table, in any case, or by its number alone ("5510").
 const ModelRow *modelByName(const QString &name);
-// 1..9 for "COM1".."COM9" (any case), 0 for anything else (a device path).
-int comPortNumber(const QString &port);
-// "9600,E,8,1": the text a line is opened with.
-QString settingsText(const LineSettings &line);
-// "None", "Even", "Odd" ...
-QString parityName(char parity);
 
 // Why --port could not be opened, naming the port and its device once each: "port COM1
 // (/dev/ttyUSB0) is in use: held by minicom (PID 812)"; a reason that begins with the device

@@ -4,10 +4,8 @@
 #include "cycle.h"
 #include "interrupt.h"
 #include "report.h"
-#include "scan.h"
 #include "session.h"
 
-#include <optional>
 #include <QElapsedTimer>
 #include <QTime>
 
@@ -17,21 +15,6 @@ namespace {
 
 // A poll's line may come out this much later than its reply when that saves a sleep.
 constexpr int kHoldMs = 200;
-
-// A copy of the first action of that kind: the list is often a temporary.
-std::optional<CycleAction> find(const CycleActions &actions, CycleAction::Kind kind)
-{
-    for (const CycleAction &a : actions)
-        if (a.kind == kind)
-            return a;
-    return std::nullopt;
-}
-
-QByteArray sentFrame(const CycleActions &actions)
-{
-    const std::optional<CycleAction> send = find(actions, CycleAction::Send);
-    return send ? send->frame : QByteArray();
-}
 
 class Runner
 {
@@ -54,15 +37,23 @@ private:
     {
         return o.timeoutMs > 0 ? o.timeoutMs : defaultTimeoutMs(line, requestBytes, replyBytes);
     }
-    // Sends the frame the actions hold and gives the bytes that came back.
-    QByteArray exchange(const CycleActions &actions, const LineSettings &line)
+    // Sends the exchange's request, waits for the reply and judges it.
+    Session::Reply talk(Exchange &exchange, const LineSettings &line, int holdMs = 0)
     {
-        const QByteArray frame = sentFrame(actions);
-        const int timeout = timeoutFor(line, int(frame.size()), expectedReplyLength(frame));
-        return session.exchange(frame, timeout).bytes;
+        const Session::Reply reply = session.exchange(
+            exchange, timeoutFor(line, int(exchange.request.size()), exchange.replyLength), holdMs);
+        exchange.judge(reply.bytes);
+        return reply;
     }
     // The exit status of a judged exchange; a refusal is said on stderr.
-    int verdictStatus(const CycleActions &judged);
+    int verdictStatus(const ReplyVerdict &verdict);
+    // A write's exchange, judged, with its exit status.
+    int writeExchange(const QByteArray &request)
+    {
+        Exchange exchange(request);
+        talk(exchange, o.line);
+        return verdictStatus(exchange.verdict);
+    }
     int fail(int status, const QString &message)
     {
         err << QStringLiteral("korvant-cli: ") << message << '\n';
@@ -82,10 +73,13 @@ private:
     Session session;
 };
 
-int Runner::verdictStatus(const CycleActions &judged)
+QByteArray modelRead(int address, const AcquisitionCycle::Read &r)
 {
-    const std::optional<CycleAction> a = find(judged, CycleAction::Judged);
-    const ReplyVerdict verdict = a ? a->verdict : ReplyVerdict{Refusal::NoReply};
+    return readRequest(std::uint8_t(address), r.function, r.start, r.count);
+}
+
+int Runner::verdictStatus(const ReplyVerdict &verdict)
+{
     session.logVerdict(verdict.reason());
     if (verdict.accepted())
         return ExitOk;
@@ -96,42 +90,28 @@ int Runner::verdictStatus(const CycleActions &judged)
 
 int Runner::scan()
 {
-    // The scan opens the line at each step's settings itself; the first open only finds out
+    // The scan opens the line at each code's settings itself; the first open only finds out
     // whether the port can be opened at all.
     if (!session.open(o.line))
         return ExitPort;
-    ParameterCycle cycle;
-    cycle.click(true);
     LineSettings line;
-    QByteArray received;
-    while (cycle.scanning()) {
-        const CycleActions ticked = cycle.tick(true, received);
-        const std::optional<CycleAction> reopen = find(ticked, CycleAction::Reopen);
-        if (!reopen)
-            break;
-        const int code = reopen->step + 1;
+    for (int code = 1; code <= int(communicationParameterTexts().size()); ++code) {
         line.baud = baudForCode(code);
         line.parity = parityForCode(code);
-        if (!session.open(line)) {
-            cycle.reopened(false);
+        if (!session.open(line))
             return ExitPort;
-        }
-        const CycleActions sent = cycle.reopened(true);
-        const QByteArray frame = sentFrame(sent);
-        received = session.exchange(frame, timeoutFor(line, int(frame.size()), expectedReplyLength(frame))).bytes;
-        const CycleActions judged = cycle.readTimeout(received);
-        const std::optional<CycleAction> verdict = find(judged, CycleAction::Judged);
-        session.logVerdict(QStringLiteral("%1: %2").arg(settingsText(line), verdict->verdict.reason()));
-        if (verdict->decode) {
+        Exchange exchange(parameterReadRequest());
+        talk(exchange, line);
+        session.logVerdict(QStringLiteral("%1: %2").arg(settingsText(line), exchange.verdict.reason()));
+        if (exchange.accepted()) {
             // A device server answers at the first step whatever the module's code: say the code's.
-            const ModuleParameters module = cycle.found();
+            const ModuleParameters module = moduleParameters(exchange.reply);
             const FoundModule found{module, session.device().startsWith(QLatin1String("tcp://"))
                                                 ? LineSettings{baudForCode(module.code), parityForCode(module.code)}
                                                 : line};
             o.json ? print(foundJson(found)) : print(foundLine(found));
             return ExitOk;
         }
-        received.clear();
     }
     return fail(ExitNoReply, QStringLiteral("no module answered at any of the eight settings"));
 }
@@ -140,18 +120,13 @@ int Runner::read()
 {
     if (!session.open(o.line))
         return ExitPort;
-    const QVector<AcquisitionCycle::Read> reads = modelReads(*o.model);
-    AcquisitionCycle cycle(reads);
     int status = ExitOk;
-    for (int i = 0; i < reads.size(); ++i) {
-        cycle.click(i);
-        const CycleActions sent = cycle.tick(i, true, QString::number(o.address), {});
-        const QByteArray frame = sentFrame(sent);
-        const Session::Reply reply = session.exchange(frame, timeoutFor(o.line, int(frame.size()), expectedReplyLength(frame)));
-        const CycleActions judged = cycle.readTimeout(i, reply.bytes);
-        const int s = verdictStatus(judged);
-        if (s == ExitOk && find(judged, CycleAction::Judged)->decode) {
-            for (const ChannelValue &c : readChannels(*o.model, reads[i], reply.bytes)) {
+    for (const AcquisitionCycle::Read &r : modelReads(*o.model)) {
+        Exchange exchange(modelRead(o.address, r));
+        const Session::Reply reply = talk(exchange, o.line);
+        const int s = verdictStatus(exchange.verdict);
+        if (s == ExitOk) {
+            for (const ChannelValue &c : readChannels(*o.model, r, exchange.reply)) {
                 if (o.json)
                     print(exchangeJson(o.address, o.model->name, {}, reply.responseMs, {c}).first());
                 else
@@ -159,7 +134,6 @@ int Runner::read()
             }
         }
         status = qMax(status, s);
-        cycle.click(i);
     }
     return status;
 }
@@ -168,14 +142,11 @@ int Runner::write()
 {
     if (!session.open(o.line))
         return ExitPort;
-    AcquisitionCycle cycle({}, true);
     const bool analog = o.model->kind == PanelKind::AnalogOutput;
     const QList<bool> states = analog ? QList<bool>() : *outputStates(*o.on, o.model->outputs());
-    const CycleActions sent = cycle.validate(true, QString::number(o.address), [&](std::uint8_t address) {
-        return analog ? writeRegisterRequest(address, 0, std::uint16_t(*o.outputPosition))
-                      : writeCoilsRequest(address, states);
-    });
-    const int status = verdictStatus(cycle.writeTimeout(exchange(sent, o.line)));
+    const auto address = std::uint8_t(o.address);
+    const int status = writeExchange(analog ? writeRegisterRequest(address, 0, std::uint16_t(*o.outputPosition))
+                                            : writeCoilsRequest(address, states));
     if (status != ExitOk)
         return status;
     QVector<ChannelValue> written;
@@ -200,11 +171,8 @@ int Runner::setAddress()
 {
     if (!session.open(o.line))
         return ExitPort;
-    ParameterCycle cycle;
-    const CycleActions sent = cycle.writeAddress(true, o.argument);
-    if (const std::optional<CycleAction> prompt = find(sent, CycleAction::Prompt))
-        return fail(ExitUsage, prompt->text);
-    const int status = verdictStatus(cycle.writeTimeout(exchange(sent, o.line)));
+    // The command line took only a whole number 0..255.
+    const int status = writeExchange(addressWriteRequest(std::uint8_t(o.argument.toInt())));
     if (status == ExitOk && o.json)
         print(QJsonObject{{"address", o.argument.toInt()}, {"verdict", verdictKey(Refusal::None)}});
     else if (status == ExitOk)
@@ -216,12 +184,9 @@ int Runner::setComm()
 {
     if (!session.open(o.line))
         return ExitPort;
-    ParameterCycle cycle;
-    const CycleActions sent = cycle.writeParameters(true, QString::number(o.address), o.argument);
-    if (const std::optional<CycleAction> prompt = find(sent, CycleAction::Prompt))
-        return fail(ExitUsage, prompt->text);
-    const int status = verdictStatus(cycle.writeTimeout(exchange(sent, o.line)));
+    // The command line took only one of the eight texts.
     const int code = communicationParameterCode(o.argument);
+    const int status = writeExchange(commWriteRequest(std::uint8_t(o.address), std::uint8_t(code)));
     if (status == ExitOk && o.json)
         print(QJsonObject{{"address", o.address}, {"code", code}, {"baud", baudForCode(code)},
                           {"parity", parityName(parityForCode(code))}, {"verdict", verdictKey(Refusal::None)}});
@@ -239,7 +204,6 @@ int Runner::poll()
     if (!session.open(o.line))
         return ExitPort;
     const QVector<AcquisitionCycle::Read> reads = modelReads(*o.model);
-    AcquisitionCycle cycle(reads);
     TrafficStatistics statistics;
     QElapsedTimer run;
     run.start();
@@ -247,31 +211,27 @@ int Runner::poll()
     for (int n = 0; o.count == 0 || n < o.count; ++n) {
         bool interrupted = false;
         for (int i = 0; i < reads.size() && !interrupted; ++i) {
-            if (!cycle.acquiring(i))
-                cycle.click(i);
+            Exchange exchange(modelRead(o.address, reads[i]));
             ExchangeRecord record;
-            record.request = sentFrame(cycle.tick(i, true, QString::number(o.address), {}));
+            record.request = exchange.request;
             record.timeNs = run.nsecsElapsed();
             const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
             // The last read of a pass holds until the next pass when that is soon: one sleep
             // instead of two, and the line still comes out within a blink.
             const qint64 dueMs = nextMs + o.periodMs - run.elapsed();
             const bool last = i + 1 == reads.size() && (o.count == 0 || n + 1 < o.count);
-            const Session::Reply reply = session.exchange(
-                record.request, timeoutFor(o.line, int(record.request.size()), expectedReplyLength(record.request)),
-                last && dueMs <= kHoldMs ? int(dueMs) : 0);
+            const Session::Reply reply = talk(exchange, o.line, last && dueMs <= kHoldMs ? int(dueMs) : 0);
             if (reply.interrupted) {
                 interrupted = true;
                 break;
             }
             record.reply = reply.bytes;
             record.responseMs = reply.responseMs;
-            const std::optional<CycleAction> judged = find(cycle.readTimeout(i, reply.bytes), CycleAction::Judged);
-            record.verdict = judged->verdict;
+            record.verdict = exchange.verdict;
             session.logVerdict(record.verdict.reason());
             statistics.add(record);
             const QVector<ChannelValue> channels =
-                judged->decode ? readChannels(*o.model, reads[i], reply.bytes) : QVector<ChannelValue>();
+                exchange.accepted() ? readChannels(*o.model, reads[i], reply.bytes) : QVector<ChannelValue>();
             if (o.json) {
                 for (const QJsonObject &object : exchangeJson(o.address, o.model->name, record.verdict, reply.responseMs, channels))
                     print(object);
@@ -309,12 +269,11 @@ int Runner::survey()
     const int total = o.to - o.from + 1;
     int found = 0;
     for (int address = o.from; address <= o.to; ++address) {
-        const QByteArray frame = readRequest(std::uint8_t(address), 0x03, 100, 3);
-        const int expected = expectedReplyLength(frame);
-        const Session::Reply reply = session.exchange(frame, timeoutFor(o.line, int(frame.size()), expected));
+        Exchange exchange(parameterReadRequest(std::uint8_t(address)));
+        const Session::Reply reply = talk(exchange, o.line);
         if (reply.interrupted)
             break;
-        if (judgeReply(reply.bytes, frame, expected).accepted()) {
+        if (exchange.accepted()) {
             ++found;
             const ModuleParameters p = moduleParameters(reply.bytes);
             if (bar) { // the bar's line is cleared before the result takes it

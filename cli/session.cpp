@@ -1,7 +1,6 @@
 #include "session.h"
 
 #include "interrupt.h"
-#include "modbus.h"
 
 #include <QElapsedTimer>
 
@@ -16,40 +15,21 @@ namespace {
 // framing are too short to wait for here.
 constexpr int kQuietMs = 20;
 
-// A reply that can be judged without waiting for the time-out: as long as the request asks for,
-// or a whole exception frame.
-bool complete(const QByteArray &reply, const QByteArray &request)
-{
-    if (reply.size() >= expectedReplyLength(request))
-        return true;
-    return reply.size() == 5 && request.size() > 1 && std::uint8_t(reply[1]) == (std::uint8_t(request[1]) | 0x80)
-           && crcOk(reply);
-}
 } // namespace
 
 Session::Session(const CliOptions &options, QTextStream &err) : m_options(options), m_err(err) {}
 
-std::optional<TcpTarget> Session::tcpTarget() const
-{
-    if (const auto target = parseTcpTarget(m_options.port))
-        return target;
-    const int n = comPortNumber(m_options.port);
-    return n > 0 ? tcpTargetForPort(n) : std::nullopt;
-}
-
 QString Session::device() const
 {
-    if (const auto target = tcpTarget())
-        return target->text();
-    const int n = comPortNumber(m_options.port);
-    return n > 0 ? deviceForPort(n) : m_options.port;
+    return resolvePort(m_options.port).name();
 }
 
 bool Session::open(const LineSettings &line)
 {
-    m_tcpTarget = tcpTarget();
+    const PortTarget target = resolvePort(m_options.port);
+    m_tcpTarget = target.tcp;
     const SerialLine::Result r = m_tcpTarget ? m_tcp.openTarget(*m_tcpTarget, settingsText(line))
-                                             : m_serial.openPath(device(), settingsText(line));
+                                             : m_serial.openPath(target.device, settingsText(line));
     if (r.ok())
         return true;
     QString what;
@@ -95,8 +75,9 @@ void Session::fail(const QString &why)
     line().close();
 }
 
-Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs, int holdMs)
+Session::Reply Session::exchange(const Exchange &exchange, int timeoutMs, int holdMs)
 {
+    const QByteArray &frame = exchange.request;
     Reply reply;
     if (Interrupt::requested()) {
         reply.interrupted = true;
@@ -153,7 +134,7 @@ Session::Reply Session::exchange(const QByteArray &frame, int timeoutMs, int hol
             continue;
         reply.bytes += bytes;
         reply.responseMs = double(nowNs) / 1e6;
-        if (complete(reply.bytes, frame)) {
+        if (exchange.complete(reply.bytes)) {
             quietEndNs = nowNs + qint64(kQuietMs) * 1000000;
             endNs = qMax(quietEndNs, qint64(holdMs) * 1000000);
         }

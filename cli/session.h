@@ -6,6 +6,7 @@
 #pragma once
 
 #include "commandline.h"
+#include "exchange.h"
 #include "qserialline.h"
 #include "tcpline.h"
 
@@ -30,11 +31,11 @@ public:
         bool lineFailed = false;
         bool interrupted = false; // Ctrl+C came first: no verdict
     };
-    // Sends frame and gathers what comes back. Without --quiet both frames are logged to stderr.
+    // Sends the exchange's request and gathers what comes back. Without --quiet both frames are logged to stderr.
     // A poll that is due again soon passes holdMs, the time from the write to its next request:
     // the exchange then returns no earlier, so the quiet gap and the wait for the next request
     // are one sleep. Bytes after the quiet gap belong to no request and are dropped.
-    Reply exchange(const QByteArray &frame, int timeoutMs, int holdMs = 0);
+    Reply exchange(const Exchange &exchange, int timeoutMs, int holdMs = 0);
     // Logs a verdict after the received frame (without --quiet).
     void logVerdict(const QString &reason);
     // Frames are logged without --quiet unless turned off here (survey's progress bar).
@@ -45,7 +46,6 @@ public:
 private:
     const CliOptions &m_options;
     QTextStream &m_err;
-    std::optional<TcpTarget> tcpTarget() const;
     // What the line holds now, without waiting; a line that failed is reported and closed.
     QByteArray takeBytes(int fd, bool &failed);
     void fail(const QString &why);

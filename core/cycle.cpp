@@ -10,26 +10,22 @@ const QString kAnalogAddressNotSelected = QStringLiteral("Moudle address not sel
 const QString kAddressRangeMessage = QStringLiteral("Module address must be a number from 0 to 255！");
 
 namespace {
-// Every write the tool sends is answered by an 8-byte echo.
-constexpr int kEchoLength = 8;
-
 CycleAction action(CycleAction::Kind kind)
 {
     return CycleAction(kind);
 }
 } // namespace
 
-std::optional<QString> addressProblem(const QString &text, const QString &emptyMessage)
+BoxAddress addressFromBox(const QString &text, const QString &emptyMessage)
 {
-    if (addressFromText(text))
-        return std::nullopt;
-    return text.isEmpty() ? emptyMessage : kAddressRangeMessage;
+    BoxAddress address;
+    address.number = addressFromText(text);
+    if (!address.number)
+        address.problem = text.isEmpty() ? emptyMessage : kAddressRangeMessage;
+    return address;
 }
 
-AcquisitionCycle::AcquisitionCycle(QVector<Read> reads, bool hasWrite)
-    : m_reads(std::move(reads)), m_cycles(m_reads.size()), m_hasWrite(hasWrite)
-{
-}
+AcquisitionCycle::AcquisitionCycle(QVector<Read> reads) : m_reads(std::move(reads)), m_cycles(m_reads.size()) {}
 
 bool AcquisitionCycle::enabled(TimerRef timer) const
 {
@@ -82,7 +78,7 @@ CycleActions AcquisitionCycle::click(int cycle)
     return out;
 }
 
-CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const QString &addressText, const QByteArray &received)
+CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const BoxAddress &address, const QByteArray &received)
 {
     CycleActions out;
     for (int i = 0; i < m_cycles.size(); ++i)
@@ -90,19 +86,15 @@ CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const QString &add
             judgeRead(out, i, received);
     out << action(CycleAction::Clear);
     m_request.clear();
-    const auto address = addressFromText(addressText);
-    const QString &empty =
-        m_reads[cycle].emptyAddress == Read::AnalogAddressMessage ? kAnalogAddressNotSelected : kAddressNotSelected;
-    const std::optional<QString> problem = portOpen ? addressProblem(addressText, empty) : kOpenPortFirst;
-    if (problem) {
+    if (!portOpen || !address.number) {
         stop(out, cycle);
         CycleAction a = action(CycleAction::Prompt);
-        a.text = *problem;
+        a.text = portOpen ? address.problem : kOpenPortFirst;
         out << a;
         return out;
     }
     const Read &r = m_reads[cycle];
-    m_request = readRequest(*address, r.function, r.start, r.count);
+    m_request = readRequest(*address.number, r.function, r.start, r.count);
     CycleAction send = action(CycleAction::Send);
     send.frame = m_request;
     out << send;
@@ -117,7 +109,7 @@ void AcquisitionCycle::judgeRead(CycleActions &out, int cycle, const QByteArray 
     // Judged against the last request, whatever it was, at this cycle's own reply length: a
     // write's echo that arrives in time for a read time-out is no read reply.
     const Read &r = m_reads[cycle];
-    a.verdict = judgeReply(received, m_request, expectedReplyLength(readRequest(0, r.function, r.start, r.count)));
+    a.verdict = judgeReply(received, m_request, replyLength(r.function, r.count));
     a.decode = a.verdict.accepted() && (!m_reads[cycle].decodeOnlyWhileAcquiring || m_cycles[cycle].running);
     out << a;
     setTimer(out, {TimerRef::ReadTimeout, cycle}, false);
@@ -130,7 +122,7 @@ CycleActions AcquisitionCycle::readTimeout(int cycle, const QByteArray &received
     return out;
 }
 
-CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressText,
+CycleActions AcquisitionCycle::validate(bool portOpen, const BoxAddress &address,
                                         const std::function<QByteArray(std::uint8_t)> &request)
 {
     CycleActions out;
@@ -146,7 +138,6 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressTex
     }
     out << action(CycleAction::Clear);
     m_request.clear();
-    const auto address = addressFromText(addressText);
     std::optional<QString> problem;
     if (!portOpen) {
         // No port to poll either: the suspended cycle ends here, or its next tick would say
@@ -155,7 +146,8 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressTex
             stop(out, m_resume - 1);
         m_resume = 0;
         problem = kOpenPortFirst;
-    } else if ((problem = addressProblem(addressText, kAddressNotSelected))) {
+    } else if (!address.number) {
+        problem = address.problem;
         resumeSuspended(out);
     }
     if (problem) {
@@ -164,7 +156,7 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const QString &addressTex
         out << a;
         return out;
     }
-    m_request = request(*address);
+    m_request = request(*address.number);
     CycleAction send = action(CycleAction::Send);
     send.frame = m_request;
     out << send;

@@ -58,9 +58,17 @@ extern const QString kAddressNotSelected;        // "Module Address Not Selected
 extern const QString kAnalogAddressNotSelected;  // "Moudle address not selected！"
 extern const QString kAddressRangeMessage;       // "Module address must be a number from 0 to 255！"
 
-// Why an address box's text gives no request: emptyMessage for an empty box, the range message
-// for a text that is no whole number 0..255. Nothing for a good address.
-std::optional<QString> addressProblem(const QString &text, const QString &emptyMessage);
+// A module address as an address box gives it when a request is due: the number, or the message
+// that says why there is none (emptyMessage for an empty box, the range message for a text that
+// is no whole number 0..255 by addressFromText). The machines take it; the windows read their
+// box anew for each tick and each "Validate".
+struct BoxAddress {
+    BoxAddress() = default;
+    BoxAddress(std::uint8_t n) : number(n) {}
+    std::optional<std::uint8_t> number;
+    QString problem;
+};
+BoxAddress addressFromBox(const QString &text, const QString &emptyMessage);
 
 class AcquisitionCycle
 {
@@ -71,27 +79,30 @@ public:
         std::uint16_t count = 0;
         // The message for an empty address box: kAddressNotSelected or kAnalogAddressNotSelected.
         enum EmptyAddress : std::uint8_t { DigitalAddressMessage, AnalogAddressMessage } emptyAddress = DigitalAddressMessage;
+        const QString &emptyMessage() const
+        {
+            return emptyAddress == AnalogAddressMessage ? kAnalogAddressNotSelected : kAddressNotSelected;
+        }
         // Digital inputs change only while their cycle runs: a reply judged after "Stop" is
         // shown but changes no indicator. Analog values always follow an accepted reply.
         bool decodeOnlyWhileAcquiring = false;
     };
 
-    explicit AcquisitionCycle(QVector<Read> reads = {}, bool hasWrite = false);
+    explicit AcquisitionCycle(QVector<Read> reads = {});
 
     int reads() const { return int(m_reads.size()); }
     const Read &read(int cycle) const { return m_reads[cycle]; }
-    bool hasWrite() const { return m_hasWrite; }
 
     // "Acquisition"/"Stop" of a read cycle. Starting one stops any other: they share the port.
     CycleActions click(int cycle);
     // The acquisition tick: judges an overdue reply first (a busy machine can deliver the tick
-    // before the time-out), then clears the displays and, with the port open and a good address,
-    // sends the read.
+    // before the time-out), then clears the displays and, with the port open and an address,
+    // sends the read; else it stops and says why (the port first, then the address's problem).
     // received: the bytes that came since the last request.
-    CycleActions tick(int cycle, bool portOpen, const QString &addressText, const QByteArray &received);
+    CycleActions tick(int cycle, bool portOpen, const BoxAddress &address, const QByteArray &received);
     CycleActions readTimeout(int cycle, const QByteArray &received);
     // "Validate": suspends a running read (300 ms pause), then sends request(address).
-    CycleActions validate(bool portOpen, const QString &addressText,
+    CycleActions validate(bool portOpen, const BoxAddress &address,
                           const std::function<QByteArray(std::uint8_t address)> &request);
     CycleActions writeTimeout(const QByteArray &received);
     // The line failed while open: every cycle stops.
@@ -102,8 +113,6 @@ public:
     bool enabled(TimerRef timer) const;
     // 0: nothing to resume; n: read cycle n-1 is suspended for a write.
     int suspended() const { return m_resume; }
-    // The last request sent, for judging its reply.
-    QByteArray lastRequest() const { return m_request; }
 
 private:
     struct State {
@@ -118,7 +127,6 @@ private:
 
     QVector<Read> m_reads;
     QVector<State> m_cycles;
-    bool m_hasWrite = false;
     bool m_writeArmed = false;
     int m_resume = 0;
     QByteArray m_request;

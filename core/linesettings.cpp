@@ -24,6 +24,44 @@ std::optional<LineSettings> parseSettingsText(const QString &text)
     return s;
 }
 
+QString settingsText(const QString &baud, const QString &parity, const QString &dataBits, const QString &stopBits)
+{
+    return baud + QLatin1Char(',') + parity + QLatin1Char(',') + dataBits + QLatin1Char(',') + stopBits;
+}
+
+QString settingsText(const LineSettings &line)
+{
+    return settingsText(QString::number(line.baud), QString(QLatin1Char(line.parity)), QString::number(line.dataBits),
+                        QString::number(line.stopBits));
+}
+
+namespace {
+struct ParityEntry {
+    char letter;
+    QLatin1String name;
+};
+constexpr ParityEntry kParities[] = {{'N', QLatin1String("None")}, {'O', QLatin1String("Odd")},
+                                     {'E', QLatin1String("Even")}};
+} // namespace
+
+std::optional<char> parityFromName(const QString &text, Qt::CaseSensitivity cs)
+{
+    for (const ParityEntry &p : kParities) {
+        if (text.compare(p.name, cs) == 0
+            || (cs == Qt::CaseInsensitive && text.size() == 1 && text[0].toUpper() == QLatin1Char(p.letter)))
+            return p.letter;
+    }
+    return std::nullopt;
+}
+
+QString parityName(char parity)
+{
+    for (const ParityEntry &p : kParities)
+        if (p.letter == parity)
+            return p.name;
+    return QString(QLatin1Char(parity));
+}
+
 const QStringList &communicationParameterTexts()
 {
     static const QStringList texts = {

@@ -18,6 +18,17 @@ struct LineSettings {
 // that is not a positive whole number ("1234x"), an empty or unknown parity letter, data bits
 // outside 5..8, stop bits other than 1 or 2.
 std::optional<LineSettings> parseSettingsText(const QString &text);
+// "baud,parity,data,stop" from its four parts as they stand (a window's box texts and parity
+// letter; an empty letter stays empty), and from line settings ("9600,E,8,1").
+QString settingsText(const QString &baud, const QString &parity, const QString &dataBits, const QString &stopBits);
+QString settingsText(const LineSettings &line);
+
+// The parity names: None N, Odd O, Even E. The letter of a name given exactly (case and blanks
+// included), nothing for any other text; cs = Qt::CaseInsensitive also takes the letter alone
+// ("e", "even").
+std::optional<char> parityFromName(const QString &text, Qt::CaseSensitivity cs = Qt::CaseSensitive);
+// The name of a letter; any other letter stands for itself.
+QString parityName(char parity);
 
 // The communication-parameter texts of codes 1 to 8, in code order (which is also the scan
 // order): "4800,None,8,1" .. "38400,None,8,1", then the same four with Even.

@@ -99,9 +99,9 @@ QByteArray writeRegisterRequest(std::uint8_t address, std::uint16_t reg, std::ui
 constexpr std::uint16_t kAddressRegister = 100;
 constexpr std::uint16_t kCodeRegister = 101;
 
-QByteArray parameterReadRequest()
+QByteArray parameterReadRequest(std::uint8_t address)
 {
-    return readRequest(0, 0x03, kAddressRegister, 3);
+    return readRequest(address, 0x03, kAddressRegister, 3);
 }
 
 QByteArray addressWriteRequest(std::uint8_t newAddress)
@@ -114,18 +114,42 @@ QByteArray commWriteRequest(std::uint8_t address, std::uint8_t code)
     return writeRegisterRequest(address, kCodeRegister, code);
 }
 
+int replyLength(std::uint8_t function, std::uint16_t count)
+{
+    switch (function) {
+    case 0x02: return 5 + (count + 7) / 8;
+    case 0x03: return 5 + 2 * count;
+    case 0x06:
+    case 0x0F: return kEchoLength;
+    default: return 0;
+    }
+}
+
 int expectedReplyLength(const QByteArray &request)
 {
     if (request.size() < 6)
         return 0;
-    const int count = std::uint8_t(request[4]) << 8 | std::uint8_t(request[5]);
-    switch (std::uint8_t(request[1])) {
-    case 0x02: return 5 + (count + 7) / 8;
-    case 0x03: return 5 + 2 * count;
-    case 0x06:
-    case 0x0F: return 8;
-    default: return 0;
+    return replyLength(std::uint8_t(request[1]), std::uint16_t(std::uint8_t(request[4]) << 8 | std::uint8_t(request[5])));
+}
+
+int requestLength(const QByteArray &bytes)
+{
+    if (bytes.size() < 2)
+        return 0;
+    switch (std::uint8_t(bytes[1])) {
+    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06:
+        return 8;
+    case 0x0F: case 0x10:
+        return bytes.size() < 7 ? 0 : 9 + std::uint8_t(bytes[6]);
+    default:
+        return 0;
     }
+}
+
+bool isExceptionFrame(const QByteArray &reply, int function)
+{
+    return reply.size() == 5 && function >= 0 && function < 0x80 && std::uint8_t(reply[1]) == (function | 0x80)
+           && crcOk(reply);
 }
 
 // A byte of a frame, or -1 past its end, so that a missing byte never matches.
@@ -140,8 +164,7 @@ ReplyVerdict judgeReply(const QByteArray &reply, const QByteArray &request, int 
     const int function = byteAt(request, 1);
     if (reply.isEmpty())
         return {Refusal::NoReply};
-    if (reply.size() == 5 && byteAt(reply, 0) == address && function >= 0 && function < 0x80
-        && byteAt(reply, 1) == (function | 0x80) && crcOk(reply))
+    if (byteAt(reply, 0) == address && isExceptionFrame(reply, function))
         return {Refusal::Exception, std::uint8_t(reply[2])};
     if (reply.size() < expectedBytes || reply.size() < 3)
         return {Refusal::Short};
@@ -198,43 +221,4 @@ QString HexText(const QByteArray &bytes)
     QString text;
     appendHexText(text, bytes);
     return text;
-}
-
-static int digitValue(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
-
-QByteArray bytesFromHexText(const QString &text, bool *ok)
-{
-    if (ok)
-        *ok = false;
-    if (text.size() % 3 != 0)
-        return {};
-    QByteArray bytes;
-    bytes.reserve(text.size() / 3);
-    for (qsizetype i = 0; i < text.size(); i += 3) {
-        const int hi = digitValue(text[i]);
-        const int lo = digitValue(text[i + 1]);
-        if (hi < 0 || lo < 0 || text[i + 2] != QLatin1Char(' '))
-            return {};
-        bytes += char(hi * 16 + lo);
-    }
-    if (ok)
-        *ok = true;
-    return bytes;
-}
-
-bool AcceptReply(const QString &receiveHex, const QString &sendHex, int expectedBytes)
-{
-    bool replyOk = false, requestOk = false;
-    const QByteArray reply = bytesFromHexText(receiveHex, &replyOk);
-    // Only the address and function code of the request are compared.
-    const QByteArray request = bytesFromHexText(sendHex.left(6), &requestOk);
-    return replyOk && requestOk && request.size() == 2 && judgeReply(reply, request, expectedBytes).accepted();
 }

@@ -19,20 +19,30 @@ bool crcOk(const QByteArray &frame);
 
 // The requests of the tool, framed. Reads and writes start at register or coil 0 unless named.
 QByteArray readRequest(std::uint8_t address, std::uint8_t function, std::uint16_t start, std::uint16_t count);
-inline QByteArray readInputsRequest(std::uint8_t address, std::uint16_t count) { return readRequest(address, 0x02, 0, count); }
-inline QByteArray readRegistersRequest(std::uint8_t address, std::uint16_t count) { return readRequest(address, 0x03, 0, count); }
 // Function 0F from coil 0: one data bit per output, output 1 in bit 0 of the first data byte.
 QByteArray writeCoilsRequest(std::uint8_t address, const QList<bool> &states);
 QByteArray writeRegisterRequest(std::uint8_t address, std::uint16_t reg, std::uint16_t value);
-// The parameter window's three: a broadcast read of registers 100..102, a broadcast write of a
-// new address to 100, and a write of communication-parameter code 1..8 to 101.
-QByteArray parameterReadRequest();
+// The parameter window's three: a broadcast read of registers 100..102 (the survey asks each
+// address in turn), a broadcast write of a new address to 100, and a write of
+// communication-parameter code 1..8 to 101.
+QByteArray parameterReadRequest(std::uint8_t address = 0);
 QByteArray addressWriteRequest(std::uint8_t newAddress);
 QByteArray commWriteRequest(std::uint8_t address, std::uint8_t code);
 
 // The length of the normal reply to a request: 02 5 + ceil(count/8), 03 5 + 2*count, 06 and 0F
 // 8 (the echo). 0 for a request too short to say or a function the tool does not send.
 int expectedReplyLength(const QByteArray &request);
+// The same from the function and the request's fourth and fifth bytes (a read's count).
+int replyLength(std::uint8_t function, std::uint16_t count);
+// Every write the tool sends is answered by an echo of this many bytes.
+constexpr int kEchoLength = 8;
+// The length of a request as a module reads it off the line: 8 for functions 01 to 06, 9 + the
+// byte count (byte 6) for 0F and 10; 0 while too few bytes have come to say, or for any other
+// function.
+int requestLength(const QByteArray &bytes);
+// A Modbus exception frame for a request of function: 5 bytes, function | 0x80 in byte 1, a good
+// CRC (the address is not looked at). Never for a function of 0x80 and up.
+bool isExceptionFrame(const QByteArray &reply, int function);
 
 enum class Refusal { None, NoReply, Exception, Short, Long, OtherAddress, OtherFunction, BadCrc };
 
@@ -59,10 +69,3 @@ QString exceptionName(std::uint8_t code);
 // Each byte as two upper-case hex digits and one blank, the last byte included: 3n characters.
 QString HexText(const QByteArray &bytes);
 void appendHexText(QString &text, const QByteArray &bytes);
-// The bytes of well-formed hex text ("01 0A "); empty and ok=false for anything else.
-QByteArray bytesFromHexText(const QString &text, bool *ok = nullptr);
-
-// The reply check of every window, on the hex texts they keep: receiveHex must be well-formed hex
-// text and judgeReply must accept its bytes against the address and function that sendHex starts
-// with.
-bool AcceptReply(const QString &receiveHex, const QString &sendHex, int expectedBytes);

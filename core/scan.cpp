@@ -1,14 +1,13 @@
 #include "scan.h"
 
 #include "linesettings.h"
-#include "numtext.h"
 
 const QString kReadCaption = QStringLiteral("Read");
 const QString kParametersNotValid = QStringLiteral("Communication parameters are not valid！");
 
 namespace {
-constexpr int kParameterReplyLength = 11; // address, function, count, three registers, CRC
-constexpr int kEchoLength = 8;
+// Judged at the parameter read's length whatever went last (a write sent during the scan).
+const int kParameterReplyLength = expectedReplyLength(parameterReadRequest());
 constexpr TimerRef kTick{TimerRef::Acquisition, 0};
 constexpr TimerRef kReadTimeout{TimerRef::ReadTimeout, 0};
 constexpr TimerRef kWriteTimeout{TimerRef::WriteTimeout, 0};
@@ -150,30 +149,31 @@ CycleActions ParameterCycle::lineLost()
     return out;
 }
 
-CycleActions ParameterCycle::write(bool portOpen, const QString &addressText,
+CycleActions ParameterCycle::write(bool portOpen, const BoxAddress &address,
                                    const std::function<std::optional<QByteArray>(std::uint8_t)> &request)
 {
     CycleActions out{CycleAction{CycleAction::Clear}};
     m_request.clear();
-    const std::optional<QString> problem = portOpen ? addressProblem(addressText, kAddressNotSelected) : kOpenPortFirst;
-    if (problem)
-        return out + prompt(*problem);
-    const std::optional<QByteArray> frame = request(*addressFromText(addressText));
+    if (!portOpen)
+        return out + prompt(kOpenPortFirst);
+    if (!address.number)
+        return out + prompt(address.problem);
+    const std::optional<QByteArray> frame = request(*address.number);
     if (!frame)
         return out + prompt(kParametersNotValid);
     return out + send(*frame, kWriteTimeout).mid(1);
 }
 
-CycleActions ParameterCycle::writeAddress(bool portOpen, const QString &newAddressText)
+CycleActions ParameterCycle::writeAddress(bool portOpen, const BoxAddress &newAddress)
 {
-    return write(portOpen, newAddressText, [](std::uint8_t address) { return addressWriteRequest(address); });
+    return write(portOpen, newAddress, [](std::uint8_t address) { return addressWriteRequest(address); });
 }
 
-CycleActions ParameterCycle::writeParameters(bool portOpen, const QString &addressText, const QString &parametersText)
+CycleActions ParameterCycle::writeParameters(bool portOpen, const BoxAddress &address, const QString &parametersText)
 {
     // Only the exact text of one of the eight entries is a setting a module can take.
     const int code = communicationParameterCode(parametersText);
-    return write(portOpen, addressText, [code](std::uint8_t address) -> std::optional<QByteArray> {
+    return write(portOpen, address, [code](std::uint8_t address) -> std::optional<QByteArray> {
         if (code == 0)
             return std::nullopt;
         return commWriteRequest(address, std::uint8_t(code));

@@ -32,16 +32,14 @@ public:
     CycleActions lineLost();
 
     // The two writes: the new address (broadcast) and the communication-parameter code.
-    CycleActions writeAddress(bool portOpen, const QString &newAddressText);
-    CycleActions writeParameters(bool portOpen, const QString &addressText, const QString &parametersText);
+    CycleActions writeAddress(bool portOpen, const BoxAddress &newAddress);
+    CycleActions writeParameters(bool portOpen, const BoxAddress &address, const QString &parametersText);
     CycleActions writeTimeout(const QByteArray &received);
 
     bool scanning() const { return m_running || m_acquisition; }
-    bool captionStop() const { return m_running; }
     // Combinations the current scan has tried; the next tick tries combination step().
     int step() const { return m_step; }
     bool enabled(TimerRef timer) const;
-    QByteArray lastRequest() const { return m_request; }
     // The parameters of the last accepted read.
     ModuleParameters found() const { return m_found; }
 
@@ -51,9 +49,9 @@ private:
     void endScan(CycleActions &out);
     void judgeRead(CycleActions &out, const QByteArray &received);
     CycleActions send(const QByteArray &frame, TimerRef timeout);
-    // The two writes: Clear, then the port, the address box and what request() makes of the
-    // address (nothing: the parameters are not valid) are checked in that order.
-    CycleActions write(bool portOpen, const QString &addressText,
+    // The two writes: Clear, then the port, the address and what request() makes of the address
+    // (nothing: the parameters are not valid) are checked in that order.
+    CycleActions write(bool portOpen, const BoxAddress &address,
                        const std::function<std::optional<QByteArray>(std::uint8_t address)> &request);
     static CycleActions prompt(const QString &text);
 

@@ -1,12 +1,12 @@
-// The receive path: bytes arriving in arbitrary pieces are collected as hex text the way a module
-// window collects them and judged against each request the tool sends. What an accepted reply
+// The receive path: bytes arriving in arbitrary pieces are collected the way a module window
+// collects them and judged against each request the tool sends. What an accepted reply
 // decodes to is pinned by test_core's tables.
 //
 // Input: request kind, module address, a word that picks output states, current and code, then
 // pieces of the stream, each a length byte (0..16) followed by that many bytes.
 #include "conversions.h"
 #include "fuzzinput.h"
-#include "modbus.h"
+#include "exchange.h"
 #include "models.h"
 
 #include <QVector>
@@ -21,9 +21,9 @@ QVector<QByteArray> requests(std::uint8_t a, std::uint16_t pick)
                           commWriteRequest(a, std::uint8_t(1 + pick % 8))};
     for (const ModelRow &row : modelTable()) {
         if (row.inputs() > 0)
-            r << readInputsRequest(a, row.inputs());
+            r << readRequest(a, 0x02, 0, std::uint16_t(row.inputs()));
         if (row.channels() > 0)
-            r << readRegistersRequest(a, row.channels());
+            r << readRequest(a, 0x03, 0, std::uint16_t(row.channels()));
         QList<bool> states;
         for (int i = 0; i < row.outputs(); ++i)
             states << bool((pick >> (i % 16)) & 1);
@@ -42,26 +42,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QVector<QByteArray> all = requests(address, in.word());
     const QByteArray request = all[kind % all.size()];
     const int expected = expectedReplyLength(request);
-    const QString sendHex = HexText(request);
-    FUZZ_CHECK(crcOk(request) && expected >= 6 && sendHex.size() == 3 * request.size());
+    FUZZ_CHECK(crcOk(request) && expected >= 6 && requestLength(request) == request.size());
 
-    QString receiveHex;
     QByteArray stream;
-    while (!in.atEnd()) {
-        const QByteArray piece = in.bytes(in.byte() % 17);
-        appendHexText(receiveHex, piece);
-        stream += piece;
-    }
-    // However the stream was cut, the text is the same, and it reads back.
-    bool ok = false;
-    FUZZ_CHECK(receiveHex == HexText(stream) && bytesFromHexText(receiveHex, &ok) == stream && ok);
+    while (!in.atEnd())
+        stream += in.bytes(in.byte() % 17);
+    // The text a window shows is three characters a byte and reads back to the bytes.
+    const QString text = HexText(stream);
+    FUZZ_CHECK(text.size() == 3 * stream.size() && QByteArray::fromHex(text.toLatin1()) == stream);
 
-    // The verdict agrees with the windows' check on text; only a reply of the expected length, with
-    // the request's address and function and a correct CRC, is accepted. The reasons for refusing
-    // known replies are test_core's.
-    const ReplyVerdict verdict = judgeReply(stream, request, expected);
-    FUZZ_CHECK(AcceptReply(receiveHex, sendHex, expected) == verdict.accepted());
+    // Only a reply of the expected length, with the request's address and function and a correct
+    // CRC, is accepted; it and an exception needed no more waiting. The reasons for refusing known
+    // replies are test_core's.
+    Exchange exchange(request);
+    const ReplyVerdict verdict = exchange.judge(stream);
     FUZZ_CHECK((verdict.refusal == Refusal::NoReply) == stream.isEmpty());
     FUZZ_CHECK(verdict.accepted() == (stream.size() == expected && stream.left(2) == request.left(2) && crcOk(stream)));
+    FUZZ_CHECK(!(verdict.accepted() || verdict.refusal == Refusal::Exception) || exchange.complete(stream));
     return 0;
 }

@@ -52,7 +52,7 @@ void checkHandled(const SimModule &m, const QByteArray &frame, const QByteArray 
     if (reply.size() == 5 && byteAt(reply, 1) == (byteAt(frame, 1) | 0x80))
         FUZZ_CHECK(byteAt(reply, 2) >= 1 && byteAt(reply, 2) <= 3 && (!f.exception || byteAt(reply, 2) == 1));
     else
-        FUZZ_CHECK(!f.exception && AcceptReply(HexText(reply), HexText(frame), int(reply.size())));
+        FUZZ_CHECK(!f.exception && judgeReply(reply, frame, int(reply.size())).accepted());
 }
 
 } // namespace

@@ -1,10 +1,8 @@
 #include "moduleline.h"
 
-#include "modbus.h"
-
 ModuleLine::ModuleLine(QObject *parent) : QObject(parent), m_line(makeSerialLine())
 {
-    connect(m_line.get(), &SerialLine::received, this, &ModuleLine::take);
+    m_line->setReceiver([this](const QByteArray &bytes) { take(bytes); });
     connect(m_line.get(), &SerialLine::failed, this, &ModuleLine::failed);
 }
 
@@ -15,30 +13,28 @@ ModuleLine::~ModuleLine()
 
 void ModuleLine::clear()
 {
-    SendHex.clear();
-    ReceiveHex.clear();
+    m_sent.clear();
     m_received.clear();
 }
 
 void ModuleLine::send(const QByteArray &frame)
 {
-    SendHex = HexText(frame);
+    m_sent = frame;
     m_line->write(frame);
 }
 
 void ModuleLine::setLongestReply(int bytes)
 {
     // The margin keeps a too-long reply recognisable as too long.
-    m_maxReceiveChars = qsizetype(bytes + 16) * 3;
+    m_maxReceived = qsizetype(bytes) + 16;
 }
 
 void ModuleLine::take(const QByteArray &bytes)
 {
-    emit arrived(bytes);
-    const qsizetype room = (m_maxReceiveChars - ReceiveHex.size()) / 3;
+    if (m_watcher)
+        m_watcher(bytes);
+    const qsizetype room = m_maxReceived - m_received.size();
     if (room <= 0)
         return;
-    const QByteArray kept = room < bytes.size() ? bytes.left(room) : bytes;
-    appendHexText(ReceiveHex, kept);
-    m_received += kept;
+    m_received += room < bytes.size() ? bytes.left(room) : bytes;
 }

@@ -1,14 +1,15 @@
-// The line of one module window and what went over it: the serial line, the last request as hex
-// text (SendHex) and the bytes received since, as hex text (ReceiveHex) with a bound, so a flood
-// costs nothing and a reply too long stays recognisable as too long.
+// The line of one module window and what went over it: the serial line, the last request, and the
+// bytes received since with a bound, so a flood costs nothing and a reply too long stays
+// recognisable as too long. The line hands its bytes straight to this class; hex text is made
+// only where a window shows them.
 #pragma once
 
 #include "serialline.h"
 
 #include <QByteArray>
 #include <QObject>
-#include <QString>
 
+#include <functional>
 #include <memory>
 
 class ModuleLine : public QObject
@@ -19,27 +20,27 @@ public:
     ~ModuleLine() override;
 
     SerialLine *line() const { return m_line.get(); }
-    // Empties both texts: a new exchange starts.
+    // Forgets the request and the bytes: a new exchange starts.
     void clear();
-    // The frame becomes SendHex and goes out in one write.
+    // Keeps the frame as the last request and writes it in one write.
     void send(const QByteArray &frame);
-    // The bytes received since the last request (ReceiveHex as bytes).
-    QByteArray received() const { return m_received; }
+    const QByteArray &sent() const { return m_sent; }
+    // The bytes received since the last request, up to the bound.
+    const QByteArray &received() const { return m_received; }
     // Bytes beyond this many since the last request are dropped: the longest reply plus a margin.
     void setLongestReply(int bytes);
-
-    QString SendHex;
-    QString ReceiveHex;
+    // Sees every byte as it came, before the bound (the traffic record).
+    void setWatcher(std::function<void(const QByteArray &bytes)> watcher) { m_watcher = std::move(watcher); }
 
 signals:
     // The line failed while open (adapter pulled out); it is closed now.
     void failed();
-    // Bytes as they came, before the bound (the traffic record sees them all).
-    void arrived(const QByteArray &bytes);
 
 private:
     void take(const QByteArray &bytes);
     std::unique_ptr<SerialLine> m_line;
-    qsizetype m_maxReceiveChars = 300 * 3;
+    std::function<void(const QByteArray &)> m_watcher;
+    qsizetype m_maxReceived = 300;
+    QByteArray m_sent;
     QByteArray m_received;
 };

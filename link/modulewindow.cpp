@@ -1,6 +1,7 @@
 #include "modulewindow.h"
 
 #include "prompt.h"
+#include "linesettings.h"
 #include "modbus.h"
 #include "numtext.h"
 #include "settingsfiles.h"
@@ -20,17 +21,13 @@ SerialValues &SerialValues::instance()
 
 void SerialValues::takeParity(const QString &parityText)
 {
-    if (parityText == QLatin1String("None"))
-        ParityLetter = QStringLiteral("N");
-    else if (parityText == QLatin1String("Odd"))
-        ParityLetter = QStringLiteral("O");
-    else if (parityText == QLatin1String("Even"))
-        ParityLetter = QStringLiteral("E");
+    if (const std::optional<char> letter = parityFromName(parityText))
+        ParityLetter = QString(QLatin1Char(*letter));
 }
 
 void SerialValues::compose(const QString &baud, const QString &dataBits, const QString &stopBits)
 {
-    CommSettings = baud + QLatin1Char(',') + ParityLetter + QLatin1Char(',') + dataBits + QLatin1Char(',') + stopBits;
+    CommSettings = settingsText(baud, ParityLetter, dataBits, stopBits);
 }
 
 const QString kDataNormal = QStringLiteral("Communication Data Normal！");
@@ -70,8 +67,7 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
       Combo1(Frame1->Combo1), Combo2(Frame1->Combo2), Combo3(Frame1->Combo3), Combo4(Frame1->Combo4),
       Combo5(Frame1->Combo5), Command_Port(Frame1->Command_Port), Shape1(Frame1->Shape1),
       Label13(Frame1->Label13), Label14(Frame1->Label14), Label19(Frame1->Label19), Text_Send(Frame1->Text_Send),
-      Text_Receive(Frame1->Text_Receive), Text_Message(Frame1->Text_Message), SendHex(m_comm->SendHex),
-      ReceiveHex(m_comm->ReceiveHex), MSComm1(m_comm->line())
+      Text_Receive(Frame1->Text_Receive), Text_Message(Frame1->Text_Message), MSComm1(m_comm->line())
 {
     setObjectName(name);
     setWindowTitle(caption);
@@ -84,7 +80,7 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     connect(Command_Port, &QPushButton::clicked, this, [this] { Command_Port_Click(); });
     connect(m_comm, &ModuleLine::failed, this, &ModuleWindow::onLineFailed);
 
-    connect(m_comm, &ModuleLine::arrived, this, [this](const QByteArray &bytes) {
+    m_comm->setWatcher([this](const QByteArray &bytes) {
         m_traffic.received(bytes, QDateTime::currentMSecsSinceEpoch(), steadyNs());
     });
     m_traffic.setSink([this](const TrafficRow &row) {
@@ -264,7 +260,7 @@ void ModuleWindow::clearExchange()
 void ModuleWindow::sendFrame(const QByteArray &frame)
 {
     m_comm->send(frame);
-    Text_Send->setPlainText(SendHex);
+    Text_Send->setPlainText(HexText(frame));
 }
 
 void ModuleWindow::applyExchange(const CycleAction &action)
@@ -288,7 +284,7 @@ void ModuleWindow::showVerdict(const CycleAction &judged, const std::function<vo
         Text_Message->setPlainText(kDataError);
         return;
     }
-    Text_Receive->setPlainText(ReceiveHex);
+    Text_Receive->setPlainText(ReceiveHex());
     decode();
     Text_Message->setPlainText(kDataNormal);
 }

@@ -1,9 +1,11 @@
 // What every window that talks to modules shares: the " Communication Set" frame with its port,
 // baud-rate and parity boxes, the Open/Close button and lamp, the send/receive/status boxes, the
-// serial line, the received bytes as hex text, and saving the serial choice on close.
+// serial line, the last request and the bytes received since, and saving the serial choice on
+// close.
 #pragma once
 
 #include "cycle.h"
+#include "modbus.h"
 #include "moduleline.h"
 #include "serialgroup.h"
 #include "serialline.h"
@@ -89,8 +91,9 @@ public:
     TextBox *Text_Send, *Text_Receive, *Text_Message; // read-only, repainted once a pass
     QVector<QComboBox *> Combo_Addr; // elements the window does not use are null
 
-    QString &SendHex;
-    QString &ReceiveHex;
+    // The last request and the bytes received since, as the send and receive boxes show them.
+    QString SendHex() const { return HexText(m_comm->sent()); }
+    QString ReceiveHex() const { return HexText(m_comm->received()); }
     SerialLine *MSComm1;
 
 protected:
@@ -114,12 +117,12 @@ protected:
     };
     PanelHead addPanelHead(QGroupBox *panel, const QString &captionName, int addressIndex, const QString &buttonName,
                            const QString &buttonCaption, int buttonTop = 840, int buttonHeight = 495);
-    // Empties Text_Message, SendHex, ReceiveHex, Text_Send and Text_Receive.
+    // Empties Text_Message, the last request and the bytes received, Text_Send and Text_Receive.
     void clearExchange();
-    // Shows the frame in SendHex and Text_Send and writes it to the port in one write.
+    // Shows the frame in Text_Send and writes it to the port in one write.
     void sendFrame(const QByteArray &frame);
-    // The bytes received since the last request.
-    QByteArray received() const { return m_comm->received(); }
+    // The bytes received since the last request (up to the longest reply and a margin).
+    const QByteArray &received() const { return m_comm->received(); }
     // The actions every window's machine shares: pause, clear, message box, send.
     void applyExchange(const CycleAction &action);
     // A judged reply: an accepted one is shown in Text_Receive, decoded, and reported normal.

@@ -10,26 +10,6 @@
 #include <unistd.h>
 #endif
 
-QString deviceForPort(int port)
-{
-    if (port < 1 || port > 9)
-        return {};
-    const QString link = QDir::current().filePath(QStringLiteral("sys/COM%1").arg(port));
-    const QFileInfo info(link);
-    if (info.isSymLink())
-        return info.symLinkTarget();
-    if (info.exists())
-        return info.absoluteFilePath();
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
-#else
-    const QString usb = QStringLiteral("/dev/ttyUSB%1").arg(port - 1);
-    if (QFileInfo::exists(usb))
-        return usb;
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-#endif
-}
-
 SerialPortSettings serialPortSettings(const LineSettings &s)
 {
     SerialPortSettings p;
@@ -61,7 +41,7 @@ QSerialLine::QSerialLine()
         // readAll would copy it into a new 32 kB array every time.
         const QByteArray bytes = m_port.read(m_port.bytesAvailable());
         if (!bytes.isEmpty())
-            emit received(bytes);
+            deliver(bytes);
     });
     connect(&m_port, &QSerialPort::errorOccurred, this, &QSerialLine::onError);
 }
@@ -108,7 +88,7 @@ SerialLine::Result QSerialLine::openDevice(QSerialPort &port, const QString &dev
 SerialLine::Result QSerialLine::probe(int port)
 {
     QSerialPort probe;
-    const QString device = deviceForPort(port);
+    const QString device = resolvePort(port).device;
     if (m_port.isOpen() && device == m_device)
         return {Fault::InUse, QStringLiteral("%1 is already open").arg(device)};
     Result result = openDevice(probe, device);
@@ -119,7 +99,7 @@ SerialLine::Result QSerialLine::probe(int port)
 
 SerialLine::Result QSerialLine::open(int port, const QString &settings)
 {
-    return openPath(deviceForPort(port), settings);
+    return openPath(resolvePort(port).device, settings);
 }
 
 SerialLine::Result QSerialLine::openPath(const QString &device, const QString &settings)

@@ -1,14 +1,10 @@
 // The real serial line: a QSerialPort on the device that COMn stands for.
 #pragma once
 
+#include "ports.h"
 #include "serialline.h"
 
 #include <QSerialPort>
-
-// The device of port n (1 to 9): the target of a link sys/COMn below the working directory when
-// there is one, else /dev/ttyUSB{n-1} when it exists, else /dev/ttyS{n-1} (COMn on Windows).
-// Empty for a port number outside 1..9.
-QString deviceForPort(int port);
 
 // Line settings as QSerialPort takes them.
 struct SerialPortSettings {
@@ -28,13 +24,13 @@ public:
 
     Result probe(int port) override;
     Result open(int port, const QString &settings) override;
-    // The same on a device named by its path (what deviceForPort gives, or any other).
+    // The same on a device named by its path (what resolvePort gives, or any other).
     Result openPath(const QString &device, const QString &settings);
     void close() override;
     bool isOpen() const override;
     void write(const QByteArray &frame) override;
     int descriptor() const override;
-    QString deviceName(int port) const override { return deviceForPort(port); }
+    QString deviceName(int port) const override { return resolvePort(port).device; }
 
 private:
     Result openDevice(QSerialPort &port, const QString &device);

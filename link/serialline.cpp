@@ -15,10 +15,13 @@ class PortLine : public SerialLine
 public:
     PortLine()
     {
-        for (SerialLine *line : {static_cast<SerialLine *>(&m_serial), static_cast<SerialLine *>(&m_tcp)}) {
-            connect(line, &SerialLine::received, this, &SerialLine::received);
+        for (SerialLine *line : {static_cast<SerialLine *>(&m_serial), static_cast<SerialLine *>(&m_tcp)})
             connect(line, &SerialLine::failed, this, &SerialLine::failed);
-        }
+    }
+    void setReceiver(Receiver receiver) override
+    {
+        m_serial.setReceiver(receiver);
+        m_tcp.setReceiver(std::move(receiver));
     }
     Result probe(int port) override { return lineFor(port)->probe(port); }
     Result open(int port, const QString &settings) override
@@ -42,11 +45,11 @@ public:
     }
     QString deviceName(int port) const override
     {
-        return tcpTargetForPort(port) ? m_tcp.deviceName(port) : m_serial.deviceName(port);
+        return resolvePort(port).tcp ? m_tcp.deviceName(port) : m_serial.deviceName(port);
     }
 
 private:
-    SerialLine *lineFor(int port) { return tcpTargetForPort(port) ? static_cast<SerialLine *>(&m_tcp) : &m_serial; }
+    SerialLine *lineFor(int port) { return resolvePort(port).tcp ? static_cast<SerialLine *>(&m_tcp) : &m_serial; }
 
     QSerialLine m_serial;
     TcpLine m_tcp;

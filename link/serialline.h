@@ -43,11 +43,25 @@ public:
     // The device that port n stands for, for a tool tip; empty when unknown.
     virtual QString deviceName(int port) const { Q_UNUSED(port); return {}; }
 
+    // Who gets the bytes as they arrive, at least one a call: called straight from the line's
+    // read, so they reach the window without a signal between. A line made of other lines hands
+    // the receiver down to them.
+    using Receiver = std::function<void(const QByteArray &bytes)>;
+    virtual void setReceiver(Receiver receiver) { m_receiver = std::move(receiver); }
+
+protected:
+    void deliver(const QByteArray &bytes)
+    {
+        if (m_receiver)
+            m_receiver(bytes);
+    }
+
 signals:
-    // Bytes as they arrive, at least one per notification.
-    void received(const QByteArray &bytes);
     // The line failed while open (adapter pulled out, device gone); the line is closed now.
     void failed(const QString &why);
+
+private:
+    Receiver m_receiver;
 };
 
 // Appends what a non-blocking descriptor holds now to bytes. Returns why the line is lost, if it

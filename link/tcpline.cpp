@@ -16,38 +16,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-std::optional<TcpTarget> parseTcpTarget(const QString &text)
-{
-    const QString t = text.trimmed();
-    if (!t.startsWith(QLatin1String("tcp://")))
-        return std::nullopt;
-    const QString rest = t.mid(6);
-    const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
-    bool ok = false;
-    const uint port = colon > 0 ? rest.mid(colon + 1).toUInt(&ok) : 0;
-    if (!ok || port == 0 || port > 65535)
-        return std::nullopt;
-    TcpTarget target;
-    target.host = rest.left(colon);
-    if (target.host.startsWith(QLatin1Char('[')) && target.host.endsWith(QLatin1Char(']')))
-        target.host = target.host.mid(1, target.host.size() - 2);
-    target.port = quint16(port);
-    return target;
-}
-
-std::optional<TcpTarget> tcpTargetForPort(int port)
-{
-    if (port < 1 || port > 9)
-        return std::nullopt;
-    const QFileInfo info(QDir::current().filePath(QStringLiteral("sys/COM%1").arg(port)));
-    if (info.isSymLink() || !info.isFile())
-        return std::nullopt;
-    QFile file(info.filePath());
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return parseTcpTarget(QString::fromUtf8(file.readLine(512)));
-}
-
 TcpLine::TcpLine()
 {
     m_linger.setSingleShot(true);
@@ -84,7 +52,7 @@ void TcpLine::onReadable()
     const std::optional<QString> lost = readWaiting(m_fd, true, bytes);
     // Bytes that come while no one listens (a probed or closed connection) are dropped.
     if (m_open && !bytes.isEmpty())
-        emit received(bytes);
+        deliver(bytes);
     if (!lost)
         return;
     const bool wasOpen = std::exchange(m_open, false);
@@ -175,7 +143,7 @@ SerialLine::Result TcpLine::openTarget(const TcpTarget &target, const QString &s
 
 SerialLine::Result TcpLine::probe(int port)
 {
-    const auto target = tcpTargetForPort(port);
+    const auto target = resolvePort(port).tcp;
     if (!target)
         return {Fault::DoesNotExist, QStringLiteral("sys/COM%1 names no tcp:// target").arg(port)};
     return probeTarget(*target);
@@ -183,7 +151,7 @@ SerialLine::Result TcpLine::probe(int port)
 
 SerialLine::Result TcpLine::open(int port, const QString &settings)
 {
-    const auto target = tcpTargetForPort(port);
+    const auto target = resolvePort(port).tcp;
     if (!target)
         return {Fault::DoesNotExist, QStringLiteral("sys/COM%1 names no tcp:// target").arg(port)};
     return openTarget(*target, settings);
@@ -210,6 +178,6 @@ void TcpLine::write(const QByteArray &frame)
 
 QString TcpLine::deviceName(int port) const
 {
-    const auto target = tcpTargetForPort(port);
+    const auto target = resolvePort(port).tcp;
     return target ? target->text() + QStringLiteral(" (baud rate and parity are set on the device server)") : QString();
 }

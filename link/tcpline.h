@@ -3,25 +3,13 @@
 // set on the device server, so this line takes any valid settings text and ignores it.
 #pragma once
 
+#include "ports.h"
 #include "serialline.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <memory>
-
-// A port target "tcp://HOST:PORT".
-struct TcpTarget {
-    QString host;
-    quint16 port = 0;
-    QString text() const { return QStringLiteral("tcp://%1:%2").arg(host).arg(port); }
-    bool operator==(const TcpTarget &) const = default;
-};
-// "tcp://HOST:PORT" (blanks around it allowed), nothing for any other text.
-std::optional<TcpTarget> parseTcpTarget(const QString &text);
-// The target of port n when sys/COMn below the working folder is a regular file whose first line
-// is "tcp://HOST:PORT".
-std::optional<TcpTarget> tcpTargetForPort(int port);
 
 class TcpLine : public SerialLine
 {

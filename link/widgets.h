@@ -39,8 +39,6 @@ public:
     int interval() const { return m_interval; }
     void setEnabled(bool on);
     bool isEnabled() const { return m_enabled; }
-    // True while the timer will actually fire (enabled with an interval above 0).
-    bool isRunning() const { return m_timer.isActive(); }
 
 signals:
     void Timer();

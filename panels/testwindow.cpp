@@ -38,12 +38,12 @@ void TestWindow::setWriteCycle(const WriteCycle &write)
 
 void TestWindow::finishCycles()
 {
-    m_machine = AcquisitionCycle(modelReads(m_model), m_write.button != nullptr);
+    m_machine = AcquisitionCycle(modelReads(m_model));
     Q_ASSERT(m_machine.reads() == m_cycles.size());
-    int longest = 8;
+    int longest = kEchoLength;
     for (int i = 0; i < m_machine.reads(); ++i) {
         const AcquisitionCycle::Read &r = m_machine.read(i);
-        longest = qMax(longest, expectedReplyLength(readRequest(0, r.function, r.start, r.count)));
+        longest = qMax(longest, replyLength(r.function, r.count));
     }
     setLongestReply(longest);
 }
@@ -126,7 +126,9 @@ void TestWindow::startStop(int cycle)
 
 void TestWindow::acquisitionTick(int cycle)
 {
-    apply(m_machine.tick(cycle, portIsOpen(), Combo_Addr[m_cycles[cycle].addressBox]->currentText(), received()));
+    const BoxAddress address =
+        addressFromBox(Combo_Addr[m_cycles[cycle].addressBox]->currentText(), m_machine.read(cycle).emptyMessage());
+    apply(m_machine.tick(cycle, portIsOpen(), address, received()));
 }
 
 void TestWindow::judgeRead(int cycle)
@@ -136,7 +138,8 @@ void TestWindow::judgeRead(int cycle)
 
 void TestWindow::validate()
 {
-    apply(m_machine.validate(portIsOpen(), Combo_Addr[m_write.addressBox]->currentText(), m_write.request));
+    apply(m_machine.validate(portIsOpen(), addressFromBox(Combo_Addr[m_write.addressBox]->currentText(), kAddressNotSelected),
+                             m_write.request));
 }
 
 void TestWindow::judgeWrite()
@@ -151,7 +154,7 @@ void TestWindow::onLineLost()
 
 void TestWindow::showRegisters(const QVector<QLabel *> &labels)
 {
-    const QStringList texts = analogTexts(bytesFromHexText(ReceiveHex), m_model.conversion, int(labels.size()));
+    const QStringList texts = analogTexts(received(), m_model.conversion, int(labels.size()));
     for (int i = 0; i < labels.size(); ++i)
         labels[i]->setText(texts[i]);
 }

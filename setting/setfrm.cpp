@@ -127,7 +127,7 @@ void SetFrm::TM_Acquisition_A_Timer()
     if (step >= 0 && step < ParameterCycle::kSteps) {
         const int code = step + 1;
         showListText(Combo2, QString::number(baudForCode(code)));
-        showListText(Combo3, parityForCode(code) == 'E' ? QStringLiteral("Even") : QStringLiteral("None"));
+        showListText(Combo3, parityName(parityForCode(code)));
         SerialValues::instance().ParityLetter = QString(QLatin1Char(parityForCode(code)));
     }
     SerialValues::instance().compose(Combo2->currentText(), Combo4->currentText(), Combo5->currentText());
@@ -166,13 +166,14 @@ void SetFrm::Explain_Click(int index)
 void SetFrm::Command_OK2_Click()
 {
     setTrafficTag({});
-    apply(m_scan.writeAddress(portIsOpen(), Combo_Addr[0]->currentText()));
+    apply(m_scan.writeAddress(portIsOpen(), addressFromBox(Combo_Addr[0]->currentText(), kAddressNotSelected)));
 }
 
 void SetFrm::Command_OK3_Click()
 {
     setTrafficTag({});
-    apply(m_scan.writeParameters(portIsOpen(), Combo_Addr[1]->currentText(), Combo_Baud->currentText()));
+    apply(m_scan.writeParameters(portIsOpen(), addressFromBox(Combo_Addr[1]->currentText(), kAddressNotSelected),
+                                 Combo_Baud->currentText()));
 }
 
 void SetFrm::TM_Overtime_B_Timer()

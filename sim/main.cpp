@@ -27,7 +27,7 @@ void print(const QString &text)
 
 QString codeText(int code)
 {
-    return QStringLiteral("%1,%2").arg(baudForCode(code)).arg(parityForCode(code) == 'E' ? "Even" : "None");
+    return QStringLiteral("%1,%2").arg(baudForCode(code)).arg(parityName(parityForCode(code)));
 }
 
 } // namespace

@@ -51,20 +51,6 @@ qint32 baudOf(speed_t speed)
 
 } // namespace
 
-int expectedRequestLength(const QByteArray &bytes)
-{
-    if (bytes.size() < 2)
-        return 0;
-    switch (std::uint8_t(bytes[1])) {
-    case 0x01: case 0x02: case 0x03: case 0x04: case 0x05: case 0x06:
-        return 8;
-    case 0x0F: case 0x10:
-        return bytes.size() < 7 ? 0 : 9 + std::uint8_t(bytes[6]);
-    default:
-        return 0;
-    }
-}
-
 PtyBus::PtyBus(SimBus *bus) : m_bus(bus) {}
 
 PtyBus::~PtyBus()
@@ -323,8 +309,8 @@ int PtyBus::run(volatile std::sig_atomic_t *stop, const sigset_t *waitMask)
         }
         // A request whose announced length and CRC check out is served at once; anything else
         // ends at 3.5 character times of silence (at least 2 ms, as usual for fast lines).
-        for (int len = expectedRequestLength(m_rx); len > 0 && m_rx.size() >= len && crcOk(m_rx.left(len));
-             len = expectedRequestLength(m_rx)) {
+        for (int len = requestLength(m_rx); len > 0 && m_rx.size() >= len && crcOk(m_rx.left(len));
+             len = requestLength(m_rx)) {
             const QByteArray rest = m_rx.mid(len);
             m_rx.truncate(len);
             onFrameEnd();

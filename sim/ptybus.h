@@ -66,6 +66,3 @@ private:
     QList<Outgoing> m_out;
 };
 
-// The Modbus RTU frame length that the first bytes of `bytes` announce, or 0 when it cannot be
-// told yet (or the function is unknown).
-int expectedRequestLength(const QByteArray &bytes);

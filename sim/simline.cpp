@@ -99,7 +99,7 @@ void SimLine::write(const QByteArray &frame)
     for (const QByteArray &piece : splitReply(reply, pieces)) {
         QTimer::singleShot(at, Qt::PreciseTimer, this, [this, session, piece] {
             if (m_session == session && isOpen())
-                emit received(piece);
+                deliver(piece);
         });
         at += qMax(0, gapMs);
     }
@@ -108,7 +108,7 @@ void SimLine::write(const QByteArray &frame)
 void SimLine::injectBytes(const QByteArray &b)
 {
     if (isOpen() && !b.isEmpty())
-        emit received(b);
+        deliver(b);
 }
 
 void SimLine::fail(const QString &why)

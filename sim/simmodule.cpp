@@ -159,7 +159,7 @@ SimModule::Outcome SimModule::process(const QByteArray &req)
     switch (fn) {
     case 0x01:
     case 0x02: {
-        if (size != 8)
+        if (size != requestLength(req))
             return {};
         const int start = word(req, 2);
         const int count = word(req, 4);
@@ -174,7 +174,7 @@ SimModule::Outcome SimModule::process(const QByteArray &req)
         return out;
     }
     case 0x03: {
-        if (size != 8)
+        if (size != requestLength(req))
             return {};
         const int start = word(req, 2);
         const int count = word(req, 4);
@@ -190,7 +190,7 @@ SimModule::Outcome SimModule::process(const QByteArray &req)
         return out;
     }
     case 0x05: {
-        if (size != 8)
+        if (size != requestLength(req))
             return {};
         const int at = word(req, 2);
         const std::uint16_t value = word(req, 4);
@@ -203,7 +203,7 @@ SimModule::Outcome SimModule::process(const QByteArray &req)
         return out;
     }
     case 0x06: {
-        if (size != 8)
+        if (size != requestLength(req))
             return {};
         const int reg = word(req, 2);
         const std::uint16_t value = word(req, 4);
@@ -225,7 +225,7 @@ SimModule::Outcome SimModule::process(const QByteArray &req)
     }
     case 0x0F:
     case 0x10: {
-        if (size < 9 || size != 9 + std::uint8_t(req[6]))
+        if (size != requestLength(req))
             return {};
         const int start = word(req, 2);
         const int count = word(req, 4);

@@ -19,6 +19,7 @@
 #include "cycle.h"
 #include "decoders.h"
 #include "linesettings.h"
+#include "exchange.h"
 #include "modbus.h"
 #include "numtext.h"
 #include "report.h"
@@ -28,6 +29,7 @@
 #include "trafficlog.h"
 
 #include <QDir>
+#include <QFile>
 #include <QMap>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -190,7 +192,7 @@ public:
 
 // A test window: reads cycles and one write, with a port and an address box per cycle.
 struct Window {
-    explicit Window(QVector<AcquisitionCycle::Read> reads) : m(std::move(reads), true)
+    explicit Window(QVector<AcquisitionCycle::Read> reads) : m(std::move(reads))
     {
         for (int i = 0; i < m.reads(); ++i) {
             clock.setInterval({TimerRef::Acquisition, i}, 100);
@@ -202,7 +204,8 @@ struct Window {
     {
         clock.run(until, [this](TimerRef t) {
             switch (t.kind) {
-            case TimerRef::Acquisition: return m.tick(t.index, portOpen, address, clock.received);
+            case TimerRef::Acquisition:
+                return m.tick(t.index, portOpen, addressFromBox(address, m.read(t.index).emptyMessage()), clock.received);
             case TimerRef::ReadTimeout: return m.readTimeout(t.index, clock.received);
             case TimerRef::WriteTimeout: return m.writeTimeout(clock.received);
             }
@@ -213,7 +216,7 @@ struct Window {
     void validate()
     {
         const auto coils = [](std::uint8_t a) { return writeCoilsRequest(a, {true, false, true, false}); };
-        clock.apply(m.validate(portOpen, address, coils));
+        clock.apply(m.validate(portOpen, addressFromBox(address, kAddressNotSelected), coils));
     }
     QStringList log() const { return clock.log; }
 
@@ -303,18 +306,19 @@ private slots:
     void requests()
     {
         const struct { QByteArray built, frame; int replyBytes; } cases[] = {
-            {readRegistersRequest(1, 8), hex("010300000008440C"), 21}, // 1710, 1730, 1740: 8 registers
-            {readRegistersRequest(1, 6), hex("010300000006C5C8"), 17}, // 7710: 6 registers
-            {readRegistersRequest(1, 4), hex("0103000000044409"), 13}, // 7720: 4 registers
-            {readInputsRequest(1, 8), hex("01020000000879CC"), 6}, // 5510, 5550: 8 inputs
-            {readInputsRequest(1, 16), hex("01020000001079C6"), 7}, // 5530: 16 inputs
-            {readInputsRequest(1, 4), hex("01020000000479C9"), 6}, // 7710, 7720: 4 inputs
+            {readRequest(1, 0x03, 0, 8), hex("010300000008440C"), 21}, // 1710, 1730, 1740: 8 registers
+            {readRequest(1, 0x03, 0, 6), hex("010300000006C5C8"), 17}, // 7710: 6 registers
+            {readRequest(1, 0x03, 0, 4), hex("0103000000044409"), 13}, // 7720: 4 registers
+            {readRequest(1, 0x02, 0, 8), hex("01020000000879CC"), 6}, // 5510, 5550: 8 inputs
+            {readRequest(1, 0x02, 0, 16), hex("01020000001079C6"), 7}, // 5530: 16 inputs
+            {readRequest(1, 0x02, 0, 4), hex("01020000000479C9"), 6}, // 7710, 7720: 4 inputs
             {writeCoilsRequest(1, states("1010")), hex("010F000000040105FE95"), 8}, // 5510, 77x0: coils 1 and 3 of 4
             {writeCoilsRequest(1, states("00000001")), hex("010F000000080180FF35"), 8}, // 5520: coil 8 of 8
             {writeCoilsRequest(1, states("0000000010000000")), hex("010F0000001002000123E0"), 8}, // 5540: coil 9 of 16
             {writeCoilsRequest(1, states("0000000100000000")), hex("010F0000001002800083E0"), 8}, // 5540: coil 8 of 16
             {writeRegisterRequest(1, 0, 4000), hex("010600000FA08C42"), 8}, // 1720: 4 mA
             {parameterReadRequest(), hex("00030064000345C5"), 11}, // parameter read
+            {parameterReadRequest(5), hex("0503006400034590"), 11}, // the survey's, at address 5
             {addressWriteRequest(5), hex("00060064000509C7"), 8}, // address write: 5
             {commWriteRequest(1, 6), hex("01060065000619D7"), 8}, // comm write: module 1, code 6
             {hex("010500000000CDCA"), hex("010500000000CDCA"), 0}, // function 05: not the tool's
@@ -371,28 +375,25 @@ private slots:
             {in8, hex("01030105304B"), none, "reply to another function", ""},
             {in8, hex("01020105618C"), none, "bad CRC", ""}};
         for (const auto &c : cases) {
-            const int expected = expectedReplyLength(c.request);
-            const ReplyVerdict v = judgeReply(c.reply, c.request, expected);
-            QCOMPARE(v.reason(), c.verdict);
-            // The windows' check on hex text says the same.
-            QCOMPARE(AcceptReply(HexText(c.reply), HexText(c.request), expected), v.accepted());
-            QCOMPARE(v.accepted() ? decoded(c.request, c.reply, c.conversion) : QString(), c.values);
+            Exchange x(c.request);
+            QCOMPARE(x.judge(c.reply).reason(), c.verdict);
+            QCOMPARE(x.accepted() ? decoded(c.request, x.reply, c.conversion) : QString(), c.values);
         }
+        // Bytes that need no more waiting: the reply's length, or a whole exception frame from any
+        // address (judged afterwards).
+        const struct { QByteArray reply; bool complete; } done[] = {
+            {hex("01020105618B"), true}, {hex("01020105"), false}, {hex("0182018160"), true},
+            {hex("0282017160"), true}, {hex("0182018161"), false}, {hex("01830180F0"), false}};
+        for (const auto &c : done)
+            QVERIFY2(Exchange(in8).complete(c.reply) == c.complete, c.reply.toHex().constData());
     }
 
     void hexText()
     {
         QCOMPARE(HexText(hex("01020000000879CC")), QStringLiteral("01 02 00 00 00 08 79 CC "));
-        bool ok = false;
-        QCOMPARE(bytesFromHexText(QStringLiteral("FF 00 7E "), &ok), hex("FF007E"));
-        QVERIFY(ok);
-        for (const char *bad : {"FF 00 7E", "ff ", "0G ", "01-02 "}) {
-            bytesFromHexText(QString::fromLatin1(bad), &ok);
-            QVERIFY2(!ok, bad);
-        }
-        // Text the receive handler never makes is refused, however good its bytes.
-        QVERIFY(!AcceptReply(QStringLiteral("01 02 01 05 61 8b "), QStringLiteral("01 02 00 00 00 08 79 CC "), 6));
-        QVERIFY(!AcceptReply(QStringLiteral("01 02 01 05 61 8B "), QStringLiteral("01 0"), 6));
+        QString text = QStringLiteral("FF ");
+        appendHexText(text, hex("007E"));
+        QCOMPARE(text, QStringLiteral("FF 00 7E "));
     }
 
     void settingsText()
@@ -401,10 +402,21 @@ private slots:
                                  "19200,E,8,1", "38400,E,8,1", "9600,O,8,1", "9600,M,8,1", "9600,S,8,1"}) {
             const std::optional<LineSettings> s = parseSettingsText(QString::fromLatin1(text));
             QVERIFY2(s && s->dataBits == 8 && s->stopBits == 1, text);
-            QCOMPARE(QStringLiteral("%1,%2,8,1").arg(s->baud).arg(QLatin1Char(s->parity)), QString::fromLatin1(text));
+            QCOMPARE(::settingsText(*s), QString::fromLatin1(text));
         }
         for (const char *text : {"9600,X,8,1", "1234x,N,8,1", "+9600,N,8,1", "9600,N,9,1", "9600,N,8,3", "9600,N,8"})
             QVERIFY2(!parseSettingsText(QString::fromLatin1(text)), text);
+        // The parity names: exact in a window's box, any case or the letter alone on a command line.
+        const struct { const char *text; char exact, anyCase; } parities[] = {
+            {"None", 'N', 'N'}, {"Odd", 'O', 'O'}, {"Even", 'E', 'E'}, {"even", 0, 'E'}, {"e", 0, 'E'},
+            {"N", 0, 'N'}, {"Even ", 0, 0}, {"Mark", 0, 0}, {"", 0, 0}};
+        for (const auto &p : parities) {
+            const QString text = QString::fromLatin1(p.text);
+            QVERIFY2(parityFromName(text).value_or(0) == p.exact, p.text);
+            QVERIFY2(parityFromName(text, Qt::CaseInsensitive).value_or(0) == p.anyCase, p.text);
+            if (p.exact)
+                QCOMPARE(parityName(p.exact), text);
+        }
     }
 
     void codeTable()
@@ -414,7 +426,7 @@ private slots:
         QCOMPARE(communicationParameterTexts(), texts);
         for (int code = 1; code <= 8; ++code) {
             QCOMPARE(communicationParameterCode(texts[code - 1]), code);
-            QCOMPARE(QStringLiteral("%1,%2").arg(baudForCode(code)).arg(parityForCode(code) == 'E' ? "Even" : "None"),
+            QCOMPARE(QStringLiteral("%1,%2").arg(baudForCode(code)).arg(parityName(parityForCode(code))),
                      texts[code - 1].section(',', 0, 1));
         }
         QVERIFY(baudForCode(0) == 0 && parityForCode(9) == 0);
@@ -820,7 +832,7 @@ private slots:
             {false, "", "9600,None,8,1", "prompt " + kNoAddress}};
         for (const auto &c : cases) {
             Scan s;
-            const QString address = QString::fromLatin1(c.addressText);
+            const BoxAddress address = addressFromBox(QString::fromLatin1(c.addressText), kAddressNotSelected);
             s.clock.apply(c.address ? s.m.writeAddress(true, address) : s.m.writeParameters(true, address, c.parameters));
             QCOMPARE(s.clock.log, QStringList{"0 " + c.expected});
             QCOMPARE(s.m.enabled({TimerRef::WriteTimeout, 0}), c.expected.startsWith("send"));
@@ -910,10 +922,23 @@ private slots:
             QCOMPARE(portFailureText(c.port, c.device, c.what, c.reason), QString::fromLatin1(c.text));
     }
 
-    void comPorts()
+    // What a port name stands for, looked up in the working folder each time it is asked.
+    void ports()
     {
-        for (const auto &[port, number] : {std::pair{"COM1", 1}, {"com9", 9}, {"COM0", 0}, {"COM10", 0}, {"/dev/ttyUSB0", 0}})
-            QCOMPARE(comPortNumber(QString::fromLatin1(port)), number);
+        QTemporaryDir dir;
+        const QString was = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir.path()) && QDir().mkdir(QStringLiteral("sys")));
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), QStringLiteral("sys/COM2")));
+        QFile tcp(QStringLiteral("sys/COM3"));
+        QVERIFY(tcp.open(QIODevice::WriteOnly) && tcp.write(" tcp://[::1]:502\r\nmore\r\n") > 0);
+        tcp.close();
+        const struct { const char *port, *name; } cases[] = {
+            {"COM2", "/dev/null"}, {"com3", "tcp://::1:502"}, {"tcp://host:5020", "tcp://host:5020"},
+            {"/dev/ttyUSB7", "/dev/ttyUSB7"}, {"COM10", "COM10"}, {"COM0", "COM0"}, {"tcp://host:0", "tcp://host:0"}};
+        for (const auto &c : cases)
+            QCOMPARE(resolvePort(QString::fromLatin1(c.port)).name(), QString::fromLatin1(c.name));
+        QVERIFY(resolvePort(9).device.startsWith(QLatin1String("/dev/tty")) && resolvePort(10).device.isEmpty());
+        QVERIFY(QDir::setCurrent(was));
     }
 
     // (8 + reply) bytes of 10 bits (11 with parity), rounded up, plus the 50 ms margin.

@@ -208,13 +208,13 @@ private slots:
             QCOMPARE(button->text(), QStringLiteral("Stop"));
             const QString request = HexText(readRequest(7, reads[c].function, 0, reads[c].count));
             QTRY_COMPARE(message(w) + w->Text_Send->toPlainText(), kNormal + request);
-            const QByteArray reply = bytesFromHexText(w->ReceiveHex);
+            const QByteArray reply = QByteArray::fromHex(w->ReceiveHex().toLatin1());
             if (reads[c].function == 0x03) // register 0 holds 253
                 QCOMPARE(texts(w, "AI_SHOW_") + reply.mid(3, 2).toHex(),
                          analogTexts(reply, row.conversion, reads[c].count).join('|') + "00fd");
             else
                 QCOMPARE(texts(w, "DI_SHOW_", true), QStringLiteral("1010000000000000").left(reads[c].count));
-            QCOMPARE(w->Text_Receive->toPlainText(), w->ReceiveHex);
+            QCOMPARE(w->Text_Receive->toPlainText(), w->ReceiveHex());
         }
         // A reply with a bad CRC says so and changes nothing shown.
         const QString before = texts(w, "AI_SHOW_") + texts(w, "DI_SHOW_", true);
@@ -318,10 +318,10 @@ private slots:
         // Bytes arriving in pieces are joined; a flood is cut to the longest reply and a margin.
         simLine(w)->injectBytes(QByteArray::fromHex("0102"));
         simLine(w)->injectBytes(QByteArray::fromHex("000A44"));
-        QTRY_COMPARE(w->ReceiveHex, QStringLiteral("01 02 00 0A 44 "));
+        QTRY_COMPARE(w->ReceiveHex(), QStringLiteral("01 02 00 0A 44 "));
         for (int i = 0; i < 16; ++i)
             simLine(w)->injectBytes(QByteArray(4096, '\xA5'));
-        QTRY_COMPARE(w->ReceiveHex.size(), (8 + 16) * 3);
+        QTRY_COMPARE(w->ReceiveHex().size(), (8 + 16) * 3);
         // Closing writes the boxes to set.rc; the next window of the model starts from them.
         w->Combo1->setCurrentIndex(4);
         w->close();

@@ -1,0 +1,40 @@
+// One request and its reply as a value: the request's bytes, the reply length that follows from
+// them, the verdict on what came back with its reason, and the values an accepted reply carries.
+// Every exchange of the tool, in a window, korvant-cli or a bench, is judged and decoded here.
+#pragma once
+
+#include "decoders.h"
+#include "modbus.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <cstdint>
+
+struct Exchange {
+    Exchange() = default;
+    // A request judged at the length of its own normal reply.
+    explicit Exchange(QByteArray frame) : request(std::move(frame)), replyLength(expectedReplyLength(request)) {}
+    // A request judged at another length (a read cycle judges whatever request went last at its
+    // own read's length: a write's echo arriving for a read time-out is no read reply).
+    Exchange(QByteArray frame, int length) : request(std::move(frame)), replyLength(length) {}
+
+    // Whether the bytes so far can be judged without waiting for more: as long as the request
+    // asks for, or a whole exception frame.
+    bool complete(const QByteArray &bytes) const;
+    // Judges what came back, keeps it, and gives the verdict.
+    const ReplyVerdict &judge(const QByteArray &bytes);
+    bool accepted() const { return verdict.accepted(); }
+
+    // The values of an accepted reply; empty for any other.
+    QList<bool> inputs(int count) const { return accepted() ? digitalInputs(reply, count) : QList<bool>(); }
+    QList<std::uint16_t> registers(int count) const
+    {
+        return accepted() ? registerValues(reply, count) : QList<std::uint16_t>();
+    }
+
+    QByteArray request;
+    int replyLength = 0;
+    QByteArray reply;
+    ReplyVerdict verdict{Refusal::NoReply};
+};

@@ -1,0 +1,69 @@
+#include "ports.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+std::optional<TcpTarget> parseTcpTarget(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (!t.startsWith(QLatin1String("tcp://")))
+        return std::nullopt;
+    const QString rest = t.mid(6);
+    const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
+    bool ok = false;
+    const uint port = colon > 0 ? rest.mid(colon + 1).toUInt(&ok) : 0;
+    if (!ok || port == 0 || port > 65535)
+        return std::nullopt;
+    TcpTarget target;
+    target.host = rest.left(colon);
+    if (target.host.startsWith(QLatin1Char('[')) && target.host.endsWith(QLatin1Char(']')))
+        target.host = target.host.mid(1, target.host.size() - 2);
+    target.port = quint16(port);
+    return target;
+}
+
+int comPortNumber(const QString &port)
+{
+    if (port.size() != 4 || !port.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        return 0;
+    const QChar digit = port[3];
+    return digit >= QLatin1Char('1') && digit <= QLatin1Char('9') ? digit.unicode() - '0' : 0;
+}
+
+PortTarget resolvePort(int port)
+{
+    PortTarget target;
+    if (port < 1 || port > 9)
+        return target;
+    const QFileInfo info(QDir::current().filePath(QStringLiteral("sys/COM%1").arg(port)));
+    if (info.isSymLink()) {
+        target.device = info.symLinkTarget();
+        return target;
+    }
+    if (info.isFile()) {
+        QFile file(info.filePath());
+        if (file.open(QIODevice::ReadOnly))
+            target.tcp = parseTcpTarget(QString::fromUtf8(file.readLine(512)));
+    }
+    if (info.exists()) {
+        target.device = info.absoluteFilePath();
+        return target;
+    }
+#ifdef Q_OS_WIN
+    target.device = QStringLiteral("COM%1").arg(port);
+#else
+    const QString usb = QStringLiteral("/dev/ttyUSB%1").arg(port - 1);
+    target.device = QFileInfo::exists(usb) ? usb : QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+    return target;
+}
+
+PortTarget resolvePort(const QString &port)
+{
+    if (const auto tcp = parseTcpTarget(port))
+        return {QString(), tcp};
+    if (const int n = comPortNumber(port))
+        return resolvePort(n);
+    return {port, std::nullopt};
+}

@@ -1,0 +1,36 @@
+// What a port name stands for: COMn (1 to 9) is looked up below the working folder each time it
+// is asked, so a simulator's link or a device server's file counts from the next probe or open;
+// korvant-cli's --port also takes a device path or a tcp:// target as given. The windows' line
+// and korvant-cli both ask here.
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// A port target "tcp://HOST:PORT": RTU frames over TCP to a serial device server.
+struct TcpTarget {
+    QString host;
+    quint16 port = 0;
+    QString text() const { return QStringLiteral("tcp://%1:%2").arg(host).arg(port); }
+    bool operator==(const TcpTarget &) const = default;
+};
+// "tcp://HOST:PORT" (blanks around it allowed), nothing for any other text.
+std::optional<TcpTarget> parseTcpTarget(const QString &text);
+
+// 1..9 for "COM1".."COM9" (any case), 0 for anything else (a device path).
+int comPortNumber(const QString &port);
+
+struct PortTarget {
+    QString device;                // the serial device, when it is not a device server
+    std::optional<TcpTarget> tcp;  // the device server
+    // The device or the target, as messages name it.
+    QString name() const { return tcp ? tcp->text() : device; }
+};
+
+// Port n: a regular file sys/COMn whose first line is "tcp://HOST:PORT" is that device server;
+// else the target of a link sys/COMn, or the file sys/COMn itself, else /dev/ttyUSB{n-1} when it
+// exists, else /dev/ttyS{n-1} (COMn on Windows). No device for a number outside 1..9.
+PortTarget resolvePort(int port);
+// A port as korvant-cli's --port names it: a tcp:// target, COMn as above, or a device path.
+PortTarget resolvePort(const QString &port);
