@@ -2,6 +2,8 @@
 
 #include "conversions.h"
 #include "cycle.h"
+#include "find.h"
+#include "finder.h"
 #include "interrupt.h"
 #include "report.h"
 #include "scan.h"
@@ -48,6 +50,7 @@ public:
     int setComm();
     int poll();
     int survey();
+    int findBus() { return runFind(o, session, out, err); }
 
 private:
     int timeoutFor(const LineSettings &line, int requestBytes, int replyBytes) const
@@ -196,6 +199,28 @@ int Runner::setAddress()
 {
     if (!session.open(o.line))
         return ExitPort;
+    if (o.toAddress > 0) {
+        // One module only: the write goes to its address, and its echo comes from there.
+        CycleAction judged{CycleAction::Judged};
+        const QByteArray frame = addressWriteTo(std::uint8_t(o.toAddress), std::uint8_t(o.argument.toInt()));
+        judged.verdict = judgeReply(session.exchange(frame, timeoutFor(o.line, int(frame.size()), 8)).bytes, frame, 8);
+        const int status = verdictStatus({judged});
+        if (status == ExitOk && o.json)
+            print(QJsonObject{{"address", o.argument.toInt()}, {"verdict", verdictKey(Refusal::None)}});
+        else if (status == ExitOk)
+            print(QStringLiteral("address %1 written to the module at address %2").arg(o.argument).arg(o.toAddress));
+        return status;
+    }
+    // A broadcast write reaches every module at these settings; when the broadcast read shows
+    // several, writing would give them all the same address.
+    const QByteArray probe = parameterReadRequest();
+    const Heard heard = hearBroadcast(session.exchange(probe, timeoutFor(o.line, int(probe.size()), 11)).bytes);
+    session.logVerdict(heard == Heard::Garbled ? QStringLiteral("several modules (the replies collided)")
+                       : heard == Heard::OneModule ? QStringLiteral("one module") : QStringLiteral("no reply"));
+    if (heard == Heard::Garbled)
+        return fail(ExitShared, QStringLiteral("several modules answered the broadcast read, so nothing was written: "
+                                               "connect one module only, or give --to-address A to write to the "
+                                               "module at address A alone"));
     ParameterCycle cycle;
     const CycleActions sent = cycle.writeAddress(true, o.argument);
     if (const std::optional<CycleAction> prompt = find(sent, CycleAction::Prompt))
@@ -348,6 +373,7 @@ int runCommand(const CliOptions &options, QTextStream &out, QTextStream &err)
     case Command::SetComm: return runner.setComm();
     case Command::Poll: return runner.poll();
     case Command::Survey: return runner.survey();
+    case Command::Find: return runner.findBus();
     default: break;
     }
     return ExitUsage;

@@ -61,3 +61,12 @@ QJsonObject statisticsJson(const TrafficStatistics &statistics);
 // A module that answered the survey: "address 5  code 2  model KV5510ADAM".
 QString surveyLine(const ModuleParameters &parameters);
 QJsonObject surveyJson(const ModuleParameters &parameters, double responseMs);
+
+// --- find --------------------------------------------------------------------------------------
+
+struct FinderRow;
+// "address 7  code 3  baud 19200  parity None  model KV5510ADAM  response 21.30 ms  note …", with
+// "-" for what is not known; a note about a setting: "baud 9600  parity None  note …".
+QString findLine(const FinderRow &row);
+// The same keys as JSON; what is not known is left out.
+QJsonObject findJson(const FinderRow &row);
