@@ -302,8 +302,8 @@ void ModuleWindow::closeEvent(QCloseEvent *event)
 void ModuleWindow::Form_QueryUnload()
 {
     QString error;
-    if (!writeSetRc(sysFilePath(QStringLiteral("set.rc")), Frame1->choice(), &error))
+    if (m_writesSetRc && !writeSetRc(sysFilePath(QStringLiteral("set.rc")), Frame1->choice(), &error))
         Prompt(this, QStringLiteral("Cannot write %1: %2").arg(sysFileLabel(QStringLiteral("set.rc")), error));
-    if (showMainSlot())
+    if (m_showsMainOnClose && showMainSlot())
         showMainSlot()();
 }

@@ -133,6 +133,10 @@ protected:
 
     void closeEvent(QCloseEvent *event) override;
     void Form_QueryUnload();
+    // A window that gives way to another on closing (the bus finder opening a model's window)
+    // leaves set.rc and Main to that one.
+    bool m_writesSetRc = true;
+    bool m_showsMainOnClose = true;
 
 private:
     void onLineFailed();
