@@ -158,35 +158,53 @@ BusFinder::Next BusFinder::judged(const QByteArray &received, qint64 lastByteUs,
         return {};
 
     const int code = m_heard[m_settingIndex];
+    if (const std::optional<FinderRow> row = judgeProbe(received, lastByteUs)) {
+        add(*row);
+        m_foundAt[code] += row->kind == FinderRow::SharedAddress ? 2 : 1;
+    }
+    if (++m_address <= m_options.to)
+        return send(parameterReadTo(std::uint8_t(m_address)), nowUs);
+    ++m_settingIndex;
+    return openNext(nowUs);
+}
+
+std::optional<FinderRow> BusFinder::judgeProbe(const QByteArray &received, qint64 lastByteUs) const
+{
+    const int code = m_heard[m_settingIndex];
     const ReplyVerdict v = judgeReply(received, m_request, kParameterReplyLength);
     FinderRow row;
     row.address = m_address;
     row.heardCode = code;
     row.responseMs = lastByteUs >= 0 ? double(lastByteUs - m_sentAtUs) / 1000.0 : -1;
-    if (v.accepted()) {
+    const bool wholeReply = received.size() == kParameterReplyLength && crcOk(received) && std::uint8_t(received[1]) == 0x03;
+    if (v.accepted() || (v.refusal == Refusal::OtherAddress && wholeReply)) {
         const ModuleParameters p = moduleParameters(received);
         row.code = p.code;
         row.model = p.model;
-        if (code != 0 && p.code != code)
+        if (!v.accepted()) {
+            // A whole reply from another address is the one before's, come after its time-out
+            // (the broadcast's, from address 0, says nothing new).
+            if (received[0] == 0)
+                return std::nullopt;
+            row.address = std::uint8_t(received[0]);
+            row.responseMs = -1;
+            row.note = QStringLiteral("answered after its time-out: give it a longer turnaround");
+        } else if (code != 0 && p.code != code) {
             row.note = QStringLiteral("answers at this setting but its code says another (%1)").arg(settingText(p.code));
-        add(row);
-    } else if (v.refusal == Refusal::Exception) {
+        }
+        return row;
+    }
+    if (v.refusal == Refusal::NoReply)
+        return std::nullopt;
+    if (v.refusal == Refusal::Exception) {
         row.kind = FinderRow::Exception;
         row.note = QStringLiteral("exception %1").arg(v.exceptionCode);
-        add(row);
-    } else if (v.refusal != Refusal::NoReply) {
+    } else {
         // Two replies on the line at once never pass the check: the address is taken twice.
         row.kind = FinderRow::SharedAddress;
         row.note = QStringLiteral("shared address?");
-        add(row);
     }
-    if (v.refusal != Refusal::NoReply)
-        m_foundAt[code] += row.kind == FinderRow::SharedAddress ? 2 : 1;
-
-    if (++m_address <= m_options.to)
-        return send(parameterReadTo(std::uint8_t(m_address)), nowUs);
-    ++m_settingIndex;
-    return openNext(nowUs);
+    return row;
 }
 
 void BusFinder::add(FinderRow row)

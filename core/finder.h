@@ -16,6 +16,7 @@
 #include <QVector>
 
 #include <cstdint>
+#include <optional>
 
 // The parameter read (registers 100..102) to one address.
 QByteArray parameterReadTo(std::uint8_t address);
@@ -102,6 +103,9 @@ private:
     enum class Phase { Broadcast, Sweep, Done };
     Next openNext(qint64 nowUs);
     Next send(const QByteArray &frame, qint64 nowUs);
+    // What the reply to one probe of a sweep says: a module, an exception, a shared address, or
+    // nothing to show.
+    std::optional<FinderRow> judgeProbe(const QByteArray &received, qint64 lastByteUs) const;
     void finish();
     void add(FinderRow row);
     QList<int> settings() const;

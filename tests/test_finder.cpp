@@ -12,6 +12,7 @@ namespace {
 struct Module {
     int model, address, code;
     bool exception = false;
+    int delayMs = 0;
 };
 
 struct Sweep {
@@ -23,18 +24,24 @@ struct Sweep {
 };
 
 // Runs a whole sweep: every reply comes after the line time of request and reply plus the module's
-// delay, and the clock jumps to each probe's deadline. parityBlind: a line that carries no parity
+// delay, and the clock jumps to each probe's deadline; a reply later than that comes at once in
+// the next probe's time. parityBlind: a line that carries no parity
 // (a pseudo-terminal); deviceServer: every module hears every setting.
 Sweep run(const QList<Module> &modules, FinderOptions options, bool parityBlind = false, bool deviceServer = false)
 {
     SimBus bus;
     for (const Module &m : modules)
-        bus.addModule(m.model, std::uint8_t(m.address), m.code)->faults.exception = m.exception;
+    {
+        SimModule *module = bus.addModule(m.model, std::uint8_t(m.address), m.code);
+        module->faults.exception = m.exception;
+        module->faults.delayMs = m.delayMs;
+    }
     options.lineCarriesSettings = !deviceServer;
     BusFinder finder(options);
     Sweep s;
     qint64 now = 0;
     int code = 0;
+    QByteArray late;
     for (BusFinder::Next n = finder.start(now); n.kind != BusFinder::Next::Done;) {
         if (n.kind == BusFinder::Next::Open) {
             code = n.code;
@@ -46,7 +53,12 @@ Sweep run(const QList<Module> &modules, FinderOptions options, bool parityBlind 
         QByteArray reply = bus.exchange(n.frame, deviceServer ? 0 : baudForCode(code),
                                         deviceServer || parityBlind ? 0 : parityForCode(code), &delayMs);
         qint64 last = reply.isEmpty() ? -1 : now + lineTimeUs(code, int(n.frame.size() + reply.size())) + delayMs * 1000;
-        if (last > n.deadlineUs) {
+        if (!late.isEmpty()) {
+            reply = late + reply;
+            last = now + 100;
+            late.clear();
+        } else if (last > n.deadlineUs) {
+            late = reply;
             reply.clear();
             last = -1;
         }
@@ -199,6 +211,29 @@ private slots:
         QCOMPARE(r.baud(), 38400);
         QCOMPARE(r.parity(), 'E');
         QVERIFY(r.responseMs > 0 && r.responseMs < BusFinder(o).timeoutUs(8) / 1000.0);
+    }
+
+    // A module that answers after its time-out: its reply comes in the next probe's time, and
+    // names the module, not a shared address at the next one.
+    void lateReply()
+    {
+        FinderOptions o;
+        o.codes = {2};
+        o.from = 6;
+        o.to = 8;
+        BusFinder f(o);
+        SimModule m(5510, 7, 2);
+        f.start(0);
+        BusFinder::Next n = f.opened(true, 0);
+        n = f.judged(m.handle(n.frame), 1, n.deadlineUs);
+        QByteArray late;
+        for (n = f.opened(true, n.deadlineUs); n.kind == BusFinder::Next::Send;) {
+            const QByteArray reply = late;
+            late = m.handle(n.frame);
+            n = f.judged(reply, reply.isEmpty() ? -1 : n.deadlineUs - 1, n.deadlineUs);
+        }
+        QCOMPARE(rowTexts(f.rows()), QStringList{"0 7 2 KV5510 @2 answered after its time-out: give it a longer turnaround"});
+        QVERIFY(!f.faultFound());
     }
 
     // Progress, time left, stop and a port that will not reopen.
