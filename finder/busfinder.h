@@ -44,6 +44,8 @@ public:
 protected:
     void loadPanels() override;
     void onLineLost() override;
+    // Another port picked while sweeping: the sweep ends rather than go on at a port not chosen.
+    void onPortClosed() override { onLineLost(); }
 
 private:
     void apply(BusFinder::Next next);
