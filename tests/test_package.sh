@@ -79,7 +79,7 @@ complete_words() { # complete_words WORD... : what the completion offers for the
 }
 check "completion offers subcommands" [ "$(complete_words korvant-cli s)" = "scan set-address set-comm survey" ]
 check "completion offers models after read" [ "$(complete_words korvant-cli read KV55)" = "KV5510ADAM KV5520ADAM KV5530ADAM KV5540ADAM KV5550ADAM" ]
-check "completion offers options after a subcommand" [ "$(complete_words korvant-cli poll KV5510ADAM --c)" = "--count" ]
+check "completion offers options after a subcommand" [ "$(complete_words korvant-cli poll KV5510ADAM --cou)" = "--count" ]
 
 # The menu icon: a 32x32 PNG (signature, then the IHDR width and height).
 png="$root/usr/share/icons/hicolor/32x32/apps/korvant.png"
