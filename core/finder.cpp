@@ -177,6 +177,19 @@ std::optional<FinderRow> BusFinder::judgeProbe(const QByteArray &received, qint6
     row.heardCode = code;
     row.responseMs = lastByteUs >= 0 ? double(lastByteUs - m_sentAtUs) / 1000.0 : -1;
     const bool wholeReply = received.size() == kParameterReplyLength && crcOk(received) && std::uint8_t(received[1]) == 0x03;
+    // Bytes all in before the request and a reply could have crossed the line belong to the probe
+    // before, come after its time-out (a device server's line speed is not known: no such rule).
+    const bool early = code != 0 && lastByteUs >= 0
+                       && lastByteUs - m_sentAtUs < lineTimeUs(code, int(m_request.size() + received.size())) * 8 / 10;
+    if (early && !v.accepted() && v.refusal != Refusal::Exception && !wholeReply) {
+        if (m_address <= m_options.from)
+            return std::nullopt; // the broadcast's
+        row.kind = FinderRow::SharedAddress;
+        row.address = m_address - 1;
+        row.responseMs = -1;
+        row.note = QStringLiteral("shared address? (the replies came after the time-out)");
+        return row;
+    }
     if (v.accepted() || (v.refusal == Refusal::OtherAddress && wholeReply)) {
         const ModuleParameters p = moduleParameters(received);
         row.code = p.code;

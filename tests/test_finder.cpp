@@ -213,27 +213,37 @@ private slots:
         QVERIFY(r.responseMs > 0 && r.responseMs < BusFinder(o).timeoutUs(8) / 1000.0);
     }
 
-    // A module that answers after its time-out: its reply comes in the next probe's time, and
-    // names the module, not a shared address at the next one.
-    void lateReply()
+    // Modules that answer after their time-out: the bytes come just after the next probe went
+    // out, sooner than any reply to it could, and name the module (or the shared address) before,
+    // not a shared address at the next one.
+    void lateReplies()
     {
-        FinderOptions o;
-        o.codes = {2};
-        o.from = 6;
-        o.to = 8;
-        BusFinder f(o);
-        SimModule m(5510, 7, 2);
-        f.start(0);
-        BusFinder::Next n = f.opened(true, 0);
-        n = f.judged(m.handle(n.frame), 1, n.deadlineUs);
-        QByteArray late;
-        for (n = f.opened(true, n.deadlineUs); n.kind == BusFinder::Next::Send;) {
-            const QByteArray reply = late;
-            late = m.handle(n.frame);
-            n = f.judged(reply, reply.isEmpty() ? -1 : n.deadlineUs - 1, n.deadlineUs);
+        for (const bool shared : {false, true}) {
+            SimBus bus;
+            bus.addModule(5510, 7, 2);
+            if (shared)
+                bus.addModule(5530, 7, 2);
+            FinderOptions o;
+            o.codes = {2};
+            o.from = 6;
+            o.to = 8;
+            BusFinder f(o);
+            f.start(0);
+            BusFinder::Next n = f.opened(true, 0);
+            n = f.judged(withCrc(QByteArray::fromHex("000306000700021586")), 20000, n.deadlineUs);
+            QByteArray late;
+            qint64 sentUs = n.deadlineUs;
+            for (n = f.opened(true, sentUs); n.kind == BusFinder::Next::Send;) {
+                const QByteArray reply = late;
+                late = bus.exchange(n.frame, 9600, 'N');
+                const qint64 nowUs = n.deadlineUs;
+                n = f.judged(reply, reply.isEmpty() ? -1 : sentUs + 100, nowUs);
+                sentUs = nowUs;
+            }
+            QCOMPARE(rowTexts(f.rows()), QStringList{shared ? "2 7 0 KV0 @2 shared address? (the replies came after the time-out)"
+                                                            : "0 7 2 KV5510 @2 answered after its time-out: give it a longer turnaround"});
+            QCOMPARE(f.faultFound(), shared);
         }
-        QCOMPARE(rowTexts(f.rows()), QStringList{"0 7 2 KV5510 @2 answered after its time-out: give it a longer turnaround"});
-        QVERIFY(!f.faultFound());
     }
 
     // Progress, time left, stop and a port that will not reopen.
