@@ -179,7 +179,7 @@ std::optional<FinderRow> BusFinder::judgeProbe(const QByteArray &received, qint6
     const bool wholeReply = received.size() == kParameterReplyLength && crcOk(received) && std::uint8_t(received[1]) == 0x03;
     // Bytes all in before the request and a reply could have crossed the line belong to the probe
     // before, come after its time-out (a device server's line speed is not known: no such rule).
-    const bool early = code != 0 && lastByteUs >= 0
+    const bool early = m_options.repliesTakeLineTime && code != 0 && lastByteUs >= 0
                        && lastByteUs - m_sentAtUs < lineTimeUs(code, int(m_request.size() + received.size())) * 8 / 10;
     if (early && !v.accepted() && v.refusal != Refusal::Exception && !wholeReply) {
         if (m_address <= m_options.from)

@@ -47,6 +47,9 @@ struct FinderOptions {
     int timeoutMs = 0;
     // A device server carries every setting alike: one sweep, each module's code from its register.
     bool lineCarriesSettings = true;
+    // Replies come no sooner than the line lets them, so bytes in sooner are the probe before's
+    // (every real line; the in-process test line answers at once).
+    bool repliesTakeLineTime = true;
 };
 
 struct FinderRow {

@@ -174,6 +174,7 @@ void BusFinderWindow::Command_Start_Click()
     if (!ProbePort(n))
         return;
     options.lineCarriesSettings = !tcpTargetForPort(n);
+    options.repliesTakeLineTime = MSComm1->takesLineTime();
     m_finder = BusFinder(options);
     m_shownRows = -1;
     Table_Results->setRowCount(0);
