@@ -5,6 +5,7 @@
 #include "prompt.h"
 #include "settingsfiles.h"
 
+#include <QAction>
 #include <QIcon>
 
 const QString kMainCaption = QStringLiteral("KORVANT Debugging Software_V1.42B");
@@ -57,6 +58,20 @@ MainWindow::MainWindow(WindowRegistry *registry, QWidget *parent) : QWidget(pare
         Command1.append(button);
     }
     Combo_Model->setEditText(QStringLiteral("Combo_Model"));
+
+    auto *finder = new QAction(QStringLiteral("Bus Finder…"), this);
+    finder->setObjectName(QStringLiteral("Action_BusFinder"));
+    finder->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    connect(finder, &QAction::triggered, this, &MainWindow::openBusFinder);
+    addAction(finder);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void MainWindow::openBusFinder()
+{
+    hide();
+    if (!m_registry->open(QStringLiteral("BusFinder")))
+        show();
 }
 
 void MainWindow::Form_Load()

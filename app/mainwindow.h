@@ -39,6 +39,8 @@ public:
 
     void Form_Load();
     void Command1_Click(int index);
+    // Right-click menu and Ctrl+B: every module on the bus, at every setting.
+    void openBusFinder();
 
     QLabel *Label1;
     ChoiceBox *Combo_Model;

@@ -1,5 +1,6 @@
 #include "toolwindows.h"
 
+#include "busfinder.h"
 #include "models.h"
 #include "modulewindow.h"
 #include "setfrm.h"
@@ -10,6 +11,8 @@ ToolWindows::ToolWindows()
     for (const ModelRow &row : modelTable())
         registry.add(row.name, [name = row.name] { return createTestWindow(name); });
     registry.add(QStringLiteral("SetFrm"), [] { return createSetFrm(); });
+    registry.add(QStringLiteral("BusFinder"), [] { return createBusFinder(); });
+    BusFinderWindow::setOpenWindow([this](const QString &name) { return registry.open(name); });
     ModuleWindow::setShowMain([this] { main.show(); });
     main.Form_Load();
 }
@@ -17,4 +20,5 @@ ToolWindows::ToolWindows()
 ToolWindows::~ToolWindows()
 {
     ModuleWindow::setShowMain({});
+    BusFinderWindow::setOpenWindow({});
 }

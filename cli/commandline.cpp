@@ -25,6 +25,7 @@ constexpr CommandName kCommands[] = {
     {"poll", Command::Poll, 1},
     {"survey", Command::Survey, 0},
     {"ports", Command::Ports, 0},
+    {"find", Command::Find, 0},
 };
 
 // The baud rates the modules speak (the code table's).
@@ -133,7 +134,11 @@ QString helpText()
         "                          korvant-cli write KV1720ADAM --ma 4.00\n"
         "  set-address NEW       write a new address (0..255) to register 100, broadcast: only one\n"
         "                        module may be on the line\n"
+        "                        (it first sends the broadcast read: when several modules answer,\n"
+        "                        it writes nothing and exits 6)\n"
         "                          korvant-cli set-address 5 --baud 9600\n"
+        "  set-address NEW --to-address A\n"
+        "                        write the new address to the module at address A only\n"
         "  set-comm TEXT         write the communication-parameter code of TEXT, exactly one of\n"
         "                        4800,None,8,1  9600,None,8,1  19200,None,8,1  38400,None,8,1\n"
         "                        4800,Even,8,1  9600,Even,8,1  19200,Even,8,1  38400,Even,8,1\n"
@@ -152,6 +157,15 @@ QString helpText()
         "                        /dev/serial/by-id, description, manufacturer, serial number, and\n"
         "                        whether this user may open it\n"
         "                          korvant-cli ports\n"
+        "  find                  every module on the line at every setting: the broadcast parameter\n"
+        "                        read at each code of --codes, then, where anything answered, the\n"
+        "                        parameter read to each address from --from to --to. One line per\n"
+        "                        module (address, code, the baud and parity it answered at, model,\n"
+        "                        response time, note: \"shared address?\", \"exception N\", a code that\n"
+        "                        names another setting) and per setting where replies collided but\n"
+        "                        no module was found. Exit 6 when a shared address or such a\n"
+        "                        collision was found\n"
+        "                          korvant-cli find --codes 2,3 --to 32"
         "\n"
         "MODEL: KV1710ADAM KV1720ADAM KV1730ADAM KV1740ADAM KV5510ADAM KV5520ADAM KV5530ADAM\n"
         "       KV5540ADAM KV5550ADAM KV7710ADAM KV7720ADAM (any case, or the number alone: 5510)\n"
@@ -171,21 +185,29 @@ QString helpText()
         "                   for a read of eight registers at 9600\n"
         "  --period MS      poll: from one poll of the model to the next, 1..3600000 (default 500)\n"
         "  --count N        poll: stop after N polls, 1..100000000 (default: until Ctrl+C)\n"
-        "  --from A, --to B survey: the addresses to ask, each 1..255 (default 1 to 254)\n"
+        "  --from A, --to B survey, find: the addresses to ask, each 1..255 (default 1 to 254)\n"
+        "  --codes LIST     find: the communication-parameter codes to sweep, each 1..8 (default\n"
+        "                   1,2,3,4,5,6,7,8)\n"
+        "  --turnaround MS  find: added to each probe's line time for the module's turnaround and\n"
+        "                   the adapter's latency, 0..10000 (default 20: a USB adapter holds bytes\n"
+        "                   up to 16 ms)\n"
+        "  --to-address A   set-address: write to the module at address A only, 1..255\n"
         "  --json           results as one JSON object per line (keys address, code, baud,\n"
         "                   parity, model, channel, value, verdict, response_ms; statistics as\n"
         "                   requests, ok, timeout, bad_crc, short, long, other_address,\n"
         "                   other_function, exception, success_pct, response_ms_min,\n"
         "                   response_ms_median, response_ms_p99, response_ms_max; ports as\n"
-        "                   device, by_id, description, manufacturer, serial, exists, access)\n"
-        "  -q, --quiet      print results and errors only, not the frames (survey never prints\n"
-        "                   its frames; it shows a progress bar when stderr is a terminal)\n"
+        "                   device, by_id, description, manufacturer, serial, exists, access; find\n"
+        "                   adds note)\n"
+        "  -q, --quiet      print results and errors only, not the frames (survey and find never\n"
+        "                   print their frames; they show a progress bar when stderr is a terminal)\n"
         "  -h, --help       this text\n"
         "  --version        the program's name and version\n"
         "\n"
         "Results go to stdout; the frames sent and received (unless --quiet) and errors to stderr.\n"
         "Exit status: 0 success, 2 usage, 3 the port cannot be opened, 4 no valid reply (or nothing\n"
-        "found), 5 the module answered with an exception.\n");
+        "found), 5 the module answered with an exception, 6 several modules answered at once (a\n"
+        "shared address or a collision).\n");
 }
 
 ParsedCommandLine parseCommandLine(const QStringList &arguments)
@@ -209,7 +231,11 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
     const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"));
     const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"));
-    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, from, to});
+    const QCommandLineOption codes(QStringLiteral("codes"), {}, QStringLiteral("LIST"));
+    const QCommandLineOption turnaround(QStringLiteral("turnaround"), {}, QStringLiteral("MS"));
+    const QCommandLineOption toAddress(QStringLiteral("to-address"), {}, QStringLiteral("A"));
+    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, from, to,
+                       codes, turnaround, toAddress});
 
     QString &error = result.error;
     if (!parser.parse(arguments)) {
@@ -292,14 +318,35 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         error = QStringLiteral("--period and --count belong to poll");
         return result;
     }
-    if ((parser.isSet(from) || parser.isSet(to)) && o.command != Command::Survey) {
-        error = QStringLiteral("--from and --to belong to survey");
+    if ((parser.isSet(from) || parser.isSet(to)) && o.command != Command::Survey && o.command != Command::Find) {
+        error = QStringLiteral("--from and --to belong to survey and find");
         return result;
+    }
+    if ((parser.isSet(codes) || parser.isSet(turnaround)) && o.command != Command::Find) {
+        error = QStringLiteral("--codes and --turnaround belong to find");
+        return result;
+    }
+    if (parser.isSet(toAddress) && o.command != Command::SetAddress) {
+        error = QStringLiteral("--to-address belongs to set-address");
+        return result;
+    }
+    if (parser.isSet(codes)) {
+        const std::optional<QList<int>> list = numberList(parser.value(codes));
+        if (!list || list->isEmpty() || std::any_of(list->begin(), list->end(), [](int c) { return c > 8; })) {
+            error = QStringLiteral("--codes \"%1\" is not a list of codes 1..8").arg(parser.value(codes));
+            return result;
+        }
+        // Swept in code order, each once.
+        o.codes = *list;
+        std::sort(o.codes.begin(), o.codes.end());
+        o.codes.erase(std::unique(o.codes.begin(), o.codes.end()), o.codes.end());
     }
     if (!number(period, 1, 3600000, QStringLiteral("period \"%1\" is not 1..3600000 ms"), o.periodMs)
         || !number(count, 1, 100000000, QStringLiteral("count \"%1\" is not 1..100000000"), o.count)
         || !number(from, 1, 255, QStringLiteral("--from \"%1\" is not 1..255"), o.from)
-        || !number(to, 1, 255, QStringLiteral("--to \"%1\" is not 1..255"), o.to))
+        || !number(to, 1, 255, QStringLiteral("--to \"%1\" is not 1..255"), o.to)
+        || !number(turnaround, 0, 10000, QStringLiteral("--turnaround \"%1\" is not 0..10000 ms"), o.turnaroundMs)
+        || !number(toAddress, 1, 255, QStringLiteral("--to-address \"%1\" is not 1..255"), o.toAddress))
         return result;
     if (o.from > o.to) {
         error = QStringLiteral("--from %1 lies above --to %2").arg(o.from).arg(o.to);

@@ -12,7 +12,7 @@
 
 #include <optional>
 
-enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports };
+enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports, Find };
 
 // The exit status of korvant-cli.
 enum ExitStatus {
@@ -21,6 +21,7 @@ enum ExitStatus {
     ExitPort = 3,      // the port could not be opened
     ExitNoReply = 4,   // no valid reply (a time-out or a refused reply; a scan or survey finding nothing)
     ExitException = 5, // the module answered with a Modbus exception
+    ExitShared = 6,    // several modules answered at once: a shared address or a collision
 };
 
 struct CliOptions {
@@ -42,8 +43,14 @@ struct CliOptions {
     // poll
     int periodMs = 500;
     int count = 0; // 0: until stopped
-    // survey
+    // survey, find
     int from = 1, to = 254;
+    // find: the communication-parameter codes to sweep, in code order, and the wait added to each
+    // probe's line time
+    QList<int> codes{1, 2, 3, 4, 5, 6, 7, 8};
+    int turnaroundMs = 20;
+    // set-address: the module to write to (-1: broadcast)
+    int toAddress = -1;
 };
 
 struct ParsedCommandLine {

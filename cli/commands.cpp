@@ -2,6 +2,8 @@
 
 #include "conversions.h"
 #include "cycle.h"
+#include "find.h"
+#include "finder.h"
 #include "interrupt.h"
 #include "report.h"
 #include "session.h"
@@ -31,6 +33,7 @@ public:
     int setComm();
     int poll();
     int survey();
+    int findBus() { return runFind(o, session, out, err); }
 
 private:
     int timeoutFor(const LineSettings &line, int requestBytes, int replyBytes) const
@@ -171,6 +174,25 @@ int Runner::setAddress()
 {
     if (!session.open(o.line))
         return ExitPort;
+    if (o.toAddress > 0) {
+        // One module only: the write goes to its address, and its echo comes from there.
+        const int status = writeExchange(addressWriteTo(std::uint8_t(o.toAddress), std::uint8_t(o.argument.toInt())));
+        if (status == ExitOk && o.json)
+            print(QJsonObject{{"address", o.argument.toInt()}, {"verdict", verdictKey(Refusal::None)}});
+        else if (status == ExitOk)
+            print(QStringLiteral("address %1 written to the module at address %2").arg(o.argument).arg(o.toAddress));
+        return status;
+    }
+    // A broadcast write reaches every module at these settings; when the broadcast read shows
+    // several, writing would give them all the same address.
+    Exchange probe(parameterReadRequest());
+    const Heard heard = hearBroadcast(talk(probe, o.line).bytes);
+    session.logVerdict(heard == Heard::Garbled ? QStringLiteral("several modules (the replies collided)")
+                       : heard == Heard::OneModule ? QStringLiteral("one module") : QStringLiteral("no reply"));
+    if (heard == Heard::Garbled)
+        return fail(ExitShared, QStringLiteral("several modules answered the broadcast read, so nothing was written: "
+                                               "connect one module only, or give --to-address A to write to the "
+                                               "module at address A alone"));
     // The command line took only a whole number 0..255.
     const int status = writeExchange(addressWriteRequest(std::uint8_t(o.argument.toInt())));
     if (status == ExitOk && o.json)
@@ -321,6 +343,7 @@ int runCommand(const CliOptions &options, QTextStream &out, QTextStream &err)
             err << QStringLiteral("korvant-cli: the system lists no serial device\n");
         return ExitOk;
     }
+    case Command::Find: return runner.findBus();
     default: break;
     }
     return ExitUsage;

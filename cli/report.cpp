@@ -2,6 +2,7 @@
 
 #include "commandline.h"
 #include "conversions.h"
+#include "finder.h"
 
 #include <QJsonDocument>
 
@@ -166,4 +167,43 @@ QJsonObject portJson(const SerialPortEntry &port)
     return {{"device", port.device}, {"by_id", known(port.byId)}, {"description", known(port.description)},
             {"manufacturer", known(port.manufacturer)}, {"serial", known(port.serialNumber)},
             {"exists", port.exists}, {"access", port.mayOpen}};
+}
+
+QString findLine(const FinderRow &row)
+{
+    const auto known = [](int v, const QString &text) { return v > 0 ? text : QStringLiteral("-"); };
+    QString line;
+    if (row.isModule()) {
+        line = QStringLiteral("address %1  code %2  ").arg(row.address).arg(known(row.code, QString::number(row.code)));
+    }
+    line += QStringLiteral("baud %1  parity %2")
+                .arg(known(row.baud(), QString::number(row.baud())), row.parity() ? parityName(row.parity()) : QStringLiteral("-"));
+    if (row.isModule()) {
+        line += QStringLiteral("  model %1  response %2")
+                    .arg(known(row.model, modelText(std::uint16_t(row.model))),
+                         row.responseMs >= 0 ? millisecondsText(row.responseMs) + QStringLiteral(" ms") : QStringLiteral("-"));
+    }
+    if (!row.note.isEmpty())
+        line += QStringLiteral("  note ") + row.note;
+    return line;
+}
+
+QJsonObject findJson(const FinderRow &row)
+{
+    QJsonObject o;
+    if (row.isModule())
+        o.insert(QStringLiteral("address"), row.address);
+    if (row.code > 0)
+        o.insert(QStringLiteral("code"), row.code);
+    if (row.baud() > 0)
+        o.insert(QStringLiteral("baud"), row.baud());
+    if (row.parity())
+        o.insert(QStringLiteral("parity"), parityName(row.parity()));
+    if (row.model > 0)
+        o.insert(QStringLiteral("model"), modelText(std::uint16_t(row.model)));
+    if (row.responseMs >= 0)
+        o.insert(QStringLiteral("response_ms"), milliseconds(row.responseMs));
+    if (!row.note.isEmpty())
+        o.insert(QStringLiteral("note"), row.note);
+    return o;
 }

@@ -70,3 +70,12 @@ QJsonObject surveyJson(const ModuleParameters &parameters, double responseMs);
 // "access no (no device node)" for a node that is missing; or one JSON object each.
 QString portLine(const SerialPortEntry &port);
 QJsonObject portJson(const SerialPortEntry &port);
+
+// --- find --------------------------------------------------------------------------------------
+
+struct FinderRow;
+// "address 7  code 3  baud 19200  parity None  model KV5510ADAM  response 21.30 ms  note …", with
+// "-" for what is not known; a note about a setting: "baud 9600  parity None  note …".
+QString findLine(const FinderRow &row);
+// The same keys as JSON; what is not known is left out.
+QJsonObject findJson(const FinderRow &row);

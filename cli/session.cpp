@@ -44,13 +44,16 @@ bool Session::open(const LineSettings &line)
 }
 
 namespace {
-// Waits up to ms for the line or Ctrl+C: POLLIN-style revents of the line, 0 at the time-out, -1
-// for Ctrl+C. A line of -1 waits for Ctrl+C alone.
-int waitFor(int fd, int ms)
+// Waits up to ns for the line or Ctrl+C: POLLIN-style revents of the line, 0 at the time-out, -1
+// for Ctrl+C. A line of -1 waits for Ctrl+C alone. To the nanosecond rather than poll()'s
+// millisecond: the finder's probes are a few milliseconds long, and rounding each wait up to the
+// next millisecond added half of one to every probe.
+int waitFor(int fd, qint64 ns)
 {
     pollfd fds[2] = {{Interrupt::descriptor(), POLLIN, 0}, {fd, POLLIN, 0}};
     const nfds_t n = fd >= 0 ? 2 : 1;
-    if (::poll(fds, n, ms) < 0)
+    const timespec ts{time_t(ns / 1000000000), long(ns % 1000000000)};
+    if (::ppoll(fds, n, &ts, nullptr) < 0)
         return 0; // a signal: the caller looks at the clock and Interrupt::requested() again
     if (fds[0].revents)
         return -1;
@@ -76,6 +79,11 @@ void Session::fail(const QString &why)
 }
 
 Session::Reply Session::exchange(const Exchange &exchange, int timeoutMs, int holdMs)
+{
+    return exchangeUs(exchange, qint64(timeoutMs) * 1000, holdMs);
+}
+
+Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs, int holdMs)
 {
     const QByteArray &frame = exchange.request;
     Reply reply;
@@ -108,7 +116,7 @@ Session::Reply Session::exchange(const Exchange &exchange, int timeoutMs, int ho
     }
     // Until the time-out, or until a complete reply has been followed by a quiet gap (or the
     // hold, when that ends later).
-    qint64 endNs = qint64(timeoutMs) * 1000000;
+    qint64 endNs = timeoutUs * 1000;
     qint64 quietEndNs = -1; // once the reply is complete
     while (!Interrupt::requested()) {
         const qint64 leftNs = endNs - clock.nsecsElapsed();
@@ -116,7 +124,7 @@ Session::Reply Session::exchange(const Exchange &exchange, int timeoutMs, int ho
             m_heldUntilNow = holdMs > 0 && quietEndNs >= 0;
             break;
         }
-        const int ready = waitFor(fd, int((leftNs + 999999) / 1000000));
+        const int ready = waitFor(fd, leftNs);
         if (ready < 0)
             break;
         if (ready == 0)
@@ -160,6 +168,6 @@ bool Session::wait(int ms)
     QElapsedTimer clock;
     clock.start();
     for (qint64 left = ms; left > 0 && !Interrupt::requested(); left = ms - clock.elapsed())
-        waitFor(-1, int(left));
+        waitFor(-1, left * 1000000);
     return !Interrupt::requested();
 }

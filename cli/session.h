@@ -20,6 +20,8 @@ public:
 
     // The device --port names: COMn resolved as the windows resolve it, anything else as given.
     QString device() const;
+    // The port is a serial device server, which carries every setting alike (known once opened).
+    bool deviceServer() const { return m_tcpTarget.has_value(); }
     // Opens (or reopens) the line at these settings. A failure is reported on stderr with its
     // reason (for a device the user may not open, with the fix).
     bool open(const LineSettings &line);
@@ -36,6 +38,8 @@ public:
     // the exchange then returns no earlier, so the quiet gap and the wait for the next request
     // are one sleep. Bytes after the quiet gap belong to no request and are dropped.
     Reply exchange(const Exchange &exchange, int timeoutMs, int holdMs = 0);
+    // The same with the time-out to the microsecond (the finder's probes).
+    Reply exchangeUs(const Exchange &exchange, qint64 timeoutUs, int holdMs = 0);
     // Logs a verdict after the received frame (without --quiet).
     void logVerdict(const QString &reason);
     // Frames are logged without --quiet unless turned off here (survey's progress bar).

@@ -82,6 +82,7 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
 
     m_comm->setWatcher([this](const QByteArray &bytes) {
         m_traffic.received(bytes, QDateTime::currentMSecsSinceEpoch(), steadyNs());
+        onBytes();
     });
     m_traffic.setSink([this](const TrafficRow &row) {
         if (trafficSinkSlot())
@@ -298,8 +299,8 @@ void ModuleWindow::closeEvent(QCloseEvent *event)
 void ModuleWindow::Form_QueryUnload()
 {
     QString error;
-    if (!writeSetRc(sysFilePath(QStringLiteral("set.rc")), Frame1->choice(), &error))
+    if (m_writesSetRc && !writeSetRc(sysFilePath(QStringLiteral("set.rc")), Frame1->choice(), &error))
         Prompt(this, QStringLiteral("Cannot write %1: %2").arg(sysFileLabel(QStringLiteral("set.rc")), error));
-    if (showMainSlot())
+    if (m_showsMainOnClose && showMainSlot())
         showMainSlot()();
 }

@@ -103,6 +103,8 @@ protected:
     virtual void onLineLost() {}
     // The user closed the port (Close, or a new port, baud or parity choice while open).
     virtual void onPortClosed() {}
+    // Bytes arrived on the line (already kept in ReceiveHex and the traffic record).
+    virtual void onBytes() {}
 
     // The address box Combo_Addr(index), listing "1" to "254" and showing "1".
     QComboBox *makeAddressBox(int index, QWidget *parent);
@@ -136,6 +138,10 @@ protected:
 
     void closeEvent(QCloseEvent *event) override;
     void Form_QueryUnload();
+    // A window that gives way to another on closing (the bus finder opening a model's window)
+    // leaves set.rc and Main to that one.
+    bool m_writesSetRc = true;
+    bool m_showsMainOnClose = true;
 
 private:
     void onLineFailed();

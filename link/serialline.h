@@ -40,6 +40,8 @@ public:
     // The open line's native descriptor (non-blocking), for a caller that writes to and waits on
     // it itself instead of in the event loop (korvant-cli); -1 when closed or for a line without one.
     virtual int descriptor() const { return -1; }
+    // Whether a reply takes its time on the line (every real line; not an in-process simulation).
+    virtual bool takesLineTime() const { return true; }
     // The device that port n stands for, for a tool tip; empty when unknown.
     virtual QString deviceName(int port) const { Q_UNUSED(port); return {}; }
 

@@ -30,6 +30,7 @@ public:
     // happens while closed. Replies still pending when the line closes are dropped.
     void write(const QByteArray &frame) override;
     QString deviceName(int port) const override;
+    bool takesLineTime() const override { return false; } // replies come at once
 
     QString lastSettings() const { return m_lastSettings; } // exact text last given to open()
     QList<QByteArray> writes() const { return m_writes; }   // every frame written while open

@@ -18,6 +18,7 @@
 #include "conversions.h"
 #include "cycle.h"
 #include "decoders.h"
+#include "finder.h"
 #include "linesettings.h"
 #include "exchange.h"
 #include "modbus.h"
@@ -276,7 +277,7 @@ QString summary(const ParsedCommandLine &p)
     const CliOptions &o = p.options;
     if (o.help || o.version)
         return o.help ? QStringLiteral("help") : QStringLiteral("version");
-    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports"};
+    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports", "find"};
     QString s = QString::fromLatin1(names[int(o.command)]);
     s += o.model ? QLatin1Char(' ') + o.model->name : QString();
     s += o.argument.isEmpty() ? QString() : QLatin1Char(' ') + o.argument;
@@ -292,8 +293,15 @@ QString summary(const ParsedCommandLine &p)
     s += o.json ? QStringLiteral(" json") : QString();
     if (o.command == Command::Poll)
         s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count);
-    if (o.command == Command::Survey)
+    if (o.command == Command::Survey || o.command == Command::Find)
         s += QStringLiteral(" %1..%2").arg(o.from).arg(o.to);
+    if (o.command == Command::Find) {
+        QStringList codes;
+        for (int c : o.codes)
+            codes << QString::number(c);
+        s += QStringLiteral(" codes=%1 turnaround=%2").arg(codes.join(QLatin1Char(','))).arg(o.turnaroundMs);
+    }
+    s += o.toAddress > 0 ? QStringLiteral(" to=%1").arg(o.toAddress) : QString();
     return s;
 }
 } // namespace
@@ -859,7 +867,14 @@ private slots:
             {"survey --from 3", "survey COM1 9600,N,8,1 a1 t0 3..254"}, {"survey --to 255", "survey COM1 9600,N,8,1 a1 t0 1..255"},
             {"poll 5540", "error: KV5540ADAM has no inputs to read"},
             {"read 5510 --count 3", "error: --period and --count belong to poll"},
-            {"scan --from 3", "error: --from and --to belong to survey"},
+            {"scan --from 3", "error: --from and --to belong to survey and find"},
+            {"find", "find COM1 9600,N,8,1 a1 t0 1..254 codes=1,2,3,4,5,6,7,8 turnaround=20"},
+            {"find --codes 7,2,7 --to 40 --turnaround 5", "find COM1 9600,N,8,1 a1 t0 1..40 codes=2,7 turnaround=5"},
+            {"find --codes 9", "error: --codes \"9\" is not a list of codes 1..8"},
+            {"survey --codes 2", "error: --codes and --turnaround belong to find"},
+            {"set-address 5 --to-address 9 --address 3", "set-address 5 COM1 9600,N,8,1 a3 t0 to=9"},
+            {"set-address 5 --to-address 0", "error: --to-address \"0\" is not 1..255"},
+            {"set-comm 9600,None,8,1 --to-address 9", "error: --to-address belongs to set-address"},
             {"survey --from 9 --to 8", "error: --from 9 lies above --to 8"}, {"--port COM2", "error: no subcommand given"},
             {"reed", "error: unknown subcommand \"reed\""}, {"scan --bogus", "error: Unknown option 'bogus'."},
             {"read", "error: read takes one argument"}, {"scan 1", "error: scan takes no argument"},
@@ -887,7 +902,7 @@ private slots:
     void helpNamesEverySubcommand()
     {
         for (const char *sub :
-             {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey", "ports"})
+             {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey", "ports", "find"})
             QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub) + QLatin1Char(' ')), sub);
     }
 
@@ -1000,6 +1015,22 @@ private slots:
         QCOMPARE(portLine(gone), QStringLiteral("/dev/ttyACM0  by-id -  description -  manufacturer -  serial -  access no (no device node)"));
         QCOMPARE(jsonLine(portJson(gone)), QStringLiteral(R"({"access":false,"by_id":null,"description":null,"device":"/dev/ttyACM0",)"
                                                          R"("exists":false,"manufacturer":null,"serial":null})"));
+    }
+
+    // find's lines and JSON: what is not known shows "-" or is left out; over a device server
+    // (heard at code 0) the baud and parity come from the module's code.
+    void findLines()
+    {
+        FinderRow module{FinderRow::Module, 90, 7, 7710, 3, 15.304, QStringLiteral("n")};
+        FinderRow shared{FinderRow::SharedAddress, 17, 0, 0, 2, 25.1, QStringLiteral("shared address?")};
+        FinderRow server{FinderRow::Module, 4, 6, 5510, 0, -1, {}};
+        FinderRow setting{FinderRow::SettingNote, 0, 0, 0, 5, -1, QStringLiteral("several")};
+        QCOMPARE(findLine(module), QStringLiteral("address 90  code 7  baud 19200  parity None  model KV7710ADAM  response 15.30 ms  note n"));
+        QCOMPARE(findLine(shared), QStringLiteral("address 17  code -  baud 9600  parity None  model -  response 25.10 ms  note shared address?"));
+        QCOMPARE(findLine(server), QStringLiteral("address 4  code 6  baud 9600  parity Even  model KV5510ADAM  response -"));
+        QCOMPARE(findLine(setting), QStringLiteral("baud 4800  parity Even  note several"));
+        QCOMPARE(jsonLine(findJson(shared)), QStringLiteral(R"({"address":17,"baud":9600,"note":"shared address?","parity":"None","response_ms":25.1})"));
+        QCOMPARE(jsonLine(findJson(setting)), QStringLiteral(R"({"baud":4800,"note":"several","parity":"Even"})"));
     }
 };
 

@@ -11,6 +11,7 @@
 #include "support/simprocess.h"
 
 #include "digitalwindow.h"
+#include "finder.h"
 #include "modbus.h"
 #include "setfrm.h"
 
@@ -206,7 +207,9 @@ private slots:
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral(R"({"address":5,"baud":9600,"code":2,"parity":"None","verdict":"ok"})" "\n"));
         QCOMPARE(runCli(sim, {"read", "5550", "--address", "5", "--quiet"}).status, 0);
-        QCOMPARE(requests(sim, 6).mid(3, 2), (QStringList{"00 06 00 64 00 05 09 C7", HexText(commWriteRequest(5, 2)).trimmed()}));
+        // set-address reads at the broadcast address first: one module, so it writes.
+        QCOMPARE(requests(sim, 7).mid(3, 3), (QStringList{"00 03 00 64 00 03 45 C5", "00 06 00 64 00 05 09 C7",
+                                                          HexText(commWriteRequest(5, 2)).trimmed()}));
     }
 
     // What a script relies on, run by run on one bus: the exit status of success and of each
@@ -304,6 +307,47 @@ private slots:
         QVERIFY2(r.err.startsWith(held) && r.err.contains(QStringLiteral("korvant-cli (PID %1)").arg(holderPid))
                      && r.err.contains(QStringLiteral("korvant-sim (PID %1)").arg(sim.process.processId())),
                  qPrintable(r.err));
+    }
+
+    // find on a bus of several modules at two settings, two of them sharing an address; then
+    // set-address refuses the broadcast on that bus and writes to one module when told which.
+    void findThenSetAddressOnABus()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:3", "--module", "1730:3", "--module", "5530:9", "--module", "7710:40:7",
+                           "--fault", "delay=2", "--module", "5520:20", "--fault", "exception"}));
+        Run r = runCli(sim, {"find", "--codes", "7,2,3", "--to", "40", "--turnaround", "25", "--json"});
+        QCOMPARE(r.status, 6);
+        QStringList rows;
+        for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            rows << QStringLiteral("%1 %2 %3 %4 %5 %6").arg(o["address"].toInt()).arg(o["code"].toInt()).arg(o["baud"].toInt())
+                        .arg(o["parity"].toString(), o["model"].toString(), o["note"].toString());
+            QVERIFY2(o.contains("note") || o["response_ms"].toDouble() > 0, qPrintable(line));
+        }
+        // The pty carries no parity: the 19200,Even module answers at 19200,None too, and is one row.
+        QCOMPARE(rows, (QStringList{"3 0 9600 None  shared address?", "9 2 9600 None KV5530ADAM ",
+                                    "20 0 9600 None  exception 1",
+                                    "40 7 19200 Even KV7710ADAM answers at 19200,None,8,1 too; its code says 19200,Even,8,1"}));
+        QCOMPARE(r.err, QStringLiteral("korvant-cli: several modules answered at once: a shared address or a collision (see the notes)\n"));
+        const int probes = 3 + 3 * 40;
+        QCOMPARE(requests(sim, probes).size(), probes);
+
+        r = runCli(sim, {"set-address", "12", "--quiet"});
+        QCOMPARE(r.status, 6);
+        QVERIFY2(r.err.contains("--to-address A"), qPrintable(r.err));
+        r = runCli(sim, {"set-address", "12", "--to-address", "9", "--address", "3", "--quiet"});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("address 12 written to the module at address 9\n"));
+        // Nothing was written to the broadcast address; the one write went to module 9.
+        QCOMPARE(requests(sim, probes + 2).mid(probes), (QStringList{"00 03 00 64 00 03 45 C5", HexText(addressWriteTo(9, 12)).trimmed()}));
+        // At one address only, the rest of the collision at the broadcast stays unexplained.
+        r = runCli(sim, {"find", "--codes", "2", "--from", "12", "--to", "12", "--quiet"});
+        const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(r.status == 6 && lines.size() == 2
+                     && lines[0].startsWith("address 12  code 2  baud 9600  parity None  model KV5530ADAM  response ")
+                     && lines[1] == "baud 9600  parity None  note several modules or noise at the broadcast, but one "
+                                    "answered at addresses 12 to 12", qPrintable(r.out));
     }
 
     // Behind a serial device server: --port names it; scan says the module's code (a server that refuses is refusedSplitAndLost's,

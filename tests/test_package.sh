@@ -105,6 +105,8 @@ while IFS='|' read -r words offered; do
     check "completion of '$words' offers '$offered'" [ "$(complete_words korvant-cli $words)" = "$offered" ]
 done <<'EOF'
 s|scan set-address set-comm survey
+f|find
+set-address --to|--to-address
 read KV55|KV5510ADAM KV5520ADAM KV5530ADAM KV5540ADAM KV5550ADAM
 write kv17|kv1710adam kv1720adam kv1730adam kv1740adam
 poll 77|7710 7720

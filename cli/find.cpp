@@ -1,0 +1,92 @@
+#include "find.h"
+
+#include "finder.h"
+#include "interrupt.h"
+#include "report.h"
+#include "session.h"
+
+#include <QElapsedTimer>
+
+#include <unistd.h>
+
+namespace {
+
+void progress(QTextStream &err, const BusFinder &finder)
+{
+    const int planned = qMax(1, finder.probesPlanned());
+    const int done = qMin(finder.probesSent(), planned);
+    const int width = 40;
+    err << QStringLiteral("\r\033[K[%1%2] %3/%4 probes, %5 s left, %6 found")
+               .arg(QString(done * width / planned, QLatin1Char('#')), QString(width - done * width / planned, QLatin1Char('.')))
+               .arg(done).arg(planned).arg((finder.timeLeftUs() + 999999) / 1000000).arg(finder.modulesFound());
+    err.flush();
+}
+
+} // namespace
+
+int runFind(const CliOptions &o, Session &session, QTextStream &out, QTextStream &err)
+{
+    Interrupt::install();
+    if (!session.open(o.line))
+        return ExitPort;
+    session.setLogging(false);
+    const bool bar = !o.quiet && ::isatty(STDERR_FILENO);
+
+    FinderOptions options;
+    options.codes = o.codes;
+    options.from = o.from;
+    options.to = o.to;
+    options.turnaroundMs = o.turnaroundMs;
+    options.timeoutMs = o.timeoutMs;
+    options.lineCarriesSettings = !session.deviceServer();
+    BusFinder finder(options);
+    QElapsedTimer clock;
+    clock.start();
+    const auto nowUs = [&clock] { return clock.nsecsElapsed() / 1000; };
+
+    bool portFailed = false;
+    for (BusFinder::Next next = finder.start(nowUs()); next.kind != BusFinder::Next::Done;) {
+        if (next.kind == BusFinder::Next::Open) {
+            LineSettings line = o.line;
+            if (next.code != 0) {
+                line.baud = baudForCode(next.code);
+                line.parity = parityForCode(next.code);
+            }
+            const bool ok = session.open(line);
+            portFailed = !ok;
+            next = finder.opened(ok, nowUs());
+            continue;
+        }
+        const qint64 sentUs = nowUs();
+        const Session::Reply reply = session.exchangeUs(Exchange(next.frame), qMax<qint64>(1, next.deadlineUs - sentUs));
+        if (reply.interrupted || reply.lineFailed) {
+            portFailed = reply.lineFailed;
+            finder.stop();
+            break;
+        }
+        const qint64 lastUs = reply.responseMs >= 0 ? sentUs + qint64(reply.responseMs * 1000) : -1;
+        next = finder.judged(reply.bytes, lastUs, nowUs());
+        if (bar)
+            progress(err, finder);
+    }
+    if (bar) {
+        err << QStringLiteral("\r\033[K");
+        err.flush();
+    }
+    for (const FinderRow &row : finder.rows()) {
+        out << (o.json ? jsonLine(findJson(row)) : findLine(row)) << '\n';
+        out.flush();
+    }
+    const auto fail = [&err](int status, const QString &message) {
+        err << QStringLiteral("korvant-cli: ") << message << '\n';
+        err.flush();
+        return status;
+    };
+    if (portFailed)
+        return ExitPort;
+    if (finder.faultFound())
+        return fail(ExitShared, QStringLiteral("several modules answered at once: a shared address or a collision (see the notes)"));
+    if (finder.modulesFound() == 0)
+        return fail(ExitNoReply, QStringLiteral("no module answered at the settings swept"));
+    return ExitOk;
+}

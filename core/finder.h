@@ -1,0 +1,130 @@
+// The bus finder: every module on a line, at every communication-parameter setting. First the
+// broadcast parameter read at each chosen setting (silence: nobody listens there; a valid reply:
+// one module; bytes that fail the check: several modules or noise), then, at each setting where
+// anything was heard, the parameter read to every address of the range. Like the windows' cycles
+// it is a state machine: what the line did goes in as calls with the time, what to do next comes
+// out; the window, korvant-cli and the tests drive it with their own line and clock.
+#pragma once
+
+#include "decoders.h"
+#include "modbus.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+#include <optional>
+
+// The parameter read (registers 100..102) to one address.
+QByteArray parameterReadTo(std::uint8_t address);
+// The address write (register 100) to one module only, for a line with several modules on it.
+QByteArray addressWriteTo(std::uint8_t module, std::uint8_t newAddress);
+
+// What a broadcast parameter read brought back.
+enum class Heard { Nothing, OneModule, Garbled };
+Heard hearBroadcast(const QByteArray &received);
+
+// The time the request and reply bytes take on the line at a code's baud rate and parity: start,
+// 8 data bits, the parity bit where there is one, and a stop bit per byte. Code 0 (a device
+// server, whose line speed the tool does not know) counts the slowest setting, 4800 with parity.
+qint64 lineTimeUs(int code, int bytes);
+
+// A reply that can be judged before its time-out: the parameter reply's length, or a whole
+// exception frame.
+bool parameterReplyComplete(const QByteArray &received);
+
+struct FinderOptions {
+    QList<int> codes{1, 2, 3, 4, 5, 6, 7, 8}; // swept in this order
+    int from = 1, to = 254;
+    // Added to the line time of each probe: the module's own turnaround and what the adapter
+    // holds back. A USB adapter's latency timer keeps bytes up to 16 ms, a module answers within
+    // a few, so 20 ms by default.
+    int turnaroundMs = 20;
+    // Replaces the computed time-out when above 0 (the tools' --timeout).
+    int timeoutMs = 0;
+    // A device server carries every setting alike: one sweep, each module's code from its register.
+    bool lineCarriesSettings = true;
+    // Replies come no sooner than the line lets them, so bytes in sooner are the probe before's
+    // (every real line; the in-process test line answers at once).
+    bool repliesTakeLineTime = true;
+};
+
+struct FinderRow {
+    enum Kind { Module, Exception, SharedAddress, SettingNote } kind = Module;
+    int address = 0;        // 0 for a note about a setting
+    int code = 0;           // register 101 (the code it says it has); 0 when unknown
+    int model = 0;          // register 102; 0 when unknown
+    int heardCode = 0;      // the setting it answered at; 0 over a device server
+    double responseMs = -1; // from the request to the last byte
+    QString note;
+    // The baud rate and parity it answered at (over a device server: the ones its code names).
+    int baud() const;
+    char parity() const;
+    bool isModule() const { return kind != SettingNote; }
+};
+
+class BusFinder
+{
+public:
+    struct Next {
+        enum Kind { Open, Send, Done } kind = Done;
+        int code = 0;           // Open: the setting (0: any, over a device server)
+        QByteArray frame;       // Send
+        qint64 deadlineUs = 0;  // Send: judge the reply then, or earlier once it is complete
+    };
+
+    explicit BusFinder(FinderOptions options);
+
+    Next start(qint64 nowUs);
+    // The line is open at the setting asked for, or could not be opened (the sweep ends).
+    Next opened(bool ok, qint64 nowUs);
+    // The reply to the last Send: what came, and when its last byte came (-1: nothing).
+    Next judged(const QByteArray &received, qint64 lastByteUs, qint64 nowUs);
+    // Stop: nothing more is sent; what was found stays.
+    void stop() { m_phase = Phase::Done; }
+
+    bool running() const { return m_phase != Phase::Done && m_started; }
+    // Rows in the order found (modules at settings that differ only in parity merged).
+    const QVector<FinderRow> &rows() const { return m_rows; }
+    // A shared address, or bytes at a broadcast that the modules found do not explain.
+    bool faultFound() const;
+    int modulesFound() const;
+    // Probes sent and planned (the sweeps are planned once the broadcasts are done), and the
+    // longest the rest can take.
+    int probesSent() const { return m_sent; }
+    int probesPlanned() const;
+    qint64 timeLeftUs() const;
+    // The wait for a reply at a setting.
+    qint64 timeoutUs(int code) const;
+    // What was heard at the broadcast of each setting swept.
+    Heard heardAt(int code) const;
+
+private:
+    enum class Phase { Broadcast, Sweep, Done };
+    Next openNext(qint64 nowUs);
+    Next send(const QByteArray &frame, qint64 nowUs);
+    // What the reply to one probe of a sweep says: a module, an exception, a shared address, or
+    // nothing to show.
+    std::optional<FinderRow> judgeProbe(const QByteArray &received, qint64 lastByteUs) const;
+    void finish();
+    void add(FinderRow row);
+    QList<int> settings() const;
+
+    FinderOptions m_options;
+    Phase m_phase = Phase::Broadcast;
+    bool m_started = false;
+    int m_settingIndex = 0;  // into settings() (broadcasts) or m_heard (sweeps)
+    int m_address = 0;
+    qint64 m_sentAtUs = 0;
+    int m_sent = 0;
+    QByteArray m_request;
+    QList<int> m_heard;          // settings to sweep, in order
+    QVector<Heard> m_broadcast;  // per index of settings()
+    QVector<ModuleParameters> m_broadcastFound;
+    QVector<FinderRow> m_rows;
+    QHash<int, int> m_foundAt; // modules that answered in the sweep of each setting
+    bool m_fault = false;      // bytes at a broadcast that the sweep did not explain
+};

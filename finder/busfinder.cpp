@@ -1,0 +1,334 @@
+#include "busfinder.h"
+
+#include "linesettings.h"
+#include "numtext.h"
+#include "prompt.h"
+#include "serialgroup.h"
+#include "ports.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDateTime>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QSaveFile>
+
+#include <chrono>
+
+namespace {
+const QString kStart = QStringLiteral("Start");
+const QString kStop = QStringLiteral("Stop");
+const QStringList kColumns = {QStringLiteral("Address"), QStringLiteral("Model"), QStringLiteral("Code"),
+                              QStringLiteral("Baud"), QStringLiteral("Parity"), QStringLiteral("Response ms"),
+                              QStringLiteral("Note")};
+
+qint64 steadyNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::function<ModuleWindow *(const QString &)> &openWindowSlot()
+{
+    static std::function<ModuleWindow *(const QString &)> open;
+    return open;
+}
+
+// The texts of a row's cells; numbers stay numbers so that the columns sort by value.
+QList<QVariant> cells(const FinderRow &r)
+{
+    const auto known = [](int v) { return v > 0 ? QVariant(v) : QVariant(QString()); };
+    return {r.isModule() ? QVariant(r.address) : QVariant(QString()),
+            r.model > 0 ? QVariant(QStringLiteral("KV%1ADAM").arg(r.model)) : QVariant(QString()),
+            known(r.code),
+            known(r.baud()),
+            r.parity() == 'E' ? QStringLiteral("Even") : r.parity() == 'N' ? QStringLiteral("None") : QString(),
+            r.responseMs >= 0 ? QVariant(QString::number(r.responseMs, 'f', 2).toDouble()) : QVariant(QString()),
+            r.note};
+}
+
+QString csvField(const QString &text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')))
+        return text;
+    return QLatin1Char('"') + QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+} // namespace
+
+void BusFinderWindow::setOpenWindow(std::function<ModuleWindow *(const QString &)> open)
+{
+    openWindowSlot() = std::move(open);
+}
+
+BusFinderWindow::BusFinderWindow(QWidget *parent)
+    : ModuleWindow(QStringLiteral("BusFinder"), QStringLiteral("Bus Finder"), 12600, 7080, parent)
+{
+    TM_Probe = new QTimer(this);
+    TM_Probe->setObjectName(QStringLiteral("TM_Probe"));
+    TM_Probe->setSingleShot(true);
+    TM_Probe->setTimerType(Qt::PreciseTimer);
+    connect(TM_Probe, &QTimer::timeout, this, &BusFinderWindow::TM_Probe_Timer);
+    setLongestReply(64); // a collision may bring more than one reply's bytes; the check needs only a few
+    m_clock.start();
+    // The baud and parity boxes show the setting being swept, not a choice to keep.
+    m_writesSetRc = false;
+}
+
+void BusFinderWindow::loadPanels()
+{
+    // The finder opens the line itself at each setting it sweeps; the baud and parity boxes show
+    // the setting of the moment.
+    Command_Port->hide();
+    for (QWidget *w : std::initializer_list<QWidget *>{Combo2, Combo3, Combo4, Combo5})
+        w->setEnabled(false);
+
+    Frame_Codes = addPanel(QStringLiteral("Frame_Codes"), QStringLiteral(" Settings "), 2640, 120, 5880, 1335);
+    for (int i = 0; i < 8; ++i) {
+        auto *box = placed(new QCheckBox(communicationParameterTexts()[i], Frame_Codes), QStringLiteral("Check_Code_%1").arg(i),
+                           120 + (i % 4) * 1440, 360 + (i / 4) * 420, 1440, 300);
+        box->setChecked(true);
+        Check_Code.append(box);
+    }
+    Frame_Range = addPanel(QStringLiteral("Frame_Range"), QStringLiteral(" Addresses "), 8640, 120, 3840, 1335);
+    const auto labelled = [this](const QString &caption, const QString &name, const QString &text, int left, int top) {
+        placed(new QLabel(caption, Frame_Range), name + QStringLiteral("_Label"), left, top + 30, 840, 255);
+        auto *box = new ChoiceBox(name, Frame_Range);
+        box->setEditText(text);
+        box->setGeometry(twips(left + 840), twips(top), twips(900), twips(300));
+        return box;
+    };
+    Combo_From = labelled(QStringLiteral("From"), QStringLiteral("Combo_From"), QStringLiteral("1"), 120, 360);
+    Combo_To = labelled(QStringLiteral("To"), QStringLiteral("Combo_To"), QStringLiteral("254"), 1920, 360);
+    placed(new QLabel(QStringLiteral("Turnaround ms"), Frame_Range), QStringLiteral("Label_Turnaround"), 120, 810, 1560, 255);
+    Combo_Turnaround = new ChoiceBox(QStringLiteral("Combo_Turnaround"), Frame_Range);
+    Combo_Turnaround->addItems({QStringLiteral("5"), QStringLiteral("20"), QStringLiteral("50"), QStringLiteral("100")});
+    Combo_Turnaround->setCurrentIndex(1);
+    Combo_Turnaround->setGeometry(twips(1800), twips(780), twips(900), twips(300));
+
+    Command_Start = placed(new QPushButton(kStart, this), QStringLiteral("Command_Start"), 2640, 1560, 1500, 495);
+    Progress = placed(new QProgressBar(this), QStringLiteral("Progress"), 4260, 1620, 5520, 375);
+    Progress->setValue(0);
+    Label_TimeLeft = placed(new QLabel(this), QStringLiteral("Label_TimeLeft"), 9900, 1620, 2580, 375);
+
+    Table_Results = placed(new QTableWidget(0, int(kColumns.size()), this), QStringLiteral("Table_Results"), 2640, 2160, 9840, 4200);
+    Table_Results->setHorizontalHeaderLabels(kColumns);
+    Table_Results->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Table_Results->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Table_Results->setSortingEnabled(true);
+    Table_Results->horizontalHeader()->setStretchLastSection(true);
+    Table_Results->verticalHeader()->hide();
+    auto *copy = new QAction(QStringLiteral("Copy"), Table_Results);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedText()); });
+    Table_Results->addAction(copy);
+    Command_Export = placed(new QPushButton(QStringLiteral("Export CSV…"), this), QStringLiteral("Command_Export"), 2640, 6480, 1800, 450);
+
+    connect(Command_Start, &QPushButton::clicked, this, &BusFinderWindow::Command_Start_Click);
+    connect(Table_Results, &QTableWidget::cellDoubleClicked, this, [this](int row) { Table_Results_DoubleClick(row); });
+    connect(Command_Export, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export CSV"), QStringLiteral("bus.csv"),
+                                                          QStringLiteral("CSV (*.csv)"));
+        if (path.isEmpty())
+            return;
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(csvText().toUtf8()) < 0 || !file.commit())
+            Prompt(this, QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    });
+}
+
+void BusFinderWindow::Command_Start_Click()
+{
+    if (m_finder.running()) {
+        m_finder.stop();
+        finished();
+        return;
+    }
+    FinderOptions options;
+    options.codes.clear();
+    for (int i = 0; i < Check_Code.size(); ++i)
+        if (Check_Code[i]->isChecked())
+            options.codes << i + 1;
+    const std::optional<std::uint8_t> from = addressFromText(Combo_From->currentText());
+    const std::optional<std::uint8_t> to = addressFromText(Combo_To->currentText());
+    const std::optional<std::uint8_t> turnaround = addressFromText(Combo_Turnaround->currentText());
+    if (options.codes.isEmpty()) {
+        Prompt(this, QStringLiteral("Tick at least one setting！"));
+        return;
+    }
+    if (!from || !to || *from < 1 || *from > *to) {
+        Prompt(this, QStringLiteral("The addresses must run from 1 to at most 255！"));
+        return;
+    }
+    if (!turnaround) {
+        Prompt(this, QStringLiteral("The turnaround must be 0 to 255 ms！"));
+        return;
+    }
+    options.from = *from;
+    options.to = *to;
+    options.turnaroundMs = *turnaround;
+    const int n = portNumber();
+    if (!ProbePort(n))
+        return;
+    options.lineCarriesSettings = !resolvePort(n).tcp;
+    options.repliesTakeLineTime = MSComm1->takesLineTime();
+    m_finder = BusFinder(options);
+    m_shownRows = -1;
+    Table_Results->setRowCount(0);
+    Command_Start->setText(kStop);
+    apply(m_finder.start(nowUs()));
+}
+
+void BusFinderWindow::apply(BusFinder::Next next)
+{
+    while (next.kind == BusFinder::Next::Open) {
+        MSComm1->close();
+        const int code = next.code;
+        const QString settings = QStringLiteral("%1,%2,8,1").arg(code ? baudForCode(code) : 9600).arg(QLatin1Char(code ? parityForCode(code) : 'N'));
+        if (code) {
+            Combo2->setEditText(QString::number(baudForCode(code)));
+            Combo3->setEditText(parityForCode(code) == 'E' ? QStringLiteral("Even") : QStringLiteral("None"));
+        }
+        setTrafficTag(code ? communicationParameterTexts()[code - 1] : QString());
+        const bool ok = MSComm1->open(portNumber(), settings).ok();
+        Frame1->showOpen(ok);
+        next = m_finder.opened(ok, nowUs());
+        if (!ok)
+            Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
+    }
+    if (next.kind == BusFinder::Next::Done) {
+        finished();
+        return;
+    }
+    clearExchange();
+    m_request = next.frame;
+    m_lastByteUs = -1;
+    CycleAction send{CycleAction::Send};
+    send.frame = next.frame;
+    applyExchange(send);
+    TM_Probe->start(int(qMax<qint64>(1, (next.deadlineUs - nowUs() + 999) / 1000)));
+    showProgress();
+}
+
+void BusFinderWindow::TM_Probe_Timer()
+{
+    if (!m_finder.running())
+        return;
+    const QByteArray bytes = received();
+    traffic().judged(judgeReply(bytes, m_request, expectedReplyLength(m_request)), QDateTime::currentMSecsSinceEpoch(), steadyNs());
+    const BusFinder::Next next = m_finder.judged(bytes, m_lastByteUs, nowUs());
+    showRows();
+    apply(next);
+}
+
+void BusFinderWindow::onLineLost()
+{
+    m_finder.stop();
+    finished();
+}
+
+void BusFinderWindow::finished()
+{
+    TM_Probe->stop();
+    MSComm1->close();
+    Frame1->showOpen(false);
+    Command_Start->setText(kStart);
+    showRows();
+    showProgress();
+}
+
+void BusFinderWindow::showProgress()
+{
+    Progress->setMaximum(qMax(1, m_finder.probesPlanned()));
+    Progress->setValue(m_finder.running() ? m_finder.probesSent() : Progress->maximum());
+    Label_TimeLeft->setText(m_finder.running() ? QStringLiteral("%1 s left").arg((m_finder.timeLeftUs() + 999999) / 1000000)
+                                               : QStringLiteral("%1 found").arg(m_finder.modulesFound()));
+}
+
+void BusFinderWindow::showRows()
+{
+    const QVector<FinderRow> &rows = m_finder.rows();
+    // Rows merge while the sweep goes on, so the table is laid out again whenever one is added
+    // and once at the end.
+    if (rows.size() == m_shownRows && m_finder.running())
+        return;
+    m_shownRows = int(rows.size());
+    Table_Results->setSortingEnabled(false);
+    Table_Results->setRowCount(int(rows.size()));
+    for (int i = 0; i < rows.size(); ++i) {
+        const QList<QVariant> values = cells(rows[i]);
+        for (int c = 0; c < values.size(); ++c) {
+            auto *item = new QTableWidgetItem;
+            item->setData(Qt::DisplayRole, values[c]);
+            item->setData(Qt::UserRole, i);
+            Table_Results->setItem(i, c, item);
+        }
+    }
+    Table_Results->setSortingEnabled(true);
+}
+
+void BusFinderWindow::Table_Results_DoubleClick(int row)
+{
+    const QTableWidgetItem *item = Table_Results->item(row, 0);
+    if (!item)
+        return;
+    const FinderRow r = m_finder.rows().value(item->data(Qt::UserRole).toInt());
+    const QString model = QStringLiteral("KV%1ADAM").arg(r.model);
+    if (r.kind != FinderRow::Module || !findModel(model) || !openWindowSlot())
+        return;
+    const int port = portNumber();
+    if (m_finder.running())
+        m_finder.stop();
+    finished();
+    // The finder gives way to the model's window: that window shows Main when it closes, and
+    // writes set.rc then, as every module window does (the finder never writes it).
+    m_showsMainOnClose = false;
+    ModuleWindow *w = openWindowSlot()(model);
+    if (!w) {
+        m_showsMainOnClose = true;
+        return;
+    }
+    w->Combo1->setCurrentIndex(port - 1);
+    w->Combo1->setToolTip(w->MSComm1->deviceName(port));
+    w->Combo2->setCurrentIndex(w->Combo2->findText(QString::number(r.baud())));
+    w->Combo3->setCurrentIndex(w->Combo3->findText(r.parity() == 'E' ? QStringLiteral("Even") : QStringLiteral("None")));
+    for (QComboBox *box : std::as_const(w->Combo_Addr))
+        if (box)
+            box->setEditText(QString::number(r.address));
+    close();
+}
+
+QString BusFinderWindow::csvText() const
+{
+    QStringList lines{kColumns.join(QLatin1Char(','))};
+    for (int i = 0; i < Table_Results->rowCount(); ++i) {
+        QStringList fields;
+        for (int c = 0; c < Table_Results->columnCount(); ++c)
+            fields << csvField(Table_Results->item(i, c) ? Table_Results->item(i, c)->text() : QString());
+        lines << fields.join(QLatin1Char(','));
+    }
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+QString BusFinderWindow::selectedText() const
+{
+    QStringList lines;
+    for (int i = 0; i < Table_Results->rowCount(); ++i) {
+        if (!Table_Results->item(i, 0) || !Table_Results->item(i, 0)->isSelected())
+            continue;
+        QStringList fields;
+        for (int c = 0; c < Table_Results->columnCount(); ++c)
+            fields << (Table_Results->item(i, c) ? Table_Results->item(i, c)->text() : QString());
+        lines << fields.join(QLatin1Char('\t'));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+ModuleWindow *createBusFinder(QWidget *parent)
+{
+    auto *w = new BusFinderWindow(parent);
+    w->Form_Load();
+    return w;
+}

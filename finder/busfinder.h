@@ -1,0 +1,65 @@
+// The "Bus Finder" window: the core's bus finder over the window's line, with the settings to
+// sweep, the address range, a progress bar with the time left and the modules found in a table
+// (sortable, Ctrl+C copies, "Export CSV…"). A double-click on a module hands over to that model's
+// window, with the port, baud rate, parity and address chosen.
+#pragma once
+
+#include "finder.h"
+#include "modulewindow.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QTimer>
+
+class BusFinderWindow : public ModuleWindow
+{
+    Q_OBJECT
+public:
+    explicit BusFinderWindow(QWidget *parent = nullptr);
+
+    // Whoever opens a model's window by its name (the program's window registry).
+    static void setOpenWindow(std::function<ModuleWindow *(const QString &name)> open);
+
+    void Command_Start_Click();
+    void TM_Probe_Timer();
+    void Table_Results_DoubleClick(int row);
+    // The rows as CSV, a header first; what "Export CSV…" writes.
+    QString csvText() const;
+    // The selected rows as tab-separated lines (Ctrl+C).
+    QString selectedText() const;
+
+    QGroupBox *Frame_Codes = nullptr, *Frame_Range = nullptr;
+    QVector<QCheckBox *> Check_Code; // codes 1..8 at 0..7
+    ChoiceBox *Combo_From = nullptr, *Combo_To = nullptr, *Combo_Turnaround = nullptr;
+    QPushButton *Command_Start = nullptr, *Command_Export = nullptr;
+    QProgressBar *Progress = nullptr;
+    QLabel *Label_TimeLeft = nullptr;
+    QTableWidget *Table_Results = nullptr;
+    QTimer *TM_Probe = nullptr;
+
+    const BusFinder &finder() const { return m_finder; }
+
+protected:
+    void loadPanels() override;
+    void onLineLost() override;
+    // Another port picked while sweeping: the sweep ends rather than go on at a port not chosen.
+    void onPortClosed() override { onLineLost(); }
+    void onBytes() override { m_lastByteUs = nowUs(); }
+
+private:
+    void apply(BusFinder::Next next);
+    void finished();
+    void showProgress();
+    void showRows();
+    qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
+
+    BusFinder m_finder{FinderOptions{}};
+    QElapsedTimer m_clock;
+    QByteArray m_request;
+    qint64 m_lastByteUs = -1;
+    int m_shownRows = -1;
+};
+
+ModuleWindow *createBusFinder(QWidget *parent = nullptr);
