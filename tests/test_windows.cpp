@@ -807,20 +807,27 @@ private slots:
                 text[lines[i] - 1] = text[lines[i] - 1].left(11) + fields[i] + "\r";
             return text.join('\n');
         };
-        const QString cannot = QStringLiteral("Cannot read ./sys/tm.rc");
+        const QByteArray fiveLines = shortTimingFile().left(5 * 18);
+        const QString file = QStringLiteral("./sys/tm.rc"), noInterval = file + " gives no interval in ";
+        const QString kv5510Lines = QStringLiteral("\n") + noInterval + "lines 6, 7, 8";
         const struct { const char *window; QByteArray content; QString message; } cases[] = {
-            {"KV5510ADAM", {}, cannot}, {"KV5510ADAM", noise, cannot},
-            {"KV5510ADAM", QByteArray(noise.size(), '7'), cannot + ": it holds 1 of its 20 lines"},
-            {"KV1730ADAM", spoilt({5}), cannot + ": line 5 gives no interval"}, {"KV5510ADAM", spoilt({5}), {}},
-            {"KV1740ADAM", spoilt({4, 5}), cannot + ": lines 4, 5 give no interval"},
-            {"KV7720ADAM", spoilt({20, 16}), cannot + ": lines 16, 20 give no interval"}};
+            {"KV5510ADAM", {}, "Cannot read " + file + kv5510Lines},
+            {"KV5510ADAM", "", file + " holds 0 of its 20 lines" + kv5510Lines},
+            {"KV5510ADAM", fiveLines, file + " holds 5 of its 20 lines" + kv5510Lines},
+            {"KV1730ADAM", fiveLines, file + " holds 5 of its 20 lines"},
+            {"KV5510ADAM", noise, file + " holds "},
+            {"KV5510ADAM", QByteArray(noise.size(), '7'), file + " holds 1 of its 20 lines" + kv5510Lines},
+            {"KV1730ADAM", spoilt({5}), noInterval + "line 5"}, {"KV5510ADAM", spoilt({5}), {}},
+            {"KV1740ADAM", spoilt({4, 5}), noInterval + "lines 4, 5"},
+            {"KV7720ADAM", spoilt({20, 16}), noInterval + "lines 16, 20"}};
         for (const auto &c : cases) {
             GuiTestEnvironment env(c.content);
-            QVERIFY(!c.content.isEmpty() || QFile::remove(QStringLiteral("sys/tm.rc")));
+            QVERIFY(!c.content.isNull() || QFile::remove(QStringLiteral("sys/tm.rc")));
             const auto w = owned(createTestWindow(QString::fromLatin1(c.window)));
             QCOMPARE(env.messages.size(), c.message.isEmpty() ? 0 : 1);
             const QString said = env.messages.value(0);
-            QVERIFY2(c.content == noise ? said.startsWith(c.message) : said == c.message, qPrintable(said));
+            QVERIFY2(c.content == noise ? said.startsWith(c.message) && said.endsWith(kv5510Lines) : said == c.message,
+                     qPrintable(said));
             QVERIFY(w->isVisible());
         }
     }
