@@ -79,6 +79,9 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     setFixedSize(twips(widthTwips), twips(heightTwips));
 
     connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
+    // The tool tip names the device the port text stands for, whether the text was picked,
+    // typed, pasted or set from set.rc.
+    connect(Combo1, &QComboBox::currentTextChanged, this, [this] { Combo1->setToolTip(MSComm1->deviceName(portNumber())); });
     connect(Combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
     connect(Combo3, &QComboBox::activated, this, [this] { Combo3_Click(); });
     connect(Command_Port, &QPushButton::clicked, this, [this] { Command_Port_Click(); });
@@ -133,7 +136,6 @@ void ModuleWindow::Form_Load()
     loadTimings();
 
     Frame1->show(choice);
-    Combo1->setToolTip(MSComm1->deviceName(portNumber()));
 
     loadPanels();
 }
@@ -174,7 +176,6 @@ void ModuleWindow::setClosedState()
 
 void ModuleWindow::Combo1_Click()
 {
-    Combo1->setToolTip(MSComm1->deviceName(portNumber()));
     if (portIsOpen())
         Command_Port_Click();
 }

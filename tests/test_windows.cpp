@@ -420,6 +420,9 @@ private slots:
             const bool portBox = box == w->Combo1;
             QVERIFY(portBox || openPort(w));
             enterText(box, QString::fromLatin1(c.text), c.paste);
+            QTest::keyClick(box, Qt::Key_Return);
+            // The port box's tool tip names the device of the text as it stands (COM2 here, else none).
+            QVERIFY(!portBox || box->toolTip() == (c.message.isEmpty() ? QStringLiteral("simulated COM2") : QString()));
             QTest::mouseClick(portBox ? w->Command_Port : child<QPushButton>(w, QStringLiteral("Command_OK3")), Qt::LeftButton);
             QCOMPARE(box->currentText(), QString::fromLatin1(c.text)); // nothing completed or replaced it
             QCOMPARE(env.messages, c.message.isEmpty() ? QStringList() : QStringList{c.message});
