@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the tool and its tests need; skips what is already installed.
 set -euo pipefail
-packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev socat mbpoll xvfb desktop-file-utils clang libclang-rt-14-dev "$@")
+# fonts-ipafont-gothic: the full-width "！" that ends the windows' messages (the package depends on it).
+packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev socat mbpoll xvfb desktop-file-utils clang libclang-rt-14-dev
+  fonts-ipafont-gothic "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

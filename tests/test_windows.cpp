@@ -28,6 +28,8 @@
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
+#include <QTextLayout>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -131,6 +133,41 @@ bool showsItsPaint(QWidget *w)
     return shown == w->grab(part).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
+// The texts of a window that do not fit, measured with each control's own font and style: a
+// caption wider than its label or running into a neighbour, a button's caption wider than the
+// button, a text box that needs its scroll bar, a status whose closing "！" the font cannot draw.
+QStringList cutTexts(QWidget *window)
+{
+    QStringList cut;
+    for (QLabel *l : window->findChildren<QLabel *>()) {
+        if (!l->isVisible() || l->text().isEmpty())
+            continue;
+        const QRect text = QStyle::alignedRect(l->layoutDirection(), QStyle::visualAlignment(l->layoutDirection(), l->alignment()),
+                                               l->fontMetrics().size(Qt::TextSingleLine, l->text()), l->contentsRect());
+        bool fits = l->contentsRect().contains(text);
+        for (QWidget *other : l->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            fits = fits && (other == l || !other->isVisible() || !other->geometry().intersects(text.translated(l->pos())));
+        if (!fits)
+            cut << l->objectName() + ": " + l->text();
+    }
+    for (QPushButton *b : window->findChildren<QPushButton *>())
+        if (b->isVisible() && b->sizeHint().width() > b->width())
+            cut << b->objectName() + ": " + b->text();
+    for (QAbstractScrollArea *box : window->findChildren<QAbstractScrollArea *>())
+        if ((qobject_cast<TextBox *>(box) || qobject_cast<QPlainTextEdit *>(box)) && box->verticalScrollBar()->maximum() > 0)
+            cut << box->objectName() + " scrolls";
+    if (auto *status = window->findChild<TextBox *>(QStringLiteral("Text_Message")); status && !status->toPlainText().isEmpty()) {
+        QTextLayout layout(status->toPlainText(), status->font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> last = layout.glyphRuns(int(status->toPlainText().size()) - 1, 1);
+        if (last.isEmpty() || !last[0].rawFont().supportsCharacter(status->toPlainText().back()))
+            cut << QStringLiteral("Text_Message: no glyph for its last character");
+    }
+    return cut;
+}
+
 // A box in a group box, as the serial group holds it, shown.
 struct Framed {
     explicit Framed(QSize size, int x = 8) : frame(QStringLiteral(" Communication Set")), box(QStringLiteral("box"), &frame)
@@ -170,6 +207,7 @@ private slots:
         module->setDiscreteInput(0, true);
         module->setDiscreteInput(2, true);
         module->setHolding(0, 253);
+        module->setHolding(1, 4095); // full scale: the widest values
         SimModule *target = env.bus.addModule(row.name.mid(2, 4).toInt(), 9, 2);
         Tool tool;
         QPointer<ModuleWindow> w = tool.choose(index);
@@ -212,6 +250,7 @@ private slots:
             else
                 QCOMPARE(texts(w, "DI_SHOW_", true), QStringLiteral("1010000000000000").left(reads[c].count));
             QCOMPARE(w->Text_Receive->toPlainText(), w->ReceiveHex);
+            QCOMPARE(cutTexts(w), QStringList());
         }
         // A reply with a bad CRC says so and changes nothing shown.
         const QString before = texts(w, "AI_SHOW_") + texts(w, "DI_SHOW_", true);
@@ -221,6 +260,7 @@ private slots:
         if (!reads.isEmpty()) {
             QTRY_COMPARE(message(w), kError);
             QCOMPARE(texts(w, "AI_SHOW_") + texts(w, "DI_SHOW_", true) + w->Text_Receive->toPlainText(), before);
+            QCOMPARE(cutTexts(w), QStringList());
         }
         module->faults.badCrc = false;
 
@@ -257,6 +297,7 @@ private slots:
             QCOMPARE(w->Text_Send->toPlainText(), frame);
             QCOMPARE(env.pauses, reads.isEmpty() ? QList<int>() : QList<int>{300}); // a running read waits
             QTRY_COMPARE(message(w), kNormal);
+            QCOMPARE(cutTexts(w), QStringList());
             QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) : int(target->holding(0)),
                      row.outputs() ? 1 : 4001);
         }
@@ -364,6 +405,7 @@ private slots:
                  QStringLiteral("Moudle address: 4\nCommunication parameters: 19200,None,8,1\nMoudle model: KV1740ADAM"));
         QCOMPARE(message(w) + w->Combo2->currentText() + w->Combo3->currentText() + simLine(w)->lastSettings(),
                  kNormal + "19200None19200,N,8,1");
+        QCOMPARE(cutTexts(w), QStringList());
         QCOMPARE(simLine(w)->writes(), QList<QByteArray>(3, parameterReadRequest()));
         // The new address, broadcast; then module 9 to 38400,Even.
         enterText(w->Combo_Addr[0], QStringLiteral("9"), false);
@@ -797,8 +839,9 @@ private slots:
         QCOMPARE(env.readSys(QStringLiteral("set.rc")), QByteArray("3\r\n19200\r\nEven\r\n"));
     }
 
-    // One message on load for a tm.rc that is missing, megabytes of one line or binary noise, or
-    // whose lines for the window give a letter, a zero or an overflowing number.
+    // One message on load for a tm.rc that is missing, empty, short, megabytes of one line or
+    // binary noise, or whose lines for the window give a letter, a zero or an overflowing number:
+    // the file's own trouble, then the window's lines that give no interval, missing or damaged.
     void unreadableTimingFile()
     {
         QByteArray noise(10 * 1024 * 1024, Qt::Uninitialized);
