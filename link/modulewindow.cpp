@@ -110,7 +110,7 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
 TrafficWindow *ModuleWindow::openTrafficMonitor()
 {
     if (!m_monitor) {
-        m_monitor = new TrafficWindow(&m_traffic, windowTitle(), this);
+        m_monitor = new TrafficWindow(&m_traffic, windowTitle(), m_longestFrame, m_tagsTraffic, this);
         m_monitor->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_monitor->show();

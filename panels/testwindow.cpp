@@ -46,6 +46,7 @@ void TestWindow::finishCycles()
         longest = qMax(longest, expectedReplyLength(readRequest(0, r.function, r.start, r.count)));
     }
     setLongestReply(longest);
+    describeTraffic(qMax(longest, m_write.request ? int(m_write.request(0).size()) : 0), false);
 }
 
 void TestWindow::loadTimings()

@@ -31,6 +31,8 @@
 #include <QStyle>
 #include <QTextLayout>
 #include <QTimer>
+#include <QToolTip>
+#include <QHeaderView>
 #include <QWheelEvent>
 
 #include <unistd.h>
@@ -725,6 +727,97 @@ private slots:
         QApplication::setActiveWindow(w.get());
         QTest::keyClick(w.get(), Qt::Key_T, Qt::ControlModifier);
         QTRY_VERIFY(w->findChild<TrafficWindow *>() && w->findChild<TrafficWindow *>()->isVisible());
+    }
+
+    // The monitor's columns hold what they show (a window's longest frame, every verdict); the Line
+    // column is there for the window that fills it; a wider window widens the bytes column alone. A
+    // cell or statistics line cut short ends in "…" and holds all of its text in its tool tip.
+    void monitorColumnsHoldTheirTexts()
+    {
+        GuiTestEnvironment env;
+        SimModule *module = env.bus.addModule(1730, 1, 2);
+        env.bus.addModule(1740, 2, 3);
+        Tool tool;
+        ModuleWindow *w = tool.choose(int(std::find_if(modelTable().begin(), modelTable().end(),
+                                                       [](const ModelRow &r) { return r.name == "KV1730ADAM"; })
+                                          - modelTable().begin()));
+        QVERIFY(w && openPort(w));
+        auto *acquire = child<QPushButton>(w, QStringLiteral("Command_OK1"));
+        QTest::mouseClick(acquire, Qt::LeftButton);
+        QTRY_COMPARE(message(w), kNormal); // 21 bytes
+        module->faults.exception = true;
+        QTRY_COMPARE(message(w), kError);
+        QTest::mouseClick(acquire, Qt::LeftButton);
+        TrafficWindow *monitor = w->openTrafficMonitor();
+        QVERIFY(QTest::qWaitForWindowExposed(monitor));
+        monitor->refresh();
+        QTableView *table = monitor->Table;
+        QHeaderView *header = table->horizontalHeader();
+        const auto widths = [&] {
+            QList<int> all;
+            for (int c = 0; c < TrafficModel::Columns; ++c)
+                all << (table->isColumnHidden(c) ? 0 : table->columnWidth(c));
+            return all;
+        };
+        const auto fitting = [&](QTableView *t) {
+            for (int c = 0; c < TrafficModel::Columns; ++c)
+                if (!t->isColumnHidden(c)
+                    && (static_cast<QAbstractItemView *>(t)->sizeHintForColumn(c) > t->columnWidth(c) || t->horizontalHeader()->sectionSizeHint(c) > t->columnWidth(c)))
+                    return false;
+            return t->model()->rowCount() > 0;
+        };
+        QVERIFY(table->isColumnHidden(TrafficModel::Line) && fitting(table));
+        QVERIFY(table->model()->match(table->model()->index(0, TrafficModel::Verdict), Qt::DisplayRole,
+                                      QStringLiteral("exception 1: illegal function")).size() > 0);
+        const QList<int> before = widths();
+        monitor->resize(monitor->width() + 200, monitor->height());
+        settle();
+        QList<int> wider = before;
+        wider[TrafficModel::Bytes] += 200;
+        QCOMPARE(widths(), wider);
+
+        // Narrower: the replies' bytes are cut, the direction is not; then the statistics.
+        const auto tipAt = [](QWidget *over, QPoint at) {
+            QToolTip::hideText(); // goes after a moment
+            QTest::qWaitFor([] { return !QToolTip::isVisible(); });
+            QHelpEvent help(QEvent::ToolTip, at, over->mapToGlobal(at));
+            QApplication::sendEvent(over, &help);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        monitor->resize(monitor->width() - 200 - before[TrafficModel::Bytes] / 2, monitor->height());
+        settle();
+        const QModelIndex reply = table->model()->index(1, TrafficModel::Bytes);
+        QCOMPARE(reply.data().toString().size(), 62);
+        QCOMPARE(tipAt(table->viewport(), table->visualRect(reply).center()), reply.data().toString());
+        QCOMPARE(tipAt(table->viewport(), table->visualRect(reply.siblingAtColumn(TrafficModel::Direction)).center()), QString());
+        monitor->resize(300, monitor->height());
+        settle();
+        QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), monitor->Statistics->text());
+        monitor->resize(2000, monitor->height());
+        settle();
+        QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), QString());
+        // The cut: a prefix of the glyphs, then "…", within the width.
+        const QRawFont raw = QRawFont::fromFont(table->font());
+        const GlyphLine full = GlyphLine::of(raw, reply.data().toString());
+        const GlyphLine cut = full.elided(raw, full.width / 2);
+        const QList<quint32> kept = cut.run.glyphIndexes();
+        QVERIFY(cut.width <= full.width / 2 && kept.size() > 10);
+        QCOMPARE(kept.last(), raw.glyphIndexesForString(QStringLiteral("…")).value(0));
+        QCOMPARE(kept.first(kept.size() - 1), full.run.glyphIndexes().first(kept.size() - 1));
+        QPointer<ModuleWindow> closed(w);
+        w->close();
+        QTRY_VERIFY(!closed); // and its port with it
+
+        // The parameter scan's monitor shows the line each frame went at.
+        QTest::mouseClick(tool.main.Command1[1], Qt::LeftButton);
+        auto *setFrm = static_cast<SetFrm *>(tool.registry.window(QStringLiteral("SetFrm")));
+        QVERIFY(setFrm && openPort(setFrm));
+        setFrm->Command_OK1->click();
+        QTRY_VERIFY_WITH_TIMEOUT(setFrm->Command_OK1->text() == QStringLiteral("Read"), 5000);
+        TrafficWindow *scan = setFrm->openTrafficMonitor();
+        scan->refresh();
+        QVERIFY(!scan->Table->isColumnHidden(TrafficModel::Line) && fitting(scan->Table));
+        QCOMPARE(scan->Table->model()->index(0, TrafficModel::Line).data().toString(), QStringLiteral("4800,None"));
     }
 
     // A model that took the recorder's changes batch by batch (rows added, the oldest dropped a
