@@ -447,13 +447,13 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
         lines << parameters.section(QLatin1Char(','), 0, 1);
     const QStringList held[] = {{QStringLiteral("00:00:00.000")}, {QStringLiteral("00000.000")},
                                 {QStringLiteral("TX"), QStringLiteral("RX")},
-                                {HexText(QByteArray(qMax(1, longestFrame), '\0')).trimmed()}, {QStringLiteral("000")},
+                                {HexText(QByteArray(qMax(1, longestFrame), '\0')).trimmed()}, {QStringLiteral("00000")},
                                 verdicts, {QStringLiteral("00000.0")}, lines};
     int total = 0;
     for (int c = 0; c < TrafficModel::Columns; ++c) {
         int width = header->fontMetrics().horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString()) + 16;
         for (const QString &text : held[c])
-            width = qMax(width, texts.horizontalAdvance(text) + 8);
+            width = qMax(width, texts.horizontalAdvance(text) + 2 * PlainCells::kPadding);
         Table->setColumnWidth(c, width);
         header->setSectionResizeMode(c, c == TrafficModel::Bytes ? QHeaderView::Stretch : QHeaderView::Interactive);
         if (c != TrafficModel::Line || withLine)
