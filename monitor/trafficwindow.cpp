@@ -319,7 +319,7 @@ private:
                 m_pictures.clear();
             }
             const QString text = index.data().toString();
-            it = m_cells.insert(key, Cell{text, GlyphLine::of(m_font.raw, text)});
+            it = m_cells.insert(key, Cell{text, GlyphLine::of(m_font.raw, text), {}, -1});
         }
         return *it;
     }
