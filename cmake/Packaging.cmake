@@ -107,8 +107,10 @@ changes its address, baud rate and parity.
 korvant-launcher starts the tool in a per-user working folder seeded with the
 default settings files; korvant-cli does the same operations from a shell,
 without a display; korvant-sim simulates modules on a pseudo-terminal.")
-# Qt loads its platform plugin (xcb) at run time, which dpkg-shlibdeps cannot see.
-set(KORVANT_RUNTIME_EXTRA "qt6-qpa-plugins")
+# Qt loads its platform plugin (xcb) at run time, which dpkg-shlibdeps cannot see. The windows'
+# messages end in a full-width "！" (U+FF01), which the usual Latin fonts lack; they draw it from
+# IPAPGothic, whose "！" is about as wide as a "!" and whose lines are no taller than DejaVu's.
+set(KORVANT_RUNTIME_EXTRA "qt6-qpa-plugins, fonts-ipafont-gothic")
 find_program(KORVANT_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(KORVANT_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -117,6 +119,4 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6network6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libc6, libstdc++6, ${KORVANT_RUNTIME_EXTRA}")
 endif()
-# Most status texts end in a full-width "！" (U+FF01), which the usual Latin fonts lack.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk | fonts-droid-fallback")
 include(CPack)

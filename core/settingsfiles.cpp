@@ -94,8 +94,9 @@ TimingFile readTmRc(const QString &path)
     bool ok = false;
     // Twenty lines of a few dozen characters; anything past 64 KiB is not a timing file.
     QByteArray head = readHead(path, 64 * 1024, &ok);
+    timing.opened = ok;
     // No text file holds a NUL byte: a binary file has no timing lines past its first one, and
-    // the window says the file is unreadable instead of running on noise.
+    // the window names the lines it lacks instead of running on noise.
     if (const qsizetype nul = head.indexOf('\0'); nul >= 0)
         head.truncate(nul);
     const QStringList lines = splitSettingsLines(head, kTimingLines);

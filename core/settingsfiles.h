@@ -35,6 +35,7 @@ constexpr int kMaxInterval = 65535;
 
 struct TimingFile {
     QVector<int> intervals = QVector<int>(kTimingLines, 0); // index 0 is line 1
+    bool opened = false; // the file was there and could be opened, however little it held
     int linesRead = 0;
     QVector<bool> outOfRange = QVector<bool>(kTimingLines, false); // clamped to 0..65535
     bool complete() const { return linesRead >= kTimingLines; }

@@ -75,6 +75,9 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     setFixedSize(twips(widthTwips), twips(heightTwips));
 
     connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
+    // The tool tip names the device the port text stands for, whether the text was picked,
+    // typed, pasted or set from set.rc.
+    connect(Combo1, &QComboBox::currentTextChanged, this, [this] { Combo1->setToolTip(MSComm1->deviceName(portNumber())); });
     connect(Combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
     connect(Combo3, &QComboBox::activated, this, [this] { Combo3_Click(); });
     connect(Command_Port, &QPushButton::clicked, this, [this] { Command_Port_Click(); });
@@ -104,7 +107,7 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
 TrafficWindow *ModuleWindow::openTrafficMonitor()
 {
     if (!m_monitor) {
-        m_monitor = new TrafficWindow(&m_traffic, windowTitle(), this);
+        m_monitor = new TrafficWindow(&m_traffic, windowTitle(), m_longestFrame, m_tagsTraffic, this);
         m_monitor->setAttribute(Qt::WA_DeleteOnClose);
     }
     m_monitor->show();
@@ -130,7 +133,6 @@ void ModuleWindow::Form_Load()
     loadTimings();
 
     Frame1->show(choice);
-    Combo1->setToolTip(MSComm1->deviceName(portNumber()));
 
     loadPanels();
 }
@@ -171,7 +173,6 @@ void ModuleWindow::setClosedState()
 
 void ModuleWindow::Combo1_Click()
 {
-    Combo1->setToolTip(MSComm1->deviceName(portNumber()));
     if (portIsOpen())
         Command_Port_Click();
 }

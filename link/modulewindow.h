@@ -133,6 +133,13 @@ protected:
     void setTrafficTag(const QString &tag) { m_trafficTag = tag; }
     // The longest reply the window accepts: the receive bound (see ModuleLine).
     void setLongestReply(int bytes) { m_comm->setLongestReply(bytes); }
+    // What the traffic monitor is sized for: the longest frame the window sends or accepts, and
+    // whether the window tags its frames with the line's settings (setTrafficTag).
+    void describeTraffic(int longestFrame, bool tagged)
+    {
+        m_longestFrame = longestFrame;
+        m_tagsTraffic = tagged;
+    }
     void setClosedState();
     void place(QWidget *w, int left, int top, int width, int height);
 
@@ -147,5 +154,7 @@ private:
     void onLineFailed();
     TrafficRecorder m_traffic;
     QString m_trafficTag;
+    int m_longestFrame = 8;
+    bool m_tagsTraffic = false;
     QPointer<TrafficWindow> m_monitor;
 };

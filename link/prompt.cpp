@@ -32,6 +32,7 @@ void Prompt(QWidget *parent, const QString &text)
     // Boxes set before the message, while a window was still applying a tick, are shown beneath it.
     TextBox::syncPending();
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.setFont(withFullWidthMarks(box.font()));
     box.exec();
 }
 

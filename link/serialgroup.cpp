@@ -31,6 +31,7 @@ SerialGroup::SerialGroup(QWidget *window) : QGroupBox(QStringLiteral(" Communica
         *texts[i] = placed(new TextBox(QString::fromLatin1(textNames[i]), this), QString::fromLatin1(textNames[i]), 120,
                            textTops[i], 2175, textHeights[i]);
     }
+    Text_Message->setFont(withFullWidthMarks(Text_Message->font()));
 }
 
 void SerialGroup::show(const SerialChoice &choice)

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,6 +22,15 @@
 
 #include <algorithm>
 #include <cmath>
+
+QFont withFullWidthMarks(const QFont &font)
+{
+    QFont marked = font;
+    // The family the font resolves to, not its name: a generic name such as "Sans Serif" is no
+    // family of the font database, and Qt would then draw every character from the next one.
+    marked.setFamilies({QFontInfo(font).family(), QStringLiteral("IPAPGothic")});
+    return marked;
+}
 
 Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
 

@@ -6,6 +6,7 @@
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QComboBox>
+#include <QFont>
 #include <QLabel>
 #include <QTimer>
 #include <QWidget>
@@ -14,6 +15,14 @@
 #include <vector>
 
 class QPainter;
+
+// The font for texts that end in a full-width "！" (U+FF01), the status box's and the message
+// boxes': the font as it resolves, then IPAPGothic (fonts-ipafont-gothic, which the package
+// depends on) for the characters it lacks. The usual Latin fonts have no "！", and the fallback
+// Qt would pick varies with the fonts installed: Droid Sans Fallback's is an em wide and its lines
+// are taller, which pushed the two-line status into a scroll bar. IPAPGothic's "！" is about as wide
+// as a "!", and its lines are no taller than DejaVu Sans's.
+QFont withFullWidthMarks(const QFont &font);
 
 class Lamp : public QWidget
 {

@@ -1,5 +1,7 @@
 #include "trafficwindow.h"
 
+#include "linesettings.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -7,10 +9,12 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QGlyphRun>
 #include <QPainter>
 #include <QRawFont>
 #include <QScrollBar>
+#include <QToolTip>
 #include <QSaveFile>
 #include <QVBoxLayout>
 
@@ -162,6 +166,25 @@ GlyphLine GlyphLine::of(const QRawFont &font, const QString &text)
     return line;
 }
 
+GlyphLine GlyphLine::elided(const QRawFont &font, qreal width) const
+{
+    GlyphLine cut;
+    const QList<quint32> dots = font.glyphIndexesForString(QStringLiteral("…"));
+    if (dots.size() != 1 || dots[0] == 0)
+        return cut;
+    const qreal dotsWidth = font.advancesForGlyphIndexes(dots).value(0).x();
+    const QList<QPointF> at = run.positions();
+    const auto prefix = [&](qsizetype glyphs) { return glyphs < at.size() ? at[glyphs].x() : this->width; };
+    qsizetype kept = 0;
+    while (kept < at.size() && prefix(kept + 1) + dotsWidth <= width)
+        ++kept;
+    cut.width = prefix(kept) + dotsWidth;
+    cut.run.setRawFont(font);
+    cut.run.setGlyphIndexes(run.glyphIndexes().first(kept) << dots[0]);
+    cut.run.setPositions(at.first(kept) << QPointF(prefix(kept), font.ascent()));
+    return cut;
+}
+
 bool GlyphFont::use(const QFont &f)
 {
     if (raw.isValid() && f == font)
@@ -219,8 +242,22 @@ public:
     }
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
-        return {option.fontMetrics.horizontalAdvance(index.data().toString()) + 8, option.fontMetrics.height() + 4};
+        return {option.fontMetrics.horizontalAdvance(index.data().toString()) + 2 * kPadding, option.fontMetrics.height() + 4};
     }
+    // A cell cut short shows all of its text as its tool tip; one that fits shows none.
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QAbstractItemDelegate::helpEvent(event, view, option, index);
+        const Cell &text = cell(index, option.font);
+        if (isCut(option, text))
+            QToolTip::showText(event->globalPos(), text.text, view->viewport(), option.rect);
+        else
+            QToolTip::hideText();
+        return true;
+    }
+    static constexpr int kPadding = 4; // left and right of a cell's text
     // Row numbers start again after a reset.
     void forget() { m_cells.clear(); }
 
@@ -228,6 +265,8 @@ private:
     struct Cell {
         QString text;
         GlyphLine line;
+        mutable GlyphLine elided; // the line cut to elidedFor pixels
+        mutable int elidedFor = -1;
     };
     struct PictureKey {
         QString text;
@@ -241,26 +280,32 @@ private:
         }
     };
 
-    static void draw(QPainter *painter, const QStyleOptionViewItem &option, const Cell &text)
+    static QRect room(const QStyleOptionViewItem &option) { return option.rect.adjusted(kPadding, 0, -kPadding, 0); }
+    static bool isCut(const QStyleOptionViewItem &option, const Cell &text)
+    {
+        const qreal width = text.line.isEmpty() ? option.fontMetrics.horizontalAdvance(text.text) : text.line.width;
+        return width > room(option).width();
+    }
+    // A row stays one line: a text wider than its cell ends in "…" (its tool tip holds it all).
+    void draw(QPainter *painter, const QStyleOptionViewItem &option, const Cell &text) const
     {
         const bool selected = option.state & QStyle::State_Selected;
         if (selected)
             painter->fillRect(option.rect, option.palette.highlight());
         painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
-        const QRect room = option.rect.adjusted(4, 0, -4, 0);
-        if (text.line.isEmpty()) {
-            painter->drawText(room, Qt::AlignLeft | Qt::AlignVCenter, text.text);
+        const QRect room = this->room(option);
+        const bool cut = isCut(option, text);
+        if (cut && text.elidedFor != room.width()) {
+            text.elided = text.line.elided(m_font.raw, room.width());
+            text.elidedFor = room.width();
+        }
+        const GlyphLine &line = cut ? text.elided : text.line;
+        if (line.isEmpty()) {
+            const QString shown = cut ? option.fontMetrics.elidedText(text.text, Qt::ElideRight, room.width()) : text.text;
+            painter->drawText(room, Qt::AlignLeft | Qt::AlignVCenter, shown);
             return;
         }
-        const QPointF at(room.left(), room.top() + (room.height() - option.fontMetrics.height()) / 2);
-        const bool fits = text.line.width <= room.width();
-        if (!fits) {
-            painter->save();
-            painter->setClipRect(room, Qt::IntersectClip);
-        }
-        painter->drawGlyphRun(at, text.line.run);
-        if (!fits)
-            painter->restore();
+        painter->drawGlyphRun(QPointF(room.left(), room.top() + (room.height() - option.fontMetrics.height()) / 2), line.run);
     }
     const Cell &cell(const QModelIndex &index, const QFont &font) const
     {
@@ -274,7 +319,7 @@ private:
                 m_pictures.clear();
             }
             const QString text = index.data().toString();
-            it = m_cells.insert(key, Cell{text, GlyphLine::of(m_font.raw, text)});
+            it = m_cells.insert(key, Cell{text, GlyphLine::of(m_font.raw, text), {}, -1});
         }
         return *it;
     }
@@ -313,23 +358,55 @@ StatisticsLabel::StatisticsLabel(QWidget *parent) : QLabel(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+const GlyphLine &StatisticsLabel::line()
+{
+    if (m_font.use(font()) || m_shown != text()) {
+        m_shown = text();
+        m_line = GlyphLine::of(m_font.raw, m_shown);
+        m_elidedWidth = -1;
+    }
+    return m_line;
+}
+
+bool StatisticsLabel::isCut()
+{
+    const GlyphLine &l = line();
+    return (l.isEmpty() ? fontMetrics().horizontalAdvance(m_shown) : l.width) > contentsRect().width();
+}
+
+bool StatisticsLabel::event(QEvent *event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QLabel::event(event);
+    if (isCut())
+        QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), text(), this, rect());
+    else
+        QToolTip::hideText();
+    return true;
+}
+
 void StatisticsLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().windowText().color());
     const int top = (height() - fontMetrics().height()) / 2;
-    if (m_font.use(font()) || m_shown != text()) {
-        m_shown = text();
-        m_line = GlyphLine::of(m_font.raw, m_shown);
+    const QRect room = contentsRect();
+    const bool cut = isCut();
+    if (cut && m_elidedWidth != room.width()) {
+        m_elided = m_line.elided(m_font.raw, room.width());
+        m_elidedWidth = room.width();
     }
-    if (m_line.isEmpty())
-        painter.drawText(contentsRect().adjusted(0, top, 0, 0), Qt::AlignLeft | Qt::AlignTop, m_shown);
+    const GlyphLine &shown = cut ? m_elided : m_line;
+    if (shown.isEmpty())
+        painter.drawText(room.adjusted(0, top, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+                         cut ? fontMetrics().elidedText(m_shown, Qt::ElideRight, room.width()) : m_shown);
     else
-        painter.drawGlyphRun(QPointF(contentsRect().left(), top), m_line.run);
+        painter.drawGlyphRun(QPointF(room.left(), top), shown.run);
 }
 
-TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, QWidget *parent)
+TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, int longestFrame, bool withLine,
+                             QWidget *parent)
     : QWidget(parent, Qt::Window), m_recorder(recorder)
 {
     setObjectName(QStringLiteral("TrafficMonitor"));
@@ -347,18 +424,42 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     // Rows of one height, set once: a batch of new rows then costs no measuring.
     Table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     Table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    Table->horizontalHeader()->setStretchLastSection(true);
-    // Each column as wide as its heading at least, and the window as wide as the columns: a
-    // horizontal scroll bar would be drawn again with every batch.
-    const int widths[] = {90, 80, 35, 250, 35, 140, 85};
-    int total = 0;
-    for (int c = 0; c < int(std::size(widths)); ++c) {
-        const QString heading = m_model->headerData(c, Qt::Horizontal).toString();
-        Table->setColumnWidth(c, qMax(widths[c], Table->horizontalHeader()->fontMetrics().horizontalAdvance(heading) + 16));
-        total += Table->columnWidth(c);
+    // Each column as wide as its heading and the widest text it can hold; the bytes column takes
+    // what the window gives beyond them, and shows the window's longest frame at the start. No
+    // horizontal scroll bar: it would be drawn again with every batch.
+    QHeaderView *header = Table->horizontalHeader();
+    header->setStretchLastSection(false);
+    const QFontMetrics texts = Table->fontMetrics();
+    QStringList verdicts;
+    TrafficRow reply;
+    reply.kind = TrafficRow::Reply;
+    for (Refusal r : {Refusal::None, Refusal::NoReply, Refusal::Short, Refusal::Long, Refusal::OtherAddress,
+                      Refusal::OtherFunction, Refusal::BadCrc, Refusal::Exception}) {
+        reply.verdict.refusal = r;
+        for (int code = 1; code <= (r == Refusal::Exception ? 6 : 1); ++code) {
+            reply.verdict.exceptionCode = std::uint8_t(code);
+            verdicts << reply.verdictText();
+        }
     }
-    const int lineColumn = Table->horizontalHeader()->defaultSectionSize();
-    resize(qMax(width(), total + lineColumn + style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 40), height());
+    verdicts << QStringLiteral("unsolicited");
+    QStringList lines; // the scan's steps: baud rate and parity of each code
+    for (const QString &parameters : communicationParameterTexts())
+        lines << parameters.section(QLatin1Char(','), 0, 1);
+    const QStringList held[] = {{QStringLiteral("00:00:00.000")}, {QStringLiteral("00000.000")},
+                                {QStringLiteral("TX"), QStringLiteral("RX")},
+                                {HexText(QByteArray(qMax(1, longestFrame), '\0')).trimmed()}, {QStringLiteral("00000")},
+                                verdicts, {QStringLiteral("00000.0")}, lines};
+    int total = 0;
+    for (int c = 0; c < TrafficModel::Columns; ++c) {
+        int width = header->fontMetrics().horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString()) + 16;
+        for (const QString &text : held[c])
+            width = qMax(width, texts.horizontalAdvance(text) + 2 * PlainCells::kPadding);
+        Table->setColumnWidth(c, width);
+        header->setSectionResizeMode(c, c == TrafficModel::Bytes ? QHeaderView::Stretch : QHeaderView::Interactive);
+        if (c != TrafficModel::Line || withLine)
+            total += width;
+    }
+    Table->setColumnHidden(TrafficModel::Line, !withLine);
     Table->setWordWrap(false);
     // Rows told apart by their colour, not a grid: a grid is drawn again with every batch.
     Table->setShowGrid(false);
@@ -396,6 +497,9 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     layout->addWidget(Statistics);
     layout->addWidget(Table, 1);
     layout->addLayout(buttons);
+    resize(total + 2 * Table->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent)
+               + layout->contentsMargins().left() + layout->contentsMargins().right(),
+           height());
 
     connect(Pause, &QPushButton::toggled, this, [this](bool paused) {
         // Frames are still recorded and counted while paused; they appear on resume.

@@ -61,6 +61,8 @@ struct GlyphLine {
     qreal width = 0;
     bool isEmpty() const { return run.glyphIndexes().isEmpty(); }
     static GlyphLine of(const QRawFont &font, const QString &text);
+    // The line cut to at most width with "…" at the end; empty when the font has no "…".
+    GlyphLine elided(const QRawFont &font, qreal width) const;
 };
 
 // The raw font of the font a text is drawn in, looked up again only when that font changes.
@@ -81,13 +83,20 @@ public:
     QSize sizeHint() const override { return {100, fontMetrics().height() + 6}; }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
+    // The line does not fit: it ends in "…" and its tool tip holds all of it.
+    bool isCut();
+
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    const GlyphLine &line();
     GlyphFont m_font;
     QString m_shown;
     GlyphLine m_line;
+    GlyphLine m_elided;
+    int m_elidedWidth = -1;
 };
 
 // The monitor's table. A batch that only adds rows at the end moves the picture up by a blit
@@ -111,7 +120,11 @@ class TrafficWindow : public QWidget
 public:
     static constexpr int kBatchMs = 300;
 
-    TrafficWindow(TrafficRecorder *recorder, const QString &caption, QWidget *parent = nullptr);
+    // longestFrame: the most bytes a frame of the window takes (the bytes column shows that many
+    // at the start); withLine: the window tags its frames with the line's settings (the Line
+    // column is shown).
+    TrafficWindow(TrafficRecorder *recorder, const QString &caption, int longestFrame, bool withLine,
+                  QWidget *parent = nullptr);
 
     // The rows shown (after the filter), as text: tab-separated, or CSV with a header row.
     QString rowsText(bool csv, bool selectedOnly) const;

@@ -46,32 +46,33 @@ void TestWindow::finishCycles()
         longest = qMax(longest, replyLength(r.function, r.count));
     }
     setLongestReply(longest);
+    describeTraffic(qMax(longest, m_write.request ? int(m_write.request(0).size()) : 0), false);
 }
 
 void TestWindow::loadTimings()
 {
     const TimingFile timing = readTmRc(sysFilePath(QStringLiteral("tm.rc")));
-    QList<int> unusable; // lines of this window's timers that are there but give no interval
+    // This window's lines that give no interval: missing from the file, or there but damaged.
+    QList<int> unusable;
     for (const auto &[timer, line] : m_timingLines) {
         timer->setInterval(timing.intervals.value(line - 1));
-        if (line <= timing.linesRead && !timing.usable(line) && !unusable.contains(line))
+        if (!timing.usable(line) && !unusable.contains(line))
             unusable.append(line);
     }
     std::sort(unusable.begin(), unusable.end());
-    const QString label = QStringLiteral("Cannot read %1").arg(sysFileLabel(QStringLiteral("tm.rc")));
+    const QString file = sysFileLabel(QStringLiteral("tm.rc"));
     QStringList problems;
-    if (!timing.complete())
-        problems << (timing.linesRead > 0
-                         ? label + QStringLiteral(": it holds %1 of its %2 lines").arg(timing.linesRead).arg(kTimingLines)
-                         : label);
+    if (!timing.opened)
+        problems << QStringLiteral("Cannot read %1").arg(file);
+    else if (!timing.complete())
+        problems << QStringLiteral("%1 holds %2 of its %3 lines").arg(file).arg(timing.linesRead).arg(kTimingLines);
     if (!unusable.isEmpty()) {
         QStringList numbers;
         for (int line : unusable)
             numbers << QString::number(line);
-        problems << label
-                        + (unusable.size() == 1 ? QStringLiteral(": line %1 gives no interval")
-                                                : QStringLiteral(": lines %1 give no interval"))
-                              .arg(numbers.join(QStringLiteral(", ")));
+        problems << QStringLiteral("%1 gives no interval in %2 %3")
+                        .arg(file, unusable.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
+                             numbers.join(QStringLiteral(", ")));
     }
     // Told once, on load: a timer of 0 never fires, and a window that polls nothing says nothing.
     if (!problems.isEmpty())

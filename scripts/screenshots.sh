@@ -8,8 +8,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 out="$root/docs/img"
 
-# The status texts end in a full-width "！" (U+FF01); the DejaVu fonts have no such glyph.
-"$root/scripts/deps.sh" xvfb xauth fonts-wqy-microhei
+"$root/scripts/deps.sh" xvfb xauth
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target korvant-shoot
 shoot="$build/tools/korvant-shoot"

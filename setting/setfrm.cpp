@@ -27,6 +27,8 @@ SetFrm::SetFrm(QWidget *parent)
     connect(TM_Overtime_A, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_A_Timer);
     connect(TM_Overtime_B, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_B_Timer);
     setLongestReply(expectedReplyLength(parameterReadRequest()));
+    // The scan's frames carry the baud rate and parity of their step.
+    describeTraffic(qMax(expectedReplyLength(parameterReadRequest()), int(addressWriteRequest(1).size())), true);
 }
 
 void SetFrm::loadPanels()

@@ -47,7 +47,7 @@ dpkg-deb -x "$deb" "$root"
 
 check "package name is korvant" [ "$(dpkg-deb -f "$deb" Package)" = korvant ]
 depends=$(dpkg-deb -f "$deb" Depends)
-for p in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6 qt6-qpa-plugins; do
+for p in libqt6widgets6 libqt6serialport6 libqt6gui6 libqt6core6 qt6-qpa-plugins fonts-ipafont-gothic; do
     check "depends on $p" grep -Eq "(^|, )$p( |,|$)" <<<"$depends"
 done
 

@@ -29,7 +29,11 @@
 #include <QRandomGenerator>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStyle>
+#include <QTextLayout>
 #include <QTimer>
+#include <QToolTip>
+#include <QHeaderView>
 #include <QWheelEvent>
 
 #include <unistd.h>
@@ -132,6 +136,41 @@ bool showsItsPaint(QWidget *w)
     return shown == w->grab(part).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
+// The texts of a window that do not fit, measured with each control's own font and style: a
+// caption wider than its label or running into a neighbour, a button's caption wider than the
+// button, a text box that needs its scroll bar, a status whose closing "！" the font cannot draw.
+QStringList cutTexts(QWidget *window)
+{
+    QStringList cut;
+    for (QLabel *l : window->findChildren<QLabel *>()) {
+        if (!l->isVisible() || l->text().isEmpty())
+            continue;
+        const QRect text = QStyle::alignedRect(l->layoutDirection(), QStyle::visualAlignment(l->layoutDirection(), l->alignment()),
+                                               l->fontMetrics().size(Qt::TextSingleLine, l->text()), l->contentsRect());
+        bool fits = l->contentsRect().contains(text);
+        for (QWidget *other : l->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            fits = fits && (other == l || !other->isVisible() || !other->geometry().intersects(text.translated(l->pos())));
+        if (!fits)
+            cut << l->objectName() + ": " + l->text();
+    }
+    for (QPushButton *b : window->findChildren<QPushButton *>())
+        if (b->isVisible() && b->sizeHint().width() > b->width())
+            cut << b->objectName() + ": " + b->text();
+    for (QAbstractScrollArea *box : window->findChildren<QAbstractScrollArea *>())
+        if ((qobject_cast<TextBox *>(box) || qobject_cast<QPlainTextEdit *>(box)) && box->verticalScrollBar()->maximum() > 0)
+            cut << box->objectName() + " scrolls";
+    if (auto *status = window->findChild<TextBox *>(QStringLiteral("Text_Message")); status && !status->toPlainText().isEmpty()) {
+        QTextLayout layout(status->toPlainText(), status->font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> last = layout.glyphRuns(int(status->toPlainText().size()) - 1, 1);
+        if (last.isEmpty() || !last[0].rawFont().supportsCharacter(status->toPlainText().back()))
+            cut << QStringLiteral("Text_Message: no glyph for its last character");
+    }
+    return cut;
+}
+
 // A box in a group box, as the serial group holds it, shown.
 struct Framed {
     explicit Framed(QSize size, int x = 8) : frame(QStringLiteral(" Communication Set")), box(QStringLiteral("box"), &frame)
@@ -172,6 +211,7 @@ private slots:
         module->setDiscreteInput(0, true);
         module->setDiscreteInput(2, true);
         module->setHolding(0, 253);
+        module->setHolding(1, 4095); // full scale: the widest values
         SimModule *target = env.bus.addModule(row.name.mid(2, 4).toInt(), 9, 2);
         Tool tool;
         QPointer<ModuleWindow> w = tool.choose(index);
@@ -215,6 +255,7 @@ private slots:
             else
                 QCOMPARE(texts(w, "DI_SHOW_", true), QStringLiteral("1010000000000000").left(reads[c].count));
             QCOMPARE(w->Text_Receive->toPlainText(), w->ReceiveHex());
+            QCOMPARE(cutTexts(w), QStringList());
         }
         // A reply with a bad CRC says so and changes nothing shown.
         const QString before = texts(w, "AI_SHOW_") + texts(w, "DI_SHOW_", true);
@@ -224,6 +265,7 @@ private slots:
         if (!reads.isEmpty()) {
             QTRY_COMPARE(message(w), kError);
             QCOMPARE(texts(w, "AI_SHOW_") + texts(w, "DI_SHOW_", true) + w->Text_Receive->toPlainText(), before);
+            QCOMPARE(cutTexts(w), QStringList());
         }
         module->faults.badCrc = false;
 
@@ -260,6 +302,7 @@ private slots:
             QCOMPARE(w->Text_Send->toPlainText(), frame);
             QCOMPARE(env.pauses, reads.isEmpty() ? QList<int>() : QList<int>{300}); // a running read waits
             QTRY_COMPARE(message(w), kNormal);
+            QCOMPARE(cutTexts(w), QStringList());
             QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) : int(target->holding(0)),
                      row.outputs() ? 1 : 4001);
         }
@@ -367,6 +410,7 @@ private slots:
                  QStringLiteral("Moudle address: 4\nCommunication parameters: 19200,None,8,1\nMoudle model: KV1740ADAM"));
         QCOMPARE(message(w) + w->Combo2->currentText() + w->Combo3->currentText() + simLine(w)->lastSettings(),
                  kNormal + "19200None19200,N,8,1");
+        QCOMPARE(cutTexts(w), QStringList());
         QCOMPARE(simLine(w)->writes(), QList<QByteArray>(3, parameterReadRequest()));
         // The new address, broadcast; then module 9 to 38400,Even.
         enterText(w->Combo_Addr[0], QStringLiteral("9"), false);
@@ -421,6 +465,9 @@ private slots:
             const bool portBox = box == w->Combo1;
             QVERIFY(portBox || openPort(w));
             enterText(box, QString::fromLatin1(c.text), c.paste);
+            QTest::keyClick(box, Qt::Key_Return);
+            // The port box's tool tip names the device of the text as it stands (COM2 here, else none).
+            QVERIFY(!portBox || box->toolTip() == (c.message.isEmpty() ? QStringLiteral("simulated COM2") : QString()));
             QTest::mouseClick(portBox ? w->Command_Port : child<QPushButton>(w, QStringLiteral("Command_OK3")), Qt::LeftButton);
             QCOMPARE(box->currentText(), QString::fromLatin1(c.text)); // nothing completed or replaced it
             QCOMPARE(env.messages, c.message.isEmpty() ? QStringList() : QStringList{c.message});
@@ -687,6 +734,97 @@ private slots:
         QTRY_VERIFY(w->findChild<TrafficWindow *>() && w->findChild<TrafficWindow *>()->isVisible());
     }
 
+    // The monitor's columns hold what they show (a window's longest frame, every verdict); the Line
+    // column is there for the window that fills it; a wider window widens the bytes column alone. A
+    // cell or statistics line cut short ends in "…" and holds all of its text in its tool tip.
+    void monitorColumnsHoldTheirTexts()
+    {
+        GuiTestEnvironment env;
+        SimModule *module = env.bus.addModule(1730, 1, 2);
+        env.bus.addModule(1740, 2, 3);
+        Tool tool;
+        ModuleWindow *w = tool.choose(int(std::find_if(modelTable().begin(), modelTable().end(),
+                                                       [](const ModelRow &r) { return r.name == "KV1730ADAM"; })
+                                          - modelTable().begin()));
+        QVERIFY(w && openPort(w));
+        auto *acquire = child<QPushButton>(w, QStringLiteral("Command_OK1"));
+        QTest::mouseClick(acquire, Qt::LeftButton);
+        QTRY_COMPARE(message(w), kNormal); // 21 bytes
+        module->faults.exception = true;
+        QTRY_COMPARE(message(w), kError);
+        QTest::mouseClick(acquire, Qt::LeftButton);
+        TrafficWindow *monitor = w->openTrafficMonitor();
+        QVERIFY(QTest::qWaitForWindowExposed(monitor));
+        monitor->refresh();
+        QTableView *table = monitor->Table;
+        const auto widths = [&] {
+            QList<int> all;
+            for (int c = 0; c < TrafficModel::Columns; ++c)
+                all << (table->isColumnHidden(c) ? 0 : table->columnWidth(c));
+            return all;
+        };
+        const auto fitting = [&](QTableView *t) {
+            for (int c = 0; c < TrafficModel::Columns; ++c)
+                if (!t->isColumnHidden(c)
+                    && (static_cast<QAbstractItemView *>(t)->sizeHintForColumn(c) > t->columnWidth(c) || t->horizontalHeader()->sectionSizeHint(c) > t->columnWidth(c)))
+                    return false;
+            return t->model()->rowCount() > 0;
+        };
+        QVERIFY(table->isColumnHidden(TrafficModel::Line) && fitting(table));
+        QVERIFY(table->model()->match(table->model()->index(0, TrafficModel::Verdict), Qt::DisplayRole,
+                                      QStringLiteral("exception 1: illegal function")).size() > 0);
+        const QList<int> before = widths();
+        monitor->resize(monitor->width() + 200, monitor->height());
+        settle();
+        QList<int> wider = before;
+        wider[TrafficModel::Bytes] += 200;
+        QCOMPARE(widths(), wider);
+
+        // Narrower: the replies' bytes are cut, the direction is not; then the statistics.
+        const auto tipAt = [](QWidget *over, QPoint at) {
+            QToolTip::hideText(); // goes after a moment
+            if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
+                return QStringLiteral("(a tool tip that never went)");
+            QHelpEvent help(QEvent::ToolTip, at, over->mapToGlobal(at));
+            QApplication::sendEvent(over, &help);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        monitor->resize(monitor->width() - 200 - before[TrafficModel::Bytes] / 2, monitor->height());
+        settle();
+        const QModelIndex reply = table->model()->index(1, TrafficModel::Bytes);
+        QCOMPARE(reply.data().toString().size(), 62);
+        QCOMPARE(tipAt(table->viewport(), table->visualRect(reply).center()), reply.data().toString());
+        QCOMPARE(tipAt(table->viewport(), table->visualRect(reply.siblingAtColumn(TrafficModel::Direction)).center()), QString());
+        monitor->resize(300, monitor->height());
+        settle();
+        QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), monitor->Statistics->text());
+        monitor->resize(2000, monitor->height());
+        settle();
+        QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), QString());
+        // The cut: a prefix of the glyphs, then "…", within the width.
+        const QRawFont raw = QRawFont::fromFont(table->font());
+        const GlyphLine full = GlyphLine::of(raw, reply.data().toString());
+        const GlyphLine cut = full.elided(raw, full.width / 2);
+        const QList<quint32> kept = cut.run.glyphIndexes();
+        QVERIFY(cut.width <= full.width / 2 && kept.size() > 10);
+        QCOMPARE(kept.last(), raw.glyphIndexesForString(QStringLiteral("…")).value(0));
+        QCOMPARE(kept.first(kept.size() - 1), full.run.glyphIndexes().first(kept.size() - 1));
+        QPointer<ModuleWindow> closed(w);
+        w->close();
+        QTRY_VERIFY(!closed); // and its port with it
+
+        // The parameter scan's monitor shows the line each frame went at.
+        QTest::mouseClick(tool.main.Command1[1], Qt::LeftButton);
+        auto *setFrm = static_cast<SetFrm *>(tool.registry.window(QStringLiteral("SetFrm")));
+        QVERIFY(setFrm && openPort(setFrm));
+        setFrm->Command_OK1->click();
+        QTRY_VERIFY_WITH_TIMEOUT(setFrm->Command_OK1->text() == QStringLiteral("Read"), 5000);
+        TrafficWindow *scan = setFrm->openTrafficMonitor();
+        scan->refresh();
+        QVERIFY(!scan->Table->isColumnHidden(TrafficModel::Line) && fitting(scan->Table));
+        QCOMPARE(scan->Table->model()->index(0, TrafficModel::Line).data().toString(), QStringLiteral("4800,None"));
+    }
+
     // A model that took the recorder's changes batch by batch (rows added, the oldest dropped a
     // hundredth of the bound at a time, the filter switched) shows what a new one shows.
     void modelFollowsTheRecorder()
@@ -799,8 +937,9 @@ private slots:
         QCOMPARE(env.readSys(QStringLiteral("set.rc")), QByteArray("3\r\n19200\r\nEven\r\n"));
     }
 
-    // One message on load for a tm.rc that is missing, megabytes of one line or binary noise, or
-    // whose lines for the window give a letter, a zero or an overflowing number.
+    // One message on load for a tm.rc that is missing, empty, short, megabytes of one line or
+    // binary noise, or whose lines for the window give a letter, a zero or an overflowing number:
+    // the file's own trouble, then the window's lines that give no interval, missing or damaged.
     void unreadableTimingFile()
     {
         QByteArray noise(10 * 1024 * 1024, Qt::Uninitialized);
@@ -812,20 +951,27 @@ private slots:
                 text[lines[i] - 1] = text[lines[i] - 1].left(11) + fields[i] + "\r";
             return text.join('\n');
         };
-        const QString cannot = QStringLiteral("Cannot read ./sys/tm.rc");
+        const QByteArray fiveLines = shortTimingFile().left(5 * 18);
+        const QString file = QStringLiteral("./sys/tm.rc"), noInterval = file + " gives no interval in ";
+        const QString kv5510Lines = QStringLiteral("\n") + noInterval + "lines 6, 7, 8";
         const struct { const char *window; QByteArray content; QString message; } cases[] = {
-            {"KV5510ADAM", {}, cannot}, {"KV5510ADAM", noise, cannot},
-            {"KV5510ADAM", QByteArray(noise.size(), '7'), cannot + ": it holds 1 of its 20 lines"},
-            {"KV1730ADAM", spoilt({5}), cannot + ": line 5 gives no interval"}, {"KV5510ADAM", spoilt({5}), {}},
-            {"KV1740ADAM", spoilt({4, 5}), cannot + ": lines 4, 5 give no interval"},
-            {"KV7720ADAM", spoilt({20, 16}), cannot + ": lines 16, 20 give no interval"}};
+            {"KV5510ADAM", {}, "Cannot read " + file + kv5510Lines},
+            {"KV5510ADAM", "", file + " holds 0 of its 20 lines" + kv5510Lines},
+            {"KV5510ADAM", fiveLines, file + " holds 5 of its 20 lines" + kv5510Lines},
+            {"KV1730ADAM", fiveLines, file + " holds 5 of its 20 lines"},
+            {"KV5510ADAM", noise, file + " holds "},
+            {"KV5510ADAM", QByteArray(noise.size(), '7'), file + " holds 1 of its 20 lines" + kv5510Lines},
+            {"KV1730ADAM", spoilt({5}), noInterval + "line 5"}, {"KV5510ADAM", spoilt({5}), {}},
+            {"KV1740ADAM", spoilt({4, 5}), noInterval + "lines 4, 5"},
+            {"KV7720ADAM", spoilt({20, 16}), noInterval + "lines 16, 20"}};
         for (const auto &c : cases) {
             GuiTestEnvironment env(c.content);
-            QVERIFY(!c.content.isEmpty() || QFile::remove(QStringLiteral("sys/tm.rc")));
+            QVERIFY(!c.content.isNull() || QFile::remove(QStringLiteral("sys/tm.rc")));
             const auto w = owned(createTestWindow(QString::fromLatin1(c.window)));
             QCOMPARE(env.messages.size(), c.message.isEmpty() ? 0 : 1);
             const QString said = env.messages.value(0);
-            QVERIFY2(c.content == noise ? said.startsWith(c.message) : said == c.message, qPrintable(said));
+            QVERIFY2(c.content == noise ? said.startsWith(c.message) && said.endsWith(kv5510Lines) : said == c.message,
+                     qPrintable(said));
             QVERIFY(w->isVisible());
         }
     }
