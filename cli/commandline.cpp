@@ -202,6 +202,9 @@ QString helpText()
         "                   for a read of eight registers at 9600\n"
         "  --period MS      poll: from one poll of the model to the next, 1..3600000 (default 500)\n"
         "  --count N        poll: stop after N polls, 1..100000000 (default: until Ctrl+C)\n"
+        "  --csv FILE       poll: append every value to FILE as well, a CSV line per channel\n"
+        "                   (time,window,address,channel,value,unit,raw,text; window is the\n"
+        "                   model), written as it comes and rotated at 100 MB, five files kept\n"
         "  --from A, --to B survey: the addresses to ask, each 1..255 (default 1 to 254)\n"
         "  --json           results as one JSON object per line (keys address, code, baud,\n"
         "                   parity, model, channel, value, verdict, response_ms; statistics as\n"
@@ -238,9 +241,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption period(QStringLiteral("period"), {}, QStringLiteral("MS"));
     const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
+    const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
     const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"));
     const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"));
-    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, from, to});
+    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, csv, from, to});
 
     QString &error = result.error;
     if (!parser.parse(arguments)) {
@@ -313,14 +317,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return result;
     o.quiet = parser.isSet(quiet);
     o.json = parser.isSet(json);
+    o.csvPath = parser.value(csv);
 
     // Options that belong to one subcommand only.
     if ((parser.isSet(on) || parser.isSet(ma)) && o.command != Command::Write) {
         error = QStringLiteral("--on and --ma belong to write");
         return result;
     }
-    if ((parser.isSet(period) || parser.isSet(count)) && o.command != Command::Poll) {
-        error = QStringLiteral("--period and --count belong to poll");
+    if ((parser.isSet(period) || parser.isSet(count) || parser.isSet(csv)) && o.command != Command::Poll) {
+        error = QStringLiteral("--period, --count and --csv belong to poll");
         return result;
     }
     if ((parser.isSet(from) || parser.isSet(to)) && o.command != Command::Survey) {

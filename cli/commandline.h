@@ -41,6 +41,7 @@ struct CliOptions {
     // poll
     int periodMs = 500;
     int count = 0; // 0: until stopped
+    QString csvPath; // not empty: the values also go to this CSV value log
     // survey
     int from = 1, to = 254;
 };

@@ -6,8 +6,10 @@
 #include "report.h"
 #include "scan.h"
 #include "session.h"
+#include "valuelog.h"
 
 #include <optional>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTime>
 
@@ -241,6 +243,13 @@ int Runner::poll()
     const QVector<AcquisitionCycle::Read> reads = modelReads(*o.model);
     AcquisitionCycle cycle(reads);
     TrafficStatistics statistics;
+    // The values go to the CSV log as they come; a log that cannot be written is said once on
+    // stderr and the poll goes on.
+    std::optional<ValueLog> csv;
+    if (!o.csvPath.isEmpty())
+        csv.emplace(o.csvPath, [this](const QString &why) {
+            fail(ExitOk, QStringLiteral("cannot write the value log %1: %2").arg(o.csvPath, why));
+        });
     QElapsedTimer run;
     run.start();
     qint64 nextMs = 0;
@@ -272,6 +281,8 @@ int Runner::poll()
             statistics.add(record);
             const QVector<ChannelValue> channels =
                 judged->decode ? readChannels(*o.model, reads[i], reply.bytes) : QVector<ChannelValue>();
+            if (csv && judged->decode)
+                csv->write(valueRows(*o.model, reads[i], reply.bytes, o.address, QDateTime::currentMSecsSinceEpoch(), o.model->name));
             if (o.json) {
                 for (const QJsonObject &object : exchangeJson(o.address, o.model->name, record.verdict, reply.responseMs, channels))
                     print(object);

@@ -298,7 +298,8 @@ QString summary(const ParsedCommandLine &p)
     s += o.outputPosition ? QStringLiteral(" ma=%1").arg(*o.outputPosition) : QString();
     s += o.json ? QStringLiteral(" json") : QString();
     if (o.command == Command::Poll)
-        s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count);
+        s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count)
+             + (o.csvPath.isEmpty() ? QString() : QStringLiteral(" csv=") + o.csvPath);
     if (o.command == Command::Survey)
         s += QStringLiteral(" %1..%2").arg(o.from).arg(o.to);
     return s;
@@ -858,11 +859,11 @@ private slots:
             {"write KV1720ADAM --ma 4.00", "write KV1720ADAM COM1 9600,N,8,1 a1 t0 ma=4000"},
             {"set-address 5", "set-address 5 COM1 9600,N,8,1 a1 t0"},
             {"set-comm 19200,Even,8,1 --address 5", "set-comm 19200,Even,8,1 COM1 9600,N,8,1 a5 t0"},
-            {"--json poll 5510 --period 100 --count 7 --baud 38400", "poll KV5510ADAM COM1 38400,N,8,1 a1 t0 json period=100 count=7"},
+            {"--json poll 5510 --period 100 --count 7 --baud 38400 --csv v.csv", "poll KV5510ADAM COM1 38400,N,8,1 a1 t0 json period=100 count=7 csv=v.csv"},
             {"survey", "survey COM1 9600,N,8,1 a1 t0 1..254"}, {"survey --from 3 --to 255", "survey COM1 9600,N,8,1 a1 t0 3..255"},
             {"read 5530 --address 255", "read KV5530ADAM COM1 9600,N,8,1 a255 t0"},
             {"poll 5540", "error: KV5540ADAM has no inputs to read"},
-            {"read 5510 --count 3", "error: --period and --count belong to poll"},
+            {"read 5510 --csv v.csv", "error: --period, --count and --csv belong to poll"},
             {"scan --from 3", "error: --from and --to belong to survey"},
             {"survey --from 9 --to 8", "error: --from 9 lies above --to 8"}, {"--port COM2", "error: no subcommand given"},
             {"reed", "error: unknown subcommand \"reed\""}, {"scan --bogus", "error: Unknown option 'bogus'."},
