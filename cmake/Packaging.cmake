@@ -115,7 +115,7 @@ if(KORVANT_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "${KORVANT_RUNTIME_EXTRA}")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6network6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libc6, libstdc++6, ${KORVANT_RUNTIME_EXTRA}")
+    "libqt6widgets6 (>= 6.4), libqt6charts6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6network6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libc6, libstdc++6, ${KORVANT_RUNTIME_EXTRA}")
 endif()
 # Most status texts end in a full-width "！" (U+FF01), which the usual Latin fonts lack.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei | fonts-noto-cjk | fonts-droid-fallback")

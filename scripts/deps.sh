@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the tool and its tests need; skips what is already installed.
 set -euo pipefail
-packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev socat mbpoll xvfb desktop-file-utils help2man clang libclang-rt-14-dev "$@")
+packages=(cmake make g++ pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libgl-dev socat mbpoll xvfb desktop-file-utils help2man clang libclang-rt-14-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
