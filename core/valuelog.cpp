@@ -4,6 +4,7 @@
 #include "decoders.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <algorithm>
 #include <cstdlib>
 
@@ -99,13 +100,17 @@ bool ValueLog::openFile()
 {
     if (m_file.isOpen())
         return true;
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append))
+    // A device (a pipe, /dev/null) is written as it is; a file is appended to.
+    const QFileInfo info(m_file.fileName());
+    m_device = info.exists() && !info.isFile();
+    if (!m_file.open(m_device ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append))
         return false;
-    // A new or empty file starts with the header; an existing log is continued.
-    if (m_file.size() == 0) {
+    // A new or empty file starts with the header (a device once); an existing log is continued.
+    if (m_device ? !m_headerWritten : m_file.size() == 0) {
         const QByteArray header = (kValueCsvHeader + QLatin1Char('\n')).toUtf8();
         if (m_file.write(header) != header.size() || !m_file.flush())
             return false;
+        m_headerWritten = true;
     }
     return true;
 }
@@ -140,7 +145,7 @@ void ValueLog::write(const QVector<ValueRow> &rows)
         return;
     }
     // A file holding more than its header moves aside before it would pass the size.
-    if (m_file.size() > kValueCsvHeader.size() + 1 && m_file.size() + lines.size() > m_maxBytes) {
+    if (!m_device && m_file.size() > kValueCsvHeader.size() + 1 && m_file.size() + lines.size() > m_maxBytes) {
         rotate();
         if (!openFile()) {
             failed();

@@ -75,4 +75,6 @@ private:
     qint64 m_maxBytes;
     int m_keep;
     bool m_failed = false;
+    bool m_device = false; // a pipe or a device: never rotated
+    bool m_headerWritten = false;
 };
