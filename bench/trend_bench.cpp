@@ -107,8 +107,9 @@ int pollChild(int argc, char **argv, bool trend, int seconds)
     app.exec();
     const qint64 used = cpuUs() - before;
     std::printf("accepted=%d cpu_us=%lld\n", accepted, qlonglong(used));
-    delete w;
-    return 0;
+    // The figures are out; tearing the window and the simulated bus down is no part of them.
+    std::fflush(stdout);
+    _exit(0);
 }
 
 int memoryChild(int argc, char **argv, bool trend)
@@ -135,8 +136,8 @@ int memoryChild(int argc, char **argv, bool trend)
     QCoreApplication::processEvents();
     std::printf("rss_kb=%ld hwm_kb=%ld seconds=%.1f\n", statusKb("VmRSS:"), statusKb("VmHWM:"),
                 double(clock.elapsed()) / 1000);
-    delete w;
-    return 0;
+    std::fflush(stdout);
+    _exit(0);
 }
 
 // Runs this program with args; its one line of output as key=value pairs.

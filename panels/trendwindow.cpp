@@ -113,10 +113,11 @@ TrendWindow::TrendWindow(const Trend *trend, WindowValues *values, const QString
     connect(saveCsvButton, &QPushButton::clicked, this, &TrendWindow::saveCsv);
     connect(logButton, &QPushButton::clicked, this, &TrendWindow::logValues);
 
-    // A few draws a second whatever the poll rate: the chart's cost does not grow with it.
+    // One draw a second whatever the poll rate: a draw of the chart costs about as much as two
+    // exchanges of the window, so drawing more often would cost the window more than its poll.
     refreshTimer = new QTimer(this);
     refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
-    refreshTimer->setInterval(250);
+    refreshTimer->setInterval(1000);
     connect(refreshTimer, &QTimer::timeout, this, &TrendWindow::refresh);
     refreshTimer->start();
     refresh();
@@ -185,8 +186,12 @@ void TrendWindow::refresh()
     }
     m_time->setRange(QDateTime::fromMSecsSinceEpoch(from), QDateTime::fromMSecsSinceEpoch(m_endMs));
     if (lo <= hi) {
-        const double margin = hi > lo ? (hi - lo) * 0.05 : std::max(1.0, std::abs(hi) * 0.05);
-        m_analogAxis->setRange(lo - margin, hi + margin);
+        // Widened in steps of a tenth of the span, so a wandering value seldom moves the axis
+        // (a new range lays the whole chart out again).
+        const double step = hi > lo ? (hi - lo) / 10 : std::max(1.0, std::abs(hi) * 0.05);
+        const double low = std::floor(lo / step) * step - step, high = std::ceil(hi / step) * step + step;
+        if (low < m_analogAxis->min() || high > m_analogAxis->max() || high - low < (m_analogAxis->max() - m_analogAxis->min()) / 2)
+            m_analogAxis->setRange(low, high);
     }
 }
 
