@@ -109,14 +109,15 @@ private slots:
         // A log opened again continues the file without a second header.
         {
             ValueLog log(path, [&](const QString &) { ++failures; }, headerBytes + 3 * lineBytes, 3);
-            for (int i = 4; i < 9; ++i) {
+            for (int i = 4; i < 12; ++i) {
                 row.raw = std::uint16_t(i);
                 log.write(row);
             }
         }
-        QCOMPARE(rawColumn(path), (QStringList{"header", "6", "7", "8"}));
-        QCOMPARE(rawColumn(path + ".1"), (QStringList{"header", "3", "4", "5"}));
-        QCOMPARE(rawColumn(path + ".2"), (QStringList{"header", "0", "1", "2"}));
+        // Three files kept: 0-2 went at the third rotation.
+        QCOMPARE(rawColumn(path), (QStringList{"header", "9", "10", "11"}));
+        QCOMPARE(rawColumn(path + ".1"), (QStringList{"header", "6", "7", "8"}));
+        QCOMPARE(rawColumn(path + ".2"), (QStringList{"header", "3", "4", "5"}));
         QVERIFY(!QFile::exists(path + ".3"));
         QCOMPARE(failures, 0);
     }
