@@ -23,6 +23,7 @@
 #include <QAccessible>
 #include <QChart>
 #include <QChartView>
+#include <QDateTimeAxis>
 #include <QLineSeries>
 #include <QContextMenuEvent>
 #include <QGroupBox>
@@ -811,6 +812,13 @@ private slots:
         QTest::mouseMove(trend->chartView->viewport(), trend->chartView->mapFromScene(edge));
         QTRY_VERIFY(trend->cursorLabel->text().contains(QStringLiteral("AI_1 10mA")));
         QVERIFY(trend->cursorLabel->text().contains(QStringLiteral("DI_01 ON  DI_02 OFF")));
+        // The span as picked in its box (Down from "1 min"): the time axis follows.
+        QTest::keyClick(trend->spanBox, Qt::Key_Down);
+        QCOMPARE(trend->spanBox->currentText(), QStringLiteral("5 min"));
+        const auto *time = qobject_cast<QDateTimeAxis *>(chart->axes(Qt::Horizontal).value(0));
+        QVERIFY(time);
+        QCOMPARE(time->min().msecsTo(time->max()), 5 * 60000);
+        QCOMPARE(time->max().toMSecsSinceEpoch(), data->lastMs());
         QTest::mouseClick(trend->pauseButton, Qt::LeftButton);
         QCOMPARE(trend->pauseButton->text(), QStringLiteral("Resume"));
 
@@ -819,6 +827,9 @@ private slots:
         const QByteArray csv = env.readSys(QStringLiteral("trend.csv"));
         QVERIFY(csv.startsWith((kTrendCsvHeader + QLatin1Char('\n')).toUtf8()));
         QVERIFY(csv.contains(",KV7710ADAM,AI_1,10,10,mA\n") && csv.contains(",KV7710ADAM,DI_01,1,1,\n"));
+        asked = env.path() + QStringLiteral("/sys/trend.png");
+        QTest::mouseClick(trend->savePngButton, Qt::LeftButton);
+        QCOMPARE(QImage(asked).size(), trend->chartView->size() * trend->chartView->devicePixelRatio());
         asked = env.path() + QStringLiteral("/sys/values.csv");
         QTest::mouseClick(trend->logButton, Qt::LeftButton);
         QTest::mouseClick(ai, Qt::LeftButton);
