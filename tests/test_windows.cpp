@@ -835,6 +835,13 @@ private slots:
         QTest::mouseClick(ai, Qt::LeftButton);
         QTRY_VERIFY(env.readSys(QStringLiteral("values.csv")).count("\n") >= 13);
         QTest::mouseClick(ai, Qt::LeftButton);
+        // Paused, the view stays where it was while values come; resumed, it follows them again.
+        const qint64 pausedAt = time->max().toMSecsSinceEpoch();
+        trend->refresh();
+        QVERIFY(data->lastMs() > pausedAt);
+        QCOMPARE(time->max().toMSecsSinceEpoch(), pausedAt);
+        QTest::mouseClick(trend->pauseButton, Qt::LeftButton);
+        QCOMPARE(time->max().toMSecsSinceEpoch(), data->lastMs());
         const QList<QByteArray> lines = env.readSys(QStringLiteral("values.csv")).split('\n');
         QCOMPARE(lines[0], kValueCsvHeader.toUtf8());
         QVERIFY(lines[1].endsWith(",KV7710ADAM,1,AI_1,10,mA,2048,10.00mA"));
