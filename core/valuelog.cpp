@@ -90,10 +90,13 @@ ValueLog::ValueLog(const QString &path, std::function<void(const QString &)> fai
 
 void ValueLog::failed()
 {
-    if (!m_failed && m_failure)
-        m_failure(m_file.errorString());
+    const bool first = !m_failed;
+    const QString why = m_file.errorString();
+    // Marked before it is told: a message box runs an event loop, in which more reads come.
     m_failed = true;
     m_file.close(); // the next line tries again: the disk may have room by then
+    if (first && m_failure)
+        m_failure(why);
 }
 
 bool ValueLog::openFile()

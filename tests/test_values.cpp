@@ -127,7 +127,15 @@ private slots:
         QStringList told;
         const ValueRow row{kNoon, QStringLiteral("KV5510ADAM"), 1, QStringLiteral("DI_01"), 1.0, {}, 1, QStringLiteral("ON"), true};
         // /dev/full refuses every write: told once however many lines fail.
-        ValueLog full(QStringLiteral("/dev/full"), [&](const QString &why) { told << why; });
+        // The telling may run an event loop in which more reads come (a message box): a line
+        // written from inside it is not told again.
+        ValueLog *again = nullptr;
+        ValueLog full(QStringLiteral("/dev/full"), [&](const QString &why) {
+            told << why;
+            if (again)
+                again->write(row);
+        });
+        again = &full;
         for (int i = 0; i < 5; ++i)
             full.write(row);
         QCOMPARE(told.size(), 1);
