@@ -2,6 +2,8 @@
 #include "prompt.h"
 #include "toolwindows.h"
 #include "trafficlogfile.h"
+#include "valuelog.h"
+#include "windowvalues.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -15,7 +17,7 @@ namespace {
 bool asksOnlyForText(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--traffic-log") == 0) {
+        if (std::strcmp(argv[i], "--traffic-log") == 0 || std::strcmp(argv[i], "--value-log") == 0) {
             ++i; // its FILE, whatever it is called
             continue;
         }
@@ -47,6 +49,11 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Append every frame of every window to FILE, a line each."),
                                         QStringLiteral("FILE"));
     parser.addOption(trafficLog);
+    const QCommandLineOption valueLog(QStringLiteral("value-log"),
+                                      QStringLiteral("Append every value every window reads to FILE as CSV, a line per "
+                                                     "channel; rotated at 100 MB, five files kept."),
+                                      QStringLiteral("FILE"));
+    parser.addOption(valueLog);
     parser.process(*app);
     QCoreApplication::setApplicationName(QStringLiteral("Prompt"));
 
@@ -59,8 +66,17 @@ int main(int argc, char *argv[])
         });
         ModuleWindow::setTrafficSink([&log](const QString &caption, const TrafficRow &row) { log->write(caption, row); });
     }
+    std::unique_ptr<ValueLog> values;
+    if (parser.isSet(valueLog)) {
+        const QString path = parser.value(valueLog);
+        values = std::make_unique<ValueLog>(path, [path](const QString &why) {
+            Prompt(nullptr, QStringLiteral("Cannot write the value log %1: %2").arg(path, why));
+        });
+        WindowValues::setProgramSink([&values](const QVector<ValueRow> &rows) { values->write(rows); });
+    }
     tool.main.show();
     const int rc = app->exec();
     ModuleWindow::setTrafficSink({});
+    WindowValues::setProgramSink({});
     return rc;
 }

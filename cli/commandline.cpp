@@ -185,7 +185,10 @@ QString helpText()
         "                   for a read of eight registers at 9600\n"
         "  --period MS      poll: from one poll of the model to the next, 1..3600000 (default 500)\n"
         "  --count N        poll: stop after N polls, 1..100000000 (default: until Ctrl+C)\n"
-        "  --from A, --to B survey, find: the addresses to ask, each 1..255 (default 1 to 254)\n"
+        "  --csv FILE       poll: append every value to FILE as well, a CSV line per channel\n"
+        "                   (time,window,address,channel,value,unit,raw,text; window is the\n"
+        "                   model), written as it comes and rotated at 100 MB, five files kept\n"
+              "  --from A, --to B survey, find: the addresses to ask, each 1..255 (default 1 to 254)\n"
         "  --codes LIST     find: the communication-parameter codes to sweep, each 1..8 (default\n"
         "                   1,2,3,4,5,6,7,8)\n"
         "  --turnaround MS  find: added to each probe's line time for the module's turnaround and\n"
@@ -229,12 +232,13 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption period(QStringLiteral("period"), {}, QStringLiteral("MS"));
     const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
+    const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
     const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"));
     const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"));
     const QCommandLineOption codes(QStringLiteral("codes"), {}, QStringLiteral("LIST"));
     const QCommandLineOption turnaround(QStringLiteral("turnaround"), {}, QStringLiteral("MS"));
     const QCommandLineOption toAddress(QStringLiteral("to-address"), {}, QStringLiteral("A"));
-    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, from, to,
+    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, csv, from, to,
                        codes, turnaround, toAddress});
 
     QString &error = result.error;
@@ -308,14 +312,15 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         return result;
     o.quiet = parser.isSet(quiet);
     o.json = parser.isSet(json);
+    o.csvPath = parser.value(csv);
 
     // Options that belong to one subcommand only.
     if ((parser.isSet(on) || parser.isSet(ma)) && o.command != Command::Write) {
         error = QStringLiteral("--on and --ma belong to write");
         return result;
     }
-    if ((parser.isSet(period) || parser.isSet(count)) && o.command != Command::Poll) {
-        error = QStringLiteral("--period and --count belong to poll");
+    if ((parser.isSet(period) || parser.isSet(count) || parser.isSet(csv)) && o.command != Command::Poll) {
+        error = QStringLiteral("--period, --count and --csv belong to poll");
         return result;
     }
     if ((parser.isSet(from) || parser.isSet(to)) && o.command != Command::Survey && o.command != Command::Find) {

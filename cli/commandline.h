@@ -43,6 +43,7 @@ struct CliOptions {
     // poll
     int periodMs = 500;
     int count = 0; // 0: until stopped
+    QString csvPath; // not empty: the values also go to this CSV value log
     // survey, find
     int from = 1, to = 254;
     // find: the communication-parameter codes to sweep, in code order, and the wait added to each

@@ -7,7 +7,11 @@
 #include "interrupt.h"
 #include "report.h"
 #include "session.h"
+#include "valuelog.h"
 
+#include <QDateTime>
+
+#include <optional>
 #include <QElapsedTimer>
 #include <QTime>
 
@@ -227,6 +231,13 @@ int Runner::poll()
         return ExitPort;
     const QVector<AcquisitionCycle::Read> reads = modelReads(*o.model);
     TrafficStatistics statistics;
+    // The values go to the CSV log as they come; a log that cannot be written is said once on
+    // stderr and the poll goes on.
+    std::optional<ValueLog> csv;
+    if (!o.csvPath.isEmpty())
+        csv.emplace(o.csvPath, [this](const QString &why) {
+            fail(ExitOk, QStringLiteral("cannot write the value log %1: %2").arg(o.csvPath, why));
+        });
     QElapsedTimer run;
     run.start();
     qint64 nextMs = 0;
@@ -254,6 +265,8 @@ int Runner::poll()
             statistics.add(record);
             const QVector<ChannelValue> channels =
                 exchange.accepted() ? readChannels(*o.model, reads[i], reply.bytes) : QVector<ChannelValue>();
+            if (csv && exchange.accepted())
+                csv->write(valueRows(*o.model, reads[i], reply.bytes, o.address, QDateTime::currentMSecsSinceEpoch(), o.model->name));
             if (o.json) {
                 for (const QJsonObject &object : exchangeJson(o.address, o.model->name, record.verdict, reply.responseMs, channels))
                     print(object);

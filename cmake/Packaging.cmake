@@ -117,6 +117,6 @@ if(KORVANT_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "${KORVANT_RUNTIME_EXTRA}")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6widgets6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6network6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libc6, libstdc++6, ${KORVANT_RUNTIME_EXTRA}")
+    "libqt6widgets6 (>= 6.4), libqt6charts6 (>= 6.4), libqt6serialport6 (>= 6.4), libqt6network6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6core6 (>= 6.4), libc6, libstdc++6, ${KORVANT_RUNTIME_EXTRA}")
 endif()
 include(CPack)

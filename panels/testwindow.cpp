@@ -2,11 +2,14 @@
 
 #include "conversions.h"
 #include "decoders.h"
+#include "valuelog.h"
 #include "modbus.h"
 #include "numtext.h"
 #include "prompt.h"
 #include "settingsfiles.h"
+#include "trendwindow.h"
 
+#include <QAction>
 #include <QMouseEvent>
 
 #include <algorithm>
@@ -15,6 +18,15 @@
 TestWindow::TestWindow(const ModelRow &model, int widthTwips, QWidget *parent)
     : ModuleWindow(model.name, model.name, widthTwips, 7080, parent), m_model(model)
 {
+    // The analog output window reads nothing: no trend there.
+    if (model.channels() == 0)
+        return;
+    auto *trend = new QAction(QStringLiteral("Trend…"), this);
+    trend->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    connect(trend, &QAction::triggered, this, &TestWindow::openTrend);
+    addAction(trend);
+    for (TextBox *box : {Text_Send, Text_Receive, Text_Message})
+        box->addAction(trend);
 }
 
 WindowTimer *TestWindow::makeTimer(const QString &name, int timingLine)
@@ -111,6 +123,8 @@ void TestWindow::apply(const CycleActions &actions)
                 if (a.decode && m_cycles[a.cycle].decode)
                     m_cycles[a.cycle].decode();
             });
+            if (a.decode)
+                valuesAccepted(a.cycle);
             break;
         default:
             applyExchange(a);
@@ -158,6 +172,25 @@ void TestWindow::showRegisters(const QVector<QLabel *> &labels)
     const QStringList texts = analogTexts(received(), m_model.conversion, int(labels.size()));
     for (int i = 0; i < labels.size(); ++i)
         labels[i]->setText(texts[i]);
+}
+
+void TestWindow::valuesAccepted(int cycle)
+{
+    const QByteArray reply = received();
+    m_values.add(valueRows(m_model, m_machine.read(cycle), reply, reply.isEmpty() ? 0 : std::uint8_t(reply[0]),
+                           WindowValues::now(), windowTitle()));
+}
+
+TrendWindow *TestWindow::openTrend()
+{
+    if (!m_trend) {
+        m_trend = new TrendWindow(&m_values.startTrend(), &m_values, windowTitle(), m_model.conversion, this);
+        m_trend->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_trend->show();
+    m_trend->raise();
+    m_trend->activateWindow();
+    return m_trend;
 }
 
 void TestWindow::setIndicator(QLabel *indicator, bool on)

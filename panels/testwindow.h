@@ -5,6 +5,7 @@
 
 #include "modulewindow.h"
 #include "models.h"
+#include "windowvalues.h"
 
 #include <cstdint>
 #include <functional>
@@ -27,6 +28,8 @@ struct WriteCycle {
     std::function<QByteArray(std::uint8_t address)> request;
 };
 
+class TrendWindow;
+
 class TestWindow : public ModuleWindow
 {
     Q_OBJECT
@@ -39,6 +42,11 @@ public:
     // 0: nothing to resume; n: read cycle n-1 is suspended for a write.
     int ResumeAcquisition = 0;
     const AcquisitionCycle &cycle() const { return m_machine; }
+
+    // The values of every accepted read, and the trend window over them (Ctrl+G, or "Trend…"
+    // on a right-click, in the windows with analog inputs).
+    WindowValues &values() { return m_values; }
+    TrendWindow *openTrend();
 
 protected:
     WindowTimer *makeTimer(const QString &name, int timingLine);
@@ -76,7 +84,12 @@ private:
     void apply(const CycleActions &actions);
     WindowTimer *timer(TimerRef ref) const;
 
+    // An accepted reply of a read cycle that its panel shows: its values, a row per channel.
+    void valuesAccepted(int cycle);
+
     AcquisitionCycle m_machine;
+    WindowValues m_values;
+    QPointer<TrendWindow> m_trend;
     ModelRow m_model;
     QVector<QPair<WindowTimer *, int>> m_timingLines;
 };

@@ -292,7 +292,8 @@ QString summary(const ParsedCommandLine &p)
     s += o.outputPosition ? QStringLiteral(" ma=%1").arg(*o.outputPosition) : QString();
     s += o.json ? QStringLiteral(" json") : QString();
     if (o.command == Command::Poll)
-        s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count);
+        s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count)
+             + (o.csvPath.isEmpty() ? QString() : QStringLiteral(" csv=") + o.csvPath);
     if (o.command == Command::Survey || o.command == Command::Find)
         s += QStringLiteral(" %1..%2").arg(o.from).arg(o.to);
     if (o.command == Command::Find) {
@@ -863,10 +864,10 @@ private slots:
             {"set-address 5", "set-address 5 COM1 9600,N,8,1 a1 t0"},
             {"set-comm 19200,Even,8,1 --address 5", "set-comm 19200,Even,8,1 COM1 9600,N,8,1 a5 t0"},
             {"poll 5510", "poll KV5510ADAM COM1 9600,N,8,1 a1 t0 period=500 count=0"},
-            {"--json poll KV1730ADAM --period 100 --count 7 --baud 38400", "poll KV1730ADAM COM1 38400,N,8,1 a1 t0 json period=100 count=7"},
+            {"--json poll KV1730ADAM --period 100 --count 7 --baud 38400 --csv v.csv", "poll KV1730ADAM COM1 38400,N,8,1 a1 t0 json period=100 count=7 csv=v.csv"},
             {"survey --from 3", "survey COM1 9600,N,8,1 a1 t0 3..254"}, {"survey --to 255", "survey COM1 9600,N,8,1 a1 t0 1..255"},
             {"poll 5540", "error: KV5540ADAM has no inputs to read"},
-            {"read 5510 --count 3", "error: --period and --count belong to poll"},
+            {"read 5510 --csv v.csv", "error: --period, --count and --csv belong to poll"},
             {"scan --from 3", "error: --from and --to belong to survey and find"},
             {"find", "find COM1 9600,N,8,1 a1 t0 1..254 codes=1,2,3,4,5,6,7,8 turnaround=20"},
             {"find --codes 7,2,7 --to 40 --turnaround 5", "find COM1 9600,N,8,1 a1 t0 1..40 codes=2,7 turnaround=5"},

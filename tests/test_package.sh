@@ -110,7 +110,7 @@ set-address --to|--to-address
 read KV55|KV5510ADAM KV5520ADAM KV5530ADAM KV5540ADAM KV5550ADAM
 write kv17|kv1710adam kv1720adam kv1730adam kv1740adam
 poll 77|7710 7720
-poll KV5510ADAM --c|--count
+poll KV5510ADAM --c|--count --csv
 scan -|--port --timeout --quiet --json
 survey --|--port --baud --parity --timeout --quiet --json --from --to
 read 5510 --|--port --baud --parity --timeout --quiet --json --address

@@ -17,9 +17,15 @@
 #include "testwindow.h"
 #include "toolwindows.h"
 #include "trafficlogfile.h"
+#include "trendwindow.h"
+#include "windowvalues.h"
 #include "widgets.h"
 
 #include <QAccessible>
+#include <QChart>
+#include <QChartView>
+#include <QDateTimeAxis>
+#include <QLineSeries>
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QListView>
@@ -888,6 +894,101 @@ private slots:
         };
         pollUntil([&] { return monitor->Table->model()->rowCount() >= 4; });
         pollUntil([&] { return monitor->Table->verticalScrollBar()->maximum() > 30; });
+    }
+
+    // A combined window's trend: fed from the window's accepted reads on a fake clock, a line per
+    // channel; the cursor, Save CSV and Log values; the program's value log on a full disk is told
+    // once while the poll and the trend go on. Only the windows with analog inputs offer it.
+    void trendOfACombinedWindow()
+    {
+        GuiTestEnvironment env;
+        SimModule *module = env.bus.addModule(7710, 1, 2);
+        module->setHolding(0, 2048); // AI_1 10.00mA
+        module->setDiscreteInput(0, true);
+        qint64 clock = 1772366400000;
+        WindowValues::setClock([&clock] { return clock += 100; });
+        ValueLog full(QStringLiteral("/dev/full"), [&env](const QString &why) { env.messages << QStringLiteral("log: ") + why; });
+        WindowValues::setProgramSink([&full](const QVector<ValueRow> &rows) { full.write(rows); });
+        QString asked;
+        TrendWindow::setAskPath([&asked](QWidget *, const QString &, const QString &) { return asked; });
+        const auto restore = qScopeGuard([] {
+            WindowValues::setClock({});
+            WindowValues::setProgramSink({});
+            TrendWindow::setAskPath({});
+        });
+        for (const char *model : {"KV1720ADAM", "KV5510ADAM"}) {
+            const auto other = owned(createTestWindow(QString::fromLatin1(model)));
+            for (const QAction *a : other->actions())
+                QVERIFY(a->text() != QStringLiteral("Trend…"));
+        }
+        const auto w = owned<TestWindow>(createTestWindow(QStringLiteral("KV7710ADAM")));
+        QVERIFY(openPort(w.get()));
+        QApplication::setActiveWindow(w.get());
+        QTest::keyClick(w.get(), Qt::Key_G, Qt::ControlModifier);
+        auto *trend = w->findChild<TrendWindow *>();
+        QVERIFY(trend);
+        QCOMPARE(trend->windowTitle(), QStringLiteral("Trend - KV7710ADAM"));
+        const Trend *data = w->values().trend();
+        QVERIFY(data);
+        const auto valuesOf = [&](int channel) { return data->channels().size() > size_t(channel) ? data->channels()[size_t(channel)].series.buckets().size() : 0; };
+        auto *ai = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
+        auto *di = child<QPushButton>(w.get(), QStringLiteral("Command_OK2"));
+        QVERIFY(ai && di);
+        QTest::mouseClick(ai, Qt::LeftButton);
+        QTRY_VERIFY(valuesOf(0) >= 3);
+        QTest::mouseClick(ai, Qt::LeftButton);
+        QTest::mouseClick(di, Qt::LeftButton);
+        QTRY_VERIFY(valuesOf(6) >= 3);
+        QTest::mouseClick(di, Qt::LeftButton);
+        QCOMPARE(env.messages.filter(QStringLiteral("log: ")).size(), 1);
+        QCOMPARE(data->channels().size(), size_t(10));
+        QCOMPARE(data->channels()[0].series.valueAt(data->lastMs()), std::optional<double>(10.0));
+        QCOMPARE(data->channels()[6].series.valueAt(data->lastMs()), std::optional<double>(1.0));
+        QCOMPARE(data->channels()[7].series.valueAt(data->lastMs()), std::optional<double>(0.0));
+
+        trend->refresh();
+        QChart *chart = trend->chartView->chart();
+        QCOMPARE(chart->series().size(), 10);
+        QCOMPARE(static_cast<QLineSeries *>(chart->series()[0])->at(0).y(), 10.0);
+        // The cursor at the right edge reads the newest values.
+        const QPointF edge = chart->mapToScene(QPointF(chart->plotArea().right() - 1, chart->plotArea().center().y()));
+        QTest::mouseMove(trend->chartView->viewport(), trend->chartView->mapFromScene(edge));
+        QTRY_VERIFY(trend->cursorLabel->text().contains(QStringLiteral("AI_1 10mA")));
+        QVERIFY(trend->cursorLabel->text().contains(QStringLiteral("DI_01 ON  DI_02 OFF")));
+        // The span as picked in its box (Down from "1 min"): the time axis follows.
+        QTest::keyClick(trend->spanBox, Qt::Key_Down);
+        QCOMPARE(trend->spanBox->currentText(), QStringLiteral("5 min"));
+        const auto *time = qobject_cast<QDateTimeAxis *>(chart->axes(Qt::Horizontal).value(0));
+        QVERIFY(time);
+        QCOMPARE(time->min().msecsTo(time->max()), 5 * 60000);
+        QCOMPARE(time->max().toMSecsSinceEpoch(), data->lastMs());
+        QTest::mouseClick(trend->pauseButton, Qt::LeftButton);
+        QCOMPARE(trend->pauseButton->text(), QStringLiteral("Resume"));
+
+        asked = env.path() + QStringLiteral("/sys/trend.csv");
+        QTest::mouseClick(trend->saveCsvButton, Qt::LeftButton);
+        const QByteArray csv = env.readSys(QStringLiteral("trend.csv"));
+        QVERIFY(csv.startsWith((kTrendCsvHeader + QLatin1Char('\n')).toUtf8()));
+        QVERIFY(csv.contains(",KV7710ADAM,AI_1,10,10,mA\n") && csv.contains(",KV7710ADAM,DI_01,1,1,\n"));
+        asked = env.path() + QStringLiteral("/sys/trend.png");
+        QTest::mouseClick(trend->savePngButton, Qt::LeftButton);
+        QCOMPARE(QImage(asked).size(), trend->chartView->size() * trend->chartView->devicePixelRatio());
+        asked = env.path() + QStringLiteral("/sys/values.csv");
+        QTest::mouseClick(trend->logButton, Qt::LeftButton);
+        QTest::mouseClick(ai, Qt::LeftButton);
+        QTRY_VERIFY(env.readSys(QStringLiteral("values.csv")).count("\n") >= 13);
+        QTest::mouseClick(ai, Qt::LeftButton);
+        // Paused, the view stays where it was while values come; resumed, it follows them again.
+        const qint64 pausedAt = time->max().toMSecsSinceEpoch();
+        trend->refresh();
+        QVERIFY(data->lastMs() > pausedAt);
+        QCOMPARE(time->max().toMSecsSinceEpoch(), pausedAt);
+        QTest::mouseClick(trend->pauseButton, Qt::LeftButton);
+        QCOMPARE(time->max().toMSecsSinceEpoch(), data->lastMs());
+        const QList<QByteArray> lines = env.readSys(QStringLiteral("values.csv")).split('\n');
+        QCOMPARE(lines[0], kValueCsvHeader.toUtf8());
+        QVERIFY(lines[1].endsWith(",KV7710ADAM,1,AI_1,10,mA,2048,10.00mA"));
+        QCOMPARE(env.messages.filter(QStringLiteral("log: ")).size(), 1);
     }
 
     void logFileOfAnUnattendedRun()

@@ -1,0 +1,163 @@
+#include "valuelog.h"
+
+#include "conversions.h"
+#include "decoders.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <algorithm>
+#include <cstdlib>
+
+QString conversionUnit(Conversion conversion)
+{
+    switch (conversion) {
+    case Conversion::Temperature:
+    case Conversion::WholeDegrees: return QStringLiteral("℃");
+    case Conversion::Current: return QStringLiteral("mA");
+    case Conversion::Voltage: return QStringLiteral("V");
+    case Conversion::None: break;
+    }
+    return {};
+}
+
+std::optional<double> convertedValue(Conversion conversion, std::uint16_t r)
+{
+    // The number of the text, so a log and a trend say what the window said.
+    QString text = convert(conversion, r);
+    if (text == kNotConnect)
+        return std::nullopt;
+    text.chop(conversionUnit(conversion).size());
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    return ok ? std::optional<double>(v) : std::nullopt;
+}
+
+QVector<ValueRow> valueRows(const ModelRow &model, const AcquisitionCycle::Read &read, const QByteArray &reply,
+                            int address, qint64 wallMs, const QString &window)
+{
+    QVector<ValueRow> rows;
+    if (read.function == 0x02) {
+        const QList<bool> on = digitalInputs(reply, read.count);
+        for (int i = 0; i < read.count; ++i)
+            rows.append({wallMs, window, address, model.inputCaptions.value(i).trimmed(), on[i] ? 1.0 : 0.0, QString(),
+                         std::uint16_t(on[i]), on[i] ? kOn : kOff, true});
+    } else {
+        const QList<std::uint16_t> registers = registerValues(reply, read.count);
+        for (int i = 0; i < read.count; ++i)
+            rows.append({wallMs, window, address, model.analogCaptions.value(i).trimmed(),
+                         convertedValue(model.conversion, registers[i]), conversionUnit(model.conversion), registers[i],
+                         convert(model.conversion, registers[i]), false});
+    }
+    return rows;
+}
+
+const QString kValueCsvHeader = QStringLiteral("time,window,address,channel,value,unit,raw,text");
+
+QString csvField(const QString &field)
+{
+    static const QString special = QStringLiteral(",\"\r\n");
+    if (std::none_of(field.begin(), field.end(), [](QChar c) { return special.contains(c); }))
+        return field;
+    QString quoted = field;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString isoLocalTime(qint64 wallMs)
+{
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(wallMs);
+    const int offset = local.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
+           + QStringLiteral("%1%2:%3")
+                 .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                 .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+                 .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString valueCsvLine(const ValueRow &row)
+{
+    const QString value = row.value ? QString::number(*row.value, 'g', 15) : QString();
+    return QStringList{isoLocalTime(row.wallMs), csvField(row.window), QString::number(row.address), csvField(row.channel),
+                       value, csvField(row.unit), QString::number(row.raw), csvField(row.text)}
+        .join(QLatin1Char(','));
+}
+
+ValueLog::ValueLog(const QString &path, std::function<void(const QString &)> failure, qint64 maxBytes, int keep)
+    : m_file(path), m_failure(std::move(failure)), m_maxBytes(maxBytes), m_keep(qMax(1, keep))
+{
+}
+
+void ValueLog::failed()
+{
+    const bool first = !m_failed;
+    const QString why = m_file.errorString();
+    // Marked before it is told: a message box runs an event loop, in which more reads come.
+    m_failed = true;
+    m_file.close(); // the next line tries again: the disk may have room by then
+    if (first && m_failure)
+        m_failure(why);
+}
+
+bool ValueLog::openFile()
+{
+    if (m_file.isOpen())
+        return true;
+    // A device (a pipe, /dev/null) is written as it is; a file is appended to.
+    const QFileInfo info(m_file.fileName());
+    m_device = info.exists() && !info.isFile();
+    if (!m_file.open(m_device ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    // A new or empty file starts with the header (a device once); an existing log is continued.
+    if (m_device ? !m_headerWritten : m_file.size() == 0) {
+        const QByteArray header = (kValueCsvHeader + QLatin1Char('\n')).toUtf8();
+        if (m_file.write(header) != header.size() || !m_file.flush())
+            return false;
+        m_headerWritten = true;
+    }
+    return true;
+}
+
+void ValueLog::rotate()
+{
+    m_file.close();
+    const QString path = m_file.fileName();
+    QFile::remove(path + QStringLiteral(".%1").arg(m_keep - 1));
+    for (int i = m_keep - 2; i >= 1; --i)
+        QFile::rename(path + QStringLiteral(".%1").arg(i), path + QStringLiteral(".%1").arg(i + 1));
+    if (m_keep > 1)
+        QFile::rename(path, path + QStringLiteral(".1"));
+    else
+        QFile::remove(path);
+}
+
+void ValueLog::write(const ValueRow &row)
+{
+    write(QVector<ValueRow>{row});
+}
+
+void ValueLog::write(const QVector<ValueRow> &rows)
+{
+    QByteArray lines;
+    for (const ValueRow &row : rows)
+        lines += (valueCsvLine(row) + QLatin1Char('\n')).toUtf8();
+    if (lines.isEmpty())
+        return;
+    if (!openFile()) {
+        failed();
+        return;
+    }
+    // A file holding more than its header moves aside before it would pass the size.
+    if (!m_device && m_file.size() > kValueCsvHeader.size() + 1 && m_file.size() + lines.size() > m_maxBytes) {
+        rotate();
+        if (!openFile()) {
+            failed();
+            return;
+        }
+    }
+    if (m_file.write(lines) != lines.size() || !m_file.flush()) {
+        failed();
+        return;
+    }
+    m_failed = false;
+}

@@ -1,0 +1,80 @@
+// Values as data: one row per channel of an accepted read, the CSV line a value log keeps, and
+// the file that keeps them (written line by line, rotated by size). korvant-cli's poll, the
+// --value-log option and the trend window's "Log values…" all write the same rows.
+#pragma once
+
+#include "cycle.h"
+#include "models.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QVector>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+// One channel of one accepted read, as plain values.
+struct ValueRow {
+    qint64 wallMs = 0;            // milliseconds since the epoch
+    QString window;               // the window's caption (korvant-cli: the model name)
+    int address = 0;
+    QString channel;              // the channel's caption without its padding blanks
+    std::optional<double> value;  // the number the window shows; a digital input 1 or 0; none for "Not Connect"
+    QString unit;                 // "mA", "V", "℃"; empty for a digital input
+    std::uint16_t raw = 0;        // the register, or the input's bit
+    QString text;                 // what the window shows: "10.00mA", "ON", "Not Connect"
+    bool digital = false;
+};
+
+// The unit of an analog register by the model's conversion.
+QString conversionUnit(Conversion conversion);
+// The number an analog register's text shows ("10.00mA" -> 10.0); none for "Not Connect".
+std::optional<double> convertedValue(Conversion conversion, std::uint16_t r);
+
+// The rows of an accepted reply to one of the model's reads, a channel each.
+QVector<ValueRow> valueRows(const ModelRow &model, const AcquisitionCycle::Read &read, const QByteArray &reply,
+                            int address, qint64 wallMs, const QString &window);
+
+// "time,window,address,channel,value,unit,raw,text"
+extern const QString kValueCsvHeader;
+// One line without its newline: local time in ISO 8601 with milliseconds and UTC offset, then the
+// row's fields; a field holding a comma, a quote or a line break is quoted, its quotes doubled.
+QString valueCsvLine(const ValueRow &row);
+// "2026-03-01T17:30:00.250+05:30": local time, milliseconds and the offset from UTC.
+QString isoLocalTime(qint64 wallMs);
+// A CSV field, quoted where it holds a comma, a quote or a line break.
+QString csvField(const QString &field);
+
+// A CSV value log. Each line goes to the file as it comes (a crash loses at most the line being
+// written); a file that would grow past maxBytes is renamed FILE.1 (FILE.1 to FILE.2 ...) and a
+// new FILE begins with the header, so FILE and FILE.1 .. FILE.(keep-1) are kept. A line that
+// cannot be written is dropped and told to failure once, until a line is written again; the
+// next line tries the file afresh.
+class ValueLog
+{
+public:
+    static constexpr qint64 kDefaultMaxBytes = 100LL * 1024 * 1024;
+    static constexpr int kDefaultKeep = 5;
+    ValueLog(const QString &path, std::function<void(const QString &why)> failure, qint64 maxBytes = kDefaultMaxBytes,
+             int keep = kDefaultKeep);
+
+    void write(const ValueRow &row);
+    void write(const QVector<ValueRow> &rows);
+    QString path() const { return m_file.fileName(); }
+    bool failing() const { return m_failed; }
+
+private:
+    bool openFile();
+    void rotate();
+    void failed();
+
+    QFile m_file;
+    std::function<void(const QString &)> m_failure;
+    qint64 m_maxBytes;
+    int m_keep;
+    bool m_failed = false;
+    bool m_device = false; // a pipe or a device: never rotated
+    bool m_headerWritten = false;
+};

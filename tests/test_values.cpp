@@ -1,0 +1,215 @@
+// Values as data: the rows an accepted reply makes, their CSV lines, the value log file with its
+// rotation and a failing disk, and the trend's series with its reduction, fed on a fake clock.
+#include "cycle.h"
+#include "trend.h"
+#include "valuelog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <ctime>
+
+namespace {
+QStringList fileLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The raw column of each line of a log file; "header" for the header line.
+QStringList rawColumn(const QString &path)
+{
+    QStringList raw;
+    for (const QString &line : fileLines(path))
+        raw << (line == kValueCsvHeader ? QStringLiteral("header") : line.section(QLatin1Char(','), 6, 6));
+    return raw;
+}
+
+// 2026-03-01 12:00:00.250 UTC
+constexpr qint64 kNoon = 1772366400250;
+} // namespace
+
+class TestValues : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // A fixed zone half an hour off the hour, east of UTC, so the offset's sign and minutes show.
+        qputenv("TZ", "<+0530>-5:30");
+        tzset();
+    }
+
+    void rowsAndLines_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QStringList>("lines");
+        const QString t = QStringLiteral("2026-03-01T17:30:00.250+05:30,");
+        // Registers 2048 (10.00 mA), 4095, 0.
+        QTest::newRow("current") << "KV1730ADAM" << QByteArray::fromHex("0103060800 0FFF 0000 0000") << "KV1730ADAM"
+                                 << QStringList{t + "KV1730ADAM,7,AI_1,10,mA,2048,10.00mA", t + "KV1730ADAM,7,AI_2,20,mA,4095,20.00mA",
+                                                t + "KV1730ADAM,7,AI_3,0,mA,0,0.00mA"};
+        // 253 tenths, 10012 below zero, 65535 no sensor: an empty value, the raw register kept.
+        QTest::newRow("temperature") << "KV1710ADAM" << QByteArray::fromHex("01030600FD271CFFFF0000") << "KV1710ADAM"
+                                     << QStringList{t + "KV1710ADAM,7,DS1,25.3,℃,253,25.3℃", t + "KV1710ADAM,7,DS2,-1.2,℃,10012,-1.2℃",
+                                                    t + "KV1710ADAM,7,DS3,,℃,65535,Not Connect"};
+        QTest::newRow("whole degrees, captions trimmed") << "KV7720ADAM" << QByteArray::fromHex("010306001903E903E8") << "KV7720ADAM"
+                                                         << QStringList{t + "KV7720ADAM,7,T_1,25,℃,25,25℃", t + "KV7720ADAM,7,T_2,,℃,1001,Not Connect",
+                                                                        t + "KV7720ADAM,7,T_3,1000,℃,1000,1000℃"};
+        // A caption with a comma and a quote is quoted, its quote doubled.
+        QTest::newRow("digital, quoted window") << "KV5510ADAM" << QByteArray::fromHex("01020105") << "Bench \"A\", rack 2"
+                                                << QStringList{t + "\"Bench \"\"A\"\", rack 2\",7,DI_01,1,,1,ON",
+                                                               t + "\"Bench \"\"A\"\", rack 2\",7,DI_02,0,,0,OFF",
+                                                               t + "\"Bench \"\"A\"\", rack 2\",7,DI_03,1,,1,ON"};
+    }
+    void rowsAndLines()
+    {
+        QFETCH(QString, model);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, window);
+        QFETCH(QStringList, lines);
+        const ModelRow *row = findModel(model);
+        QVERIFY(row);
+        const QVector<AcquisitionCycle::Read> reads = modelReads(*row);
+        const AcquisitionCycle::Read &read = reply[1] == 0x02 ? reads.last() : reads.first();
+        const QVector<ValueRow> rows = valueRows(*row, read, reply, 7, kNoon, window);
+        QCOMPARE(rows.size(), read.count);
+        QStringList got;
+        for (const ValueRow &r : rows.first(lines.size()))
+            got << valueCsvLine(r);
+        QCOMPARE(got, lines);
+    }
+
+    void logStartsWithHeaderContinuesAndRotates()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("values.csv"));
+        ValueRow row{kNoon, QStringLiteral("KV1730ADAM"), 1, QStringLiteral("AI_1"), 10.0, QStringLiteral("mA"), 2048,
+                     QStringLiteral("10.00mA"), false};
+        const qint64 lineBytes = valueCsvLine(row).toUtf8().size() + 1;
+        const qint64 headerBytes = kValueCsvHeader.size() + 1;
+        int failures = 0;
+        {
+            // Room for the header and three lines a file; three files kept.
+            ValueLog log(path, [&](const QString &) { ++failures; }, headerBytes + 3 * lineBytes, 3);
+            for (int i = 0; i < 4; ++i) {
+                row.raw = std::uint16_t(i);
+                log.write(row);
+            }
+        }
+        QCOMPARE(rawColumn(path), (QStringList{"header", "3"}));
+        QCOMPARE(rawColumn(path + ".1"), (QStringList{"header", "0", "1", "2"}));
+        // A log opened again continues the file without a second header.
+        {
+            ValueLog log(path, [&](const QString &) { ++failures; }, headerBytes + 3 * lineBytes, 3);
+            for (int i = 4; i < 12; ++i) {
+                row.raw = std::uint16_t(i);
+                log.write(row);
+            }
+        }
+        // Three files kept: 0-2 went at the third rotation.
+        QCOMPARE(rawColumn(path), (QStringList{"header", "9", "10", "11"}));
+        QCOMPARE(rawColumn(path + ".1"), (QStringList{"header", "6", "7", "8"}));
+        QCOMPARE(rawColumn(path + ".2"), (QStringList{"header", "3", "4", "5"}));
+        QVERIFY(!QFile::exists(path + ".3"));
+        QCOMPARE(failures, 0);
+    }
+
+    void failingDiskIsToldOnceAndWritingGoesOn()
+    {
+        QStringList told;
+        const ValueRow row{kNoon, QStringLiteral("KV5510ADAM"), 1, QStringLiteral("DI_01"), 1.0, {}, 1, QStringLiteral("ON"), true};
+        // /dev/full refuses every write: told once however many lines fail.
+        // The telling may run an event loop in which more reads come (a message box): a line
+        // written from inside it is not told again.
+        ValueLog *again = nullptr;
+        ValueLog full(QStringLiteral("/dev/full"), [&](const QString &why) {
+            told << why;
+            if (again)
+                again->write(row);
+        });
+        again = &full;
+        for (int i = 0; i < 5; ++i)
+            full.write(row);
+        QCOMPARE(told.size(), 1);
+        QVERIFY(full.failing());
+    }
+
+    void seriesKeepsMinAndMaxPerColumn()
+    {
+        TrendSeries s;
+        const qint64 t0 = kNoon - 250; // a whole second: 10 s fill 100 buckets
+        // 10 s at 10 ms: a flat 5 with one spike to 9 and one dip to 1 inside 100 ms buckets.
+        for (qint64 t = 0; t < 10000; t += 10)
+            s.add(t0 + t, t == 4330 ? 9.0 : t == 7770 ? 1.0 : 5.0);
+        QCOMPARE(s.buckets().size(), std::size_t(100));
+        const QList<QPointF> points = s.view(t0, t0 + 10000, 10);
+        double lo = 1e9, hi = -1e9;
+        for (const QPointF &p : points) {
+            lo = std::min(lo, p.y());
+            hi = std::max(hi, p.y());
+            QVERIFY(p.x() >= t0 && p.x() < t0 + 10000);
+        }
+        QCOMPARE(hi, 9.0);
+        QCOMPARE(lo, 1.0);
+        QVERIFY(points.size() <= 20);
+        // The spike keeps its time; points are in time order.
+        QVERIFY(points.contains(QPointF(double(t0 + 4330), 9.0)));
+        QVERIFY(std::is_sorted(points.begin(), points.end(), [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); }));
+        // "Not Connect" draws nothing and reads as none; a later value reads again.
+        s.add(t0 + 10000, std::nullopt);
+        QCOMPARE(s.valueAt(t0 + 10050), std::optional<double>());
+        QCOMPARE(s.valueAt(t0 + 9950), std::optional<double>(5.0));
+        QCOMPARE(s.view(t0 + 10000, t0 + 10100, 5).size(), 0);
+    }
+
+    void seriesStepsAndHour()
+    {
+        TrendSeries s;
+        s.add(kNoon, 0.0);
+        s.add(kNoon + 1000, 1.0);
+        const QList<QPointF> steps = s.view(kNoon, kNoon + 2000, 100, true);
+        QCOMPARE(steps, (QList<QPointF>{{double(kNoon), 0}, {double(kNoon + 1000), 0}, {double(kNoon + 1000), 1}}));
+        // A day at 100 ms keeps one hour: 36,000 buckets at most.
+        for (qint64 t = 0; t < 24 * 3600 * 1000LL; t += 100)
+            s.add(kNoon + 2000 + t, double(t % 7));
+        QCOMPARE(s.buckets().size(), std::size_t(TrendSeries::kSpanMs / TrendSeries::kBucketMs + 1));
+    }
+
+    void trendFedFromAcceptedReadsOnAFakeClock()
+    {
+        const ModelRow *row = findModel(QStringLiteral("KV7710ADAM"));
+        QVERIFY(row);
+        const QVector<AcquisitionCycle::Read> reads = modelReads(*row);
+        Trend trend;
+        qint64 clock = kNoon;
+        // Analog reply then digital reply, each second for a minute; AI_1 climbs one count a second.
+        for (int i = 0; i < 60; ++i, clock += 1000) {
+            QByteArray analog = QByteArray::fromHex("01030C");
+            for (int c = 0; c < 6; ++c)
+                analog += QByteArray::fromHex(c == 0 ? QByteArray::number(0x100 + i, 16).rightJustified(4, '0') : "0800");
+            trend.add(valueRows(*row, reads[0], analog, 1, clock, row->name));
+            trend.add(valueRows(*row, reads[1], QByteArray::fromHex(i % 2 ? "01020101" : "01020100"), 1, clock + 50, row->name));
+        }
+        QCOMPARE(trend.channels().size(), std::size_t(10));
+        QCOMPARE(trend.channels()[0].caption, QStringLiteral("AI_1"));
+        QCOMPARE(trend.channels()[3].caption, QStringLiteral("AI_4"));
+        QCOMPARE(trend.channels()[0].unit, QStringLiteral("mA"));
+        QVERIFY(trend.channels()[6].digital);
+        QCOMPARE(trend.lastMs(), kNoon + 59 * 1000 + 50);
+        // Kept as float: the value read back is the float nearest the number shown.
+        QCOMPARE(trend.channels()[0].series.valueAt(kNoon + 30500),
+                 std::optional<double>(float(*convertedValue(Conversion::Current, 0x100 + 30))));
+        QCOMPARE(trend.channels()[6].series.valueAt(kNoon + 31500), std::optional<double>(1.0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestValues)
+#include "test_values.moc"
