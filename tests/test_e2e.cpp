@@ -375,7 +375,7 @@ private slots:
         QProcess p;
         p.setWorkingDirectory(sim.dir.path());
         p.setChildProcessModifier([slave] { ::dup2(slave, STDOUT_FILENO), ::dup2(slave, STDERR_FILENO); });
-        p.start(kCli, {"survey", "--to", "5", "--timeout", "25"});
+        p.start(kCli, {"survey", "--to", "5", "--timeout", "200"});
         const bool finished = p.waitForFinished(kWaitMs);
         ::close(slave);
         QByteArray shown;
