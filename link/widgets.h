@@ -85,8 +85,16 @@ public:
     int entryIndex() const;
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    bool blinkCaret(QEvent *event);
+
+    QObject *m_lineControl = nullptr; // the line edit's text control, whose timer blinks the caret
+    int m_lastTimer = 0;
+    bool m_forwarding = false;
 };
 
 // The read-only text boxes of the serial group (request, reply, status): looks and behaves like

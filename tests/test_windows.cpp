@@ -103,19 +103,22 @@ struct Tool : ToolWindows {
 };
 
 
-// Counts the paint events a widget receives.
+// Counts the paint events (or other events of a type) a widget receives.
 class PaintCounter : public QObject
 {
 public:
-    explicit PaintCounter(QWidget *w) { w->installEventFilter(this); }
+    explicit PaintCounter(QWidget *w, QEvent::Type type = QEvent::Paint) : m_type(type) { w->installEventFilter(this); }
     int paints = 0;
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
-        paints += event->type() == QEvent::Paint;
+        paints += event->type() == m_type;
         return false;
     }
+
+private:
+    QEvent::Type m_type;
 };
 
 const QString kRequest = QStringLiteral("01 04 00 00 00 08 F1 CC ");
@@ -691,6 +694,45 @@ private slots:
             QVERIFY(showsItsPaint(w));
         settle();
         QCOMPARE(frame.paints, 0);
+    }
+
+    // The caret of a drop-down box blinks with no pass of the window's repaint machinery (no update
+    // request, no paint event to the box or what is beneath it), and the window shows each phase
+    // exactly as the line edit paints it.
+    void caretBlinksAlone()
+    {
+        QGroupBox frame(QStringLiteral(" Communication Set"));
+        frame.resize(300, 100);
+        ChoiceBox box(QStringLiteral("Combo1"), &frame);
+        box.addItems({QStringLiteral("COM1"), QStringLiteral("COM2")});
+        box.setGeometry(QRect(QPoint(20, 30), QSize(120, 24)));
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QTest::mouseClick(box.lineEdit(), Qt::LeftButton);
+        QTRY_VERIFY(box.lineEdit()->hasFocus());
+        QTest::keyClicks(box.lineEdit(), QStringLiteral("COM"));
+        const int flashTime = QApplication::cursorFlashTime();
+        QApplication::setCursorFlashTime(40);
+        const auto restore = qScopeGuard([flashTime] { QApplication::setCursorFlashTime(flashTime); });
+        settle();
+        PaintCounter requests(&frame, QEvent::UpdateRequest), combo(&box), beneath(&frame);
+        const auto shown = [&] {
+            const QRect r(box.lineEdit()->mapTo(&frame, QPoint()), box.lineEdit()->size());
+            return frame.screen()->grabWindow(frame.winId(), r.x(), r.y(), r.width(), r.height()).toImage();
+        };
+        // A new blink timer's first blink takes the ordinary way.
+        const QImage first = shown();
+        QTRY_VERIFY(shown() != first);
+        requests.paints = combo.paints = beneath.paints = 0;
+        QList<QImage> phases{shown()};
+        for (int blink = 0; blink < 4; ++blink) {
+            QTRY_VERIFY(shown() != phases.last());
+            phases << shown();
+            QCOMPARE(requests.paints + combo.paints + beneath.paints, 0);
+            QVERIFY(showsItsPaint(box.lineEdit()));
+        }
+        QCOMPARE(phases.at(1), phases.at(3));
+        QCOMPARE(phases.at(2), phases.at(4));
     }
 
     void openedFromTheContextMenu()
