@@ -30,8 +30,7 @@ struct Sweep {
 Sweep run(const QList<Module> &modules, FinderOptions options, bool parityBlind = false, bool deviceServer = false)
 {
     SimBus bus;
-    for (const Module &m : modules)
-    {
+    for (const Module &m : modules) {
         SimModule *module = bus.addModule(m.model, std::uint8_t(m.address), m.code);
         module->faults.exception = m.exception;
         module->faults.delayMs = m.delayMs;
@@ -72,23 +71,16 @@ Sweep run(const QList<Module> &modules, FinderOptions options, bool parityBlind 
     return s;
 }
 
-QString rowText(const FinderRow &r)
-{
-    return QStringLiteral("%1 %2 %3 KV%4 @%5 %6").arg(int(r.kind)).arg(r.address).arg(r.code).arg(r.model)
-        .arg(r.heardCode).arg(r.note).trimmed();
-}
-
 QStringList rowTexts(const QVector<FinderRow> &rows)
 {
     QStringList texts;
     for (const FinderRow &r : rows)
-        texts << rowText(r);
+        texts << QStringLiteral("%1 %2 %3 KV%4 @%5 %6").arg(int(r.kind)).arg(r.address).arg(r.code).arg(r.model)
+                     .arg(r.heardCode).arg(r.note).trimmed();
     return texts;
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(QList<Module>)
 
 class TestFinder : public QObject
 {
@@ -107,91 +99,49 @@ private slots:
     }
 
     // The wait for each probe: the line time of the 8-byte request and 11-byte reply at the
-    // setting (11 bits a byte with parity) plus the turnaround.
-    void timeouts_data()
-    {
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("turnaroundMs");
-        QTest::addColumn<int>("timeoutMs");
-        QTest::addColumn<qint64>("expectedUs");
-        QTest::newRow("9600,None") << 2 << 20 << 0 << qint64(19792 + 20000);
-        QTest::newRow("19200,Even") << 7 << 5 << 0 << qint64(10886 + 5000);
-        QTest::newRow("4800,Even") << 5 << 0 << 0 << qint64(43542);
-        QTest::newRow("device server: the slowest") << 0 << 20 << 0 << qint64(43542 + 20000);
-        QTest::newRow("--timeout wins") << 1 << 20 << 300 << qint64(300000);
-    }
+    // setting (11 bits a byte with parity) plus the turnaround; code 0 is a device server.
     void timeouts()
     {
-        QFETCH(int, code);
-        QFETCH(int, turnaroundMs);
-        QFETCH(int, timeoutMs);
-        QFETCH(qint64, expectedUs);
-        FinderOptions o;
-        o.turnaroundMs = turnaroundMs;
-        o.timeoutMs = timeoutMs;
-        QCOMPARE(BusFinder(o).timeoutUs(code), expectedUs);
+        const struct { int code, turnaroundMs, timeoutMs; qint64 us; } cases[] = {{2, 20, 0, 19792 + 20000},
+            {7, 5, 0, 10886 + 5000}, {5, 0, 0, 43542}, {0, 20, 0, 43542 + 20000}, {1, 20, 300, 300000}};
+        for (const auto &c : cases) {
+            FinderOptions o;
+            o.turnaroundMs = c.turnaroundMs;
+            o.timeoutMs = c.timeoutMs;
+            QCOMPARE(BusFinder(o).timeoutUs(c.code), c.us);
+        }
     }
 
     // Rows: kind (0 module, 1 exception, 2 shared address, 3 note about a setting), address,
-    // code, model, the setting it answered at, note.
-    void sweeps_data()
-    {
-        QTest::addColumn<QList<Module>>("modules");
-        QTest::addColumn<QList<int>>("codes");
-        QTest::addColumn<int>("to");
-        QTest::addColumn<bool>("parityBlind");
-        QTest::addColumn<bool>("deviceServer");
-        QTest::addColumn<QStringList>("rows");
-        QTest::addColumn<bool>("fault");
-        QTest::addColumn<int>("probes");
-
-        const QList<int> all{1, 2, 3, 4, 5, 6, 7, 8};
-        QTest::newRow("nothing: eight broadcasts") << QList<Module>{} << all << 254 << false << false
-                                                   << QStringList{} << false << 8;
-        QTest::newRow("one module") << QList<Module>{{5510, 7, 3}} << all << 254 << false << false
-                                    << QStringList{"0 7 3 KV5510 @3"} << false << 8 + 254;
-        QTest::newRow("collision at the broadcast, two modules") << QList<Module>{{5510, 3, 2}, {1730, 200, 2}} << all << 254
-                                                                 << false << false
-                                                                 << QStringList{"0 3 2 KV5510 @2", "0 200 2 KV1730 @2"} << false << 8 + 254;
-        QTest::newRow("exception") << QList<Module>{{5520, 9, 6, true}} << all << 254 << false << false
-                                   << QStringList{"1 9 0 KV0 @6 exception 1"} << false << 8 + 254;
-        QTest::newRow("shared address") << QList<Module>{{5510, 4, 2}, {5530, 4, 2}, {5540, 10, 2}} << all << 254 << false << false
-                                        << QStringList{"2 4 0 KV0 @2 shared address?", "0 10 2 KV5540 @2"} << true << 8 + 254;
-        QTest::newRow("no parity on the line: one row at its own setting")
-            << QList<Module>{{7710, 40, 7}} << all << 254 << true << false
-            << QStringList{"0 40 7 KV7710 @7 answers at 19200,None,8,1 too; its code says 19200,Even,8,1"} << false << 8 + 2 * 254;
-        QTest::newRow("answers at a setting its code does not name")
-            << QList<Module>{{7710, 40, 7}} << QList<int>{3} << 254 << true << false
-            << QStringList{"0 40 7 KV7710 @3 answers at this setting but its code says another (19200,Even,8,1)"} << false << 1 + 254;
-        QTest::newRow("one module at the broadcast, outside the range")
-            << QList<Module>{{5510, 20, 2}} << QList<int>{2} << 10 << false << false
-            << QStringList{"3 0 0 KV0 @2 a module answers the broadcast (address 20) but none answered at addresses 1 to 10"}
-            << false << 1 + 10;
-        QTest::newRow("collision that no module found explains")
-            << QList<Module>{{5510, 20, 2}, {5510, 30, 2}} << QList<int>{2} << 10 << false << false
-            << QStringList{"3 0 0 KV0 @2 several modules or noise at the broadcast, but none answered at addresses 1 to 10"}
-            << true << 1 + 10;
-        QTest::newRow("device server: one sweep, the code from the register")
-            << QList<Module>{{5510, 1, 2}, {7710, 2, 7}} << all << 254 << false << true
-            << QStringList{"0 1 2 KV5510 @0", "0 2 7 KV7710 @0"} << false << 1 + 254;
-    }
+    // code, model, the setting it answered at, note. blind: no parity on the line (a pty);
+    // server: a device server, where every module hears every setting.
     void sweeps()
     {
-        QFETCH(QList<Module>, modules);
-        QFETCH(QList<int>, codes);
-        QFETCH(int, to);
-        QFETCH(bool, parityBlind);
-        QFETCH(bool, deviceServer);
-        FinderOptions o;
-        o.codes = codes;
-        o.to = to;
-        const Sweep s = run(modules, o, parityBlind, deviceServer);
-        QFETCH(QStringList, rows);
-        QFETCH(bool, fault);
-        QFETCH(int, probes);
-        QCOMPARE(rowTexts(s.rows), rows);
-        QCOMPARE(s.fault, fault);
-        QCOMPARE(s.probes, probes);
+        const QList<int> all{1, 2, 3, 4, 5, 6, 7, 8};
+        const struct { QList<Module> modules; QList<int> codes; int to; bool blind, server; QStringList rows; bool fault; int probes; } cases[] = {
+            {{}, all, 254, false, false, {}, false, 8},
+            {{{5510, 7, 3}}, all, 254, false, false, {"0 7 3 KV5510 @3"}, false, 8 + 254},
+            {{{5510, 3, 2}, {1730, 200, 2}}, all, 254, false, false, {"0 3 2 KV5510 @2", "0 200 2 KV1730 @2"}, false, 8 + 254},
+            {{{5520, 9, 6, true}}, all, 254, false, false, {"1 9 0 KV0 @6 exception 1"}, false, 8 + 254},
+            {{{5510, 4, 2}, {5530, 4, 2}, {5540, 10, 2}}, all, 254, false, false,
+             {"2 4 0 KV0 @2 shared address?", "0 10 2 KV5540 @2"}, true, 8 + 254},
+            {{{7710, 40, 7}}, all, 254, true, false,
+             {"0 40 7 KV7710 @7 answers at 19200,None,8,1 too; its code says 19200,Even,8,1"}, false, 8 + 2 * 254},
+            {{{7710, 40, 7}}, {3}, 254, true, false,
+             {"0 40 7 KV7710 @3 answers at this setting but its code says another (19200,Even,8,1)"}, false, 1 + 254},
+            {{{5510, 20, 2}}, {2}, 10, false, false,
+             {"3 0 0 KV0 @2 a module answers the broadcast (address 20) but none answered at addresses 1 to 10"}, false, 1 + 10},
+            {{{5510, 20, 2}, {5510, 30, 2}}, {2}, 10, false, false,
+             {"3 0 0 KV0 @2 several modules or noise at the broadcast, but none answered at addresses 1 to 10"}, true, 1 + 10},
+            {{{5510, 1, 2}, {7710, 2, 7}}, all, 254, false, true, {"0 1 2 KV5510 @0", "0 2 7 KV7710 @0"}, false, 1 + 254}};
+        for (const auto &c : cases) {
+            FinderOptions o;
+            o.codes = c.codes;
+            o.to = c.to;
+            const Sweep s = run(c.modules, o, c.blind, c.server);
+            QCOMPARE(rowTexts(s.rows), c.rows);
+            QVERIFY(s.fault == c.fault && s.probes == c.probes);
+        }
     }
 
     // Broadcasts in code order first, then one sweep per setting that heard anything, each

@@ -70,19 +70,15 @@ expected="-rwxr-xr-x ./usr/bin/korvant-cli
 actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $6}' | sort -k2)
 check "file list and modes" diff <(echo "$expected") <(echo "$actual")
 
-# The shipped sys/ files are the defaults: the launcher's first start below seeds from them.
-check "korvant-debug finds its libraries" bash -c "ldd '$root/usr/bin/korvant-debug' >'$work/ldd' 2>&1 && ! grep -q 'not found' '$work/ldd'"
-# Help and version on stdout, without a display (korvant-debug too).
+# Version on stdout, without a display; run, each finds its libraries.
 version=$(dpkg-deb -f "$deb" Version)
 nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@" 2>/dev/null; }
 for p in korvant-debug korvant-cli korvant-sim; do
     check "$p --version says $p $version" [ "$(nodisplay "$root/usr/bin/$p" --version)" = "$p $version" ]
 done
 check "korvant-debug --help without a display" bash -c "$(declare -f nodisplay); nodisplay '$root/usr/bin/korvant-debug' --help | grep -q -- '--traffic-log <FILE>'"
-check "korvant-sim --help on stdout" bash -c "'$root/usr/bin/korvant-sim' --help 2>/dev/null | grep -q '^Usage: korvant-sim'"
-check "korvant-cli --help on stdout" bash -c "'$root/usr/bin/korvant-cli' --help 2>/dev/null | grep -q '^Usage: korvant-cli'"
 
-# Manual pages from each program's help: its name, one of its options, gzip-compressed.
+# Manual pages from each program's help (help2man reads it on stdout): its name, one of its options, gzip-compressed.
 for page in korvant-debug:traffic korvant-cli:baud korvant-sim:module; do
     p=${page%%:*}
     man=$(zcat "$root/usr/share/man/man1/$p.1.gz" 2>/dev/null)

@@ -13,19 +13,12 @@
 #include <ctime>
 
 namespace {
-QStringList fileLines(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 // The raw column of each line of a log file; "header" for the header line.
 QStringList rawColumn(const QString &path)
 {
+    QFile f(path);
     QStringList raw;
-    for (const QString &line : fileLines(path))
+    for (const QString &line : f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts) : QStringList())
         raw << (line == kValueCsvHeader ? QStringLiteral("header") : line.section(QLatin1Char(','), 6, 6));
     return raw;
 }
@@ -45,46 +38,36 @@ private slots:
         tzset();
     }
 
-    void rowsAndLines_data()
-    {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<QStringList>("lines");
-        const QString t = QStringLiteral("2026-03-01T17:30:00.250+05:30,");
-        // Registers 2048 (10.00 mA), 4095, 0.
-        QTest::newRow("current") << "KV1730ADAM" << QByteArray::fromHex("0103060800 0FFF 0000 0000") << "KV1730ADAM"
-                                 << QStringList{t + "KV1730ADAM,7,AI_1,10,mA,2048,10.00mA", t + "KV1730ADAM,7,AI_2,20,mA,4095,20.00mA",
-                                                t + "KV1730ADAM,7,AI_3,0,mA,0,0.00mA"};
-        // 253 tenths, 10012 below zero, 65535 no sensor: an empty value, the raw register kept.
-        QTest::newRow("temperature") << "KV1710ADAM" << QByteArray::fromHex("01030600FD271CFFFF0000") << "KV1710ADAM"
-                                     << QStringList{t + "KV1710ADAM,7,DS1,25.3,℃,253,25.3℃", t + "KV1710ADAM,7,DS2,-1.2,℃,10012,-1.2℃",
-                                                    t + "KV1710ADAM,7,DS3,,℃,65535,Not Connect"};
-        QTest::newRow("whole degrees, captions trimmed") << "KV7720ADAM" << QByteArray::fromHex("010306001903E903E8") << "KV7720ADAM"
-                                                         << QStringList{t + "KV7720ADAM,7,T_1,25,℃,25,25℃", t + "KV7720ADAM,7,T_2,,℃,1001,Not Connect",
-                                                                        t + "KV7720ADAM,7,T_3,1000,℃,1000,1000℃"};
-        // A caption with a comma and a quote is quoted, its quote doubled.
-        QTest::newRow("digital, quoted window") << "KV5510ADAM" << QByteArray::fromHex("01020105") << "Bench \"A\", rack 2"
-                                                << QStringList{t + "\"Bench \"\"A\"\", rack 2\",7,DI_01,1,,1,ON",
-                                                               t + "\"Bench \"\"A\"\", rack 2\",7,DI_02,0,,0,OFF",
-                                                               t + "\"Bench \"\"A\"\", rack 2\",7,DI_03,1,,1,ON"};
-    }
+    // Per model: the reply, the window's caption, the first lines it makes.
     void rowsAndLines()
     {
-        QFETCH(QString, model);
-        QFETCH(QByteArray, reply);
-        QFETCH(QString, window);
-        QFETCH(QStringList, lines);
-        const ModelRow *row = findModel(model);
-        QVERIFY(row);
-        const QVector<AcquisitionCycle::Read> reads = modelReads(*row);
-        const AcquisitionCycle::Read &read = reply[1] == 0x02 ? reads.last() : reads.first();
-        const QVector<ValueRow> rows = valueRows(*row, read, reply, 7, kNoon, window);
-        QCOMPARE(rows.size(), read.count);
-        QStringList got;
-        for (const ValueRow &r : rows.first(lines.size()))
-            got << valueCsvLine(r);
-        QCOMPARE(got, lines);
+        const QString t = QStringLiteral("2026-03-01T17:30:00.250+05:30,");
+        const QString bench = QStringLiteral("\"Bench \"\"A\"\", rack 2\",7,");
+        const struct { const char *model; QByteArray reply; QString window; QStringList lines; } cases[] = {
+            // Registers 2048 (10.00 mA), 4095, 0.
+            {"KV1730ADAM", QByteArray::fromHex("0103060800 0FFF 0000 0000"), "KV1730ADAM",
+             {t + "KV1730ADAM,7,AI_1,10,mA,2048,10.00mA", t + "KV1730ADAM,7,AI_2,20,mA,4095,20.00mA", t + "KV1730ADAM,7,AI_3,0,mA,0,0.00mA"}},
+            // 253 tenths, 10012 below zero, 65535 no sensor: an empty value, the raw register kept.
+            {"KV1710ADAM", QByteArray::fromHex("01030600FD271CFFFF0000"), "KV1710ADAM",
+             {t + "KV1710ADAM,7,DS1,25.3,℃,253,25.3℃", t + "KV1710ADAM,7,DS2,-1.2,℃,10012,-1.2℃", t + "KV1710ADAM,7,DS3,,℃,65535,Not Connect"}},
+            // Whole degrees, captions trimmed.
+            {"KV7720ADAM", QByteArray::fromHex("010306001903E903E8"), "KV7720ADAM",
+             {t + "KV7720ADAM,7,T_1,25,℃,25,25℃", t + "KV7720ADAM,7,T_2,,℃,1001,Not Connect", t + "KV7720ADAM,7,T_3,1000,℃,1000,1000℃"}},
+            // A caption with a comma and a quote is quoted, its quote doubled.
+            {"KV5510ADAM", QByteArray::fromHex("01020105"), "Bench \"A\", rack 2",
+             {t + bench + "DI_01,1,,1,ON", t + bench + "DI_02,0,,0,OFF", t + bench + "DI_03,1,,1,ON"}}};
+        for (const auto &c : cases) {
+            const ModelRow *row = findModel(QString::fromLatin1(c.model));
+            QVERIFY(row);
+            const QVector<AcquisitionCycle::Read> reads = modelReads(*row);
+            const AcquisitionCycle::Read &read = c.reply[1] == 0x02 ? reads.last() : reads.first();
+            const QVector<ValueRow> rows = valueRows(*row, read, c.reply, 7, kNoon, c.window);
+            QCOMPARE(rows.size(), read.count);
+            QStringList got;
+            for (const ValueRow &r : rows.first(c.lines.size()))
+                got << valueCsvLine(r);
+            QCOMPARE(got, c.lines);
+        }
     }
 
     void logStartsWithHeaderContinuesAndRotates()

@@ -25,14 +25,12 @@
 #include <QChart>
 #include <QChartView>
 #include <QDateTimeAxis>
-#include <QLineSeries>
 #include <QContextMenuEvent>
 #include <QGroupBox>
 #include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
@@ -214,7 +212,6 @@ private slots:
     {
         QFETCH(int, index);
         const ModelRow &row = modelTable()[index];
-        QCOMPARE(describe(row), QString::fromUtf8(kModelLines[index].row));
         GuiTestEnvironment env(numberedTimingFile());
         SimModule *module = env.bus.addModule(row.name.mid(2, 4).toInt(), 7, 2);
         module->setDiscreteInput(0, true);
@@ -387,8 +384,7 @@ private slots:
         QCOMPARE(env.readSys(QStringLiteral("set.rc")).left(3), QByteArray("0\r\n"));
     }
 
-    // SetFrm: its own fixed timers, the scan that finds a module, both writes, and a scan the port's
-    // closing or failing ends without reopening it.
+    // SetFrm: its own fixed timers, the scan that finds a module, both writes, and a failing line.
     void parameterWindow()
     {
         GuiTestEnvironment env(shortTimingFile(5, 5, 5));
@@ -434,19 +430,14 @@ private slots:
         QCOMPARE(module->code(), 8);
         QCOMPARE(w->Text_Parameter->toPlainText().left(17), QStringLiteral("Moudle address: 4"));
         QVERIFY(env.messages.isEmpty());
-        // A scan ends when the port is closed or fails, and never reopens it.
+        // A line that fails ends the scan and stays closed (the other ends are test_core's scanEnds).
         module->faults.silent = true;
-        for (const bool fails : {false, true}) {
-            QVERIFY(w->portIsOpen() || openPort(w));
-            w->Command_OK1->click();
-            QTRY_VERIFY(w->ScanStep >= 2);
-            fails ? simLine(w)->fail() : w->Command_Port->click();
-            const int opens = simLine(w)->openCount();
-            QTRY_VERIFY(w->Command_OK1->text() == QStringLiteral("Read") && !w->TM_Overtime_A->isEnabled());
-            QVERIFY(!w->TM_Acquisition_A->isEnabled() && w->ScanStep == 0);
-            QVERIFY(!w->portIsOpen() && !w->MSComm1->isOpen());
-            QCOMPARE(simLine(w)->openCount(), opens);
-        }
+        w->Command_OK1->click();
+        QTRY_VERIFY(w->ScanStep >= 2);
+        simLine(w)->fail();
+        const int opens = simLine(w)->openCount();
+        QTRY_VERIFY(w->Command_OK1->text() == QStringLiteral("Read") && !w->TM_Overtime_A->isEnabled() && w->ScanStep == 0);
+        QVERIFY(!w->TM_Acquisition_A->isEnabled() && !w->portIsOpen() && simLine(w)->openCount() == opens);
         QCOMPARE(env.messages, QStringList{kFault});
         w->close();
         QCOMPARE(env.readSys(QStringLiteral("set.rc")).left(3), QByteArray("1\r\n"));
@@ -982,16 +973,9 @@ private slots:
         QTest::mouseClick(di, Qt::LeftButton);
         QTRY_VERIFY(valuesOf(6) >= 3);
         QTest::mouseClick(di, Qt::LeftButton);
-        QCOMPARE(env.messages.filter(QStringLiteral("log: ")).size(), 1);
-        QCOMPARE(data->channels().size(), size_t(10));
-        QCOMPARE(data->channels()[0].series.valueAt(data->lastMs()), std::optional<double>(10.0));
-        QCOMPARE(data->channels()[6].series.valueAt(data->lastMs()), std::optional<double>(1.0));
-        QCOMPARE(data->channels()[7].series.valueAt(data->lastMs()), std::optional<double>(0.0));
-
         trend->refresh();
         QChart *chart = trend->chartView->chart();
         QCOMPARE(chart->series().size(), 10);
-        QCOMPARE(static_cast<QLineSeries *>(chart->series()[0])->at(0).y(), 10.0);
         // The cursor at the right edge reads the newest values.
         const QPointF edge = chart->mapToScene(QPointF(chart->plotArea().right() - 1, chart->plotArea().center().y()));
         QTest::mouseMove(trend->chartView->viewport(), trend->chartView->mapFromScene(edge));
@@ -1027,9 +1011,7 @@ private slots:
         QCOMPARE(time->max().toMSecsSinceEpoch(), pausedAt);
         QTest::mouseClick(trend->pauseButton, Qt::LeftButton);
         QCOMPARE(time->max().toMSecsSinceEpoch(), data->lastMs());
-        const QList<QByteArray> lines = env.readSys(QStringLiteral("values.csv")).split('\n');
-        QCOMPARE(lines[0], kValueCsvHeader.toUtf8());
-        QVERIFY(lines[1].endsWith(",KV7710ADAM,1,AI_1,10,mA,2048,10.00mA"));
+        QVERIFY(env.readSys(QStringLiteral("values.csv")).split('\n')[1].endsWith(",KV7710ADAM,1,AI_1,10,mA,2048,10.00mA"));
         QCOMPARE(env.messages.filter(QStringLiteral("log: ")).size(), 1);
     }
 
@@ -1080,13 +1062,10 @@ private slots:
         QCOMPARE(env.readSys(QStringLiteral("set.rc")), QByteArray("3\r\n19200\r\nEven\r\n"));
     }
 
-    // One message on load for a tm.rc that is missing, empty, short, megabytes of one line or
-    // binary noise, or whose lines for the window give a letter, a zero or an overflowing number:
+    // One message on load for a tm.rc that is missing, empty or short, or whose lines for the window give a letter, a zero or an overflowing number:
     // the file's own trouble, then the window's lines that give no interval, missing or damaged.
     void unreadableTimingFile()
     {
-        QByteArray noise(10 * 1024 * 1024, Qt::Uninitialized);
-        QRandomGenerator(20240611).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
         const auto spoilt = [](const QList<int> &lines) {
             const QList<QByteArray> fields = {"    x", "    0", "99999"};
             QList<QByteArray> text = shortTimingFile().split('\n');
@@ -1102,8 +1081,6 @@ private slots:
             {"KV5510ADAM", "", file + " holds 0 of its 20 lines" + kv5510Lines},
             {"KV5510ADAM", fiveLines, file + " holds 5 of its 20 lines" + kv5510Lines},
             {"KV1730ADAM", fiveLines, file + " holds 5 of its 20 lines"},
-            {"KV5510ADAM", noise, file + " holds "},
-            {"KV5510ADAM", QByteArray(noise.size(), '7'), file + " holds 1 of its 20 lines" + kv5510Lines},
             {"KV1730ADAM", spoilt({5}), noInterval + "line 5"}, {"KV5510ADAM", spoilt({5}), {}},
             {"KV1740ADAM", spoilt({4, 5}), noInterval + "lines 4, 5"},
             {"KV7720ADAM", spoilt({20, 16}), noInterval + "lines 16, 20"}};
@@ -1112,9 +1089,7 @@ private slots:
             QVERIFY(!c.content.isNull() || QFile::remove(QStringLiteral("sys/tm.rc")));
             const auto w = owned(createTestWindow(QString::fromLatin1(c.window)));
             QCOMPARE(env.messages.size(), c.message.isEmpty() ? 0 : 1);
-            const QString said = env.messages.value(0);
-            QVERIFY2(c.content == noise ? said.startsWith(c.message) && said.endsWith(kv5510Lines) : said == c.message,
-                     qPrintable(said));
+            QCOMPARE(env.messages.value(0), c.message);
             QVERIFY(w->isVisible());
         }
     }
