@@ -271,6 +271,7 @@ private slots:
             // a frame sent without its CRC, exactly as given, goes unanswered.
             {{"raw", "01 02 00 00 00 08", "--json", "--quiet"}, 0,
              R"({"address":1,"reply":"01 02 01 00 A1 88","request":"01 02 00 00 00 08 79 CC","response_ms":#,"seq":1,"time":"now","verdict":"ok"})" "\n", ""},
+            {{"raw", "01 01 00 00 00 04", "--quiet"}, 0, "reply 01 01 01 05 91 8B  verdict OK  response #\n", ""},
             {{"raw", "0111", "--quiet"}, 5, "reply 01 91 01 8C 50  verdict exception 1: illegal function  response #\n", exception},
             {{"raw", "01 02 00 00 00 08 00 00", "--no-crc", "--quiet", "--timeout", "100"}, 4, "reply -  verdict time-out (no byte)  response -\n", timeout},
             {{"survey", "--from", "20", "--to", "22", "--timeout", "25"}, 4, "", "korvant-cli: no module answered at addresses 20 to 22\n"},
