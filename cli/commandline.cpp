@@ -4,6 +4,7 @@
 #include "cycle.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cmath>
@@ -26,6 +27,7 @@ constexpr CommandName kCommands[] = {
     {"survey", Command::Survey, 0},
     {"ports", Command::Ports, 0},
     {"find", Command::Find, 0},
+    {"raw", Command::Raw, 1},
 };
 
 // The baud rates the modules speak (the code table's).
@@ -65,7 +67,30 @@ std::optional<QList<int>> numberList(const QString &text)
     return numbers;
 }
 
+// "1,3,5-7": addresses 0..255 in the order given, each once.
+std::optional<QList<int>> addressList(const QString &text)
+{
+    QList<int> addresses;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const QStringList ends = part.trimmed().split(QLatin1Char('-'));
+        const std::optional<int> first = wholeNumber(ends[0].trimmed(), 0, 255);
+        const std::optional<int> last = ends.size() == 2 ? wholeNumber(ends[1].trimmed(), 0, 255) : first;
+        if (ends.size() > 2 || !first || !last || *last < *first)
+            return std::nullopt;
+        for (int a = *first; a <= *last; ++a)
+            if (!addresses.contains(a))
+                addresses << a;
+    }
+    return addresses;
+}
+
 } // namespace
+
+int worstStatus(int a, int b)
+{
+    const auto rank = [](int s) { return s == ExitPort ? 3 : s == ExitException ? 2 : s == ExitNoReply ? 1 : 0; };
+    return rank(a) >= rank(b) ? a : b;
+}
 
 const ModelRow *modelByName(const QString &name)
 {
@@ -147,7 +172,8 @@ QString helpText()
         "  poll MODEL            read repeatedly, one line per exchange (time, verdict, response\n"
         "                        time, values), then statistics (response times: minimum and\n"
         "                        maximum as measured, median and p99 cut to the 0.1 ms); Ctrl+C\n"
-        "                        stops it. Exit 0 when at least one exchange was answered well\n"
+        "                        stops it. Exit 0 when at least one exchange was answered well,\n"
+        "                        3 when the line was lost (the summary says \"stopped early\")\n"
         "                          korvant-cli poll KV1730ADAM --period 200 --count 100\n"
         "  survey                read the parameter registers (100..102) of every address from\n"
         "                        --from to --to at the given settings, one request each; one line\n"
@@ -165,7 +191,14 @@ QString helpText()
         "                        names another setting) and per setting where replies collided but\n"
         "                        no module was found. Exit 6 when a shared address or such a\n"
         "                        collision was found\n"
-        "                          korvant-cli find --codes 2,3 --to 32"
+        "                          korvant-cli find --codes 2,3 --to 32\n"
+        "  raw HEX [--no-crc]    send the frame HEX (\"01 03 00 64 00 03\") with its CRC appended\n"
+        "                        (--no-crc: exactly the bytes given) and print the reply, its\n"
+        "                        verdict and response time. A reply to function 02, 03, 06 or 0F is\n"
+        "                        judged as everywhere; to any other, a reply from the same address\n"
+        "                        with the function or its exception and a good CRC is OK, taken\n"
+        "                        until the line is quiet. Exit as for read\n"
+        "                          korvant-cli raw \"01 03 00 64 00 03\""
         "\n"
         "MODEL: KV1710ADAM KV1720ADAM KV1730ADAM KV1740ADAM KV5510ADAM KV5520ADAM KV5530ADAM\n"
         "       KV5540ADAM KV5550ADAM KV7710ADAM KV7720ADAM (any case, or the number alone: 5510)\n"
@@ -178,7 +211,11 @@ QString helpText()
         "                   server mode (RTU frames; its own baud rate and parity) (default COM1)\n"
         "  --baud N         4800, 9600, 19200 or 38400 (default 9600)\n"
         "  --parity P       None, Even or Odd (N, E, O; default None); 8 data bits, 1 stop bit\n"
-        "  --address A      module address 0..255 (default 1)\n"
+        "  --address A      module address 0..255 (default 1); read and poll take a list, 1,3,5-7,\n"
+        "                   and ask each address in turn (poll: every period, with statistics per\n"
+        "                   address and in total)\n"
+        "  --retries N      read, write, poll: ask again after a time-out, up to N times, 0..100\n"
+        "                   (default 0); every attempt counts as a request\n"
         "  --timeout MS     time to wait for each reply, 1..60000. Default: the time the request\n"
         "                   and the longest reply of the subcommand take on the line at the baud\n"
         "                   rate (10 bits a byte, 11 with parity), rounded up, plus 50 ms; 80 ms\n"
@@ -196,10 +233,11 @@ QString helpText()
         "                   up to 16 ms)\n"
         "  --to-address A   set-address: write to the module at address A only, 1..255\n"
         "  --json           results as one JSON object per line (keys address, code, baud,\n"
-        "                   parity, model, channel, value, verdict, response_ms; statistics as\n"
+        "                   parity, model, channel, value (a number; null for Not Connect), unit,\n"
+        "                   raw, text, verdict, exception, response_ms, seq, time; statistics as\n"
         "                   requests, ok, timeout, bad_crc, short, long, other_address,\n"
         "                   other_function, exception, success_pct, response_ms_min,\n"
-        "                   response_ms_median, response_ms_p99, response_ms_max; ports as\n"
+        "                   response_ms_median, response_ms_p99, response_ms_max, stopped; ports as\n"
         "                   device, by_id, description, manufacturer, serial, exists, access; find\n"
         "                   adds note)\n"
         "  -q, --quiet      print results and errors only, not the frames (survey and find never\n"
@@ -208,9 +246,11 @@ QString helpText()
         "  --version        the program's name and version\n"
         "\n"
         "Results go to stdout; the frames sent and received (unless --quiet) and errors to stderr.\n"
-        "Exit status: 0 success, 2 usage, 3 the port cannot be opened, 4 no valid reply (or nothing\n"
-        "found), 5 the module answered with an exception, 6 several modules answered at once (a\n"
-        "shared address or a collision).\n");
+        "Exit status: 0 success, 2 usage, 3 the port cannot be opened or the line was lost (a poll\n"
+        "or read that loses it prints what it has, and poll's summary says it stopped early), 4 no\n"
+        "valid reply (or nothing found), 5 the module answered with an exception, 6 several modules\n"
+        "answered at once (a shared address or a collision). When results are mixed (a poll of\n"
+        "several addresses) the worst wins: 3, then 5, then 4.\n");
 }
 
 ParsedCommandLine parseCommandLine(const QStringList &arguments)
@@ -238,8 +278,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption codes(QStringLiteral("codes"), {}, QStringLiteral("LIST"));
     const QCommandLineOption turnaround(QStringLiteral("turnaround"), {}, QStringLiteral("MS"));
     const QCommandLineOption toAddress(QStringLiteral("to-address"), {}, QStringLiteral("A"));
+    const QCommandLineOption retries(QStringLiteral("retries"), {}, QStringLiteral("N"));
+    const QCommandLineOption noCrc(QStringLiteral("no-crc"));
     parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, csv, from, to,
-                       codes, turnaround, toAddress});
+                       codes, turnaround, toAddress, retries, noCrc});
 
     QString &error = result.error;
     if (!parser.parse(arguments)) {
@@ -307,8 +349,25 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
             target = *v;
         return bool(v);
     };
-    if (!number(address, 0, 255, QStringLiteral("address \"%1\" is not 0..255"), o.address)
+    const bool several = o.command == Command::Read || o.command == Command::Poll;
+    if (several && parser.isSet(address)) {
+        const std::optional<QList<int>> list = addressList(parser.value(address));
+        if (!list) {
+            error = QStringLiteral("address \"%1\" is not a list of addresses 0..255 (1,3,5-7)").arg(parser.value(address));
+            return result;
+        }
+        o.addresses = *list;
+        o.address = list->first();
+    }
+    if ((!several && !number(address, 0, 255, QStringLiteral("address \"%1\" is not 0..255"), o.address))
         || !number(timeout, 1, 60000, QStringLiteral("time-out \"%1\" is not 1..60000 ms"), o.timeoutMs))
+        return result;
+    o.addresses = several ? o.addresses : QList<int>{o.address};
+    if (parser.isSet(retries) && o.command != Command::Read && o.command != Command::Write && o.command != Command::Poll) {
+        error = QStringLiteral("--retries belongs to read, write and poll");
+        return result;
+    }
+    if (!number(retries, 0, 100, QStringLiteral("--retries \"%1\" is not 0..100"), o.retries))
         return result;
     o.quiet = parser.isSet(quiet);
     o.json = parser.isSet(json);
@@ -329,6 +388,10 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     }
     if ((parser.isSet(codes) || parser.isSet(turnaround)) && o.command != Command::Find) {
         error = QStringLiteral("--codes and --turnaround belong to find");
+        return result;
+    }
+    if (parser.isSet(noCrc) && o.command != Command::Raw) {
+        error = QStringLiteral("--no-crc belongs to raw");
         return result;
     }
     if (parser.isSet(toAddress) && o.command != Command::SetAddress) {
@@ -379,6 +442,19 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
             return result;
         }
         o.argument = argument;
+        break;
+    }
+    case Command::Raw: {
+        // Hex bytes, blanks and colons between them allowed: "01 03 00 64 00 03", "010300640003".
+        QString digits = argument;
+        digits.remove(QRegularExpression(QStringLiteral("[\\s:]")));
+        o.frame = QByteArray::fromHex(digits.toLatin1());
+        if (digits.isEmpty() || digits.size() % 2 || !QRegularExpression(QStringLiteral("^[0-9A-Fa-f]*$")).match(digits).hasMatch()
+            || o.frame.size() > 254) {
+            error = QStringLiteral("frame \"%1\" is not 1 to 254 bytes in hex").arg(argument);
+            return result;
+        }
+        o.noCrc = parser.isSet(noCrc);
         break;
     }
     case Command::SetComm:

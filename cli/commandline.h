@@ -12,7 +12,7 @@
 
 #include <optional>
 
-enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports, Find };
+enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports, Find, Raw };
 
 // The exit status of korvant-cli.
 enum ExitStatus {
@@ -30,7 +30,9 @@ struct CliOptions {
     QString argument;                // set-address NEW, set-comm TEXT
     QString port = QStringLiteral("COM1");
     LineSettings line;               // --baud, --parity; 8 data bits, 1 stop bit
-    int address = 1;
+    int address = 1;                 // the first of addresses
+    QList<int> addresses{1};         // read, poll: --address LIST, each in turn
+    int retries = 0;                 // read, write, poll: a time-out is asked again this often
     int timeoutMs = 0;               // 0: defaultTimeoutMs for the command's longest reply
     bool quiet = false;
     bool json = false;
@@ -50,9 +52,15 @@ struct CliOptions {
     // probe's line time
     QList<int> codes{1, 2, 3, 4, 5, 6, 7, 8};
     int turnaroundMs = 20;
+    // raw: the frame to send as given (its CRC is appended unless noCrc)
+    QByteArray frame;
+    bool noCrc = false;
     // set-address: the module to write to (-1: broadcast)
     int toAddress = -1;
 };
+
+// The exit status that wins when results are mixed: the worst, 3 before 5 before 4 before 0.
+int worstStatus(int a, int b);
 
 struct ParsedCommandLine {
     CliOptions options;

@@ -12,6 +12,7 @@
 #include <QDateTime>
 
 #include <optional>
+#include <vector>
 #include <QElapsedTimer>
 #include <QTime>
 
@@ -38,6 +39,7 @@ public:
     int poll();
     int survey();
     int findBus() { return runFind(o, session, out, err); }
+    int raw();
 
 private:
     int timeoutFor(const LineSettings &line, int requestBytes, int replyBytes) const
@@ -52,14 +54,42 @@ private:
         exchange.judge(reply.bytes);
         return reply;
     }
+    // talk(), asked again after each time-out up to --retries times (each attempt logged).
+    Session::Reply talkRetrying(Exchange &exchange)
+    {
+        for (int attempt = 0;; ++attempt) {
+            const Session::Reply reply = talk(exchange, o.line);
+            if (reply.lineFailed || reply.interrupted || exchange.verdict.refusal != Refusal::NoReply || attempt >= o.retries)
+                return reply;
+            session.logVerdict(exchange.verdict.reason() + QStringLiteral(", asked again"));
+        }
+    }
     // The exit status of a judged exchange; a refusal is said on stderr.
     int verdictStatus(const ReplyVerdict &verdict);
     // A write's exchange, judged, with its exit status.
+    // A write's exchange, judged, with its exit status; with --json a refused one is printed too.
     int writeExchange(const QByteArray &request)
     {
         Exchange exchange(request);
-        talk(exchange, o.line);
+        const Session::Reply reply = talkRetrying(exchange);
+        if (reply.lineFailed)
+            return ExitPort; // the session said why
+        m_written = report(std::uint8_t(request[0]), exchange.verdict, reply.responseMs);
+        if (o.json && !exchange.accepted())
+            print(exchangeJson(m_written, {}).first());
         return verdictStatus(exchange.verdict);
+    }
+    // What the JSON says of an exchange judged just now; seq counts the run's exchanges.
+    ExchangeReport report(int address, const ReplyVerdict &verdict, double responseMs)
+    {
+        return {address, o.model ? o.model->name : QString(), ++m_seq, QDateTime::currentMSecsSinceEpoch(), verdict,
+                responseMs};
+    }
+    // The values of an accepted read, as rows; none for a refused one.
+    QVector<ValueRow> rowsOf(const ExchangeReport &x, const AcquisitionCycle::Read &r, const Exchange &exchange) const
+    {
+        return exchange.accepted() ? valueRows(*o.model, r, exchange.reply, x.address, x.wallMs, o.model->name)
+                                   : QVector<ValueRow>();
     }
     int fail(int status, const QString &message)
     {
@@ -78,6 +108,8 @@ private:
     QTextStream &out;
     QTextStream &err;
     Session session;
+    qint64 m_seq = 0;
+    ExchangeReport m_written; // the last write's exchange
 };
 
 QByteArray modelRead(int address, const AcquisitionCycle::Read &r)
@@ -128,19 +160,24 @@ int Runner::read()
     if (!session.open(o.line))
         return ExitPort;
     int status = ExitOk;
-    for (const AcquisitionCycle::Read &r : modelReads(*o.model)) {
-        Exchange exchange(modelRead(o.address, r));
-        const Session::Reply reply = talk(exchange, o.line);
-        const int s = verdictStatus(exchange.verdict);
-        if (s == ExitOk) {
-            for (const ChannelValue &c : readChannels(*o.model, r, exchange.reply)) {
-                if (o.json)
-                    print(exchangeJson(o.address, o.model->name, {}, reply.responseMs, {c}).first());
-                else
-                    print(channelLine(c));
+    const bool several = o.addresses.size() > 1;
+    for (const int address : o.addresses) {
+        for (const AcquisitionCycle::Read &r : modelReads(*o.model)) {
+            Exchange exchange(modelRead(address, r));
+            const Session::Reply reply = talkRetrying(exchange);
+            if (reply.lineFailed)
+                return ExitPort; // what came before is printed; the session said why
+            const ExchangeReport x = report(address, exchange.verdict, reply.responseMs);
+            const int s = verdictStatus(exchange.verdict);
+            if (o.json) {
+                for (const QJsonObject &object : exchangeJson(x, rowsOf(x, r, exchange)))
+                    print(object);
+            } else if (s == ExitOk) {
+                for (const ChannelValue &c : readChannels(*o.model, r, exchange.reply))
+                    print((several ? QStringLiteral("address %1  ").arg(address) : QString()) + channelLine(c));
             }
+            status = worstStatus(status, s);
         }
-        status = qMax(status, s);
     }
     return status;
 }
@@ -156,21 +193,23 @@ int Runner::write()
                                             : writeCoilsRequest(address, states));
     if (status != ExitOk)
         return status;
-    QVector<ChannelValue> written;
+    QVector<ValueRow> written;
     if (analog) {
-        written.append({QStringLiteral("Analog Output"), outputCurrentText(*o.outputPosition) + QStringLiteral("mA")});
+        const QString ma = outputCurrentText(*o.outputPosition);
+        written.append({.channel = QStringLiteral("Analog Output"), .value = ma.toDouble(), .unit = QStringLiteral("mA"),
+                        .raw = std::uint16_t(*o.outputPosition), .text = ma + QStringLiteral("mA")});
     } else {
         for (int i = 0; i < states.size(); ++i)
-            written.append({o.model->outputCaptions[i].trimmed(), states[i] ? kOn : kOff});
+            written.append({.channel = o.model->outputCaptions[i].trimmed(), .value = states[i] ? 1 : 0,
+                            .raw = std::uint16_t(states[i]), .text = states[i] ? kOn : kOff, .digital = true});
     }
-    for (const ChannelValue &c : written) {
-        if (o.json)
-            print(channelJson(o.address, o.model->name, c));
-        else if (analog)
-            print(channelLine(c) + QStringLiteral(" (%1)").arg(*o.outputPosition));
-        else
-            print(channelLine(c));
+    if (o.json) {
+        for (const QJsonObject &object : exchangeJson(m_written, written))
+            print(object);
+        return ExitOk;
     }
+    for (const ValueRow &row : written)
+        print(channelLine({row.channel, row.text}) + (analog ? QStringLiteral(" (%1)").arg(*o.outputPosition) : QString()));
     return ExitOk;
 }
 
@@ -230,7 +269,13 @@ int Runner::poll()
     if (!session.open(o.line))
         return ExitPort;
     const QVector<AcquisitionCycle::Read> reads = modelReads(*o.model);
-    TrafficStatistics statistics;
+    // Per address, and in total; the time-outs asked again apart.
+    struct Tally {
+        TrafficStatistics traffic;
+        int retries = 0;
+    };
+    std::vector<Tally> tallies(std::size_t(o.addresses.size()) + 1);
+    Tally &total = tallies.back();
     // The values go to the CSV log as they come; a log that cannot be written is said once on
     // stderr and the poll goes on.
     std::optional<ValueLog> csv;
@@ -241,40 +286,56 @@ int Runner::poll()
     QElapsedTimer run;
     run.start();
     qint64 nextMs = 0;
-    for (int n = 0; o.count == 0 || n < o.count; ++n) {
-        bool interrupted = false;
-        for (int i = 0; i < reads.size() && !interrupted; ++i) {
-            Exchange exchange(modelRead(o.address, reads[i]));
-            ExchangeRecord record;
-            record.request = exchange.request;
-            record.timeNs = run.nsecsElapsed();
-            const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"));
-            // The last read of a pass holds until the next pass when that is soon: one sleep
-            // instead of two, and the line still comes out within a blink.
-            const qint64 dueMs = nextMs + o.periodMs - run.elapsed();
-            const bool last = i + 1 == reads.size() && (o.count == 0 || n + 1 < o.count);
-            const Session::Reply reply = talk(exchange, o.line, last && dueMs <= kHoldMs ? int(dueMs) : 0);
-            if (reply.interrupted) {
-                interrupted = true;
-                break;
+    bool lineLost = false, interrupted = false;
+    for (int n = 0; !interrupted && (o.count == 0 || n < o.count); ++n) {
+        for (int k = 0; k < o.addresses.size() && !interrupted; ++k) {
+            const int address = o.addresses[k];
+            for (int i = 0; i < reads.size() && !interrupted; ++i) {
+                for (int attempt = 0;; ++attempt) {
+                    Exchange exchange(modelRead(address, reads[i]));
+                    ExchangeRecord record;
+                    record.request = exchange.request;
+                    record.timeNs = run.nsecsElapsed();
+                    // The last read of a pass holds until the next pass when that is soon: one
+                    // sleep instead of two, and the line still comes out within a blink.
+                    const qint64 dueMs = nextMs + o.periodMs - run.elapsed();
+                    const bool last = k + 1 == o.addresses.size() && i + 1 == reads.size()
+                                      && (o.count == 0 || n + 1 < o.count);
+                    const Session::Reply reply = talk(exchange, o.line, last && dueMs <= kHoldMs ? int(dueMs) : 0);
+                    // A line that failed judged nothing: the exchange is not counted, and the poll ends.
+                    if (reply.interrupted || reply.lineFailed) {
+                        interrupted = true;
+                        lineLost = reply.lineFailed;
+                        break;
+                    }
+                    record.reply = reply.bytes;
+                    record.responseMs = reply.responseMs;
+                    record.verdict = exchange.verdict;
+                    session.logVerdict(record.verdict.reason());
+                    tallies[std::size_t(k)].traffic.add(record);
+                    total.traffic.add(record);
+                    const ExchangeReport x = report(address, exchange.verdict, reply.responseMs);
+                    const QVector<ValueRow> rows = rowsOf(x, reads[i], exchange);
+                    if (csv && exchange.accepted())
+                        csv->write(rows);
+                    if (o.json) {
+                        for (const QJsonObject &object : exchangeJson(x, rows))
+                            print(object);
+                    } else {
+                        QVector<ChannelValue> channels;
+                        for (const ValueRow &row : rows)
+                            channels.append({row.channel, row.text});
+                        const QString time = QDateTime::fromMSecsSinceEpoch(x.wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
+                        print((o.addresses.size() > 1 ? QStringLiteral("address %1  ").arg(address) : QString())
+                              + exchangeLine(time, record.verdict, reply.responseMs, channels));
+                    }
+                    // Only a time-out is asked again: any other reply says the module is there.
+                    if (record.verdict.refusal != Refusal::NoReply || attempt >= o.retries)
+                        break;
+                    ++tallies[std::size_t(k)].retries;
+                    ++total.retries;
+                }
             }
-            record.reply = reply.bytes;
-            record.responseMs = reply.responseMs;
-            record.verdict = exchange.verdict;
-            session.logVerdict(record.verdict.reason());
-            statistics.add(record);
-            const QVector<ChannelValue> channels =
-                exchange.accepted() ? readChannels(*o.model, reads[i], reply.bytes) : QVector<ChannelValue>();
-            if (csv && exchange.accepted())
-                csv->write(valueRows(*o.model, reads[i], reply.bytes, o.address, QDateTime::currentMSecsSinceEpoch(), o.model->name));
-            if (o.json) {
-                for (const QJsonObject &object : exchangeJson(o.address, o.model->name, record.verdict, reply.responseMs, channels))
-                    print(object);
-            } else {
-                print(exchangeLine(time, record.verdict, reply.responseMs, channels));
-            }
-            if (reply.lineFailed)
-                interrupted = true;
         }
         if (interrupted || (o.count > 0 && n + 1 >= o.count))
             break;
@@ -285,13 +346,64 @@ int Runner::poll()
         if (waitMs <= 0 && Interrupt::requested())
             break;
     }
-    if (o.json) {
-        print(statisticsJson(statistics));
-    } else {
-        for (const QString &line : statisticsLines(statistics))
-            print(line);
+    // With several addresses, each one's statistics, then the total's.
+    const QString stopped = lineLost ? QStringLiteral("line lost") : QString();
+    int status = ExitOk;
+    for (std::size_t k = o.addresses.size() > 1 ? 0 : o.addresses.size(); k < tallies.size(); ++k) {
+        const Tally &t = tallies[k];
+        const bool each = k < std::size_t(o.addresses.size());
+        if (o.json) {
+            QJsonObject summary = statisticsJson(t.traffic, t.retries);
+            if (each)
+                summary.insert(QStringLiteral("address"), o.addresses[qsizetype(k)]);
+            else if (!stopped.isEmpty())
+                summary.insert(QStringLiteral("stopped"), stopped);
+            print(summary);
+        } else {
+            for (const QString &line : statisticsLines(t.traffic, t.retries))
+                print(each ? QStringLiteral("address %1  %2").arg(o.addresses[qsizetype(k)]).arg(line) : line);
+            if (!each && !stopped.isEmpty())
+                print(QStringLiteral("stopped early: ") + stopped);
+        }
+        if (each || o.addresses.size() == 1)
+            status = worstStatus(status, t.traffic.ok() > 0 ? ExitOk
+                                         : t.traffic.count(Refusal::Exception) > 0 ? ExitException : ExitNoReply);
     }
-    return statistics.ok() > 0 ? ExitOk : ExitNoReply;
+    return lineLost ? ExitPort : status;
+}
+
+int Runner::raw()
+{
+    if (!session.open(o.line))
+        return ExitPort;
+    // A function the tool reads or writes is judged at its reply's length. Any other takes what
+    // comes until the line is quiet, and is judged at that length: the same address, the
+    // function or its exception, and a good CRC.
+    const QByteArray frame = o.noCrc ? o.frame : withCrc(o.frame);
+    Exchange exchange(frame);
+    const bool known = exchange.replyLength > 0;
+    const int longest = known ? exchange.replyLength : 256;
+    const Session::Reply reply = session.exchange(exchange, timeoutFor(o.line, int(frame.size()), longest));
+    if (reply.lineFailed)
+        return ExitPort;
+    if (!known)
+        exchange.replyLength = int(reply.bytes.size());
+    exchange.judge(reply.bytes);
+    const ExchangeReport x = report(frame.isEmpty() ? 0 : std::uint8_t(frame[0]), exchange.verdict, reply.responseMs);
+    const QString replyHex = HexText(reply.bytes).trimmed();
+    if (o.json) {
+        QJsonObject object = exchangeJson(x, {}).first();
+        object.remove(QStringLiteral("model"));
+        object.insert(QStringLiteral("request"), HexText(frame).trimmed());
+        object.insert(QStringLiteral("reply"), replyHex);
+        print(object);
+    } else {
+        print(QStringLiteral("reply %1  verdict %2  response %3")
+                  .arg(replyHex.isEmpty() ? QStringLiteral("-") : replyHex, exchange.verdict.reason(),
+                       reply.responseMs >= 0 ? QString::number(reply.responseMs, 'f', 2) + QStringLiteral(" ms")
+                                             : QStringLiteral("-")));
+    }
+    return verdictStatus(exchange.verdict);
 }
 
 int Runner::survey()
@@ -357,6 +469,7 @@ int runCommand(const CliOptions &options, QTextStream &out, QTextStream &err)
         return ExitOk;
     }
     case Command::Find: return runner.findBus();
+    case Command::Raw: return runner.raw();
     default: break;
     }
     return ExitUsage;

@@ -65,11 +65,6 @@ QString jsonLine(const QJsonObject &object)
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
-QJsonObject channelJson(int address, const QString &model, const ChannelValue &channel)
-{
-    return {{"address", address}, {"model", model}, {"channel", channel.caption}, {"value", channel.value}};
-}
-
 QJsonObject foundJson(const FoundModule &found)
 {
     const bool known = found.line.baud > 0;
@@ -94,28 +89,38 @@ QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double re
     return line;
 }
 
-QList<QJsonObject> exchangeJson(int address, const QString &model, const ReplyVerdict &verdict, double responseMs,
-                                const QVector<ChannelValue> &channels)
+QJsonObject valueJson(const ValueRow &row)
+{
+    return {{"channel", row.channel}, {"value", row.value ? QJsonValue(*row.value) : QJsonValue()},
+            {"unit", row.unit}, {"raw", int(row.raw)}, {"text", row.text}};
+}
+
+QList<QJsonObject> exchangeJson(const ExchangeReport &x, const QVector<ValueRow> &rows)
 {
     QList<QJsonObject> objects;
-    QJsonObject common{{"address", address}, {"model", model}, {"verdict", verdictKey(verdict.refusal)},
-                       {"response_ms", milliseconds(responseMs)}};
-    if (channels.isEmpty())
+    QJsonObject common{{"address", x.address}, {"model", x.model}, {"seq", x.seq}, {"time", isoLocalTime(x.wallMs)},
+                       {"verdict", verdictKey(x.verdict.refusal)}, {"response_ms", milliseconds(x.responseMs)}};
+    if (x.verdict.refusal == Refusal::Exception)
+        common.insert(QStringLiteral("exception"), QJsonObject{{"code", x.verdict.exceptionCode},
+                                                               {"name", exceptionName(x.verdict.exceptionCode)}});
+    if (rows.isEmpty())
         objects << common;
-    for (const ChannelValue &c : channels) {
+    for (const ValueRow &row : rows) {
         QJsonObject o = common;
-        o.insert(QStringLiteral("channel"), c.caption);
-        o.insert(QStringLiteral("value"), c.value);
+        const QJsonObject values = valueJson(row);
+        for (auto it = values.begin(); it != values.end(); ++it)
+            o.insert(it.key(), it.value());
         objects << o;
     }
     return objects;
 }
 
-QStringList statisticsLines(const TrafficStatistics &s)
+QStringList statisticsLines(const TrafficStatistics &s, int retries)
 {
     QStringList counts{QStringLiteral("requests %1").arg(s.requests())};
     for (Refusal r : kVerdicts)
         counts << QStringLiteral("%1 %2").arg(verdictKey(r)).arg(s.count(r));
+    counts << QStringLiteral("retries %1").arg(retries);
     QString times = QStringLiteral("response ms");
     if (s.minMs()) {
         // The percentiles to the 0.1 ms their bins resolve; minimum and maximum as measured.
@@ -128,9 +133,9 @@ QStringList statisticsLines(const TrafficStatistics &s)
     return {counts.join(QStringLiteral("  ")), QStringLiteral("success %1%").arg(s.successPercent(), 0, 'f', 1), times};
 }
 
-QJsonObject statisticsJson(const TrafficStatistics &s)
+QJsonObject statisticsJson(const TrafficStatistics &s, int retries)
 {
-    QJsonObject o{{"requests", s.requests()}};
+    QJsonObject o{{"requests", s.requests()}, {"retries", retries}};
     for (Refusal r : kVerdicts)
         o.insert(verdictKey(r), s.count(r));
     o.insert(QStringLiteral("success_pct"), std::round(s.successPercent() * 10) / 10);

@@ -7,6 +7,7 @@
 #include "linesettings.h"
 #include "serialports.h"
 #include "traffic.h"
+#include "valuelog.h"
 
 #include <QJsonObject>
 
@@ -42,8 +43,6 @@ QString foundLine(const FoundModule &found);
 
 // One compact JSON object and a newline.
 QString jsonLine(const QJsonObject &object);
-// {"address":1,"model":"KV5510ADAM","channel":"DI_01","value":"ON"}
-QJsonObject channelJson(int address, const QString &model, const ChannelValue &channel);
 // {"address":7,"code":3,"baud":19200,"parity":"None","model":"KV5550ADAM"}
 QJsonObject foundJson(const FoundModule &found);
 
@@ -51,15 +50,27 @@ QJsonObject foundJson(const FoundModule &found);
 // shows its reason and, without a byte back, "-" for the time.
 QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double responseMs,
                      const QVector<ChannelValue> &channels);
-// The same as JSON: one object per channel with verdict and response_ms, or one without a
-// channel for a refused reply.
-QList<QJsonObject> exchangeJson(int address, const QString &model, const ReplyVerdict &verdict, double responseMs,
-                                const QVector<ChannelValue> &channels);
+// The same as JSON, one object per channel (a ValueRow: value a number or null, unit, raw, text),
+// or one without a channel for a refused reply; each with address, model, seq (the exchange's
+// number from 1), time (ISO 8601 local, when the reply was judged), verdict (the statistics key),
+// response_ms, and for an exception {"code": 2, "name": "illegal data address"}.
+struct ExchangeReport {
+    int address = 0;
+    QString model;
+    qint64 seq = 0;
+    qint64 wallMs = 0;
+    ReplyVerdict verdict;
+    double responseMs = -1;
+};
+QList<QJsonObject> exchangeJson(const ExchangeReport &exchange, const QVector<ValueRow> &rows);
+// A ValueRow's keys: channel, value (null for "Not Connect"), unit, raw, text.
+QJsonObject valueJson(const ValueRow &row);
 
 // "requests 10  ok 8  timeout 1  bad_crc 1  short 0 ...", "success 80.0%",
 // "response ms  min 12.31  median 12.40  p99 15.20  max 15.33" (or "response ms  -").
-QStringList statisticsLines(const TrafficStatistics &statistics);
-QJsonObject statisticsJson(const TrafficStatistics &statistics);
+// retries: the time-outs that were asked again ("retries 2" after the verdicts).
+QStringList statisticsLines(const TrafficStatistics &statistics, int retries = 0);
+QJsonObject statisticsJson(const TrafficStatistics &statistics, int retries = 0);
 
 // A module that answered the survey: "address 5  code 2  model KV5510ADAM".
 QString surveyLine(const ModuleParameters &parameters);

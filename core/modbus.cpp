@@ -191,13 +191,13 @@ QString exceptionName(std::uint8_t code)
 QString ReplyVerdict::reason() const
 {
     switch (refusal) {
-    case Refusal::None: return QStringLiteral("accepted");
-    case Refusal::NoReply: return QStringLiteral("no reply (time-out)");
+    case Refusal::None: return QStringLiteral("OK");
+    case Refusal::NoReply: return QStringLiteral("time-out (no byte)");
     case Refusal::Exception: return QStringLiteral("exception %1: %2").arg(exceptionCode).arg(exceptionName(exceptionCode));
-    case Refusal::Short: return QStringLiteral("short reply");
-    case Refusal::Long: return QStringLiteral("long reply");
-    case Refusal::OtherAddress: return QStringLiteral("reply from another address");
-    case Refusal::OtherFunction: return QStringLiteral("reply to another function");
+    case Refusal::Short: return QStringLiteral("short");
+    case Refusal::Long: return QStringLiteral("long");
+    case Refusal::OtherAddress: return QStringLiteral("other address");
+    case Refusal::OtherFunction: return QStringLiteral("other function");
     case Refusal::BadCrc: return QStringLiteral("bad CRC");
     }
     return {};

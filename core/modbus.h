@@ -50,7 +50,9 @@ struct ReplyVerdict {
     Refusal refusal = Refusal::None;
     std::uint8_t exceptionCode = 0; // for Refusal::Exception
     bool accepted() const { return refusal == Refusal::None; }
-    QString reason() const; // "accepted", "no reply (time-out)", "exception 2: illegal data address", ...
+    // The traffic monitor's words, used by every output: "OK", "time-out (no byte)", "short", "long",
+    // "other address", "other function", "exception 2: illegal data address", "bad CRC".
+    QString reason() const;
 };
 
 // The verdict on the bytes that came back for request, checked in this order, first match wins:

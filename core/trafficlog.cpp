@@ -2,30 +2,13 @@
 
 #include <QDateTime>
 
-namespace {
-QString refusalText(const ReplyVerdict &v)
-{
-    switch (v.refusal) {
-    case Refusal::None: return QStringLiteral("OK");
-    case Refusal::NoReply: return QStringLiteral("time-out (no byte)");
-    case Refusal::Short: return QStringLiteral("short");
-    case Refusal::Long: return QStringLiteral("long");
-    case Refusal::OtherAddress: return QStringLiteral("other address");
-    case Refusal::OtherFunction: return QStringLiteral("other function");
-    case Refusal::BadCrc: return QStringLiteral("bad CRC");
-    case Refusal::Exception:
-        return QStringLiteral("exception %1: %2").arg(v.exceptionCode).arg(exceptionName(v.exceptionCode));
-    }
-    return {};
-}
-} // namespace
 
 QString TrafficRow::verdictText() const
 {
     switch (kind) {
     case Request: return {};
     case Unsolicited: return QStringLiteral("unsolicited");
-    case Reply: return refusalText(verdict);
+    case Reply: return verdict.reason();
     }
     return {};
 }
@@ -112,7 +95,7 @@ QString statisticsLine(const TrafficStatistics &stats)
             continue;
         ReplyVerdict v;
         v.refusal = r;
-        const QString name = r == Refusal::Exception ? QStringLiteral("exception") : refusalText(v);
+        const QString name = r == Refusal::Exception ? QStringLiteral("exception") : v.reason();
         parts << QStringLiteral("%1 %2").arg(name).arg(stats.count(r));
     }
     parts << QStringLiteral("success %1 %").arg(stats.successPercent(), 0, 'f', 1);

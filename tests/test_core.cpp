@@ -277,7 +277,7 @@ QString summary(const ParsedCommandLine &p)
     const CliOptions &o = p.options;
     if (o.help || o.version)
         return o.help ? QStringLiteral("help") : QStringLiteral("version");
-    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports", "find"};
+    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports", "find", "raw"};
     QString s = QString::fromLatin1(names[int(o.command)]);
     s += o.model ? QLatin1Char(' ') + o.model->name : QString();
     s += o.argument.isEmpty() ? QString() : QLatin1Char(' ') + o.argument;
@@ -291,6 +291,14 @@ QString summary(const ParsedCommandLine &p)
     }
     s += o.outputPosition ? QStringLiteral(" ma=%1").arg(*o.outputPosition) : QString();
     s += o.json ? QStringLiteral(" json") : QString();
+    if (o.addresses.size() > 1 || o.addresses.value(0) != o.address) {
+        QStringList list;
+        for (int a : o.addresses)
+            list << QString::number(a);
+        s += QStringLiteral(" addresses=") + list.join(QLatin1Char(','));
+    }
+    s += o.retries ? QStringLiteral(" retries=%1").arg(o.retries) : QString();
+    s += o.frame.isEmpty() ? QString() : QStringLiteral(" frame=") + QString::fromLatin1(o.frame.toHex()) + (o.noCrc ? " no-crc" : "");
     if (o.command == Command::Poll)
         s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count)
              + (o.csvPath.isEmpty() ? QString() : QStringLiteral(" csv=") + o.csvPath);
@@ -354,7 +362,7 @@ private slots:
         const QByteArray in8 = hex("01020000000879CC"), in16 = hex("01020000001079C6"), in4 = hex("01020000000479C9");
         const QByteArray regs8 = hex("010300000008440C"), params = parameterReadRequest();
         const Conversion none = Conversion::None;
-        const QString ok = QStringLiteral("accepted");
+        const QString ok = QStringLiteral("OK");
         const struct { QByteArray request, reply; Conversion conversion; QString verdict, values; } cases[] = {
             {in8, hex("01020105618B"), none, ok, "10100000"}, {in16, hex("0102020580BB48"), none, ok, "1010000000000001"},
             {in16, hex("010202002179A0"), none, ok, "0000000010000100"},
@@ -374,14 +382,14 @@ private slots:
             {params, hex("000306FFFF0008FFFFAC8C"), none, ok, lines(65535, "38400,Even,8,1", 65535)},
             {hex("010F000000040105FE95"), hex("010F000000045408"), none, ok, ""}, // echoes
             {hex("010600000FA08C42"), hex("010600000FA08C42"), none, ok, ""},
-            {in8, QByteArray(), none, "no reply (time-out)", ""},
+            {in8, QByteArray(), none, "time-out (no byte)", ""},
             {in8, hex("0182018160"), none, "exception 1: illegal function", ""},
             {regs8, hex("01830440F3"), none, "exception 4: device failure", ""},
-            {in8, hex("0182018161"), none, "short reply", ""}, // an exception with a bad CRC
-            {in8, withCrc(hex("028201")), none, "short reply", ""}, // another module's exception
-            {in8, hex("0102010561"), none, "short reply", ""}, {in8, hex("01020105618B00"), none, "long reply", ""},
-            {in8, hex("0202010561CF"), none, "reply from another address", ""},
-            {in8, hex("01030105304B"), none, "reply to another function", ""},
+            {in8, hex("0182018161"), none, "short", ""}, // an exception with a bad CRC
+            {in8, withCrc(hex("028201")), none, "short", ""}, // another module's exception
+            {in8, hex("0102010561"), none, "short", ""}, {in8, hex("01020105618B00"), none, "long", ""},
+            {in8, hex("0202010561CF"), none, "other address", ""},
+            {in8, hex("01030105304B"), none, "other function", ""},
             {in8, hex("01020105618C"), none, "bad CRC", ""}};
         for (const auto &c : cases) {
             Exchange x(c.request);
@@ -739,7 +747,7 @@ private slots:
         const struct { bool acquiring, stopDuringWrite; const char *address; bool portOpen; QStringList log; int at = 150; } cases[] = {
             {true, false, "1", true, {"150 pause 300", "450 " + wr, "500 judged ok", "600 " + rd}},
             // Before the read's time-out: the write's echo is no reply to the read.
-            {true, false, "1", true, {"110 pause 300", "410 " + wr, "140 judged long reply", "460 judged ok", "560 " + rd}, 110},
+            {true, false, "1", true, {"110 pause 300", "410 " + wr, "140 judged long", "460 judged ok", "560 " + rd}, 110},
             {false, false, "1", true, {"150 " + wr, "200 judged ok"}},
             {true, true, "1", true, {"150 pause 300", "450 " + wr, "460 caption 0 Acquisition", "500 judged ok"}},
             {true, false, "x", true, {"150 pause 300", "450 prompt " + kAddressRange, "550 " + rd}},
@@ -803,7 +811,7 @@ private slots:
         Scan none;
         none.click().run(5000);
         QCOMPARE(none.clock.reopens, (QList<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-        QCOMPARE(none.clock.log.filter("judged no reply").size(), 8);
+        QCOMPARE(none.clock.log.filter("judged time-out (no byte)").size(), 8);
         QVERIFY(none.idle());
         // "Stop" pauses where the scan is; "Read" goes on from there.
         Scan paused;
@@ -882,8 +890,15 @@ private slots:
             {"read KV9999ADAM", "error: unknown model \"KV9999ADAM\""},
             {"scan --baud 96OO", "error: baud rate \"96OO\" is not 4800, 9600, 19200 or 38400"},
             {"scan --parity X", "error: parity \"X\" is not None, Even or Odd"},
-            {"read 5510 --address 256", "error: address \"256\" is not 0..255"},
-            {"read 5510 --address +1", "error: address \"+1\" is not 0..255"},
+            {"read 5510 --address 256", "error: address \"256\" is not a list of addresses 0..255 (1,3,5-7)"},
+            {"write 5510 --address +1", "error: address \"+1\" is not 0..255"},
+            {"poll 5510 --address 3,1-2,3 --retries 2", "poll KV5510ADAM COM1 9600,N,8,1 a3 t0 addresses=3,1,2 retries=2 period=500 count=0"},
+            {"read 5510 --address 5-4", "error: address \"5-4\" is not a list of addresses 0..255 (1,3,5-7)"},
+            {"write 5510 --address 1,2 --on 1", "error: address \"1,2\" is not 0..255"},
+            {"scan --retries 1", "error: --retries belongs to read, write and poll"},
+            {"raw 01:03:0064 --no-crc", "raw COM1 9600,N,8,1 a1 t0 frame=01030064 no-crc"},
+            {"raw 0", "error: frame \"0\" is not 1 to 254 bytes in hex"}, {"raw 0g", "error: frame \"0g\" is not 1 to 254 bytes in hex"},
+            {"scan --no-crc", "error: --no-crc belongs to raw"},
             {"scan --timeout 0", "error: time-out \"0\" is not 1..60000 ms"},
             {"read 5510 --on 1", "error: --on and --ma belong to write"},
             {"write 5510", "error: KV5510ADAM has digital outputs: write them with --on LIST"},
@@ -911,7 +926,7 @@ private slots:
     // whole message of a few of them is test_e2e's).
     void rangesInHelpAndMessages()
     {
-        for (const auto &[option, args] : {std::pair{"--address", "read 5510 --address 300"}, {"--timeout", "scan --timeout 0"},
+        for (const auto &[option, args] : {std::pair{"--address", "scan --address 300"}, {"--retries", "poll 5510 --retries 101"}, {"--timeout", "scan --timeout 0"},
                                            {"--period", "poll 5510 --period 0"}, {"--count", "poll 5510 --count 0"},
                                            {"--to", "survey --to 300"}, {"--baud", "scan --baud 1"}}) {
             const QString error = parseCommandLine(QStringList{"korvant-cli"} + QString::fromLatin1(args).split(' ')).error;
@@ -971,10 +986,20 @@ private slots:
         const ReplyVerdict ok, noReply{Refusal::NoReply};
         const QVector<ChannelValue> channels{{"DI_01", "ON"}, {"DI_02", "OFF"}};
         QCOMPARE(exchangeLine("12:00:01.250", ok, 12.3456, channels),
-                 QStringLiteral("12:00:01.250  accepted  12.35 ms  DI_01: ON, DI_02: OFF"));
-        QCOMPARE(exchangeLine("12:00:01.750", noReply, -1, {}), QStringLiteral("12:00:01.750  no reply (time-out)  -"));
-        QCOMPARE(jsonLine(exchangeJson(3, "KV5510ADAM", ok, 12.3456, channels).last()),
-                 QStringLiteral(R"({"address":3,"channel":"DI_02","model":"KV5510ADAM","response_ms":12.346,"value":"OFF","verdict":"ok"})"));
+                 QStringLiteral("12:00:01.250  OK  12.35 ms  DI_01: ON, DI_02: OFF"));
+        QCOMPARE(exchangeLine("12:00:01.750", noReply, -1, {}), QStringLiteral("12:00:01.750  time-out (no byte)  -"));
+        // JSON: a row per channel with the exchange's keys, "Not Connect" a null; an exception named.
+        const qint64 wall = 1772366400250;
+        const QString at = QStringLiteral(R"("time":"%1")").arg(isoLocalTime(wall));
+        const ValueRow off{.channel = "DI_02", .value = 0, .raw = 0, .text = "OFF", .digital = true},
+            gone{.channel = "DS2", .value = std::nullopt, .unit = "℃", .raw = 65535, .text = "Not Connect"};
+        QCOMPARE(jsonLine(exchangeJson({3, "KV5510ADAM", 7, wall, ok, 12.3456}, {off, gone}).first()),
+                 QStringLiteral(R"({"address":3,"channel":"DI_02","model":"KV5510ADAM","raw":0,"response_ms":12.346,"seq":7,"text":"OFF",)"
+                                R"(%1,"unit":"","value":0,"verdict":"ok"})").arg(at));
+        QVERIFY(jsonLine(exchangeJson({3, "KV1710ADAM", 7, wall, ok, 1}, {gone}).first()).contains(R"("value":null)"));
+        QCOMPARE(jsonLine(exchangeJson({9, "KV5530ADAM", 7, wall, {Refusal::Exception, 2}, 3.5}, {}).first()),
+                 QStringLiteral(R"({"address":9,"exception":{"code":2,"name":"illegal data address"},"model":"KV5530ADAM",)"
+                                R"("response_ms":3.5,"seq":7,%1,"verdict":"exception"})").arg(at));
     }
 
     void statisticsReport()
@@ -983,13 +1008,13 @@ private slots:
         s.add(Refusal::None, 12.34);
         s.add(Refusal::BadCrc, 14.56);
         s.add(Refusal::NoReply, -1);
-        QCOMPARE(statisticsLines(s), (QStringList{
-            "requests 3  ok 1  timeout 1  bad_crc 1  short 0  long 0  other_address 0  other_function 0  exception 0",
+        QCOMPARE(statisticsLines(s, 2), (QStringList{
+            "requests 3  ok 1  timeout 1  bad_crc 1  short 0  long 0  other_address 0  other_function 0  exception 0  retries 2",
             "success 33.3%", "response ms  min 12.34  median 12.3  p99 14.5  max 14.56"}));
-        QCOMPARE(jsonLine(statisticsJson(s)),
+        QCOMPARE(jsonLine(statisticsJson(s, 2)),
                  QStringLiteral(R"({"bad_crc":1,"exception":0,"long":0,"ok":1,"other_address":0,"other_function":0,"requests":3,)"
                                 R"("response_ms_max":14.56,"response_ms_median":12.3,"response_ms_min":12.34,"response_ms_p99":14.5,)"
-                                R"("short":0,"success_pct":33.3,"timeout":1})"));
+                                R"("retries":2,"short":0,"success_pct":33.3,"timeout":1})"));
         QCOMPARE(statisticsLines(TrafficStatistics()).last(), QStringLiteral("response ms  -"));
     }
 
