@@ -192,7 +192,8 @@ QString ReplyVerdict::reason() const
 {
     switch (refusal) {
     case Refusal::None: return QStringLiteral("accepted");
-    case Refusal::NoReply: return QStringLiteral("no reply (time-out)");
+    case Refusal::NoReply:
+        return echoOnly ? QStringLiteral("no reply (time-out), echo only") : QStringLiteral("no reply (time-out)");
     case Refusal::Exception: return QStringLiteral("exception %1: %2").arg(exceptionCode).arg(exceptionName(exceptionCode));
     case Refusal::Short: return QStringLiteral("short reply");
     case Refusal::Long: return QStringLiteral("long reply");

@@ -49,8 +49,9 @@ enum class Refusal { None, NoReply, Exception, Short, Long, OtherAddress, OtherF
 struct ReplyVerdict {
     Refusal refusal = Refusal::None;
     std::uint8_t exceptionCode = 0; // for Refusal::Exception
+    bool echoOnly = false; // for Refusal::NoReply: the request's echo came and nothing after it
     bool accepted() const { return refusal == Refusal::None; }
-    QString reason() const; // "accepted", "no reply (time-out)", "exception 2: illegal data address", ...
+    QString reason() const; // "accepted", "no reply (time-out)", "no reply (time-out), echo only", "exception 2: illegal data address", ...
 };
 
 // The verdict on the bytes that came back for request, checked in this order, first match wins:

@@ -396,6 +396,41 @@ private slots:
             QVERIFY2(Exchange(in8).complete(c.reply) == c.complete, c.reply.toHex().constData());
     }
 
+    // What came back on a line whose adapter may echo: the echo set aside, learned from a read
+    // only, a single-register write judged as before while the echo is unknown.
+    void echoSetAside()
+    {
+        const QByteArray in8 = hex("01020000000879CC"), good = hex("01020105618B"), exc = hex("0182018160");
+        const QByteArray reg = hex("010600000FA08C42"), coils = hex("010F000000040105FE95"), coilsReply = hex("010F000000045408");
+        const struct { QByteArray request, received; bool known; const char *verdict; bool learned, completeAt; } cases[] = {
+            {in8, in8 + good, false, "accepted", true, true},
+            {in8, in8, false, "no reply (time-out), echo only", true, false},
+            {in8, in8 + exc, false, "exception 1: illegal function", true, true},
+            {in8, in8 + hex("0102"), false, "long reply", false, false}, // echo then garbage: not learned
+            {in8, good, false, "accepted", false, true},
+            {in8, good, true, "accepted", false, true}, // an echo known but absent this time
+            {in8, in8.left(5), true, "short reply", false, false},
+            {reg, reg, false, "accepted", false, true}, // the echo alone or the reply: the same bytes
+            {reg, reg, true, "no reply (time-out), echo only", false, false},
+            {reg, reg + reg, true, "accepted", false, true},
+            {reg, reg + reg, false, "long reply", false, true},
+            {coils, coils + coilsReply, true, "accepted", false, true},
+            {coils, coils, true, "no reply (time-out), echo only", false, false},
+            {coils, coils + coilsReply, false, "long reply", false, true}};
+        for (const auto &c : cases) {
+            Exchange x(c.request);
+            x.echoKnown = c.known;
+            const QByteArray what = c.received.toHex();
+            QVERIFY2(x.complete(c.received) == c.completeAt, what.constData());
+            QVERIFY2(x.judge(c.received).reason() == QLatin1String(c.verdict), qPrintable(what + " " + x.verdict.reason()));
+            QVERIFY2(x.echoKnown == (c.known || c.learned), what.constData());
+        }
+        Exchange x(in8);
+        x.judge(in8 + good);
+        QCOMPARE(x.reply, good);
+        QCOMPARE(x.inputs(8).size(), 8);
+    }
+
     void hexText()
     {
         QCOMPARE(HexText(hex("01020000000879CC")), QStringLiteral("01 02 00 00 00 08 79 CC "));
