@@ -26,6 +26,7 @@ constexpr CommandName kCommands[] = {
     {"survey", Command::Survey, 0},
     {"ports", Command::Ports, 0},
     {"find", Command::Find, 0},
+    {"doctor", Command::Doctor, 0},
 };
 
 // The baud rates the modules speak (the code table's).
@@ -165,7 +166,13 @@ QString helpText()
         "                        names another setting) and per setting where replies collided but\n"
         "                        no module was found. Exit 6 when a shared address or such a\n"
         "                        collision was found\n"
-        "                          korvant-cli find --codes 2,3 --to 32"
+        "                          korvant-cli find --codes 2,3 --to 32\n"
+        "  doctor                the ports table with each adapter's latency timer; with --port,\n"
+        "                        the broadcast parameter read at the eight settings, each told as\n"
+        "                        nothing, a module, several modules, echo or garbage. An echoing\n"
+        "                        adapter and a latency timer above 2 ms are warned of on stderr.\n"
+        "                        Exit 0 when a module (or several) answered, 4 when nothing did\n"
+        "                          korvant-cli doctor --port /dev/ttyUSB0"
         "\n"
         "MODEL: KV1710ADAM KV1720ADAM KV1730ADAM KV1740ADAM KV5510ADAM KV5520ADAM KV5530ADAM\n"
         "       KV5540ADAM KV5550ADAM KV7710ADAM KV7720ADAM (any case, or the number alone: 5510)\n"
@@ -199,6 +206,9 @@ QString helpText()
         "                   response_ms_median, response_ms_p99, response_ms_max; ports as\n"
         "                   device, by_id, description, manufacturer, serial, exists, access; find\n"
         "                   adds note)\n"
+        "  --echo           the adapter echoes every request (two-wire RS-485 without echo\n"
+        "                   suppression): the request's bytes ahead of the reply are set aside.\n"
+        "                   Without it, an echo is learned from the first read that shows it\n"
         "  -q, --quiet      print results and errors only, not the frames (survey and find never\n"
         "                   print their frames; they show a progress bar when stderr is a terminal)\n"
         "  -h, --help       this text\n"
@@ -227,6 +237,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption on(QStringLiteral("on"), {}, QStringLiteral("LIST"));
     const QCommandLineOption ma(QStringLiteral("ma"), {}, QStringLiteral("MA"));
     const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption echo(QStringLiteral("echo"));
     const QCommandLineOption period(QStringLiteral("period"), {}, QStringLiteral("MS"));
     const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
     const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"));
@@ -234,7 +245,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption codes(QStringLiteral("codes"), {}, QStringLiteral("LIST"));
     const QCommandLineOption turnaround(QStringLiteral("turnaround"), {}, QStringLiteral("MS"));
     const QCommandLineOption toAddress(QStringLiteral("to-address"), {}, QStringLiteral("A"));
-    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, from, to,
+    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, echo, period, count, from, to,
                        codes, turnaround, toAddress});
 
     QString &error = result.error;
@@ -307,6 +318,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         || !number(timeout, 1, 60000, QStringLiteral("time-out \"%1\" is not 1..60000 ms"), o.timeoutMs))
         return result;
     o.quiet = parser.isSet(quiet);
+    o.echo = parser.isSet(echo);
+    if (o.command == Command::Doctor && !parser.isSet(port))
+        o.port.clear();
     o.json = parser.isSet(json);
 
     // Options that belong to one subcommand only.

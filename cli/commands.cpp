@@ -2,6 +2,7 @@
 
 #include "conversions.h"
 #include "cycle.h"
+#include "doctor.h"
 #include "find.h"
 #include "finder.h"
 #include "interrupt.h"
@@ -43,9 +44,11 @@ private:
     // Sends the exchange's request, waits for the reply and judges it.
     Session::Reply talk(Exchange &exchange, const LineSettings &line, int holdMs = 0)
     {
+        exchange.echoKnown = session.echoKnown();
         const Session::Reply reply = session.exchange(
-            exchange, timeoutFor(line, int(exchange.request.size()), exchange.replyLength), holdMs);
+            exchange, timeoutFor(line, int(exchange.request.size()) * (exchange.echoKnown ? 2 : 1), exchange.replyLength), holdMs);
         exchange.judge(reply.bytes);
+        session.setEchoKnown(exchange.echoKnown);
         return reply;
     }
     // The exit status of a judged exchange; a refusal is said on stderr.
@@ -344,6 +347,7 @@ int runCommand(const CliOptions &options, QTextStream &out, QTextStream &err)
         return ExitOk;
     }
     case Command::Find: return runner.findBus();
+    case Command::Doctor: return runDoctor(options, out, err);
     default: break;
     }
     return ExitUsage;
