@@ -21,6 +21,7 @@
 #include "finder.h"
 #include "linesettings.h"
 #include "exchange.h"
+#include "linecheck.h"
 #include "modbus.h"
 #include "numtext.h"
 #include "report.h"
@@ -429,6 +430,23 @@ private slots:
         x.judge(in8 + good);
         QCOMPARE(x.reply, good);
         QCOMPARE(x.inputs(8).size(), 8);
+
+        // What the line doctor hears at one setting of the broadcast parameter read.
+        const QByteArray params = parameterReadRequest(), one = hex("0003060001000215863FD7");
+        QByteArray overlaid = one;
+        overlaid[4] = char(0x03); // a second module's address laid over the first's
+        const struct { QByteArray received; bool known; const char *heard; } heard[] = {
+            {{}, false, "nothing"}, {params, false, "echo"}, {one, false, "a module"}, {params + one, true, "a module"},
+            {withCrc(hex("008302")), false, "a module"}, {overlaid, false, "several modules"},
+            {params + overlaid, true, "several modules"}, {hex("0003060001"), false, "garbage"}, {hex("FF00"), false, "garbage"}};
+        for (const auto &c : heard) {
+            Exchange b(params);
+            b.echoKnown = c.known;
+            b.judge(c.received);
+            QVERIFY2(hearingText(hearSetting(b)) == QLatin1String(c.heard), c.received.toHex().constData());
+        }
+        QVERIFY(latencyAdvice("/dev/ttyUSB0", kSlowLatencyMs).isEmpty() && latencyAdvice("/dev/ttyUSB0", -1).isEmpty());
+        QVERIFY(latencyAdvice("/dev/ttyUSB0", 16).startsWith("ttyUSB0: the adapter's latency timer is 16 ms"));
     }
 
     void hexText()
