@@ -28,6 +28,7 @@ constexpr CommandName kCommands[] = {
     {"ports", Command::Ports, 0},
     {"find", Command::Find, 0},
     {"raw", Command::Raw, 1},
+    {"doctor", Command::Doctor, 0},
 };
 
 // The baud rates the modules speak (the code table's).
@@ -198,7 +199,13 @@ QString helpText()
         "                        judged as everywhere; to any other, a reply from the same address\n"
         "                        with the function or its exception and a good CRC is OK, taken\n"
         "                        until the line is quiet. Exit as for read\n"
-        "                          korvant-cli raw \"01 03 00 64 00 03\""
+        "                          korvant-cli raw \"01 03 00 64 00 03\"\n"
+        "  doctor                the ports table with each adapter's latency timer; with --port,\n"
+        "                        the broadcast parameter read at the eight settings, each told as\n"
+        "                        nothing, a module, several modules, echo or garbage. An echoing\n"
+        "                        adapter and a latency timer above 2 ms are warned of on stderr.\n"
+        "                        Exit 0 when a module (or several) answered, 4 when nothing did\n"
+        "                          korvant-cli doctor --port /dev/ttyUSB0"
         "\n"
         "MODEL: KV1710ADAM KV1720ADAM KV1730ADAM KV1740ADAM KV5510ADAM KV5520ADAM KV5530ADAM\n"
         "       KV5540ADAM KV5550ADAM KV7710ADAM KV7720ADAM (any case, or the number alone: 5510)\n"
@@ -240,6 +247,9 @@ QString helpText()
         "                   response_ms_median, response_ms_p99, response_ms_max, stopped; ports as\n"
         "                   device, by_id, description, manufacturer, serial, exists, access; find\n"
         "                   adds note)\n"
+        "  --echo           the adapter echoes every request (two-wire RS-485 without echo\n"
+        "                   suppression): the request's bytes ahead of the reply are set aside.\n"
+        "                   Without it, an echo is learned from the first read that shows it\n"
         "  -q, --quiet      print results and errors only, not the frames (survey and find never\n"
         "                   print their frames; they show a progress bar when stderr is a terminal)\n"
         "  -h, --help       this text\n"
@@ -270,6 +280,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption on(QStringLiteral("on"), {}, QStringLiteral("LIST"));
     const QCommandLineOption ma(QStringLiteral("ma"), {}, QStringLiteral("MA"));
     const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption echo(QStringLiteral("echo"));
     const QCommandLineOption period(QStringLiteral("period"), {}, QStringLiteral("MS"));
     const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
     const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
@@ -280,7 +291,7 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     const QCommandLineOption toAddress(QStringLiteral("to-address"), {}, QStringLiteral("A"));
     const QCommandLineOption retries(QStringLiteral("retries"), {}, QStringLiteral("N"));
     const QCommandLineOption noCrc(QStringLiteral("no-crc"));
-    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, period, count, csv, from, to,
+    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, echo, period, count, csv, from, to,
                        codes, turnaround, toAddress, retries, noCrc});
 
     QString &error = result.error;
@@ -370,6 +381,9 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     if (!number(retries, 0, 100, QStringLiteral("--retries \"%1\" is not 0..100"), o.retries))
         return result;
     o.quiet = parser.isSet(quiet);
+    o.echo = parser.isSet(echo);
+    if (o.command == Command::Doctor && !parser.isSet(port))
+        o.port.clear();
     o.json = parser.isSet(json);
     o.csvPath = parser.value(csv);
 

@@ -12,7 +12,7 @@
 
 #include <optional>
 
-enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports, Find, Raw };
+enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports, Find, Raw, Doctor };
 
 // The exit status of korvant-cli.
 enum ExitStatus {
@@ -28,13 +28,14 @@ struct CliOptions {
     Command command = Command::None;
     const ModelRow *model = nullptr; // read, write, poll
     QString argument;                // set-address NEW, set-comm TEXT
-    QString port = QStringLiteral("COM1");
+    QString port = QStringLiteral("COM1"); // doctor: empty without --port
     LineSettings line;               // --baud, --parity; 8 data bits, 1 stop bit
     int address = 1;                 // the first of addresses
     QList<int> addresses{1};         // read, poll: --address LIST, each in turn
     int retries = 0;                 // read, write, poll: a time-out is asked again this often
     int timeoutMs = 0;               // 0: defaultTimeoutMs for the command's longest reply
     bool quiet = false;
+    bool echo = false;               // the adapter echoes every request: set it aside before judging
     bool json = false;
     bool help = false;
     bool version = false;

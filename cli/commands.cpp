@@ -2,6 +2,7 @@
 
 #include "conversions.h"
 #include "cycle.h"
+#include "doctor.h"
 #include "find.h"
 #include "finder.h"
 #include "interrupt.h"
@@ -49,9 +50,11 @@ private:
     // Sends the exchange's request, waits for the reply and judges it.
     Session::Reply talk(Exchange &exchange, const LineSettings &line, int holdMs = 0)
     {
+        exchange.echoKnown = session.echoKnown();
         const Session::Reply reply = session.exchange(
-            exchange, timeoutFor(line, int(exchange.request.size()), exchange.replyLength), holdMs);
+            exchange, timeoutFor(line, int(exchange.request.size()) * (exchange.echoKnown ? 2 : 1), exchange.replyLength), holdMs);
         exchange.judge(reply.bytes);
+        session.setEchoKnown(exchange.echoKnown);
         return reply;
     }
     // talk(), asked again after each time-out up to --retries times (each attempt logged).
@@ -196,12 +199,12 @@ int Runner::write()
     QVector<ValueRow> written;
     if (analog) {
         const QString ma = outputCurrentText(*o.outputPosition);
-        written.append({.channel = QStringLiteral("Analog Output"), .value = ma.toDouble(), .unit = QStringLiteral("mA"),
-                        .raw = std::uint16_t(*o.outputPosition), .text = ma + QStringLiteral("mA")});
+        written.append({.wallMs = 0, .window = {}, .address = o.address, .channel = QStringLiteral("Analog Output"),
+                        .value = ma.toDouble(), .unit = QStringLiteral("mA"), .raw = std::uint16_t(*o.outputPosition), .text = ma + QStringLiteral("mA"), .digital = false});
     } else {
         for (int i = 0; i < states.size(); ++i)
-            written.append({.channel = o.model->outputCaptions[i].trimmed(), .value = states[i] ? 1 : 0,
-                            .raw = std::uint16_t(states[i]), .text = states[i] ? kOn : kOff, .digital = true});
+            written.append({.wallMs = 0, .window = {}, .address = o.address, .channel = o.model->outputCaptions[i].trimmed(),
+                            .value = states[i] ? 1 : 0, .unit = {}, .raw = std::uint16_t(states[i]), .text = states[i] ? kOn : kOff, .digital = true});
     }
     if (o.json) {
         for (const QJsonObject &object : exchangeJson(m_written, written))
@@ -470,6 +473,7 @@ int runCommand(const CliOptions &options, QTextStream &out, QTextStream &err)
     }
     case Command::Find: return runner.findBus();
     case Command::Raw: return runner.raw();
+    case Command::Doctor: return runDoctor(options, out, err);
     default: break;
     }
     return ExitUsage;

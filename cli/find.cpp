@@ -58,14 +58,19 @@ int runFind(const CliOptions &o, Session &session, QTextStream &out, QTextStream
             continue;
         }
         const qint64 sentUs = nowUs();
-        const Session::Reply reply = session.exchangeUs(Exchange(next.frame), qMax<qint64>(1, next.deadlineUs - sentUs));
+        Exchange probe(next.frame);
+        probe.echoKnown = session.echoKnown();
+        const Session::Reply reply = session.exchangeUs(probe, qMax<qint64>(1, next.deadlineUs - sentUs));
         if (reply.interrupted || reply.lineFailed) {
             portFailed = reply.lineFailed;
             finder.stop();
             break;
         }
         const qint64 lastUs = reply.responseMs >= 0 ? sentUs + qint64(reply.responseMs * 1000) : -1;
-        next = finder.judged(reply.bytes, lastUs, nowUs());
+        // The finder judges what follows the adapter's echo.
+        const EchoSplit split = splitEcho(reply.bytes, probe.request, probe.replyLength, probe.echoKnown);
+        session.setEchoKnown(probe.echoKnown || split.learned);
+        next = finder.judged(split.reply, lastUs, nowUs());
         if (bar)
             progress(err, finder);
     }

@@ -46,7 +46,7 @@ QString jsonLine(const QJsonObject &object);
 // {"address":7,"code":3,"baud":19200,"parity":"None","model":"KV5550ADAM"}
 QJsonObject foundJson(const FoundModule &found);
 
-// A poll exchange: "12:00:01.250  accepted  12.31 ms  DI_01: ON, DI_02: OFF"; a refused one
+// A poll exchange: "12:00:01.250  OK  12.31 ms  DI_01: ON, DI_02: OFF"; a refused one
 // shows its reason and, without a byte back, "-" for the time.
 QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double responseMs,
                      const QVector<ChannelValue> &channels);

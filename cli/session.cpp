@@ -17,7 +17,7 @@ constexpr int kQuietMs = 20;
 
 } // namespace
 
-Session::Session(const CliOptions &options, QTextStream &err) : m_options(options), m_err(err) {}
+Session::Session(const CliOptions &options, QTextStream &err) : m_options(options), m_err(err), m_echo(options.echo) {}
 
 QString Session::device() const
 {

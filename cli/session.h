@@ -40,6 +40,9 @@ public:
     Reply exchange(const Exchange &exchange, int timeoutMs, int holdMs = 0);
     // The same with the time-out to the microsecond (the finder's probes).
     Reply exchangeUs(const Exchange &exchange, qint64 timeoutUs, int holdMs = 0);
+    // Whether the line is known to echo every request (--echo, or learned from a read).
+    bool echoKnown() const { return m_echo; }
+    void setEchoKnown(bool known) { m_echo = known; }
     // Logs a verdict after the received frame (without --quiet).
     void logVerdict(const QString &reason);
     // Frames are logged without --quiet unless turned off here (survey's progress bar).
@@ -59,5 +62,6 @@ private:
     TcpLine m_tcp;
     std::optional<TcpTarget> m_tcpTarget;
     bool m_logging = true;
+    bool m_echo = false;
     bool m_heldUntilNow = false; // the last exchange listened until its hold ended
 };

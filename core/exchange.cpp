@@ -2,12 +2,20 @@
 
 bool Exchange::complete(const QByteArray &bytes) const
 {
-    return bytes.size() >= replyLength || (request.size() > 1 && isExceptionFrame(bytes, std::uint8_t(request[1])));
+    if (echoPending(bytes, request, echoKnown))
+        return false;
+    const QByteArray rest = (echoKnown || echoUnmistakable(request)) && bytes.startsWith(request) && !request.isEmpty()
+                                ? bytes.mid(request.size())
+                                : bytes;
+    return rest.size() >= replyLength || (request.size() > 1 && isExceptionFrame(rest, std::uint8_t(request[1])));
 }
 
 const ReplyVerdict &Exchange::judge(const QByteArray &bytes)
 {
-    reply = bytes;
-    verdict = judgeReply(reply, request, replyLength);
+    const EchoSplit split = splitEcho(bytes, request, replyLength, echoKnown);
+    echoKnown = echoKnown || split.learned;
+    echo = split.echo;
+    reply = split.reply;
+    verdict = judgeSplit(split, request, replyLength);
     return verdict;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "decoders.h"
+#include "echo.h"
 #include "modbus.h"
 
 #include <QByteArray>
@@ -20,9 +21,10 @@ struct Exchange {
     Exchange(QByteArray frame, int length) : request(std::move(frame)), replyLength(length) {}
 
     // Whether the bytes so far can be judged without waiting for more: as long as the request
-    // asks for, or a whole exception frame.
+    // asks for, or a whole exception frame, after the request's echo where one may come.
     bool complete(const QByteArray &bytes) const;
-    // Judges what came back, keeps it, and gives the verdict.
+    // Judges what came back, the echo set aside (echoKnown is set when the bytes show the line
+    // echoes), keeps the rest as the reply, and gives the verdict.
     const ReplyVerdict &judge(const QByteArray &bytes);
     bool accepted() const { return verdict.accepted(); }
 
@@ -35,6 +37,8 @@ struct Exchange {
 
     QByteArray request;
     int replyLength = 0;
+    bool echoKnown = false; // the line hands every request back before the reply
+    QByteArray echo;        // the request's echo set aside from what came back
     QByteArray reply;
     ReplyVerdict verdict{Refusal::NoReply};
 };

@@ -192,7 +192,8 @@ QString ReplyVerdict::reason() const
 {
     switch (refusal) {
     case Refusal::None: return QStringLiteral("OK");
-    case Refusal::NoReply: return QStringLiteral("time-out (no byte)");
+    case Refusal::NoReply:
+        return echoOnly ? QStringLiteral("time-out (no byte), echo only") : QStringLiteral("time-out (no byte)");
     case Refusal::Exception: return QStringLiteral("exception %1: %2").arg(exceptionCode).arg(exceptionName(exceptionCode));
     case Refusal::Short: return QStringLiteral("short");
     case Refusal::Long: return QStringLiteral("long");

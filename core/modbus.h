@@ -49,9 +49,11 @@ enum class Refusal { None, NoReply, Exception, Short, Long, OtherAddress, OtherF
 struct ReplyVerdict {
     Refusal refusal = Refusal::None;
     std::uint8_t exceptionCode = 0; // for Refusal::Exception
+    bool echoOnly = false; // for Refusal::NoReply: the request's echo came and nothing after it
     bool accepted() const { return refusal == Refusal::None; }
-    // The traffic monitor's words, used by every output: "OK", "time-out (no byte)", "short", "long",
-    // "other address", "other function", "exception 2: illegal data address", "bad CRC".
+    // The traffic monitor's words, used by every output: "OK", "time-out (no byte)" (", echo only"
+    // when only the request's echo came), "short", "long", "other address", "other function",
+    // "exception 2: illegal data address", "bad CRC".
     QString reason() const;
 };
 

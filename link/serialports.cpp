@@ -84,6 +84,10 @@ QList<SerialPortEntry> listSerialPorts(const QString &devRoot, const QString &sy
             if (target == entry.device)
                 entry.byId = link;
         describe(entry, deviceLink.canonicalFilePath(), sysRoot);
+        bool timer = false;
+        const int latency = attribute(deviceLink.canonicalFilePath(), "latency_timer").toInt(&timer);
+        if (timer)
+            entry.latencyTimerMs = latency;
         entry.exists = QFileInfo::exists(entry.device);
 #ifdef Q_OS_UNIX
         entry.mayOpen = entry.exists && ::access(QFile::encodeName(entry.device).constData(), R_OK | W_OK) == 0;

@@ -15,6 +15,7 @@ struct SerialPortEntry {
     QString serialNumber; // "A50285BI"
     bool exists = false;  // the device node is there
     bool mayOpen = false; // this user may read and write it
+    int latencyTimerMs = -1; // the USB-serial driver's latency_timer in sysfs; -1 where it has none
 };
 
 // Every tty in SYS/class/tty that stands for a device (it has a device link), except the serial

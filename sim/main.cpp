@@ -82,6 +82,8 @@ int main(int argc, char **argv)
 
     PtyBus pty(&bus);
     pty.setLogging(!options.quiet);
+    pty.setEcho(options.echo);
+    pty.setLatencyMs(options.latencyMs);
     QString why;
     if (options.tcpHost) {
         if (!pty.listen(*options.tcpHost, options.tcpPort, &why)) {

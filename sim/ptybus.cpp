@@ -201,6 +201,10 @@ void PtyBus::onFrameEnd()
     m_frameDeadlineNs = 0;
     const qint32 baud = currentBaud();
     log(QStringLiteral("<- %1(at %2 baud)").arg(HexText(frame)).arg(baud));
+    const std::int64_t charNs = baud > 0 && m_listen < 0 ? bitsPerChar() * 1000000000LL / baud : 0;
+    // The adapter hears its own request on the two wires as it goes out.
+    if (m_echo)
+        queue(nowNs() + frame.size() * charNs, frame);
     int delayMs = 0;
     int pieces = 1;
     int gapMs = 0;
@@ -211,15 +215,23 @@ void PtyBus::onFrameEnd()
         return;
     }
     // The request and the reply both take their time on a real line.
-    const std::int64_t lineNs = baud > 0 && m_listen < 0 ? (frame.size() + reply.size()) * bitsPerChar() * 1000000000LL / baud : 0;
-    std::int64_t due = nowNs() + lineNs + std::int64_t(delayMs) * msNs;
+    std::int64_t due = nowNs() + (frame.size() + reply.size()) * charNs + std::int64_t(delayMs) * msNs;
     for (const QByteArray &piece : splitReply(reply, pieces)) {
-        qsizetype at = m_out.size();
-        while (at > 0 && m_out[at - 1].dueNs > due)
-            --at;
-        m_out.insert(at, {due, piece});
+        queue(due, piece);
         due += std::int64_t(gapMs) * msNs;
     }
+}
+
+void PtyBus::queue(std::int64_t dueNs, const QByteArray &bytes)
+{
+    if (m_latencyMs > 0) {
+        const std::int64_t period = std::int64_t(m_latencyMs) * msNs;
+        dueNs = (dueNs + period - 1) / period * period;
+    }
+    qsizetype at = m_out.size();
+    while (at > 0 && m_out[at - 1].dueNs > dueNs)
+        --at;
+    m_out.insert(at, {dueNs, bytes});
 }
 
 int PtyBus::run(volatile std::sig_atomic_t *stop, const sigset_t *waitMask)

@@ -35,6 +35,12 @@ public:
     void unlink();
 
     void setLogging(bool on) { m_log = on; }
+    // An adapter that hands every request back as it goes out (two-wire RS-485 without echo
+    // suppression).
+    void setEcho(bool on) { m_echo = on; }
+    // An adapter that holds received bytes and hands them over every latencyMs (a USB-serial
+    // adapter's latency timer); 0 hands each over when due.
+    void setLatencyMs(int latencyMs) { m_latencyMs = latencyMs; }
     // Serves requests until *stop becomes non-zero (set from a signal handler). waitMask is the
     // signal mask while waiting: the stop signals are blocked everywhere else, so none is lost.
     // Returns 0, or 1 on a fatal error.
@@ -47,6 +53,8 @@ private:
     void onFrameEnd();
     void log(const QString &text) const;
     int bitsPerChar() const;
+    // Queues bytes to go out at dueNs, or at the latency timer's next expiry after it.
+    void queue(std::int64_t dueNs, const QByteArray &bytes);
 
     SimBus *m_bus;
     int m_master = -1; // the pty master, or the TCP client
@@ -57,6 +65,8 @@ private:
     QString m_linkPath;
     int m_lock = -1;
     bool m_log = true;
+    bool m_echo = false;
+    int m_latencyMs = 0;
     QByteArray m_rx;
     std::int64_t m_frameDeadlineNs = 0; // 0: no frame being collected
     struct Outgoing {

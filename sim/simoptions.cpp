@@ -94,6 +94,10 @@ QString simUsage()
         "                       HOST defaults to 127.0.0.1; PORT 0 takes a free port. The\n"
         "                       address served is printed (\"serving tcp://HOST:PORT\"). The baud\n"
         "                       rate and parity are the device server's: every module answers.\n"
+        "  --echo               echo every request back before any reply, as a two-wire RS-485\n"
+        "                       adapter without echo suppression does\n"
+        "  --latency MS         hand received bytes over in batches every MS ms (1..255), as a\n"
+        "                       USB-serial adapter's latency timer does\n"
         "  --quiet              do not log every frame\n"
         "  --help               this text\n"
         "  --version            the program's name and version\n"
@@ -135,6 +139,15 @@ QString parseSimOptions(const QStringList &args, SimOptions &options)
             options.version = true;
         } else if (opt == QLatin1String("--quiet")) {
             options.quiet = true;
+        } else if (opt == QLatin1String("--echo")) {
+            options.echo = true;
+        } else if (opt == QLatin1String("--latency")) {
+            if (!needValue())
+                return QStringLiteral("--latency needs a time in ms");
+            const std::optional<int> ms = number(value, 1, 255);
+            if (!ms)
+                return QStringLiteral("--latency \"%1\" is not 1..255 ms").arg(value);
+            options.latencyMs = *ms;
         } else if (opt == QLatin1String("--tcp")) {
             if (!needValue())
                 return QStringLiteral("--tcp needs [HOST:]PORT");

@@ -25,6 +25,8 @@ struct SimOptions {
     bool help = false;
     bool version = false;
     bool quiet = false; // no per-frame log
+    bool echo = false;  // the adapter hands every request back
+    int latencyMs = 0;  // the adapter hands bytes over in batches this far apart
     // Serve on TCP instead of a pty: the host (127.0.0.1 unless given) and port (0: a free one).
     std::optional<QString> tcpHost;
     quint16 tcpPort = 0;

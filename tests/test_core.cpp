@@ -21,6 +21,7 @@
 #include "finder.h"
 #include "linesettings.h"
 #include "exchange.h"
+#include "linecheck.h"
 #include "modbus.h"
 #include "numtext.h"
 #include "report.h"
@@ -277,7 +278,7 @@ QString summary(const ParsedCommandLine &p)
     const CliOptions &o = p.options;
     if (o.help || o.version)
         return o.help ? QStringLiteral("help") : QStringLiteral("version");
-    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports", "find", "raw"};
+    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports", "find", "raw", "doctor"};
     QString s = QString::fromLatin1(names[int(o.command)]);
     s += o.model ? QLatin1Char(' ') + o.model->name : QString();
     s += o.argument.isEmpty() ? QString() : QLatin1Char(' ') + o.argument;
@@ -403,6 +404,58 @@ private slots:
             {hex("0282017160"), true}, {hex("0182018161"), false}, {hex("01830180F0"), false}};
         for (const auto &c : done)
             QVERIFY2(Exchange(in8).complete(c.reply) == c.complete, c.reply.toHex().constData());
+    }
+
+    // What came back on a line whose adapter may echo: the echo set aside, learned from a read
+    // only, a single-register write judged as before while the echo is unknown.
+    void echoSetAside()
+    {
+        const QByteArray in8 = hex("01020000000879CC"), good = hex("01020105618B"), exc = hex("0182018160");
+        const QByteArray reg = hex("010600000FA08C42"), coils = hex("010F000000040105FE95"), coilsReply = hex("010F000000045408");
+        const struct { QByteArray request, received; bool known; const char *verdict; bool learned, completeAt; } cases[] = {
+            {in8, in8 + good, false, "OK", true, true},
+            {in8, in8, false, "time-out (no byte), echo only", true, false},
+            {in8, in8 + exc, false, "exception 1: illegal function", true, true},
+            {in8, in8 + hex("0102"), false, "long", false, false}, // echo then garbage: not learned
+            {in8, good, false, "OK", false, true},
+            {in8, good, true, "OK", false, true}, // an echo known but absent this time
+            {in8, in8.left(5), true, "short", false, false},
+            {reg, reg, false, "OK", false, true}, // the echo alone or the reply: the same bytes
+            {reg, reg, true, "time-out (no byte), echo only", false, false},
+            {reg, reg + reg, true, "OK", false, true},
+            {reg, reg + reg, false, "long", false, true},
+            {coils, coils + coilsReply, true, "OK", false, true},
+            {coils, coils, true, "time-out (no byte), echo only", false, false},
+            {coils, coils + coilsReply, false, "long", false, true}};
+        for (const auto &c : cases) {
+            Exchange x(c.request);
+            x.echoKnown = c.known;
+            const QByteArray what = c.received.toHex();
+            QVERIFY2(x.complete(c.received) == c.completeAt, what.constData());
+            QVERIFY2(x.judge(c.received).reason() == QLatin1String(c.verdict), qPrintable(what + " " + x.verdict.reason()));
+            QVERIFY2(x.echoKnown == (c.known || c.learned), what.constData());
+        }
+        Exchange x(in8);
+        x.judge(in8 + good);
+        QCOMPARE(x.reply, good);
+        QCOMPARE(x.inputs(8).size(), 8);
+
+        // What the line doctor hears at one setting of the broadcast parameter read.
+        const QByteArray params = parameterReadRequest(), one = hex("0003060001000215863FD7");
+        QByteArray overlaid = one;
+        overlaid[4] = char(0x03); // a second module's address laid over the first's
+        const struct { QByteArray received; bool known; const char *heard; } heard[] = {
+            {{}, false, "nothing"}, {params, false, "echo"}, {one, false, "a module"}, {params + one, true, "a module"},
+            {withCrc(hex("008302")), false, "a module"}, {overlaid, false, "several modules"},
+            {params + overlaid, true, "several modules"}, {hex("0003060001"), false, "garbage"}, {hex("FF00"), false, "garbage"}};
+        for (const auto &c : heard) {
+            Exchange b(params);
+            b.echoKnown = c.known;
+            b.judge(c.received);
+            QVERIFY2(hearingText(hearSetting(b)) == QLatin1String(c.heard), c.received.toHex().constData());
+        }
+        QVERIFY(latencyAdvice("/dev/ttyUSB0", kSlowLatencyMs).isEmpty() && latencyAdvice("/dev/ttyUSB0", -1).isEmpty());
+        QVERIFY(latencyAdvice("/dev/ttyUSB0", 16).startsWith("ttyUSB0: the adapter's latency timer is 16 ms"));
     }
 
     void hexText()
@@ -991,8 +1044,7 @@ private slots:
         // JSON: a row per channel with the exchange's keys, "Not Connect" a null; an exception named.
         const qint64 wall = 1772366400250;
         const QString at = QStringLiteral(R"("time":"%1")").arg(isoLocalTime(wall));
-        const ValueRow off{.channel = "DI_02", .value = 0, .raw = 0, .text = "OFF", .digital = true},
-            gone{.channel = "DS2", .value = std::nullopt, .unit = "℃", .raw = 65535, .text = "Not Connect"};
+        const ValueRow off{0, {}, 0, "DI_02", 0, {}, 0, "OFF", true}, gone{0, {}, 0, "DS2", std::nullopt, "℃", 65535, "Not Connect", false};
         QCOMPARE(jsonLine(exchangeJson({3, "KV5510ADAM", 7, wall, ok, 12.3456}, {off, gone}).first()),
                  QStringLiteral(R"({"address":3,"channel":"DI_02","model":"KV5510ADAM","raw":0,"response_ms":12.346,"seq":7,"text":"OFF",)"
                                 R"(%1,"unit":"","value":0,"verdict":"ok"})").arg(at));

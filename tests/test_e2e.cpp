@@ -377,6 +377,39 @@ private slots:
                                     "answered at addresses 12 to 12", qPrintable(r.out));
     }
 
+    // An adapter that echoes every request and hands bytes over every 16 ms: a read learns the
+    // echo, a coil write and a register write need --echo; doctor tells the echo at each setting.
+    void echoingAdapter()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--echo", "--latency", "16", "--module", "5510:1", "--inputs", "0x05", "--module", "5550:2",
+                           "--module", "1720:3"}));
+        const struct { QStringList args; int status; QString out, err; } runs[] = {
+            {{"read", "5510"}, 0, "DI_01: ON\nDI_02: OFF\nDI_03: ON\nDI_04: OFF\nDI_05: OFF\nDI_06: OFF\nDI_07: OFF\nDI_08: OFF\n", ""},
+            {{"write", "5550", "--on", "1,3", "--address", "2", "--echo"}, 0, "DO_01: ON\nDO_02: OFF\nDO_03: ON\nDO_04: OFF\nDO_05: OFF\nDO_06: OFF\nDO_07: OFF\nDO_08: OFF\n", ""},
+            {{"write", "5550", "--on", "1,3", "--address", "2"}, 4, "", "korvant-cli: no valid reply: long\n"},
+            {{"write", "1720", "--ma", "4.00", "--address", "3", "--echo"}, 0, "Analog Output: 4.00mA (4000)\n", ""}};
+        for (const auto &run : runs) {
+            const Run r = runCli(sim, run.args + QStringList{"--quiet"});
+            QVERIFY2(r.status == run.status && r.out == run.out && r.err == run.err, qPrintable(run.args.join(' ') + ": " + r.out + r.err));
+        }
+        Run r = runCli(sim, {"doctor", "--port", "COM1", "--timeout", "60", "--quiet"});
+        QCOMPARE(r.status, 0);
+        QStringList heard;
+        for (const QString &line : r.out.split(QLatin1Char('\n')))
+            if (line.startsWith("code "))
+                heard << line.section(QLatin1String("  "), 2);
+        // A pty carries no parity: the modules at 9600 answer at 9600,Even too.
+        QCOMPARE(heard, (QStringList{"echo", "several modules", "echo", "echo", "echo", "several modules", "echo", "echo"}));
+        QVERIFY2(r.err.contains("warning: the adapter echoes every request"), qPrintable(r.err));
+
+        SimProcess quiet;
+        QVERIFY(quiet.start({"--module", "5510:1", "--fault", "silent"}));
+        r = runCli(quiet, {"doctor", "--port", "COM1", "--timeout", "20", "--quiet"});
+        QVERIFY2(r.status == 4 && r.out.count("  nothing\n") == 8 && r.err.endsWith("nothing answered at any setting\n"), qPrintable(r.out + r.err));
+        QCOMPARE(runCli(quiet, {"doctor", "--port", "COM2", "--quiet"}).status, 3);
+    }
+
     // Behind a serial device server: --port names it; scan says the module's code (a server that refuses is refusedSplitAndLost's,
     // the exit status of a port that fails contractOfEachRun's).
     void readOverTcp()

@@ -192,6 +192,7 @@ private slots:
             for (const QString &a : QString::fromLatin1(attributes).split(QLatin1Char(' ')))
                 file(usb + device + QLatin1Char('/') + a.section(QLatin1Char('='), 0, 0), a.section(QLatin1Char('='), 1).replace(QLatin1Char('_'), QLatin1Char(' ')).toUtf8());
         file(usb + "1-2/1-2:1.0/interface", "CDC ACM");
+        file(usb + "1-1/1-1:1.0/ttyUSB0/latency_timer", "16"); // the FTDI driver's; the others have none
         QVERIFY(r.mkpath(usb + "1-1/1-1:1.0/ttyUSB0") && r.mkpath(usb + "1-3/1-3:1.0/ttyUSB9") && r.mkpath("sys/devices/pnp0/00:01")
                 && r.mkpath("sys/devices/platform/serial8250") && r.mkpath("sys/class/tty/tty0"));
         const QString up = QStringLiteral("../../../devices/");
@@ -211,12 +212,12 @@ private slots:
         QStringList seen;
         for (const SerialPortEntry &p : listSerialPorts(r.filePath("dev"), r.filePath("sys")))
             seen << QStringList{p.device, p.byId, p.description, p.manufacturer, p.serialNumber,
-                                QString::number(p.exists), QString::number(p.mayOpen)}.join(QLatin1Char('|')).remove(root.path());
+                                QString::number(p.exists), QString::number(p.mayOpen), QString::number(p.latencyTimerMs)}.join(QLatin1Char('|')).remove(root.path());
         // Root may open anything; another user not a device without permissions (CTest runs both).
         const QString locked = ::geteuid() == 0 ? QStringLiteral("1") : QStringLiteral("0");
-        QCOMPARE(seen, (QStringList{"/dev/ttyACM0||CDC ACM|Arduino||0|0", "/dev/ttyS0|||||1|1",
-                                    "/dev/ttyUSB0|/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0|FT232R USB UART|FTDI|A50285BI|1|1",
-                                    "/dev/ttyUSB9|||||1|1", "/dev/ttyUSB10|||||1|" + locked}));
+        QCOMPARE(seen, (QStringList{"/dev/ttyACM0||CDC ACM|Arduino||0|0|-1", "/dev/ttyS0|||||1|1|-1",
+                                    "/dev/ttyUSB0|/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0|FT232R USB UART|FTDI|A50285BI|1|1|16",
+                                    "/dev/ttyUSB9|||||1|1|-1", "/dev/ttyUSB10|||||1|" + locked + "|-1"}));
 
         // proc/<pid>/fd/<n> links and proc/<pid>/comm; this process itself does not count.
         const QString self = QString::number(QCoreApplication::applicationPid());
