@@ -2,8 +2,9 @@
 // collects them and judged against each request the tool sends. What an accepted reply
 // decodes to is pinned by test_core's tables.
 //
-// Input: request kind, module address, a word that picks output states, current and code, then
-// pieces of the stream, each a length byte (0..16) followed by that many bytes.
+// Input: request kind (its top bit: the line's echo is known), module address, a word that picks
+// output states, current and code, then pieces of the stream, each a length byte (0..16)
+// followed by that many bytes.
 #include "conversions.h"
 #include "fuzzinput.h"
 #include "exchange.h"
@@ -51,13 +52,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString text = HexText(stream);
     FUZZ_CHECK(text.size() == 3 * stream.size() && QByteArray::fromHex(text.toLatin1()) == stream);
 
-    // Only a reply of the expected length, with the request's address and function and a correct
-    // CRC, is accepted; it and an exception needed no more waiting. The reasons for refusing known
-    // replies are test_core's.
+    // What came back is the echo set aside, if any (only ever the request itself, at the head), and
+    // the reply. Only a reply of the expected length, with the request's address and function and
+    // a correct CRC, is accepted; it and an exception needed no more waiting. The reasons for
+    // refusing known replies are test_core's.
     Exchange exchange(request);
+    exchange.echoKnown = (kind & 0x80) != 0; // a line whose echo is already known
     const ReplyVerdict verdict = exchange.judge(stream);
-    FUZZ_CHECK((verdict.refusal == Refusal::NoReply) == stream.isEmpty());
-    FUZZ_CHECK(verdict.accepted() == (stream.size() == expected && stream.left(2) == request.left(2) && crcOk(stream)));
+    const QByteArray &reply = exchange.reply;
+    FUZZ_CHECK((exchange.echo.isEmpty() || exchange.echo == request) && exchange.echo + reply == stream);
+    FUZZ_CHECK((verdict.refusal == Refusal::NoReply) == reply.isEmpty());
+    FUZZ_CHECK(verdict.accepted() == (reply.size() == expected && reply.left(2) == request.left(2) && crcOk(reply)));
     FUZZ_CHECK(!(verdict.accepted() || verdict.refusal == Refusal::Exception) || exchange.complete(stream));
     return 0;
 }
