@@ -19,6 +19,8 @@ public:
     void write(const QString &caption, const TrafficRow &row);
 
 private:
+    void failed();
+
     QFile m_file;
     std::function<void(const QString &)> m_failure;
     bool m_failed = false;
