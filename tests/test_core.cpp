@@ -944,7 +944,7 @@ private slots:
         const struct { bool read, singleRegister, silent; QStringList log; } cases[] = {
             {true, false, false, {"100 " + rd, "140 judged ok decode after echo", "150 " + coil, "200 judged ok after echo"}},
             {true, true, false, {"100 " + rd, "140 judged ok decode after echo", "150 " + reg, "200 judged ok after echo"}},
-            {true, true, true, {"100 " + rd, "140 judged ok decode after echo", "150 " + reg, "200 judged time-out (no byte), echo only"}},
+            {true, true, true, {"100 " + rd, "140 judged ok decode after echo", "150 " + reg, "200 judged time-out (no byte), echo only after echo"}},
             {false, false, false, {"150 " + coil, "200 judged long"}},
             {false, true, false, {"150 " + reg, "200 judged long"}}};
         for (const auto &c : cases) {
@@ -968,7 +968,7 @@ private slots:
         s.clock.echo = true;
         s.clock.module = [](const QByteArray &) { return hex("0003060001000215863FD7"); };
         s.click().run(300);
-        QCOMPARE(s.m.found().model, std::uint16_t(0x15));
+        QCOMPARE(s.m.found().model, std::uint16_t(5510));
         QVERIFY(s.clock.echoKnown && s.clock.log.contains("270 judged ok decode after echo"));
     }
 

@@ -154,7 +154,8 @@ private slots:
             QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
             QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), kWaitMs);
             QVERIFY2(w->Text_Parameter->toPlainText().contains(QStringLiteral("4800")), qPrintable(w->Text_Parameter->toPlainText()));
-            QCOMPARE(w->Combo2->currentText(), QStringLiteral("4800")); // kept in set.rc for the next window
+            QCOMPARE(w->Combo2->currentText(), QStringLiteral("4800"));
+            w->close(); // set.rc keeps 4800 for the next window
         }
         auto w = owned<AnalogOutputWindow>(createTestWindow(QStringLiteral("KV1720ADAM")));
         enterText(w->Combo_Addr[1], QStringLiteral("2"), false);
