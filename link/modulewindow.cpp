@@ -97,10 +97,10 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     connect(monitor, &QAction::triggered, this, &ModuleWindow::openTrafficMonitor);
     addAction(monitor);
     setContextMenuPolicy(Qt::ActionsContextMenu);
-    // The text boxes keep their own menu (copy, select all) with the monitor added to it.
+    QAction *ports = addPortsEntry(this, Combo1);
+    // The text boxes keep their own menu (copy, select all) with the monitor and the ports added.
     for (TextBox *box : {Text_Send, Text_Receive, Text_Message})
-        box->addAction(monitor);
-    addPortsEntry(this, Combo1);
+        box->addActions({monitor, ports});
     const QString hint = QStringLiteral("Right-click or Ctrl+T: traffic monitor");
     Text_Send->setToolTip(hint);
     Text_Receive->setToolTip(hint);

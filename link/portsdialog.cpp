@@ -249,7 +249,7 @@ PortsDialog *openPortsDialog(QWidget *window, int comNumber)
     return dialog;
 }
 
-void addPortsEntry(QWidget *window, ChoiceBox *portBox)
+QAction *addPortsEntry(QWidget *window, ChoiceBox *portBox)
 {
     auto *ports = new QAction(QStringLiteral("Ports…"), window);
     ports->setObjectName(QStringLiteral("PortsAction"));
@@ -258,4 +258,5 @@ void addPortsEntry(QWidget *window, ChoiceBox *portBox)
     window->addAction(ports);
     if (QLineEdit *edit = portBox->lineEdit())
         edit->installEventFilter(new PortsMenu(edit, ports));
+    return ports;
 }

@@ -10,6 +10,7 @@
 
 #include <QDialog>
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -51,7 +52,8 @@ private:
     QList<SerialPortEntry> m_ports;
 };
 
-// Adds "Ports…" to the window's right-click menu and to the text menu of its port box.
-void addPortsEntry(QWidget *window, ChoiceBox *portBox);
+// Adds "Ports…" to the window's right-click menu and to the text menu of its port box; the
+// action, for other menus to offer too.
+QAction *addPortsEntry(QWidget *window, ChoiceBox *portBox);
 // The window's ports dialog, opened (one per window).
 PortsDialog *openPortsDialog(QWidget *window, int comNumber);

@@ -2,7 +2,7 @@
 // test_windows on the in-process line; the simulator's frames are test_sim's): a window on the real
 // serial line over a pseudo-terminal; the simulator's link and lock; and modules behind a serial
 // device server, korvant-sim serving RTU frames on a loopback TCP port, reached by the windows
-// through a file sys/COM2 naming it.
+// through a file sys/COM2 naming it; the windows behind an adapter that echoes.
 //
 // korvant-cli end to end: the program run as a process against korvant-sim on a pseudo-terminal,
 // judged by its exit status, its output and the frames the simulator logged: each subcommand, and
