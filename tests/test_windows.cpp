@@ -193,6 +193,27 @@ struct Framed {
     QGroupBox frame;
     TextBox box;
 };
+// Right-clicks target and picks the entry named pick from the menu that pops up; the entries it
+// offered (without their shortcuts).
+QStringList rightClick(QWidget *target, const QString &pick)
+{
+    QStringList offered;
+    QTimer::singleShot(0, target, [&offered, pick] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        const QList<QAction *> actions = menu ? menu->actions() : QList<QAction *>();
+        if (menu)
+            menu->close();
+        for (QAction *a : actions) {
+            offered << a->text().section(QLatin1Char('\t'), 0, 0);
+            if (a->text() == pick)
+                a->trigger();
+        }
+    });
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), target->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(target, &click);
+    return offered;
+}
+
 } // namespace
 
 
@@ -739,21 +760,9 @@ private slots:
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_COMPARE(message(w.get()), kNormal);
         // Right-click on a label; the menu that pops up offers the monitor.
-        QString offered;
-        QTimer::singleShot(0, this, [&offered] {
-            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            for (QAction *a : menu ? menu->actions() : QList<QAction *>())
-                if (a->text() == QStringLiteral("Traffic monitor…")) {
-                    offered = a->text();
-                    menu->close();
-                    a->trigger();
-                }
-        });
-        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), w->Label13->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(w->Label13, &click);
+        QVERIFY(rightClick(w->Label13, QStringLiteral("Traffic monitor…")).contains(QStringLiteral("Traffic monitor…")));
         auto *monitor = w->findChild<TrafficWindow *>();
         QVERIFY(monitor);
-        QCOMPARE(offered, QStringLiteral("Traffic monitor…"));
         QCOMPARE(monitor->windowTitle(), QStringLiteral("Traffic - KV5510ADAM"));
         // It shows the traffic since the window opened, and rows go on arriving.
         QVERIFY(monitor->Table->model()->rowCount() >= 2);
@@ -812,22 +821,7 @@ private slots:
         setAskSink([&](const QString &text) { asked << text; return answer; });
 
         // Right-click: the window's menu, or the port box's text menu, offers the dialog.
-        const auto openFromMenu = [this](QWidget *target) {
-            QStringList offered;
-            QTimer::singleShot(0, this, [&offered] {
-                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-                for (QAction *a : menu ? menu->actions() : QList<QAction *>())
-                    offered << a->text().section(QLatin1Char('\t'), 0, 0);
-                if (menu)
-                    menu->close();
-                for (QAction *a : menu ? menu->actions() : QList<QAction *>())
-                    if (a->text() == QStringLiteral("Ports…"))
-                        a->trigger();
-            });
-            QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), target->mapToGlobal(QPoint(5, 5)));
-            QApplication::sendEvent(target, &click);
-            return offered;
-        };
+        const auto openFromMenu = [](QWidget *target) { return rightClick(target, QStringLiteral("Ports…")); };
         auto setFrm = owned<SetFrm>(createSetFrm());
         QVERIFY(openFromMenu(setFrm->Label13).contains(QStringLiteral("Ports…")));
         QVERIFY(child<PortsDialog>(setFrm.get(), QStringLiteral("PortsDialog")));
