@@ -16,6 +16,14 @@ CycleAction action(CycleAction::Kind kind)
 }
 } // namespace
 
+void CycleAction::take(const Exchange &judged)
+{
+    verdict = judged.verdict;
+    echo = judged.echo;
+    reply = judged.reply;
+    echoKnown = judged.echoKnown;
+}
+
 BoxAddress addressFromBox(const QString &text, const QString &emptyMessage)
 {
     BoxAddress address;
@@ -78,12 +86,13 @@ CycleActions AcquisitionCycle::click(int cycle)
     return out;
 }
 
-CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const BoxAddress &address, const QByteArray &received)
+CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const BoxAddress &address, const QByteArray &received,
+                                    bool echoKnown)
 {
     CycleActions out;
     for (int i = 0; i < m_cycles.size(); ++i)
         if (m_cycles[i].readArmed)
-            judgeRead(out, i, received);
+            judgeRead(out, i, received, echoKnown);
     out << action(CycleAction::Clear);
     m_request.clear();
     if (!portOpen || !address.number) {
@@ -102,23 +111,26 @@ CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const BoxAddress &
     return out;
 }
 
-void AcquisitionCycle::judgeRead(CycleActions &out, int cycle, const QByteArray &received)
+void AcquisitionCycle::judgeRead(CycleActions &out, int cycle, const QByteArray &received, bool echoKnown)
 {
     CycleAction a = action(CycleAction::Judged);
     a.cycle = cycle;
     // Judged against the last request, whatever it was, at this cycle's own reply length: a
     // write's echo that arrives in time for a read time-out is no read reply.
     const Read &r = m_reads[cycle];
-    a.verdict = judgeReply(received, m_request, replyLength(r.function, r.count));
+    Exchange exchange(m_request, replyLength(r.function, r.count));
+    exchange.echoKnown = echoKnown;
+    exchange.judge(received);
+    a.take(exchange);
     a.decode = a.verdict.accepted() && (!m_reads[cycle].decodeOnlyWhileAcquiring || m_cycles[cycle].running);
     out << a;
     setTimer(out, {TimerRef::ReadTimeout, cycle}, false);
 }
 
-CycleActions AcquisitionCycle::readTimeout(int cycle, const QByteArray &received)
+CycleActions AcquisitionCycle::readTimeout(int cycle, const QByteArray &received, bool echoKnown)
 {
     CycleActions out;
-    judgeRead(out, cycle, received);
+    judgeRead(out, cycle, received, echoKnown);
     return out;
 }
 
@@ -164,11 +176,14 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const BoxAddress &address
     return out;
 }
 
-CycleActions AcquisitionCycle::writeTimeout(const QByteArray &received)
+CycleActions AcquisitionCycle::writeTimeout(const QByteArray &received, bool echoKnown)
 {
     CycleActions out;
     CycleAction a = action(CycleAction::Judged);
-    a.verdict = judgeReply(received, m_request, kEchoLength);
+    Exchange exchange(m_request, kEchoLength);
+    exchange.echoKnown = echoKnown;
+    exchange.judge(received);
+    a.take(exchange);
     out << a;
     setTimer(out, {TimerRef::WriteTimeout, 0}, false);
     resumeSuspended(out);

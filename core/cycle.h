@@ -5,6 +5,7 @@
 // the window applies the actions to its own, and a test applies them to a fake clock.
 #pragma once
 
+#include "exchange.h"
 #include "modbus.h"
 #include "models.h"
 
@@ -47,6 +48,13 @@ struct CycleAction {
     int step = -1;  // for Reopen
     ReplyVerdict verdict;
     bool decode = false;
+    // For Judged: what came back split as the line's echo and the reply the verdict is on (what
+    // a panel decodes), and whether the line is now known to echo (it was, or these bytes showed it).
+    QByteArray echo;
+    QByteArray reply;
+    bool echoKnown = false;
+    // Takes the judged exchange's verdict, echo, reply and what it knows of the line's echo.
+    void take(const Exchange &judged);
 };
 using CycleActions = QVector<CycleAction>;
 
@@ -98,13 +106,17 @@ public:
     // The acquisition tick: judges an overdue reply first (a busy machine can deliver the tick
     // before the time-out), then clears the displays and, with the port open and an address,
     // sends the read; else it stops and says why (the port first, then the address's problem).
-    // received: the bytes that came since the last request.
-    CycleActions tick(int cycle, bool portOpen, const BoxAddress &address, const QByteArray &received);
-    CycleActions readTimeout(int cycle, const QByteArray &received);
+    // received: the bytes that came since the last request; echoKnown: the line hands every
+    // request back first (its echo is set aside before the reply is judged).
+    CycleActions tick(int cycle, bool portOpen, const BoxAddress &address, const QByteArray &received,
+                      bool echoKnown = false);
+    CycleActions readTimeout(int cycle, const QByteArray &received, bool echoKnown = false);
     // "Validate": suspends a running read (300 ms pause), then sends request(address).
     CycleActions validate(bool portOpen, const BoxAddress &address,
                           const std::function<QByteArray(std::uint8_t address)> &request);
-    CycleActions writeTimeout(const QByteArray &received);
+    // A single-register write's reply equals its request: with the echo unknown the bytes are
+    // taken as the reply.
+    CycleActions writeTimeout(const QByteArray &received, bool echoKnown = false);
     // The line failed while open: every cycle stops.
     CycleActions lineLost();
 
@@ -122,7 +134,7 @@ private:
     };
     void setTimer(CycleActions &out, TimerRef timer, bool on);
     void stop(CycleActions &out, int cycle);
-    void judgeRead(CycleActions &out, int cycle, const QByteArray &received);
+    void judgeRead(CycleActions &out, int cycle, const QByteArray &received, bool echoKnown);
     void resumeSuspended(CycleActions &out);
 
     QVector<Read> m_reads;

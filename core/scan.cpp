@@ -69,7 +69,7 @@ CycleActions ParameterCycle::click(bool portOpen)
     return out;
 }
 
-CycleActions ParameterCycle::tick(bool portOpen, const QByteArray &received)
+CycleActions ParameterCycle::tick(bool portOpen, const QByteArray &received, bool echoKnown)
 {
     CycleActions out;
     if (!portOpen) {
@@ -77,7 +77,7 @@ CycleActions ParameterCycle::tick(bool portOpen, const QByteArray &received)
         return out;
     }
     if (m_readArmed) {
-        judgeRead(out, received);
+        judgeRead(out, received, echoKnown);
         if (!m_acquisition)
             return out;
     }
@@ -111,15 +111,18 @@ CycleActions ParameterCycle::send(const QByteArray &frame, TimerRef timeout)
     return out;
 }
 
-void ParameterCycle::judgeRead(CycleActions &out, const QByteArray &received)
+void ParameterCycle::judgeRead(CycleActions &out, const QByteArray &received, bool echoKnown)
 {
     CycleAction a{CycleAction::Judged};
     a.cycle = 0;
-    a.verdict = judgeReply(received, m_request, kParameterReplyLength);
+    Exchange exchange(m_request, kParameterReplyLength);
+    exchange.echoKnown = echoKnown;
+    exchange.judge(received);
+    a.take(exchange);
     a.decode = a.verdict.accepted();
     out << a;
     if (a.decode) {
-        m_found = moduleParameters(received);
+        m_found = moduleParameters(a.reply);
         endScan(out);
     } else if (m_step >= kSteps) {
         endScan(out);
@@ -127,10 +130,10 @@ void ParameterCycle::judgeRead(CycleActions &out, const QByteArray &received)
     setTimer(out, kReadTimeout, false);
 }
 
-CycleActions ParameterCycle::readTimeout(const QByteArray &received)
+CycleActions ParameterCycle::readTimeout(const QByteArray &received, bool echoKnown)
 {
     CycleActions out;
-    judgeRead(out, received);
+    judgeRead(out, received, echoKnown);
     return out;
 }
 
@@ -180,11 +183,14 @@ CycleActions ParameterCycle::writeParameters(bool portOpen, const BoxAddress &ad
     });
 }
 
-CycleActions ParameterCycle::writeTimeout(const QByteArray &received)
+CycleActions ParameterCycle::writeTimeout(const QByteArray &received, bool echoKnown)
 {
     CycleActions out;
     CycleAction a{CycleAction::Judged};
-    a.verdict = judgeReply(received, m_request, kEchoLength);
+    Exchange exchange(m_request, kEchoLength);
+    exchange.echoKnown = echoKnown;
+    exchange.judge(received);
+    a.take(exchange);
     out << a;
     setTimer(out, kWriteTimeout, false);
     return out;

@@ -20,11 +20,12 @@ public:
     CycleActions click(bool portOpen);
     // A scan tick. A port closed behind the scan's back ends it; an overdue reply is judged first
     // (a module that did answer ends the scan rather than be skipped); then the line is reopened.
-    CycleActions tick(bool portOpen, const QByteArray &received);
+    // echoKnown, here and below: the line hands every request back before the reply.
+    CycleActions tick(bool portOpen, const QByteArray &received, bool echoKnown = false);
     // The reopen the tick asked for worked (the line is open) or not (the scan is over: a scan
     // on a port that will not open would only repeat the failure).
     CycleActions reopened(bool ok);
-    CycleActions readTimeout(const QByteArray &received);
+    CycleActions readTimeout(const QByteArray &received, bool echoKnown = false);
     // The user closed the port, or the line failed: the scan ends, so it never reopens a port
     // the technician closed.
     CycleActions portClosed();
@@ -34,7 +35,7 @@ public:
     // The two writes: the new address (broadcast) and the communication-parameter code.
     CycleActions writeAddress(bool portOpen, const BoxAddress &newAddress);
     CycleActions writeParameters(bool portOpen, const BoxAddress &address, const QString &parametersText);
-    CycleActions writeTimeout(const QByteArray &received);
+    CycleActions writeTimeout(const QByteArray &received, bool echoKnown = false);
 
     bool scanning() const { return m_running || m_acquisition; }
     // Combinations the current scan has tried; the next tick tries combination step().
@@ -47,7 +48,7 @@ private:
     void setTimer(CycleActions &out, TimerRef timer, bool on);
     void caption(CycleActions &out, const QString &text);
     void endScan(CycleActions &out);
-    void judgeRead(CycleActions &out, const QByteArray &received);
+    void judgeRead(CycleActions &out, const QByteArray &received, bool echoKnown);
     CycleActions send(const QByteArray &frame, TimerRef timeout);
     // The two writes: Clear, then the port, the address and what request() makes of the address
     // (nothing: the parameters are not valid) are checked in that order.

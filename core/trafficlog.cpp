@@ -9,6 +9,7 @@ QString TrafficRow::verdictText() const
     case Request: return {};
     case Unsolicited: return QStringLiteral("unsolicited");
     case Reply: return verdict.reason();
+    case Echo: return QStringLiteral("echo");
     }
     return {};
 }
@@ -56,12 +57,19 @@ void TrafficRecorder::received(const QByteArray &bytes, qint64 wallMs, qint64 no
     add({.kind = TrafficRow::Unsolicited, .wallMs = wallMs, .bytes = QByteArray(bytes.constData(), bytes.size())}, nowNs);
 }
 
-void TrafficRecorder::judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 nowNs)
+void TrafficRecorder::judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 nowNs, qsizetype echoBytes)
 {
     if (!m_waiting)
         return;
     m_waiting = false;
-    const double responseMs = m_lastByteNs >= 0 ? double(m_lastByteNs - m_sentNs) / 1e6 : -1;
+    echoBytes = qBound<qsizetype>(0, echoBytes, m_reply.size());
+    if (echoBytes > 0) {
+        add({.kind = TrafficRow::Echo, .wallMs = wallMs, .bytes = m_reply.left(echoBytes), .tag = m_tag}, nowNs);
+        m_reply.remove(0, echoBytes);
+    }
+    // Measured to the last byte, as ever: an adapter that holds bytes back shows in the figures.
+    // Only the echo is no reply: no time.
+    const double responseMs = m_lastByteNs >= 0 && !m_reply.isEmpty() ? double(m_lastByteNs - m_sentNs) / 1e6 : -1;
     m_stats.add(verdict.refusal, responseMs);
     add({.kind = TrafficRow::Reply, .wallMs = wallMs, .bytes = m_reply, .verdict = verdict, .responseMs = responseMs, .tag = m_tag},
         nowNs);

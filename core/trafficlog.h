@@ -1,7 +1,8 @@
 // The traffic of one module window as rows for a monitor: each request, each reply with its
 // verdict and response time, and bytes that came while no request waited (a late reply, noise,
 // another master on the bus). Only the most recent rows are kept (the bound, and at most a
-// hundredth more until the oldest go together); the statistics count all.
+// hundredth more until the oldest go together); the statistics count all. On a line that echoes,
+// the request's echo is a row of its own before the reply's.
 #pragma once
 
 #include "traffic.h"
@@ -13,7 +14,7 @@
 #include <functional>
 
 struct TrafficRow {
-    enum Kind : std::uint8_t { Request, Reply, Unsolicited } kind = Request;
+    enum Kind : std::uint8_t { Request, Reply, Unsolicited, Echo } kind = Request;
     qint64 wallMs = 0;       // milliseconds since the epoch
     qint64 sinceFirstNs = 0; // since the first frame of the window
     QByteArray bytes{};
@@ -26,7 +27,7 @@ struct TrafficRow {
     QString direction() const { return kind == Request ? QStringLiteral("TX") : QStringLiteral("RX"); }
     // "OK", "time-out (no byte)", "short", "long", "other address", "other function",
     // "exception 2: illegal data address", "bad CRC"; "unsolicited" for bytes nobody asked for;
-    // empty for a request.
+    // "echo" for the request handed back by the adapter; empty for a request.
     QString verdictText() const;
 };
 
@@ -40,8 +41,10 @@ public:
     void sent(const QByteArray &request, qint64 wallMs, qint64 nowNs, const QString &tag = {});
     // Bytes arrived: part of the reply while a request waits, else a row of their own.
     void received(const QByteArray &bytes, qint64 wallMs, qint64 nowNs);
-    // The waiting request was judged: its reply row, and the statistics.
-    void judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 nowNs);
+    // The waiting request was judged: its reply row, and the statistics. echoBytes: how many of
+    // the bytes that came were the request's echo, set aside before the reply was judged; they
+    // make a row of their own before the reply's.
+    void judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 nowNs, qsizetype echoBytes = 0);
     // Forgets rows and statistics.
     void reset();
     // Keeps at most this many rows from now on.

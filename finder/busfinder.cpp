@@ -193,6 +193,8 @@ void BusFinderWindow::apply(BusFinder::Next next)
         }
         setTrafficTag(code ? communicationParameterTexts()[code - 1] : QString());
         const bool ok = MSComm1->open(portNumber(), settings).ok();
+        if (ok)
+            line()->opened(portNumber());
         Frame1->showOpen(ok);
         next = m_finder.opened(ok, nowUs());
         if (!ok)
@@ -216,9 +218,14 @@ void BusFinderWindow::TM_Probe_Timer()
 {
     if (!m_finder.running())
         return;
-    const QByteArray bytes = received();
-    traffic().judged(judgeReply(bytes, m_request, expectedReplyLength(m_request)), QDateTime::currentMSecsSinceEpoch(), steadyNs());
-    const BusFinder::Next next = m_finder.judged(bytes, m_lastByteUs, nowUs());
+    // The finder judges what follows the adapter's echo; a probe (a read) shows an echo beyond doubt.
+    Exchange probe(m_request);
+    probe.echoKnown = echoKnown();
+    probe.judge(received());
+    if (probe.echoKnown && !echoKnown())
+        line()->learnEcho();
+    traffic().judged(probe.verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs(), probe.echo.size());
+    const BusFinder::Next next = m_finder.judged(probe.reply, m_lastByteUs, nowUs());
     showRows();
     apply(next);
 }
@@ -233,6 +240,7 @@ void BusFinderWindow::finished()
 {
     TM_Probe->stop();
     MSComm1->close();
+    line()->closed();
     Frame1->showOpen(false);
     Command_Start->setText(kStart);
     showRows();

@@ -1,5 +1,10 @@
 #include "moduleline.h"
 
+#include "ports.h"
+#include "settingsfiles.h"
+
+#include <QFileInfo>
+
 ModuleLine::ModuleLine(QObject *parent) : QObject(parent), m_line(makeSerialLine())
 {
     m_line->setReceiver([this](const QByteArray &bytes) { take(bytes); });
@@ -29,11 +34,48 @@ void ModuleLine::setLongestReply(int bytes)
     m_maxReceived = qsizetype(bytes) + 16;
 }
 
+static QStringList &echoSeenList()
+{
+    static QStringList devices;
+    return devices;
+}
+
+QStringList ModuleLine::echoSeen()
+{
+    return echoSeenList();
+}
+
+QString ModuleLine::echoFile(int port)
+{
+    return sysFilePath(QStringLiteral("COM%1.echo").arg(port));
+}
+
+void ModuleLine::opened(int port)
+{
+    m_echoKnown = (m_echoKnown && port == m_port) || QFileInfo::exists(echoFile(port));
+    m_port = port;
+}
+
+void ModuleLine::closed()
+{
+    m_echoKnown = false;
+    m_port = 0;
+}
+
+void ModuleLine::learnEcho()
+{
+    m_echoKnown = true;
+    const QString device = resolvePort(m_port).name();
+    if (!device.isEmpty() && !echoSeenList().contains(device))
+        echoSeenList().append(device);
+}
+
 void ModuleLine::take(const QByteArray &bytes)
 {
     if (m_watcher)
         m_watcher(bytes);
-    const qsizetype room = m_maxReceived - m_received.size();
+    // The request's echo may come first: room for it beyond the bound.
+    const qsizetype room = m_maxReceived + m_sent.size() - m_received.size();
     if (room <= 0)
         return;
     m_received += room < bytes.size() ? bytes.left(room) : bytes;

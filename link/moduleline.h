@@ -1,7 +1,9 @@
 // The line of one module window and what went over it: the serial line, the last request, and the
 // bytes received since with a bound, so a flood costs nothing and a reply too long stays
 // recognisable as too long. The line hands its bytes straight to this class; hex text is made
-// only where a window shows them.
+// only where a window shows them. It also keeps whether the open line echoes every request: the
+// one place a window asks, set on opening from the user's choice for the port number (the file
+// sys/COMn.echo), learned from a reply that shows it, and forgotten when the port closes.
 #pragma once
 
 #include "serialline.h"
@@ -29,6 +31,19 @@ public:
     const QByteArray &received() const { return m_received; }
     // Bytes beyond this many since the last request are dropped: the longest reply plus a margin.
     void setLongestReply(int bytes);
+    // The port was opened as port number n (COM1 is 1): the echo is known where the user said so
+    // for n, or where this open line learned it before (the parameter scan reopens it).
+    void opened(int port);
+    // The user closed the port, or the line failed: what was learned of it goes.
+    void closed();
+    bool echoKnown() const { return m_echoKnown; }
+    // A reply showed the line echoes: known from now on, and noted for the ports dialog.
+    void learnEcho();
+    // The devices (or device servers) on which a line learned its echo since the program started.
+    static QStringList echoSeen();
+    // The file that says port n echoes, by its presence: sys/COMn.echo.
+    static QString echoFile(int port);
+
     // Sees every byte as it came, before the bound (the traffic record).
     void setWatcher(std::function<void(const QByteArray &bytes)> watcher) { m_watcher = std::move(watcher); }
 
@@ -43,4 +58,6 @@ private:
     qsizetype m_maxReceived = 300;
     QByteArray m_sent;
     QByteArray m_received;
+    int m_port = 0;
+    bool m_echoKnown = false;
 };

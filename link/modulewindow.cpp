@@ -1,6 +1,7 @@
 #include "modulewindow.h"
 
 #include "prompt.h"
+#include "portsdialog.h"
 #include "linesettings.h"
 #include "modbus.h"
 #include "numtext.h"
@@ -96,9 +97,10 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     connect(monitor, &QAction::triggered, this, &ModuleWindow::openTrafficMonitor);
     addAction(monitor);
     setContextMenuPolicy(Qt::ActionsContextMenu);
-    // The text boxes keep their own menu (copy, select all) with the monitor added to it.
+    QAction *ports = addPortsEntry(this, Combo1);
+    // The text boxes keep their own menu (copy, select all) with the monitor and the ports added.
     for (TextBox *box : {Text_Send, Text_Receive, Text_Message})
-        box->addAction(monitor);
+        box->addActions({monitor, ports});
     const QString hint = QStringLiteral("Right-click or Ctrl+T: traffic monitor");
     Text_Send->setToolTip(hint);
     Text_Receive->setToolTip(hint);
@@ -193,6 +195,7 @@ void ModuleWindow::Command_Port_Click()
 {
     if (portIsOpen()) {
         MSComm1->close();
+        m_comm->closed();
         setClosedState();
         onPortClosed();
         Pause(500);
@@ -236,8 +239,10 @@ bool ModuleWindow::ProbePort(int n)
 void ModuleWindow::ConfigurePort(int n)
 {
     const SerialLine::Result r = MSComm1->open(n, SerialValues::instance().CommSettings);
-    if (r.ok())
+    if (r.ok()) {
+        m_comm->opened(n);
         return;
+    }
     Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
     setClosedState();
 }
@@ -246,6 +251,7 @@ void ModuleWindow::onLineFailed()
 {
     if (!portIsOpen())
         return;
+    m_comm->closed();
     setClosedState();
     onLineLost();
     Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
@@ -281,7 +287,10 @@ void ModuleWindow::applyExchange(const CycleAction &action)
 
 void ModuleWindow::showVerdict(const CycleAction &judged, const std::function<void()> &decode)
 {
-    m_traffic.judged(judged.verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs());
+    m_traffic.judged(judged.verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs(), judged.echo.size());
+    m_reply = judged.reply;
+    if (judged.echoKnown && !m_comm->echoKnown())
+        m_comm->learnEcho();
     if (!judged.verdict.accepted()) {
         Text_Message->setPlainText(kDataError);
         return;

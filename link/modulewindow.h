@@ -125,9 +125,15 @@ protected:
     void sendFrame(const QByteArray &frame);
     // The bytes received since the last request (up to the longest reply and a margin).
     const QByteArray &received() const { return m_comm->received(); }
+    // The reply last judged, the line's echo set aside: what the panels decode.
+    const QByteArray &reply() const { return m_reply; }
+    // The window's line and what it knows of its echo.
+    ModuleLine *line() const { return m_comm; }
+    bool echoKnown() const { return m_comm->echoKnown(); }
     // The actions every window's machine shares: pause, clear, message box, send.
     void applyExchange(const CycleAction &action);
-    // A judged reply: an accepted one is shown in Text_Receive, decoded, and reported normal.
+    // A judged reply: an accepted one is shown in Text_Receive, decoded, and reported normal; an
+    // echo it showed is known to the line from now on.
     void showVerdict(const CycleAction &judged, const std::function<void()> &decode);
     // What the line is set to, shown with the frames in the traffic monitor (the scan's steps).
     void setTrafficTag(const QString &tag) { m_trafficTag = tag; }
@@ -153,6 +159,7 @@ protected:
 private:
     void onLineFailed();
     TrafficRecorder m_traffic;
+    QByteArray m_reply;
     QString m_trafficTag;
     int m_longestFrame = 8;
     bool m_tagsTraffic = false;

@@ -19,7 +19,24 @@ static PauseSink &pauseSink()
     return sink;
 }
 
+static AskSink &askSink()
+{
+    static AskSink sink;
+    return sink;
+}
+
 void setPromptSink(PromptSink sink) { promptSink() = std::move(sink); }
+void setAskSink(AskSink sink) { askSink() = std::move(sink); }
+
+bool Ask(QWidget *parent, const QString &text)
+{
+    if (askSink())
+        return askSink()(text);
+    TextBox::syncPending();
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Prompt"), text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
 void setPauseSink(PauseSink sink) { pauseSink() = std::move(sink); }
 
 void Prompt(QWidget *parent, const QString &text)

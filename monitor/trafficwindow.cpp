@@ -441,7 +441,9 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
             verdicts << reply.verdictText();
         }
     }
-    verdicts << QStringLiteral("unsolicited");
+    reply.verdict = ReplyVerdict{Refusal::NoReply};
+    reply.verdict.echoOnly = true;
+    verdicts << reply.verdictText() << QStringLiteral("unsolicited") << QStringLiteral("echo");
     QStringList lines; // the scan's steps: baud rate and parity of each code
     for (const QString &parameters : communicationParameterTexts())
         lines << parameters.section(QLatin1Char(','), 0, 1);

@@ -145,7 +145,7 @@ void CombinedWindow::Show_AI_Data()
 void CombinedWindow::Show_DI_Data()
 {
     // Four inputs: the low half of the data byte; the high half is never looked at.
-    const QList<bool> on = digitalInputs(received(), int(DI_SHOW.size()));
+    const QList<bool> on = digitalInputs(reply(), int(DI_SHOW.size()));
     for (int b = 0; b < DI_SHOW.size(); ++b)
         setIndicator(DI_SHOW[b], on[b]);
 }

@@ -111,7 +111,7 @@ void DigitalWindow::loadPanels()
 
 void DigitalWindow::Show_DI_Data()
 {
-    const QList<bool> on = digitalInputs(received(), int(DI_SHOW.size()));
+    const QList<bool> on = digitalInputs(reply(), int(DI_SHOW.size()));
     for (int i = 0; i < DI_SHOW.size(); ++i)
         setIndicator(DI_SHOW[i], on[i]);
 }

@@ -143,12 +143,12 @@ void TestWindow::acquisitionTick(int cycle)
 {
     const BoxAddress address =
         addressFromBox(Combo_Addr[m_cycles[cycle].addressBox]->currentText(), m_machine.read(cycle).emptyMessage());
-    apply(m_machine.tick(cycle, portIsOpen(), address, received()));
+    apply(m_machine.tick(cycle, portIsOpen(), address, received(), echoKnown()));
 }
 
 void TestWindow::judgeRead(int cycle)
 {
-    apply(m_machine.readTimeout(cycle, received()));
+    apply(m_machine.readTimeout(cycle, received(), echoKnown()));
 }
 
 void TestWindow::validate()
@@ -159,7 +159,7 @@ void TestWindow::validate()
 
 void TestWindow::judgeWrite()
 {
-    apply(m_machine.writeTimeout(received()));
+    apply(m_machine.writeTimeout(received(), echoKnown()));
 }
 
 void TestWindow::onLineLost()
@@ -169,15 +169,15 @@ void TestWindow::onLineLost()
 
 void TestWindow::showRegisters(const QVector<QLabel *> &labels)
 {
-    const QStringList texts = analogTexts(received(), m_model.conversion, int(labels.size()));
+    const QStringList texts = analogTexts(reply(), m_model.conversion, int(labels.size()));
     for (int i = 0; i < labels.size(); ++i)
         labels[i]->setText(texts[i]);
 }
 
 void TestWindow::valuesAccepted(int cycle)
 {
-    const QByteArray reply = received();
-    m_values.add(valueRows(m_model, m_machine.read(cycle), reply, reply.isEmpty() ? 0 : std::uint8_t(reply[0]),
+    const QByteArray &bytes = reply();
+    m_values.add(valueRows(m_model, m_machine.read(cycle), bytes, bytes.isEmpty() ? 0 : std::uint8_t(bytes[0]),
                            WindowValues::now(), windowTitle()));
 }
 

@@ -120,7 +120,7 @@ static void showListText(QComboBox *box, const QString &text)
 
 void SetFrm::TM_Acquisition_A_Timer()
 {
-    const CycleActions actions = m_scan.tick(portIsOpen(), received());
+    const CycleActions actions = m_scan.tick(portIsOpen(), received(), echoKnown());
     apply(actions);
     if (actions.isEmpty() || actions.last().kind != CycleAction::Reopen)
         return;
@@ -151,7 +151,7 @@ void SetFrm::Send_Parameter_Read()
 
 void SetFrm::TM_Overtime_A_Timer()
 {
-    apply(m_scan.readTimeout(received()));
+    apply(m_scan.readTimeout(received(), echoKnown()));
 }
 
 void SetFrm::Show_Parameter_Data()
@@ -180,7 +180,7 @@ void SetFrm::Command_OK3_Click()
 
 void SetFrm::TM_Overtime_B_Timer()
 {
-    apply(m_scan.writeTimeout(received()));
+    apply(m_scan.writeTimeout(received(), echoKnown()));
 }
 
 ModuleWindow *createSetFrm(QWidget *parent)

@@ -91,7 +91,9 @@ void SimLine::write(const QByteArray &frame)
     int delayMs = 0;
     int pieces = 1;
     int gapMs = 0;
-    const QByteArray reply = m_bus->exchange(frame, m_settings.baud, m_settings.parity, &delayMs, &pieces, &gapMs);
+    QByteArray reply = m_bus->exchange(frame, m_settings.baud, m_settings.parity, &delayMs, &pieces, &gapMs);
+    if (echo)
+        reply.prepend(frame);
     if (reply.isEmpty())
         return;
     const quint64 session = m_session;

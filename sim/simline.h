@@ -38,6 +38,8 @@ public:
     int openCount() const { return m_openCount; }           // successful opens
     int openPort() const { return m_port; }                 // 0 while closed
     SimBus *bus() const { return m_bus; }
+    // The adapter hands every request back before any reply (two-wire RS-485 without echo suppression).
+    bool echo = false;
 
     // Delivers arbitrary bytes at once (synchronously) as if received; dropped while closed.
     void injectBytes(const QByteArray &b);

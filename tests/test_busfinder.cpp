@@ -1,4 +1,4 @@
-// The Bus Finder window on simulated modules: opened from Main with Ctrl+B, a sweep typed in as a
+// The Bus Finder window on simulated modules behind an adapter that echoes: opened from Main with Ctrl+B, a sweep typed in as a
 // technician would, its table, copy and CSV, and the double-click that hands over to a model's
 // window with the port, baud rate, parity and address chosen.
 #include "support/guitest.h"
@@ -56,7 +56,10 @@ private slots:
         QVERIFY(w && w->isVisible() && !tool.main.isVisible());
         QCOMPARE(w->windowTitle(), QStringLiteral("Bus Finder"));
 
-        // Sweep 9600,None, 19200,None and 19200,Even only, addresses 1 to 45.
+        // On an adapter that echoes every request (the finder sets the echo aside and finds the same),
+        // sweep 9600,None, 19200,None and 19200,Even only, addresses 1 to 45.
+        QVERIFY(simLine(w));
+        simLine(w)->echo = true;
         for (int i : {0, 3, 4, 5, 7}) {
             auto *box = child<QCheckBox>(w, QStringLiteral("Check_Code_%1").arg(i));
             QVERIFY(box && box->isChecked());

@@ -34,6 +34,7 @@
 #include <QFile>
 #include <QMap>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -148,7 +149,7 @@ public:
             case CycleAction::Prompt: log << at + "prompt " + a.text; break;
             case CycleAction::Send:
                 log << at + "send " + QString::fromLatin1(a.frame.toHex());
-                received = module ? module(a.frame) : QByteArray();
+                received = (echo ? a.frame : QByteArray()) + (module ? module(a.frame) : QByteArray());
                 break;
             case CycleAction::Enable: {
                 Timer &t = timers[key(a.timer)];
@@ -158,8 +159,11 @@ public:
                 break;
             }
             case CycleAction::Disable: timers[key(a.timer)].enabled = false; break;
-            case CycleAction::Judged:
-                log << at + "judged " + (a.verdict.accepted() ? "ok" : a.verdict.reason()) + (a.decode ? " decode" : "");
+            case CycleAction::Judged: // the line keeps what the judgement knows of its echo, as a window's does
+                log << at + "judged " + (a.verdict.accepted() ? "ok" : a.verdict.reason()) + (a.decode ? " decode" : "")
+                           + (a.echo.isEmpty() ? "" : " after echo");
+                echoKnown = a.echoKnown;
+                reply = a.reply;
                 break;
             case CycleAction::Caption: log << at + QStringLiteral("caption %1 ").arg(a.cycle) + a.text; break;
             case CycleAction::Reopen: log << at + QStringLiteral("reopen %1").arg(a.step); reopens << a.step; break;
@@ -188,6 +192,8 @@ public:
     QMap<int, Timer> timers;
     QByteArray received;
     Module module = answer;
+    bool echo = false, echoKnown = false; // the adapter echoes; the line knows it
+    QByteArray reply;                      // what the last judgement left after the echo
     QStringList log;
     QList<int> reopens;
 };
@@ -207,18 +213,21 @@ struct Window {
         clock.run(until, [this](TimerRef t) {
             switch (t.kind) {
             case TimerRef::Acquisition:
-                return m.tick(t.index, portOpen, addressFromBox(address, m.read(t.index).emptyMessage()), clock.received);
-            case TimerRef::ReadTimeout: return m.readTimeout(t.index, clock.received);
-            case TimerRef::WriteTimeout: return m.writeTimeout(clock.received);
+                return m.tick(t.index, portOpen, addressFromBox(address, m.read(t.index).emptyMessage()), clock.received,
+                              clock.echoKnown);
+            case TimerRef::ReadTimeout: return m.readTimeout(t.index, clock.received, clock.echoKnown);
+            case TimerRef::WriteTimeout: return m.writeTimeout(clock.received, clock.echoKnown);
             }
             return CycleActions();
         });
     }
     void click(int cycle) { clock.apply(m.click(cycle)); }
-    void validate()
+    void validate(bool singleRegister = false)
     {
         const auto coils = [](std::uint8_t a) { return writeCoilsRequest(a, {true, false, true, false}); };
-        clock.apply(m.validate(portOpen, addressFromBox(address, kAddressNotSelected), coils));
+        const auto reg = [](std::uint8_t a) { return writeRegisterRequest(a, 0, 4000); };
+        clock.apply(m.validate(portOpen, addressFromBox(address, kAddressNotSelected),
+                               singleRegister ? std::function<QByteArray(std::uint8_t)>(reg) : coils));
     }
     QStringList log() const { return clock.log; }
 
@@ -246,10 +255,10 @@ struct Scan {
     {
         clock.run(until, [this](TimerRef t) {
             if (t.kind == TimerRef::ReadTimeout)
-                return m.readTimeout(clock.received);
+                return m.readTimeout(clock.received, clock.echoKnown);
             if (t.kind == TimerRef::WriteTimeout)
-                return m.writeTimeout(clock.received);
-            CycleActions out = m.tick(portOpen, clock.received);
+                return m.writeTimeout(clock.received, clock.echoKnown);
+            CycleActions out = m.tick(portOpen, clock.received, clock.echoKnown);
             if (!out.isEmpty() && out.last().kind == CycleAction::Reopen) {
                 clock.apply(out);
                 return m.reopened(reopenWorks);
@@ -738,6 +747,23 @@ private slots:
                  QStringLiteral("KV5510ADAM\tRX\t01 02 01 05 61 8B\tOK"));
         r.reset();
         QVERIFY(r.rows().empty() && r.statistics().requests() == 0);
+
+        // On a line that echoes: the echo a row of its own before the reply's, whose time still runs
+        // to its last byte; the echo alone is no reply and has no time.
+        r.setCapacity(10);
+        Exchange x(read);
+        for (const QByteArray &came : {read + QByteArray::fromHex("01020105618B"), read}) {
+            r.sent(read, 0, 0);
+            r.received(came, 0, 12'000'000);
+            x.judge(came);
+            r.judged(x.verdict, 0, 20'000'000, x.echo.size());
+        }
+        seen.clear();
+        for (const TrafficRow &row : r.rows())
+            seen << QStringLiteral("%1 %2 %3 %4").arg(row.direction(), HexText(row.bytes).trimmed(), row.verdictText()).arg(row.responseMs);
+        QCOMPARE(seen.mid(1, 2), (QStringList{"RX 01 02 00 00 00 08 79 CC echo -1", "RX 01 02 01 05 61 8B OK 12"}));
+        QCOMPARE(seen.mid(4), (QStringList{"RX 01 02 00 00 00 08 79 CC echo -1", "RX  time-out (no byte), echo only -1"}));
+        QVERIFY(!r.rows()[1].isError());
     }
 
     // The verdicts the recorder's rows say, all of them errors, with the names of exception codes.
@@ -907,6 +933,43 @@ private slots:
             QCOMPARE(s.clock.log, QStringList{"0 " + c.expected});
             QCOMPARE(s.m.enabled({TimerRef::WriteTimeout, 0}), c.expected.startsWith("send"));
         }
+    }
+
+    // On a line that echoes: a read learns it and its panel gets the reply after the echo, then a
+    // coil write and a single-register write are judged after the echo; while it is unknown, both
+    // writes come back too long. The scan decodes the module after the echo.
+    void echoingLine()
+    {
+        const QString rd = "send " + kReadFrame, coil = "send " + kWriteFrame, reg = QStringLiteral("send 010600000fa08c42");
+        const struct { bool read, singleRegister, silent; QStringList log; } cases[] = {
+            {true, false, false, {"100 " + rd, "140 judged ok decode after echo", "150 " + coil, "200 judged ok after echo"}},
+            {true, true, false, {"100 " + rd, "140 judged ok decode after echo", "150 " + reg, "200 judged ok after echo"}},
+            {true, true, true, {"100 " + rd, "140 judged ok decode after echo", "150 " + reg, "200 judged time-out (no byte), echo only after echo"}},
+            {false, false, false, {"150 " + coil, "200 judged long"}},
+            {false, true, false, {"150 " + reg, "200 judged long"}}};
+        for (const auto &c : cases) {
+            Window w({kDigital});
+            w.clock.echo = true;
+            if (c.read) {
+                w.click(0);
+                w.run(140);
+                QCOMPARE(w.clock.reply, answer(hex("01020000000879CC")));
+                w.click(0);
+            }
+            w.run(150);
+            QCOMPARE(w.clock.echoKnown, c.read);
+            if (c.silent)
+                w.clock.module = {};
+            w.validate(c.singleRegister);
+            w.run(200);
+            QCOMPARE(w.log().filter(QRegularExpression("^\\d+ (send|judged)")), c.log);
+        }
+        Scan s;
+        s.clock.echo = true;
+        s.clock.module = [](const QByteArray &) { return hex("0003060001000215863FD7"); };
+        s.click().run(300);
+        QCOMPARE(s.m.found().model, std::uint16_t(5510));
+        QVERIFY(s.clock.echoKnown && s.clock.log.contains("270 judged ok decode after echo"));
     }
 
     // korvant-cli.

@@ -2,7 +2,7 @@
 // test_windows on the in-process line; the simulator's frames are test_sim's): a window on the real
 // serial line over a pseudo-terminal; the simulator's link and lock; and modules behind a serial
 // device server, korvant-sim serving RTU frames on a loopback TCP port, reached by the windows
-// through a file sys/COM2 naming it.
+// through a file sys/COM2 naming it; the windows behind an adapter that echoes.
 //
 // korvant-cli end to end: the program run as a process against korvant-sim on a pseudo-terminal,
 // judged by its exit status, its output and the frames the simulator logged: each subcommand, and
@@ -10,8 +10,11 @@
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
+#include "analogoutputwindow.h"
+#include "conversions.h"
 #include "digitalwindow.h"
 #include "finder.h"
+#include "portsdialog.h"
 #include "modbus.h"
 #include "setfrm.h"
 
@@ -30,6 +33,7 @@
 namespace {
 constexpr int kWaitMs = 10000;
 const QString kNormal = QStringLiteral("Communication Data Normal！");
+const QString kError = QStringLiteral("Communication Data Error！");
 const QString kFault = QStringLiteral("Serial fault, Please check the serial port");
 
 // A port on which nothing listens (taken and given back at once).
@@ -109,6 +113,63 @@ private slots:
         QVERIFY(openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
+        QVERIFY(env.messages.isEmpty());
+    }
+
+    // The windows on an adapter that echoes every request: a read learns the echo (the receive box
+    // shows every byte, the panel the reply after the echo, the monitor the echo as its own row)
+    // and a coil write is judged after it; the scan finds a module after the echo; a
+    // single-register write, whose reply equals its request, is refused as too long until the
+    // ports dialog's "echo" says so for COM1 and the port is opened again.
+    void echoingAdapterInTheWindows()
+    {
+        GuiTestEnvironment env(shortTimingFile(200, 400, 200));
+        SimProcess sim;
+        QVERIFY(sim.start({"--echo", "--module", "5550:1:2", "--inputs", "0x05", "--module", "1720:2:1"}));
+        QVERIFY(QFile::link(QFileInfo(sim.link()).symLinkTarget(), QStringLiteral("sys/COM1")));
+        setSerialLineFactory({});
+        {
+            auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5550ADAM")));
+            QVERIFY(openPort(w.get()));
+            QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 00 00 00 08 79 CC 01 02 01 05 61 8B "), kWaitMs);
+            QCOMPARE(w->DI_SHOW[0]->text() + w->DI_SHOW[1]->text() + w->DI_SHOW[2]->text(), kOn + kOff + kOn);
+            QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+            QTest::mouseClick(w->DO_SHOW[0], Qt::LeftButton);
+            QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
+            const QString write = HexText(writeCoilsRequest(1, {true, false, false, false, false, false, false, false}));
+            QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText() + w->Text_Receive->toPlainText(),
+                                      kNormal + write + QStringLiteral("01 0F 00 00 00 08 54 0D "), kWaitMs);
+            QStringList rows;
+            for (const TrafficRow &row : w->traffic().rows())
+                rows << row.direction() + QLatin1Char(' ') + row.verdictText();
+            QCOMPARE(rows.mid(0, 3), (QStringList{"TX ", "RX echo", "RX OK"}));
+            QCOMPARE(HexText(w->traffic().rows()[1].bytes), HexText(readRequest(1, 0x02, 0, 8)));
+            QCOMPARE(rows.mid(rows.size() - 3), (QStringList{"TX ", "RX echo", "RX OK"}));
+            QVERIFY(env.messages.isEmpty());
+        }
+        {
+            auto w = owned<SetFrm>(createSetFrm());
+            QVERIFY(openPort(w.get()));
+            QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), kWaitMs);
+            QVERIFY2(w->Text_Parameter->toPlainText().contains(QStringLiteral("4800")), qPrintable(w->Text_Parameter->toPlainText()));
+            QCOMPARE(w->Combo2->currentText(), QStringLiteral("4800"));
+            w->close(); // set.rc keeps 4800 for the next window
+        }
+        auto w = owned<AnalogOutputWindow>(createTestWindow(QStringLiteral("KV1720ADAM")));
+        enterText(w->Combo_Addr[1], QStringLiteral("2"), false);
+        QVERIFY(openPort(w.get()));
+        QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kError, kWaitMs);
+        PortsDialog *ports = openPortsDialog(w.get(), w->portNumber());
+        QCOMPARE(ports->Combo_Com->currentText(), QStringLiteral("COM1"));
+        QVERIFY(!ports->Check_Echo->isChecked());
+        QTest::mouseClick(ports->Check_Echo, Qt::LeftButton);
+        QVERIFY(QFileInfo::exists(QStringLiteral("sys/COM1.echo")));
+        QVERIFY(!openPort(w.get()) && openPort(w.get())); // closed, then opened again
+        QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
         QVERIFY(env.messages.isEmpty());
     }
 

@@ -10,10 +10,12 @@
 #include "support/modeltable.h"
 
 #include "decoders.h"
+#include "linecheck.h"
 #include "models.h"
 #include "modbus.h"
 #include "setfrm.h"
 #include "digitalwindow.h"
+#include "portsdialog.h"
 #include "testwindow.h"
 #include "toolwindows.h"
 #include "trafficlogfile.h"
@@ -23,6 +25,7 @@
 
 #include <QAccessible>
 #include <QChart>
+#include <QCheckBox>
 #include <QChartView>
 #include <QDateTimeAxis>
 #include <QContextMenuEvent>
@@ -35,6 +38,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QTextLayout>
+#include <QTableWidget>
 #include <QTimer>
 #include <QToolTip>
 #include <QHeaderView>
@@ -189,6 +193,27 @@ struct Framed {
     QGroupBox frame;
     TextBox box;
 };
+// Right-clicks target and picks the entry named pick from the menu that pops up; the entries it
+// offered (without their shortcuts).
+QStringList rightClick(QWidget *target, const QString &pick)
+{
+    QStringList offered;
+    QTimer::singleShot(0, target, [&offered, pick] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        const QList<QAction *> actions = menu ? menu->actions() : QList<QAction *>();
+        if (menu)
+            menu->close();
+        for (QAction *a : actions) {
+            offered << a->text().section(QLatin1Char('\t'), 0, 0);
+            if (a->text() == pick)
+                a->trigger();
+        }
+    });
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), target->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(target, &click);
+    return offered;
+}
+
 } // namespace
 
 
@@ -735,21 +760,9 @@ private slots:
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_COMPARE(message(w.get()), kNormal);
         // Right-click on a label; the menu that pops up offers the monitor.
-        QString offered;
-        QTimer::singleShot(0, this, [&offered] {
-            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            for (QAction *a : menu ? menu->actions() : QList<QAction *>())
-                if (a->text() == QStringLiteral("Traffic monitor…")) {
-                    offered = a->text();
-                    menu->close();
-                    a->trigger();
-                }
-        });
-        QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), w->Label13->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(w->Label13, &click);
+        QVERIFY(rightClick(w->Label13, QStringLiteral("Traffic monitor…")).contains(QStringLiteral("Traffic monitor…")));
         auto *monitor = w->findChild<TrafficWindow *>();
         QVERIFY(monitor);
-        QCOMPARE(offered, QStringLiteral("Traffic monitor…"));
         QCOMPARE(monitor->windowTitle(), QStringLiteral("Traffic - KV5510ADAM"));
         // It shows the traffic since the window opened, and rows go on arriving.
         QVERIFY(monitor->Table->model()->rowCount() >= 2);
@@ -771,6 +784,108 @@ private slots:
         QApplication::setActiveWindow(w.get());
         QTest::keyClick(w.get(), Qt::Key_T, Qt::ControlModifier);
         QTRY_VERIFY(w->findChild<TrafficWindow *>() && w->findChild<TrafficWindow *>()->isVisible());
+    }
+
+    // The ports dialog, from the right-click menu of a module window and of the parameter window,
+    // and from the port box's text menu, over a /dev and /sys laid out in a folder: its devices,
+    // the slow adapter's advice, "Use as COMn" making the link (asking before it replaces what
+    // sys/COMn is; No keeps it), the "echo" check's file, and the echo a window's line learned.
+    void portsDialog()
+    {
+        GuiTestEnvironment env;
+        env.bus.addModule(5510, 1, 2);
+        QTemporaryDir root;
+        const QDir r(root.path());
+        const auto file = [&](const QString &path, const QByteArray &text) {
+            QVERIFY(r.mkpath(QFileInfo(path).path()));
+            QFile f(r.filePath(path));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text + "\n") > 0);
+        };
+        const auto link = [&](const QString &target, const QString &path) {
+            QVERIFY(r.mkpath(QFileInfo(path).path()) && QFile::link(target, r.filePath(path)));
+        };
+        for (const auto &[n, timer] : {std::pair{0, "16"}, {1, "1"}}) { // an FTDI adapter as it comes, and one set to 1 ms
+            const QString usb = QStringLiteral("sys/devices/usb1/1-%1/").arg(n + 1), tty = QStringLiteral("ttyUSB%1").arg(n);
+            file(usb + "idVendor", "0403");
+            file(usb + "product", n ? "USB-RS485 Cable" : "FT232R USB UART");
+            file(usb + "manufacturer", "FTDI");
+            file(usb + QStringLiteral("1-%1:1.0/").arg(n + 1) + tty + "/latency_timer", timer);
+            link(QStringLiteral("../../../devices/usb1/1-%1/1-%1:1.0/").arg(n + 1) + tty, "sys/class/tty/" + tty + "/device");
+            file("dev/" + tty, {});
+        }
+        link("../../ttyUSB0", "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        const QString byId = r.filePath("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        PortsDialog::setSystemRoot(root.path());
+        QStringList asked;
+        bool answer = false;
+        setAskSink([&](const QString &text) { asked << text; return answer; });
+
+        // Right-click: the window's menu, or the port box's text menu, offers the dialog.
+        const auto openFromMenu = [](QWidget *target) { return rightClick(target, QStringLiteral("Ports…")); };
+        auto setFrm = owned<SetFrm>(createSetFrm());
+        QVERIFY(openFromMenu(setFrm->Label13).contains(QStringLiteral("Ports…")));
+        QVERIFY(child<PortsDialog>(setFrm.get(), QStringLiteral("PortsDialog")));
+        auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
+        const QStringList textMenu = openFromMenu(w->Combo1->lineEdit());
+        QVERIFY2(textMenu.contains(QStringLiteral("&Copy")) && textMenu.last() == QStringLiteral("Ports…"), qPrintable(textMenu.join('|')));
+        auto *dialog = child<PortsDialog>(w.get(), QStringLiteral("PortsDialog"));
+        QVERIFY(dialog && dialog->isVisible());
+
+        QTableWidget *table = dialog->Table_Ports;
+        QStringList rows;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            QStringList cells;
+            for (int c = 0; c < PortsDialog::Columns; ++c)
+                cells << table->item(row, c)->text().remove(root.path());
+            rows << cells.join('|');
+        }
+        QCOMPARE(rows, (QStringList{"/dev/ttyUSB0|/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0|FT232R USB UART|FTDI||yes|16 ms|",
+                                    "/dev/ttyUSB1||USB-RS485 Cable|FTDI||yes|1 ms|"}));
+        QCOMPARE(dialog->Text_Advice->toPlainText(), latencyAdvice(r.filePath("dev/ttyUSB0"), 16));
+
+        // COM3 by the keyboard, the by-id adapter by a click, "Use as COM3".
+        auto *com = dialog->Combo_Com;
+        QCOMPARE(com->currentText(), QStringLiteral("COM1"));
+        QTest::keyClick(com, Qt::Key_Down);
+        QTest::keyClick(com, Qt::Key_Down);
+        const auto pickRow = [table](int row) {
+            QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 0)).center());
+        };
+        pickRow(0);
+        QCOMPARE(dialog->Command_UseAs->text(), QStringLiteral("Use as COM3"));
+        QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
+        QCOMPARE(QFileInfo(QStringLiteral("sys/COM3")).symLinkTarget(), byId);
+        QVERIFY(asked.isEmpty());
+        // COM4 names a device server: the adapter without a by-id name replaces it only after a Yes.
+        env.writeSys(QStringLiteral("COM4"), "tcp://192.0.2.7:4001\n");
+        QTest::keyClick(com, Qt::Key_Down);
+        pickRow(1);
+        QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
+        QCOMPARE(env.readSys(QStringLiteral("COM4")), QByteArray("tcp://192.0.2.7:4001\n"));
+        QVERIFY2(asked.size() == 1 && asked[0].contains(QStringLiteral("tcp://192.0.2.7:4001")), qPrintable(asked.join('|')));
+        answer = true;
+        QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
+        QCOMPARE(QFileInfo(QStringLiteral("sys/COM4")).symLinkTarget(), r.filePath("dev/ttyUSB1"));
+        QCOMPARE(asked.size(), 2);
+        // The echo check of COM4 is a file beside the link; the window on COM3 learns the echo from a read.
+        QTest::mouseClick(dialog->Check_Echo, Qt::LeftButton);
+        QVERIFY(QFileInfo::exists(QStringLiteral("sys/COM4.echo")));
+        QTest::keyClick(com, Qt::Key_Up);
+        QVERIFY(!dialog->Check_Echo->isChecked());
+        QTest::keyClick(com, Qt::Key_Down);
+        QTest::mouseClick(dialog->Check_Echo, Qt::LeftButton);
+        QVERIFY(!QFileInfo::exists(QStringLiteral("sys/COM4.echo")));
+        enterText(w->Combo1, QStringLiteral("COM3"), false);
+        QVERIFY(openPort(w.get()));
+        simLine(w.get())->echo = true;
+        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+        QTRY_COMPARE(w->Text_Message->toPlainText(), kNormal);
+        QTest::mouseClick(dialog->Command_Refresh, Qt::LeftButton);
+        QCOMPARE(table->item(0, PortsDialog::Echo)->text(), QStringLiteral("seen"));
+        QVERIFY(dialog->Text_Advice->toPlainText().contains(byId + QStringLiteral(": echo seen")));
+        QVERIFY(env.messages.isEmpty());
+        setAskSink({});
+        PortsDialog::setSystemRoot(QStringLiteral("/"));
     }
 
     // The monitor's columns hold what they show (a window's longest frame, every verdict); the Line
