@@ -86,7 +86,6 @@ std::optional<QList<int>> addressList(const QString &text)
     return addresses;
 }
 
-
 // The options and, for those that take a value, the value's name; a short name where there is one.
 struct OptionName {
     const char *name;
