@@ -831,7 +831,46 @@ bool runOnX(const std::string &dir, const std::string &self, bool quick, std::ve
     return !failed;
 }
 
-int runAll(bool quick, bool onX)
+// 3 and 4: start-up and memory with Main shown, beside a minimal Widgets program that shows one
+// line of text; runs alternate. mainKb: Main's peak resident memory of each run. False when the
+// programs gave no figures.
+bool measureStartup(const std::string &dir, int runs, std::vector<Row> &rows, std::vector<double> &mainKb)
+{
+    std::vector<double> mainMs, minimalMs, minimalKb;
+    for (int i = 0; i < runs; ++i) {
+        for (const bool tool : {true, false}) {
+            const std::string out = dir + "/startup.out";
+            const pid_t pid = spawn({tool ? KV_STARTUP_MAIN_PATH : KV_STARTUP_MINIMAL_PATH,
+                                     std::to_string(monotonicNs())},
+                                    out, false);
+            if (pid <= 0 || reap(pid) != 0)
+                continue;
+            const auto kv = keyValues(readText(out));
+            if (number(kv, "shown_us") <= 0)
+                continue;
+            (tool ? mainMs : minimalMs).push_back(number(kv, "shown_us") / 1000.0);
+            (tool ? mainKb : minimalKb).push_back(number(kv, "hwm_kb"));
+        }
+    }
+    if (mainMs.empty() || minimalMs.empty()) {
+        std::fprintf(stderr, "korvant-bench: the start-up programs gave no figures\n");
+        return false;
+    }
+    const double ratio = percentile(mainMs, 0.5) / percentile(minimalMs, 0.5);
+    rows.push_back({"3 Start-up", format("process start to first show event, median of %zu", mainMs.size()),
+                    format("Main %.1f ms (%.1f..%.1f)", percentile(mainMs, 0.5), percentile(mainMs, 0),
+                           percentile(mainMs, 1)),
+                    format("one-line window %.1f ms (%.1f..%.1f)", percentile(minimalMs, 0.5),
+                           percentile(minimalMs, 0), percentile(minimalMs, 1)),
+                    format("%.2f", ratio), "≤ 1.25", ratio <= 1.25 ? "yes" : "no"});
+    const double mainMb = percentile(mainKb, 1.0) / 1024.0;
+    rows.push_back({"4 Memory", "peak resident (VmHWM), Main shown and painted", format("%.1f MB", mainMb),
+                    format("one-line window %.1f MB", percentile(minimalKb, 1.0) / 1024.0),
+                    format("%.2f", mainMb / (percentile(minimalKb, 1.0) / 1024.0)), "< 60 MB", mainMb < 60 ? "yes" : "no"});
+    return true;
+}
+
+int runAll(bool quick, bool onX, bool startupOnly)
 {
     const int pollSeconds = quick ? 3 : 30;
     const int startupRuns = 10;
@@ -870,6 +909,17 @@ int runAll(bool quick, bool onX)
     std::fprintf(stderr, "korvant-bench: %s; working in %s; %d s a case\n", machineLine().c_str(), dir.c_str(),
                  pollSeconds);
 
+    if (startupOnly) {
+        std::vector<Row> rows;
+        std::vector<double> mainKb;
+        const bool done = measureStartup(dir, startupRuns, rows, mainKb);
+        std::printf("Machine: %s\nRun: start-up only; load average %s at the start, %s at the end\n\n",
+                    machineLine().c_str(), loadAtStart.c_str(), loadAverage().c_str());
+        printTable(rows);
+        if (chdir("/") == 0)
+            std::filesystem::remove_all(dir, ec);
+        return done ? 0 : 1;
+    }
     if (onX) {
         std::vector<Row> rows;
         const bool done = runOnX(dir, self, quick, rows);
@@ -1036,40 +1086,8 @@ int runAll(bool quick, bool onX)
         }
     }
 
-    // 3 and 4: start-up and memory with Main shown, beside a minimal Widgets program.
-    std::vector<double> mainMs, minimalMs, mainKb, minimalKb;
-    for (int i = 0; i < startupRuns; ++i) {
-        for (const bool tool : {true, false}) {
-            const std::string out = dir + "/startup.out";
-            const pid_t pid = spawn({tool ? KV_STARTUP_MAIN_PATH : KV_STARTUP_MINIMAL_PATH,
-                                     std::to_string(monotonicNs())},
-                                    out, false);
-            if (pid <= 0 || reap(pid) != 0)
-                continue;
-            const auto kv = keyValues(readText(out));
-            if (number(kv, "shown_us") <= 0)
-                continue;
-            (tool ? mainMs : minimalMs).push_back(number(kv, "shown_us") / 1000.0);
-            (tool ? mainKb : minimalKb).push_back(number(kv, "hwm_kb"));
-        }
-    }
-    if (mainMs.empty() || minimalMs.empty()) {
-        std::fprintf(stderr, "korvant-bench: the start-up programs gave no figures\n");
-        failed = true;
-    } else {
-        const double ratio = percentile(mainMs, 0.5) / percentile(minimalMs, 0.5);
-        other.push_back({"3 Start-up", format("process start to first show event, median of %zu", mainMs.size()),
-                         format("Main %.1f ms (%.1f..%.1f)", percentile(mainMs, 0.5), percentile(mainMs, 0),
-                                percentile(mainMs, 1)),
-                         format("minimal window %.1f ms (%.1f..%.1f)", percentile(minimalMs, 0.5),
-                                percentile(minimalMs, 0), percentile(minimalMs, 1)),
-                         format("%.2f", ratio), "≤ 1.5", ratio <= 1.5 ? "yes" : "no"});
-        const double mainMb = percentile(mainKb, 1.0) / 1024.0;
-        other.push_back({"4 Memory", "peak resident (VmHWM), Main shown and painted",
-                         format("%.1f MB", mainMb), format("minimal window %.1f MB", percentile(minimalKb, 1.0) / 1024.0),
-                         format("%.2f", mainMb / (percentile(minimalKb, 1.0) / 1024.0)), "< 60 MB",
-                         mainMb < 60 ? "yes" : "no"});
-    }
+    std::vector<double> mainKb;
+    failed = !measureStartup(dir, startupRuns, other, mainKb) || failed;
     if (busiestKb > 0) {
         const double mb = busiestKb / 1024.0;
         other.push_back({"4 Memory", format("peak resident, Main then %s polling %d s (highest of the polls)",
@@ -1131,20 +1149,21 @@ int main(int argc, char **argv)
         return runScanChild(argc, argv, std::atoi(argv[2]));
     if (mode == "--idle-child" && argc == 4)
         return runIdleChild(argc, argv, QString::fromLocal8Bit(argv[2]), std::atoi(argv[3]));
-    bool quick = false, onX = false, known = true;
+    bool quick = false, onX = false, startupOnly = false, known = true;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         quick = quick || a == "--quick";
         onX = onX || a == "--x";
-        known = known && (a == "--quick" || a == "--x");
+        startupOnly = startupOnly || a == "--startup";
+        known = known && (a == "--quick" || a == "--x" || a == "--startup");
     }
     if (!known) {
-        std::fprintf(stderr, "usage: korvant-bench [--quick] [--x]\n"
+        std::fprintf(stderr, "usage: korvant-bench [--quick] [--x] [--startup]\n"
                              "Polls the KV5510ADAM, KV1730ADAM and KV7710ADAM windows over korvant-sim for 30 s a case "
                              "(--quick: 3 s),\nbeside mbpoll, then times start-up, memory and the SetFrm scan, "
                              "and prints one table.\n--x: on an Xvfb of its own instead, the KV5510ADAM window at 20 ms "
-                             "to 1 s and at rest, with the X server's CPU.\n");
+                             "to 1 s and at rest, with the X server's CPU.\n--startup: only the start-up and memory rows.\n");
         return mode == "--help" || mode == "-h" ? 0 : 2;
     }
-    return runAll(quick, onX);
+    return runAll(quick, onX, startupOnly);
 }

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -83,6 +84,240 @@ std::optional<QList<int>> addressList(const QString &text)
                 addresses << a;
     }
     return addresses;
+}
+
+// The options and, for those that take a value, the value's name; a short name where there is one.
+struct OptionName {
+    const char *name;
+    const char *value = nullptr;
+    const char *shortName = nullptr;
+};
+
+const OptionName kOptions[] = {
+    {"port", "PORT"}, {"baud", "N"}, {"parity", "P"}, {"address", "A"}, {"timeout", "MS"},
+    {"quiet", nullptr, "q"}, {"version"}, {"help", nullptr, "h"}, {"on", "LIST"}, {"ma", "MA"},
+    {"json"}, {"echo"}, {"period", "MS"}, {"count", "N"}, {"csv", "FILE"}, {"from", "A"}, {"to", "B"},
+    {"codes", "LIST"}, {"turnaround", "MS"}, {"to-address", "A"}, {"retries", "N"}, {"no-crc"},
+};
+
+// A whole-number option, low..high, into its field; any other text is refused with problem.
+struct NumberOption {
+    const char *name;
+    int low, high;
+    const char *problem;
+    int CliOptions::*field;
+};
+
+const NumberOption kAddress{"address", 0, 255, "address \"%1\" is not 0..255", &CliOptions::address};
+const NumberOption kTimeout{"timeout", 1, 60000, "time-out \"%1\" is not 1..60000 ms", &CliOptions::timeoutMs};
+const NumberOption kRetries{"retries", 0, 100, "--retries \"%1\" is not 0..100", &CliOptions::retries};
+// Checked once the options are known to belong to the subcommand, in this order.
+const NumberOption kRanges[] = {
+    {"period", 1, 3600000, "period \"%1\" is not 1..3600000 ms", &CliOptions::periodMs},
+    {"count", 1, 100000000, "count \"%1\" is not 1..100000000", &CliOptions::count},
+    {"from", 1, 255, "--from \"%1\" is not 1..255", &CliOptions::from},
+    {"to", 1, 255, "--to \"%1\" is not 1..255", &CliOptions::to},
+    {"turnaround", 0, 10000, "--turnaround \"%1\" is not 0..10000 ms", &CliOptions::turnaroundMs},
+    {"to-address", 1, 255, "--to-address \"%1\" is not 1..255", &CliOptions::toAddress},
+};
+
+// Options that belong to some subcommands only, and what is said when another is given them.
+struct Belonging {
+    std::array<const char *, 3> options;
+    std::array<Command, 3> commands;
+    const char *problem;
+};
+
+const Belonging kRetriesBelong{{"retries"}, {Command::Read, Command::Write, Command::Poll},
+                               "--retries belongs to read, write and poll"};
+const Belonging kBelongings[] = {
+    {{"on", "ma"}, {Command::Write}, "--on and --ma belong to write"},
+    {{"period", "count", "csv"}, {Command::Poll}, "--period, --count and --csv belong to poll"},
+    {{"from", "to"}, {Command::Survey, Command::Find}, "--from and --to belong to survey and find"},
+    {{"codes", "turnaround"}, {Command::Find}, "--codes and --turnaround belong to find"},
+    {{"no-crc"}, {Command::Raw}, "--no-crc belongs to raw"},
+    {{"to-address"}, {Command::SetAddress}, "--to-address belongs to set-address"},
+};
+
+// The parser's findings read into the options; each step stops at the first problem, said in
+// error.
+struct Reader {
+    const QCommandLineParser &parser;
+    CliOptions &o;
+    QString &error;
+
+    bool isSet(const char *name) const { return parser.isSet(QString::fromLatin1(name)); }
+    QString value(const char *name) const { return parser.value(QString::fromLatin1(name)); }
+    bool fail(const QString &problem) const
+    {
+        error = problem;
+        return false;
+    }
+
+    bool number(const NumberOption &option) const
+    {
+        if (!isSet(option.name))
+            return true;
+        const std::optional<int> v = wholeNumber(value(option.name), option.low, option.high);
+        if (!v)
+            return fail(QString::fromLatin1(option.problem).arg(value(option.name)));
+        o.*option.field = *v;
+        return true;
+    }
+
+    bool belongs(const Belonging &rule) const
+    {
+        const bool given = std::any_of(rule.options.begin(), rule.options.end(), [&](const char *n) { return n && isSet(n); });
+        const bool ours = std::find(rule.commands.begin(), rule.commands.end(), o.command) != rule.commands.end();
+        return !given || ours || fail(QString::fromLatin1(rule.problem));
+    }
+
+    // The subcommand and its argument, if it takes one.
+    bool subcommand(QString &argument) const
+    {
+        const QStringList positional = parser.positionalArguments();
+        if (positional.isEmpty())
+            return fail(QStringLiteral("no subcommand given"));
+        const auto c = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                    [&](const CommandName &c) { return positional[0] == QLatin1String(c.name); });
+        if (c == std::end(kCommands))
+            return fail(QStringLiteral("unknown subcommand \"%1\"").arg(positional[0]));
+        o.command = c->command;
+        if (positional.size() - 1 != c->arguments)
+            return fail((c->arguments == 0 ? QStringLiteral("%1 takes no argument") : QStringLiteral("%1 takes one argument"))
+                            .arg(positional[0]));
+        argument = positional.value(1);
+        return true;
+    }
+
+    // --port, --baud and --parity.
+    bool line() const
+    {
+        if (isSet("port")) {
+            o.port = value("port");
+            if (o.port.isEmpty())
+                return fail(QStringLiteral("--port needs a port"));
+        }
+        if (isSet("baud")) {
+            const std::optional<int> b = wholeNumber(value("baud"), 1, 4000000);
+            if (!b || std::find(std::begin(kBauds), std::end(kBauds), *b) == std::end(kBauds))
+                return fail(QStringLiteral("baud rate \"%1\" is not 4800, 9600, 19200 or 38400").arg(value("baud")));
+            o.line.baud = *b;
+        }
+        if (isSet("parity")) {
+            const std::optional<char> p = parityFromText(value("parity"));
+            if (!p)
+                return fail(QStringLiteral("parity \"%1\" is not None, Even or Odd").arg(value("parity")));
+            o.line.parity = *p;
+        }
+        return true;
+    }
+
+    // --address: a list for read and poll, one address for the others.
+    bool addresses() const
+    {
+        const bool several = o.command == Command::Read || o.command == Command::Poll;
+        if (!several) {
+            if (!number(kAddress))
+                return false;
+            o.addresses = {o.address};
+            return true;
+        }
+        if (isSet("address")) {
+            const std::optional<QList<int>> list = addressList(value("address"));
+            if (!list)
+                return fail(QStringLiteral("address \"%1\" is not a list of addresses 0..255 (1,3,5-7)").arg(value("address")));
+            o.addresses = *list;
+            o.address = list->first();
+        }
+        return true;
+    }
+
+    // --codes: swept in code order, each once.
+    bool codes() const
+    {
+        if (!isSet("codes"))
+            return true;
+        const std::optional<QList<int>> list = numberList(value("codes"));
+        if (!list || list->isEmpty() || std::any_of(list->begin(), list->end(), [](int c) { return c > 8; }))
+            return fail(QStringLiteral("--codes \"%1\" is not a list of codes 1..8").arg(value("codes")));
+        o.codes = *list;
+        std::sort(o.codes.begin(), o.codes.end());
+        o.codes.erase(std::unique(o.codes.begin(), o.codes.end()), o.codes.end());
+        return true;
+    }
+
+    bool argument(const QString &text) const;
+    bool frame(const QString &text) const;
+    bool write() const;
+};
+
+// The subcommand's argument: a model, a new address, a frame or a communication parameter.
+bool Reader::argument(const QString &text) const
+{
+    switch (o.command) {
+    case Command::Read:
+    case Command::Write:
+    case Command::Poll:
+        o.model = modelByName(text);
+        if (!o.model)
+            return fail(QStringLiteral("unknown model \"%1\"").arg(text));
+        if (o.command != Command::Write && modelReads(*o.model).isEmpty())
+            return fail(QStringLiteral("%1 has no inputs to read").arg(o.model->name));
+        return o.command != Command::Write || write();
+    case Command::SetAddress:
+        if (!wholeNumber(text, 0, 255))
+            return fail(QStringLiteral("new address \"%1\" is not 0..255").arg(text));
+        o.argument = text;
+        return true;
+    case Command::Raw:
+        return frame(text);
+    case Command::SetComm:
+        // The window sends only a text equal to one of its eight entries (checked again by the
+        // write itself); anything else is a usage error before the port is touched.
+        if (communicationParameterCode(text) == 0)
+            return fail(QStringLiteral("\"%1\" is not one of the eight communication parameters").arg(text));
+        o.argument = text;
+        return true;
+    default:
+        return true;
+    }
+}
+
+// Hex bytes, blanks and colons between them allowed: "01 03 00 64 00 03", "010300640003".
+bool Reader::frame(const QString &text) const
+{
+    QString digits = text;
+    digits.remove(QRegularExpression(QStringLiteral("[\\s:]")));
+    o.frame = QByteArray::fromHex(digits.toLatin1());
+    if (digits.isEmpty() || digits.size() % 2 || !QRegularExpression(QStringLiteral("^[0-9A-Fa-f]*$")).match(digits).hasMatch()
+        || o.frame.size() > 254)
+        return fail(QStringLiteral("frame \"%1\" is not 1 to 254 bytes in hex").arg(text));
+    o.noCrc = isSet("no-crc");
+    return true;
+}
+
+// What a write sets: the analog output's current, or the digital outputs that go on.
+bool Reader::write() const
+{
+    const QString &name = o.model->name;
+    if (o.model->kind == PanelKind::AnalogOutput) {
+        if (!isSet("ma") || isSet("on"))
+            return fail(QStringLiteral("%1 has an analog output: write it with --ma MA").arg(name));
+        o.outputPosition = outputPositionFromText(value("ma"));
+        if (!o.outputPosition)
+            return fail(QStringLiteral("current \"%1\" is not 0 to 20 mA with at most three decimals").arg(value("ma")));
+        return true;
+    }
+    if (o.model->outputs() == 0)
+        return fail(QStringLiteral("%1 has no outputs").arg(name));
+    if (!isSet("on") || isSet("ma"))
+        return fail(QStringLiteral("%1 has digital outputs: write them with --on LIST").arg(name));
+    const std::optional<QList<int>> list = numberList(value("on"));
+    if (!list || !outputStates(*list, o.model->outputs()))
+        return fail(QStringLiteral("--on \"%1\" is not a list of outputs 1..%2").arg(value("on")).arg(o.model->outputs()));
+    o.on = *list;
+    return true;
 }
 
 } // namespace
@@ -205,10 +440,13 @@ QString helpText()
         "                        nothing, a module, several modules, echo or garbage. An echoing\n"
         "                        adapter and a latency timer above 2 ms are warned of on stderr.\n"
         "                        Exit 0 when a module (or several) answered, 4 when nothing did\n"
-        "                          korvant-cli doctor --port /dev/ttyUSB0"
+        "                          korvant-cli doctor --port /dev/ttyUSB0\n")
+        // Every model of the table, wrapped to the width of the rest of this text.
+        + wrapWords(QStringLiteral("MODEL:"),
+                    modelNames() + QStringLiteral("(any case, or the number alone: 5510)").split(QLatin1Char(' ')),
+                    QStringLiteral("       "), 90)
+        + QStringLiteral(
         "\n"
-        "MODEL: KV1710ADAM KV1720ADAM KV1730ADAM KV1740ADAM KV5510ADAM KV5520ADAM KV5530ADAM\n"
-        "       KV5540ADAM KV5550ADAM KV7710ADAM KV7720ADAM (any case, or the number alone: 5510)\n"
         "\n"
         "Options:\n"
         "  --port PORT      COM1..COM9 (found as the tool's windows find them: a link sys/COMn in\n"
@@ -269,249 +507,45 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
     CliOptions &o = result.options;
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption port(QStringLiteral("port"), {}, QStringLiteral("PORT"));
-    const QCommandLineOption baud(QStringLiteral("baud"), {}, QStringLiteral("N"));
-    const QCommandLineOption parity(QStringLiteral("parity"), {}, QStringLiteral("P"));
-    const QCommandLineOption address(QStringLiteral("address"), {}, QStringLiteral("A"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"), {}, QStringLiteral("MS"));
-    const QCommandLineOption quiet(QStringList{QStringLiteral("q"), QStringLiteral("quiet")});
-    const QCommandLineOption version(QStringLiteral("version"));
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption on(QStringLiteral("on"), {}, QStringLiteral("LIST"));
-    const QCommandLineOption ma(QStringLiteral("ma"), {}, QStringLiteral("MA"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption echo(QStringLiteral("echo"));
-    const QCommandLineOption period(QStringLiteral("period"), {}, QStringLiteral("MS"));
-    const QCommandLineOption count(QStringLiteral("count"), {}, QStringLiteral("N"));
-    const QCommandLineOption csv(QStringLiteral("csv"), {}, QStringLiteral("FILE"));
-    const QCommandLineOption from(QStringLiteral("from"), {}, QStringLiteral("A"));
-    const QCommandLineOption to(QStringLiteral("to"), {}, QStringLiteral("B"));
-    const QCommandLineOption codes(QStringLiteral("codes"), {}, QStringLiteral("LIST"));
-    const QCommandLineOption turnaround(QStringLiteral("turnaround"), {}, QStringLiteral("MS"));
-    const QCommandLineOption toAddress(QStringLiteral("to-address"), {}, QStringLiteral("A"));
-    const QCommandLineOption retries(QStringLiteral("retries"), {}, QStringLiteral("N"));
-    const QCommandLineOption noCrc(QStringLiteral("no-crc"));
-    parser.addOptions({port, baud, parity, address, timeout, quiet, version, help, on, ma, json, echo, period, count, csv, from, to,
-                       codes, turnaround, toAddress, retries, noCrc});
-
-    QString &error = result.error;
+    for (const OptionName &option : kOptions) {
+        QStringList names{QString::fromLatin1(option.name)};
+        if (option.shortName)
+            names.prepend(QString::fromLatin1(option.shortName));
+        parser.addOption(option.value ? QCommandLineOption(names, {}, QString::fromLatin1(option.value))
+                                      : QCommandLineOption(names));
+    }
     if (!parser.parse(arguments)) {
-        error = parser.errorText();
+        result.error = parser.errorText();
         return result;
     }
-    if (parser.isSet(help) || parser.isSet(version)) {
-        o.help = parser.isSet(help);
+    const Reader r{parser, o, result.error};
+    if (r.isSet("help") || r.isSet("version")) {
+        o.help = r.isSet("help");
         o.version = !o.help;
         return result;
     }
-    const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty()) {
-        error = QStringLiteral("no subcommand given");
+    QString argument;
+    if (!r.subcommand(argument) || !r.line() || !r.addresses() || !r.number(kTimeout) || !r.belongs(kRetriesBelong)
+        || !r.number(kRetries))
         return result;
-    }
-    const CommandName *command = nullptr;
-    for (const CommandName &c : kCommands)
-        if (positional[0] == QLatin1String(c.name))
-            command = &c;
-    if (!command) {
-        error = QStringLiteral("unknown subcommand \"%1\"").arg(positional[0]);
-        return result;
-    }
-    o.command = command->command;
-    if (positional.size() - 1 != command->arguments) {
-        error = command->arguments == 0
-                    ? QStringLiteral("%1 takes no argument").arg(positional[0])
-                    : QStringLiteral("%1 takes one argument").arg(positional[0]);
-        return result;
-    }
-    const QString argument = positional.value(1);
-
-    if (parser.isSet(port)) {
-        o.port = parser.value(port);
-        if (o.port.isEmpty()) {
-            error = QStringLiteral("--port needs a port");
-            return result;
-        }
-    }
-    if (parser.isSet(baud)) {
-        const std::optional<int> b = wholeNumber(parser.value(baud), 1, 4000000);
-        if (!b || std::find(std::begin(kBauds), std::end(kBauds), *b) == std::end(kBauds)) {
-            error = QStringLiteral("baud rate \"%1\" is not 4800, 9600, 19200 or 38400").arg(parser.value(baud));
-            return result;
-        }
-        o.line.baud = *b;
-    }
-    if (parser.isSet(parity)) {
-        const std::optional<char> p = parityFromText(parser.value(parity));
-        if (!p) {
-            error = QStringLiteral("parity \"%1\" is not None, Even or Odd").arg(parser.value(parity));
-            return result;
-        }
-        o.line.parity = *p;
-    }
-    // A whole-number option within low..high into target; any other text is refused with problem.
-    const auto number = [&](const QCommandLineOption &option, int low, int high, const QString &problem, int &target) {
-        if (!parser.isSet(option))
-            return true;
-        const std::optional<int> v = wholeNumber(parser.value(option), low, high);
-        if (!v)
-            error = problem.arg(parser.value(option));
-        else
-            target = *v;
-        return bool(v);
-    };
-    const bool several = o.command == Command::Read || o.command == Command::Poll;
-    if (several && parser.isSet(address)) {
-        const std::optional<QList<int>> list = addressList(parser.value(address));
-        if (!list) {
-            error = QStringLiteral("address \"%1\" is not a list of addresses 0..255 (1,3,5-7)").arg(parser.value(address));
-            return result;
-        }
-        o.addresses = *list;
-        o.address = list->first();
-    }
-    if ((!several && !number(address, 0, 255, QStringLiteral("address \"%1\" is not 0..255"), o.address))
-        || !number(timeout, 1, 60000, QStringLiteral("time-out \"%1\" is not 1..60000 ms"), o.timeoutMs))
-        return result;
-    o.addresses = several ? o.addresses : QList<int>{o.address};
-    if (parser.isSet(retries) && o.command != Command::Read && o.command != Command::Write && o.command != Command::Poll) {
-        error = QStringLiteral("--retries belongs to read, write and poll");
-        return result;
-    }
-    if (!number(retries, 0, 100, QStringLiteral("--retries \"%1\" is not 0..100"), o.retries))
-        return result;
-    o.quiet = parser.isSet(quiet);
-    o.echo = parser.isSet(echo);
-    if (o.command == Command::Doctor && !parser.isSet(port))
+    o.quiet = r.isSet("quiet");
+    o.echo = r.isSet("echo");
+    if (o.command == Command::Doctor && !r.isSet("port"))
         o.port.clear();
-    o.json = parser.isSet(json);
-    o.csvPath = parser.value(csv);
-
-    // Options that belong to one subcommand only.
-    if ((parser.isSet(on) || parser.isSet(ma)) && o.command != Command::Write) {
-        error = QStringLiteral("--on and --ma belong to write");
-        return result;
-    }
-    if ((parser.isSet(period) || parser.isSet(count) || parser.isSet(csv)) && o.command != Command::Poll) {
-        error = QStringLiteral("--period, --count and --csv belong to poll");
-        return result;
-    }
-    if ((parser.isSet(from) || parser.isSet(to)) && o.command != Command::Survey && o.command != Command::Find) {
-        error = QStringLiteral("--from and --to belong to survey and find");
-        return result;
-    }
-    if ((parser.isSet(codes) || parser.isSet(turnaround)) && o.command != Command::Find) {
-        error = QStringLiteral("--codes and --turnaround belong to find");
-        return result;
-    }
-    if (parser.isSet(noCrc) && o.command != Command::Raw) {
-        error = QStringLiteral("--no-crc belongs to raw");
-        return result;
-    }
-    if (parser.isSet(toAddress) && o.command != Command::SetAddress) {
-        error = QStringLiteral("--to-address belongs to set-address");
-        return result;
-    }
-    if (parser.isSet(codes)) {
-        const std::optional<QList<int>> list = numberList(parser.value(codes));
-        if (!list || list->isEmpty() || std::any_of(list->begin(), list->end(), [](int c) { return c > 8; })) {
-            error = QStringLiteral("--codes \"%1\" is not a list of codes 1..8").arg(parser.value(codes));
+    o.json = r.isSet("json");
+    o.csvPath = r.value("csv");
+    for (const Belonging &rule : kBelongings)
+        if (!r.belongs(rule))
             return result;
-        }
-        // Swept in code order, each once.
-        o.codes = *list;
-        std::sort(o.codes.begin(), o.codes.end());
-        o.codes.erase(std::unique(o.codes.begin(), o.codes.end()), o.codes.end());
-    }
-    if (!number(period, 1, 3600000, QStringLiteral("period \"%1\" is not 1..3600000 ms"), o.periodMs)
-        || !number(count, 1, 100000000, QStringLiteral("count \"%1\" is not 1..100000000"), o.count)
-        || !number(from, 1, 255, QStringLiteral("--from \"%1\" is not 1..255"), o.from)
-        || !number(to, 1, 255, QStringLiteral("--to \"%1\" is not 1..255"), o.to)
-        || !number(turnaround, 0, 10000, QStringLiteral("--turnaround \"%1\" is not 0..10000 ms"), o.turnaroundMs)
-        || !number(toAddress, 1, 255, QStringLiteral("--to-address \"%1\" is not 1..255"), o.toAddress))
+    if (!r.codes())
         return result;
+    for (const NumberOption &option : kRanges)
+        if (!r.number(option))
+            return result;
     if (o.from > o.to) {
-        error = QStringLiteral("--from %1 lies above --to %2").arg(o.from).arg(o.to);
+        result.error = QStringLiteral("--from %1 lies above --to %2").arg(o.from).arg(o.to);
         return result;
     }
-
-    switch (o.command) {
-    case Command::Read:
-    case Command::Write:
-    case Command::Poll:
-        o.model = modelByName(argument);
-        if (!o.model) {
-            error = QStringLiteral("unknown model \"%1\"").arg(argument);
-            return result;
-        }
-        if (o.command != Command::Write && modelReads(*o.model).isEmpty()) {
-            error = QStringLiteral("%1 has no inputs to read").arg(o.model->name);
-            return result;
-        }
-        break;
-    case Command::SetAddress: {
-        const std::optional<int> a = wholeNumber(argument, 0, 255);
-        if (!a) {
-            error = QStringLiteral("new address \"%1\" is not 0..255").arg(argument);
-            return result;
-        }
-        o.argument = argument;
-        break;
-    }
-    case Command::Raw: {
-        // Hex bytes, blanks and colons between them allowed: "01 03 00 64 00 03", "010300640003".
-        QString digits = argument;
-        digits.remove(QRegularExpression(QStringLiteral("[\\s:]")));
-        o.frame = QByteArray::fromHex(digits.toLatin1());
-        if (digits.isEmpty() || digits.size() % 2 || !QRegularExpression(QStringLiteral("^[0-9A-Fa-f]*$")).match(digits).hasMatch()
-            || o.frame.size() > 254) {
-            error = QStringLiteral("frame \"%1\" is not 1 to 254 bytes in hex").arg(argument);
-            return result;
-        }
-        o.noCrc = parser.isSet(noCrc);
-        break;
-    }
-    case Command::SetComm:
-        // The window sends only a text equal to one of its eight entries (checked again by the
-        // write itself); anything else is a usage error before the port is touched.
-        if (communicationParameterCode(argument) == 0) {
-            error = QStringLiteral("\"%1\" is not one of the eight communication parameters").arg(argument);
-            return result;
-        }
-        o.argument = argument;
-        break;
-    default:
-        break;
-    }
-
-    if (o.command == Command::Write) {
-        const bool analog = o.model->kind == PanelKind::AnalogOutput;
-        if (analog) {
-            if (!parser.isSet(ma) || parser.isSet(on)) {
-                error = QStringLiteral("%1 has an analog output: write it with --ma MA").arg(o.model->name);
-                return result;
-            }
-            o.outputPosition = outputPositionFromText(parser.value(ma));
-            if (!o.outputPosition) {
-                error = QStringLiteral("current \"%1\" is not 0 to 20 mA with at most three decimals").arg(parser.value(ma));
-                return result;
-            }
-        } else {
-            if (o.model->outputs() == 0) {
-                error = QStringLiteral("%1 has no outputs").arg(o.model->name);
-                return result;
-            }
-            if (!parser.isSet(on) || parser.isSet(ma)) {
-                error = QStringLiteral("%1 has digital outputs: write them with --on LIST").arg(o.model->name);
-                return result;
-            }
-            const std::optional<QList<int>> list = numberList(parser.value(on));
-            if (!list || !outputStates(*list, o.model->outputs())) {
-                error = QStringLiteral("--on \"%1\" is not a list of outputs 1..%2").arg(parser.value(on)).arg(o.model->outputs());
-                return result;
-            }
-            o.on = *list;
-        }
-    }
+    r.argument(argument); // a problem is left in result.error
     return result;
 }

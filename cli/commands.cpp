@@ -43,6 +43,23 @@ public:
     int raw();
 
 private:
+    // A poll's state: per address and in total (last) the exchanges and the time-outs asked
+    // again, the CSV log, the clock from its start, and whether it ended on a lost line.
+    struct PollRun {
+        struct Tally {
+            TrafficStatistics traffic;
+            int retries = 0;
+        };
+        std::vector<Tally> tallies;
+        std::optional<ValueLog> csv;
+        QElapsedTimer clock;
+        bool lineLost = false;
+    };
+    // One read of the model at the k-th address, asked again after a time-out up to --retries
+    // times, printed and tallied; false when the poll ends (interrupted, or the line lost).
+    bool pollRead(PollRun &p, int k, const AcquisitionCycle::Read &read, int holdMs);
+    int pollSummary(const PollRun &p);
+
     int timeoutFor(const LineSettings &line, int requestBytes, int replyBytes) const
     {
         return o.timeoutMs > 0 ? o.timeoutMs : defaultTimeoutMs(line, requestBytes, replyBytes);
@@ -272,88 +289,89 @@ int Runner::poll()
     if (!session.open(o.line))
         return ExitPort;
     const QVector<AcquisitionCycle::Read> reads = modelReads(*o.model);
-    // Per address, and in total; the time-outs asked again apart.
-    struct Tally {
-        TrafficStatistics traffic;
-        int retries = 0;
-    };
-    std::vector<Tally> tallies(std::size_t(o.addresses.size()) + 1);
-    Tally &total = tallies.back();
+    PollRun p;
+    p.tallies.resize(std::size_t(o.addresses.size()) + 1);
     // The values go to the CSV log as they come; a log that cannot be written is said once on
     // stderr and the poll goes on.
-    std::optional<ValueLog> csv;
     if (!o.csvPath.isEmpty())
-        csv.emplace(o.csvPath, [this](const QString &why) {
+        p.csv.emplace(o.csvPath, [this](const QString &why) {
             fail(ExitOk, QStringLiteral("cannot write the value log %1: %2").arg(o.csvPath, why));
         });
-    QElapsedTimer run;
-    run.start();
+    p.clock.start();
     qint64 nextMs = 0;
-    bool lineLost = false, interrupted = false;
-    for (int n = 0; !interrupted && (o.count == 0 || n < o.count); ++n) {
-        for (int k = 0; k < o.addresses.size() && !interrupted; ++k) {
-            const int address = o.addresses[k];
-            for (int i = 0; i < reads.size() && !interrupted; ++i) {
-                for (int attempt = 0;; ++attempt) {
-                    Exchange exchange(modelRead(address, reads[i]));
-                    ExchangeRecord record;
-                    record.request = exchange.request;
-                    record.timeNs = run.nsecsElapsed();
-                    // The last read of a pass holds until the next pass when that is soon: one
-                    // sleep instead of two, and the line still comes out within a blink.
-                    const qint64 dueMs = nextMs + o.periodMs - run.elapsed();
-                    const bool last = k + 1 == o.addresses.size() && i + 1 == reads.size()
-                                      && (o.count == 0 || n + 1 < o.count);
-                    const Session::Reply reply = talk(exchange, o.line, last && dueMs <= kHoldMs ? int(dueMs) : 0);
-                    // A line that failed judged nothing: the exchange is not counted, and the poll ends.
-                    if (reply.interrupted || reply.lineFailed) {
-                        interrupted = true;
-                        lineLost = reply.lineFailed;
-                        break;
-                    }
-                    record.reply = reply.bytes;
-                    record.responseMs = reply.responseMs;
-                    record.verdict = exchange.verdict;
-                    session.logVerdict(record.verdict.reason());
-                    tallies[std::size_t(k)].traffic.add(record);
-                    total.traffic.add(record);
-                    const ExchangeReport x = report(address, exchange.verdict, reply.responseMs);
-                    const QVector<ValueRow> rows = rowsOf(x, reads[i], exchange);
-                    if (csv && exchange.accepted())
-                        csv->write(rows);
-                    if (o.json) {
-                        for (const QJsonObject &object : exchangeJson(x, rows))
-                            print(object);
-                    } else {
-                        QVector<ChannelValue> channels;
-                        for (const ValueRow &row : rows)
-                            channels.append({row.channel, row.text});
-                        const QString time = QDateTime::fromMSecsSinceEpoch(x.wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
-                        print((o.addresses.size() > 1 ? QStringLiteral("address %1  ").arg(address) : QString())
-                              + exchangeLine(time, record.verdict, reply.responseMs, channels));
-                    }
-                    // Only a time-out is asked again: any other reply says the module is there.
-                    if (record.verdict.refusal != Refusal::NoReply || attempt >= o.retries)
-                        break;
-                    ++tallies[std::size_t(k)].retries;
-                    ++total.retries;
-                }
+    bool ended = false;
+    for (int n = 0; !ended && (o.count == 0 || n < o.count); ++n) {
+        for (int k = 0; k < o.addresses.size() && !ended; ++k) {
+            for (int i = 0; i < reads.size() && !ended; ++i) {
+                // The last read of a pass holds until the next pass when that is soon: one
+                // sleep instead of two, and the line still comes out within a blink.
+                const qint64 dueMs = nextMs + o.periodMs - p.clock.elapsed();
+                const bool last = k + 1 == o.addresses.size() && i + 1 == reads.size() && (o.count == 0 || n + 1 < o.count);
+                ended = !pollRead(p, k, reads[i], last && dueMs <= kHoldMs ? int(dueMs) : 0);
             }
         }
-        if (interrupted || (o.count > 0 && n + 1 >= o.count))
+        if (ended || (o.count > 0 && n + 1 >= o.count))
             break;
         nextMs += o.periodMs;
-        const qint64 waitMs = nextMs - run.elapsed();
+        const qint64 waitMs = nextMs - p.clock.elapsed();
         if (waitMs > 0 && !session.wait(int(waitMs)))
             break;
         if (waitMs <= 0 && Interrupt::requested())
             break;
     }
-    // With several addresses, each one's statistics, then the total's.
-    const QString stopped = lineLost ? QStringLiteral("line lost") : QString();
+    return pollSummary(p);
+}
+
+bool Runner::pollRead(PollRun &p, int k, const AcquisitionCycle::Read &read, int holdMs)
+{
+    const int address = o.addresses[k];
+    for (int attempt = 0;; ++attempt) {
+        Exchange exchange(modelRead(address, read));
+        ExchangeRecord record;
+        record.request = exchange.request;
+        record.timeNs = p.clock.nsecsElapsed();
+        const Session::Reply reply = talk(exchange, o.line, holdMs);
+        // A line that failed judged nothing: the exchange is not counted, and the poll ends.
+        if (reply.interrupted || reply.lineFailed) {
+            p.lineLost = reply.lineFailed;
+            return false;
+        }
+        record.reply = reply.bytes;
+        record.responseMs = reply.responseMs;
+        record.verdict = exchange.verdict;
+        session.logVerdict(record.verdict.reason());
+        p.tallies[std::size_t(k)].traffic.add(record);
+        p.tallies.back().traffic.add(record);
+        const ExchangeReport x = report(address, exchange.verdict, reply.responseMs);
+        const QVector<ValueRow> rows = rowsOf(x, read, exchange);
+        if (p.csv && exchange.accepted())
+            p.csv->write(rows);
+        if (o.json) {
+            for (const QJsonObject &object : exchangeJson(x, rows))
+                print(object);
+        } else {
+            QVector<ChannelValue> channels;
+            for (const ValueRow &row : rows)
+                channels.append({row.channel, row.text});
+            const QString time = QDateTime::fromMSecsSinceEpoch(x.wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
+            print((o.addresses.size() > 1 ? QStringLiteral("address %1  ").arg(address) : QString())
+                  + exchangeLine(time, record.verdict, reply.responseMs, channels));
+        }
+        // Only a time-out is asked again: any other reply says the module is there.
+        if (record.verdict.refusal != Refusal::NoReply || attempt >= o.retries)
+            return true;
+        ++p.tallies[std::size_t(k)].retries;
+        ++p.tallies.back().retries;
+    }
+}
+
+// With several addresses, each one's statistics, then the total's.
+int Runner::pollSummary(const PollRun &p)
+{
+    const QString stopped = p.lineLost ? QStringLiteral("line lost") : QString();
     int status = ExitOk;
-    for (std::size_t k = o.addresses.size() > 1 ? 0 : o.addresses.size(); k < tallies.size(); ++k) {
-        const Tally &t = tallies[k];
+    for (std::size_t k = o.addresses.size() > 1 ? 0 : o.addresses.size(); k < p.tallies.size(); ++k) {
+        const PollRun::Tally &t = p.tallies[k];
         const bool each = k < std::size_t(o.addresses.size());
         if (o.json) {
             QJsonObject summary = statisticsJson(t.traffic, t.retries);
@@ -372,7 +390,7 @@ int Runner::poll()
             status = worstStatus(status, t.traffic.ok() > 0 ? ExitOk
                                          : t.traffic.count(Refusal::Exception) > 0 ? ExitException : ExitNoReply);
     }
-    return lineLost ? ExitPort : status;
+    return p.lineLost ? ExitPort : status;
 }
 
 int Runner::raw()

@@ -17,7 +17,21 @@ install(FILES
   PERMISSIONS OWNER_READ GROUP_READ WORLD_READ)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvant.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvant-cli.bash-completion
+
+# The bash completion offers the models of the model table: a small program of the core fills
+# them into the template at build time, so a new row of the table needs nothing here.
+add_executable(korvant-completion ${PROJECT_SOURCE_DIR}/packaging/completion.cpp)
+target_link_libraries(korvant-completion PRIVATE kvcore)
+set(KORVANT_COMPLETION ${PROJECT_BINARY_DIR}/packaging/korvant-cli.bash-completion)
+add_custom_command(
+  OUTPUT ${KORVANT_COMPLETION}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/packaging
+  COMMAND korvant-completion ${PROJECT_SOURCE_DIR}/packaging/korvant-cli.bash-completion.in ${KORVANT_COMPLETION}
+  DEPENDS korvant-completion ${PROJECT_SOURCE_DIR}/packaging/korvant-cli.bash-completion.in
+  COMMENT "Writing the bash completion of korvant-cli with the models of the table"
+  VERBATIM)
+add_custom_target(korvant-completion-file ALL DEPENDS ${KORVANT_COMPLETION})
+install(FILES ${KORVANT_COMPLETION}
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
   RENAME korvant-cli)
 

@@ -104,6 +104,44 @@ const ModelRow *findModel(const QString &name)
     return nullptr;
 }
 
+int modelNumber(const ModelRow &row)
+{
+    // "KV" + digits + "ADAM"
+    return row.name.mid(2, row.name.size() - 6).toInt();
+}
+
+QStringList modelNames()
+{
+    QStringList names;
+    for (const ModelRow &row : modelTable())
+        names << row.name;
+    return names;
+}
+
+QStringList modelNumbers()
+{
+    QStringList numbers;
+    for (const ModelRow &row : modelTable())
+        numbers << QString::number(modelNumber(row));
+    return numbers;
+}
+
+QString wrapWords(const QString &head, const QStringList &words, const QString &indent, int width)
+{
+    QString text = head;
+    qsizetype lineStart = 0;
+    for (const QString &word : words) {
+        if (text.size() - lineStart + 1 + word.size() > width) {
+            text += QLatin1Char('\n');
+            lineStart = text.size();
+            text += indent + word;
+        } else {
+            text += QLatin1Char(' ') + word;
+        }
+    }
+    return text;
+}
+
 QString convert(Conversion conversion, std::uint16_t r)
 {
     switch (conversion) {

@@ -34,5 +34,16 @@ struct ModelRow {
 const QVector<ModelRow> &modelTable();
 const ModelRow *findModel(const QString &name);
 
+// The number inside a model's name, 5510 for KV5510ADAM: what the module's register 102 holds.
+int modelNumber(const ModelRow &row);
+// Every model of the table, in its order: the names (KV1710ADAM ...) and the numbers (1710 ...),
+// for the lists that korvant-cli, its completion and korvant-sim offer.
+QStringList modelNames();
+QStringList modelNumbers();
+
+// words after head, a blank between each, a line broken before a word that would pass width
+// columns and the next one begun with indent. No newline at the end.
+QString wrapWords(const QString &head, const QStringList &words, const QString &indent, int width);
+
 // The value text of an analog register by the model's conversion.
 QString convert(Conversion conversion, std::uint16_t r);

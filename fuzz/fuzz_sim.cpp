@@ -5,11 +5,22 @@
 // bit 6 "append a correct CRC", bit 7 "a tick first" followed by its length byte), the bytes.
 #include "fuzzinput.h"
 #include "modbus.h"
+#include "models.h"
 #include "simmodule.h"
 
 namespace {
 
-constexpr int kModels[] = {0, 1710, 1720, 1730, 1740, 5510, 5520, 5530, 5540, 5550, 7710, 7720, 4242};
+// The generic module, every model of the table, and a number that is no model.
+const QList<int> &models()
+{
+    static const QList<int> list = [] {
+        QList<int> numbers{0};
+        for (const ModelRow &row : modelTable())
+            numbers << modelNumber(row);
+        return numbers << 4242;
+    }();
+    return list;
+}
 
 int byteAt(const QByteArray &b, int i)
 {
@@ -60,7 +71,7 @@ void checkHandled(const SimModule &m, const QByteArray &frame, const QByteArray 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     FuzzInput in(data, size);
-    const int model = kModels[in.byte() % std::size(kModels)];
+    const int model = models()[in.byte() % models().size()];
     const std::uint8_t address = in.byte();
     SimModule alone(model, address, in.byte() % 10); // codes 0 and 9 are not valid
     alone.faults = faultsFrom(in.byte());

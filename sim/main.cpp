@@ -30,6 +30,39 @@ QString codeText(int code)
     return QStringLiteral("%1,%2").arg(baudForCode(code)).arg(parityName(parityForCode(code)));
 }
 
+void addModule(SimBus &bus, const SimModuleSetup &setup)
+{
+    SimModule *m = bus.addModule(setup.model, std::uint8_t(setup.address), setup.code);
+    m->faults = setup.faults;
+    for (int i = 0; i < 32; ++i) {
+        if (setup.inputs)
+            m->setDiscreteInput(i, (*setup.inputs >> i) & 1);
+        if (setup.coils)
+            m->setCoil(i, (*setup.coils >> i) & 1);
+    }
+    for (int i = 0; i < setup.holding.size(); ++i)
+        m->setHolding(i, setup.holding[i]);
+}
+
+// SIGINT, SIGTERM and SIGHUP ask the bus to stop. They stay blocked except while waiting, so a
+// stop request is never missed; returns the mask to wait with.
+sigset_t catchStopSignals()
+{
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&blocked, s);
+    sigset_t waitMask;
+    sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+    struct sigaction sa{};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    return waitMask;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -53,32 +86,9 @@ int main(int argc, char **argv)
         options.modules.append(SimModuleSetup{});
 
     SimBus bus;
-    for (const SimModuleSetup &setup : std::as_const(options.modules)) {
-        SimModule *m = bus.addModule(setup.model, std::uint8_t(setup.address), setup.code);
-        m->faults = setup.faults;
-        for (int i = 0; i < 32; ++i) {
-            if (setup.inputs)
-                m->setDiscreteInput(i, (*setup.inputs >> i) & 1);
-            if (setup.coils)
-                m->setCoil(i, (*setup.coils >> i) & 1);
-        }
-        for (int i = 0; i < setup.holding.size(); ++i)
-            m->setHolding(i, setup.holding[i]);
-    }
-
-    // Signals stay blocked except while waiting, so a stop request is never missed.
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&blocked, s);
-    sigset_t waitMask;
-    sigprocmask(SIG_BLOCK, &blocked, &waitMask);
-    struct sigaction sa{};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(s, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    for (const SimModuleSetup &setup : std::as_const(options.modules))
+        addModule(bus, setup);
+    const sigset_t waitMask = catchStopSignals();
 
     PtyBus pty(&bus);
     pty.setLogging(!options.quiet);

@@ -237,25 +237,15 @@ void PtyBus::queue(std::int64_t dueNs, const QByteArray &bytes)
 int PtyBus::run(volatile std::sig_atomic_t *stop, const sigset_t *waitMask)
 {
     std::int64_t lastTick = nowNs();
-    int idleHangups = 0;
+    bool hungUp = false;
     while (!*stop) {
-        std::int64_t now = nowNs();
+        const std::int64_t now = nowNs();
         if (now - lastTick >= tickNs) {
             const std::int64_t ms = (now - lastTick) / msNs;
             m_bus->tick(int(ms));
             lastTick += ms * msNs;
         }
-        while (!m_out.isEmpty() && m_out.first().dueNs <= now) {
-            const QByteArray bytes = m_out.takeFirst().bytes;
-            if (m_master < 0)
-                continue; // the client has gone
-            const ssize_t n = ::write(m_master, bytes.constData(), std::size_t(bytes.size()));
-            if (n == bytes.size())
-                log(QStringLiteral("-> %1").arg(HexText(bytes)));
-            else
-                log(QStringLiteral("-> %1(only %2 bytes went out: %3)").arg(HexText(bytes)).arg(qMax<ssize_t>(n, 0))
-                        .arg(QString::fromLocal8Bit(std::strerror(errno))));
-        }
+        sendDue(now);
         if (m_frameDeadlineNs != 0 && now >= m_frameDeadlineNs)
             onFrameEnd();
 
@@ -265,76 +255,93 @@ int PtyBus::run(volatile std::sig_atomic_t *stop, const sigset_t *waitMask)
         if (m_frameDeadlineNs != 0)
             next = qMin(next, m_frameDeadlineNs);
         // After a hang-up the master would report it at once again; back off instead of spinning.
-        if (idleHangups > 0)
+        if (hungUp)
             next = qMax(next, now + 20 * msNs);
         const std::int64_t waitNs = qMax<std::int64_t>(0, next - now);
         const timespec ts{time_t(waitNs / 1000000000LL), long(waitNs % 1000000000LL)};
         pollfd p[2] = {{m_master, POLLIN, 0}, {m_listen, POLLIN, 0}};
         const int r = ::ppoll(p, m_listen >= 0 ? 2 : 1, &ts, waitMask);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
+        if (r < 0 && errno != EINTR) {
             log(QStringLiteral("poll failed: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
             return 1;
         }
-        if (r == 0)
+        if (r <= 0)
             continue;
-        if (m_listen >= 0 && (p[1].revents & POLLIN)) {
-            const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (client >= 0) {
-                if (m_master >= 0)
-                    ::close(m_master);
-                m_master = client;
-                m_rx.clear();
-                m_out.clear();
-                m_frameDeadlineNs = 0;
-                log(QStringLiteral("client connected"));
-            }
-            continue;
-        }
-        if (m_master < 0 || !(p[0].revents & (POLLIN | POLLHUP | POLLERR)))
-            continue;
-        char buf[512];
-        const ssize_t n = ::read(m_master, buf, sizeof buf);
-        if (n <= 0) {
-            if (n < 0 && errno == EAGAIN)
-                continue;
-            if (m_listen >= 0) {
-                // The client closed its connection; wait for the next one.
-                ::close(m_master);
-                m_master = -1;
-                m_rx.clear();
-                log(QStringLiteral("client gone"));
-                continue;
-            }
-            idleHangups = 1;
-            continue;
-        }
-        idleHangups = 0;
-        now = nowNs();
-        m_rx.append(buf, n);
-        if (m_rx.size() > maxFrame) {
-            log(QStringLiteral("<- %1 bytes without a pause: dropped as noise").arg(m_rx.size()));
-            m_rx.clear();
-            m_frameDeadlineNs = 0;
-            continue;
-        }
-        // A request whose announced length and CRC check out is served at once; anything else
-        // ends at 3.5 character times of silence (at least 2 ms, as usual for fast lines).
-        for (int len = requestLength(m_rx); len > 0 && m_rx.size() >= len && crcOk(m_rx.left(len));
-             len = requestLength(m_rx)) {
-            const QByteArray rest = m_rx.mid(len);
-            m_rx.truncate(len);
-            onFrameEnd();
-            m_rx = rest;
-        }
-        if (m_rx.isEmpty()) {
-            m_frameDeadlineNs = 0;
-        } else {
-            const qint32 baud = currentBaud();
-            const std::int64_t silenceNs = baud > 0 ? 35LL * bitsPerChar() * 100000000LL / baud : 0;
-            m_frameDeadlineNs = now + qMax<std::int64_t>(silenceNs, 2 * msNs);
-        }
+        if (m_listen >= 0 && (p[1].revents & POLLIN))
+            acceptClient();
+        else if (m_master >= 0 && (p[0].revents & (POLLIN | POLLHUP | POLLERR)))
+            receive(hungUp);
     }
     return 0;
+}
+
+void PtyBus::sendDue(std::int64_t now)
+{
+    while (!m_out.isEmpty() && m_out.first().dueNs <= now) {
+        const QByteArray bytes = m_out.takeFirst().bytes;
+        if (m_master < 0)
+            continue; // the client has gone
+        const ssize_t n = ::write(m_master, bytes.constData(), std::size_t(bytes.size()));
+        if (n == bytes.size())
+            log(QStringLiteral("-> %1").arg(HexText(bytes)));
+        else
+            log(QStringLiteral("-> %1(only %2 bytes went out: %3)").arg(HexText(bytes)).arg(qMax<ssize_t>(n, 0))
+                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    }
+}
+
+void PtyBus::acceptClient()
+{
+    const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (client < 0)
+        return;
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = client;
+    m_rx.clear();
+    m_out.clear();
+    m_frameDeadlineNs = 0;
+    log(QStringLiteral("client connected"));
+}
+
+void PtyBus::receive(bool &hungUp)
+{
+    char buf[512];
+    const ssize_t n = ::read(m_master, buf, sizeof buf);
+    if (n < 0 && errno == EAGAIN)
+        return;
+    if (n <= 0 && m_listen >= 0) {
+        // The client closed its connection; wait for the next one.
+        ::close(m_master);
+        m_master = -1;
+        m_rx.clear();
+        log(QStringLiteral("client gone"));
+        return;
+    }
+    hungUp = n <= 0;
+    if (hungUp)
+        return;
+    const std::int64_t now = nowNs();
+    m_rx.append(buf, n);
+    if (m_rx.size() > maxFrame) {
+        log(QStringLiteral("<- %1 bytes without a pause: dropped as noise").arg(m_rx.size()));
+        m_rx.clear();
+        m_frameDeadlineNs = 0;
+        return;
+    }
+    // A request whose announced length and CRC check out is served at once; anything else
+    // ends at 3.5 character times of silence (at least 2 ms, as usual for fast lines).
+    for (int len = requestLength(m_rx); len > 0 && m_rx.size() >= len && crcOk(m_rx.left(len)); len = requestLength(m_rx)) {
+        const QByteArray rest = m_rx.mid(len);
+        m_rx.truncate(len);
+        onFrameEnd();
+        m_rx = rest;
+    }
+    if (m_rx.isEmpty()) {
+        m_frameDeadlineNs = 0;
+    } else {
+        const qint32 baud = currentBaud();
+        const std::int64_t silenceNs = baud > 0 ? 35LL * bitsPerChar() * 100000000LL / baud : 0;
+        m_frameDeadlineNs = now + qMax<std::int64_t>(silenceNs, 2 * msNs);
+    }
 }

@@ -55,6 +55,11 @@ private:
     int bitsPerChar() const;
     // Queues bytes to go out at dueNs, or at the latency timer's next expiry after it.
     void queue(std::int64_t dueNs, const QByteArray &bytes);
+    // The steps of run(): write what is due, take a new TCP client, read what came and serve
+    // each request whose frame is complete (hungUp: the pty's other side is closed).
+    void sendDue(std::int64_t now);
+    void acceptClient();
+    void receive(bool &hungUp);
 
     SimBus *m_bus;
     int m_master = -1; // the pty master, or the TCP client

@@ -1,6 +1,7 @@
 #include "simmodule.h"
 
 #include "modbus.h"
+#include "models.h"
 
 #include <QRandomGenerator>
 
@@ -8,30 +9,31 @@
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <optional>
 
 namespace {
 
 struct ModelMap {
-    int model;
     int inputs;
     int coils;
     int holding;
     bool holdingWritable;
 };
 
-constexpr ModelMap modelMaps[] = {
-    {1710, 0, 0, 8, false}, {1720, 0, 0, 1, true},  {1730, 0, 0, 8, false}, {1740, 0, 0, 8, false},
-    {5510, 8, 4, 0, false}, {5520, 0, 8, 0, false}, {5530, 16, 0, 0, false}, {5540, 0, 16, 0, false},
-    {5550, 8, 8, 0, false}, {7710, 4, 4, 6, false}, {7720, 4, 4, 4, false}, {0, 16, 16, 8, true},
-};
-
-const ModelMap *mapOf(int model)
+// A model's register map from its row of the model table: its digital inputs and outputs as
+// discrete inputs and coils, its analog inputs as read-only registers, its analog output as one
+// writable register (the current in µA). Model 0 is the generic module; other numbers have none.
+std::optional<ModelMap> mapOf(int model)
 {
-    for (const ModelMap &m : modelMaps) {
-        if (m.model == model)
-            return &m;
+    if (model == 0)
+        return ModelMap{16, 16, 8, true};
+    for (const ModelRow &row : modelTable()) {
+        if (modelNumber(row) != model)
+            continue;
+        const bool output = row.kind == PanelKind::AnalogOutput;
+        return ModelMap{row.inputs(), row.outputs(), output ? 1 : row.channels(), output};
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 // What the generic module reports as its model, so that the tool shows a name it knows.
@@ -75,7 +77,7 @@ struct SimModule::Outcome {
 SimModule::SimModule(int modelNumber, std::uint8_t address, int code)
     : m_model(modelNumber), m_address(address), m_code(code)
 {
-    if (const ModelMap *m = mapOf(modelNumber)) {
+    if (const std::optional<ModelMap> m = mapOf(modelNumber)) {
         m_inputs.assign(std::size_t(m->inputs), false);
         m_coils.assign(std::size_t(m->coils), false);
         m_holding.assign(std::size_t(m->holding), 0);
@@ -87,7 +89,7 @@ SimModule::SimModule(int modelNumber, std::uint8_t address, int code)
 
 bool SimModule::isKnownModel(int modelNumber)
 {
-    return mapOf(modelNumber) != nullptr;
+    return mapOf(modelNumber).has_value();
 }
 
 bool SimModule::discreteInput(int i) const
@@ -142,121 +144,138 @@ QByteArray SimModule::exceptionReply(std::uint8_t function, std::uint8_t code) c
     return r;
 }
 
+SimModule::Outcome SimModule::failure(std::uint8_t function, std::uint8_t code) const
+{
+    Outcome out;
+    out.reply = exceptionReply(function, code);
+    out.exception = true;
+    return out;
+}
+
 SimModule::Outcome SimModule::process(const QByteArray &req)
 {
-    const auto fn = std::uint8_t(req[1]);
-    const qsizetype size = req.size();
-    Outcome out;
-    auto fail = [&](std::uint8_t code) {
-        out.reply = exceptionReply(fn, code);
-        out.exception = true;
-        return out;
+    static constexpr struct {
+        std::uint8_t function;
+        Outcome (SimModule::*serve)(const QByteArray &);
+    } kServes[] = {
+        {0x01, &SimModule::readBits},      {0x02, &SimModule::readBits},      {0x03, &SimModule::readRegisters},
+        {0x05, &SimModule::writeCoil},     {0x06, &SimModule::writeRegister}, {0x0F, &SimModule::writeMultiple},
+        {0x10, &SimModule::writeMultiple},
     };
-    QByteArray &r = out.reply;
-    r += req[0];
-    r += char(fn);
+    const auto fn = std::uint8_t(req[1]);
+    for (const auto &s : kServes) {
+        if (s.function != fn)
+            continue;
+        // A frame whose length does not fit its function is noise: silence, as for a bad CRC.
+        if (req.size() != requestLength(req))
+            return {};
+        return (this->*s.serve)(req);
+    }
+    return failure(fn, 0x01);
+}
 
-    switch (fn) {
-    case 0x01:
-    case 0x02: {
-        if (size != requestLength(req))
-            return {};
-        const int start = word(req, 2);
-        const int count = word(req, 4);
-        const std::vector<bool> &bits = fn == 0x01 ? m_coils : m_inputs;
-        if (count < 1 || count > 2000)
-            return fail(0x03);
-        if (start + count > int(bits.size()))
-            return fail(0x02);
-        const QByteArray data = packBits(bits, start, count);
-        r += char(data.size());
-        r += data;
-        return out;
+// 01 read coils, 02 read discrete inputs.
+SimModule::Outcome SimModule::readBits(const QByteArray &req)
+{
+    const int start = word(req, 2);
+    const int count = word(req, 4);
+    const std::vector<bool> &bits = req[1] == 0x01 ? m_coils : m_inputs;
+    if (count < 1 || count > 2000)
+        return failure(std::uint8_t(req[1]), 0x03);
+    if (start + count > int(bits.size()))
+        return failure(std::uint8_t(req[1]), 0x02);
+    const QByteArray data = packBits(bits, start, count);
+    Outcome out;
+    out.reply = req.left(2) + char(data.size()) + data;
+    return out;
+}
+
+// 03 read holding registers: the data registers or the parameter registers, not across them.
+SimModule::Outcome SimModule::readRegisters(const QByteArray &req)
+{
+    const int start = word(req, 2);
+    const int count = word(req, 4);
+    if (count < 1 || count > 125)
+        return failure(0x03, 0x03);
+    const bool inData = start + count <= holdingCount();
+    const bool inParams = start >= regAddress && start + count <= regModel + 1;
+    if (!inData && !inParams)
+        return failure(0x03, 0x02);
+    Outcome out;
+    out.reply = req.left(2) + char(count * 2);
+    for (int i = 0; i < count; ++i)
+        appendWord(out.reply, holding(start + i));
+    return out;
+}
+
+// 05 write single coil; the reply echoes the request.
+SimModule::Outcome SimModule::writeCoil(const QByteArray &req)
+{
+    const int at = word(req, 2);
+    const std::uint16_t value = word(req, 4);
+    if (value != 0xFF00 && value != 0x0000)
+        return failure(0x05, 0x03);
+    if (at >= coilCount())
+        return failure(0x05, 0x02);
+    Outcome out;
+    out.reply = req.left(6);
+    out.effect = [this, at, value] { setCoil(at, value == 0xFF00); };
+    return out;
+}
+
+// 06 write single register: the address (1..254), the code (1..8) or a writable data register.
+SimModule::Outcome SimModule::writeRegister(const QByteArray &req)
+{
+    const int reg = word(req, 2);
+    const std::uint16_t value = word(req, 4);
+    Outcome out;
+    out.reply = req.left(6);
+    if (reg == regAddress) {
+        if (value < 1 || value > 254)
+            return failure(0x06, 0x03);
+        out.effect = [this, value] { m_address = std::uint8_t(value); };
+    } else if (reg == regCode) {
+        if (value < 1 || value > 8)
+            return failure(0x06, 0x03);
+        out.effect = [this, value] { m_code = value; };
+    } else if (m_holdingWritable && reg < holdingCount()) {
+        out.effect = [this, reg, value] { m_holding[std::size_t(reg)] = value; };
+    } else {
+        return failure(0x06, 0x02);
     }
-    case 0x03: {
-        if (size != requestLength(req))
-            return {};
-        const int start = word(req, 2);
-        const int count = word(req, 4);
-        if (count < 1 || count > 125)
-            return fail(0x03);
-        const bool inData = start + count <= holdingCount();
-        const bool inParams = start >= regAddress && start + count <= regModel + 1;
-        if (!inData && !inParams)
-            return fail(0x02);
-        r += char(count * 2);
-        for (int i = 0; i < count; ++i)
-            appendWord(r, holding(start + i));
-        return out;
+    return out;
+}
+
+// 0F write multiple coils, 10 write multiple registers; the reply is the request's first six bytes.
+SimModule::Outcome SimModule::writeMultiple(const QByteArray &req)
+{
+    const auto fn = std::uint8_t(req[1]);
+    const int start = word(req, 2);
+    const int count = word(req, 4);
+    const int bytes = std::uint8_t(req[6]);
+    const QByteArray data = req.mid(7, bytes);
+    Outcome out;
+    if (fn == 0x0F) {
+        if (count < 1 || count > 1968 || bytes != (count + 7) / 8)
+            return failure(fn, 0x03);
+        if (start + count > coilCount())
+            return failure(fn, 0x02);
+        out.effect = [this, start, count, data] {
+            for (int i = 0; i < count; ++i)
+                m_coils[std::size_t(start + i)] = (std::uint8_t(data[i / 8]) >> (i % 8)) & 1;
+        };
+    } else {
+        if (count < 1 || count > 123 || bytes != count * 2)
+            return failure(fn, 0x03);
+        if (!m_holdingWritable || start + count > holdingCount())
+            return failure(fn, 0x02);
+        out.effect = [this, start, count, data] {
+            for (int i = 0; i < count; ++i)
+                m_holding[std::size_t(start + i)] = word(data, 2 * i);
+        };
     }
-    case 0x05: {
-        if (size != requestLength(req))
-            return {};
-        const int at = word(req, 2);
-        const std::uint16_t value = word(req, 4);
-        if (value != 0xFF00 && value != 0x0000)
-            return fail(0x03);
-        if (at >= coilCount())
-            return fail(0x02);
-        r = req.left(6);
-        out.effect = [this, at, value] { setCoil(at, value == 0xFF00); };
-        return out;
-    }
-    case 0x06: {
-        if (size != requestLength(req))
-            return {};
-        const int reg = word(req, 2);
-        const std::uint16_t value = word(req, 4);
-        r = req.left(6);
-        if (reg == regAddress) {
-            if (value < 1 || value > 254)
-                return fail(0x03);
-            out.effect = [this, value] { m_address = std::uint8_t(value); };
-        } else if (reg == regCode) {
-            if (value < 1 || value > 8)
-                return fail(0x03);
-            out.effect = [this, value] { m_code = value; };
-        } else if (m_holdingWritable && reg < holdingCount()) {
-            out.effect = [this, reg, value] { m_holding[std::size_t(reg)] = value; };
-        } else {
-            return fail(0x02);
-        }
-        return out;
-    }
-    case 0x0F:
-    case 0x10: {
-        if (size != requestLength(req))
-            return {};
-        const int start = word(req, 2);
-        const int count = word(req, 4);
-        const int bytes = std::uint8_t(req[6]);
-        const QByteArray data = req.mid(7, bytes);
-        if (fn == 0x0F) {
-            if (count < 1 || count > 1968 || bytes != (count + 7) / 8)
-                return fail(0x03);
-            if (start + count > coilCount())
-                return fail(0x02);
-            out.effect = [this, start, count, data] {
-                for (int i = 0; i < count; ++i)
-                    m_coils[std::size_t(start + i)] = (std::uint8_t(data[i / 8]) >> (i % 8)) & 1;
-            };
-        } else {
-            if (count < 1 || count > 123 || bytes != count * 2)
-                return fail(0x03);
-            if (!m_holdingWritable || start + count > holdingCount())
-                return fail(0x02);
-            out.effect = [this, start, count, data] {
-                for (int i = 0; i < count; ++i)
-                    m_holding[std::size_t(start + i)] = word(data, 2 * i);
-            };
-        }
-        r = req.left(6);
-        return out;
-    }
-    default:
-        break;
-    }
-    return fail(0x01);
+    out.reply = req.left(6);
+    return out;
 }
 
 QByteArray SimModule::handle(const QByteArray &request)

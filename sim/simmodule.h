@@ -25,11 +25,11 @@ struct SimFaults {
     int garbageBytes = 0;   // a burst of this many random bytes instead of the reply
 };
 
-// One module. Its register map follows its model:
-//   1710, 1730, 1740  holding 0..7 (measured, read-only)
-//   1720              holding 0 (output current in uA, writable)
-//   5510  8 DI, 4 coils     5520  8 coils     5530  16 DI     5540  16 coils    5550  8 DI, 8 coils
-//   7710  4 DI, 4 coils, holding 0..5 (read-only)    7720  4 DI, 4 coils, holding 0..3 (read-only)
+// One module. Its register map follows its model's row of the model table (core/models):
+//   digital inputs   discrete inputs 0..       digital outputs   coils 0..
+//   analog inputs    holding 0.. (measured, read-only)
+//   analog output    holding 0 (output current in uA, writable)
+// so that 5510 has 8 DI and 4 coils, 7710 4 DI, 4 coils and holding 0..5, 1720 holding 0.
 //   0     the demo "generic" module: 16 DI, 16 coils, holding 0..7 (writable); its inputs move by
 //         themselves through tick(), and its model register 102 reads 5510 so that the tool shows
 //         a model it knows.
@@ -81,6 +81,13 @@ public:
 private:
     struct Outcome;
     Outcome process(const QByteArray &request);
+    // One function code each; the request's length is checked before.
+    Outcome readBits(const QByteArray &req);
+    Outcome readRegisters(const QByteArray &req);
+    Outcome writeCoil(const QByteArray &req);
+    Outcome writeRegister(const QByteArray &req);
+    Outcome writeMultiple(const QByteArray &req);
+    Outcome failure(std::uint8_t function, std::uint8_t code) const;
     QByteArray exceptionReply(std::uint8_t function, std::uint8_t code) const;
     void applyDemo();
 

@@ -1,5 +1,9 @@
 #include "simoptions.h"
 
+#include "models.h"
+
+#include <algorithm>
+
 namespace {
 
 std::optional<int> number(const QString &text, int low, int high)
@@ -24,8 +28,7 @@ QString parseModule(const QString &text, SimModuleSetup &setup)
     } else {
         const std::optional<int> m = number(model, 1, 99999);
         if (!m || !SimModule::isKnownModel(*m))
-            return QStringLiteral("unknown model \"%1\" (known: 1710 1720 1730 1740 5510 5520 5530 "
-                                  "5540 5550 7710 7720 generic)").arg(parts[0]);
+            return QStringLiteral("unknown model \"%1\" (known: %2 generic)").arg(parts[0], modelNumbers().join(u' '));
         setup.model = *m;
     }
     if (parts.size() > 1) {
@@ -68,6 +71,108 @@ QString parseFault(const QString &text, SimFaults &f)
     return {};
 }
 
+QString setLatency(const QString &, const QString &value, SimOptions &options)
+{
+    const std::optional<int> ms = number(value, 1, 255);
+    if (!ms)
+        return QStringLiteral("--latency \"%1\" is not 1..255 ms").arg(value);
+    options.latencyMs = *ms;
+    return {};
+}
+
+// [HOST:]PORT
+QString setTcp(const QString &, const QString &value, SimOptions &options)
+{
+    const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
+    const QString host = colon >= 0 ? value.left(colon) : QStringLiteral("127.0.0.1");
+    const std::optional<int> p = number(value.mid(colon + 1), 0, 65535);
+    if (!p || host.isEmpty())
+        return QStringLiteral("--tcp \"%1\" is not [HOST:]PORT").arg(value);
+    options.tcpHost = host;
+    options.tcpPort = quint16(*p);
+    return {};
+}
+
+QString setDir(const QString &, const QString &value, SimOptions &options)
+{
+    if (value.isEmpty())
+        return QStringLiteral("--dir needs a folder");
+    options.dir = value;
+    return {};
+}
+
+QString setPort(const QString &, const QString &value, SimOptions &options)
+{
+    const std::optional<int> p = number(value, 1, 9);
+    if (!p)
+        return QStringLiteral("port \"%1\" is not 1..9").arg(value);
+    options.port = *p;
+    return {};
+}
+
+QString addModule(const QString &, const QString &value, SimOptions &options)
+{
+    SimModuleSetup setup;
+    const QString error = parseModule(value, setup);
+    if (error.isEmpty())
+        options.modules.append(setup);
+    return error;
+}
+
+// --inputs, --coils, --holding or --fault of the module set up last.
+QString setModuleOption(const QString &opt, const QString &value, SimOptions &options)
+{
+    if (options.modules.isEmpty())
+        return QStringLiteral("%1 must follow a --module").arg(opt);
+    SimModuleSetup &setup = options.modules.last();
+    if (opt == QLatin1String("--fault"))
+        return parseFault(value, setup.faults);
+    if (opt == QLatin1String("--holding")) {
+        setup.holding.clear();
+        for (const QString &v : value.split(QLatin1Char(','))) {
+            const std::optional<int> n = number(v.trimmed(), 0, 65535);
+            if (!n)
+                return QStringLiteral("register value \"%1\" is not 0..65535").arg(v);
+            setup.holding.append(std::uint16_t(*n));
+        }
+        return {};
+    }
+    bool ok = false;
+    const quint32 mask = value.toUInt(&ok, 0);
+    if (!ok)
+        return QStringLiteral("%1 takes a bit mask such as 0x05, not \"%2\"").arg(opt, value);
+    (opt == QLatin1String("--inputs") ? setup.inputs : setup.coils) = mask;
+    return {};
+}
+
+// The options without a value, and those with one: what is said when it is missing, and what
+// reads it.
+struct Flag {
+    const char *name;
+    bool SimOptions::*field;
+};
+const Flag kFlags[] = {
+    {"--help", &SimOptions::help}, {"-h", &SimOptions::help}, {"--version", &SimOptions::version},
+    {"--quiet", &SimOptions::quiet}, {"--echo", &SimOptions::echo},
+};
+
+struct ValueOption {
+    const char *name;
+    const char *missing;
+    QString (*apply)(const QString &opt, const QString &value, SimOptions &options);
+};
+const ValueOption kValueOptions[] = {
+    {"--latency", "--latency needs a time in ms", setLatency},
+    {"--tcp", "--tcp needs [HOST:]PORT", setTcp},
+    {"--dir", "--dir needs a folder", setDir},
+    {"--port", "--port needs a number", setPort},
+    {"--module", "--module needs MODEL[:ADDRESS[:CODE]]", addModule},
+    {"--inputs", "--inputs needs a value", setModuleOption},
+    {"--coils", "--coils needs a value", setModuleOption},
+    {"--holding", "--holding needs a value", setModuleOption},
+    {"--fault", "--fault needs a value", setModuleOption},
+};
+
 } // namespace
 
 QString simUsage()
@@ -78,9 +183,12 @@ QString simUsage()
         "tool (run in DIR) finds them as port COMn.\n"
         "\n"
         "  --dir DIR            working folder of the tool (default .)\n"
-        "  --port N             link as sys/COMN, N = 1..9 (default 1)\n"
-        "  --module MODULE      add a module: MODEL[:ADDRESS[:CODE]], MODEL one of 1710 1720\n"
-        "                       1730 1740 5510 5520 5530 5540 5550 7710 7720 or generic;\n"
+        "  --port N             link as sys/COMN, N = 1..9 (default 1)\n")
+        // Every model of the table, wrapped as the lines around it.
+        + wrapWords(QStringLiteral("  --module MODULE      add a module: MODEL[:ADDRESS[:CODE]], MODEL one of"),
+                    modelNumbers() << QStringLiteral("or") << QStringLiteral("generic;"), QString(23, u' '), 87)
+        + QStringLiteral(
+        "\n"
         "                       ADDRESS 1..254 (default 1); CODE 1..8 (default 2 = 9600,None).\n"
         "                       Repeatable. Without any, one generic module at 1, code 2, whose\n"
         "                       inputs move by themselves (walking bit, ramps).\n"
@@ -115,97 +223,28 @@ QString parseSimOptions(const QStringList &args, SimOptions &options)
     for (qsizetype i = 0; i < args.size(); ++i) {
         QString opt = args[i];
         QString value;
-        bool inlineValue = false;
-        if (opt.startsWith(QLatin1String("--")) && opt.contains(QLatin1Char('='))) {
+        const bool inlineValue = opt.startsWith(QLatin1String("--")) && opt.contains(QLatin1Char('='));
+        if (inlineValue) {
             value = opt.section(QLatin1Char('='), 1);
             opt = opt.section(QLatin1Char('='), 0, 0);
-            inlineValue = true;
         }
-        auto needValue = [&]() -> bool {
-            if (inlineValue)
-                return true;
-            if (i + 1 >= args.size())
-                return false;
-            value = args[++i];
-            return true;
-        };
-        auto lastModule = [&]() -> SimModuleSetup * {
-            return options.modules.isEmpty() ? nullptr : &options.modules.last();
-        };
-
-        if (opt == QLatin1String("--help") || opt == QLatin1String("-h")) {
-            options.help = true;
-        } else if (opt == QLatin1String("--version")) {
-            options.version = true;
-        } else if (opt == QLatin1String("--quiet")) {
-            options.quiet = true;
-        } else if (opt == QLatin1String("--echo")) {
-            options.echo = true;
-        } else if (opt == QLatin1String("--latency")) {
-            if (!needValue())
-                return QStringLiteral("--latency needs a time in ms");
-            const std::optional<int> ms = number(value, 1, 255);
-            if (!ms)
-                return QStringLiteral("--latency \"%1\" is not 1..255 ms").arg(value);
-            options.latencyMs = *ms;
-        } else if (opt == QLatin1String("--tcp")) {
-            if (!needValue())
-                return QStringLiteral("--tcp needs [HOST:]PORT");
-            const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
-            const QString host = colon >= 0 ? value.left(colon) : QStringLiteral("127.0.0.1");
-            const std::optional<int> p = number(value.mid(colon + 1), 0, 65535);
-            if (!p || host.isEmpty())
-                return QStringLiteral("--tcp \"%1\" is not [HOST:]PORT").arg(value);
-            options.tcpHost = host;
-            options.tcpPort = quint16(*p);
-        } else if (opt == QLatin1String("--dir")) {
-            if (!needValue() || value.isEmpty())
-                return QStringLiteral("--dir needs a folder");
-            options.dir = value;
-        } else if (opt == QLatin1String("--port")) {
-            if (!needValue())
-                return QStringLiteral("--port needs a number");
-            const std::optional<int> p = number(value, 1, 9);
-            if (!p)
-                return QStringLiteral("port \"%1\" is not 1..9").arg(value);
-            options.port = *p;
-        } else if (opt == QLatin1String("--module")) {
-            if (!needValue())
-                return QStringLiteral("--module needs MODEL[:ADDRESS[:CODE]]");
-            SimModuleSetup setup;
-            const QString error = parseModule(value, setup);
-            if (!error.isEmpty())
-                return error;
-            options.modules.append(setup);
-        } else if (opt == QLatin1String("--inputs") || opt == QLatin1String("--coils")
-                   || opt == QLatin1String("--holding") || opt == QLatin1String("--fault")) {
-            if (!needValue())
-                return QStringLiteral("%1 needs a value").arg(opt);
-            SimModuleSetup *setup = lastModule();
-            if (!setup)
-                return QStringLiteral("%1 must follow a --module").arg(opt);
-            if (opt == QLatin1String("--fault")) {
-                const QString error = parseFault(value, setup->faults);
-                if (!error.isEmpty())
-                    return error;
-            } else if (opt == QLatin1String("--holding")) {
-                setup->holding.clear();
-                for (const QString &v : value.split(QLatin1Char(','))) {
-                    const std::optional<int> n = number(v.trimmed(), 0, 65535);
-                    if (!n)
-                        return QStringLiteral("register value \"%1\" is not 0..65535").arg(v);
-                    setup->holding.append(std::uint16_t(*n));
-                }
-            } else {
-                bool ok = false;
-                const quint32 mask = value.toUInt(&ok, 0);
-                if (!ok)
-                    return QStringLiteral("%1 takes a bit mask such as 0x05, not \"%2\"").arg(opt, value);
-                (opt == QLatin1String("--inputs") ? setup->inputs : setup->coils) = mask;
-            }
-        } else {
+        const auto flag = std::find_if(std::begin(kFlags), std::end(kFlags), [&](const Flag &f) { return opt == QLatin1String(f.name); });
+        if (flag != std::end(kFlags)) {
+            options.*flag->field = true;
+            continue;
+        }
+        const auto taking = std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
+                                         [&](const ValueOption &v) { return opt == QLatin1String(v.name); });
+        if (taking == std::end(kValueOptions))
             return QStringLiteral("unknown option \"%1\"").arg(args[i]);
+        if (!inlineValue) {
+            if (i + 1 >= args.size())
+                return QString::fromLatin1(taking->missing);
+            value = args[++i];
         }
+        const QString error = taking->apply(opt, value, options);
+        if (!error.isEmpty())
+            return error;
     }
     return {};
 }

@@ -1031,6 +1031,15 @@ private slots:
         }
     }
 
+    // The model lists of the help texts: a word that ends at the width stays, one column more and
+    // it begins the next line.
+    void wrapping()
+    {
+        const QStringList words{QStringLiteral("ab"), QStringLiteral("cd"), QStringLiteral("ef")};
+        QCOMPARE(wrapWords(QStringLiteral("x:"), words, QStringLiteral("  "), 8), QStringLiteral("x: ab cd\n  ef"));
+        QCOMPARE(wrapWords(QStringLiteral("x:"), words, QStringLiteral("  "), 7), QStringLiteral("x: ab\n  cd ef"));
+    }
+
     void helpNamesEverySubcommand()
     {
         for (const char *sub :
