@@ -122,18 +122,18 @@ void CombinedWindow::loadOutputPanel()
         indicator->setAlignment(Qt::AlignCenter);
         indicator->setAutoFillBackground(true);
         indicator->setCursor(Qt::PointingHandCursor);
-        setIndicator(indicator, false);
         connect(indicator, &ClickLabel::clicked, this, [this, j] { DO_SHOW_Click(j); });
         DO_SHOW.append(indicator);
     }
     placeRows(Label15, DO_SHOW);
+    resetOutputs();
     connect(Command_OK3, &QPushButton::clicked, this, &CombinedWindow::Command_OK3_Click);
 
     WriteCycle write;
     write.button = Command_OK3;
     write.overtime = TM_Overtime_C;
     write.addressBox = 2;
-    write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates(DO_SHOW)); };
+    write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); };
     setWriteCycle(write);
 }
 
@@ -152,5 +152,5 @@ void CombinedWindow::Show_DI_Data()
 
 void CombinedWindow::DO_SHOW_Click(int index)
 {
-    toggleIndicator(DO_SHOW[index]);
+    toggleOutput(index);
 }

@@ -39,7 +39,6 @@ public:
     QVector<QLabel *> Label18, Label15;
     QVector<QLabel *> AI_SHOW;
     QVector<QLabel *> DI_SHOW;
-    QVector<ClickLabel *> DO_SHOW;
     WindowTimer *TM_Overtime_A = nullptr, *TM_Overtime_B = nullptr, *TM_Overtime_C = nullptr;
     WindowTimer *TM_Acquisition_A = nullptr, *TM_Acquisition_B = nullptr;
 

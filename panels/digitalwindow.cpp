@@ -95,15 +95,15 @@ void DigitalWindow::loadPanels()
         for (int i = 0; i < DO_SHOW.size(); ++i) {
             DO_SHOW[i]->setAlignment(Qt::AlignCenter);
             DO_SHOW[i]->setCursor(Qt::PointingHandCursor);
-            setIndicator(DO_SHOW[i], false);
             connect(DO_SHOW[i], &ClickLabel::clicked, this, [this, i] { DO_SHOW_Click(i); });
         }
+        resetOutputs();
         connect(Command_OK2, &QPushButton::clicked, this, &DigitalWindow::Command_OK2_Click);
         WriteCycle write;
         write.button = Command_OK2;
         write.overtime = TM_Overtime_B;
         write.addressBox = 1;
-        write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates(DO_SHOW)); };
+        write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); };
         setWriteCycle(write);
     }
     finishCycles();
@@ -118,5 +118,5 @@ void DigitalWindow::Show_DI_Data()
 
 void DigitalWindow::DO_SHOW_Click(int index)
 {
-    toggleIndicator(DO_SHOW[index]);
+    toggleOutput(index);
 }

@@ -24,7 +24,6 @@ public:
     QPushButton *Command_OK1 = nullptr, *Command_OK2 = nullptr;
     QVector<QLabel *> Label18, Label15;
     QVector<QLabel *> DI_SHOW;
-    QVector<ClickLabel *> DO_SHOW;
     WindowTimer *TM_Acquisition_A = nullptr, *TM_Overtime_A = nullptr, *TM_Overtime_B = nullptr;
 
 protected:

@@ -96,7 +96,7 @@ bool TestWindow::acquiring(int cycle) const
     return m_machine.acquiring(cycle);
 }
 
-WindowTimer *TestWindow::timer(TimerRef ref) const
+WindowTimer *TestWindow::cycleTimer(TimerRef ref) const
 {
     switch (ref.kind) {
     case TimerRef::Acquisition: return m_cycles[ref.index].acquisition;
@@ -106,32 +106,10 @@ WindowTimer *TestWindow::timer(TimerRef ref) const
     return nullptr;
 }
 
-void TestWindow::apply(const CycleActions &actions)
+void TestWindow::decodeReply(const CycleAction &judged)
 {
-    const TextBox::Pass pass; // the boxes set here repainted once, at the end
-    for (const CycleAction &a : actions) {
-        switch (a.kind) {
-        case CycleAction::Enable:
-        case CycleAction::Disable:
-            timer(a.timer)->setEnabled(a.kind == CycleAction::Enable);
-            break;
-        case CycleAction::Caption:
-            m_cycles[a.cycle].button->setText(a.text);
-            break;
-        case CycleAction::Judged:
-            showVerdict(a, [&] {
-                if (a.decode && m_cycles[a.cycle].decode)
-                    m_cycles[a.cycle].decode();
-            });
-            if (a.decode)
-                valuesAccepted(a.cycle);
-            break;
-        default:
-            applyExchange(a);
-            break;
-        }
-        ResumeAcquisition = m_machine.suspended();
-    }
+    if (m_cycles[judged.cycle].decode)
+        m_cycles[judged.cycle].decode();
 }
 
 void TestWindow::startStop(int cycle)
@@ -205,14 +183,17 @@ void TestWindow::setIndicator(QLabel *indicator, bool on)
         indicator->setStyleSheet(style);
 }
 
-bool TestWindow::indicatorOn(const QLabel *indicator)
+void TestWindow::resetOutputs()
 {
-    return indicator->text() == kOn;
+    m_outputs = QList<bool>(DO_SHOW.size(), false);
+    for (ClickLabel *indicator : DO_SHOW)
+        setIndicator(indicator, false);
 }
 
-void TestWindow::toggleIndicator(QLabel *indicator)
+void TestWindow::toggleOutput(int index)
 {
-    setIndicator(indicator, indicator->text() == kOff);
+    m_outputs[index] = !m_outputs[index];
+    setIndicator(DO_SHOW[index], m_outputs[index]);
 }
 
 QLabel *TestWindow::makeIndicator(QWidget *parent, const QString &name)

@@ -7,6 +7,8 @@
 #include "models.h"
 #include "windowvalues.h"
 
+#include <QPointer>
+
 #include <cstdint>
 #include <functional>
 
@@ -43,6 +45,10 @@ public:
     int ResumeAcquisition = 0;
     const AcquisitionCycle &cycle() const { return m_machine; }
 
+    // The output indicators the user switches. What they show is kept in m_outputs and set on
+    // them from there, never read back from their texts.
+    QVector<ClickLabel *> DO_SHOW;
+
     // The values of every accepted read, and the trend window over them (Ctrl+G, or "Trend…"
     // on a right-click, in the windows with analog inputs).
     WindowValues &values() { return m_values; }
@@ -65,24 +71,28 @@ protected:
 
     // Indicator helpers shared by the digital and combined panels.
     static void setIndicator(QLabel *indicator, bool on);
-    static bool indicatorOn(const QLabel *indicator);
     static QLabel *makeIndicator(QWidget *parent, const QString &name);
-    void toggleIndicator(QLabel *indicator);
     static QLabel *makeValueLabel(QWidget *parent, const QString &name);
 
-    // The on/off states of output indicators, for a coil write.
-    template <typename Indicator>
-    static QList<bool> outputStates(const QVector<Indicator *> &outputs);
+    // Every output off, and DO_SHOW showing it; once DO_SHOW is built.
+    void resetOutputs();
+    // A click on output indicator index: its state switched, the indicator showing the new one.
+    void toggleOutput(int index);
+    // The on/off states of the outputs, for a coil write.
+    const QList<bool> &outputStates() const { return m_outputs; }
     // Writes register i of the accepted reply into label i by the model's conversion.
     void showRegisters(const QVector<QLabel *> &labels);
 
     QVector<ReadCycle> m_cycles;
     WriteCycle m_write;
 
+    WindowTimer *cycleTimer(TimerRef ref) const override;
+    QPushButton *cycleButton(int cycle) const override { return m_cycles[cycle].button; }
+    void decodeReply(const CycleAction &judged) override;
+    void keepReply(const CycleAction &judged) override { valuesAccepted(judged.cycle); }
+    void mirrorMachine() override { ResumeAcquisition = m_machine.suspended(); }
+
 private:
-    // Does what the machine says, then mirrors its state.
-    void apply(const CycleActions &actions);
-    WindowTimer *timer(TimerRef ref) const;
 
     // An accepted reply of a read cycle that its panel shows: its values, a row per channel.
     void valuesAccepted(int cycle);
@@ -92,16 +102,8 @@ private:
     QPointer<TrendWindow> m_trend;
     ModelRow m_model;
     QVector<QPair<WindowTimer *, int>> m_timingLines;
+    QList<bool> m_outputs;
 };
-
-template <typename Indicator>
-QList<bool> TestWindow::outputStates(const QVector<Indicator *> &outputs)
-{
-    QList<bool> states;
-    for (const Indicator *output : outputs)
-        states << indicatorOn(output);
-    return states;
-}
 
 // The test window of a model, loaded; null for a name that is not a model.
 ModuleWindow *createTestWindow(const QString &model, QWidget *parent = nullptr);

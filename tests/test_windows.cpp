@@ -17,6 +17,8 @@
 #include "testwindow.h"
 #include "toolwindows.h"
 #include "trafficlogfile.h"
+#include "trafficmonitor.h"
+#include "trafficwindow.h"
 #include "trendwindow.h"
 #include "windowvalues.h"
 #include "widgets.h"
@@ -338,7 +340,7 @@ private slots:
         QCOMPARE(port(w), QStringLiteral("Open Port #000000"));
         QVERIFY(openPort(w));
         QCOMPARE(port(w), QStringLiteral("Colse Port #00ff00"));
-        QCOMPARE(simLine(w)->lastSettings() + SerialValues::instance().CommSettings, QStringLiteral("19200,E,8,119200,E,8,1"));
+        QCOMPARE(simLine(w)->lastSettings(), QStringLiteral("19200,E,8,1"));
         QTest::mouseClick(w->Command_Port, Qt::LeftButton);
         QCOMPARE(port(w), QStringLiteral("Open Port #000000"));
         // Parity words as letters; one it does not know keeps the letter of the previous open.
@@ -730,10 +732,12 @@ private slots:
     {
         GuiTestEnvironment env;
         SimModule *module = env.bus.addModule(5510, 1, 2);
-        const auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
-        QVERIFY(openPort(w.get()));
+        // Opened as the program opens it: the monitor comes through the hook the tool installs.
+        Tool tool;
+        auto *w = qobject_cast<DigitalWindow *>(tool.registry.open(QStringLiteral("KV5510ADAM")));
+        QVERIFY(w && openPort(w));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-        QTRY_COMPARE(message(w.get()), kNormal);
+        QTRY_COMPARE(message(w), kNormal);
         // Right-click on a label; the menu that pops up offers the monitor.
         QString offered;
         QTimer::singleShot(0, this, [&offered] {
@@ -768,8 +772,8 @@ private slots:
         // Closed, it goes; Ctrl+T in the window brings a new one.
         monitor->close();
         QTRY_VERIFY(!w->findChild<TrafficWindow *>());
-        QApplication::setActiveWindow(w.get());
-        QTest::keyClick(w.get(), Qt::Key_T, Qt::ControlModifier);
+        QApplication::setActiveWindow(w);
+        QTest::keyClick(w, Qt::Key_T, Qt::ControlModifier);
         QTRY_VERIFY(w->findChild<TrafficWindow *>() && w->findChild<TrafficWindow *>()->isVisible());
     }
 
@@ -792,7 +796,7 @@ private slots:
         module->faults.exception = true;
         QTRY_COMPARE(message(w), kError);
         QTest::mouseClick(acquire, Qt::LeftButton);
-        TrafficWindow *monitor = w->openTrafficMonitor();
+        TrafficWindow *monitor = openTrafficMonitor(w);
         QVERIFY(QTest::qWaitForWindowExposed(monitor));
         monitor->refresh();
         QTableView *table = monitor->Table;
@@ -858,7 +862,7 @@ private slots:
         QVERIFY(setFrm && openPort(setFrm));
         setFrm->Command_OK1->click();
         QTRY_VERIFY_WITH_TIMEOUT(setFrm->Command_OK1->text() == QStringLiteral("Read"), 5000);
-        TrafficWindow *scan = setFrm->openTrafficMonitor();
+        TrafficWindow *scan = openTrafficMonitor(setFrm);
         scan->refresh();
         QVERIFY(!scan->Table->isColumnHidden(TrafficModel::Line) && fitting(scan->Table));
         QCOMPARE(scan->Table->model()->index(0, TrafficModel::Line).data().toString(), QStringLiteral("4800,None"));
@@ -912,7 +916,7 @@ private slots:
         const auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
         QVERIFY(openPort(w.get()));
         w->traffic().setCapacity(40); // so that the oldest rows go while it polls
-        TrafficWindow *monitor = w->openTrafficMonitor();
+        TrafficWindow *monitor = openTrafficMonitor(w.get());
         QVERIFY(QTest::qWaitForWindowExposed(monitor));
         QWidget *viewport = monitor->Table->viewport();
         const auto pollUntil = [&](const std::function<bool()> &done) {
@@ -1020,10 +1024,10 @@ private slots:
         GuiTestEnvironment env;
         env.bus.addModule(5510, 1, 2)->faults.exception = true;
         TrafficLogFile log(QStringLiteral("sys/traffic.log"), [&env](const QString &why) { env.messages << why; });
-        ModuleWindow::setTrafficSink([&log](const QString &caption, const TrafficRow &row) { log.write(caption, row); });
-        const auto restore = qScopeGuard([] { ModuleWindow::setTrafficSink({}); });
-        const auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
-        QVERIFY(openPort(w.get()));
+        Tool tool;
+        tool.trafficSink = [&log](const QString &caption, const TrafficRow &row) { log.write(caption, row); };
+        auto *w = qobject_cast<DigitalWindow *>(tool.registry.open(QStringLiteral("KV5510ADAM")));
+        QVERIFY(w && openPort(w));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_VERIFY(env.readSys(QStringLiteral("traffic.log")).count("\tRX\t") >= 2);
         const QList<QByteArray> lines = env.readSys(QStringLiteral("traffic.log")).split('\n');
@@ -1044,13 +1048,12 @@ private slots:
         const QString sys = env.path() + QStringLiteral("/sys");
         const QFile::Permissions writable = QFileInfo(sys).permissions();
         QVERIFY(QFile::setPermissions(sys, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup));
-        const auto restore = qScopeGuard([&] {
-            QFile::setPermissions(sys, writable);
-            ModuleWindow::setShowMain({});
-        });
+        const auto restore = qScopeGuard([&] { QFile::setPermissions(sys, writable); });
         int mainShown = 0;
-        ModuleWindow::setShowMain([&mainShown] { ++mainShown; });
         QPointer<ModuleWindow> w = createTestWindow(QStringLiteral("KV5510ADAM"));
+        WindowHooks hooks;
+        hooks.showMain = [&mainShown] { ++mainShown; };
+        w->setHooks(hooks);
         w->show();
         w->Combo2->setCurrentIndex(w->Combo2->findText(QStringLiteral("4800")));
         QVERIFY(w->close());
