@@ -5,6 +5,7 @@
 
 #include "modulewindow.h"
 #include "models.h"
+#include "panellayout.h"
 #include "windowvalues.h"
 
 #include <QPointer>
@@ -45,6 +46,9 @@ public:
     int ResumeAcquisition = 0;
     const AcquisitionCycle &cycle() const { return m_machine; }
 
+    // The analog values and input indicators of the last accepted reply.
+    QVector<QLabel *> AI_SHOW;
+    QVector<QLabel *> DI_SHOW;
     // The output indicators the user switches. What they show is kept in m_outputs and set on
     // them from there, never read back from their texts.
     QVector<ClickLabel *> DO_SHOW;
@@ -69,10 +73,18 @@ protected:
     void loadTimings() override;
     void onLineLost() override;
 
-    // Indicator helpers shared by the digital and combined panels.
+    // The panels' rows, one builder per kind, which every window with such a panel uses: per
+    // text a caption (captionName_<firstCaption + i>, appended to captions), then its value label
+    // (AI_SHOW_i), input indicator (DI_SHOW_i, OFF) or output indicator (DO_SHOW_i, OFF, a click
+    // switches it), laid out by plan. fill: the indicators fill their background themselves.
+    void addAnalogRows(QGroupBox *frame, const QStringList &texts, int count, const QString &captionName,
+                       int firstCaption, QVector<QLabel *> &captions, const RowPlan &plan);
+    void addInputRows(QGroupBox *frame, const QStringList &texts, const QString &captionName, int firstCaption,
+                      QVector<QLabel *> &captions, const RowPlan &plan, bool fill);
+    void addOutputRows(QGroupBox *frame, const QStringList &texts, const QString &captionName,
+                       QVector<QLabel *> &captions, const RowPlan &plan, bool fill);
+
     static void setIndicator(QLabel *indicator, bool on);
-    static QLabel *makeIndicator(QWidget *parent, const QString &name);
-    static QLabel *makeValueLabel(QWidget *parent, const QString &name);
 
     // Every output off, and DO_SHOW showing it; once DO_SHOW is built.
     void resetOutputs();
