@@ -283,7 +283,8 @@ private slots:
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_0")), Qt::LeftButton);
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
-            QCOMPARE(texts(w, "DO_SHOW_", true), QStringLiteral("1").leftJustified(row.outputs(), '0'));
+            QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_%1").arg(row.outputs() - 1)), Qt::LeftButton);
+            QCOMPARE(texts(w, "DO_SHOW_", true), QStringLiteral("1").leftJustified(row.outputs() - 1, '0') + QLatin1Char('1'));
         } else if (analogOutput) {
             // Arrows step 1, the track 1000; a drag shows only when the thumb is let go.
             auto *slider = child<QScrollBar>(w, QStringLiteral("HScroll1"));
@@ -302,7 +303,7 @@ private slots:
             QCOMPARE(validate->text(), QStringLiteral("Validate"));
             QList<bool> on(row.outputs(), false);
             if (!on.isEmpty())
-                on[0] = true;
+                on[0] = on.last() = true;
             const QString frame = HexText(row.outputs() ? writeCoilsRequest(9, on) : writeRegisterRequest(9, 0, 4001));
             if (reads.isEmpty()) // clicks and the slider alone send nothing
                 QVERIFY(simLine(w)->writes().isEmpty());
@@ -311,8 +312,9 @@ private slots:
             QCOMPARE(env.pauses, reads.isEmpty() ? QList<int>() : QList<int>{300}); // a running read waits
             QTRY_COMPARE(message(w), kNormal);
             QCOMPARE(cutTexts(w), QStringList());
-            QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) : int(target->holding(0)),
-                     row.outputs() ? 1 : 4001);
+            QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) + int(target->coil(row.outputs() - 1))
+                                   : int(target->holding(0)),
+                     row.outputs() ? 2 : 4001);
         }
         if (!reads.isEmpty()) {
             auto *running = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(reads.size()));
