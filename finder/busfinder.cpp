@@ -178,10 +178,10 @@ void BusFinderWindow::Command_Start_Click()
     m_shownRows = -1;
     Table_Results->setRowCount(0);
     Command_Start->setText(kStop);
-    apply(m_finder.start(nowUs()));
+    follow(m_finder.start(nowUs()));
 }
 
-void BusFinderWindow::apply(BusFinder::Next next)
+void BusFinderWindow::follow(BusFinder::Next next)
 {
     while (next.kind == BusFinder::Next::Open) {
         MSComm1->close();
@@ -220,7 +220,7 @@ void BusFinderWindow::TM_Probe_Timer()
     traffic().judged(judgeReply(bytes, m_request, expectedReplyLength(m_request)), QDateTime::currentMSecsSinceEpoch(), steadyNs());
     const BusFinder::Next next = m_finder.judged(bytes, m_lastByteUs, nowUs());
     showRows();
-    apply(next);
+    follow(next);
 }
 
 void BusFinderWindow::onLineLost()
