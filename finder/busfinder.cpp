@@ -9,14 +9,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QSaveFile>
 
-#include <chrono>
 
 namespace {
 const QString kStart = QStringLiteral("Start");
@@ -24,11 +22,6 @@ const QString kStop = QStringLiteral("Stop");
 const QStringList kColumns = {QStringLiteral("Address"), QStringLiteral("Model"), QStringLiteral("Code"),
                               QStringLiteral("Baud"), QStringLiteral("Parity"), QStringLiteral("Response ms"),
                               QStringLiteral("Note")};
-
-qint64 steadyNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 std::function<ModuleWindow *(const QString &)> &openWindowSlot()
 {
@@ -217,7 +210,7 @@ void BusFinderWindow::TM_Probe_Timer()
     if (!m_finder.running())
         return;
     const QByteArray bytes = received();
-    traffic().judged(judgeReply(bytes, m_request, expectedReplyLength(m_request)), QDateTime::currentMSecsSinceEpoch(), steadyNs());
+    recordVerdict(judgeReply(bytes, m_request, expectedReplyLength(m_request)));
     const BusFinder::Next next = m_finder.judged(bytes, m_lastByteUs, nowUs());
     showRows();
     follow(next);

@@ -247,6 +247,11 @@ void ModuleWindow::applyExchange(const CycleAction &action)
     }
 }
 
+void ModuleWindow::recordVerdict(const ReplyVerdict &verdict)
+{
+    m_traffic.judged(verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs());
+}
+
 void ModuleWindow::apply(const CycleActions &actions)
 {
     const TextBox::Pass pass; // the boxes set here repainted once, at the end
@@ -260,7 +265,7 @@ void ModuleWindow::apply(const CycleActions &actions)
             cycleButton(a.cycle)->setText(a.text);
             break;
         case CycleAction::Judged:
-            m_traffic.judged(a.verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs());
+            recordVerdict(a.verdict);
             if (!a.verdict.accepted()) {
                 Text_Message->setPlainText(kDataError);
             } else {

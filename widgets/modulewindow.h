@@ -147,6 +147,8 @@ protected:
     virtual void mirrorMachine() {}
     // The actions every window's machine shares: pause, clear, message box, send.
     void applyExchange(const CycleAction &action);
+    // A judged reply into the traffic record, stamped now.
+    void recordVerdict(const ReplyVerdict &verdict);
     // What the line is set to, shown with the frames in the traffic monitor (the scan's steps).
     void setTrafficTag(const QString &tag) { m_trafficTag = tag; }
     // The longest reply the window accepts: the receive bound (see ModuleLine).
