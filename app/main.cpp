@@ -1,4 +1,3 @@
-#include "modulewindow.h"
 #include "prompt.h"
 #include "toolwindows.h"
 #include "trafficlogfile.h"
@@ -64,7 +63,7 @@ int main(int argc, char *argv[])
         log = std::make_unique<TrafficLogFile>(path, [path](const QString &why) {
             Prompt(nullptr, QStringLiteral("Cannot write the traffic log %1: %2").arg(path, why));
         });
-        ModuleWindow::setTrafficSink([&log](const QString &caption, const TrafficRow &row) { log->write(caption, row); });
+        tool.trafficSink = [&log](const QString &caption, const TrafficRow &row) { log->write(caption, row); };
     }
     std::unique_ptr<ValueLog> values;
     if (parser.isSet(valueLog)) {
@@ -76,7 +75,7 @@ int main(int argc, char *argv[])
     }
     tool.main.show();
     const int rc = app->exec();
-    ModuleWindow::setTrafficSink({});
+    tool.trafficSink = {};
     WindowValues::setProgramSink({});
     return rc;
 }

@@ -20,6 +20,15 @@ ModuleWindow *WindowRegistry::window(const QString &name) const
     return m_windows.value(name).data();
 }
 
+QList<ModuleWindow *> WindowRegistry::windows() const
+{
+    QList<ModuleWindow *> open;
+    for (const QPointer<ModuleWindow> &w : m_windows)
+        if (w)
+            open << w.data();
+    return open;
+}
+
 ModuleWindow *WindowRegistry::open(const QString &name)
 {
     ModuleWindow *w = window(name);

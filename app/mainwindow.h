@@ -25,6 +25,8 @@ public:
     void add(const QString &name, Factory factory);
     ModuleWindow *open(const QString &name);
     ModuleWindow *window(const QString &name) const;
+    // Every window it opened that is still there.
+    QList<ModuleWindow *> windows() const;
 
 private:
     QHash<QString, Factory> m_factories;

@@ -5,20 +5,37 @@
 #include "modulewindow.h"
 #include "setfrm.h"
 #include "testwindow.h"
+#include "trafficmonitor.h"
 
 ToolWindows::ToolWindows()
 {
     for (const ModelRow &row : modelTable())
-        registry.add(row.name, [name = row.name] { return createTestWindow(name); });
-    registry.add(QStringLiteral("SetFrm"), [] { return createSetFrm(); });
-    registry.add(QStringLiteral("BusFinder"), [] { return createBusFinder(); });
+        registry.add(row.name, [this, name = row.name] { return wired(createTestWindow(name)); });
+    registry.add(QStringLiteral("SetFrm"), [this] { return wired(createSetFrm()); });
+    registry.add(QStringLiteral("BusFinder"), [this] { return wired(createBusFinder()); });
     BusFinderWindow::setOpenWindow([this](const QString &name) { return registry.open(name); });
-    ModuleWindow::setShowMain([this] { main.show(); });
     main.Form_Load();
 }
 
 ToolWindows::~ToolWindows()
 {
-    ModuleWindow::setShowMain({});
+    // A window that outlives the tool shows no Main and passes its frames nowhere.
+    for (ModuleWindow *w : registry.windows())
+        w->setHooks({});
     BusFinderWindow::setOpenWindow({});
+}
+
+ModuleWindow *ToolWindows::wired(ModuleWindow *window)
+{
+    if (!window)
+        return window;
+    WindowHooks hooks;
+    hooks.showMain = [this] { main.show(); };
+    hooks.trafficSink = [this](const QString &caption, const TrafficRow &row) {
+        if (trafficSink)
+            trafficSink(caption, row);
+    };
+    hooks.openMonitor = [](ModuleWindow *w) { openTrafficMonitor(w); };
+    window->setHooks(std::move(hooks));
+    return window;
 }

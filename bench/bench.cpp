@@ -15,6 +15,7 @@
 #include "simline.h"
 #include "startup_probe.h"
 #include "testwindow.h"
+#include "trafficmonitor.h"
 #include "modbus.h"
 
 #include <QAbstractEventDispatcher>
@@ -333,7 +334,7 @@ int runPollChild(int argc, char **argv, const QString &model, int periodMs, int 
 
     // KORVANT_BENCH_MONITOR=1: the same poll with the window's traffic monitor open.
     if (qEnvironmentVariableIntValue("KORVANT_BENCH_MONITOR") == 1)
-        window->openTrafficMonitor();
+        openTrafficMonitor(window);
 
     // Every tick empties the status box first, so each exchange is one change from empty to its
     // outcome; counting changes (not signals) keeps repeated notifications from counting twice.

@@ -35,31 +35,17 @@ BoxAddress addressFromBox(const QString &text, const QString &emptyMessage)
 
 AcquisitionCycle::AcquisitionCycle(QVector<Read> reads) : m_reads(std::move(reads)), m_cycles(m_reads.size()) {}
 
-bool AcquisitionCycle::enabled(TimerRef timer) const
+void MachineTimers::set(CycleActions &out, TimerRef timer, bool on)
 {
-    switch (timer.kind) {
-    case TimerRef::Acquisition: return m_cycles.value(timer.index).acquisition;
-    case TimerRef::ReadTimeout: return m_cycles.value(timer.index).readArmed;
-    case TimerRef::WriteTimeout: return m_writeArmed;
-    }
-    return false;
-}
-
-void AcquisitionCycle::setTimer(CycleActions &out, TimerRef timer, bool on)
-{
-    switch (timer.kind) {
-    case TimerRef::Acquisition: m_cycles[timer.index].acquisition = on; break;
-    case TimerRef::ReadTimeout: m_cycles[timer.index].readArmed = on; break;
-    case TimerRef::WriteTimeout: m_writeArmed = on; break;
-    }
-    CycleAction a = action(on ? CycleAction::Enable : CycleAction::Disable);
+    m_on[key(timer)] = on;
+    CycleAction a(on ? CycleAction::Enable : CycleAction::Disable);
     a.timer = timer;
     out << a;
 }
 
 void AcquisitionCycle::stop(CycleActions &out, int cycle)
 {
-    setTimer(out, {TimerRef::Acquisition, cycle}, false);
+    m_timers.set(out, {TimerRef::Acquisition, cycle}, false);
     m_cycles[cycle].running = false;
     CycleAction a = action(CycleAction::Caption);
     a.cycle = cycle;
@@ -77,7 +63,7 @@ CycleActions AcquisitionCycle::click(int cycle)
     for (int i = 0; i < m_cycles.size(); ++i)
         if (i != cycle && m_cycles[i].running)
             stop(out, i);
-    setTimer(out, {TimerRef::Acquisition, cycle}, true);
+    m_timers.set(out, {TimerRef::Acquisition, cycle}, true);
     m_cycles[cycle].running = true;
     CycleAction a = action(CycleAction::Caption);
     a.cycle = cycle;
@@ -91,7 +77,7 @@ CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const BoxAddress &
 {
     CycleActions out;
     for (int i = 0; i < m_cycles.size(); ++i)
-        if (m_cycles[i].readArmed)
+        if (m_timers.enabled({TimerRef::ReadTimeout, i}))
             judgeRead(out, i, received, echoKnown);
     out << action(CycleAction::Clear);
     m_request.clear();
@@ -107,7 +93,7 @@ CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const BoxAddress &
     CycleAction send = action(CycleAction::Send);
     send.frame = m_request;
     out << send;
-    setTimer(out, {TimerRef::ReadTimeout, cycle}, true);
+    m_timers.set(out, {TimerRef::ReadTimeout, cycle}, true);
     return out;
 }
 
@@ -124,7 +110,7 @@ void AcquisitionCycle::judgeRead(CycleActions &out, int cycle, const QByteArray 
     a.take(exchange);
     a.decode = a.verdict.accepted() && (!m_reads[cycle].decodeOnlyWhileAcquiring || m_cycles[cycle].running);
     out << a;
-    setTimer(out, {TimerRef::ReadTimeout, cycle}, false);
+    m_timers.set(out, {TimerRef::ReadTimeout, cycle}, false);
 }
 
 CycleActions AcquisitionCycle::readTimeout(int cycle, const QByteArray &received, bool echoKnown)
@@ -140,7 +126,7 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const BoxAddress &address
     CycleActions out;
     for (int i = 0; i < m_cycles.size(); ++i) {
         if (m_cycles[i].running) {
-            setTimer(out, {TimerRef::Acquisition, i}, false);
+            m_timers.set(out, {TimerRef::Acquisition, i}, false);
             m_resume = i + 1;
             CycleAction pause = action(CycleAction::Pause);
             pause.ms = 300;
@@ -172,7 +158,7 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const BoxAddress &address
     CycleAction send = action(CycleAction::Send);
     send.frame = m_request;
     out << send;
-    setTimer(out, {TimerRef::WriteTimeout, 0}, true);
+    m_timers.set(out, {TimerRef::WriteTimeout, 0}, true);
     return out;
 }
 
@@ -185,7 +171,7 @@ CycleActions AcquisitionCycle::writeTimeout(const QByteArray &received, bool ech
     exchange.judge(received);
     a.take(exchange);
     out << a;
-    setTimer(out, {TimerRef::WriteTimeout, 0}, false);
+    m_timers.set(out, {TimerRef::WriteTimeout, 0}, false);
     resumeSuspended(out);
     return out;
 }
@@ -197,9 +183,9 @@ void AcquisitionCycle::resumeSuspended(CycleActions &out)
     if (cycle < 0 || cycle >= m_cycles.size() || !m_cycles[cycle].running)
         return; // the user stopped it meanwhile
     for (int i = 0; i < m_cycles.size(); ++i)
-        if (i != cycle && m_cycles[i].acquisition)
+        if (i != cycle && m_timers.enabled({TimerRef::Acquisition, i}))
             return; // another cycle took the port
-    setTimer(out, {TimerRef::Acquisition, cycle}, true);
+    m_timers.set(out, {TimerRef::Acquisition, cycle}, true);
 }
 
 CycleActions AcquisitionCycle::lineLost()

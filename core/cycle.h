@@ -13,6 +13,8 @@
 #include <QString>
 #include <QVector>
 
+#include <QHash>
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -57,6 +59,20 @@ struct CycleAction {
     void take(const Exchange &judged);
 };
 using CycleActions = QVector<CycleAction>;
+
+// Which of a machine's timers are enabled, and the actions that switch them: both machines keep
+// their timers this one way. The write time-out is one timer whatever its index.
+class MachineTimers
+{
+public:
+    bool enabled(TimerRef timer) const { return m_on.value(key(timer)); }
+    // Records timer as on or off and asks the window to follow: Enable or Disable timer.
+    void set(CycleActions &out, TimerRef timer, bool on);
+
+private:
+    static int key(TimerRef timer) { return timer.kind == TimerRef::WriteTimeout ? -1 : timer.index * 2 + timer.kind; }
+    QHash<int, bool> m_on;
+};
 
 // Texts the cycle shows.
 extern const QString kAcquisitionCaption;        // "Acquisition"
@@ -122,24 +138,21 @@ public:
 
     // The caption of cycle's button reads "Stop".
     bool acquiring(int cycle) const { return m_cycles[cycle].running; }
-    bool enabled(TimerRef timer) const;
+    bool enabled(TimerRef timer) const { return m_timers.enabled(timer); }
     // 0: nothing to resume; n: read cycle n-1 is suspended for a write.
     int suspended() const { return m_resume; }
 
 private:
     struct State {
-        bool running = false;     // caption "Stop"
-        bool acquisition = false; // acquisition timer enabled
-        bool readArmed = false;
+        bool running = false; // caption "Stop"
     };
-    void setTimer(CycleActions &out, TimerRef timer, bool on);
     void stop(CycleActions &out, int cycle);
     void judgeRead(CycleActions &out, int cycle, const QByteArray &received, bool echoKnown);
     void resumeSuspended(CycleActions &out);
 
     QVector<Read> m_reads;
     QVector<State> m_cycles;
-    bool m_writeArmed = false;
+    MachineTimers m_timers;
     int m_resume = 0;
     QByteArray m_request;
 };

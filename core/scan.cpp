@@ -13,24 +13,9 @@ constexpr TimerRef kReadTimeout{TimerRef::ReadTimeout, 0};
 constexpr TimerRef kWriteTimeout{TimerRef::WriteTimeout, 0};
 } // namespace
 
-bool ParameterCycle::enabled(TimerRef timer) const
+bool ParameterCycle::scanning() const
 {
-    switch (timer.kind) {
-    case TimerRef::Acquisition: return m_acquisition;
-    case TimerRef::ReadTimeout: return m_readArmed;
-    case TimerRef::WriteTimeout: return m_writeArmed;
-    }
-    return false;
-}
-
-void ParameterCycle::setTimer(CycleActions &out, TimerRef timer, bool on)
-{
-    (timer.kind == TimerRef::Acquisition ? m_acquisition
-     : timer.kind == TimerRef::ReadTimeout ? m_readArmed
-                                           : m_writeArmed) = on;
-    CycleAction a{on ? CycleAction::Enable : CycleAction::Disable};
-    a.timer = timer;
-    out << a;
+    return m_running || m_timers.enabled(kTick);
 }
 
 void ParameterCycle::caption(CycleActions &out, const QString &text)
@@ -52,7 +37,7 @@ CycleActions ParameterCycle::prompt(const QString &text)
 void ParameterCycle::endScan(CycleActions &out)
 {
     caption(out, kReadCaption);
-    setTimer(out, kTick, false);
+    m_timers.set(out, kTick, false);
     m_step = 0;
 }
 
@@ -65,7 +50,7 @@ CycleActions ParameterCycle::click(bool portOpen)
     // still judged.
     const bool start = !m_running;
     caption(out, start ? kStopCaption : kReadCaption);
-    setTimer(out, kTick, start);
+    m_timers.set(out, kTick, start);
     return out;
 }
 
@@ -76,9 +61,9 @@ CycleActions ParameterCycle::tick(bool portOpen, const QByteArray &received, boo
         endScan(out);
         return out;
     }
-    if (m_readArmed) {
+    if (m_timers.enabled(kReadTimeout)) {
         judgeRead(out, received, echoKnown);
-        if (!m_acquisition)
+        if (!m_timers.enabled(kTick))
             return out;
     }
     CycleAction reopen{CycleAction::Reopen};
@@ -106,8 +91,8 @@ CycleActions ParameterCycle::send(const QByteArray &frame, TimerRef timeout)
     s.frame = frame;
     out << s;
     // Each request gets its full time-out, even if an earlier one is still armed.
-    setTimer(out, timeout, false);
-    setTimer(out, timeout, true);
+    m_timers.set(out, timeout, false);
+    m_timers.set(out, timeout, true);
     return out;
 }
 
@@ -127,7 +112,7 @@ void ParameterCycle::judgeRead(CycleActions &out, const QByteArray &received, bo
     } else if (m_step >= kSteps) {
         endScan(out);
     }
-    setTimer(out, kReadTimeout, false);
+    m_timers.set(out, kReadTimeout, false);
 }
 
 CycleActions ParameterCycle::readTimeout(const QByteArray &received, bool echoKnown)
@@ -192,6 +177,6 @@ CycleActions ParameterCycle::writeTimeout(const QByteArray &received, bool echoK
     exchange.judge(received);
     a.take(exchange);
     out << a;
-    setTimer(out, kWriteTimeout, false);
+    m_timers.set(out, kWriteTimeout, false);
     return out;
 }

@@ -37,15 +37,14 @@ public:
     CycleActions writeParameters(bool portOpen, const BoxAddress &address, const QString &parametersText);
     CycleActions writeTimeout(const QByteArray &received, bool echoKnown = false);
 
-    bool scanning() const { return m_running || m_acquisition; }
+    bool scanning() const;
     // Combinations the current scan has tried; the next tick tries combination step().
     int step() const { return m_step; }
-    bool enabled(TimerRef timer) const;
+    bool enabled(TimerRef timer) const { return m_timers.enabled(timer); }
     // The parameters of the last accepted read.
     ModuleParameters found() const { return m_found; }
 
 private:
-    void setTimer(CycleActions &out, TimerRef timer, bool on);
     void caption(CycleActions &out, const QString &text);
     void endScan(CycleActions &out);
     void judgeRead(CycleActions &out, const QByteArray &received, bool echoKnown);
@@ -56,10 +55,8 @@ private:
                        const std::function<std::optional<QByteArray>(std::uint8_t address)> &request);
     static CycleActions prompt(const QString &text);
 
-    bool m_running = false;     // caption "Stop"
-    bool m_acquisition = false; // the scan's tick timer
-    bool m_readArmed = false;
-    bool m_writeArmed = false;
+    bool m_running = false; // caption "Stop"
+    MachineTimers m_timers;
     int m_step = 0;
     QByteArray m_request;
     ModuleParameters m_found;

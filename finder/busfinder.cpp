@@ -9,14 +9,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QSaveFile>
 
-#include <chrono>
 
 namespace {
 const QString kStart = QStringLiteral("Start");
@@ -24,11 +22,6 @@ const QString kStop = QStringLiteral("Stop");
 const QStringList kColumns = {QStringLiteral("Address"), QStringLiteral("Model"), QStringLiteral("Code"),
                               QStringLiteral("Baud"), QStringLiteral("Parity"), QStringLiteral("Response ms"),
                               QStringLiteral("Note")};
-
-qint64 steadyNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 std::function<ModuleWindow *(const QString &)> &openWindowSlot()
 {
@@ -178,10 +171,10 @@ void BusFinderWindow::Command_Start_Click()
     m_shownRows = -1;
     Table_Results->setRowCount(0);
     Command_Start->setText(kStop);
-    apply(m_finder.start(nowUs()));
+    follow(m_finder.start(nowUs()));
 }
 
-void BusFinderWindow::apply(BusFinder::Next next)
+void BusFinderWindow::follow(BusFinder::Next next)
 {
     while (next.kind == BusFinder::Next::Open) {
         MSComm1->close();
@@ -224,10 +217,10 @@ void BusFinderWindow::TM_Probe_Timer()
     probe.judge(received());
     if (probe.echoKnown && !echoKnown())
         line()->learnEcho();
-    traffic().judged(probe.verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs(), probe.echo.size());
+    recordVerdict(probe.verdict, int(probe.echo.size()));
     const BusFinder::Next next = m_finder.judged(probe.reply, m_lastByteUs, nowUs());
     showRows();
-    apply(next);
+    follow(next);
 }
 
 void BusFinderWindow::onLineLost()

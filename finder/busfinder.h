@@ -49,7 +49,8 @@ protected:
     void onBytes() override { m_lastByteUs = nowUs(); }
 
 private:
-    void apply(BusFinder::Next next);
+    // Does what the finder asks next (not ModuleWindow::apply: the finder is no cycle machine).
+    void follow(BusFinder::Next next);
     void finished();
     void showProgress();
     void showRows();

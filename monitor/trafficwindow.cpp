@@ -405,15 +405,30 @@ void StatisticsLabel::paintEvent(QPaintEvent *)
         painter.drawGlyphRun(QPointF(room.left(), top), shown.run);
 }
 
-TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, int longestFrame, bool withLine,
-                             QWidget *parent)
-    : QWidget(parent, Qt::Window), m_recorder(recorder)
+// Every verdict text a row can show.
+static QStringList verdictTexts()
 {
-    setObjectName(QStringLiteral("TrafficMonitor"));
-    setWindowTitle(QStringLiteral("Traffic - ") + caption);
-    resize(860, 480);
-    m_model = new TrafficModel(recorder, this);
+    QStringList verdicts;
+    TrafficRow reply;
+    reply.kind = TrafficRow::Reply;
+    for (Refusal r : {Refusal::None, Refusal::NoReply, Refusal::Short, Refusal::Long, Refusal::OtherAddress,
+                      Refusal::OtherFunction, Refusal::BadCrc, Refusal::Exception}) {
+        reply.verdict.refusal = r;
+        for (int code = 1; code <= (r == Refusal::Exception ? 6 : 1); ++code) {
+            reply.verdict.exceptionCode = std::uint8_t(code);
+            verdicts << reply.verdictText();
+        }
+    }
+    reply.verdict = ReplyVerdict{Refusal::NoReply};
+    reply.verdict.echoOnly = true;
+    verdicts << reply.verdictText() << QStringLiteral("unsolicited") << QStringLiteral("echo");
+    return verdicts;
+}
 
+// The table: rows of one height, no grid, columns sized for what they hold. Gives the width of
+// the columns shown.
+int TrafficWindow::buildTable(int longestFrame, bool withLine)
+{
     Table = new TrafficTable(this);
     Table->setObjectName(QStringLiteral("Table"));
     Table->setAccessibleName(QStringLiteral("Traffic"));
@@ -430,20 +445,7 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     QHeaderView *header = Table->horizontalHeader();
     header->setStretchLastSection(false);
     const QFontMetrics texts = Table->fontMetrics();
-    QStringList verdicts;
-    TrafficRow reply;
-    reply.kind = TrafficRow::Reply;
-    for (Refusal r : {Refusal::None, Refusal::NoReply, Refusal::Short, Refusal::Long, Refusal::OtherAddress,
-                      Refusal::OtherFunction, Refusal::BadCrc, Refusal::Exception}) {
-        reply.verdict.refusal = r;
-        for (int code = 1; code <= (r == Refusal::Exception ? 6 : 1); ++code) {
-            reply.verdict.exceptionCode = std::uint8_t(code);
-            verdicts << reply.verdictText();
-        }
-    }
-    reply.verdict = ReplyVerdict{Refusal::NoReply};
-    reply.verdict.echoOnly = true;
-    verdicts << reply.verdictText() << QStringLiteral("unsolicited") << QStringLiteral("echo");
+    const QStringList verdicts = verdictTexts();
     QStringList lines; // the scan's steps: baud rate and parity of each code
     for (const QString &parameters : communicationParameterTexts())
         lines << parameters.section(QLatin1Char(','), 0, 1);
@@ -475,7 +477,12 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     auto *cells = new PlainCells(Table);
     Table->setItemDelegate(cells);
     connect(m_model, &QAbstractItemModel::modelReset, this, [cells] { cells->forget(); });
+    return total;
+}
 
+// The statistics line above the table and the buttons below it; the window as wide as the table.
+void TrafficWindow::buildControls(int tableWidth)
+{
     Statistics = new StatisticsLabel(this);
     Statistics->setObjectName(QStringLiteral("Statistics"));
     Statistics->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
@@ -499,10 +506,13 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     layout->addWidget(Statistics);
     layout->addWidget(Table, 1);
     layout->addLayout(buttons);
-    resize(total + 2 * Table->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent)
+    resize(tableWidth + 2 * Table->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent)
                + layout->contentsMargins().left() + layout->contentsMargins().right(),
            height());
+}
 
+void TrafficWindow::connectControls()
+{
     connect(Pause, &QPushButton::toggled, this, [this](bool paused) {
         // Frames are still recorded and counted while paused; they appear on resume.
         Pause->setText(paused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
@@ -532,6 +542,19 @@ TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, 
     addAction(copy);
     Table->addAction(copy);
     Table->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+TrafficWindow::TrafficWindow(TrafficRecorder *recorder, const QString &caption, int longestFrame, bool withLine,
+                             QWidget *parent)
+    : QWidget(parent, Qt::Window), m_recorder(recorder)
+{
+    setObjectName(QStringLiteral("TrafficMonitor"));
+    setWindowTitle(QStringLiteral("Traffic - ") + caption);
+    resize(860, 480);
+    m_model = new TrafficModel(recorder, this);
+
+    buildControls(buildTable(longestFrame, withLine));
+    connectControls();
 
     m_batch.setInterval(kBatchMs);
     connect(&m_batch, &QTimer::timeout, this, [this] {

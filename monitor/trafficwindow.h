@@ -137,6 +137,10 @@ public:
     QCheckBox *ErrorsOnly;
 
 private:
+    int buildTable(int longestFrame, bool withLine);
+    void buildControls(int tableWidth);
+    void connectControls();
+
     TrafficRecorder *m_recorder;
     TrafficModel *m_model;
     QTimer m_batch;

@@ -24,19 +24,10 @@ void AnalogInputWindow::loadPanels()
     Label17 = head.caption;
     Command_OK1 = head.button;
 
-    const auto px = [](int t) { return twips(t); };
-
     // Channel 1 at the top; the value labels are wide enough for "-5553.4℃" and "Not Connect".
-    for (int i = 0; i < kChannels; ++i) {
-        const int top = 1560 + i * 600;
-        auto *caption = new QLabel(m.analogCaptions.value(i), Frame7);
-        caption->setObjectName(QStringLiteral("Label18_%1").arg(i));
-        caption->setGeometry(px(240), px(top + 60), px(780), px(255));
-        QLabel *value = makeValueLabel(Frame7, QStringLiteral("AI_SHOW_%1").arg(i));
-        value->setGeometry(px(1080), px(top), px(2040), px(375));
-        Label18.append(caption);
-        AI_SHOW.append(value);
-    }
+    addAnalogRows(Frame7, m.analogCaptions, kChannels, QStringLiteral("Label18"), 0, Label18,
+                  {.top = 1560, .pitch = 600, .captionLeft = 240, .captionDrop = 60, .captionWidth = 780,
+                   .valueLeft = 1080, .valueWidth = 2040, .valueHeight = 375});
 
     connect(Command_OK1, &QPushButton::clicked, this, &AnalogInputWindow::Command_OK1_Click);
     // Unlike the digital inputs, the values follow every accepted reply, even one that arrives

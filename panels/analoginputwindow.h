@@ -19,7 +19,6 @@ public:
     QLabel *Label17 = nullptr;
     QPushButton *Command_OK1 = nullptr;
     QVector<QLabel *> Label18;
-    QVector<QLabel *> AI_SHOW;
     WindowTimer *TM_Acquisition_A = nullptr, *TM_Overtime_A = nullptr;
 
 protected:

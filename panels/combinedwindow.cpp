@@ -24,17 +24,9 @@ CombinedWindow::CombinedWindow(const ModelRow &model, QWidget *parent)
     connect(TM_Acquisition_B, &WindowTimer::Timer, this, &CombinedWindow::TM_Acquisition_B_Timer);
 }
 
-template <typename T>
-static T *named(T *widget, const QString &name)
-{
-    widget->setObjectName(name);
-    return widget;
-}
-
-static QString element(const QString &name, qsizetype index)
-{
-    return QStringLiteral("%1_%2").arg(name).arg(index);
-}
+// The digital panels' rows in half the height.
+constexpr RowPlan kHalfPanelRows{.top = 1320, .pitch = 480, .captionLeft = 480, .captionDrop = 60, .captionWidth = 900,
+                                 .valueLeft = 1440, .valueWidth = 1215, .valueHeight = 375};
 
 void CombinedWindow::loadPanels()
 {
@@ -51,15 +43,9 @@ void CombinedWindow::loadAnalogPanel()
     const PanelHead head = addPanelHead(Frame2, QStringLiteral("Label6"), 0, QStringLiteral("Command_OK1"), kAcquisitionCaption, 840, 495);
     Label6 = head.caption;
     Command_OK1 = head.button;
-    for (int i = 0; i < m.channels(); ++i) {
-        const int top = 1560 + i * 720;
-        auto *caption = named(new QLabel(m.analogCaptions[i], Frame2), element(QStringLiteral("Label18"), i));
-        caption->setGeometry(twips(240), twips(top + 90), twips(840), twips(255));
-        QLabel *value = makeValueLabel(Frame2, element(QStringLiteral("AI_SHOW"), i));
-        value->setGeometry(twips(1080), twips(top), twips(1935), twips(435));
-        Label18.append(caption);
-        AI_SHOW.append(value);
-    }
+    addAnalogRows(Frame2, m.analogCaptions, m.channels(), QStringLiteral("Label18"), 0, Label18,
+                  {.top = 1560, .pitch = 720, .captionLeft = 240, .captionDrop = 90, .captionWidth = 840,
+                   .valueLeft = 1080, .valueWidth = 1935, .valueHeight = 435});
     connect(Command_OK1, &QPushButton::clicked, this, &CombinedWindow::Command_OK1_Click);
 
     addReadCycle({
@@ -71,17 +57,6 @@ void CombinedWindow::loadAnalogPanel()
     });
 }
 
-// Caption and ON/OFF indicator rows of a half-height digital panel.
-template <typename Indicator>
-static void placeRows(const QVector<QLabel *> &captions, const QVector<Indicator *> &indicators)
-{
-    for (int j = 0; j < indicators.size(); ++j) {
-        const int top = 1320 + j * 480;
-        captions[j]->setGeometry(twips(480), twips(top + 60), twips(900), twips(255));
-        indicators[j]->setGeometry(twips(1440), twips(top), twips(1215), twips(375));
-    }
-}
-
 void CombinedWindow::loadInputPanel()
 {
     const ModelRow &m = model();
@@ -89,15 +64,8 @@ void CombinedWindow::loadInputPanel()
     const PanelHead head = addPanelHead(Frame7, QStringLiteral("Label17"), 1, QStringLiteral("Command_OK2"), kAcquisitionCaption, 720, 435);
     Label17 = head.caption;
     Command_OK2 = head.button;
-    QVector<QLabel *> captions;
-    for (int j = 0; j < m.inputs(); ++j) {
-        // Numbered on from the analog captions: both sets are elements of Label18.
-        auto *caption = named(new QLabel(m.inputCaptions[j], Frame7), element(QStringLiteral("Label18"), Label18.size()));
-        Label18.append(caption);
-        captions.append(caption);
-        DI_SHOW.append(makeIndicator(Frame7, element(QStringLiteral("DI_SHOW"), j)));
-    }
-    placeRows(captions, DI_SHOW);
+    // Numbered on from the analog captions: both sets are elements of Label18.
+    addInputRows(Frame7, m.inputCaptions, QStringLiteral("Label18"), int(Label18.size()), Label18, kHalfPanelRows, true);
     connect(Command_OK2, &QPushButton::clicked, this, &CombinedWindow::Command_OK2_Click);
 
     addReadCycle({
@@ -116,24 +84,14 @@ void CombinedWindow::loadOutputPanel()
     const PanelHead head = addPanelHead(Frame6, QStringLiteral("Label16"), 2, QStringLiteral("Command_OK3"), QStringLiteral("Validate"), 720, 435);
     Label16 = head.caption;
     Command_OK3 = head.button;
-    for (int j = 0; j < m.outputs(); ++j) {
-        Label15.append(named(new QLabel(m.outputCaptions[j], Frame6), element(QStringLiteral("Label15"), j)));
-        auto *indicator = named(new ClickLabel(Frame6), element(QStringLiteral("DO_SHOW"), j));
-        indicator->setAlignment(Qt::AlignCenter);
-        indicator->setAutoFillBackground(true);
-        indicator->setCursor(Qt::PointingHandCursor);
-        setIndicator(indicator, false);
-        connect(indicator, &ClickLabel::clicked, this, [this, j] { DO_SHOW_Click(j); });
-        DO_SHOW.append(indicator);
-    }
-    placeRows(Label15, DO_SHOW);
+    addOutputRows(Frame6, m.outputCaptions, QStringLiteral("Label15"), Label15, kHalfPanelRows, true);
     connect(Command_OK3, &QPushButton::clicked, this, &CombinedWindow::Command_OK3_Click);
 
     WriteCycle write;
     write.button = Command_OK3;
     write.overtime = TM_Overtime_C;
     write.addressBox = 2;
-    write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates(DO_SHOW)); };
+    write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); };
     setWriteCycle(write);
 }
 
@@ -152,5 +110,5 @@ void CombinedWindow::Show_DI_Data()
 
 void CombinedWindow::DO_SHOW_Click(int index)
 {
-    toggleIndicator(DO_SHOW[index]);
+    toggleOutput(index);
 }

@@ -37,9 +37,6 @@ public:
     // after them (Label18_0 .. Label18_{n-1}, then Label18_n .. Label18_{n+3}), so that each
     // element keeps a name of its own; Label15 holds the output captions.
     QVector<QLabel *> Label18, Label15;
-    QVector<QLabel *> AI_SHOW;
-    QVector<QLabel *> DI_SHOW;
-    QVector<ClickLabel *> DO_SHOW;
     WindowTimer *TM_Overtime_A = nullptr, *TM_Overtime_B = nullptr, *TM_Overtime_C = nullptr;
     WindowTimer *TM_Acquisition_A = nullptr, *TM_Acquisition_B = nullptr;
 

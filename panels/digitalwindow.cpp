@@ -20,46 +20,14 @@ DigitalWindow::DigitalWindow(const ModelRow &model, QWidget *parent)
     }
 }
 
-// One indicator row per channel below the panel's head (two columns of rows for sixteen channels).
-template <typename Indicator>
-static void layOutRows(QGroupBox *frame, const QStringList &captions, QVector<QLabel *> &captionLabels,
-                       QVector<Indicator *> &indicators, const QString &captionName,
-                       const QString &indicatorName, Indicator *(*make)(QWidget *, const QString &))
+// One row per channel below the panel's head; sixteen channels take two columns of eight.
+static RowPlan digitalRows(int channels)
 {
-    const auto px = [](int t) { return twips(t); };
-    const int n = int(captions.size());
-    const bool twoColumns = n > 8;
-    for (int i = 0; i < n; ++i) {
-        const int column = twoColumns ? i / 8 : 0;
-        const int row = twoColumns ? i % 8 : i;
-        const int top = 1560 + row * 600;
-        auto *caption = new QLabel(captions[i], frame);
-        caption->setObjectName(QStringLiteral("%1_%2").arg(captionName).arg(i));
-        Indicator *indicator = make(frame, QStringLiteral("%1_%2").arg(indicatorName).arg(i));
-        if (twoColumns) {
-            caption->setGeometry(px(120 + column * 1560), px(top + 60), px(720), px(255));
-            indicator->setGeometry(px(840 + column * 1560), px(top), px(720), px(375));
-        } else {
-            caption->setGeometry(px(480), px(top + 60), px(900), px(255));
-            indicator->setGeometry(px(1440), px(top), px(1215), px(375));
-        }
-        captionLabels.append(caption);
-        indicators.append(indicator);
-    }
-}
-
-static QLabel *plainIndicator(QWidget *parent, const QString &name)
-{
-    auto *label = new QLabel(parent);
-    label->setObjectName(name);
-    return label;
-}
-
-static ClickLabel *clickIndicator(QWidget *parent, const QString &name)
-{
-    auto *label = new ClickLabel(parent);
-    label->setObjectName(name);
-    return label;
+    if (channels > 8)
+        return {.top = 1560, .pitch = 600, .captionLeft = 120, .captionDrop = 60, .captionWidth = 720,
+                .valueLeft = 840, .valueWidth = 720, .valueHeight = 375, .perColumn = 8, .columnShift = 1560};
+    return {.top = 1560, .pitch = 600, .captionLeft = 480, .captionDrop = 60, .captionWidth = 900,
+            .valueLeft = 1440, .valueWidth = 1215, .valueHeight = 375};
 }
 
 void DigitalWindow::loadPanels()
@@ -71,11 +39,7 @@ void DigitalWindow::loadPanels()
         const PanelHead head = addPanelHead(Frame7, QStringLiteral("Label17"), 0, QStringLiteral("Command_OK1"), kAcquisitionCaption);
         Label17 = head.caption;
         Command_OK1 = head.button;
-        layOutRows<QLabel>(Frame7, m.inputCaptions, Label18, DI_SHOW, QStringLiteral("Label18"), QStringLiteral("DI_SHOW"), plainIndicator);
-        for (QLabel *indicator : DI_SHOW) {
-            indicator->setAlignment(Qt::AlignCenter);
-            setIndicator(indicator, false);
-        }
+        addInputRows(Frame7, m.inputCaptions, QStringLiteral("Label18"), 0, Label18, digitalRows(int(m.inputCaptions.size())), false);
         connect(Command_OK1, &QPushButton::clicked, this, &DigitalWindow::Command_OK1_Click);
         addReadCycle({
             .button = Command_OK1,
@@ -91,19 +55,13 @@ void DigitalWindow::loadPanels()
         const PanelHead head = addPanelHead(Frame6, QStringLiteral("Label16"), 1, QStringLiteral("Command_OK2"), QStringLiteral("Validate"));
         Label16 = head.caption;
         Command_OK2 = head.button;
-        layOutRows<ClickLabel>(Frame6, m.outputCaptions, Label15, DO_SHOW, QStringLiteral("Label15"), QStringLiteral("DO_SHOW"), clickIndicator);
-        for (int i = 0; i < DO_SHOW.size(); ++i) {
-            DO_SHOW[i]->setAlignment(Qt::AlignCenter);
-            DO_SHOW[i]->setCursor(Qt::PointingHandCursor);
-            setIndicator(DO_SHOW[i], false);
-            connect(DO_SHOW[i], &ClickLabel::clicked, this, [this, i] { DO_SHOW_Click(i); });
-        }
+        addOutputRows(Frame6, m.outputCaptions, QStringLiteral("Label15"), Label15, digitalRows(int(m.outputCaptions.size())), false);
         connect(Command_OK2, &QPushButton::clicked, this, &DigitalWindow::Command_OK2_Click);
         WriteCycle write;
         write.button = Command_OK2;
         write.overtime = TM_Overtime_B;
         write.addressBox = 1;
-        write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates(DO_SHOW)); };
+        write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); };
         setWriteCycle(write);
     }
     finishCycles();
@@ -118,5 +76,5 @@ void DigitalWindow::Show_DI_Data()
 
 void DigitalWindow::DO_SHOW_Click(int index)
 {
-    toggleIndicator(DO_SHOW[index]);
+    toggleOutput(index);
 }

@@ -23,8 +23,6 @@ public:
     QLabel *Label17 = nullptr, *Label16 = nullptr;
     QPushButton *Command_OK1 = nullptr, *Command_OK2 = nullptr;
     QVector<QLabel *> Label18, Label15;
-    QVector<QLabel *> DI_SHOW;
-    QVector<ClickLabel *> DO_SHOW;
     WindowTimer *TM_Acquisition_A = nullptr, *TM_Overtime_A = nullptr, *TM_Overtime_B = nullptr;
 
 protected:

@@ -96,7 +96,7 @@ bool TestWindow::acquiring(int cycle) const
     return m_machine.acquiring(cycle);
 }
 
-WindowTimer *TestWindow::timer(TimerRef ref) const
+WindowTimer *TestWindow::cycleTimer(TimerRef ref) const
 {
     switch (ref.kind) {
     case TimerRef::Acquisition: return m_cycles[ref.index].acquisition;
@@ -106,32 +106,10 @@ WindowTimer *TestWindow::timer(TimerRef ref) const
     return nullptr;
 }
 
-void TestWindow::apply(const CycleActions &actions)
+void TestWindow::decodeReply(const CycleAction &judged)
 {
-    const TextBox::Pass pass; // the boxes set here repainted once, at the end
-    for (const CycleAction &a : actions) {
-        switch (a.kind) {
-        case CycleAction::Enable:
-        case CycleAction::Disable:
-            timer(a.timer)->setEnabled(a.kind == CycleAction::Enable);
-            break;
-        case CycleAction::Caption:
-            m_cycles[a.cycle].button->setText(a.text);
-            break;
-        case CycleAction::Judged:
-            showVerdict(a, [&] {
-                if (a.decode && m_cycles[a.cycle].decode)
-                    m_cycles[a.cycle].decode();
-            });
-            if (a.decode)
-                valuesAccepted(a.cycle);
-            break;
-        default:
-            applyExchange(a);
-            break;
-        }
-        ResumeAcquisition = m_machine.suspended();
-    }
+    if (m_cycles[judged.cycle].decode)
+        m_cycles[judged.cycle].decode();
 }
 
 void TestWindow::startStop(int cycle)
@@ -205,36 +183,85 @@ void TestWindow::setIndicator(QLabel *indicator, bool on)
         indicator->setStyleSheet(style);
 }
 
-bool TestWindow::indicatorOn(const QLabel *indicator)
+void TestWindow::resetOutputs()
 {
-    return indicator->text() == kOn;
+    m_outputs = QList<bool>(DO_SHOW.size(), false);
+    for (ClickLabel *indicator : DO_SHOW)
+        setIndicator(indicator, false);
 }
 
-void TestWindow::toggleIndicator(QLabel *indicator)
+void TestWindow::toggleOutput(int index)
 {
-    setIndicator(indicator, indicator->text() == kOff);
+    m_outputs[index] = !m_outputs[index];
+    setIndicator(DO_SHOW[index], m_outputs[index]);
 }
 
-QLabel *TestWindow::makeIndicator(QWidget *parent, const QString &name)
+// Caption i of a panel's rows, named on from firstCaption.
+static QLabel *rowCaption(QGroupBox *frame, const QString &text, const QString &name, int number)
 {
-    auto *label = new QLabel(parent);
-    label->setObjectName(name);
-    label->setAlignment(Qt::AlignCenter);
-    label->setAutoFillBackground(true);
-    setIndicator(label, false);
-    return label;
+    auto *caption = new QLabel(text, frame);
+    caption->setObjectName(QStringLiteral("%1_%2").arg(name).arg(number));
+    return caption;
 }
 
-QLabel *TestWindow::makeValueLabel(QWidget *parent, const QString &name)
+void TestWindow::addAnalogRows(QGroupBox *frame, const QStringList &texts, int count, const QString &captionName,
+                               int firstCaption, QVector<QLabel *> &captions, const RowPlan &plan)
 {
-    auto *label = new QLabel(parent);
-    label->setObjectName(name);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setFrameStyle(QFrame::Box | QFrame::Plain);
-    label->setStyleSheet(QStringLiteral("background-color: #000000; color: #FFFFFF; border: 1px solid #808080;"));
-    QFont font = label->font();
-    font.setPointSizeF(font.pointSizeF() * 1.4);
-    font.setBold(true);
-    label->setFont(font);
-    return label;
+    QVector<QLabel *> added;
+    for (int i = 0; i < count; ++i) {
+        added.append(rowCaption(frame, texts.value(i), captionName, firstCaption + i));
+        auto *value = new QLabel(frame);
+        value->setObjectName(QStringLiteral("AI_SHOW_%1").arg(i));
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        value->setFrameStyle(QFrame::Box | QFrame::Plain);
+        value->setStyleSheet(QStringLiteral("background-color: #000000; color: #FFFFFF; border: 1px solid #808080;"));
+        QFont font = value->font();
+        font.setPointSizeF(font.pointSizeF() * 1.4);
+        font.setBold(true);
+        value->setFont(font);
+        AI_SHOW.append(value);
+    }
+    layOutRows(added, AI_SHOW, plan);
+    captions += added;
+}
+
+// An indicator of a row.
+template <typename Label>
+static Label *rowIndicator(QGroupBox *frame, const QString &name, int i, bool fill)
+{
+    auto *indicator = new Label(frame);
+    indicator->setObjectName(QStringLiteral("%1_%2").arg(name).arg(i));
+    indicator->setAlignment(Qt::AlignCenter);
+    if (fill)
+        indicator->setAutoFillBackground(true);
+    return indicator;
+}
+
+void TestWindow::addInputRows(QGroupBox *frame, const QStringList &texts, const QString &captionName, int firstCaption,
+                              QVector<QLabel *> &captions, const RowPlan &plan, bool fill)
+{
+    QVector<QLabel *> added;
+    for (int i = 0; i < texts.size(); ++i) {
+        added.append(rowCaption(frame, texts[i], captionName, firstCaption + i));
+        DI_SHOW.append(rowIndicator<QLabel>(frame, QStringLiteral("DI_SHOW"), i, fill));
+        setIndicator(DI_SHOW.last(), false);
+    }
+    layOutRows(added, DI_SHOW, plan);
+    captions += added;
+}
+
+void TestWindow::addOutputRows(QGroupBox *frame, const QStringList &texts, const QString &captionName,
+                               QVector<QLabel *> &captions, const RowPlan &plan, bool fill)
+{
+    QVector<QLabel *> added;
+    for (int i = 0; i < texts.size(); ++i) {
+        added.append(rowCaption(frame, texts[i], captionName, i));
+        ClickLabel *indicator = rowIndicator<ClickLabel>(frame, QStringLiteral("DO_SHOW"), i, fill);
+        indicator->setCursor(Qt::PointingHandCursor);
+        connect(indicator, &ClickLabel::clicked, this, [this, i] { toggleOutput(i); });
+        DO_SHOW.append(indicator);
+    }
+    layOutRows(added, DO_SHOW, plan);
+    captions += added;
+    resetOutputs();
 }

@@ -5,7 +5,10 @@
 
 #include "modulewindow.h"
 #include "models.h"
+#include "panellayout.h"
 #include "windowvalues.h"
+
+#include <QPointer>
 
 #include <cstdint>
 #include <functional>
@@ -43,6 +46,13 @@ public:
     int ResumeAcquisition = 0;
     const AcquisitionCycle &cycle() const { return m_machine; }
 
+    // The analog values and input indicators of the last accepted reply.
+    QVector<QLabel *> AI_SHOW;
+    QVector<QLabel *> DI_SHOW;
+    // The output indicators the user switches. What they show is kept in m_outputs and set on
+    // them from there, never read back from their texts.
+    QVector<ClickLabel *> DO_SHOW;
+
     // The values of every accepted read, and the trend window over them (Ctrl+G, or "Trend…"
     // on a right-click, in the windows with analog inputs).
     WindowValues &values() { return m_values; }
@@ -63,26 +73,38 @@ protected:
     void loadTimings() override;
     void onLineLost() override;
 
-    // Indicator helpers shared by the digital and combined panels.
-    static void setIndicator(QLabel *indicator, bool on);
-    static bool indicatorOn(const QLabel *indicator);
-    static QLabel *makeIndicator(QWidget *parent, const QString &name);
-    void toggleIndicator(QLabel *indicator);
-    static QLabel *makeValueLabel(QWidget *parent, const QString &name);
+    // The panels' rows, one builder per kind, which every window with such a panel uses: per
+    // text a caption (captionName_<firstCaption + i>, appended to captions), then its value label
+    // (AI_SHOW_i), input indicator (DI_SHOW_i, OFF) or output indicator (DO_SHOW_i, OFF, a click
+    // switches it), laid out by plan. fill: the indicators fill their background themselves.
+    void addAnalogRows(QGroupBox *frame, const QStringList &texts, int count, const QString &captionName,
+                       int firstCaption, QVector<QLabel *> &captions, const RowPlan &plan);
+    void addInputRows(QGroupBox *frame, const QStringList &texts, const QString &captionName, int firstCaption,
+                      QVector<QLabel *> &captions, const RowPlan &plan, bool fill);
+    void addOutputRows(QGroupBox *frame, const QStringList &texts, const QString &captionName,
+                       QVector<QLabel *> &captions, const RowPlan &plan, bool fill);
 
-    // The on/off states of output indicators, for a coil write.
-    template <typename Indicator>
-    static QList<bool> outputStates(const QVector<Indicator *> &outputs);
+    static void setIndicator(QLabel *indicator, bool on);
+
+    // Every output off, and DO_SHOW showing it; once DO_SHOW is built.
+    void resetOutputs();
+    // A click on output indicator index: its state switched, the indicator showing the new one.
+    void toggleOutput(int index);
+    // The on/off states of the outputs, for a coil write.
+    const QList<bool> &outputStates() const { return m_outputs; }
     // Writes register i of the accepted reply into label i by the model's conversion.
     void showRegisters(const QVector<QLabel *> &labels);
 
     QVector<ReadCycle> m_cycles;
     WriteCycle m_write;
 
+    WindowTimer *cycleTimer(TimerRef ref) const override;
+    QPushButton *cycleButton(int cycle) const override { return m_cycles[cycle].button; }
+    void decodeReply(const CycleAction &judged) override;
+    void keepReply(const CycleAction &judged) override { valuesAccepted(judged.cycle); }
+    void mirrorMachine() override { ResumeAcquisition = m_machine.suspended(); }
+
 private:
-    // Does what the machine says, then mirrors its state.
-    void apply(const CycleActions &actions);
-    WindowTimer *timer(TimerRef ref) const;
 
     // An accepted reply of a read cycle that its panel shows: its values, a row per channel.
     void valuesAccepted(int cycle);
@@ -92,16 +114,8 @@ private:
     QPointer<TrendWindow> m_trend;
     ModelRow m_model;
     QVector<QPair<WindowTimer *, int>> m_timingLines;
+    QList<bool> m_outputs;
 };
-
-template <typename Indicator>
-QList<bool> TestWindow::outputStates(const QVector<Indicator *> &outputs)
-{
-    QList<bool> states;
-    for (const Indicator *output : outputs)
-        states << indicatorOn(output);
-    return states;
-}
 
 // The test window of a model, loaded; null for a name that is not a model.
 ModuleWindow *createTestWindow(const QString &model, QWidget *parent = nullptr);

@@ -62,34 +62,11 @@ void SetFrm::loadPanels()
         connect(Explain[i], &QPushButton::clicked, this, [this, i] { Explain_Click(i); });
 }
 
-void SetFrm::apply(const CycleActions &actions)
+WindowTimer *SetFrm::cycleTimer(TimerRef ref) const
 {
-    const TextBox::Pass pass; // the boxes set here repainted once, at the end
-    for (const CycleAction &a : actions) {
-        switch (a.kind) {
-        case CycleAction::Enable:
-        case CycleAction::Disable: {
-            WindowTimer *timer = a.timer.kind == TimerRef::Acquisition ? TM_Acquisition_A
-                                 : a.timer.kind == TimerRef::ReadTimeout ? TM_Overtime_A
-                                                                         : TM_Overtime_B;
-            timer->setEnabled(a.kind == CycleAction::Enable);
-            break;
-        }
-        case CycleAction::Caption:
-            Command_OK1->setText(a.text);
-            break;
-        case CycleAction::Judged:
-            showVerdict(a, [&] {
-                if (a.decode)
-                    Show_Parameter_Data();
-            });
-            break;
-        default:
-            applyExchange(a);
-            break;
-        }
-        ScanStep = qint16(m_scan.step());
-    }
+    return ref.kind == TimerRef::Acquisition ? TM_Acquisition_A
+           : ref.kind == TimerRef::ReadTimeout ? TM_Overtime_A
+                                               : TM_Overtime_B;
 }
 
 void SetFrm::onPortClosed()
@@ -130,12 +107,10 @@ void SetFrm::TM_Acquisition_A_Timer()
         const int code = step + 1;
         showListText(Combo2, QString::number(baudForCode(code)));
         showListText(Combo3, parityName(parityForCode(code)));
-        SerialValues::instance().ParityLetter = QString(QLatin1Char(parityForCode(code)));
+        ProgramParity::set(parityForCode(code));
     }
-    SerialValues::instance().compose(Combo2->currentText(), Combo4->currentText(), Combo5->currentText());
     setTrafficTag(Combo2->currentText() + QLatin1Char(',') + Combo3->currentText());
-    ConfigurePort(portNumber());
-    if (!portIsOpen() || !MSComm1->isOpen()) {
+    if (!ConfigurePort(portNumber(), lineSettings()) || !portIsOpen()) {
         // ConfigurePort has told the user; a scan on a port that will not open is over.
         apply(m_scan.reopened(false));
         return;

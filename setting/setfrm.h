@@ -45,9 +45,12 @@ protected:
     void onLineLost() override;
     void onPortClosed() override;
 
+    WindowTimer *cycleTimer(TimerRef ref) const override;
+    QPushButton *cycleButton(int) const override { return Command_OK1; }
+    void decodeReply(const CycleAction &) override { Show_Parameter_Data(); }
+    void mirrorMachine() override { ScanStep = qint16(m_scan.step()); }
+
 private:
-    // Does what the scan machine says, then mirrors its step.
-    void apply(const CycleActions &actions);
     ParameterCycle m_scan;
 };
 

@@ -18,6 +18,7 @@
 #include "modbus.h"
 #include "setfrm.h"
 
+#include <QCheckBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 

@@ -19,6 +19,8 @@
 #include "testwindow.h"
 #include "toolwindows.h"
 #include "trafficlogfile.h"
+#include "trafficmonitor.h"
+#include "trafficwindow.h"
 #include "trendwindow.h"
 #include "windowvalues.h"
 #include "widgets.h"
@@ -306,7 +308,8 @@ private slots:
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_0")), Qt::LeftButton);
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
             QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
-            QCOMPARE(texts(w, "DO_SHOW_", true), QStringLiteral("1").leftJustified(row.outputs(), '0'));
+            QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_%1").arg(row.outputs() - 1)), Qt::LeftButton);
+            QCOMPARE(texts(w, "DO_SHOW_", true), QStringLiteral("1").leftJustified(row.outputs() - 1, '0') + QLatin1Char('1'));
         } else if (analogOutput) {
             // Arrows step 1, the track 1000; a drag shows only when the thumb is let go.
             auto *slider = child<QScrollBar>(w, QStringLiteral("HScroll1"));
@@ -325,7 +328,7 @@ private slots:
             QCOMPARE(validate->text(), QStringLiteral("Validate"));
             QList<bool> on(row.outputs(), false);
             if (!on.isEmpty())
-                on[0] = true;
+                on[0] = on.last() = true;
             const QString frame = HexText(row.outputs() ? writeCoilsRequest(9, on) : writeRegisterRequest(9, 0, 4001));
             if (reads.isEmpty()) // clicks and the slider alone send nothing
                 QVERIFY(simLine(w)->writes().isEmpty());
@@ -334,8 +337,9 @@ private slots:
             QCOMPARE(env.pauses, reads.isEmpty() ? QList<int>() : QList<int>{300}); // a running read waits
             QTRY_COMPARE(message(w), kNormal);
             QCOMPARE(cutTexts(w), QStringList());
-            QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) : int(target->holding(0)),
-                     row.outputs() ? 1 : 4001);
+            QCOMPARE(row.outputs() ? int(target->coil(0)) + int(target->coil(2)) + int(target->coil(row.outputs() - 1))
+                                   : int(target->holding(0)),
+                     row.outputs() ? 2 : 4001);
         }
         if (!reads.isEmpty()) {
             auto *running = child<QPushButton>(w, QStringLiteral("Command_OK%1").arg(reads.size()));
@@ -363,7 +367,7 @@ private slots:
         QCOMPARE(port(w), QStringLiteral("Open Port #000000"));
         QVERIFY(openPort(w));
         QCOMPARE(port(w), QStringLiteral("Colse Port #00ff00"));
-        QCOMPARE(simLine(w)->lastSettings() + SerialValues::instance().CommSettings, QStringLiteral("19200,E,8,119200,E,8,1"));
+        QCOMPARE(simLine(w)->lastSettings(), QStringLiteral("19200,E,8,1"));
         QTest::mouseClick(w->Command_Port, Qt::LeftButton);
         QCOMPARE(port(w), QStringLiteral("Open Port #000000"));
         // Parity words as letters; one it does not know keeps the letter of the previous open.
@@ -755,10 +759,12 @@ private slots:
     {
         GuiTestEnvironment env;
         SimModule *module = env.bus.addModule(5510, 1, 2);
-        const auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
-        QVERIFY(openPort(w.get()));
+        // Opened as the program opens it: the monitor comes through the hook the tool installs.
+        Tool tool;
+        auto *w = qobject_cast<DigitalWindow *>(tool.registry.open(QStringLiteral("KV5510ADAM")));
+        QVERIFY(w && openPort(w));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-        QTRY_COMPARE(message(w.get()), kNormal);
+        QTRY_COMPARE(message(w), kNormal);
         // Right-click on a label; the menu that pops up offers the monitor.
         QVERIFY(rightClick(w->Label13, QStringLiteral("Traffic monitor…")).contains(QStringLiteral("Traffic monitor…")));
         auto *monitor = w->findChild<TrafficWindow *>();
@@ -781,8 +787,8 @@ private slots:
         // Closed, it goes; Ctrl+T in the window brings a new one.
         monitor->close();
         QTRY_VERIFY(!w->findChild<TrafficWindow *>());
-        QApplication::setActiveWindow(w.get());
-        QTest::keyClick(w.get(), Qt::Key_T, Qt::ControlModifier);
+        QApplication::setActiveWindow(w);
+        QTest::keyClick(w, Qt::Key_T, Qt::ControlModifier);
         QTRY_VERIFY(w->findChild<TrafficWindow *>() && w->findChild<TrafficWindow *>()->isVisible());
     }
 
@@ -907,7 +913,7 @@ private slots:
         module->faults.exception = true;
         QTRY_COMPARE(message(w), kError);
         QTest::mouseClick(acquire, Qt::LeftButton);
-        TrafficWindow *monitor = w->openTrafficMonitor();
+        TrafficWindow *monitor = openTrafficMonitor(w);
         QVERIFY(QTest::qWaitForWindowExposed(monitor));
         monitor->refresh();
         QTableView *table = monitor->Table;
@@ -973,7 +979,7 @@ private slots:
         QVERIFY(setFrm && openPort(setFrm));
         setFrm->Command_OK1->click();
         QTRY_VERIFY_WITH_TIMEOUT(setFrm->Command_OK1->text() == QStringLiteral("Read"), 5000);
-        TrafficWindow *scan = setFrm->openTrafficMonitor();
+        TrafficWindow *scan = openTrafficMonitor(setFrm);
         scan->refresh();
         QVERIFY(!scan->Table->isColumnHidden(TrafficModel::Line) && fitting(scan->Table));
         QCOMPARE(scan->Table->model()->index(0, TrafficModel::Line).data().toString(), QStringLiteral("4800,None"));
@@ -1027,7 +1033,7 @@ private slots:
         const auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
         QVERIFY(openPort(w.get()));
         w->traffic().setCapacity(40); // so that the oldest rows go while it polls
-        TrafficWindow *monitor = w->openTrafficMonitor();
+        TrafficWindow *monitor = openTrafficMonitor(w.get());
         QVERIFY(QTest::qWaitForWindowExposed(monitor));
         QWidget *viewport = monitor->Table->viewport();
         const auto pollUntil = [&](const std::function<bool()> &done) {
@@ -1135,10 +1141,10 @@ private slots:
         GuiTestEnvironment env;
         env.bus.addModule(5510, 1, 2)->faults.exception = true;
         TrafficLogFile log(QStringLiteral("sys/traffic.log"), [&env](const QString &why) { env.messages << why; });
-        ModuleWindow::setTrafficSink([&log](const QString &caption, const TrafficRow &row) { log.write(caption, row); });
-        const auto restore = qScopeGuard([] { ModuleWindow::setTrafficSink({}); });
-        const auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
-        QVERIFY(openPort(w.get()));
+        Tool tool;
+        tool.trafficSink = [&log](const QString &caption, const TrafficRow &row) { log.write(caption, row); };
+        auto *w = qobject_cast<DigitalWindow *>(tool.registry.open(QStringLiteral("KV5510ADAM")));
+        QVERIFY(w && openPort(w));
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_VERIFY(env.readSys(QStringLiteral("traffic.log")).count("\tRX\t") >= 2);
         const QList<QByteArray> lines = env.readSys(QStringLiteral("traffic.log")).split('\n');
@@ -1159,13 +1165,12 @@ private slots:
         const QString sys = env.path() + QStringLiteral("/sys");
         const QFile::Permissions writable = QFileInfo(sys).permissions();
         QVERIFY(QFile::setPermissions(sys, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup));
-        const auto restore = qScopeGuard([&] {
-            QFile::setPermissions(sys, writable);
-            ModuleWindow::setShowMain({});
-        });
+        const auto restore = qScopeGuard([&] { QFile::setPermissions(sys, writable); });
         int mainShown = 0;
-        ModuleWindow::setShowMain([&mainShown] { ++mainShown; });
         QPointer<ModuleWindow> w = createTestWindow(QStringLiteral("KV5510ADAM"));
+        WindowHooks hooks;
+        hooks.showMain = [&mainShown] { ++mainShown; };
+        w->setHooks(hooks);
         w->show();
         w->Combo2->setCurrentIndex(w->Combo2->findText(QStringLiteral("4800")));
         QVERIFY(w->close());

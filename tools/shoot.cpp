@@ -18,6 +18,8 @@
 #include "simline.h"
 #include "simmodule.h"
 #include "testwindow.h"
+#include "trafficmonitor.h"
+#include "trafficwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -193,7 +195,7 @@ int main(int argc, char *argv[])
         w->Command_OK1->click();
         ok = saveAfterNormals(w, 2, out + QStringLiteral("/digital-kv5510adam.png")) && ok;
         // The traffic monitor of the same poll, with one reply spoiled on its way back.
-        TrafficWindow *monitor = w->openTrafficMonitor();
+        TrafficWindow *monitor = openTrafficMonitor(w);
         module->faults.badCrc = true;
         ok = runUntil([w] { return w->Text_Message->toPlainText() == kDataError; }, 5000) && ok;
         module->faults.badCrc = false;

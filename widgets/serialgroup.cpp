@@ -70,6 +70,7 @@ SerialChoice SerialGroup::choice() const
 
 void SerialGroup::showOpen(bool open)
 {
+    m_open = open;
     Command_Port->setText(open ? kPortOpenCaption : kPortClosedCaption);
     Shape1->setFillColor(open ? QColor(0, 255, 0) : QColor(0, 0, 0));
     if (!open)

@@ -28,8 +28,9 @@ public:
     SerialChoice choice() const;
     // The port box's list position + 1 when its text is exactly one of COM1 to COM9, else 0.
     int portNumber() const { return Combo1->entryIndex() + 1; }
-    bool portIsOpen() const { return Command_Port->text() == kPortOpenCaption; }
-    // The button's caption and the lamp: green and "Colse Port" while open.
+    bool portIsOpen() const { return m_open; }
+    // Whether the port is open, kept here alone; the button's caption and the lamp follow it:
+    // green and "Colse Port" while open.
     void showOpen(bool open);
 
     QLabel *Label1, *Label2, *Label3, *Label4, *Label5;
@@ -38,6 +39,9 @@ public:
     Lamp *Shape1;
     QLabel *Label13, *Label14, *Label19;
     TextBox *Text_Send, *Text_Receive, *Text_Message; // read-only, repainted once a pass
+
+private:
+    bool m_open = false;
 };
 
 // Sets a widget's object name and its geometry in twips.

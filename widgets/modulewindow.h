@@ -10,9 +10,6 @@
 #include "serialgroup.h"
 #include "serialline.h"
 #include "trafficlog.h"
-#include "trafficwindow.h"
-
-#include <QPointer>
 #include "widgets.h"
 
 #include <QComboBox>
@@ -25,24 +22,34 @@
 #include <functional>
 #include <memory>
 
-// The serial values the whole program shares: the settings text and parity letter of the last
-// Open, and of the parameter scan's last step. A parity text other than None, Odd or Even keeps
-// the letter before it, so "Even" carries over to the next Open of any window.
-class SerialValues
+// The parity letter the whole program shares (None N, Odd O, Even E): the last Open's of any
+// window, or the parameter scan's last step. A parity text other than those keeps the letter
+// before it, so "Even" carries over to the next Open of any window.
+class ProgramParity
 {
 public:
-    static SerialValues &instance();
-    // The letter for a parity box text: None N, Odd O, Even E; any other text keeps the letter.
-    void takeParity(const QString &parityText);
-    // CommSettings from the baud, data-bit and stop-bit texts and the parity letter.
-    void compose(const QString &baud, const QString &dataBits, const QString &stopBits);
+    static QString letter() { return stored(); }
+    // The letter for a parity box text; any other text keeps the letter.
+    static void take(const QString &parityText);
+    static void set(char letter) { stored() = QString(QLatin1Char(letter)); }
 
-    QString CommSettings;
-    QString ParityLetter;
+private:
+    static QString &stored();
 };
 
 extern const QString kDataNormal;        // "Communication Data Normal！"
 extern const QString kDataError;         // "Communication Data Error！"
+
+class ModuleWindow;
+
+// What the program wires into a module window it opens: who shows Main when the window closes,
+// where its frames go as well (the traffic log file, with the window's caption), and who opens
+// its traffic monitor. A window opened without them (a test's own) does none of these.
+struct WindowHooks {
+    std::function<void()> showMain;
+    std::function<void(const QString &caption, const TrafficRow &row)> trafficSink;
+    std::function<void(ModuleWindow *window)> openMonitor;
+};
 
 class ModuleWindow : public QWidget
 {
@@ -57,15 +64,14 @@ public:
     // then the window's own set-up (loadPanels). Call once after construction.
     void Form_Load();
 
-    // Whoever shows Main when a module window closes.
-    static void setShowMain(std::function<void()> showMain);
-    // Where every window's frames go as well (the traffic log file), with the window's caption.
-    static void setTrafficSink(std::function<void(const QString &caption, const TrafficRow &row)> sink);
+    void setHooks(WindowHooks hooks) { m_hooks = std::move(hooks); }
 
-    // Every frame since the window opened, and its monitor window (Ctrl+T, or "Traffic
-    // monitor…" on a right-click anywhere in the window).
+    // Every frame since the window opened; Ctrl+T, or "Traffic monitor…" on a right-click
+    // anywhere in the window, asks the hook for its monitor window.
     TrafficRecorder &traffic() { return m_traffic; }
-    TrafficWindow *openTrafficMonitor();
+    // What the monitor is sized for: the longest frame, and whether frames carry a line tag.
+    int longestFrame() const { return m_longestFrame; }
+    bool tagsTraffic() const { return m_tagsTraffic; }
 
     bool portIsOpen() const { return Frame1->portIsOpen(); }
     int portNumber() const { return Frame1->portNumber(); }
@@ -76,7 +82,10 @@ public:
     void Combo3_Click();
     void Command_Port_Click();
     bool ProbePort(int n);
-    void ConfigurePort(int n);
+    // Opens port n at settings ("9600,N,8,1"); on a fault says so and shows the port closed.
+    bool ConfigurePort(int n, const QString &settings);
+    // The settings text of the baud, data-bit and stop-bit boxes and the program's parity letter.
+    QString lineSettings() const;
 
 private:
     ModuleLine *m_comm; // first: the names below refer into it
@@ -130,11 +139,22 @@ protected:
     // The window's line and what it knows of its echo.
     ModuleLine *line() const { return m_comm; }
     bool echoKnown() const { return m_comm->echoKnown(); }
+    // Does what the window's machine says, in order: timers on and off, a cycle's caption, a
+    // judged reply shown (an accepted one in Text_Receive, decoded, and reported normal; an echo
+    // it showed known to the line from now on), and the exchange itself; after each action the
+    // window mirrors the machine's state.
+    void apply(const CycleActions &actions);
+    // What apply asks of the window: the timer or button an action names, the panel's decoding of
+    // an accepted reply, what it keeps of it after, and the machine's state mirrored.
+    virtual WindowTimer *cycleTimer(TimerRef) const { return nullptr; }
+    virtual QPushButton *cycleButton(int /*cycle*/) const { return nullptr; }
+    virtual void decodeReply(const CycleAction &) {}
+    virtual void keepReply(const CycleAction &) {}
+    virtual void mirrorMachine() {}
     // The actions every window's machine shares: pause, clear, message box, send.
     void applyExchange(const CycleAction &action);
-    // A judged reply: an accepted one is shown in Text_Receive, decoded, and reported normal; an
-    // echo it showed is known to the line from now on.
-    void showVerdict(const CycleAction &judged, const std::function<void()> &decode);
+    // A judged reply into the traffic record, stamped now, with the echo's bytes before it.
+    void recordVerdict(const ReplyVerdict &verdict, int echoBytes = 0);
     // What the line is set to, shown with the frames in the traffic monitor (the scan's steps).
     void setTrafficTag(const QString &tag) { m_trafficTag = tag; }
     // The longest reply the window accepts: the receive bound (see ModuleLine).
@@ -163,5 +183,5 @@ private:
     QString m_trafficTag;
     int m_longestFrame = 8;
     bool m_tagsTraffic = false;
-    QPointer<TrafficWindow> m_monitor;
+    WindowHooks m_hooks;
 };

@@ -14,47 +14,20 @@
 #include <chrono>
 #include <QIcon>
 
-SerialValues &SerialValues::instance()
+QString &ProgramParity::stored()
 {
-    static SerialValues values;
-    return values;
+    static QString letter;
+    return letter;
 }
 
-void SerialValues::takeParity(const QString &parityText)
+void ProgramParity::take(const QString &parityText)
 {
     if (const std::optional<char> letter = parityFromName(parityText))
-        ParityLetter = QString(QLatin1Char(*letter));
-}
-
-void SerialValues::compose(const QString &baud, const QString &dataBits, const QString &stopBits)
-{
-    CommSettings = settingsText(baud, ParityLetter, dataBits, stopBits);
+        set(*letter);
 }
 
 const QString kDataNormal = QStringLiteral("Communication Data Normal！");
 const QString kDataError = QStringLiteral("Communication Data Error！");
-
-static std::function<void()> &showMainSlot()
-{
-    static std::function<void()> showMain;
-    return showMain;
-}
-
-void ModuleWindow::setShowMain(std::function<void()> showMain)
-{
-    showMainSlot() = std::move(showMain);
-}
-
-static std::function<void(const QString &, const TrafficRow &)> &trafficSinkSlot()
-{
-    static std::function<void(const QString &, const TrafficRow &)> sink;
-    return sink;
-}
-
-void ModuleWindow::setTrafficSink(std::function<void(const QString &, const TrafficRow &)> sink)
-{
-    trafficSinkSlot() = std::move(sink);
-}
 
 static qint64 steadyNs()
 {
@@ -89,12 +62,15 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
         onBytes();
     });
     m_traffic.setSink([this](const TrafficRow &row) {
-        if (trafficSinkSlot())
-            trafficSinkSlot()(windowTitle(), row);
+        if (m_hooks.trafficSink)
+            m_hooks.trafficSink(windowTitle(), row);
     });
     auto *monitor = new QAction(QStringLiteral("Traffic monitor…"), this);
     monitor->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-    connect(monitor, &QAction::triggered, this, &ModuleWindow::openTrafficMonitor);
+    connect(monitor, &QAction::triggered, this, [this] {
+        if (m_hooks.openMonitor)
+            m_hooks.openMonitor(this);
+    });
     addAction(monitor);
     setContextMenuPolicy(Qt::ActionsContextMenu);
     QAction *ports = addPortsEntry(this, Combo1);
@@ -104,18 +80,6 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     const QString hint = QStringLiteral("Right-click or Ctrl+T: traffic monitor");
     Text_Send->setToolTip(hint);
     Text_Receive->setToolTip(hint);
-}
-
-TrafficWindow *ModuleWindow::openTrafficMonitor()
-{
-    if (!m_monitor) {
-        m_monitor = new TrafficWindow(&m_traffic, windowTitle(), m_longestFrame, m_tagsTraffic, this);
-        m_monitor->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    m_monitor->show();
-    m_monitor->raise();
-    m_monitor->activateWindow();
-    return m_monitor;
 }
 
 ModuleWindow::~ModuleWindow() = default;
@@ -205,10 +169,13 @@ void ModuleWindow::Command_Port_Click()
     if (!ProbePort(n))
         return;
     Frame1->showOpen(true);
-    SerialValues &values = SerialValues::instance();
-    values.takeParity(Combo3->currentText());
-    values.compose(Combo2->currentText(), Combo4->currentText(), Combo5->currentText());
-    ConfigurePort(n);
+    ProgramParity::take(Combo3->currentText());
+    ConfigurePort(n, lineSettings());
+}
+
+QString ModuleWindow::lineSettings() const
+{
+    return settingsText(Combo2->currentText(), ProgramParity::letter(), Combo4->currentText(), Combo5->currentText());
 }
 
 bool ModuleWindow::ProbePort(int n)
@@ -236,15 +203,16 @@ bool ModuleWindow::ProbePort(int n)
     return false;
 }
 
-void ModuleWindow::ConfigurePort(int n)
+bool ModuleWindow::ConfigurePort(int n, const QString &settings)
 {
-    const SerialLine::Result r = MSComm1->open(n, SerialValues::instance().CommSettings);
+    const SerialLine::Result r = MSComm1->open(n, settings);
     if (r.ok()) {
         m_comm->opened(n);
-        return;
+        return true;
     }
     Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
     setClosedState();
+    return false;
 }
 
 void ModuleWindow::onLineFailed()
@@ -285,19 +253,45 @@ void ModuleWindow::applyExchange(const CycleAction &action)
     }
 }
 
-void ModuleWindow::showVerdict(const CycleAction &judged, const std::function<void()> &decode)
+void ModuleWindow::recordVerdict(const ReplyVerdict &verdict, int echoBytes)
 {
-    m_traffic.judged(judged.verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs(), judged.echo.size());
-    m_reply = judged.reply;
-    if (judged.echoKnown && !m_comm->echoKnown())
-        m_comm->learnEcho();
-    if (!judged.verdict.accepted()) {
-        Text_Message->setPlainText(kDataError);
-        return;
+    m_traffic.judged(verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs(), echoBytes);
+}
+
+void ModuleWindow::apply(const CycleActions &actions)
+{
+    const TextBox::Pass pass; // the boxes set here repainted once, at the end
+    for (const CycleAction &a : actions) {
+        switch (a.kind) {
+        case CycleAction::Enable:
+        case CycleAction::Disable:
+            cycleTimer(a.timer)->setEnabled(a.kind == CycleAction::Enable);
+            break;
+        case CycleAction::Caption:
+            cycleButton(a.cycle)->setText(a.text);
+            break;
+        case CycleAction::Judged:
+            recordVerdict(a.verdict, int(a.echo.size()));
+            m_reply = a.reply;
+            if (a.echoKnown && !m_comm->echoKnown())
+                m_comm->learnEcho(); // known to the line from now on
+            if (!a.verdict.accepted()) {
+                Text_Message->setPlainText(kDataError);
+            } else {
+                Text_Receive->setPlainText(ReceiveHex());
+                if (a.decode)
+                    decodeReply(a);
+                Text_Message->setPlainText(kDataNormal);
+            }
+            if (a.decode)
+                keepReply(a);
+            break;
+        default:
+            applyExchange(a);
+            break;
+        }
+        mirrorMachine();
     }
-    Text_Receive->setPlainText(ReceiveHex());
-    decode();
-    Text_Message->setPlainText(kDataNormal);
 }
 
 void ModuleWindow::closeEvent(QCloseEvent *event)
@@ -311,6 +305,6 @@ void ModuleWindow::Form_QueryUnload()
     QString error;
     if (m_writesSetRc && !writeSetRc(sysFilePath(QStringLiteral("set.rc")), Frame1->choice(), &error))
         Prompt(this, QStringLiteral("Cannot write %1: %2").arg(sysFileLabel(QStringLiteral("set.rc")), error));
-    if (m_showsMainOnClose && showMainSlot())
-        showMainSlot()();
+    if (m_showsMainOnClose && m_hooks.showMain)
+        m_hooks.showMain();
 }
