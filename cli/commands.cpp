@@ -272,6 +272,9 @@ int Runner::poll()
     if (!session.open(o.line))
         return ExitPort;
     const QVector<AcquisitionCycle::Read> reads = modelReads(*o.model);
+    std::vector<QVector<ChannelValue>> readChannelsOf;
+    for (const AcquisitionCycle::Read &r : reads)
+        readChannelsOf.push_back(readCaptions(*o.model, r));
     // Per address, and in total; the time-outs asked again apart.
     struct Tally {
         TrafficStatistics traffic;
@@ -318,19 +321,22 @@ int Runner::poll()
                     tallies[std::size_t(k)].traffic.add(record);
                     total.traffic.add(record);
                     const ExchangeReport x = report(address, exchange.verdict, reply.responseMs);
-                    const QVector<ValueRow> rows = rowsOf(x, reads[i], exchange);
-                    if (csv && exchange.accepted())
-                        csv->write(rows);
-                    if (o.json) {
-                        for (const QJsonObject &object : exchangeJson(x, rows))
-                            print(object);
-                    } else {
-                        QVector<ChannelValue> channels;
-                        for (const ValueRow &row : rows)
-                            channels.append({row.channel, row.text});
-                        const QString time = QDateTime::fromMSecsSinceEpoch(x.wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
+                    if (csv || o.json) {
+                        const QVector<ValueRow> rows = rowsOf(x, reads[i], exchange);
+                        if (csv && exchange.accepted())
+                            csv->write(rows);
+                        if (o.json)
+                            for (const QJsonObject &object : exchangeJson(x, rows))
+                                print(object);
+                    }
+                    if (!o.json) {
+                        // The read's channels keep their captions from one exchange to the next.
+                        QVector<ChannelValue> &channels = readChannelsOf[std::size_t(i)];
+                        if (exchange.accepted())
+                            setChannelValues(channels, *o.model, reads[i], exchange.reply);
                         print((o.addresses.size() > 1 ? QStringLiteral("address %1  ").arg(address) : QString())
-                              + exchangeLine(time, record.verdict, reply.responseMs, channels));
+                              + exchangeLine(clockText(x.wallMs), record.verdict, reply.responseMs,
+                                             exchange.accepted() ? channels : QVector<ChannelValue>()));
                     }
                     // Only a time-out is asked again: any other reply says the module is there.
                     if (record.verdict.refusal != Refusal::NoReply || attempt >= o.retries)
