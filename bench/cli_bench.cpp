@@ -147,7 +147,7 @@ void countExchanges(const std::string &path, int &exchanges, int &accepted)
         const std::string l(line);
         if (l.size() > 2 && l[2] == ':') {
             ++exchanges;
-            accepted += l.find("  accepted  ") != std::string::npos;
+            accepted += l.find("  OK  ") != std::string::npos;
         }
     }
     if (f)
