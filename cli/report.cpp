@@ -40,9 +40,20 @@ QVector<ChannelValue> readChannels(const ModelRow &row, const AcquisitionCycle::
     return channels;
 }
 
+namespace {
+void appendChannel(QString &line, const ChannelValue &channel)
+{
+    line += channel.caption;
+    line += QLatin1String(": ");
+    line += channel.value;
+}
+} // namespace
+
 QString channelLine(const ChannelValue &channel)
 {
-    return channel.caption + QStringLiteral(": ") + channel.value;
+    QString line;
+    appendChannel(line, channel);
+    return line;
 }
 
 QString modelText(std::uint16_t model)
@@ -133,9 +144,7 @@ QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double re
     }
     for (qsizetype i = 0; i < channels.size(); ++i) {
         line += i == 0 ? QLatin1String("  ") : QLatin1String(", ");
-        line += channels[i].caption;
-        line += QLatin1String(": ");
-        line += channels[i].value;
+        appendChannel(line, channels[i]);
     }
     return line;
 }
