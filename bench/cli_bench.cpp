@@ -3,9 +3,12 @@
 // period, the poll's peak resident memory, and a survey of 254 addresses against 254 time-outs.
 // Beside them, the floor: a loop in a child of this program that makes korvant-cli's system calls
 // of an exchange (write the request, wait for the reply, read it, wait until the next request,
-// write a line) and nothing else.
+// write a line) and nothing else. Each of the three runs once with one exchange and once with N:
+// the difference is what an exchange costs once running, with the start-up (Qt's libraries for
+// korvant-cli, a fork for the floor) on a row of its own.
 //
-//   korvant-cli-bench [--polls N] [--period MS]   (without --period: 20, 50 and 100 ms in turn)
+//   korvant-cli-bench [--polls N] [--period MS] [--cli PATH]
+//   (without --period: 20, 50 and 100 ms in turn; --cli: another build's korvant-cli, to compare)
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -25,6 +28,8 @@
 #include <unistd.h>
 
 namespace {
+
+std::string cliPath = KV_CLI_PATH;
 
 double cpuMs(const rusage &r)
 {
@@ -120,64 +125,111 @@ void floorLoop(const std::string &device, int polls, int periodMs, const std::st
 
 } // namespace
 
+// What one contender costs: the CPU of a run of n exchanges and of a run of one, their
+// difference per exchange beyond the first (what an exchange costs once running, start-up left
+// out on both sides), and the one-exchange run itself (start-up, one exchange included).
+struct Cost {
+    int exchanges = 0;
+    double runMs = 0, oneMs = 0;
+    long peakKb = 0;
+    double perExchangeUs() const { return exchanges > 1 ? (runMs - oneMs) * 1000 / (exchanges - 1) : -1; }
+    double withStartUs() const { return exchanges > 0 ? runMs * 1000 / exchanges : -1; }
+};
+
+// Counts korvant-cli's exchange lines (they start with their time, "12:00:01.250  ...") and the
+// accepted ones.
+void countExchanges(const std::string &path, int &exchanges, int &accepted)
+{
+    exchanges = accepted = 0;
+    FILE *f = fopen(path.c_str(), "r");
+    char line[4096];
+    while (f && fgets(line, sizeof line, f)) {
+        const std::string l(line);
+        if (l.size() > 2 && l[2] == ':') {
+            ++exchanges;
+            accepted += l.find("  OK  ") != std::string::npos;
+        }
+    }
+    if (f)
+        fclose(f);
+}
+
+double ratio(double a, double b)
+{
+    return b > 0 ? a / b : -1.0;
+}
+
 // korvant-cli poll, mbpoll and the floor at one period, on the simulator's device; prints their
 // lines.
 void pollFigures(const std::string &device, const std::string &d, int polls, int periodMs)
 {
-    // korvant-cli poll: N polls of eight inputs.
-    rusage cli{};
-    const std::string cliOut = d + "/cli.out";
-    const double start = nowMs();
-    reap(spawn({KV_CLI_PATH, "poll", "KV5510ADAM", "--period", std::to_string(periodMs), "--count",
-                std::to_string(polls), "--quiet", "--port", device},
-               d, cliOut),
-         &cli);
-    const double cliWallMs = nowMs() - start;
-    int cliExchanges = 0, cliAccepted = 0;
+    const auto cliRun = [&](int count, rusage &usage) {
+        const double start = nowMs();
+        reap(spawn({cliPath, "poll", "KV5510ADAM", "--period", std::to_string(periodMs), "--count",
+                    std::to_string(count), "--quiet", "--port", device},
+                   d, d + "/cli.out"),
+             &usage);
+        return nowMs() - start;
+    };
+    // korvant-cli poll: one exchange, then N polls of eight inputs.
+    Cost cli;
+    rusage usage{};
+    int one = 0, accepted = 0;
+    cliRun(1, usage);
+    countExchanges(d + "/cli.out", one, accepted);
+    cli.oneMs = cpuMs(usage);
+    const double cliWallMs = cliRun(polls, usage);
+    cli.runMs = cpuMs(usage);
+    cli.peakKb = usage.ru_maxrss;
+    countExchanges(d + "/cli.out", cli.exchanges, accepted);
+
+    // mbpoll: the same request (eight discrete inputs from 0), once (-1), then at the same period
+    // for as long as korvant-cli polled.
+    const std::string mbOut = d + "/mbpoll.out";
+    const std::vector<std::string> mbArgs{"/usr/bin/mbpoll", "-m", "rtu", "-a", "1", "-b", "9600", "-P", "none", "-t",
+                                          "1", "-r", "1", "-c", "8", "-l", std::to_string(periodMs), "-o", "0.2"};
+    Cost mb;
     {
-        FILE *f = fopen(cliOut.c_str(), "r");
-        char line[4096];
-        while (f && fgets(line, sizeof line, f)) {
-            const std::string l(line);
-            // Exchange lines start with their time, "12:00:01.250  ...".
-            if (l.size() > 2 && l[2] == ':') {
-                ++cliExchanges;
-                cliAccepted += l.find("  accepted  ") != std::string::npos;
-            }
-        }
-        if (f)
-            fclose(f);
+        std::vector<std::string> args = mbArgs;
+        args.insert(args.end(), {"-1", device});
+        reap(spawn(args, d, mbOut), &usage);
+        mb.oneMs = cpuMs(usage);
+        args = mbArgs;
+        args.push_back(device);
+        const pid_t mbpoll = spawn(args, d, mbOut);
+        usleep(useconds_t(cliWallMs * 1000));
+        kill(mbpoll, SIGINT);
+        reap(mbpoll, &usage);
+        mb.runMs = cpuMs(usage);
+        mb.peakKb = usage.ru_maxrss;
+        mb.exchanges = countLines(mbOut, "-- Polling");
     }
 
-    // mbpoll: the same request (eight discrete inputs from 0), same period, for as long.
-    const std::string mbOut = d + "/mbpoll.out";
-    rusage mb{};
-    const pid_t mbpoll = spawn({"/usr/bin/mbpoll", "-m", "rtu", "-a", "1", "-b", "9600", "-P", "none", "-t", "1", "-r", "1",
-                                "-c", "8", "-l", std::to_string(periodMs), "-o", "0.2", device},
-                               d, mbOut);
-    usleep(useconds_t(cliWallMs * 1000));
-    kill(mbpoll, SIGINT);
-    reap(mbpoll, &mb);
-    const int mbPolls = countLines(mbOut, "-- Polling");
+    // The floor, once and as many exchanges as korvant-cli made.
+    Cost fl;
+    fl.exchanges = cli.exchanges;
+    for (const int n : {1, cli.exchanges}) {
+        const pid_t floor = fork();
+        if (floor == 0)
+            floorLoop(device, n, periodMs, d + "/floor.out");
+        reap(floor, &usage);
+        (n == 1 ? fl.oneMs : fl.runMs) = cpuMs(usage);
+    }
 
-    // The floor, as many exchanges as korvant-cli made.
-    rusage fl{};
-    const pid_t floor = fork();
-    if (floor == 0)
-        floorLoop(device, cliExchanges, periodMs, d + "/floor.out");
-    reap(floor, &fl);
-
-    const double cliPer = cliExchanges ? cpuMs(cli) * 1000 / cliExchanges : -1;
-    const double mbPer = mbPolls ? cpuMs(mb) * 1000 / mbPolls : -1;
-    std::printf("korvant-cli poll: %d exchanges (%d accepted) at %d ms, CPU %.1f us per exchange, peak RSS %.1f MB\n",
-                cliExchanges, cliAccepted, periodMs, cliPer, cli.ru_maxrss / 1024.0);
-    std::printf("mbpoll:           %d polls at %d ms, CPU %.1f us per exchange, peak RSS %.1f MB\n", mbPolls, periodMs,
-                mbPer, mb.ru_maxrss / 1024.0);
-    std::printf("ratio korvant-cli / mbpoll CPU per exchange: %.2f (goal <= 1.0)\n", mbPer > 0 ? cliPer / mbPer : -1.0);
-    const double floorPer = cliExchanges ? cpuMs(fl) * 1000 / cliExchanges : -1;
-    std::printf("floor (korvant-cli's system calls, no other work): CPU %.1f us per exchange, %.2f x mbpoll\n", floorPer,
-                mbPer > 0 ? floorPer / mbPer : -1.0);
-    std::printf("ratio korvant-cli / floor: %.2f (goal <= 1.5)\n", floorPer > 0 ? cliPer / floorPer : -1.0);
+    std::printf("korvant-cli poll: %d exchanges (%d accepted) at %d ms, CPU %.1f us per exchange once running "
+                "(%.1f us with start-up), start-up and one exchange %.2f ms, peak RSS %.1f MB (goal <= 12)\n",
+                cli.exchanges, accepted, periodMs, cli.perExchangeUs(), cli.withStartUs(), cli.oneMs,
+                cli.peakKb / 1024.0);
+    std::printf("mbpoll:           %d polls at %d ms, CPU %.1f us per exchange once running (%.1f us with start-up), "
+                "start-up and one exchange %.2f ms, peak RSS %.1f MB\n",
+                mb.exchanges, periodMs, mb.perExchangeUs(), mb.withStartUs(), mb.oneMs, mb.peakKb / 1024.0);
+    std::printf("floor (korvant-cli's system calls, no other work): CPU %.1f us per exchange once running "
+                "(%.1f us with its fork), one exchange %.2f ms, %.2f x mbpoll\n",
+                fl.perExchangeUs(), fl.withStartUs(), fl.oneMs, ratio(fl.perExchangeUs(), mb.perExchangeUs()));
+    std::printf("ratio korvant-cli / mbpoll, once running: %.2f (with start-up %.2f)\n",
+                ratio(cli.perExchangeUs(), mb.perExchangeUs()), ratio(cli.withStartUs(), mb.withStartUs()));
+    std::printf("ratio korvant-cli / floor, once running: %.2f (goal <= 1.5; with start-up %.2f)\n",
+                ratio(cli.perExchangeUs(), fl.perExchangeUs()), ratio(cli.withStartUs(), fl.withStartUs()));
 }
 
 int main(int argc, char **argv)
@@ -188,6 +240,8 @@ int main(int argc, char **argv)
             polls = std::atoi(argv[i + 1]);
         else if (std::string(argv[i]) == "--period")
             periodMs = std::atoi(argv[i + 1]);
+        else if (std::string(argv[i]) == "--cli")
+            cliPath = argv[i + 1];
     }
     QTemporaryDir dir;
     const std::string d = dir.path().toStdString();
@@ -210,7 +264,7 @@ int main(int argc, char **argv)
     // Survey of 254 addresses with one module: 253 time-outs at 9600 (70 ms each by default).
     rusage sv{};
     const double start = nowMs();
-    reap(spawn({KV_CLI_PATH, "survey", "--quiet", "--port", device}, d, d + "/survey.out"), &sv);
+    reap(spawn({cliPath, "survey", "--quiet", "--port", device}, d, d + "/survey.out"), &sv);
     const double surveyMs = nowMs() - start;
     const double surveyBudgetMs = 254 * 70.0;
 

@@ -52,12 +52,14 @@ private:
         };
         std::vector<Tally> tallies;
         std::optional<ValueLog> csv;
+        // Each read's channels: their captions kept from one exchange to the next.
+        std::vector<QVector<ChannelValue>> channels;
         QElapsedTimer clock;
         bool lineLost = false;
     };
     // One read of the model at the k-th address, asked again after a time-out up to --retries
     // times, printed and tallied; false when the poll ends (interrupted, or the line lost).
-    bool pollRead(PollRun &p, int k, const AcquisitionCycle::Read &read, int holdMs);
+    bool pollRead(PollRun &p, int k, int i, const AcquisitionCycle::Read &read, int holdMs);
     int pollSummary(const PollRun &p);
 
     int timeoutFor(const LineSettings &line, int requestBytes, int replyBytes) const
@@ -291,6 +293,8 @@ int Runner::poll()
     const QVector<AcquisitionCycle::Read> reads = modelReads(*o.model);
     PollRun p;
     p.tallies.resize(std::size_t(o.addresses.size()) + 1);
+    for (const AcquisitionCycle::Read &r : reads)
+        p.channels.push_back(readCaptions(*o.model, r));
     // The values go to the CSV log as they come; a log that cannot be written is said once on
     // stderr and the poll goes on.
     if (!o.csvPath.isEmpty())
@@ -307,7 +311,7 @@ int Runner::poll()
                 // sleep instead of two, and the line still comes out within a blink.
                 const qint64 dueMs = nextMs + o.periodMs - p.clock.elapsed();
                 const bool last = k + 1 == o.addresses.size() && i + 1 == reads.size() && (o.count == 0 || n + 1 < o.count);
-                ended = !pollRead(p, k, reads[i], last && dueMs <= kHoldMs ? int(dueMs) : 0);
+                ended = !pollRead(p, k, i, reads[i], last && dueMs <= kHoldMs ? int(dueMs) : 0);
             }
         }
         if (ended || (o.count > 0 && n + 1 >= o.count))
@@ -322,7 +326,7 @@ int Runner::poll()
     return pollSummary(p);
 }
 
-bool Runner::pollRead(PollRun &p, int k, const AcquisitionCycle::Read &read, int holdMs)
+bool Runner::pollRead(PollRun &p, int k, int i, const AcquisitionCycle::Read &read, int holdMs)
 {
     const int address = o.addresses[k];
     for (int attempt = 0;; ++attempt) {
@@ -343,19 +347,21 @@ bool Runner::pollRead(PollRun &p, int k, const AcquisitionCycle::Read &read, int
         p.tallies[std::size_t(k)].traffic.add(record);
         p.tallies.back().traffic.add(record);
         const ExchangeReport x = report(address, exchange.verdict, reply.responseMs);
-        const QVector<ValueRow> rows = rowsOf(x, read, exchange);
-        if (p.csv && exchange.accepted())
-            p.csv->write(rows);
-        if (o.json) {
-            for (const QJsonObject &object : exchangeJson(x, rows))
-                print(object);
-        } else {
-            QVector<ChannelValue> channels;
-            for (const ValueRow &row : rows)
-                channels.append({row.channel, row.text});
-            const QString time = QDateTime::fromMSecsSinceEpoch(x.wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
+        if (p.csv || o.json) {
+            const QVector<ValueRow> rows = rowsOf(x, read, exchange);
+            if (p.csv && exchange.accepted())
+                p.csv->write(rows);
+            if (o.json)
+                for (const QJsonObject &object : exchangeJson(x, rows))
+                    print(object);
+        }
+        if (!o.json) {
+            QVector<ChannelValue> &channels = p.channels[std::size_t(i)];
+            if (exchange.accepted())
+                setChannelValues(channels, *o.model, read, exchange.reply);
             print((o.addresses.size() > 1 ? QStringLiteral("address %1  ").arg(address) : QString())
-                  + exchangeLine(time, record.verdict, reply.responseMs, channels));
+                  + exchangeLine(clockText(x.wallMs), record.verdict, reply.responseMs,
+                                 exchange.accepted() ? channels : QVector<ChannelValue>()));
         }
         // Only a time-out is asked again: any other reply says the module is there.
         if (record.verdict.refusal != Refusal::NoReply || attempt >= o.retries)

@@ -7,25 +7,53 @@
 #include <QJsonDocument>
 
 #include <cmath>
+#include <ctime>
 
-QVector<ChannelValue> readChannels(const ModelRow &row, const AcquisitionCycle::Read &read, const QByteArray &reply)
+QVector<ChannelValue> readCaptions(const ModelRow &row, const AcquisitionCycle::Read &read)
 {
+    const QStringList &captions = read.function == 0x02 ? row.inputCaptions : row.analogCaptions;
     QVector<ChannelValue> channels;
-    if (read.function == 0x02) {
-        const QList<bool> on = digitalInputs(reply, read.count);
-        for (int i = 0; i < read.count; ++i)
-            channels.append({row.inputCaptions.value(i).trimmed(), on[i] ? kOn : kOff});
-    } else {
-        const QStringList texts = analogTexts(reply, row.conversion, read.count);
-        for (int i = 0; i < read.count; ++i)
-            channels.append({row.analogCaptions.value(i).trimmed(), texts[i]});
-    }
+    channels.reserve(read.count);
+    for (int i = 0; i < read.count; ++i)
+        channels.append({captions.value(i).trimmed(), QString()});
     return channels;
 }
 
+void setChannelValues(QVector<ChannelValue> &channels, const ModelRow &row, const AcquisitionCycle::Read &read,
+                      const QByteArray &reply)
+{
+    if (read.function == 0x02) {
+        const QList<bool> on = digitalInputs(reply, read.count);
+        for (int i = 0; i < read.count; ++i)
+            channels[i].value = on[i] ? kOn : kOff;
+    } else {
+        const QStringList texts = analogTexts(reply, row.conversion, read.count);
+        for (int i = 0; i < read.count; ++i)
+            channels[i].value = texts[i];
+    }
+}
+
+QVector<ChannelValue> readChannels(const ModelRow &row, const AcquisitionCycle::Read &read, const QByteArray &reply)
+{
+    QVector<ChannelValue> channels = readCaptions(row, read);
+    setChannelValues(channels, row, read, reply);
+    return channels;
+}
+
+namespace {
+void appendChannel(QString &line, const ChannelValue &channel)
+{
+    line += channel.caption;
+    line += QLatin1String(": ");
+    line += channel.value;
+}
+} // namespace
+
 QString channelLine(const ChannelValue &channel)
 {
-    return channel.caption + QStringLiteral(": ") + channel.value;
+    QString line;
+    appendChannel(line, channel);
+    return line;
 }
 
 QString modelText(std::uint16_t model)
@@ -75,17 +103,49 @@ QJsonObject foundJson(const FoundModule &found)
             {"model", modelText(found.parameters.model)}};
 }
 
+QString clockText(qint64 wallMs)
+{
+    // localtime_r is what QDateTime's local time comes from on this platform; formatted by hand,
+    // a poll's line costs a few hundred instructions here instead of a QDateTime format's
+    // thousands.
+    const time_t seconds = time_t(wallMs >= 0 ? wallMs / 1000 : (wallMs - 999) / 1000);
+    const int ms = int(wallMs - qint64(seconds) * 1000);
+    tm t{};
+    localtime_r(&seconds, &t);
+    const auto two = [](char *at, int v) {
+        at[0] = char('0' + v / 10);
+        at[1] = char('0' + v % 10);
+    };
+    char text[12] = {0, 0, ':', 0, 0, ':', 0, 0, '.', 0, 0, 0};
+    two(text, t.tm_hour);
+    two(text + 3, t.tm_min);
+    two(text + 6, t.tm_sec);
+    text[9] = char('0' + ms / 100);
+    two(text + 10, ms % 100);
+    return QString::fromLatin1(text, sizeof text);
+}
+
 QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double responseMs,
                      const QVector<ChannelValue> &channels)
 {
-    QStringList values;
-    for (const ChannelValue &c : channels)
-        values << channelLine(c);
-    QString line = QStringLiteral("%1  %2  %3").arg(time, verdict.reason(),
-                                                    responseMs >= 0 ? millisecondsText(responseMs) + QStringLiteral(" ms")
-                                                                    : QStringLiteral("-"));
-    if (!values.isEmpty())
-        line += QStringLiteral("  ") + values.join(QStringLiteral(", "));
+    // Built in one string, grown once: a poll prints one an exchange.
+    const QString reason = verdict.reason();
+    QString line;
+    line.reserve(time.size() + reason.size() + 16 + channels.size() * 16);
+    line += time;
+    line += QLatin1String("  ");
+    line += reason;
+    line += QLatin1String("  ");
+    if (responseMs >= 0) {
+        line += millisecondsText(responseMs);
+        line += QLatin1String(" ms");
+    } else {
+        line += QLatin1Char('-');
+    }
+    for (qsizetype i = 0; i < channels.size(); ++i) {
+        line += i == 0 ? QLatin1String("  ") : QLatin1String(", ");
+        appendChannel(line, channels[i]);
+    }
     return line;
 }
 

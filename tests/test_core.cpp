@@ -30,6 +30,7 @@
 #include "traffic.h"
 #include "trafficlog.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -39,6 +40,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 
 namespace {
@@ -1113,6 +1115,17 @@ private slots:
         QCOMPARE(exchangeLine("12:00:01.250", ok, 12.3456, channels),
                  QStringLiteral("12:00:01.250  OK  12.35 ms  DI_01: ON, DI_02: OFF"));
         QCOMPARE(exchangeLine("12:00:01.750", noReply, -1, {}), QStringLiteral("12:00:01.750  time-out (no byte)  -"));
+        // The line's clock is QDateTime's local "HH:mm:ss.zzz": around a summer-time change, with a
+        // half-hour offset, at a second's first and last millisecond.
+        const QByteArray tz = qgetenv("TZ");
+        for (const char *zone : {"Europe/Berlin", "Asia/Kolkata", "UTC"}) {
+            qputenv("TZ", zone);
+            tzset();
+            for (const qint64 ms : {1774746000000LL - 1, 1774746000000LL, 1761440400999LL, 1772366400250LL, 5LL})
+                QCOMPARE(clockText(ms), QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz")));
+        }
+        tz.isNull() ? qunsetenv("TZ") : qputenv("TZ", tz);
+        tzset();
         // JSON: a row per channel with the exchange's keys, "Not Connect" a null; an exception named.
         const qint64 wall = 1772366400250;
         const QString at = QStringLiteral(R"("time":"%1")").arg(isoLocalTime(wall));

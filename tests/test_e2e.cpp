@@ -361,6 +361,9 @@ private slots:
         }
         QCOMPARE(requests(sim, 5).mid(2, 3), (QStringList{"01 0F 00 00 00 04 01 05 FE 95", "02 06 00 00 0F A5 4C 72",
                                                           "02 06 00 00 4E 20 BD 81"}));
+        // A refused read shows no values, not the ones the same read gave at an earlier address.
+        const Run mixed = runCli(sim, {"poll", "5510", "--address", "1,3", "--count", "1", "--timeout", "300", "--quiet"});
+        QVERIFY2(mixed.out.section('\n', 1, 1).endsWith(QStringLiteral("  time-out (no byte)  -")), qPrintable(mixed.out));
     }
 
     // Usage errors (nothing sent), --version and -q; a port another program holds names it.

@@ -105,6 +105,11 @@ ChoiceBox::ChoiceBox(const QString &name, QWidget *parent) : QComboBox(parent)
             m_lineControl = child;
     if (m_lineControl)
         m_lineControl->installEventFilter(this);
+    // What the caret's area shows changes with these, and the pictures of its two phases with it
+    // (a paint of the line edit drops them too; these come before it).
+    connect(lineEdit(), &QLineEdit::textChanged, this, &ChoiceBox::dropCaretPictures);
+    connect(lineEdit(), &QLineEdit::selectionChanged, this, &ChoiceBox::dropCaretPictures);
+    connect(lineEdit(), &QLineEdit::cursorPositionChanged, this, &ChoiceBox::dropCaretPictures);
     // The line edit fills its own background (the field's colour, as drawn beneath it anyway),
     // so its blinking cursor repaints only itself, not the box and the group box beneath.
     lineEdit()->setAutoFillBackground(true);
@@ -116,6 +121,9 @@ ChoiceBox::ChoiceBox(const QString &name, QWidget *parent) : QComboBox(parent)
 
 bool ChoiceBox::eventFilter(QObject *watched, QEvent *event)
 {
+    // Any paint of the line edit but the caret's own picture: what it shows may have changed.
+    if (watched == lineEdit() && event->type() == QEvent::Paint && !m_renderingCaret)
+        dropCaretPictures();
     if (watched == m_lineControl && event->type() == QEvent::Timer && !m_forwarding) {
         // The control's timers: the caret's blink repeats, a triple click's fires once and is
         // gone. A timer seen a second time in a row is the blink (a moved caret restarts it, and
@@ -157,9 +165,20 @@ bool ChoiceBox::blinkCaret(QEvent *event)
         QCoreApplication::sendEvent(m_lineControl, event);
         m_forwarding = false;
     }
-    QPixmap caret(area.size() * edit->devicePixelRatioF());
-    caret.setDevicePixelRatio(edit->devicePixelRatioF());
-    edit->render(&caret, QPoint(), QRegion(area), QWidget::DrawWindowBackground);
+    // Each phase is painted by the line edit once and copied at its later blinks: rendering the
+    // area costs several times the copy (a painter, a redirected paint event, the text drawn).
+    if (area != m_caretArea)
+        dropCaretPictures();
+    m_caretArea = area;
+    QPixmap &caret = m_caretPictures[m_caretPhase];
+    m_caretPhase ^= 1;
+    if (caret.isNull()) {
+        caret = QPixmap(area.size() * edit->devicePixelRatioF());
+        caret.setDevicePixelRatio(edit->devicePixelRatioF());
+        m_renderingCaret = true;
+        edit->render(&caret, QPoint(), QRegion(area), QWidget::DrawWindowBackground);
+        m_renderingCaret = false;
+    }
     store->beginPaint(inWindow);
     {
         QPainter p(store->paintDevice());
@@ -168,6 +187,12 @@ bool ChoiceBox::blinkCaret(QEvent *event)
     store->endPaint();
     store->flush(inWindow, top->windowHandle());
     return true;
+}
+
+void ChoiceBox::dropCaretPictures()
+{
+    m_caretPictures[0] = m_caretPictures[1] = QPixmap();
+    m_caretPhase = 0;
 }
 
 int ChoiceBox::entryIndex() const
