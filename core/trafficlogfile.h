@@ -5,6 +5,7 @@
 #pragma once
 
 #include "trafficlog.h"
+#include "valuelog.h"
 
 #include <QFile>
 #include <QString>
@@ -19,8 +20,6 @@ public:
     void write(const QString &caption, const TrafficRow &row);
 
 private:
-    void failed();
-
     QFile m_file;
     std::function<void(const QString &)> m_failure;
     bool m_failed = false;

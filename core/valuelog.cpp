@@ -88,15 +88,14 @@ ValueLog::ValueLog(const QString &path, std::function<void(const QString &)> fai
 {
 }
 
-void ValueLog::failed()
+void logLineFailed(QFile &file, bool &failing, const std::function<void(const QString &)> &tell)
 {
-    const bool first = !m_failed;
-    const QString why = m_file.errorString();
-    // Marked before it is told: a message box runs an event loop, in which more reads come.
-    m_failed = true;
-    m_file.close(); // the next line tries again: the disk may have room by then
-    if (first && m_failure)
-        m_failure(why);
+    const bool first = !failing;
+    const QString why = file.errorString();
+    failing = true;
+    file.close();
+    if (first && tell)
+        tell(why);
 }
 
 bool ValueLog::openFile()
@@ -144,19 +143,19 @@ void ValueLog::write(const QVector<ValueRow> &rows)
     if (lines.isEmpty())
         return;
     if (!openFile()) {
-        failed();
+        logLineFailed(m_file, m_failed, m_failure);
         return;
     }
     // A file holding more than its header moves aside before it would pass the size.
     if (!m_device && m_file.size() > kValueCsvHeader.size() + 1 && m_file.size() + lines.size() > m_maxBytes) {
         rotate();
         if (!openFile()) {
-            failed();
+            logLineFailed(m_file, m_failed, m_failure);
             return;
         }
     }
     if (m_file.write(lines) != lines.size() || !m_file.flush()) {
-        failed();
+        logLineFailed(m_file, m_failed, m_failure);
         return;
     }
     m_failed = false;

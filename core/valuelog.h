@@ -52,6 +52,12 @@ QString csvField(const QString &field);
 // new FILE begins with the header, so FILE and FILE.1 .. FILE.(keep-1) are kept. A line that
 // cannot be written is dropped and told to failure once, until a line is written again; the
 // next line tries the file afresh.
+// A log line that could not be written: the file closed (the next line tries again: the disk may
+// have room by then) and the failure told if it is the first since a line went through. Marked
+// failing before it is told: the telling may run a message box's event loop, in which more lines
+// come.
+void logLineFailed(QFile &file, bool &failing, const std::function<void(const QString &why)> &tell);
+
 class ValueLog
 {
 public:
@@ -68,7 +74,6 @@ public:
 private:
     bool openFile();
     void rotate();
-    void failed();
 
     QFile m_file;
     std::function<void(const QString &)> m_failure;
