@@ -1,5 +1,6 @@
 // Values as data: the rows an accepted reply makes, their CSV lines, the value log file with its
-// rotation and a failing disk, and the trend's series with its reduction, fed on a fake clock.
+// rotation and a failing disk, and the trend's series with its reduction (a trend fed from a window's
+// reads is test_windows').
 #include "cycle.h"
 #include "trafficlogfile.h"
 #include "trend.h"
@@ -183,33 +184,6 @@ private slots:
         for (qint64 t = 0; t < 24 * 3600 * 1000LL; t += 100)
             s.add(kNoon + 2000 + t, double(t % 7));
         QCOMPARE(s.buckets().size(), std::size_t(TrendSeries::kSpanMs / TrendSeries::kBucketMs + 1));
-    }
-
-    void trendFedFromAcceptedReadsOnAFakeClock()
-    {
-        const ModelRow *row = findModel(QStringLiteral("KV7710ADAM"));
-        QVERIFY(row);
-        const QVector<AcquisitionCycle::Read> reads = modelReads(*row);
-        Trend trend;
-        qint64 clock = kNoon;
-        // Analog reply then digital reply, each second for a minute; AI_1 climbs one count a second.
-        for (int i = 0; i < 60; ++i, clock += 1000) {
-            QByteArray analog = QByteArray::fromHex("01030C");
-            for (int c = 0; c < 6; ++c)
-                analog += QByteArray::fromHex(c == 0 ? QByteArray::number(0x100 + i, 16).rightJustified(4, '0') : "0800");
-            trend.add(valueRows(*row, reads[0], analog, 1, clock, row->name));
-            trend.add(valueRows(*row, reads[1], QByteArray::fromHex(i % 2 ? "01020101" : "01020100"), 1, clock + 50, row->name));
-        }
-        QCOMPARE(trend.channels().size(), std::size_t(10));
-        QCOMPARE(trend.channels()[0].caption, QStringLiteral("AI_1"));
-        QCOMPARE(trend.channels()[3].caption, QStringLiteral("AI_4"));
-        QCOMPARE(trend.channels()[0].unit, QStringLiteral("mA"));
-        QVERIFY(trend.channels()[6].digital);
-        QCOMPARE(trend.lastMs(), kNoon + 59 * 1000 + 50);
-        // Kept as float: the value read back is the float nearest the number shown.
-        QCOMPARE(trend.channels()[0].series.valueAt(kNoon + 30500),
-                 std::optional<double>(float(*convertedValue(Conversion::Current, 0x100 + 30))));
-        QCOMPARE(trend.channels()[6].series.valueAt(kNoon + 31500), std::optional<double>(1.0));
     }
 };
 
