@@ -99,27 +99,12 @@ class TestE2e : public QObject
 {
     Q_OBJECT
 private slots:
-    // Polling on the real line (what the window does with the replies is test_windows'). A line lost
-    // mid-poll is the TCP case below; the pty's hang-up as a failed line is test_qserialline's.
-    void digitalOnThePty()
-    {
-        // Room for the line time at 9600 baud and the pseudo-terminal; set.rc: COM1 at 9600,None.
-        GuiTestEnvironment env(shortTimingFile(200, 400, 200));
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1:2", "--inputs", "0x05"}));
-        QVERIFY(QFile::link(QFileInfo(sim.link()).symLinkTarget(), QStringLiteral("sys/COM1")));
-        setSerialLineFactory({});
-        auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
-        QVERIFY(openPort(w.get()) && !qobject_cast<SimLine *>(w->MSComm1));
-        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 01 05 61 8B "), kWaitMs);
-        QVERIFY(env.messages.isEmpty());
-    }
-
-    // The windows on an adapter that echoes every request: a read learns the echo (the receive box
-    // shows every byte, the panel the reply after the echo, the monitor the echo as its own row)
-    // and a coil write is judged after it; the scan finds a module after the echo; a
-    // single-register write, whose reply equals its request, is refused as too long until the
+    // The windows on the real serial line over a pseudo-terminal (what they do with replies is
+    // test_windows'; a line lost mid-poll is refusedSplitAndLost's, the pty's hang-up as a failed
+    // line test_qserialline's), behind an adapter that echoes every request: a read learns the echo
+    // (the receive box shows every byte, the panel the reply after the echo, the monitor the echo
+    // as its own row) and a coil write is judged after it; the scan finds a module after the echo;
+    // a single-register write, whose reply equals its request, is refused as too long until the
     // ports dialog's "echo" says so for COM1 and the port is opened again.
     void echoingAdapterInTheWindows()
     {
