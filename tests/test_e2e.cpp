@@ -322,7 +322,6 @@ private slots:
             {{"raw", "01 02 00 00 00 08 00 00", "--no-crc", "--quiet", "--timeout", "100"}, 4, "reply -  verdict time-out (no byte)  response -\n", timeout},
             {{"survey", "--from", "20", "--to", "22", "--timeout", "25"}, 4, "", "korvant-cli: no module answered at addresses 20 to 22\n"},
             {{"scan", "--timeout", "25", "--quiet"}, 4, "", "korvant-cli: no module answered at any of the eight settings\n"},
-            {{"read", "KV5530ADAM", "--address", "9", "--quiet"}, 5, "", exception},
             {{"write", "5510", "--on", "1", "--address", "9", "--quiet"}, 5, "", exception},
             {{"poll", "7720", "--address", "4", "--count", "1", "--json", "--quiet"}, 0,
              ok(1, "T_1", "25", "25℃", "℃", "25") + ok(1, "T_2", "1001", "Not Connect", "℃", "null") + ok(1, "T_3", "0", "0℃", "℃", "0")
