@@ -149,9 +149,11 @@ private slots:
     {
         TrendSeries s;
         const qint64 t0 = kNoon - 250; // a whole second: 10 s fill 100 buckets
-        // 10 s at 10 ms: a flat 5 with one spike to 9 and one dip to 1 inside 100 ms buckets.
+        // 10 s at 10 ms: a flat 5 with one spike to 9.1 and one dip to 1.25 inside 100 ms buckets.
+        // Kept as float: a value reads back as the float nearest it.
+        const double spike = double(float(9.1));
         for (qint64 t = 0; t < 10000; t += 10)
-            s.add(t0 + t, t == 4330 ? 9.0 : t == 7770 ? 1.0 : 5.0);
+            s.add(t0 + t, t == 4330 ? 9.1 : t == 7770 ? 1.25 : 5.0);
         QCOMPARE(s.buckets().size(), std::size_t(100));
         const QList<QPointF> points = s.view(t0, t0 + 10000, 10);
         double lo = 1e9, hi = -1e9;
@@ -160,11 +162,11 @@ private slots:
             hi = std::max(hi, p.y());
             QVERIFY(p.x() >= t0 && p.x() < t0 + 10000);
         }
-        QCOMPARE(hi, 9.0);
-        QCOMPARE(lo, 1.0);
+        QCOMPARE(hi, spike);
+        QCOMPARE(lo, 1.25);
         QVERIFY(points.size() <= 20);
         // The spike keeps its time; points are in time order.
-        QVERIFY(points.contains(QPointF(double(t0 + 4330), 9.0)));
+        QVERIFY(points.contains(QPointF(double(t0 + 4330), spike)));
         QVERIFY(std::is_sorted(points.begin(), points.end(), [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); }));
         // "Not Connect" draws nothing and reads as none; a later value reads again.
         s.add(t0 + 10000, std::nullopt);
