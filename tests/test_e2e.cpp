@@ -13,7 +13,6 @@
 #include "analogoutputwindow.h"
 #include "conversions.h"
 #include "digitalwindow.h"
-#include "finder.h"
 #include "portsdialog.h"
 #include "modbus.h"
 #include "setfrm.h"
