@@ -86,18 +86,6 @@ class TestFinder : public QObject
 {
     Q_OBJECT
 private slots:
-    void requests()
-    {
-        QCOMPARE(parameterReadTo(5), withCrc(QByteArray::fromHex("050300640003")));
-        QCOMPARE(addressWriteTo(3, 9), withCrc(QByteArray::fromHex("030600640009")));
-        QCOMPARE(hearBroadcast({}), Heard::Nothing);
-        QByteArray one = withCrc(QByteArray::fromHex("000306000100021586"));
-        QCOMPARE(hearBroadcast(one), Heard::OneModule);
-        one[3] = char(one[3] | 0x10); // a second module's bits on top
-        QCOMPARE(hearBroadcast(one), Heard::Garbled);
-        QCOMPARE(hearBroadcast(withCrc(QByteArray::fromHex("008301"))), Heard::OneModule);
-    }
-
     // The wait for each probe: the line time of the 8-byte request and 11-byte reply at the
     // setting (11 bits a byte with parity) plus the turnaround; code 0 is a device server.
     void timeouts()

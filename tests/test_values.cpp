@@ -1,5 +1,6 @@
 // Values as data: the rows an accepted reply makes, their CSV lines, the value log file with its
-// rotation and a failing disk, and the trend's series with its reduction, fed on a fake clock.
+// rotation and a failing disk, and the trend's series with its reduction (a trend fed from a window's
+// reads is test_windows').
 #include "cycle.h"
 #include "trafficlogfile.h"
 #include "trend.h"
@@ -148,9 +149,11 @@ private slots:
     {
         TrendSeries s;
         const qint64 t0 = kNoon - 250; // a whole second: 10 s fill 100 buckets
-        // 10 s at 10 ms: a flat 5 with one spike to 9 and one dip to 1 inside 100 ms buckets.
+        // 10 s at 10 ms: a flat 5 with one spike to 9.1 and one dip to 1.25 inside 100 ms buckets.
+        // Kept as float: a value reads back as the float nearest it.
+        const double spike = double(float(9.1));
         for (qint64 t = 0; t < 10000; t += 10)
-            s.add(t0 + t, t == 4330 ? 9.0 : t == 7770 ? 1.0 : 5.0);
+            s.add(t0 + t, t == 4330 ? 9.1 : t == 7770 ? 1.25 : 5.0);
         QCOMPARE(s.buckets().size(), std::size_t(100));
         const QList<QPointF> points = s.view(t0, t0 + 10000, 10);
         double lo = 1e9, hi = -1e9;
@@ -159,11 +162,11 @@ private slots:
             hi = std::max(hi, p.y());
             QVERIFY(p.x() >= t0 && p.x() < t0 + 10000);
         }
-        QCOMPARE(hi, 9.0);
-        QCOMPARE(lo, 1.0);
+        QCOMPARE(hi, spike);
+        QCOMPARE(lo, 1.25);
         QVERIFY(points.size() <= 20);
         // The spike keeps its time; points are in time order.
-        QVERIFY(points.contains(QPointF(double(t0 + 4330), 9.0)));
+        QVERIFY(points.contains(QPointF(double(t0 + 4330), spike)));
         QVERIFY(std::is_sorted(points.begin(), points.end(), [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); }));
         // "Not Connect" draws nothing and reads as none; a later value reads again.
         s.add(t0 + 10000, std::nullopt);
@@ -183,33 +186,6 @@ private slots:
         for (qint64 t = 0; t < 24 * 3600 * 1000LL; t += 100)
             s.add(kNoon + 2000 + t, double(t % 7));
         QCOMPARE(s.buckets().size(), std::size_t(TrendSeries::kSpanMs / TrendSeries::kBucketMs + 1));
-    }
-
-    void trendFedFromAcceptedReadsOnAFakeClock()
-    {
-        const ModelRow *row = findModel(QStringLiteral("KV7710ADAM"));
-        QVERIFY(row);
-        const QVector<AcquisitionCycle::Read> reads = modelReads(*row);
-        Trend trend;
-        qint64 clock = kNoon;
-        // Analog reply then digital reply, each second for a minute; AI_1 climbs one count a second.
-        for (int i = 0; i < 60; ++i, clock += 1000) {
-            QByteArray analog = QByteArray::fromHex("01030C");
-            for (int c = 0; c < 6; ++c)
-                analog += QByteArray::fromHex(c == 0 ? QByteArray::number(0x100 + i, 16).rightJustified(4, '0') : "0800");
-            trend.add(valueRows(*row, reads[0], analog, 1, clock, row->name));
-            trend.add(valueRows(*row, reads[1], QByteArray::fromHex(i % 2 ? "01020101" : "01020100"), 1, clock + 50, row->name));
-        }
-        QCOMPARE(trend.channels().size(), std::size_t(10));
-        QCOMPARE(trend.channels()[0].caption, QStringLiteral("AI_1"));
-        QCOMPARE(trend.channels()[3].caption, QStringLiteral("AI_4"));
-        QCOMPARE(trend.channels()[0].unit, QStringLiteral("mA"));
-        QVERIFY(trend.channels()[6].digital);
-        QCOMPARE(trend.lastMs(), kNoon + 59 * 1000 + 50);
-        // Kept as float: the value read back is the float nearest the number shown.
-        QCOMPARE(trend.channels()[0].series.valueAt(kNoon + 30500),
-                 std::optional<double>(float(*convertedValue(Conversion::Current, 0x100 + 30))));
-        QCOMPARE(trend.channels()[6].series.valueAt(kNoon + 31500), std::optional<double>(1.0));
     }
 };
 
