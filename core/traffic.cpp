@@ -3,11 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-FrameRecord ExchangeRecord::receivedFrame() const
-{
-    return {FrameRecord::Received, timeNs + qint64(std::max(responseMs, 0.0) * 1e6), reply, verdict, responseMs};
-}
-
 QString verdictKey(Refusal refusal)
 {
     switch (refusal) {

@@ -14,15 +14,6 @@
 #include <optional>
 #include <vector>
 
-// One frame on the line.
-struct FrameRecord {
-    enum Direction : std::uint8_t { Sent, Received } direction = Sent;
-    qint64 timeNs = 0;       // since the start of the run
-    QByteArray bytes;
-    ReplyVerdict verdict;    // of a received frame (a reply); accepted for a sent one
-    double responseMs = -1;  // of a received frame: from the request to its last byte
-};
-
 // A request and what came back for it.
 struct ExchangeRecord {
     qint64 timeNs = 0;       // when the request went out, since the start of the run
@@ -30,9 +21,6 @@ struct ExchangeRecord {
     QByteArray reply;        // every byte that came back, empty for none
     ReplyVerdict verdict;
     double responseMs = -1;  // from the request to the reply's last byte; -1 without a byte
-
-    FrameRecord sentFrame() const { return {FrameRecord::Sent, timeNs, request, {}, -1}; }
-    FrameRecord receivedFrame() const;
 };
 
 // The short name of a verdict, as the statistics count it: "ok", "timeout", "bad_crc", "short",
