@@ -4,6 +4,11 @@ bool Exchange::complete(const QByteArray &bytes) const
 {
     if (echoPending(bytes, request, echoKnown))
         return false;
+    // A read's reply that begins with the read's own bytes and is valid whole is judged whole
+    // (splitEcho keeps it so), so it needs no more bytes either.
+    if (!echoKnown && echoUnmistakable(request) && bytes.startsWith(request)
+        && judgeReply(bytes, request, replyLength).accepted())
+        return true;
     const QByteArray rest = (echoKnown || echoUnmistakable(request)) && bytes.startsWith(request) && !request.isEmpty()
                                 ? bytes.mid(request.size())
                                 : bytes;
