@@ -215,9 +215,7 @@ void BusFinderWindow::TM_Probe_Timer()
     Exchange probe(m_request);
     probe.echoKnown = echoKnown();
     probe.judge(received());
-    if (probe.echoKnown && !echoKnown())
-        line()->learnEcho();
-    recordVerdict(probe.verdict, int(probe.echo.size()));
+    recordVerdict(probe.verdict, int(probe.echo.size()), probe.echoKnown);
     const BusFinder::Next next = m_finder.judged(probe.reply, m_lastByteUs, nowUs());
     showRows();
     follow(next);

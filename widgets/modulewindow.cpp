@@ -253,9 +253,11 @@ void ModuleWindow::applyExchange(const CycleAction &action)
     }
 }
 
-void ModuleWindow::recordVerdict(const ReplyVerdict &verdict, int echoBytes)
+void ModuleWindow::recordVerdict(const ReplyVerdict &verdict, int echoBytes, bool lineEchoes)
 {
     m_traffic.judged(verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs(), echoBytes);
+    if (lineEchoes && !m_comm->echoKnown())
+        m_comm->learnEcho(); // known to the line from now on
 }
 
 void ModuleWindow::apply(const CycleActions &actions)
@@ -271,10 +273,8 @@ void ModuleWindow::apply(const CycleActions &actions)
             cycleButton(a.cycle)->setText(a.text);
             break;
         case CycleAction::Judged:
-            recordVerdict(a.verdict, int(a.echo.size()));
+            recordVerdict(a.verdict, int(a.echo.size()), a.echoKnown);
             m_reply = a.reply;
-            if (a.echoKnown && !m_comm->echoKnown())
-                m_comm->learnEcho(); // known to the line from now on
             if (!a.verdict.accepted()) {
                 Text_Message->setPlainText(kDataError);
             } else {

@@ -153,8 +153,9 @@ protected:
     virtual void mirrorMachine() {}
     // The actions every window's machine shares: pause, clear, message box, send.
     void applyExchange(const CycleAction &action);
-    // A judged reply into the traffic record, stamped now, with the echo's bytes before it.
-    void recordVerdict(const ReplyVerdict &verdict, int echoBytes = 0);
+    // A judged reply into the traffic record, stamped now, with the echo's bytes before it; an
+    // echo the judgement showed is known to the line from now on.
+    void recordVerdict(const ReplyVerdict &verdict, int echoBytes = 0, bool lineEchoes = false);
     // What the line is set to, shown with the frames in the traffic monitor (the scan's steps).
     void setTrafficTag(const QString &tag) { m_trafficTag = tag; }
     // The longest reply the window accepts: the receive bound (see ModuleLine).
