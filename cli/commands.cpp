@@ -8,6 +8,7 @@
 #include "interrupt.h"
 #include "report.h"
 #include "session.h"
+#include "trafficlog.h"
 #include "valuelog.h"
 
 #include <QDateTime>

@@ -7,7 +7,6 @@
 #include <QJsonDocument>
 
 #include <cmath>
-#include <ctime>
 
 QVector<ChannelValue> readCaptions(const ModelRow &row, const AcquisitionCycle::Read &read)
 {
@@ -101,28 +100,6 @@ QJsonObject foundJson(const FoundModule &found)
             {"baud", known ? QJsonValue(found.line.baud) : QJsonValue()},
             {"parity", known ? QJsonValue(parityName(found.line.parity)) : QJsonValue()},
             {"model", modelText(found.parameters.model)}};
-}
-
-QString clockText(qint64 wallMs)
-{
-    // localtime_r is what QDateTime's local time comes from on this platform; formatted by hand,
-    // a poll's line costs a few hundred instructions here instead of a QDateTime format's
-    // thousands.
-    const time_t seconds = time_t(wallMs >= 0 ? wallMs / 1000 : (wallMs - 999) / 1000);
-    const int ms = int(wallMs - qint64(seconds) * 1000);
-    tm t{};
-    localtime_r(&seconds, &t);
-    const auto two = [](char *at, int v) {
-        at[0] = char('0' + v / 10);
-        at[1] = char('0' + v % 10);
-    };
-    char text[12] = {0, 0, ':', 0, 0, ':', 0, 0, '.', 0, 0, 0};
-    two(text, t.tm_hour);
-    two(text + 3, t.tm_min);
-    two(text + 6, t.tm_sec);
-    text[9] = char('0' + ms / 100);
-    two(text + 10, ms % 100);
-    return QString::fromLatin1(text, sizeof text);
 }
 
 QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double responseMs,

@@ -51,9 +51,6 @@ QString jsonLine(const QJsonObject &object);
 // {"address":7,"code":3,"baud":19200,"parity":"None","model":"KV5550ADAM"}
 QJsonObject foundJson(const FoundModule &found);
 
-// The local time of day of wallMs (ms since the epoch) as a poll's line starts: "12:00:01.250",
-// what QDateTime's "HH:mm:ss.zzz" gives.
-QString clockText(qint64 wallMs);
 // A poll exchange: "12:00:01.250  OK  12.31 ms  DI_01: ON, DI_02: OFF"; a refused one
 // shows its reason and, without a byte back, "-" for the time.
 QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double responseMs,

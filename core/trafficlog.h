@@ -78,5 +78,9 @@ private:
 // "requests 120 · OK 118 · time-out 1 · bad CRC 1 · success 98.3 % · response ms min 4.1 /
 // median 4.3 / p99 5.0 / max 5.2": every refusal that happened, in the order of the verdicts.
 QString statisticsLine(const TrafficStatistics &stats);
+
+// The local time of day of wallMs (ms since the epoch) as a poll's line and a monitor's row show
+// it: "12:00:01.250", what QDateTime's "HH:mm:ss.zzz" gives.
+QString clockText(qint64 wallMs);
 // One line of the traffic log file: date and time, caption, TX or RX, hex, verdict, tab-separated.
 QString trafficLogLine(const QString &caption, const TrafficRow &row);

@@ -16,7 +16,11 @@
 #include <QScrollBar>
 #include <QToolTip>
 #include <QSaveFile>
+#include <QProxyStyle>
+#include <QStyleFactory>
 #include <QVBoxLayout>
+
+#include <optional>
 
 TrafficModel::TrafficModel(const TrafficRecorder *recorder, QObject *parent)
     : QAbstractTableModel(parent), m_recorder(recorder)
@@ -115,7 +119,7 @@ int TrafficModel::columnCount(const QModelIndex &parent) const
 QString TrafficModel::cellText(const TrafficRow &row, int column)
 {
     switch (column) {
-    case Time: return QDateTime::fromMSecsSinceEpoch(row.wallMs).toString(QStringLiteral("HH:mm:ss.zzz"));
+    case Time: return clockText(row.wallMs);
     case SinceFirst: return QString::number(double(row.sinceFirstNs) / 1e9, 'f', 3);
     case Direction: return row.direction();
     case Bytes: return HexText(row.bytes).trimmed();
@@ -166,6 +170,17 @@ GlyphLine GlyphLine::of(const QRawFont &font, const QString &text)
     return line;
 }
 
+GlyphLine GlyphLine::part(qsizetype from, qsizetype to) const
+{
+    GlyphLine glyphs;
+    const QList<QPointF> at = run.positions();
+    glyphs.run.setRawFont(run.rawFont());
+    glyphs.run.setGlyphIndexes(run.glyphIndexes().sliced(from, to - from));
+    glyphs.run.setPositions(at.sliced(from, to - from));
+    glyphs.width = to < at.size() ? at[to].x() : width;
+    return glyphs;
+}
+
 GlyphLine GlyphLine::elided(const QRawFont &font, qreal width) const
 {
     GlyphLine cut;
@@ -199,31 +214,39 @@ namespace {
 // machinery. A row never changes once recorded, so each cell is looked up once and kept while it
 // may still be on screen. Most cells repeat one another from row to row (the same request, its
 // usual reply, "OK", the length): a cell seen a second time is drawn once more into a picture of
-// the cell with its background, and from then on copied, not drawn glyph by glyph.
+// the cell with its background, and from then on copied, not drawn glyph by glyph. A time differs
+// from the rows around it only after its point ("12:00:01." and "35." recur for a second): that
+// stem is the picture, and the digits after it are drawn over it.
 class PlainCells : public QAbstractItemDelegate
 {
 public:
     using QAbstractItemDelegate::QAbstractItemDelegate;
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
-        const bool selected = option.state & QStyle::State_Selected;
-        const Cell &text = cell(index, option.font);
-        if (selected || text.line.isEmpty() || index.column() == TrafficModel::Time || index.column() == TrafficModel::SinceFirst) {
-            draw(painter, option, text);
+        if (m_font.use(option.font)) {
+            m_cells.clear();
+            m_pictures.clear();
+        }
+        const Cell &text = cell(index);
+        // The view leaves the rows' background to the cells: its base, and every other row the
+        // alternate colour over it.
+        const QColor base = option.palette.color(QPalette::Base);
+        const QColor over = index.row() % 2 ? option.palette.color(QPalette::AlternateBase) : QColor();
+        const bool stemmed = text.stem < text.text.size();
+        if (option.state & QStyle::State_Selected || (stemmed && (line(text).isEmpty() || isCut(option, text)))) {
+            draw(painter, option, text, over);
             return;
         }
-        // The background beneath the cell: the view's base, and the alternate rows' colour over it.
-        const QColor base = option.palette.color(QPalette::Base);
-        const QColor over = option.features & QStyleOptionViewItem::Alternate ? option.palette.color(QPalette::AlternateBase) : QColor();
         const qreal ratio = painter->device()->devicePixelRatio();
-        const PictureKey key{text.text, option.rect.size(), base.rgba(), over.rgba(), option.palette.color(QPalette::Text).rgba(), ratio};
+        const PictureKey key{stemmed ? text.text.left(text.stem) : text.text, stemmed, option.rect.size(), base.rgba(), over.rgba(),
+                             option.palette.color(QPalette::Text).rgba(), ratio};
         auto it = m_pictures.find(key);
         if (it == m_pictures.end()) {
             // Seen once: drawn, and remembered as seen.
             if (m_pictures.size() >= kPictures)
                 m_pictures.clear();
             m_pictures.insert(key, QPixmap());
-            draw(painter, option, text);
+            draw(painter, option, text, over);
             return;
         }
         if (it->isNull()) {
@@ -231,14 +254,19 @@ public:
             picture.setDevicePixelRatio(ratio);
             picture.fill(base);
             QPainter p(&picture);
-            if (over.isValid())
-                p.fillRect(QRect(QPoint(), option.rect.size()), over);
             QStyleOptionViewItem at = option;
             at.rect.moveTo(0, 0);
-            draw(&p, at, text);
+            if (stemmed) {
+                fill(&p, at, over);
+                glyphs(&p, at, line(text).part(0, text.stem).run);
+            } else {
+                draw(&p, at, text, over);
+            }
             *it = picture;
         }
         painter->drawPixmap(option.rect.topLeft(), *it);
+        if (stemmed)
+            glyphs(painter, option, tail(text).run);
     }
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
@@ -250,7 +278,8 @@ public:
     {
         if (event->type() != QEvent::ToolTip)
             return QAbstractItemDelegate::helpEvent(event, view, option, index);
-        const Cell &text = cell(index, option.font);
+        m_font.use(option.font);
+        const Cell &text = cell(index);
         if (isCut(option, text))
             QToolTip::showText(event->globalPos(), text.text, view->viewport(), option.rect);
         else
@@ -264,62 +293,93 @@ public:
 private:
     struct Cell {
         QString text;
-        GlyphLine line;
-        mutable GlyphLine elided; // the line cut to elidedFor pixels
+        qsizetype stem; // the characters a picture shows; the rest are drawn over it
+        // Made when first drawn: the text's glyphs, those after the stem, the text cut to elidedFor pixels.
+        mutable std::optional<GlyphLine> line, tail;
+        mutable GlyphLine elided;
         mutable int elidedFor = -1;
     };
     struct PictureKey {
         QString text;
+        bool stem;
         QSize size;
         QRgb base, over, pen;
         qreal ratio;
         bool operator==(const PictureKey &) const = default;
         friend size_t qHash(const PictureKey &k, size_t seed = 0)
         {
-            return qHashMulti(seed, k.text, k.size.width(), k.size.height(), k.base, k.over, k.pen, k.ratio);
+            return qHashMulti(seed, k.text, k.stem, k.size.width(), k.size.height(), k.base, k.over, k.pen, k.ratio);
         }
     };
 
-    static QRect room(const QStyleOptionViewItem &option) { return option.rect.adjusted(kPadding, 0, -kPadding, 0); }
-    static bool isCut(const QStyleOptionViewItem &option, const Cell &text)
+    const GlyphLine &line(const Cell &text) const
     {
-        const qreal width = text.line.isEmpty() ? option.fontMetrics.horizontalAdvance(text.text) : text.line.width;
+        if (!text.line)
+            text.line = GlyphLine::of(m_font.raw, text.text);
+        return *text.line;
+    }
+    const GlyphLine &tail(const Cell &text) const
+    {
+        if (!text.tail)
+            text.tail = line(text).part(text.stem, text.text.size());
+        return *text.tail;
+    }
+    static QRect room(const QStyleOptionViewItem &option) { return option.rect.adjusted(kPadding, 0, -kPadding, 0); }
+    bool isCut(const QStyleOptionViewItem &option, const Cell &text) const
+    {
+        const GlyphLine &l = line(text);
+        const qreal width = l.isEmpty() ? option.fontMetrics.horizontalAdvance(text.text) : l.width;
         return width > room(option).width();
     }
-    // A row stays one line: a text wider than its cell ends in "…" (its tool tip holds it all).
-    void draw(QPainter *painter, const QStyleOptionViewItem &option, const Cell &text) const
+    static void fill(QPainter *painter, const QStyleOptionViewItem &option, const QColor &over)
+    {
+        if (option.state & QStyle::State_Selected)
+            painter->fillRect(option.rect, option.palette.highlight());
+        else if (over.isValid())
+            painter->fillRect(option.rect, over);
+    }
+    static void glyphs(QPainter *painter, const QStyleOptionViewItem &option, const QGlyphRun &run)
     {
         const bool selected = option.state & QStyle::State_Selected;
-        if (selected)
-            painter->fillRect(option.rect, option.palette.highlight());
         painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
+        const QRect room = PlainCells::room(option);
+        painter->drawGlyphRun(QPointF(room.left(), room.top() + (room.height() - option.fontMetrics.height()) / 2), run);
+    }
+    // A row stays one line: a text wider than its cell ends in "…" (its tool tip holds it all).
+    void draw(QPainter *painter, const QStyleOptionViewItem &option, const Cell &text, const QColor &over) const
+    {
+        fill(painter, option, over);
         const QRect room = this->room(option);
         const bool cut = isCut(option, text);
         if (cut && text.elidedFor != room.width()) {
-            text.elided = text.line.elided(m_font.raw, room.width());
+            text.elided = line(text).elided(m_font.raw, room.width());
             text.elidedFor = room.width();
         }
-        const GlyphLine &line = cut ? text.elided : text.line;
-        if (line.isEmpty()) {
-            const QString shown = cut ? option.fontMetrics.elidedText(text.text, Qt::ElideRight, room.width()) : text.text;
-            painter->drawText(room, Qt::AlignLeft | Qt::AlignVCenter, shown);
+        const GlyphLine &shown = cut ? text.elided : line(text);
+        if (shown.isEmpty()) {
+            const bool selected = option.state & QStyle::State_Selected;
+            painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
+            const QString all = cut ? option.fontMetrics.elidedText(text.text, Qt::ElideRight, room.width()) : text.text;
+            painter->drawText(room, Qt::AlignLeft | Qt::AlignVCenter, all);
             return;
         }
-        painter->drawGlyphRun(QPointF(room.left(), room.top() + (room.height() - option.fontMetrics.height()) / 2), line.run);
+        glyphs(painter, option, shown.run);
     }
-    const Cell &cell(const QModelIndex &index, const QFont &font) const
+    // The cell of index, as of the font of the last m_font.use().
+    const Cell &cell(const QModelIndex &index) const
     {
-        const quint64 key = index.data(TrafficModel::RowNumberRole).toULongLong() * TrafficModel::Columns + quint64(index.column());
+        const auto *model = static_cast<const TrafficModel *>(index.model());
+        const quint64 key = model->numberAt(index.row()) * TrafficModel::Columns + quint64(index.column());
         auto it = m_cells.find(key);
         if (it == m_cells.end()) {
             if (m_cells.size() >= kKept)
                 m_cells.clear();
-            if (m_font.use(font)) {
-                m_cells.clear();
-                m_pictures.clear();
-            }
-            const QString text = index.data().toString();
-            it = m_cells.insert(key, Cell{text, GlyphLine::of(m_font.raw, text), {}, -1});
+            const TrafficRow *row = model->rowAt(index.row());
+            const QString text = row ? TrafficModel::cellText(*row, index.column()) : QString();
+            qsizetype stem = text.size();
+            if (index.column() == TrafficModel::Time || index.column() == TrafficModel::SinceFirst)
+                stem = text.lastIndexOf(QLatin1Char('.')) + 1;
+            it = m_cells.insert(key, Cell{text, stem > 0 ? stem : text.size(), {}, {}, {}, -1});
         }
         return *it;
     }
@@ -329,7 +389,54 @@ private:
     mutable QHash<quint64, Cell> m_cells;
     mutable QHash<PictureKey, QPixmap> m_pictures;
 };
+
+// The table's style: the application's, but a row's background is left to the cells, which
+// paint it with their pictures; the view would otherwise ask the style for it cell by cell.
+class CellsPaintRowsStyle : public QProxyStyle
+{
+public:
+    CellsPaintRowsStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget = nullptr) const override
+    {
+        if (element != PE_PanelItemViewRow)
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
 } // namespace
+
+QRect FollowingScrollBar::part(QStyle::SubControl control) const
+{
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return style()->subControlRect(QStyle::CC_ScrollBar, &option, control, this);
+}
+
+void FollowingScrollBar::sliderChange(SliderChange change)
+{
+    // A style whose bar shows itself on a change, or a bar not drawn yet, goes the usual way.
+    if (change == SliderOrientationChange || m_drawn.isNull() || style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, this)) {
+        QScrollBar::sliderChange(change);
+        return;
+    }
+    const QRect slider = part(QStyle::SC_ScrollBarSlider);
+    if (slider == m_drawn)
+        return;
+    // The style draws the slider's edge a pixel beyond the rectangle it gives for it.
+    const QMargins edge(2, 2, 2, 2);
+    update(QRegion(slider + edge) + (m_drawn + edge) + part(QStyle::SC_ScrollBarSubLine) + part(QStyle::SC_ScrollBarAddLine));
+}
+
+void FollowingScrollBar::paintEvent(QPaintEvent *event)
+{
+    m_drawn = part(QStyle::SC_ScrollBarSlider);
+    QScrollBar::paintEvent(event);
+}
+
+QAbstractItemDelegate *makeTrafficCells(QObject *parent)
+{
+    return new PlainCells(parent);
+}
 
 void TrafficTable::doItemsLayout()
 {
@@ -467,13 +574,19 @@ int TrafficWindow::buildTable(int longestFrame, bool withLine)
     Table->setWordWrap(false);
     // Rows told apart by their colour, not a grid: a grid is drawn again with every batch.
     Table->setShowGrid(false);
+    Table->setVerticalScrollBar(new FollowingScrollBar(Qt::Vertical, Table));
     // The scroll bar's holder paints its own background, so the moving slider does not repaint
     // the table's frame and the window beneath it.
     if (auto *holder = Table->findChild<QWidget *>(QStringLiteral("qt_scrollarea_vcontainer")))
         holder->setAutoFillBackground(true);
     // By pixels, so that following the end is a blit by whole rows' heights.
     Table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    Table->setAlternatingRowColors(true);
+    // Every other row in the alternate colour, painted by the cells themselves (most of them are
+    // pictures with their background in them): the view's own would fill each cell first.
+    Table->setAlternatingRowColors(false);
+    auto *style = new CellsPaintRowsStyle;
+    style->setParent(Table);
+    Table->setStyle(style);
     auto *cells = new PlainCells(Table);
     Table->setItemDelegate(cells);
     connect(m_model, &QAbstractItemModel::modelReset, this, [cells] { cells->forget(); });

@@ -9,6 +9,7 @@
 #include <QAbstractTableModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QGlyphRun>
 #include <QRawFont>
 #include <QCheckBox>
@@ -41,9 +42,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     static QString cellText(const TrafficRow &row, int column);
 
+    // The recorder's number of a shown row (what RowNumberRole gives).
+    quint64 numberAt(int row) const { return m_errorsOnly ? m_errors[std::size_t(row)] : m_first + quint64(row); }
+
 private:
     void rebuild();
-    quint64 numberAt(int row) const { return m_errorsOnly ? m_errors[std::size_t(row)] : m_first + quint64(row); }
 
     const TrafficRecorder *m_recorder;
     bool m_errorsOnly = false;
@@ -61,6 +64,8 @@ struct GlyphLine {
     qreal width = 0;
     bool isEmpty() const { return run.glyphIndexes().isEmpty(); }
     static GlyphLine of(const QRawFont &font, const QString &text);
+    // Glyphs from to to (not included), at their places in this line; width is where the last ends.
+    GlyphLine part(qsizetype from, qsizetype to) const;
     // The line cut to at most width with "…" at the end; empty when the font has no "…".
     GlyphLine elided(const QRawFont &font, qreal width) const;
 };
@@ -98,6 +103,27 @@ private:
     GlyphLine m_elided;
     int m_elidedWidth = -1;
 };
+
+// The table's scroll bar. Every batch moves the slider a little: only where it was drawn and where
+// it is now are drawn again (and the arrows), not the whole bar. A groove drawn whole is a gradient
+// over the bar's height, which Qt's raster engine hands to its worker threads and waits for.
+class FollowingScrollBar : public QScrollBar
+{
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void sliderChange(SliderChange change) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QRect part(QStyle::SubControl control) const;
+    QRect m_drawn; // the slider as the last paint drew it
+};
+
+// A delegate that draws the cells of a traffic table as the monitor's does, with nothing drawn
+// yet: what a cell looks like however the monitor's own comes to draw it.
+QAbstractItemDelegate *makeTrafficCells(QObject *parent);
 
 // The monitor's table. A batch that only adds rows at the end moves the picture up by a blit
 // (when the view follows the end) and paints the new rows, instead of every visible cell again.

@@ -149,6 +149,41 @@ bool showsItsPaint(QWidget *w)
     return shown == w->grab(part).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
+// Whether each cell of a monitor's table in view looks as a delegate that has seen nothing draws it
+// (glyph by glyph, over the row's background): the table's own draws most cells from pictures, and
+// a time from a picture of its stem with the digits after the point drawn over it.
+bool cellsLookDrawnAfresh(QTableView *table)
+{
+    QWidget *viewport = table->viewport();
+    const QImage shown = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QAbstractItemModel *model = table->model();
+    int compared = 0;
+    for (int r = qMax(0, table->rowAt(0)); r < model->rowCount(); ++r) {
+        for (int c = 0; c < model->columnCount(); ++c) {
+            const QRect rect = table->visualRect(model->index(r, c));
+            if (table->isColumnHidden(c) || !viewport->rect().contains(rect))
+                continue;
+            QStyleOptionViewItem option;
+            option.initFrom(table);
+            option.rect = QRect(QPoint(), rect.size());
+            option.font = table->font();
+            option.fontMetrics = QFontMetrics(option.font);
+            QImage expected(rect.size(), QImage::Format_RGB32);
+            expected.fill(option.palette.color(QPalette::Base));
+            QPainter painter(&expected);
+            const std::unique_ptr<QAbstractItemDelegate> fresh(makeTrafficCells(nullptr));
+            fresh->paint(&painter, option, model->index(r, c));
+            painter.end();
+            if (shown.copy(rect) != expected) {
+                qWarning("row %d column %d drawn unlike a fresh cell", r, c);
+                return false;
+            }
+            ++compared;
+        }
+    }
+    return compared > 0;
+}
+
 // The texts of a window that do not fit, measured with each control's own font and style: a
 // caption wider than its label or running into a neighbour, a button's caption wider than the
 // button, a text box that needs its scroll bar, a status whose closing "！" the font cannot draw.
@@ -1030,9 +1065,10 @@ private slots:
         QVERIFY(recorder.firstRow() > 0 && recorder.rows().size() <= 202);
     }
 
-    // The table of a monitor that follows the end takes new rows by a blit and paints only them;
-    // what it shows then must be what painting it afresh shows: before it is full, and while it
-    // scrolls with the oldest rows going.
+    // The table of a monitor that follows the end takes new rows by a blit and paints only them, and
+    // its scroll bar only where the slider was and is; what they show then must be what painting
+    // them afresh shows, with cells drawn from pictures as they look drawn glyph by glyph: before
+    // the table is full, and while it scrolls with the oldest rows going.
     void batchesPaintWhatAFullRepaintWould()
     {
         GuiTestEnvironment env;
@@ -1052,9 +1088,21 @@ private slots:
             QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
             QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
             QVERIFY(showsItsPaint(viewport));
+            QScrollBar *bar = monitor->Table->verticalScrollBar();
+            QVERIFY(!bar->isVisible() || showsItsPaint(bar));
+            QVERIFY(cellsLookDrawnAfresh(monitor->Table));
         };
         pollUntil([&] { return monitor->Table->model()->rowCount() >= 4; });
         pollUntil([&] { return monitor->Table->verticalScrollBar()->maximum() > 30; });
+        // A turn of the wheel over the table moves the slider up with no new rows.
+        const QPointF at(10, 10);
+        QWheelEvent wheel(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &wheel);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        QVERIFY(monitor->Table->verticalScrollBar()->value() < monitor->Table->verticalScrollBar()->maximum());
+        QVERIFY(showsItsPaint(monitor->Table->verticalScrollBar()));
     }
 
     // A combined window's trend: fed from the window's accepted reads on a fake clock, a line per
