@@ -20,6 +20,7 @@
 #include <QStyleFactory>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <optional>
 
 TrafficModel::TrafficModel(const TrafficRecorder *recorder, QObject *parent)
@@ -295,8 +296,7 @@ private:
         QString text;
         qsizetype stem; // the characters a picture shows; the rest are drawn over it
         // Made when first drawn: the text's glyphs, those after the stem, the text cut to elidedFor pixels.
-        mutable std::optional<GlyphLine> line, tail;
-        mutable GlyphLine elided;
+        mutable std::optional<GlyphLine> line, tail, elided;
         mutable int elidedFor = -1;
     };
     struct PictureKey {
@@ -355,7 +355,7 @@ private:
             text.elided = line(text).elided(m_font.raw, room.width());
             text.elidedFor = room.width();
         }
-        const GlyphLine &shown = cut ? text.elided : line(text);
+        const GlyphLine &shown = cut ? *text.elided : line(text);
         if (shown.isEmpty()) {
             const bool selected = option.state & QStyle::State_Selected;
             painter->setPen(selected ? option.palette.highlightedText().color() : option.palette.text().color());
@@ -492,11 +492,55 @@ bool StatisticsLabel::event(QEvent *event)
     return true;
 }
 
+// The columns of a label height tall that the glyphs of one line and another touch where they differ
+// (a glyph, or its place); from the glyphs' ink, a pixel either side for its edge.
+// The columns of a line's glyph at place (after at), a pixel either side of its ink for its edge.
+static QRect inkColumns(const QRawFont &font, quint32 glyph, QPointF place, int height)
+{
+    const QRectF r = font.boundingRect(glyph).translated(place);
+    const int left = int(std::floor(r.left())) - 1;
+    return QRect(left, 0, int(std::ceil(r.right())) + 1 - left, height);
+}
+
+static QRegion differences(const GlyphLine &was, const GlyphLine &now, QPointF at, int height)
+{
+    const QList<quint32> a = was.run.glyphIndexes(), b = now.run.glyphIndexes();
+    const QList<QPointF> pa = was.run.positions(), pb = now.run.positions();
+    QRegion changed;
+    for (qsizetype i = 0; i < qMax(a.size(), b.size()); ++i) {
+        if (i < a.size() && i < b.size() && a[i] == b[i] && pa[i] == pb[i])
+            continue;
+        if (i < a.size())
+            changed += inkColumns(was.run.rawFont(), a[i], at + pa[i], height);
+        if (i < b.size())
+            changed += inkColumns(now.run.rawFont(), b[i], at + pb[i], height);
+    }
+    return changed;
+}
+
+// The glyphs of a line whose ink reaches into area: all that drawing the line there draws.
+static QGlyphRun touching(const GlyphLine &line, QPointF at, const QRegion &area, int height)
+{
+    const QList<quint32> glyphs = line.run.glyphIndexes();
+    const QList<QPointF> places = line.run.positions();
+    QList<quint32> kept;
+    QList<QPointF> keptPlaces;
+    for (qsizetype i = 0; i < glyphs.size(); ++i) {
+        if (area.intersects(inkColumns(line.run.rawFont(), glyphs[i], at + places[i], height))) {
+            kept << glyphs[i];
+            keptPlaces << places[i];
+        }
+    }
+    QGlyphRun run;
+    run.setRawFont(line.run.rawFont());
+    run.setGlyphIndexes(kept);
+    run.setPositions(keptPlaces);
+    return run;
+}
+
 void StatisticsLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), palette().window());
-    painter.setPen(palette().windowText().color());
     const int top = (height() - fontMetrics().height()) / 2;
     const QRect room = contentsRect();
     const bool cut = isCut();
@@ -505,11 +549,37 @@ void StatisticsLabel::paintEvent(QPaintEvent *)
         m_elidedWidth = room.width();
     }
     const GlyphLine &shown = cut ? m_elided : m_line;
-    if (shown.isEmpty())
+    if (shown.isEmpty()) {
+        m_canvas = QPixmap();
+        painter.fillRect(rect(), palette().window());
+        painter.setPen(palette().windowText().color());
         painter.drawText(room.adjusted(0, top, 0, 0), Qt::AlignLeft | Qt::AlignTop,
                          cut ? fontMetrics().elidedText(m_shown, Qt::ElideRight, room.width()) : m_shown);
-    else
-        painter.drawGlyphRun(QPointF(room.left(), top), shown.run);
+        return;
+    }
+    const QPointF at(room.left(), top);
+    const QRgb in[2] = {palette().window().color().rgba(), palette().windowText().color().rgba()};
+    const qreal ratio = devicePixelRatioF();
+    QRegion changed;
+    if (m_canvas.size() != size() * ratio || m_canvas.devicePixelRatio() != ratio || m_drawnAt != at
+        || !std::equal(in, in + 2, m_drawnIn) || m_drawn.run.rawFont() != shown.run.rawFont()) {
+        m_canvas = QPixmap(size() * ratio);
+        m_canvas.setDevicePixelRatio(ratio);
+        changed = rect();
+    } else {
+        changed = differences(m_drawn, shown, at, height());
+    }
+    if (!changed.isEmpty()) {
+        QPainter canvas(&m_canvas);
+        canvas.setClipRegion(changed);
+        canvas.fillRect(rect(), palette().window());
+        canvas.setPen(palette().windowText().color());
+        canvas.drawGlyphRun(at, changed == QRegion(rect()) ? shown.run : touching(shown, at, changed, height()));
+        m_drawn = shown;
+        m_drawnAt = at;
+        std::copy(in, in + 2, m_drawnIn);
+    }
+    painter.drawPixmap(0, 0, m_canvas);
 }
 
 // Every verdict text a row can show.

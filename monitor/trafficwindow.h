@@ -8,6 +8,7 @@
 
 #include <QAbstractTableModel>
 #include <QLabel>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QGlyphRun>
@@ -80,7 +81,9 @@ struct GlyphFont {
 };
 
 // The statistics line: a label that paints its one line of text as glyphs looked up once per
-// text, over its own background, and whose new text never lays the window out again.
+// text, over its own background, and whose new text never lays the window out again. What it
+// shows is kept as a picture; a new text is drawn into it only where its glyphs differ from the
+// last one's (a batch changes a few digits), and the picture is copied to the screen.
 class StatisticsLabel : public QLabel
 {
 public:
@@ -102,6 +105,10 @@ private:
     GlyphLine m_line;
     GlyphLine m_elided;
     int m_elidedWidth = -1;
+    QPixmap m_canvas;
+    GlyphLine m_drawn;   // the glyphs the canvas shows,
+    QPointF m_drawnAt;   // where,
+    QRgb m_drawnIn[2]{}; // over which background and in which colour
 };
 
 // The table's scroll bar. Every batch moves the slider a little: only where it was drawn and where

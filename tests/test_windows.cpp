@@ -1066,9 +1066,10 @@ private slots:
     }
 
     // The table of a monitor that follows the end takes new rows by a blit and paints only them, and
-    // its scroll bar only where the slider was and is; what they show then must be what painting
-    // them afresh shows, with cells drawn from pictures as they look drawn glyph by glyph: before
-    // the table is full, and while it scrolls with the oldest rows going.
+    // its scroll bar only where the slider was and is, its statistics line only where the glyphs
+    // changed; what they show then must be what painting them afresh shows, with cells drawn from
+    // pictures as they look drawn glyph by glyph: before the table is full, and while it scrolls
+    // with the oldest rows going.
     void batchesPaintWhatAFullRepaintWould()
     {
         GuiTestEnvironment env;
@@ -1091,6 +1092,13 @@ private slots:
             QScrollBar *bar = monitor->Table->verticalScrollBar();
             QVERIFY(!bar->isVisible() || showsItsPaint(bar));
             QVERIFY(cellsLookDrawnAfresh(monitor->Table));
+            // The statistics line, drawn again where its glyphs changed, as a new label draws it whole.
+            StatisticsLabel fresh;
+            fresh.setFont(monitor->Statistics->font());
+            fresh.resize(monitor->Statistics->size());
+            fresh.setText(monitor->Statistics->text());
+            QCOMPARE(monitor->Statistics->grab().toImage(), fresh.grab().toImage());
+            QVERIFY(showsItsPaint(monitor->Statistics));
         };
         pollUntil([&] { return monitor->Table->model()->rowCount() >= 4; });
         pollUntil([&] { return monitor->Table->verticalScrollBar()->maximum() > 30; });
