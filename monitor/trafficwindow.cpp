@@ -211,6 +211,13 @@ bool GlyphFont::use(const QFont &f)
 }
 
 namespace {
+using ColumnPlaces = std::array<int, TrafficModel::Columns>;
+// Glyphs of several cells, at their places in the view, drawn as one run.
+struct Tails {
+    QList<quint32> glyphs;
+    QList<QPointF> places;
+};
+
 // Cells are plain text in one line, drawn straight with the painter, without the style's item
 // machinery. A row never changes once recorded, so each cell is looked up once and kept while it
 // may still be on screen. Most cells repeat one another from row to row (the same request, its
@@ -224,10 +231,7 @@ public:
     using QAbstractItemDelegate::QAbstractItemDelegate;
     void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
-        if (m_font.use(option.font)) {
-            m_cells.clear();
-            m_pictures.clear();
-        }
+        useFont(option.font);
         const Cell &text = cell(index);
         // The view leaves the rows' background to the cells: its base, and every other row the
         // alternate colour over it.
@@ -279,7 +283,7 @@ public:
     {
         if (event->type() != QEvent::ToolTip)
             return QAbstractItemDelegate::helpEvent(event, view, option, index);
-        m_font.use(option.font);
+        useFont(option.font);
         const Cell &text = cell(index);
         if (isCut(option, text))
             QToolTip::showText(event->globalPos(), text.text, view->viewport(), option.rect);
@@ -287,9 +291,95 @@ public:
             QToolTip::hideText();
         return true;
     }
+    // The digits after the point of the times paintRow() drew, in the rows' text colour.
+    void drawTails(QPainter *painter, const QStyleOptionViewItem &option, const Tails &tails) const
+    {
+        if (tails.glyphs.isEmpty())
+            return;
+        QGlyphRun run;
+        run.setRawFont(m_font.raw);
+        run.setGlyphIndexes(tails.glyphs);
+        run.setPositions(tails.places);
+        painter->setPen(option.palette.text().color());
+        painter->drawGlyphRun(QPointF(), run);
+    }
+
     static constexpr int kPadding = 4; // left and right of a cell's text
     // Row numbers start again after a reset.
     void forget() { m_cells.clear(); }
+
+    // The cells of one row, option.rect the row's: the times as paint() draws them, the columns
+    // after them as one picture when a row with the same texts came before (a request, and its
+    // usual reply). left and width: each column's place in the row (width 0: not shown); the
+    // columns follow one another in their order.
+    void paintRow(QPainter *painter, QStyleOptionViewItem option, const QModelIndex &index, const ColumnPlaces &left,
+                  const ColumnPlaces &width, Tails &tails) const
+    {
+        useFont(option.font);
+        const QRect row = option.rect;
+        const auto *model = static_cast<const TrafficModel *>(index.model());
+        const TrafficRow *shown = model->rowAt(index.row());
+        const auto cellAt = [&](int column) {
+            option.rect = QRect(row.left() + left[column], row.top(), width[column], row.height());
+            return index.siblingAtColumn(column);
+        };
+        const QColor over = index.row() % 2 ? option.palette.color(QPalette::AlternateBase) : QColor();
+        for (const int column : {TrafficModel::Time, TrafficModel::SinceFirst}) {
+            if (width[column] <= 0)
+                continue;
+            const QModelIndex cell = cellAt(column);
+            if (!shown || !paintTime(painter, option, TrafficModel::cellText(*shown, column), over, tails))
+                paint(painter, option, cell);
+        }
+        RowKey key{{}, width, row.height(), option.palette.color(QPalette::Base).rgba(),
+                   index.row() % 2 ? option.palette.color(QPalette::AlternateBase).rgba() : QRgb(0),
+                   option.palette.color(QPalette::Text).rgba(), painter->device()->devicePixelRatio()};
+        int first = -1, end = 0;
+        for (int column = TrafficModel::Direction; column < TrafficModel::Columns; ++column) {
+            if (width[column] <= 0)
+                continue;
+            if (first < 0)
+                first = left[column];
+            end = left[column] + width[column];
+            if (shown)
+                key.texts += TrafficModel::cellText(*shown, column) + QChar(0x1f);
+        }
+        if (first < 0)
+            return;
+        auto it = shown ? m_rows.find(key) : m_rows.end();
+        if (it == m_rows.end() || it->isNull()) {
+            if (shown && it == m_rows.end()) {
+                // Seen once: drawn cell by cell, and remembered as seen.
+                if (m_rows.size() >= kRowPictures)
+                    m_rows.clear();
+                m_rows.insert(key, QPixmap());
+            } else if (shown) {
+                QPixmap picture(QSize(end - first, row.height()) * key.ratio);
+                picture.setDevicePixelRatio(key.ratio);
+                picture.fill(option.palette.color(QPalette::Base));
+                QPainter p(&picture);
+                const QStringList texts = key.texts.split(QChar(0x1f));
+                qsizetype i = 0;
+                for (int column = TrafficModel::Direction; column < TrafficModel::Columns; ++column) {
+                    if (width[column] <= 0)
+                        continue;
+                    QStyleOptionViewItem at = option;
+                    at.rect = QRect(left[column] - first, 0, width[column], row.height());
+                    const QString &text = texts[i++];
+                    draw(&p, at, Cell{text, text.size(), {}, {}, {}, -1}, over);
+                }
+                p.end();
+                *it = picture;
+                painter->drawPixmap(row.left() + first, row.top(), picture);
+                return;
+            }
+            for (int column = TrafficModel::Direction; column < TrafficModel::Columns; ++column)
+                if (width[column] > 0)
+                    paint(painter, option, cellAt(column));
+            return;
+        }
+        painter->drawPixmap(row.left() + first, row.top(), *it);
+    }
 
 private:
     struct Cell {
@@ -298,6 +388,18 @@ private:
         // Made when first drawn: the text's glyphs, those after the stem, the text cut to elidedFor pixels.
         mutable std::optional<GlyphLine> line, tail, elided;
         mutable int elidedFor = -1;
+    };
+    struct RowKey {
+        QString texts; // of the columns after the times, each ended by U+001F
+        ColumnPlaces width;
+        int height;
+        QRgb base, over, pen;
+        qreal ratio;
+        bool operator==(const RowKey &) const = default;
+        friend size_t qHash(const RowKey &k, size_t seed = 0)
+        {
+            return qHashMulti(seed, k.texts, qHashRange(k.width.begin(), k.width.end()), k.height, k.base, k.over, k.pen, k.ratio);
+        }
     };
     struct PictureKey {
         QString text;
@@ -311,6 +413,74 @@ private:
             return qHashMulti(seed, k.text, k.stem, k.size.width(), k.size.height(), k.base, k.over, k.pen, k.ratio);
         }
     };
+
+    // The font cells are drawn in from now on; what was made in another is forgotten.
+    void useFont(const QFont &font) const
+    {
+        if (!m_font.use(font))
+            return;
+        m_cells.clear();
+        m_pictures.clear();
+        m_rows.clear();
+        m_stems.clear();
+        const GlyphLine digits = GlyphLine::of(m_font.raw, QStringLiteral("0123456789"));
+        m_digits.clear();
+        if (!digits.isEmpty())
+            m_digits = m_font.raw.advancesForGlyphIndexes(digits.run.glyphIndexes());
+        m_digitGlyphs = digits.run.glyphIndexes();
+    }
+
+    // A time cell not selected: the picture of its stem (up to its point), its digits after the
+    // point added to tails at the places a glyph line of the whole text gives them. False when it
+    // is to be drawn as paint() draws it: a font without the glyphs, a text cut short.
+    bool paintTime(QPainter *painter, const QStyleOptionViewItem &option, const QString &text, const QColor &over,
+                   Tails &tails) const
+    {
+        const qsizetype stem = text.lastIndexOf(QLatin1Char('.')) + 1;
+        if (stem <= 0 || m_digits.size() != 10)
+            return false;
+        const QColor base = option.palette.color(QPalette::Base);
+        const qreal ratio = painter->device()->devicePixelRatio();
+        const PictureKey key{text.left(stem), true, option.rect.size(), base.rgba(), over.rgba(),
+                             option.palette.color(QPalette::Text).rgba(), ratio};
+        auto it = m_stems.find(key);
+        if (it == m_stems.end()) {
+            const GlyphLine line = GlyphLine::of(m_font.raw, key.text);
+            if (line.isEmpty())
+                return false;
+            if (m_stems.size() >= kStems)
+                m_stems.clear();
+            QPixmap picture(option.rect.size() * ratio);
+            picture.setDevicePixelRatio(ratio);
+            picture.fill(base);
+            QPainter p(&picture);
+            QStyleOptionViewItem at = option;
+            at.rect.moveTo(0, 0);
+            fill(&p, at, over);
+            glyphs(&p, at, line.run);
+            it = m_stems.insert(key, Stem{picture, line.width});
+        }
+        const QRect room = this->room(option);
+        // Where glyphs() would put a run drawn in this cell: its origin, then each glyph's place.
+        const QPointF origin(room.left(), room.top() + (room.height() - option.fontMetrics.height()) / 2);
+        const qsizetype kept = tails.glyphs.size();
+        qreal x = it->width;
+        for (qsizetype i = stem; i < text.size(); ++i) {
+            const unsigned digit = text[i].unicode() - u'0';
+            if (digit > 9)
+                break;
+            tails.glyphs << m_digitGlyphs[digit];
+            tails.places << origin + QPointF(x, m_font.raw.ascent());
+            x += m_digits[digit].x();
+        }
+        if (tails.glyphs.size() - kept != text.size() - stem || x > room.width()) {
+            tails.glyphs.resize(kept);
+            tails.places.resize(kept);
+            return false;
+        }
+        painter->drawPixmap(option.rect.topLeft(), it->picture);
+        return true;
+    }
 
     const GlyphLine &line(const Cell &text) const
     {
@@ -388,6 +558,16 @@ private:
     mutable GlyphFont m_font;
     mutable QHash<quint64, Cell> m_cells;
     mutable QHash<PictureKey, QPixmap> m_pictures;
+    struct Stem {
+        QPixmap picture; // the cell with its stem drawn
+        qreal width;     // of the stem's glyphs
+    };
+    static constexpr qsizetype kStems = 16; // the stems of the last few seconds
+    mutable QHash<PictureKey, Stem> m_stems;
+    mutable QList<QPointF> m_digits; // advances of "0" to "9" in the font, empty when it lacks one
+    mutable QList<quint32> m_digitGlyphs;
+    static constexpr qsizetype kRowPictures = 32;
+    mutable QHash<RowKey, QPixmap> m_rows;
 };
 
 // The table's style: the application's, but a row's background is left to the cells, which
@@ -451,6 +631,45 @@ void TrafficTable::doItemsLayout()
     const int top = rowViewportPosition(firstNew);
     if (top < viewport()->height())
         viewport()->update(0, qMax(0, top), viewport()->width(), viewport()->height());
+}
+
+void TrafficTable::paintEvent(QPaintEvent *event)
+{
+    auto *cells = dynamic_cast<PlainCells *>(itemDelegate());
+    const QHeaderView *header = horizontalHeader();
+    if (!cells || showGrid() || isRightToLeft() || header->sectionsMoved() || !model() || model()->rowCount() == 0
+        || (selectionModel() && selectionModel()->hasSelection())) {
+        QTableView::paintEvent(event);
+        return;
+    }
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    // As the view gives it to each cell of an enabled item.
+    if (option.state & QStyle::State_Enabled)
+        option.palette.setCurrentColorGroup(QPalette::Normal);
+    ColumnPlaces left{}, width{};
+    for (int c = 0; c < TrafficModel::Columns; ++c) {
+        if (isColumnHidden(c))
+            continue;
+        left[c] = columnViewportPosition(c);
+        width[c] = columnWidth(c);
+    }
+    const int start = -header->offset();
+    for (int &l : left)
+        l -= start;
+    const QRect area = event->region().boundingRect();
+    const int last = model()->rowCount() - 1;
+    int row = rowAt(area.top());
+    if (row < 0)
+        return; // below the last row
+    QPainter painter(viewport());
+    const int bottom = rowAt(area.bottom());
+    Tails tails;
+    for (const int end = bottom < 0 ? last : bottom; row <= end; ++row) {
+        option.rect = QRect(start, rowViewportPosition(row), header->length(), rowHeight(row));
+        cells->paintRow(&painter, option, model()->index(row, 0), left, width, tails);
+    }
+    cells->drawTails(&painter, option, tails);
 }
 
 void TrafficTable::reset()

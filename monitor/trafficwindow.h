@@ -143,6 +143,11 @@ public:
     void doItemsLayout() override;
     void reset() override;
 
+protected:
+    // With nothing selected and the columns in their order, a row is drawn as a whole: its times,
+    // then the rest, most often one picture (see the cells' delegate).
+    void paintEvent(QPaintEvent *event) override;
+
 private:
     int m_firstNew = -1;
 };

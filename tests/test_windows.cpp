@@ -150,7 +150,7 @@ bool showsItsPaint(QWidget *w)
 }
 
 // Whether each cell of a monitor's table in view looks as a delegate that has seen nothing draws it
-// (glyph by glyph, over the row's background): the table's own draws most cells from pictures, and
+// (glyph by glyph, over the row's background, selected or not): the table's own draws most cells from pictures, and
 // a time from a picture of its stem with the digits after the point drawn over it.
 bool cellsLookDrawnAfresh(QTableView *table)
 {
@@ -168,6 +168,8 @@ bool cellsLookDrawnAfresh(QTableView *table)
             option.rect = QRect(QPoint(), rect.size());
             option.font = table->font();
             option.fontMetrics = QFontMetrics(option.font);
+            if (table->selectionModel()->isSelected(model->index(r, c)))
+                option.state |= QStyle::State_Selected;
             QImage expected(rect.size(), QImage::Format_RGB32);
             expected.fill(option.palette.color(QPalette::Base));
             QPainter painter(&expected);
@@ -1011,6 +1013,10 @@ private slots:
         QCOMPARE(reply.data().toString().size(), 62);
         QCOMPARE(tipAt(table->viewport(), table->visualRect(reply).center()), reply.data().toString());
         QCOMPARE(tipAt(table->viewport(), table->visualRect(reply.siblingAtColumn(TrafficModel::Direction)).center()), QString());
+        // Cut cells, and a row clicked on, drawn as they are drawn afresh.
+        QVERIFY(cellsLookDrawnAfresh(table));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(reply).center());
+        QVERIFY(table->selectionModel()->isRowSelected(1) && cellsLookDrawnAfresh(table));
         monitor->resize(300, monitor->height());
         settle();
         QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), monitor->Statistics->text());
@@ -1101,6 +1107,8 @@ private slots:
             QVERIFY(showsItsPaint(monitor->Statistics));
         };
         pollUntil([&] { return monitor->Table->model()->rowCount() >= 4; });
+        // Bytes nobody asked for: the same request and reply come on the other row colour after them.
+        w->traffic().received(QByteArray::fromHex("FF"), 0, 0);
         pollUntil([&] { return monitor->Table->verticalScrollBar()->maximum() > 30; });
         // A turn of the wheel over the table moves the slider up with no new rows.
         const QPointF at(10, 10);
