@@ -633,12 +633,26 @@ void TrafficTable::doItemsLayout()
         viewport()->update(0, qMax(0, top), viewport()->width(), viewport()->height());
 }
 
+TrafficTable::TrafficTable(QWidget *parent) : QTableView(parent)
+{
+    // The rows cover the viewport once it is full; paintEvent() fills what they leave.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
 void TrafficTable::paintEvent(QPaintEvent *event)
 {
+    QPainter painter(viewport());
+    const QBrush background = viewport()->palette().brush(viewport()->backgroundRole());
     auto *cells = dynamic_cast<PlainCells *>(itemDelegate());
     const QHeaderView *header = horizontalHeader();
-    if (!cells || showGrid() || isRightToLeft() || header->sectionsMoved() || !model() || model()->rowCount() == 0
+    const int rows = model() ? model()->rowCount() : 0;
+    const QRect area = event->region().boundingRect();
+    const int first = rows > 0 ? rowAt(area.top()) : -1;
+    if (first < 0 || !cells || showGrid() || isRightToLeft() || header->sectionsMoved()
         || (selectionModel() && selectionModel()->hasSelection())) {
+        for (const QRect &r : event->region())
+            painter.fillRect(r, background);
+        painter.end();
         QTableView::paintEvent(event);
         return;
     }
@@ -657,19 +671,17 @@ void TrafficTable::paintEvent(QPaintEvent *event)
     const int start = -header->offset();
     for (int &l : left)
         l -= start;
-    const QRect area = event->region().boundingRect();
-    const int last = model()->rowCount() - 1;
-    int row = rowAt(area.top());
-    if (row < 0)
-        return; // below the last row
-    QPainter painter(viewport());
     const int bottom = rowAt(area.bottom());
+    const int last = bottom < 0 ? rows - 1 : bottom;
     Tails tails;
-    for (const int end = bottom < 0 ? last : bottom; row <= end; ++row) {
+    for (int row = first; row <= last; ++row) {
         option.rect = QRect(start, rowViewportPosition(row), header->length(), rowHeight(row));
         cells->paintRow(&painter, option, model()->index(row, 0), left, width, tails);
     }
     cells->drawTails(&painter, option, tails);
+    const int top = rowViewportPosition(first);
+    for (const QRect &r : event->region() - QRect(start, top, header->length(), rowViewportPosition(last) + rowHeight(last) - top))
+        painter.fillRect(r, background);
 }
 
 void TrafficTable::reset()

@@ -137,7 +137,7 @@ QAbstractItemDelegate *makeTrafficCells(QObject *parent);
 class TrafficTable : public QTableView
 {
 public:
-    using QTableView::QTableView;
+    explicit TrafficTable(QWidget *parent = nullptr);
     // The next layout follows rows added from this one on, and nothing else.
     void expectRowsFrom(int row) { m_firstNew = row; }
     void doItemsLayout() override;
@@ -145,7 +145,8 @@ public:
 
 protected:
     // With nothing selected and the columns in their order, a row is drawn as a whole: its times,
-    // then the rest, most often one picture (see the cells' delegate).
+    // then the rest, most often one picture (see the cells' delegate). The table paints its
+    // viewport's background itself.
     void paintEvent(QPaintEvent *event) override;
 
 private:
