@@ -991,7 +991,7 @@ void TrafficWindow::refresh()
         Table->expectRowsFrom(shown);
     Statistics->setText(statisticsLine(m_recorder->statistics()));
     if (atEnd)
-        Table->scrollToBottom();
+        Table->followEnd();
 }
 
 QString TrafficWindow::rowsText(bool csv, bool selectedOnly) const

@@ -140,6 +140,12 @@ public:
     explicit TrafficTable(QWidget *parent = nullptr);
     // The next layout follows rows added from this one on, and nothing else.
     void expectRowsFrom(int row) { m_firstNew = row; }
+    // To the last row, laying the new ones out once (scrollToBottom() lays out twice).
+    void followEnd()
+    {
+        executeDelayedItemsLayout();
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    }
     void doItemsLayout() override;
     void reset() override;
 
