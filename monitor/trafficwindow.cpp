@@ -308,10 +308,11 @@ public:
     // Row numbers start again after a reset.
     void forget() { m_cells.clear(); }
 
-    // The cells of one row, option.rect the row's: the times as paint() draws them, the columns
-    // after them as one picture when a row with the same texts came before (a request, and its
-    // usual reply). left and width: each column's place in the row (width 0: not shown); the
-    // columns follow one another in their order.
+    // The cells of one row not selected, option.rect the row's: each time from a picture of its
+    // stem with its digits after the point added to tails, the columns after the times as one
+    // picture when a row with the same texts came before (a request, and its usual reply); what
+    // has no picture yet as paint() draws it. left and width: each column's place in the row
+    // (width 0: not shown); the columns follow one another in their order.
     void paintRow(QPainter *painter, QStyleOptionViewItem option, const QModelIndex &index, const ColumnPlaces &left,
                   const ColumnPlaces &width, Tails &tails) const
     {
@@ -347,36 +348,35 @@ public:
         if (first < 0)
             return;
         auto it = shown ? m_rows.find(key) : m_rows.end();
-        if (it == m_rows.end() || it->isNull()) {
-            if (shown && it == m_rows.end()) {
-                // Seen once: drawn cell by cell, and remembered as seen.
+        if (it == m_rows.end()) {
+            // Seen once: drawn cell by cell, and remembered as seen.
+            if (shown) {
                 if (m_rows.size() >= kRowPictures)
                     m_rows.clear();
                 m_rows.insert(key, QPixmap());
-            } else if (shown) {
-                QPixmap picture(QSize(end - first, row.height()) * key.ratio);
-                picture.setDevicePixelRatio(key.ratio);
-                picture.fill(option.palette.color(QPalette::Base));
-                QPainter p(&picture);
-                const QStringList texts = key.texts.split(QChar(0x1f));
-                qsizetype i = 0;
-                for (int column = TrafficModel::Direction; column < TrafficModel::Columns; ++column) {
-                    if (width[column] <= 0)
-                        continue;
-                    QStyleOptionViewItem at = option;
-                    at.rect = QRect(left[column] - first, 0, width[column], row.height());
-                    const QString &text = texts[i++];
-                    draw(&p, at, Cell{text, text.size(), {}, {}, {}, -1}, over);
-                }
-                p.end();
-                *it = picture;
-                painter->drawPixmap(row.left() + first, row.top(), picture);
-                return;
             }
             for (int column = TrafficModel::Direction; column < TrafficModel::Columns; ++column)
                 if (width[column] > 0)
                     paint(painter, option, cellAt(column));
             return;
+        }
+        if (it->isNull()) {
+            // Seen again: the picture of the cells as draw() draws them.
+            QPixmap picture(QSize(end - first, row.height()) * key.ratio);
+            picture.setDevicePixelRatio(key.ratio);
+            picture.fill(option.palette.color(QPalette::Base));
+            QPainter p(&picture);
+            const QStringList texts = key.texts.split(QChar(0x1f));
+            qsizetype i = 0;
+            for (int column = TrafficModel::Direction; column < TrafficModel::Columns; ++column) {
+                if (width[column] <= 0)
+                    continue;
+                QStyleOptionViewItem at = option;
+                at.rect = QRect(left[column] - first, 0, width[column], row.height());
+                const QString &text = texts[i++];
+                draw(&p, at, Cell{text, text.size(), {}, {}, {}, -1}, over);
+            }
+            *it = picture;
         }
         painter->drawPixmap(row.left() + first, row.top(), *it);
     }
@@ -424,9 +424,9 @@ private:
         m_rows.clear();
         m_stems.clear();
         const GlyphLine digits = GlyphLine::of(m_font.raw, QStringLiteral("0123456789"));
-        m_digits.clear();
+        m_digitAdvances.clear();
         if (!digits.isEmpty())
-            m_digits = m_font.raw.advancesForGlyphIndexes(digits.run.glyphIndexes());
+            m_digitAdvances = m_font.raw.advancesForGlyphIndexes(digits.run.glyphIndexes());
         m_digitGlyphs = digits.run.glyphIndexes();
     }
 
@@ -437,7 +437,7 @@ private:
                    Tails &tails) const
     {
         const qsizetype stem = text.lastIndexOf(QLatin1Char('.')) + 1;
-        if (stem <= 0 || m_digits.size() != 10)
+        if (stem <= 0 || m_digitAdvances.size() != 10)
             return false;
         const QColor base = option.palette.color(QPalette::Base);
         const qreal ratio = painter->device()->devicePixelRatio();
@@ -471,7 +471,7 @@ private:
                 break;
             tails.glyphs << m_digitGlyphs[digit];
             tails.places << origin + QPointF(x, m_font.raw.ascent());
-            x += m_digits[digit].x();
+            x += m_digitAdvances[digit].x();
         }
         if (tails.glyphs.size() - kept != text.size() - stem || x > room.width()) {
             tails.glyphs.resize(kept);
@@ -564,7 +564,7 @@ private:
     };
     static constexpr qsizetype kStems = 16; // the stems of the last few seconds
     mutable QHash<PictureKey, Stem> m_stems;
-    mutable QList<QPointF> m_digits; // advances of "0" to "9" in the font, empty when it lacks one
+    mutable QList<QPointF> m_digitAdvances; // advances of "0" to "9" in the font, empty when it lacks one
     mutable QList<quint32> m_digitGlyphs;
     static constexpr qsizetype kRowPictures = 32;
     mutable QHash<RowKey, QPixmap> m_rows;
