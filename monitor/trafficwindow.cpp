@@ -235,16 +235,13 @@ public:
         const Cell &text = cell(index);
         // The view leaves the rows' background to the cells: its base, and every other row the
         // alternate colour over it.
-        const QColor base = option.palette.color(QPalette::Base);
         const QColor over = index.row() % 2 ? option.palette.color(QPalette::AlternateBase) : QColor();
         const bool stemmed = text.stem < text.text.size();
         if (option.state & QStyle::State_Selected || (stemmed && (line(text).isEmpty() || isCut(option, text)))) {
             draw(painter, option, text, over);
             return;
         }
-        const qreal ratio = painter->device()->devicePixelRatio();
-        const PictureKey key{stemmed ? text.text.left(text.stem) : text.text, stemmed, option.rect.size(), base.rgba(), over.rgba(),
-                             option.palette.color(QPalette::Text).rgba(), ratio};
+        const PictureKey key{stemmed ? text.text.left(text.stem) : text.text, stemmed, option.rect.size(), look(painter, option, over)};
         auto it = m_pictures.find(key);
         if (it == m_pictures.end()) {
             // Seen once: drawn, and remembered as seen.
@@ -255,19 +252,14 @@ public:
             return;
         }
         if (it->isNull()) {
-            QPixmap picture(option.rect.size() * ratio);
-            picture.setDevicePixelRatio(ratio);
-            picture.fill(base);
-            QPainter p(&picture);
-            QStyleOptionViewItem at = option;
-            at.rect.moveTo(0, 0);
-            if (stemmed) {
-                fill(&p, at, over);
-                glyphs(&p, at, line(text).part(0, text.stem).run);
-            } else {
-                draw(&p, at, text, over);
-            }
-            *it = picture;
+            *it = pictureOf(option, key.look.ratio, [&](QPainter *p, const QStyleOptionViewItem &at) {
+                if (stemmed) {
+                    fill(p, at, over);
+                    glyphs(p, at, line(text).part(0, text.stem).run);
+                } else {
+                    draw(p, at, text, over);
+                }
+            });
         }
         painter->drawPixmap(option.rect.topLeft(), *it);
         if (stemmed)
@@ -332,9 +324,7 @@ public:
             if (!shown || !paintTime(painter, option, TrafficModel::cellText(*shown, column), over, tails))
                 paint(painter, option, cell);
         }
-        RowKey key{{}, width, row.height(), option.palette.color(QPalette::Base).rgba(),
-                   index.row() % 2 ? option.palette.color(QPalette::AlternateBase).rgba() : QRgb(0),
-                   option.palette.color(QPalette::Text).rgba(), painter->device()->devicePixelRatio()};
+        RowKey key{{}, width, row.height(), look(painter, option, over)};
         int first = -1, end = 0;
         for (int column = TrafficModel::Direction; column < TrafficModel::Columns; ++column) {
             if (width[column] <= 0)
@@ -362,21 +352,18 @@ public:
         }
         if (it->isNull()) {
             // Seen again: the picture of the cells as draw() draws them.
-            QPixmap picture(QSize(end - first, row.height()) * key.ratio);
-            picture.setDevicePixelRatio(key.ratio);
-            picture.fill(option.palette.color(QPalette::Base));
-            QPainter p(&picture);
-            const QStringList texts = key.texts.split(QChar(0x1f));
-            qsizetype i = 0;
-            for (int column = TrafficModel::Direction; column < TrafficModel::Columns; ++column) {
-                if (width[column] <= 0)
-                    continue;
-                QStyleOptionViewItem at = option;
-                at.rect = QRect(left[column] - first, 0, width[column], row.height());
-                const QString &text = texts[i++];
-                draw(&p, at, Cell{text, text.size(), {}, {}, {}, -1}, over);
-            }
-            *it = picture;
+            option.rect = QRect(0, 0, end - first, row.height());
+            *it = pictureOf(option, key.look.ratio, [&](QPainter *p, QStyleOptionViewItem at) {
+                const QStringList texts = key.texts.split(QChar(0x1f));
+                qsizetype i = 0;
+                for (int column = TrafficModel::Direction; column < TrafficModel::Columns; ++column) {
+                    if (width[column] <= 0)
+                        continue;
+                    at.rect = QRect(left[column] - first, 0, width[column], row.height());
+                    const QString &text = texts[i++];
+                    draw(p, at, Cell{text, text.size(), {}, {}, {}, -1}, over);
+                }
+            });
         }
         painter->drawPixmap(row.left() + first, row.top(), *it);
     }
@@ -389,28 +376,52 @@ private:
         mutable std::optional<GlyphLine> line, tail, elided;
         mutable int elidedFor = -1;
     };
+    // What a picture's pixels depend on besides its text and size: the row's colours, the device's.
+    struct Look {
+        QRgb base, over, pen;
+        qreal ratio;
+        bool operator==(const Look &) const = default;
+        friend size_t qHash(const Look &k, size_t seed = 0) { return qHashMulti(seed, k.base, k.over, k.pen, k.ratio); }
+    };
+    // A picture of option.rect's size: the base colour, and what paintInto draws over it with the
+    // option moved to the picture's origin.
+    template <typename Draw>
+    static QPixmap pictureOf(const QStyleOptionViewItem &option, qreal ratio, Draw paintInto)
+    {
+        QPixmap picture(option.rect.size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(option.palette.color(QPalette::Base));
+        QPainter p(&picture);
+        QStyleOptionViewItem at = option;
+        at.rect.moveTo(0, 0);
+        paintInto(&p, at);
+        return picture;
+    }
+    static Look look(const QPainter *painter, const QStyleOptionViewItem &option, const QColor &over)
+    {
+        return {option.palette.color(QPalette::Base).rgba(), over.rgba(), option.palette.color(QPalette::Text).rgba(),
+                painter->device()->devicePixelRatio()};
+    }
     struct RowKey {
         QString texts; // of the columns after the times, each ended by U+001F
         ColumnPlaces width;
         int height;
-        QRgb base, over, pen;
-        qreal ratio;
+        Look look;
         bool operator==(const RowKey &) const = default;
         friend size_t qHash(const RowKey &k, size_t seed = 0)
         {
-            return qHashMulti(seed, k.texts, qHashRange(k.width.begin(), k.width.end()), k.height, k.base, k.over, k.pen, k.ratio);
+            return qHashMulti(seed, k.texts, qHashRange(k.width.begin(), k.width.end()), k.height, k.look);
         }
     };
     struct PictureKey {
         QString text;
         bool stem;
         QSize size;
-        QRgb base, over, pen;
-        qreal ratio;
+        Look look;
         bool operator==(const PictureKey &) const = default;
         friend size_t qHash(const PictureKey &k, size_t seed = 0)
         {
-            return qHashMulti(seed, k.text, k.stem, k.size.width(), k.size.height(), k.base, k.over, k.pen, k.ratio);
+            return qHashMulti(seed, k.text, k.stem, k.size.width(), k.size.height(), k.look);
         }
     };
 
@@ -439,10 +450,7 @@ private:
         const qsizetype stem = text.lastIndexOf(QLatin1Char('.')) + 1;
         if (stem <= 0 || m_digitAdvances.size() != 10)
             return false;
-        const QColor base = option.palette.color(QPalette::Base);
-        const qreal ratio = painter->device()->devicePixelRatio();
-        const PictureKey key{text.left(stem), true, option.rect.size(), base.rgba(), over.rgba(),
-                             option.palette.color(QPalette::Text).rgba(), ratio};
+        const PictureKey key{text.left(stem), true, option.rect.size(), look(painter, option, over)};
         auto it = m_stems.find(key);
         if (it == m_stems.end()) {
             const GlyphLine line = GlyphLine::of(m_font.raw, key.text);
@@ -450,14 +458,10 @@ private:
                 return false;
             if (m_stems.size() >= kStems)
                 m_stems.clear();
-            QPixmap picture(option.rect.size() * ratio);
-            picture.setDevicePixelRatio(ratio);
-            picture.fill(base);
-            QPainter p(&picture);
-            QStyleOptionViewItem at = option;
-            at.rect.moveTo(0, 0);
-            fill(&p, at, over);
-            glyphs(&p, at, line.run);
+            const QPixmap picture = pictureOf(option, key.look.ratio, [&](QPainter *p, const QStyleOptionViewItem &at) {
+                fill(p, at, over);
+                glyphs(p, at, line.run);
+            });
             it = m_stems.insert(key, Stem{picture, line.width});
         }
         const QRect room = this->room(option);
