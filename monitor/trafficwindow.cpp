@@ -312,17 +312,19 @@ public:
         const QRect row = option.rect;
         const auto *model = static_cast<const TrafficModel *>(index.model());
         const TrafficRow *shown = model->rowAt(index.row());
-        const auto cellAt = [&](int column) {
+        // A cell as paint() draws it, over the base colour the view would have filled it with.
+        const auto paintCell = [&](int column) {
             option.rect = QRect(row.left() + left[column], row.top(), width[column], row.height());
-            return index.siblingAtColumn(column);
+            painter->fillRect(option.rect, option.palette.base());
+            paint(painter, option, index.siblingAtColumn(column));
         };
         const QColor over = index.row() % 2 ? option.palette.color(QPalette::AlternateBase) : QColor();
         for (const int column : {TrafficModel::Time, TrafficModel::SinceFirst}) {
             if (width[column] <= 0)
                 continue;
-            const QModelIndex cell = cellAt(column);
+            option.rect = QRect(row.left() + left[column], row.top(), width[column], row.height());
             if (!shown || !paintTime(painter, option, TrafficModel::cellText(*shown, column), over, tails))
-                paint(painter, option, cell);
+                paintCell(column);
         }
         RowKey key{{}, width, row.height(), look(painter, option, over)};
         int first = -1, end = 0;
@@ -347,7 +349,7 @@ public:
             }
             for (int column = TrafficModel::Direction; column < TrafficModel::Columns; ++column)
                 if (width[column] > 0)
-                    paint(painter, option, cellAt(column));
+                    paintCell(column);
             return;
         }
         if (it->isNull()) {

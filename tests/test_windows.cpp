@@ -520,6 +520,7 @@ private slots:
         monitor->refresh();
         QVERIFY(!monitor->Table->isColumnHidden(TrafficModel::Line) && columnsFit(monitor->Table));
         QCOMPARE(monitor->Table->model()->index(0, TrafficModel::Line).data().toString(), QStringLiteral("4800,None"));
+        QVERIFY(cellsLookDrawnAfresh(monitor->Table));
         w->close();
         QCOMPARE(env.readSys(QStringLiteral("set.rc")).left(3), QByteArray("1\r\n"));
         QVERIFY(tool.main.isVisible());
