@@ -171,17 +171,6 @@ GlyphLine GlyphLine::of(const QRawFont &font, const QString &text)
     return line;
 }
 
-GlyphLine GlyphLine::part(qsizetype from, qsizetype to) const
-{
-    GlyphLine glyphs;
-    const QList<QPointF> at = run.positions();
-    glyphs.run.setRawFont(run.rawFont());
-    glyphs.run.setGlyphIndexes(run.glyphIndexes().sliced(from, to - from));
-    glyphs.run.setPositions(at.sliced(from, to - from));
-    glyphs.width = to < at.size() ? at[to].x() : width;
-    return glyphs;
-}
-
 GlyphLine GlyphLine::elided(const QRawFont &font, qreal width) const
 {
     GlyphLine cut;
@@ -224,7 +213,7 @@ struct Tails {
 // usual reply, "OK", the length): a cell seen a second time is drawn once more into a picture of
 // the cell with its background, and from then on copied, not drawn glyph by glyph. A time differs
 // from the rows around it only after its point ("12:00:01." and "35." recur for a second): that
-// stem is the picture, and the digits after it are drawn over it.
+// stem is the picture (paintTime), and the digits after it are drawn over it.
 class PlainCells : public QAbstractItemDelegate
 {
 public:
@@ -236,12 +225,21 @@ public:
         // The view leaves the rows' background to the cells: its base, and every other row the
         // alternate colour over it.
         const QColor over = index.row() % 2 ? option.palette.color(QPalette::AlternateBase) : QColor();
-        const bool stemmed = text.stem < text.text.size();
-        if (option.state & QStyle::State_Selected || (stemmed && (line(text).isEmpty() || isCut(option, text)))) {
+        if (option.state & QStyle::State_Selected) {
             draw(painter, option, text, over);
             return;
         }
-        const PictureKey key{stemmed ? text.text.left(text.stem) : text.text, stemmed, option.rect.size(), look(painter, option, over)};
+        if (index.column() == TrafficModel::Time || index.column() == TrafficModel::SinceFirst) {
+            // As the table's rows draw it, once its stem was seen: a delegate that has seen
+            // nothing draws each time glyph by glyph.
+            Tails tails;
+            if (paintTime(painter, option, text.text, over, tails, true))
+                drawTails(painter, option, tails);
+            else
+                draw(painter, option, text, over);
+            return;
+        }
+        const PictureKey key{text.text, option.rect.size(), look(painter, option, over)};
         auto it = m_pictures.find(key);
         if (it == m_pictures.end()) {
             // Seen once: drawn, and remembered as seen.
@@ -251,19 +249,9 @@ public:
             draw(painter, option, text, over);
             return;
         }
-        if (it->isNull()) {
-            *it = pictureOf(option, key.look.ratio, [&](QPainter *p, const QStyleOptionViewItem &at) {
-                if (stemmed) {
-                    fill(p, at, over);
-                    glyphs(p, at, line(text).part(0, text.stem).run);
-                } else {
-                    draw(p, at, text, over);
-                }
-            });
-        }
+        if (it->isNull())
+            *it = pictureOf(option, key.look.ratio, [&](QPainter *p, const QStyleOptionViewItem &at) { draw(p, at, text, over); });
         painter->drawPixmap(option.rect.topLeft(), *it);
-        if (stemmed)
-            glyphs(painter, option, tail(text).run);
     }
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
@@ -363,7 +351,7 @@ public:
                         continue;
                     at.rect = QRect(left[column] - first, 0, width[column], row.height());
                     const QString &text = texts[i++];
-                    draw(p, at, Cell{text, text.size(), {}, {}, {}, -1}, over);
+                    draw(p, at, Cell{text, {}, {}, -1}, over);
                 }
             });
         }
@@ -373,9 +361,8 @@ public:
 private:
     struct Cell {
         QString text;
-        qsizetype stem; // the characters a picture shows; the rest are drawn over it
-        // Made when first drawn: the text's glyphs, those after the stem, the text cut to elidedFor pixels.
-        mutable std::optional<GlyphLine> line, tail, elided;
+        // Made when first drawn: the text's glyphs, the text cut to elidedFor pixels.
+        mutable std::optional<GlyphLine> line, elided;
         mutable int elidedFor = -1;
     };
     // What a picture's pixels depend on besides its text and size: the row's colours, the device's.
@@ -416,14 +403,13 @@ private:
         }
     };
     struct PictureKey {
-        QString text;
-        bool stem;
+        QString text; // a time's: up to its point
         QSize size;
         Look look;
         bool operator==(const PictureKey &) const = default;
         friend size_t qHash(const PictureKey &k, size_t seed = 0)
         {
-            return qHashMulti(seed, k.text, k.stem, k.size.width(), k.size.height(), k.look);
+            return qHashMulti(seed, k.text, k.size.width(), k.size.height(), k.look);
         }
     };
 
@@ -445,14 +431,15 @@ private:
 
     // A time cell not selected: the picture of its stem (up to its point), its digits after the
     // point added to tails at the places a glyph line of the whole text gives them. False when it
-    // is to be drawn as paint() draws it: a font without the glyphs, a text cut short.
+    // is to be drawn whole: a font without the glyphs, a text cut short, or (newStemDrawnWhole) a
+    // stem not seen before, whose picture is made for the next time.
     bool paintTime(QPainter *painter, const QStyleOptionViewItem &option, const QString &text, const QColor &over,
-                   Tails &tails) const
+                   Tails &tails, bool newStemDrawnWhole = false) const
     {
         const qsizetype stem = text.lastIndexOf(QLatin1Char('.')) + 1;
         if (stem <= 0 || m_digitAdvances.size() != 10)
             return false;
-        const PictureKey key{text.left(stem), true, option.rect.size(), look(painter, option, over)};
+        const PictureKey key{text.left(stem), option.rect.size(), look(painter, option, over)};
         auto it = m_stems.find(key);
         if (it == m_stems.end()) {
             const GlyphLine line = GlyphLine::of(m_font.raw, key.text);
@@ -465,6 +452,8 @@ private:
                 glyphs(p, at, line.run);
             });
             it = m_stems.insert(key, Stem{picture, line.width});
+            if (newStemDrawnWhole)
+                return false;
         }
         const QRect room = this->room(option);
         // Where glyphs() would put a run drawn in this cell: its origin, then each glyph's place.
@@ -493,12 +482,6 @@ private:
         if (!text.line)
             text.line = GlyphLine::of(m_font.raw, text.text);
         return *text.line;
-    }
-    const GlyphLine &tail(const Cell &text) const
-    {
-        if (!text.tail)
-            text.tail = line(text).part(text.stem, text.text.size());
-        return *text.tail;
     }
     static QRect room(const QStyleOptionViewItem &option) { return option.rect.adjusted(kPadding, 0, -kPadding, 0); }
     bool isCut(const QStyleOptionViewItem &option, const Cell &text) const
@@ -551,11 +534,7 @@ private:
             if (m_cells.size() >= kKept)
                 m_cells.clear();
             const TrafficRow *row = model->rowAt(index.row());
-            const QString text = row ? TrafficModel::cellText(*row, index.column()) : QString();
-            qsizetype stem = text.size();
-            if (index.column() == TrafficModel::Time || index.column() == TrafficModel::SinceFirst)
-                stem = text.lastIndexOf(QLatin1Char('.')) + 1;
-            it = m_cells.insert(key, Cell{text, stem > 0 ? stem : text.size(), {}, {}, {}, -1});
+            it = m_cells.insert(key, Cell{row ? TrafficModel::cellText(*row, index.column()) : QString(), {}, {}, -1});
         }
         return *it;
     }

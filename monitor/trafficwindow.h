@@ -65,8 +65,6 @@ struct GlyphLine {
     qreal width = 0;
     bool isEmpty() const { return run.glyphIndexes().isEmpty(); }
     static GlyphLine of(const QRawFont &font, const QString &text);
-    // Glyphs from to to (not included), at their places in this line; width is where the last ends.
-    GlyphLine part(qsizetype from, qsizetype to) const;
     // The line cut to at most width with "…" at the end; empty when the font has no "…".
     GlyphLine elided(const QRawFont &font, qreal width) const;
 };
