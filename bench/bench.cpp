@@ -96,18 +96,6 @@ qint64 serverCpuUs()
     return (utime + stime) * 1000000 / sysconf(_SC_CLK_TCK);
 }
 
-// KORVANT_BENCH_PLAIN_CARET=1: the drop-down boxes' carets blink the way QLineEdit blinks them
-// (a repaint of the caret's area through the widgets' repaint machinery), for a figure of before.
-void plainCarets()
-{
-    if (qEnvironmentVariableIntValue("KORVANT_BENCH_PLAIN_CARET") != 1)
-        return;
-    for (QWidget *top : QApplication::topLevelWidgets())
-        for (ChoiceBox *box : top->findChildren<ChoiceBox *>())
-            for (QObject *child : box->lineEdit()->children())
-                child->removeEventFilter(box);
-}
-
 // Runs the event loop for ms, so that what a window's showing sent to the server is done with.
 void settleFor(int ms)
 {
@@ -353,7 +341,6 @@ int runPollChild(int argc, char **argv, const QString &model, int periodMs, int 
     });
 
     // Settled before the run's timers start, so that the settling does not eat into the run.
-    plainCarets();
     settleFor(300);
     // Stopping half a period after the last tick that belongs to the run avoids a race between
     // that tick and the stop; one more period lets its time-out be judged.
@@ -445,7 +432,6 @@ int runIdleChild(int argc, char **argv, const QString &model, int seconds)
         window->activateWindow();
         focus = window;
     }
-    plainCarets();
     settleFor(1000);
     QWidget *caret = QApplication::focusWidget();
     std::fprintf(stderr, "korvant-bench: at rest, focus on %s in %s\n",

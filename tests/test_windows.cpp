@@ -762,61 +762,6 @@ private slots:
         QCOMPARE(frame.paints, 0);
     }
 
-    // The caret of a drop-down box blinks with no pass of the window's repaint machinery (no update
-    // request, no paint event to the box or what is beneath it), and the window shows each phase
-    // exactly as the line edit paints it.
-    void caretBlinksAlone()
-    {
-        QGroupBox frame(QStringLiteral(" Communication Set"));
-        frame.resize(300, 100);
-        ChoiceBox box(QStringLiteral("Combo1"), &frame);
-        box.addItems({QStringLiteral("COM1"), QStringLiteral("COM2")});
-        box.setGeometry(QRect(QPoint(20, 30), QSize(120, 24)));
-        frame.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&frame));
-        QTest::mouseClick(box.lineEdit(), Qt::LeftButton);
-        QTRY_VERIFY(box.lineEdit()->hasFocus());
-        QTest::keyClicks(box.lineEdit(), QStringLiteral("COM"));
-        const int flashTime = QApplication::cursorFlashTime();
-        QApplication::setCursorFlashTime(40);
-        const auto restore = qScopeGuard([flashTime] { QApplication::setCursorFlashTime(flashTime); });
-        settle();
-        PaintCounter requests(&frame, QEvent::UpdateRequest), combo(&box), beneath(&frame);
-        const auto shown = [&] {
-            const QRect r(box.lineEdit()->mapTo(&frame, QPoint()), box.lineEdit()->size());
-            return frame.screen()->grabWindow(frame.winId(), r.x(), r.y(), r.width(), r.height()).toImage();
-        };
-        // A new blink timer's first blink takes the ordinary way.
-        const QImage first = shown();
-        QTRY_VERIFY(shown() != first);
-        requests.paints = combo.paints = beneath.paints = 0;
-        // The box paints each phase once and copies it at later blinks; a paint of the line edit
-        // (the grab below, a typed letter) makes it paint both again. So each phase is compared
-        // with a fresh paint when it is a copy: at the fourth blink and, after that grab, the
-        // seventh; and again after a letter typed.
-        const auto blinks = [&](int count, int check) {
-            QList<QImage> phases{shown()};
-            for (int blink = 1; blink <= count; ++blink) {
-                QTRY_VERIFY(shown() != phases.last());
-                phases << shown();
-                QCOMPARE(requests.paints + combo.paints + beneath.paints, 0);
-                if (blink == check)
-                    QVERIFY(showsItsPaint(box.lineEdit()));
-            }
-            for (int blink = 3; blink <= count; ++blink)
-                QCOMPARE(phases.at(blink), phases.at(blink - 2));
-        };
-        blinks(4, 4);
-        blinks(3, 3);
-        QTest::keyClicks(box.lineEdit(), QStringLiteral("1"));
-        settle();
-        const QImage typed = shown();
-        QTRY_VERIFY(shown() != typed); // the restarted timer's first blink
-        settle();
-        requests.paints = combo.paints = beneath.paints = 0;
-        blinks(3, 3);
-    }
-
     // Opened as the program opens it: the monitor comes through the hook the tool installs, and the
     // frames reach the traffic log file of an unattended run through the tool's sink.
     void openedFromTheContextMenu()

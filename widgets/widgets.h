@@ -83,22 +83,6 @@ public:
     int entryIndex() const;
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
-
-private:
-    bool blinkCaret(QEvent *event);
-    void dropCaretPictures();
-
-    QObject *m_lineControl = nullptr; // the line edit's text control, whose timer blinks the caret
-    int m_lastTimer = 0;
-    bool m_forwarding = false;
-    // The caret's area as the line edit paints it in the two phases of the blink, the phase it
-    // shows next, and whether the line edit is painting into one of them. Dropped whenever the
-    // line edit is painted any other way (its text, caret, focus, palette or size changed).
-    QPixmap m_caretPictures[2];
-    QRect m_caretArea;
-    int m_caretPhase = 0;
-    bool m_renderingCaret = false;
 };
