@@ -2,9 +2,26 @@
 
 #include "trafficcells.h"
 
+#include <QApplication>
 #include <QHeaderView>
-#include <QPaintEvent>
-#include <QPainter>
+#include <QProxyStyle>
+#include <QStyleFactory>
+
+namespace {
+// The table's style: the application's, but a row's background is left to the cells, which
+// paint it with their pictures; the view would otherwise ask the style for it cell by cell.
+class CellsPaintRowsStyle : public QProxyStyle
+{
+public:
+    CellsPaintRowsStyle() : QProxyStyle(QStyleFactory::create(QApplication::style()->name())) {}
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget = nullptr) const override
+    {
+        if (element != PE_PanelItemViewRow)
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+} // namespace
 
 QRect FollowingScrollBar::part(QStyle::SubControl control) const
 {
@@ -51,53 +68,30 @@ void TrafficTable::doItemsLayout()
 
 TrafficTable::TrafficTable(QWidget *parent) : QTableView(parent)
 {
-    // The rows cover the viewport once it is full; paintEvent() fills what they leave.
-    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-void TrafficTable::paintEvent(QPaintEvent *event)
-{
-    QPainter painter(viewport());
-    const QBrush background = viewport()->palette().brush(viewport()->backgroundRole());
-    auto *cells = dynamic_cast<PlainCells *>(itemDelegate());
-    const QHeaderView *header = horizontalHeader();
-    const int rows = model() ? model()->rowCount() : 0;
-    const QRect area = event->region().boundingRect();
-    const int first = rows > 0 ? rowAt(area.top()) : -1;
-    if (first < 0 || !cells || showGrid() || isRightToLeft() || header->sectionsMoved()
-        || (selectionModel() && selectionModel()->hasSelection())) {
-        for (const QRect &r : event->region())
-            painter.fillRect(r, background);
-        painter.end();
-        QTableView::paintEvent(event);
-        return;
-    }
-    QStyleOptionViewItem option;
-    initViewItemOption(&option);
-    // As the view gives it to each cell of an enabled item.
-    if (option.state & QStyle::State_Enabled)
-        option.palette.setCurrentColorGroup(QPalette::Normal);
-    ColumnPlaces left{}, width{};
-    for (int c = 0; c < TrafficModel::Columns; ++c) {
-        if (isColumnHidden(c))
-            continue;
-        left[c] = columnViewportPosition(c);
-        width[c] = columnWidth(c);
-    }
-    const int start = -header->offset();
-    for (int &l : left)
-        l -= start;
-    const int bottom = rowAt(area.bottom());
-    const int last = bottom < 0 ? rows - 1 : bottom;
-    Tails tails;
-    for (int row = first; row <= last; ++row) {
-        option.rect = QRect(start, rowViewportPosition(row), header->length(), rowHeight(row));
-        cells->paintRow(&painter, option, model()->index(row, 0), left, width, tails);
-    }
-    cells->drawTails(&painter, option, tails);
-    const int top = rowViewportPosition(first);
-    for (const QRect &r : event->region() - QRect(start, top, header->length(), rowViewportPosition(last) + rowHeight(last) - top))
-        painter.fillRect(r, background);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    verticalHeader()->setVisible(false);
+    // Rows of one height, set once: a batch of new rows then costs no measuring.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setStretchLastSection(false);
+    setWordWrap(false);
+    // Rows told apart by their colour, not a grid: a grid is drawn again with every batch.
+    setShowGrid(false);
+    setVerticalScrollBar(new FollowingScrollBar(Qt::Vertical, this));
+    // The scroll bar's holder paints its own background, so the moving slider does not repaint
+    // the table's frame and the window beneath it.
+    if (auto *holder = findChild<QWidget *>(QStringLiteral("qt_scrollarea_vcontainer")))
+        holder->setAutoFillBackground(true);
+    // By pixels, so that following the end is a blit by whole rows' heights.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Every other row in the alternate colour, painted by the cells themselves (most of them are
+    // pictures with their background in them): the view's own would fill each cell first.
+    setAlternatingRowColors(false);
+    auto *style = new CellsPaintRowsStyle;
+    style->setParent(this);
+    setStyle(style);
+    setItemDelegate(new TrafficCells(this));
 }
 
 void TrafficTable::reset()

@@ -21,8 +21,10 @@ private:
     QRect m_drawn; // the slider as the last paint drew it
 };
 
-// The monitor's table. A batch that only adds rows at the end moves the picture up by a blit
-// (when the view follows the end) and paints the new rows, instead of every visible cell again.
+// The monitor's table: rows of one height, no grid, no horizontal scroll bar, rows told apart by
+// their colour, which the cells paint (TrafficCells). A batch that only adds rows at the end moves
+// the picture up by a blit (when the view follows the end) and paints the new rows, instead of
+// every visible cell again.
 class TrafficTable : public QTableView
 {
 public:
@@ -37,12 +39,6 @@ public:
     }
     void doItemsLayout() override;
     void reset() override;
-
-protected:
-    // With nothing selected and the columns in their order, a row is drawn as a whole: its times,
-    // then the rest, most often one picture (see the cells' delegate). The table paints its
-    // viewport's background itself.
-    void paintEvent(QPaintEvent *event) override;
 
 private:
     int m_firstNew = -1;

@@ -1,6 +1,7 @@
 #include "trafficwindow.h"
 
 #include "linesettings.h"
+#include "trafficcells.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,64 +34,35 @@ static QStringList verdictTexts()
     return verdicts;
 }
 
-// The table: rows of one height, no grid, columns sized for what they hold. Gives the width of
-// the columns shown.
+// The table, its columns each as wide as its heading and the widest text it can hold; the bytes
+// column takes what the window gives beyond them, and shows the window's longest frame at the
+// start. Gives the width of the columns shown.
 int TrafficWindow::buildTable(int longestFrame, bool withLine)
 {
     Table = new TrafficTable(this);
     Table->setObjectName(QStringLiteral("Table"));
     Table->setAccessibleName(QStringLiteral("Traffic"));
     Table->setModel(m_model);
-    Table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Table->verticalHeader()->setVisible(false);
-    // Rows of one height, set once: a batch of new rows then costs no measuring.
-    Table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    Table->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    // Each column as wide as its heading and the widest text it can hold; the bytes column takes
-    // what the window gives beyond them, and shows the window's longest frame at the start. No
-    // horizontal scroll bar: it would be drawn again with every batch.
     QHeaderView *header = Table->horizontalHeader();
-    header->setStretchLastSection(false);
     const QFontMetrics texts = Table->fontMetrics();
-    const QStringList verdicts = verdictTexts();
     QStringList lines; // the scan's steps: baud rate and parity of each code
     for (const QString &parameters : communicationParameterTexts())
         lines << parameters.section(QLatin1Char(','), 0, 1);
     const QStringList held[] = {{QStringLiteral("00:00:00.000")}, {QStringLiteral("00000.000")},
                                 {QStringLiteral("TX"), QStringLiteral("RX")},
                                 {HexText(QByteArray(qMax(1, longestFrame), '\0')).trimmed()}, {QStringLiteral("00000")},
-                                verdicts, {QStringLiteral("00000.0")}, lines};
+                                verdictTexts(), {QStringLiteral("00000.0")}, lines};
     int total = 0;
     for (int c = 0; c < TrafficModel::Columns; ++c) {
         int width = header->fontMetrics().horizontalAdvance(m_model->headerData(c, Qt::Horizontal).toString()) + 16;
         for (const QString &text : held[c])
-            width = qMax(width, texts.horizontalAdvance(text) + 2 * PlainCells::kPadding);
+            width = qMax(width, texts.horizontalAdvance(text) + 2 * TrafficCells::kPadding);
         Table->setColumnWidth(c, width);
         header->setSectionResizeMode(c, c == TrafficModel::Bytes ? QHeaderView::Stretch : QHeaderView::Interactive);
         if (c != TrafficModel::Line || withLine)
             total += width;
     }
     Table->setColumnHidden(TrafficModel::Line, !withLine);
-    Table->setWordWrap(false);
-    // Rows told apart by their colour, not a grid: a grid is drawn again with every batch.
-    Table->setShowGrid(false);
-    Table->setVerticalScrollBar(new FollowingScrollBar(Qt::Vertical, Table));
-    // The scroll bar's holder paints its own background, so the moving slider does not repaint
-    // the table's frame and the window beneath it.
-    if (auto *holder = Table->findChild<QWidget *>(QStringLiteral("qt_scrollarea_vcontainer")))
-        holder->setAutoFillBackground(true);
-    // By pixels, so that following the end is a blit by whole rows' heights.
-    Table->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    // Every other row in the alternate colour, painted by the cells themselves (most of them are
-    // pictures with their background in them): the view's own would fill each cell first.
-    Table->setAlternatingRowColors(false);
-    auto *style = new CellsPaintRowsStyle;
-    style->setParent(Table);
-    Table->setStyle(style);
-    auto *cells = new PlainCells(Table);
-    Table->setItemDelegate(cells);
-    connect(m_model, &QAbstractItemModel::modelReset, this, [cells] { cells->forget(); });
     return total;
 }
 

@@ -5,7 +5,6 @@
 #pragma once
 
 #include "statisticslabel.h"
-#include "trafficcells.h"
 #include "trafficmodel.h"
 #include "traffictable.h"
 

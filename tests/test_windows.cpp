@@ -19,6 +19,7 @@
 #include "testwindow.h"
 #include "toolwindows.h"
 #include "trafficlogfile.h"
+#include "trafficcells.h"
 #include "trafficmonitor.h"
 #include "trafficwindow.h"
 #include "trendwindow.h"
@@ -150,8 +151,7 @@ bool showsItsPaint(QWidget *w)
 }
 
 // Whether each cell of a monitor's table in view looks as a delegate that has seen nothing draws it
-// (glyph by glyph, over the row's background, selected or not): the table's own draws most cells from pictures, and
-// a time from a picture of its stem with the digits after the point drawn over it.
+// (glyph by glyph, over the row's background, selected or not): the table's own draws most cells from pictures.
 bool cellsLookDrawnAfresh(QTableView *table)
 {
     QWidget *viewport = table->viewport();
@@ -173,8 +173,8 @@ bool cellsLookDrawnAfresh(QTableView *table)
             QImage expected(rect.size(), QImage::Format_RGB32);
             expected.fill(option.palette.color(QPalette::Base));
             QPainter painter(&expected);
-            const std::unique_ptr<QAbstractItemDelegate> fresh(makeTrafficCells(nullptr));
-            fresh->paint(&painter, option, model->index(r, c));
+            const TrafficCells fresh;
+            fresh.paint(&painter, option, model->index(r, c));
             painter.end();
             if (shown.copy(rect) != expected) {
                 qWarning("row %d column %d drawn unlike a fresh cell", r, c);
