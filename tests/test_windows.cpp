@@ -19,6 +19,7 @@
 #include "testwindow.h"
 #include "toolwindows.h"
 #include "trafficlogfile.h"
+#include "trafficcells.h"
 #include "trafficmonitor.h"
 #include "trafficwindow.h"
 #include "trendwindow.h"
@@ -38,6 +39,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
+#include <QStandardItemModel>
 #include <QStyle>
 #include <QTextLayout>
 #include <QTableWidget>
@@ -149,9 +151,25 @@ bool showsItsPaint(QWidget *w)
     return shown == w->grab(part).toImage().convertToFormat(QImage::Format_RGB32);
 }
 
+// A cell of index in table's font, as a delegate that has seen nothing draws it over the base colour.
+QImage drawnAfresh(QTableView *table, const QModelIndex &index, QSize size)
+{
+    QStyleOptionViewItem option;
+    option.initFrom(table);
+    option.rect = QRect(QPoint(), size);
+    option.font = table->font();
+    option.fontMetrics = QFontMetrics(option.font);
+    if (table->selectionModel()->isSelected(index))
+        option.state |= QStyle::State_Selected;
+    QImage drawn(size, QImage::Format_RGB32);
+    drawn.fill(option.palette.color(QPalette::Base));
+    QPainter painter(&drawn);
+    TrafficCells().paint(&painter, option, index);
+    return drawn;
+}
+
 // Whether each cell of a monitor's table in view looks as a delegate that has seen nothing draws it
-// (glyph by glyph, over the row's background, selected or not): the table's own draws most cells from pictures, and
-// a time from a picture of its stem with the digits after the point drawn over it.
+// (glyph by glyph, over the row's background, selected or not): the table's own draws most cells from pictures.
 bool cellsLookDrawnAfresh(QTableView *table)
 {
     QWidget *viewport = table->viewport();
@@ -163,20 +181,7 @@ bool cellsLookDrawnAfresh(QTableView *table)
             const QRect rect = table->visualRect(model->index(r, c));
             if (table->isColumnHidden(c) || !viewport->rect().contains(rect))
                 continue;
-            QStyleOptionViewItem option;
-            option.initFrom(table);
-            option.rect = QRect(QPoint(), rect.size());
-            option.font = table->font();
-            option.fontMetrics = QFontMetrics(option.font);
-            if (table->selectionModel()->isSelected(model->index(r, c)))
-                option.state |= QStyle::State_Selected;
-            QImage expected(rect.size(), QImage::Format_RGB32);
-            expected.fill(option.palette.color(QPalette::Base));
-            QPainter painter(&expected);
-            const std::unique_ptr<QAbstractItemDelegate> fresh(makeTrafficCells(nullptr));
-            fresh->paint(&painter, option, model->index(r, c));
-            painter.end();
-            if (shown.copy(rect) != expected) {
+            if (shown.copy(rect) != drawnAfresh(table, model->index(r, c), rect.size())) {
                 qWarning("row %d column %d drawn unlike a fresh cell", r, c);
                 return false;
             }
@@ -959,8 +964,14 @@ private slots:
         QCOMPARE(reply.data().toString().size(), 62);
         QCOMPARE(tipAt(table->viewport(), table->visualRect(reply).center()), reply.data().toString());
         QCOMPARE(tipAt(table->viewport(), table->visualRect(reply.siblingAtColumn(TrafficModel::Direction)).center()), QString());
-        // Cut cells, and a row clicked on, drawn as they are drawn afresh.
+        // Cut cells, and a row clicked on, drawn as they are drawn afresh; a cut one as its text cut
+        // by Qt to the cell less 4 px either side.
         QVERIFY(cellsLookDrawnAfresh(table));
+        const QRect cell = table->visualRect(reply);
+        QStandardItemModel texts(2, 4);
+        texts.setData(texts.index(1, 3), table->fontMetrics().elidedText(reply.data().toString(), Qt::ElideRight, cell.width() - 8));
+        QVERIFY(texts.index(1, 3).data().toString().endsWith(QStringLiteral("…")));
+        QCOMPARE(table->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32).copy(cell), drawnAfresh(table, texts.index(1, 3), cell.size()));
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(reply).center());
         QVERIFY(table->selectionModel()->isRowSelected(1) && cellsLookDrawnAfresh(table));
         monitor->resize(300, monitor->height());
