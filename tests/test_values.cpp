@@ -1,5 +1,5 @@
 // Values as data: the rows an accepted reply makes, their CSV lines, the value log file with its
-// rotation and a failing disk, and the trend's series with its reduction (a trend fed from a window's
+// rotation, a short write, a removed file and a pipe, and the trend's series with its reduction (a trend fed from a window's
 // reads is test_windows').
 #include "cycle.h"
 #include "trafficlogfile.h"
@@ -12,8 +12,14 @@
 #include <QTest>
 
 #include <cmath>
+#include <csignal>
 #include <functional>
 #include <ctime>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // The raw column of each line of a log file; "header" for the header line.
@@ -143,6 +149,81 @@ private slots:
         QCOMPARE(told.size(), 1);
         QCOMPARE(written, 6); // the five lines and the one from inside the telling
         QVERIFY(!values || valueLog.failing());
+    }
+
+    // A file that may grow by a line and a half takes a read's first row whole and not the half
+    // of its second: the file is cut back to its last whole line, the rows lost are counted, the
+    // cause told once (a size limit says "File too large", as a full disk says "No space left on
+    // device") and, when a row goes through again, how many were lost since the first one's time.
+    // Then the file is removed (or its folder), and made again with its header.
+    void shortWriteCutBackLossToldRemovedFileMadeAgain()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("logs/v.csv"));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("logs")));
+        QStringList told;
+        ValueLog log(path, [&](const QString &message) { told << message; });
+        ValueRow row{kNoon, QStringLiteral("KV1730ADAM"), 1, QStringLiteral("AI_1"), 10.0, QStringLiteral("mA"), 2048,
+                     QStringLiteral("10.00mA"), false};
+        const auto write = [&](int first, int n) {
+            QVector<ValueRow> rows(n, row);
+            for (int i = 0; i < n; ++i)
+                rows[i].raw = std::uint16_t(first + i);
+            log.write(rows);
+        };
+        write(0, 1);
+        const qint64 line = valueCsvLine(row).toUtf8().size() + 1;
+        rlimit unlimited{};
+        getrlimit(RLIMIT_FSIZE, &unlimited);
+        const rlimit small{rlim_t(QFileInfo(path).size() + line * 3 / 2), unlimited.rlim_max};
+        const auto sigxfsz = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        write(1, 3);
+        row.wallMs += 100;
+        write(4, 1);
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        std::signal(SIGXFSZ, sigxfsz);
+        write(5, 1);
+        QCOMPARE(rawColumn(path), (QStringList{"header", "0", "1", "5"}));
+        QCOMPARE(told, (QStringList{"cannot write the value log " + path + ": File too large",
+                                    "the value log " + path + " is written again: 3 rows lost since 2026-03-01T17:30:00.250+05:30"}));
+        QCOMPARE(log.rowsLost(), 3);
+        for (const bool folder : {false, true}) {
+            QVERIFY(folder ? QDir(dir.filePath(QStringLiteral("logs"))).removeRecursively() : QFile::remove(path));
+            write(6, 1);
+            QCOMPARE(rawColumn(path), (QStringList{"header", "6"}));
+        }
+        QCOMPARE(told.mid(2), QStringList(2, "the value log " + path + " was removed: made again"));
+    }
+
+    // A pipe gets whole lines; a reader gone fails the write (the program is
+    // not ended by SIGPIPE), a pipe without a reader is not waited for, and a reader back gets the
+    // next line with the count of those lost.
+    void pipe()
+    {
+        QTemporaryDir dir;
+        const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        int reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
+        QStringList told;
+        TrafficLogFile log(QString::fromLocal8Bit(path), [&](const QString &message) { told << message; });
+        const auto read = [&] {
+            char buffer[256];
+            const ssize_t n = ::read(reader, buffer, sizeof buffer);
+            return QByteArray(buffer, int(qMax<ssize_t>(n, 0))).count('\n');
+        };
+        for (int i = 0; i < 2; ++i)
+            log.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = kNoon, .bytes = "\x01"});
+        QCOMPARE(read(), 2);
+        ::close(reader);
+        log.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = kNoon});
+        log.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = kNoon + 100});
+        reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
+        log.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = kNoon + 200});
+        QCOMPARE(read(), 1);
+        ::close(reader);
+        QCOMPARE(told, (QStringList{"cannot write the traffic log " + path + ": Broken pipe",
+                                    "the traffic log " + path + " is written again: 2 rows lost since 2026-03-01T17:30:00.250+05:30"}));
     }
 
     void seriesKeepsMinAndMaxPerColumn()
