@@ -15,6 +15,7 @@
 #include <csignal>
 #include <functional>
 #include <ctime>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -31,6 +32,8 @@ QStringList rawColumn(const QString &path)
         raw << (line == kValueCsvHeader ? QStringLiteral("header") : line.section(QLatin1Char(','), 6, 6));
     return raw;
 }
+
+using namespace std::literals;
 
 // 2026-03-01 12:00:00.250 UTC
 constexpr qint64 kNoon = 1772366400250;
@@ -151,11 +154,12 @@ private slots:
         QVERIFY(!values || valueLog.failing());
     }
 
-    // A file that may grow by a line and a half takes a read's first row whole and not the half
-    // of its second: the file is cut back to its last whole line, the rows lost are counted, the
-    // cause told once (a size limit says "File too large", as a full disk says "No space left on
-    // device") and, when a row goes through again, how many were lost since the first one's time.
-    // Then the file is removed (or its folder), and made again with its header.
+    // A file that may grow to its header and a line and a half (48 + 96 bytes) takes a read's
+    // first row whole and not the half of its second: the file is cut back to its last whole
+    // line, the rows lost are counted, the cause told once (a size limit says "File too large",
+    // as a full disk says "No space left on device") and, when a row goes through again, how many
+    // were lost since the first one's time. Then the file is removed (or its folder, or it is
+    // replaced by an empty file), and made again with its header.
     void shortWriteCutBackLossToldRemovedFileMadeAgain()
     {
         QTemporaryDir dir;
@@ -163,7 +167,7 @@ private slots:
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("logs")));
         QStringList told;
         ValueLog log(path, [&](const QString &message) { told << message; });
-        ValueRow row{kNoon, QStringLiteral("KV1730ADAM"), 1, QStringLiteral("AI_1"), 10.0, QStringLiteral("mA"), 2048,
+        ValueRow row{kNoon, QStringLiteral("KV1730ADAM"), 1, QStringLiteral("AI_1"), 10.0, QStringLiteral("mA"), 0,
                      QStringLiteral("10.00mA"), false};
         const auto write = [&](int first, int n) {
             QVector<ValueRow> rows(n, row);
@@ -171,34 +175,33 @@ private slots:
                 rows[i].raw = std::uint16_t(first + i);
             log.write(rows);
         };
-        write(0, 1);
-        const qint64 line = valueCsvLine(row).toUtf8().size() + 1;
         rlimit unlimited{};
         getrlimit(RLIMIT_FSIZE, &unlimited);
-        const rlimit small{rlim_t(QFileInfo(path).size() + line * 3 / 2), unlimited.rlim_max};
+        const rlimit small{144, unlimited.rlim_max};
         const auto sigxfsz = std::signal(SIGXFSZ, SIG_IGN);
         setrlimit(RLIMIT_FSIZE, &small);
-        write(1, 3);
+        write(0, 3);
         row.wallMs += 100;
-        write(4, 1);
+        write(3, 1);
         setrlimit(RLIMIT_FSIZE, &unlimited);
         std::signal(SIGXFSZ, sigxfsz);
-        write(5, 1);
-        QCOMPARE(rawColumn(path), (QStringList{"header", "0", "1", "5"}));
+        write(4, 1);
+        QCOMPARE(rawColumn(path), (QStringList{"header", "0", "4"}));
         QCOMPARE(told, (QStringList{"cannot write the value log " + path + ": File too large",
                                     "the value log " + path + " is written again: 3 rows lost since 2026-03-01T17:30:00.250+05:30"}));
         QCOMPARE(log.rowsLost(), 3);
-        for (const bool folder : {false, true}) {
-            QVERIFY(folder ? QDir(dir.filePath(QStringLiteral("logs"))).removeRecursively() : QFile::remove(path));
-            write(6, 1);
-            QCOMPARE(rawColumn(path), (QStringList{"header", "6"}));
+        for (const char *gone : {"file", "folder", "replaced"}) {
+            QVERIFY(gone == "folder"sv ? QDir(dir.filePath(QStringLiteral("logs"))).removeRecursively() : QFile::remove(path));
+            QVERIFY(gone != "replaced"sv || QFile(path).open(QIODevice::WriteOnly));
+            write(5, 1);
+            QCOMPARE(rawColumn(path), (QStringList{"header", "5"}));
         }
-        QCOMPARE(told.mid(2), QStringList(2, "the value log " + path + " was removed: made again"));
+        QCOMPARE(told.mid(2), QStringList(3, "the value log " + path + " was removed: made again"));
     }
 
-    // A pipe gets whole lines; a reader gone fails the write (the program is
-    // not ended by SIGPIPE), a pipe without a reader is not waited for, and a reader back gets the
-    // next line with the count of those lost.
+    // A pipe gets whole lines; a reader gone fails the write (the program is not ended by
+    // SIGPIPE), a pipe without a reader is not waited for, and a reader back gets the next line
+    // with the count of those lost, each time.
     void pipe()
     {
         QTemporaryDir dir;
@@ -212,18 +215,23 @@ private slots:
             const ssize_t n = ::read(reader, buffer, sizeof buffer);
             return QByteArray(buffer, int(qMax<ssize_t>(n, 0))).count('\n');
         };
-        for (int i = 0; i < 2; ++i)
-            log.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = kNoon, .bytes = "\x01"});
+        const auto write = [&](qint64 ms) { log.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = ms, .bytes = "\x01"}); };
+        write(kNoon);
+        write(kNoon);
         QCOMPARE(read(), 2);
-        ::close(reader);
-        log.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = kNoon});
-        log.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = kNoon + 100});
-        reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
-        log.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = kNoon + 200});
-        QCOMPARE(read(), 1);
+        for (const qint64 ms : {kNoon, kNoon + 60000}) {
+            ::close(reader);
+            write(ms);
+            write(ms + 100);
+            reader = ::open(path.constData(), O_RDONLY | O_NONBLOCK);
+            write(ms + 200);
+            QCOMPARE(read(), 1);
+        }
         ::close(reader);
         QCOMPARE(told, (QStringList{"cannot write the traffic log " + path + ": Broken pipe",
-                                    "the traffic log " + path + " is written again: 2 rows lost since 2026-03-01T17:30:00.250+05:30"}));
+                                    "the traffic log " + path + " is written again: 2 rows lost since 2026-03-01T17:30:00.250+05:30",
+                                    "cannot write the traffic log " + path + ": Broken pipe",
+                                    "the traffic log " + path + " is written again: 2 rows lost since 2026-03-01T17:31:00.250+05:30"}));
     }
 
     void seriesKeepsMinAndMaxPerColumn()
