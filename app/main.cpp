@@ -60,16 +60,16 @@ int main(int argc, char *argv[])
     std::unique_ptr<TrafficLogFile> log;
     if (parser.isSet(trafficLog)) {
         const QString path = parser.value(trafficLog);
-        log = std::make_unique<TrafficLogFile>(path, [path](const QString &why) {
-            Prompt(nullptr, QStringLiteral("Cannot write the traffic log %1: %2").arg(path, why));
+        log = std::make_unique<TrafficLogFile>(path, [](const QString &message) {
+            Prompt(nullptr, message.first(1).toUpper() + message.sliced(1));
         });
         tool.trafficSink = [&log](const QString &caption, const TrafficRow &row) { log->write(caption, row); };
     }
     std::unique_ptr<ValueLog> values;
     if (parser.isSet(valueLog)) {
         const QString path = parser.value(valueLog);
-        values = std::make_unique<ValueLog>(path, [path](const QString &why) {
-            Prompt(nullptr, QStringLiteral("Cannot write the value log %1: %2").arg(path, why));
+        values = std::make_unique<ValueLog>(path, [](const QString &message) {
+            Prompt(nullptr, message.first(1).toUpper() + message.sliced(1));
         });
         WindowValues::setProgramSink([&values](const QVector<ValueRow> &rows) { values->write(rows); });
     }

@@ -324,7 +324,9 @@ bool Reader::write() const
 
 int worstStatus(int a, int b)
 {
-    const auto rank = [](int s) { return s == ExitPort ? 3 : s == ExitException ? 2 : s == ExitNoReply ? 1 : 0; };
+    const auto rank = [](int s) {
+        return s == ExitPort ? 4 : s == ExitNotLogged ? 3 : s == ExitException ? 2 : s == ExitNoReply ? 1 : 0;
+    };
     return rank(a) >= rank(b) ? a : b;
 }
 
@@ -482,9 +484,9 @@ QString helpText()
         "                   raw, text, verdict, exception, response_ms, seq, time; statistics as\n"
         "                   requests, ok, timeout, bad_crc, short, long, other_address,\n"
         "                   other_function, exception, success_pct, response_ms_min,\n"
-        "                   response_ms_median, response_ms_p99, response_ms_max, stopped; ports as\n"
-        "                   device, by_id, description, manufacturer, serial, exists, access; find\n"
-        "                   adds note)\n"
+        "                   response_ms_median, response_ms_p99, response_ms_max, stopped, rows_lost;\n"
+        "                   ports as device, by_id, description, manufacturer, serial, exists,\n"
+        "                   access; find adds note)\n"
         "  --echo           the adapter echoes every request (two-wire RS-485 without echo\n"
         "                   suppression): the request's bytes ahead of the reply are set aside.\n"
         "                   Without it, an echo is learned from the first read that shows it\n"
@@ -497,8 +499,9 @@ QString helpText()
         "Exit status: 0 success, 2 usage, 3 the port cannot be opened or the line was lost (a poll\n"
         "or read that loses it prints what it has, and poll's summary says it stopped early), 4 no\n"
         "valid reply (or nothing found), 5 the module answered with an exception, 6 several modules\n"
-        "answered at once (a shared address or a collision). When results are mixed (a poll of\n"
-        "several addresses) the worst wins: 3, then 5, then 4.\n");
+        "answered at once (a shared address or a collision), 8 not every value was logged (a poll\n"
+        "whose --csv lost rows: its summary says how many). When results are mixed (a poll of\n"
+        "several addresses, or one that lost rows) the worst wins: 3, then 8, then 5, then 4.\n");
 }
 
 ParsedCommandLine parseCommandLine(const QStringList &arguments)

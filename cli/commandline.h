@@ -22,6 +22,7 @@ enum ExitStatus {
     ExitNoReply = 4,   // no valid reply (a time-out or a refused reply; a scan or survey finding nothing)
     ExitException = 5, // the module answered with a Modbus exception
     ExitShared = 6,    // several modules answered at once: a shared address or a collision
+    ExitNotLogged = 8, // a poll's --csv lost rows: not every value was logged
 };
 
 struct CliOptions {
@@ -60,7 +61,8 @@ struct CliOptions {
     int toAddress = -1;
 };
 
-// The exit status that wins when results are mixed: the worst, 3 before 5 before 4 before 0.
+// The exit status that wins when results are mixed: the worst, 3 before 8 before 5 before 4
+// before 0.
 int worstStatus(int a, int b);
 
 struct ParsedCommandLine {

@@ -296,12 +296,10 @@ int Runner::poll()
     p.tallies.resize(std::size_t(o.addresses.size()) + 1);
     for (const AcquisitionCycle::Read &r : reads)
         p.channels.push_back(readCaptions(*o.model, r));
-    // The values go to the CSV log as they come; a log that cannot be written is said once on
-    // stderr and the poll goes on.
+    // The values go to the CSV log as they come; what befalls the log (a failure and its cause,
+    // writing again and the rows lost, the file made again) is said on stderr and the poll goes on.
     if (!o.csvPath.isEmpty())
-        p.csv.emplace(o.csvPath, [this](const QString &why) {
-            fail(ExitOk, QStringLiteral("cannot write the value log %1: %2").arg(o.csvPath, why));
-        });
+        p.csv.emplace(o.csvPath, [this](const QString &message) { fail(ExitOk, message); });
     p.clock.start();
     qint64 nextMs = 0;
     bool ended = false;
@@ -372,10 +370,11 @@ bool Runner::pollRead(PollRun &p, int k, int i, const AcquisitionCycle::Read &re
     }
 }
 
-// With several addresses, each one's statistics, then the total's.
+// With several addresses, each one's statistics, then the total's, and the rows the CSV log lost.
 int Runner::pollSummary(const PollRun &p)
 {
     const QString stopped = p.lineLost ? QStringLiteral("line lost") : QString();
+    const qint64 lost = p.csv ? p.csv->rowsLost() : 0;
     int status = ExitOk;
     for (std::size_t k = o.addresses.size() > 1 ? 0 : o.addresses.size(); k < p.tallies.size(); ++k) {
         const PollRun::Tally &t = p.tallies[k];
@@ -386,18 +385,22 @@ int Runner::pollSummary(const PollRun &p)
                 summary.insert(QStringLiteral("address"), o.addresses[qsizetype(k)]);
             else if (!stopped.isEmpty())
                 summary.insert(QStringLiteral("stopped"), stopped);
+            if (!each && lost > 0)
+                summary.insert(QStringLiteral("rows_lost"), lost);
             print(summary);
         } else {
             for (const QString &line : statisticsLines(t.traffic, t.retries))
                 print(each ? QStringLiteral("address %1  %2").arg(o.addresses[qsizetype(k)]).arg(line) : line);
             if (!each && !stopped.isEmpty())
                 print(QStringLiteral("stopped early: ") + stopped);
+            if (!each && lost > 0)
+                print(QStringLiteral("not every value was logged: %1 of %2 rows lost").arg(lost).arg(p.csv->rows()));
         }
         if (each || o.addresses.size() == 1)
             status = worstStatus(status, t.traffic.ok() > 0 ? ExitOk
                                          : t.traffic.count(Refusal::Exception) > 0 ? ExitException : ExitNoReply);
     }
-    return p.lineLost ? ExitPort : status;
+    return worstStatus(p.lineLost ? ExitPort : status, lost > 0 ? ExitNotLogged : ExitOk);
 }
 
 int Runner::raw()

@@ -1,20 +1,11 @@
 #include "trafficlogfile.h"
 
-TrafficLogFile::TrafficLogFile(const QString &path, std::function<void(const QString &)> failure)
-    : m_file(path), m_failure(std::move(failure))
+TrafficLogFile::TrafficLogFile(const QString &path, std::function<void(const QString &)> tell)
+    : m_file(path, QStringLiteral("traffic log"), {}, std::move(tell))
 {
 }
 
 void TrafficLogFile::write(const QString &caption, const TrafficRow &row)
 {
-    if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        logLineFailed(m_file, m_failed, m_failure);
-        return;
-    }
-    const QByteArray line = (trafficLogLine(caption, row) + QLatin1Char('\n')).toUtf8();
-    if (m_file.write(line) != line.size() || !m_file.flush()) {
-        logLineFailed(m_file, m_failed, m_failure);
-        return;
-    }
-    m_failed = false;
+    m_file.write((trafficLogLine(caption, row) + QLatin1Char('\n')).toUtf8(), 1, row.wallMs);
 }

@@ -1,13 +1,13 @@
 // --traffic-log FILE: every frame of every window appended to one file, a line each (date and
-// time, window caption, TX or RX, hex, verdict, tab-separated), written out at once so an
-// unattended run loses at most the line being written. A failed write (disk full, folder gone)
-// is told once; polling goes on.
+// time, window caption, TX or RX, hex, verdict, tab-separated), written as LogFile writes a line:
+// at once (an unattended run loses at most the line being written), a failure (disk full, folder
+// gone) told once with its cause and the lines lost told when writing resumes, a file removed
+// under it made again. Polling goes on.
 #pragma once
 
+#include "logfile.h"
 #include "trafficlog.h"
-#include "valuelog.h"
 
-#include <QFile>
 #include <QString>
 
 #include <functional>
@@ -15,12 +15,10 @@
 class TrafficLogFile
 {
 public:
-    // failure is told the first time a line cannot be written.
-    TrafficLogFile(const QString &path, std::function<void(const QString &why)> failure);
+    // tell: LogFile's sentences, naming the log "traffic log".
+    TrafficLogFile(const QString &path, std::function<void(const QString &message)> tell);
     void write(const QString &caption, const TrafficRow &row);
 
 private:
-    QFile m_file;
-    std::function<void(const QString &)> m_failure;
-    bool m_failed = false;
+    LogFile m_file;
 };

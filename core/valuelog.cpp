@@ -4,6 +4,7 @@
 #include "decoders.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstdlib>
@@ -83,44 +84,16 @@ QString valueCsvLine(const ValueRow &row)
         .join(QLatin1Char(','));
 }
 
-ValueLog::ValueLog(const QString &path, std::function<void(const QString &)> failure, qint64 maxBytes, int keep)
-    : m_file(path), m_failure(std::move(failure)), m_maxBytes(maxBytes), m_keep(qMax(1, keep))
+ValueLog::ValueLog(const QString &path, std::function<void(const QString &)> tell, qint64 maxBytes, int keep)
+    : m_file(path, QStringLiteral("value log"), (kValueCsvHeader + QLatin1Char('\n')).toUtf8(), std::move(tell)),
+      m_maxBytes(maxBytes), m_keep(qMax(1, keep))
 {
-}
-
-void logLineFailed(QFile &file, bool &failing, const std::function<void(const QString &)> &tell)
-{
-    const bool first = !failing;
-    const QString why = file.errorString();
-    failing = true;
-    file.close();
-    if (first && tell)
-        tell(why);
-}
-
-bool ValueLog::openFile()
-{
-    if (m_file.isOpen())
-        return true;
-    // A device (a pipe, /dev/null) is written as it is; a file is appended to.
-    const QFileInfo info(m_file.fileName());
-    m_device = info.exists() && !info.isFile();
-    if (!m_file.open(m_device ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append))
-        return false;
-    // A new or empty file starts with the header (a device once); an existing log is continued.
-    if (m_device ? !m_headerWritten : m_file.size() == 0) {
-        const QByteArray header = (kValueCsvHeader + QLatin1Char('\n')).toUtf8();
-        if (m_file.write(header) != header.size() || !m_file.flush())
-            return false;
-        m_headerWritten = true;
-    }
-    return true;
 }
 
 void ValueLog::rotate()
 {
     m_file.close();
-    const QString path = m_file.fileName();
+    const QString path = m_file.path();
     QFile::remove(path + QStringLiteral(".%1").arg(m_keep - 1));
     for (int i = m_keep - 2; i >= 1; --i)
         QFile::rename(path + QStringLiteral(".%1").arg(i), path + QStringLiteral(".%1").arg(i + 1));
@@ -142,21 +115,10 @@ void ValueLog::write(const QVector<ValueRow> &rows)
         lines += (valueCsvLine(row) + QLatin1Char('\n')).toUtf8();
     if (lines.isEmpty())
         return;
-    if (!openFile()) {
-        logLineFailed(m_file, m_failed, m_failure);
-        return;
-    }
-    // A file holding more than its header moves aside before it would pass the size.
-    if (!m_device && m_file.size() > kValueCsvHeader.size() + 1 && m_file.size() + lines.size() > m_maxBytes) {
+    // A file holding more than its header moves aside before it would pass the size (a device
+    // is never rotated).
+    const QFileInfo file(m_file.path());
+    if (file.isFile() && file.size() > kValueCsvHeader.size() + 1 && file.size() + lines.size() > m_maxBytes)
         rotate();
-        if (!openFile()) {
-            logLineFailed(m_file, m_failed, m_failure);
-            return;
-        }
-    }
-    if (m_file.write(lines) != lines.size() || !m_file.flush()) {
-        logLineFailed(m_file, m_failed, m_failure);
-        return;
-    }
-    m_failed = false;
+    m_file.write(lines, int(rows.size()), rows.first().wallMs);
 }

@@ -4,10 +4,10 @@
 #pragma once
 
 #include "cycle.h"
+#include "logfile.h"
 #include "models.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <QVector>
 
@@ -47,39 +47,31 @@ QString isoLocalTime(qint64 wallMs);
 // A CSV field, quoted where it holds a comma, a quote or a line break.
 QString csvField(const QString &field);
 
-// A CSV value log. Each line goes to the file as it comes (a crash loses at most the line being
-// written); a file that would grow past maxBytes is renamed FILE.1 (FILE.1 to FILE.2 ...) and a
-// new FILE begins with the header, so FILE and FILE.1 .. FILE.(keep-1) are kept. A line that
-// cannot be written is dropped and told to failure once, until a line is written again; the
-// next line tries the file afresh.
-// A log line that could not be written: the file closed (the next line tries again: the disk may
-// have room by then) and the failure told if it is the first since a line went through. Marked
-// failing before it is told: the telling may run a message box's event loop, in which more lines
-// come.
-void logLineFailed(QFile &file, bool &failing, const std::function<void(const QString &why)> &tell);
-
+// A CSV value log, its lines written as LogFile writes them: each read's lines at once (a crash
+// loses at most those being written), a failure told once with its cause, the rows lost counted
+// and told when writing resumes, a file removed under it made again with its header. A file that
+// would grow past maxBytes is renamed FILE.1 (FILE.1 to FILE.2 ...) and a new FILE begins with
+// the header, so FILE and FILE.1 .. FILE.(keep-1) are kept.
 class ValueLog
 {
 public:
     static constexpr qint64 kDefaultMaxBytes = 100LL * 1024 * 1024;
     static constexpr int kDefaultKeep = 5;
-    ValueLog(const QString &path, std::function<void(const QString &why)> failure, qint64 maxBytes = kDefaultMaxBytes,
+    // tell: LogFile's sentences, naming the log "value log".
+    ValueLog(const QString &path, std::function<void(const QString &message)> tell, qint64 maxBytes = kDefaultMaxBytes,
              int keep = kDefaultKeep);
 
     void write(const ValueRow &row);
     void write(const QVector<ValueRow> &rows);
-    QString path() const { return m_file.fileName(); }
-    bool failing() const { return m_failed; }
+    QString path() const { return m_file.path(); }
+    bool failing() const { return m_file.failing(); }
+    qint64 rowsLost() const { return m_file.rowsLost(); }
+    qint64 rows() const { return m_file.rows(); }
 
 private:
-    bool openFile();
     void rotate();
 
-    QFile m_file;
-    std::function<void(const QString &)> m_failure;
+    LogFile m_file;
     qint64 m_maxBytes;
     int m_keep;
-    bool m_failed = false;
-    bool m_device = false; // a pipe or a device: never rotated
-    bool m_headerWritten = false;
 };

@@ -259,8 +259,8 @@ void TrendWindow::logValues()
     const QString path = askPath(this, QStringLiteral("Log values"), QStringLiteral("CSV files (*.csv)"));
     if (path.isEmpty())
         return;
-    m_values->setLog(std::make_unique<ValueLog>(path, [this, path](const QString &why) {
-        Prompt(this, QStringLiteral("Cannot write the value log %1: %2").arg(path, why));
+    m_values->setLog(std::make_unique<ValueLog>(path, [this](const QString &message) {
+        Prompt(this, message.first(1).toUpper() + message.sliced(1));
     }));
     logButton->setToolTip(QStringLiteral("Logging to %1").arg(path));
 }

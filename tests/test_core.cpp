@@ -40,6 +40,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <array>
 #include <ctime>
 #include <functional>
 
@@ -1009,6 +1010,15 @@ private slots:
         for (const char *sub :
              {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey", "ports", "find"})
             QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub) + QLatin1Char(' ')), sub);
+    }
+
+    // Mixed results: the worst wins, as the help says.
+    void worstStatusWins()
+    {
+        for (const auto &[a, b, worst] : {std::array{3, 8, 3}, {8, 3, 3}, {8, 5, 8}, {5, 8, 8}, {4, 8, 8}, {0, 8, 8}})
+            QCOMPARE(worstStatus(a, b), worst);
+        QVERIFY(helpText().contains(QLatin1String(", 8 not every value was logged (")));
+        QVERIFY(helpText().contains(QLatin1String(" the worst wins: 3, then 8, then 5, then 4.\n")));
     }
 
     // A value out of range is refused with the range the option's line of the help gives (the

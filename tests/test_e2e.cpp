@@ -21,12 +21,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <pty.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -567,7 +570,7 @@ private slots:
     }
 
     // poll --csv: a line per channel of every accepted read; a log on a full disk is said once on
-    // stderr and the poll goes on to its count.
+    // stderr, the poll goes on to its count, its summary counts the rows lost, and it exits 8.
     void pollLogsValues()
     {
         SimProcess sim;
@@ -581,10 +584,70 @@ private slots:
         QCOMPARE(lines[0], QStringLiteral("time,window,address,channel,value,unit,raw,text"));
         QVERIFY2(lines[3].endsWith(QStringLiteral(",KV7710ADAM,1,AI_3,5,mA,1024,5.00mA")), qPrintable(lines[3]));
         QVERIFY2(lines[7].endsWith(QStringLiteral(",KV7710ADAM,1,DI_01,0,,0,OFF")), qPrintable(lines[7]));
-        r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--csv", "/dev/full"});
-        QCOMPARE(r.status, 0);
-        QCOMPARE(r.err.count(QStringLiteral("cannot write the value log /dev/full")), 1);
-        QCOMPARE(r.out.count(QStringLiteral("  OK  ")), 6);
+        r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--json", "--csv", "/dev/full"});
+        QCOMPARE(r.status, 8);
+        QCOMPARE(r.err, QStringLiteral("korvant-cli: cannot write the value log /dev/full: No space left on device\n"));
+        QCOMPARE(r.out.count(QStringLiteral("\"verdict\":\"ok\"")), 30);
+        QCOMPARE(QJsonDocument::fromJson(r.out.section('\n', -2).toUtf8())["rows_lost"].toInt(), 30);
+    }
+
+    // poll --csv on a small disk (a 64 KiB tmpfs) filled mid-poll and freed again: no torn line,
+    // the cause and the rows lost told, the summary's count the same, exit status 8. Root mounts
+    // the disk here; elsewhere the case runs again in a private mount namespace (unshare -Urm).
+    void pollLogsOnASmallDiskFilledAndFreed()
+    {
+        SimProcess sim;
+        const QString disk = sim.dir.filePath(QStringLiteral("disk"));
+        QVERIFY(QDir().mkdir(disk));
+        if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=64k") != 0) {
+            const QString why = QString::fromLocal8Bit(std::strerror(errno));
+            if (qEnvironmentVariableIsSet("KORVANT_PRIVATE_MOUNT"))
+                QSKIP(qPrintable("a tmpfs cannot be mounted in a private mount namespace: " + why));
+            QProcess again;
+            again.setProcessChannelMode(QProcess::MergedChannels);
+            again.setProcessEnvironment([] { auto e = QProcessEnvironment::systemEnvironment(); e.insert("KORVANT_PRIVATE_MOUNT", "1"); return e; }());
+            again.start(QStringLiteral("unshare"), {"-Urm", QCoreApplication::applicationFilePath(), QTest::currentTestFunction()});
+            const bool ran = again.waitForFinished(60000);
+            const QString out = QString::fromLocal8Bit(again.readAll());
+            if (again.error() == QProcess::FailedToStart || out.contains(QLatin1String("SKIP   :")) || out.startsWith(QLatin1String("unshare:")))
+                QSKIP(qPrintable("neither a mount (" + why + ") nor unshare -Urm works here: " + (out.isEmpty() ? again.errorString() : out.left(300))));
+            QVERIFY2(ran && again.exitCode() == 0, qPrintable(out));
+            return;
+        }
+        const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
+        QVERIFY(sim.start({"--module", "7710:1", "--quiet"}));
+        QProcess cli;
+        cli.setWorkingDirectory(sim.dir.path());
+        cli.start(kCli, {"poll", "7710", "--period", "20", "--quiet", "--csv", "disk/v.csv"});
+        QString err;
+        const auto said = [&](const char *text) {
+            return QTest::qWaitFor([&] { return (err += QString::fromUtf8(cli.readAllStandardError())).contains(QLatin1String(text)); }, kWaitMs);
+        };
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo(disk + "/v.csv").size() > 1000; }, kWaitMs));
+        QFile filler(disk + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'x')) == 4096) {
+        }
+        QVERIFY2(said("korvant-cli: cannot write the value log disk/v.csv: No space left on device\n"), qPrintable(err));
+        QVERIFY2(filler.remove(), qPrintable(filler.errorString()));
+        QVERIFY2(said(" lost since "), qPrintable(err));
+        ::kill(pid_t(cli.processId()), SIGINT);
+        QVERIFY(cli.waitForFinished(kWaitMs));
+        QCOMPARE(cli.exitCode(), 8);
+        const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+        static const QRegularExpression resumed(QStringLiteral("the value log disk/v\\.csv is written again: (\\d+) rows? lost since 20"));
+        static const QRegularExpression summary(QStringLiteral("\nnot every value was logged: (\\d+) of (\\d+) rows lost\n$"));
+        const QRegularExpressionMatch counts = summary.match(out);
+        QCOMPARE(counts.captured(1), resumed.match(err).captured(1));
+        QVERIFY2(counts.captured(1).toInt() < counts.captured(2).toInt(), qPrintable(out));
+        QFile log(disk + "/v.csv");
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        static const QRegularExpression whole(QStringLiteral("^[-0-9T:.+]{29},KV7710ADAM,1,(AI_[1-6],0,mA,0,0\\.00mA|DI_0[1-4],0,,0,OFF)$"));
+        const QList<QByteArray> lines = log.readAll().split('\n');
+        QCOMPARE(lines.first(), QByteArray("time,window,address,channel,value,unit,raw,text"));
+        for (const QByteArray &line : lines.mid(1, lines.size() - 2))
+            QVERIFY2(whole.match(QString::fromUtf8(line)).hasMatch(), line.constData());
+        QCOMPARE(lines.last(), QByteArray());
     }
 };
 

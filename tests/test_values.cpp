@@ -1,6 +1,6 @@
-// Values as data: the rows an accepted reply makes, their CSV lines, the value log file with its
-// rotation and a failing disk, and the trend's series with its reduction (a trend fed from a window's
-// reads is test_windows').
+// Values as data: the rows an accepted reply makes, their CSV lines, the log files (rotation, a
+// short write, a removed file, a pipe), and the trend's series with its reduction (a trend fed
+// from a window's reads is test_windows').
 #include "cycle.h"
 #include "trafficlogfile.h"
 #include "trend.h"
@@ -12,8 +12,19 @@
 #include <QTest>
 
 #include <cmath>
+#include <csignal>
 #include <functional>
 #include <ctime>
+#include <string_view>
+
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 // The raw column of each line of a log file; "header" for the header line.
@@ -25,6 +36,8 @@ QStringList rawColumn(const QString &path)
         raw << (line == kValueCsvHeader ? QStringLiteral("header") : line.section(QLatin1Char(','), 6, 6));
     return raw;
 }
+
+using namespace std::literals;
 
 // 2026-03-01 12:00:00.250 UTC
 constexpr qint64 kNoon = 1772366400250;
@@ -108,41 +121,115 @@ private slots:
         QCOMPARE(failures, 0);
     }
 
-    // /dev/full refuses every write: each log tells once however many lines fail. The telling may
-    // run an event loop in which more lines come (a message box): a line written from inside it is
-    // not told again.
-    void failingDiskIsToldOnceAndWritingGoesOn_data()
+    // A file that may grow to its header and a line and a half (48 + 96 bytes) takes a read's
+    // first row whole and not the half of its second: the file is cut back to its last whole
+    // line, the rows lost are counted, the cause told once (a size limit says "File too large",
+    // as a full disk says "No space left on device") and, when a row goes through again, how many
+    // were lost since the first one's time. Then the file is removed (or its folder, or it is
+    // replaced by an empty file), and made again with its header.
+    void shortWriteCutBackLossToldRemovedFileMadeAgain()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("logs/v.csv"));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("logs")));
+        QStringList told;
+        ValueLog log(path, [&](const QString &message) { told << message; });
+        ValueRow row{kNoon, QStringLiteral("KV1730ADAM"), 1, QStringLiteral("AI_1"), 10.0, QStringLiteral("mA"), 0,
+                     QStringLiteral("10.00mA"), false};
+        const auto write = [&](int first, int n) {
+            QVector<ValueRow> rows(n, row);
+            for (int i = 0; i < n; ++i)
+                rows[i].raw = std::uint16_t(first + i);
+            log.write(rows);
+        };
+        rlimit unlimited{};
+        getrlimit(RLIMIT_FSIZE, &unlimited);
+        const rlimit small{144, unlimited.rlim_max};
+        const auto sigxfsz = std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        write(0, 3);
+        row.wallMs += 100;
+        write(3, 1);
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        std::signal(SIGXFSZ, sigxfsz);
+        write(4, 1);
+        QCOMPARE(rawColumn(path), (QStringList{"header", "0", "4"}));
+        QCOMPARE(told, (QStringList{"cannot write the value log " + path + ": File too large",
+                                    "the value log " + path + " is written again: 3 rows lost since 2026-03-01T17:30:00.250+05:30"}));
+        QCOMPARE(std::pair(log.rowsLost(), log.rows()), std::pair(3LL, 5LL));
+        for (const char *gone : {"file", "folder", "replaced"}) {
+            QVERIFY(gone == "folder"sv ? QDir(dir.filePath(QStringLiteral("logs"))).removeRecursively() : QFile::remove(path));
+            QVERIFY(gone != "replaced"sv || QFile(path).open(QIODevice::WriteOnly));
+            write(5, 1);
+            QCOMPARE(rawColumn(path), (QStringList{"header", "5"}));
+        }
+        QCOMPARE(told.mid(2), QStringList(3, "the value log " + path + " was removed: made again"));
+    }
+
+    // A pipe gets whole lines, the value log's header once. A reader gone fails the write (the
+    // program is not ended by SIGPIPE), told once though a line comes from inside the telling (a
+    // message box's event loop); a pipe without a reader is not waited for; a reader back, or a
+    // pipe made anew at the path, gets the next line and the count of those lost is told. A full
+    // pipe is waited for: nothing is lost while its reader drains it only once it is full.
+    void pipe_data()
     {
         QTest::addColumn<bool>("values");
         QTest::newRow("value log") << true;
         QTest::newRow("traffic log") << false;
     }
-    void failingDiskIsToldOnceAndWritingGoesOn()
+    void pipe()
     {
         QFETCH(bool, values);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("fifo"));
+        const QByteArray name = QFile::encodeName(path);
+        QCOMPARE(::mkfifo(name.constData(), 0600), 0);
+        int reader = ::open(name.constData(), O_RDONLY | O_NONBLOCK);
         QStringList told;
-        const ValueRow row{kNoon, QStringLiteral("KV5510ADAM"), 1, QStringLiteral("DI_01"), 1.0, {}, 1, QStringLiteral("ON"), true};
-        std::function<void()> writeOne;
-        const auto tell = [&](const QString &why) {
-            told << why;
-            writeOne();
+        std::function<void(qint64)> write;
+        const auto tell = [&](const QString &message) {
+            if ((told << message).size() % 2)
+                write(kNoon + 50);
         };
-        ValueLog valueLog(QStringLiteral("/dev/full"), tell);
-        TrafficLogFile trafficLog(QStringLiteral("/dev/full"), tell);
-        int written = 0;
-        writeOne = [&] {
-            if (++written > 10)
-                return; // a log that tells every failure would otherwise recurse without end
-            if (values)
-                valueLog.write(row);
-            else
-                trafficLog.write(QStringLiteral("KV5510ADAM"), TrafficRow{});
+        ValueLog valueLog(path, tell);
+        TrafficLogFile trafficLog(path, tell);
+        write = [&](qint64 ms) {
+            values ? valueLog.write(ValueRow{ms, QStringLiteral("KV5510ADAM"), 1, QStringLiteral("DI_01"), 1.0, {}, 1, QStringLiteral("ON"), true})
+                   : trafficLog.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = ms});
         };
-        for (int i = 0; i < 5; ++i)
-            writeOne();
-        QCOMPARE(told.size(), 1);
-        QCOMPARE(written, 6); // the five lines and the one from inside the telling
-        QVERIFY(!values || valueLog.failing());
+        char buffer[4096];
+        const auto read = [&] { return QByteArray(buffer, int(qMax<ssize_t>(::read(reader, buffer, sizeof buffer), 0))).count('\n'); };
+        write(kNoon);
+        write(kNoon);
+        QCOMPARE(read(), values ? 3 : 2);
+        for (const qint64 ms : {kNoon, kNoon + 60000}) {
+            ::close(reader);
+            write(ms);
+            write(ms + 100);
+            QVERIFY(ms == kNoon || (::unlink(name.constData()) == 0 && ::mkfifo(name.constData(), 0600) == 0));
+            reader = ::open(name.constData(), O_RDONLY | O_NONBLOCK);
+            write(ms + 200);
+            QCOMPARE(read(), 1);
+        }
+        const QString log = values ? QStringLiteral("value log ") + path : QStringLiteral("traffic log ") + path;
+        QCOMPARE(told, (QStringList{"cannot write the " + log + ": Broken pipe",
+                                    "the " + log + " is written again: 3 rows lost since 2026-03-01T17:30:00.250+05:30",
+                                    "cannot write the " + log + ": Broken pipe",
+                                    "the " + log + " is written again: 3 rows lost since 2026-03-01T17:31:00.250+05:30"}));
+        ::fcntl(reader, F_SETPIPE_SZ, 4096);
+        int drained = 0;
+        std::thread drain([&] {
+            for (int queued = 0; ::ioctl(reader, FIONREAD, &queued) == 0 && queued < 4000;)
+                std::this_thread::yield();
+            for (pollfd ready{reader, POLLIN, 0}; drained < 200 && ::poll(&ready, 1, 10000) > 0 && (ready.revents & POLLIN);)
+                drained += read();
+        });
+        for (int i = 0; i < 200; ++i)
+            write(kNoon);
+        drain.join();
+        ::close(reader);
+        QCOMPARE(drained, 200);
+        QCOMPARE(told.size(), 4);
     }
 
     void seriesKeepsMinAndMaxPerColumn()
