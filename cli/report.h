@@ -72,7 +72,8 @@ QList<QJsonObject> exchangeJson(const ExchangeReport &exchange, const QVector<Va
 QJsonObject valueJson(const ValueRow &row);
 
 // "requests 10  ok 8  timeout 1  bad_crc 1  short 0 ...", "success 80.0%",
-// "response ms  min 12.31  median 12.40  p99 15.20  max 15.33" (or "response ms  -").
+// "response ms  min 12.31  median 12.4  p99 15.2  max 15.33" (or "response ms  -"; a percentile
+// held to the minimum or maximum is printed as they are, "median 12.31").
 // retries: the time-outs that were asked again ("retries 2" after the verdicts).
 QStringList statisticsLines(const TrafficStatistics &statistics, int retries = 0);
 QJsonObject statisticsJson(const TrafficStatistics &statistics, int retries = 0);
