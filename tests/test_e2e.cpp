@@ -13,7 +13,6 @@
 #include "analogoutputwindow.h"
 #include "conversions.h"
 #include "digitalwindow.h"
-#include "portsdialog.h"
 #include "modbus.h"
 #include "setfrm.h"
 
@@ -104,8 +103,8 @@ private slots:
     // line test_qserialline's), behind an adapter that echoes every request: a read learns the echo
     // (the receive box shows every byte, the panel the reply after the echo, the monitor the echo
     // as its own row) and a coil write is judged after it; the scan finds a module after the echo;
-    // a single-register write, whose reply equals its request, is refused as too long until the
-    // ports dialog's "echo" says so for COM1 and the port is opened again.
+    // a single-register write, whose reply equals its request, echoed and then answered, teaches
+    // a new window's line the echo: "Normal", the receive box showing every byte.
     void echoingAdapterInTheWindows()
     {
         GuiTestEnvironment env(shortTimingFile(200, 400, 200));
@@ -146,15 +145,8 @@ private slots:
         enterText(w->Combo_Addr[1], QStringLiteral("2"), false);
         QVERIFY(openPort(w.get()));
         QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kError, kWaitMs);
-        PortsDialog *ports = openPortsDialog(w.get(), w->portNumber());
-        QCOMPARE(ports->Combo_Com->currentText(), QStringLiteral("COM1"));
-        QVERIFY(!ports->Check_Echo->isChecked());
-        QTest::mouseClick(ports->Check_Echo, Qt::LeftButton);
-        QVERIFY(QFileInfo::exists(QStringLiteral("sys/COM1.echo")));
-        QVERIFY(!openPort(w.get()) && openPort(w.get())); // closed, then opened again
-        QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
+        QCOMPARE(w->Text_Receive->toPlainText(), QStringLiteral("02 06 00 00 00 00 89 F9 02 06 00 00 00 00 89 F9 "));
         QVERIFY(env.messages.isEmpty());
     }
 
@@ -416,23 +408,46 @@ private slots:
                                     "answered at addresses 12 to 12", qPrintable(r.out));
     }
 
-    // An adapter that echoes every request and hands bytes over every 16 ms: a read learns the
-    // echo, a coil write and a register write need --echo; doctor tells the echo at each setting.
+    // An adapter that echoes every request and hands bytes over every 16 ms: each subcommand
+    // judges and decodes what follows the echo, learned from a read or from a write answered after
+    // it; a time-out after the echo alone has no response time; doctor tells the echo at each
+    // setting. On one module: the broadcast address write, and poll's times, each when its reply
+    // was complete (after the simulator took the request, well before the next period).
     void echoingAdapter()
     {
         SimProcess sim;
         QVERIFY(sim.start({"--echo", "--latency", "16", "--module", "5510:1", "--inputs", "0x05", "--module", "5550:2",
                            "--module", "1720:3"}));
         const struct { QStringList args; int status; QString out, err; } runs[] = {
-            {{"read", "5510"}, 0, "DI_01: ON\nDI_02: OFF\nDI_03: ON\nDI_04: OFF\nDI_05: OFF\nDI_06: OFF\nDI_07: OFF\nDI_08: OFF\n", ""},
-            {{"write", "5550", "--on", "1,3", "--address", "2", "--echo"}, 0, "DO_01: ON\nDO_02: OFF\nDO_03: ON\nDO_04: OFF\nDO_05: OFF\nDO_06: OFF\nDO_07: OFF\nDO_08: OFF\n", ""},
-            {{"write", "5550", "--on", "1,3", "--address", "2"}, 4, "", "korvant-cli: no valid reply: long\n"},
-            {{"write", "1720", "--ma", "4.00", "--address", "3", "--echo"}, 0, "Analog Output: 4.00mA (4000)\n", ""}};
+            {{"write", "5550", "--on", "1,3", "--address", "2"}, 0, "DO_01: ON\nDO_02: OFF\nDO_03: ON\nDO_04: OFF\nDO_05: OFF\nDO_06: OFF\nDO_07: OFF\nDO_08: OFF\n", ""},
+            {{"write", "1720", "--ma", "4", "--address", "3"}, 0, "Analog Output: 4.00mA (4000)\n", ""},
+            {{"write", "5510", "--on", "1"}, 0, "RY_01: ON\nRY_02: OFF\nRY_03: OFF\nRY_04: OFF\n", ""},
+            {{"read", "5510", "--echo"}, 0, "DI_01: ON\nDI_02: OFF\nDI_03: ON\nDI_04: OFF\nDI_05: OFF\nDI_06: OFF\nDI_07: OFF\nDI_08: OFF\n", ""},
+            {{"survey", "--to", "3"}, 0, "address 1  code 2  model KV5510ADAM\naddress 2  code 2  model KV5550ADAM\naddress 3  code 2  model KV1720ADAM\n", ""},
+            {{"read", "5510", "--address", "4", "--json", "--echo"}, 4,
+             R"({"address":4,"model":"KV5510ADAM","response_ms":null,"seq":1,"time":"now","verdict":"timeout"})" "\n",
+             "korvant-cli: no valid reply: time-out (no byte), echo only\n"}};
+        static const QRegularExpression clock(QStringLiteral("(\"time\":\")[0-9T:.+-]+"));
         for (const auto &run : runs) {
-            const Run r = runCli(sim, run.args + QStringList{"--quiet"});
+            Run r = runCli(sim, run.args + QStringList{"--quiet"});
+            r.out.replace(clock, QStringLiteral("\\1now"));
             QVERIFY2(r.status == run.status && r.out == run.out && r.err == run.err, qPrintable(run.args.join(' ') + ": " + r.out + r.err));
         }
-        Run r = runCli(sim, {"doctor", "--port", "COM1", "--timeout", "60", "--quiet"});
+        SimProcess one;
+        QVERIFY(one.start({"--echo", "--latency", "16", "--module", "5510:7"}));
+        QCOMPARE(runCli(one, {"set-address", "9", "--quiet"}).status, 0);
+        Run r = runCli(one, {"poll", "5510", "--address", "9", "--period", "500", "--count", "3", "--json", "--quiet"});
+        QCOMPARE(r.status, 0);
+        QStringList times; // ms after the simulator took each request
+        QCOMPARE(requests(one, 5).mid(2), QStringList(3, QStringLiteral("09 02 00 00 00 08 78 84")));
+        const QStringList log = one.log().split(QLatin1Char('\n')).filter(QStringLiteral(" <- 09 02"));
+        for (const QString &line : r.out.split(QLatin1Char('\n')).filter(QStringLiteral("\"DI_01\""))) {
+            const QTime at = QDateTime::fromString(QJsonDocument::fromJson(line.toUtf8())["time"].toString(), Qt::ISODateWithMs).time();
+            const int ms = (at.msecsSinceStartOfDay() - QTime::fromString(log.value(times.size()).left(12), QStringLiteral("hh:mm:ss.zzz")).msecsSinceStartOfDay() + 86400000) % 86400000;
+            times << (ms < 250 ? QStringLiteral("within") : QString::number(ms));
+        }
+        QCOMPARE(times, QStringList(3, QStringLiteral("within")));
+        r = runCli(sim, {"doctor", "--port", "COM1", "--timeout", "60", "--quiet"});
         QCOMPARE(r.status, 0);
         QStringList heard;
         for (const QString &line : r.out.split(QLatin1Char('\n')))
