@@ -57,7 +57,7 @@ QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double re
                      const QVector<ChannelValue> &channels);
 // The same as JSON, one object per channel (a ValueRow: value a number or null, unit, raw, text),
 // or one without a channel for a refused reply; each with address, model, seq (the exchange's
-// number from 1), time (ISO 8601 local, when the reply was judged), verdict (the statistics key),
+// number from 1), time (ISO 8601 local, when the reply was complete), verdict (the statistics key),
 // response_ms, and for an exception {"code": 2, "name": "illegal data address"}.
 struct ExchangeReport {
     int address = 0;

@@ -962,6 +962,46 @@ private slots:
         PortsDialog::setSystemRoot(QStringLiteral("/"));
     }
 
+    // On a line that echoes, a write echoed and then answered teaches the window's line the echo:
+    // "Normal", the receive box showing every byte.
+    void echoLearnedFromAWrite()
+    {
+        GuiTestEnvironment env;
+        env.bus.addModule(1720, 1, 2);
+        const auto w = owned<TestWindow>(createTestWindow(QStringLiteral("KV1720ADAM")));
+        QVERIFY(openPort(w.get()));
+        simLine(w.get())->echo = true;
+        QTest::mouseClick(child<QPushButton>(w.get(), QStringLiteral("Command_OK2")), Qt::LeftButton);
+        QTRY_COMPARE(w->Text_Message->toPlainText(), kNormal);
+        QCOMPARE(w->Text_Receive->toPlainText(), QStringLiteral("01 06 00 00 00 00 89 CA 01 06 00 00 00 00 89 CA "));
+    }
+
+    // A reply that comes well before its read time-out: its monitor row and its values are
+    // stamped when its bytes came, not when it was judged. The monitor asked for while a request
+    // waits is built once that request is judged, so its building holds back no reply's bytes.
+    void stampedWhenTheBytesCame()
+    {
+        GuiTestEnvironment env(shortTimingFile(300, 400, 50));
+        env.bus.addModule(5510, 1, 2)->faults.delayMs = 20;
+        QVector<ValueRow> values;
+        WindowValues::setProgramSink([&values](const QVector<ValueRow> &rows) { values += rows; });
+        const auto restore = qScopeGuard([] { WindowValues::setProgramSink({}); });
+        Tool tool;
+        auto *w = qobject_cast<DigitalWindow *>(tool.registry.open(QStringLiteral("KV5510ADAM")));
+        QVERIFY(w && openPort(w));
+        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+        QTRY_VERIFY(w->traffic().waiting());
+        QApplication::setActiveWindow(w);
+        QTest::keyClick(w, Qt::Key_T, Qt::ControlModifier);
+        QVERIFY(!w->findChild<TrafficWindow *>());
+        QTRY_VERIFY(w->findChild<TrafficWindow *>() && !values.isEmpty());
+        const TrafficRow &request = w->traffic().rows()[0], &reply = w->traffic().rows()[1];
+        QCOMPARE(reply.verdictText(), QStringLiteral("OK"));
+        QCOMPARE(double(reply.sinceFirstNs - request.sinceFirstNs) / 1e6, reply.responseMs);
+        QVERIFY2(qAbs(double(reply.wallMs - request.wallMs) - reply.responseMs) <= 2 && qAbs(values[0].wallMs - reply.wallMs) <= 2,
+                 qPrintable(QStringLiteral("%1 %2 %3 %4").arg(request.wallMs).arg(reply.wallMs).arg(reply.responseMs).arg(values[0].wallMs)));
+    }
+
     // The monitor's columns hold what they show (a window's longest frame, every verdict); a module
     // window's has no Line column (the parameter window's fills it: parameterWindow); a wider window
     // widens the bytes column alone. A cell or statistics line cut short ends in "…" and holds all of
