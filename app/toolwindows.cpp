@@ -35,7 +35,7 @@ ModuleWindow *ToolWindows::wired(ModuleWindow *window)
         if (trafficSink)
             trafficSink(caption, row);
     };
-    hooks.openMonitor = [](ModuleWindow *w) { openTrafficMonitor(w); };
+    hooks.openMonitor = [](ModuleWindow *w) { openTrafficMonitorWhenIdle(w); };
     window->setHooks(std::move(hooks));
     return window;
 }

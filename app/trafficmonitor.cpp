@@ -16,3 +16,8 @@ TrafficWindow *openTrafficMonitor(ModuleWindow *window)
     monitor->activateWindow();
     return monitor;
 }
+
+void openTrafficMonitorWhenIdle(ModuleWindow *window)
+{
+    window->whenLineIdle([window] { openTrafficMonitor(window); });
+}

@@ -7,3 +7,6 @@ class TrafficWindow;
 
 // The window's monitor raised, or a new one over every frame since the window opened.
 TrafficWindow *openTrafficMonitor(ModuleWindow *window);
+// The same from the window's menu and Ctrl+T: built and shown once no request of the window waits
+// for its reply, so its building holds back no reply's bytes.
+void openTrafficMonitorWhenIdle(ModuleWindow *window);

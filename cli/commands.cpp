@@ -22,9 +22,6 @@
 
 namespace {
 
-// A poll's line may come out this much later than its reply when that saves a sleep.
-constexpr int kHoldMs = 200;
-
 class Runner
 {
 public:
@@ -60,22 +57,32 @@ private:
     };
     // One read of the model at the k-th address, asked again after a time-out up to --retries
     // times, printed and tallied; false when the poll ends (interrupted, or the line lost).
-    bool pollRead(PollRun &p, int k, int i, const AcquisitionCycle::Read &read, int holdMs);
+    bool pollRead(PollRun &p, int k, int i, const AcquisitionCycle::Read &read);
     int pollSummary(const PollRun &p);
 
     int timeoutFor(const LineSettings &line, int requestBytes, int replyBytes) const
     {
         return o.timeoutMs > 0 ? o.timeoutMs : defaultTimeoutMs(line, requestBytes, replyBytes);
     }
-    // Sends the exchange's request, waits for the reply and judges it.
-    Session::Reply talk(Exchange &exchange, const LineSettings &line, int holdMs = 0)
+    // Sends the exchange's request, waits for the reply and judges it. What it gives back is the
+    // reply with the line's echo set aside (the bytes the verdict is on, what is decoded), with no
+    // response time for a time-out; report() takes the time its reply was complete.
+    Session::Reply talk(Exchange &exchange, const LineSettings &line)
     {
         exchange.echoKnown = session.echoKnown();
-        const Session::Reply reply = session.exchange(
-            exchange, timeoutFor(line, int(exchange.request.size()) * (exchange.echoKnown ? 2 : 1), exchange.replyLength), holdMs);
-        exchange.judge(reply.bytes);
+        Session::Reply reply = session.exchange(
+            exchange, timeoutFor(line, int(exchange.request.size()) * (exchange.echoKnown ? 2 : 1), exchange.replyLength));
+        judged(exchange, reply);
         session.setEchoKnown(exchange.echoKnown);
         return reply;
+    }
+    // Judges what came back for the exchange and makes the reply what talk() gives.
+    void judged(Exchange &exchange, Session::Reply &reply)
+    {
+        exchange.judge(reply.bytes);
+        reply.bytes = exchange.reply;
+        reply.responseMs = responseTimeMs(exchange.verdict, reply.responseMs);
+        m_doneWallMs = reply.doneWallMs();
     }
     // talk(), asked again after each time-out up to --retries times (each attempt logged).
     Session::Reply talkRetrying(Exchange &exchange)
@@ -102,11 +109,11 @@ private:
             print(exchangeJson(m_written, {}).first());
         return verdictStatus(exchange.verdict);
     }
-    // What the JSON says of an exchange judged just now; seq counts the run's exchanges.
+    // What the JSON says of the exchange judged last, at the time its reply was complete; seq
+    // counts the run's exchanges.
     ExchangeReport report(int address, const ReplyVerdict &verdict, double responseMs)
     {
-        return {address, o.model ? o.model->name : QString(), ++m_seq, QDateTime::currentMSecsSinceEpoch(), verdict,
-                responseMs};
+        return {address, o.model ? o.model->name : QString(), ++m_seq, m_doneWallMs, verdict, responseMs};
     }
     // The values of an accepted read, as rows; none for a refused one.
     QVector<ValueRow> rowsOf(const ExchangeReport &x, const AcquisitionCycle::Read &r, const Exchange &exchange) const
@@ -132,6 +139,7 @@ private:
     QTextStream &err;
     Session session;
     qint64 m_seq = 0;
+    qint64 m_doneWallMs = 0;  // when the reply of the exchange judged last was complete
     ExchangeReport m_written; // the last write's exchange
 };
 
@@ -305,13 +313,8 @@ int Runner::poll()
     bool ended = false;
     for (int n = 0; !ended && (o.count == 0 || n < o.count); ++n) {
         for (int k = 0; k < o.addresses.size() && !ended; ++k) {
-            for (int i = 0; i < reads.size() && !ended; ++i) {
-                // The last read of a pass holds until the next pass when that is soon: one
-                // sleep instead of two, and the line still comes out within a blink.
-                const qint64 dueMs = nextMs + o.periodMs - p.clock.elapsed();
-                const bool last = k + 1 == o.addresses.size() && i + 1 == reads.size() && (o.count == 0 || n + 1 < o.count);
-                ended = !pollRead(p, k, i, reads[i], last && dueMs <= kHoldMs ? int(dueMs) : 0);
-            }
+            for (int i = 0; i < reads.size() && !ended; ++i)
+                ended = !pollRead(p, k, i, reads[i]);
         }
         if (ended || (o.count > 0 && n + 1 >= o.count))
             break;
@@ -325,7 +328,7 @@ int Runner::poll()
     return pollSummary(p);
 }
 
-bool Runner::pollRead(PollRun &p, int k, int i, const AcquisitionCycle::Read &read, int holdMs)
+bool Runner::pollRead(PollRun &p, int k, int i, const AcquisitionCycle::Read &read)
 {
     const int address = o.addresses[k];
     for (int attempt = 0;; ++attempt) {
@@ -333,7 +336,7 @@ bool Runner::pollRead(PollRun &p, int k, int i, const AcquisitionCycle::Read &re
         ExchangeRecord record;
         record.request = exchange.request;
         record.timeNs = p.clock.nsecsElapsed();
-        const Session::Reply reply = talk(exchange, o.line, holdMs);
+        const Session::Reply reply = talk(exchange, o.line);
         // A line that failed judged nothing: the exchange is not counted, and the poll ends.
         if (reply.interrupted || reply.lineFailed) {
             p.lineLost = reply.lineFailed;
@@ -411,17 +414,19 @@ int Runner::raw()
     // comes until the line is quiet, and is judged at that length: the same address, the
     // function or its exception, and a good CRC.
     const QByteArray frame = o.noCrc ? o.frame : withCrc(o.frame);
+    // The reply shown is every byte that came, the echo included; the verdict is on what follows it.
     Exchange exchange(frame);
+    exchange.echoKnown = session.echoKnown();
     const bool known = exchange.replyLength > 0;
     const int longest = known ? exchange.replyLength : 256;
-    const Session::Reply reply = session.exchange(exchange, timeoutFor(o.line, int(frame.size()), longest));
+    Session::Reply reply = session.exchange(exchange, timeoutFor(o.line, int(frame.size()) * (exchange.echoKnown ? 2 : 1), longest));
     if (reply.lineFailed)
         return ExitPort;
-    if (!known)
-        exchange.replyLength = int(reply.bytes.size());
-    exchange.judge(reply.bytes);
-    const ExchangeReport x = report(frame.isEmpty() ? 0 : std::uint8_t(frame[0]), exchange.verdict, reply.responseMs);
     const QString replyHex = HexText(reply.bytes).trimmed();
+    if (!known)
+        exchange.replyLength = int(reply.bytes.size() - (exchange.echoKnown && reply.bytes.startsWith(frame) ? frame.size() : 0));
+    judged(exchange, reply);
+    const ExchangeReport x = report(frame.isEmpty() ? 0 : std::uint8_t(frame[0]), exchange.verdict, reply.responseMs);
     if (o.json) {
         QJsonObject object = exchangeJson(x, {}).first();
         object.remove(QStringLiteral("model"));

@@ -85,6 +85,27 @@ QString millisecondsText(double ms)
 {
     return QString::number(ms, 'f', 2);
 }
+
+// A percentile is a bin's lower edge, a whole 0.1 ms, or the minimum or maximum it was held to:
+// printed as they are, so that it never lies outside them.
+bool heldToEnds(const TrafficStatistics &s, double ms)
+{
+    return ms == *s.minMs() || ms == *s.maxMs();
+}
+
+QString percentileText(const TrafficStatistics &s, double percent)
+{
+    const double ms = *s.percentileMs(percent);
+    return heldToEnds(s, ms) ? millisecondsText(ms) : QString::number(ms, 'f', 1);
+}
+
+QJsonValue percentileJson(const TrafficStatistics &s, double percent)
+{
+    const std::optional<double> ms = s.percentileMs(percent);
+    if (!ms || heldToEnds(s, *ms))
+        return milliseconds(ms);
+    return std::round(*ms * 10) / 10;
+}
 } // namespace
 
 QString jsonLine(const QJsonObject &object)
@@ -162,8 +183,8 @@ QStringList statisticsLines(const TrafficStatistics &s, int retries)
     if (s.minMs()) {
         // The percentiles to the 0.1 ms their bins resolve; minimum and maximum as measured.
         times += QStringLiteral("  min %1  median %2  p99 %3  max %4")
-                     .arg(millisecondsText(*s.minMs()), QString::number(*s.medianMs(), 'f', 1),
-                          QString::number(*s.percentileMs(99), 'f', 1), millisecondsText(*s.maxMs()));
+                     .arg(millisecondsText(*s.minMs()), percentileText(s, 50), percentileText(s, 99),
+                          millisecondsText(*s.maxMs()));
     } else {
         times += QStringLiteral("  -");
     }
@@ -177,9 +198,8 @@ QJsonObject statisticsJson(const TrafficStatistics &s, int retries)
         o.insert(verdictKey(r), s.count(r));
     o.insert(QStringLiteral("success_pct"), std::round(s.successPercent() * 10) / 10);
     o.insert(QStringLiteral("response_ms_min"), milliseconds(s.minMs()));
-    const auto tenths = [](std::optional<double> ms) { return ms ? QJsonValue(std::round(*ms * 10) / 10) : QJsonValue(); };
-    o.insert(QStringLiteral("response_ms_median"), tenths(s.medianMs()));
-    o.insert(QStringLiteral("response_ms_p99"), tenths(s.percentileMs(99)));
+    o.insert(QStringLiteral("response_ms_median"), percentileJson(s, 50));
+    o.insert(QStringLiteral("response_ms_p99"), percentileJson(s, 99));
     o.insert(QStringLiteral("response_ms_max"), milliseconds(s.maxMs()));
     return o;
 }

@@ -57,7 +57,7 @@ QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double re
                      const QVector<ChannelValue> &channels);
 // The same as JSON, one object per channel (a ValueRow: value a number or null, unit, raw, text),
 // or one without a channel for a refused reply; each with address, model, seq (the exchange's
-// number from 1), time (ISO 8601 local, when the reply was judged), verdict (the statistics key),
+// number from 1), time (ISO 8601 local, when the reply was complete), verdict (the statistics key),
 // response_ms, and for an exception {"code": 2, "name": "illegal data address"}.
 struct ExchangeReport {
     int address = 0;
@@ -72,7 +72,8 @@ QList<QJsonObject> exchangeJson(const ExchangeReport &exchange, const QVector<Va
 QJsonObject valueJson(const ValueRow &row);
 
 // "requests 10  ok 8  timeout 1  bad_crc 1  short 0 ...", "success 80.0%",
-// "response ms  min 12.31  median 12.40  p99 15.20  max 15.33" (or "response ms  -").
+// "response ms  min 12.31  median 12.4  p99 15.2  max 15.33" (or "response ms  -"; a percentile
+// held to the minimum or maximum is printed as they are, "median 12.31").
 // retries: the time-outs that were asked again ("retries 2" after the verdicts).
 QStringList statisticsLines(const TrafficStatistics &statistics, int retries = 0);
 QJsonObject statisticsJson(const TrafficStatistics &statistics, int retries = 0);

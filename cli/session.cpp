@@ -4,6 +4,8 @@
 
 #include <QElapsedTimer>
 
+#include <chrono>
+
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -78,12 +80,12 @@ void Session::fail(const QString &why)
     line().close();
 }
 
-Session::Reply Session::exchange(const Exchange &exchange, int timeoutMs, int holdMs)
+Session::Reply Session::exchange(const Exchange &exchange, int timeoutMs)
 {
-    return exchangeUs(exchange, qint64(timeoutMs) * 1000, holdMs);
+    return exchangeUs(exchange, qint64(timeoutMs) * 1000);
 }
 
-Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs, int holdMs)
+Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs)
 {
     const QByteArray &frame = exchange.request;
     Reply reply;
@@ -97,11 +99,8 @@ Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs, i
         reply.lineFailed = true;
         return reply;
     }
-    // Bytes that came after the last exchange belong to no request: drop them (none can have
-    // come when that exchange held until just now).
-    if (!m_heldUntilNow)
-        takeBytes(fd, reply.lineFailed);
-    m_heldUntilNow = false;
+    // Bytes that came after the last exchange belong to no request: drop them.
+    takeBytes(fd, reply.lineFailed);
     if (reply.lineFailed)
         return reply;
     const bool log = m_logging && !m_options.quiet;
@@ -109,21 +108,20 @@ Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs, i
         m_err << QStringLiteral("> ") << HexText(frame).trimmed() << '\n';
     QElapsedTimer clock;
     clock.start();
+    reply.sentWallNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::system_clock::now().time_since_epoch()).count();
     if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size()) {
         fail(QString::fromLocal8Bit(std::strerror(errno)));
         reply.lineFailed = true;
         return reply;
     }
-    // Until the time-out, or until a complete reply has been followed by a quiet gap (or the
-    // hold, when that ends later).
+    // Until the time-out, or until a complete reply has been followed by a quiet gap.
     qint64 endNs = timeoutUs * 1000;
     qint64 quietEndNs = -1; // once the reply is complete
     while (!Interrupt::requested()) {
         const qint64 leftNs = endNs - clock.nsecsElapsed();
-        if (leftNs <= 0) {
-            m_heldUntilNow = holdMs > 0 && quietEndNs >= 0;
+        if (leftNs <= 0)
             break;
-        }
         const int ready = waitFor(fd, leftNs);
         if (ready < 0)
             break;
@@ -142,12 +140,11 @@ Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs, i
             continue;
         reply.bytes += bytes;
         reply.responseMs = double(nowNs) / 1e6;
-        if (exchange.complete(reply.bytes)) {
-            quietEndNs = nowNs + qint64(kQuietMs) * 1000000;
-            endNs = qMax(quietEndNs, qint64(holdMs) * 1000000);
-        }
+        if (exchange.complete(reply.bytes))
+            endNs = quietEndNs = nowNs + qint64(kQuietMs) * 1000000;
     }
-    // Ctrl+C while holding after a complete reply leaves that exchange to be judged and counted.
+    reply.waitedMs = double(clock.nsecsElapsed()) / 1e6;
+    // Ctrl+C in the quiet gap after a complete reply leaves that exchange to be judged and counted.
     reply.interrupted = Interrupt::requested() && quietEndNs < 0;
     if (log)
         m_err << QStringLiteral("< ") << HexText(reply.bytes).trimmed();

@@ -30,16 +30,23 @@ public:
     struct Reply {
         QByteArray bytes;
         double responseMs = -1; // from the write to the last byte; -1 without a byte
+        double waitedMs = 0;    // from the write to the end of the wait
+        qint64 sentWallNs = 0;  // the wall clock at the write, in ns since the epoch
         bool lineFailed = false;
         bool interrupted = false; // Ctrl+C came first: no verdict
+        // When the reply was complete (its last byte came), or, for one without (responseMs -1),
+        // when the wait ended: in ms since the epoch.
+        qint64 doneWallMs() const
+        {
+            return (sentWallNs + qint64((responseMs >= 0 ? responseMs : waitedMs) * 1e6)) / 1000000;
+        }
     };
     // Sends the exchange's request and gathers what comes back. Without --quiet both frames are logged to stderr.
-    // A poll that is due again soon passes holdMs, the time from the write to its next request:
-    // the exchange then returns no earlier, so the quiet gap and the wait for the next request
-    // are one sleep. Bytes after the quiet gap belong to no request and are dropped.
-    Reply exchange(const Exchange &exchange, int timeoutMs, int holdMs = 0);
+    // It returns once a complete reply has been followed by a quiet gap, or at the time-out. Bytes
+    // after the quiet gap belong to no request and are dropped before the next one.
+    Reply exchange(const Exchange &exchange, int timeoutMs);
     // The same with the time-out to the microsecond (the finder's probes).
-    Reply exchangeUs(const Exchange &exchange, qint64 timeoutUs, int holdMs = 0);
+    Reply exchangeUs(const Exchange &exchange, qint64 timeoutUs);
     // Whether the line is known to echo every request (--echo, or learned from a read).
     bool echoKnown() const { return m_echo; }
     void setEchoKnown(bool known) { m_echo = known; }
@@ -63,5 +70,4 @@ private:
     std::optional<TcpTarget> m_tcpTarget;
     bool m_logging = true;
     bool m_echo = false;
-    bool m_heldUntilNow = false; // the last exchange listened until its hold ended
 };

@@ -16,13 +16,13 @@ EchoSplit splitEcho(const QByteArray &received, const QByteArray &request, int e
         return split;
     const QByteArray rest = received.mid(request.size());
     if (!echoKnown) {
-        if (!echoUnmistakable(request))
-            return split;
         const ReplyVerdict whole = judgeReply(received, request, expectedBytes);
         const ReplyVerdict after = judgeReply(rest, request, expectedBytes);
         // The request alone could still be some odd module's valid reply: then it is taken as one.
+        // A write's bytes equal to its request are its reply as likely as its echo.
         const bool valid = after.accepted() || after.refusal == Refusal::Exception;
-        if (whole.accepted() || !(rest.isEmpty() || valid))
+        const bool echoAlone = rest.isEmpty() && echoUnmistakable(request);
+        if (whole.accepted() || !(echoAlone || valid))
             return split;
         split.learned = true;
     }

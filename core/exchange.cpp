@@ -9,9 +9,10 @@ bool Exchange::complete(const QByteArray &bytes) const
     if (!echoKnown && echoUnmistakable(request) && bytes.startsWith(request)
         && judgeReply(bytes, request, replyLength).accepted())
         return true;
-    const QByteArray rest = (echoKnown || echoUnmistakable(request)) && bytes.startsWith(request) && !request.isEmpty()
-                                ? bytes.mid(request.size())
-                                : bytes;
+    // Bytes that begin with the request may be its echo, whatever the request: a write's reply
+    // that equals its request could still be followed by the reply after an echo, so it is
+    // judged when the wait ends.
+    const QByteArray rest = !request.isEmpty() && bytes.startsWith(request) ? bytes.mid(request.size()) : bytes;
     return rest.size() >= replyLength || (request.size() > 1 && isExceptionFrame(rest, std::uint8_t(request[1])));
 }
 

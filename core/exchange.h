@@ -21,7 +21,8 @@ struct Exchange {
     Exchange(QByteArray frame, int length) : request(std::move(frame)), replyLength(length) {}
 
     // Whether the bytes so far can be judged without waiting for more: as long as the request
-    // asks for, or a whole exception frame, after the request's echo where one may come.
+    // asks for, or a whole exception frame, after the request's echo where one may come (a
+    // single-register write's bytes equal to its request are not: its reply may follow them).
     bool complete(const QByteArray &bytes) const;
     // Judges what came back, the echo set aside (echoKnown is set when the bytes show the line
     // echoes), keeps the rest as the reply, and gives the verdict.

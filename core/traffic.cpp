@@ -18,18 +18,23 @@ QString verdictKey(Refusal refusal)
     return {};
 }
 
+double responseTimeMs(const ReplyVerdict &verdict, double lastByteMs)
+{
+    return verdict.refusal == Refusal::NoReply ? -1 : lastByteMs;
+}
+
 TrafficStatistics::TrafficStatistics() : m_bins(kBins, 0) {}
 
 void TrafficStatistics::add(const ExchangeRecord &exchange)
 {
-    add(exchange.verdict.refusal, exchange.reply.isEmpty() ? -1 : exchange.responseMs);
+    add(exchange.verdict.refusal, exchange.responseMs);
 }
 
 void TrafficStatistics::add(Refusal refusal, double responseMs)
 {
     ++m_requests;
     ++m_byVerdict[std::size_t(refusal)];
-    if (responseMs < 0)
+    if (responseMs < 0 || refusal == Refusal::NoReply)
         return;
     const auto bin = std::size_t(std::clamp<double>(std::floor(responseMs * kBinsPerMs), 0, kBins - 1));
     ++m_bins[bin];
@@ -59,14 +64,13 @@ std::optional<double> TrafficStatistics::percentileMs(double percent) const
         return std::nullopt;
     // The rank of the reply that percent of them do not exceed, from 1.
     const auto rank = std::max<std::uint64_t>(1, std::uint64_t(std::ceil(percent / 100.0 * double(m_timed))));
-    // The lower edge of its bin; no reply came before the minimum, so not below the minimum's
-    // bin (which matters past the last bin's edge, where every longer time shares a bin).
-    const auto minBin = std::uint64_t(std::floor(m_min * kBinsPerMs));
+    // The lower edge of its bin, within the minimum and maximum (the minimum's bin begins below
+    // it, and past the last bin's edge every longer time shares a bin).
     std::uint64_t seen = 0;
     for (std::size_t i = 0; i < m_bins.size(); ++i) {
         seen += m_bins[i];
         if (seen >= rank)
-            return double(std::max<std::uint64_t>(i, minBin)) / kBinsPerMs;
+            return std::clamp(double(i) / kBinsPerMs, m_min, m_max);
     }
     return m_max;
 }

@@ -20,8 +20,12 @@ struct ExchangeRecord {
     QByteArray request;
     QByteArray reply;        // every byte that came back, empty for none
     ReplyVerdict verdict;
-    double responseMs = -1;  // from the request to the reply's last byte; -1 without a byte
+    double responseMs = -1;  // from the request to the reply's last byte; -1 for a time-out
 };
+
+// A time-out has no response time, whatever came (the request's echo alone): -1 for one, else the
+// time to the last byte as measured (-1 when none came).
+double responseTimeMs(const ReplyVerdict &verdict, double lastByteMs);
 
 // The short name of a verdict, as the statistics count it: "ok", "timeout", "bad_crc", "short",
 // "long", "other_address", "other_function", "exception".
@@ -46,10 +50,12 @@ public:
     // Accepted replies in per cent of the requests; 0 without requests.
     double successPercent() const;
 
-    // Over every exchange that brought at least one byte back; nothing without one. Minimum and
-    // maximum are exact. A percentile is the reply of rank ceil(percent % of them) in time order,
-    // given as the lower edge of its 0.1 ms bin: that reply's time cut to the 0.1 ms, all the bins
-    // can tell (14.81, 14.82, 14.91 ms: median 14.8). Print it with one decimal.
+    // Over every reply (a time-out counts as one only, with no time); nothing without one. Minimum
+    // and maximum are exact. A percentile is the reply of rank ceil(percent % of them) in time
+    // order, given as the lower edge of its 0.1 ms bin (that reply's time cut to the 0.1 ms, all
+    // the bins can tell) clamped to the minimum and maximum: 14.81, 14.82, 14.91 ms give the
+    // median 14.81 (the bin's 14.8 is below the minimum) and the p99 14.9. Printed as the minimum
+    // and maximum are, it never lies outside them.
     std::optional<double> minMs() const;
     std::optional<double> maxMs() const;
     std::optional<double> percentileMs(double percent) const;

@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 #include <ctime>
 
 
@@ -38,7 +40,7 @@ void TrafficRecorder::sent(const QByteArray &request, qint64 wallMs, qint64 nowN
     // A request that was never judged (its window moved on) leaves no reply row.
     m_waiting = true;
     m_sentNs = nowNs;
-    m_lastByteNs = -1;
+    m_arrivals.clear();
     m_reply.clear();
     m_tag = tag;
     add({.kind = TrafficRow::Request, .wallMs = wallMs, .bytes = request, .tag = tag}, nowNs);
@@ -53,7 +55,10 @@ void TrafficRecorder::received(const QByteArray &bytes, qint64 wallMs, qint64 no
     if (m_waiting) {
         // No Modbus frame is longer than 256 bytes: a flood keeps its start and its time.
         m_reply.append(bytes.constData(), qMin(bytes.size(), qMax<qsizetype>(0, 512 - m_reply.size())));
-        m_lastByteNs = nowNs;
+        if (m_arrivals.size() < 512)
+            m_arrivals.push_back({m_reply.size(), wallMs, nowNs});
+        else
+            m_arrivals.back() = {m_reply.size(), wallMs, nowNs};
         return;
     }
     add({.kind = TrafficRow::Unsolicited, .wallMs = wallMs, .bytes = QByteArray(bytes.constData(), bytes.size())}, nowNs);
@@ -66,16 +71,22 @@ void TrafficRecorder::judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 
     m_waiting = false;
     echoBytes = qBound<qsizetype>(0, echoBytes, m_reply.size());
     if (echoBytes > 0) {
-        add({.kind = TrafficRow::Echo, .wallMs = wallMs, .bytes = m_reply.left(echoBytes), .tag = m_tag}, nowNs);
+        // The piece that brought the echo's last byte.
+        const Arrival &echo = *std::find_if(m_arrivals.begin(), m_arrivals.end(),
+                                            [echoBytes](const Arrival &a) { return a.end >= echoBytes; });
+        add({.kind = TrafficRow::Echo, .wallMs = echo.wallMs, .bytes = m_reply.left(echoBytes), .tag = m_tag}, echo.ns);
         m_reply.remove(0, echoBytes);
     }
     // Measured to the last byte, as ever: an adapter that holds bytes back shows in the figures.
-    // Only the echo is no reply: no time.
-    const double responseMs = m_lastByteNs >= 0 && !m_reply.isEmpty() ? double(m_lastByteNs - m_sentNs) / 1e6 : -1;
+    // A time-out has no time, whatever came (the echo alone).
+    const bool bytes = !m_reply.isEmpty();
+    const double responseMs = responseTimeMs(verdict, bytes ? double(m_arrivals.back().ns - m_sentNs) / 1e6 : -1);
     m_stats.add(verdict.refusal, responseMs);
-    add({.kind = TrafficRow::Reply, .wallMs = wallMs, .bytes = m_reply, .verdict = verdict, .responseMs = responseMs, .tag = m_tag},
-        nowNs);
+    add({.kind = TrafficRow::Reply, .wallMs = bytes ? m_arrivals.back().wallMs : wallMs, .bytes = m_reply,
+         .verdict = verdict, .responseMs = responseMs, .tag = m_tag},
+        bytes ? m_arrivals.back().ns : nowNs);
     m_reply.clear();
+    m_arrivals.clear();
 }
 
 void TrafficRecorder::setCapacity(qsizetype rows)

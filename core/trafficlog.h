@@ -11,12 +11,14 @@
 #include <QString>
 
 #include <deque>
+#include <vector>
 #include <functional>
 
 struct TrafficRow {
     enum Kind : std::uint8_t { Request, Reply, Unsolicited, Echo } kind = Request;
-    qint64 wallMs = 0;       // milliseconds since the epoch
-    qint64 sinceFirstNs = 0; // since the first frame of the window
+    qint64 wallMs = 0;       // milliseconds since the epoch: when the request went, or its bytes
+                             // came (the last of them; a time-out's row: when it was judged)
+    qint64 sinceFirstNs = 0; // since the first frame of the window, at the same moment
     QByteArray bytes{};
     ReplyVerdict verdict{};  // of a reply
     double responseMs = -1;  // of a reply with bytes: from the request to its last byte
@@ -43,7 +45,8 @@ public:
     void received(const QByteArray &bytes, qint64 wallMs, qint64 nowNs);
     // The waiting request was judged: its reply row, and the statistics. echoBytes: how many of
     // the bytes that came were the request's echo, set aside before the reply was judged; they
-    // make a row of their own before the reply's.
+    // make a row of their own before the reply's. Each row is stamped when its last byte came;
+    // a reply row without a byte, now.
     void judged(const ReplyVerdict &verdict, qint64 wallMs, qint64 nowNs, qsizetype echoBytes = 0);
     // Forgets rows and statistics.
     void reset();
@@ -56,6 +59,8 @@ public:
     quint64 firstRow() const { return m_next - m_rows.size(); }
     quint64 nextRow() const { return m_next; }
     const TrafficStatistics &statistics() const { return m_stats; }
+    // A request went out and is not judged yet.
+    bool waiting() const { return m_waiting; }
     // Called with every row as it is made (the traffic log file).
     void setSink(std::function<void(const TrafficRow &)> sink) { m_sink = std::move(sink); }
 
@@ -70,7 +75,13 @@ private:
     qint64 m_firstNs = -1;
     bool m_waiting = false;
     qint64 m_sentNs = 0;
-    qint64 m_lastByteNs = -1;
+    // When each piece of the bytes that came for the waiting request arrived: where it ends in
+    // m_reply, on the wall clock and the steady one.
+    struct Arrival {
+        qsizetype end;
+        qint64 wallMs, ns;
+    };
+    std::vector<Arrival> m_arrivals;
     QByteArray m_reply;
     QString m_tag;
 };

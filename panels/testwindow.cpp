@@ -155,8 +155,9 @@ void TestWindow::showRegisters(const QVector<QLabel *> &labels)
 void TestWindow::valuesAccepted(int cycle)
 {
     const QByteArray &bytes = reply();
+    // Stamped when the reply was complete, not when it was judged (at its time-out, or the next tick).
     m_values.add(valueRows(m_model, m_machine.read(cycle), bytes, bytes.isEmpty() ? 0 : std::uint8_t(bytes[0]),
-                           WindowValues::now(), windowTitle()));
+                           WindowValues::now() - qint64(msSinceLastByte()), windowTitle()));
 }
 
 TrendWindow *TestWindow::openTrend()

@@ -13,7 +13,6 @@
 #include "analogoutputwindow.h"
 #include "conversions.h"
 #include "digitalwindow.h"
-#include "portsdialog.h"
 #include "modbus.h"
 #include "setfrm.h"
 
@@ -106,14 +105,14 @@ private slots:
     // test_windows'; a line lost mid-poll is refusedSplitAndLost's, the pty's hang-up as a failed
     // line test_qserialline's), behind an adapter that echoes every request: a read learns the echo
     // (the receive box shows every byte, the panel the reply after the echo, the monitor the echo
-    // as its own row) and a coil write is judged after it; the scan finds a module after the echo;
-    // a single-register write, whose reply equals its request, is refused as too long until the
-    // ports dialog's "echo" says so for COM1 and the port is opened again.
+    // as its own row); a single-register write, whose reply equals its request, echoed and then
+    // answered, teaches a new window's line the echo: "Normal", the receive box showing every byte.
+    // (The machines' writes and scan after an echo are test_core's echoingLine.)
     void echoingAdapterInTheWindows()
     {
         GuiTestEnvironment env(shortTimingFile(200, 400, 200));
         SimProcess sim;
-        QVERIFY(sim.start({"--echo", "--module", "5550:1:2", "--inputs", "0x05", "--module", "1720:2:1"}));
+        QVERIFY(sim.start({"--echo", "--module", "5550:1:2", "--inputs", "0x05", "--module", "1720:2"}));
         QVERIFY(QFile::link(QFileInfo(sim.link()).symLinkTarget(), QStringLiteral("sys/COM1")));
         setSerialLineFactory({});
         {
@@ -122,42 +121,18 @@ private slots:
             QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
             QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 00 00 00 08 79 CC 01 02 01 05 61 8B "), kWaitMs);
             QCOMPARE(w->DI_SHOW[0]->text() + w->DI_SHOW[1]->text() + w->DI_SHOW[2]->text(), kOn + kOff + kOn);
-            QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-            QTest::mouseClick(w->DO_SHOW[0], Qt::LeftButton);
-            QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
-            const QString write = HexText(writeCoilsRequest(1, {true, false, false, false, false, false, false, false}));
-            QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText() + w->Text_Receive->toPlainText(),
-                                      kNormal + write + QStringLiteral("01 0F 00 00 00 08 54 0D "), kWaitMs);
             QStringList rows;
             for (const TrafficRow &row : w->traffic().rows())
                 rows << row.direction() + QLatin1Char(' ') + row.verdictText();
             QCOMPARE(rows.mid(0, 3), (QStringList{"TX ", "RX echo", "RX OK"}));
             QCOMPARE(HexText(w->traffic().rows()[1].bytes), HexText(readRequest(1, 0x02, 0, 8)));
-            QCOMPARE(rows.mid(rows.size() - 3), (QStringList{"TX ", "RX echo", "RX OK"}));
-            QVERIFY(env.messages.isEmpty());
-        }
-        {
-            auto w = owned<SetFrm>(createSetFrm());
-            QVERIFY(openPort(w.get()));
-            QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-            QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), kWaitMs);
-            QVERIFY2(w->Text_Parameter->toPlainText().contains(QStringLiteral("4800")), qPrintable(w->Text_Parameter->toPlainText()));
-            QCOMPARE(w->Combo2->currentText(), QStringLiteral("4800"));
-            w->close(); // set.rc keeps 4800 for the next window
         }
         auto w = owned<AnalogOutputWindow>(createTestWindow(QStringLiteral("KV1720ADAM")));
         enterText(w->Combo_Addr[1], QStringLiteral("2"), false);
         QVERIFY(openPort(w.get()));
         QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kError, kWaitMs);
-        PortsDialog *ports = openPortsDialog(w.get(), w->portNumber());
-        QCOMPARE(ports->Combo_Com->currentText(), QStringLiteral("COM1"));
-        QVERIFY(!ports->Check_Echo->isChecked());
-        QTest::mouseClick(ports->Check_Echo, Qt::LeftButton);
-        QVERIFY(QFileInfo::exists(QStringLiteral("sys/COM1.echo")));
-        QVERIFY(!openPort(w.get()) && openPort(w.get())); // closed, then opened again
-        QTest::mouseClick(w->Command_OK2, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
+        QCOMPARE(w->Text_Receive->toPlainText(), QStringLiteral("02 06 00 00 00 00 89 F9 02 06 00 00 00 00 89 F9 "));
         QVERIFY(env.messages.isEmpty());
     }
 
@@ -419,23 +394,50 @@ private slots:
                                     "answered at addresses 12 to 12", qPrintable(r.out));
     }
 
-    // An adapter that echoes every request and hands bytes over every 16 ms: a read learns the
-    // echo, a coil write and a register write need --echo; doctor tells the echo at each setting.
+    // An adapter that echoes every request and hands bytes over every 16 ms: each subcommand
+    // judges and decodes what follows the echo, learned from a read or from a write answered after
+    // it; a time-out after the echo alone has no response time; doctor tells the echo at each
+    // setting. On one module: the broadcast address write, and poll's times, each when its reply
+    // was complete (after the simulator took the request, well before the next period).
     void echoingAdapter()
     {
         SimProcess sim;
         QVERIFY(sim.start({"--echo", "--latency", "16", "--module", "5510:1", "--inputs", "0x05", "--module", "5550:2",
                            "--module", "1720:3"}));
         const struct { QStringList args; int status; QString out, err; } runs[] = {
-            {{"read", "5510"}, 0, "DI_01: ON\nDI_02: OFF\nDI_03: ON\nDI_04: OFF\nDI_05: OFF\nDI_06: OFF\nDI_07: OFF\nDI_08: OFF\n", ""},
-            {{"write", "5550", "--on", "1,3", "--address", "2", "--echo"}, 0, "DO_01: ON\nDO_02: OFF\nDO_03: ON\nDO_04: OFF\nDO_05: OFF\nDO_06: OFF\nDO_07: OFF\nDO_08: OFF\n", ""},
-            {{"write", "5550", "--on", "1,3", "--address", "2"}, 4, "", "korvant-cli: no valid reply: long\n"},
-            {{"write", "1720", "--ma", "4.00", "--address", "3", "--echo"}, 0, "Analog Output: 4.00mA (4000)\n", ""}};
+            {{"write", "5550", "--on", "1,3", "--address", "2"}, 0, "DO_01: ON\nDO_02: OFF\nDO_03: ON\nDO_04: OFF\nDO_05: OFF\nDO_06: OFF\nDO_07: OFF\nDO_08: OFF\n", ""},
+            {{"write", "1720", "--ma", "4", "--address", "3"}, 0, "Analog Output: 4.00mA (4000)\n", ""},
+            {{"write", "5510", "--on", "1"}, 0, "RY_01: ON\nRY_02: OFF\nRY_03: OFF\nRY_04: OFF\n", ""},
+            {{"survey", "--to", "3"}, 0, "address 1  code 2  model KV5510ADAM\naddress 2  code 2  model KV5550ADAM\naddress 3  code 2  model KV1720ADAM\n", ""},
+            {{"read", "5510", "--address", "4", "--json", "--echo"}, 4,
+             R"({"address":4,"model":"KV5510ADAM","response_ms":null,"seq":1,"time":"now","verdict":"timeout"})" "\n",
+             "korvant-cli: no valid reply: time-out (no byte), echo only\n"},
+            {{"raw", "04 06 00 00 00 01", "--echo"}, 4, "reply 04 06 00 00 00 01 48 5F  verdict time-out (no byte), echo only  response -\n",
+             "korvant-cli: no valid reply: time-out (no byte), echo only\n"}};
+        static const QRegularExpression clock(QStringLiteral("(\"time\":\")[0-9T:.+-]+"));
         for (const auto &run : runs) {
-            const Run r = runCli(sim, run.args + QStringList{"--quiet"});
+            Run r = runCli(sim, run.args + QStringList{"--quiet"});
+            r.out.replace(clock, QStringLiteral("\\1now"));
             QVERIFY2(r.status == run.status && r.out == run.out && r.err == run.err, qPrintable(run.args.join(' ') + ": " + r.out + r.err));
         }
-        Run r = runCli(sim, {"doctor", "--port", "COM1", "--timeout", "60", "--quiet"});
+        SimProcess one;
+        QVERIFY(one.start({"--echo", "--latency", "16", "--module", "5510:7"}));
+        QCOMPARE(runCli(one, {"set-address", "9", "--quiet"}).status, 0);
+        Run r = runCli(one, {"poll", "5510", "--address", "9", "--period", "500", "--count", "3", "--json", "--quiet"});
+        QCOMPARE(r.status, 0);
+        QStringList times; // ms after the simulator took each request
+        QCOMPARE(requests(one, 5).mid(2), QStringList(3, QStringLiteral("09 02 00 00 00 08 78 84")));
+        const QStringList log = one.log().split(QLatin1Char('\n')).filter(QStringLiteral(" <- 09 02"));
+        // The simulator takes a request after it was written: the reply's time lies no further from
+        // then than its response time (to the millisecond each is cut to).
+        for (const QString &line : r.out.split(QLatin1Char('\n')).filter(QStringLiteral("\"DI_01\""))) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            const QTime at = QDateTime::fromString(o["time"].toString(), Qt::ISODateWithMs).time();
+            const int ms = (at.msecsSinceStartOfDay() - QTime::fromString(log.value(times.size()).left(12), QStringLiteral("hh:mm:ss.zzz")).msecsSinceStartOfDay() + 86400000) % 86400000;
+            times << (ms <= o["response_ms"].toDouble() + 1 ? QStringLiteral("within") : QString::number(ms));
+        }
+        QCOMPARE(times, QStringList(3, QStringLiteral("within")));
+        r = runCli(sim, {"doctor", "--port", "COM1", "--timeout", "60", "--quiet"});
         QCOMPARE(r.status, 0);
         QStringList heard;
         for (const QString &line : r.out.split(QLatin1Char('\n')))

@@ -10,8 +10,10 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QTimer>
 
 #include <chrono>
+#include <utility>
 #include <QIcon>
 
 QString &ProgramParity::stored()
@@ -58,7 +60,8 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     connect(m_comm, &ModuleLine::failed, this, &ModuleWindow::onLineFailed);
 
     m_comm->setWatcher([this](const QByteArray &bytes) {
-        m_traffic.received(bytes, QDateTime::currentMSecsSinceEpoch(), steadyNs());
+        m_lastByteNs = steadyNs();
+        m_traffic.received(bytes, QDateTime::currentMSecsSinceEpoch(), m_lastByteNs);
         onBytes();
     });
     m_traffic.setSink([this](const TrafficRow &row) {
@@ -83,6 +86,28 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
 }
 
 ModuleWindow::~ModuleWindow() = default;
+
+double ModuleWindow::msSinceLastByte() const
+{
+    return double(steadyNs() - m_lastByteNs) / 1e6;
+}
+
+void ModuleWindow::whenLineIdle(std::function<void()> work)
+{
+    if (!m_traffic.waiting()) {
+        work();
+        return;
+    }
+    m_idleWork.push_back(std::move(work));
+    // A request that is never judged (its cycle stopped, the port closed) holds nothing back long.
+    QTimer::singleShot(kIdleWaitMs, this, [this] { runIdleWork(); });
+}
+
+void ModuleWindow::runIdleWork()
+{
+    for (const std::function<void()> &work : std::exchange(m_idleWork, {}))
+        work();
+}
 
 void ModuleWindow::place(QWidget *w, int left, int top, int width, int height)
 {
@@ -258,6 +283,7 @@ void ModuleWindow::recordVerdict(const ReplyVerdict &verdict, int echoBytes, boo
     m_traffic.judged(verdict, QDateTime::currentMSecsSinceEpoch(), steadyNs(), echoBytes);
     if (lineEchoes && !m_comm->echoKnown())
         m_comm->learnEcho(); // known to the line from now on
+    runIdleWork(); // before the next request goes
 }
 
 void ModuleWindow::apply(const CycleActions &actions)

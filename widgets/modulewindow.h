@@ -21,6 +21,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The parity letter the whole program shares (None N, Odd O, Even E): the last Open's of any
 // window, or the parameter scan's last step. A parity text other than those keeps the letter
@@ -65,6 +66,12 @@ public:
     void Form_Load();
 
     void setHooks(WindowHooks hooks) { m_hooks = std::move(hooks); }
+    // Runs work that holds the event loop a while (a monitor built) when no request waits for its
+    // reply: now, or once the waiting one is judged (at the latest after kIdleWaitMs). Bytes that
+    // come while the loop is held are taken late, which would change their reply's response time
+    // and could let its time-out be judged first.
+    static constexpr int kIdleWaitMs = 1000;
+    void whenLineIdle(std::function<void()> work);
 
     // Every frame since the window opened; Ctrl+T, or "Traffic monitor…" on a right-click
     // anywhere in the window, asks the hook for its monitor window.
@@ -136,6 +143,8 @@ protected:
     const QByteArray &received() const { return m_comm->received(); }
     // The reply last judged, the line's echo set aside: what the panels decode.
     const QByteArray &reply() const { return m_reply; }
+    // How long ago the last byte came: now minus this is when the reply last judged was complete.
+    double msSinceLastByte() const;
     // The window's line and what it knows of its echo.
     ModuleLine *line() const { return m_comm; }
     bool echoKnown() const { return m_comm->echoKnown(); }
@@ -179,7 +188,10 @@ protected:
 
 private:
     void onLineFailed();
+    void runIdleWork();
     TrafficRecorder m_traffic;
+    qint64 m_lastByteNs = 0;
+    std::vector<std::function<void()>> m_idleWork;
     QByteArray m_reply;
     QString m_trafficTag;
     int m_longestFrame = 8;
