@@ -252,6 +252,9 @@ def run(command, timeout=None, cwd=None):
         os.killpg(process.pid, signal.SIGKILL)
         output, _ = process.communicate()
         status = None
+    except BaseException:
+        os.killpg(process.pid, signal.SIGKILL)  # interrupted: nothing of the run is left behind
+        raise
     return status, output, time.monotonic() - started
 
 
@@ -271,7 +274,9 @@ def test_targets(build, ctest_filter):
         sys.exit('mutate: ctest cannot list the tests:\n' + output)
     targets = set()
     for test in json.loads(output).get('tests', []):
-        for argument in test.get('command', []):
+        if not test.get('command'):
+            targets.add(test['name'])  # not built yet: korvant_add_test names the program after the test
+        for argument in test.get('command') or []:
             if argument.startswith(build + os.sep) and not argument.endswith('.sh'):
                 targets.add(os.path.basename(argument))
     return sorted(targets)
@@ -361,6 +366,7 @@ def main():
     parser.add_argument('--list', action='store_true', help='print the picked mutants and stop')
     parser.add_argument('--launcher', default='', help='compiler launcher for the scratch build (ccache)')
     settings = parser.parse_args()
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit('mutate: ended; the mutant in hand was reverted'))
 
     root = subprocess.run(['git', 'rev-parse', '--show-toplevel'], check=True, capture_output=True,
                           text=True, cwd=os.path.dirname(os.path.abspath(__file__))).stdout.strip()
@@ -376,7 +382,10 @@ def main():
         return 0
 
     work = os.path.abspath(settings.work)
-    scratch, build = os.path.join(work, 'tree'), os.path.join(work, 'build')
+    # The build folder inside the copy, where it is in a worktree: the compiler sees the same
+    # relative paths, so a shared ccache serves the copy too.
+    scratch = os.path.join(work, 'tree')
+    build = os.path.join(scratch, 'build')
     report = os.path.abspath(settings.report or os.path.join(work, 'report.md'))
     os.makedirs(scratch, exist_ok=True)
     sync_tree(root, scratch)
