@@ -915,7 +915,10 @@ private slots:
         }
         QCOMPARE(rows, (QStringList{"/dev/ttyUSB0|/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0|FT232R USB UART|FTDI||yes|16 ms|",
                                     "/dev/ttyUSB1||USB-RS485 Cable|FTDI||yes|1 ms|"}));
-        QCOMPARE(dialog->Text_Advice->toPlainText(), latencyAdvice(r.filePath("dev/ttyUSB0"), 16));
+        QVERIFY2(dialog->Text_Advice->toPlainText().startsWith(QStringLiteral(
+                     "ttyUSB0: the adapter's latency timer is 16 ms: up to 16 ms is added to every reply. Lower it to 1 ms")),
+                 qPrintable(dialog->Text_Advice->toPlainText()));
+        QCOMPARE(dialog->Text_Advice->toPlainText().count('\n'), 0); // ttyUSB1's 1 ms needs none
 
         // COM3 by the keyboard, the by-id adapter by a click, "Use as COM3".
         auto *com = dialog->Combo_Com;
@@ -941,6 +944,15 @@ private slots:
         QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
         QCOMPARE(QFileInfo(QStringLiteral("sys/COM4")).symLinkTarget(), r.filePath("dev/ttyUSB1"));
         QCOMPARE(asked.size(), 2);
+        // COM5 links to an adapter that was unplugged: asked, then replaced.
+        const QString gone = r.filePath("dev/serial/by-id/usb-gone");
+        QVERIFY(QFile::link(gone, QStringLiteral("sys/COM5")));
+        QTest::keyClick(com, Qt::Key_Down);
+        pickRow(0);
+        QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
+        QCOMPARE(QFileInfo(QStringLiteral("sys/COM5")).symLinkTarget(), byId);
+        QVERIFY2(asked.size() == 3 && asked[2].startsWith("./sys/COM5 stands for " + gone + ".\n"), qPrintable(asked.join('|')));
+        QTest::keyClick(com, Qt::Key_Up);
         // The echo check of COM4 is a file beside the link; the window on COM3 learns the echo from a read.
         QTest::mouseClick(dialog->Check_Echo, Qt::LeftButton);
         QVERIFY(QFileInfo::exists(QStringLiteral("sys/COM4.echo")));
@@ -960,6 +972,28 @@ private slots:
         QVERIFY(env.messages.isEmpty());
         setAskSink({});
         PortsDialog::setSystemRoot(QStringLiteral("/"));
+    }
+
+    // A device node this user may not open: its row and the advice say how to join dialout.
+    void portsDialogDialout()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root opens every device; test_windows_unprivileged runs this case as user 65534");
+        GuiTestEnvironment env;
+        QTemporaryDir root;
+        const QDir r(root.path());
+        QVERIFY(r.mkpath("dev") && r.mkpath("sys/devices/serial8250") && r.mkpath("sys/class/tty/ttyS0"));
+        QVERIFY(QFile::link(r.filePath("sys/devices/serial8250"), r.filePath("sys/class/tty/ttyS0/device")));
+        QFile node(r.filePath("dev/ttyS0"));
+        QVERIFY(node.open(QIODevice::WriteOnly) && node.setPermissions({}));
+        PortsDialog::setSystemRoot(root.path());
+        const auto restore = qScopeGuard([] { PortsDialog::setSystemRoot(QStringLiteral("/")); });
+        auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
+        PortsDialog *dialog = openPortsDialog(w.get(), 1);
+        QCOMPARE(dialog->Table_Ports->item(0, PortsDialog::Access)->text(),
+                 QStringLiteral("no: sudo usermod -aG dialout $USER, then log in again"));
+        QCOMPARE(dialog->Text_Advice->toPlainText(),
+                 QStringLiteral("This user may not open every port: sudo usermod -aG dialout $USER, then log in again."));
     }
 
     // The monitor's columns hold what they show (a window's longest frame, every verdict); a module
