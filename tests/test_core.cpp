@@ -711,6 +711,12 @@ private slots:
         QCOMPARE(r.rows().front().tag, QStringLiteral("9600,Even"));
         QCOMPARE(statisticsLine(r.statistics()),
                  QStringLiteral("requests 2 · OK 1 · time-out (no byte) 1 · success 50.0 % · response ms min 4.5 / median 4.5 / p99 4.5 / max 4.5"));
+        // Exceptions are counted under one name, whatever their code; short replies under theirs.
+        TrafficStatistics refused;
+        refused.add(Refusal::Exception, -1);
+        refused.add(Refusal::Short, -1);
+        refused.add(Refusal::Exception, -1);
+        QCOMPARE(statisticsLine(refused), QStringLiteral("requests 3 · OK 0 · short 1 · exception 2 · success 0.0 %"));
         QCOMPARE(trafficLogLine(QStringLiteral("KV5510ADAM"), r.rows().front()).section(QLatin1Char('\t'), 1),
                  QStringLiteral("KV5510ADAM\tRX\t01 02 01 05 61 8B\tOK"));
         r.reset();
@@ -963,6 +969,7 @@ private slots:
             {"find --codes 9", "error: --codes \"9\" is not a list of codes 1..8"},
             {"survey --codes 2", "error: --codes and --turnaround belong to find"},
             {"set-address 5 --to-address 9 --address 3", "set-address 5 COM1 9600,N,8,1 a3 t0 to=9"},
+            {"set-address 5 --to-address 1", "set-address 5 COM1 9600,N,8,1 a1 t0 to=1"},
             {"set-address 5 --to-address 0", "error: --to-address \"0\" is not 1..255"},
             {"set-comm 9600,None,8,1 --to-address 9", "error: --to-address belongs to set-address"},
             {"survey --from 9 --to 8", "error: --from 9 lies above --to 8"},
