@@ -189,12 +189,21 @@ def changed_lines(root, since, only):
             m = re.match(r'@@ -\S+ \+(\d+)(?:,(\d+))? @@', row)
             first, count = int(m.group(1)), int(m.group(2) or 1)
             lines.setdefault(path, set()).update(range(first, first + count))
+    # --only GLOB or GLOB:FROM-TO (lines FROM to TO of the files it matches).
+    specs = []
+    for spec in only:
+        m = re.match(r'^(.*):(\d+)-(\d+)$', spec)
+        specs.append((m.group(1), range(int(m.group(2)), int(m.group(3)) + 1)) if m else (spec, None))
     wanted = {}
     for path, numbers in lines.items():
         if not path.endswith(SOURCE_EXTENSIONS) or path.startswith(NOT_PRODUCT):
             continue
-        if only and not any(fnmatch.fnmatch(path, glob) for glob in only):
-            continue
+        if specs:
+            matching = [span for glob, span in specs if fnmatch.fnmatch(path, glob)]
+            if not matching:
+                continue
+            if None not in matching:
+                numbers = {n for n in numbers if any(n in span for span in matching)}
         if numbers:
             wanted[path] = numbers
     return wanted
@@ -352,7 +361,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument('--since', default='eaa68cd', help='revision the changed lines are counted from')
     parser.add_argument('--only', action='append', default=[], metavar='PATH_GLOB',
-                        help='only files matching this glob (repeatable), e.g. "core/trend.*"')
+                        help='only files matching this glob (repeatable), e.g. "core/trend.*"; '
+                             '"cli/commands.cpp:181-238" only those lines of it')
     parser.add_argument('--max', type=int, default=20, help='at most this many mutants (default 20)')
     parser.add_argument('--seed', type=int, default=1, help='seed of the pick, so a run can be repeated')
     parser.add_argument('--work', default=os.path.join(os.environ.get('TMPDIR', '/tmp'), 'korvant-mutate'),
