@@ -187,6 +187,12 @@ private slots:
         QCOMPARE(s.valueAt(t0 + 10050), std::optional<double>());
         QCOMPARE(s.valueAt(t0 + 9950), std::optional<double>(5.0));
         QCOMPARE(s.view(t0 + 10000, t0 + 10100, 5).size(), 0);
+        // A column whose max came before its min draws both in time order; a bucket that reaches
+        // into the view from its left (9 at .250, the view from .299) is drawn.
+        TrendSeries fall;
+        fall.add(kNoon, 9.0);
+        fall.add(kNoon + 200, 1.0);
+        QCOMPARE(fall.view(kNoon + 49, kNoon + 1049, 1), (QList<QPointF>{{double(kNoon), 9}, {double(kNoon + 200), 1}}));
     }
 
     void seriesStepsAndHour()
