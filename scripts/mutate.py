@@ -105,7 +105,7 @@ LOGICAL = re.compile(r'(?<=\s)(&&|\|\|)(?=\s)')
 NOT = re.compile(r'!(?!=)')
 RETURN = re.compile(r'\breturn\s+([^;]+?)\s*;')
 CALL_STATEMENT = re.compile(r'^(\s*)((?:emit\s+)?(?:[A-Za-z_]\w*(?:::|\.|->))*[A-Za-z_~]\w*(?:<[\w:, ]*>)?\(.*\);)\s*$')
-BOOLEAN_LOOKING = re.compile(r'(<|>|==|!=|&&|\|\||^!|\btrue\b|\bfalse\b|\bis[A-Z]\w*\(|\bcontains\(|\bempty\(|\bisEmpty\(|\bstartsWith\(|\bendsWith\()')
+BOOLEAN_LOOKING = re.compile(r'(\s(<|>|<=|>=|==|!=)\s|&&|\|\||^!|\btrue\b|\bfalse\b|\bis[A-Z]\w*\(|\bcontains\(|\bempty\(|\bisEmpty\(|\bstartsWith\(|\bendsWith\()')
 
 
 def balanced(text):
