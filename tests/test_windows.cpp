@@ -31,6 +31,7 @@
 #include <QChartView>
 #include <QDateTimeAxis>
 #include <QContextMenuEvent>
+#include <QGraphicsLineItem>
 #include <QGroupBox>
 #include <QListView>
 #include <QMenu>
@@ -1208,6 +1209,18 @@ private slots:
         QTest::mouseMove(trend->chartView->viewport(), trend->chartView->mapFromScene(edge));
         QTRY_VERIFY(trend->cursorLabel->text().contains(QStringLiteral("AI_1 10mA")));
         QVERIFY(trend->cursorLabel->text().contains(QStringLiteral("DI_01 ON  DI_02 OFF")));
+        // The cursor's line (the dashed one above the series) goes at a time outside the view.
+        const auto cursorShown = [chart] {
+            for (QGraphicsItem *item : chart->scene()->items())
+                if (item->zValue() == 10 && qgraphicsitem_cast<QGraphicsLineItem *>(item))
+                    return item->isVisible();
+            return false;
+        };
+        QVERIFY(cursorShown());
+        trend->showCursor(0);
+        QVERIFY(!cursorShown());
+        for (QAbstractAxis *axis : chart->axes(Qt::Vertical)) // the digital lanes' axis draws no grid
+            QCOMPARE(axis->isGridLineVisible(), axis->titleText() != QStringLiteral("ON / OFF"));
         // The span as picked in its box (Down from "1 min"): the time axis follows.
         QTest::keyClick(trend->spanBox, Qt::Key_Down);
         QCOMPARE(trend->spanBox->currentText(), QStringLiteral("5 min"));
@@ -1235,6 +1248,7 @@ private slots:
         QVERIFY(data->lastMs() > pausedAt);
         QCOMPARE(time->max().toMSecsSinceEpoch(), pausedAt);
         QTest::mouseClick(trend->pauseButton, Qt::LeftButton);
+        QCOMPARE(trend->pauseButton->text(), QStringLiteral("Pause"));
         QCOMPARE(time->max().toMSecsSinceEpoch(), data->lastMs());
         QVERIFY(env.readSys(QStringLiteral("values.csv")).split('\n')[1].endsWith(",KV7710ADAM,1,AI_1,10,mA,2048,10.00mA"));
         QCOMPARE(env.messages.filter(QStringLiteral("log: ")).size(), 1);
