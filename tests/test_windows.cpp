@@ -955,6 +955,8 @@ private slots:
         QVERIFY2(asked.size() == 3 && asked[2].startsWith("./sys/COM5 stands for " + gone + ".\n"), qPrintable(asked.join('|')));
         QTest::keyClick(com, Qt::Key_Up);
         // The echo check of COM4 is a file beside the link; the window on COM3 learns the echo from a read.
+        QCOMPARE(dialog->Check_Echo->toolTip(), QStringLiteral("The adapter of this COM number hands every request back before the reply "
+                                                               "(two-wire RS-485 without echo suppression): the windows set it aside from the next Open."));
         QTest::mouseClick(dialog->Check_Echo, Qt::LeftButton);
         QVERIFY(QFileInfo::exists(QStringLiteral("sys/COM4.echo")));
         QTest::keyClick(com, Qt::Key_Up);
