@@ -905,6 +905,8 @@ private slots:
         QVERIFY2(textMenu.contains(QStringLiteral("&Copy")) && textMenu.last() == QStringLiteral("Ports…"), qPrintable(textMenu.join('|')));
         auto *dialog = child<PortsDialog>(w.get(), QStringLiteral("PortsDialog"));
         QVERIFY(dialog && dialog->isVisible());
+        // Refresh and Close in one row, Refresh first.
+        QVERIFY(dialog->Command_Refresh->geometry().right() < dialog->Command_Close->x() && dialog->Command_Refresh->y() == dialog->Command_Close->y());
 
         QTableWidget *table = dialog->Table_Ports;
         QStringList rows;
