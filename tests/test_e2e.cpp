@@ -282,9 +282,9 @@ private slots:
                 .arg(QString::fromUtf8(channel), QString::fromUtf8(raw)).arg(seq)
                 .arg(QString::fromUtf8(text), QString::fromUtf8(unit), QString::fromUtf8(value));
         };
-        QString one; // address 1's inputs, all off
+        QString one, several; // address 1's inputs, all off; as read with another address
         for (int i = 1; i <= 8; ++i)
-            one += QStringLiteral(R"({"address":1,"channel":"DI_0%1","model":"KV5510ADAM","raw":0,"response_ms":#,"seq":1,)"
+            several += QStringLiteral("address 1  DI_0%1: OFF\n").arg(i), one += QStringLiteral(R"({"address":1,"channel":"DI_0%1","model":"KV5510ADAM","raw":0,"response_ms":#,"seq":1,)"
                                   R"("text":"OFF","time":"now","unit":"","value":0,"verdict":"ok"})" "\n").arg(i);
         const QString stats = QStringLiteral(R"({"bad_crc":0,"exception":0,"long":0,"ok":%1,"other_address":0,"other_function":0,)"
                                              R"("requests":%2,"response_ms_max":%3,"response_ms_median":%3,"response_ms_min":%3,)"
@@ -300,7 +300,10 @@ private slots:
              R"("time":"now","unit":"mA","value":20,"verdict":"ok"})" "\n", ""},
             {{"read", "KV5520ADAM"}, 2, "", "korvant-cli: KV5520ADAM has no inputs to read\nTry 'korvant-cli --help'.\n"},
             {{"read", "5510", "--port", "COM2"}, 3, "", noPort}, {{"scan", "--port", "COM2", "--quiet"}, 3, "", noPort},
-            {{"read", "5510", "--address", "3", "--quiet"}, 4, "", timeout},
+            // Each attempt logged, a time-out asked again said so.
+            {{"read", "5510", "--address", "3", "--retries", "1", "--timeout", "100"}, 4, "",
+             "> 03 02 00 00 00 08 78 2E\n<    time-out (no byte), asked again\n> 03 02 00 00 00 08 78 2E\n<    time-out (no byte)\n" + timeout},
+            {{"read", "5510", "--address", "1,3", "--timeout", "1000", "--quiet"}, 4, several, timeout},
             {{"write", "5510", "--on", "none", "--address", "3", "--quiet", "--json"}, 4, none(1), timeout},
             {{"poll", "5510", "--address", "3", "--count", "2", "--period", "20", "--json", "--quiet"}, 4,
              none(1) + none(2) + stats.arg(0).arg(2).arg("null").arg(0).arg(0).arg(2).arg(""), ""},
