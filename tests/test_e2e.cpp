@@ -219,18 +219,20 @@ private slots:
     {
         SimProcess sim;
         QVERIFY(sim.start({"--module", "5550:7:3"}));
-        Run r = runCli(sim, {"scan", "--quiet"});
+        // Time-outs a loaded machine meets: a reply missed at 19200,None is heard at 19200,Even
+        // (the pty carries no parity), and the scan would name the wrong setting.
+        Run r = runCli(sim, {"scan", "--quiet", "--timeout", "1000"});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral("address 7  code 3  baud 19200  parity None  model KV5550ADAM\n"));
         // 4800 and 9600 unanswered, then 19200; nothing after.
         QCOMPARE(requests(sim, 3), QStringList(3, QStringLiteral("00 03 00 64 00 03 45 C5")));
-        r = runCli(sim, {"set-address", "5", "--baud", "19200", "--quiet"});
+        r = runCli(sim, {"set-address", "5", "--baud", "19200", "--quiet", "--timeout", "1000"});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral("address 5 written\n"));
-        r = runCli(sim, {"set-comm", "9600,None,8,1", "--address", "5", "--baud", "19200", "--quiet", "--json"});
+        r = runCli(sim, {"set-comm", "9600,None,8,1", "--address", "5", "--baud", "19200", "--quiet", "--json", "--timeout", "1000"});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral(R"({"address":5,"baud":9600,"code":2,"parity":"None","verdict":"ok"})" "\n"));
-        QCOMPARE(runCli(sim, {"read", "5550", "--address", "5", "--quiet"}).status, 0);
+        QCOMPARE(runCli(sim, {"read", "5550", "--address", "5", "--quiet", "--timeout", "1000"}).status, 0);
         // set-address reads at the broadcast address first: one module, so it writes.
         QCOMPARE(requests(sim, 7).mid(3, 3), (QStringList{"00 03 00 64 00 03 45 C5", "00 06 00 64 00 05 09 C7",
                                                           HexText(commWriteRequest(5, 2)).trimmed()}));
@@ -258,9 +260,9 @@ private slots:
                 .arg(QString::fromUtf8(channel), QString::fromUtf8(raw)).arg(seq)
                 .arg(QString::fromUtf8(text), QString::fromUtf8(unit), QString::fromUtf8(value));
         };
-        QString one; // address 1's inputs, all off
+        QString one, several; // address 1's inputs, all off; as read with another address
         for (int i = 1; i <= 8; ++i)
-            one += QStringLiteral(R"({"address":1,"channel":"DI_0%1","model":"KV5510ADAM","raw":0,"response_ms":#,"seq":1,)"
+            several += QStringLiteral("address 1  DI_0%1: OFF\n").arg(i), one += QStringLiteral(R"({"address":1,"channel":"DI_0%1","model":"KV5510ADAM","raw":0,"response_ms":#,"seq":1,)"
                                   R"("text":"OFF","time":"now","unit":"","value":0,"verdict":"ok"})" "\n").arg(i);
         const QString stats = QStringLiteral(R"({"bad_crc":0,"exception":0,"long":0,"ok":%1,"other_address":0,"other_function":0,)"
                                              R"("requests":%2,"response_ms_max":%3,"response_ms_median":%3,"response_ms_min":%3,)"
@@ -276,21 +278,28 @@ private slots:
              R"("time":"now","unit":"mA","value":20,"verdict":"ok"})" "\n", ""},
             {{"read", "KV5520ADAM"}, 2, "", "korvant-cli: KV5520ADAM has no inputs to read\nTry 'korvant-cli --help'.\n"},
             {{"read", "5510", "--port", "COM2"}, 3, "", noPort}, {{"scan", "--port", "COM2", "--quiet"}, 3, "", noPort},
-            {{"read", "5510", "--address", "3", "--quiet"}, 4, "", timeout},
-            {{"write", "5510", "--on", "none", "--address", "3", "--quiet"}, 4, "", timeout},
+            // Each attempt logged, a time-out asked again said so.
+            {{"read", "5510", "--address", "3", "--retries", "1", "--timeout", "100"}, 4, "",
+             "> 03 02 00 00 00 08 78 2E\n<    time-out (no byte), asked again\n> 03 02 00 00 00 08 78 2E\n<    time-out (no byte)\n" + timeout},
+            {{"read", "5510", "--address", "1,3", "--timeout", "1000", "--quiet"}, 4, several, timeout},
+            {{"write", "5510", "--on", "none", "--address", "3", "--quiet", "--json"}, 4, none(1), timeout},
             {{"poll", "5510", "--address", "3", "--count", "2", "--period", "20", "--json", "--quiet"}, 4,
              none(1) + none(2) + stats.arg(0).arg(2).arg("null").arg(0).arg(0).arg(2).arg(""), ""},
             // A time-out asked again is a request of its own; several addresses, each with its
             // statistics, and the worst status wins (4 over 0, 5 over 4).
-            {{"poll", "5510", "--address", "1,3", "--count", "1", "--retries", "1", "--timeout", "300", "--json", "--quiet"}, 4,
+            {{"poll", "5510", "--address", "1,3", "--count", "1", "--retries", "1", "--timeout", "1000", "--json", "--quiet"}, 4,
              one + none(2) + none(3) + QStringLiteral("{\"address\":1,") + stats.arg(1).arg(1).arg("#").arg(0).arg(100).arg(0).arg("").mid(1)
                  + QStringLiteral("{\"address\":3,") + stats.arg(0).arg(2).arg("null").arg(1).arg(0).arg(2).arg("").mid(1)
                  + stats.arg(1).arg(3).arg("#").arg(1).arg(33.3).arg(2).arg(""), ""},
-            {{"read", "5530", "--address", "3,9", "--timeout", "300", "--quiet"}, 5, "",
+            {{"read", "5530", "--address", "3,9", "--timeout", "1000", "--quiet"}, 5, "",
              QStringLiteral("korvant-cli: no valid reply: time-out (no byte)\n") + exception},
             {{"read", "KV5530ADAM", "--address", "9", "--quiet", "--json"}, 5,
              R"({"address":9,"exception":{"code":1,"name":"illegal function"},"model":"KV5530ADAM","response_ms":#,"seq":1,)"
              R"("time":"now","verdict":"exception"})" "\n", exception},
+            // A poll whose only module answers with an exception.
+            {{"poll", "5530", "--address", "9", "--count", "1", "--json", "--quiet"}, 5,
+             R"({"address":9,"exception":{"code":1,"name":"illegal function"},"model":"KV5530ADAM","response_ms":#,"seq":1,)"
+             R"("time":"now","verdict":"exception"})" "\n" + stats.arg(0).arg(1).arg("#").arg(0).arg(0).arg(0).arg("").replace("\"exception\":0", "\"exception\":1"), ""},
             // raw: a known function judged at its length; another taken until the line is quiet;
             // a frame sent without its CRC, exactly as given, goes unanswered.
             {{"raw", "01 02 00 00 00 08", "--json", "--quiet"}, 0,
@@ -307,7 +316,7 @@ private slots:
                  + ok(2, "DI_03", "0", "OFF", "", "0") + ok(2, "DI_04", "1", "ON", "", "1")
                  + stats.arg(2).arg(2).arg("#").arg(0).arg(100).arg(0).arg(""), ""},
             // Not a terminal: no progress bar. Address 1 lies before --from, 9 answers with an exception.
-            {{"survey", "--from", "2", "--to", "10", "--timeout", "200", "--json"}, 0,
+            {{"survey", "--from", "2", "--to", "10", "--timeout", "1000", "--json"}, 0,
              R"({"address":2,"code":2,"model":"KV1720ADAM","response_ms":#})" "\n"
              R"({"address":4,"code":2,"model":"KV7720ADAM","response_ms":#})" "\n", ""}};
         static const QRegularExpression times(QStringLiteral(R"(("response_ms[a-z0-9_]*":|response )(?=[0-9])[0-9.]+( ms)?)"));
@@ -323,7 +332,7 @@ private slots:
         QCOMPARE(requests(sim, 5).mid(2, 3), (QStringList{"01 0F 00 00 00 04 01 05 FE 95", "02 06 00 00 0F A5 4C 72",
                                                           "02 06 00 00 4E 20 BD 81"}));
         // A refused read shows no values, not the ones the same read gave at an earlier address.
-        const Run mixed = runCli(sim, {"poll", "5510", "--address", "1,3", "--count", "1", "--timeout", "300", "--quiet"});
+        const Run mixed = runCli(sim, {"poll", "5510", "--address", "1,3", "--count", "1", "--timeout", "1000", "--quiet"});
         QVERIFY2(mixed.out.section('\n', 1, 1).endsWith(QStringLiteral("  time-out (no byte)  -")), qPrintable(mixed.out));
     }
 
@@ -346,6 +355,17 @@ private slots:
         ::kill(pid_t(holderPid), SIGINT);
         QVERIFY(holder.waitForFinished(kWaitMs));
         QCOMPARE(r.status, 3);
+        // A read whose line goes before the (delayed) reply comes: the port's status, and why.
+        SimProcess slow;
+        QVERIFY(slow.start({"--module", "5510:1", "--fault", "delay=3000"}));
+        QProcess reader;
+        reader.setWorkingDirectory(slow.dir.path());
+        reader.start(kCli, {"read", "5510", "--timeout", "10000", "--quiet"});
+        QCOMPARE(requests(slow, 1).size(), 1);
+        slow.kill();
+        QVERIFY(reader.waitForFinished(kWaitMs));
+        const QString lost = QString::fromUtf8(reader.readAllStandardError());
+        QVERIFY2(reader.exitCode() == 3 && lost.startsWith("korvant-cli: the line failed: "), qPrintable(lost));
         // The simulator keeps the pseudo-terminal open too, so both are named.
         const QString held = QStringLiteral("korvant-cli: port COM1 (%1) is in use: held by ").arg(QFileInfo(sim.link()).symLinkTarget());
         QVERIFY2(r.err.startsWith(held) && r.err.contains(QStringLiteral("korvant-cli (PID %1)").arg(holderPid))

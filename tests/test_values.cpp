@@ -69,7 +69,8 @@ private slots:
             // Whole degrees, captions trimmed.
             {"KV7720ADAM", QByteArray::fromHex("010306001903E903E8"), "KV7720ADAM",
              {t + "KV7720ADAM,7,T_1,25,℃,25,25℃", t + "KV7720ADAM,7,T_2,,℃,1001,Not Connect", t + "KV7720ADAM,7,T_3,1000,℃,1000,1000℃"}},
-            // A caption with a comma and a quote is quoted, its quote doubled.
+            // Volts; a caption with a comma and a quote is quoted, its quote doubled.
+            {"KV1740ADAM", QByteArray::fromHex("0103020800"), "KV1740ADAM", {t + "KV1740ADAM,7,VI_1,5,V,2048,5.00V"}},
             {"KV5510ADAM", QByteArray::fromHex("01020105"), "Bench \"A\", rack 2",
              {t + bench + "DI_01,1,,1,ON", t + bench + "DI_02,0,,0,OFF", t + bench + "DI_03,1,,1,ON"}}};
         for (const auto &c : cases) {
@@ -83,6 +84,19 @@ private slots:
             for (const ValueRow &r : rows.first(c.lines.size()))
                 got << valueCsvLine(r);
             QCOMPARE(got, c.lines);
+        }
+    }
+
+    // A time in the zone the machine is set to, its offset after it: west of UTC, UTC, east.
+    void localTimes()
+    {
+        const struct { const char *tz, *text; } zones[] = {{"<-0330>3:30", "2026-03-01T08:30:00.250-03:30"},
+                                                           {"UTC0", "2026-03-01T12:00:00.250+00:00"},
+                                                           {"<+0530>-5:30", "2026-03-01T17:30:00.250+05:30"}};
+        for (const auto &z : zones) {
+            qputenv("TZ", z.tz);
+            tzset();
+            QCOMPARE(isoLocalTime(kNoon), QString::fromLatin1(z.text));
         }
     }
 
@@ -251,7 +265,7 @@ private slots:
         }
         QCOMPARE(hi, spike);
         QCOMPARE(lo, 1.25);
-        QVERIFY(points.size() <= 20);
+        QCOMPARE(points.size(), 12); // a point a column, two where the spike and the dip are
         // The spike keeps its time; points are in time order.
         QVERIFY(points.contains(QPointF(double(t0 + 4330), spike)));
         QVERIFY(std::is_sorted(points.begin(), points.end(), [](const QPointF &a, const QPointF &b) { return a.x() < b.x(); }));
@@ -260,6 +274,12 @@ private slots:
         QCOMPARE(s.valueAt(t0 + 10050), std::optional<double>());
         QCOMPARE(s.valueAt(t0 + 9950), std::optional<double>(5.0));
         QCOMPARE(s.view(t0 + 10000, t0 + 10100, 5).size(), 0);
+        // A column whose max came before its min draws both in time order; a bucket that reaches
+        // into the view from its left (9 at .250, the view from .299) is drawn.
+        TrendSeries fall;
+        fall.add(kNoon, 9.0);
+        fall.add(kNoon + 200, 1.0);
+        QCOMPARE(fall.view(kNoon + 49, kNoon + 1049, 1), (QList<QPointF>{{double(kNoon), 9}, {double(kNoon + 200), 1}}));
     }
 
     void seriesStepsAndHour()
@@ -269,10 +289,30 @@ private slots:
         s.add(kNoon + 1000, 1.0);
         const QList<QPointF> steps = s.view(kNoon, kNoon + 2000, 100, true);
         QCOMPARE(steps, (QList<QPointF>{{double(kNoon), 0}, {double(kNoon + 1000), 0}, {double(kNoon + 1000), 1}}));
-        // A day at 100 ms keeps one hour: 36,000 buckets at most.
-        for (qint64 t = 0; t < 24 * 3600 * 1000LL; t += 100)
-            s.add(kNoon + 2000 + t, double(t % 7));
-        QCOMPARE(s.buckets().size(), std::size_t(TrendSeries::kSpanMs / TrendSeries::kBucketMs + 1));
+        // One hour kept back from the newest bucket: kNoon's bucket stays at an hour, goes after it.
+        s.add(kNoon + 3600000, 2.0);
+        QCOMPARE(s.buckets().front().startMs, kNoon - 50);
+        s.add(kNoon + 3600100, 3.0);
+        QCOMPARE(s.buckets().front().startMs, kNoon + 950);
+        QCOMPARE(s.buckets().size(), std::size_t(3));
+    }
+
+    // "Save CSV…": the columns, a bucket's min and max per channel, times merged across channels,
+    // only the buckets of the span asked for.
+    void trendCsvLines()
+    {
+        Trend trend;
+        const auto row = [](qint64 ms, const char *channel, std::optional<double> v, const char *unit) {
+            return ValueRow{ms, QStringLiteral("W"), 1, QString::fromUtf8(channel), v, QString::fromUtf8(unit), 0, QString(), false};
+        };
+        trend.add({row(kNoon - 1250, "AI_1", 3.0, "mA"), row(kNoon - 250, "AI_1", 4.5, "mA"), row(kNoon - 200, "T,1", 21.25, "℃")});
+        trend.add({row(kNoon - 190, "AI_1", 19.0, "mA"), row(kNoon + 750, "AI_1", 7.0, "mA"), row(kNoon + 900, "T,1", std::nullopt, "℃")});
+        trend.add({row(kNoon + 1750, "AI_1", 1.0, "mA")});
+        QCOMPARE(trendCsv(trend, QStringLiteral("Rack 2"), kNoon - 150, kNoon + 750),
+                 QStringLiteral("time,window,channel,min,max,unit\n"
+                                "2026-03-01T17:30:00.000+05:30,Rack 2,AI_1,4.5,19,mA\n"
+                                "2026-03-01T17:30:00.000+05:30,Rack 2,\"T,1\",21.25,21.25,℃\n"
+                                "2026-03-01T17:30:01.000+05:30,Rack 2,AI_1,7,7,mA\n"));
     }
 };
 
