@@ -168,15 +168,20 @@ BusFinder::Next BusFinder::judged(const QByteArray &received, qint64 lastByteUs,
     m_received += received;
     if (lastByteUs >= 0 && !received.isEmpty())
         m_lastByteUs = lastByteUs;
-    // Bytes that do not make a reply yet: listen on until none has come for the time of one reply
-    // (its bytes and the turnaround), counted from the last one.
+    // A probe asked again hears out its whole wait, and so does one that heard only earlier
+    // probes' replies so far; bytes that do not make a reply yet: listen on until none has come
+    // for the time of one reply (its bytes and the turnaround), counted from the last one.
     const qint64 replyUs = m_waitUs - lineTimeUs(code(), int(m_request.size()));
-    m_listening = m_lastByteUs >= 0 && !parameterReplyComplete(m_received) && m_lastByteUs + replyUs > nowUs;
+    const bool ownHeard = m_received.size() > lateBytes(m_received);
+    qint64 untilUs = m_reasking || !ownHeard ? m_sentAtUs + m_waitUs : -1;
+    if (m_lastByteUs >= 0 && !parameterReplyComplete(m_received.mid(lateBytes(m_received))))
+        untilUs = qMax(untilUs, m_lastByteUs + replyUs);
+    m_listening = untilUs > nowUs;
     if (m_listening) {
         Next next;
         next.kind = Next::Listen;
         next.code = code();
-        next.deadlineUs = m_lastByteUs + replyUs;
+        next.deadlineUs = untilUs;
         return next;
     }
     return settle(m_received, m_lastByteUs, nowUs);
@@ -195,8 +200,7 @@ BusFinder::Next BusFinder::settle(QByteArray received, qint64 lastByteUs, qint64
     const int target = std::uint8_t(m_request[0]);
     if (target == 0) {
         // A whole reply ahead of more bytes is the broadcast before's, come late.
-        while (received.size() > kParameterReplyLength && judgeReply(received.left(kParameterReplyLength), m_request, kParameterReplyLength).accepted())
-            received.remove(0, kParameterReplyLength);
+        received.remove(0, lateBytes(received));
         if (!received.isEmpty())
             heard(m_sentAtUs, lastByteUs, int(received.size()));
         const Heard heard = hearBroadcast(received);
@@ -236,14 +240,24 @@ BusFinder::Next BusFinder::settle(QByteArray received, qint64 lastByteUs, qint64
     return nextProbe(nowUs);
 }
 
-QByteArray BusFinder::takeLateReplies(QByteArray received, qint64 lastByteUs)
+int BusFinder::lateBytes(const QByteArray &received) const
 {
     const int target = std::uint8_t(m_request[0]);
-    while (received.size() >= kParameterReplyLength) {
+    int n = 0;
+    for (; received.size() - n >= kParameterReplyLength; n += kParameterReplyLength) {
+        const QByteArray frame = received.mid(n, kParameterReplyLength);
+        if (target == 0 ? received.size() - n == kParameterReplyLength || !judgeReply(frame, m_request, kParameterReplyLength).accepted()
+                        : std::uint8_t(frame[0]) == target || !crcOk(frame) || frame[1] != 0x03 || frame[2] != 0x06)
+            break;
+    }
+    return n;
+}
+
+QByteArray BusFinder::takeLateReplies(QByteArray received, qint64 lastByteUs)
+{
+    while (lateBytes(received) > 0) {
         const QByteArray frame = received.left(kParameterReplyLength);
         const int from = std::uint8_t(frame[0]);
-        if (from == target || !crcOk(frame) || frame[1] != 0x03 || frame[2] != 0x06)
-            break;
         received.remove(0, kParameterReplyLength);
         // The broadcast's (address 0) says nothing new; an address not asked at this setting, nothing.
         if (!m_asked.contains(from))

@@ -116,6 +116,8 @@ private:
     std::optional<FinderRow> judgeProbe(const QByteArray &received, qint64 lastByteUs) const;
     // The probe's bytes are in: judged, rows added, and what to send next.
     Next settle(QByteArray received, qint64 lastByteUs, qint64 nowUs);
+    // How many bytes at the front of what came are earlier probes' whole replies.
+    int lateBytes(const QByteArray &received) const;
     // Whole replies from addresses asked before, taken off the front of what came.
     QByteArray takeLateReplies(QByteArray received, qint64 lastByteUs);
     void heard(qint64 sentAtUs, qint64 lastByteUs, int bytes);
