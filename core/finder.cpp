@@ -240,22 +240,35 @@ BusFinder::Next BusFinder::settle(QByteArray received, qint64 lastByteUs, qint64
     return nextProbe(nowUs);
 }
 
+int BusFinder::lateItem(const QByteArray &received) const
+{
+    // An echo of a probe (the in-process line's echo comes with its late reply).
+    if (received.size() >= kRequestLength && received.left(kRequestLength) == parameterReadTo(std::uint8_t(received[0])))
+        return kRequestLength;
+    if (received.size() < kParameterReplyLength)
+        return 0;
+    const QByteArray frame = received.left(kParameterReplyLength);
+    const int target = std::uint8_t(m_request[0]);
+    if (target == 0)
+        return received.size() > kParameterReplyLength && judgeReply(frame, m_request, kParameterReplyLength).accepted() ? kParameterReplyLength : 0;
+    return std::uint8_t(frame[0]) != target && crcOk(frame) && frame[1] == 0x03 && frame[2] == 0x06 ? kParameterReplyLength : 0;
+}
+
 int BusFinder::lateBytes(const QByteArray &received) const
 {
-    const int target = std::uint8_t(m_request[0]);
     int n = 0;
-    for (; received.size() - n >= kParameterReplyLength; n += kParameterReplyLength) {
-        const QByteArray frame = received.mid(n, kParameterReplyLength);
-        if (target == 0 ? received.size() - n == kParameterReplyLength || !judgeReply(frame, m_request, kParameterReplyLength).accepted()
-                        : std::uint8_t(frame[0]) == target || !crcOk(frame) || frame[1] != 0x03 || frame[2] != 0x06)
-            break;
-    }
+    for (int item = 0; (item = lateItem(received.mid(n))) > 0;)
+        n += item;
     return n;
 }
 
 QByteArray BusFinder::takeLateReplies(QByteArray received, qint64 lastByteUs)
 {
-    while (lateBytes(received) > 0) {
+    for (int item = 0; (item = lateItem(received)) > 0;) {
+        if (item != kParameterReplyLength) {
+            received.remove(0, item);
+            continue;
+        }
         const QByteArray frame = received.left(kParameterReplyLength);
         const int from = std::uint8_t(frame[0]);
         received.remove(0, kParameterReplyLength);

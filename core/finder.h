@@ -116,7 +116,9 @@ private:
     std::optional<FinderRow> judgeProbe(const QByteArray &received, qint64 lastByteUs) const;
     // The probe's bytes are in: judged, rows added, and what to send next.
     Next settle(QByteArray received, qint64 lastByteUs, qint64 nowUs);
-    // How many bytes at the front of what came are earlier probes' whole replies.
+    // The length of an earlier probe's echo or whole reply at the front of what came (0: none).
+    int lateItem(const QByteArray &received) const;
+    // How many bytes at the front of what came are earlier probes' echoes and whole replies.
     int lateBytes(const QByteArray &received) const;
     // Whole replies from addresses asked before, taken off the front of what came.
     QByteArray takeLateReplies(QByteArray received, qint64 lastByteUs);
