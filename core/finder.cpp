@@ -316,14 +316,12 @@ void BusFinder::consider(const FinderRow &row)
 
 BusFinder::Next BusFinder::nextProbe(qint64 nowUs)
 {
-    // A doubtful row is asked again, with four times the wait, before it is reported.
-    while (!m_doubts.isEmpty()) {
+    // A doubtful row is asked again, with four times the wait, before it is reported (an address
+    // asked again already is reported at once: see consider).
+    if (!m_doubts.isEmpty()) {
         const int address = m_doubts.first().address;
-        if (!m_reasked.contains(address)) {
-            m_reasked.append(address);
-            return send(parameterReadTo(std::uint8_t(address)), nowUs, true);
-        }
-        add(m_doubts.takeFirst());
+        m_reasked.append(address);
+        return send(parameterReadTo(std::uint8_t(address)), nowUs, true);
     }
     if (m_address < m_options.to) {
         ++m_address;

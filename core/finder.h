@@ -59,8 +59,8 @@ struct FinderRow {
     int model = 0;          // register 102; 0 when unknown
     int heardCode = 0;      // the setting it answered at; 0 over a device server
     double responseMs = -1; // from the request to the last byte
-    bool late = false;      // came after its probe's time-out, during a later one
     QString note;
+    bool late = false;      // came after its probe's time-out, during a later one
     // The baud rate and parity it answered at (over a device server: the ones its code names).
     int baud() const;
     char parity() const;
