@@ -6,6 +6,7 @@
 #include "session.h"
 
 #include <QElapsedTimer>
+#include <QJsonObject>
 
 #include <unistd.h>
 
@@ -57,20 +58,33 @@ int runFind(const CliOptions &o, Session &session, QTextStream &out, QTextStream
             next = finder.opened(ok, nowUs());
             continue;
         }
+        if (next.kind == BusFinder::Next::Listen) {
+            const qint64 fromUs = nowUs();
+            const Session::Reply heard = session.listenUs(qMax<qint64>(0, next.deadlineUs - fromUs));
+            if (heard.interrupted || heard.lineFailed) {
+                portFailed = heard.lineFailed;
+                finder.stop();
+                break;
+            }
+            next = finder.judged(heard.bytes, heard.responseMs >= 0 ? fromUs + qint64(heard.responseMs * 1000) : -1, nowUs());
+            continue;
+        }
+        // Bytes that came since the last probe ended are an earlier probe's: they go first.
+        const Session::Reply between = session.listenUs(0);
         const qint64 sentUs = nowUs();
         Exchange probe(next.frame);
         probe.echoKnown = session.echoKnown();
-        const Session::Reply reply = session.exchangeUs(probe, qMax<qint64>(1, next.deadlineUs - sentUs));
+        const Session::Reply reply = between.lineFailed ? between : session.exchangeUs(probe, qMax<qint64>(1, next.deadlineUs - sentUs));
         if (reply.interrupted || reply.lineFailed) {
             portFailed = reply.lineFailed;
             finder.stop();
             break;
         }
-        const qint64 lastUs = reply.responseMs >= 0 ? sentUs + qint64(reply.responseMs * 1000) : -1;
+        const qint64 lastUs = reply.responseMs >= 0 ? sentUs + qint64(reply.responseMs * 1000) : between.bytes.isEmpty() ? -1 : sentUs;
         // The finder judges what follows the adapter's echo.
         const EchoSplit split = splitEcho(reply.bytes, probe.request, probe.replyLength, probe.echoKnown);
         session.setEchoKnown(probe.echoKnown || split.learned);
-        next = finder.judged(split.reply, lastUs, nowUs());
+        next = finder.judged(between.bytes + split.reply, lastUs, nowUs());
         if (bar)
             progress(err, finder);
     }
@@ -89,7 +103,14 @@ int runFind(const CliOptions &o, Session &session, QTextStream &out, QTextStream
     };
     if (portFailed)
         return ExitPort;
-    if (finder.faultFound())
+    if (o.json && finder.modulesFound() == 0) {
+        QJsonObject none;
+        none.insert(QStringLiteral("note"), QStringLiteral("no module answered at the settings swept"));
+        out << jsonLine(none) << '\n';
+        out.flush();
+    }
+    // Bytes that failed the check with no module found are a collision too, not silence.
+    if (finder.faultFound() || (finder.modulesFound() == 0 && finder.heardGarbled()))
         return fail(ExitShared, QStringLiteral("several modules answered at once: a shared address or a collision (see the notes)"));
     if (finder.modulesFound() == 0)
         return fail(ExitNoReply, QStringLiteral("no module answered at the settings swept"));

@@ -152,6 +152,38 @@ Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs)
     return reply;
 }
 
+Session::Reply Session::listenUs(qint64 timeoutUs)
+{
+    Reply reply;
+    const int fd = line().descriptor();
+    if (fd < 0) {
+        fail(QStringLiteral("the line is not open"));
+        reply.lineFailed = true;
+        return reply;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    for (qint64 leftNs = timeoutUs * 1000; !reply.lineFailed; leftNs = timeoutUs * 1000 - clock.nsecsElapsed()) {
+        const int ready = leftNs > 0 ? waitFor(fd, leftNs) : POLLIN;
+        if (ready < 0) {
+            reply.interrupted = true;
+            break;
+        }
+        const QByteArray bytes = ready ? takeBytes(fd, reply.lineFailed) : QByteArray();
+        if (bytes.isEmpty() && (ready & (POLLHUP | POLLERR | POLLNVAL)) && !reply.lineFailed) {
+            fail(QStringLiteral("the device hung up"));
+            reply.lineFailed = true;
+        }
+        if (!bytes.isEmpty()) {
+            reply.bytes += bytes;
+            reply.responseMs = double(clock.nsecsElapsed()) / 1e6;
+        }
+        if (leftNs <= 0)
+            break;
+    }
+    return reply;
+}
+
 void Session::logVerdict(const QString &reason)
 {
     if (m_logging && !m_options.quiet) {

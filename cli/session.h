@@ -47,6 +47,9 @@ public:
     Reply exchange(const Exchange &exchange, int timeoutMs);
     // The same with the time-out to the microsecond (the finder's probes).
     Reply exchangeUs(const Exchange &exchange, qint64 timeoutUs);
+    // Sends nothing: gathers what comes for timeoutUs (0: what is waiting now). Its responseMs is
+    // from the call to the last byte.
+    Reply listenUs(qint64 timeoutUs);
     // Whether the line is known to echo every request (--echo, or learned from a read).
     bool echoKnown() const { return m_echo; }
     void setEchoKnown(bool known) { m_echo = known; }

@@ -79,9 +79,10 @@ QList<int> BusFinder::settings() const
 
 qint64 BusFinder::timeoutUs(int code) const
 {
-    if (m_options.timeoutMs > 0)
-        return qint64(m_options.timeoutMs) * 1000;
-    return lineTimeUs(code, kRequestLength + kParameterReplyLength) + qint64(m_options.turnaroundMs) * 1000;
+    const qint64 start = m_options.timeoutMs > 0
+                             ? qint64(m_options.timeoutMs) * 1000
+                             : lineTimeUs(code, kRequestLength + kParameterReplyLength) + qint64(m_options.turnaroundMs) * 1000;
+    return qMax(start, 2 * m_slowestUs.value(code));
 }
 
 Heard BusFinder::heardAt(int code) const
@@ -109,8 +110,11 @@ BusFinder::Next BusFinder::openNext(qint64)
         return {};
     Next next;
     next.kind = Next::Open;
-    next.code = m_phase == Phase::Broadcast ? settings()[m_settingIndex] : m_heard[m_settingIndex];
+    next.code = code();
     m_address = m_options.from;
+    m_asked.clear();
+    m_reasked.clear();
+    m_previous = 0;
     return next;
 }
 
@@ -127,84 +131,240 @@ BusFinder::Next BusFinder::opened(bool ok, qint64 nowUs)
     return send(parameterReadTo(std::uint8_t(m_address)), nowUs);
 }
 
-BusFinder::Next BusFinder::send(const QByteArray &frame, qint64 nowUs)
+int BusFinder::code() const
 {
+    return m_phase == Phase::Broadcast ? settings()[m_settingIndex] : m_heard[m_settingIndex];
+}
+
+BusFinder::Next BusFinder::send(const QByteArray &frame, qint64 nowUs, bool again)
+{
+    const int address = std::uint8_t(frame[0]);
+    m_previous = m_request.isEmpty() || m_asked.isEmpty() ? 0 : std::uint8_t(m_request[0]);
     m_request = frame;
     m_sentAtUs = nowUs;
     ++m_sent;
-    const int code = m_phase == Phase::Broadcast ? settings()[m_settingIndex] : m_heard[m_settingIndex];
+    m_again += again ? 1 : 0;
+    m_reasking = again;
+    m_waitUs = timeoutUs(code()) * (again ? 4 : 1);
+    m_received.clear();
+    m_lastByteUs = -1;
+    m_listening = false;
+    if (m_phase == Phase::Sweep && address != 0)
+        m_asked.insert(address, {nowUs, nowUs + m_waitUs});
     Next next;
     next.kind = Next::Send;
-    next.code = code;
+    next.code = code();
     next.frame = frame;
-    next.deadlineUs = nowUs + timeoutUs(code);
+    next.deadlineUs = nowUs + m_waitUs;
     return next;
 }
 
 BusFinder::Next BusFinder::judged(const QByteArray &received, qint64 lastByteUs, qint64 nowUs)
 {
-    if (m_phase == Phase::Broadcast) {
-        const int code = settings()[m_settingIndex];
+    if (m_phase == Phase::Done || !m_started)
+        return {};
+    if (!m_listening)
+        m_received.clear();
+    m_received += received;
+    if (lastByteUs >= 0 && !received.isEmpty())
+        m_lastByteUs = lastByteUs;
+    // A probe asked again hears out its whole wait, and so does one that heard only earlier
+    // probes' replies so far; bytes that do not make a reply yet: listen on until none has come
+    // for the time of one reply (its bytes and the turnaround), counted from the last one.
+    const qint64 replyUs = m_waitUs - lineTimeUs(code(), int(m_request.size()));
+    const bool ownHeard = m_received.size() > lateBytes(m_received);
+    qint64 untilUs = m_reasking || !ownHeard ? m_sentAtUs + m_waitUs : -1;
+    if (m_lastByteUs >= 0 && !parameterReplyComplete(m_received.mid(lateBytes(m_received))))
+        untilUs = qMax(untilUs, m_lastByteUs + replyUs);
+    m_listening = untilUs > nowUs;
+    if (m_listening) {
+        Next next;
+        next.kind = Next::Listen;
+        next.code = code();
+        next.deadlineUs = untilUs;
+        return next;
+    }
+    return settle(m_received, m_lastByteUs, nowUs);
+}
+
+void BusFinder::heard(qint64 sentAtUs, qint64 lastByteUs, int bytes)
+{
+    // The module's response: from the request's end to the reply's start.
+    const qint64 lineUs = m_options.repliesTakeLineTime ? lineTimeUs(code(), kRequestLength + qMin(bytes, kParameterReplyLength)) : 0;
+    qint64 &slowest = m_slowestUs[code()];
+    slowest = qMax(slowest, lastByteUs - sentAtUs - lineUs);
+}
+
+BusFinder::Next BusFinder::settle(QByteArray received, qint64 lastByteUs, qint64 nowUs)
+{
+    const int target = std::uint8_t(m_request[0]);
+    if (target == 0) {
+        // A whole reply ahead of more bytes is the broadcast before's, come late.
+        received.remove(0, lateBytes(received));
+        if (!received.isEmpty())
+            heard(m_sentAtUs, lastByteUs, int(received.size()));
         const Heard heard = hearBroadcast(received);
-        m_broadcast.append(heard);
+        // Silence at a broadcast is asked once more, with four times the wait, before the setting is passed over.
+        if (m_phase == Phase::Broadcast && heard == Heard::Nothing && !m_reasking)
+            return send(parameterReadRequest(), nowUs, true);
         const ReplyVerdict v = judgeReply(received, m_request, kParameterReplyLength);
-        m_broadcastFound.append(v.accepted() ? moduleParameters(received) : ModuleParameters{});
-        if (heard != Heard::Nothing)
-            m_heard.append(code);
+        const ModuleParameters found = v.accepted() ? moduleParameters(received) : ModuleParameters{};
+        if (m_phase == Phase::Broadcast) {
+            m_broadcast.append(heard);
+            m_broadcastFound.append(found);
+            if (heard != Heard::Nothing)
+                m_heard.append(code());
+        } else if (heard != Heard::Nothing) {
+            // The broadcast asked again at the end of its sweep: what it hears now stands.
+            const qsizetype i = settings().indexOf(code());
+            m_broadcast[i] = heard;
+            m_broadcastFound[i] = found;
+        }
         ++m_settingIndex;
         return openNext(nowUs);
     }
-    if (m_phase != Phase::Sweep)
-        return {};
 
-    const int code = m_heard[m_settingIndex];
-    if (const std::optional<FinderRow> row = judgeProbe(received, lastByteUs)) {
-        add(*row);
-        m_foundAt[code] += row->kind == FinderRow::SharedAddress ? 2 : 1;
+    received = takeLateReplies(received, lastByteUs);
+    if (!received.isEmpty())
+        heard(m_sentAtUs, lastByteUs, int(received.size()));
+    const std::optional<FinderRow> row = judgeProbe(received, lastByteUs);
+    // Asked again: what it says now ends the doubt; silence leaves the doubt as it was.
+    std::optional<FinderRow> doubt;
+    for (qsizetype i = 0; m_reasking && i < m_doubts.size(); ++i)
+        if (m_doubts[i].address == target)
+            doubt = m_doubts.takeAt(i);
+    if (row)
+        consider(*row);
+    if (doubt && !(row && row->address == target))
+        add(*doubt);
+    return nextProbe(nowUs);
+}
+
+int BusFinder::lateItem(const QByteArray &received) const
+{
+    // An echo of a probe (the in-process line's echo comes with its late reply).
+    if (received.size() >= kRequestLength && received.left(kRequestLength) == parameterReadTo(std::uint8_t(received[0])))
+        return kRequestLength;
+    if (received.size() < kParameterReplyLength)
+        return 0;
+    const QByteArray frame = received.left(kParameterReplyLength);
+    const int target = std::uint8_t(m_request[0]);
+    if (target == 0)
+        return received.size() > kParameterReplyLength && judgeReply(frame, m_request, kParameterReplyLength).accepted() ? kParameterReplyLength : 0;
+    return std::uint8_t(frame[0]) != target && crcOk(frame) && frame[1] == 0x03 && frame[2] == 0x06 ? kParameterReplyLength : 0;
+}
+
+int BusFinder::lateBytes(const QByteArray &received) const
+{
+    int n = 0;
+    for (int item = 0; (item = lateItem(received.mid(n))) > 0;)
+        n += item;
+    return n;
+}
+
+QByteArray BusFinder::takeLateReplies(QByteArray received, qint64 lastByteUs)
+{
+    for (int item = 0; (item = lateItem(received)) > 0;) {
+        if (item != kParameterReplyLength) {
+            received.remove(0, item);
+            continue;
+        }
+        const QByteArray frame = received.left(kParameterReplyLength);
+        const int from = std::uint8_t(frame[0]);
+        received.remove(0, kParameterReplyLength);
+        // The broadcast's (address 0) says nothing new; an address not asked at this setting, nothing.
+        if (!m_asked.contains(from))
+            continue;
+        const Asked asked = m_asked.value(from);
+        heard(asked.sentUs, lastByteUs, kParameterReplyLength);
+        bool shown = false;
+        for (const FinderRow &r : std::as_const(m_rows))
+            shown = shown || (r.kind == FinderRow::Module && r.address == from && r.heardCode == code());
+        if (shown)
+            continue;
+        const ModuleParameters p = moduleParameters(frame);
+        FinderRow row;
+        row.address = from;
+        row.code = p.code;
+        row.model = p.model;
+        row.heardCode = code();
+        row.responseMs = double(lastByteUs - asked.sentUs) / 1000.0;
+        row.late = true;
+        // How late: exact when nothing came after it, else no later than the last byte.
+        const QString late = QString::number(double(lastByteUs - asked.deadlineUs) / 1000.0, 'f', 1);
+        row.note = received.isEmpty() ? QStringLiteral("answered %1 ms after its time-out").arg(late)
+                                      : QStringLiteral("answered after its time-out (by %1 ms at most)").arg(late);
+        consider(row);
     }
-    if (++m_address <= m_options.to)
+    return received;
+}
+
+void BusFinder::consider(const FinderRow &row)
+{
+    const bool doubtful = row.kind == FinderRow::SharedAddress || row.late;
+    if (!doubtful || m_reasked.contains(row.address)) {
+        add(row);
+        return;
+    }
+    for (FinderRow &d : m_doubts)
+        if (d.address == row.address) {
+            d = row;
+            return;
+        }
+    m_doubts.append(row);
+}
+
+BusFinder::Next BusFinder::nextProbe(qint64 nowUs)
+{
+    // A doubtful row is asked again, with four times the wait, before it is reported (an address
+    // asked again already is reported at once: see consider).
+    if (!m_doubts.isEmpty()) {
+        const int address = m_doubts.first().address;
+        m_reasked.append(address);
+        return send(parameterReadTo(std::uint8_t(address)), nowUs, true);
+    }
+    if (m_address < m_options.to) {
+        ++m_address;
         return send(parameterReadTo(std::uint8_t(m_address)), nowUs);
+    }
+    // Bytes at this setting's broadcast that the modules found do not explain: asked again too.
+    const qsizetype i = settings().indexOf(code());
+    if (i >= 0 && m_broadcast[i] == Heard::Garbled && m_foundAt.value(code()) < 2 && !m_reasked.contains(0)) {
+        m_reasked.append(0);
+        return send(parameterReadRequest(), nowUs, true);
+    }
     ++m_settingIndex;
     return openNext(nowUs);
 }
 
 std::optional<FinderRow> BusFinder::judgeProbe(const QByteArray &received, qint64 lastByteUs) const
 {
-    const int code = m_heard[m_settingIndex];
+    const int code = this->code();
     const ReplyVerdict v = judgeReply(received, m_request, kParameterReplyLength);
     FinderRow row;
-    row.address = m_address;
+    row.address = std::uint8_t(m_request[0]);
     row.heardCode = code;
     row.responseMs = lastByteUs >= 0 ? double(lastByteUs - m_sentAtUs) / 1000.0 : -1;
-    const bool wholeReply = received.size() == kParameterReplyLength && crcOk(received) && std::uint8_t(received[1]) == 0x03;
     // Bytes all in before the request and a reply could have crossed the line belong to the probe
     // before, come after its time-out (a device server's line speed is not known: no such rule).
-    const bool early = m_options.repliesTakeLineTime && code != 0 && lastByteUs >= 0
+    const bool early = m_options.repliesTakeLineTime && code != 0 && lastByteUs >= 0 && !received.isEmpty()
                        && lastByteUs - m_sentAtUs < lineTimeUs(code, int(m_request.size() + received.size())) * 8 / 10;
-    if (early && !v.accepted() && v.refusal != Refusal::Exception && !wholeReply) {
-        if (m_address <= m_options.from)
+    if (early && !v.accepted() && v.refusal != Refusal::Exception) {
+        if (m_previous < 1)
             return std::nullopt; // the broadcast's
         row.kind = FinderRow::SharedAddress;
-        row.address = m_address - 1;
+        row.address = m_previous;
         row.responseMs = -1;
+        row.late = true;
         row.note = QStringLiteral("shared address? (the replies came after the time-out)");
         return row;
     }
-    if (v.accepted() || (v.refusal == Refusal::OtherAddress && wholeReply)) {
+    if (v.accepted()) {
         const ModuleParameters p = moduleParameters(received);
         row.code = p.code;
         row.model = p.model;
-        if (!v.accepted()) {
-            // A whole reply from another address is the one before's, come after its time-out
-            // (the broadcast's, from address 0, says nothing new).
-            if (received[0] == 0)
-                return std::nullopt;
-            row.address = std::uint8_t(received[0]);
-            row.responseMs = -1;
-            row.note = QStringLiteral("answered after its time-out: give it a longer turnaround");
-        } else if (code != 0 && p.code != code) {
+        if (code != 0 && p.code != code)
             row.note = QStringLiteral("answers at this setting but its code says another (%1)").arg(settingText(p.code));
-        }
         return row;
     }
     if (v.refusal == Refusal::NoReply)
@@ -222,6 +382,8 @@ std::optional<FinderRow> BusFinder::judgeProbe(const QByteArray &received, qint6
 
 void BusFinder::add(FinderRow row)
 {
+    if (row.isModule())
+        m_foundAt[row.heardCode] += row.kind == FinderRow::SharedAddress ? 2 : 1;
     // A line that does not carry parity (a pseudo-terminal, some adapters) lets a module answer at
     // both parities of its baud rate: one module, one row, at the setting its code names.
     for (FinderRow &r : m_rows) {
@@ -243,10 +405,20 @@ void BusFinder::add(FinderRow row)
     m_rows.append(row);
 }
 
+void BusFinder::stop()
+{
+    // What was found stays, doubts included, as they stand.
+    while (m_phase != Phase::Done && !m_doubts.isEmpty())
+        add(m_doubts.takeFirst());
+    m_phase = Phase::Done;
+}
+
 void BusFinder::finish()
 {
     if (m_phase == Phase::Done)
         return;
+    while (!m_doubts.isEmpty())
+        add(m_doubts.takeFirst());
     const bool complete = m_phase == Phase::Sweep && m_settingIndex >= m_heard.size();
     m_phase = Phase::Done;
     if (!complete)
@@ -294,7 +466,7 @@ int BusFinder::modulesFound() const
 
 int BusFinder::probesPlanned() const
 {
-    return int(settings().size() + m_heard.size() * (m_options.to - m_options.from + 1));
+    return int(settings().size() + m_heard.size() * (m_options.to - m_options.from + 1)) + m_again;
 }
 
 qint64 BusFinder::timeLeftUs() const

@@ -60,6 +60,7 @@ struct FinderRow {
     int heardCode = 0;      // the setting it answered at; 0 over a device server
     double responseMs = -1; // from the request to the last byte
     QString note;
+    bool late = false;      // came after its probe's time-out, during a later one
     // The baud rate and parity it answered at (over a device server: the ones its code names).
     int baud() const;
     char parity() const;
@@ -70,10 +71,11 @@ class BusFinder
 {
 public:
     struct Next {
-        enum Kind { Open, Send, Done } kind = Done;
+        // Listen: send nothing; what comes until the deadline goes to judged() as a reply would.
+        enum Kind { Open, Send, Listen, Done } kind = Done;
         int code = 0;           // Open: the setting (0: any, over a device server)
         QByteArray frame;       // Send
-        qint64 deadlineUs = 0;  // Send: judge the reply then, or earlier once it is complete
+        qint64 deadlineUs = 0;  // Send: judge the reply then, or earlier once it is complete; Listen: then
     };
 
     explicit BusFinder(FinderOptions options);
@@ -81,10 +83,10 @@ public:
     Next start(qint64 nowUs);
     // The line is open at the setting asked for, or could not be opened (the sweep ends).
     Next opened(bool ok, qint64 nowUs);
-    // The reply to the last Send: what came, and when its last byte came (-1: nothing).
+    // What came since the last Send or Listen, and when its last byte came (-1: nothing).
     Next judged(const QByteArray &received, qint64 lastByteUs, qint64 nowUs);
     // Stop: nothing more is sent; what was found stays.
-    void stop() { m_phase = Phase::Done; }
+    void stop();
 
     bool running() const { return m_phase != Phase::Done && m_started; }
     // Rows in the order found (modules at settings that differ only in parity merged).
@@ -97,18 +99,34 @@ public:
     int probesSent() const { return m_sent; }
     int probesPlanned() const;
     qint64 timeLeftUs() const;
-    // The wait for a reply at a setting.
+    // The wait for a reply at a setting: the line time of request and reply plus the turnaround
+    // (or --timeout), and no shorter than twice the slowest response heard there.
     qint64 timeoutUs(int code) const;
+    // Bytes heard at a broadcast that were never explained by the modules found (stopped or not).
+    bool heardGarbled() const { return m_broadcast.contains(Heard::Garbled); }
     // What was heard at the broadcast of each setting swept.
     Heard heardAt(int code) const;
 
 private:
     enum class Phase { Broadcast, Sweep, Done };
     Next openNext(qint64 nowUs);
-    Next send(const QByteArray &frame, qint64 nowUs);
+    Next send(const QByteArray &frame, qint64 nowUs, bool again = false);
     // What the reply to one probe of a sweep says: a module, an exception, a shared address, or
     // nothing to show.
     std::optional<FinderRow> judgeProbe(const QByteArray &received, qint64 lastByteUs) const;
+    // The probe's bytes are in: judged, rows added, and what to send next.
+    Next settle(QByteArray received, qint64 lastByteUs, qint64 nowUs);
+    // The length of an earlier probe's echo or whole reply at the front of what came (0: none).
+    int lateItem(const QByteArray &received) const;
+    // How many bytes at the front of what came are earlier probes' echoes and whole replies.
+    int lateBytes(const QByteArray &received) const;
+    // Whole replies from addresses asked before, taken off the front of what came.
+    QByteArray takeLateReplies(QByteArray received, qint64 lastByteUs);
+    void heard(qint64 sentAtUs, qint64 lastByteUs, int bytes);
+    // A row to report, or, while it is doubtful and its address not yet asked again, to ask about.
+    void consider(const FinderRow &row);
+    Next nextProbe(qint64 nowUs);
+    int code() const;
     void finish();
     void add(FinderRow row);
     QList<int> settings() const;
@@ -119,6 +137,18 @@ private:
     int m_settingIndex = 0;  // into settings() (broadcasts) or m_heard (sweeps)
     int m_address = 0;
     qint64 m_sentAtUs = 0;
+    qint64 m_waitUs = 0;       // the wait of the probe out now
+    QByteArray m_received;     // what came for it so far (a Listen adds to it)
+    qint64 m_lastByteUs = -1;
+    bool m_listening = false;
+    bool m_reasking = false;   // the probe out now asks again with four times the wait
+    QHash<int, qint64> m_slowestUs;   // per setting: the slowest response heard
+    struct Asked { qint64 sentUs, deadlineUs; };
+    QHash<int, Asked> m_asked;        // this setting's addresses: when each was last asked
+    int m_previous = 0;               // the address asked before the one out now (0: none)
+    int m_again = 0;                  // probes asked again
+    QList<FinderRow> m_doubts;        // rows to ask again before they are reported
+    QList<int> m_reasked;             // addresses asked again at this setting
     int m_sent = 0;
     QByteArray m_request;
     QList<int> m_heard;          // settings to sweep, in order

@@ -197,12 +197,19 @@ void BusFinderWindow::follow(BusFinder::Next next)
         finished();
         return;
     }
-    clearExchange();
-    m_request = next.frame;
-    m_lastByteUs = -1;
-    CycleAction send{CycleAction::Send};
-    send.frame = next.frame;
-    applyExchange(send);
+    if (next.kind == BusFinder::Next::Listen) {
+        // Nothing sent: what comes until the deadline goes to the finder as more of the probe's bytes.
+        m_listening = true;
+        m_heardBefore = received();
+    } else {
+        // The window judges and sends in one go: no byte can come between two probes.
+        m_listening = false;
+        clearExchange();
+        m_request = next.frame;
+        CycleAction send{CycleAction::Send};
+        send.frame = next.frame;
+        applyExchange(send);
+    }
     TM_Probe->start(int(qMax<qint64>(1, (next.deadlineUs - nowUs() + 999) / 1000)));
     showProgress();
 }
@@ -211,12 +218,18 @@ void BusFinderWindow::TM_Probe_Timer()
 {
     if (!m_finder.running())
         return;
+    if (m_listening) {
+        const QByteArray came = received().mid(m_heardBefore.size());
+        const BusFinder::Next next = m_finder.judged(came, came.isEmpty() ? -1 : m_lastByteUs, nowUs());
+        follow(next);
+        return;
+    }
     // The finder judges what follows the adapter's echo; a probe (a read) shows an echo beyond doubt.
     Exchange probe(m_request);
     probe.echoKnown = echoKnown();
     probe.judge(received());
     recordVerdict(probe.verdict, int(probe.echo.size()), probe.echoKnown);
-    const BusFinder::Next next = m_finder.judged(probe.reply, m_lastByteUs, nowUs());
+    const BusFinder::Next next = m_finder.judged(probe.reply, probe.reply.isEmpty() ? -1 : m_lastByteUs, nowUs());
     showRows();
     follow(next);
 }

@@ -60,6 +60,8 @@ private:
     QElapsedTimer m_clock;
     QByteArray m_request;
     qint64 m_lastByteUs = -1;
+    bool m_listening = false;    // the finder listens: nothing was sent
+    QByteArray m_heardBefore;    // the bytes received before the listening began
     int m_shownRows = -1;
 };
 

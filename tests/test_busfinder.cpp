@@ -1,4 +1,4 @@
-// The Bus Finder window on simulated modules behind an adapter that echoes: opened from Main with Ctrl+B, a sweep typed in as a
+// The Bus Finder window on simulated modules, one of them late, behind an adapter that echoes: opened from Main with Ctrl+B, a sweep typed in as a
 // technician would, its table, copy and CSV, and the double-click that hands over to a model's
 // window with the port, baud rate, parity and address chosen.
 #include "support/guitest.h"
@@ -44,7 +44,7 @@ private slots:
         GuiTestEnvironment env;
         env.bus.addModule(5510, 3, 2);
         env.bus.addModule(5530, 3, 2);
-        env.bus.addModule(1730, 7, 3);
+        env.bus.addModule(1730, 7, 3)->faults.delayMs = 40; // heard when the broadcast is asked again
         env.bus.addModule(7710, 40, 7);
         const QByteArray setRc = env.readSys(QStringLiteral("set.rc"));
         ToolWindows tool;
@@ -74,7 +74,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w->Command_Start->text(), QStringLiteral("Start"), kWaitMs);
         QVERIFY(env.messages.isEmpty());
         QCOMPARE(w->Progress->value(), w->Progress->maximum());
-        QCOMPARE(w->Progress->maximum(), 3 + 3 * 45);
+        QCOMPARE(w->Progress->maximum(), 3 + 3 * 45 + 2); // the late module's broadcast and the shared address again
         QCOMPARE(w->Label_TimeLeft->text(), QStringLiteral("3 found"));
 
         // Sorted by model, descending, with a click on its header twice.
