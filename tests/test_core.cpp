@@ -483,8 +483,8 @@ private slots:
             {OneModuleWrite::address(3, 4), "o-oe", {read3, read4, write34, read4}, "ok", ""},
             {OneModuleWrite::address(3, 3), "oo-", {read3, hex("03060064000389F6"), read3}, "not_there", "written to 3, but no module answers at 3"},
             {OneModuleWrite::address(3, 0), "oe", {read3, hex("030600640000C9F7")}, "", ""},
-            {OneModuleWrite::comm(5, 6), "oo-", {read5, hex("0506006500061853"), read5}, "not_there",
-             "written to 5, but no module answers at address 5 at 9600,Even,8,1"}};
+            {OneModuleWrite::comm(5, 1), "oo-", {read5, hex("0506006500015991"), read5}, "not_there",
+             "written to 5, but no module answers at address 5 at 4800,None,8,1"}};
         for (auto c : cases) {
             QList<QByteArray> sent;
             for (const char *h = c.heard; *h && c.plan.step() != OneModuleWrite::Step::Done; ++h) {
