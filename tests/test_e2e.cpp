@@ -469,10 +469,13 @@ private slots:
     // korvant-cli's sys folder: the working folder's sys/ (the simulator's link), else the one the
     // launcher runs the windows in; doctor names it first. A port that opens at the first settings
     // and not at a later one (a device without parity: the master side of a pseudo-terminal) exits 3.
+    // set-comm reads the module after its write as long as the new setting needs (from 38400 to 4800).
     void sysFolderAndDoctor()
     {
         SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1", "--quiet"}));
+        QVERIFY(sim.start({"--module", "5510:1", "--module", "5530:5:4", "--fault", "delay=18", "--quiet"}));
+        QCOMPARE(runCli(sim, {"set-comm", "4800,None,8,1", "--address", "5", "--baud", "38400", "--quiet"}).out,
+                 QStringLiteral("code 1 (4800,None,8,1) written to address 5, and it answers there\n"));
         QTemporaryDir home;
         const QString sys = home.filePath(QStringLiteral(".local/share/korvant/sys"));
         QVERIFY(QDir().mkpath(sys) && QFile::link(QFileInfo(sim.link()).symLinkTarget(), sys + QStringLiteral("/COM1")));
