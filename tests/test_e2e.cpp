@@ -410,9 +410,11 @@ private slots:
         const int probes = 3 + 3 * 40;
         QCOMPARE(requests(sim, probes).size(), probes);
 
-        r = runCli(sim, {"set-address", "12", "--quiet"});
-        QCOMPARE(r.status, 6);
-        QVERIFY2(r.err.contains("--to-address A"), qPrintable(r.err));
+        r = runCli(sim, {"set-address", "12", "--json"});
+        const QString why = QStringLiteral("several modules answered the broadcast read, so nothing was written: connect one "
+                                           "module only, or give --to-address A to write to the module at address A alone");
+        QVERIFY2(r.status == 6 && r.out == QStringLiteral(R"({"address":12,"note":")") + why + QStringLiteral(R"(","verdict":"collision"})" "\n")
+                     && r.err.endsWith("   several modules (the replies collided)\nkorvant-cli: " + why + "\n"), qPrintable(r.out + r.err));
         r = runCli(sim, {"set-address", "12", "--to-address", "9", "--address", "3", "--quiet"});
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral("address 12 written to the module at address 9\n"));
