@@ -453,7 +453,8 @@ private slots:
                  "korvant-cli: address 5 is taken: a module answered there, so nothing was written\n"},
                 {{"set-address", "12", "--to-address", "8"}, 4, "", "korvant-cli: no module answered at address 8, so nothing was written\n"},
                 {{"set-address", "12", "--to-address", "9"}, 4, "", "korvant-cli: written to 9, but no module answers at 12\n"},
-                {{"set-comm", "19200,None,8,1", "--address", "9"}, 4, "",
+                {{"set-comm", "19200,None,8,1", "--address", "9", "--json"}, 4,
+                 R"({"address":9,"code":3,"note":"written to 9, but no module answers at address 9 at 19200,None,8,1","verdict":"not_there"})" "\n",
                  "korvant-cli: written to 9, but no module answers at address 9 at 19200,None,8,1\n"},
                 {{"set-address", "12", "--to-address", "5"}, 0, "address 12 written to the module at address 5\n", ""},
                 {{"set-comm", "38400,None,8,1", "--address", "12"}, 0, "code 4 (38400,None,8,1) written to address 12, and it answers there\n", ""},
@@ -476,8 +477,9 @@ private slots:
     {
         SimProcess sim;
         QVERIFY(sim.start({"--module", "5510:1", "--module", "5530:5:4", "--fault", "delay=18", "--quiet"}));
-        QCOMPARE(runCli(sim, {"set-comm", "4800,None,8,1", "--address", "5", "--baud", "38400", "--quiet"}).out,
-                 QStringLiteral("code 1 (4800,None,8,1) written to address 5, and it answers there\n"));
+        const Run comm = runCli(sim, {"set-comm", "4800,None,8,1", "--address", "5", "--baud", "38400"});
+        QVERIFY2(comm.out == QStringLiteral("code 1 (4800,None,8,1) written to address 5, and it answers there\n")
+                     && comm.err.count("   OK\n") == 3, qPrintable(comm.out + comm.err)); // the read, the write, the read
         QTemporaryDir home;
         const QString sys = home.filePath(QStringLiteral(".local/share/korvant/sys"));
         QVERIFY(QDir().mkpath(sys) && QFile::link(QFileInfo(sim.link()).symLinkTarget(), sys + QStringLiteral("/COM1")));
