@@ -39,7 +39,7 @@ public:
     int write();
     int setAddress();
     int setComm();
-    int writeToOne(OneModuleWrite &plan, const LineSettings &after, QJsonObject refused);
+    int writeToOne(OneModuleWrite &plan, QJsonObject refused);
     int poll();
     int survey();
     int findBus() { return runFind(o, session, out, err); }
@@ -257,7 +257,7 @@ int Runner::setAddress()
     if (o.toAddress > 0) {
         // One module only: the one at A, none at NEW, and afterwards it answers at NEW.
         OneModuleWrite plan = OneModuleWrite::address(std::uint8_t(o.toAddress), std::uint8_t(o.argument.toInt()));
-        const int status = writeToOne(plan, o.line, refused);
+        const int status = writeToOne(plan, refused);
         if (status == ExitOk && o.json)
             print(QJsonObject{{"address", o.argument.toInt()}, {"verdict", verdictKey(Refusal::None)}});
         else if (status == ExitOk)
@@ -295,10 +295,7 @@ int Runner::setComm()
     // The command line took only one of the eight texts.
     const int code = communicationParameterCode(o.argument);
     OneModuleWrite plan = OneModuleWrite::comm(std::uint8_t(o.address), code);
-    LineSettings after = o.line;
-    after.baud = baudForCode(code);
-    after.parity = parityForCode(code);
-    const int status = writeToOne(plan, after, {{"address", o.address}, {"code", code}});
+    const int status = writeToOne(plan, {{"address", o.address}, {"code", code}});
     if (status == ExitOk && o.json)
         print(QJsonObject{{"address", o.address}, {"code", code}, {"baud", baudForCode(code)},
                           {"parity", parityName(parityForCode(code))}, {"verdict", verdictKey(Refusal::None)}});
@@ -311,11 +308,12 @@ int Runner::setComm()
 }
 
 // Drives plan over the line: its reads before the write, the write (judged and said as every
-// write is), and the read after it at the settings after. ExitOk only when the module answered
-// where the write sent it; any other end is said on stderr, and with --json as refused with the
-// outcome's verdict and note.
-int Runner::writeToOne(OneModuleWrite &plan, const LineSettings &after, QJsonObject refused)
+// write is), and the read after it at the plan's settings after. ExitOk only when the module
+// answered where the write sent it; any other end is said on stderr, and with --json as refused
+// with the outcome's verdict and note.
+int Runner::writeToOne(OneModuleWrite &plan, QJsonObject refused)
 {
+    const LineSettings after = plan.lineAfter(o.line);
     while (plan.step() != OneModuleWrite::Step::Done) {
         if (plan.step() == OneModuleWrite::Step::Write) {
             const int status = writeExchange(plan.request());

@@ -1,7 +1,5 @@
 #include "onemodule.h"
 
-#include "linesettings.h"
-
 namespace {
 constexpr std::uint16_t kAddressRegister = 100;
 }
@@ -35,6 +33,15 @@ QByteArray OneModuleWrite::request() const
     case Step::Done: break;
     }
     return {};
+}
+
+LineSettings OneModuleWrite::lineAfter(LineSettings line) const
+{
+    if (m_code > 0) {
+        line.baud = baudForCode(m_code);
+        line.parity = parityForCode(m_code);
+    }
+    return line;
 }
 
 void OneModuleWrite::heard(const ReplyVerdict &verdict)

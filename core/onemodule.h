@@ -4,6 +4,7 @@
 // one module, and a new address none; after it, the module must answer where the write sent it.
 #pragma once
 
+#include "linesettings.h"
 #include "modbus.h"
 
 #include <QByteArray>
@@ -35,6 +36,8 @@ public:
     Outcome outcome() const { return m_outcome; }
     // The request of the step.
     QByteArray request() const;
+    // The settings the Verify step reads at, from those of the line before: set-comm's code's.
+    LineSettings lineAfter(LineSettings line) const;
     // The verdict on the step's exchange: the next step, or Done with the outcome.
     void heard(const ReplyVerdict &verdict);
     // Why it ended as it did, for a refusal ("address 4 is taken, so nothing was written"); empty

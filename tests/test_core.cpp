@@ -495,6 +495,8 @@ private slots:
                          && c.plan.refusal() == QLatin1String(c.refusal), c.heard);
             QCOMPARE(c.plan.outcome() == OneModuleWrite::Outcome::WriteRefused, !*c.key);
         }
+        QCOMPARE(::settingsText(OneModuleWrite::comm(5, 6).lineAfter({})), QStringLiteral("9600,E,8,1"));
+        QCOMPARE(::settingsText(OneModuleWrite::address(3, 4).lineAfter({19200, 'E'})), QStringLiteral("19200,E,8,1"));
     }
 
     void settingsText()
