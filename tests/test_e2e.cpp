@@ -68,15 +68,16 @@ struct Run {
 const QString kCli = QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli");
 
 // Runs korvant-cli in the simulator's folder (so COM1 is its pty), or in folder with HOME at home
-// and no XDG_DATA_HOME, and waits for it to end.
-Run runCli(const SimProcess &sim, const QStringList &args, const QString &folder = {}, const QString &home = {})
+// and XDG_DATA_HOME at xdg (none when empty), and waits for it to end.
+Run runCli(const SimProcess &sim, const QStringList &args, const QString &folder = {}, const QString &home = {},
+           const QString &xdg = {})
 {
     QProcess p;
     p.setWorkingDirectory(folder.isEmpty() ? sim.dir.path() : folder);
     if (!home.isEmpty()) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home);
-        env.remove(QStringLiteral("XDG_DATA_HOME"));
+        xdg.isEmpty() ? env.remove(QStringLiteral("XDG_DATA_HOME")) : env.insert(QStringLiteral("XDG_DATA_HOME"), xdg);
         p.setProcessEnvironment(env);
     }
     p.start(kCli, args);
@@ -486,6 +487,8 @@ private slots:
         QCOMPARE(runCli(sim, {"read", "5510", "--quiet"}, home.path(), home.path()).out.section('\n', 0, 0), QStringLiteral("DI_01: OFF"));
         QCOMPARE(runCli(sim, {"doctor", "--json"}, home.path(), home.path()).out.section('\n', 0, 0), "{\"sys_folder\":\"" + sys + "\"}");
         QCOMPARE(runCli(sim, {"doctor"}, {}, home.path()).out.section('\n', 0, 0), QStringLiteral("sys folder ") + sim.dir.filePath("sys"));
+        QCOMPARE(runCli(sim, {"doctor"}, home.path(), home.path(), "/x").out.section('\n', 0, 0), QStringLiteral("sys folder /x/korvant/sys"));
+        QVERIFY(runCli(sim, {"--help"}, home.path(), home.path()).out.endsWith("\nThis run's sys folder: ~/.local/share/korvant/sys\n"));
         const Run r = runCli(sim, {"doctor", "--port", "/dev/ptmx", "--timeout", "5", "--json", "--quiet"});
         QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
         QVERIFY2(r.status == 3 && lines.size() > 5 && r.err.startsWith("korvant-cli: port /dev/ptmx cannot be opened"), qPrintable(r.out + r.err));
