@@ -176,6 +176,8 @@ private slots:
             // Silent, refusing and switch-set modules do not act on a request; one whose reply is damaged has acted.
             const bool acts = !c.faults.silent && !c.faults.exception && !c.faults.noWrite;
             QCOMPARE(m.coil(0) && m.coil(2), acts);
+            m.handle(readRequest(0, 0x05, 1, 0xFF00)); // a broadcast, which no module answers
+            QCOMPARE(m.coil(1), acts);
             m.handle(readRequest(1, 0x06, 101, 6));
             QCOMPARE(m.code(), acts ? 6 : 2);
         }
