@@ -485,6 +485,9 @@ private slots:
         const QString sys = home.filePath(QStringLiteral(".local/share/korvant/sys"));
         QVERIFY(QDir().mkpath(sys) && QFile::link(QFileInfo(sim.link()).symLinkTarget(), sys + QStringLiteral("/COM1")));
         QCOMPARE(runCli(sim, {"read", "5510", "--quiet"}, home.path(), home.path()).out.section('\n', 0, 0), QStringLiteral("DI_01: OFF"));
+        QVERIFY(QFile::link(home.filePath("gone"), sys + QStringLiteral("/COM2")));
+        QCOMPARE(runCli(sim, {"read", "5510", "--port", "COM2"}, home.path(), home.path()).err,
+                 QStringLiteral("korvant-cli: port COM2 (%1) does not exist\n").arg(home.filePath("gone")));
         QCOMPARE(runCli(sim, {"doctor", "--json"}, home.path(), home.path()).out.section('\n', 0, 0), "{\"sys_folder\":\"" + sys + "\"}");
         QCOMPARE(runCli(sim, {"doctor"}, {}, home.path()).out.section('\n', 0, 0), QStringLiteral("sys folder ") + sim.dir.filePath("sys"));
         QCOMPARE(runCli(sim, {"doctor"}, home.path(), home.path(), "/x").out.section('\n', 0, 0), QStringLiteral("sys folder /x/korvant/sys"));
