@@ -370,7 +370,7 @@ std::optional<QList<bool>> outputStates(const QList<int> &on, int count)
     return states;
 }
 
-QString helpText()
+QString helpText(const QString &sysFolder)
 {
     return QStringLiteral(
         "Usage: korvant-cli SUBCOMMAND [ARGUMENT] [options]\n"
@@ -382,7 +382,9 @@ QString helpText()
         "                        order (4800..38400 None, then Even) until a module answers; print\n"
         "                        its address, code, the baud and parity it answered at (behind a\n"
         "                        device server, which answers at once: those its code stands for),\n"
-        "                        and model. Only one module may be on the line.\n"
+        "                        and model. Only one module may be on the line: bytes that fail\n"
+        "                        the check at a setting are several modules answering at once (a\n"
+        "                        collision), said with exit 6 (find tells them apart)\n"
         "                          korvant-cli scan --port /dev/ttyUSB0\n"
         "  read MODEL            every read the model's window makes; one line per channel:\n"
         "                        caption: value as the window shows it\n"
@@ -401,11 +403,17 @@ QString helpText()
         "                        it writes nothing and exits 6)\n"
         "                          korvant-cli set-address 5 --baud 9600\n"
         "  set-address NEW --to-address A\n"
-        "                        write the new address to the module at address A only\n"
+        "                        write the new address to the module at address A only. It reads\n"
+        "                        A first (several modules there: exit 6, none: exit 4) and NEW\n"
+        "                        (a module there: exit 6, \"address NEW is taken\"), writing\n"
+        "                        nothing then; after the write it reads NEW, and succeeds only\n"
+        "                        when the module answers there (else exit 4)\n"
         "  set-comm TEXT         write the communication-parameter code of TEXT, exactly one of\n"
         "                        4800,None,8,1  9600,None,8,1  19200,None,8,1  38400,None,8,1\n"
         "                        4800,Even,8,1  9600,Even,8,1  19200,Even,8,1  38400,Even,8,1\n"
-        "                        to register 101 of the module at --address\n"
+        "                        to register 101 of the module at --address. It reads the module\n"
+        "                        first, as set-address --to-address does, and after the write at\n"
+        "                        the new setting: exit 4 when it does not answer there\n"
         "                          korvant-cli set-comm 19200,Even,8,1 --address 5\n"
         "  poll MODEL            read repeatedly, one line per exchange (time, verdict, response\n"
         "                        time, values), then statistics (response times: minimum and\n"
@@ -441,7 +449,9 @@ QString helpText()
         "                        the broadcast parameter read at the eight settings, each told as\n"
         "                        nothing, a module, several modules, echo or garbage. An echoing\n"
         "                        adapter and a latency timer above 2 ms are warned of on stderr.\n"
-        "                        Exit 0 when a module (or several) answered, 4 when nothing did\n"
+        "                        It names the sys folder first. Exit 0 when a module (or several)\n"
+        "                        answered, 4 when nothing did, 3 when the port cannot be opened\n"
+        "                        (at any of the settings)\n"
         "                          korvant-cli doctor --port /dev/ttyUSB0\n")
         // Every model of the table, wrapped to the width of the rest of this text.
         + wrapWords(QStringLiteral("MODEL:"),
@@ -451,8 +461,8 @@ QString helpText()
         "\n"
         "\n"
         "Options:\n"
-        "  --port PORT      COM1..COM9 (found as the tool's windows find them: a link sys/COMn in\n"
-        "                   the working folder, or a file sys/COMn naming tcp://HOST:PORT, else\n"
+        "  --port PORT      COM1..COM9 (found as the tool's windows find them: a link COMn in the\n"
+        "                   sys folder, or a file COMn there naming tcp://HOST:PORT, else\n"
         "                   /dev/ttyUSB{n-1}, else /dev/ttyS{n-1}), a device path such as\n"
         "                   /dev/ttyUSB0, or tcp://HOST:PORT for a serial device server in TCP\n"
         "                   server mode (RTU frames; its own baud rate and parity) (default COM1)\n"
@@ -486,7 +496,12 @@ QString helpText()
         "                   other_function, exception, success_pct, response_ms_min,\n"
         "                   response_ms_median, response_ms_p99, response_ms_max, stopped, rows_lost;\n"
         "                   ports as device, by_id, description, manufacturer, serial, exists,\n"
-        "                   access; find adds note)\n"
+        "                   access; find adds note; doctor prints sys_folder, each port with\n"
+        "                   latency_timer_ms, and code, baud, parity, heard per setting; a scan or\n"
+        "                   survey that finds nothing prints found 0 and note, a scan's collision\n"
+        "                   code, baud, parity and note; a refused set-address or set-comm address,\n"
+        "                   verdict (collision, timeout, taken, not_there, or the write's) and note)\n"
+
         "  --echo           the adapter echoes every request (two-wire RS-485 without echo\n"
         "                   suppression): the request's bytes ahead of the reply are set aside.\n"
         "                   Without it, an echo is learned from the first read that shows it\n"
@@ -501,7 +516,12 @@ QString helpText()
         "valid reply (or nothing found), 5 the module answered with an exception, 6 several modules\n"
         "answered at once (a shared address or a collision), 8 not every value was logged (a poll\n"
         "whose --csv lost rows: its summary says how many). When results are mixed (a poll of\n"
-        "several addresses, or one that lost rows) the worst wins: 3, then 8, then 5, then 4.\n");
+        "several addresses, or one that lost rows) the worst wins: 3, then 8, then 5, then 4.\n"
+        "\n"
+        "The sys folder, where COMn is looked up, is sys/ in the working folder when there is one,\n"
+        "else ~/.local/share/korvant/sys ($XDG_DATA_HOME/korvant/sys), where the launcher runs the\n"
+        "windows.\n")
+        + (sysFolder.isEmpty() ? QString() : QStringLiteral("This run's sys folder: %1\n").arg(sysFolder));
 }
 
 ParsedCommandLine parseCommandLine(const QStringList &arguments)

@@ -30,6 +30,7 @@ struct CliOptions {
     const ModelRow *model = nullptr; // read, write, poll
     QString argument;                // set-address NEW, set-comm TEXT
     QString port = QStringLiteral("COM1"); // doctor: empty without --port
+    QString sysFolder;               // where COMn is looked up (toolSysFolder); empty: ./sys
     LineSettings line;               // --baud, --parity; 8 data bits, 1 stop bit
     int address = 1;                 // the first of addresses
     QList<int> addresses{1};         // read, poll: --address LIST, each in turn
@@ -73,7 +74,8 @@ struct ParsedCommandLine {
 // arguments as main() gets them, the program name first. Options may stand before or after the
 // subcommand.
 ParsedCommandLine parseCommandLine(const QStringList &arguments);
-QString helpText();
+// The help; sysFolder, when given, is said as the sys folder of this run.
+QString helpText(const QString &sysFolder = {});
 
 // A model named as in the model table, in any case, or by its number alone ("5510").
 const ModelRow *modelByName(const QString &name);

@@ -6,6 +6,7 @@
 #include "find.h"
 #include "finder.h"
 #include "interrupt.h"
+#include "onemodule.h"
 #include "report.h"
 #include "session.h"
 #include "trafficlog.h"
@@ -35,6 +36,7 @@ public:
     int write();
     int setAddress();
     int setComm();
+    int writeToOne(OneModuleWrite &plan, QJsonObject refused);
     int poll();
     int survey();
     int findBus() { return runFind(o, session, out, err); }
@@ -182,8 +184,19 @@ int Runner::scan()
             o.json ? print(foundJson(found)) : print(foundLine(found));
             return ExitOk;
         }
+        // Bytes that fail the check where a module could have answered: modules answering at once.
+        if (presenceOf(exchange.verdict) == Presence::Several) {
+            if (o.json)
+                print(QJsonObject{{"code", code}, {"baud", line.baud}, {"parity", parityName(line.parity)},
+                                  {"note", QStringLiteral("several modules answered at this setting (a collision)")}});
+            return fail(ExitShared, QStringLiteral("several modules answered at %1 (a collision): korvant-cli find tells "
+                                                   "them apart").arg(communicationParameterTexts()[code - 1]));
+        }
     }
-    return fail(ExitNoReply, QStringLiteral("no module answered at any of the eight settings"));
+    const QString none = QStringLiteral("no module answered at any of the eight settings");
+    if (o.json)
+        print(QJsonObject{{"found", 0}, {"note", none}});
+    return fail(ExitNoReply, none);
 }
 
 int Runner::read()
@@ -248,9 +261,11 @@ int Runner::setAddress()
 {
     if (!session.open(o.line))
         return ExitPort;
+    const QJsonObject refused{{"address", o.argument.toInt()}};
     if (o.toAddress > 0) {
-        // One module only: the write goes to its address, and its echo comes from there.
-        const int status = writeExchange(addressWriteTo(std::uint8_t(o.toAddress), std::uint8_t(o.argument.toInt())));
+        // One module only: the one at A, none at NEW, and afterwards it answers at NEW.
+        OneModuleWrite plan = OneModuleWrite::address(std::uint8_t(o.toAddress), std::uint8_t(o.argument.toInt()));
+        const int status = writeToOne(plan, refused);
         if (status == ExitOk && o.json)
             print(QJsonObject{{"address", o.argument.toInt()}, {"verdict", verdictKey(Refusal::None)}});
         else if (status == ExitOk)
@@ -260,13 +275,18 @@ int Runner::setAddress()
     // A broadcast write reaches every module at these settings; when the broadcast read shows
     // several, writing would give them all the same address.
     Exchange probe(parameterReadRequest());
-    const Heard heard = hearBroadcast(talk(probe, o.line).bytes);
-    session.logVerdict(heard == Heard::Garbled ? QStringLiteral("several modules (the replies collided)")
-                       : heard == Heard::OneModule ? QStringLiteral("one module") : QStringLiteral("no reply"));
-    if (heard == Heard::Garbled)
-        return fail(ExitShared, QStringLiteral("several modules answered the broadcast read, so nothing was written: "
-                                               "connect one module only, or give --to-address A to write to the "
-                                               "module at address A alone"));
+    talk(probe, o.line);
+    const Presence heard = presenceOf(probe.verdict);
+    session.logVerdict(heard == Presence::Several ? QStringLiteral("several modules (the replies collided)")
+                       : heard == Presence::One   ? QStringLiteral("one module") : QStringLiteral("no reply"));
+    if (heard == Presence::Several) {
+        const QString why = QStringLiteral("several modules answered the broadcast read, so nothing was written: "
+                                           "connect one module only, or give --to-address A to write to the "
+                                           "module at address A alone");
+        if (o.json)
+            print(QJsonObject{{"address", o.argument.toInt()}, {"verdict", QStringLiteral("collision")}, {"note", why}});
+        return fail(ExitShared, why);
+    }
     // The command line took only a whole number 0..255.
     const int status = writeExchange(addressWriteRequest(std::uint8_t(o.argument.toInt())));
     if (status == ExitOk && o.json)
@@ -282,16 +302,51 @@ int Runner::setComm()
         return ExitPort;
     // The command line took only one of the eight texts.
     const int code = communicationParameterCode(o.argument);
-    const int status = writeExchange(commWriteRequest(std::uint8_t(o.address), std::uint8_t(code)));
+    OneModuleWrite plan = OneModuleWrite::comm(std::uint8_t(o.address), code);
+    const int status = writeToOne(plan, {{"address", o.address}, {"code", code}});
     if (status == ExitOk && o.json)
         print(QJsonObject{{"address", o.address}, {"code", code}, {"baud", baudForCode(code)},
                           {"parity", parityName(parityForCode(code))}, {"verdict", verdictKey(Refusal::None)}});
     else if (status == ExitOk)
-        print(QStringLiteral("code %1 (%2) written to address %3")
+        print(QStringLiteral("code %1 (%2) written to address %3, and it answers there")
                   .arg(code)
                   .arg(o.argument)
                   .arg(o.address));
     return status;
+}
+
+// Drives plan over the line: its reads before the write, the write (judged and said as every
+// write is), and the read after it at the plan's settings after. ExitOk only when the module
+// answered where the write sent it; any other end is said on stderr, and with --json as refused
+// with the outcome's verdict and note.
+int Runner::writeToOne(OneModuleWrite &plan, QJsonObject refused)
+{
+    const LineSettings after = plan.lineAfter(o.line);
+    while (plan.step() != OneModuleWrite::Step::Done) {
+        if (plan.step() == OneModuleWrite::Step::Write) {
+            const int status = writeExchange(plan.request());
+            if (status != ExitOk)
+                return status; // the write's verdict was said
+            plan.heard(m_written.verdict);
+            if (!session.open(after))
+                return ExitPort;
+            continue;
+        }
+        Exchange exchange(plan.request());
+        const bool verify = plan.step() == OneModuleWrite::Step::Verify;
+        if (talk(exchange, verify ? after : o.line).lineFailed)
+            return ExitPort;
+        session.logVerdict(exchange.verdict.reason());
+        plan.heard(exchange.verdict);
+    }
+    if (plan.outcome() == OneModuleWrite::Outcome::Written)
+        return ExitOk;
+    refused.insert(QStringLiteral("verdict"), plan.key());
+    refused.insert(QStringLiteral("note"), plan.refusal());
+    if (o.json)
+        print(refused);
+    const bool shared = plan.outcome() == OneModuleWrite::Outcome::Several || plan.outcome() == OneModuleWrite::Outcome::Taken;
+    return fail(shared ? ExitShared : ExitNoReply, plan.refusal());
 }
 
 int Runner::poll()
@@ -478,8 +533,12 @@ int Runner::survey()
         err << QStringLiteral("\r\033[K");
         err.flush();
     }
-    if (found == 0)
-        return fail(ExitNoReply, QStringLiteral("no module answered at addresses %1 to %2").arg(o.from).arg(o.to));
+    if (found == 0) {
+        const QString none = QStringLiteral("no module answered at addresses %1 to %2").arg(o.from).arg(o.to);
+        if (o.json)
+            print(QJsonObject{{"found", 0}, {"note", none}});
+        return fail(ExitNoReply, none);
+    }
     return ExitOk;
 }
 

@@ -24,16 +24,25 @@ QString latencyText(int ms)
 
 int runDoctor(const CliOptions &o, QTextStream &out, QTextStream &err, const QString &devRoot, const QString &sysRoot)
 {
+    // Text or, with --json, one object a line.
+    const auto say = [&](const QString &text, const QJsonObject &object) {
+        out << (o.json ? jsonLine(object) : text) << '\n';
+        out.flush();
+    };
+    const QString sysFolder = o.sysFolder.isEmpty() ? QStringLiteral("sys") : o.sysFolder;
+    say(QStringLiteral("sys folder ") + sysFolder, {{"sys_folder", sysFolder}});
     const QList<SerialPortEntry> ports = listSerialPorts(devRoot, sysRoot);
-    for (const SerialPortEntry &port : ports)
-        out << portLine(port) << QStringLiteral("  latency timer ") << latencyText(port.latencyTimerMs) << '\n';
-    out.flush();
+    for (const SerialPortEntry &port : ports) {
+        QJsonObject object = portJson(port);
+        object.insert(QStringLiteral("latency_timer_ms"), port.latencyTimerMs < 0 ? QJsonValue() : QJsonValue(port.latencyTimerMs));
+        say(portLine(port) + QStringLiteral("  latency timer ") + latencyText(port.latencyTimerMs), object);
+    }
     if (ports.isEmpty())
         err << QStringLiteral("korvant-cli: the system lists no serial device\n");
     bool anyLocked = false;
     for (const SerialPortEntry &port : ports) {
         anyLocked = anyLocked || (port.exists && !port.mayOpen);
-        if (o.port.isEmpty() || QFileInfo(port.device).canonicalFilePath() == QFileInfo(resolvePort(o.port).name()).canonicalFilePath())
+        if (o.port.isEmpty() || QFileInfo(port.device).canonicalFilePath() == QFileInfo(resolvePort(o.port, o.sysFolder).name()).canonicalFilePath())
             if (const QString advice = latencyAdvice(port.device, port.latencyTimerMs); !advice.isEmpty())
                 warn(err, advice);
     }
@@ -43,14 +52,13 @@ int runDoctor(const CliOptions &o, QTextStream &out, QTextStream &err, const QSt
         return ExitOk;
 
     Session session(o, err);
-    bool opened = false, answered = false, echoed = false;
+    bool answered = false, echoed = false;
     for (int code = 1; code <= int(communicationParameterTexts().size()); ++code) {
         LineSettings line;
         line.baud = baudForCode(code);
         line.parity = parityForCode(code);
         if (!session.open(line))
-            return opened ? ExitNoReply : ExitPort;
-        opened = true;
+            return ExitPort; // said by the session, at the first setting or a later one
         Exchange exchange(parameterReadRequest());
         exchange.echoKnown = session.echoKnown();
         const int timeoutMs = o.timeoutMs > 0 ? o.timeoutMs
@@ -64,8 +72,8 @@ int runDoctor(const CliOptions &o, QTextStream &out, QTextStream &err, const QSt
         const Hearing heard = hearSetting(exchange);
         echoed = echoed || !exchange.echo.isEmpty();
         answered = answered || heard == Hearing::Module || heard == Hearing::Several;
-        out << QStringLiteral("code %1  %2  %3\n").arg(code).arg(settingsText(line), hearingText(heard));
-        out.flush();
+        say(QStringLiteral("code %1  %2  %3").arg(code).arg(settingsText(line), hearingText(heard)),
+            {{"code", code}, {"baud", line.baud}, {"parity", parityName(line.parity)}, {"heard", hearingText(heard)}});
     }
     session.close();
     if (echoed)

@@ -2,6 +2,7 @@
 #include "commands.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
 
@@ -17,9 +18,14 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("korvant-cli"));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const ParsedCommandLine parsed = parseCommandLine(QCoreApplication::arguments());
+    ParsedCommandLine parsed = parseCommandLine(QCoreApplication::arguments());
+    // COMn is looked up where the launcher runs the windows, unless the working folder has its own sys/.
+    const QString home = QDir::homePath();
+    parsed.options.sysFolder = toolSysFolder(QDir::currentPath(), qEnvironmentVariable("XDG_DATA_HOME"), home);
     if (parsed.options.help) {
-        out << helpText();
+        // Said with ~ for the home folder, so the manual page made from it is the same on every machine.
+        const QString folder = parsed.options.sysFolder;
+        out << helpText(folder.startsWith(home + QLatin1Char('/')) ? QStringLiteral("~") + folder.mid(home.size()) : folder);
         return ExitOk;
     }
     if (parsed.options.version) {

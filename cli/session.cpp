@@ -23,12 +23,12 @@ Session::Session(const CliOptions &options, QTextStream &err) : m_options(option
 
 QString Session::device() const
 {
-    return resolvePort(m_options.port).name();
+    return resolvePort(m_options.port, m_options.sysFolder).name();
 }
 
 bool Session::open(const LineSettings &line)
 {
-    const PortTarget target = resolvePort(m_options.port);
+    const PortTarget target = resolvePort(m_options.port, m_options.sysFolder);
     m_tcpTarget = target.tcp;
     const SerialLine::Result r = m_tcpTarget ? m_tcp.openTarget(*m_tcpTarget, settingsText(line))
                                              : m_serial.openPath(target.device, settingsText(line));

@@ -56,6 +56,7 @@ if(NOT KORVANT_HELP2MAN)
   message(WARNING "help2man not found (scripts/deps.sh installs it): no manual pages")
 endif()
 set(KORVANT_MAN_DIR ${PROJECT_BINARY_DIR}/packaging/man)
+file(MAKE_DIRECTORY ${KORVANT_MAN_DIR})
 set(KORVANT_MAN_PAGES)
 foreach(entry
     "korvant-debug|test KV remote I/O modules and set their parameters (the desktop tool)"
@@ -72,10 +73,13 @@ foreach(entry
     OUTPUT ${page}.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${KORVANT_MAN_DIR}
     # In a sanitizer build a leak report at exit would fail the page; the tests look for leaks.
-    COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
+    # Run where no sys/ is and without XDG_DATA_HOME, korvant-cli names its sys folder as
+    # ~/.local/share/korvant/sys on every machine.
+    COMMAND ${CMAKE_COMMAND} -E env --unset=XDG_DATA_HOME QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
             ${KORVANT_HELP2MAN} --no-info --section=1 --name=${summary} --output=${page} $<TARGET_FILE:${program}>
     COMMAND gzip -9nf ${page}
     DEPENDS ${program}
+    WORKING_DIRECTORY ${KORVANT_MAN_DIR}
     COMMENT "Manual page of ${program} from its --help"
     VERBATIM)
   list(APPEND KORVANT_MAN_PAGES ${page}.gz)

@@ -31,12 +31,22 @@ int comPortNumber(const QString &port)
     return digit >= QLatin1Char('1') && digit <= QLatin1Char('9') ? digit.unicode() - '0' : 0;
 }
 
-PortTarget resolvePort(int port)
+QString toolSysFolder(const QString &workingFolder, const QString &xdgDataHome, const QString &home)
+{
+    const QString own = QDir(workingFolder).filePath(QStringLiteral("sys"));
+    if (QFileInfo(own).isDir())
+        return own;
+    const QString data = QDir::isAbsolutePath(xdgDataHome) ? xdgDataHome : QDir(home).filePath(QStringLiteral(".local/share"));
+    return QDir(data).filePath(QStringLiteral("korvant/sys"));
+}
+
+PortTarget resolvePort(int port, const QString &sysFolder)
 {
     PortTarget target;
     if (port < 1 || port > 9)
         return target;
-    const QFileInfo info(QDir::current().filePath(QStringLiteral("sys/COM%1").arg(port)));
+    const QDir sys(sysFolder.isEmpty() ? QDir::current().filePath(QStringLiteral("sys")) : sysFolder);
+    const QFileInfo info(sys.filePath(QStringLiteral("COM%1").arg(port)));
     if (info.isSymLink()) {
         target.device = info.symLinkTarget();
         return target;
@@ -59,11 +69,11 @@ PortTarget resolvePort(int port)
     return target;
 }
 
-PortTarget resolvePort(const QString &port)
+PortTarget resolvePort(const QString &port, const QString &sysFolder)
 {
     if (const auto tcp = parseTcpTarget(port))
         return {QString(), tcp};
     if (const int n = comPortNumber(port))
-        return resolvePort(n);
+        return resolvePort(n, sysFolder);
     return {port, std::nullopt};
 }

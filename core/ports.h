@@ -28,9 +28,15 @@ struct PortTarget {
     QString name() const { return tcp ? tcp->text() : device; }
 };
 
+// The sys folder korvant-cli looks COMn up in, as the launcher picks the windows' working folder:
+// sys/ in workingFolder when that is a folder, else DATA/korvant/sys, DATA being xdgDataHome when
+// it is an absolute path, else home/.local/share.
+QString toolSysFolder(const QString &workingFolder, const QString &xdgDataHome, const QString &home);
+
 // Port n: a regular file sys/COMn whose first line is "tcp://HOST:PORT" is that device server;
 // else the target of a link sys/COMn, or the file sys/COMn itself, else /dev/ttyUSB{n-1} when it
-// exists, else /dev/ttyS{n-1} (COMn on Windows). No device for a number outside 1..9.
-PortTarget resolvePort(int port);
+// exists, else /dev/ttyS{n-1} (COMn on Windows). No device for a number outside 1..9. sys is the
+// working folder's sys/ unless sysFolder names another.
+PortTarget resolvePort(int port, const QString &sysFolder = {});
 // A port as korvant-cli's --port names it: a tcp:// target, COMn as above, or a device path.
-PortTarget resolvePort(const QString &port);
+PortTarget resolvePort(const QString &port, const QString &sysFolder = {});

@@ -299,7 +299,7 @@ QByteArray SimModule::handle(const QByteArray &request)
         const bool answered = !out.exception
             && ((fn == 0x03 && reg >= regAddress) || (fn == 0x06 && (reg == regAddress || reg == regCode)));
         if (!answered) {
-            if (!out.exception && !faults.exception && out.effect && fn != 0x03)
+            if (!out.exception && !faults.exception && !faults.noWrite && out.effect && fn != 0x03)
                 out.effect();
             return {};
         }
@@ -309,7 +309,7 @@ QByteArray SimModule::handle(const QByteArray &request)
     if (broadcast)
         reply[0] = 0;
     reply = withCrc(reply);
-    if (!faults.exception && out.effect)
+    if (!faults.exception && !faults.noWrite && out.effect)
         out.effect();
 
     if (faults.garbageBytes > 0) {

@@ -23,6 +23,7 @@ struct SimFaults {
     int pieces = 1;         // reply split into this many pieces (front ends honour it)
     int pieceGapMs = 0;     // gap between pieces (front ends honour it)
     int garbageBytes = 0;   // a burst of this many random bytes instead of the reply
+    bool noWrite = false;   // answers writes as if done but acts on none (settings fixed by switches)
 };
 
 // One module. Its register map follows its model's row of the model table (core/models):

@@ -57,6 +57,7 @@ QString parseFault(const QString &text, SimFaults &f)
         else if (name == QLatin1String("extrabyte")) f.extraByte = true;
         else if (name == QLatin1String("truncate")) f.truncate = true;
         else if (name == QLatin1String("exception")) f.exception = true;
+        else if (name == QLatin1String("nowrite")) f.noWrite = true;
         else return QStringLiteral("unknown fault \"%1\"").arg(text);
         return {};
     }
@@ -196,7 +197,8 @@ QString simUsage()
         "  --coils MASK         coils of the last module\n"
         "  --holding V,V,...    holding registers 0, 1, ... of the last module\n"
         "  --fault F            fault of the last module: silent, badcrc, extrabyte, truncate,\n"
-        "                       exception, delay=MS, pieces=N, gap=MS, garbage=N. Repeatable.\n"
+        "                       exception, nowrite (answers writes, acts on none), delay=MS,\n"
+        "                       pieces=N, gap=MS, garbage=N. Repeatable.\n"
         "  --tcp [HOST:]PORT    serve the modules on a TCP port instead, as a serial device server\n"
         "                       in TCP server mode does: RTU frames as they are, no MBAP header.\n"
         "                       HOST defaults to 127.0.0.1; PORT 0 takes a free port. The\n"

@@ -24,6 +24,7 @@
 #include "linecheck.h"
 #include "modbus.h"
 #include "numtext.h"
+#include "onemodule.h"
 #include "report.h"
 #include "scan.h"
 #include "settingsfiles.h"
@@ -470,6 +471,40 @@ private slots:
                  QStringLiteral("ttyUSB1: the adapter's latency timer is 3 ms: up to 3 ms is added to every reply. Lower it to 1 ms as "
                                 "root with: echo 1 > /sys/bus/usb-serial/devices/ttyUSB1/latency_timer; for good, with a udev rule such as: "
                                 "ACTION==\"add\", SUBSYSTEM==\"usb-serial\", DRIVER==\"ftdi_sio\", ATTR{latency_timer}=\"1\""));
+    }
+
+    // A write meant for one module: the reads before and after it, fed the verdicts of each step
+    // (x: bytes that fail the check, e: an exception, -: nothing, o: a good reply).
+    void oneModuleWrite()
+    {
+        const QByteArray read3 = hex("03030064000345F6"), read4 = hex("0403006400034441"), read5 = hex("0503006400034590");
+        const QByteArray write34 = hex("030600640004C834");
+        const struct { OneModuleWrite plan; const char *heard; QList<QByteArray> sent; const char *key, *refusal; } cases[] = {
+            {OneModuleWrite::address(3, 4), "x", {read3}, "collision", "several modules answered at address 3 (their "
+             "replies collided), so nothing was written: disconnect all but one and try again"},
+            {OneModuleWrite::address(3, 4), "-", {read3}, "timeout", "no module answered at address 3, so nothing was written"},
+            {OneModuleWrite::address(3, 4), "ee", {read3, read4}, "taken", "address 4 is taken: a module answered there, so nothing was written"},
+            {OneModuleWrite::address(3, 4), "ox", {read3, read4}, "taken", "address 4 is taken: a module answered there, so nothing was written"},
+            {OneModuleWrite::address(3, 4), "o-e", {read3, read4, write34}, "", ""},
+            {OneModuleWrite::address(3, 4), "o-o-", {read3, read4, write34, read4}, "not_there", "written to 3, but no module answers at 4"},
+            {OneModuleWrite::address(3, 4), "o-ox", {read3, read4, write34, read4}, "collision", "written to 3, but several modules answer at 4"},
+            {OneModuleWrite::address(3, 4), "o-oe", {read3, read4, write34, read4}, "ok", ""},
+            {OneModuleWrite::address(3, 3), "oo-", {read3, hex("03060064000389F6"), read3}, "not_there", "written to 3, but no module answers at 3"},
+            {OneModuleWrite::address(3, 0), "oe", {read3, hex("030600640000C9F7")}, "", ""},
+            {OneModuleWrite::comm(5, 1), "oo-", {read5, hex("0506006500015991"), read5}, "not_there",
+             "written to 5, but no module answers at address 5 at 4800,None,8,1"}};
+        for (auto c : cases) {
+            QList<QByteArray> sent;
+            for (const char *h = c.heard; *h && c.plan.step() != OneModuleWrite::Step::Done; ++h) {
+                sent << c.plan.request();
+                c.plan.heard({*h == 'o' ? Refusal::None : *h == 'e' ? Refusal::Exception : *h == 'x' ? Refusal::BadCrc : Refusal::NoReply});
+            }
+            QVERIFY2(c.plan.step() == OneModuleWrite::Step::Done && sent == c.sent && c.plan.key() == QLatin1String(c.key)
+                         && c.plan.refusal() == QLatin1String(c.refusal), c.heard);
+            QCOMPARE(c.plan.outcome() == OneModuleWrite::Outcome::WriteRefused, !*c.key);
+        }
+        QCOMPARE(::settingsText(OneModuleWrite::comm(5, 6).lineAfter({})), QStringLiteral("9600,E,8,1"));
+        QCOMPARE(::settingsText(OneModuleWrite::address(3, 4).lineAfter({19200, 'E'})), QStringLiteral("19200,E,8,1"));
     }
 
     void settingsText()
@@ -1088,6 +1123,16 @@ private slots:
         for (const auto &c : cases)
             QCOMPARE(resolvePort(QString::fromLatin1(c.port)).name(), QString::fromLatin1(c.name));
         QVERIFY(resolvePort(10).device.isEmpty() && resolvePort(0).device.isEmpty());
+        QVERIFY(resolvePort(9).device.startsWith(QLatin1String("/dev/tty")) && resolvePort(10).device.isEmpty());
+        // korvant-cli's sys folder: the working folder's sys/ (a folder), else the launcher's.
+        QCOMPARE(resolvePort(QStringLiteral("COM2"), dir.filePath(QStringLiteral("none"))).name(), QStringLiteral("/dev/ttyS1"));
+        QVERIFY(QDir().mkdir(QStringLiteral("h")) && QFile(QStringLiteral("h/sys")).open(QIODevice::WriteOnly));
+        const struct { const char *working, *xdg, *folder; } folders[] = {
+            {".", "/x", "./sys"}, {"h", "/x", "/x/korvant/sys"}, {"h", "x", "/home/u/.local/share/korvant/sys"},
+            {"none", "", "/home/u/.local/share/korvant/sys"}};
+        for (const auto &f : folders)
+            QCOMPARE(toolSysFolder(QString::fromLatin1(f.working), QString::fromLatin1(f.xdg), QStringLiteral("/home/u")),
+                     QString::fromLatin1(f.folder));
         QVERIFY(QDir::setCurrent(was));
     }
 

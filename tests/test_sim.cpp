@@ -164,7 +164,7 @@ private slots:
         const struct { SimFaults faults; QByteArray reply; } cases[] = {
             {{.badCrc = true}, hex("010F0000000454F7")}, {{.extraByte = true}, echo + char(0)},
             {{.truncate = true}, echo.chopped(1)}, {{.exception = true}, exceptionOf(1, 0x0F, 0x01)},
-            {{.silent = true}, {}}, {{.garbageBytes = 40}, {}}};
+            {{.silent = true}, {}}, {{.garbageBytes = 40}, {}}, {{.noWrite = true}, echo}};
         for (const auto &c : cases) {
             SimModule m(5510, 1, 2);
             m.faults = c.faults;
@@ -173,10 +173,13 @@ private slots:
                 QVERIFY(r.size() == 40 && !r.contains(hex("010F0000")));
             else
                 QCOMPARE(r.toHex(' '), c.reply.toHex(' '));
-            // Silent and refusing modules do not act on a request; one whose reply is damaged has acted.
-            QCOMPARE(m.coil(0) && m.coil(2), !c.faults.silent && !c.faults.exception);
+            // Silent, refusing and switch-set modules do not act on a request; one whose reply is damaged has acted.
+            const bool acts = !c.faults.silent && !c.faults.exception && !c.faults.noWrite;
+            QCOMPARE(m.coil(0) && m.coil(2), acts);
+            m.handle(readRequest(0, 0x05, 1, 0xFF00)); // a broadcast, which no module answers
+            QCOMPARE(m.coil(1), acts);
             m.handle(readRequest(1, 0x06, 101, 6));
-            QCOMPARE(m.code(), c.faults.silent || c.faults.exception ? 2 : 6);
+            QCOMPARE(m.code(), acts ? 6 : 2);
         }
     }
 
