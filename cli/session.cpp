@@ -85,6 +85,40 @@ Session::Reply Session::exchange(const Exchange &exchange, int timeoutMs)
     return exchangeUs(exchange, qint64(timeoutMs) * 1000);
 }
 
+// Until the time-out, or until a complete reply has been followed by a quiet gap; whether a
+// complete reply came.
+bool Session::gather(int fd, const Exchange &exchange, qint64 timeoutUs, const QElapsedTimer &clock, Reply &reply)
+{
+    qint64 endNs = timeoutUs * 1000;
+    qint64 quietEndNs = -1; // once the reply is complete
+    while (!Interrupt::requested()) {
+        const qint64 leftNs = endNs - clock.nsecsElapsed();
+        if (leftNs <= 0)
+            break;
+        const int ready = waitFor(fd, leftNs);
+        if (ready < 0)
+            break;
+        if (ready == 0)
+            continue;
+        const QByteArray bytes = takeBytes(fd, reply.lineFailed);
+        if (reply.lineFailed)
+            break;
+        if (bytes.isEmpty() && (ready & (POLLHUP | POLLERR | POLLNVAL))) {
+            fail(QStringLiteral("the device hung up"));
+            reply.lineFailed = true;
+            break;
+        }
+        const qint64 nowNs = clock.nsecsElapsed();
+        if (bytes.isEmpty() || (quietEndNs >= 0 && nowNs > quietEndNs))
+            continue;
+        reply.bytes += bytes;
+        reply.responseMs = double(nowNs) / 1e6;
+        if (exchange.complete(reply.bytes))
+            endNs = quietEndNs = nowNs + qint64(kQuietMs) * 1000000;
+    }
+    return quietEndNs >= 0;
+}
+
 Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs)
 {
     const QByteArray &frame = exchange.request;
@@ -115,37 +149,10 @@ Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs)
         reply.lineFailed = true;
         return reply;
     }
-    // Until the time-out, or until a complete reply has been followed by a quiet gap.
-    qint64 endNs = timeoutUs * 1000;
-    qint64 quietEndNs = -1; // once the reply is complete
-    while (!Interrupt::requested()) {
-        const qint64 leftNs = endNs - clock.nsecsElapsed();
-        if (leftNs <= 0)
-            break;
-        const int ready = waitFor(fd, leftNs);
-        if (ready < 0)
-            break;
-        if (ready == 0)
-            continue;
-        const QByteArray bytes = takeBytes(fd, reply.lineFailed);
-        if (reply.lineFailed)
-            break;
-        if (bytes.isEmpty() && (ready & (POLLHUP | POLLERR | POLLNVAL))) {
-            fail(QStringLiteral("the device hung up"));
-            reply.lineFailed = true;
-            break;
-        }
-        const qint64 nowNs = clock.nsecsElapsed();
-        if (bytes.isEmpty() || (quietEndNs >= 0 && nowNs > quietEndNs))
-            continue;
-        reply.bytes += bytes;
-        reply.responseMs = double(nowNs) / 1e6;
-        if (exchange.complete(reply.bytes))
-            endNs = quietEndNs = nowNs + qint64(kQuietMs) * 1000000;
-    }
+    const bool complete = gather(fd, exchange, timeoutUs, clock, reply);
     reply.waitedMs = double(clock.nsecsElapsed()) / 1e6;
     // Ctrl+C in the quiet gap after a complete reply leaves that exchange to be judged and counted.
-    reply.interrupted = Interrupt::requested() && quietEndNs < 0;
+    reply.interrupted = Interrupt::requested() && !complete;
     if (log)
         m_err << QStringLiteral("< ") << HexText(reply.bytes).trimmed();
     m_err.flush();

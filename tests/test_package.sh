@@ -107,9 +107,9 @@ read KV55|KV5510ADAM KV5520ADAM KV5530ADAM KV5540ADAM KV5550ADAM
 write kv17|kv1710adam kv1720adam kv1730adam kv1740adam
 poll 77|7710 7720
 poll KV5510ADAM --c|--count --csv
-scan -|--port --timeout --quiet --json
-survey --|--port --baud --parity --timeout --quiet --json --echo --from --to
-read 5510 --|--port --baud --parity --timeout --quiet --json --echo --address
+scan -|--port --timeout --json --quiet
+survey --|--port --baud --parity --timeout --from --to --json --echo --quiet
+read 5510 --|--port --baud --parity --address --retries --timeout --json --echo --quiet
 ports -|--json
 --port COM|COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9
 EOF
