@@ -1097,13 +1097,19 @@ private slots:
         for (qsizetype i = 0; i < subcommands.size(); ++i)
             QCOMPARE(completed[i + 2], QLatin1String(offered[i]));
         QCOMPARE(cliSubcommands().size(), std::size(subcommands));
+        // Each named where a usage line or the option list begins: the text a blank or two after it.
+        QString named;
+        for (const QString &line : helpText().split('\n'))
+            named += line.startsWith(QLatin1String("  ")) && line[2] != ' ' ? line.mid(2).section(QStringLiteral("  "), 0, 0) + '\n' : QString();
+        QVERIFY(helpText().contains("\n  write MODEL --on LIST\n                        switch on the outputs listed")
+                && helpText().contains("\n  raw HEX [--no-crc]    send the frame") && helpText().contains("\n  --from A, --to B survey, find:"));
         for (const SubcommandSpec &sub : cliSubcommands()) {
             QVERIFY2(completed[0].split(' ').contains(QLatin1String(sub.name)), sub.name);
-            QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub.name) + QLatin1Char(' ')), sub.name);
+            QVERIFY2(named.contains(QRegularExpression(QStringLiteral("^%1( |$)").arg(QLatin1String(sub.name)), QRegularExpression::MultilineOption)), sub.name);
         }
         for (const OptionSpec &option : cliOptions()) {
             QVERIFY2(completed[1].split(' ').contains(QLatin1String("--") + QLatin1String(option.name)), option.name);
-            QVERIFY2(helpText().contains(QRegularExpression(QStringLiteral("--%1(?![\\w-])").arg(QLatin1String(option.name)))), option.name);
+            QVERIFY2(named.contains(QRegularExpression(QStringLiteral("--%1(?![\\w-])").arg(QLatin1String(option.name)))), option.name);
         }
     }
 
