@@ -636,7 +636,8 @@ private slots:
     }
 
     // A poll whose simulator dies mid-way (a pulled adapter, a device server gone): what it had is
-    // printed, the summary says it stopped early, and the exit status is 3, over a pty and TCP.
+    // printed, the summary says it stopped early, and the exit status is 3, over a pty and TCP;
+    // and a find.
     void pollThatLosesItsLine()
     {
         for (const bool tcp : {false, true}) {
@@ -659,6 +660,17 @@ private slots:
             QCOMPARE(summary["ok"].toInt(), summary["requests"].toInt());
             QCOMPARE(summary["requests"].toInt(), (lines.size() - 1) / 8);
         }
+        // find too: exit 3, the line's failure said, and nothing of modules not found.
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:1"}));
+        QProcess p;
+        p.setWorkingDirectory(sim.dir.path());
+        p.start(kCli, {"find", "--codes", "2", "--quiet"});
+        QVERIFY(requests(sim, 5).size() >= 5);
+        sim.kill();
+        QVERIFY(p.waitForFinished(kWaitMs));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(p.exitCode() == 3 && err.startsWith("korvant-cli: the line failed: ") && err.count('\n') == 1, qPrintable(err));
     }
 
     // A reply in pieces is gathered whole; a byte trailing a complete reply within the quiet gap
