@@ -117,7 +117,7 @@ const OptionSpec kOptions[] = {
              "/dev/ttyUSB{n-1}, else /dev/ttyS{n-1}), a device path such as\n"
              "/dev/ttyUSB0, or tcp://HOST:PORT for a serial device server in TCP\n"
              "server mode (RTU frames; its own baud rate and parity) (default COM1)"},
-    {.name = "baud", .value = "N", .offered = kAtSettings, .help = "4800, 9600, 19200 or 38400 (default 9600)"},
+    {.name = "baud", .value = "N", .offered = kAtSettings, .choices = baudRates, .help = "%1 (default 9600)"},
     {.name = "parity", .value = "P", .offered = kAtSettings,
      .help = "None, Even or Odd (N, E, O; default None); 8 data bits, 1 stop bit"},
     {.name = "address", .value = "A", .offered = bits({C::Read, C::Write, C::SetComm, C::Poll}), .low = 0, .high = 255,
@@ -228,16 +228,16 @@ QString synopsis(const OptionSpec &option)
 QString optionHelp(const OptionSpec &option, const OptionSpec *next)
 {
     QString text = QString::fromLatin1(option.help);
-    if (option.low <= option.high)
+    if (option.low <= option.high || option.choices)
         text = text.arg(rangeText(option));
     const bool joined = next && next->help && !*next->help; // "--from A, --to B"
     return paragraph(synopsis(option) + (joined ? QStringLiteral(", ") + synopsis(*next) : QString()), text, 19, 1);
 }
 
 // "a", "a and b", "a, b and c".
-QString listed(const QStringList &words)
+QString listed(const QStringList &words, const QString &last = QStringLiteral(" and "))
 {
-    return words.size() < 2 ? words.join(QString()) : words.mid(0, words.size() - 1).join(QStringLiteral(", ")) + QStringLiteral(" and ") + words.last();
+    return words.size() < 2 ? words.join(QString()) : words.mid(0, words.size() - 1).join(QStringLiteral(", ")) + last + words.last();
 }
 
 } // namespace
@@ -252,7 +252,10 @@ const OptionSpec &cliOption(const char *name)
 
 QString rangeText(const OptionSpec &option)
 {
-    return QStringLiteral("%1..%2").arg(option.low).arg(option.high);
+    QStringList values;
+    for (const int v : option.choices ? option.choices() : QList<int>())
+        values << QString::number(v);
+    return option.choices ? listed(values, QStringLiteral(" or ")) : QStringLiteral("%1..%2").arg(option.low).arg(option.high);
 }
 
 QString belongingProblem(const OptionSpec &option)
@@ -329,6 +332,7 @@ QString bashCompletion(const QString &templateText)
     const std::pair<const char *, QString> marks[] = {
         {"@MODEL_NUMBERS@", modelNumbers().join(QLatin1Char(' '))},
         {"@COMM_TEXTS@", communicationParameterTexts().join(QLatin1Char(' '))},
+        {"@BAUDS@", rangeText(cliOption("baud")).remove(QLatin1Char(',')).replace(QLatin1String(" or "), QLatin1String(" "))},
         {"@SUBCOMMANDS@", names.join(QLatin1Char(' '))},
         {"@SUBCOMMAND_PATTERN@", names.join(QLatin1Char('|'))},
         {"@OPTIONS_OF_SUBCOMMANDS@", arms.join(QLatin1Char('\n'))},

@@ -33,6 +33,7 @@ struct OptionSpec {
     const char *what = nullptr;
     const char *unit = "";
     int CliOptions::*field = nullptr; // where a plain whole number goes
+    const QList<int> &(*choices)() = nullptr; // the only values it takes
     // Its lines of the help's option list, "%1" standing for the range. nullptr: told with its
     // subcommand's usage; "": told on the line of the option before it.
     const char *help = nullptr;
@@ -42,7 +43,7 @@ std::span<const SubcommandSpec> cliSubcommands();
 std::span<const OptionSpec> cliOptions();
 const OptionSpec &cliOption(const char *name);
 
-// "low..high" of a whole-number option.
+// "low..high" of a whole-number option; "4800, 9600, 19200 or 38400" of one with choices.
 QString rangeText(const OptionSpec &option);
 // What is said when the option is given to a subcommand it does not belong to: it and the options
 // beside it in the table that belong to the same subcommands, "--on and --ma belong to write".

@@ -9,12 +9,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 
 namespace {
-
-// The baud rates the modules speak (the code table's).
-constexpr int kBauds[] = {4800, 9600, 19200, 38400};
 
 // A whole number low..high written in plain decimal digits, nothing else.
 std::optional<int> wholeNumber(const QString &text, int low, int high)
@@ -28,11 +24,6 @@ std::optional<int> wholeNumber(const QString &text, int low, int high)
     if (v < low || v > high)
         return std::nullopt;
     return v;
-}
-
-std::optional<char> parityFromText(const QString &text)
-{
-    return parityFromName(text, Qt::CaseInsensitive);
 }
 
 // "1,3" -> {1, 3}, each low..high; "none" or "" -> {}.
@@ -129,12 +120,12 @@ struct Reader {
         }
         if (isSet("baud")) {
             const std::optional<int> b = wholeNumber(value("baud"), 1, 4000000);
-            if (!b || std::find(std::begin(kBauds), std::end(kBauds), *b) == std::end(kBauds))
-                return fail(QStringLiteral("baud rate \"%1\" is not 4800, 9600, 19200 or 38400").arg(value("baud")));
+            if (!b || !baudRates().contains(*b))
+                return fail(QStringLiteral("baud rate \"%1\" is not %2").arg(value("baud"), rangeText(cliOption("baud"))));
             o.line.baud = *b;
         }
         if (isSet("parity")) {
-            const std::optional<char> p = parityFromText(value("parity"));
+            const std::optional<char> p = parityFromName(value("parity"), Qt::CaseInsensitive);
             if (!p)
                 return fail(QStringLiteral("parity \"%1\" is not None, Even or Odd").arg(value("parity")));
             o.line.parity = *p;
@@ -190,7 +181,7 @@ bool Reader::argument(const QString &text) const
     case Command::Read:
     case Command::Write:
     case Command::Poll:
-        o.model = modelByName(text);
+        o.model = findModelLoosely(text);
         if (!o.model)
             return fail(QStringLiteral("unknown model \"%1\"").arg(text));
         if (o.command != Command::Write && modelReads(*o.model).isEmpty())
@@ -261,16 +252,6 @@ int worstStatus(int a, int b)
     return rank(a) >= rank(b) ? a : b;
 }
 
-const ModelRow *modelByName(const QString &name)
-{
-    QString n = name.trimmed().toUpper();
-    if (!n.startsWith(QLatin1String("KV")))
-        n.prepend(QLatin1String("KV"));
-    if (!n.endsWith(QLatin1String("ADAM")))
-        n.append(QLatin1String("ADAM"));
-    return findModel(n);
-}
-
 QString portFailureText(const QString &port, const QString &device, const QString &what, const QString &reason)
 {
     const bool same = device.isEmpty() || device == port;
@@ -285,9 +266,7 @@ QString portFailureText(const QString &port, const QString &device, const QStrin
 
 int defaultTimeoutMs(const LineSettings &line, int requestBytes, int replyBytes)
 {
-    const int bitsPerByte = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
-    const double lineMs = double(requestBytes + replyBytes) * bitsPerByte * 1000.0 / line.baud;
-    return int(std::ceil(lineMs)) + kTimeoutMarginMs;
+    return int((lineTimeUs(line, requestBytes + replyBytes) + 999) / 1000) + kTimeoutMarginMs;
 }
 
 std::optional<QList<bool>> outputStates(const QList<int> &on, int count)

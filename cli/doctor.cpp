@@ -56,9 +56,7 @@ int runDoctor(Context &c)
         return ExitOk;
     bool answered = false, echoed = false;
     for (int code = 1; code <= int(communicationParameterTexts().size()); ++code) {
-        LineSettings line;
-        line.baud = baudForCode(code);
-        line.parity = parityForCode(code);
+        const LineSettings line = codeSettings(code);
         if (!c.session.open(line))
             return ExitPort; // said by the session, at the first setting or a later one
         Exchange exchange(parameterReadRequest());

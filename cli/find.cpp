@@ -39,12 +39,7 @@ private:
 
     BusFinder::Next open(const BusFinder::Next &next)
     {
-        LineSettings line = c.o.line;
-        if (next.code != 0) {
-            line.baud = baudForCode(next.code);
-            line.parity = parityForCode(next.code);
-        }
-        const bool ok = c.session.open(line);
+        const bool ok = c.session.open(next.code != 0 ? codeSettings(next.code) : c.o.line);
         portFailed = !ok;
         return finder.opened(ok, nowUs());
     }

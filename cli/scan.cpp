@@ -13,10 +13,8 @@ int runScan(Context &c)
     // whether the port can be opened at all.
     if (!c.session.open(o.line))
         return ExitPort;
-    LineSettings line;
     for (int code = 1; code <= int(communicationParameterTexts().size()); ++code) {
-        line.baud = baudForCode(code);
-        line.parity = parityForCode(code);
+        const LineSettings line = codeSettings(code);
         if (!c.session.open(line))
             return ExitPort;
         Exchange exchange(parameterReadRequest());
@@ -25,9 +23,7 @@ int runScan(Context &c)
         if (exchange.accepted()) {
             // A device server answers at the first step whatever the module's code: say the code's.
             const ModuleParameters module = moduleParameters(exchange.reply);
-            const FoundModule found{module, c.session.device().startsWith(QLatin1String("tcp://"))
-                                                ? LineSettings{baudForCode(module.code), parityForCode(module.code)}
-                                                : line};
+            const FoundModule found{module, c.session.device().startsWith(QLatin1String("tcp://")) ? codeSettings(module.code) : line};
             o.json ? c.print(foundJson(found)) : c.print(foundLine(found));
             return ExitOk;
         }
