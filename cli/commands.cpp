@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include "context.h"
+#include "interrupt.h"
 #include "serialports.h"
 
 namespace {
@@ -16,15 +17,20 @@ int runPorts(Context &c)
     return ExitOk;
 }
 
+// Each subcommand's function; whether it runs on the line --port names, opened first at --baud and
+// --parity (so a port that cannot be opened ends it before anything is sent), and whether Ctrl+C
+// stops it with what it has.
 struct Run {
     Command command;
     int (*run)(Context &);
+    bool onTheLine = true, stoppable = false;
 };
 
 constexpr Run kRuns[] = {
-    {Command::Scan, runScan},     {Command::Read, runRead},     {Command::Write, runWrite},   {Command::SetAddress, runSetAddress},
-    {Command::SetComm, runSetComm}, {Command::Poll, runPoll}, {Command::Survey, runSurvey}, {Command::Ports, runPorts},
-    {Command::Find, runFind},     {Command::Raw, runRaw},       {Command::Doctor, runDoctor},
+    {Command::Scan, runScan},   {Command::Read, runRead},         {Command::Write, runWrite},
+    {Command::SetAddress, runSetAddress}, {Command::SetComm, runSetComm}, {Command::Poll, runPoll, true, true},
+    {Command::Survey, runSurvey, true, true}, {Command::Ports, runPorts, false}, {Command::Find, runFind, true, true},
+    {Command::Raw, runRaw},     {Command::Doctor, runDoctor, false},
 };
 
 } // namespace
@@ -32,8 +38,12 @@ constexpr Run kRuns[] = {
 int runCommand(const CliOptions &options, QTextStream &out, QTextStream &err)
 {
     Context c(options, out, err);
-    for (const Run &r : kRuns)
-        if (r.command == options.command)
-            return r.run(c);
+    for (const Run &r : kRuns) {
+        if (r.command != options.command)
+            continue;
+        if (r.stoppable)
+            Interrupt::install();
+        return r.onTheLine && !c.session.open(options.line) ? int(ExitPort) : r.run(c);
+    }
     return ExitUsage;
 }

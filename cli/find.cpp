@@ -3,7 +3,6 @@
 
 #include "context.h"
 #include "finder.h"
-#include "interrupt.h"
 
 #include <QElapsedTimer>
 
@@ -97,9 +96,6 @@ private:
 int runFind(Context &c)
 {
     const CliOptions &o = c.o;
-    Interrupt::install();
-    if (!c.session.open(o.line))
-        return ExitPort;
     c.session.setLogging(false);
     FinderOptions options;
     options.codes = o.codes;

@@ -114,9 +114,6 @@ int pollSummary(Context &c, const PollRun &p)
 int runPoll(Context &c)
 {
     const CliOptions &o = c.o;
-    Interrupt::install();
-    if (!c.session.open(o.line))
-        return ExitPort;
     const QVector<AcquisitionCycle::Read> reads = modelReads(*o.model);
     PollRun p;
     p.tallies.resize(std::size_t(o.addresses.size()) + 1);

@@ -7,8 +7,6 @@
 int runRaw(Context &c)
 {
     const CliOptions &o = c.o;
-    if (!c.session.open(o.line))
-        return ExitPort;
     // A function the tool reads or writes is judged at its reply's length. Any other takes what
     // comes until the line is quiet, and is judged at that length: the same address, the
     // function or its exception, and a good CRC.

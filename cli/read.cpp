@@ -6,8 +6,6 @@
 int runRead(Context &c)
 {
     const CliOptions &o = c.o;
-    if (!c.session.open(o.line))
-        return ExitPort;
     int status = ExitOk;
     const bool several = o.addresses.size() > 1;
     for (const int address : o.addresses) {

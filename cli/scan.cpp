@@ -9,10 +9,7 @@
 int runScan(Context &c)
 {
     const CliOptions &o = c.o;
-    // The scan opens the line at each code's settings itself; the first open only finds out
-    // whether the port can be opened at all.
-    if (!c.session.open(o.line))
-        return ExitPort;
+    // The scan opens the line at each code's settings itself.
     for (int code = 1; code <= int(communicationParameterTexts().size()); ++code) {
         const LineSettings line = codeSettings(code);
         if (!c.session.open(line))

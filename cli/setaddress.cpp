@@ -8,8 +8,6 @@
 int runSetAddress(Context &c)
 {
     const CliOptions &o = c.o;
-    if (!c.session.open(o.line))
-        return ExitPort;
     const QJsonObject refused{{"address", o.argument.toInt()}};
     if (o.toAddress > 0) {
         // One module only: the one at A, none at NEW, and afterwards it answers at NEW.

@@ -8,8 +8,6 @@
 int runSetComm(Context &c)
 {
     const CliOptions &o = c.o;
-    if (!c.session.open(o.line))
-        return ExitPort;
     // The command line took only one of the eight texts.
     const int code = communicationParameterCode(o.argument);
     OneModuleWrite plan = OneModuleWrite::comm(std::uint8_t(o.address), code);

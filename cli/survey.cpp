@@ -2,14 +2,10 @@
 #include "commands.h"
 
 #include "context.h"
-#include "interrupt.h"
 
 int runSurvey(Context &c)
 {
     const CliOptions &o = c.o;
-    Interrupt::install();
-    if (!c.session.open(o.line))
-        return ExitPort;
     c.session.setLogging(false);
     const bool bar = c.showsProgress();
     const int total = o.to - o.from + 1;

@@ -7,8 +7,6 @@
 int runWrite(Context &c)
 {
     const CliOptions &o = c.o;
-    if (!c.session.open(o.line))
-        return ExitPort;
     const bool analog = o.model->kind == PanelKind::AnalogOutput;
     const QList<bool> states = analog ? QList<bool>() : *outputStates(*o.on, o.model->outputs());
     const auto address = std::uint8_t(o.address);
