@@ -17,9 +17,11 @@ struct SubcommandSpec {
     const char *name;
     Command command;
     int arguments; // positional arguments after the subcommand
-    // Its paragraph of the help: a usage line (it begins with the name), then the lines that tell
-    // it; a second usage line may follow.
-    const char *help;
+    // Its paragraphs of the help: a usage line and the lines that tell it; a second may follow.
+    struct Usage {
+        const char *synopsis = nullptr, *lines = nullptr;
+    };
+    Usage usages[2];
 };
 
 struct OptionSpec {

@@ -1101,6 +1101,7 @@ private slots:
         QString named;
         for (const QString &line : helpText().split('\n'))
             named += line.startsWith(QLatin1String("  ")) && line[2] != ' ' ? line.mid(2).section(QStringLiteral("  "), 0, 0) + '\n' : QString();
+        QCOMPARE(named.count(QRegularExpression(QStringLiteral("^[^-]"), QRegularExpression::MultilineOption)), 13); // usage lines
         QVERIFY(helpText().contains("\n  write MODEL --on LIST\n                        switch on the outputs listed")
                 && helpText().contains("\n  raw HEX [--no-crc]    send the frame") && helpText().contains("\n  --from A, --to B survey, find:"));
         for (const SubcommandSpec &sub : cliSubcommands()) {
