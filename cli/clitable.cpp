@@ -23,64 +23,55 @@ constexpr Commands kAtSettings = bits({C::Read, C::Write, C::SetAddress, C::SetC
 constexpr Commands kOnAPort = kAtSettings | bits({C::Scan, C::Doctor});
 
 constexpr SubcommandSpec kSubcommands[] = {
-    {"scan", C::Scan, 0,
-     "scan\nsend the broadcast parameter read at the eight settings in code\n"
+    {"scan", C::Scan, 0, {{"scan", "send the broadcast parameter read at the eight settings in code\n"
      "order (4800..38400 None, then Even) until a module answers; print\n"
      "its address, code, the baud and parity it answered at (behind a\n"
      "device server, which answers at once: those its code stands for),\n"
      "and model. Only one module may be on the line: bytes that fail\n"
      "the check at a setting are several modules answering at once (a\n"
      "collision), said with exit 6 (find tells them apart)\n"
-     "  korvant-cli scan --port /dev/ttyUSB0"},
-    {"read", C::Read, 1,
-     "read MODEL\nevery read the model's window makes; one line per channel:\n"
+     "  korvant-cli scan --port /dev/ttyUSB0"}}},
+    {"read", C::Read, 1, {{"read MODEL", "every read the model's window makes; one line per channel:\n"
      "caption: value as the window shows it\n"
-     "  korvant-cli read KV5510ADAM --address 3"},
-    {"write", C::Write, 1,
-     "write MODEL --on LIST\nswitch on the outputs listed (1-based, comma-separated, \"none\"),\n"
+     "  korvant-cli read KV5510ADAM --address 3"}}},
+    {"write", C::Write, 1, {{"write MODEL --on LIST", "switch on the outputs listed (1-based, comma-separated, \"none\"),\n"
      "every other output off\n"
-     "  korvant-cli write KV5550ADAM --on 1,3\n"
-     "write KV1720ADAM --ma MA\nset the analog output to MA milliamperes (0 to 20, up to three\n"
+     "  korvant-cli write KV5550ADAM --on 1,3"},
+     {"write KV1720ADAM --ma MA", "set the analog output to MA milliamperes (0 to 20, up to three\n"
      "decimals)\n"
-     "  korvant-cli write KV1720ADAM --ma 4.00"},
-    {"set-address", C::SetAddress, 1,
-     "set-address NEW\nwrite a new address (0..255) to register 100, broadcast: only one\n"
+     "  korvant-cli write KV1720ADAM --ma 4.00"}}},
+    {"set-address", C::SetAddress, 1, {{"set-address NEW", "write a new address (0..255) to register 100, broadcast: only one\n"
      "module may be on the line\n"
      "(it first sends the broadcast read: when several modules answer,\n"
      "it writes nothing and exits 6)\n"
-     "  korvant-cli set-address 5 --baud 9600\n"
-     "set-address NEW --to-address A\nwrite the new address to the module at address A only. It reads\n"
+     "  korvant-cli set-address 5 --baud 9600"},
+     {"set-address NEW --to-address A", "write the new address to the module at address A only. It reads\n"
      "A first (several modules there: exit 6, none: exit 4) and NEW\n"
      "(a module there: exit 6, \"address NEW is taken\"), writing\n"
      "nothing then; after the write it reads NEW, and succeeds only\n"
-     "when the module answers there (else exit 4)"},
-    {"set-comm", C::SetComm, 1,
-     "set-comm TEXT\nwrite the communication-parameter code of TEXT, exactly one of\n"
+     "when the module answers there (else exit 4)"}}},
+    {"set-comm", C::SetComm, 1, {{"set-comm TEXT", "write the communication-parameter code of TEXT, exactly one of\n"
      "4800,None,8,1  9600,None,8,1  19200,None,8,1  38400,None,8,1\n"
      "4800,Even,8,1  9600,Even,8,1  19200,Even,8,1  38400,Even,8,1\n"
      "to register 101 of the module at --address. It reads the module\n"
      "first, as set-address --to-address does, and after the write at\n"
      "the new setting: exit 4 when it does not answer there\n"
-     "  korvant-cli set-comm 19200,Even,8,1 --address 5"},
-    {"poll", C::Poll, 1,
-     "poll MODEL\nread repeatedly, one line per exchange (time, verdict, response\n"
+     "  korvant-cli set-comm 19200,Even,8,1 --address 5"}}},
+    {"poll", C::Poll, 1, {{"poll MODEL", "read repeatedly, one line per exchange (time, verdict, response\n"
      "time, values), then statistics (response times: minimum and\n"
      "maximum as measured, median and p99 cut to the 0.1 ms); Ctrl+C\n"
      "stops it. Exit 0 when at least one exchange was answered well,\n"
      "3 when the line was lost (the summary says \"stopped early\")\n"
-     "  korvant-cli poll KV1730ADAM --period 200 --count 100"},
-    {"survey", C::Survey, 0,
-     "survey\nread the parameter registers (100..102) of every address from\n"
+     "  korvant-cli poll KV1730ADAM --period 200 --count 100"}}},
+    {"survey", C::Survey, 0, {{"survey", "read the parameter registers (100..102) of every address from\n"
      "--from to --to at the given settings, one request each; one line\n"
      "per module that answers\n"
-     "  korvant-cli survey --baud 19200 --from 1 --to 32"},
-    {"ports", C::Ports, 0,
-     "ports\nevery serial device the system lists: its device, its name in\n"
+     "  korvant-cli survey --baud 19200 --from 1 --to 32"}}},
+    {"ports", C::Ports, 0, {{"ports", "every serial device the system lists: its device, its name in\n"
      "/dev/serial/by-id, description, manufacturer, serial number, and\n"
      "whether this user may open it\n"
-     "  korvant-cli ports"},
-    {"find", C::Find, 0,
-     "find\nevery module on the line at every setting: the broadcast parameter\n"
+     "  korvant-cli ports"}}},
+    {"find", C::Find, 0, {{"find", "every module on the line at every setting: the broadcast parameter\n"
      "read at each code of --codes, then, where anything answered, the\n"
      "parameter read to each address from --from to --to. One line per\n"
      "module (address, code, the baud and parity it answered at, model,\n"
@@ -88,24 +79,22 @@ constexpr SubcommandSpec kSubcommands[] = {
      "names another setting) and per setting where replies collided but\n"
      "no module was found. Exit 6 when a shared address or such a\n"
      "collision was found\n"
-     "  korvant-cli find --codes 2,3 --to 32"},
-    {"raw", C::Raw, 1,
-     "raw HEX [--no-crc]\nsend the frame HEX (\"01 03 00 64 00 03\") with its CRC appended\n"
+     "  korvant-cli find --codes 2,3 --to 32"}}},
+    {"raw", C::Raw, 1, {{"raw HEX [--no-crc]", "send the frame HEX (\"01 03 00 64 00 03\") with its CRC appended\n"
      "(--no-crc: exactly the bytes given) and print the reply, its\n"
      "verdict and response time. A reply to function 02, 03, 06 or 0F is\n"
      "judged as everywhere; to any other, a reply from the same address\n"
      "with the function or its exception and a good CRC is OK, taken\n"
      "until the line is quiet. Exit as for read\n"
-     "  korvant-cli raw \"01 03 00 64 00 03\""},
-    {"doctor", C::Doctor, 0,
-     "doctor\nthe ports table with each adapter's latency timer; with --port,\n"
+     "  korvant-cli raw \"01 03 00 64 00 03\""}}},
+    {"doctor", C::Doctor, 0, {{"doctor", "the ports table with each adapter's latency timer; with --port,\n"
      "the broadcast parameter read at the eight settings, each told as\n"
      "nothing, a module, several modules, echo or garbage. An echoing\n"
      "adapter and a latency timer above 2 ms are warned of on stderr.\n"
      "It names the sys folder first. Exit 0 when a module (or several)\n"
      "answered, 4 when nothing did, 3 when the port cannot be opened\n"
      "(at any of the settings)\n"
-     "  korvant-cli doctor --port /dev/ttyUSB0"},
+     "  korvant-cli doctor --port /dev/ttyUSB0"}}},
 };
 
 // In the order of the help's option list; options that belong to the same subcommands stand
@@ -197,27 +186,6 @@ QString paragraph(const QString &synopsis, const QString &text, int column, int 
            + QString(text).replace(QLatin1Char('\n'), QLatin1Char('\n') + indent) + QLatin1Char('\n');
 }
 
-QString subcommandHelp(const SubcommandSpec &sub)
-{
-    QString text;
-    QString synopsis, lines;
-    const auto flush = [&] {
-        if (!synopsis.isEmpty())
-            text += paragraph(synopsis, lines, 24, 2);
-    };
-    for (const QString &line : QString::fromLatin1(sub.help).split(QLatin1Char('\n'))) {
-        if (line == QLatin1String(sub.name) || line.startsWith(QLatin1String(sub.name) + QLatin1Char(' '))) {
-            flush();
-            synopsis = line;
-            lines.clear();
-        } else {
-            lines += (lines.isEmpty() ? QString() : QStringLiteral("\n")) + line;
-        }
-    }
-    flush();
-    return text;
-}
-
 QString synopsis(const OptionSpec &option)
 {
     return (option.shortName ? QStringLiteral("-%1, ").arg(QLatin1String(option.shortName)) : QString())
@@ -282,7 +250,8 @@ QString helpText(const QString &sysFolder)
                                   "\n"
                                   "Subcommands:\n");
     for (const SubcommandSpec &sub : kSubcommands)
-        text += subcommandHelp(sub);
+        for (const auto &[synopsis, lines] : sub.usages)
+            text += synopsis ? paragraph(QLatin1String(synopsis), QLatin1String(lines), 24, 2) : QString();
     // Every model of the table, wrapped to the width of the rest of this text.
     text += wrapWords(QStringLiteral("MODEL:"),
                       modelNames() + QStringLiteral("(any case, or the number alone: 5510)").split(QLatin1Char(' ')),

@@ -4,24 +4,6 @@
 
 #include <unistd.h>
 
-int Context::fail(int status, const QString &message)
-{
-    err << QStringLiteral("korvant-cli: ") << message << '\n';
-    err.flush();
-    return status;
-}
-
-void Context::warn(const QString &text)
-{
-    fail(ExitOk, QStringLiteral("warning: ") + text);
-}
-
-void Context::print(const QString &line)
-{
-    out << line << '\n';
-    out.flush();
-}
-
 bool Context::showsProgress() const
 {
     return !o.quiet && ::isatty(STDERR_FILENO);
@@ -36,17 +18,11 @@ void Context::progress(int done, int total, const QString &text)
     err.flush();
 }
 
-void Context::clearProgress()
-{
-    err << QStringLiteral("\r\033[K");
-    err.flush();
-}
-
-Session::Reply Context::talk(Exchange &exchange, const LineSettings &line)
+Session::Reply Context::talk(Exchange &exchange, const LineSettings &line, bool roomForEcho)
 {
     exchange.echoKnown = session.echoKnown();
     Session::Reply reply = session.exchange(
-        exchange, timeoutFor(line, int(exchange.request.size()) * (exchange.echoKnown ? 2 : 1), exchange.replyLength));
+        exchange, timeoutFor(line, int(exchange.request.size()) * (exchange.echoKnown || roomForEcho ? 2 : 1), exchange.replyLength));
     judged(exchange, reply);
     session.setEchoKnown(exchange.echoKnown);
     return reply;
@@ -120,16 +96,6 @@ int Context::writeToOne(OneModuleWrite &plan, QJsonObject refused)
         print(refused);
     const bool shared = plan.outcome() == OneModuleWrite::Outcome::Several || plan.outcome() == OneModuleWrite::Outcome::Taken;
     return fail(shared ? ExitShared : ExitNoReply, plan.refusal());
-}
-
-ExchangeReport Context::report(int address, const ReplyVerdict &verdict, double responseMs)
-{
-    return {address, o.model ? o.model->name : QString(), ++m_seq, m_doneWallMs, verdict, responseMs};
-}
-
-QVector<ValueRow> Context::rowsOf(const ExchangeReport &x, const AcquisitionCycle::Read &r, const Exchange &exchange) const
-{
-    return exchange.accepted() ? valueRows(*o.model, r, exchange.reply, x.address, x.wallMs, o.model->name) : QVector<ValueRow>();
 }
 
 QByteArray modelRead(int address, const AcquisitionCycle::Read &r)

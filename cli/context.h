@@ -18,17 +18,29 @@ public:
     Context(const CliOptions &options, QTextStream &out, QTextStream &err) : o(options), out(out), err(err), session(options, err) {}
 
     // "korvant-cli: MESSAGE" on stderr; status given back.
-    int fail(int status, const QString &message);
-    // "korvant-cli: warning: TEXT" on stderr.
-    void warn(const QString &text);
-    void print(const QString &line);
+    int fail(int status, const QString &message)
+    {
+        err << QStringLiteral("korvant-cli: ") << message << '\n';
+        err.flush();
+        return status;
+    }
+    void warn(const QString &text) { fail(ExitOk, QStringLiteral("warning: ") + text); }
+    void print(const QString &line)
+    {
+        out << line << '\n';
+        out.flush();
+    }
     void print(const QJsonObject &object) { print(jsonLine(object)); }
 
     // A progress bar on stderr, "[####....] TEXT", where stderr is a terminal and not --quiet;
     // cleared before a result takes its line and at the end.
     bool showsProgress() const;
     void progress(int done, int total, const QString &text);
-    void clearProgress();
+    void clearProgress()
+    {
+        err << QStringLiteral("\r\033[K");
+        err.flush();
+    }
 
     // The time-out of an exchange of these sizes at these settings: --timeout, else the time
     // the request and its reply take on the line plus a margin.
@@ -39,7 +51,8 @@ public:
     // Sends the exchange's request, waits for the reply and judges it. What it gives back is the
     // reply with the line's echo set aside (the bytes the verdict is on, what is decoded), with no
     // response time for a time-out; report() takes the time its reply was complete.
-    Session::Reply talk(Exchange &exchange, const LineSettings &line);
+    // With roomForEcho the wait has room for an echo not known yet.
+    Session::Reply talk(Exchange &exchange, const LineSettings &line, bool roomForEcho = false);
     // Judges what came back for the exchange and makes the reply what talk() gives.
     void judged(Exchange &exchange, Session::Reply &reply);
     // talk(), asked again after each time-out up to --retries times (each attempt logged).
@@ -54,9 +67,15 @@ public:
     int writeToOne(OneModuleWrite &plan, QJsonObject refused);
     // What the JSON says of the exchange judged last, at the time its reply was complete; seq
     // counts the run's exchanges.
-    ExchangeReport report(int address, const ReplyVerdict &verdict, double responseMs);
+    ExchangeReport report(int address, const ReplyVerdict &verdict, double responseMs)
+    {
+        return {address, o.model ? o.model->name : QString(), ++m_seq, m_doneWallMs, verdict, responseMs};
+    }
     // The values of an accepted read, as rows; none for a refused one.
-    QVector<ValueRow> rowsOf(const ExchangeReport &x, const AcquisitionCycle::Read &r, const Exchange &exchange) const;
+    QVector<ValueRow> rowsOf(const ExchangeReport &x, const AcquisitionCycle::Read &r, const Exchange &exchange) const
+    {
+        return exchange.accepted() ? valueRows(*o.model, r, exchange.reply, x.address, x.wallMs, o.model->name) : QVector<ValueRow>();
+    }
 
     const CliOptions &o;
     QTextStream &out;

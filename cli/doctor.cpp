@@ -60,13 +60,10 @@ int runDoctor(Context &c)
         if (!c.session.open(line))
             return ExitPort; // said by the session, at the first setting or a later one
         Exchange exchange(parameterReadRequest());
-        exchange.echoKnown = c.session.echoKnown();
         // Long enough for an echo ahead of the reply, whether or not one is known yet.
-        const Session::Reply reply = c.session.exchange(exchange, c.timeoutFor(line, int(exchange.request.size()) * 2, exchange.replyLength));
+        const Session::Reply reply = c.talk(exchange, line, true);
         if (reply.interrupted || reply.lineFailed)
             return reply.lineFailed ? ExitPort : ExitNoReply;
-        exchange.judge(reply.bytes);
-        c.session.setEchoKnown(exchange.echoKnown);
         c.session.logVerdict(exchange.verdict.reason());
         const Hearing heard = hearSetting(exchange);
         echoed = echoed || !exchange.echo.isEmpty();

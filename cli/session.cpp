@@ -80,6 +80,13 @@ void Session::fail(const QString &why)
     line().close();
 }
 
+Session::Reply Session::failed(Reply reply, const QString &why)
+{
+    fail(why);
+    reply.lineFailed = true;
+    return reply;
+}
+
 Session::Reply Session::exchange(const Exchange &exchange, int timeoutMs)
 {
     return exchangeUs(exchange, qint64(timeoutMs) * 1000);
@@ -128,11 +135,8 @@ Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs)
         return reply;
     }
     const int fd = line().descriptor();
-    if (fd < 0) {
-        fail(QStringLiteral("the line is not open"));
-        reply.lineFailed = true;
-        return reply;
-    }
+    if (fd < 0)
+        return failed(reply, QStringLiteral("the line is not open"));
     // Bytes that came after the last exchange belong to no request: drop them.
     takeBytes(fd, reply.lineFailed);
     if (reply.lineFailed)
@@ -144,11 +148,8 @@ Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs)
     clock.start();
     reply.sentWallNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                            std::chrono::system_clock::now().time_since_epoch()).count();
-    if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size()) {
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
-        reply.lineFailed = true;
-        return reply;
-    }
+    if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size())
+        return failed(reply, QString::fromLocal8Bit(std::strerror(errno)));
     const bool complete = gather(fd, exchange, timeoutUs, clock, reply);
     reply.waitedMs = double(clock.nsecsElapsed()) / 1e6;
     // Ctrl+C in the quiet gap after a complete reply leaves that exchange to be judged and counted.
@@ -163,11 +164,8 @@ Session::Reply Session::listenUs(qint64 timeoutUs)
 {
     Reply reply;
     const int fd = line().descriptor();
-    if (fd < 0) {
-        fail(QStringLiteral("the line is not open"));
-        reply.lineFailed = true;
-        return reply;
-    }
+    if (fd < 0)
+        return failed(reply, QStringLiteral("the line is not open"));
     QElapsedTimer clock;
     clock.start();
     for (qint64 leftNs = timeoutUs * 1000; !reply.lineFailed; leftNs = timeoutUs * 1000 - clock.nsecsElapsed()) {
