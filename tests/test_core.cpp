@@ -1066,37 +1066,32 @@ private slots:
     {
         QFile in(QStringLiteral(KORVANT_SOURCE_DIR "/packaging/korvant-cli.bash-completion.in"));
         QVERIFY(in.open(QIODevice::ReadOnly));
-        QTemporaryDir dir;
-        QFile script(dir.filePath(QStringLiteral("completion")));
-        QVERIFY(script.open(QIODevice::WriteOnly) && script.write(bashCompletion(QString::fromUtf8(in.readAll())).toUtf8()) > 0);
-        script.close();
-        const QStringList subcommands{"scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports", "find", "raw", "doctor"};
-        const char *offered[] = {
-            "--json --port --quiet --timeout",
-            "--address --baud --echo --json --parity --port --quiet --retries --timeout",
-            "--address --baud --echo --json --ma --on --parity --port --quiet --retries --timeout",
-            "--baud --echo --json --parity --port --quiet --timeout --to-address",
-            "--address --baud --echo --json --parity --port --quiet --timeout",
-            "--address --baud --count --csv --echo --json --parity --period --port --quiet --retries --timeout",
-            "--baud --echo --from --json --parity --port --quiet --timeout --to",
-            "--json",
-            "--baud --codes --echo --from --json --parity --port --quiet --timeout --to --turnaround",
-            "--baud --echo --json --no-crc --parity --port --quiet --timeout",
-            "--echo --json --port --quiet --timeout",
-        };
-        // What the completion offers for the last of the words, a line each.
-        QString lines = QStringLiteral("c() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _korvant_cli; "
-                                       "printf '%s\\n' \"${COMPREPLY[*]}\" | tr ' ' '\\n' | sort | xargs; }\nc korvant-cli ''\nc korvant-cli -\n");
-        for (const QString &sub : subcommands)
-            lines += QStringLiteral("c korvant-cli %1 x -\n").arg(sub);
+        const std::pair<const char *, const char *> offered[] = {
+            {"scan", "--json --port --quiet --timeout"},
+            {"read", "--address --baud --echo --json --parity --port --quiet --retries --timeout"},
+            {"write", "--address --baud --echo --json --ma --on --parity --port --quiet --retries --timeout"},
+            {"set-address", "--baud --echo --json --parity --port --quiet --timeout --to-address"},
+            {"set-comm", "--address --baud --echo --json --parity --port --quiet --timeout"},
+            {"poll", "--address --baud --count --csv --echo --json --parity --period --port --quiet --retries --timeout"},
+            {"survey", "--baud --echo --from --json --parity --port --quiet --timeout --to"},
+            {"ports", "--json"},
+            {"find", "--baud --codes --echo --from --json --parity --port --quiet --timeout --to --turnaround"},
+            {"raw", "--baud --echo --json --no-crc --parity --port --quiet --timeout"},
+            {"doctor", "--echo --json --port --quiet --timeout"}};
+        // What the completion offers for the last of the words, sorted, a line each.
+        QString script = bashCompletion(QString::fromUtf8(in.readAll()))
+                         + QStringLiteral("\nc() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _korvant_cli; "
+                                          "printf '%s\\n' \"${COMPREPLY[*]}\" | tr ' ' '\\n' | sort | xargs; }\nc korvant-cli ''\nc korvant-cli -\n");
+        for (const auto &[sub, options] : offered)
+            script += QStringLiteral("c korvant-cli %1 x -\n").arg(QLatin1String(sub));
         QProcess bash;
-        bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("source \"$0\"; ") + lines, script.fileName()});
+        bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
         QVERIFY(bash.waitForFinished(30000));
         const QStringList completed = QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n'));
-        QCOMPARE(completed.size(), subcommands.size() + 3);
-        for (qsizetype i = 0; i < subcommands.size(); ++i)
-            QCOMPARE(completed[i + 2], QLatin1String(offered[i]));
-        QCOMPARE(cliSubcommands().size(), std::size(subcommands));
+        QCOMPARE(completed.size(), qsizetype(std::size(offered)) + 3);
+        for (qsizetype i = 0; i < qsizetype(std::size(offered)); ++i)
+            QCOMPARE(completed[i + 2], QLatin1String(offered[i].second));
+        QCOMPARE(cliSubcommands().size(), std::size(offered));
         // Each named where a usage line or the option list begins: the text a blank or two after it.
         QString named;
         for (const QString &line : helpText().split('\n'))
