@@ -114,7 +114,7 @@ const OptionSpec kOptions[] = {
      .help = "module address %1 (default 1); read and poll take a list, 1,3,5-7,\n"
              "and ask each address in turn (poll: every period, with statistics per\n"
              "address and in total)"},
-    {.name = "retries", .value = "N", .belongs = bits({C::Read, C::Write, C::Poll}), .offered = bits({C::Read, C::Write, C::Poll}),
+    {.name = "retries", .value = "N", .belongs = bits({C::Read, C::Write, C::Poll}),
      .low = 0, .high = 100, .what = "--retries", .field = &CliOptions::retries,
      .help = "read, write, poll: ask again after a time-out, up to N times, %1\n"
              "(default 0); every attempt counts as a request"},
@@ -124,32 +124,32 @@ const OptionSpec kOptions[] = {
              "and the longest reply of the subcommand take on the line at the baud\n"
              "rate (10 bits a byte, 11 with parity), rounded up, plus 50 ms; 80 ms\n"
              "for a read of eight registers at 9600"},
-    {.name = "on", .value = "LIST", .belongs = bits({C::Write}), .offered = bits({C::Write})},
-    {.name = "ma", .value = "MA", .belongs = bits({C::Write}), .offered = bits({C::Write})},
-    {.name = "period", .value = "MS", .belongs = bits({C::Poll}), .offered = bits({C::Poll}), .low = 1, .high = 3600000,
+    {.name = "on", .value = "LIST", .belongs = bits({C::Write})},
+    {.name = "ma", .value = "MA", .belongs = bits({C::Write})},
+    {.name = "period", .value = "MS", .belongs = bits({C::Poll}), .low = 1, .high = 3600000,
      .what = "period", .unit = "ms", .field = &CliOptions::periodMs,
      .help = "poll: from one poll of the model to the next, %1 (default 500)"},
-    {.name = "count", .value = "N", .belongs = bits({C::Poll}), .offered = bits({C::Poll}), .low = 1, .high = 100000000,
+    {.name = "count", .value = "N", .belongs = bits({C::Poll}), .low = 1, .high = 100000000,
      .what = "count", .field = &CliOptions::count, .help = "poll: stop after N polls, %1 (default: until Ctrl+C)"},
-    {.name = "csv", .value = "FILE", .belongs = bits({C::Poll}), .offered = bits({C::Poll}),
+    {.name = "csv", .value = "FILE", .belongs = bits({C::Poll}),
      .help = "poll: append every value to FILE as well, a CSV line per channel\n"
              "(time,window,address,channel,value,unit,raw,text; window is the\n"
              "model), written as it comes and rotated at 100 MB, five files kept"},
-    {.name = "from", .value = "A", .belongs = bits({C::Survey, C::Find}), .offered = bits({C::Survey, C::Find}), .low = 1,
+    {.name = "from", .value = "A", .belongs = bits({C::Survey, C::Find}), .low = 1,
      .high = 255, .what = "--from", .field = &CliOptions::from,
      .help = "survey, find: the addresses to ask, each %1 (default 1 to 254)"},
-    {.name = "to", .value = "B", .belongs = bits({C::Survey, C::Find}), .offered = bits({C::Survey, C::Find}), .low = 1,
+    {.name = "to", .value = "B", .belongs = bits({C::Survey, C::Find}), .low = 1,
      .high = 255, .what = "--to", .field = &CliOptions::to, .help = ""},
-    {.name = "codes", .value = "LIST", .belongs = bits({C::Find}), .offered = bits({C::Find}), .low = 1, .high = 8,
+    {.name = "codes", .value = "LIST", .belongs = bits({C::Find}), .low = 1, .high = 8,
      .help = "find: the communication-parameter codes to sweep, each %1 (default\n"
              "1,2,3,4,5,6,7,8)"},
-    {.name = "turnaround", .value = "MS", .belongs = bits({C::Find}), .offered = bits({C::Find}), .low = 0, .high = 10000,
+    {.name = "turnaround", .value = "MS", .belongs = bits({C::Find}), .low = 0, .high = 10000,
      .what = "--turnaround", .unit = "ms", .field = &CliOptions::turnaroundMs,
      .help = "find: added to each probe's line time for the module's turnaround and\n"
              "the adapter's latency, %1 (default 20: a USB adapter holds bytes\n"
              "up to 16 ms)"},
-    {.name = "no-crc", .belongs = bits({C::Raw}), .offered = bits({C::Raw})},
-    {.name = "to-address", .value = "A", .belongs = bits({C::SetAddress}), .offered = bits({C::SetAddress}), .low = 1,
+    {.name = "no-crc", .belongs = bits({C::Raw})},
+    {.name = "to-address", .value = "A", .belongs = bits({C::SetAddress}), .low = 1,
      .high = 255, .what = "--to-address", .field = &CliOptions::toAddress,
      .help = "set-address: write to the module at address A only, %1"},
     {.name = "json", .offered = kOnAPort | bits({C::Ports}),
@@ -281,7 +281,7 @@ QString offeredOptions(Command command)
 {
     QStringList names;
     for (const OptionSpec &option : kOptions)
-        if (command == Command::None || (option.offered & commandBit(command)))
+        if (command == Command::None || ((option.offered ? option.offered : option.belongs) & commandBit(command)))
             names << QStringLiteral("--") + QLatin1String(option.name);
     return names.join(QLatin1Char(' '));
 }

@@ -29,7 +29,7 @@ struct OptionSpec {
     const char *value = nullptr; // the value's name; none: a switch
     const char *shortName = nullptr;
     Commands belongs = 0; // the subcommands that take it; 0: all of them
-    Commands offered = 0; // the subcommands after which the completion offers it
+    Commands offered = 0; // the subcommands after which the completion offers it; 0: those it belongs to
     // A whole number low..high; out of range it is refused as: WHAT "TEXT" is not LOW..HIGH UNIT.
     int low = 0, high = -1;
     const char *what = nullptr;

@@ -5,22 +5,12 @@
 #include "context.h"
 #include "onemodule.h"
 
-int runSetAddress(Context &c)
+namespace {
+
+// The broadcast write, made only when the broadcast read does not show several modules: it
+// reaches every module at these settings, and would give them all the same address.
+int broadcast(Context &c, const CliOptions &o)
 {
-    const CliOptions &o = c.o;
-    const QJsonObject refused{{"address", o.argument.toInt()}};
-    if (o.toAddress > 0) {
-        // One module only: the one at A, none at NEW, and afterwards it answers at NEW.
-        OneModuleWrite plan = OneModuleWrite::address(std::uint8_t(o.toAddress), std::uint8_t(o.argument.toInt()));
-        const int status = c.writeToOne(plan, refused);
-        if (status == ExitOk && o.json)
-            c.print(QJsonObject{{"address", o.argument.toInt()}, {"verdict", verdictKey(Refusal::None)}});
-        else if (status == ExitOk)
-            c.print(QStringLiteral("address %1 written to the module at address %2").arg(o.argument).arg(o.toAddress));
-        return status;
-    }
-    // A broadcast write reaches every module at these settings; when the broadcast read shows
-    // several, writing would give them all the same address.
     Exchange probe(parameterReadRequest());
     c.talk(probe, o.line);
     const Presence heard = presenceOf(probe.verdict);
@@ -35,10 +25,21 @@ int runSetAddress(Context &c)
         return c.fail(ExitShared, why);
     }
     // The command line took only a whole number 0..255.
-    const int status = c.writeExchange(addressWriteRequest(std::uint8_t(o.argument.toInt())));
+    return c.writeExchange(addressWriteRequest(std::uint8_t(o.argument.toInt())));
+}
+
+} // namespace
+
+int runSetAddress(Context &c)
+{
+    const CliOptions &o = c.o;
+    // To one module only: the one at A, none at NEW, and afterwards it answers at NEW.
+    OneModuleWrite plan = OneModuleWrite::address(std::uint8_t(o.toAddress), std::uint8_t(o.argument.toInt()));
+    const int status = o.toAddress > 0 ? c.writeToOne(plan, {{"address", o.argument.toInt()}}) : broadcast(c, o);
     if (status == ExitOk && o.json)
         c.print(QJsonObject{{"address", o.argument.toInt()}, {"verdict", verdictKey(Refusal::None)}});
     else if (status == ExitOk)
-        c.print(QStringLiteral("address %1 written").arg(o.argument));
+        c.print(o.toAddress > 0 ? QStringLiteral("address %1 written to the module at address %2").arg(o.argument).arg(o.toAddress)
+                                : QStringLiteral("address %1 written").arg(o.argument));
     return status;
 }
