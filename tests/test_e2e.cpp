@@ -633,6 +633,17 @@ private slots:
         QVERIFY2(lines.size() >= 7 && lines[0].contains(QLatin1String("  OK  ")) && lines[0].contains(QLatin1String("AI_3: 5.00mA"))
                      && lines[1].contains(QLatin1String("DI_01: OFF")) && lines[lines.size() - 2] == QLatin1String("success 100.0%"),
                  out.constData());
+        // A survey stops too, with what it found.
+        SimProcess one;
+        QVERIFY(one.start({"--module", "7710:1", "--quiet"}));
+        QProcess survey;
+        survey.setWorkingDirectory(one.dir.path());
+        survey.start(kCli, {"survey", "--timeout", "200", "--quiet"});
+        QByteArray found;
+        QVERIFY(QTest::qWaitFor([&] { return (found += survey.readAllStandardOutput()).contains('\n'); }, 10000) && survey.processId() > 0);
+        ::kill(pid_t(survey.processId()), SIGINT);
+        QVERIFY(survey.waitForFinished(10000) && survey.exitStatus() == QProcess::NormalExit && survey.exitCode() == 0);
+        QCOMPARE(found + survey.readAllStandardOutput(), QByteArray("address 1  code 2  model KV7710ADAM\n"));
     }
 
     // A poll whose simulator dies mid-way (a pulled adapter, a device server gone): what it had is
