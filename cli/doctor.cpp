@@ -1,88 +1,79 @@
-#include "doctor.h"
+// korvant-cli doctor: what is wrong with the line rather than the module. The system's serial
+// ports with their rights and latency timers, and with --port, what the broadcast parameter read
+// hears at each of the eight settings.
+#include "commands.h"
 
+#include "context.h"
 #include "linecheck.h"
-#include "report.h"
 #include "serialports.h"
-#include "session.h"
 
 #include <QFileInfo>
 
 namespace {
-
-void warn(QTextStream &err, const QString &text)
-{
-    err << QStringLiteral("korvant-cli: warning: ") << text << '\n';
-    err.flush();
-}
 
 QString latencyText(int ms)
 {
     return ms < 0 ? QStringLiteral("-") : QStringLiteral("%1 ms").arg(ms);
 }
 
-} // namespace
-
-int runDoctor(const CliOptions &o, QTextStream &out, QTextStream &err, const QString &devRoot, const QString &sysRoot)
+// Text or, with --json, one object a line.
+void say(Context &c, const QString &text, const QJsonObject &object)
 {
-    // Text or, with --json, one object a line.
-    const auto say = [&](const QString &text, const QJsonObject &object) {
-        out << (o.json ? jsonLine(object) : text) << '\n';
-        out.flush();
-    };
+    c.print(c.o.json ? jsonLine(object) : text);
+}
+
+// The sys folder and the ports table, with the warnings the ports call for.
+void listPorts(Context &c)
+{
+    const CliOptions &o = c.o;
     const QString sysFolder = o.sysFolder.isEmpty() ? QStringLiteral("sys") : o.sysFolder;
-    say(QStringLiteral("sys folder ") + sysFolder, {{"sys_folder", sysFolder}});
-    const QList<SerialPortEntry> ports = listSerialPorts(devRoot, sysRoot);
+    say(c, QStringLiteral("sys folder ") + sysFolder, {{"sys_folder", sysFolder}});
+    const QList<SerialPortEntry> ports = listSerialPorts();
     for (const SerialPortEntry &port : ports) {
         QJsonObject object = portJson(port);
         object.insert(QStringLiteral("latency_timer_ms"), port.latencyTimerMs < 0 ? QJsonValue() : QJsonValue(port.latencyTimerMs));
-        say(portLine(port) + QStringLiteral("  latency timer ") + latencyText(port.latencyTimerMs), object);
+        say(c, portLine(port) + QStringLiteral("  latency timer ") + latencyText(port.latencyTimerMs), object);
     }
     if (ports.isEmpty())
-        err << QStringLiteral("korvant-cli: the system lists no serial device\n");
+        c.fail(ExitOk, QStringLiteral("the system lists no serial device"));
     bool anyLocked = false;
     for (const SerialPortEntry &port : ports) {
         anyLocked = anyLocked || (port.exists && !port.mayOpen);
         if (o.port.isEmpty() || QFileInfo(port.device).canonicalFilePath() == QFileInfo(resolvePort(o.port, o.sysFolder).name()).canonicalFilePath())
             if (const QString advice = latencyAdvice(port.device, port.latencyTimerMs); !advice.isEmpty())
-                warn(err, advice);
+                c.warn(advice);
     }
     if (anyLocked)
-        warn(err, QStringLiteral("this user may not open every port: sudo usermod -aG dialout $USER, then log in again"));
-    if (o.port.isEmpty())
-        return ExitOk;
+        c.warn(QStringLiteral("this user may not open every port: sudo usermod -aG dialout $USER, then log in again"));
+}
 
-    Session session(o, err);
+} // namespace
+
+int runDoctor(Context &c)
+{
+    listPorts(c);
+    if (c.o.port.isEmpty())
+        return ExitOk;
     bool answered = false, echoed = false;
     for (int code = 1; code <= int(communicationParameterTexts().size()); ++code) {
-        LineSettings line;
-        line.baud = baudForCode(code);
-        line.parity = parityForCode(code);
-        if (!session.open(line))
+        const LineSettings line = codeSettings(code);
+        if (!c.session.open(line))
             return ExitPort; // said by the session, at the first setting or a later one
         Exchange exchange(parameterReadRequest());
-        exchange.echoKnown = session.echoKnown();
-        const int timeoutMs = o.timeoutMs > 0 ? o.timeoutMs
-                                              : defaultTimeoutMs(line, int(exchange.request.size()) * 2, exchange.replyLength);
-        const Session::Reply reply = session.exchange(exchange, timeoutMs);
+        // Long enough for an echo ahead of the reply, whether or not one is known yet.
+        const Session::Reply reply = c.talk(exchange, line, true);
         if (reply.interrupted || reply.lineFailed)
             return reply.lineFailed ? ExitPort : ExitNoReply;
-        exchange.judge(reply.bytes);
-        session.setEchoKnown(exchange.echoKnown);
-        session.logVerdict(exchange.verdict.reason());
+        c.session.logVerdict(exchange.verdict.reason());
         const Hearing heard = hearSetting(exchange);
         echoed = echoed || !exchange.echo.isEmpty();
         answered = answered || heard == Hearing::Module || heard == Hearing::Several;
-        say(QStringLiteral("code %1  %2  %3").arg(code).arg(settingsText(line), hearingText(heard)),
+        say(c, QStringLiteral("code %1  %2  %3").arg(code).arg(settingsText(line), hearingText(heard)),
             {{"code", code}, {"baud", line.baud}, {"parity", parityName(line.parity)}, {"heard", hearingText(heard)}});
     }
-    session.close();
+    c.session.close();
     if (echoed)
-        warn(err, QStringLiteral("the adapter echoes every request (two-wire RS-485 without echo suppression): "
-                                 "its echo is set aside; pass --echo to say so from the start"));
-    if (!answered) {
-        err << QStringLiteral("korvant-cli: nothing answered at any setting\n");
-        err.flush();
-        return ExitNoReply;
-    }
-    return ExitOk;
+        c.warn(QStringLiteral("the adapter echoes every request (two-wire RS-485 without echo suppression): "
+                              "its echo is set aside; pass --echo to say so from the start"));
+    return answered ? ExitOk : c.fail(ExitNoReply, QStringLiteral("nothing answered at any setting"));
 }

@@ -1,118 +1,122 @@
-#include "find.h"
+// korvant-cli find: the core's bus finder driven over the session's line, one probe at a time.
+#include "commands.h"
 
+#include "context.h"
 #include "finder.h"
-#include "interrupt.h"
-#include "report.h"
-#include "session.h"
 
 #include <QElapsedTimer>
-#include <QJsonObject>
-
-#include <unistd.h>
 
 namespace {
 
-void progress(QTextStream &err, const BusFinder &finder)
+// The finder driven over the session's line: each step it asks for done, its time kept in µs.
+class Sweep
 {
-    const int planned = qMax(1, finder.probesPlanned());
-    const int done = qMin(finder.probesSent(), planned);
-    const int width = 40;
-    err << QStringLiteral("\r\033[K[%1%2] %3/%4 probes, %5 s left, %6 found")
-               .arg(QString(done * width / planned, QLatin1Char('#')), QString(width - done * width / planned, QLatin1Char('.')))
-               .arg(done).arg(planned).arg((finder.timeLeftUs() + 999999) / 1000000).arg(finder.modulesFound());
-    err.flush();
-}
+public:
+    Sweep(Context &c, BusFinder &finder) : c(c), finder(finder) { clock.start(); }
+
+    // Runs the finder to its end; false when the line failed (the session said why).
+    bool run()
+    {
+        const bool bar = c.showsProgress();
+        for (BusFinder::Next next = finder.start(nowUs()); next.kind != BusFinder::Next::Done;) {
+            const std::optional<BusFinder::Next> after = next.kind == BusFinder::Next::Open     ? open(next)
+                                                         : next.kind == BusFinder::Next::Listen ? listen(next)
+                                                                                                : probe(next);
+            if (!after)
+                break;
+            if (bar && next.kind == BusFinder::Next::Send)
+                progress();
+            next = *after;
+        }
+        if (bar)
+            c.clearProgress();
+        return !portFailed;
+    }
+
+private:
+    qint64 nowUs() const { return clock.nsecsElapsed() / 1000; }
+
+    BusFinder::Next open(const BusFinder::Next &next)
+    {
+        const bool ok = c.session.open(next.code != 0 ? codeSettings(next.code) : c.o.line);
+        portFailed = !ok;
+        return finder.opened(ok, nowUs());
+    }
+
+    // Nothing (and the finder stopped) when the line failed or Ctrl+C came.
+    std::optional<BusFinder::Next> ended(const Session::Reply &reply)
+    {
+        portFailed = reply.lineFailed;
+        finder.stop();
+        return std::nullopt;
+    }
+
+    std::optional<BusFinder::Next> listen(const BusFinder::Next &next)
+    {
+        const qint64 fromUs = nowUs();
+        const Session::Reply heard = c.session.listenUs(qMax<qint64>(0, next.deadlineUs - fromUs));
+        if (heard.interrupted || heard.lineFailed)
+            return ended(heard);
+        return finder.judged(heard.bytes, heard.responseMs >= 0 ? fromUs + qint64(heard.responseMs * 1000) : -1, nowUs());
+    }
+
+    std::optional<BusFinder::Next> probe(const BusFinder::Next &next)
+    {
+        // Bytes that came since the last probe ended are an earlier probe's: they go first.
+        const Session::Reply between = c.session.listenUs(0);
+        const qint64 sentUs = nowUs();
+        Exchange probe(next.frame);
+        probe.echoKnown = c.session.echoKnown();
+        const Session::Reply reply = between.lineFailed ? between : c.session.exchangeUs(probe, qMax<qint64>(1, next.deadlineUs - sentUs));
+        if (reply.interrupted || reply.lineFailed)
+            return ended(reply);
+        const qint64 lastUs = reply.responseMs >= 0 ? sentUs + qint64(reply.responseMs * 1000) : between.bytes.isEmpty() ? -1 : sentUs;
+        // The finder judges what follows the adapter's echo.
+        const EchoSplit split = splitEcho(reply.bytes, probe.request, probe.replyLength, probe.echoKnown);
+        c.session.setEchoKnown(probe.echoKnown || split.learned);
+        return finder.judged(between.bytes + split.reply, lastUs, nowUs());
+    }
+
+    void progress()
+    {
+        const int planned = qMax(1, finder.probesPlanned());
+        const int done = qMin(finder.probesSent(), planned);
+        c.progress(done, planned, QStringLiteral("%1/%2 probes, %3 s left, %4 found")
+                                      .arg(done).arg(planned).arg((finder.timeLeftUs() + 999999) / 1000000).arg(finder.modulesFound()));
+    }
+
+    Context &c;
+    BusFinder &finder;
+    QElapsedTimer clock;
+    bool portFailed = false;
+};
 
 } // namespace
 
-int runFind(const CliOptions &o, Session &session, QTextStream &out, QTextStream &err)
+int runFind(Context &c)
 {
-    Interrupt::install();
-    if (!session.open(o.line))
-        return ExitPort;
-    session.setLogging(false);
-    const bool bar = !o.quiet && ::isatty(STDERR_FILENO);
-
+    const CliOptions &o = c.o;
+    c.session.setLogging(false);
     FinderOptions options;
     options.codes = o.codes;
     options.from = o.from;
     options.to = o.to;
     options.turnaroundMs = o.turnaroundMs;
     options.timeoutMs = o.timeoutMs;
-    options.lineCarriesSettings = !session.deviceServer();
+    options.lineCarriesSettings = !c.session.deviceServer();
     BusFinder finder(options);
-    QElapsedTimer clock;
-    clock.start();
-    const auto nowUs = [&clock] { return clock.nsecsElapsed() / 1000; };
-
-    bool portFailed = false;
-    for (BusFinder::Next next = finder.start(nowUs()); next.kind != BusFinder::Next::Done;) {
-        if (next.kind == BusFinder::Next::Open) {
-            LineSettings line = o.line;
-            if (next.code != 0) {
-                line.baud = baudForCode(next.code);
-                line.parity = parityForCode(next.code);
-            }
-            const bool ok = session.open(line);
-            portFailed = !ok;
-            next = finder.opened(ok, nowUs());
-            continue;
-        }
-        if (next.kind == BusFinder::Next::Listen) {
-            const qint64 fromUs = nowUs();
-            const Session::Reply heard = session.listenUs(qMax<qint64>(0, next.deadlineUs - fromUs));
-            if (heard.interrupted || heard.lineFailed) {
-                portFailed = heard.lineFailed;
-                finder.stop();
-                break;
-            }
-            next = finder.judged(heard.bytes, heard.responseMs >= 0 ? fromUs + qint64(heard.responseMs * 1000) : -1, nowUs());
-            continue;
-        }
-        // Bytes that came since the last probe ended are an earlier probe's: they go first.
-        const Session::Reply between = session.listenUs(0);
-        const qint64 sentUs = nowUs();
-        Exchange probe(next.frame);
-        probe.echoKnown = session.echoKnown();
-        const Session::Reply reply = between.lineFailed ? between : session.exchangeUs(probe, qMax<qint64>(1, next.deadlineUs - sentUs));
-        if (reply.interrupted || reply.lineFailed) {
-            portFailed = reply.lineFailed;
-            finder.stop();
-            break;
-        }
-        const qint64 lastUs = reply.responseMs >= 0 ? sentUs + qint64(reply.responseMs * 1000) : between.bytes.isEmpty() ? -1 : sentUs;
-        // The finder judges what follows the adapter's echo.
-        const EchoSplit split = splitEcho(reply.bytes, probe.request, probe.replyLength, probe.echoKnown);
-        session.setEchoKnown(probe.echoKnown || split.learned);
-        next = finder.judged(between.bytes + split.reply, lastUs, nowUs());
-        if (bar)
-            progress(err, finder);
-    }
-    if (bar) {
-        err << QStringLiteral("\r\033[K");
-        err.flush();
-    }
-    for (const FinderRow &row : finder.rows()) {
-        out << (o.json ? jsonLine(findJson(row)) : findLine(row)) << '\n';
-        out.flush();
-    }
-    const auto fail = [&err](int status, const QString &message) {
-        err << QStringLiteral("korvant-cli: ") << message << '\n';
-        err.flush();
-        return status;
-    };
-    if (portFailed)
+    const bool lineKept = Sweep(c, finder).run();
+    for (const FinderRow &row : finder.rows())
+        c.print(o.json ? jsonLine(findJson(row)) : findLine(row));
+    if (!lineKept)
         return ExitPort;
-    if (o.json && finder.modulesFound() == 0) {
-        QJsonObject none;
-        none.insert(QStringLiteral("note"), QStringLiteral("no module answered at the settings swept"));
-        out << jsonLine(none) << '\n';
-        out.flush();
-    }
+    const QString none = QStringLiteral("no module answered at the settings swept");
+    if (o.json && finder.modulesFound() == 0)
+        c.print(QJsonObject{{"note", none}});
     // Bytes that failed the check with no module found are a collision too, not silence.
     if (finder.faultFound() || (finder.modulesFound() == 0 && finder.heardGarbled()))
-        return fail(ExitShared, QStringLiteral("several modules answered at once: a shared address or a collision (see the notes)"));
+        return c.fail(ExitShared, QStringLiteral("several modules answered at once: a shared address or a collision (see the notes)"));
     if (finder.modulesFound() == 0)
-        return fail(ExitNoReply, QStringLiteral("no module answered at the settings swept"));
+        return c.fail(ExitNoReply, none);
     return ExitOk;
 }

@@ -80,42 +80,22 @@ void Session::fail(const QString &why)
     line().close();
 }
 
+Session::Reply Session::failed(Reply reply, const QString &why)
+{
+    fail(why);
+    reply.lineFailed = true;
+    return reply;
+}
+
 Session::Reply Session::exchange(const Exchange &exchange, int timeoutMs)
 {
     return exchangeUs(exchange, qint64(timeoutMs) * 1000);
 }
 
-Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs)
+// Until the time-out, or until a complete reply has been followed by a quiet gap; whether a
+// complete reply came.
+bool Session::gather(int fd, const Exchange &exchange, qint64 timeoutUs, const QElapsedTimer &clock, Reply &reply)
 {
-    const QByteArray &frame = exchange.request;
-    Reply reply;
-    if (Interrupt::requested()) {
-        reply.interrupted = true;
-        return reply;
-    }
-    const int fd = line().descriptor();
-    if (fd < 0) {
-        fail(QStringLiteral("the line is not open"));
-        reply.lineFailed = true;
-        return reply;
-    }
-    // Bytes that came after the last exchange belong to no request: drop them.
-    takeBytes(fd, reply.lineFailed);
-    if (reply.lineFailed)
-        return reply;
-    const bool log = m_logging && !m_options.quiet;
-    if (log)
-        m_err << QStringLiteral("> ") << HexText(frame).trimmed() << '\n';
-    QElapsedTimer clock;
-    clock.start();
-    reply.sentWallNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                           std::chrono::system_clock::now().time_since_epoch()).count();
-    if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size()) {
-        fail(QString::fromLocal8Bit(std::strerror(errno)));
-        reply.lineFailed = true;
-        return reply;
-    }
-    // Until the time-out, or until a complete reply has been followed by a quiet gap.
     qint64 endNs = timeoutUs * 1000;
     qint64 quietEndNs = -1; // once the reply is complete
     while (!Interrupt::requested()) {
@@ -143,9 +123,37 @@ Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs)
         if (exchange.complete(reply.bytes))
             endNs = quietEndNs = nowNs + qint64(kQuietMs) * 1000000;
     }
+    return quietEndNs >= 0;
+}
+
+Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs)
+{
+    const QByteArray &frame = exchange.request;
+    Reply reply;
+    if (Interrupt::requested()) {
+        reply.interrupted = true;
+        return reply;
+    }
+    const int fd = line().descriptor();
+    if (fd < 0)
+        return failed(reply, QStringLiteral("the line is not open"));
+    // Bytes that came after the last exchange belong to no request: drop them.
+    takeBytes(fd, reply.lineFailed);
+    if (reply.lineFailed)
+        return reply;
+    const bool log = m_logging && !m_options.quiet;
+    if (log)
+        m_err << QStringLiteral("> ") << HexText(frame).trimmed() << '\n';
+    QElapsedTimer clock;
+    clock.start();
+    reply.sentWallNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::system_clock::now().time_since_epoch()).count();
+    if (::write(fd, frame.constData(), size_t(frame.size())) != frame.size())
+        return failed(reply, QString::fromLocal8Bit(std::strerror(errno)));
+    const bool complete = gather(fd, exchange, timeoutUs, clock, reply);
     reply.waitedMs = double(clock.nsecsElapsed()) / 1e6;
     // Ctrl+C in the quiet gap after a complete reply leaves that exchange to be judged and counted.
-    reply.interrupted = Interrupt::requested() && quietEndNs < 0;
+    reply.interrupted = Interrupt::requested() && !complete;
     if (log)
         m_err << QStringLiteral("< ") << HexText(reply.bytes).trimmed();
     m_err.flush();
@@ -156,11 +164,8 @@ Session::Reply Session::listenUs(qint64 timeoutUs)
 {
     Reply reply;
     const int fd = line().descriptor();
-    if (fd < 0) {
-        fail(QStringLiteral("the line is not open"));
-        reply.lineFailed = true;
-        return reply;
-    }
+    if (fd < 0)
+        return failed(reply, QStringLiteral("the line is not open"));
     QElapsedTimer clock;
     clock.start();
     for (qint64 leftNs = timeoutUs * 1000; !reply.lineFailed; leftNs = timeoutUs * 1000 - clock.nsecsElapsed()) {

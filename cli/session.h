@@ -11,6 +11,7 @@
 #include "tcpline.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QTextStream>
 
 class Session
@@ -66,6 +67,8 @@ private:
     // What the line holds now, without waiting; a line that failed is reported and closed.
     QByteArray takeBytes(int fd, bool &failed);
     void fail(const QString &why);
+    Reply failed(Reply reply, const QString &why); // said by fail(), and the reply's line failed
+    bool gather(int fd, const Exchange &exchange, qint64 timeoutUs, const QElapsedTimer &clock, Reply &reply);
     SerialLine &line() { return m_tcpTarget ? static_cast<SerialLine &>(m_tcp) : m_serial; }
 
     QSerialLine m_serial;

@@ -18,10 +18,10 @@ install(FILES
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/korvant.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
-# The bash completion offers the models of the model table: a small program of the core fills
-# them into the template at build time, so a new row of the table needs nothing here.
+# The bash completion is made from korvant-cli's tables and the model table: a small program fills
+# them into the template at build time, so a new option, subcommand or model needs nothing here.
 add_executable(korvant-completion ${PROJECT_SOURCE_DIR}/packaging/completion.cpp)
-target_link_libraries(korvant-completion PRIVATE kvcore)
+target_link_libraries(korvant-completion PRIVATE kvcli)
 set(KORVANT_COMPLETION ${PROJECT_BINARY_DIR}/packaging/korvant-cli.bash-completion)
 add_custom_command(
   OUTPUT ${KORVANT_COMPLETION}

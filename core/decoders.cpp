@@ -1,26 +1,18 @@
 #include "decoders.h"
 
 #include "linesettings.h"
-
-static std::uint8_t dataByte(const QByteArray &reply, int k)
-{
-    const qsizetype at = 3 + qsizetype(k);
-    return at < reply.size() ? std::uint8_t(reply[at]) : 0;
-}
+#include "modbus.h"
 
 QList<bool> digitalInputs(const QByteArray &reply, int count)
 {
-    QList<bool> on;
-    for (int i = 0; i < count; ++i)
-        on << bool((dataByte(reply, i / 8) >> (i % 8)) & 1);
-    return on;
+    return unpackBits(reply, 3, count);
 }
 
 QList<std::uint16_t> registerValues(const QByteArray &reply, int count)
 {
     QList<std::uint16_t> values;
     for (int i = 0; i < count; ++i)
-        values << std::uint16_t(dataByte(reply, 2 * i) << 8 | dataByte(reply, 2 * i + 1));
+        values << wordAt(reply, 3 + 2 * qsizetype(i));
     return values;
 }
 
@@ -41,8 +33,7 @@ ModuleParameters moduleParameters(const QByteArray &reply)
 QString parameterLines(const ModuleParameters &p)
 {
     const QString parameters = p.code >= 1 && p.code <= 8 ? communicationParameterTexts()[p.code - 1] : QString();
-    return QStringLiteral("Moudle address: %1\r\nCommunication parameters: %2\r\nMoudle model: KV%3ADAM")
+    return QStringLiteral("Moudle address: %1\r\nCommunication parameters: %2\r\nMoudle model: %3")
         .arg(p.address)
-        .arg(parameters)
-        .arg(p.model);
+        .arg(parameters, modelName(p.model));
 }

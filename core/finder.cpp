@@ -2,11 +2,7 @@
 
 #include "linesettings.h"
 
-#include <cmath>
-
 namespace {
-constexpr std::uint16_t kParameterRegister = 100; // address; 101 code, 102 model follow
-constexpr int kParameterReplyLength = 11;
 constexpr int kRequestLength = 8;
 
 QString settingText(int code)
@@ -21,16 +17,6 @@ bool onlyParityDiffers(int a, int b)
 }
 } // namespace
 
-QByteArray parameterReadTo(std::uint8_t address)
-{
-    return readRequest(address, 0x03, kParameterRegister, 3);
-}
-
-QByteArray addressWriteTo(std::uint8_t module, std::uint8_t newAddress)
-{
-    return writeRegisterRequest(module, kParameterRegister, newAddress);
-}
-
 Heard hearBroadcast(const QByteArray &received)
 {
     if (received.isEmpty())
@@ -42,11 +28,7 @@ Heard hearBroadcast(const QByteArray &received)
 
 qint64 lineTimeUs(int code, int bytes)
 {
-    const int baud = code == 0 ? 4800 : baudForCode(code);
-    const int bits = 10 + (code == 0 || parityForCode(code) == 'E' ? 1 : 0);
-    if (baud <= 0)
-        return 0;
-    return qint64(std::ceil(double(bytes) * bits * 1e6 / baud));
+    return lineTimeUs(codeSettings(code == 0 ? 5 : code), bytes);
 }
 
 bool parameterReplyComplete(const QByteArray &received)
@@ -128,7 +110,7 @@ BusFinder::Next BusFinder::opened(bool ok, qint64 nowUs)
     }
     if (m_phase == Phase::Broadcast)
         return send(parameterReadRequest(), nowUs);
-    return send(parameterReadTo(std::uint8_t(m_address)), nowUs);
+    return send(parameterReadRequest(std::uint8_t(m_address)), nowUs);
 }
 
 int BusFinder::code() const
@@ -243,7 +225,7 @@ BusFinder::Next BusFinder::settle(QByteArray received, qint64 lastByteUs, qint64
 int BusFinder::lateItem(const QByteArray &received) const
 {
     // An echo of a probe (the in-process line's echo comes with its late reply).
-    if (received.size() >= kRequestLength && received.left(kRequestLength) == parameterReadTo(std::uint8_t(received[0])))
+    if (received.size() >= kRequestLength && received.left(kRequestLength) == parameterReadRequest(std::uint8_t(received[0])))
         return kRequestLength;
     if (received.size() < kParameterReplyLength)
         return 0;
@@ -321,11 +303,11 @@ BusFinder::Next BusFinder::nextProbe(qint64 nowUs)
     if (!m_doubts.isEmpty()) {
         const int address = m_doubts.first().address;
         m_reasked.append(address);
-        return send(parameterReadTo(std::uint8_t(address)), nowUs, true);
+        return send(parameterReadRequest(std::uint8_t(address)), nowUs, true);
     }
     if (m_address < m_options.to) {
         ++m_address;
-        return send(parameterReadTo(std::uint8_t(m_address)), nowUs);
+        return send(parameterReadRequest(std::uint8_t(m_address)), nowUs);
     }
     // Bytes at this setting's broadcast that the modules found do not explain: asked again too.
     const qsizetype i = settings().indexOf(code());

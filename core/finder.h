@@ -18,11 +18,6 @@
 #include <cstdint>
 #include <optional>
 
-// The parameter read (registers 100..102) to one address.
-QByteArray parameterReadTo(std::uint8_t address);
-// The address write (register 100) to one module only, for a line with several modules on it.
-QByteArray addressWriteTo(std::uint8_t module, std::uint8_t newAddress);
-
 // What a broadcast parameter read brought back.
 enum class Heard { Nothing, OneModule, Garbled };
 Heard hearBroadcast(const QByteArray &received);

@@ -62,14 +62,21 @@ QString parityName(char parity)
     return QString(QLatin1Char(parity));
 }
 
+const QList<int> &baudRates()
+{
+    static const QList<int> bauds{4800, 9600, 19200, 38400};
+    return bauds;
+}
+
 const QStringList &communicationParameterTexts()
 {
-    static const QStringList texts = {
-        QStringLiteral("4800,None,8,1"),  QStringLiteral("9600,None,8,1"),
-        QStringLiteral("19200,None,8,1"), QStringLiteral("38400,None,8,1"),
-        QStringLiteral("4800,Even,8,1"),  QStringLiteral("9600,Even,8,1"),
-        QStringLiteral("19200,Even,8,1"), QStringLiteral("38400,Even,8,1"),
-    };
+    static const QStringList texts = [] {
+        QStringList t;
+        for (const char parity : {'N', 'E'})
+            for (const int baud : baudRates())
+                t << QStringLiteral("%1,%2,8,1").arg(baud).arg(parityName(parity));
+        return t;
+    }();
     return texts;
 }
 
@@ -80,15 +87,23 @@ int communicationParameterCode(const QString &text)
 
 int baudForCode(int code)
 {
-    static const int bauds[] = {4800, 9600, 19200, 38400};
-    return code >= 1 && code <= 8 ? bauds[(code - 1) % 4] : 0;
+    return code >= 1 && code <= 8 ? baudRates()[(code - 1) % 4] : 0;
 }
 
 char parityForCode(int code)
 {
-    if (code >= 1 && code <= 4)
-        return 'N';
-    if (code >= 5 && code <= 8)
-        return 'E';
-    return 0;
+    return code >= 1 && code <= 8 ? (code <= 4 ? 'N' : 'E') : 0;
+}
+
+LineSettings codeSettings(int code)
+{
+    return LineSettings{baudForCode(code), parityForCode(code), 8, 1};
+}
+
+qint64 lineTimeUs(const LineSettings &line, int bytes)
+{
+    if (line.baud <= 0)
+        return 0;
+    const qint64 bits = qint64(bytes) * (1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits);
+    return (bits * 1000000 + line.baud - 1) / line.baud;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 #include <optional>
@@ -30,6 +31,9 @@ std::optional<char> parityFromName(const QString &text, Qt::CaseSensitivity cs =
 // The name of a letter; any other letter stands for itself.
 QString parityName(char parity);
 
+// The baud rates a module can be set to, slowest first: 4800, 9600, 19200, 38400.
+const QList<int> &baudRates();
+
 // The communication-parameter texts of codes 1 to 8, in code order (which is also the scan
 // order): "4800,None,8,1" .. "38400,None,8,1", then the same four with Even.
 const QStringList &communicationParameterTexts();
@@ -38,3 +42,10 @@ int communicationParameterCode(const QString &text);
 // The baud rate and parity letter ('N' or 'E') of a code; 0 and 0 for anything but 1..8.
 int baudForCode(int code);
 char parityForCode(int code);
+// The line settings of a code: its baud rate and parity, 8 data bits, 1 stop bit (baud 0 and
+// parity 0 for anything but 1..8).
+LineSettings codeSettings(int code);
+
+// The time bytes take on a line: a start bit, the data bits, the parity bit where there is one
+// and the stop bits, for each byte; rounded up to a whole microsecond, 0 at a baud rate of 0.
+qint64 lineTimeUs(const LineSettings &line, int bytes);

@@ -50,10 +50,47 @@ bool crcOk(const QByteArray &frame)
     return std::uint8_t(frame[frame.size() - 2]) == lo && std::uint8_t(frame[frame.size() - 1]) == hi;
 }
 
-static void appendWord(QByteArray &b, std::uint16_t v)
+// A byte of a frame, or -1 past its end, so that a missing byte never matches.
+static int byteAt(const QByteArray &b, qsizetype i)
+{
+    return i >= 0 && i < b.size() ? std::uint8_t(b[i]) : -1;
+}
+
+std::uint16_t wordAt(const QByteArray &b, qsizetype at)
+{
+    return std::uint16_t(qMax(0, byteAt(b, at)) << 8 | qMax(0, byteAt(b, at + 1)));
+}
+
+void appendWord(QByteArray &b, std::uint16_t v)
 {
     b += char(v >> 8);
     b += char(v & 0xFF);
+}
+
+QByteArray packBits(const QList<bool> &bits)
+{
+    QByteArray data((bits.size() + 7) / 8, '\0');
+    for (qsizetype i = 0; i < bits.size(); ++i)
+        if (bits[i])
+            data[i / 8] = char(std::uint8_t(data[i / 8]) | (1u << (i % 8)));
+    return data;
+}
+
+QList<bool> unpackBits(const QByteArray &b, qsizetype at, int count)
+{
+    QList<bool> bits;
+    for (int i = 0; i < count; ++i)
+        bits << bool((qMax(0, byteAt(b, at + i / 8)) >> (i % 8)) & 1);
+    return bits;
+}
+
+QByteArray exceptionPayload(std::uint8_t address, std::uint8_t function, std::uint8_t code)
+{
+    QByteArray p;
+    p += char(address);
+    p += char(function | 0x80);
+    p += char(code);
+    return p;
 }
 
 static QByteArray framed(const QByteArray &payload)
@@ -81,23 +118,13 @@ QByteArray writeCoilsRequest(std::uint8_t address, const QList<bool> &states)
     const int count = int(states.size());
     QByteArray p = head(address, 0x0F, 0, std::uint16_t(count));
     p += char((count + 7) / 8);
-    for (int b = 0; b * 8 < count; ++b) {
-        int data = 0;
-        for (int bit = 0; bit < 8 && b * 8 + bit < count; ++bit)
-            if (states[b * 8 + bit])
-                data |= 1 << bit;
-        p += char(data);
-    }
-    return framed(p);
+    return framed(p + packBits(states));
 }
 
 QByteArray writeRegisterRequest(std::uint8_t address, std::uint16_t reg, std::uint16_t value)
 {
     return framed(head(address, 0x06, reg, value));
 }
-
-constexpr std::uint16_t kAddressRegister = 100;
-constexpr std::uint16_t kCodeRegister = 101;
 
 QByteArray parameterReadRequest(std::uint8_t address)
 {
@@ -106,7 +133,12 @@ QByteArray parameterReadRequest(std::uint8_t address)
 
 QByteArray addressWriteRequest(std::uint8_t newAddress)
 {
-    return writeRegisterRequest(0, kAddressRegister, newAddress);
+    return addressWriteTo(0, newAddress);
+}
+
+QByteArray addressWriteTo(std::uint8_t module, std::uint8_t newAddress)
+{
+    return writeRegisterRequest(module, kAddressRegister, newAddress);
 }
 
 QByteArray commWriteRequest(std::uint8_t address, std::uint8_t code)
@@ -129,7 +161,7 @@ int expectedReplyLength(const QByteArray &request)
 {
     if (request.size() < 6)
         return 0;
-    return replyLength(std::uint8_t(request[1]), std::uint16_t(std::uint8_t(request[4]) << 8 | std::uint8_t(request[5])));
+    return replyLength(std::uint8_t(request[1]), wordAt(request, 4));
 }
 
 int requestLength(const QByteArray &bytes)
@@ -152,11 +184,6 @@ bool isExceptionFrame(const QByteArray &reply, int function)
            && crcOk(reply);
 }
 
-// A byte of a frame, or -1 past its end, so that a missing byte never matches.
-static int byteAt(const QByteArray &b, qsizetype i)
-{
-    return i < b.size() ? std::uint8_t(b[i]) : -1;
-}
 
 ReplyVerdict judgeReply(const QByteArray &reply, const QByteArray &request, int expectedBytes)
 {

@@ -17,6 +17,23 @@ QByteArray withCrc(const QByteArray &payload);
 // True when the last two bytes of frame are the CRC of the bytes before them (3 bytes at least).
 bool crcOk(const QByteArray &frame);
 
+// The parameter registers every module has: its address (1..254), its communication-parameter
+// code (1..8) and its model number.
+constexpr std::uint16_t kAddressRegister = 100;
+constexpr std::uint16_t kCodeRegister = 101;
+constexpr std::uint16_t kModelRegister = 102;
+constexpr int kParameterReplyLength = 11; // the reply to the parameter read
+
+// Words go high byte first. A word of bytes at and at + 1; a byte b lacks reads as 0.
+std::uint16_t wordAt(const QByteArray &b, qsizetype at);
+void appendWord(QByteArray &b, std::uint16_t v);
+// Bits go one a bit, the first in bit 0 of the first byte: the data bytes of bits, and count bits
+// read from byte at of b on (a byte b lacks reads as 0).
+QByteArray packBits(const QList<bool> &bits);
+QList<bool> unpackBits(const QByteArray &b, qsizetype at, int count);
+// The exception reply to a request of function, without its CRC: address, function | 0x80, code.
+QByteArray exceptionPayload(std::uint8_t address, std::uint8_t function, std::uint8_t code);
+
 // The requests of the tool, framed. Reads and writes start at register or coil 0 unless named.
 QByteArray readRequest(std::uint8_t address, std::uint8_t function, std::uint16_t start, std::uint16_t count);
 // Function 0F from coil 0: one data bit per output, output 1 in bit 0 of the first data byte.
@@ -27,6 +44,8 @@ QByteArray writeRegisterRequest(std::uint8_t address, std::uint16_t reg, std::ui
 // communication-parameter code 1..8 to 101.
 QByteArray parameterReadRequest(std::uint8_t address = 0);
 QByteArray addressWriteRequest(std::uint8_t newAddress);
+// The address write to one module only, for a line with several modules on it.
+QByteArray addressWriteTo(std::uint8_t module, std::uint8_t newAddress);
 QByteArray commWriteRequest(std::uint8_t address, std::uint8_t code);
 
 // The length of the normal reply to a request: 02 5 + ceil(count/8), 03 5 + 2*count, 06 and 0F

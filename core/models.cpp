@@ -2,6 +2,8 @@
 
 #include "conversions.h"
 
+#include <QRegularExpression>
+
 static QStringList numbered(const QString &prefix, int count, bool twoDigits)
 {
     QStringList captions;
@@ -104,10 +106,31 @@ const ModelRow *findModel(const QString &name)
     return nullptr;
 }
 
+QString modelName(int number)
+{
+    return QStringLiteral("KV%1ADAM").arg(number);
+}
+
+int modelNumber(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^KV(\\d+)ADAM$"));
+    const QRegularExpressionMatch m = pattern.match(name);
+    return m.hasMatch() ? m.captured(1).toInt() : 0;
+}
+
 int modelNumber(const ModelRow &row)
 {
-    // "KV" + digits + "ADAM"
-    return row.name.mid(2, row.name.size() - 6).toInt();
+    return modelNumber(row.name);
+}
+
+const ModelRow *findModelLoosely(const QString &text)
+{
+    QString n = text.trimmed().toUpper();
+    if (!n.startsWith(QLatin1String("KV")))
+        n.prepend(QLatin1String("KV"));
+    if (!n.endsWith(QLatin1String("ADAM")))
+        n.append(QLatin1String("ADAM"));
+    return findModel(n);
 }
 
 QStringList modelNames()

@@ -34,8 +34,13 @@ struct ModelRow {
 const QVector<ModelRow> &modelTable();
 const ModelRow *findModel(const QString &name);
 
-// The number inside a model's name, 5510 for KV5510ADAM: what the module's register 102 holds.
+// A model's name from its number, "KV5510ADAM" for 5510 (what the module's register 102 holds),
+// and back: the number inside a name "KV" digits "ADAM", 0 for any other text.
+QString modelName(int number);
+int modelNumber(const QString &name);
 int modelNumber(const ModelRow &row);
+// The model a user names, in any case and with or without "KV" and "ADAM" ("5510", "kv5510adam").
+const ModelRow *findModelLoosely(const QString &text);
 // Every model of the table, in its order: the names (KV1710ADAM ...) and the numbers (1710 ...),
 // for the lists that korvant-cli, its completion and korvant-sim offer.
 QStringList modelNames();

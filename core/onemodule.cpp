@@ -1,9 +1,5 @@
 #include "onemodule.h"
 
-namespace {
-constexpr std::uint16_t kAddressRegister = 100;
-}
-
 Presence presenceOf(const ReplyVerdict &verdict)
 {
     if (verdict.refusal == Refusal::NoReply)
@@ -29,7 +25,7 @@ QByteArray OneModuleWrite::request() const
     case Step::Verify: return parameterReadRequest(std::uint8_t(m_target));
     case Step::Write:
         return m_code > 0 ? commWriteRequest(m_module, std::uint8_t(m_code))
-                          : writeRegisterRequest(m_module, kAddressRegister, std::uint16_t(m_target));
+                          : addressWriteTo(m_module, std::uint8_t(m_target));
     case Step::Done: break;
     }
     return {};
@@ -38,8 +34,9 @@ QByteArray OneModuleWrite::request() const
 LineSettings OneModuleWrite::lineAfter(LineSettings line) const
 {
     if (m_code > 0) {
-        line.baud = baudForCode(m_code);
-        line.parity = parityForCode(m_code);
+        const LineSettings coded = codeSettings(m_code);
+        line.baud = coded.baud;
+        line.parity = coded.parity;
     }
     return line;
 }

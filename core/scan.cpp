@@ -6,8 +6,6 @@ const QString kReadCaption = QStringLiteral("Read");
 const QString kParametersNotValid = QStringLiteral("Communication parameters are not valid！");
 
 namespace {
-// Judged at the parameter read's length whatever went last (a write sent during the scan).
-const int kParameterReplyLength = expectedReplyLength(parameterReadRequest());
 constexpr TimerRef kTick{TimerRef::Acquisition, 0};
 constexpr TimerRef kReadTimeout{TimerRef::ReadTimeout, 0};
 constexpr TimerRef kWriteTimeout{TimerRef::WriteTimeout, 0};
@@ -100,6 +98,7 @@ void ParameterCycle::judgeRead(CycleActions &out, const QByteArray &received, bo
 {
     CycleAction a{CycleAction::Judged};
     a.cycle = 0;
+    // Judged at the parameter read's length whatever went last (a write sent during the scan).
     Exchange exchange(m_request, kParameterReplyLength);
     exchange.echoKnown = echoKnown;
     exchange.judge(received);

@@ -6,7 +6,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <algorithm>
 #include <cstdlib>
 
 QString conversionUnit(Conversion conversion)
@@ -33,19 +32,29 @@ std::optional<double> convertedValue(Conversion conversion, std::uint16_t r)
     return ok ? std::optional<double>(v) : std::nullopt;
 }
 
+QStringList channelCaptions(const ModelRow &model, const AcquisitionCycle::Read &read)
+{
+    const QStringList &captions = read.function == 0x02 ? model.inputCaptions : model.analogCaptions;
+    QStringList channels;
+    for (int i = 0; i < read.count; ++i)
+        channels << captions.value(i).trimmed();
+    return channels;
+}
+
 QVector<ValueRow> valueRows(const ModelRow &model, const AcquisitionCycle::Read &read, const QByteArray &reply,
                             int address, qint64 wallMs, const QString &window)
 {
+    const QStringList captions = channelCaptions(model, read);
     QVector<ValueRow> rows;
     if (read.function == 0x02) {
         const QList<bool> on = digitalInputs(reply, read.count);
         for (int i = 0; i < read.count; ++i)
-            rows.append({wallMs, window, address, model.inputCaptions.value(i).trimmed(), on[i] ? 1.0 : 0.0, QString(),
+            rows.append({wallMs, window, address, captions[i], on[i] ? 1.0 : 0.0, QString(),
                          std::uint16_t(on[i]), on[i] ? kOn : kOff, true});
     } else {
         const QList<std::uint16_t> registers = registerValues(reply, read.count);
         for (int i = 0; i < read.count; ++i)
-            rows.append({wallMs, window, address, model.analogCaptions.value(i).trimmed(),
+            rows.append({wallMs, window, address, captions[i],
                          convertedValue(model.conversion, registers[i]), conversionUnit(model.conversion), registers[i],
                          convert(model.conversion, registers[i]), false});
     }
@@ -53,16 +62,6 @@ QVector<ValueRow> valueRows(const ModelRow &model, const AcquisitionCycle::Read 
 }
 
 const QString kValueCsvHeader = QStringLiteral("time,window,address,channel,value,unit,raw,text");
-
-QString csvField(const QString &field)
-{
-    static const QString special = QStringLiteral(",\"\r\n");
-    if (std::none_of(field.begin(), field.end(), [](QChar c) { return special.contains(c); }))
-        return field;
-    QString quoted = field;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
 
 QString isoLocalTime(qint64 wallMs)
 {

@@ -3,6 +3,7 @@
 // --value-log option and the trend window's "Log values…" all write the same rows.
 #pragma once
 
+#include "csv.h"
 #include "cycle.h"
 #include "logfile.h"
 #include "models.h"
@@ -33,6 +34,8 @@ QString conversionUnit(Conversion conversion);
 // The number an analog register's text shows ("10.00mA" -> 10.0); none for "Not Connect".
 std::optional<double> convertedValue(Conversion conversion, std::uint16_t r);
 
+// The channels of one of the model's reads, a caption each without its padding blanks.
+QStringList channelCaptions(const ModelRow &model, const AcquisitionCycle::Read &read);
 // The rows of an accepted reply to one of the model's reads, a channel each.
 QVector<ValueRow> valueRows(const ModelRow &model, const AcquisitionCycle::Read &read, const QByteArray &reply,
                             int address, qint64 wallMs, const QString &window);
@@ -44,8 +47,6 @@ extern const QString kValueCsvHeader;
 QString valueCsvLine(const ValueRow &row);
 // "2026-03-01T17:30:00.250+05:30": local time, milliseconds and the offset from UTC.
 QString isoLocalTime(qint64 wallMs);
-// A CSV field, quoted where it holds a comma, a quote or a line break.
-QString csvField(const QString &field);
 
 // A CSV value log, its lines written as LogFile writes them: each read's lines at once (a crash
 // loses at most those being written), a failure told once with its cause, the rows lost counted

@@ -1,5 +1,6 @@
 #include "busfinder.h"
 
+#include "csv.h"
 #include "linesettings.h"
 #include "numtext.h"
 #include "prompt.h"
@@ -34,19 +35,12 @@ QList<QVariant> cells(const FinderRow &r)
 {
     const auto known = [](int v) { return v > 0 ? QVariant(v) : QVariant(QString()); };
     return {r.isModule() ? QVariant(r.address) : QVariant(QString()),
-            r.model > 0 ? QVariant(QStringLiteral("KV%1ADAM").arg(r.model)) : QVariant(QString()),
+            r.model > 0 ? QVariant(modelName(r.model)) : QVariant(QString()),
             known(r.code),
             known(r.baud()),
             r.parity() == 'E' ? QStringLiteral("Even") : r.parity() == 'N' ? QStringLiteral("None") : QString(),
             r.responseMs >= 0 ? QVariant(QString::number(r.responseMs, 'f', 2).toDouble()) : QVariant(QString()),
             r.note};
-}
-
-QString csvField(const QString &text)
-{
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')))
-        return text;
-    return QLatin1Char('"') + QString(text).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
 }
 } // namespace
 
@@ -179,13 +173,13 @@ void BusFinderWindow::follow(BusFinder::Next next)
     while (next.kind == BusFinder::Next::Open) {
         MSComm1->close();
         const int code = next.code;
-        const QString settings = QStringLiteral("%1,%2,8,1").arg(code ? baudForCode(code) : 9600).arg(QLatin1Char(code ? parityForCode(code) : 'N'));
+        const LineSettings settings = code ? codeSettings(code) : LineSettings{};
         if (code) {
-            Combo2->setEditText(QString::number(baudForCode(code)));
-            Combo3->setEditText(parityForCode(code) == 'E' ? QStringLiteral("Even") : QStringLiteral("None"));
+            Combo2->setEditText(QString::number(settings.baud));
+            Combo3->setEditText(parityName(settings.parity));
         }
         setTrafficTag(code ? communicationParameterTexts()[code - 1] : QString());
-        const bool ok = MSComm1->open(portNumber(), settings).ok();
+        const bool ok = MSComm1->open(portNumber(), settingsText(settings)).ok();
         if (ok)
             line()->opened(portNumber());
         Frame1->showOpen(ok);
@@ -287,7 +281,7 @@ void BusFinderWindow::Table_Results_DoubleClick(int row)
     if (!item)
         return;
     const FinderRow r = m_finder.rows().value(item->data(Qt::UserRole).toInt());
-    const QString model = QStringLiteral("KV%1ADAM").arg(r.model);
+    const QString model = modelName(r.model);
     if (r.kind != FinderRow::Module || !findModel(model) || !openWindowSlot())
         return;
     const int port = portNumber();

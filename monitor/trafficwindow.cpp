@@ -1,5 +1,6 @@
 #include "trafficwindow.h"
 
+#include "csv.h"
 #include "linesettings.h"
 #include "trafficcells.h"
 
@@ -169,11 +170,7 @@ void TrafficWindow::refresh()
 QString TrafficWindow::rowsText(bool csv, bool selectedOnly) const
 {
     QStringList lines;
-    const auto quote = [csv](QString cell) {
-        if (!csv)
-            return cell;
-        return QLatin1Char('"') + cell.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-    };
+    const auto quote = [csv](const QString &cell) { return csv ? csvQuoted(cell) : cell; };
     const QLatin1Char separator(csv ? ',' : '\t');
     if (csv) {
         QStringList header;

@@ -1,7 +1,7 @@
-// Writes korvant-cli's bash completion from its template at build time, the model numbers of the
-// model table put where the template says @MODEL_NUMBERS@, so that the completion offers every
-// model the program takes. korvant-completion TEMPLATE OUTPUT
-#include "models.h"
+// Writes korvant-cli's bash completion from its template at build time, its marks filled from
+// korvant-cli's tables of subcommands and options and from the model table, so that the completion
+// offers every subcommand, option and model the program takes. korvant-completion TEMPLATE OUTPUT
+#include "clitable.h"
 
 #include <QFile>
 
@@ -18,13 +18,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "korvant-completion: cannot read %s\n", argv[1]);
         return 1;
     }
-    QByteArray text = in.readAll();
-    const QByteArray mark("@MODEL_NUMBERS@");
-    if (text.count(mark) != 1) {
-        std::fprintf(stderr, "korvant-completion: %s must name @MODEL_NUMBERS@ once\n", argv[1]);
+    const QByteArray text = bashCompletion(QString::fromUtf8(in.readAll())).toUtf8();
+    if (text.isEmpty()) {
+        std::fprintf(stderr, "korvant-completion: %s must name each of its marks once\n", argv[1]);
         return 1;
     }
-    text.replace(mark, modelNumbers().join(QLatin1Char(' ')).toLatin1());
     QFile out(QString::fromLocal8Bit(argv[2]));
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(text) != text.size() || !out.flush()) {
         std::fprintf(stderr, "korvant-completion: cannot write %s\n", argv[2]);

@@ -104,10 +104,10 @@ void SetFrm::TM_Acquisition_A_Timer()
     MSComm1->close();
     const int step = actions.last().step;
     if (step >= 0 && step < ParameterCycle::kSteps) {
-        const int code = step + 1;
-        showListText(Combo2, QString::number(baudForCode(code)));
-        showListText(Combo3, parityName(parityForCode(code)));
-        ProgramParity::set(parityForCode(code));
+        const LineSettings coded = codeSettings(step + 1);
+        showListText(Combo2, QString::number(coded.baud));
+        showListText(Combo3, parityName(coded.parity));
+        ProgramParity::set(coded.parity);
     }
     setTrafficTag(Combo2->currentText() + QLatin1Char(',') + Combo3->currentText());
     if (!ConfigurePort(portNumber(), lineSettings()) || !portIsOpen()) {

@@ -1,5 +1,6 @@
 // korvant-sim: simulated KV modules on a pseudo-terminal, for end-to-end tests and for trying the
 // tool without hardware. See --help.
+#include "models.h"
 #include "ptybus.h"
 #include "simmodule.h"
 #include "simoptions.h"
@@ -115,7 +116,7 @@ int main(int argc, char **argv)
     }
     for (const SimModule *m : bus.modules()) {
         print(QStringLiteral("korvant-sim: %1 at address %2, code %3 (%4)\n")
-                  .arg(m->modelNumber() == 0 ? QStringLiteral("generic module") : QStringLiteral("KV%1ADAM").arg(m->modelNumber()))
+                  .arg(m->modelNumber() == 0 ? QStringLiteral("generic module") : modelName(m->modelNumber()))
                   .arg(m->address()).arg(m->code()).arg(codeText(m->code())));
     }
     const int rc = pty.run(&stopRequested, &waitMask);

@@ -39,31 +39,6 @@ std::optional<ModelMap> mapOf(int model)
 // What the generic module reports as its model, so that the tool shows a name it knows.
 constexpr std::uint16_t genericModelNumber = 5510;
 
-constexpr int regAddress = 100;
-constexpr int regCode = 101;
-constexpr int regModel = 102;
-
-std::uint16_t word(const QByteArray &b, int at)
-{
-    return std::uint16_t((std::uint8_t(b[at]) << 8) | std::uint8_t(b[at + 1]));
-}
-
-void appendWord(QByteArray &b, std::uint16_t v)
-{
-    b += char(v >> 8);
-    b += char(v & 0xFF);
-}
-
-QByteArray packBits(const std::vector<bool> &bits, int start, int count)
-{
-    QByteArray data((count + 7) / 8, '\0');
-    for (int i = 0; i < count; ++i) {
-        if (bits[std::size_t(start + i)])
-            data[i / 8] = char(std::uint8_t(data[i / 8]) | (1u << (i % 8)));
-    }
-    return data;
-}
-
 } // namespace
 
 // What a request leads to: the reply (possibly empty) and the change of state it makes, kept
@@ -117,9 +92,9 @@ void SimModule::setCoil(int i, bool on)
 std::uint16_t SimModule::holding(int reg) const
 {
     switch (reg) {
-    case regAddress: return m_address;
-    case regCode: return std::uint16_t(m_code);
-    case regModel: return m_model == 0 ? genericModelNumber : std::uint16_t(m_model);
+    case kAddressRegister: return m_address;
+    case kCodeRegister: return std::uint16_t(m_code);
+    case kModelRegister: return m_model == 0 ? genericModelNumber : std::uint16_t(m_model);
     default: break;
     }
     return reg >= 0 && reg < holdingCount() ? m_holding[std::size_t(reg)] : 0;
@@ -127,9 +102,9 @@ std::uint16_t SimModule::holding(int reg) const
 
 void SimModule::setHolding(int reg, std::uint16_t v)
 {
-    if (reg == regAddress)
+    if (reg == kAddressRegister)
         m_address = std::uint8_t(v);
-    else if (reg == regCode)
+    else if (reg == kCodeRegister)
         m_code = v;
     else if (reg >= 0 && reg < holdingCount())
         m_holding[std::size_t(reg)] = v;
@@ -137,11 +112,7 @@ void SimModule::setHolding(int reg, std::uint16_t v)
 
 QByteArray SimModule::exceptionReply(std::uint8_t function, std::uint8_t code) const
 {
-    QByteArray r;
-    r += char(m_address);
-    r += char(function | 0x80);
-    r += char(code);
-    return r;
+    return exceptionPayload(m_address, function, code);
 }
 
 SimModule::Outcome SimModule::failure(std::uint8_t function, std::uint8_t code) const
@@ -177,14 +148,14 @@ SimModule::Outcome SimModule::process(const QByteArray &req)
 // 01 read coils, 02 read discrete inputs.
 SimModule::Outcome SimModule::readBits(const QByteArray &req)
 {
-    const int start = word(req, 2);
-    const int count = word(req, 4);
+    const int start = wordAt(req, 2);
+    const int count = wordAt(req, 4);
     const std::vector<bool> &bits = req[1] == 0x01 ? m_coils : m_inputs;
     if (count < 1 || count > 2000)
         return failure(std::uint8_t(req[1]), 0x03);
     if (start + count > int(bits.size()))
         return failure(std::uint8_t(req[1]), 0x02);
-    const QByteArray data = packBits(bits, start, count);
+    const QByteArray data = packBits(QList<bool>(bits.begin() + start, bits.begin() + start + count));
     Outcome out;
     out.reply = req.left(2) + char(data.size()) + data;
     return out;
@@ -193,12 +164,12 @@ SimModule::Outcome SimModule::readBits(const QByteArray &req)
 // 03 read holding registers: the data registers or the parameter registers, not across them.
 SimModule::Outcome SimModule::readRegisters(const QByteArray &req)
 {
-    const int start = word(req, 2);
-    const int count = word(req, 4);
+    const int start = wordAt(req, 2);
+    const int count = wordAt(req, 4);
     if (count < 1 || count > 125)
         return failure(0x03, 0x03);
     const bool inData = start + count <= holdingCount();
-    const bool inParams = start >= regAddress && start + count <= regModel + 1;
+    const bool inParams = start >= kAddressRegister && start + count <= kModelRegister + 1;
     if (!inData && !inParams)
         return failure(0x03, 0x02);
     Outcome out;
@@ -211,8 +182,8 @@ SimModule::Outcome SimModule::readRegisters(const QByteArray &req)
 // 05 write single coil; the reply echoes the request.
 SimModule::Outcome SimModule::writeCoil(const QByteArray &req)
 {
-    const int at = word(req, 2);
-    const std::uint16_t value = word(req, 4);
+    const int at = wordAt(req, 2);
+    const std::uint16_t value = wordAt(req, 4);
     if (value != 0xFF00 && value != 0x0000)
         return failure(0x05, 0x03);
     if (at >= coilCount())
@@ -226,15 +197,15 @@ SimModule::Outcome SimModule::writeCoil(const QByteArray &req)
 // 06 write single register: the address (1..254), the code (1..8) or a writable data register.
 SimModule::Outcome SimModule::writeRegister(const QByteArray &req)
 {
-    const int reg = word(req, 2);
-    const std::uint16_t value = word(req, 4);
+    const int reg = wordAt(req, 2);
+    const std::uint16_t value = wordAt(req, 4);
     Outcome out;
     out.reply = req.left(6);
-    if (reg == regAddress) {
+    if (reg == kAddressRegister) {
         if (value < 1 || value > 254)
             return failure(0x06, 0x03);
         out.effect = [this, value] { m_address = std::uint8_t(value); };
-    } else if (reg == regCode) {
+    } else if (reg == kCodeRegister) {
         if (value < 1 || value > 8)
             return failure(0x06, 0x03);
         out.effect = [this, value] { m_code = value; };
@@ -250,8 +221,8 @@ SimModule::Outcome SimModule::writeRegister(const QByteArray &req)
 SimModule::Outcome SimModule::writeMultiple(const QByteArray &req)
 {
     const auto fn = std::uint8_t(req[1]);
-    const int start = word(req, 2);
-    const int count = word(req, 4);
+    const int start = wordAt(req, 2);
+    const int count = wordAt(req, 4);
     const int bytes = std::uint8_t(req[6]);
     const QByteArray data = req.mid(7, bytes);
     Outcome out;
@@ -260,9 +231,8 @@ SimModule::Outcome SimModule::writeMultiple(const QByteArray &req)
             return failure(fn, 0x03);
         if (start + count > coilCount())
             return failure(fn, 0x02);
-        out.effect = [this, start, count, data] {
-            for (int i = 0; i < count; ++i)
-                m_coils[std::size_t(start + i)] = (std::uint8_t(data[i / 8]) >> (i % 8)) & 1;
+        out.effect = [this, start, data = unpackBits(data, 0, count)] {
+            std::copy(data.begin(), data.end(), m_coils.begin() + start);
         };
     } else {
         if (count < 1 || count > 123 || bytes != count * 2)
@@ -271,7 +241,7 @@ SimModule::Outcome SimModule::writeMultiple(const QByteArray &req)
             return failure(fn, 0x02);
         out.effect = [this, start, count, data] {
             for (int i = 0; i < count; ++i)
-                m_holding[std::size_t(start + i)] = word(data, 2 * i);
+                m_holding[std::size_t(start + i)] = wordAt(data, 2 * i);
         };
     }
     out.reply = req.left(6);
@@ -295,9 +265,9 @@ QByteArray SimModule::handle(const QByteArray &request)
         // an installer can find a module whose address is unknown. Everything else follows the
         // Modbus rule: writes are carried out silently, reads and errors are ignored.
         const auto fn = std::uint8_t(request[1]);
-        const int reg = word(request, 2);
+        const int reg = wordAt(request, 2);
         const bool answered = !out.exception
-            && ((fn == 0x03 && reg >= regAddress) || (fn == 0x06 && (reg == regAddress || reg == regCode)));
+            && ((fn == 0x03 && reg >= kAddressRegister) || (fn == 0x06 && (reg == kAddressRegister || reg == kCodeRegister)));
         if (!answered) {
             if (!out.exception && !faults.exception && !faults.noWrite && out.effect && fn != 0x03)
                 out.effect();

@@ -21,8 +21,8 @@ QString parseModule(const QString &text, SimModuleSetup &setup)
     if (parts.size() > 3)
         return QStringLiteral("--module takes MODEL[:ADDRESS[:CODE]], not \"%1\"").arg(text);
     QString model = parts[0].trimmed().toUpper();
-    if (model.startsWith(QLatin1String("KV")) && model.endsWith(QLatin1String("ADAM")))
-        model = model.mid(2, model.size() - 6);
+    if (const int n = modelNumber(model))
+        model = QString::number(n);
     if (model == QLatin1String("GENERIC")) {
         setup.model = 0;
     } else {

@@ -14,6 +14,7 @@
 // lines it prints for replies. No port, no process.
 #include "support/modeltable.h"
 
+#include "clitable.h"
 #include "commandline.h"
 #include "conversions.h"
 #include "cycle.h"
@@ -36,6 +37,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -1017,10 +1019,9 @@ private slots:
             {"survey --codes 2", "error: --codes and --turnaround belong to find"},
             {"set-address 5 --to-address 9 --address 3", "set-address 5 COM1 9600,N,8,1 a3 t0 to=9"},
             {"set-address 5 --to-address 1", "set-address 5 COM1 9600,N,8,1 a1 t0 to=1"},
-            {"set-address 5 --to-address 0", "error: --to-address \"0\" is not 1..255"},
             {"set-comm 9600,None,8,1 --to-address 9", "error: --to-address belongs to set-address"},
             {"survey --from 9 --to 8", "error: --from 9 lies above --to 8"},
-            {"survey --to 300", "error: --to \"300\" is not 1..255"}, {"--port COM2", "error: no subcommand given"},
+            {"--port COM2", "error: no subcommand given"},
             {"reed", "error: unknown subcommand \"reed\""}, {"scan --bogus", "error: Unknown option 'bogus'."},
             {"read", "error: read takes one argument"}, {"scan 1", "error: scan takes no argument"},
             {"read KV9999ADAM", "error: unknown model \"KV9999ADAM\""},
@@ -1035,7 +1036,6 @@ private slots:
             {"raw 01:03:0064 --no-crc", "raw COM1 9600,N,8,1 a1 t0 frame=01030064 no-crc"},
             {"raw 0", "error: frame \"0\" is not 1 to 254 bytes in hex"}, {"raw 0g", "error: frame \"0g\" is not 1 to 254 bytes in hex"},
             {"scan --no-crc", "error: --no-crc belongs to raw"},
-            {"scan --timeout 0", "error: time-out \"0\" is not 1..60000 ms"},
             {"read 5510 --on 1", "error: --on and --ma belong to write"},
             {"write 5510", "error: KV5510ADAM has digital outputs: write them with --on LIST"},
             {"write 5510 --on 1,5", "error: --on \"1,5\" is not a list of outputs 1..4"},
@@ -1060,11 +1060,53 @@ private slots:
         QCOMPARE(wrapWords(QStringLiteral("x:"), words, QStringLiteral("  "), 7), QStringLiteral("x: ab\n  cd ef"));
     }
 
-    void helpNamesEverySubcommand()
+    // The tables walked: every subcommand and option is in the help and completes (a subcommand
+    // as the first word, an option before any); the options offered after each subcommand.
+    void cliTablesInHelpAndCompletion()
     {
-        for (const char *sub :
-             {"scan", "read MODEL", "write MODEL", "set-address NEW", "set-comm TEXT", "poll MODEL", "survey", "ports", "find"})
-            QVERIFY2(helpText().contains(QLatin1String("\n  ") + QLatin1String(sub) + QLatin1Char(' ')), sub);
+        QFile in(QStringLiteral(KORVANT_SOURCE_DIR "/packaging/korvant-cli.bash-completion.in"));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const std::pair<const char *, const char *> offered[] = {
+            {"scan", "--json --port --quiet --timeout"},
+            {"read", "--address --baud --echo --json --parity --port --quiet --retries --timeout"},
+            {"write", "--address --baud --echo --json --ma --on --parity --port --quiet --retries --timeout"},
+            {"set-address", "--baud --echo --json --parity --port --quiet --timeout --to-address"},
+            {"set-comm", "--address --baud --echo --json --parity --port --quiet --timeout"},
+            {"poll", "--address --baud --count --csv --echo --json --parity --period --port --quiet --retries --timeout"},
+            {"survey", "--baud --echo --from --json --parity --port --quiet --timeout --to"},
+            {"ports", "--json"},
+            {"find", "--baud --codes --echo --from --json --parity --port --quiet --timeout --to --turnaround"},
+            {"raw", "--baud --echo --json --no-crc --parity --port --quiet --timeout"},
+            {"doctor", "--echo --json --port --quiet --timeout"}};
+        // What the completion offers for the last of the words, sorted, a line each.
+        QString script = bashCompletion(QString::fromUtf8(in.readAll()))
+                         + QStringLiteral("\nc() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _korvant_cli; "
+                                          "printf '%s\\n' \"${COMPREPLY[*]}\" | tr ' ' '\\n' | sort | xargs; }\nc korvant-cli ''\nc korvant-cli -\n");
+        for (const auto &[sub, options] : offered)
+            script += QStringLiteral("c korvant-cli %1 x -\n").arg(QLatin1String(sub));
+        QProcess bash;
+        bash.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+        QVERIFY(bash.waitForFinished(30000));
+        const QStringList completed = QString::fromUtf8(bash.readAllStandardOutput()).split(QLatin1Char('\n'));
+        QCOMPARE(completed.size(), qsizetype(std::size(offered)) + 3);
+        for (qsizetype i = 0; i < qsizetype(std::size(offered)); ++i)
+            QCOMPARE(completed[i + 2], QLatin1String(offered[i].second));
+        QCOMPARE(cliSubcommands().size(), std::size(offered));
+        // Each named where a usage line or the option list begins: the text a blank or two after it.
+        QString named;
+        for (const QString &line : helpText().split('\n'))
+            named += line.startsWith(QLatin1String("  ")) && line[2] != ' ' ? line.mid(2).section(QStringLiteral("  "), 0, 0) + '\n' : QString();
+        QCOMPARE(named.count(QRegularExpression(QStringLiteral("^[^-]"), QRegularExpression::MultilineOption)), 13); // usage lines
+        QVERIFY(helpText().contains("\n  write MODEL --on LIST\n                        switch on the outputs listed")
+                && helpText().contains("\n  raw HEX [--no-crc]    send the frame") && helpText().contains("\n  --from A, --to B survey, find:"));
+        for (const SubcommandSpec &sub : cliSubcommands()) {
+            QVERIFY2(completed[0].split(' ').contains(QLatin1String(sub.name)), sub.name);
+            QVERIFY2(named.contains(QRegularExpression(QStringLiteral("^%1( |$)").arg(QLatin1String(sub.name)), QRegularExpression::MultilineOption)), sub.name);
+        }
+        for (const OptionSpec &option : cliOptions()) {
+            QVERIFY2(completed[1].split(' ').contains(QLatin1String("--") + QLatin1String(option.name)), option.name);
+            QVERIFY2(named.contains(QRegularExpression(QStringLiteral("--%1(?![\\w-])").arg(QLatin1String(option.name)))), option.name);
+        }
     }
 
     // Mixed results: the worst wins, as the help says.
@@ -1076,20 +1118,27 @@ private slots:
         QVERIFY(helpText().contains(QLatin1String(" the worst wins: 3, then 8, then 5, then 4.\n")));
     }
 
-    // A value out of range is refused with the range the option's line of the help gives (the
-    // whole message of a few of them is test_e2e's).
-    void rangesInHelpAndMessages()
+    // Each whole-number option's bounds: taken, and one past each refused with the range that the
+    // option's line of the help gives too.
+    void rangeBounds()
     {
-        for (const auto &[option, args] : {std::pair{"--address", "scan --address 300"}, {"--retries", "poll 5510 --retries 101"}, {"--timeout", "scan --timeout 0"},
-                                           {"--period", "poll 5510 --period 0"}, {"--count", "poll 5510 --count 0"},
-                                           {"--to", "survey --to 300"}, {"--baud", "scan --baud 1"}}) {
-            const QString error = parseCommandLine(QStringList{"korvant-cli"} + QString::fromLatin1(args).split(' ')).error;
-            const QString range = error.section(QStringLiteral(" is not "), 1).remove(QStringLiteral(" ms"));
-            QStringList lines; // the option's own line: named in the options column
-            for (const QString &line : helpText().split('\n'))
-                if (line.left(19).contains(QLatin1String(option) + QLatin1Char(' ')))
-                    lines << line;
-            QVERIFY2(!range.isEmpty() && lines.size() == 1 && lines[0].contains(range), qPrintable(error + " / " + lines.join('|')));
+        const struct { const char *args, *option, *what; int low, high; const char *unit; } cases[] = {
+            {"scan", "address", "address", 0, 255, ""}, {"read 5510", "retries", "--retries", 0, 100, ""},
+            {"scan", "timeout", "time-out", 1, 60000, " ms"}, {"poll 5510", "period", "period", 1, 3600000, " ms"},
+            {"poll 5510", "count", "count", 1, 100000000, ""}, {"survey --to 255", "from", "--from", 1, 255, ""},
+            {"survey", "to", "--to", 1, 255, ""}, {"find", "turnaround", "--turnaround", 0, 10000, " ms"},
+            {"set-address 5", "to-address", "--to-address", 1, 255, ""}};
+        const auto parse = [](const char *args, const QString &option, int value) {
+            return parseCommandLine(QStringList{"korvant-cli", "--" + option, QString::number(value)} + QString::fromLatin1(args).split(' ')).error;
+        };
+        for (const auto &c : cases) {
+            const QString range = QStringLiteral("%1..%2").arg(c.low).arg(c.high), option = QLatin1String(c.option);
+            QVERIFY2(parse(c.args, option, c.low).isEmpty() && parse(c.args, option, c.high).isEmpty(), c.option);
+            for (const int refused : {c.low - 1, c.high + 1})
+                QCOMPARE(parse(c.args, option, refused), QStringLiteral("%1 \"%2\" is not %3%4").arg(QLatin1String(c.what)).arg(refused).arg(range, QLatin1String(c.unit)));
+            // The option's own paragraph: named in the options column, and the lines indented below.
+            const QRegularExpression paragraph(QStringLiteral("\n  [^\n]{0,16}--%1 [^\n]*(\n {19}[^\n]*)*").arg(option));
+            QVERIFY2(paragraph.match(helpText().section(QStringLiteral("\nOptions:"), 1)).captured().contains(range), c.option);
         }
     }
 

@@ -634,10 +634,22 @@ private slots:
         QVERIFY2(lines.size() >= 7 && lines[0].contains(QLatin1String("  OK  ")) && lines[0].contains(QLatin1String("AI_3: 5.00mA"))
                      && lines[1].contains(QLatin1String("DI_01: OFF")) && lines[lines.size() - 2] == QLatin1String("success 100.0%"),
                  out.constData());
+        // A survey stops too, with what it found.
+        SimProcess one;
+        QVERIFY(one.start({"--module", "7710:1", "--quiet"}));
+        QProcess survey;
+        survey.setWorkingDirectory(one.dir.path());
+        survey.start(kCli, {"survey", "--timeout", "200", "--quiet"});
+        QByteArray found;
+        QVERIFY(QTest::qWaitFor([&] { return (found += survey.readAllStandardOutput()).contains('\n'); }, 10000) && survey.processId() > 0);
+        ::kill(pid_t(survey.processId()), SIGINT);
+        QVERIFY(survey.waitForFinished(10000) && survey.exitStatus() == QProcess::NormalExit && survey.exitCode() == 0);
+        QCOMPARE(found + survey.readAllStandardOutput(), QByteArray("address 1  code 2  model KV7710ADAM\n"));
     }
 
     // A poll whose simulator dies mid-way (a pulled adapter, a device server gone): what it had is
-    // printed, the summary says it stopped early, and the exit status is 3, over a pty and TCP.
+    // printed, the summary says it stopped early, and the exit status is 3, over a pty and TCP;
+    // and a find.
     void pollThatLosesItsLine()
     {
         for (const bool tcp : {false, true}) {
@@ -660,6 +672,17 @@ private slots:
             QCOMPARE(summary["ok"].toInt(), summary["requests"].toInt());
             QCOMPARE(summary["requests"].toInt(), (lines.size() - 1) / 8);
         }
+        // find too: exit 3, the line's failure said, and nothing of modules not found.
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:1"}));
+        QProcess p;
+        p.setWorkingDirectory(sim.dir.path());
+        p.start(kCli, {"find", "--codes", "2", "--quiet"});
+        QVERIFY(requests(sim, 5).size() >= 5);
+        sim.kill();
+        QVERIFY(p.waitForFinished(kWaitMs));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(p.exitCode() == 3 && err.startsWith("korvant-cli: the line failed: ") && err.count('\n') == 1, qPrintable(err));
     }
 
     // A reply in pieces is gathered whole; a byte trailing a complete reply within the quiet gap

@@ -91,7 +91,8 @@ check "changelog starts with korvant ($version)" bash -c "zcat '$doc/changelog.g
 # The shell tool runs where there is no display: QtCore and QtSerialPort, never Gui or Widgets.
 check "korvant-cli links no Qt GUI library" bash -c "ldd '$root/usr/bin/korvant-cli' >'$work/ldd' && grep -q libQt6SerialPort '$work/ldd' && ! grep -Eq 'libQt6(Gui|Widgets)' '$work/ldd'"
 
-# The bash completion: subcommands, each one's options, every model spelling, the ports there are.
+# The bash completion as installed: subcommands, options (each subcommand's are test_core's), every
+# model spelling, the ports there are.
 completion="$root/usr/share/bash-completion/completions/korvant-cli"
 complete_words() { # complete_words WORD... : what the completion offers for the last word
     PATH="$root/usr/bin:$PATH" bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _korvant_cli; echo "${COMPREPLY[*]}"' _ "$completion" "$@"
@@ -102,15 +103,10 @@ while IFS='|' read -r words offered; do
 done <<'EOF'
 s|scan set-address set-comm survey
 f|find
-set-address --to|--to-address
 read KV55|KV5510ADAM KV5520ADAM KV5530ADAM KV5540ADAM KV5550ADAM
 write kv17|kv1710adam kv1720adam kv1730adam kv1740adam
 poll 77|7710 7720
-poll KV5510ADAM --c|--count --csv
-scan -|--port --timeout --quiet --json
-survey --|--port --baud --parity --timeout --quiet --json --echo --from --to
-read 5510 --|--port --baud --parity --timeout --quiet --json --echo --address
-ports -|--json
+scan -|--port --timeout --json --quiet
 --port COM|COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8 COM9
 EOF
 # Every device offered for --port is one korvant-cli ports lists; never a virtual console.

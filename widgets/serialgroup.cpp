@@ -1,5 +1,7 @@
 #include "serialgroup.h"
 
+#include "linesettings.h"
+
 #include <QColor>
 
 const QString kPortOpenCaption = QStringLiteral("Colse Port");
@@ -38,8 +40,8 @@ void SerialGroup::show(const SerialChoice &choice)
 {
     for (int i = 1; i <= 9; ++i)
         Combo1->addItem(QStringLiteral("COM%1").arg(i));
-    Combo2->addItems({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200"),
-                      QStringLiteral("38400")});
+    for (const int baud : baudRates())
+        Combo2->addItem(QString::number(baud));
     Combo3->addItems({QStringLiteral("None"), QStringLiteral("Even")});
     Combo4->addItem(QStringLiteral("8"));
     Combo5->addItem(QStringLiteral("1"));

@@ -1,0 +1,38 @@
+// korvant-cli survey: the parameter read to each address of --from..--to at one setting.
+#include "commands.h"
+
+#include "context.h"
+
+int runSurvey(Context &c)
+{
+    const CliOptions &o = c.o;
+    c.session.setLogging(false);
+    const bool bar = c.showsProgress();
+    const int total = o.to - o.from + 1;
+    int found = 0;
+    for (int address = o.from; address <= o.to; ++address) {
+        Exchange exchange(parameterReadRequest(std::uint8_t(address)));
+        const Session::Reply reply = c.talk(exchange, o.line);
+        if (reply.interrupted)
+            break;
+        if (exchange.accepted()) {
+            ++found;
+            const ModuleParameters p = moduleParameters(reply.bytes);
+            if (bar) // the bar's line is cleared before the result takes it
+                c.clearProgress();
+            o.json ? c.print(surveyJson(p, reply.responseMs)) : c.print(surveyLine(p));
+        }
+        const int done = address - o.from + 1;
+        if (bar)
+            c.progress(done, total, QStringLiteral("%1/%2 address %3, %4 found").arg(done).arg(total).arg(address).arg(found));
+    }
+    if (bar)
+        c.clearProgress();
+    if (found == 0) {
+        const QString none = QStringLiteral("no module answered at addresses %1 to %2").arg(o.from).arg(o.to);
+        if (o.json)
+            c.print(QJsonObject{{"found", 0}, {"note", none}});
+        return c.fail(ExitNoReply, none);
+    }
+    return ExitOk;
+}
