@@ -385,50 +385,68 @@ private slots:
     }
 
     // find on a site's line: six modules at two settings, two of them sharing an address, one
-    // 25 ms late, behind an adapter that hands bytes over every 16 ms; then set-address refuses
-    // the broadcast on that bus and writes to one module when told which.
+    // 25 ms late, behind an adapter that hands bytes over every 16 ms, and the same line echoing;
+    // a poll of several of its modules gives each value under the address that sent it; then
+    // set-address refuses the broadcast on that bus and writes to one module when told which.
     void findThenSetAddressOnABus()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--latency", "16", "--module", "5510:3", "--module", "1730:3", "--module", "5530:9", "--module",
-                           "7710:40:7", "--fault", "delay=2", "--module", "5520:20", "--fault", "exception", "--module",
-                           "5540:30", "--fault", "delay=25"}));
-        Run r = runCli(sim, {"find", "--codes", "7,2,3", "--to", "40", "--json"});
-        QCOMPARE(r.status, 6);
-        QStringList rows;
-        for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
-            rows << QStringLiteral("%1 %2 %3 %4 %5 %6").arg(o["address"].toInt()).arg(o["code"].toInt()).arg(o["baud"].toInt())
-                        .arg(o["parity"].toString(), o["model"].toString(), o["note"].toString());
-            QVERIFY2(o.contains("note") || o["response_ms"].toDouble() > 0, qPrintable(line));
-        }
-        // The pty carries no parity: the 19200,Even module answers at 19200,None too, and is one row.
-        QCOMPARE(rows, (QStringList{"3 0 9600 None  shared address?", "9 2 9600 None KV5530ADAM ",
-                                    "20 0 9600 None  exception 1", "30 2 9600 None KV5540ADAM ",
-                                    "40 7 19200 Even KV7710ADAM answers at 19200,None,8,1 too; its code says 19200,Even,8,1"}));
-        QCOMPARE(r.err, QStringLiteral("korvant-cli: several modules answered at once: a shared address or a collision (see the notes)\n"));
-        // At least: the broadcasts, the one at 9600 again (the late module's reply came after its
-        // wait), 40 addresses at each setting and the shared address again.
-        const int probes = int(requests(sim, 3 + 1 + 3 * 40 + 1).size());
-        QVERIFY2(probes >= 125, qPrintable(sim.log()));
+        for (const bool echo : {false, true}) {
+            SimProcess sim;
+            QVERIFY(sim.start(QStringList{"--latency", "16", "--module", "5510:3", "--module", "1730:3", "--module", "5530:9", "--module",
+                                          "7710:40:7", "--fault", "delay=2", "--module", "5520:20", "--fault", "exception", "--module",
+                                          "5530:30", "--inputs", "0x05", "--fault", "delay=25"} + (echo ? QStringList{"--echo"} : QStringList())));
+            Run r = runCli(sim, {"find", "--codes", "7,2,3", "--to", "40", "--json"});
+            QCOMPARE(r.status, 6);
+            QStringList rows;
+            for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+                const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+                rows << QStringLiteral("%1 %2 %3 %4 %5 %6").arg(o["address"].toInt()).arg(o["code"].toInt()).arg(o["baud"].toInt())
+                            .arg(o["parity"].toString(), o["model"].toString(), o["note"].toString());
+                QVERIFY2(o.contains("note") || o["response_ms"].toDouble() > 0, qPrintable(line));
+            }
+            // The pty carries no parity: the 19200,Even module answers at 19200,None too, and is one row.
+            QCOMPARE(rows, (QStringList{"3 0 9600 None  shared address?", "9 2 9600 None KV5530ADAM ",
+                                        "20 0 9600 None  exception 1", "30 2 9600 None KV5530ADAM ",
+                                        "40 7 19200 Even KV7710ADAM answers at 19200,None,8,1 too; its code says 19200,Even,8,1"}));
+            QCOMPARE(r.err, QStringLiteral("korvant-cli: several modules answered at once: a shared address or a collision (see the notes)\n"));
+            // At least: the broadcasts, the one at 9600 again (the late module's reply came after its
+            // wait), 40 addresses at each setting and the shared address again.
+            const int probes = int(requests(sim, 3 + 1 + 3 * 40 + 1).size());
+            QVERIFY2(probes >= 125, qPrintable(sim.log()));
 
-        r = runCli(sim, {"set-address", "12", "--json"});
-        const QString why = QStringLiteral("several modules answered the broadcast read, so nothing was written: connect one "
-                                           "module only, or give --to-address A to write to the module at address A alone");
-        QVERIFY2(r.status == 6 && r.out == QStringLiteral(R"({"address":12,"note":")") + why + QStringLiteral(R"(","verdict":"collision"})" "\n")
-                     && r.err.endsWith("   several modules (the replies collided)\nkorvant-cli: " + why + "\n"), qPrintable(r.out + r.err));
-        r = runCli(sim, {"set-address", "12", "--to-address", "9", "--address", "3", "--quiet"});
-        QCOMPARE(r.status, 0);
-        QCOMPARE(r.out, QStringLiteral("address 12 written to the module at address 9\n"));
-        // Nothing was written to the broadcast address; module 9 was read, 12 found free, the one
-        // write went to module 9, and it answers at 12.
-        QCOMPARE(requests(sim, probes + 5).mid(probes), (QStringList{"00 03 00 64 00 03 45 C5", "09 03 00 64 00 03 45 5C",
-                                                                     "0C 03 00 64 00 03 45 09", "09 06 00 64 00 0C C9 58",
-                                                                     "0C 03 00 64 00 03 45 09"}));
-        // Nothing at 38400,None: a JSON object says so.
-        r = runCli(sim, {"find", "--codes", "4", "--to", "2", "--json"});
-        QCOMPARE(r.status, 4);
-        QCOMPARE(r.out, QStringLiteral("{\"note\":\"no module answered at the settings swept\"}\n"));
+            r = runCli(sim, {"set-address", "12", "--json"});
+            const QString why = QStringLiteral("several modules answered the broadcast read, so nothing was written: connect one "
+                                               "module only, or give --to-address A to write to the module at address A alone");
+            QVERIFY2(r.status == 6 && r.out == QStringLiteral(R"({"address":12,"note":")") + why + QStringLiteral(R"(","verdict":"collision"})" "\n")
+                         && r.err.endsWith("   several modules (the replies collided)\nkorvant-cli: " + why + "\n"), qPrintable(r.out + r.err));
+            r = runCli(sim, {"set-address", "12", "--to-address", "9", "--address", "3", "--quiet"});
+            QCOMPARE(r.status, 0);
+            QCOMPARE(r.out, QStringLiteral("address 12 written to the module at address 9\n"));
+            // Nothing was written to the broadcast address; module 9 was read, 12 found free, the one
+            // write went to module 9, and it answers at 12.
+            QCOMPARE(requests(sim, probes + 5).mid(probes), (QStringList{"00 03 00 64 00 03 45 C5", "09 03 00 64 00 03 45 5C",
+                                                                         "0C 03 00 64 00 03 45 09", "09 06 00 64 00 0C C9 58",
+                                                                         "0C 03 00 64 00 03 45 09"}));
+            // Nothing at 38400,None: a JSON object says so.
+            r = runCli(sim, {"find", "--codes", "4", "--to", "2", "--json"});
+            QCOMPARE(r.status, 4);
+            QCOMPARE(r.out, QStringLiteral("{\"note\":\"no module answered at the settings swept\"}\n"));
+            // The modules now at 12 and at 30 (25 ms late) both answer with their inputs, 20 with an exception.
+            r = runCli(sim, {"poll", "5530", "--address", "12,30,20", "--count", "2", "--period", "1", "--json", "--quiet"});
+            QStringList polled, expected;
+            for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+                const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+                if (o.contains("seq"))
+                    polled << QStringLiteral("%1 %2 %3 %4").arg(o["address"].toInt()).arg(o["verdict"].toString(), o["channel"].toString(), o["text"].toString());
+            }
+            for (int pass = 0; pass < 2; ++pass) {
+                for (const int address : {12, 30})
+                    for (int c = 1; c <= 16; ++c)
+                        expected << QStringLiteral("%1 ok DI_%2 %3").arg(address).arg(c, 2, 10, QLatin1Char('0')).arg(address == 30 && (c == 1 || c == 3) ? "ON" : "OFF");
+                expected << "20 exception  ";
+            }
+            QVERIFY2(r.status == 5 && polled == expected, qPrintable(r.out + r.err));
+        }
     }
 
     // A site's line: two modules sharing address 3, one at another code, a slow adapter, a module
