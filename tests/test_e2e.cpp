@@ -652,7 +652,8 @@ private slots:
     }
 
     // A poll whose simulator dies mid-way (a pulled adapter, a device server gone): what it had is
-    // printed, the summary says it stopped early, and the exit status is 3, over a pty and TCP.
+    // printed, the summary says it stopped early, and the exit status is 3, over a pty and TCP; so
+    // does a find.
     void pollThatLosesItsLine()
     {
         for (const bool tcp : {false, true}) {
@@ -675,6 +676,16 @@ private slots:
             QCOMPARE(summary["ok"].toInt(), summary["requests"].toInt());
             QCOMPARE(summary["requests"].toInt(), (lines.size() - 1) / 8);
         }
+        // A find that loses its line mid-sweep says how, and exits 3.
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:1"}));
+        QProcess p;
+        p.setWorkingDirectory(sim.dir.path());
+        p.start(kCli, {"find", "--codes", "2"});
+        QCOMPARE(requests(sim, 3).size(), 3);
+        sim.kill();
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(QString::fromUtf8(p.readAllStandardError()) + QString::number(p.exitCode()), "korvant-cli: the line failed: the device hung up\n3");
     }
 
     // A reply in pieces is gathered whole; a byte trailing a complete reply within the quiet gap
