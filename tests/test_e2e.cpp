@@ -422,7 +422,7 @@ private slots:
             QCOMPARE(r.status, 4);
             QCOMPARE(r.out, QStringLiteral("{\"note\":\"no module answered at the settings swept\"}\n"));
             // The modules now at 12 and at 30 (25 ms late) both answer with their inputs, 20 with an exception.
-            r = runCli(sim, {"poll", "5530", "--address", "12,30,20", "--count", "2", "--period", "1", "--json", "--quiet"});
+            r = runCli(sim, {"poll", "5530", "--address", "12,30,20", "--count", "2", "--period", "1", "--timeout", "1000", "--json", "--quiet"});
             QStringList polled, expected;
             for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
                 const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
@@ -590,7 +590,7 @@ private slots:
         const struct { QStringList args; const char *bar; QStringList screen; } runs[] = {
             {{"survey", "--to", "5", "--timeout", "200"}, "] 5/5 address 5, 2 found",
              {"address 2  code 2  model KV5510ADAM", "address 4  code 2  model KV5530ADAM", ""}},
-            {{"find", "--codes", "2", "--to", "5"}, "\r\033[K[####################....................] 3/6 probes, 1 s left, 0 found",
+            {{"find", "--codes", "2", "--to", "5", "--timeout", "1000"}, "\r\033[K[####################....................] 3/6 probes, ",
              {"address 2  code 2  baud 9600  parity None  model KV5510ADAM  response #",
               "address 4  code 2  baud 9600  parity None  model KV5530ADAM  response #", ""}}};
         for (const auto &run : runs) {
