@@ -703,22 +703,14 @@ private slots:
         }
     }
 
-    // poll --csv: a line per channel of every accepted read; a log on a full disk is said once on
-    // stderr, the poll goes on to its count, its summary counts the rows lost, and it exits 8.
+    // poll --csv on a full disk: said once on stderr, the poll goes on to its count, its summary
+    // counts the rows lost (a line per channel of every accepted read), and it exits 8. (What the
+    // lines hold is test_values' and pollLogsOnASmallDiskFilledAndFreed's.)
     void pollLogsValues()
     {
         SimProcess sim;
-        QVERIFY(sim.start({"--module", "7710:1", "--holding", "0,0,1024", "--quiet"}));
-        Run r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--csv", "v.csv"});
-        QCOMPARE(r.status, 0);
-        QFile file(sim.dir.filePath(QStringLiteral("v.csv")));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 1 + 3 * (6 + 4));
-        QCOMPARE(lines[0], QStringLiteral("time,window,address,channel,value,unit,raw,text"));
-        QVERIFY2(lines[3].endsWith(QStringLiteral(",KV7710ADAM,1,AI_3,5,mA,1024,5.00mA")), qPrintable(lines[3]));
-        QVERIFY2(lines[7].endsWith(QStringLiteral(",KV7710ADAM,1,DI_01,0,,0,OFF")), qPrintable(lines[7]));
-        r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--json", "--csv", "/dev/full"});
+        QVERIFY(sim.start({"--module", "7710:1", "--quiet"}));
+        const Run r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--json", "--csv", "/dev/full"});
         QCOMPARE(r.status, 8);
         QCOMPARE(r.err, QStringLiteral("korvant-cli: cannot write the value log /dev/full: No space left on device\n"));
         QCOMPARE(r.out.count(QStringLiteral("\"verdict\":\"ok\"")), 30);
