@@ -197,20 +197,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
     }
 
-    void scanOverTcpAnswersAtTheFirstStep()
-    {
-        SimProcess server;
-        TcpEnvironment env(server.startTcp({"--module", "5550:7:8"}));
-        auto w = owned<SetFrm>(createSetFrm());
-        QVERIFY(openPort(w.get()));
-        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), kWaitMs);
-        // The scan stopped at its first step (what it shows of the module is test_windows').
-        QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None"));
-        // The probe, the open and the scan's reopen all went over one connection.
-        QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
-    }
-
     // The scan stops at the first answer; the module found gets a new address (broadcast) and then
     // new communication parameters, and answers there only.
     void scanThenSetAddressAndParameters()
@@ -567,16 +553,25 @@ private slots:
                  QStringLiteral(R"({"found":0,"note":"no module answered at any of the eight settings"})" "\n"));
     }
 
-    // Behind a serial device server: --port names it; scan says the module's code (a server that refuses is refusedSplitAndLost's,
-    // the exit status of a port that fails contractOfEachRun's).
-    void readOverTcp()
+    // Behind a serial device server: the parameter window's scan stops at its first step, its probe,
+    // open and reopen over one connection (what it shows of the module is test_windows'); korvant-cli's
+    // --port names the server, and its scan, answered at 4800,None, says the module's code 6. (A server
+    // that refuses is refusedSplitAndLost's, the exit status of a port that fails contractOfEachRun's.)
+    void scanAndReadOverTcp()
     {
         SimProcess server;
         const QString target = server.startTcp({"--module", "5510:3:6", "--inputs", "0x81"});
+        {
+            TcpEnvironment env(target);
+            auto w = owned<SetFrm>(createSetFrm());
+            QVERIFY(openPort(w.get()));
+            QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), kWaitMs);
+            QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None"));
+            QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
+        }
         const Run r = runCli(server, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
-        QCOMPARE(r.status, 0);
-        QVERIFY2(r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out));
-        // The server answers at the scan's first step (4800,None); what is said is the module's code 6.
+        QVERIFY2(r.status == 0 && r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out));
         QCOMPARE(runCli(server, {"scan", "--port", target, "--quiet"}).out,
                  QStringLiteral("address 3  code 6  baud 9600  parity Even  model KV5510ADAM\n"));
     }
