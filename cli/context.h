@@ -78,6 +78,8 @@ public:
     }
 
     const CliOptions &o;
+    // Where the system's devices and their sysfs entries are read (a fixture folder in tests).
+    QString devRoot = QStringLiteral("/dev"), sysRoot = QStringLiteral("/sys");
     QTextStream &out;
     QTextStream &err;
     Session session;

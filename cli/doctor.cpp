@@ -28,7 +28,7 @@ void listPorts(Context &c)
     const CliOptions &o = c.o;
     const QString sysFolder = o.sysFolder.isEmpty() ? QStringLiteral("sys") : o.sysFolder;
     say(c, QStringLiteral("sys folder ") + sysFolder, {{"sys_folder", sysFolder}});
-    const QList<SerialPortEntry> ports = listSerialPorts();
+    const QList<SerialPortEntry> ports = listSerialPorts(c.devRoot, c.sysRoot);
     for (const SerialPortEntry &port : ports) {
         QJsonObject object = portJson(port);
         object.insert(QStringLiteral("latency_timer_ms"), port.latencyTimerMs < 0 ? QJsonValue() : QJsonValue(port.latencyTimerMs));

@@ -1,5 +1,5 @@
 // The Bus Finder window on simulated modules, one of them late, behind an adapter that echoes: opened from Main with Ctrl+B, a sweep typed in as a
-// technician would, its table, copy and CSV, and the double-click that hands over to a model's
+// technician would, its table, copy, CSV and its export, and the double-click that hands over to a model's
 // window with the port, baud rate, parity and address chosen.
 #include "support/guitest.h"
 
@@ -7,10 +7,12 @@
 #include "toolwindows.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTableWidget>
+#include <QTimer>
 
 namespace {
 constexpr int kWaitMs = 20000;
@@ -92,6 +94,20 @@ private slots:
         QVERIFY2(QRegularExpression(QStringLiteral("^3\t\t\t9600\tNone\t[0-9.]+\tshared address\\?$")).match(copied).hasMatch(),
                  qPrintable(copied));
         QVERIFY(w->csvText().startsWith(QLatin1String("Address,Model,Code,Baud,Parity,Response ms,Note\n40,KV7710ADAM,7,19200,Even,")));
+        // "Export CSV…" writes that text to the file named in its dialog.
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&answer] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+                answer.stop();
+                dialog->selectFile(QDir::current().filePath(QStringLiteral("bus.csv")));
+                QMetaObject::invokeMethod(dialog, &QDialog::accept);
+            }
+        });
+        answer.start(10);
+        QTest::mouseClick(w->Command_Export, Qt::LeftButton);
+        QFile exported(QStringLiteral("bus.csv"));
+        QVERIFY(exported.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(exported.readAll()), w->csvText());
 
         // The shared address has no model: a double-click there opens nothing.
         QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(2, 0)).center());

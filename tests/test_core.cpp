@@ -19,6 +19,8 @@
 #include "conversions.h"
 #include "cycle.h"
 #include "decoders.h"
+#include "commands.h"
+#include "context.h"
 #include "finder.h"
 #include "linesettings.h"
 #include "exchange.h"
@@ -1262,6 +1264,28 @@ private slots:
         QCOMPARE(portLine(gone), QStringLiteral("/dev/ttyACM0  by-id -  description -  manufacturer -  serial -  access no (no device node)"));
         QCOMPARE(jsonLine(portJson(gone)), QStringLiteral(R"({"access":false,"by_id":null,"description":null,"device":"/dev/ttyACM0",)"
                                                          R"("exists":false,"manufacturer":null,"serial":null})"));
+        // doctor: each port with its latency timer (none known: "-"), and the advice for a slow one.
+        QTemporaryDir root;
+        const QDir r(root.path());
+        QVERIFY(r.mkpath("dev") && r.mkpath("sys/devices/usb1/1-1/1-1:1.0/ttyUSB0") && r.mkpath("sys/devices/pnp0") && r.mkpath("sys/class/tty/ttyUSB0")
+                && r.mkpath("sys/class/tty/ttyS0") && QFile::link("../../../devices/usb1/1-1/1-1:1.0/ttyUSB0", r.filePath("sys/class/tty/ttyUSB0/device"))
+                && QFile::link("../../../devices/pnp0", r.filePath("sys/class/tty/ttyS0/device")));
+        for (const char *file : {"dev/ttyUSB0", "dev/ttyS0", "sys/devices/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer"}) {
+            QFile f(r.filePath(file));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QByteArray(file).endsWith("timer") ? "16\n" : "") >= 0);
+        }
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        CliOptions o;
+        o.port.clear(); // no port to try the settings on
+        o.sysFolder = QStringLiteral("s");
+        Context c(o, outStream, errStream);
+        c.devRoot = r.filePath("dev");
+        c.sysRoot = r.filePath("sys");
+        QCOMPARE(runDoctor(c), 0);
+        QCOMPARE(out.remove(root.path()), QStringLiteral("sys folder s\n/dev/ttyS0  by-id -  description -  manufacturer -  serial -  access yes  latency timer -\n"
+                                                         "/dev/ttyUSB0  by-id -  description -  manufacturer -  serial -  access yes  latency timer 16 ms\n"));
+        QVERIFY2(err.startsWith("korvant-cli: warning: ttyUSB0: the adapter's latency timer is 16 ms: "), qPrintable(err));
     }
 
     // find's lines and JSON: what is not known shows "-" or is left out; over a device server

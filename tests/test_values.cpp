@@ -104,6 +104,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("values.csv"));
+        const mode_t umask = ::umask(022);
         ValueRow row{kNoon, QStringLiteral("KV1730ADAM"), 1, QStringLiteral("AI_1"), 10.0, QStringLiteral("mA"), 2048,
                      QStringLiteral("10.00mA"), false};
         const qint64 lineBytes = valueCsvLine(row).toUtf8().size() + 1;
@@ -133,6 +134,10 @@ private slots:
         QCOMPARE(rawColumn(path + ".2"), (QStringList{"header", "3", "4", "5"}));
         QVERIFY(!QFile::exists(path + ".3"));
         QCOMPARE(failures, 0);
+        // Made as the user's files are: read by all, written by the owner.
+        struct stat made{};
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &made) == 0 && ::umask(umask) == 022);
+        QCOMPARE(made.st_mode & 0777, 0644u);
     }
 
     // A file that may grow to its header and a line and a half (48 + 96 bytes) takes a read's
