@@ -2,6 +2,7 @@
 #include "commands.h"
 
 #include "context.h"
+#include "onemodule.h"
 
 int runSurvey(Context &c)
 {
@@ -10,6 +11,7 @@ int runSurvey(Context &c)
     const bool bar = c.showsProgress();
     const int total = o.to - o.from + 1;
     int found = 0;
+    QStringList shared; // addresses where replies collided
     for (int address = o.from; address <= o.to; ++address) {
         Exchange exchange(parameterReadRequest(std::uint8_t(address)));
         const Session::Reply reply = c.talk(exchange, o.line);
@@ -21,6 +23,14 @@ int runSurvey(Context &c)
             if (bar) // the bar's line is cleared before the result takes it
                 c.clearProgress();
             o.json ? c.print(surveyJson(p, reply.responseMs)) : c.print(surveyLine(p));
+        } else if (presenceOf(exchange.verdict) == Presence::Several) {
+            // Several modules at one address: their replies collided, which is not silence.
+            shared << QString::number(address);
+            const QString note = QStringLiteral("several modules answered (their replies collided)");
+            if (bar)
+                c.clearProgress();
+            o.json ? c.print(QJsonObject{{"address", address}, {"note", note}})
+                   : c.print(QStringLiteral("address %1  note %2").arg(address).arg(note));
         }
         const int done = address - o.from + 1;
         if (bar)
@@ -28,6 +38,9 @@ int runSurvey(Context &c)
     }
     if (bar)
         c.clearProgress();
+    if (!shared.isEmpty())
+        return c.fail(ExitShared, QStringLiteral("several modules share address %1: korvant-cli find tells them apart")
+                                      .arg(shared.join(QStringLiteral(", "))));
     if (found == 0) {
         const QString none = QStringLiteral("no module answered at addresses %1 to %2").arg(o.from).arg(o.to);
         if (o.json)

@@ -441,6 +441,8 @@ private slots:
             const struct { QStringList args; int status; QString out, err; } runs[] = {
                 {{"scan", "--json"}, 6, "{\"baud\":9600,\"code\":2,\"note\":\"several modules answered at this setting (a collision)\",\"parity\":\"None\"}\n",
                  "korvant-cli: several modules answered at 9600,None,8,1 (a collision): korvant-cli find tells them apart\n"},
+                {{"survey", "--from", "3", "--to", "3"}, 6, "address 3  note several modules answered (their replies collided)\n",
+                 "korvant-cli: several modules share address 3: korvant-cli find tells them apart\n"},
                 {{"set-address", "4", "--to-address", "3"}, 6, "", shared},
                 {{"set-address", "5", "--to-address", "9", "--json"}, 6,
                  R"({"address":5,"note":"address 5 is taken: a module answered there, so nothing was written","verdict":"taken"})" "\n",
