@@ -100,6 +100,15 @@ LineSettings codeSettings(int code)
     return LineSettings{baudForCode(code), parityForCode(code), 8, 1};
 }
 
+LineSettings withCode(LineSettings line, int code)
+{
+    if (code >= 1 && code <= 8) {
+        line.baud = baudForCode(code);
+        line.parity = parityForCode(code);
+    }
+    return line;
+}
+
 qint64 lineTimeUs(const LineSettings &line, int bytes)
 {
     if (line.baud <= 0)

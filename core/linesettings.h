@@ -45,6 +45,9 @@ char parityForCode(int code);
 // The line settings of a code: its baud rate and parity, 8 data bits, 1 stop bit (baud 0 and
 // parity 0 for anything but 1..8).
 LineSettings codeSettings(int code);
+// line with the baud rate and parity of a code 1..8 (its data and stop bits kept); line as it
+// stands for any other code.
+LineSettings withCode(LineSettings line, int code);
 
 // The time bytes take on a line: a start bit, the data bits, the parity bit where there is one
 // and the stop bits, for each byte; rounded up to a whole microsecond, 0 at a baud rate of 0.
