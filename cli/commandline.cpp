@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 
 namespace {
 
@@ -33,7 +32,6 @@ constexpr CommandName kCommands[] = {
 };
 
 // The baud rates the modules speak (the code table's).
-constexpr int kBauds[] = {4800, 9600, 19200, 38400};
 
 // A whole number low..high written in plain decimal digits, nothing else.
 std::optional<int> wholeNumber(const QString &text, int low, int high)
@@ -200,7 +198,7 @@ struct Reader {
         }
         if (isSet("baud")) {
             const std::optional<int> b = wholeNumber(value("baud"), 1, 4000000);
-            if (!b || std::find(std::begin(kBauds), std::end(kBauds), *b) == std::end(kBauds))
+            if (!b || !baudRates().contains(*b))
                 return fail(QStringLiteral("baud rate \"%1\" is not 4800, 9600, 19200 or 38400").arg(value("baud")));
             o.line.baud = *b;
         }
@@ -259,7 +257,7 @@ bool Reader::argument(const QString &text) const
     case Command::Read:
     case Command::Write:
     case Command::Poll:
-        o.model = modelByName(text);
+        o.model = findModelLoosely(text);
         if (!o.model)
             return fail(QStringLiteral("unknown model \"%1\"").arg(text));
         if (o.command != Command::Write && modelReads(*o.model).isEmpty())
@@ -330,16 +328,6 @@ int worstStatus(int a, int b)
     return rank(a) >= rank(b) ? a : b;
 }
 
-const ModelRow *modelByName(const QString &name)
-{
-    QString n = name.trimmed().toUpper();
-    if (!n.startsWith(QLatin1String("KV")))
-        n.prepend(QLatin1String("KV"));
-    if (!n.endsWith(QLatin1String("ADAM")))
-        n.append(QLatin1String("ADAM"));
-    return findModel(n);
-}
-
 QString portFailureText(const QString &port, const QString &device, const QString &what, const QString &reason)
 {
     const bool same = device.isEmpty() || device == port;
@@ -354,9 +342,7 @@ QString portFailureText(const QString &port, const QString &device, const QStrin
 
 int defaultTimeoutMs(const LineSettings &line, int requestBytes, int replyBytes)
 {
-    const int bitsPerByte = 1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits;
-    const double lineMs = double(requestBytes + replyBytes) * bitsPerByte * 1000.0 / line.baud;
-    return int(std::ceil(lineMs)) + kTimeoutMarginMs;
+    return int((lineTimeUs(line, requestBytes + replyBytes) + 999) / 1000) + kTimeoutMarginMs;
 }
 
 std::optional<QList<bool>> outputStates(const QList<int> &on, int count)

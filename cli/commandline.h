@@ -77,9 +77,6 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments);
 // The help; sysFolder, when given, is said as the sys folder of this run.
 QString helpText(const QString &sysFolder = {});
 
-// A model named as in the model table, in any case, or by its number alone ("5510").
-const ModelRow *modelByName(const QString &name);
-
 // Why --port could not be opened, naming the port and its device once each: "port COM1
 // (/dev/ttyUSB0) is in use: held by minicom (PID 812)"; a reason that begins with the device
 // stands for it ("port COM0 does not exist", "port COM2: /dev/ttyUSB1 may not be opened ...").

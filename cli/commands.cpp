@@ -168,8 +168,7 @@ int Runner::scan()
         return ExitPort;
     LineSettings line;
     for (int code = 1; code <= int(communicationParameterTexts().size()); ++code) {
-        line.baud = baudForCode(code);
-        line.parity = parityForCode(code);
+        line = codeSettings(code);
         if (!session.open(line))
             return ExitPort;
         Exchange exchange(parameterReadRequest());
@@ -179,7 +178,7 @@ int Runner::scan()
             // A device server answers at the first step whatever the module's code: say the code's.
             const ModuleParameters module = moduleParameters(exchange.reply);
             const FoundModule found{module, session.device().startsWith(QLatin1String("tcp://"))
-                                                ? LineSettings{baudForCode(module.code), parityForCode(module.code)}
+                                                ? codeSettings(module.code)
                                                 : line};
             o.json ? print(foundJson(found)) : print(foundLine(found));
             return ExitOk;

@@ -54,9 +54,7 @@ int runDoctor(const CliOptions &o, QTextStream &out, QTextStream &err, const QSt
     Session session(o, err);
     bool answered = false, echoed = false;
     for (int code = 1; code <= int(communicationParameterTexts().size()); ++code) {
-        LineSettings line;
-        line.baud = baudForCode(code);
-        line.parity = parityForCode(code);
+        const LineSettings line = codeSettings(code);
         if (!session.open(line))
             return ExitPort; // said by the session, at the first setting or a later one
         Exchange exchange(parameterReadRequest());

@@ -48,12 +48,7 @@ int runFind(const CliOptions &o, Session &session, QTextStream &out, QTextStream
     bool portFailed = false;
     for (BusFinder::Next next = finder.start(nowUs()); next.kind != BusFinder::Next::Done;) {
         if (next.kind == BusFinder::Next::Open) {
-            LineSettings line = o.line;
-            if (next.code != 0) {
-                line.baud = baudForCode(next.code);
-                line.parity = parityForCode(next.code);
-            }
-            const bool ok = session.open(line);
+            const bool ok = session.open(withCode(o.line, next.code));
             portFailed = !ok;
             next = finder.opened(ok, nowUs());
             continue;

@@ -10,26 +10,18 @@
 
 QVector<ChannelValue> readCaptions(const ModelRow &row, const AcquisitionCycle::Read &read)
 {
-    const QStringList &captions = read.function == 0x02 ? row.inputCaptions : row.analogCaptions;
     QVector<ChannelValue> channels;
-    channels.reserve(read.count);
-    for (int i = 0; i < read.count; ++i)
-        channels.append({captions.value(i).trimmed(), QString()});
+    for (const QString &caption : channelCaptions(row, read))
+        channels.append({caption, QString()});
     return channels;
 }
 
 void setChannelValues(QVector<ChannelValue> &channels, const ModelRow &row, const AcquisitionCycle::Read &read,
                       const QByteArray &reply)
 {
-    if (read.function == 0x02) {
-        const QList<bool> on = digitalInputs(reply, read.count);
-        for (int i = 0; i < read.count; ++i)
-            channels[i].value = on[i] ? kOn : kOff;
-    } else {
-        const QStringList texts = analogTexts(reply, row.conversion, read.count);
-        for (int i = 0; i < read.count; ++i)
-            channels[i].value = texts[i];
-    }
+    const QVector<ValueRow> rows = valueRows(row, read, reply, 0, 0, QString());
+    for (int i = 0; i < read.count; ++i)
+        channels[i].value = rows[i].text;
 }
 
 QVector<ChannelValue> readChannels(const ModelRow &row, const AcquisitionCycle::Read &read, const QByteArray &reply)
@@ -55,11 +47,6 @@ QString channelLine(const ChannelValue &channel)
     return line;
 }
 
-QString modelText(std::uint16_t model)
-{
-    return QStringLiteral("KV%1ADAM").arg(model);
-}
-
 QString foundLine(const FoundModule &found)
 {
     const bool known = found.line.baud > 0;
@@ -68,7 +55,7 @@ QString foundLine(const FoundModule &found)
         .arg(found.parameters.code)
         .arg(known ? QString::number(found.line.baud) : QStringLiteral("-"))
         .arg(known ? parityName(found.line.parity) : QStringLiteral("-"))
-        .arg(modelText(found.parameters.model));
+        .arg(modelName(found.parameters.model));
 }
 
 namespace {
@@ -120,7 +107,7 @@ QJsonObject foundJson(const FoundModule &found)
             {"code", found.parameters.code},
             {"baud", known ? QJsonValue(found.line.baud) : QJsonValue()},
             {"parity", known ? QJsonValue(parityName(found.line.parity)) : QJsonValue()},
-            {"model", modelText(found.parameters.model)}};
+            {"model", modelName(found.parameters.model)}};
 }
 
 QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double responseMs,
@@ -206,12 +193,12 @@ QJsonObject statisticsJson(const TrafficStatistics &s, int retries)
 
 QString surveyLine(const ModuleParameters &p)
 {
-    return QStringLiteral("address %1  code %2  model %3").arg(p.address).arg(p.code).arg(modelText(p.model));
+    return QStringLiteral("address %1  code %2  model %3").arg(p.address).arg(p.code).arg(modelName(p.model));
 }
 
 QJsonObject surveyJson(const ModuleParameters &p, double responseMs)
 {
-    return {{"address", p.address}, {"code", p.code}, {"model", modelText(p.model)}, {"response_ms", milliseconds(responseMs)}};
+    return {{"address", p.address}, {"code", p.code}, {"model", modelName(p.model)}, {"response_ms", milliseconds(responseMs)}};
 }
 
 QString portLine(const SerialPortEntry &port)
@@ -242,7 +229,7 @@ QString findLine(const FinderRow &row)
                 .arg(known(row.baud(), QString::number(row.baud())), row.parity() ? parityName(row.parity()) : QStringLiteral("-"));
     if (row.isModule()) {
         line += QStringLiteral("  model %1  response %2")
-                    .arg(known(row.model, modelText(std::uint16_t(row.model))),
+                    .arg(known(row.model, modelName(row.model)),
                          row.responseMs >= 0 ? millisecondsText(row.responseMs) + QStringLiteral(" ms") : QStringLiteral("-"));
     }
     if (!row.note.isEmpty())
@@ -262,7 +249,7 @@ QJsonObject findJson(const FinderRow &row)
     if (row.parity())
         o.insert(QStringLiteral("parity"), parityName(row.parity()));
     if (row.model > 0)
-        o.insert(QStringLiteral("model"), modelText(std::uint16_t(row.model)));
+        o.insert(QStringLiteral("model"), modelName(row.model));
     if (row.responseMs >= 0)
         o.insert(QStringLiteral("response_ms"), milliseconds(row.responseMs));
     if (!row.note.isEmpty())

@@ -31,9 +31,6 @@ void setChannelValues(QVector<ChannelValue> &channels, const ModelRow &row, cons
 // "DI_01: ON"
 QString channelLine(const ChannelValue &channel);
 
-// "KV5510ADAM" for register 102's value 5510.
-QString modelText(std::uint16_t model);
-
 // A module found by scan: its parameter registers, and the settings it answered at (behind a
 // device server, which answers at every step, what its code stands for; baud 0 for a code
 // outside the table).
