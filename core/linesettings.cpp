@@ -80,6 +80,11 @@ const QStringList &communicationParameterTexts()
     return texts;
 }
 
+QString communicationParameterText(int code)
+{
+    return isCode(code) ? communicationParameterTexts()[code - 1] : QString();
+}
+
 int communicationParameterCode(const QString &text)
 {
     return int(communicationParameterTexts().indexOf(text)) + 1;
@@ -87,12 +92,12 @@ int communicationParameterCode(const QString &text)
 
 int baudForCode(int code)
 {
-    return code >= 1 && code <= 8 ? baudRates()[(code - 1) % 4] : 0;
+    return isCode(code) ? baudRates()[(code - 1) % 4] : 0;
 }
 
 char parityForCode(int code)
 {
-    return code >= 1 && code <= 8 ? (code <= 4 ? 'N' : 'E') : 0;
+    return isCode(code) ? (code <= 4 ? 'N' : 'E') : 0;
 }
 
 LineSettings codeSettings(int code)
@@ -102,7 +107,7 @@ LineSettings codeSettings(int code)
 
 LineSettings withCode(LineSettings line, int code)
 {
-    if (code >= 1 && code <= 8) {
+    if (isCode(code)) {
         line.baud = baudForCode(code);
         line.parity = parityForCode(code);
     }

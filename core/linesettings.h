@@ -34,9 +34,15 @@ QString parityName(char parity);
 // The baud rates a module can be set to, slowest first: 4800, 9600, 19200, 38400.
 const QList<int> &baudRates();
 
+// The communication-parameter codes a module can hold.
+constexpr int kFirstCode = 1, kLastCode = 8;
+constexpr bool isCode(int code) { return code >= kFirstCode && code <= kLastCode; }
+
 // The communication-parameter texts of codes 1 to 8, in code order (which is also the scan
 // order): "4800,None,8,1" .. "38400,None,8,1", then the same four with Even.
 const QStringList &communicationParameterTexts();
+// The text of a code ("9600,Even,8,1" for 6), empty for anything but a code.
+QString communicationParameterText(int code);
 // 1..8 for a text equal to one of them (case-sensitive), 0 for anything else.
 int communicationParameterCode(const QString &text);
 // The baud rate and parity letter ('N' or 'E') of a code; 0 and 0 for anything but 1..8.
