@@ -237,7 +237,7 @@ struct Reader {
         if (!isSet("codes"))
             return true;
         const std::optional<QList<int>> list = numberList(value("codes"));
-        if (!list || list->isEmpty() || std::any_of(list->begin(), list->end(), [](int c) { return c > 8; }))
+        if (!list || list->isEmpty() || std::any_of(list->begin(), list->end(), [](int c) { return c > kLastCode; }))
             return fail(QStringLiteral("--codes \"%1\" is not a list of codes 1..8").arg(value("codes")));
         o.codes = *list;
         std::sort(o.codes.begin(), o.codes.end());
