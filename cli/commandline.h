@@ -3,6 +3,7 @@
 #pragma once
 
 #include "linesettings.h"
+#include "modbus.h"
 #include "models.h"
 #include "ports.h"
 
@@ -50,7 +51,7 @@ struct CliOptions {
     int count = 0; // 0: until stopped
     QString csvPath; // not empty: the values also go to this CSV value log
     // survey, find
-    int from = 1, to = 254;
+    int from = kFirstModuleAddress, to = kLastModuleAddress;
     // find: the communication-parameter codes to sweep, in code order, and the wait added to each
     // probe's line time
     QList<int> codes{1, 2, 3, 4, 5, 6, 7, 8};

@@ -20,15 +20,9 @@ QVector<ChannelValue> readCaptions(const ModelRow &row, const AcquisitionCycle::
 void setChannelValues(QVector<ChannelValue> &channels, const ModelRow &row, const AcquisitionCycle::Read &read,
                       const QByteArray &reply)
 {
-    if (read.function == 0x02) {
-        const QList<bool> on = digitalInputs(reply, read.count);
-        for (int i = 0; i < read.count; ++i)
-            channels[i].value = on[i] ? kOn : kOff;
-    } else {
-        const QStringList texts = analogTexts(reply, row.conversion, read.count);
-        for (int i = 0; i < read.count; ++i)
-            channels[i].value = texts[i];
-    }
+    const QVector<ValueRow> rows = valueRows(row, read, reply, 0, 0, QString());
+    for (int i = 0; i < read.count; ++i)
+        channels[i].value = rows[i].text;
 }
 
 QVector<ChannelValue> readChannels(const ModelRow &row, const AcquisitionCycle::Read &read, const QByteArray &reply)

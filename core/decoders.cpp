@@ -32,8 +32,7 @@ ModuleParameters moduleParameters(const QByteArray &reply)
 
 QString parameterLines(const ModuleParameters &p)
 {
-    const QString parameters = p.code >= 1 && p.code <= 8 ? communicationParameterTexts()[p.code - 1] : QString();
     return QStringLiteral("Moudle address: %1\r\nCommunication parameters: %2\r\nMoudle model: %3")
         .arg(p.address)
-        .arg(parameters, modelName(p.model));
+        .arg(communicationParameterText(p.code), modelName(p.model));
 }

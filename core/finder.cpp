@@ -7,7 +7,7 @@ constexpr int kRequestLength = 8;
 
 QString settingText(int code)
 {
-    return code >= 1 && code <= 8 ? communicationParameterTexts()[code - 1] : QStringLiteral("code %1").arg(code);
+    return isCode(code) ? communicationParameterText(code) : QStringLiteral("code %1").arg(code);
 }
 
 // Two settings a line without parity cannot tell apart: the same baud rate, another parity.

@@ -33,7 +33,7 @@ bool parameterReplyComplete(const QByteArray &received);
 
 struct FinderOptions {
     QList<int> codes{1, 2, 3, 4, 5, 6, 7, 8}; // swept in this order
-    int from = 1, to = 254;
+    int from = kFirstModuleAddress, to = kLastModuleAddress;
     // Added to the line time of each probe: the module's own turnaround and what the adapter
     // holds back. A USB adapter's latency timer keeps bytes up to 16 ms, a module answers within
     // a few, so 20 ms by default.

@@ -80,6 +80,11 @@ const QStringList &communicationParameterTexts()
     return texts;
 }
 
+QString communicationParameterText(int code)
+{
+    return isCode(code) ? communicationParameterTexts()[code - 1] : QString();
+}
+
 int communicationParameterCode(const QString &text)
 {
     return int(communicationParameterTexts().indexOf(text)) + 1;
@@ -87,17 +92,26 @@ int communicationParameterCode(const QString &text)
 
 int baudForCode(int code)
 {
-    return code >= 1 && code <= 8 ? baudRates()[(code - 1) % 4] : 0;
+    return isCode(code) ? baudRates()[(code - 1) % 4] : 0;
 }
 
 char parityForCode(int code)
 {
-    return code >= 1 && code <= 8 ? (code <= 4 ? 'N' : 'E') : 0;
+    return isCode(code) ? (code <= 4 ? 'N' : 'E') : 0;
 }
 
 LineSettings codeSettings(int code)
 {
     return LineSettings{baudForCode(code), parityForCode(code), 8, 1};
+}
+
+LineSettings withCode(LineSettings line, int code)
+{
+    if (isCode(code)) {
+        line.baud = baudForCode(code);
+        line.parity = parityForCode(code);
+    }
+    return line;
 }
 
 qint64 lineTimeUs(const LineSettings &line, int bytes)

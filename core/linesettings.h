@@ -34,9 +34,15 @@ QString parityName(char parity);
 // The baud rates a module can be set to, slowest first: 4800, 9600, 19200, 38400.
 const QList<int> &baudRates();
 
+// The communication-parameter codes a module can hold.
+constexpr int kFirstCode = 1, kLastCode = 8;
+constexpr bool isCode(int code) { return code >= kFirstCode && code <= kLastCode; }
+
 // The communication-parameter texts of codes 1 to 8, in code order (which is also the scan
 // order): "4800,None,8,1" .. "38400,None,8,1", then the same four with Even.
 const QStringList &communicationParameterTexts();
+// The text of a code ("9600,Even,8,1" for 6), empty for anything but a code.
+QString communicationParameterText(int code);
 // 1..8 for a text equal to one of them (case-sensitive), 0 for anything else.
 int communicationParameterCode(const QString &text);
 // The baud rate and parity letter ('N' or 'E') of a code; 0 and 0 for anything but 1..8.
@@ -45,6 +51,9 @@ char parityForCode(int code);
 // The line settings of a code: its baud rate and parity, 8 data bits, 1 stop bit (baud 0 and
 // parity 0 for anything but 1..8).
 LineSettings codeSettings(int code);
+// line with the baud rate and parity of a code 1..8 (its data and stop bits kept); line as it
+// stands for any other code.
+LineSettings withCode(LineSettings line, int code);
 
 // The time bytes take on a line: a start bit, the data bits, the parity bit where there is one
 // and the stop bits, for each byte; rounded up to a whole microsecond, 0 at a baud rate of 0.

@@ -86,11 +86,8 @@ QList<bool> unpackBits(const QByteArray &b, qsizetype at, int count)
 
 QByteArray exceptionPayload(std::uint8_t address, std::uint8_t function, std::uint8_t code)
 {
-    QByteArray p;
-    p += char(address);
-    p += char(function | 0x80);
-    p += char(code);
-    return p;
+    const char p[] = {char(address), char(function | 0x80), char(code)};
+    return QByteArray(p, sizeof p);
 }
 
 static QByteArray framed(const QByteArray &payload)

@@ -17,6 +17,10 @@ QByteArray withCrc(const QByteArray &payload);
 // True when the last two bytes of frame are the CRC of the bytes before them (3 bytes at least).
 bool crcOk(const QByteArray &frame);
 
+// The addresses a module can have (0 is the broadcast's).
+constexpr int kFirstModuleAddress = 1, kLastModuleAddress = 254;
+constexpr bool isModuleAddress(int address) { return address >= kFirstModuleAddress && address <= kLastModuleAddress; }
+
 // The parameter registers every module has: its address (1..254), its communication-parameter
 // code (1..8) and its model number.
 constexpr std::uint16_t kAddressRegister = 100;

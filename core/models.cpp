@@ -125,12 +125,9 @@ int modelNumber(const ModelRow &row)
 
 const ModelRow *findModelLoosely(const QString &text)
 {
-    QString n = text.trimmed().toUpper();
-    if (!n.startsWith(QLatin1String("KV")))
-        n.prepend(QLatin1String("KV"));
-    if (!n.endsWith(QLatin1String("ADAM")))
-        n.append(QLatin1String("ADAM"));
-    return findModel(n);
+    const QString n = text.trimmed().toUpper();
+    const QString named = n.startsWith(QLatin1String("KV")) ? n : QLatin1String("KV") + n;
+    return findModel(named.endsWith(QLatin1String("ADAM")) ? named : named + QLatin1String("ADAM"));
 }
 
 QStringList modelNames()

@@ -33,12 +33,7 @@ QByteArray OneModuleWrite::request() const
 
 LineSettings OneModuleWrite::lineAfter(LineSettings line) const
 {
-    if (m_code > 0) {
-        const LineSettings coded = codeSettings(m_code);
-        line.baud = coded.baud;
-        line.parity = coded.parity;
-    }
-    return line;
+    return withCode(line, m_code);
 }
 
 void OneModuleWrite::heard(const ReplyVerdict &verdict)

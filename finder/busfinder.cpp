@@ -38,7 +38,7 @@ QList<QVariant> cells(const FinderRow &r)
             r.model > 0 ? QVariant(modelName(r.model)) : QVariant(QString()),
             known(r.code),
             known(r.baud()),
-            r.parity() == 'E' ? QStringLiteral("Even") : r.parity() == 'N' ? QStringLiteral("None") : QString(),
+            r.parity() ? parityName(r.parity()) : QString(),
             r.responseMs >= 0 ? QVariant(QString::number(r.responseMs, 'f', 2).toDouble()) : QVariant(QString()),
             r.note};
 }

@@ -26,11 +26,6 @@ void print(const QString &text)
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stderr);
 }
 
-QString codeText(int code)
-{
-    return QStringLiteral("%1,%2").arg(baudForCode(code)).arg(parityName(parityForCode(code)));
-}
-
 void addModule(SimBus &bus, const SimModuleSetup &setup)
 {
     SimModule *m = bus.addModule(setup.model, std::uint8_t(setup.address), setup.code);
@@ -117,7 +112,7 @@ int main(int argc, char **argv)
     for (const SimModule *m : bus.modules()) {
         print(QStringLiteral("korvant-sim: %1 at address %2, code %3 (%4)\n")
                   .arg(m->modelNumber() == 0 ? QStringLiteral("generic module") : modelName(m->modelNumber()))
-                  .arg(m->address()).arg(m->code()).arg(codeText(m->code())));
+                  .arg(m->address()).arg(m->code()).arg(communicationParameterText(m->code()).section(u',', 0, 1)));
     }
     const int rc = pty.run(&stopRequested, &waitMask);
     pty.unlink();

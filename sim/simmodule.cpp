@@ -202,11 +202,11 @@ SimModule::Outcome SimModule::writeRegister(const QByteArray &req)
     Outcome out;
     out.reply = req.left(6);
     if (reg == kAddressRegister) {
-        if (value < 1 || value > 254)
+        if (!isModuleAddress(value))
             return failure(0x06, 0x03);
         out.effect = [this, value] { m_address = std::uint8_t(value); };
     } else if (reg == kCodeRegister) {
-        if (value < 1 || value > 8)
+        if (!isCode(value))
             return failure(0x06, 0x03);
         out.effect = [this, value] { m_code = value; };
     } else if (m_holdingWritable && reg < holdingCount()) {

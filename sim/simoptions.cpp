@@ -1,5 +1,7 @@
 #include "simoptions.h"
 
+#include "linesettings.h"
+#include "modbus.h"
 #include "models.h"
 
 #include <algorithm>
@@ -32,13 +34,13 @@ QString parseModule(const QString &text, SimModuleSetup &setup)
         setup.model = *m;
     }
     if (parts.size() > 1) {
-        const std::optional<int> a = number(parts[1], 1, 254);
+        const std::optional<int> a = number(parts[1], kFirstModuleAddress, kLastModuleAddress);
         if (!a)
             return QStringLiteral("module address \"%1\" is not 1..254").arg(parts[1]);
         setup.address = *a;
     }
     if (parts.size() > 2) {
-        const std::optional<int> c = number(parts[2], 1, 8);
+        const std::optional<int> c = number(parts[2], kFirstCode, kLastCode);
         if (!c)
             return QStringLiteral("communication-parameter code \"%1\" is not 1..8").arg(parts[2]);
         setup.code = *c;

@@ -69,8 +69,8 @@ private slots:
             // Whole degrees, captions trimmed.
             {"KV7720ADAM", QByteArray::fromHex("010306001903E903E8"), "KV7720ADAM",
              {t + "KV7720ADAM,7,T_1,25,℃,25,25℃", t + "KV7720ADAM,7,T_2,,℃,1001,Not Connect", t + "KV7720ADAM,7,T_3,1000,℃,1000,1000℃"}},
-            // Volts; a caption with a comma and a quote is quoted, its quote doubled.
-            {"KV1740ADAM", QByteArray::fromHex("0103020800"), "KV1740ADAM", {t + "KV1740ADAM,7,VI_1,5,V,2048,5.00V"}},
+            // Volts, a window named on two lines quoted; a caption with a comma and a quote is quoted, its quote doubled.
+            {"KV1740ADAM", QByteArray::fromHex("0103020800"), "Rack\n2", {t + "\"Rack\n2\",7,VI_1,5,V,2048,5.00V"}},
             {"KV5510ADAM", QByteArray::fromHex("01020105"), "Bench \"A\", rack 2",
              {t + bench + "DI_01,1,,1,ON", t + bench + "DI_02,0,,0,OFF", t + bench + "DI_03,1,,1,ON"}}};
         for (const auto &c : cases) {

@@ -131,7 +131,7 @@ void ModuleWindow::Form_Load()
 QComboBox *ModuleWindow::makeAddressBox(int index, QWidget *parent)
 {
     auto *box = new ChoiceBox(QStringLiteral("Combo_Addr_%1").arg(index), parent);
-    for (int a = 1; a <= 254; ++a)
+    for (int a = kFirstModuleAddress; a <= kLastModuleAddress; ++a)
         box->addItem(QString::number(a));
     box->setCurrentIndex(0);
     if (Combo_Addr.size() <= index)
