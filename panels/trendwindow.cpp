@@ -76,24 +76,7 @@ TrendWindow::TrendWindow(const Trend *trend, WindowValues *values, const QString
     cursorLabel->setObjectName(QStringLiteral("cursorLabel"));
     cursorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-    m_chart = new QChart;
-    m_chart->legend()->setAlignment(Qt::AlignBottom);
-    m_time = new QDateTimeAxis;
-    m_time->setFormat(QStringLiteral("HH:mm:ss"));
-    m_chart->addAxis(m_time, Qt::AlignBottom);
-    m_analogAxis = new QValueAxis;
-    m_analogAxis->setTitleText(conversionUnit(conversion));
-    m_chart->addAxis(m_analogAxis, Qt::AlignLeft);
-    chartView = new QChartView(m_chart, this);
-    chartView->setObjectName(QStringLiteral("chartView"));
-    chartView->setRenderHint(QPainter::Antialiasing, false);
-    chartView->viewport()->setMouseTracking(true);
-    chartView->viewport()->installEventFilter(this);
-    m_cursor = new QGraphicsLineItem;
-    m_cursor->setPen(QPen(Qt::gray, 1, Qt::DashLine));
-    m_cursor->setZValue(10);
-    m_cursor->hide();
-    m_chart->scene()->addItem(m_cursor);
+    buildChart(conversion);
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(spanBox);
@@ -121,6 +104,29 @@ TrendWindow::TrendWindow(const Trend *trend, WindowValues *values, const QString
     connect(refreshTimer, &QTimer::timeout, this, &TrendWindow::refresh);
     refreshTimer->start();
     refresh();
+}
+
+// The chart: a time axis, the analog axis in the window's unit, and the cursor's dashed line.
+void TrendWindow::buildChart(Conversion conversion)
+{
+    m_chart = new QChart;
+    m_chart->legend()->setAlignment(Qt::AlignBottom);
+    m_time = new QDateTimeAxis;
+    m_time->setFormat(QStringLiteral("HH:mm:ss"));
+    m_chart->addAxis(m_time, Qt::AlignBottom);
+    m_analogAxis = new QValueAxis;
+    m_analogAxis->setTitleText(conversionUnit(conversion));
+    m_chart->addAxis(m_analogAxis, Qt::AlignLeft);
+    chartView = new QChartView(m_chart, this);
+    chartView->setObjectName(QStringLiteral("chartView"));
+    chartView->setRenderHint(QPainter::Antialiasing, false);
+    chartView->viewport()->setMouseTracking(true);
+    chartView->viewport()->installEventFilter(this);
+    m_cursor = new QGraphicsLineItem;
+    m_cursor->setPen(QPen(Qt::gray, 1, Qt::DashLine));
+    m_cursor->setZValue(10);
+    m_cursor->hide();
+    m_chart->scene()->addItem(m_cursor);
 }
 
 void TrendWindow::buildSeries()

@@ -56,6 +56,7 @@ public:
     void pauseClick();
 
 private:
+    void buildChart(Conversion conversion);
     void buildSeries();
     bool eventFilter(QObject *watched, QEvent *event) override;
 
