@@ -60,7 +60,7 @@ SerialLine::Result ModuleLine::open(int port, const QString &settings)
     m_line->close();
     const SerialLine::Result r = m_line->open(port, settings);
     m_echoKnown = r.ok() && ((m_echoKnown && port == m_port) || QFileInfo::exists(echoFile(port)));
-    m_port = r.ok() ? port : 0;
+    m_port = port;
     return r;
 }
 
@@ -68,7 +68,6 @@ void ModuleLine::close()
 {
     m_line->close();
     m_echoKnown = false;
-    m_port = 0;
 }
 
 void ModuleLine::learnEcho()
