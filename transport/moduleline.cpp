@@ -57,7 +57,6 @@ QString ModuleLine::echoFile(int port)
 
 SerialLine::Result ModuleLine::open(int port, const QString &settings)
 {
-    m_line->close();
     const SerialLine::Result r = m_line->open(port, settings);
     m_echoKnown = r.ok() && ((m_echoKnown && port == m_port) || QFileInfo::exists(echoFile(port)));
     m_port = port;

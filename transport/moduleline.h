@@ -26,7 +26,7 @@ public:
     SerialLine::Result probe(int port) { return m_line->probe(port); }
     QString deviceName(int port) const { return m_line->deviceName(port); }
     bool takesLineTime() const { return m_line->takesLineTime(); }
-    // Opens port n at settings ("9600,N,8,1"), closing the line first. The echo is known where the
+    // Opens port n at settings ("9600,N,8,1"), the line closed first if open. The echo is known where the
     // user said so for n, or where the line learned it on n before this reopening at other
     // settings (the parameter scan, the finder); a failed open forgets it.
     SerialLine::Result open(int port, const QString &settings);
