@@ -314,7 +314,7 @@ int runPollChild(int argc, char **argv, const QString &model, int periodMs, int 
         return 1;
     }
     window->Command_Port->click();
-    if (!window->portIsOpen() || !window->MSComm1->isOpen()) {
+    if (!window->portIsOpen() || !window->findChild<SerialLine *>(QStringLiteral("MSComm1"))->isOpen()) {
         std::fprintf(stderr, "korvant-bench: %s could not open its port\n", qPrintable(model));
         printPrompts();
         return 1;

@@ -160,7 +160,7 @@ void BusFinderWindow::Command_Start_Click()
     if (!ProbePort(n))
         return;
     options.lineCarriesSettings = !resolvePort(n).tcp;
-    options.repliesTakeLineTime = MSComm1->takesLineTime();
+    options.repliesTakeLineTime = line()->takesLineTime();
     m_finder = BusFinder(options);
     m_shownRows = -1;
     Table_Results->setRowCount(0);
@@ -171,7 +171,6 @@ void BusFinderWindow::Command_Start_Click()
 void BusFinderWindow::follow(BusFinder::Next next)
 {
     while (next.kind == BusFinder::Next::Open) {
-        MSComm1->close();
         const int code = next.code;
         const LineSettings settings = code ? codeSettings(code) : LineSettings{};
         if (code) {
@@ -179,9 +178,7 @@ void BusFinderWindow::follow(BusFinder::Next next)
             Combo3->setEditText(parityName(settings.parity));
         }
         setTrafficTag(code ? communicationParameterTexts()[code - 1] : QString());
-        const bool ok = MSComm1->open(portNumber(), settingsText(settings)).ok();
-        if (ok)
-            line()->opened(portNumber());
+        const bool ok = line()->open(portNumber(), settingsText(settings)).ok();
         Frame1->showOpen(ok);
         next = m_finder.opened(ok, nowUs());
         if (!ok)
@@ -237,8 +234,7 @@ void BusFinderWindow::onLineLost()
 void BusFinderWindow::finished()
 {
     TM_Probe->stop();
-    MSComm1->close();
-    line()->closed();
+    line()->close();
     Frame1->showOpen(false);
     Command_Start->setText(kStart);
     showRows();
@@ -296,8 +292,7 @@ void BusFinderWindow::Table_Results_DoubleClick(int row)
         m_showsMainOnClose = true;
         return;
     }
-    w->Combo1->setCurrentIndex(port - 1);
-    w->Combo1->setToolTip(w->MSComm1->deviceName(port));
+    w->Combo1->setCurrentIndex(port - 1); // its tool tip follows the text
     w->Combo2->setCurrentIndex(w->Combo2->findText(QString::number(r.baud())));
     w->Combo3->setCurrentIndex(w->Combo3->findText(r.parity() == 'E' ? QStringLiteral("Even") : QStringLiteral("None")));
     for (QComboBox *box : std::as_const(w->Combo_Addr))

@@ -101,7 +101,6 @@ void SetFrm::TM_Acquisition_A_Timer()
     apply(actions);
     if (actions.isEmpty() || actions.last().kind != CycleAction::Reopen)
         return;
-    MSComm1->close();
     const int step = actions.last().step;
     if (step >= 0 && step < ParameterCycle::kSteps) {
         const LineSettings coded = codeSettings(step + 1);

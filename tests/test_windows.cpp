@@ -964,6 +964,26 @@ private slots:
                  qPrintable(QStringLiteral("%1 %2 %3 %4").arg(request.wallMs).arg(reply.wallMs).arg(reply.responseMs).arg(values[0].wallMs)));
     }
 
+    // A window's line knows its echo where sys/COMn.echo says so or where it learned it (l) on that
+    // port: kept when the scan or the finder reopens it (o1 l o1), forgotten on another port, on
+    // Close (c), a lost line (f) and an open that fails (x1: settings the line refuses).
+    void lineEchoKnownAndForgotten()
+    {
+        GuiTestEnvironment env;
+        env.writeSys(QStringLiteral("COM2.echo"), {});
+        for (const auto &[steps, known] : {std::pair{"o2", true}, {"o1", false}, {"o1 l o1", true}, {"o1 l o3", false},
+                                           {"o1 l c o1", false}, {"o1 l f o1", false}, {"o1 l x1 o1", false}}) {
+            ModuleLine line;
+            for (const QString &s : QString::fromLatin1(steps).split(' ')) {
+                if (s[0] == 'o' || s[0] == 'x')
+                    QCOMPARE(line.open(s[1].digitValue(), s[0] == 'o' ? "9600,N,8,1" : "x").ok(), s[0] == 'o');
+                else
+                    s == "l" ? line.learnEcho() : s == "c" ? line.close() : line.findChild<SimLine *>(QStringLiteral("MSComm1"))->fail();
+            }
+            QVERIFY2(line.echoKnown() == known, steps);
+        }
+    }
+
     // A device node this user may not open: its row and the advice say how to join dialout.
     void portsDialogDialout()
     {

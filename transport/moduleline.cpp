@@ -7,8 +7,13 @@
 
 ModuleLine::ModuleLine(QObject *parent) : QObject(parent), m_line(makeSerialLine())
 {
+    m_line->setObjectName(QStringLiteral("MSComm1"));
+    m_line->setParent(this);
     m_line->setReceiver([this](const QByteArray &bytes) { take(bytes); });
-    connect(m_line.get(), &SerialLine::failed, this, &ModuleLine::failed);
+    connect(m_line.get(), &SerialLine::failed, this, [this] {
+        close();
+        emit failed();
+    });
 }
 
 ModuleLine::~ModuleLine()
@@ -50,16 +55,18 @@ QString ModuleLine::echoFile(int port)
     return sysFilePath(QStringLiteral("COM%1.echo").arg(port));
 }
 
-void ModuleLine::opened(int port)
+SerialLine::Result ModuleLine::open(int port, const QString &settings)
 {
-    m_echoKnown = (m_echoKnown && port == m_port) || QFileInfo::exists(echoFile(port));
+    const SerialLine::Result r = m_line->open(port, settings);
+    m_echoKnown = r.ok() && ((m_echoKnown && port == m_port) || QFileInfo::exists(echoFile(port)));
     m_port = port;
+    return r;
 }
 
-void ModuleLine::closed()
+void ModuleLine::close()
 {
+    m_line->close();
     m_echoKnown = false;
-    m_port = 0;
 }
 
 void ModuleLine::learnEcho()

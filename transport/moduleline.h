@@ -1,9 +1,10 @@
-// The line of one module window and what went over it: the serial line, the last request, and the
-// bytes received since with a bound, so a flood costs nothing and a reply too long stays
-// recognisable as too long. The line hands its bytes straight to this class; hex text is made
-// only where a window shows them. It also keeps whether the open line echoes every request: the
-// one place a window asks, set on opening from the user's choice for the port number (the file
-// sys/COMn.echo), learned from a reply that shows it, and forgotten when the port closes.
+// The line of one module window and what went over it: the serial line (the child "MSComm1"),
+// which only this class opens and closes, the last request, and the bytes received since with a
+// bound, so a flood costs nothing and a reply too long stays recognisable as too long. The line
+// hands its bytes straight to this class; hex text is made only where a window shows them. It also
+// keeps whether the open line echoes every request: the one place a window asks, set on opening
+// from the user's choice for the port number (the file sys/COMn.echo), learned from a reply that
+// shows it, and forgotten when the port closes or the line fails.
 #pragma once
 
 #include "serialline.h"
@@ -21,7 +22,16 @@ public:
     explicit ModuleLine(QObject *parent = nullptr);
     ~ModuleLine() override;
 
-    SerialLine *line() const { return m_line.get(); }
+    // Opens port n (COM1 is 1) and closes it again at once; the device n stands for (a tool tip).
+    SerialLine::Result probe(int port) { return m_line->probe(port); }
+    QString deviceName(int port) const { return m_line->deviceName(port); }
+    bool takesLineTime() const { return m_line->takesLineTime(); }
+    // Opens port n at settings ("9600,N,8,1"), the line closed first if open. The echo is known where the
+    // user said so for n, or where the line learned it on n before this reopening at other
+    // settings (the parameter scan, the finder); a failed open forgets it.
+    SerialLine::Result open(int port, const QString &settings);
+    // Closes the line: what was learned of it goes.
+    void close();
     // Forgets the request and the bytes: a new exchange starts.
     void clear();
     // Keeps the frame as the last request and writes it in one write.
@@ -31,11 +41,6 @@ public:
     const QByteArray &received() const { return m_received; }
     // Bytes beyond this many since the last request are dropped: the longest reply plus a margin.
     void setLongestReply(int bytes);
-    // The port was opened as port number n (COM1 is 1): the echo is known where the user said so
-    // for n, or where this open line learned it before (the parameter scan reopens it).
-    void opened(int port);
-    // The user closed the port, or the line failed: what was learned of it goes.
-    void closed();
     bool echoKnown() const { return m_echoKnown; }
     // A reply showed the line echoes: known from now on, and noted for the ports dialog.
     void learnEcho();
@@ -48,7 +53,7 @@ public:
     void setWatcher(std::function<void(const QByteArray &bytes)> watcher) { m_watcher = std::move(watcher); }
 
 signals:
-    // The line failed while open (adapter pulled out); it is closed now.
+    // The line failed while open (adapter pulled out); it is closed now, its echo forgotten.
     void failed();
 
 private:

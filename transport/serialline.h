@@ -31,7 +31,8 @@ public:
 
     // Opens port n (COM1 is 1) and closes it again at once.
     virtual Result probe(int port) = 0;
-    // Opens port n with a settings text. A text that parseSettingsText rejects fails as Other.
+    // Opens port n with a settings text, closing the line first if it is open. A text that
+    // parseSettingsText rejects fails as Other.
     virtual Result open(int port, const QString &settings) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;

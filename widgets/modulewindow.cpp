@@ -43,7 +43,7 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
       Combo1(Frame1->Combo1), Combo2(Frame1->Combo2), Combo3(Frame1->Combo3), Combo4(Frame1->Combo4),
       Combo5(Frame1->Combo5), Command_Port(Frame1->Command_Port), Shape1(Frame1->Shape1),
       Label13(Frame1->Label13), Label14(Frame1->Label14), Label19(Frame1->Label19), Text_Send(Frame1->Text_Send),
-      Text_Receive(Frame1->Text_Receive), Text_Message(Frame1->Text_Message), MSComm1(m_comm->line())
+      Text_Receive(Frame1->Text_Receive), Text_Message(Frame1->Text_Message)
 {
     setObjectName(name);
     setWindowTitle(caption);
@@ -53,7 +53,7 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
     // The tool tip names the device the port text stands for, whether the text was picked,
     // typed, pasted or set from set.rc.
-    connect(Combo1, &QComboBox::currentTextChanged, this, [this] { Combo1->setToolTip(MSComm1->deviceName(portNumber())); });
+    connect(Combo1, &QComboBox::currentTextChanged, this, [this] { Combo1->setToolTip(m_comm->deviceName(portNumber())); });
     connect(Combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
     connect(Combo3, &QComboBox::activated, this, [this] { Combo3_Click(); });
     connect(Command_Port, &QPushButton::clicked, this, [this] { Command_Port_Click(); });
@@ -183,8 +183,7 @@ void ModuleWindow::Combo3_Click()
 void ModuleWindow::Command_Port_Click()
 {
     if (portIsOpen()) {
-        MSComm1->close();
-        m_comm->closed();
+        m_comm->close();
         setClosedState();
         onPortClosed();
         Pause(500);
@@ -205,8 +204,8 @@ QString ModuleWindow::lineSettings() const
 
 bool ModuleWindow::ProbePort(int n)
 {
-    const SerialLine::Result r = MSComm1->probe(n);
-    const QString device = MSComm1->deviceName(n);
+    const SerialLine::Result r = m_comm->probe(n);
+    const QString device = m_comm->deviceName(n);
     Combo1->setToolTip(r.detail.isEmpty() ? device : device + QStringLiteral(": ") + r.detail);
     switch (r.fault) {
     case SerialLine::Fault::None:
@@ -230,11 +229,8 @@ bool ModuleWindow::ProbePort(int n)
 
 bool ModuleWindow::ConfigurePort(int n, const QString &settings)
 {
-    const SerialLine::Result r = MSComm1->open(n, settings);
-    if (r.ok()) {
-        m_comm->opened(n);
+    if (m_comm->open(n, settings).ok())
         return true;
-    }
     Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
     setClosedState();
     return false;
@@ -244,7 +240,6 @@ void ModuleWindow::onLineFailed()
 {
     if (!portIsOpen())
         return;
-    m_comm->closed();
     setClosedState();
     onLineLost();
     Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));

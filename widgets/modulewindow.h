@@ -95,7 +95,7 @@ public:
     QString lineSettings() const;
 
 private:
-    ModuleLine *m_comm; // first: the names below refer into it
+    ModuleLine *m_comm; // the window's line: line()
 
 public:
     SerialGroup *Frame1;
@@ -110,7 +110,6 @@ public:
     // The last request and the bytes received since, as the send and receive boxes show them.
     QString SendHex() const { return HexText(m_comm->sent()); }
     QString ReceiveHex() const { return HexText(m_comm->received()); }
-    SerialLine *MSComm1;
 
 protected:
     virtual void loadTimings() {}
@@ -145,7 +144,7 @@ protected:
     const QByteArray &reply() const { return m_reply; }
     // How long ago the last byte came: now minus this is when the reply last judged was complete.
     double msSinceLastByte() const;
-    // The window's line and what it knows of its echo.
+    // The window's line (it alone opens and closes the port) and what it knows of its echo.
     ModuleLine *line() const { return m_comm; }
     bool echoKnown() const { return m_comm->echoKnown(); }
     // Does what the window's machine says, in order: timers on and off, a cycle's caption, a

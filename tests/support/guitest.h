@@ -101,7 +101,7 @@ std::unique_ptr<W> owned(ModuleWindow *window)
 
 inline SimLine *simLine(ModuleWindow *w)
 {
-    return qobject_cast<SimLine *>(w->MSComm1);
+    return w->findChild<SimLine *>(QStringLiteral("MSComm1"));
 }
 
 // Clicks "Open Port" and checks the port came open.
