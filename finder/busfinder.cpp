@@ -63,6 +63,23 @@ BusFinderWindow::BusFinderWindow(QWidget *parent)
     m_writesSetRc = false;
 }
 
+// The table of what was found: read-only rows, sorted by a click on a header, Ctrl+C copies.
+void BusFinderWindow::buildResultsTable()
+{
+    Table_Results = placed(new QTableWidget(0, int(kColumns.size()), this), QStringLiteral("Table_Results"), 2640, 2160, 9840, 4200);
+    Table_Results->setHorizontalHeaderLabels(kColumns);
+    Table_Results->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Table_Results->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Table_Results->setSortingEnabled(true);
+    Table_Results->horizontalHeader()->setStretchLastSection(true);
+    Table_Results->verticalHeader()->hide();
+    auto *copy = new QAction(QStringLiteral("Copy"), Table_Results);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedText()); });
+    Table_Results->addAction(copy);
+}
+
 void BusFinderWindow::loadPanels()
 {
     // The finder opens the line itself at each setting it sweeps; the baud and parity boxes show
@@ -99,18 +116,7 @@ void BusFinderWindow::loadPanels()
     Progress->setValue(0);
     Label_TimeLeft = placed(new QLabel(this), QStringLiteral("Label_TimeLeft"), 9900, 1620, 2580, 375);
 
-    Table_Results = placed(new QTableWidget(0, int(kColumns.size()), this), QStringLiteral("Table_Results"), 2640, 2160, 9840, 4200);
-    Table_Results->setHorizontalHeaderLabels(kColumns);
-    Table_Results->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Table_Results->setSelectionBehavior(QAbstractItemView::SelectRows);
-    Table_Results->setSortingEnabled(true);
-    Table_Results->horizontalHeader()->setStretchLastSection(true);
-    Table_Results->verticalHeader()->hide();
-    auto *copy = new QAction(QStringLiteral("Copy"), Table_Results);
-    copy->setShortcut(QKeySequence::Copy);
-    copy->setShortcutContext(Qt::WidgetShortcut);
-    connect(copy, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedText()); });
-    Table_Results->addAction(copy);
+    buildResultsTable();
     Command_Export = placed(new QPushButton(QStringLiteral("Export CSV…"), this), QStringLiteral("Command_Export"), 2640, 6480, 1800, 450);
 
     connect(Command_Start, &QPushButton::clicked, this, &BusFinderWindow::Command_Start_Click);

@@ -49,6 +49,7 @@ protected:
     void onBytes() override { m_lastByteUs = nowUs(); }
 
 private:
+    void buildResultsTable();
     // Does what the finder asks next (not ModuleWindow::apply: the finder is no cycle machine).
     void follow(BusFinder::Next next);
     void finished();
