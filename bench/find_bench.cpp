@@ -86,6 +86,18 @@ double lineBoundMs(const QList<int> &heard)
     return us / 1000.0;
 }
 
+
+// Whether korvant-sim linked its pseudo-terminal as DIR/sys/COM1 within ten seconds (said when not).
+bool simulatorStarted(const QString &dir)
+{
+    const QString link = dir + QStringLiteral("/sys/COM1");
+    for (int i = 0; i < 500 && !QFileInfo(link).isSymLink(); ++i)
+        usleep(20000);
+    if (!QFileInfo(link).isSymLink())
+        std::fprintf(stderr, "korvant-sim did not start\n");
+    return QFileInfo(link).isSymLink();
+}
+
 int cliFigures(int runs)
 {
     QTemporaryDir dir;
@@ -103,13 +115,8 @@ int cliFigures(int runs)
         QFile f(log);
         return f.open(QIODevice::ReadOnly) ? int(f.readAll().count(" <- ")) : 0;
     };
-    const QString link = dir.filePath(QStringLiteral("sys/COM1"));
-    for (int i = 0; i < 500 && !QFileInfo(link).isSymLink(); ++i)
-        usleep(20000);
-    if (!QFileInfo(link).isSymLink()) {
-        std::fprintf(stderr, "korvant-sim did not start\n");
+    if (!simulatorStarted(dir.path()))
         return 1;
-    }
     // The silent settings' broadcasts and the shared address are asked twice.
     const int probes = 8 + 4 + 4 * 254 + 1;
     QList<double> byDefault, bySim;
@@ -159,13 +166,8 @@ int siteFigures(int runs)
                                             "--module", "1730:3", "--module", "5530:9", "--module", "7710:40:7", "--fault",
                                             "delay=2", "--module", "5520:20", "--fault", "exception", "--module", "5540:30",
                                             "--fault", "delay=25"});
-    const QString link = dir.filePath(QStringLiteral("sys/COM1"));
-    for (int i = 0; i < 500 && !QFileInfo(link).isSymLink(); ++i)
-        usleep(20000);
-    if (!QFileInfo(link).isSymLink()) {
-        std::fprintf(stderr, "korvant-sim did not start\n");
+    if (!simulatorStarted(dir.path()))
         return 1;
-    }
     // What a true sweep prints (the pty carries no parity: KV7710ADAM answers at 19200,None too).
     const QString expected = QStringLiteral(
         "address 3  code -  baud 9600  parity None  note shared address? (also at 9600,Even,8,1)\n"
