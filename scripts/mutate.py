@@ -190,16 +190,16 @@ def changed_lines(root, since, only):
             first, count = int(m.group(1)), int(m.group(2) or 1)
             lines.setdefault(path, set()).update(range(first, first + count))
     # --only GLOB or GLOB:FROM-TO (lines FROM to TO of the files it matches).
-    specs = []
-    for spec in only:
-        m = re.match(r'^(.*):(\d+)-(\d+)$', spec)
-        specs.append((m.group(1), range(int(m.group(2)), int(m.group(3)) + 1)) if m else (spec, None))
+    ranges = []
+    for item in only:
+        m = re.match(r'^(.*):(\d+)-(\d+)$', item)
+        ranges.append((m.group(1), range(int(m.group(2)), int(m.group(3)) + 1)) if m else (item, None))
     wanted = {}
     for path, numbers in lines.items():
         if not path.endswith(SOURCE_EXTENSIONS) or path.startswith(NOT_PRODUCT):
             continue
-        if specs:
-            matching = [span for glob, span in specs if fnmatch.fnmatch(path, glob)]
+        if ranges:
+            matching = [span for glob, span in ranges if fnmatch.fnmatch(path, glob)]
             if not matching:
                 continue
             if None not in matching:
