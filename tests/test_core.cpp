@@ -368,7 +368,6 @@ private slots:
         QCOMPARE(Crc16("123456789", 8), QByteArray("123456789") + hex("374B"));
         QCOMPARE(Crc16(hex("010F000000040105555555"), 7), hex("010F000000040105FE95"));
         QCOMPARE(Crc16(QByteArray(256, '\x01'), 255).size(), 258);
-        QVERIFY(crcOk(hex("01020105618B")) && !crcOk(hex("01020105618C")) && !crcOk(hex("0102")));
     }
 
     // The verdict on each reply to a request; what an accepted one says, as one text.
@@ -397,7 +396,6 @@ private slots:
             {hex("010F000000040105FE95"), hex("010F000000045408"), none, ok, ""}, // echoes
             {hex("010600000FA08C42"), hex("010600000FA08C42"), none, ok, ""},
             {in8, QByteArray(), none, "time-out (no byte)", ""},
-            {in8, hex("0182018160"), none, "exception 1: illegal function", ""},
             {regs8, hex("01830440F3"), none, "exception 4: device failure", ""},
             {in8, hex("0182018161"), none, "short", ""}, // an exception with a bad CRC
             {in8, withCrc(hex("028201")), none, "short", ""}, // another module's exception
@@ -1169,8 +1167,7 @@ private slots:
             {"COM5", QFileInfo::exists("/dev/ttyUSB4") ? "/dev/ttyUSB4" : "/dev/ttyS4"}};
         for (const auto &c : cases)
             QCOMPARE(resolvePort(QString::fromLatin1(c.port)).name(), QString::fromLatin1(c.name));
-        QVERIFY(resolvePort(10).device.isEmpty() && resolvePort(0).device.isEmpty());
-        QVERIFY(resolvePort(9).device.startsWith(QLatin1String("/dev/tty")) && resolvePort(10).device.isEmpty());
+        QVERIFY(resolvePort(9).device.startsWith(QLatin1String("/dev/tty")) && resolvePort(10).device.isEmpty() && resolvePort(0).device.isEmpty());
         // korvant-cli's sys folder: the working folder's sys/ (a folder), else the launcher's.
         QCOMPARE(resolvePort(QStringLiteral("COM2"), dir.filePath(QStringLiteral("none"))).name(), QStringLiteral("/dev/ttyS1"));
         QVERIFY(QDir().mkdir(QStringLiteral("h")) && QFile(QStringLiteral("h/sys")).open(QIODevice::WriteOnly));
