@@ -843,7 +843,6 @@ private slots:
             {true, false, "1", true, {"150 pause 300", "450 " + wr, "500 judged ok", "600 " + rd}},
             // Before the read's time-out: the write's echo is no reply to the read.
             {true, false, "1", true, {"110 pause 300", "410 " + wr, "140 judged long", "460 judged ok", "560 " + rd}, 110},
-            {false, false, "1", true, {"150 " + wr, "200 judged ok"}},
             {true, true, "1", true, {"150 pause 300", "450 " + wr, "460 caption 0 Acquisition", "500 judged ok"}},
             {true, false, "x", true, {"150 pause 300", "450 prompt " + kAddressRange, "550 " + rd}},
             {true, false, "1", false, {"150 pause 300", "450 caption 0 Acquisition", "450 prompt " + kPleaseOpen}}};
