@@ -429,7 +429,6 @@ private slots:
             {in8, in8, false, "time-out (no byte), echo only", true, false},
             {in8, in8 + exc, false, "exception 1: illegal function", true, true},
             {in8, in8 + hex("0102"), false, "long", false, false}, // echo then garbage: not learned
-            {in8, good, false, "OK", false, true},
             {in8, good, true, "OK", false, true}, // an echo known but absent this time
             {in8, in8.left(5), true, "short", false, false},
             {reg, reg, false, "OK", false, false}, // the echo alone or the reply: the same bytes
