@@ -108,32 +108,6 @@ class TestE2e : public QObject
 {
     Q_OBJECT
 private slots:
-    // The windows on the real serial line over a pseudo-terminal (what they do with replies is
-    // test_windows'; a line lost mid-poll is refusedSplitAndLost's, the pty's hang-up as a failed
-    // line test_qserialline's), behind an adapter that echoes every request: a read learns the echo
-    // (the receive box shows every byte, the panel the reply after the echo, the monitor the echo
-    // as its own row). (A write echoed and then answered is test_windows' stampedWhenTheBytesCame;
-    // the machines' writes and scan after an echo are test_core's echoingLine.)
-    void echoingAdapterInTheWindows()
-    {
-        GuiTestEnvironment env(shortTimingFile(200, 400, 200));
-        SimProcess sim;
-        QVERIFY(sim.start({"--echo", "--module", "5550:1:2", "--inputs", "0x05"}));
-        QVERIFY(QFile::link(QFileInfo(sim.link()).symLinkTarget(), QStringLiteral("sys/COM1")));
-        setSerialLineFactory({});
-        auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5550ADAM")));
-        QVERIFY(openPort(w.get()));
-        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("01 02 00 00 00 08 79 CC 01 02 01 05 61 8B "), kWaitMs);
-        QCOMPARE(w->DI_SHOW[0]->text() + w->DI_SHOW[1]->text() + w->DI_SHOW[2]->text(), kOn + kOff + kOn);
-        QStringList rows;
-        for (const TrafficRow &row : w->traffic().rows())
-            rows << row.direction() + QLatin1Char(' ') + row.verdictText();
-        QCOMPARE(rows.mid(0, 3), (QStringList{"TX ", "RX echo", "RX OK"}));
-        QCOMPARE(HexText(w->traffic().rows()[1].bytes), HexText(readRequest(1, 0x02, 0, 8)));
-        QVERIFY(env.messages.isEmpty());
-    }
-
     // A stopped simulator removes its link. A link no running simulator holds the lock of is stale,
     // even when its pty now belongs to someone else, and is replaced; a second simulator on a held
     // port is refused, as is a bad command line, which leaves no sys folder behind.

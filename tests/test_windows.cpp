@@ -819,7 +819,7 @@ private slots:
     void portsDialog()
     {
         GuiTestEnvironment env;
-        env.bus.addModule(5510, 1, 2);
+        env.bus.addModule(5510, 1, 2)->setDiscreteInput(0, true);
         QTemporaryDir root;
         const QDir r(root.path());
         const auto file = [&](const QString &path, const QByteArray &text) {
@@ -918,6 +918,8 @@ private slots:
         simLine(w.get())->echo = true;
         QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
         QTRY_COMPARE(w->Text_Message->toPlainText(), kNormal);
+        // The panel shows the reply after the echo; the monitor has the echo as a row of its own.
+        QCOMPARE(texts(w.get(), "DI_SHOW_", true) + ' ' + w->traffic().rows()[1].verdictText(), QStringLiteral("10000000 echo"));
         QTest::mouseClick(dialog->Command_Refresh, Qt::LeftButton);
         QCOMPARE(table->item(0, PortsDialog::Echo)->text(), QStringLiteral("seen"));
         QVERIFY(dialog->Text_Advice->toPlainText().contains(byId + QStringLiteral(": echo seen")));
@@ -1209,7 +1211,6 @@ private slots:
         const auto valuesOf = [&](int channel) { return data->channels().size() > size_t(channel) ? data->channels()[size_t(channel)].series.buckets().size() : 0; };
         auto *ai = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
         auto *di = child<QPushButton>(w.get(), QStringLiteral("Command_OK2"));
-        QVERIFY(ai && di);
         QTest::mouseClick(ai, Qt::LeftButton);
         QTRY_VERIFY(valuesOf(0) >= 3);
         QTest::mouseClick(ai, Qt::LeftButton);
