@@ -140,7 +140,7 @@ const OptionSpec kOptions[] = {
      .help = "survey, find: the addresses to ask, each %1 (default 1 to 254)"},
     {.name = "to", .value = "B", .belongs = bits({C::Survey, C::Find}), .low = 1,
      .high = 255, .what = "--to", .field = &CliOptions::to, .help = ""},
-    {.name = "codes", .value = "LIST", .belongs = bits({C::Find}), .low = 1, .high = 8,
+    {.name = "codes", .value = "LIST", .belongs = bits({C::Find}), .low = kFirstCode, .high = kLastCode,
      .help = "find: the communication-parameter codes to sweep, each %1 (default\n"
              "1,2,3,4,5,6,7,8)"},
     {.name = "turnaround", .value = "MS", .belongs = bits({C::Find}), .low = 0, .high = 10000,
