@@ -23,9 +23,9 @@ bool Session::open(const LineSettings &line)
 {
     const PortTarget target = resolvePort(m_options.port, m_options.sysFolder);
     m_tcpTarget = target.tcp;
-    // A device server packs the serial bytes into its TCP segments on a timer of its own, which
-    // nothing here can read: its latency is not known.
-    m_quietUs = replyQuietUs(line.baud, m_tcpTarget ? -1 : adapterLatencyMs(target.device));
+    // A device server (no device here) packs the serial bytes into its TCP segments on a timer of
+    // its own, which nothing here can read: its latency is not known.
+    m_quietUs = replyQuietUs(line.baud, adapterLatencyMs(target.device));
     const SerialLine::Result r = m_tcpTarget ? m_tcp.openTarget(*m_tcpTarget, settingsText(line))
                                              : m_serial.openPath(target.device, settingsText(line));
     if (r.ok())
