@@ -216,7 +216,7 @@ void PtyBus::onFrameEnd()
         return;
     }
     // The request and the reply both take their time on a real line.
-    std::int64_t due = replyDueNs(m_listen < 0 ? baud : 0, int(frame.size()), int(reply.size())) + std::int64_t(delayMs) * msNs;
+    std::int64_t due = replyDueNs(baud, int(frame.size()), int(reply.size())) + std::int64_t(delayMs) * msNs;
     for (const QByteArray &piece : splitReply(reply, pieces)) {
         queue(due, piece);
         due += std::int64_t(gapMs) * msNs;
@@ -227,9 +227,10 @@ std::int64_t PtyBus::replyDueNs(qint32 baud, int requestBytes, int replyBytes) c
 {
     if (!m_realTime)
         return nowNs() + (baud > 0 ? (requestBytes + replyBytes) * (bitsPerChar() * 1000000000LL / baud) : 0);
+    // A pseudo-terminal carries no parity (Linux clears it); the stop bits it keeps.
     termios t{};
     ::tcgetattr(m_master, &t);
-    const LineSettings line{baud, (t.c_cflag & PARENB) ? 'E' : 'N', 8, (t.c_cflag & CSTOPB) ? 2 : 1};
+    const LineSettings line{baud, 'N', 8, (t.c_cflag & CSTOPB) ? 2 : 1};
     return nowNs() + (lineTimeUs(line, requestBytes) + frameSilenceUs(baud) + lineTimeUs(line, replyBytes)) * 1000;
 }
 

@@ -537,7 +537,7 @@ private slots:
     void scanAndReadOverTcp()
     {
         SimProcess server;
-        const QString target = server.startTcp({"--module", "5510:3:6", "--inputs", "0x81"});
+        const QString target = server.startTcp({"--realtime", "--module", "5510:3:6", "--inputs", "0x81"}); // no line, no line time
         {
             TcpEnvironment env(target);
             auto w = owned<SetFrm>(createSetFrm());

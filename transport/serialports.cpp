@@ -105,7 +105,7 @@ int adapterLatencyMs(const QString &device, const QString &devRoot, const QStrin
     if (node.path() == QDir(devRoot).canonicalPath() + QStringLiteral("/pts"))
         return 0;
     const QString parent = QFileInfo(QDir(sysRoot).filePath(QStringLiteral("class/tty/") + node.fileName() + QStringLiteral("/device"))).canonicalFilePath();
-    if (node.fileName().isEmpty() || parent.isEmpty())
+    if (parent.isEmpty())
         return -1;
     bool timer = false;
     const int latency = attribute(parent, "latency_timer").toInt(&timer);
