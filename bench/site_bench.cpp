@@ -74,13 +74,21 @@ std::string slurp(const std::string &path)
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-// The number after "key " on the last line that starts with "requests " (korvant-cli's statistics
-// of the whole run: "requests 300  ok 300  timeout 0 ...").
+// The number after "  key " on korvant-cli's statistics line of the whole run ("requests 300  ok
+// 300  timeout 0 ..."), or where there is none (site poll), the sum over the modules' lines
+// ("address 3  requests 30  ok 30 ...").
 long statistic(const std::string &out, const std::string &key)
 {
-    const size_t line = out.rfind("\nrequests ");
-    const size_t at = line == std::string::npos ? line : out.find(key + " ", line);
-    return at == std::string::npos ? -1 : std::atol(out.c_str() + at + key.size() + 1);
+    const auto value = [&](size_t line) {
+        const size_t end = out.find('\n', line), at = out.find("  " + key + " ", line);
+        return at < end ? std::atol(out.c_str() + at + key.size() + 3) : 0L;
+    };
+    if (const size_t total = out.rfind("\nrequests "); total != std::string::npos)
+        return key == "requests" ? std::atol(out.c_str() + total + 10) : value(total + 1);
+    long sum = 0;
+    for (size_t line = out.find("  requests "); line != std::string::npos; line = out.find("  requests ", line + 1))
+        sum += key == "requests" ? std::atol(out.c_str() + line + 11) : value(line);
+    return sum;
 }
 
 double median(std::vector<double> v)
