@@ -1,9 +1,9 @@
 // The line korvant-cli talks over: a QSerialLine on the device the --port option names, or a
 // TcpLine to the device server it names (tcp://HOST:PORT, or COMn standing for one), and one
 // exchange at a time (write a request, collect its reply until the time-out or until a complete
-// reply has been followed by the quiet that core's replyQuietUs asks of this line: 3.5 characters
-// plus the adapter's latency timer, which the device behind the port tells). The exchange writes to and polls the line's descriptor
-// itself: a pass of Qt's event loop costs more system calls than the exchange.
+// reply has been followed by the quiet core's replyQuietUs asks of this line: 3.5 characters plus
+// the latency timer of the adapter behind the port). The exchange writes to and polls the line's
+// descriptor itself: a pass of Qt's event loop costs more system calls than the exchange.
 #pragma once
 
 #include "commandline.h"
