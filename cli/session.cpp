@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "interrupt.h"
+#include "serialports.h"
 
 #include <QElapsedTimer>
 
@@ -10,14 +11,6 @@
 #include <cstring>
 #include <poll.h>
 #include <unistd.h>
-
-namespace {
-// Once a reply is complete, a byte more within this time still belongs to it (and makes it too
-// long). USB adapters deliver bytes in bursts up to 16 ms apart, so the 3.5 characters of Modbus
-// framing are too short to wait for here.
-constexpr int kQuietMs = 20;
-
-} // namespace
 
 Session::Session(const CliOptions &options, QTextStream &err) : m_options(options), m_err(err), m_echo(options.echo) {}
 
@@ -30,6 +23,9 @@ bool Session::open(const LineSettings &line)
 {
     const PortTarget target = resolvePort(m_options.port, m_options.sysFolder);
     m_tcpTarget = target.tcp;
+    // A device server (no device here) packs the serial bytes into its TCP segments on a timer of
+    // its own, which nothing here can read: its latency is not known.
+    m_quietUs = replyQuietUs(line.baud, adapterLatencyMs(target.device));
     const SerialLine::Result r = m_tcpTarget ? m_tcp.openTarget(*m_tcpTarget, settingsText(line))
                                              : m_serial.openPath(target.device, settingsText(line));
     if (r.ok())
@@ -121,7 +117,7 @@ bool Session::gather(int fd, const Exchange &exchange, qint64 timeoutUs, const Q
         reply.bytes += bytes;
         reply.responseMs = double(nowNs) / 1e6;
         if (exchange.complete(reply.bytes))
-            endNs = quietEndNs = nowNs + qint64(kQuietMs) * 1000000;
+            endNs = quietEndNs = nowNs + m_quietUs * 1000;
     }
     return quietEndNs >= 0;
 }

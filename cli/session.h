@@ -1,8 +1,9 @@
 // The line korvant-cli talks over: a QSerialLine on the device the --port option names, or a
 // TcpLine to the device server it names (tcp://HOST:PORT, or COMn standing for one), and one
 // exchange at a time (write a request, collect its reply until the time-out or until a complete
-// reply has been followed by a quiet gap). The exchange writes to and polls the line's descriptor
-// itself: a pass of Qt's event loop costs more system calls than the exchange.
+// reply has been followed by the quiet core's replyQuietUs asks of this line: 3.5 characters plus
+// the latency timer of the adapter behind the port). The exchange writes to and polls the line's
+// descriptor itself: a pass of Qt's event loop costs more system calls than the exchange.
 #pragma once
 
 #include "commandline.h"
@@ -27,6 +28,8 @@ public:
     // reason (for a device the user may not open, with the fix).
     bool open(const LineSettings &line);
     void close() { line().close(); }
+    // How long the line must stay quiet after a complete reply, for the line opened last.
+    qint64 quietUs() const { return m_quietUs; }
 
     struct Reply {
         QByteArray bytes;
@@ -76,4 +79,5 @@ private:
     std::optional<TcpTarget> m_tcpTarget;
     bool m_logging = true;
     bool m_echo = false;
+    qint64 m_quietUs = replyQuietUs(9600, -1);
 };

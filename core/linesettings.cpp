@@ -121,3 +121,16 @@ qint64 lineTimeUs(const LineSettings &line, int bytes)
     const qint64 bits = qint64(bytes) * (1 + line.dataBits + (line.parity == 'N' ? 0 : 1) + line.stopBits);
     return (bits * 1000000 + line.baud - 1) / line.baud;
 }
+
+qint64 frameSilenceUs(qint32 baud)
+{
+    if (baud <= 0)
+        return 0;
+    return baud > 19200 ? 1750 : (qint64(38500000) + baud - 1) / baud;
+}
+
+qint64 replyQuietUs(qint32 baud, int latencyMs)
+{
+    constexpr int kUnknownLatencyMs = 20;
+    return frameSilenceUs(baud) + qint64(latencyMs < 0 ? kUnknownLatencyMs : latencyMs) * 1000;
+}

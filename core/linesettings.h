@@ -58,3 +58,12 @@ LineSettings withCode(LineSettings line, int code);
 // The time bytes take on a line: a start bit, the data bits, the parity bit where there is one
 // and the stop bits, for each byte; rounded up to a whole microsecond, 0 at a baud rate of 0.
 qint64 lineTimeUs(const LineSettings &line, int bytes);
+
+// The silence that ends a Modbus RTU frame: 3.5 characters of 11 bits, and 1750 us at any rate
+// above 19200 baud; rounded up to a whole microsecond, 0 at a baud rate of 0.
+qint64 frameSilenceUs(qint32 baud);
+// How long the line must stay quiet after a complete reply before its exchange ends (a byte within
+// it makes the reply too long): the frame silence, plus the adapter's latency timer, which may hold
+// the reply's last bytes back that long. latencyMs -1: a timer the system does not tell (a USB
+// adapter without latency_timer, a device server), taken as 20 ms, which covers the usual 16 ms.
+qint64 replyQuietUs(qint32 baud, int latencyMs);

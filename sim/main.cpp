@@ -89,6 +89,7 @@ int main(int argc, char **argv)
     PtyBus pty(&bus);
     pty.setLogging(!options.quiet);
     pty.setEcho(options.echo);
+    pty.setRealTime(options.realTime);
     pty.setLatencyMs(options.latencyMs);
     QString why;
     if (options.tcpHost) {

@@ -1,5 +1,6 @@
 #include "ptybus.h"
 
+#include "linesettings.h"
 #include "modbus.h"
 
 #include <QDir>
@@ -215,11 +216,22 @@ void PtyBus::onFrameEnd()
         return;
     }
     // The request and the reply both take their time on a real line.
-    std::int64_t due = nowNs() + (frame.size() + reply.size()) * charNs + std::int64_t(delayMs) * msNs;
+    std::int64_t due = replyDueNs(baud, int(frame.size()), int(reply.size())) + std::int64_t(delayMs) * msNs;
     for (const QByteArray &piece : splitReply(reply, pieces)) {
         queue(due, piece);
         due += std::int64_t(gapMs) * msNs;
     }
+}
+
+std::int64_t PtyBus::replyDueNs(qint32 baud, int requestBytes, int replyBytes) const
+{
+    if (!m_realTime)
+        return nowNs() + (baud > 0 ? (requestBytes + replyBytes) * (bitsPerChar() * 1000000000LL / baud) : 0);
+    // A pseudo-terminal carries no parity (Linux clears it); the stop bits it keeps.
+    termios t{};
+    ::tcgetattr(m_master, &t);
+    const LineSettings line{baud, 'N', 8, (t.c_cflag & CSTOPB) ? 2 : 1};
+    return nowNs() + (lineTimeUs(line, requestBytes) + frameSilenceUs(baud) + lineTimeUs(line, replyBytes)) * 1000;
 }
 
 void PtyBus::queue(std::int64_t dueNs, const QByteArray &bytes)

@@ -41,6 +41,9 @@ public:
     // An adapter that holds received bytes and hands them over every latencyMs (a USB-serial
     // adapter's latency timer); 0 hands each over when due.
     void setLatencyMs(int latencyMs) { m_latencyMs = latencyMs; }
+    // A real line's time: a reply comes after the request's bytes, the silence that ends the
+    // request and the reply's bytes; without it, after the two frames' bytes alone.
+    void setRealTime(bool on) { m_realTime = on; }
     // Serves requests until *stop becomes non-zero (set from a signal handler). waitMask is the
     // signal mask while waiting: the stop signals are blocked everywhere else, so none is lost.
     // Returns 0, or 1 on a fatal error.
@@ -53,6 +56,8 @@ private:
     void onFrameEnd();
     void log(const QString &text) const;
     int bitsPerChar() const;
+    // When a reply of replyBytes to a request of requestBytes heard now is due, before its delay.
+    std::int64_t replyDueNs(qint32 baud, int requestBytes, int replyBytes) const;
     // Queues bytes to go out at dueNs, or at the latency timer's next expiry after it.
     void queue(std::int64_t dueNs, const QByteArray &bytes);
     // The steps of run(): write what is due, take a new TCP client, read what came and serve
@@ -71,6 +76,7 @@ private:
     int m_lock = -1;
     bool m_log = true;
     bool m_echo = false;
+    bool m_realTime = false;
     int m_latencyMs = 0;
     QByteArray m_rx;
     std::int64_t m_frameDeadlineNs = 0; // 0: no frame being collected

@@ -157,6 +157,7 @@ struct Flag {
 const Flag kFlags[] = {
     {"--help", &SimOptions::help}, {"-h", &SimOptions::help}, {"--version", &SimOptions::version},
     {"--quiet", &SimOptions::quiet}, {"--echo", &SimOptions::echo},
+    {"--realtime", &SimOptions::realTime},
 };
 
 struct ValueOption {
@@ -208,6 +209,9 @@ QString simUsage()
         "                       rate and parity are the device server's: every module answers.\n"
         "  --echo               echo every request back before any reply, as a two-wire RS-485\n"
         "                       adapter without echo suppression does\n"
+        "  --realtime           a real line's time: each reply comes after the request's bytes,\n"
+        "                       the 3.5-character silence that ends it and the reply's own bytes\n"
+        "                       at the baud rate\n"
         "  --latency MS         hand received bytes over in batches every MS ms (1..255), as a\n"
         "                       USB-serial adapter's latency timer does\n"
         "  --quiet              do not log every frame\n"

@@ -26,6 +26,7 @@ struct SimOptions {
     bool version = false;
     bool quiet = false; // no per-frame log
     bool echo = false;  // the adapter hands every request back
+    bool realTime = false; // the 3.5-character silence before each reply as well
     int latencyMs = 0;  // the adapter hands bytes over in batches this far apart
     // Serve on TCP instead of a pty: the host (127.0.0.1 unless given) and port (0: a free one).
     std::optional<QString> tcpHost;

@@ -30,6 +30,7 @@
 #include "onemodule.h"
 #include "report.h"
 #include "scan.h"
+#include "session.h"
 #include "settingsfiles.h"
 #include "traffic.h"
 #include "trafficlog.h"
@@ -49,6 +50,9 @@
 #include <array>
 #include <ctime>
 #include <functional>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 // The texts and intervals the user meets, written out (never the product's own constants).
@@ -540,6 +544,27 @@ private slots:
         QVERIFY(baudForCode(0) == 0 && parityForCode(9) == 0);
         for (const char *text : {"9600", "9600,even,8,1", "9600,Even,8,1 ", "", "38400,Odd,8,1"})
             QCOMPARE(communicationParameterCode(QString::fromLatin1(text)), 0);
+    }
+
+    // The quiet that ends an exchange: 3.5 characters of 11 bits (1750 us above 19200 baud), plus
+    // the adapter's latency timer of 0, 1 or 16 ms, or 20 ms where it is not known (-1); korvant-cli's
+    // session waits that of the line it opened, here a pseudo-terminal, which has no latency timer.
+    void replyQuiet()
+    {
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        CliOptions o;
+        o.port = QString::fromLocal8Bit(::ptsname(master));
+        QTextStream err(stderr);
+        Session session(o, err);
+        const struct { int baud; qint64 us[4]; } cases[] = {{4800, {8021, 9021, 24021, 28021}}, {9600, {4011, 5011, 20011, 24011}},
+            {19200, {2006, 3006, 18006, 22006}}, {38400, {1750, 2750, 17750, 21750}}, {115200, {1750, 2750, 17750, 21750}}};
+        for (const auto &c : cases) {
+            for (int i = 0; i < 4; ++i)
+                QCOMPARE(replyQuietUs(c.baud, std::array{0, 1, 16, -1}[i]), c.us[i]);
+            QVERIFY(session.open(LineSettings{c.baud, 'N', 8, 1}) && session.quietUs() == c.us[0]);
+        }
+        ::close(master);
     }
 
     void numberText()

@@ -537,7 +537,7 @@ private slots:
     void scanAndReadOverTcp()
     {
         SimProcess server;
-        const QString target = server.startTcp({"--module", "5510:3:6", "--inputs", "0x81"});
+        const QString target = server.startTcp({"--realtime", "--module", "5510:3:6", "--inputs", "0x81"}); // no line, no line time
         {
             TcpEnvironment env(target);
             auto w = owned<SetFrm>(createSetFrm());
@@ -671,17 +671,20 @@ private slots:
         QCOMPARE(QString::fromUtf8(p.readAllStandardError()) + QString::number(p.exitCode()), "korvant-cli: the line failed: the device hung up\n3");
     }
 
-    // A reply in pieces is gathered whole; a byte trailing a complete reply within the quiet gap
-    // makes it too long, though the poll's next request is due before that gap would end.
+    // A reply in pieces (a byte each, 2 ms apart) is gathered whole; a byte trailing it 2 ms later,
+    // within the quiet (3.5 characters at 4800 baud on a pty: 8 ms), makes it too long, though the
+    // poll's next request is due before that quiet would end. On the real-time line no reply comes
+    // before the request's and its own bytes and the silence between them (16.7 + 12.5 + 8 ms).
     void pollGathersRepliesInPieces()
     {
         SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1", "--fault", "pieces=6", "--fault", "gap=3", "--module", "5510:2",
-                           "--fault", "extrabyte", "--fault", "pieces=7", "--fault", "gap=3", "--quiet"}));
+        QVERIFY(sim.start({"--realtime", "--module", "5510:1:1", "--module", "5510:2:1", "--fault", "extrabyte", "--fault", "pieces=7",
+                           "--fault", "gap=2", "--quiet"}));
         for (const auto &[address, verdict] : {std::pair{"1", "ok"}, std::pair{"2", "long"}}) {
-            const Run r = runCli(sim, {"poll", "5510", "--address", address, "--count", "2", "--period", "20", "--json"});
+            const Run r = runCli(sim, {"poll", "5510", "--address", address, "--baud", "4800", "--count", "2", "--period", "20", "--json"});
             const QList<QByteArray> lines = r.out.toUtf8().trimmed().split('\n');
             QCOMPARE(QJsonDocument::fromJson(lines.first()).object()["verdict"].toString(), QString::fromLatin1(verdict));
+            QVERIFY2(QJsonDocument::fromJson(lines.first()).object()["response_ms"].toDouble() >= 37.1, lines.first().constData());
             QCOMPARE(QJsonDocument::fromJson(lines.last()).object()[QLatin1String(verdict)].toInt(), 2);
         }
     }

@@ -99,6 +99,19 @@ QList<SerialPortEntry> listSerialPorts(const QString &devRoot, const QString &sy
     return ports;
 }
 
+int adapterLatencyMs(const QString &device, const QString &devRoot, const QString &sysRoot)
+{
+    const QFileInfo node(QFileInfo(device).canonicalFilePath());
+    if (node.path() == QDir(devRoot).canonicalPath() + QStringLiteral("/pts"))
+        return 0;
+    const QString parent = QFileInfo(QDir(sysRoot).filePath(QStringLiteral("class/tty/") + node.fileName() + QStringLiteral("/device"))).canonicalFilePath();
+    if (parent.isEmpty())
+        return -1;
+    bool timer = false;
+    const int latency = attribute(parent, "latency_timer").toInt(&timer);
+    return timer ? latency : parent.contains(QStringLiteral("/usb")) ? -1 : 0;
+}
+
 QStringList deviceHolders(const QString &device, const QString &procRoot)
 {
     const QString wanted = QFileInfo(device).canonicalFilePath();

@@ -24,6 +24,12 @@ struct SerialPortEntry {
 QList<SerialPortEntry> listSerialPorts(const QString &devRoot = QStringLiteral("/dev"),
                                        const QString &sysRoot = QStringLiteral("/sys"));
 
+// The latency timer of the adapter behind a device (a link to it followed), in ms: a USB-serial
+// adapter's latency_timer; 0 for a pseudo-terminal and for a port on the machine's own bus; -1
+// where the system does not tell (a USB adapter without that attribute, a device SYS lacks).
+int adapterLatencyMs(const QString &device, const QString &devRoot = QStringLiteral("/dev"),
+                     const QString &sysRoot = QStringLiteral("/sys"));
+
 // The other processes that have the device open, as "minicom (PID 812)", found among the open
 // files in PROC/<pid>/fd, in PID order; this process is left out, and so is a process whose
 // descriptors this user may not read.
