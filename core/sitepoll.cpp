@@ -147,7 +147,8 @@ void SitePoll::heard(const Exchange &judged, double responseMs, qint64 wallMs)
     const bool silent = judged.verdict.refusal == Refusal::NoReply;
     s.every = silent ? qMin(s.every * 2, kSiteBackOffRounds) : 1;
     s.dueRound = m_round + s.every;
-    if (silent)
+    // The parameter read is a round's only request to its module.
+    if (silent || r.kind == SiteRequest::Parameters)
         advance();
     else
         ++m_step;
@@ -284,4 +285,22 @@ const QString kSiteCsvHeader = kValueCsvHeader + QStringLiteral(",module_tag,cha
 QString siteCsvLine(const ValueRow &row, const QString &moduleTag)
 {
     return valueCsvLine(row) + QLatin1Char(',') + csvField(moduleTag) + QLatin1Char(',') + csvField(row.tag);
+}
+
+Site siteOfFound(const QVector<FinderRow> &rows, const QString &name, const QString &port)
+{
+    Site site{name, port, 2, {}, {}};
+    QMap<int, int> count; // modules by code, in code order
+    for (const FinderRow &row : rows) {
+        const int code = row.heardCode ? row.heardCode : row.code;
+        if (row.kind != FinderRow::Module || !isCode(code) || !findModel(modelName(row.model)))
+            continue;
+        site.modules.append({row.address, modelName(row.model), code, QString(), {}, {}});
+        ++count[code];
+    }
+    std::stable_sort(site.modules.begin(), site.modules.end(), [](const SiteModule &a, const SiteModule &b) { return a.address < b.address; });
+    for (auto it = count.begin(); it != count.end(); ++it)
+        if (it.value() > count.value(site.code))
+            site.code = it.key();
+    return site;
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "exchange.h"
+#include "finder.h"
 #include "onemodule.h"
 #include "sitefile.h"
 #include "valuelog.h"
@@ -121,3 +122,8 @@ private:
 // "time,window,address,channel,value,unit,raw,text,module_tag,channel_tag".
 extern const QString kSiteCsvHeader;
 QString siteCsvLine(const ValueRow &row, const QString &moduleTag);
+
+// A site of the modules a sweep found, tags empty, each at the setting it was found at (over a
+// device server, at the code its register holds); the line's code is the one most of them have
+// (the lowest of a tie; 2 for none).
+Site siteOfFound(const QVector<FinderRow> &rows, const QString &name, const QString &port);
