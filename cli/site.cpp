@@ -72,15 +72,14 @@ QJsonObject moduleJson(const SiteModule &m)
     return {{"address", m.address}, {"model", m.model}, {"code", m.code}, {"tag", m.tag}};
 }
 
-// What the check says of a module: "ok", "no reply", "errors", or its notes (another model,
-// another setting than the line's).
-QString checkState(const SitePoll &poll, int k)
+// What the check says of a module: "ok" (with a note when its setting is not the line's), or
+// "no reply", "errors: REASON", another model.
+QStringList checkState(const SitePoll &poll, int k)
 {
     const SiteModuleState &s = poll.state(k);
     if (s.check == SiteModuleState::Check::Unread)
-        return s.health == SiteHealth::NoReply ? QStringLiteral("no reply") : QStringLiteral("errors: ") + s.lastVerdict.reason();
-    const QStringList notes = poll.notes(k);
-    return notes.isEmpty() ? QStringLiteral("ok") : notes.join(QStringLiteral("; "));
+        return {s.health == SiteHealth::NoReply ? QStringLiteral("no reply") : QStringLiteral("errors: ") + s.lastVerdict.reason()};
+    return (s.check == SiteModuleState::Check::Matches ? QStringList{QStringLiteral("ok")} : QStringList()) + poll.notes(k);
 }
 
 // The sweep site new and site check --sweep make: find's, with --codes, --from and --to.
@@ -121,8 +120,8 @@ int siteCheck(Context &c, SitePoll &poll)
     int status = ExitOk;
     for (int k = 0; k < poll.modules(); ++k) {
         const SiteModule &m = poll.site().modules[k];
-        const QString state = checkState(poll, k);
-        if (state != QLatin1String("ok"))
+        const QString state = checkState(poll, k).join(QStringLiteral("; "));
+        if (!state.startsWith(QLatin1String("ok")))
             status = ExitSiteDiffers;
         QJsonObject o = moduleJson(m);
         o.insert("state", state);

@@ -439,6 +439,39 @@ private slots:
         }
     }
 
+    // site check: a module missing (at 8, it is at 9), at another code (3, not 2) and of another
+    // model (KV1730ADAM where the site says KV1710ADAM); --sweep names the ones the site lacks.
+    // A site made by site new from the same line matches it.
+    void siteCheckAgainstTheLine()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:1", "--module", "1730:2", "--module", "1720:3:3", "--module", "5530:9"}));
+        QFile file(sim.dir.filePath("p.kvsite"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(R"({"format": 1, "name": "P", "port": "COM1", "code": 2, "modules": [
+            {"address": 1, "model": "KV5510ADAM", "code": 2}, {"address": 2, "model": "KV1710ADAM", "code": 2},
+            {"address": 3, "model": "KV1720ADAM", "code": 2}, {"address": 8, "model": "KV5530ADAM", "code": 2, "tag": "T"}]})");
+        file.close();
+        const QString lines = "address 1  KV5510ADAM  code 2  ok\naddress 2  KV1710ADAM  code 2  KV1730ADAM answers at address 2, "
+                              "the site says KV1710ADAM\naddress 3  KV1720ADAM  code 2  no reply\naddress 8  KV5530ADAM  code 2  \"T\"  no reply\n";
+        const struct { QStringList args; int status; QString out; } runs[] = {
+            {{"site", "check", "p.kvsite"}, 7, lines},
+            {{"site", "check", "p.kvsite", "--sweep", "--codes", "2,3", "--to", "9"}, 7, lines
+             + "address 9  code 2  baud 9600  parity None  model KV5530ADAM  not in the site\n"
+               "address 3  code 3  baud 19200  parity None  model KV1720ADAM  not in the site\n"},
+            {{"site", "new", "n.kvsite", "--codes", "2,3", "--to", "9"}, 0, "address 1  KV5510ADAM  code 2\naddress 2  KV1730ADAM  code 2\n"
+             "address 3  KV1720ADAM  code 3\naddress 9  KV5530ADAM  code 2\nn.kvsite written: 4 modules, the line at code 2\n"},
+            {{"site", "check", "n.kvsite", "--json"}, 0, R"({"address":1,"code":2,"model":"KV5510ADAM","state":"ok","tag":""})" "\n"
+             R"({"address":2,"code":2,"model":"KV1730ADAM","state":"ok","tag":""})" "\n"
+             "{\"address\":3,\"code\":3,\"model\":\"KV1720ADAM\",\"state\":\"ok; at code 3 (19200,None,8,1), not the line's code 2 (9600,None,8,1)\",\"tag\":\"\"}" "\n"
+             R"({"address":9,"code":2,"model":"KV5530ADAM","state":"ok","tag":""})" "\n"}};
+        for (const auto &run : runs) {
+            Run r = runCli(sim, run.args + QStringList{"--quiet", "--timeout", "200"});
+            r.out.replace(QRegularExpression("  response \\S+ ms"), QString());
+            QVERIFY2(r.status == run.status && r.out == run.out, qPrintable(run.args.join(' ') + ": " + r.out + r.err));
+        }
+    }
+
     // korvant-cli's sys folder: the working folder's sys/ (the simulator's link), else the one the
     // launcher runs the windows in; doctor names it first. A port that opens at the first settings
     // and not at a later one (a device without parity: the master side of a pseudo-terminal) exits 3.
