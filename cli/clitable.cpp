@@ -98,9 +98,10 @@ constexpr SubcommandSpec kSubcommands[] = {
     {"site", C::Site, 2, {{"site new FILE", "find every module as find does (--port, --codes, --from, --to)\n"
      "and write them to the site file FILE (NAME.kvsite), each at the\n"
      "code it was found at, tags empty, the line at the code most have"},
-     {"site check FILE", "read every module's parameter registers at its address and code:\n"
-     "one line each, \"ok\", \"no reply\", another model or another code\n"
-     "than the line's; --sweep also lists the modules the site lacks.\n"
+     {"site check FILE [--sweep]", "read every module's parameter registers at its address and code:\n"
+     "one line each: \"ok\" (with a note when its code is not the line's),\n"
+     "\"no reply\" or another model; --sweep also lists the modules the\n"
+     "site lacks.\n"
      "Exit 0 when the line matches the site, 7 when it does not"},
      {"site poll FILE", "every module of the site in turn, one line a module each round\n"
      "(health, response time, values with their tags), then statistics\n"
