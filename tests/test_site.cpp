@@ -16,7 +16,7 @@ const QByteArray kSiteText = R"({
   "modules": [
     {"address": 1, "model": "KV5510ADAM", "code": 2, "tag": "A2",
      "channels": {"DI_03": "pump 2 running"}, "cabinet": 4},
-    {"address": 2, "model": "KV1720ADAM", "code": 5, "tag": ""}
+    {"address": 2, "model": "KV1720ADAM", "code": 5}
   ]
 }
 )";
@@ -73,6 +73,7 @@ private slots:
         QCOMPARE(site->modules.size(), 2);
         QCOMPARE(site->modules[0].channelTags.value("DI_03"), QStringLiteral("pump 2 running"));
         QCOMPARE(site->modules[1].code, 5);
+        QVERIFY(parseSite(damaged("\"address\": 2", "\"address\": 1"), &error)); // one address at two codes
         QTemporaryDir dir;
         const QString path = dir.filePath("p.kvsite");
         QVERIFY(writeSite(*site, path, &error));
@@ -96,6 +97,8 @@ private slots:
                                       << "line 2: format: the file is of format 2, a later version's; this one reads format 1";
         QTest::newRow("address") << damaged("\"address\": 2", "\"address\": 300")
                                  << "line 6: modules[1].address: 300 is not an address 1..254";
+        QTest::newRow("address 2.5") << damaged("\"address\": 2", "\"address\": 2.5") << "line 6: modules[1].address: 2.5 is not an address 1..254";
+        QTest::newRow("module") << damaged("{\"address\": 2, \"model\": \"KV1720ADAM\", \"code\": 5}", "3") << "line 6: modules[1]: 3 is not a module (an object)";
         QTest::newRow("address 0") << damaged("\"address\": 1,", "\"address\": 0,") << "line 4: modules[0].address: 0 is not an address 1..254";
         QTest::newRow("model") << damaged("KV1720ADAM", "KV1799ADAM")
                                << "line 6: modules[1].model: \"KV1799ADAM\" is not a model (KV1710ADAM, KV1720ADAM, KV1730ADAM, "
@@ -150,11 +153,7 @@ private slots:
         rig.rounds(2);
         QCOMPARE(rig.log, (QStringList{"0:1:3", "0:2:3", "0:3:3", "1:1:2", "1:3:2"}));
         rig.rounds(50);
-        QStringList asked;
-        for (const QString &l : std::as_const(rig.log))
-            if (l.section(':', 1, 1) == "2")
-                asked << l.section(':', 0, 0);
-        QCOMPARE(asked, (QStringList{"0", "2", "6", "14", "30", "46"}));
+        QCOMPARE(rig.log.filter(QRegularExpression("^\\d+:2:")), (QStringList{"0:2:3", "2:2:3", "6:2:3", "14:2:3", "30:2:3", "46:2:3"}));
         QCOMPARE(rig.poll.state(1).noReply, 6);
         QCOMPARE(healthText(rig.poll.state(1).health), QStringLiteral("no reply"));
         silent->faults.silent = false;
@@ -166,12 +165,12 @@ private slots:
     // Another model at the address is never read as the site's; its outputs are not written.
     void otherModelIsNotDecoded()
     {
-        Rig rig(siteOf({{2, "KV1710ADAM"}, {3, "KV5510ADAM"}}));
+        Rig rig(siteOf({{2, "KV5510ADAM"}, {3, "KV5510ADAM"}}));
         rig.bus.addModule(1730, 2, 2)->setHolding(0, 12000);
         rig.bus.addModule(5510, 3, 2)->setDiscreteInput(2, true);
         rig.rounds(3);
         QCOMPARE(rig.log.filter(QRegularExpression("^.:2:")), (QStringList{"0:2:3", "1:2:3", "2:2:3"}));
-        QCOMPARE(rig.poll.notes(0), (QStringList{"KV1730ADAM answers at address 2, the site says KV1710ADAM"}));
+        QCOMPARE(rig.poll.notes(0), (QStringList{"KV1730ADAM answers at address 2, the site says KV5510ADAM"}));
         QVERIFY(rig.poll.values(0).isEmpty());
         QVERIFY(!rig.poll.setOutput(0, 1, true));
         QCOMPARE(rig.poll.values(1)[2].text, QStringLiteral("ON"));
@@ -197,13 +196,30 @@ private slots:
         QCOMPARE(values[9].channel + "=" + values[9].text + " " + values[9].tag, QStringLiteral("RY_02=ON fan"));
         QCOMPARE(rig.poll.values(1)[0].text, QStringLiteral("4.00mA"));
         QVERIFY(rig.poll.setOutput(0, 4, true));
-        QVERIFY(rig.poll.setAnalogOutput(1, 12500));
         QVERIFY(!rig.poll.setAnalogOutput(1, 20001));
+        QVERIFY(rig.poll.setAnalogOutput(1, 20000) && rig.poll.setAnalogOutput(1, 12500));
         QCOMPARE(rig.step().kind, SiteRequest::Write);
         QCOMPARE(rig.step().kind, SiteRequest::Write);
         QVERIFY(rig.bus.modules()[0]->coil(3) && rig.bus.modules()[0]->coil(1));
         QCOMPARE(ao->holding(0), 12500);
         QCOMPARE(rig.step().kind, SiteRequest::Read);
+        // A write refused: the output shows as it was.
+        rig.bus.modules()[0]->faults.exception = true;
+        QVERIFY(rig.poll.setOutput(0, 1, true));
+        QCOMPARE(rig.step().kind, SiteRequest::Write);
+        QCOMPARE(rig.poll.state(0).wanted, (QList<bool>{false, true, false, true}));
+    }
+
+    // A site of what a sweep found: sorted by address, models the tool knows, the line at the
+    // code most have (the lowest of a tie).
+    void siteOfFoundTakesTheCommonestCode()
+    {
+        const auto row = [](int address, int code, int model = 5510) { FinderRow r; r.address = address; r.heardCode = code; r.model = model; return r; };
+        const Site site = siteOfFound({row(9, 3), row(4, 2), row(6, 2, 9999)}, "N", "COM2");
+        QCOMPARE(site.code, 2);
+        QCOMPARE(site.modules.size(), 2);
+        QCOMPARE(site.modules[0].address, 4);
+        QCOMPARE(siteOfFound({row(9, 3), row(4, 2), row(5, 3)}, "N", "COM2").code, 3);
     }
 
     // A module at another setting than the line's is asked at its own and flagged; once moved it
@@ -213,20 +229,24 @@ private slots:
         Site site = siteOf({{1, "KV5530ADAM"}, {2, "KV5530ADAM"}});
         site.modules[1].code = 5;
         Rig rig(site);
-        rig.bus.addModule(5530, 1, 2)->faults.delayMs = 40;
+        rig.bus.addModule(5530, 1, 2)->faults.delayMs = 31; // late for the read (35.6 ms), not for the parameters (39.8)
         SimModule *off = rig.bus.addModule(5530, 2, 5);
         rig.rounds(2);
         QCOMPARE(rig.poll.notes(1), (QStringList{"at code 5 (4800,Even,8,1), not the line's code 2 (9600,None,8,1)"}));
         QCOMPARE(healthText(rig.poll.state(0).health), QStringLiteral("late"));
-        QCOMPARE(rig.poll.state(0).late, 2);
-        QCOMPARE(rig.poll.state(0).avgMs(), 45.0);
+        QCOMPARE(QList<int>({rig.poll.state(0).ok, rig.poll.state(0).late}), QList<int>({1, 1}));
+        QCOMPARE(rig.poll.state(0).avgMs(), 36.0);
         QCOMPARE(rig.poll.moveToLine(1).request(), parameterReadRequest(2));
         off->setHolding(kCodeRegister, 2);
+        off->faults.silent = true; // backed off to every 4th round
+        rig.rounds(3);
+        off->faults.silent = false;
         rig.poll.moved(1);
+        QVERIFY(rig.poll.values(1).isEmpty());
         off->faults.badCrc = true;
         rig.rounds(1);
         QVERIFY(rig.poll.notes(1).isEmpty());
-        QCOMPARE(rig.log.last(), QStringLiteral("2:2:3"));
+        QCOMPARE(rig.log.last(), QStringLiteral("5:2:3"));
         QCOMPARE(healthText(rig.poll.state(1).health), QStringLiteral("errors"));
         QCOMPARE(rig.poll.state(1).errors, 1);
     }
