@@ -472,6 +472,29 @@ private slots:
         }
     }
 
+    // site poll: a line a module each round with its tags, the silent module asked in rounds 0
+    // and 2 only, the CSV with the tags, statistics per module, exit 4 for the silent one.
+    void sitePollWithTags()
+    {
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "1720:1", "--holding", "4000", "--module", "5530:4", "--fault", "silent"}));
+        QFile file(sim.dir.filePath("p.kvsite"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(R"({"format": 1, "name": "P", "port": "COM1", "code": 2, "modules": [
+            {"address": 1, "model": "KV1720ADAM", "code": 2, "tag": "A2", "channels": {"AO": "valve, 1"}},
+            {"address": 4, "model": "KV5530ADAM", "code": 2}]})") > 0);
+        file.close();
+        Run r = runCli(sim, {"site", "poll", "p.kvsite", "--count", "3", "--period", "1", "--csv", "v.csv", "--quiet", "--timeout", "100"});
+        const QString one = "address 1  KV1720ADAM  code 2  \"A2\"  OK T ms  AO TmA \"valve, 1\"\n";
+        QCOMPARE(r.status, 4);
+        QVERIFY2(r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith(one + one + "address 4  KV5530ADAM  code 2  no reply\n" + one), qPrintable(r.out));
+        QVERIFY(r.out.contains("\naddress 4  ok 0  late 0  no reply 2  errors 0\n"));
+        QFile csv(sim.dir.filePath("v.csv"));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n');
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[0] + lines[1].section(',', 2), "time,window,address,channel,value,unit,raw,text,module_tag,channel_tag1,AO,4,mA,4000,4.00mA,A2,\"valve, 1\"");
+    }
+
     // korvant-cli's sys folder: the working folder's sys/ (the simulator's link), else the one the
     // launcher runs the windows in; doctor names it first. A port that opens at the first settings
     // and not at a later one (a device without parity: the master side of a pseudo-terminal) exits 3.
