@@ -248,10 +248,9 @@ int runSite(Context &c)
     const std::optional<Site> site = readSite(c.o.file, &error);
     if (!site)
         return c.fail(ExitUsage, error);
-    // The site's port and line, unless --port names another port.
+    // The site's port, unless --port names another; each module is asked at its own code.
     CliOptions o = c.o;
     o.port = o.portGiven ? o.port : site->port;
-    o.line = codeSettings(site->code);
     Context at(o, c.out, c.err);
     SitePoll poll(*site);
     return c.o.argument == QLatin1String("check") ? siteCheck(at, poll) : sitePoll(at, poll);
