@@ -108,7 +108,7 @@ int siteNew(Context &c)
     for (const SiteModule &m : site.modules)
         c.print(c.o.json ? jsonLine(moduleJson(m)) : moduleName(m));
     c.print(c.o.json ? jsonLine({{"file", c.o.file}, {"code", site.code}, {"modules", int(site.modules.size())}})
-                     : QStringLiteral("%1 written: %2 modules, the line at code %3").arg(c.o.file).arg(site.modules.size()).arg(site.code));
+                     : QStringLiteral("%1 written: site \"%2\", %3 modules, the line at code %4").arg(c.o.file, site.name).arg(site.modules.size()).arg(site.code));
     return ExitOk;
 }
 
@@ -133,7 +133,7 @@ int siteCheck(Context &c, SitePoll &poll)
     if (!rows)
         return ExitPort;
     for (const FinderRow &row : *rows) {
-        const int code = row.heardCode ? row.heardCode : row.code;
+        const int code = row.code;
         const auto &mods = poll.site().modules;
         if (!row.isModule() || std::any_of(mods.begin(), mods.end(), [&](const SiteModule &m) { return m.address == row.address && m.code == code; }))
             continue;

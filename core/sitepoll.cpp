@@ -292,7 +292,7 @@ Site siteOfFound(const QVector<FinderRow> &rows, const QString &name, const QStr
     Site site{name, port, 2, {}, {}};
     QMap<int, int> count; // modules by code, in code order
     for (const FinderRow &row : rows) {
-        const int code = row.heardCode ? row.heardCode : row.code;
+        const int code = row.code;
         if (row.kind != FinderRow::Module || !isCode(code) || !findModel(modelName(row.model)))
             continue;
         site.modules.append({row.address, modelName(row.model), code, QString(), {}, {}});

@@ -123,7 +123,7 @@ private:
 extern const QString kSiteCsvHeader;
 QString siteCsvLine(const ValueRow &row, const QString &moduleTag);
 
-// A site of the modules a sweep found, tags empty, each at the setting it was found at (over a
-// device server, at the code its register holds); the line's code is the one most of them have
+// A site of the modules a sweep found, tags empty, each at the code its register holds (the
+// setting it answered at); the line's code is the one most of them have
 // (the lowest of a tie; 2 for none).
 Site siteOfFound(const QVector<FinderRow> &rows, const QString &name, const QString &port);

@@ -1006,6 +1006,7 @@ private slots:
             {"survey --from 3", "survey COM1 9600,N,8,1 a1 t0 3..254"}, {"survey --to 255", "survey COM1 9600,N,8,1 a1 t0 1..255"},
             {"poll 5540", "error: KV5540ADAM has no inputs to read"},
             {"read 5510 --csv v.csv", "error: --period, --count and --csv belong to poll and site"},
+            {"site poll s.kvsite --sweep", "error: --sweep belongs to site check"},
             {"scan --from 3", "error: --from and --to belong to survey, find and site"},
             {"find", "find COM1 9600,N,8,1 a1 t0 1..254 codes=1,2,3,4,5,6,7,8 turnaround=20"},
             {"find --codes 7,2,7 --to 40 --turnaround 5", "find COM1 9600,N,8,1 a1 t0 1..40 codes=2,7 turnaround=5"},

@@ -460,7 +460,8 @@ private slots:
              + "address 9  code 2  baud 9600  parity None  model KV5530ADAM  not in the site\n"
                "address 3  code 3  baud 19200  parity None  model KV1720ADAM  not in the site\n"},
             {{"site", "new", "n.kvsite", "--codes", "2,3", "--to", "3"}, 0, "address 1  KV5510ADAM  code 2\naddress 2  KV1730ADAM  code 2\n"
-             "address 3  KV1720ADAM  code 3\nn.kvsite written: 3 modules, the line at code 2\n"},
+             "address 3  KV1720ADAM  code 3\nn.kvsite written: site \"n\", 3 modules, the line at code 2\n"},
+            {{"site", "new", "e.kvsite", "--codes", "5", "--to", "3"}, 4, ""},
             {{"site", "check", "n.kvsite", "--json", "--sweep", "--codes", "2", "--to", "9"}, 7, R"({"address":1,"code":2,"model":"KV5510ADAM","state":"ok","tag":""})" "\n"
              R"({"address":2,"code":2,"model":"KV1730ADAM","state":"ok","tag":""})" "\n"
              "{\"address\":3,\"code\":3,\"model\":\"KV1720ADAM\",\"state\":\"ok; at code 3 (19200,None,8,1), not the line's code 2 (9600,None,8,1)\",\"tag\":\"\"}" "\n"
@@ -487,7 +488,7 @@ private slots:
         const QString one = "address 1  KV1720ADAM  code 2  \"A2\"  OK T ms  AO TmA \"valve, 1\"\n";
         QCOMPARE(r.status, 4);
         QVERIFY2(r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith(one + one + "address 4  KV5530ADAM  code 2  no reply\n" + one), qPrintable(r.out));
-        QVERIFY(r.out.contains("\naddress 4  ok 0  late 0  no reply 2  errors 0\n"));
+        QVERIFY(r.out.contains("\naddress 4  ok 0  late 0  no reply 2  errors 0\n") && r.out.contains("\naddress 1  requests 4  ok 4  timeout 0"));
         QFile csv(sim.dir.filePath("v.csv"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n');

@@ -214,7 +214,7 @@ private slots:
     // code most have (the lowest of a tie).
     void siteOfFoundTakesTheCommonestCode()
     {
-        const auto row = [](int address, int code, int model = 5510) { FinderRow r; r.address = address; r.heardCode = code; r.model = model; return r; };
+        const auto row = [](int address, int code, int model = 5510) { FinderRow r; r.address = address; r.code = code; r.model = model; return r; };
         const Site site = siteOfFound({row(9, 3), row(4, 2), row(6, 2, 9999)}, "N", "COM2");
         QCOMPARE(site.code, 2);
         QCOMPARE(site.modules.size(), 2);
