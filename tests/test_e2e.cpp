@@ -456,6 +456,8 @@ private slots:
                               "the site says KV1710ADAM\naddress 3  KV1720ADAM  code 2  no reply\naddress 8  KV5530ADAM  code 2  \"T\"  no reply\n";
         const struct { QStringList args; int status; QString out; } runs[] = {
             {{"site", "check", "p.kvsite"}, 7, lines},
+            {{"site", "check", "p.kvsite", "--port", "COM2"}, 3, ""},
+            {{"site", "check", "none.kvsite"}, 2, ""},
             {{"site", "check", "p.kvsite", "--sweep", "--codes", "2,3", "--to", "9"}, 7, lines
              + "address 9  code 2  baud 9600  parity None  model KV5530ADAM  not in the site\n"
                "address 3  code 3  baud 19200  parity None  model KV1720ADAM  not in the site\n"},
