@@ -209,6 +209,16 @@ void SitePoll::tagged(int module, QVector<ValueRow> &rows) const
         row.tag = m_site.modules[module].channelTags.value(row.channel);
 }
 
+void SitePoll::retag(int module, const QString &channel, const QString &tag)
+{
+    SiteModule &m = m_site.modules[module];
+    (channel.isEmpty() ? m.tag : m.channelTags[channel]) = tag;
+    SiteModuleState &s = m_states[module];
+    for (QVector<ValueRow> &rows : s.reads)
+        tagged(module, rows);
+    tagged(module, s.readBackRows);
+}
+
 bool SitePoll::setOutput(int module, int output, bool on)
 {
     SiteModuleState &s = m_states[module];

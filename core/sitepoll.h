@@ -77,6 +77,9 @@ public:
     bool setAnalogOutput(int module, std::uint16_t microamps);
 
     const Site &site() const { return m_site; }
+    // A tag edited in place: the module's (channel empty) or a channel's (by its caption); the
+    // values shown carry it at once. The caller writes site() to its file.
+    void retag(int module, const QString &channel, const QString &tag);
     int modules() const { return int(m_site.modules.size()); }
     const SiteModuleState &state(int module) const { return m_states[module]; }
     // The round under way (from 0); every module is first asked in round 0.
