@@ -18,7 +18,7 @@
 namespace {
 
 // The line of each key of a valid JSON text, by its path ("modules[2].address"): the text is
-// walked once as the parser did, noting where each key and array item begins.
+// walked once as the parser did, noting the line where each value (of a key or an array item) begins.
 class KeyLines
 {
 public:
@@ -56,13 +56,10 @@ private:
                 if (open == '[') {
                     value(path + QStringLiteral("[%1]").arg(i));
                 } else {
-                    const int keyLine = m_line;
                     const QString key = string();
                     blanks();
                     ++at; // the colon
-                    const QString inner = path.isEmpty() ? key : path + '.' + key;
-                    value(inner);
-                    m_lines.insert(inner, keyLine);
+                    value(path.isEmpty() ? key : path + '.' + key);
                 }
                 blanks();
                 at += at < t.size() && t[at] == ',';
@@ -200,7 +197,7 @@ std::optional<Fault> readSiteObject(const QJsonObject &o, Site &site)
 bool isSitePort(const QString &port)
 {
     static const QRegularExpression com(QStringLiteral("^COM[1-9][0-9]*$"));
-    return com.match(port).hasMatch() || (port.startsWith('/') && port.size() > 1) || port.startsWith(QLatin1String("tcp://"));
+    return com.match(port).hasMatch() || port.startsWith('/') || port.startsWith(QLatin1String("tcp://"));
 }
 
 std::optional<Site> parseSite(const QByteArray &text, QString *error)
@@ -241,8 +238,7 @@ QByteArray siteJson(const Site &site)
         o.insert("tag", m.tag);
         QJsonObject tags;
         for (auto it = m.channelTags.begin(); it != m.channelTags.end(); ++it)
-            if (!it.value().isEmpty())
-                tags.insert(it.key(), it.value());
+            tags.insert(it.key(), it.value());
         if (!tags.isEmpty())
             o.insert("channels", tags);
         modules.append(o);
@@ -294,8 +290,7 @@ static QStringList listed(const QString &listFile)
     QFile file(listFile);
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    QStringList paths = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-    return paths.mid(0, kRecentSites);
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
 static bool keep(const QString &listFile, const QStringList &paths)

@@ -275,7 +275,6 @@ void SitePoll::moved(int module)
     SiteModuleState &s = m_states[module];
     s.check = SiteModuleState::Check::Unread;
     s.heardCode = 0;
-    s.every = 1;
     s.dueRound = m_round;
 }
 

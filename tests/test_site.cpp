@@ -192,8 +192,9 @@ private slots:
         const QVector<ValueRow> values = rig.poll.values(0);
         QCOMPARE(values[9].channel + "=" + values[9].text + " " + values[9].tag, QStringLiteral("RY_02=ON fan"));
         rig.poll.retag(0, "DI_01", "door");
+        rig.poll.retag(0, "RY_03", "pump");
         rig.poll.retag(0, {}, "A3");
-        QCOMPARE(rig.poll.values(0)[0].tag + rig.poll.site().modules[0].tag, QStringLiteral("doorA3"));
+        QCOMPARE(rig.poll.values(0)[0].tag + rig.poll.values(0)[10].tag + rig.poll.site().modules[0].tag, QStringLiteral("doorpumpA3"));
         QCOMPARE(rig.poll.values(1)[0].text, QStringLiteral("4.00mA"));
         QVERIFY(rig.poll.setOutput(0, 4, true));
         QVERIFY(!rig.poll.setAnalogOutput(1, 20001));
