@@ -82,7 +82,7 @@ constexpr SubcommandSpec kSubcommands[] = {
      "  korvant-cli find --codes 2,3 --to 32"}}},
     {"raw", C::Raw, 1, {{"raw HEX [--no-crc]", "send the frame HEX (\"01 03 00 64 00 03\") with its CRC appended\n"
      "(--no-crc: exactly the bytes given) and print the reply, its\n"
-     "verdict and response time. A reply to function 02, 03, 06 or 0F is\n"
+     "verdict and response time. A reply to function 01, 02, 03, 06 or 0F is\n"
      "judged as everywhere; to any other, a reply from the same address\n"
      "with the function or its exception and a good CRC is OK, taken\n"
      "until the line is quiet. Exit as for read\n"
