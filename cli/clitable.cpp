@@ -20,7 +20,7 @@ constexpr Commands bits(std::initializer_list<Command> commands)
 using C = Command;
 // The subcommands that talk to modules at the settings --baud and --parity give.
 constexpr Commands kAtSettings = bits({C::Read, C::Write, C::SetAddress, C::SetComm, C::Poll, C::Survey, C::Find, C::Raw});
-constexpr Commands kOnAPort = kAtSettings | bits({C::Scan, C::Doctor});
+constexpr Commands kOnAPort = kAtSettings | bits({C::Scan, C::Doctor, C::Site});
 
 constexpr SubcommandSpec kSubcommands[] = {
     {"scan", C::Scan, 0, {{"scan", "send the broadcast parameter read at the eight settings in code\n"
@@ -82,7 +82,7 @@ constexpr SubcommandSpec kSubcommands[] = {
      "  korvant-cli find --codes 2,3 --to 32"}}},
     {"raw", C::Raw, 1, {{"raw HEX [--no-crc]", "send the frame HEX (\"01 03 00 64 00 03\") with its CRC appended\n"
      "(--no-crc: exactly the bytes given) and print the reply, its\n"
-     "verdict and response time. A reply to function 02, 03, 06 or 0F is\n"
+     "verdict and response time. A reply to function 01, 02, 03, 06 or 0F is\n"
      "judged as everywhere; to any other, a reply from the same address\n"
      "with the function or its exception and a good CRC is OK, taken\n"
      "until the line is quiet. Exit as for read\n"
@@ -95,6 +95,19 @@ constexpr SubcommandSpec kSubcommands[] = {
      "answered, 4 when nothing did, 3 when the port cannot be opened\n"
      "(at any of the settings)\n"
      "  korvant-cli doctor --port /dev/ttyUSB0"}}},
+    {"site", C::Site, 2, {{"site new FILE", "find every module as find does (--port, --codes, --from, --to)\n"
+     "and write them to the site file FILE (NAME.kvsite), each at the\n"
+     "code it was found at, tags empty, the line at the code most have"},
+     {"site check FILE [--sweep]", "read every module's parameter registers at its address and code:\n"
+     "one line each: \"ok\" (with a note when its code is not the line's),\n"
+     "\"no reply\" or another model; --sweep also lists the modules the\n"
+     "site lacks.\n"
+     "Exit 0 when the line matches the site, 7 when it does not"},
+     {"site poll FILE", "every module of the site in turn, one line a module each round\n"
+     "(health, response time, values with their tags), then statistics\n"
+     "per module; --csv FILE adds module_tag and channel_tag. The site's\n"
+     "port unless --port is given\n"
+     "  korvant-cli site poll panel.kvsite --count 10 --period 1000"}}},
 };
 
 // In the order of the help's option list; options that belong to the same subcommands stand
@@ -126,29 +139,30 @@ const OptionSpec kOptions[] = {
              "for a read of eight registers at 9600"},
     {.name = "on", .value = "LIST", .belongs = bits({C::Write})},
     {.name = "ma", .value = "MA", .belongs = bits({C::Write})},
-    {.name = "period", .value = "MS", .belongs = bits({C::Poll}), .low = 1, .high = 3600000,
+    {.name = "period", .value = "MS", .belongs = bits({C::Poll, C::Site}), .low = 1, .high = 3600000,
      .what = "period", .unit = "ms", .field = &CliOptions::periodMs,
      .help = "poll: from one poll of the model to the next, %1 (default 500)"},
-    {.name = "count", .value = "N", .belongs = bits({C::Poll}), .low = 1, .high = 100000000,
+    {.name = "count", .value = "N", .belongs = bits({C::Poll, C::Site}), .low = 1, .high = 100000000,
      .what = "count", .field = &CliOptions::count, .help = "poll: stop after N polls, %1 (default: until Ctrl+C)"},
-    {.name = "csv", .value = "FILE", .belongs = bits({C::Poll}),
+    {.name = "csv", .value = "FILE", .belongs = bits({C::Poll, C::Site}),
      .help = "poll: append every value to FILE as well, a CSV line per channel\n"
              "(time,window,address,channel,value,unit,raw,text; window is the\n"
              "model), written as it comes and rotated at 100 MB, five files kept"},
-    {.name = "from", .value = "A", .belongs = bits({C::Survey, C::Find}), .low = 1,
+    {.name = "from", .value = "A", .belongs = bits({C::Survey, C::Find, C::Site}), .low = 1,
      .high = 255, .what = "--from", .field = &CliOptions::from,
      .help = "survey, find: the addresses to ask, each %1 (default 1 to 254)"},
-    {.name = "to", .value = "B", .belongs = bits({C::Survey, C::Find}), .low = 1,
+    {.name = "to", .value = "B", .belongs = bits({C::Survey, C::Find, C::Site}), .low = 1,
      .high = 255, .what = "--to", .field = &CliOptions::to, .help = ""},
-    {.name = "codes", .value = "LIST", .belongs = bits({C::Find}), .low = kFirstCode, .high = kLastCode,
+    {.name = "codes", .value = "LIST", .belongs = bits({C::Find, C::Site}), .low = kFirstCode, .high = kLastCode,
      .help = "find: the communication-parameter codes to sweep, each %1 (default\n"
              "1,2,3,4,5,6,7,8)"},
-    {.name = "turnaround", .value = "MS", .belongs = bits({C::Find}), .low = 0, .high = 10000,
+    {.name = "turnaround", .value = "MS", .belongs = bits({C::Find, C::Site}), .low = 0, .high = 10000,
      .what = "--turnaround", .unit = "ms", .field = &CliOptions::turnaroundMs,
      .help = "find: added to each probe's line time for the module's turnaround and\n"
              "the adapter's latency, %1 (default 20: a USB adapter holds bytes\n"
              "up to 16 ms)"},
     {.name = "no-crc", .belongs = bits({C::Raw})},
+    {.name = "sweep", .belongs = bits({C::Site})},
     {.name = "to-address", .value = "A", .belongs = bits({C::SetAddress}), .low = 1,
      .high = 255, .what = "--to-address", .field = &CliOptions::toAddress,
      .help = "set-address: write to the module at address A only, %1"},
@@ -165,7 +179,7 @@ const OptionSpec kOptions[] = {
              "survey that finds nothing prints found 0 and note, a scan's collision\n"
              "code, baud, parity and note; a refused set-address or set-comm address,\n"
              "verdict (collision, timeout, taken, not_there, or the write's) and note)"},
-    {.name = "echo", .offered = kAtSettings | bits({C::Doctor}),
+    {.name = "echo", .offered = kAtSettings | bits({C::Doctor, C::Site}),
      .help = "the adapter echoes every request (two-wire RS-485 without echo\n"
              "suppression): the request's bytes ahead of the reply are set aside.\n"
              "Without it, an echo is learned from the first read that shows it"},
@@ -267,9 +281,10 @@ QString helpText(const QString &sysFolder)
                "Exit status: 0 success, 2 usage, 3 the port cannot be opened or the line was lost (a poll\n"
                "or read that loses it prints what it has, and poll's summary says it stopped early), 4 no\n"
                "valid reply (or nothing found), 5 the module answered with an exception, 6 several modules\n"
-               "answered at once (a shared address or a collision), 8 not every value was logged (a poll\n"
-               "whose --csv lost rows: its summary says how many). When results are mixed (a poll of\n"
-               "several addresses, or one that lost rows) the worst wins: 3, then 8, then 5, then 4.\n"
+               "answered at once (a shared address or a collision), 7 the line does not match the site\n"
+               "(site check), 8 not every value was logged (a poll whose --csv lost rows: its summary\n"
+               "says how many). When results are mixed (a poll of several addresses, or one that lost\n"
+               "rows) the worst wins: 3, then 8, then 5, then 4.\n"
                "\n"
                "The sys folder, where COMn is looked up, is sys/ in the working folder when there is one,\n"
                "else ~/.local/share/korvant/sys ($XDG_DATA_HOME/korvant/sys), where the launcher runs the\n"

@@ -21,7 +21,7 @@ struct SubcommandSpec {
     struct Usage {
         const char *synopsis = nullptr, *lines = nullptr;
     };
-    Usage usages[2];
+    Usage usages[3];
 };
 
 struct OptionSpec {

@@ -104,9 +104,12 @@ struct Reader {
             return fail(QStringLiteral("unknown subcommand \"%1\"").arg(positional[0]));
         o.command = c->command;
         if (positional.size() - 1 != c->arguments)
-            return fail((c->arguments == 0 ? QStringLiteral("%1 takes no argument") : QStringLiteral("%1 takes one argument"))
+            return fail((c->arguments == 0   ? QStringLiteral("%1 takes no argument")
+                         : c->arguments == 1 ? QStringLiteral("%1 takes one argument")
+                                             : QStringLiteral("%1 takes new, check or poll and a site file"))
                             .arg(positional[0]));
         argument = positional.value(1);
+        o.file = positional.value(2);
         return true;
     }
 
@@ -114,6 +117,7 @@ struct Reader {
     bool line() const
     {
         if (isSet("port")) {
+            o.portGiven = true;
             o.port = value("port");
             if (o.port.isEmpty())
                 return fail(QStringLiteral("--port needs a port"));
@@ -194,6 +198,12 @@ bool Reader::argument(const QString &text) const
         return true;
     case Command::Raw:
         return frame(text);
+    case Command::Site:
+        o.argument = text;
+        o.sweep = isSet("sweep");
+        if (o.sweep && text != QLatin1String("check"))
+            return fail(QStringLiteral("--sweep belongs to site check"));
+        return QStringList{"new", "check", "poll"}.contains(text) || fail(QStringLiteral("site \"%1\" is not new, check or poll").arg(text));
     case Command::SetComm:
         // The window sends only a text equal to one of its eight entries (checked again by the
         // write itself); anything else is a usage error before the port is touched.

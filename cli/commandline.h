@@ -13,7 +13,7 @@
 
 #include <optional>
 
-enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports, Find, Raw, Doctor };
+enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports, Find, Raw, Doctor, Site };
 
 // The exit status of korvant-cli.
 enum ExitStatus {
@@ -23,6 +23,7 @@ enum ExitStatus {
     ExitNoReply = 4,   // no valid reply (a time-out or a refused reply; a scan or survey finding nothing)
     ExitException = 5, // the module answered with a Modbus exception
     ExitShared = 6,    // several modules answered at once: a shared address or a collision
+    ExitSiteDiffers = 7, // site check: the line does not match the site
     ExitNotLogged = 8, // a poll's --csv lost rows: not every value was logged
 };
 
@@ -31,6 +32,7 @@ struct CliOptions {
     const ModelRow *model = nullptr; // read, write, poll
     QString argument;                // set-address NEW, set-comm TEXT
     QString port = QStringLiteral("COM1"); // doctor: empty without --port
+    bool portGiven = false;          // --port was given (site check and poll: else the site's)
     QString sysFolder;               // where COMn is looked up (toolSysFolder); empty: ./sys
     LineSettings line;               // --baud, --parity; 8 data bits, 1 stop bit
     int address = 1;                 // the first of addresses
@@ -61,6 +63,9 @@ struct CliOptions {
     bool noCrc = false;
     // set-address: the module to write to (-1: broadcast)
     int toAddress = -1;
+    // site ACTION FILE: argument is new, check or poll; --sweep: check lists the modules the site lacks
+    QString file;
+    bool sweep = false;
 };
 
 // The exit status that wins when results are mixed: the worst, 3 before 8 before 5 before 4

@@ -30,7 +30,7 @@ constexpr Run kRuns[] = {
     {Command::Scan, runScan},   {Command::Read, runRead},         {Command::Write, runWrite},
     {Command::SetAddress, runSetAddress}, {Command::SetComm, runSetComm}, {Command::Poll, runPoll, true, true},
     {Command::Survey, runSurvey, true, true}, {Command::Ports, runPorts, false}, {Command::Find, runFind, true, true},
-    {Command::Raw, runRaw},     {Command::Doctor, runDoctor, false},
+    {Command::Raw, runRaw},     {Command::Doctor, runDoctor, false}, {Command::Site, runSite, false, true},
 };
 
 } // namespace

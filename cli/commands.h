@@ -21,3 +21,11 @@ int runSurvey(Context &c);
 int runFind(Context &c);
 int runRaw(Context &c);
 int runDoctor(Context &c);
+int runSite(Context &c);
+
+// find's sweep over the session's line, with --codes, --from, --to, --turnaround and --timeout;
+// false when the line failed (the session said why).
+struct FinderOptions;
+class BusFinder;
+FinderOptions finderOptions(const Context &c);
+bool sweepLine(Context &c, BusFinder &finder);

@@ -93,10 +93,9 @@ private:
 
 } // namespace
 
-int runFind(Context &c)
+FinderOptions finderOptions(const Context &c)
 {
     const CliOptions &o = c.o;
-    c.session.setLogging(false);
     FinderOptions options;
     options.codes = o.codes;
     options.from = o.from;
@@ -104,8 +103,20 @@ int runFind(Context &c)
     options.turnaroundMs = o.turnaroundMs;
     options.timeoutMs = o.timeoutMs;
     options.lineCarriesSettings = !c.session.deviceServer();
-    BusFinder finder(options);
-    const bool lineKept = Sweep(c, finder).run();
+    return options;
+}
+
+bool sweepLine(Context &c, BusFinder &finder)
+{
+    return Sweep(c, finder).run();
+}
+
+int runFind(Context &c)
+{
+    const CliOptions &o = c.o;
+    c.session.setLogging(false);
+    BusFinder finder(finderOptions(c));
+    const bool lineKept = sweepLine(c, finder);
     for (const FinderRow &row : finder.rows())
         c.print(o.json ? jsonLine(findJson(row)) : findLine(row));
     if (!lineKept)

@@ -18,11 +18,11 @@ int runWrite(Context &c)
     if (analog) {
         const QString ma = outputCurrentText(*o.outputPosition);
         written.append({.wallMs = 0, .window = {}, .address = o.address, .channel = QStringLiteral("Analog Output"),
-                        .value = ma.toDouble(), .unit = QStringLiteral("mA"), .raw = std::uint16_t(*o.outputPosition), .text = ma + QStringLiteral("mA"), .digital = false});
+                        .value = ma.toDouble(), .unit = QStringLiteral("mA"), .raw = std::uint16_t(*o.outputPosition), .text = ma + QStringLiteral("mA"), .digital = false, .tag = {}});
     } else {
         for (int i = 0; i < states.size(); ++i)
             written.append({.wallMs = 0, .window = {}, .address = o.address, .channel = o.model->outputCaptions[i].trimmed(),
-                            .value = states[i] ? 1 : 0, .unit = {}, .raw = std::uint16_t(states[i]), .text = states[i] ? kOn : kOff, .digital = true});
+                            .value = states[i] ? 1 : 0, .unit = {}, .raw = std::uint16_t(states[i]), .text = states[i] ? kOn : kOff, .digital = true, .tag = {}});
     }
     if (o.json) {
         for (const QJsonObject &object : exchangeJson(c.written, written))

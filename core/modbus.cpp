@@ -146,6 +146,7 @@ QByteArray commWriteRequest(std::uint8_t address, std::uint8_t code)
 int replyLength(std::uint8_t function, std::uint16_t count)
 {
     switch (function) {
+    case 0x01:
     case 0x02: return 5 + (count + 7) / 8;
     case 0x03: return 5 + 2 * count;
     case 0x06:

@@ -52,7 +52,7 @@ QByteArray addressWriteRequest(std::uint8_t newAddress);
 QByteArray addressWriteTo(std::uint8_t module, std::uint8_t newAddress);
 QByteArray commWriteRequest(std::uint8_t address, std::uint8_t code);
 
-// The length of the normal reply to a request: 02 5 + ceil(count/8), 03 5 + 2*count, 06 and 0F
+// The length of the normal reply to a request: 01 and 02 5 + ceil(count/8), 03 5 + 2*count, 06 and 0F
 // 8 (the echo). 0 for a request too short to say or a function the tool does not send.
 int expectedReplyLength(const QByteArray &request);
 // The same from the function and the request's fourth and fifth bytes (a read's count).

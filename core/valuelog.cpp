@@ -50,13 +50,13 @@ QVector<ValueRow> valueRows(const ModelRow &model, const AcquisitionCycle::Read 
         const QList<bool> on = digitalInputs(reply, read.count);
         for (int i = 0; i < read.count; ++i)
             rows.append({wallMs, window, address, captions[i], on[i] ? 1.0 : 0.0, QString(),
-                         std::uint16_t(on[i]), on[i] ? kOn : kOff, true});
+                         std::uint16_t(on[i]), on[i] ? kOn : kOff, true, {}});
     } else {
         const QList<std::uint16_t> registers = registerValues(reply, read.count);
         for (int i = 0; i < read.count; ++i)
             rows.append({wallMs, window, address, captions[i],
                          convertedValue(model.conversion, registers[i]), conversionUnit(model.conversion), registers[i],
-                         convert(model.conversion, registers[i]), false});
+                         convert(model.conversion, registers[i]), false, {}});
     }
     return rows;
 }

@@ -27,6 +27,7 @@ struct ValueRow {
     std::uint16_t raw = 0;        // the register, or the input's bit
     QString text;                 // what the window shows: "10.00mA", "ON", "Not Connect"
     bool digital = false;
+    QString tag;                  // the channel's tag on a site ("pump 2 running")
 };
 
 // The unit of an analog register by the model's conversion.

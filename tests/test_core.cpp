@@ -1030,12 +1030,13 @@ private slots:
             {"--json poll KV1730ADAM --period 100 --count 7 --baud 38400 --csv v.csv", "poll KV1730ADAM COM1 38400,N,8,1 a1 t0 json period=100 count=7 csv=v.csv"},
             {"survey --from 3", "survey COM1 9600,N,8,1 a1 t0 3..254"}, {"survey --to 255", "survey COM1 9600,N,8,1 a1 t0 1..255"},
             {"poll 5540", "error: KV5540ADAM has no inputs to read"},
-            {"read 5510 --csv v.csv", "error: --period, --count and --csv belong to poll"},
-            {"scan --from 3", "error: --from and --to belong to survey and find"},
+            {"read 5510 --csv v.csv", "error: --period, --count and --csv belong to poll and site"},
+            {"site poll s.kvsite --sweep", "error: --sweep belongs to site check"},
+            {"scan --from 3", "error: --from and --to belong to survey, find and site"},
             {"find", "find COM1 9600,N,8,1 a1 t0 1..254 codes=1,2,3,4,5,6,7,8 turnaround=20"},
             {"find --codes 7,2,7 --to 40 --turnaround 5", "find COM1 9600,N,8,1 a1 t0 1..40 codes=2,7 turnaround=5"},
             {"find --codes 9", "error: --codes \"9\" is not a list of codes 1..8"},
-            {"survey --codes 2", "error: --codes and --turnaround belong to find"},
+            {"survey --codes 2", "error: --codes and --turnaround belong to find and site"},
             {"set-address 5 --to-address 9 --address 3", "set-address 5 COM1 9600,N,8,1 a3 t0 to=9"},
             {"set-address 5 --to-address 1", "set-address 5 COM1 9600,N,8,1 a1 t0 to=1"},
             {"set-comm 9600,None,8,1 --to-address 9", "error: --to-address belongs to set-address"},
@@ -1096,7 +1097,8 @@ private slots:
             {"ports", "--json"},
             {"find", "--baud --codes --echo --from --json --parity --port --quiet --timeout --to --turnaround"},
             {"raw", "--baud --echo --json --no-crc --parity --port --quiet --timeout"},
-            {"doctor", "--echo --json --port --quiet --timeout"}};
+            {"doctor", "--echo --json --port --quiet --timeout"},
+            {"site", "--codes --count --csv --echo --from --json --period --port --quiet --sweep --timeout --to --turnaround"}};
         // What the completion offers for the last of the words, sorted, a line each.
         QString script = bashCompletion(QString::fromUtf8(in.readAll()))
                          + QStringLiteral("\nc() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _korvant_cli; "
@@ -1115,7 +1117,7 @@ private slots:
         QString named;
         for (const QString &line : helpText().split('\n'))
             named += line.startsWith(QLatin1String("  ")) && line[2] != ' ' ? line.mid(2).section(QStringLiteral("  "), 0, 0) + '\n' : QString();
-        QCOMPARE(named.count(QRegularExpression(QStringLiteral("^[^-]"), QRegularExpression::MultilineOption)), 13); // usage lines
+        QCOMPARE(named.count(QRegularExpression(QStringLiteral("^[^-]"), QRegularExpression::MultilineOption)), 16); // usage lines
         QVERIFY(helpText().contains("\n  write MODEL --on LIST\n                        switch on the outputs listed")
                 && helpText().contains("\n  raw HEX [--no-crc]    send the frame") && helpText().contains("\n  --from A, --to B survey, find:"));
         for (const SubcommandSpec &sub : cliSubcommands()) {
@@ -1232,7 +1234,7 @@ private slots:
         tzset();
         // JSON: the response time to the microsecond (the rest of each line is test_e2e's, whose
         // response times are masked).
-        const ValueRow off{0, {}, 0, "DI_02", 0, {}, 0, "OFF", true};
+        const ValueRow off{0, {}, 0, "DI_02", 0, {}, 0, "OFF", true, {}};
         QVERIFY(jsonLine(exchangeJson({3, "KV5510ADAM", 7, 0, ok, 12.3456}, {off}).first()).contains(R"("response_ms":12.346,)"));
     }
 

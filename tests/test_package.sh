@@ -101,7 +101,8 @@ while IFS='|' read -r words offered; do
     # shellcheck disable=SC2086
     check "completion of '$words' offers '$offered'" [ "$(complete_words korvant-cli $words)" = "$offered" ]
 done <<'EOF'
-s|scan set-address set-comm survey
+s|scan set-address set-comm survey site
+site c|check
 f|find
 read KV55|KV5510ADAM KV5520ADAM KV5530ADAM KV5540ADAM KV5550ADAM
 write kv17|kv1710adam kv1720adam kv1730adam kv1740adam

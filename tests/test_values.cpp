@@ -213,7 +213,7 @@ private slots:
         ValueLog valueLog(path, tell);
         TrafficLogFile trafficLog(path, tell);
         write = [&](qint64 ms) {
-            values ? valueLog.write(ValueRow{ms, QStringLiteral("KV5510ADAM"), 1, QStringLiteral("DI_01"), 1.0, {}, 1, QStringLiteral("ON"), true})
+            values ? valueLog.write(ValueRow{ms, QStringLiteral("KV5510ADAM"), 1, QStringLiteral("DI_01"), 1.0, {}, 1, QStringLiteral("ON"), true, {}})
                    : trafficLog.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = ms});
         };
         char buffer[4096];
@@ -308,7 +308,7 @@ private slots:
     {
         Trend trend;
         const auto row = [](qint64 ms, const char *channel, std::optional<double> v, const char *unit) {
-            return ValueRow{ms, QStringLiteral("W"), 1, QString::fromUtf8(channel), v, QString::fromUtf8(unit), 0, QString(), false};
+            return ValueRow{ms, QStringLiteral("W"), 1, QString::fromUtf8(channel), v, QString::fromUtf8(unit), 0, QString(), false, {}};
         };
         trend.add({row(kNoon - 1250, "AI_1", 3.0, "mA"), row(kNoon - 250, "AI_1", 4.5, "mA"), row(kNoon - 200, "T,1", 21.25, "℃")});
         trend.add({row(kNoon - 190, "AI_1", 19.0, "mA"), row(kNoon + 750, "AI_1", 7.0, "mA"), row(kNoon + 900, "T,1", std::nullopt, "℃")});

@@ -1,0 +1,257 @@
+// A site: its file read, written and refused with the line and key at fault, the recent sites,
+// and the whole-site poll driven over simulated modules: the round robin and the back-off of a
+// silent module, the model check, the read-back and its exception, the writes and the health.
+#include "linesettings.h"
+#include "simmodule.h"
+#include "sitepoll.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QByteArray kSiteText = R"({
+  "format": 1, "name": "Pump house", "port": "COM3", "code": 2, "colour": "blue",
+  "modules": [
+    {"address": 1, "model": "KV5510ADAM", "code": 2, "tag": "A2",
+     "channels": {"DI_03": "pump 2 running"}, "cabinet": 4},
+    {"address": 2, "model": "KV1720ADAM", "code": 5}
+  ]
+}
+)";
+
+QByteArray damaged(const char *from, const char *to) { return QByteArray(kSiteText).replace(from, to); }
+
+// The poll driven over a bus of simulated modules: each request answered at once, 5 ms late
+// plus the module's delay; noReadBack modules answer function 01 with exception 1.
+struct Rig {
+    SimBus bus;
+    SitePoll poll;
+    QList<int> noReadBack;
+    QStringList log; // "round:address:function" of each request
+    explicit Rig(const Site &site) : poll(site) {}
+    SiteRequest step()
+    {
+        const SiteRequest r = poll.next();
+        int delayMs = 0;
+        QByteArray reply = bus.exchange(r.frame, baudForCode(r.code), parityForCode(r.code), &delayMs);
+        if (r.frame[1] == 0x01 && noReadBack.contains(r.frame[0]))
+            reply = withCrc(exceptionPayload(std::uint8_t(r.frame[0]), 0x01, 1));
+        log << QStringLiteral("%1:%2:%3").arg(poll.round()).arg(int(r.frame[0])).arg(int(r.frame[1]));
+        Exchange x(r.frame);
+        x.judge(reply);
+        poll.heard(x, reply.isEmpty() ? -1 : 5 + delayMs, 1000);
+        return r;
+    }
+    void rounds(int n)
+    {
+        for (const int end = poll.round() + n; poll.round() < end;)
+            step();
+    }
+};
+
+Site siteOf(const QList<std::pair<int, QString>> &modules, int code = 2)
+{
+    Site site{QStringLiteral("S"), QStringLiteral("COM1"), code, {}, {}};
+    for (const auto &[address, model] : modules)
+        site.modules.append({address, model, code, QString(), {}, {}});
+    return site;
+}
+
+} // namespace
+
+class TestSite : public QObject
+{
+    Q_OBJECT
+private slots:
+    void siteFileRoundTripKeepsUnknownKeys()
+    {
+        QString error;
+        const std::optional<Site> site = parseSite(kSiteText, &error);
+        QVERIFY2(site, qPrintable(error));
+        QCOMPARE(site->modules.size(), 2);
+        QCOMPARE(site->modules[0].channelTags.value("DI_03"), QStringLiteral("pump 2 running"));
+        QCOMPARE(site->modules[1].code, 5);
+        QVERIFY(parseSite(damaged("\"address\": 2", "\"address\": 1"), &error)); // one address at two codes
+        QTemporaryDir dir;
+        const QString path = dir.filePath("p.kvsite");
+        QVERIFY(writeSite(*site, path, &error));
+        const std::optional<Site> again = readSite(path, &error);
+        QVERIFY2(again, qPrintable(error));
+        QCOMPARE(siteJson(*again), siteJson(*site));
+        QCOMPARE(again->unknown.value("colour").toString(), QStringLiteral("blue"));
+        QCOMPARE(again->modules[0].unknown.value("cabinet").toInt(), 4);
+        QVERIFY(!writeSite(*site, dir.filePath("gone/p.kvsite"), &error));
+        QVERIFY(!readSite(dir.filePath("none.kvsite"), &error));
+        QCOMPARE(error, dir.filePath("none.kvsite") + ": no such file");
+    }
+
+    void damagedSiteFilesNameTheLineAndKey_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("empty") << QByteArray(" \n") << "the file is empty";
+        QTest::newRow("not json") << damaged("\"A2\",", "\"A2\"") << "line 5: not JSON: unterminated object";
+        QTest::newRow("later format") << damaged("\"format\": 1", "\"format\": 2")
+                                      << "line 2: format: the file is of format 2, a later version's; this one reads format 1";
+        QTest::newRow("address") << damaged("\"address\": 2", "\"address\": 300")
+                                 << "line 6: modules[1].address: 300 is not an address 1..254";
+        QTest::newRow("address 2.5") << damaged("\"address\": 2", "\"address\": 2.5") << "line 6: modules[1].address: 2.5 is not an address 1..254";
+        QTest::newRow("module") << damaged("{\"address\": 2, \"model\": \"KV1720ADAM\", \"code\": 5}", "3") << "line 6: modules[1]: 3 is not a module (an object)";
+        QTest::newRow("address 0") << damaged("\"address\": 1,", "\"address\": 0,") << "line 4: modules[0].address: 0 is not an address 1..254";
+        QTest::newRow("model") << damaged("KV1720ADAM", "KV1799ADAM")
+                               << "line 6: modules[1].model: \"KV1799ADAM\" is not a model (KV1710ADAM, KV1720ADAM, KV1730ADAM, "
+                                  "KV1740ADAM, KV5510ADAM, KV5520ADAM, KV5530ADAM, KV5540ADAM, KV5550ADAM, KV7710ADAM, KV7720ADAM)";
+        QTest::newRow("module code") << damaged("\"code\": 5", "\"code\": 9") << "line 6: modules[1].code: 9 is not a setting code 1..8";
+        QTest::newRow("line code") << damaged("\"code\": 2, \"colour\"", "\"code\": \"2\", \"colour\"")
+                                   << "line 2: code: \"2\" is not a setting code 1..8";
+        QTest::newRow("no model") << damaged("\"model\": \"KV1720ADAM\",", "") << "line 6: modules[1]: model is missing";
+        QTest::newRow("port") << damaged("COM3", "ttyS0") << "line 2: port: \"ttyS0\" is not a port (COMn, a device path or tcp://HOST:PORT)";
+        QTest::newRow("no port") << damaged("\"port\": \"COM3\",", "") << "line 1: port is missing";
+        QTest::newRow("channel tag") << damaged("\"pump 2 running\"", "3") << "line 5: modules[0].channels.DI_03: 3 is not a text";
+        QTest::newRow("same address") << damaged("\"address\": 2, \"model\": \"KV1720ADAM\", \"code\": 5", "\"address\": 1, \"model\": \"KV1720ADAM\", \"code\": 2")
+                                      << "line 6: modules[1].address: 1 at code 2 is another module's too";
+        QTest::newRow("modules") << damaged("\"modules\": [", "\"modules\": 3, \"x\": [") << "line 3: modules: 3 is not a list of modules";
+    }
+    void damagedSiteFilesNameTheLineAndKey()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, error);
+        QString said;
+        QVERIFY(!parseSite(text, &said));
+        QCOMPARE(said, error);
+    }
+
+    void recentSitesMostRecentFirstAtMostEight()
+    {
+        QTemporaryDir dir;
+        const QString list = dir.filePath("cfg/recent-sites");
+        QStringList made;
+        for (int i = 0; i < 10; ++i) {
+            made << dir.filePath(QStringLiteral("s%1.kvsite").arg(i));
+            QFile(made.last()).open(QIODevice::WriteOnly);
+            QVERIFY(addRecentSite(list, made.last()));
+        }
+        QVERIFY(addRecentSite(list, made[5]));
+        QCOMPARE(recentSites(list), (QStringList{made[5], made[9], made[8], made[7], made[6], made[4], made[3], made[2]}));
+        QFile::remove(made[9]);
+        QCOMPARE(recentSites(list), (QStringList{made[5], made[8], made[7], made[6], made[4], made[3], made[2]}));
+        QFile(made[9]).open(QIODevice::WriteOnly);
+        QCOMPARE(recentSites(list).size(), 7); // dropped from the file, not only from the answer
+    }
+
+    // Rounds of 3 modules; the one at 2 silent: asked in rounds 0, 2, 6, 14, 30, 46 (every 16th at
+    // most), then every round once it answers again.
+    void roundRobinAndBackOff()
+    {
+        Rig rig(siteOf({{1, "KV5530ADAM"}, {2, "KV5530ADAM"}, {3, "KV5530ADAM"}}));
+        rig.bus.addModule(5530, 1, 2);
+        SimModule *silent = rig.bus.addModule(5530, 2, 2);
+        rig.bus.addModule(5530, 3, 2);
+        silent->faults.silent = true;
+        rig.rounds(2);
+        QCOMPARE(rig.log, (QStringList{"0:1:3", "0:2:3", "0:3:3", "1:1:2", "1:3:2"}));
+        rig.rounds(50);
+        QCOMPARE(rig.log.filter(QRegularExpression("^\\d+:2:")), (QStringList{"0:2:3", "2:2:3", "6:2:3", "14:2:3", "30:2:3", "46:2:3"}));
+        QCOMPARE(rig.poll.state(1).noReply, 6);
+        QCOMPARE(healthText(rig.poll.state(1).health), QStringLiteral("no reply"));
+        silent->faults.silent = false;
+        rig.log.clear();
+        rig.rounds(12);
+        QCOMPARE(rig.log.filter(QRegularExpression(":2:")), (QStringList{"62:2:3", "63:2:2"}));
+    }
+
+    // Another model at the address is never read as the site's; its outputs are not written.
+    void otherModelIsNotDecoded()
+    {
+        Rig rig(siteOf({{2, "KV5510ADAM"}}));
+        rig.bus.addModule(1730, 2, 2)->setHolding(0, 12000);
+        rig.rounds(3);
+        QCOMPARE(rig.log, (QStringList{"0:2:3", "1:2:3", "2:2:3"}));
+        QCOMPARE(rig.poll.notes(0), (QStringList{"KV1730ADAM answers at address 2, the site says KV5510ADAM"}));
+        QVERIFY(rig.poll.values(0).isEmpty());
+        QVERIFY(!rig.poll.setOutput(0, 1, true));
+    }
+
+    // The read-back of outputs (01, and 03 at KV1720ADAM's register 0), a module answering it
+    // with exception 1 not asked again, writes before the next read, the tags on the values.
+    void readBackWritesAndTags()
+    {
+        Site site = siteOf({{1, "KV5510ADAM"}, {4, "KV1720ADAM"}, {5, "KV5520ADAM"}});
+        site.modules[0].channelTags.insert("RY_02", "fan");
+        Rig rig(site);
+        rig.bus.addModule(5510, 1, 2)->setCoil(1, true);
+        SimModule *ao = rig.bus.addModule(1720, 4, 2);
+        ao->setHolding(0, 4000);
+        rig.bus.addModule(5520, 5, 2);
+        rig.noReadBack << 5;
+        rig.rounds(3);
+        QCOMPARE(rig.log, (QStringList{"0:1:3", "0:4:3", "0:5:3", "1:1:2", "1:1:1", "1:4:3", "1:5:1", "2:1:2", "2:1:1", "2:4:3", "2:5:3"}));
+        QCOMPARE(rig.poll.notes(2), (QStringList{"no read-back"}));
+        const QVector<ValueRow> values = rig.poll.values(0);
+        QCOMPARE(values[9].channel + "=" + values[9].text + " " + values[9].tag, QStringLiteral("RY_02=ON fan"));
+        rig.poll.retag(0, "DI_01", "door");
+        rig.poll.retag(0, "RY_03", "pump");
+        rig.poll.retag(0, {}, "A3");
+        QCOMPARE(rig.poll.values(0)[0].tag + rig.poll.values(0)[10].tag + rig.poll.site().modules[0].tag, QStringLiteral("doorpumpA3"));
+        QCOMPARE(rig.poll.values(1)[0].text, QStringLiteral("4.00mA"));
+        QVERIFY(rig.poll.setOutput(0, 4, true));
+        QVERIFY(!rig.poll.setAnalogOutput(1, 20001));
+        QVERIFY(rig.poll.setAnalogOutput(1, 20000) && rig.poll.setAnalogOutput(1, 12500));
+        QCOMPARE(rig.step().kind, SiteRequest::Write);
+        QCOMPARE(rig.step().kind, SiteRequest::Write);
+        QVERIFY(rig.bus.modules()[0]->coil(3) && rig.bus.modules()[0]->coil(1));
+        QCOMPARE(ao->holding(0), 12500);
+        QCOMPARE(rig.step().kind, SiteRequest::Read);
+        // A write refused: the output shows as it was.
+        rig.bus.modules()[0]->faults.exception = true;
+        QVERIFY(rig.poll.setOutput(0, 1, true));
+        QCOMPARE(rig.step().kind, SiteRequest::Write);
+        QCOMPARE(rig.poll.state(0).wanted, (QList<bool>{false, true, false, true}));
+    }
+
+    // A site of what a sweep found: sorted by address, models the tool knows, the line at the
+    // code most have (the lowest of a tie).
+    void siteOfFoundTakesTheCommonestCode()
+    {
+        const auto row = [](int address, int code, int model = 5510) { FinderRow r; r.address = address; r.code = code; r.model = model; return r; };
+        const Site site = siteOfFound({row(9, 3), row(4, 2), row(6, 2, 9999)}, "N", "COM2");
+        QCOMPARE(site.code, 2);
+        QCOMPARE(site.modules.size(), 2);
+        QCOMPARE(site.modules[0].address, 4);
+        QCOMPARE(siteOfFound({row(9, 3), row(4, 2), row(5, 3)}, "N", "COM2").code, 3);
+    }
+
+    // A module at another setting than the line's is asked at its own and flagged; once moved it
+    // is asked at the line's and its parameters read again. Health: late, errors, counts.
+    void lineSettingAndHealth()
+    {
+        Site site = siteOf({{1, "KV5530ADAM"}, {2, "KV5530ADAM"}});
+        site.modules[1].code = 5;
+        Rig rig(site);
+        rig.bus.addModule(5530, 1, 2)->faults.delayMs = 31; // late for the read (35.6 ms), not for the parameters (39.8)
+        SimModule *off = rig.bus.addModule(5530, 2, 5);
+        rig.rounds(2);
+        QCOMPARE(rig.poll.notes(1), (QStringList{"at code 5 (4800,Even,8,1), not the line's code 2 (9600,None,8,1)"}));
+        QCOMPARE(healthText(rig.poll.state(0).health), QStringLiteral("late"));
+        QCOMPARE(QList<int>({rig.poll.state(0).ok, rig.poll.state(0).late}), QList<int>({1, 1}));
+        QCOMPARE(rig.poll.state(0).avgMs(), 36.0);
+        QCOMPARE(rig.poll.moveToLine(1).request(), parameterReadRequest(2));
+        off->setHolding(kCodeRegister, 2);
+        off->faults.silent = true; // backed off to every 4th round
+        rig.rounds(3);
+        off->faults.silent = false;
+        rig.poll.moved(1);
+        QVERIFY(rig.poll.values(1).isEmpty());
+        off->faults.badCrc = true;
+        rig.rounds(1);
+        QVERIFY(rig.poll.notes(1).isEmpty());
+        QCOMPARE(rig.log.last(), QStringLiteral("5:2:3"));
+        QCOMPARE(healthText(rig.poll.state(1).health), QStringLiteral("errors"));
+        QCOMPARE(rig.poll.state(1).errors, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSite)
+#include "test_site.moc"
