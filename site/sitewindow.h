@@ -53,6 +53,7 @@ public:
     const SitePoll &poll() const { return m_poll; }
     const Site &site() const { return m_site; }
     bool polling() const { return m_running; }
+    const WindowValues &values() const { return m_values; }
 
     QPushButton *Command_Start = nullptr, *Command_Save = nullptr, *Command_Log = nullptr;
     QLabel *Label_Status = nullptr;

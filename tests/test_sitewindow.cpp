@@ -9,7 +9,9 @@
 #include "sitewindow.h"
 #include "toolwindows.h"
 #include "trafficwindow.h"
+#include "trendwindow.h"
 
+#include <QAction>
 #include <QStandardPaths>
 
 namespace {
@@ -104,8 +106,14 @@ private slots:
         QCOMPARE(saved->modules[0].unknown.value(QStringLiteral("wiring")).toString(), QStringLiteral("X1"));
         QCOMPARE(saved->modules[4].code, 2);
 
-        // The traffic monitor through the program's hook; the value log with the tags.
-        QTest::keyClick(w, Qt::Key_T, Qt::ControlModifier);
+        // The trend's channels tagged; the traffic monitor through the program's hook; the value log.
+        QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier);
+        QVERIFY(w->findChild<TrendWindow *>() && w->values().trend());
+        QTRY_VERIFY_WITH_TIMEOUT(w->values().trend()->channels().size() >= 6, kWaitMs);
+        QCOMPARE(w->values().trend()->channels()[2].caption, QStringLiteral("1 DI_03 pump 2 running"));
+        for (QAction *a : w->actions())
+            if (a->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_T))
+                a->trigger();
         QTRY_VERIFY(w->findChild<TrafficWindow *>());
         QTest::mouseClick(w->Command_Log, Qt::LeftButton);
         QFile log(env.path() + QStringLiteral("/values.csv"));
