@@ -120,6 +120,7 @@ void SiteTile::addChannel(QGridLayout *grid, const QString &caption, bool output
     } else {
         if (digital) {
             c.lamp = new Lamp(this);
+            c.lamp->setObjectName(QStringLiteral("Lamp_%1").arg(caption));
             c.lamp->setFixedSize(12, 12);
             grid->addWidget(c.lamp, at, 1);
         }

@@ -46,9 +46,17 @@ class TestSiteWindow : public QObject
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
+    // The window's time-out (both frames, the request's echo, 50 ms) and its quiet after a reply.
+    void exchangeTimes()
+    {
+        const QByteArray read = readRequest(1, 0x02, 0, 8); // 8 bytes, its reply 6
+        QCOMPARE((QList<int>{siteTimeoutMs(read, 2), siteTimeoutMs(read, 8), siteQuietMs(1), siteQuietMs(2), siteQuietMs(8)}),
+                 (QList<int>{73, 57, 9, 5, 2}));
+    }
+
     void siteOfFiveModules()
     {
-        GuiTestEnvironment env;
+        GuiTestEnvironment env(shortTimingFile(), "1\r\n19200\r\nEven\r\n");
         SimModule *pump = env.bus.addModule(5510, 1, 2);
         env.bus.addModule(5510, 2, 2)->faults.silent = true;
         env.bus.addModule(1730, 3, 2);
@@ -71,12 +79,15 @@ private slots:
         QVERIFY(w->portIsOpen() && w->polling());
         QTRY_COMPARE_WITH_TIMEOUT(onTile(w, 0, QStringLiteral("Value_DI_03"))->text(), QStringLiteral("ON"), kWaitMs);
         QCOMPARE(onTile(w, 0, QStringLiteral("Value_DI_01"))->text(), QStringLiteral("OFF"));
+        QCOMPARE(onTile<Lamp>(w, 0, QStringLiteral("Lamp_DI_03"))->fillColor(), QColor(0, 255, 0));
+        QCOMPARE(onTile<Lamp>(w, 0, QStringLiteral("Lamp_DI_01"))->fillColor(), QColor(0, 0, 0));
         QTRY_VERIFY_WITH_TIMEOUT(onTile(w, 1, QStringLiteral("Health"))->text().startsWith(QLatin1String("no reply  ok 0  late 0  no reply ")), kWaitMs);
         QCOMPARE(onTile(w, 2, QStringLiteral("Notes"))->text(), QStringLiteral("KV1730ADAM answers at address 3, the site says KV1710ADAM"));
         QCOMPARE(onTile(w, 2, QStringLiteral("Value_DS1"))->text(), QString());
         // The silent module is asked in rounds 0, 2 and 6 of twelve; the others every round.
         QTRY_VERIFY_WITH_TIMEOUT(w->poll().round() >= 12, kWaitMs);
-        QVERIFY2(w->poll().state(1).noReply <= 4 && w->poll().state(0).ok >= 23, qPrintable(onTile(w, 0, QStringLiteral("Health"))->text()));
+        QVERIFY2(w->poll().state(1).noReply <= 4 && w->poll().state(0).ok >= 23
+                     && onTile(w, 0, QStringLiteral("Health"))->text().endsWith(QLatin1String(" ms")), qPrintable(onTile(w, 0, QStringLiteral("Health"))->text()));
 
         // An output switched, the analog output set, the module at code 3 moved to the line's 2.
         QTest::mouseClick(onTile<ClickLabel>(w, 0, QStringLiteral("Switch_RY_02")), Qt::LeftButton);
