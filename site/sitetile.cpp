@@ -159,7 +159,7 @@ void SiteTile::showValues(const SitePoll &poll, int module)
     for (Channel &c : channels) {
         if (c.switcher) {
             const int at = output++;
-            if (known && at < s.outputs.size())
+            if (at < s.outputs.size())
                 showSwitch(c.switcher, s.outputs[at]);
             continue;
         }

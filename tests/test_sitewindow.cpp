@@ -85,6 +85,7 @@ private slots:
         QCOMPARE(onTile<Lamp>(w, 0, QStringLiteral("Lamp_DI_01"))->fillColor(), QColor(0, 0, 0));
         QTRY_VERIFY_WITH_TIMEOUT(onTile(w, 1, QStringLiteral("Health"))->text().startsWith(QLatin1String("no reply  ok 0  late 0  no reply ")), kWaitMs);
         QCOMPARE(onTile(w, 2, QStringLiteral("Notes"))->text(), QStringLiteral("KV1730ADAM answers at address 3, the site says KV1710ADAM"));
+        QVERIFY(!onTile(w, 2, QStringLiteral("Notes"))->isHidden() && onTile(w, 0, QStringLiteral("Notes"))->isHidden());
         QCOMPARE(onTile(w, 2, QStringLiteral("Value_DS1"))->text(), QString());
         // The silent module is asked in rounds 0, 2 and 6 of twelve; the others every round.
         QTRY_VERIFY_WITH_TIMEOUT(w->poll().round() >= 12, kWaitMs);
@@ -100,8 +101,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(valve->holding(0), std::uint16_t(12500), kWaitMs);
         QTRY_COMPARE(onTile(w, 3, QStringLiteral("Value_AO"))->text(), QStringLiteral("12.50mA"));
         QVERIFY(!onTile<QPushButton>(w, 4, QStringLiteral("Move"))->isHidden());
+        QTest::mouseClick(w->Command_Start, Qt::LeftButton); // the move goes with the poll stopped too
         QTest::mouseClick(onTile<QPushButton>(w, 4, QStringLiteral("Move")), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(onTile<QPushButton>(w, 4, QStringLiteral("Move"))->isHidden(), kWaitMs);
+        QVERIFY(!w->polling());
+        QTest::mouseClick(w->Command_Start, Qt::LeftButton);
         QCOMPARE(moved->code(), 2);
         const auto &traffic = w->traffic().rows(); // the frames tagged with the line's setting of the moment
         QVERIFY(std::any_of(traffic.begin(), traffic.end(), [](const TrafficRow &r) { return r.tag == QLatin1String("19200,None,8,1"); }));
