@@ -288,7 +288,7 @@ int siteTimeoutMs(const QByteArray &request, int code)
 
 int siteQuietMs(int code)
 {
-    return qMax(2, int((lineTimeUs(codeSettings(code), 4) + 999) / 1000));
+    return int((lineTimeUs(codeSettings(code), 4) + 999) / 1000);
 }
 
 const QString kSiteCsvHeader = kValueCsvHeader + QStringLiteral(",module_tag,channel_tag");

@@ -120,7 +120,7 @@ private:
 
 // How long the site window waits for a request's reply at a code: both frames' line time (room for
 // the request's echo) plus 50 ms; and the quiet it waits after a complete reply before judging it
-// (3.5 characters rounded up, at least 2 ms), so bytes within it still make the reply long.
+// (3.5 characters, taken as 4, rounded up to a millisecond), so bytes within it still make the reply long.
 int siteTimeoutMs(const QByteArray &request, int code);
 int siteQuietMs(int code);
 

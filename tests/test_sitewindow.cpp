@@ -77,6 +77,7 @@ private slots:
         QCOMPARE(recentSites(recentSitesFile()).value(0), path);
 
         QTest::mouseClick(w->Command_Log, Qt::LeftButton);
+        simLine(w)->echo = true; // an adapter that hands every request back
         QTest::mouseClick(w->Command_Start, Qt::LeftButton);
         QVERIFY(w->portIsOpen() && w->polling());
         QTRY_COMPARE_WITH_TIMEOUT(onTile(w, 0, QStringLiteral("Value_DI_03"))->text(), QStringLiteral("ON"), kWaitMs);
