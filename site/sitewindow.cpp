@@ -185,6 +185,11 @@ void SiteWindow::Command_Start_Click()
         if (!portIsOpen())
             return;
     }
+    resumePoll();
+}
+
+void SiteWindow::resumePoll()
+{
     m_running = true;
     Command_Start->setText(kStop);
     if (!TM_Request->isActive())
@@ -386,7 +391,7 @@ void SiteWindow::comeBack()
     if (!portIsOpen() && !openAt(m_shownCode))
         return;
     if (std::exchange(m_resume, false))
-        Command_Start_Click();
+        resumePoll();
 }
 
 SiteWindow *createSiteWindow(const QString &path, QWidget *parent)

@@ -78,6 +78,7 @@ private:
     void judge();
     void moveHeard();
     void took(const SiteRequest &r);
+    void resumePoll(); // on an open line
     void stopPoll();
 
     Site m_site; // as saved: the tags as edited

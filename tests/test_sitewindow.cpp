@@ -108,6 +108,7 @@ private slots:
         QVERIFY(!w->polling());
         QTest::mouseClick(w->Command_Start, Qt::LeftButton);
         QCOMPARE(moved->code(), 2);
+        QVERIFY(!ModuleLine::echoSeen().isEmpty()); // learned from the replies, as the ports dialog shows
         const auto &traffic = w->traffic().rows(); // the frames tagged with the line's setting of the moment
         QVERIFY(std::any_of(traffic.begin(), traffic.end(), [](const TrafficRow &r) { return r.tag == QLatin1String("19200,None,8,1"); }));
         QTRY_COMPARE_WITH_TIMEOUT(onTile(w, 4, QStringLiteral("Value_DI_01"))->text(), QStringLiteral("OFF"), kWaitMs);
