@@ -31,6 +31,13 @@ void showSwitch(QLabel *label, bool on)
         label->setStyleSheet(on ? kOnStyle : kOffStyle);
 }
 
+// A label whose text changes with each exchange gets a fixed size: a new text then repaints it
+// alone instead of laying out every tile of the grid again.
+void fixText(QLabel *label, const QString &longest)
+{
+    label->setFixedSize(label->fontMetrics().horizontalAdvance(longest) + 8, label->fontMetrics().height() + 4);
+}
+
 QString healthLine(const SiteModuleState &s)
 {
     QString line = healthText(s.health);
@@ -55,6 +62,7 @@ SiteTile::SiteTile(const SiteModule &module, int index, QWidget *parent) : QFram
     box->addLayout(head);
     healthLabel = new QLabel(this);
     healthLabel->setObjectName(QStringLiteral("Health"));
+    fixText(healthLabel, QStringLiteral("no reply  ok 999999  late 999999  no reply 999999  errors 999999  9999.9 ms"));
     notesLabel = new QLabel(this);
     notesLabel->setObjectName(QStringLiteral("Notes"));
     notesLabel->setWordWrap(true);
@@ -112,6 +120,7 @@ void SiteTile::addChannel(QGridLayout *grid, const QString &caption, bool output
         c.switcher->setObjectName(QStringLiteral("Switch_%1").arg(caption));
         c.switcher->setAlignment(Qt::AlignCenter);
         c.switcher->setCursor(Qt::PointingHandCursor);
+        fixText(c.switcher, kOff);
         showSwitch(c.switcher, false);
         const int n = int(std::count_if(channels.begin(), channels.end(), [](const Channel &k) { return k.switcher; })) + 1;
         connect(c.switcher, &ClickLabel::clicked, this, [this, n, label = c.switcher] { emit outputClicked(n, label->text() != kOn); });
@@ -126,6 +135,7 @@ void SiteTile::addChannel(QGridLayout *grid, const QString &caption, bool output
         }
         c.value = new QLabel(this);
         c.value->setObjectName(QStringLiteral("Value_%1").arg(caption));
+        fixText(c.value, kNotConnect);
         grid->addWidget(c.value, at, 2);
     }
     c.tag = tagBox(QStringLiteral("ChannelTag_%1").arg(caption), tag, this);
