@@ -4,8 +4,12 @@
 #include "modulewindow.h"
 #include "prompt.h"
 #include "settingsfiles.h"
+#include "sitefile.h"
 
 #include <QAction>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
 #include <QIcon>
 
 const QString kMainCaption = QStringLiteral("KORVANT Debugging Software_V1.42B");
@@ -18,6 +22,11 @@ void WindowRegistry::add(const QString &name, Factory factory)
 ModuleWindow *WindowRegistry::window(const QString &name) const
 {
     return m_windows.value(name).data();
+}
+
+void WindowRegistry::adopt(const QString &name, ModuleWindow *window)
+{
+    m_windows.insert(name, window);
 }
 
 QList<ModuleWindow *> WindowRegistry::windows() const
@@ -73,7 +82,44 @@ MainWindow::MainWindow(WindowRegistry *registry, QWidget *parent) : QWidget(pare
     finder->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     connect(finder, &QAction::triggered, this, &MainWindow::openBusFinder);
     addAction(finder);
+    addSiteMenu();
     setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void MainWindow::addSiteMenu()
+{
+    auto *site = new QAction(QStringLiteral("Site…"), this);
+    site->setObjectName(QStringLiteral("Action_Site"));
+    site->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(site, &QAction::triggered, this, &MainWindow::askSite);
+    addAction(site);
+    auto *recent = new QMenu(QStringLiteral("Recent sites"), this);
+    recent->setObjectName(QStringLiteral("Menu_RecentSites"));
+    connect(recent, &QMenu::aboutToShow, this, [this, recent] {
+        recent->clear();
+        for (const QString &path : recentSites(recentSitesFile()))
+            connect(recent->addAction(path), &QAction::triggered, this, [this, path] { openSite(path); });
+    });
+    addAction(recent->menuAction());
+}
+
+void MainWindow::askSite()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Site"), QString(), QStringLiteral("Sites (*.kvsite)"));
+    if (!path.isEmpty())
+        openSite(path);
+}
+
+void MainWindow::openSite(const QString &path)
+{
+    if (!m_openSite)
+        return;
+    hide();
+    if (!m_openSite(path)) {
+        show();
+        return;
+    }
+    addRecentSite(recentSitesFile(), QFileInfo(path).absoluteFilePath());
 }
 
 void MainWindow::openBusFinder()

@@ -4,6 +4,7 @@
 #include "models.h"
 #include "modulewindow.h"
 #include "setfrm.h"
+#include "sitewindow.h"
 #include "testwindow.h"
 #include "trafficmonitor.h"
 
@@ -14,6 +15,18 @@ ToolWindows::ToolWindows()
     registry.add(QStringLiteral("SetFrm"), [this] { return wired(createSetFrm()); });
     registry.add(QStringLiteral("BusFinder"), [this] { return wired(createBusFinder()); });
     BusFinderWindow::setOpenWindow([this](const QString &name) { return registry.open(name); });
+    SiteWindow::setOpenWindow([this](const QString &name) { return registry.open(name); });
+    // One site at a time: another one opened closes the one before.
+    main.setSiteOpener([this](const QString &path) -> ModuleWindow * {
+        if (ModuleWindow *open = registry.window(QStringLiteral("SiteWindow")))
+            open->close();
+        ModuleWindow *w = wired(createSiteWindow(path));
+        if (!w)
+            return nullptr;
+        registry.adopt(QStringLiteral("SiteWindow"), w);
+        w->show();
+        return w;
+    });
     main.Form_Load();
 }
 
@@ -23,6 +36,7 @@ ToolWindows::~ToolWindows()
     for (ModuleWindow *w : registry.windows())
         w->setHooks({});
     BusFinderWindow::setOpenWindow({});
+    SiteWindow::setOpenWindow({});
 }
 
 ModuleWindow *ToolWindows::wired(ModuleWindow *window)

@@ -289,6 +289,17 @@ QVector<ValueRow> SitePoll::values(int module) const
     return rows + s.readBackRows;
 }
 
+int siteTimeoutMs(const QByteArray &request, int code)
+{
+    const qint64 us = lineTimeUs(codeSettings(code), 2 * int(request.size()) + expectedReplyLength(request));
+    return int((us + 999) / 1000) + 50;
+}
+
+int siteQuietMs(int code)
+{
+    return int((lineTimeUs(codeSettings(code), 4) + 999) / 1000);
+}
+
 const QString kSiteCsvHeader = kValueCsvHeader + QStringLiteral(",module_tag,channel_tag");
 
 QString siteCsvLine(const ValueRow &row, const QString &moduleTag)

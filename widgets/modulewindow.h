@@ -66,6 +66,7 @@ public:
     void Form_Load();
 
     void setHooks(WindowHooks hooks) { m_hooks = std::move(hooks); }
+    const WindowHooks &hooks() const { return m_hooks; }
     // Runs work that holds the event loop a while (a monitor built) when no request waits for its
     // reply: now, or once the waiting one is judged (at the latest after kIdleWaitMs). Bytes that
     // come while the loop is held are taken late, which would change their reply's response time

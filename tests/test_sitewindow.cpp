@@ -1,0 +1,164 @@
+// The site window driven as a technician would, over simulated modules: opened from Main, polled,
+// one module silent, one of another model, one at another setting moved to the line's; an output
+// switched and the analog output set on their tiles; tags typed and saved; the value log; the
+// hand-over to a module's own window and the return.
+#include "support/guitest.h"
+
+#include "sitefile.h"
+#include "sitetile.h"
+#include "sitewindow.h"
+#include "toolwindows.h"
+#include "trafficwindow.h"
+#include "trendwindow.h"
+
+#include <QAction>
+#include <QStandardPaths>
+
+namespace {
+constexpr int kWaitMs = 20000;
+
+const QByteArray kSite = R"({"format": 1, "name": "panel", "port": "COM1", "code": 2, "modules": [
+  {"address": 1, "model": "KV5510ADAM", "code": 2, "tag": "Pump house A2", "channels": {"DI_03": "pump 2 running"}, "wiring": "X1"},
+  {"address": 2, "model": "KV5510ADAM", "code": 2, "tag": "spare"},
+  {"address": 3, "model": "KV1710ADAM", "code": 2},
+  {"address": 4, "model": "KV1720ADAM", "code": 2},
+  {"address": 5, "model": "KV5510ADAM", "code": 3}]}
+)";
+
+template <typename T = QLabel>
+T *onTile(SiteWindow *w, int tile, const QString &name)
+{
+    return child<T>(child(w, QStringLiteral("Tile_%1").arg(tile)), name);
+}
+
+void type(QLineEdit *edit, const QString &text)
+{
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(edit, text);
+    if (text.isEmpty())
+        QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClick(edit, Qt::Key_Tab);
+}
+} // namespace
+
+class TestSiteWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    // The window's time-out (both frames, the request's echo, 50 ms) and its quiet after a reply.
+    void exchangeTimes()
+    {
+        const QByteArray read = readRequest(1, 0x02, 0, 8); // 8 bytes, its reply 6
+        QCOMPARE((QList<int>{siteTimeoutMs(read, 2), siteTimeoutMs(read, 8), siteQuietMs(1), siteQuietMs(2), siteQuietMs(8)}),
+                 (QList<int>{73, 57, 9, 5, 2}));
+    }
+
+    void siteOfFiveModules()
+    {
+        GuiTestEnvironment env(shortTimingFile(), "1\r\n19200\r\nEven\r\n");
+        SimModule *pump = env.bus.addModule(5510, 1, 2);
+        env.bus.addModule(5510, 2, 2)->faults.silent = true;
+        env.bus.addModule(1730, 3, 2);
+        SimModule *valve = env.bus.addModule(1720, 4, 2);
+        SimModule *moved = env.bus.addModule(5510, 5, 3);
+        pump->setDiscreteInput(2, true);
+        const QString path = env.path() + QStringLiteral("/panel.kvsite");
+        env.writeSys(QStringLiteral("../panel.kvsite"), kSite);
+        SiteWindow::setAskPath([&env](QWidget *, const QString &, const QString &) { return env.path() + QStringLiteral("/values"); });
+        ToolWindows tool;
+        tool.main.show();
+        tool.main.openSite(path);
+        auto *w = qobject_cast<SiteWindow *>(tool.registry.window(QStringLiteral("SiteWindow")));
+        QVERIFY(w && w->isVisible() && !tool.main.isVisible());
+        QCOMPARE(w->windowTitle(), QStringLiteral("Site - panel"));
+        QCOMPARE(recentSites(recentSitesFile()).value(0), path);
+
+        QTest::mouseClick(w->Command_Log, Qt::LeftButton);
+        simLine(w)->echo = true; // an adapter that hands every request back
+        QTest::mouseClick(w->Command_Start, Qt::LeftButton);
+        QVERIFY(w->portIsOpen() && w->polling());
+        QTRY_COMPARE_WITH_TIMEOUT(onTile(w, 0, QStringLiteral("Value_DI_03"))->text(), QStringLiteral("ON"), kWaitMs);
+        QCOMPARE(onTile(w, 0, QStringLiteral("Value_DI_01"))->text(), QStringLiteral("OFF"));
+        QCOMPARE(onTile<Lamp>(w, 0, QStringLiteral("Lamp_DI_03"))->fillColor(), QColor(0, 255, 0));
+        QCOMPARE(onTile<Lamp>(w, 0, QStringLiteral("Lamp_DI_01"))->fillColor(), QColor(0, 0, 0));
+        QTRY_VERIFY_WITH_TIMEOUT(onTile(w, 1, QStringLiteral("Health"))->text().startsWith(QLatin1String("no reply  ok 0  late 0  no reply ")), kWaitMs);
+        QCOMPARE(onTile(w, 2, QStringLiteral("Notes"))->text(), QStringLiteral("KV1730ADAM answers at address 3, the site says KV1710ADAM"));
+        QVERIFY(!onTile(w, 2, QStringLiteral("Notes"))->isHidden() && onTile(w, 0, QStringLiteral("Notes"))->isHidden());
+        QCOMPARE(onTile(w, 2, QStringLiteral("Value_DS1"))->text(), QString());
+        // The silent module is asked in rounds 0, 2 and 6 of twelve; the others every round.
+        QTRY_VERIFY_WITH_TIMEOUT(w->poll().round() >= 12, kWaitMs);
+        QVERIFY2(w->poll().state(1).noReply <= 4 && w->poll().state(0).ok >= 23
+                     && onTile(w, 0, QStringLiteral("Health"))->text().endsWith(QLatin1String(" ms")), qPrintable(onTile(w, 0, QStringLiteral("Health"))->text()));
+
+        // An output switched, the analog output set, the module at code 3 moved to the line's 2.
+        QTest::mouseClick(onTile<ClickLabel>(w, 0, QStringLiteral("Switch_RY_02")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(pump->coil(1), kWaitMs);
+        QTRY_COMPARE(onTile(w, 0, QStringLiteral("Switch_RY_02"))->text(), QStringLiteral("ON"));
+        type(onTile<QLineEdit>(w, 3, QStringLiteral("AO_Value")), QStringLiteral("12.5"));
+        QTest::mouseClick(onTile<QPushButton>(w, 3, QStringLiteral("AO_Set")), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(valve->holding(0), std::uint16_t(12500), kWaitMs);
+        QTRY_COMPARE(onTile(w, 3, QStringLiteral("Value_AO"))->text(), QStringLiteral("12.50mA"));
+        QVERIFY(!onTile<QPushButton>(w, 4, QStringLiteral("Move"))->isHidden());
+        QTest::mouseClick(w->Command_Start, Qt::LeftButton); // the move goes with the poll stopped too
+        QTest::mouseClick(onTile<QPushButton>(w, 4, QStringLiteral("Move")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(onTile<QPushButton>(w, 4, QStringLiteral("Move"))->isHidden(), kWaitMs);
+        QVERIFY(!w->polling());
+        QTest::mouseClick(w->Command_Start, Qt::LeftButton);
+        QCOMPARE(moved->code(), 2);
+        QVERIFY(!ModuleLine::echoSeen().isEmpty()); // learned from the replies, as the ports dialog shows
+        const auto &traffic = w->traffic().rows(); // the frames tagged with the line's setting of the moment
+        QVERIFY(std::any_of(traffic.begin(), traffic.end(), [](const TrafficRow &r) { return r.tag == QLatin1String("19200,None,8,1"); }));
+        QTRY_COMPARE_WITH_TIMEOUT(onTile(w, 4, QStringLiteral("Value_DI_01"))->text(), QStringLiteral("OFF"), kWaitMs);
+
+        // Tags typed and saved with Ctrl+S: the file has them, and the key it did not know.
+        type(onTile<QLineEdit>(w, 0, QStringLiteral("Tag")), QStringLiteral("Pump house B1"));
+        type(onTile<QLineEdit>(w, 0, QStringLiteral("ChannelTag_DI_01")), QStringLiteral("pump 1 running"));
+        type(onTile<QLineEdit>(w, 0, QStringLiteral("ChannelTag_DI_03")), QString());
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
+        QString error;
+        const std::optional<Site> saved = readSite(path, &error);
+        QVERIFY2(saved, qPrintable(error));
+        QCOMPARE(saved->modules[0].tag, QStringLiteral("Pump house B1"));
+        QCOMPARE(saved->modules[0].channelTags, (QMap<QString, QString>{{"DI_01", "pump 1 running"}}));
+        QCOMPARE(saved->modules[0].unknown.value(QStringLiteral("wiring")).toString(), QStringLiteral("X1"));
+        QCOMPARE(saved->modules[4].code, 2);
+
+        // The trend's channels tagged; the traffic monitor through the program's hook; the value log.
+        QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier);
+        QVERIFY(w->findChild<TrendWindow *>() && w->values().trend());
+        const auto &channels = w->values().trend()->channels();
+        QTRY_VERIFY_WITH_TIMEOUT(std::any_of(channels.begin(), channels.end(), [](const Trend::Channel &c) { return c.caption == QLatin1String("1 DI_01 pump 1 running"); }), kWaitMs);
+        for (QAction *a : w->actions())
+            if (a->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_T))
+                a->trigger();
+        QTRY_VERIFY(w->findChild<TrafficWindow *>());
+        QTest::mouseClick(w->Command_Log, Qt::LeftButton);
+        QFile log(env.path() + QStringLiteral("/values.csv"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString logged = QString::fromUtf8(log.readAll());
+        QVERIFY(logged.startsWith(QLatin1String("time,window,address,channel,value,unit,raw,text,module_tag,channel_tag\n")));
+        QVERIFY(logged.contains(QLatin1String(",KV5510ADAM,1,DI_03,1,,1,ON,Pump house A2,pump 2 running\n")));
+        QVERIFY(logged.contains(QLatin1String(",KV5510ADAM,1,DI_01,0,,0,OFF,Pump house B1,pump 1 running\n"))); // as edited
+        QVERIFY(logged.contains(QLatin1String(",KV1720ADAM,4,AO,12.5,mA,12500,12.50mA,,\n")));
+
+        // A double-click on a tile: that module's own window, the site's port closed; back on closing.
+        QTest::mouseDClick(child(w, QStringLiteral("Tile_4")), Qt::LeftButton, {}, QPoint(3, 3));
+        ModuleWindow *m = tool.registry.window(QStringLiteral("KV5510ADAM"));
+        QVERIFY(m && m->isVisible() && !w->isVisible() && !w->portIsOpen() && !tool.main.isVisible());
+        QCOMPARE(m->Combo1->currentText() + m->Combo2->currentText() + m->Combo3->currentText(), QStringLiteral("COM19600None"));
+        QCOMPARE(m->Combo_Addr.value(0)->currentText(), QStringLiteral("5"));
+        m->close();
+        QVERIFY(w->isVisible() && w->portIsOpen() && w->polling() && !tool.main.isVisible());
+        w->close();
+        QVERIFY(tool.main.isVisible());
+        SiteWindow::setAskPath({});
+    }
+};
+
+QTEST_MAIN(TestSiteWindow)
+#include "test_sitewindow.moc"
