@@ -1,7 +1,6 @@
 // "Set address…" on a row of the Bus Finder: the new address asked, then written to that module
 // alone as korvant-cli's set-address --to-address does: the module read, the new address read
-// (nobody may answer there), the write, and the module read at its new address. Each step waits
-// as a probe of the sweep does, and no less than four times the row's response.
+// (nobody may answer there), the write, and the module read at its new address.
 #include "busfinder.h"
 
 #include "exchange.h"
@@ -43,8 +42,12 @@ void BusFinderWindow::setAddressOfRow(int row)
         return;
     }
     const qint64 turnaroundUs = addressFromText(Combo_Turnaround->currentText()).value_or(20) * 1000LL;
-    // A request, its echo where the adapter gives one, and the parameter reply.
-    m_writeWaitUs = qMax(lineTimeUs(r.heardCode, 8 + 8 + 11) + turnaroundUs, qint64(r.responseMs * 4000));
+    // A request, its echo where the adapter gives one, and the parameter reply; no less than four
+    // times the slowest response heard (a module at the new address may be that one).
+    double slowestMs = 0;
+    for (const FinderRow &other : std::as_const(m_rows))
+        slowestMs = qMax(slowestMs, other.responseMs);
+    m_writeWaitUs = qMax(lineTimeUs(r.heardCode, 8 + 8 + 11) + turnaroundUs, qint64(slowestMs * 4000));
     m_write = OneModuleWrite::address(std::uint8_t(r.address), *to);
     m_writeRow = index;
     m_writeTo = *to;

@@ -33,20 +33,13 @@
 #include <QCheckBox>
 #include <QChartView>
 #include <QDateTimeAxis>
-#include <QContextMenuEvent>
 #include <QGraphicsLineItem>
 #include <QGroupBox>
 #include <QListView>
-#include <QMenu>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStandardItemModel>
-#include <QStyle>
-#include <QTextLayout>
 #include <QTableWidget>
-#include <QTimer>
 #include <QToolTip>
 #include <QHeaderView>
 #include <QWheelEvent>
@@ -1168,15 +1161,13 @@ private slots:
         trend->refresh();
         QChart *chart = trend->chartView->chart();
         QCOMPARE(chart->series().size(), 10);
-        QSet<QRgb> colours;
-        for (QAbstractSeries *series : chart->series())
-            colours << static_cast<QLineSeries *>(series)->color().rgb();
-        QCOMPARE(colours.size(), 10);
+        QSet<QRgb> colours; // the lines' colours, then the rest of sixteen (KV5530ADAM's inputs), all told apart
         for (int i = 0; i < 16; ++i)
-            colours << TrendWindow::seriesColour(i).rgb();
-        QCOMPARE(colours.size(), 16); // as many as KV5530ADAM's inputs
+            colours << (i < 10 ? static_cast<QLineSeries *>(chart->series()[i])->color() : TrendWindow::seriesColour(i)).rgb();
+        QCOMPARE(colours.size(), 16);
         auto *lanes = qobject_cast<QCategoryAxis *>(chart->axes(Qt::Vertical).value(1));
-        QVERIFY(lanes && lanes->labelsVisible() && lanes->endValue(QStringLiteral("DI_02")) == 2.0);
+        QVERIFY(lanes && lanes->labelsVisible() && lanes->labelsPosition() == QCategoryAxis::AxisLabelsPositionOnValue
+                && lanes->endValue(QStringLiteral("DI_02")) == 2.0);
         QCOMPARE(lanes->categoriesLabels(), (QStringList{"DI_01", "DI_02", "DI_03", "DI_04"}));
         // The cursor at the right edge reads the newest values.
         QCoreApplication::sendPostedEvents(); // the chart laid out again for the lanes' labels

@@ -7,9 +7,7 @@
 #include "prompt.h"
 #include "simline.h"
 #include "simmodule.h"
-#include "textbox.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -26,7 +24,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
-#include <QTimer>
 
 #include <memory>
 
