@@ -1,5 +1,7 @@
 #include "trend.h"
 
+#include "conversions.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -95,6 +97,23 @@ std::optional<double> TrendSeries::valueAt(qint64 ms) const
     return std::isnan(last) ? std::nullopt : std::optional<double>(last);
 }
 
+QString Trend::Channel::text(double value) const
+{
+    if (digital)
+        return value != 0 ? kOn : kOff;
+    return QString::number(value, 'f', decimals) + unit;
+}
+
+// The decimals of a value's text: the digits after its point ("10.00mA": 2, "25℃": 0).
+static int decimalsOf(const QString &text)
+{
+    const qsizetype point = text.indexOf(QLatin1Char('.'));
+    int n = 0;
+    while (point >= 0 && point + 1 + n < text.size() && text[point + 1 + n].isDigit())
+        ++n;
+    return n;
+}
+
 void Trend::add(const QVector<ValueRow> &rows)
 {
     for (const ValueRow &row : rows) {
@@ -104,6 +123,8 @@ void Trend::add(const QVector<ValueRow> &rows)
             m_channels.push_back({row.channel, row.unit, row.digital, {}});
             it = std::prev(m_channels.end());
         }
+        if (row.value)
+            it->decimals = decimalsOf(row.text);
         it->series.add(row.wallMs, row.value);
         m_lastMs = std::max(m_lastMs, row.wallMs);
     }

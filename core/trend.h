@@ -52,6 +52,9 @@ public:
         QString unit;
         bool digital = false;
         TrendSeries series;
+        int decimals = 0; // as the window shows the channel's values ("10.00mA": 2)
+        // A value as the window shows it: "10.00mA", "ON".
+        QString text(double value) const;
     };
     void add(const QVector<ValueRow> &rows);
     const std::deque<Channel> &channels() const { return m_channels; }

@@ -12,8 +12,11 @@
 #include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QSaveFile>
 
 
@@ -23,6 +26,41 @@ const QString kStop = QStringLiteral("Stop");
 const QStringList kColumns = {QStringLiteral("Address"), QStringLiteral("Model"), QStringLiteral("Code"),
                               QStringLiteral("Baud"), QStringLiteral("Parity"), QStringLiteral("Response ms"),
                               QStringLiteral("Note")};
+
+// A shared address's row says what to do about it.
+const QString kSharedAdvice = QStringLiteral(" Disconnect all but one, then Set address…");
+const QString kSharedTip = QStringLiteral("Several modules answer at this address. Disconnect all but one of them, give "
+                                          "that one a free address with \"Set address…\" (right-click), then connect "
+                                          "the next and do the same.");
+
+// What the window keeps while the program runs, for its next opening.
+struct Kept {
+    bool any = false;
+    QVector<FinderRow> rows;
+    QList<bool> ticked;
+    QString from, to, turnaround;
+};
+Kept &kept()
+{
+    static Kept k;
+    return k;
+}
+
+// A cell that sorts numbers by value, ahead of texts (the empty cells of rows without them).
+class Cell : public QTableWidgetItem
+{
+public:
+    bool operator<(const QTableWidgetItem &other) const override
+    {
+        const QVariant a = data(Qt::DisplayRole), b = other.data(Qt::DisplayRole);
+        const bool numberA = a.typeId() != QMetaType::QString, numberB = b.typeId() != QMetaType::QString;
+        if (numberA && numberB)
+            return a.toDouble() < b.toDouble();
+        if (numberA != numberB)
+            return numberA;
+        return a.toString() < b.toString();
+    }
+};
 
 std::function<ModuleWindow *(const QString &)> &openWindowSlot()
 {
@@ -40,7 +78,7 @@ QList<QVariant> cells(const FinderRow &r)
             known(r.baud()),
             r.parity() ? parityName(r.parity()) : QString(),
             r.responseMs >= 0 ? QVariant(QString::number(r.responseMs, 'f', 2).toDouble()) : QVariant(QString()),
-            r.note};
+            r.kind == FinderRow::SharedAddress ? r.note + kSharedAdvice : r.note};
 }
 } // namespace
 
@@ -63,6 +101,36 @@ BusFinderWindow::BusFinderWindow(QWidget *parent)
     m_writesSetRc = false;
 }
 
+BusFinderWindow::~BusFinderWindow()
+{
+    keepState();
+}
+
+void BusFinderWindow::keepState() const
+{
+    Kept &k = kept();
+    k = {true, m_rows, {}, Combo_From->currentText(), Combo_To->currentText(), Combo_Turnaround->currentText()};
+    for (const QCheckBox *box : Check_Code)
+        k.ticked << box->isChecked();
+}
+
+void BusFinderWindow::restoreState()
+{
+    const Kept &k = kept();
+    if (!k.any)
+        return;
+    for (int i = 0; i < Check_Code.size(); ++i)
+        Check_Code[i]->setChecked(k.ticked.value(i, true));
+    Combo_From->setEditText(k.from);
+    Combo_To->setEditText(k.to);
+    Combo_Turnaround->setEditText(k.turnaround);
+    m_rows = k.rows;
+    Label_TimeLeft->setText(QStringLiteral("%1 found").arg(std::count_if(m_rows.begin(), m_rows.end(), [](const FinderRow &r) {
+        return r.isModule();
+    })));
+    showRows();
+}
+
 // The table of what was found: read-only rows, sorted by a click on a header, Ctrl+C copies.
 void BusFinderWindow::buildResultsTable()
 {
@@ -70,14 +138,68 @@ void BusFinderWindow::buildResultsTable()
     Table_Results->setHorizontalHeaderLabels(kColumns);
     Table_Results->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table_Results->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Table_Results->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
     Table_Results->setSortingEnabled(true);
-    Table_Results->horizontalHeader()->setStretchLastSection(true);
     Table_Results->verticalHeader()->hide();
+    Table_Results->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Table_Results, &QWidget::customContextMenuRequested, this, &BusFinderWindow::showMenu);
     auto *copy = new QAction(QStringLiteral("Copy"), Table_Results);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
     connect(copy, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(selectedText()); });
     Table_Results->addAction(copy);
+}
+
+// "Test" hands over as a double-click does; "Set address…" for any row with an address. Each
+// runs once the menu is closed.
+void BusFinderWindow::showMenu(const QPoint &at)
+{
+    const int row = Table_Results->rowAt(at.y());
+    const QTableWidgetItem *item = Table_Results->item(row, 0);
+    if (!item)
+        return;
+    const FinderRow &r = m_rows.value(item->data(Qt::UserRole).toInt());
+    const bool idle = !m_finder.running() && !m_write;
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("Menu_Row"));
+    QAction *test = menu.addAction(QStringLiteral("Test"));
+    test->setEnabled(idle && r.kind == FinderRow::Module && findModel(modelName(r.model)));
+    connect(test, &QAction::triggered, this, [this, row] { Table_Results_DoubleClick(row); }, Qt::QueuedConnection);
+    QAction *set = menu.addAction(QStringLiteral("Set address…"));
+    set->setEnabled(idle && r.isModule());
+    connect(set, &QAction::triggered, this, [this, row] { setAddressOfRow(row); }, Qt::QueuedConnection);
+    menu.exec(Table_Results->viewport()->mapToGlobal(at));
+}
+
+void BusFinderWindow::fitFrames()
+{
+    const int gap = twips(120);
+    int column = twips(1440);
+    for (const QCheckBox *box : std::as_const(Check_Code))
+        column = qMax(column, box->sizeHint().width());
+    for (int i = 0; i < Check_Code.size(); ++i)
+        Check_Code[i]->setGeometry(gap + (i % 4) * column, Check_Code[i]->y(), column, Check_Code[i]->height());
+    Frame_Codes->resize(qMax(Frame_Codes->width(), 2 * gap + 4 * column), Frame_Codes->height());
+    // In the range's frame, line by line: a label as wide as its text, its box after it.
+    int right = 0;
+    const auto label = [this](const char *name) { return Frame_Range->findChild<QLabel *>(QLatin1String(name)); };
+    for (const QList<QWidget *> &line : {QList<QWidget *>{label("Combo_From_Label"), Combo_From, label("Combo_To_Label"), Combo_To},
+                                         QList<QWidget *>{label("Label_Turnaround"), Combo_Turnaround}}) {
+        int x = gap;
+        for (QWidget *w : line) {
+            const bool caption = qobject_cast<QLabel *>(w);
+            w->setGeometry(x, w->y(), caption ? qMax(w->width(), w->sizeHint().width()) : w->width(), w->height());
+            x += w->width() + (caption ? 0 : gap / 2);
+        }
+        right = qMax(right, x);
+    }
+    Frame_Range->setGeometry(Frame_Codes->geometry().right() + 1 + gap, Frame_Range->y(),
+                             qMax(Frame_Range->width(), right + gap), Frame_Range->height());
+    const int width = qMax(this->width(), Frame_Range->geometry().right() + 1 + gap);
+    setFixedSize(width, height());
+    Table_Results->resize(width - gap - Table_Results->x(), Table_Results->height());
+    Label_TimeLeft->move(width - gap - Label_TimeLeft->width(), Label_TimeLeft->y());
+    Progress->resize(Label_TimeLeft->x() - gap - Progress->x(), Progress->height());
 }
 
 void BusFinderWindow::loadPanels()
@@ -117,6 +239,7 @@ void BusFinderWindow::loadPanels()
     Label_TimeLeft = placed(new QLabel(this), QStringLiteral("Label_TimeLeft"), 9900, 1620, 2580, 375);
 
     buildResultsTable();
+    fitFrames();
     Command_Export = placed(new QPushButton(QStringLiteral("Export CSV…"), this), QStringLiteral("Command_Export"), 2640, 6480, 1800, 450);
 
     connect(Command_Start, &QPushButton::clicked, this, &BusFinderWindow::Command_Start_Click);
@@ -130,6 +253,7 @@ void BusFinderWindow::loadPanels()
         if (!file.open(QIODevice::WriteOnly) || file.write(csvText().toUtf8()) < 0 || !file.commit())
             Prompt(this, QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
     });
+    restoreState();
 }
 
 void BusFinderWindow::Command_Start_Click()
@@ -139,6 +263,8 @@ void BusFinderWindow::Command_Start_Click()
         finished();
         return;
     }
+    if (m_write)
+        return;
     FinderOptions options;
     options.codes.clear();
     for (int i = 0; i < Check_Code.size(); ++i)
@@ -169,6 +295,8 @@ void BusFinderWindow::Command_Start_Click()
     options.repliesTakeLineTime = line()->takesLineTime();
     m_finder = BusFinder(options);
     m_shownRows = -1;
+    m_sweeping = true;
+    m_rows.clear();
     Table_Results->setRowCount(0);
     Command_Start->setText(kStop);
     follow(m_finder.start(nowUs()));
@@ -213,6 +341,8 @@ void BusFinderWindow::follow(BusFinder::Next next)
 
 void BusFinderWindow::TM_Probe_Timer()
 {
+    if (m_write)
+        return judgeWriteStep();
     if (!m_finder.running())
         return;
     if (m_listening) {
@@ -227,13 +357,14 @@ void BusFinderWindow::TM_Probe_Timer()
     probe.judge(received());
     recordVerdict(probe.verdict, int(probe.echo.size()), probe.echoKnown);
     const BusFinder::Next next = m_finder.judged(probe.reply, probe.reply.isEmpty() ? -1 : m_lastByteUs, nowUs());
-    showRows();
+    takeRows();
     follow(next);
 }
 
 void BusFinderWindow::onLineLost()
 {
     m_finder.stop();
+    m_write.reset();
     finished();
 }
 
@@ -243,8 +374,11 @@ void BusFinderWindow::finished()
     line()->close();
     Frame1->showOpen(false);
     Command_Start->setText(kStart);
-    showRows();
-    showProgress();
+    if (m_sweeping) {
+        m_sweeping = false;
+        takeRows();
+        showProgress();
+    }
 }
 
 void BusFinderWindow::showProgress()
@@ -255,26 +389,54 @@ void BusFinderWindow::showProgress()
                                                : QStringLiteral("%1 found").arg(m_finder.modulesFound()));
 }
 
-void BusFinderWindow::showRows()
+void BusFinderWindow::takeRows()
 {
-    const QVector<FinderRow> &rows = m_finder.rows();
     // Rows merge while the sweep goes on, so the table is laid out again whenever one is added
     // and once at the end.
-    if (rows.size() == m_shownRows && m_finder.running())
+    if (m_finder.rows().size() == m_shownRows && m_finder.running())
         return;
-    m_shownRows = int(rows.size());
+    m_shownRows = int(m_finder.rows().size());
+    m_rows = m_finder.rows();
+    sortRows();
+    showRows();
+}
+
+void BusFinderWindow::sortRows()
+{
+    std::stable_sort(m_rows.begin(), m_rows.end(), [](const FinderRow &a, const FinderRow &b) {
+        return (a.isModule() ? a.address : 256) < (b.isModule() ? b.address : 256);
+    });
+}
+
+void BusFinderWindow::showRows()
+{
     Table_Results->setSortingEnabled(false);
-    Table_Results->setRowCount(int(rows.size()));
-    for (int i = 0; i < rows.size(); ++i) {
-        const QList<QVariant> values = cells(rows[i]);
+    Table_Results->setRowCount(int(m_rows.size()));
+    for (int i = 0; i < m_rows.size(); ++i) {
+        const QList<QVariant> values = cells(m_rows[i]);
         for (int c = 0; c < values.size(); ++c) {
-            auto *item = new QTableWidgetItem;
+            auto *item = new Cell;
             item->setData(Qt::DisplayRole, values[c]);
             item->setData(Qt::UserRole, i);
+            if (m_rows[i].kind == FinderRow::SharedAddress)
+                item->setToolTip(kSharedTip);
             Table_Results->setItem(i, c, item);
         }
     }
     Table_Results->setSortingEnabled(true);
+    fitColumns();
+}
+
+// Every column as wide as its header and cells ask in the table's font (the notes are never
+// cut: the table scrolls sideways instead); the last one fills what is left.
+void BusFinderWindow::fitColumns()
+{
+    Table_Results->resizeColumnsToContents();
+    const int last = Table_Results->columnCount() - 1;
+    int others = 0;
+    for (int c = 0; c < last; ++c)
+        others += Table_Results->columnWidth(c);
+    Table_Results->setColumnWidth(last, qMax(Table_Results->columnWidth(last), Table_Results->viewport()->width() - others));
 }
 
 void BusFinderWindow::Table_Results_DoubleClick(int row)
@@ -282,9 +444,9 @@ void BusFinderWindow::Table_Results_DoubleClick(int row)
     const QTableWidgetItem *item = Table_Results->item(row, 0);
     if (!item)
         return;
-    const FinderRow r = m_finder.rows().value(item->data(Qt::UserRole).toInt());
+    const FinderRow r = m_rows.value(item->data(Qt::UserRole).toInt());
     const QString model = modelName(r.model);
-    if (r.kind != FinderRow::Module || !findModel(model) || !openWindowSlot())
+    if (r.kind != FinderRow::Module || !findModel(model) || !openWindowSlot() || m_write)
         return;
     const int port = portNumber();
     if (m_finder.running())

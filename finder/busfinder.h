@@ -1,10 +1,13 @@
 // The "Bus Finder" window: the core's bus finder over the window's line, with the settings to
 // sweep, the address range, a progress bar with the time left and the modules found in a table
-// (sortable, Ctrl+C copies, "Export CSV…"). A double-click on a module hands over to that model's
-// window, with the port, baud rate, parity and address chosen.
+// (sorted by address, sortable, Ctrl+C copies, "Export CSV…"). A double-click on a module, or "Test"
+// on a row's right-click, hands over to that model's window, with the port, baud rate, parity and
+// address chosen; "Set address…" gives the module of a row a new address (core/onemodule.h). The
+// rows, the ticked settings and the range stay while the program runs (not on disk).
 #pragma once
 
 #include "finder.h"
+#include "onemodule.h"
 #include "modulewindow.h"
 
 #include <QCheckBox>
@@ -13,11 +16,14 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include <optional>
+
 class BusFinderWindow : public ModuleWindow
 {
     Q_OBJECT
 public:
     explicit BusFinderWindow(QWidget *parent = nullptr);
+    ~BusFinderWindow() override;
 
     // Whoever opens a model's window by its name (the program's window registry).
     static void setOpenWindow(std::function<ModuleWindow *(const QString &name)> open);
@@ -25,6 +31,11 @@ public:
     void Command_Start_Click();
     void TM_Probe_Timer();
     void Table_Results_DoubleClick(int row);
+    // "Set address…" on a table row: asks the new address, then writes it to that module alone.
+    void setAddressOfRow(int row);
+    // The rows found, as data, in address order (what the table shows, with the addresses set
+    // since): what a site of the modules found is made from.
+    const QVector<FinderRow> &foundRows() const { return m_rows; }
     // The rows as CSV, a header first; what "Export CSV…" writes.
     QString csvText() const;
     // The selected rows as tab-separated lines (Ctrl+C).
@@ -50,10 +61,24 @@ protected:
 
 private:
     void buildResultsTable();
+    void showMenu(const QPoint &at);
+    // The settings' boxes and the range's labels as wide as their texts ask in the window's font;
+    // the window grows by what they lack.
+    void fitFrames();
+    void fitColumns();
+    void keepState() const;
+    void restoreState();
+    // Set address…: the step's request sent, and its reply judged when its wait is over.
+    void sendWriteStep();
+    void judgeWriteStep();
+    void writeDone(const Exchange &last);
     // Does what the finder asks next (not ModuleWindow::apply: the finder is no cycle machine).
     void follow(BusFinder::Next next);
     void finished();
     void showProgress();
+    // The finder's rows taken, and sorted by address (the settings' notes last).
+    void takeRows();
+    void sortRows();
     void showRows();
     qint64 nowUs() const { return m_clock.nsecsElapsed() / 1000; }
 
@@ -64,6 +89,12 @@ private:
     bool m_listening = false;    // the finder listens: nothing was sent
     QByteArray m_heardBefore;    // the bytes received before the listening began
     int m_shownRows = -1;
+    bool m_sweeping = false;
+    QVector<FinderRow> m_rows;             // shown in the table
+    std::optional<OneModuleWrite> m_write; // Set address… under way
+    int m_writeRow = -1;                   // into m_rows
+    int m_writeTo = 0;                     // the new address
+    qint64 m_writeWaitUs = 0;              // each step's wait
 };
 
 ModuleWindow *createBusFinder(QWidget *parent = nullptr);

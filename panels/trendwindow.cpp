@@ -3,6 +3,7 @@
 #include "prompt.h"
 #include "windowvalues.h"
 
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QComboBox>
@@ -10,6 +11,7 @@
 #include <QDateTimeAxis>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGraphicsLineItem>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -38,6 +40,19 @@ static QString askPath(QWidget *parent, const QString &title, const QString &fil
     if (askPathSlot())
         return askPathSlot()(parent, title, filter);
     return QFileDialog::getSaveFileName(parent, title, QString(), filter);
+}
+
+// The path with the suffix added when the name typed has none ("trend" -> "trend.csv").
+static QString withSuffix(const QString &path, const QString &suffix)
+{
+    return QFileInfo(path).suffix().isEmpty() ? path + QLatin1Char('.') + suffix : path;
+}
+
+QColor TrendWindow::seriesColour(int i)
+{
+    static const QRgb colours[] = {0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f,
+                                   0xbcbd22, 0x17becf, 0x393b79, 0xe6ab02, 0x000000, 0xa6cee3, 0xfb9a99, 0x66a61e};
+    return QColor(colours[i % 16]);
 }
 
 const QStringList &TrendWindow::spanTexts()
@@ -75,6 +90,8 @@ TrendWindow::TrendWindow(const Trend *trend, WindowValues *values, const QString
     cursorLabel = new QLabel(this);
     cursorLabel->setObjectName(QStringLiteral("cursorLabel"));
     cursorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    logLabel = new QLabel(this);
+    logLabel->setObjectName(QStringLiteral("logLabel"));
 
     buildChart(conversion);
 
@@ -82,6 +99,7 @@ TrendWindow::TrendWindow(const Trend *trend, WindowValues *values, const QString
     bar->addWidget(spanBox);
     bar->addWidget(pauseButton);
     bar->addStretch();
+    bar->addWidget(logLabel);
     bar->addWidget(savePngButton);
     bar->addWidget(saveCsvButton);
     bar->addWidget(logButton);
@@ -132,28 +150,34 @@ void TrendWindow::buildChart(Conversion conversion)
 void TrendWindow::buildSeries()
 {
     int lanes = 0;
-    for (std::size_t i = size_t(m_series.size()); i < m_trend->channels().size(); ++i) {
+    for (std::size_t i = 0; i < m_trend->channels().size(); ++i) {
         const Trend::Channel &c = m_trend->channels()[i];
+        if (i < size_t(m_series.size())) {
+            lanes += c.digital;
+            continue;
+        }
         auto *series = new QLineSeries;
         series->setName(c.digital ? c.caption : QStringLiteral("%1 (%2)").arg(c.caption, c.unit));
         m_chart->addSeries(series);
+        series->setColor(seriesColour(int(i)));
         series->attachAxis(m_time);
         if (c.digital) {
             if (!m_digitalAxis) {
-                m_digitalAxis = new QValueAxis;
-                m_digitalAxis->setLabelsVisible(false);
+                m_digitalAxis = new QCategoryAxis;
+                m_digitalAxis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
                 m_digitalAxis->setGridLineVisible(false);
                 m_digitalAxis->setTitleText(QStringLiteral("ON / OFF"));
                 m_chart->addAxis(m_digitalAxis, Qt::AlignRight);
             }
+            // The lane's label halfway between its OFF and its ON.
+            m_digitalAxis->append(c.caption, kDigitalLane * lanes + 0.5);
             series->attachAxis(m_digitalAxis);
+            ++lanes;
         } else {
             series->attachAxis(m_analogAxis);
         }
         m_series.append(series);
     }
-    for (const Trend::Channel &c : m_trend->channels())
-        lanes += c.digital;
     if (m_digitalAxis)
         m_digitalAxis->setRange(-0.25, kDigitalLane * lanes - 0.25);
 }
@@ -214,10 +238,7 @@ void TrendWindow::showCursor(qint64 ms)
     QStringList parts{QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("HH:mm:ss.zzz"))};
     for (const Trend::Channel &c : m_trend->channels()) {
         const std::optional<double> v = c.series.valueAt(ms);
-        const QString value = !v ? QStringLiteral("-")
-                              : c.digital ? (*v != 0 ? QStringLiteral("ON") : QStringLiteral("OFF"))
-                                          : QString::number(*v, 'g', 6) + c.unit;
-        parts << QStringLiteral("%1 %2").arg(c.caption, value);
+        parts << QStringLiteral("%1 %2").arg(c.caption, v ? c.text(*v) : QStringLiteral("-"));
     }
     cursorLabel->setText(parts.join(QStringLiteral("  ")));
     const QRectF area = m_chart->plotArea();
@@ -242,9 +263,10 @@ bool TrendWindow::eventFilter(QObject *watched, QEvent *event)
 
 void TrendWindow::savePng()
 {
-    const QString path = askPath(this, QStringLiteral("Save PNG"), QStringLiteral("PNG images (*.png)"));
-    if (path.isEmpty())
+    const QString asked = askPath(this, QStringLiteral("Save PNG"), QStringLiteral("PNG images (*.png)"));
+    if (asked.isEmpty())
         return;
+    const QString path = withSuffix(asked, QStringLiteral("png"));
     if (!chartView->grab().save(path, "PNG"))
         Prompt(this, QStringLiteral("Cannot write %1").arg(path));
 }
@@ -254,19 +276,38 @@ void TrendWindow::saveCsv()
     const QString path = askPath(this, QStringLiteral("Save CSV"), QStringLiteral("CSV files (*.csv)"));
     if (path.isEmpty())
         return;
-    QFile file(path);
+    QFile file(withSuffix(path, QStringLiteral("csv")));
     const QByteArray text = trendCsv(*m_trend, m_caption, m_endMs - spanMs(), m_endMs).toUtf8();
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
-        Prompt(this, QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+        Prompt(this, QStringLiteral("Cannot write %1: %2").arg(file.fileName(), file.errorString()));
 }
 
 void TrendWindow::logValues()
 {
-    const QString path = askPath(this, QStringLiteral("Log values"), QStringLiteral("CSV files (*.csv)"));
-    if (path.isEmpty())
+    if (m_values->log())
+        return stopLog();
+    const QString asked = askPath(this, QStringLiteral("Log values"), QStringLiteral("CSV files (*.csv)"));
+    if (asked.isEmpty())
         return;
+    const QString path = withSuffix(asked, QStringLiteral("csv"));
     m_values->setLog(std::make_unique<ValueLog>(path, [this](const QString &message) {
         Prompt(this, message.first(1).toUpper() + message.sliced(1));
     }));
-    logButton->setToolTip(QStringLiteral("Logging to %1").arg(path));
+    logButton->setText(QStringLiteral("Stop log"));
+    logLabel->setText(QStringLiteral("Logging to %1").arg(QFileInfo(path).fileName()));
+    logLabel->setToolTip(path);
+}
+
+void TrendWindow::stopLog()
+{
+    m_values->setLog(nullptr);
+    logButton->setText(QStringLiteral("Log values…"));
+    logLabel->clear();
+    logLabel->setToolTip(QString());
+}
+
+void TrendWindow::closeEvent(QCloseEvent *event)
+{
+    stopLog();
+    QWidget::closeEvent(event);
 }

@@ -1,5 +1,6 @@
 // "Trend - <caption>": a module window's values over the last 1, 5, 15 or 60 minutes, a line
-// per channel in the window's unit, digital inputs as steps on an axis of their own. It draws
+// per channel in the window's unit, each in a colour of its own, digital inputs as steps on an
+// axis of their own whose lanes are labelled with their channels. It draws
 // the window's Trend (core/trend.h), reduced to the chart's width, a few times a second; the
 // values come in whether it is shown or paused.
 #pragma once
@@ -13,6 +14,7 @@
 
 #include <functional>
 
+class QCategoryAxis;
 class QChart;
 class QChartView;
 class QComboBox;
@@ -37,6 +39,9 @@ public:
     static void setAskPath(AskPath ask);
 
     static const QStringList &spanTexts(); // "1 min", "5 min", "15 min", "60 min"
+    // The colour of the trend's i-th channel: sixteen told apart, as many as a model has channels
+    // at most (KV5530ADAM's inputs), then again.
+    static QColor seriesColour(int i);
     qint64 spanMs() const;
     bool paused() const { return m_paused; }
     // Draws the trend up to its newest value (or where it was paused).
@@ -46,14 +51,20 @@ public:
 
     QComboBox *spanBox;
     QPushButton *pauseButton, *savePngButton, *saveCsvButton, *logButton;
-    QLabel *cursorLabel;
+    QLabel *cursorLabel, *logLabel;
     QChartView *chartView;
     QTimer *refreshTimer;
 
     void savePng();
     void saveCsv();
+    // "Log values…" asks a file and logs to it, "Stop log" (the button while logging) stops; the
+    // log stops too when the window closes.
     void logValues();
+    void stopLog();
     void pauseClick();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void buildChart(Conversion conversion);
@@ -65,7 +76,8 @@ private:
     QString m_caption;
     QChart *m_chart;
     QDateTimeAxis *m_time;
-    QValueAxis *m_analogAxis, *m_digitalAxis = nullptr;
+    QValueAxis *m_analogAxis;
+    QCategoryAxis *m_digitalAxis = nullptr;
     QList<QLineSeries *> m_series; // a line per channel of the trend, in its order
     QGraphicsLineItem *m_cursor;
     bool m_paused = false;

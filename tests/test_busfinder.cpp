@@ -1,6 +1,7 @@
 // The Bus Finder window on simulated modules, one of them late, behind an adapter that echoes: opened from Main with Ctrl+B, a sweep typed in as a
-// technician would, its table, copy, CSV and its export, and the double-click that hands over to a model's
-// window with the port, baud rate, parity and address chosen.
+// technician would, its table, copy, CSV and its export, "Set address…" on a row, and the double-click (or
+// "Test") that hands over to a model's window with the port, baud rate, parity and address chosen; opened
+// again, the window shows what it found and how it was set.
 #include "support/guitest.h"
 
 #include "busfinder.h"
@@ -8,11 +9,10 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QHeaderView>
+#include <QInputDialog>
 #include <QProgressBar>
 #include <QRegularExpression>
 #include <QTableWidget>
-#include <QTimer>
 
 namespace {
 constexpr int kWaitMs = 20000;
@@ -44,11 +44,15 @@ private slots:
     void sweepTableAndHandOver()
     {
         GuiTestEnvironment env;
-        env.bus.addModule(5510, 3, 2);
-        env.bus.addModule(5530, 3, 2);
+        SimModule *shared = env.bus.addModule(5510, 3, 2);
+        SimModule *other = env.bus.addModule(5530, 3, 2);
+        env.bus.addModule(5520, 12, 2)->faults.delayMs = 40;
         env.bus.addModule(1730, 7, 3)->faults.delayMs = 40; // heard when the broadcast is asked again
         env.bus.addModule(7710, 40, 7);
         const QByteArray setRc = env.readSys(QStringLiteral("set.rc"));
+        QFont wide = QApplication::font(); // captions wider than their twips allow
+        wide.setLetterSpacing(QFont::PercentageSpacing, 250);
+        QApplication::setFont(wide);
         ToolWindows tool;
         tool.main.show();
         tool.main.activateWindow();
@@ -72,47 +76,93 @@ private slots:
         retype(w->Combo_Turnaround, QStringLiteral("5"));
         QTest::mouseClick(w->Command_Start, Qt::LeftButton);
         QCOMPARE(w->Command_Start->text(), QStringLiteral("Stop"));
-        QTRY_VERIFY_WITH_TIMEOUT(w->Label_TimeLeft->text().endsWith(QLatin1String(" s left")), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(w->Table_Results->rowCount() > 0 && w->Label_TimeLeft->text().endsWith(QLatin1String(" s left")), kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(w->Command_Start->text(), QStringLiteral("Start"), kWaitMs);
         QVERIFY(env.messages.isEmpty() && !simLine(w)->isOpen()); // the finder's end closes the line
         QCOMPARE(w->Progress->value(), w->Progress->maximum());
-        QCOMPARE(w->Progress->maximum(), 3 + 3 * 45 + 2); // the late module's broadcast and the shared address again
-        QCOMPARE(w->Label_TimeLeft->text(), QStringLiteral("3 found"));
+        QCOMPARE(w->Progress->maximum(), 3 + 3 * 45 + 3); // asked again: the late broadcast, the shared and the late address
+        QCOMPARE(w->Label_TimeLeft->text(), QStringLiteral("4 found"));
 
-        // Sorted by model, descending, with a click on its header twice.
+        // By address; a shared address says what to do; no text cut, the notes' column as wide as they are.
         QTableWidget *t = w->Table_Results;
-        const QHeaderView *header = t->horizontalHeader();
-        for (int i = 0; i < 2; ++i)
-            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionViewportPosition(1) + 5, 5));
-        QCOMPARE(tableRows(t), (QStringList{"40|KV7710ADAM|7|19200|Even||", "7|KV1730ADAM|3|19200|None||",
-                                            "3|||9600|None||shared address?"}));
-        QVERIFY(t->item(0, 5)->data(Qt::DisplayRole).toDouble() > 0);
+        QCOMPARE(tableRows(t), (QStringList{"3|||9600|None||shared address? Disconnect all but one, then Set address…",
+                                            "7|KV1730ADAM|3|19200|None||", "12|KV5520ADAM|2|9600|None||", "40|KV7710ADAM|7|19200|Even||"}));
+        QVERIFY(t->item(1, 5)->data(Qt::DisplayRole).toDouble() > 0);
+        QVERIFY(t->item(0, 6)->toolTip().startsWith(QLatin1String("Several modules answer at this address. Disconnect all but one")));
+        QCOMPARE(cutTexts(w->Frame_Codes) + cutTexts(w->Frame_Range), QStringList());
+        for (QWidget *frame : {w->Frame_Codes, w->Frame_Range}) // the frames grown to hold them, side by side in the window
+            QVERIFY(w->rect().contains(frame->geometry()) && frame->rect().contains(frame->childrenRect())
+                    && !w->Frame_Codes->geometry().intersects(w->Frame_Range->geometry()));
+        for (int c = 0; c < t->columnCount(); ++c)
+            QVERIFY(static_cast<QAbstractItemView *>(t)->sizeHintForColumn(c) <= t->columnWidth(c));
 
-        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(2, 0)).center());
+        QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(0, 0)).center());
         QTest::keyClick(t, Qt::Key_C, Qt::ControlModifier);
         const QString copied = QApplication::clipboard()->text();
-        QVERIFY2(QRegularExpression(QStringLiteral("^3\t\t\t9600\tNone\t[0-9.]+\tshared address\\?$")).match(copied).hasMatch(),
+        QVERIFY2(QRegularExpression(QStringLiteral("^3\t\t\t9600\tNone\t[0-9.]+\tshared address\\? Disconnect")).match(copied).hasMatch(),
                  qPrintable(copied));
-        QVERIFY(w->csvText().startsWith(QLatin1String("Address,Model,Code,Baud,Parity,Response ms,Note\n40,KV7710ADAM,7,19200,Even,")));
+        QVERIFY(w->csvText().startsWith(QLatin1String("Address,Model,Code,Baud,Parity,Response ms,Note\n3,,,9600,None,")));
         // "Export CSV…" writes that text to the file named in its dialog.
         QTimer answer;
         connect(&answer, &QTimer::timeout, [&answer] {
             if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
                 answer.stop();
-                dialog->selectFile(QDir::current().filePath(QStringLiteral("bus.csv")));
+                dialog->selectFile(QDir::current().filePath(QStringLiteral("sys/bus.csv")));
                 QMetaObject::invokeMethod(dialog, &QDialog::accept);
             }
         });
         answer.start(10);
         QTest::mouseClick(w->Command_Export, Qt::LeftButton);
-        QFile exported(QStringLiteral("bus.csv"));
-        QVERIFY(exported.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(exported.readAll()), w->csvText());
+        QCOMPARE(QString::fromUtf8(env.readSys(QStringLiteral("bus.csv"))), w->csvText());
 
         // The shared address has no model: a double-click there opens nothing.
-        QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(2, 0)).center());
+        QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(0, 0)).center());
         QVERIFY(w->isVisible());
-        const QPoint model = t->visualItemRect(t->item(0, 1)).center();
+
+        // "Set address…" on the row at address 3, the new address typed, Enter: each refusal in
+        // korvant-cli's words, then, with one module left there, written, read back and shown.
+        const auto setAddress = [&](int row, const QString &to, const std::function<void()> &whileWriting = {}) {
+            QTimer answer;
+            connect(&answer, &QTimer::timeout, [&answer, to] {
+                if (auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget())) {
+                    answer.stop();
+                    QTest::keyClicks(dialog->findChild<QLineEdit *>(), to);
+                    QTest::keyClick(dialog->findChild<QLineEdit *>(), Qt::Key_Return);
+                }
+            });
+            answer.start(10);
+            env.messages.clear();
+            rightClick(t->viewport(), QStringLiteral("Set address…"), t->visualItemRect(t->item(row, 0)).center());
+            if (whileWriting && QTest::qWaitFor([&] { return simLine(w)->isOpen(); }, kWaitMs))
+                whileWriting();
+            return QTest::qWaitFor([&] { return !answer.isActive() && !simLine(w)->isOpen(); }, kWaitMs);
+        };
+        QVERIFY(setAddress(0, QStringLiteral("0")));
+        QCOMPARE(env.messages, QStringList{"The address must be 1 to 255！"});
+        QVERIFY(setAddress(0, QStringLiteral("9"), [&] { simLine(w)->fail(); })); // the line lost: it can be asked again
+        QVERIFY(setAddress(0, QStringLiteral("9")));
+        QCOMPARE(env.messages, QStringList{"Several modules answered at address 3 (their replies collided), so nothing was written: "
+                                           "disconnect all but one and try again"});
+        other->faults.silent = true; // disconnected
+        QVERIFY(setAddress(0, QStringLiteral("12"))); // the late one
+        QCOMPARE(env.messages, QStringList{"Address 12 is taken: a module answered there, so nothing was written"});
+        shared->faults.exception = true;
+        QVERIFY(setAddress(0, QStringLiteral("9")));
+        QCOMPARE(env.messages, QStringList{"The module answered with exception 1: illegal function"});
+        shared->faults.exception = false;
+        QVERIFY(setAddress(0, QStringLiteral("9"), [&] { // Start and a double-click wait while it writes
+            QTest::mouseClick(w->Command_Start, Qt::LeftButton);
+            QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(3, 0)).center());
+            QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, t->visualItemRect(t->item(3, 0)).center());
+        }));
+        QCOMPARE(env.messages, QStringList());
+        QCOMPARE(w->Label_TimeLeft->text(), QStringLiteral("address 9 written to the module at address 3"));
+        QVERIFY(shared->address() == 9 && w->foundRows().value(1).model == 5510 && !w->traffic().waiting()); // each reply judged in the traffic too
+        const QStringList found{"7|KV1730ADAM|3|19200|None||", "9|KV5510ADAM|2|9600|None||", "12|KV5520ADAM|2|9600|None||",
+                                "40|KV7710ADAM|7|19200|Even||"};
+        QCOMPARE(tableRows(t), found);
+
+        const QPoint model = t->visualItemRect(t->item(3, 1)).center();
         QTest::mouseClick(t->viewport(), Qt::LeftButton, {}, model);
         QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, model);
         ModuleWindow *m = tool.registry.window(QStringLiteral("KV7710ADAM"));
@@ -127,6 +177,22 @@ private slots:
         m->close();
         QVERIFY(tool.main.isVisible());
         QCOMPARE(env.readSys(QStringLiteral("set.rc")), QByteArray("1\r\n19200\r\nEven\r\n"));
+
+        // Opened again: the rows, the settings ticked and the range as they were; "Test" hands over.
+        tool.main.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&tool.main));
+        QTest::keyClick(&tool.main, Qt::Key_B, Qt::ControlModifier);
+        w = qobject_cast<BusFinderWindow *>(tool.registry.window(QStringLiteral("BusFinder")));
+        QVERIFY(w && w->isVisible());
+        t = w->Table_Results;
+        QCOMPARE(tableRows(t), found);
+        QCOMPARE(w->Label_TimeLeft->text() + w->Combo_From->currentText() + w->Combo_To->currentText() + w->Combo_Turnaround->currentText(),
+                 QStringLiteral("4 found1455"));
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(w->Check_Code[i]->isChecked(), i == 1 || i == 2 || i == 6);
+        QCOMPARE(rightClick(t->viewport(), QStringLiteral("Test"), t->visualItemRect(t->item(1, 0)).center()), (QStringList{"Test", "Set address…"}));
+        QTRY_VERIFY(tool.registry.window(QStringLiteral("KV5510ADAM"))
+                    && tool.registry.window(QStringLiteral("KV5510ADAM"))->Combo_Addr.value(0)->currentText() == QLatin1String("9"));
     }
 };
 

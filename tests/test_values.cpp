@@ -303,12 +303,13 @@ private slots:
     }
 
     // "Save CSV…": the columns, a bucket's min and max per channel, times merged across channels,
-    // only the buckets of the span asked for.
+    // only the buckets of the span asked for; the cursor's text with the decimals the window showed.
     void trendCsvLines()
     {
         Trend trend;
         const auto row = [](qint64 ms, const char *channel, std::optional<double> v, const char *unit) {
-            return ValueRow{ms, QStringLiteral("W"), 1, QString::fromUtf8(channel), v, QString::fromUtf8(unit), 0, QString(), false, {}};
+            const QString text = v ? QString::number(*v, 'f', 2) + QString::fromUtf8(unit) : QStringLiteral("Not Connect");
+            return ValueRow{ms, QStringLiteral("W"), 1, QString::fromUtf8(channel), v, QString::fromUtf8(unit), 0, text, false, {}};
         };
         trend.add({row(kNoon - 1250, "AI_1", 3.0, "mA"), row(kNoon - 250, "AI_1", 4.5, "mA"), row(kNoon - 200, "T,1", 21.25, "℃")});
         trend.add({row(kNoon - 190, "AI_1", 19.0, "mA"), row(kNoon + 750, "AI_1", 7.0, "mA"), row(kNoon + 900, "T,1", std::nullopt, "℃")});
@@ -318,6 +319,7 @@ private slots:
                                 "2026-03-01T17:30:00.000+05:30,Rack 2,AI_1,4.5,19,mA\n"
                                 "2026-03-01T17:30:00.000+05:30,Rack 2,\"T,1\",21.25,21.25,℃\n"
                                 "2026-03-01T17:30:01.000+05:30,Rack 2,AI_1,7,7,mA\n"));
+        QCOMPARE(trend.channels()[1].text(7), QStringLiteral("7.00℃")); // after a "Not Connect" too
     }
 };
 

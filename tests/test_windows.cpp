@@ -27,24 +27,19 @@
 #include "widgets.h"
 
 #include <QAccessible>
+#include <QCategoryAxis>
 #include <QChart>
+#include <QLineSeries>
 #include <QCheckBox>
 #include <QChartView>
 #include <QDateTimeAxis>
-#include <QContextMenuEvent>
 #include <QGraphicsLineItem>
 #include <QGroupBox>
 #include <QListView>
-#include <QMenu>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QScreen>
-#include <QScrollBar>
 #include <QStandardItemModel>
-#include <QStyle>
-#include <QTextLayout>
 #include <QTableWidget>
-#include <QTimer>
 #include <QToolTip>
 #include <QHeaderView>
 #include <QWheelEvent>
@@ -192,41 +187,6 @@ bool cellsLookDrawnAfresh(QTableView *table)
     return compared > 0;
 }
 
-// The texts of a window that do not fit, measured with each control's own font and style: a
-// caption wider than its label or running into a neighbour, a button's caption wider than the
-// button, a text box that needs its scroll bar, a status whose closing "！" the font cannot draw.
-QStringList cutTexts(QWidget *window)
-{
-    QStringList cut;
-    for (QLabel *l : window->findChildren<QLabel *>()) {
-        if (!l->isVisible() || l->text().isEmpty())
-            continue;
-        const QRect text = QStyle::alignedRect(l->layoutDirection(), QStyle::visualAlignment(l->layoutDirection(), l->alignment()),
-                                               l->fontMetrics().size(Qt::TextSingleLine, l->text()), l->contentsRect());
-        bool fits = l->contentsRect().contains(text);
-        for (QWidget *other : l->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-            fits = fits && (other == l || !other->isVisible() || !other->geometry().intersects(text.translated(l->pos())));
-        if (!fits)
-            cut << l->objectName() + ": " + l->text();
-    }
-    for (QPushButton *b : window->findChildren<QPushButton *>())
-        if (b->isVisible() && b->sizeHint().width() > b->width())
-            cut << b->objectName() + ": " + b->text();
-    for (QAbstractScrollArea *box : window->findChildren<QAbstractScrollArea *>())
-        if ((qobject_cast<TextBox *>(box) || qobject_cast<QPlainTextEdit *>(box)) && box->verticalScrollBar()->maximum() > 0)
-            cut << box->objectName() + " scrolls";
-    if (auto *status = window->findChild<TextBox *>(QStringLiteral("Text_Message")); status && !status->toPlainText().isEmpty()) {
-        QTextLayout layout(status->toPlainText(), status->font());
-        layout.beginLayout();
-        layout.createLine();
-        layout.endLayout();
-        const QList<QGlyphRun> last = layout.glyphRuns(int(status->toPlainText().size()) - 1, 1);
-        if (last.isEmpty() || !last[0].rawFont().supportsCharacter(status->toPlainText().back()))
-            cut << QStringLiteral("Text_Message: no glyph for its last character");
-    }
-    return cut;
-}
-
 // A box in a group box, as the serial group holds it, shown.
 struct Framed {
     explicit Framed(QSize size, int x = 8) : frame(QStringLiteral(" Communication Set")), box(QStringLiteral("box"), &frame)
@@ -238,27 +198,6 @@ struct Framed {
     QGroupBox frame;
     TextBox box;
 };
-// Right-clicks target and picks the entry named pick from the menu that pops up; the entries it
-// offered (without their shortcuts).
-QStringList rightClick(QWidget *target, const QString &pick)
-{
-    QStringList offered;
-    QTimer::singleShot(0, target, [&offered, pick] {
-        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-        const QList<QAction *> actions = menu ? menu->actions() : QList<QAction *>();
-        if (menu)
-            menu->close();
-        for (QAction *a : actions) {
-            offered << a->text().section(QLatin1Char('\t'), 0, 0);
-            if (a->text() == pick)
-                a->trigger();
-        }
-    });
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), target->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(target, &click);
-    return offered;
-}
-
 // Whether every shown column of a monitor's table is as wide as its cells and header ask for.
 bool columnsFit(QTableView *t)
 {
@@ -1175,8 +1114,10 @@ private slots:
     }
 
     // A combined window's trend: fed from the window's accepted reads on a fake clock, a line per
-    // channel; the cursor, Save CSV and Log values; the program's value log on a full disk is told
-    // once while the poll and the trend go on. Only the windows with analog inputs offer it.
+    // channel in a colour of its own, the digital lanes labelled; the cursor in the window's number
+    // format, Save CSV and PNG (the suffix added when none is typed), Log values shown while it runs,
+    // stopped by its button or by closing; the program's value log on a full disk is told once while
+    // the poll and the trend go on. Only the windows with analog inputs offer it.
     void trendOfACombinedWindow()
     {
         GuiTestEnvironment env;
@@ -1220,15 +1161,24 @@ private slots:
         trend->refresh();
         QChart *chart = trend->chartView->chart();
         QCOMPARE(chart->series().size(), 10);
+        QSet<QRgb> colours; // the lines' colours, then the rest of sixteen (KV5530ADAM's inputs), all told apart
+        for (int i = 0; i < 16; ++i)
+            colours << (i < 10 ? static_cast<QLineSeries *>(chart->series()[i])->color() : TrendWindow::seriesColour(i)).rgb();
+        QCOMPARE(colours.size(), 16);
+        auto *lanes = qobject_cast<QCategoryAxis *>(chart->axes(Qt::Vertical).value(1));
+        QVERIFY(lanes && lanes->labelsVisible() && lanes->labelsPosition() == QCategoryAxis::AxisLabelsPositionOnValue
+                && lanes->endValue(QStringLiteral("DI_02")) == 2.0);
+        QCOMPARE(lanes->categoriesLabels(), (QStringList{"DI_01", "DI_02", "DI_03", "DI_04"}));
         // The cursor at the right edge reads the newest values.
+        QCoreApplication::sendPostedEvents(); // the chart laid out again for the lanes' labels
         const QPointF edge = chart->mapToScene(QPointF(chart->plotArea().right() - 1, chart->plotArea().center().y()));
         QTest::mouseMove(trend->chartView->viewport(), trend->chartView->mapFromScene(edge));
-        QTRY_VERIFY(trend->cursorLabel->text().contains(QStringLiteral("AI_1 10mA")));
+        QTRY_VERIFY(trend->cursorLabel->text().contains(QStringLiteral("AI_1 10.00mA")));
         QVERIFY(trend->cursorLabel->text().contains(QStringLiteral("DI_01 ON  DI_02 OFF")));
         // The cursor's line (the dashed one above the series) goes at a time outside the view.
         const auto cursorShown = [chart] {
             for (QGraphicsItem *item : chart->scene()->items())
-                if (item->zValue() == 10 && qgraphicsitem_cast<QGraphicsLineItem *>(item))
+                if (auto *line = qgraphicsitem_cast<QGraphicsLineItem *>(item); line && line->pen().style() == Qt::DashLine)
                     return item->isVisible();
             return false;
         };
@@ -1246,15 +1196,15 @@ private slots:
         QTest::mouseClick(trend->pauseButton, Qt::LeftButton);
         QCOMPARE(trend->pauseButton->text(), QStringLiteral("Resume"));
 
-        asked = env.path() + QStringLiteral("/sys/trend.csv");
+        asked = env.path() + QStringLiteral("/sys/trend");
         QTest::mouseClick(trend->saveCsvButton, Qt::LeftButton);
         const QByteArray csv = env.readSys(QStringLiteral("trend.csv"));
         QVERIFY(csv.contains(",KV7710ADAM,AI_1,10,10,mA\n") && csv.contains(",KV7710ADAM,DI_01,1,1,\n"));
-        asked = env.path() + QStringLiteral("/sys/trend.png");
         QTest::mouseClick(trend->savePngButton, Qt::LeftButton);
-        QCOMPARE(QImage(asked).size(), trend->chartView->size() * trend->chartView->devicePixelRatio());
-        asked = env.path() + QStringLiteral("/sys/values.csv");
+        QCOMPARE(QImage(asked + QStringLiteral(".png")).size(), trend->chartView->size() * trend->chartView->devicePixelRatio());
+        asked = env.path() + QStringLiteral("/sys/values");
         QTest::mouseClick(trend->logButton, Qt::LeftButton);
+        QCOMPARE(trend->logLabel->text() + trend->logButton->text(), QStringLiteral("Logging to values.csvStop log"));
         QTest::mouseClick(ai, Qt::LeftButton);
         QTRY_VERIFY(env.readSys(QStringLiteral("values.csv")).count("\n") >= 13);
         QTest::mouseClick(ai, Qt::LeftButton);
@@ -1268,6 +1218,13 @@ private slots:
         QCOMPARE(time->max().toMSecsSinceEpoch(), data->lastMs());
         QVERIFY(env.readSys(QStringLiteral("values.csv")).split('\n')[1].endsWith(",KV7710ADAM,1,AI_1,10,mA,2048,10.00mA"));
         QCOMPARE(env.messages.filter(QStringLiteral("log: ")).size(), 1);
+        QTest::mouseClick(trend->logButton, Qt::LeftButton);
+        QVERIFY(!w->values().log() && trend->logLabel->text().isEmpty() && trend->logButton->text() == QStringLiteral("Log values…"));
+        asked = env.path() + QStringLiteral("/sys/again.txt");
+        QTest::mouseClick(trend->logButton, Qt::LeftButton);
+        QCOMPARE(trend->logLabel->text(), QStringLiteral("Logging to again.txt"));
+        trend->close();
+        QVERIFY(!w->values().log());
     }
 
     // A window whose baud rate changed closes: Main is shown once, the window goes, the one message

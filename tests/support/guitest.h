@@ -11,12 +11,19 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
+#include <QGlyphRun>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStringList>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextLayout>
 
 #include <memory>
 
@@ -124,4 +131,60 @@ inline void enterText(QComboBox *box, const QString &text, bool paste)
     } else {
         QTest::keyClicks(box->lineEdit(), text);
     }
+}
+
+// The texts of a window that do not fit, measured with each control's own font and style: a
+// caption wider than its label or running into a neighbour, a button's or check box's caption wider
+// than it, a text box that needs its scroll bar, a status whose closing "！" the font cannot draw.
+inline QStringList cutTexts(QWidget *window)
+{
+    QStringList cut;
+    for (QLabel *l : window->findChildren<QLabel *>()) {
+        if (!l->isVisible() || l->text().isEmpty())
+            continue;
+        const QRect text = QStyle::alignedRect(l->layoutDirection(), QStyle::visualAlignment(l->layoutDirection(), l->alignment()),
+                                               l->fontMetrics().size(Qt::TextSingleLine, l->text()), l->contentsRect());
+        bool fits = l->contentsRect().contains(text);
+        for (QWidget *other : l->parentWidget()->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+            fits = fits && (other == l || !other->isVisible() || !other->geometry().intersects(text.translated(l->pos())));
+        if (!fits)
+            cut << l->objectName() + ": " + l->text();
+    }
+    for (QAbstractButton *b : window->findChildren<QAbstractButton *>())
+        if (b->isVisible() && b->sizeHint().width() > b->width())
+            cut << b->objectName() + ": " + b->text();
+    for (QAbstractScrollArea *box : window->findChildren<QAbstractScrollArea *>())
+        if ((qobject_cast<TextBox *>(box) || qobject_cast<QPlainTextEdit *>(box)) && box->verticalScrollBar()->maximum() > 0)
+            cut << box->objectName() + " scrolls";
+    if (auto *status = window->findChild<TextBox *>(QStringLiteral("Text_Message")); status && !status->toPlainText().isEmpty()) {
+        QTextLayout layout(status->toPlainText(), status->font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> last = layout.glyphRuns(int(status->toPlainText().size()) - 1, 1);
+        if (last.isEmpty() || !last[0].rawFont().supportsCharacter(status->toPlainText().back()))
+            cut << QStringLiteral("Text_Message: no glyph for its last character");
+    }
+    return cut;
+}
+
+// Right-clicks target (at a point of it) and picks the entry named pick from the menu that pops up; the entries it
+// offered (without their shortcuts).
+inline QStringList rightClick(QWidget *target, const QString &pick, QPoint at = QPoint(5, 5))
+{
+    QStringList offered;
+    QTimer::singleShot(0, target, [&offered, pick] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        const QList<QAction *> actions = menu ? menu->actions() : QList<QAction *>();
+        if (menu)
+            menu->close();
+        for (QAction *a : actions) {
+            offered << a->text().section(QLatin1Char('\t'), 0, 0);
+            if (a->text() == pick)
+                a->trigger();
+        }
+    });
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, target->mapToGlobal(at));
+    QApplication::sendEvent(target, &click);
+    return offered;
 }
