@@ -2,7 +2,6 @@
 
 #include "modbus.h"
 #include "panellayout.h"
-#include "prompt.h"
 
 // Eight registers, one a channel.
 constexpr int kChannels = 8;
@@ -10,10 +9,8 @@ constexpr int kChannels = 8;
 AnalogInputWindow::AnalogInputWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, kOneColumnWidth, parent)
 {
-    TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA);
-    TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA);
-    connect(TM_Acquisition_A, &WindowTimer::Timer, this, &AnalogInputWindow::TM_Acquisition_A_Timer);
-    connect(TM_Overtime_A, &WindowTimer::Timer, this, &AnalogInputWindow::TM_Overtime_A_Timer);
+    TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA, [this] { TM_Acquisition_A_Timer(); });
+    TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA, [this] { TM_Overtime_A_Timer(); });
 }
 
 void AnalogInputWindow::loadPanels()
@@ -32,7 +29,7 @@ void AnalogInputWindow::loadPanels()
     connect(Command_OK1, &QPushButton::clicked, this, &AnalogInputWindow::Command_OK1_Click);
     // Unlike the digital inputs, the values follow every accepted reply, even one that arrives
     // after "Stop": the reading is still the module's latest.
-    addReadCycle({
+    m_cycles.append({
         .button = Command_OK1,
         .acquisition = TM_Acquisition_A,
         .overtime = TM_Overtime_A,
@@ -40,9 +37,4 @@ void AnalogInputWindow::loadPanels()
         .decode = [this] { Show_AI_Data(); },
     });
     finishCycles();
-}
-
-void AnalogInputWindow::Show_AI_Data()
-{
-    showRegisters(AI_SHOW);
 }

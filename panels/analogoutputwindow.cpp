@@ -9,8 +9,7 @@
 AnalogOutputWindow::AnalogOutputWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, kOneColumnWidth, parent)
 {
-    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB);
-    connect(TM_Overtime_B, &WindowTimer::Timer, this, &AnalogOutputWindow::TM_Overtime_B_Timer);
+    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { TM_Overtime_B_Timer(); });
 }
 
 static QLabel *displayLabel(QWidget *parent, const QString &name, const QString &text, Qt::Alignment alignment)
@@ -55,14 +54,12 @@ void AnalogOutputWindow::loadPanels()
     connect(HScroll1, &QScrollBar::valueChanged, this, &AnalogOutputWindow::HScroll1_Change);
     connect(Command_OK2, &QPushButton::clicked, this, &AnalogOutputWindow::Command_OK2_Click);
 
-    WriteCycle write;
-    write.button = Command_OK2;
-    write.overtime = TM_Overtime_B;
-    write.addressBox = 1;
-    write.request = [this](std::uint8_t address) {
-        return writeRegisterRequest(address, 0, std::uint16_t(HScroll1->value()));
+    m_write = {
+        .button = Command_OK2,
+        .overtime = TM_Overtime_B,
+        .addressBox = 1,
+        .request = [this](std::uint8_t address) { return writeRegisterRequest(address, 0, std::uint16_t(HScroll1->value())); },
     };
-    setWriteCycle(write);
     finishCycles();
 }
 

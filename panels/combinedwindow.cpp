@@ -1,9 +1,7 @@
 #include "combinedwindow.h"
 
-#include "decoders.h"
 #include "modbus.h"
 #include "panellayout.h"
-#include "prompt.h"
 
 // The right column splits the height of the serial frame between the two digital panels.
 constexpr int kHalfPanelHeight = 3375;
@@ -12,16 +10,11 @@ constexpr int kLowerPanelTop = kPanelTop + kPanelHeight - kHalfPanelHeight;
 CombinedWindow::CombinedWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, kTwoColumnWidth, parent)
 {
-    TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA);
-    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB);
-    TM_Overtime_C = makeTimer(QStringLiteral("TM_Overtime_C"), model.lineOvertimeC);
-    TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA);
-    TM_Acquisition_B = makeTimer(QStringLiteral("TM_Acquisition_B"), model.lineAcquisitionB);
-    connect(TM_Overtime_A, &WindowTimer::Timer, this, &CombinedWindow::TM_Overtime_A_Timer);
-    connect(TM_Overtime_B, &WindowTimer::Timer, this, &CombinedWindow::TM_Overtime_B_Timer);
-    connect(TM_Overtime_C, &WindowTimer::Timer, this, &CombinedWindow::TM_Overtime_C_Timer);
-    connect(TM_Acquisition_A, &WindowTimer::Timer, this, &CombinedWindow::TM_Acquisition_A_Timer);
-    connect(TM_Acquisition_B, &WindowTimer::Timer, this, &CombinedWindow::TM_Acquisition_B_Timer);
+    TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA, [this] { TM_Overtime_A_Timer(); });
+    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { TM_Overtime_B_Timer(); });
+    TM_Overtime_C = makeTimer(QStringLiteral("TM_Overtime_C"), model.lineOvertimeC, [this] { TM_Overtime_C_Timer(); });
+    TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA, [this] { TM_Acquisition_A_Timer(); });
+    TM_Acquisition_B = makeTimer(QStringLiteral("TM_Acquisition_B"), model.lineAcquisitionB, [this] { TM_Acquisition_B_Timer(); });
 }
 
 // The digital panels' rows in half the height.
@@ -48,7 +41,7 @@ void CombinedWindow::loadAnalogPanel()
                    .valueLeft = 1080, .valueWidth = 1935, .valueHeight = 435});
     connect(Command_OK1, &QPushButton::clicked, this, &CombinedWindow::Command_OK1_Click);
 
-    addReadCycle({
+    m_cycles.append({
         .button = Command_OK1,
         .acquisition = TM_Acquisition_A,
         .overtime = TM_Overtime_A,
@@ -68,7 +61,7 @@ void CombinedWindow::loadInputPanel()
     addInputRows(Frame7, m.inputCaptions, QStringLiteral("Label18"), int(Label18.size()), Label18, kHalfPanelRows, true);
     connect(Command_OK2, &QPushButton::clicked, this, &CombinedWindow::Command_OK2_Click);
 
-    addReadCycle({
+    m_cycles.append({
         .button = Command_OK2,
         .acquisition = TM_Acquisition_B,
         .overtime = TM_Overtime_B,
@@ -87,28 +80,10 @@ void CombinedWindow::loadOutputPanel()
     addOutputRows(Frame6, m.outputCaptions, QStringLiteral("Label15"), Label15, kHalfPanelRows, true);
     connect(Command_OK3, &QPushButton::clicked, this, &CombinedWindow::Command_OK3_Click);
 
-    WriteCycle write;
-    write.button = Command_OK3;
-    write.overtime = TM_Overtime_C;
-    write.addressBox = 2;
-    write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); };
-    setWriteCycle(write);
-}
-
-void CombinedWindow::Show_AI_Data()
-{
-    showRegisters(AI_SHOW);
-}
-
-void CombinedWindow::Show_DI_Data()
-{
-    // Four inputs: the low half of the data byte; the high half is never looked at.
-    const QList<bool> on = digitalInputs(reply(), int(DI_SHOW.size()));
-    for (int b = 0; b < DI_SHOW.size(); ++b)
-        setIndicator(DI_SHOW[b], on[b]);
-}
-
-void CombinedWindow::DO_SHOW_Click(int index)
-{
-    toggleOutput(index);
+    m_write = {
+        .button = Command_OK3,
+        .overtime = TM_Overtime_C,
+        .addressBox = 2,
+        .request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); },
+    };
 }

@@ -24,9 +24,6 @@ public:
     void TM_Overtime_B_Timer() { judgeRead(kCycleB); }
     void Command_OK3_Click() { validate(); }
     void TM_Overtime_C_Timer() { judgeWrite(); }
-    void DO_SHOW_Click(int index);
-    void Show_AI_Data();
-    void Show_DI_Data();
 
     QGroupBox *Frame2 = nullptr; // analog inputs, middle column
     QGroupBox *Frame7 = nullptr; // digital inputs, right column above

@@ -1,23 +1,17 @@
 #include "digitalwindow.h"
 
-#include "decoders.h"
 #include "modbus.h"
 #include "panellayout.h"
-#include "prompt.h"
 
 DigitalWindow::DigitalWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, model.twoColumns() ? kTwoColumnWidth : kOneColumnWidth, parent)
 {
     if (model.inputs() > 0) {
-        TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA);
-        TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA);
-        connect(TM_Acquisition_A, &WindowTimer::Timer, this, &DigitalWindow::TM_Acquisition_A_Timer);
-        connect(TM_Overtime_A, &WindowTimer::Timer, this, &DigitalWindow::TM_Overtime_A_Timer);
+        TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA, [this] { TM_Acquisition_A_Timer(); });
+        TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA, [this] { TM_Overtime_A_Timer(); });
     }
-    if (model.outputs() > 0) {
-        TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB);
-        connect(TM_Overtime_B, &WindowTimer::Timer, this, &DigitalWindow::TM_Overtime_B_Timer);
-    }
+    if (model.outputs() > 0)
+        TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { TM_Overtime_B_Timer(); });
 }
 
 // One row per channel below the panel's head; sixteen channels take two columns of eight.
@@ -41,7 +35,7 @@ void DigitalWindow::loadPanels()
         Command_OK1 = head.button;
         addInputRows(Frame7, m.inputCaptions, QStringLiteral("Label18"), 0, Label18, digitalRows(int(m.inputCaptions.size())), false);
         connect(Command_OK1, &QPushButton::clicked, this, &DigitalWindow::Command_OK1_Click);
-        addReadCycle({
+        m_cycles.append({
             .button = Command_OK1,
             .acquisition = TM_Acquisition_A,
             .overtime = TM_Overtime_A,
@@ -57,24 +51,12 @@ void DigitalWindow::loadPanels()
         Command_OK2 = head.button;
         addOutputRows(Frame6, m.outputCaptions, QStringLiteral("Label15"), Label15, digitalRows(int(m.outputCaptions.size())), false);
         connect(Command_OK2, &QPushButton::clicked, this, &DigitalWindow::Command_OK2_Click);
-        WriteCycle write;
-        write.button = Command_OK2;
-        write.overtime = TM_Overtime_B;
-        write.addressBox = 1;
-        write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); };
-        setWriteCycle(write);
+        m_write = {
+            .button = Command_OK2,
+            .overtime = TM_Overtime_B,
+            .addressBox = 1,
+            .request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); },
+        };
     }
     finishCycles();
-}
-
-void DigitalWindow::Show_DI_Data()
-{
-    const QList<bool> on = digitalInputs(reply(), int(DI_SHOW.size()));
-    for (int i = 0; i < DI_SHOW.size(); ++i)
-        setIndicator(DI_SHOW[i], on[i]);
-}
-
-void DigitalWindow::DO_SHOW_Click(int index)
-{
-    toggleOutput(index);
 }

@@ -13,8 +13,6 @@ public:
     void Command_OK1_Click() { startStop(0); }
     void TM_Acquisition_A_Timer() { acquisitionTick(0); }
     void TM_Overtime_A_Timer() { judgeRead(0); }
-    void Show_DI_Data();
-    void DO_SHOW_Click(int index);
     void Command_OK2_Click() { validate(); }
     void TM_Overtime_B_Timer() { judgeWrite(); }
 

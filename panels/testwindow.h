@@ -58,10 +58,16 @@ public:
     WindowValues &values() { return m_values; }
     TrendWindow *openTrend();
 
+    // What the panels show of an accepted reply: the analog values (AI_SHOW, by the model's
+    // conversion), the inputs (DI_SHOW); and a click on output indicator index, which switches its
+    // state and shows the new one.
+    void Show_AI_Data();
+    void Show_DI_Data();
+    void DO_SHOW_Click(int index);
+
 protected:
-    WindowTimer *makeTimer(const QString &name, int timingLine);
-    int addReadCycle(const ReadCycle &cycle);
-    void setWriteCycle(const WriteCycle &write);
+    // A timer whose interval is tm.rc's line timingLine (0: none), calling fire.
+    WindowTimer *makeTimer(const QString &name, int timingLine, const std::function<void()> &fire);
     void finishCycles(); // after the cycles are described: the machine and the reply bound
 
     void startStop(int cycle);
@@ -88,12 +94,8 @@ protected:
 
     // Every output off, and DO_SHOW showing it; once DO_SHOW is built.
     void resetOutputs();
-    // A click on output indicator index: its state switched, the indicator showing the new one.
-    void toggleOutput(int index);
     // The on/off states of the outputs, for a coil write.
     const QList<bool> &outputStates() const { return m_outputs; }
-    // Writes register i of the accepted reply into label i by the model's conversion.
-    void showRegisters(const QVector<QLabel *> &labels);
 
     QVector<ReadCycle> m_cycles;
     WriteCycle m_write;
