@@ -14,7 +14,6 @@
 
 #include <chrono>
 #include <utility>
-#include <QIcon>
 
 QString &ProgramParity::stored()
 {
@@ -50,12 +49,15 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(twips(widthTwips), twips(heightTwips));
 
-    connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
+    // A new port, baud rate or parity picked while the port is open closes it.
+    for (ChoiceBox *box : {Combo1, Combo2, Combo3})
+        connect(box, &QComboBox::activated, this, [this] {
+            if (portIsOpen())
+                Command_Port_Click();
+        });
     // The tool tip names the device the port text stands for, whether the text was picked,
     // typed, pasted or set from set.rc.
     connect(Combo1, &QComboBox::currentTextChanged, this, [this] { Combo1->setToolTip(m_comm->deviceName(portNumber())); });
-    connect(Combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
-    connect(Combo3, &QComboBox::activated, this, [this] { Combo3_Click(); });
     connect(Command_Port, &QPushButton::clicked, this, [this] { Command_Port_Click(); });
     connect(m_comm, &ModuleLine::failed, this, &ModuleWindow::onLineFailed);
 
@@ -116,10 +118,7 @@ void ModuleWindow::place(QWidget *w, int left, int top, int width, int height)
 
 void ModuleWindow::Form_Load()
 {
-    const QIcon icon(sysFilePath(QStringLiteral("kv.ico")));
-    if (!icon.isNull() && !icon.availableSizes().isEmpty())
-        setWindowIcon(icon);
-
+    setProgramIcon(this);
     const SerialChoice choice = readSetRc(sysFilePath(QStringLiteral("set.rc")));
     loadTimings();
 
@@ -160,24 +159,6 @@ ModuleWindow::PanelHead ModuleWindow::addPanelHead(QGroupBox *panel, const QStri
 void ModuleWindow::setClosedState()
 {
     Frame1->showOpen(false);
-}
-
-void ModuleWindow::Combo1_Click()
-{
-    if (portIsOpen())
-        Command_Port_Click();
-}
-
-void ModuleWindow::Combo2_Click()
-{
-    if (portIsOpen())
-        Command_Port_Click();
-}
-
-void ModuleWindow::Combo3_Click()
-{
-    if (portIsOpen())
-        Command_Port_Click();
 }
 
 void ModuleWindow::Command_Port_Click()

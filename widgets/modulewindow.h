@@ -84,9 +84,6 @@ public:
     int portNumber() const { return Frame1->portNumber(); }
 
     // Serial group handlers.
-    void Combo1_Click();
-    void Combo2_Click();
-    void Combo3_Click();
     void Command_Port_Click();
     bool ProbePort(int n);
     // Opens port n at settings ("9600,N,8,1"); on a fault says so and shows the port closed.
@@ -107,8 +104,7 @@ public:
     TextBox *Text_Send, *Text_Receive, *Text_Message; // read-only, repainted once a pass
     QVector<QComboBox *> Combo_Addr; // elements the window does not use are null
 
-    // The last request and the bytes received since, as the send and receive boxes show them.
-    QString SendHex() const { return HexText(m_comm->sent()); }
+    // The bytes received since the last request, as the receive box shows them.
     QString ReceiveHex() const { return HexText(m_comm->received()); }
 
 protected:

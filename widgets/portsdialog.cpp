@@ -95,8 +95,7 @@ PortsDialog::PortsDialog(int comNumber, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("PortsDialog"));
     setWindowTitle(QStringLiteral("Ports"));
-    Table_Ports = new QTableWidget(0, Columns, this);
-    Table_Ports->setObjectName(QStringLiteral("Table_Ports"));
+    Table_Ports = named(new QTableWidget(0, Columns, this), QStringLiteral("Table_Ports"));
     Table_Ports->setHorizontalHeaderLabels({QStringLiteral("Device"), QStringLiteral("By-id name"), QStringLiteral("Description"),
                                             QStringLiteral("Manufacturer"), QStringLiteral("Serial number"),
                                             QStringLiteral("May open"), QStringLiteral("Latency timer"), QStringLiteral("Echo")});
@@ -105,27 +104,20 @@ PortsDialog::PortsDialog(int comNumber, QWidget *parent) : QDialog(parent)
     Table_Ports->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table_Ports->verticalHeader()->hide();
     Table_Ports->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    Text_Advice = new QPlainTextEdit(this);
-    Text_Advice->setObjectName(QStringLiteral("Text_Advice"));
+    Text_Advice = named(new QPlainTextEdit(this), QStringLiteral("Text_Advice"));
     Text_Advice->setReadOnly(true);
-    Combo_Com = new QComboBox(this);
-    Combo_Com->setObjectName(QStringLiteral("Combo_Com"));
+    Combo_Com = named(new QComboBox(this), QStringLiteral("Combo_Com"));
     for (int n = 1; n <= 9; ++n)
         Combo_Com->addItem(QStringLiteral("COM%1").arg(n));
     Combo_Com->setCurrentIndex(comNumber >= 1 && comNumber <= 9 ? comNumber - 1 : 0);
-    Label_Com = new QLabel(this);
-    Label_Com->setObjectName(QStringLiteral("Label_Com"));
-    Command_UseAs = new QPushButton(this);
-    Command_UseAs->setObjectName(QStringLiteral("Command_UseAs"));
-    Check_Echo = new QCheckBox(QStringLiteral("echo"), this);
-    Check_Echo->setObjectName(QStringLiteral("Check_Echo"));
+    Label_Com = named(new QLabel(this), QStringLiteral("Label_Com"));
+    Command_UseAs = named(new QPushButton(this), QStringLiteral("Command_UseAs"));
+    Check_Echo = named(new QCheckBox(QStringLiteral("echo"), this), QStringLiteral("Check_Echo"));
     Check_Echo->setToolTip(QStringLiteral("The adapter of this COM number hands every request back before the reply "
                                           "(two-wire RS-485 without echo suppression): the windows set it aside "
                                           "from the next Open."));
-    Command_Refresh = new QPushButton(QStringLiteral("Refresh"), this);
-    Command_Refresh->setObjectName(QStringLiteral("Command_Refresh"));
-    Command_Close = new QPushButton(QStringLiteral("Close"), this);
-    Command_Close->setObjectName(QStringLiteral("Command_Close"));
+    Command_Refresh = named(new QPushButton(QStringLiteral("Refresh"), this), QStringLiteral("Command_Refresh"));
+    Command_Close = named(new QPushButton(QStringLiteral("Close"), this), QStringLiteral("Command_Close"));
 
     auto *com = new QHBoxLayout;
     com->addWidget(Combo_Com);
@@ -243,9 +235,7 @@ PortsDialog *openPortsDialog(QWidget *window, int comNumber)
     } else {
         dialog->refresh();
     }
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    showRaised(dialog);
     return dialog;
 }
 
