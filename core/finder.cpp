@@ -67,12 +67,6 @@ qint64 BusFinder::timeoutUs(int code) const
     return qMax(start, 2 * m_slowestUs.value(code));
 }
 
-Heard BusFinder::heardAt(int code) const
-{
-    const qsizetype i = settings().indexOf(code);
-    return i >= 0 && i < m_broadcast.size() ? m_broadcast[i] : Heard::Nothing;
-}
-
 BusFinder::Next BusFinder::start(qint64 nowUs)
 {
     *this = BusFinder(m_options);

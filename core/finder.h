@@ -99,8 +99,6 @@ public:
     qint64 timeoutUs(int code) const;
     // Bytes heard at a broadcast that were never explained by the modules found (stopped or not).
     bool heardGarbled() const { return m_broadcast.contains(Heard::Garbled); }
-    // What was heard at the broadcast of each setting swept.
-    Heard heardAt(int code) const;
 
 private:
     enum class Phase { Broadcast, Sweep, Done };

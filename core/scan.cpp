@@ -96,13 +96,9 @@ CycleActions ParameterCycle::send(const QByteArray &frame, TimerRef timeout)
 
 void ParameterCycle::judgeRead(CycleActions &out, const QByteArray &received, bool echoKnown)
 {
-    CycleAction a{CycleAction::Judged};
-    a.cycle = 0;
     // Judged at the parameter read's length whatever went last (a write sent during the scan).
-    Exchange exchange(m_request, kParameterReplyLength);
-    exchange.echoKnown = echoKnown;
-    exchange.judge(received);
-    a.take(exchange);
+    CycleAction a = CycleAction::judged(m_request, kParameterReplyLength, received, echoKnown);
+    a.cycle = 0;
     a.decode = a.verdict.accepted();
     out << a;
     if (a.decode) {
@@ -169,13 +165,7 @@ CycleActions ParameterCycle::writeParameters(bool portOpen, const BoxAddress &ad
 
 CycleActions ParameterCycle::writeTimeout(const QByteArray &received, bool echoKnown)
 {
-    CycleActions out;
-    CycleAction a{CycleAction::Judged};
-    Exchange exchange(m_request, kEchoLength);
-    exchange.echoKnown = echoKnown;
-    exchange.judge(received);
-    a.take(exchange);
-    out << a;
+    CycleActions out{CycleAction::judged(m_request, kEchoLength, received, echoKnown)};
     m_timers.set(out, kWriteTimeout, false);
     return out;
 }
