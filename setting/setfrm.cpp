@@ -10,22 +10,20 @@ const QString kExplainMessage =
 
 static const QString kValidate = QStringLiteral("Validate");
 
-static WindowTimer *fixedTimer(const QString &name, int ms, QObject *parent)
+static WindowTimer *fixedTimer(const QString &name, int ms, SetFrm *window, void (SetFrm::*fire)())
 {
-    auto *timer = new WindowTimer(name, parent);
+    auto *timer = new WindowTimer(name, window);
     timer->setInterval(ms);
+    QObject::connect(timer, &WindowTimer::Timer, window, fire);
     return timer;
 }
 
 SetFrm::SetFrm(QWidget *parent)
     : ModuleWindow(QStringLiteral("SetFrm"), QStringLiteral("Parameter Setting"), 9375, 7080, parent)
 {
-    TM_Acquisition_A = fixedTimer(QStringLiteral("TM_Acquisition_A"), ParameterCycle::kTickMs, this);
-    TM_Overtime_A = fixedTimer(QStringLiteral("TM_Overtime_A"), ParameterCycle::kReadTimeoutMs, this);
-    TM_Overtime_B = fixedTimer(QStringLiteral("TM_Overtime_B"), ParameterCycle::kWriteTimeoutMs, this);
-    connect(TM_Acquisition_A, &WindowTimer::Timer, this, &SetFrm::TM_Acquisition_A_Timer);
-    connect(TM_Overtime_A, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_A_Timer);
-    connect(TM_Overtime_B, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_B_Timer);
+    TM_Acquisition_A = fixedTimer(QStringLiteral("TM_Acquisition_A"), ParameterCycle::kTickMs, this, &SetFrm::TM_Acquisition_A_Timer);
+    TM_Overtime_A = fixedTimer(QStringLiteral("TM_Overtime_A"), ParameterCycle::kReadTimeoutMs, this, &SetFrm::TM_Overtime_A_Timer);
+    TM_Overtime_B = fixedTimer(QStringLiteral("TM_Overtime_B"), ParameterCycle::kWriteTimeoutMs, this, &SetFrm::TM_Overtime_B_Timer);
     setLongestReply(expectedReplyLength(parameterReadRequest()));
     // The scan's frames carry the baud rate and parity of their step.
     describeTraffic(qMax(expectedReplyLength(parameterReadRequest()), int(addressWriteRequest(1).size())), true);
@@ -58,8 +56,8 @@ void SetFrm::loadPanels()
     connect(Command_OK1, &QPushButton::clicked, this, &SetFrm::Command_OK1_Click);
     connect(Command_OK2, &QPushButton::clicked, this, &SetFrm::Command_OK2_Click);
     connect(Command_OK3, &QPushButton::clicked, this, &SetFrm::Command_OK3_Click);
-    for (int i = 0; i < Explain.size(); ++i)
-        connect(Explain[i], &QPushButton::clicked, this, [this, i] { Explain_Click(i); });
+    for (QPushButton *explain : std::as_const(Explain))
+        connect(explain, &QPushButton::clicked, this, [this] { Prompt(this, kExplainMessage); });
 }
 
 WindowTimer *SetFrm::cycleTimer(TimerRef ref) const
@@ -114,11 +112,6 @@ void SetFrm::TM_Acquisition_A_Timer()
         apply(m_scan.reopened(false));
         return;
     }
-    Send_Parameter_Read();
-}
-
-void SetFrm::Send_Parameter_Read()
-{
     Text_Parameter->clear();
     apply(m_scan.reopened(true));
 }
@@ -126,17 +119,6 @@ void SetFrm::Send_Parameter_Read()
 void SetFrm::TM_Overtime_A_Timer()
 {
     apply(m_scan.readTimeout(received(), echoKnown()));
-}
-
-void SetFrm::Show_Parameter_Data()
-{
-    Text_Parameter->setPlainText(parameterLines(m_scan.found()));
-}
-
-void SetFrm::Explain_Click(int index)
-{
-    Q_UNUSED(index);
-    Prompt(this, kExplainMessage);
 }
 
 void SetFrm::Command_OK2_Click()

@@ -20,10 +20,7 @@ public:
     // Reading (the scan).
     void Command_OK1_Click();
     void TM_Acquisition_A_Timer();
-    void Send_Parameter_Read();
     void TM_Overtime_A_Timer();
-    void Show_Parameter_Data();
-    void Explain_Click(int index);
     // Changing the address or the line settings.
     void Command_OK2_Click();
     void Command_OK3_Click();
@@ -47,7 +44,7 @@ protected:
 
     WindowTimer *cycleTimer(TimerRef ref) const override;
     QPushButton *cycleButton(int) const override { return Command_OK1; }
-    void decodeReply(const CycleAction &) override { Show_Parameter_Data(); }
+    void decodeReply(const CycleAction &) override { Text_Parameter->setPlainText(parameterLines(m_scan.found())); }
     void mirrorMachine() override { ScanStep = qint16(m_scan.step()); }
 
 private:

@@ -156,16 +156,11 @@ ModuleWindow::PanelHead ModuleWindow::addPanelHead(QGroupBox *panel, const QStri
     return head;
 }
 
-void ModuleWindow::setClosedState()
-{
-    Frame1->showOpen(false);
-}
-
 void ModuleWindow::Command_Port_Click()
 {
     if (portIsOpen()) {
         m_comm->close();
-        setClosedState();
+        Frame1->showOpen(false);
         onPortClosed();
         Pause(500);
         return;
@@ -213,7 +208,7 @@ bool ModuleWindow::ConfigurePort(int n, const QString &settings)
     if (m_comm->open(n, settings).ok())
         return true;
     Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
-    setClosedState();
+    Frame1->showOpen(false);
     return false;
 }
 
@@ -221,7 +216,7 @@ void ModuleWindow::onLineFailed()
 {
     if (!portIsOpen())
         return;
-    setClosedState();
+    Frame1->showOpen(false);
     onLineLost();
     Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
 }
@@ -234,12 +229,6 @@ void ModuleWindow::clearExchange()
     Text_Receive->clear();
 }
 
-void ModuleWindow::sendFrame(const QByteArray &frame)
-{
-    m_comm->send(frame);
-    Text_Send->setPlainText(HexText(frame));
-}
-
 void ModuleWindow::applyExchange(const CycleAction &action)
 {
     switch (action.kind) {
@@ -247,7 +236,8 @@ void ModuleWindow::applyExchange(const CycleAction &action)
     case CycleAction::Clear: clearExchange(); break;
     case CycleAction::Prompt: Prompt(this, action.text); break;
     case CycleAction::Send:
-        sendFrame(action.frame);
+        m_comm->send(action.frame);
+        Text_Send->setPlainText(HexText(action.frame));
         m_traffic.sent(action.frame, QDateTime::currentMSecsSinceEpoch(), steadyNs(), m_trafficTag);
         break;
     default: break;
@@ -298,12 +288,7 @@ void ModuleWindow::apply(const CycleActions &actions)
 
 void ModuleWindow::closeEvent(QCloseEvent *event)
 {
-    Form_QueryUnload();
     event->accept();
-}
-
-void ModuleWindow::Form_QueryUnload()
-{
     QString error;
     if (m_writesSetRc && !writeSetRc(sysFilePath(QStringLiteral("set.rc")), Frame1->choice(), &error))
         Prompt(this, QStringLiteral("Cannot write %1: %2").arg(sysFileLabel(QStringLiteral("set.rc")), error));

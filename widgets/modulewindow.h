@@ -132,8 +132,6 @@ protected:
                            const QString &buttonCaption, int buttonTop = 840, int buttonHeight = 495);
     // Empties Text_Message, the last request and the bytes received, Text_Send and Text_Receive.
     void clearExchange();
-    // Shows the frame in Text_Send and writes it to the port in one write.
-    void sendFrame(const QByteArray &frame);
     // The bytes received since the last request (up to the longest reply and a margin).
     const QByteArray &received() const { return m_comm->received(); }
     // The reply last judged, the line's echo set aside: what the panels decode.
@@ -171,11 +169,10 @@ protected:
         m_longestFrame = longestFrame;
         m_tagsTraffic = tagged;
     }
-    void setClosedState();
     void place(QWidget *w, int left, int top, int width, int height);
 
+    // Closing saves the serial choice to set.rc and shows Main.
     void closeEvent(QCloseEvent *event) override;
-    void Form_QueryUnload();
     // A window that gives way to another on closing (the bus finder opening a model's window)
     // leaves set.rc and Main to that one.
     bool m_writesSetRc = true;

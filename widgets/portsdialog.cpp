@@ -25,11 +25,7 @@
 
 namespace {
 
-QString &rootSlot()
-{
-    static QString root = QStringLiteral("/");
-    return root;
-}
+QString g_systemRoot = QStringLiteral("/");
 
 const QString kDialoutFix = QStringLiteral("sudo usermod -aG dialout $USER, then log in again");
 
@@ -83,12 +79,7 @@ private:
 
 void PortsDialog::setSystemRoot(const QString &root)
 {
-    rootSlot() = root;
-}
-
-QString PortsDialog::systemRoot()
-{
-    return rootSlot();
+    g_systemRoot = root;
 }
 
 PortsDialog::PortsDialog(int comNumber, QWidget *parent) : QDialog(parent)
@@ -150,7 +141,7 @@ int PortsDialog::comNumber() const
 
 void PortsDialog::refresh()
 {
-    const QDir root(systemRoot());
+    const QDir root(g_systemRoot);
     m_ports = listSerialPorts(root.filePath(QStringLiteral("dev")), root.filePath(QStringLiteral("sys")));
     Table_Ports->setRowCount(int(m_ports.size()));
     QStringList advice;
