@@ -37,11 +37,9 @@ static qint64 steadyNs()
 
 ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widthTwips,
                            int heightTwips, QWidget *parent)
-    : QWidget(parent), m_comm(new ModuleLine(this)), Frame1(new SerialGroup(this)), Label1(Frame1->Label1),
-      Label2(Frame1->Label2), Label3(Frame1->Label3), Label4(Frame1->Label4), Label5(Frame1->Label5),
-      Combo1(Frame1->Combo1), Combo2(Frame1->Combo2), Combo3(Frame1->Combo3), Combo4(Frame1->Combo4),
-      Combo5(Frame1->Combo5), Command_Port(Frame1->Command_Port), Shape1(Frame1->Shape1),
-      Label13(Frame1->Label13), Label14(Frame1->Label14), Label19(Frame1->Label19), Text_Send(Frame1->Text_Send),
+    : QWidget(parent), m_comm(new ModuleLine(this)), Frame1(new SerialGroup(this)), Combo1(Frame1->Combo1),
+      Combo2(Frame1->Combo2), Combo3(Frame1->Combo3), Combo4(Frame1->Combo4), Combo5(Frame1->Combo5),
+      Command_Port(Frame1->Command_Port), Shape1(Frame1->Shape1), Text_Send(Frame1->Text_Send),
       Text_Receive(Frame1->Text_Receive), Text_Message(Frame1->Text_Message)
 {
     setObjectName(name);

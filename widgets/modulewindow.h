@@ -96,11 +96,9 @@ private:
 
 public:
     SerialGroup *Frame1;
-    QLabel *Label1, *Label2, *Label3, *Label4, *Label5;
     ChoiceBox *Combo1, *Combo2, *Combo3, *Combo4, *Combo5;
     QPushButton *Command_Port;
     Lamp *Shape1;
-    QLabel *Label13, *Label14, *Label19;
     TextBox *Text_Send, *Text_Receive, *Text_Message; // read-only, repainted once a pass
     QVector<QComboBox *> Combo_Addr; // elements the window does not use are null
 
