@@ -26,7 +26,7 @@ void AnalogInputWindow::loadPanels()
                   {.top = 1560, .pitch = 600, .captionLeft = 240, .captionDrop = 60, .captionWidth = 780,
                    .valueLeft = 1080, .valueWidth = 2040, .valueHeight = 375});
 
-    connect(Command_OK1, &QPushButton::clicked, this, &AnalogInputWindow::Command_OK1_Click);
+    connect(Command_OK1, &QPushButton::clicked, this, [this] { startStop(0); });
     // Unlike the digital inputs, the values follow every accepted reply, even one that arrives
     // after "Stop": the reading is still the module's latest.
     m_cycles.append({

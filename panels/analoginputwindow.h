@@ -10,7 +10,6 @@ class AnalogInputWindow : public TestWindow
 public:
     explicit AnalogInputWindow(const ModelRow &model, QWidget *parent = nullptr);
 
-    void Command_OK1_Click() { startStop(0); }
     void TM_Acquisition_A_Timer() { acquisitionTick(0); }
     void TM_Overtime_A_Timer() { judgeRead(0); }
 

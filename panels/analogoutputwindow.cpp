@@ -52,7 +52,7 @@ void AnalogOutputWindow::loadPanels()
     Label_mA->setGeometry(px(2175), px(2640), px(840), px(735));
 
     connect(HScroll1, &QScrollBar::valueChanged, this, &AnalogOutputWindow::HScroll1_Change);
-    connect(Command_OK2, &QPushButton::clicked, this, &AnalogOutputWindow::Command_OK2_Click);
+    connect(Command_OK2, &QPushButton::clicked, this, &AnalogOutputWindow::validate);
 
     m_write = {
         .button = Command_OK2,

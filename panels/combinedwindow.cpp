@@ -39,7 +39,7 @@ void CombinedWindow::loadAnalogPanel()
     addAnalogRows(Frame2, m.analogCaptions, m.channels(), QStringLiteral("Label18"), 0, Label18,
                   {.top = 1560, .pitch = 720, .captionLeft = 240, .captionDrop = 90, .captionWidth = 840,
                    .valueLeft = 1080, .valueWidth = 1935, .valueHeight = 435});
-    connect(Command_OK1, &QPushButton::clicked, this, &CombinedWindow::Command_OK1_Click);
+    connect(Command_OK1, &QPushButton::clicked, this, [this] { startStop(kCycleA); });
 
     m_cycles.append({
         .button = Command_OK1,
@@ -59,7 +59,7 @@ void CombinedWindow::loadInputPanel()
     Command_OK2 = head.button;
     // Numbered on from the analog captions: both sets are elements of Label18.
     addInputRows(Frame7, m.inputCaptions, QStringLiteral("Label18"), int(Label18.size()), Label18, kHalfPanelRows, true);
-    connect(Command_OK2, &QPushButton::clicked, this, &CombinedWindow::Command_OK2_Click);
+    connect(Command_OK2, &QPushButton::clicked, this, [this] { startStop(kCycleB); });
 
     m_cycles.append({
         .button = Command_OK2,
@@ -78,7 +78,7 @@ void CombinedWindow::loadOutputPanel()
     Label16 = head.caption;
     Command_OK3 = head.button;
     addOutputRows(Frame6, m.outputCaptions, QStringLiteral("Label15"), Label15, kHalfPanelRows, true);
-    connect(Command_OK3, &QPushButton::clicked, this, &CombinedWindow::Command_OK3_Click);
+    connect(Command_OK3, &QPushButton::clicked, this, &CombinedWindow::validate);
 
     m_write = {
         .button = Command_OK3,

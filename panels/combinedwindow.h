@@ -16,13 +16,10 @@ public:
     static constexpr int kCycleA = 0;
     static constexpr int kCycleB = 1;
 
-    void Command_OK1_Click() { startStop(kCycleA); }
-    void Command_OK2_Click() { startStop(kCycleB); }
     void TM_Acquisition_A_Timer() { acquisitionTick(kCycleA); }
     void TM_Acquisition_B_Timer() { acquisitionTick(kCycleB); }
     void TM_Overtime_A_Timer() { judgeRead(kCycleA); }
     void TM_Overtime_B_Timer() { judgeRead(kCycleB); }
-    void Command_OK3_Click() { validate(); }
     void TM_Overtime_C_Timer() { judgeWrite(); }
 
     QGroupBox *Frame2 = nullptr; // analog inputs, middle column

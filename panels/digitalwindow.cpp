@@ -34,7 +34,7 @@ void DigitalWindow::loadPanels()
         Label17 = head.caption;
         Command_OK1 = head.button;
         addInputRows(Frame7, m.inputCaptions, QStringLiteral("Label18"), 0, Label18, digitalRows(int(m.inputCaptions.size())), false);
-        connect(Command_OK1, &QPushButton::clicked, this, &DigitalWindow::Command_OK1_Click);
+        connect(Command_OK1, &QPushButton::clicked, this, [this] { startStop(0); });
         m_cycles.append({
             .button = Command_OK1,
             .acquisition = TM_Acquisition_A,
@@ -50,7 +50,7 @@ void DigitalWindow::loadPanels()
         Label16 = head.caption;
         Command_OK2 = head.button;
         addOutputRows(Frame6, m.outputCaptions, QStringLiteral("Label15"), Label15, digitalRows(int(m.outputCaptions.size())), false);
-        connect(Command_OK2, &QPushButton::clicked, this, &DigitalWindow::Command_OK2_Click);
+        connect(Command_OK2, &QPushButton::clicked, this, &DigitalWindow::validate);
         m_write = {
             .button = Command_OK2,
             .overtime = TM_Overtime_B,

@@ -53,9 +53,17 @@ void SetFrm::loadPanels()
     place(Combo_Baud, 240, 1560, 3255, 300);
     Command_OK3 = placed(new QPushButton(kValidate, Frame3), QStringLiteral("Command_OK3"), 3720, 1440, 2655, 495);
 
-    connect(Command_OK1, &QPushButton::clicked, this, &SetFrm::Command_OK1_Click);
-    connect(Command_OK2, &QPushButton::clicked, this, &SetFrm::Command_OK2_Click);
-    connect(Command_OK3, &QPushButton::clicked, this, &SetFrm::Command_OK3_Click);
+    connect(Command_OK1, &QPushButton::clicked, this, [this] { apply(m_scan.click(portIsOpen())); });
+    // The writes carry no line tag: they go at whatever the line is set to.
+    connect(Command_OK2, &QPushButton::clicked, this, [this] {
+        setTrafficTag({});
+        apply(m_scan.writeAddress(portIsOpen(), addressFromBox(Combo_Addr[0]->currentText(), kAddressNotSelected)));
+    });
+    connect(Command_OK3, &QPushButton::clicked, this, [this] {
+        setTrafficTag({});
+        apply(m_scan.writeParameters(portIsOpen(), addressFromBox(Combo_Addr[1]->currentText(), kAddressNotSelected),
+                                     Combo_Baud->currentText()));
+    });
     for (QPushButton *explain : std::as_const(Explain))
         connect(explain, &QPushButton::clicked, this, [this] { Prompt(this, kExplainMessage); });
 }
@@ -76,11 +84,6 @@ void SetFrm::onPortClosed()
 void SetFrm::onLineLost()
 {
     apply(m_scan.lineLost());
-}
-
-void SetFrm::Command_OK1_Click()
-{
-    apply(m_scan.click(portIsOpen()));
 }
 
 // Sets a box to a text of its list, keeping its list position in step with the text.
@@ -119,19 +122,6 @@ void SetFrm::TM_Acquisition_A_Timer()
 void SetFrm::TM_Overtime_A_Timer()
 {
     apply(m_scan.readTimeout(received(), echoKnown()));
-}
-
-void SetFrm::Command_OK2_Click()
-{
-    setTrafficTag({});
-    apply(m_scan.writeAddress(portIsOpen(), addressFromBox(Combo_Addr[0]->currentText(), kAddressNotSelected)));
-}
-
-void SetFrm::Command_OK3_Click()
-{
-    setTrafficTag({});
-    apply(m_scan.writeParameters(portIsOpen(), addressFromBox(Combo_Addr[1]->currentText(), kAddressNotSelected),
-                                 Combo_Baud->currentText()));
 }
 
 void SetFrm::TM_Overtime_B_Timer()

@@ -18,12 +18,8 @@ public:
     explicit SetFrm(QWidget *parent = nullptr);
 
     // Reading (the scan).
-    void Command_OK1_Click();
     void TM_Acquisition_A_Timer();
     void TM_Overtime_A_Timer();
-    // Changing the address or the line settings.
-    void Command_OK2_Click();
-    void Command_OK3_Click();
     void TM_Overtime_B_Timer();
 
     QGroupBox *Frame7 = nullptr, *Frame2 = nullptr, *Frame3 = nullptr;
