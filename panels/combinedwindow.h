@@ -36,9 +36,4 @@ public:
 
 protected:
     void loadPanels() override;
-
-private:
-    void loadAnalogPanel();
-    void loadInputPanel();
-    void loadOutputPanel();
 };

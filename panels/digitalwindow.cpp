@@ -30,33 +30,16 @@ void DigitalWindow::loadPanels()
     int left = kFirstPanelLeft;
     if (m.inputs() > 0) {
         Frame7 = addPanel(QStringLiteral("Frame7"), m.inputFrame, left, kPanelTop, kPanelWidth, kPanelHeight);
-        const PanelHead head = addPanelHead(Frame7, QStringLiteral("Label17"), 0, QStringLiteral("Command_OK1"), kAcquisitionCaption);
-        Label17 = head.caption;
-        Command_OK1 = head.button;
+        addReadHead(Frame7, Label17, QStringLiteral("Label17"), Command_OK1, QStringLiteral("Command_OK1"), TM_Acquisition_A,
+                    TM_Overtime_A, [this] { Show_DI_Data(); });
         addInputRows(Frame7, m.inputCaptions, QStringLiteral("Label18"), 0, Label18, digitalRows(int(m.inputCaptions.size())), false);
-        connect(Command_OK1, &QPushButton::clicked, this, [this] { startStop(0); });
-        m_cycles.append({
-            .button = Command_OK1,
-            .acquisition = TM_Acquisition_A,
-            .overtime = TM_Overtime_A,
-            .addressBox = 0,
-            .decode = [this] { Show_DI_Data(); },
-        });
         left = kSecondPanelLeft;
     }
     if (m.outputs() > 0) {
         Frame6 = addPanel(QStringLiteral("Frame6"), m.outputFrame, left, kPanelTop, kPanelWidth, kPanelHeight);
-        const PanelHead head = addPanelHead(Frame6, QStringLiteral("Label16"), 1, QStringLiteral("Command_OK2"), QStringLiteral("Validate"));
-        Label16 = head.caption;
-        Command_OK2 = head.button;
+        addWriteHead(Frame6, Label16, QStringLiteral("Label16"), Command_OK2, QStringLiteral("Command_OK2"), 1, TM_Overtime_B,
+                     [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); });
         addOutputRows(Frame6, m.outputCaptions, QStringLiteral("Label15"), Label15, digitalRows(int(m.outputCaptions.size())), false);
-        connect(Command_OK2, &QPushButton::clicked, this, &DigitalWindow::validate);
-        m_write = {
-            .button = Command_OK2,
-            .overtime = TM_Overtime_B,
-            .addressBox = 1,
-            .request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); },
-        };
     }
     finishCycles();
 }

@@ -38,6 +38,30 @@ WindowTimer *TestWindow::makeTimer(const QString &name, int timingLine, const st
     return timer;
 }
 
+void TestWindow::addReadHead(QGroupBox *panel, QLabel *&caption, const QString &captionName, QPushButton *&button,
+                             const QString &buttonName, WindowTimer *acquisition, WindowTimer *overtime,
+                             std::function<void()> decode, int buttonTop, int buttonHeight)
+{
+    const int cycle = int(m_cycles.size());
+    const PanelHead head = addPanelHead(panel, captionName, cycle, buttonName, kAcquisitionCaption, buttonTop, buttonHeight);
+    caption = head.caption;
+    button = head.button;
+    connect(button, &QPushButton::clicked, this, [this, cycle] { startStop(cycle); });
+    m_cycles.append({button, acquisition, overtime, cycle, std::move(decode)});
+}
+
+void TestWindow::addWriteHead(QGroupBox *panel, QLabel *&caption, const QString &captionName, QPushButton *&button,
+                              const QString &buttonName, int addressIndex, WindowTimer *overtime,
+                              std::function<QByteArray(std::uint8_t)> request, int buttonTop, int buttonHeight)
+{
+    const PanelHead head = addPanelHead(panel, captionName, addressIndex, buttonName, QStringLiteral("Validate"), buttonTop,
+                                        buttonHeight);
+    caption = head.caption;
+    button = head.button;
+    connect(button, &QPushButton::clicked, this, &TestWindow::validate);
+    m_write = {button, overtime, addressIndex, std::move(request)};
+}
+
 void TestWindow::finishCycles()
 {
     m_machine = AcquisitionCycle(modelReads(m_model));

@@ -69,6 +69,16 @@ protected:
     // A timer whose interval is tm.rc's line timingLine (0: none), calling fire.
     WindowTimer *makeTimer(const QString &name, int timingLine, const std::function<void()> &fire);
     void finishCycles(); // after the cycles are described: the machine and the reply bound
+    // A read panel's head (addPanelHead, "Acquisition"), caption and button set to its own: the
+    // button starts and stops the next read cycle, which polls with the two timers through the
+    // address box of its own index; decode shows an accepted reply.
+    void addReadHead(QGroupBox *panel, QLabel *&caption, const QString &captionName, QPushButton *&button,
+                     const QString &buttonName, WindowTimer *acquisition, WindowTimer *overtime,
+                     std::function<void()> decode, int buttonTop = 840, int buttonHeight = 495);
+    // A write panel's head ("Validate"): its button sends request for the address in box addressIndex.
+    void addWriteHead(QGroupBox *panel, QLabel *&caption, const QString &captionName, QPushButton *&button,
+                      const QString &buttonName, int addressIndex, WindowTimer *overtime,
+                      std::function<QByteArray(std::uint8_t)> request, int buttonTop = 840, int buttonHeight = 495);
 
     void startStop(int cycle);
     void acquisitionTick(int cycle);
