@@ -9,7 +9,7 @@
 AnalogOutputWindow::AnalogOutputWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, kOneColumnWidth, parent)
 {
-    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { TM_Overtime_B_Timer(); });
+    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { judgeWrite(); });
 }
 
 static QLabel *displayLabel(QWidget *parent, const QString &name, const QString &text, Qt::Alignment alignment)

@@ -10,11 +10,12 @@ constexpr int kLowerPanelTop = kPanelTop + kPanelHeight - kHalfPanelHeight;
 CombinedWindow::CombinedWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, kTwoColumnWidth, parent)
 {
-    TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA, [this] { TM_Overtime_A_Timer(); });
-    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { TM_Overtime_B_Timer(); });
-    TM_Overtime_C = makeTimer(QStringLiteral("TM_Overtime_C"), model.lineOvertimeC, [this] { TM_Overtime_C_Timer(); });
-    TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA, [this] { TM_Acquisition_A_Timer(); });
-    TM_Acquisition_B = makeTimer(QStringLiteral("TM_Acquisition_B"), model.lineAcquisitionB, [this] { TM_Acquisition_B_Timer(); });
+    // Cycle A polls the analog panel, cycle B the digital inputs; ResumeAcquisition names them 1 and 2.
+    TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA, [this] { judgeRead(0); });
+    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { judgeRead(1); });
+    TM_Overtime_C = makeTimer(QStringLiteral("TM_Overtime_C"), model.lineOvertimeC, [this] { judgeWrite(); });
+    TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA, [this] { acquisitionTick(0); });
+    TM_Acquisition_B = makeTimer(QStringLiteral("TM_Acquisition_B"), model.lineAcquisitionB, [this] { acquisitionTick(1); });
 }
 
 // The digital panels' rows in half the height.

@@ -11,17 +11,6 @@ class CombinedWindow : public TestWindow
 public:
     explicit CombinedWindow(const ModelRow &model, QWidget *parent = nullptr);
 
-    // Cycle A polls the analog panel, cycle B the digital inputs; ResumeAcquisition names them
-    // 1 and 2.
-    static constexpr int kCycleA = 0;
-    static constexpr int kCycleB = 1;
-
-    void TM_Acquisition_A_Timer() { acquisitionTick(kCycleA); }
-    void TM_Acquisition_B_Timer() { acquisitionTick(kCycleB); }
-    void TM_Overtime_A_Timer() { judgeRead(kCycleA); }
-    void TM_Overtime_B_Timer() { judgeRead(kCycleB); }
-    void TM_Overtime_C_Timer() { judgeWrite(); }
-
     QGroupBox *Frame2 = nullptr; // analog inputs, middle column
     QGroupBox *Frame7 = nullptr; // digital inputs, right column above
     QGroupBox *Frame6 = nullptr; // digital outputs, right column below

@@ -11,7 +11,7 @@ DigitalWindow::DigitalWindow(const ModelRow &model, QWidget *parent)
         TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA, [this] { TM_Overtime_A_Timer(); });
     }
     if (model.outputs() > 0)
-        TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { TM_Overtime_B_Timer(); });
+        TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { judgeWrite(); });
 }
 
 // One row per channel below the panel's head; sixteen channels take two columns of eight.

@@ -12,7 +12,6 @@ public:
 
     void TM_Acquisition_A_Timer() { acquisitionTick(0); }
     void TM_Overtime_A_Timer() { judgeRead(0); }
-    void TM_Overtime_B_Timer() { judgeWrite(); }
 
     QGroupBox *Frame7 = nullptr; // input panel
     QGroupBox *Frame6 = nullptr; // output panel

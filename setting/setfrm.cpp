@@ -10,7 +10,7 @@ const QString kExplainMessage =
 
 static const QString kValidate = QStringLiteral("Validate");
 
-static WindowTimer *fixedTimer(const QString &name, int ms, SetFrm *window, void (SetFrm::*fire)())
+static WindowTimer *fixedTimer(const QString &name, int ms, SetFrm *window, const std::function<void()> &fire)
 {
     auto *timer = new WindowTimer(name, window);
     timer->setInterval(ms);
@@ -21,9 +21,11 @@ static WindowTimer *fixedTimer(const QString &name, int ms, SetFrm *window, void
 SetFrm::SetFrm(QWidget *parent)
     : ModuleWindow(QStringLiteral("SetFrm"), QStringLiteral("Parameter Setting"), 9375, 7080, parent)
 {
-    TM_Acquisition_A = fixedTimer(QStringLiteral("TM_Acquisition_A"), ParameterCycle::kTickMs, this, &SetFrm::TM_Acquisition_A_Timer);
-    TM_Overtime_A = fixedTimer(QStringLiteral("TM_Overtime_A"), ParameterCycle::kReadTimeoutMs, this, &SetFrm::TM_Overtime_A_Timer);
-    TM_Overtime_B = fixedTimer(QStringLiteral("TM_Overtime_B"), ParameterCycle::kWriteTimeoutMs, this, &SetFrm::TM_Overtime_B_Timer);
+    TM_Acquisition_A = fixedTimer(QStringLiteral("TM_Acquisition_A"), ParameterCycle::kTickMs, this, [this] { TM_Acquisition_A_Timer(); });
+    TM_Overtime_A = fixedTimer(QStringLiteral("TM_Overtime_A"), ParameterCycle::kReadTimeoutMs, this,
+                               [this] { apply(m_scan.readTimeout(received(), echoKnown())); });
+    TM_Overtime_B = fixedTimer(QStringLiteral("TM_Overtime_B"), ParameterCycle::kWriteTimeoutMs, this,
+                               [this] { apply(m_scan.writeTimeout(received(), echoKnown())); });
     setLongestReply(expectedReplyLength(parameterReadRequest()));
     // The scan's frames carry the baud rate and parity of their step.
     describeTraffic(qMax(expectedReplyLength(parameterReadRequest()), int(addressWriteRequest(1).size())), true);
@@ -117,16 +119,6 @@ void SetFrm::TM_Acquisition_A_Timer()
     }
     Text_Parameter->clear();
     apply(m_scan.reopened(true));
-}
-
-void SetFrm::TM_Overtime_A_Timer()
-{
-    apply(m_scan.readTimeout(received(), echoKnown()));
-}
-
-void SetFrm::TM_Overtime_B_Timer()
-{
-    apply(m_scan.writeTimeout(received(), echoKnown()));
 }
 
 ModuleWindow *createSetFrm(QWidget *parent)

@@ -17,10 +17,8 @@ class SetFrm : public ModuleWindow
 public:
     explicit SetFrm(QWidget *parent = nullptr);
 
-    // Reading (the scan).
+    // The scan's tick: judges a reply due, then reopens the line at the next step's settings.
     void TM_Acquisition_A_Timer();
-    void TM_Overtime_A_Timer();
-    void TM_Overtime_B_Timer();
 
     QGroupBox *Frame7 = nullptr, *Frame2 = nullptr, *Frame3 = nullptr;
     QPlainTextEdit *Text_Parameter = nullptr;
