@@ -15,12 +15,6 @@
 #include <chrono>
 #include <utility>
 
-QString &ProgramParity::stored()
-{
-    static QString letter;
-    return letter;
-}
-
 void ProgramParity::take(const QString &parityText)
 {
     if (const std::optional<char> letter = parityFromName(parityText))

@@ -29,13 +29,13 @@
 class ProgramParity
 {
 public:
-    static QString letter() { return stored(); }
+    static QString letter() { return s_letter; }
     // The letter for a parity box text; any other text keeps the letter.
     static void take(const QString &parityText);
-    static void set(char letter) { stored() = QString(QLatin1Char(letter)); }
+    static void set(char letter) { s_letter = QString(QLatin1Char(letter)); }
 
 private:
-    static QString &stored();
+    static inline QString s_letter;
 };
 
 extern const QString kDataNormal;        // "Communication Data Normal！"

@@ -26,11 +26,7 @@ constexpr std::size_t kCachedLayouts = 4;
 
 // The boxes with a new text not shown yet, and the one posted event that shows them all: a tick
 // sets three boxes, and each posted event costs the event loop a wake-up.
-QList<QPointer<TextBox>> &pendingBoxes()
-{
-    static QList<QPointer<TextBox>> boxes;
-    return boxes;
-}
+QList<QPointer<TextBox>> g_pendingBoxes;
 
 int g_passes = 0; // TextBox::Pass objects alive
 
@@ -84,9 +80,9 @@ void TextBox::setPlainText(const QString &text)
     // Laid out and repainted once, after whatever else this pass of the event loop sets.
     if (!m_pending) {
         m_pending = true;
-        if (pendingBoxes().isEmpty() && g_passes == 0)
+        if (g_pendingBoxes.isEmpty() && g_passes == 0)
             QMetaObject::invokeMethod(QCoreApplication::instance(), [] { syncPending(); }, Qt::QueuedConnection);
-        pendingBoxes().append(this);
+        g_pendingBoxes.append(this);
     }
     if (QAccessible::isActive()) {
         QAccessibleTextUpdateEvent event(this, 0, before, text);
@@ -98,7 +94,7 @@ void TextBox::setPlainText(const QString &text)
 void TextBox::syncPending(bool now)
 {
     std::vector<TextBox *> drawn;
-    for (const QPointer<TextBox> &box : std::exchange(pendingBoxes(), {})) {
+    for (const QPointer<TextBox> &box : std::exchange(g_pendingBoxes, {})) {
         if (!box)
             continue;
         box->m_pending = false;
