@@ -33,9 +33,7 @@ ModuleWindow *WindowRegistry::open(const QString &name)
     ModuleWindow *w = window(name);
     if (!w) {
         const auto factory = m_factories.value(name);
-        if (!factory)
-            return nullptr;
-        w = factory();
+        w = factory ? factory() : nullptr;
         if (!w)
             return nullptr;
         m_windows.insert(name, w);

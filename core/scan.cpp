@@ -72,11 +72,8 @@ CycleActions ParameterCycle::tick(bool portOpen, const QByteArray &received, boo
 
 CycleActions ParameterCycle::reopened(bool ok)
 {
-    if (!ok) {
-        CycleActions out;
-        endScan(out);
-        return out;
-    }
+    if (!ok)
+        return lineLost(); // the scan ends where it is
     ++m_step;
     return send(parameterReadRequest(), kReadTimeout);
 }

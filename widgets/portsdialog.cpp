@@ -36,16 +36,11 @@ QString accessText(const SerialPortEntry &port)
     return port.exists ? QStringLiteral("no: ") + kDialoutFix : QStringLiteral("no (no device node)");
 }
 
-bool sameFile(const QString &a, const QString &b)
-{
-    const QString canonical = QFileInfo(a).canonicalFilePath();
-    return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
-}
-
 bool echoSeenOn(const SerialPortEntry &port)
 {
+    const QString device = QFileInfo(port.device).canonicalFilePath();
     for (const QString &seen : ModuleLine::echoSeen())
-        if (sameFile(seen, port.device))
+        if (!device.isEmpty() && QFileInfo(seen).canonicalFilePath() == device)
             return true;
     return false;
 }

@@ -122,10 +122,7 @@ void ChoiceBox::focusOutEvent(QFocusEvent *event)
 
 void ChoiceBox::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        const QSignalBlocker quiet(lineEdit());
-        QComboBox::keyPressEvent(event);
-        return;
-    }
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const QSignalBlocker quiet(enter ? lineEdit() : nullptr);
     QComboBox::keyPressEvent(event);
 }
