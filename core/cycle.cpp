@@ -46,9 +46,8 @@ void AcquisitionCycle::run(CycleActions &out, int cycle, bool on)
 {
     m_timers.set(out, {TimerRef::Acquisition, cycle}, on);
     m_cycles[cycle].running = on;
-    CycleAction a(CycleAction::Caption);
+    CycleAction a(CycleAction::Caption, on ? kStopCaption : kAcquisitionCaption);
     a.cycle = cycle;
-    a.text = on ? kStopCaption : kAcquisitionCaption;
     out << a;
 }
 
@@ -77,16 +76,12 @@ CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const BoxAddress &
     m_request.clear();
     if (!portOpen || !address.number) {
         stop(out, cycle);
-        CycleAction a(CycleAction::Prompt);
-        a.text = portOpen ? address.problem : kOpenPortFirst;
-        out << a;
+        out << CycleAction(CycleAction::Prompt, portOpen ? address.problem : kOpenPortFirst);
         return out;
     }
     const Read &r = m_reads[cycle];
     m_request = readRequest(*address.number, r.function, r.start, r.count);
-    CycleAction send(CycleAction::Send);
-    send.frame = m_request;
-    out << send;
+    out << CycleAction(CycleAction::Send, m_request);
     m_timers.set(out, {TimerRef::ReadTimeout, cycle}, true);
     return out;
 }
@@ -139,15 +134,11 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const BoxAddress &address
         resumeSuspended(out);
     }
     if (problem) {
-        CycleAction a(CycleAction::Prompt);
-        a.text = *problem;
-        out << a;
+        out << CycleAction(CycleAction::Prompt, *problem);
         return out;
     }
     m_request = request(*address.number);
-    CycleAction send(CycleAction::Send);
-    send.frame = m_request;
-    out << send;
+    out << CycleAction(CycleAction::Send, m_request);
     m_timers.set(out, {TimerRef::WriteTimeout, 0}, true);
     return out;
 }

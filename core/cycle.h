@@ -42,6 +42,8 @@ struct CycleAction {
                       // other step keeps the boxes); answer with reopened()
     } kind;
     explicit CycleAction(Kind k = Clear) : kind(k) {}
+    CycleAction(Kind k, const QString &t) : kind(k), text(t) {}     // Prompt, Caption
+    CycleAction(Kind k, const QByteArray &f) : kind(k), frame(f) {} // Send
     int ms = 0;
     QString text;
     QByteArray frame;

@@ -19,17 +19,14 @@ bool ParameterCycle::scanning() const
 void ParameterCycle::caption(CycleActions &out, const QString &text)
 {
     m_running = text == kStopCaption;
-    CycleAction a{CycleAction::Caption};
+    CycleAction a(CycleAction::Caption, text);
     a.cycle = 0;
-    a.text = text;
     out << a;
 }
 
 CycleActions ParameterCycle::prompt(const QString &text)
 {
-    CycleAction a{CycleAction::Prompt};
-    a.text = text;
-    return {a};
+    return {CycleAction(CycleAction::Prompt, text)};
 }
 
 void ParameterCycle::endScan(CycleActions &out)
@@ -82,9 +79,7 @@ CycleActions ParameterCycle::send(const QByteArray &frame, TimerRef timeout)
 {
     CycleActions out{CycleAction{CycleAction::Clear}};
     m_request = frame;
-    CycleAction s{CycleAction::Send};
-    s.frame = frame;
-    out << s;
+    out << CycleAction(CycleAction::Send, frame);
     // Each request gets its full time-out, even if an earlier one is still armed.
     m_timers.set(out, timeout, false);
     m_timers.set(out, timeout, true);
