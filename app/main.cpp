@@ -57,20 +57,16 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Prompt"));
 
     ToolWindows tool;
+    // A log's trouble, told as a sentence of its own.
+    const auto tell = [](const QString &message) { Prompt(nullptr, message.first(1).toUpper() + message.sliced(1)); };
     std::unique_ptr<TrafficLogFile> log;
     if (parser.isSet(trafficLog)) {
-        const QString path = parser.value(trafficLog);
-        log = std::make_unique<TrafficLogFile>(path, [](const QString &message) {
-            Prompt(nullptr, message.first(1).toUpper() + message.sliced(1));
-        });
+        log = std::make_unique<TrafficLogFile>(parser.value(trafficLog), tell);
         tool.trafficSink = [&log](const QString &caption, const TrafficRow &row) { log->write(caption, row); };
     }
     std::unique_ptr<ValueLog> values;
     if (parser.isSet(valueLog)) {
-        const QString path = parser.value(valueLog);
-        values = std::make_unique<ValueLog>(path, [](const QString &message) {
-            Prompt(nullptr, message.first(1).toUpper() + message.sliced(1));
-        });
+        values = std::make_unique<ValueLog>(parser.value(valueLog), tell);
         WindowValues::setProgramSink([&values](const QVector<ValueRow> &rows) { values->write(rows); });
     }
     tool.main.show();

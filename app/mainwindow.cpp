@@ -43,16 +43,12 @@ ModuleWindow *WindowRegistry::open(const QString &name)
     ModuleWindow *w = window(name);
     if (!w) {
         const auto factory = m_factories.value(name);
-        if (!factory)
-            return nullptr;
-        w = factory();
+        w = factory ? factory() : nullptr;
         if (!w)
             return nullptr;
         m_windows.insert(name, w);
     }
-    w->show();
-    w->raise();
-    w->activateWindow();
+    showRaised(w);
     return w;
 }
 
@@ -61,16 +57,14 @@ MainWindow::MainWindow(WindowRegistry *registry, QWidget *parent) : QWidget(pare
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(kMainCaption);
     setFixedSize(twips(6240), twips(4455));
-    Label1 = new QLabel(QStringLiteral("Model Select"), this);
-    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1 = named(new QLabel(QStringLiteral("Model Select"), this), QStringLiteral("Label1"));
     Label1->setGeometry(twips(720), twips(1080), twips(1815), twips(255));
     Combo_Model = new ChoiceBox(QStringLiteral("Combo_Model"), this);
     Combo_Model->setGeometry(twips(720), twips(1440), twips(2175), twips(300));
     const QStringList captions = {QStringLiteral("Function Testing"), QStringLiteral("Parameter Setting")};
     const int tops[] = {1080, 2640};
     for (int i = 0; i < 2; ++i) {
-        auto *button = new QPushButton(captions[i], this);
-        button->setObjectName(QStringLiteral("Command1_%1").arg(i));
+        auto *button = named(new QPushButton(captions[i], this), QStringLiteral("Command1_%1").arg(i));
         button->setGeometry(twips(3600), twips(tops[i]), twips(1935), twips(855));
         connect(button, &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
         Command1.append(button);
@@ -131,9 +125,7 @@ void MainWindow::openBusFinder()
 
 void MainWindow::Form_Load()
 {
-    const QIcon icon(sysFilePath(QStringLiteral("kv.ico")));
-    if (!icon.isNull() && !icon.availableSizes().isEmpty())
-        setWindowIcon(icon);
+    setProgramIcon(this);
     Combo_Model->clear();
     for (const ModelRow &row : modelTable())
         Combo_Model->addItem(row.name);

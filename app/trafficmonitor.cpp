@@ -11,9 +11,7 @@ TrafficWindow *openTrafficMonitor(ModuleWindow *window)
                                     window->tagsTraffic(), window);
         monitor->setAttribute(Qt::WA_DeleteOnClose);
     }
-    monitor->show();
-    monitor->raise();
-    monitor->activateWindow();
+    showRaised(monitor);
     return monitor;
 }
 

@@ -9,19 +9,17 @@ const QString kAddressNotSelected = QStringLiteral("Module Address Not Selected�
 const QString kAnalogAddressNotSelected = QStringLiteral("Moudle address not selected！");
 const QString kAddressRangeMessage = QStringLiteral("Module address must be a number from 0 to 255！");
 
-namespace {
-CycleAction action(CycleAction::Kind kind)
+CycleAction CycleAction::judged(const QByteArray &request, int replyLength, const QByteArray &received, bool echoKnown)
 {
-    return CycleAction(kind);
-}
-} // namespace
-
-void CycleAction::take(const Exchange &judged)
-{
-    verdict = judged.verdict;
-    echo = judged.echo;
-    reply = judged.reply;
-    echoKnown = judged.echoKnown;
+    Exchange exchange(request, replyLength);
+    exchange.echoKnown = echoKnown;
+    exchange.judge(received);
+    CycleAction a(Judged);
+    a.verdict = exchange.verdict;
+    a.echo = exchange.echo;
+    a.reply = exchange.reply;
+    a.echoKnown = exchange.echoKnown;
+    return a;
 }
 
 BoxAddress addressFromBox(const QString &text, const QString &emptyMessage)
@@ -43,13 +41,13 @@ void MachineTimers::set(CycleActions &out, TimerRef timer, bool on)
     out << a;
 }
 
-void AcquisitionCycle::stop(CycleActions &out, int cycle)
+// Cycle's timer and state, and its button's caption: "Stop" while it runs.
+void AcquisitionCycle::run(CycleActions &out, int cycle, bool on)
 {
-    m_timers.set(out, {TimerRef::Acquisition, cycle}, false);
-    m_cycles[cycle].running = false;
-    CycleAction a = action(CycleAction::Caption);
+    m_timers.set(out, {TimerRef::Acquisition, cycle}, on);
+    m_cycles[cycle].running = on;
+    CycleAction a(CycleAction::Caption, on ? kStopCaption : kAcquisitionCaption);
     a.cycle = cycle;
-    a.text = kAcquisitionCaption;
     out << a;
 }
 
@@ -63,12 +61,7 @@ CycleActions AcquisitionCycle::click(int cycle)
     for (int i = 0; i < m_cycles.size(); ++i)
         if (i != cycle && m_cycles[i].running)
             stop(out, i);
-    m_timers.set(out, {TimerRef::Acquisition, cycle}, true);
-    m_cycles[cycle].running = true;
-    CycleAction a = action(CycleAction::Caption);
-    a.cycle = cycle;
-    a.text = kStopCaption;
-    out << a;
+    run(out, cycle, true);
     return out;
 }
 
@@ -79,35 +72,27 @@ CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const BoxAddress &
     for (int i = 0; i < m_cycles.size(); ++i)
         if (m_timers.enabled({TimerRef::ReadTimeout, i}))
             judgeRead(out, i, received, echoKnown);
-    out << action(CycleAction::Clear);
+    out << CycleAction(CycleAction::Clear);
     m_request.clear();
     if (!portOpen || !address.number) {
         stop(out, cycle);
-        CycleAction a = action(CycleAction::Prompt);
-        a.text = portOpen ? address.problem : kOpenPortFirst;
-        out << a;
+        out << CycleAction(CycleAction::Prompt, portOpen ? address.problem : kOpenPortFirst);
         return out;
     }
     const Read &r = m_reads[cycle];
     m_request = readRequest(*address.number, r.function, r.start, r.count);
-    CycleAction send = action(CycleAction::Send);
-    send.frame = m_request;
-    out << send;
+    out << CycleAction(CycleAction::Send, m_request);
     m_timers.set(out, {TimerRef::ReadTimeout, cycle}, true);
     return out;
 }
 
 void AcquisitionCycle::judgeRead(CycleActions &out, int cycle, const QByteArray &received, bool echoKnown)
 {
-    CycleAction a = action(CycleAction::Judged);
-    a.cycle = cycle;
     // Judged against the last request, whatever it was, at this cycle's own reply length: a
     // write's echo that arrives in time for a read time-out is no read reply.
     const Read &r = m_reads[cycle];
-    Exchange exchange(m_request, replyLength(r.function, r.count));
-    exchange.echoKnown = echoKnown;
-    exchange.judge(received);
-    a.take(exchange);
+    CycleAction a = CycleAction::judged(m_request, replyLength(r.function, r.count), received, echoKnown);
+    a.cycle = cycle;
     a.decode = a.verdict.accepted() && (!m_reads[cycle].decodeOnlyWhileAcquiring || m_cycles[cycle].running);
     out << a;
     m_timers.set(out, {TimerRef::ReadTimeout, cycle}, false);
@@ -128,13 +113,13 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const BoxAddress &address
         if (m_cycles[i].running) {
             m_timers.set(out, {TimerRef::Acquisition, i}, false);
             m_resume = i + 1;
-            CycleAction pause = action(CycleAction::Pause);
+            CycleAction pause(CycleAction::Pause);
             pause.ms = 300;
             out << pause;
             break;
         }
     }
-    out << action(CycleAction::Clear);
+    out << CycleAction(CycleAction::Clear);
     m_request.clear();
     std::optional<QString> problem;
     if (!portOpen) {
@@ -149,28 +134,18 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const BoxAddress &address
         resumeSuspended(out);
     }
     if (problem) {
-        CycleAction a = action(CycleAction::Prompt);
-        a.text = *problem;
-        out << a;
+        out << CycleAction(CycleAction::Prompt, *problem);
         return out;
     }
     m_request = request(*address.number);
-    CycleAction send = action(CycleAction::Send);
-    send.frame = m_request;
-    out << send;
+    out << CycleAction(CycleAction::Send, m_request);
     m_timers.set(out, {TimerRef::WriteTimeout, 0}, true);
     return out;
 }
 
 CycleActions AcquisitionCycle::writeTimeout(const QByteArray &received, bool echoKnown)
 {
-    CycleActions out;
-    CycleAction a = action(CycleAction::Judged);
-    Exchange exchange(m_request, kEchoLength);
-    exchange.echoKnown = echoKnown;
-    exchange.judge(received);
-    a.take(exchange);
-    out << a;
+    CycleActions out{CycleAction::judged(m_request, kEchoLength, received, echoKnown)};
     m_timers.set(out, {TimerRef::WriteTimeout, 0}, false);
     resumeSuspended(out);
     return out;

@@ -42,6 +42,8 @@ struct CycleAction {
                       // other step keeps the boxes); answer with reopened()
     } kind;
     explicit CycleAction(Kind k = Clear) : kind(k) {}
+    CycleAction(Kind k, const QString &t) : kind(k), text(t) {}     // Prompt, Caption
+    CycleAction(Kind k, const QByteArray &f) : kind(k), frame(f) {} // Send
     int ms = 0;
     QString text;
     QByteArray frame;
@@ -55,8 +57,9 @@ struct CycleAction {
     QByteArray echo;
     QByteArray reply;
     bool echoKnown = false;
-    // Takes the judged exchange's verdict, echo, reply and what it knows of the line's echo.
-    void take(const Exchange &judged);
+    // A Judged action: received judged against request at replyLength (the echo set aside first
+    // where the line is known to echo), with the verdict, echo, reply and what it knows of the echo.
+    static CycleAction judged(const QByteArray &request, int replyLength, const QByteArray &received, bool echoKnown);
 };
 using CycleActions = QVector<CycleAction>;
 
@@ -146,7 +149,8 @@ private:
     struct State {
         bool running = false; // caption "Stop"
     };
-    void stop(CycleActions &out, int cycle);
+    void run(CycleActions &out, int cycle, bool on);
+    void stop(CycleActions &out, int cycle) { run(out, cycle, false); }
     void judgeRead(CycleActions &out, int cycle, const QByteArray &received, bool echoKnown);
     void resumeSuspended(CycleActions &out);
 

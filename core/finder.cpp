@@ -2,6 +2,8 @@
 
 #include "linesettings.h"
 
+#include <algorithm>
+
 namespace {
 constexpr int kRequestLength = 8;
 
@@ -67,12 +69,6 @@ qint64 BusFinder::timeoutUs(int code) const
     return qMax(start, 2 * m_slowestUs.value(code));
 }
 
-Heard BusFinder::heardAt(int code) const
-{
-    const qsizetype i = settings().indexOf(code);
-    return i >= 0 && i < m_broadcast.size() ? m_broadcast[i] : Heard::Nothing;
-}
-
 BusFinder::Next BusFinder::start(qint64 nowUs)
 {
     *this = BusFinder(m_options);
@@ -90,9 +86,7 @@ BusFinder::Next BusFinder::openNext(qint64)
         finish();
     if (m_phase == Phase::Done)
         return {};
-    Next next;
-    next.kind = Next::Open;
-    next.code = code();
+    const Next next{.kind = Next::Open, .code = code()};
     m_address = m_options.from;
     m_asked.clear();
     m_reasked.clear();
@@ -133,12 +127,7 @@ BusFinder::Next BusFinder::send(const QByteArray &frame, qint64 nowUs, bool agai
     m_listening = false;
     if (m_phase == Phase::Sweep && address != 0)
         m_asked.insert(address, {nowUs, nowUs + m_waitUs});
-    Next next;
-    next.kind = Next::Send;
-    next.code = code();
-    next.frame = frame;
-    next.deadlineUs = nowUs + m_waitUs;
-    return next;
+    return {.kind = Next::Send, .code = code(), .frame = frame, .deadlineUs = nowUs + m_waitUs};
 }
 
 BusFinder::Next BusFinder::judged(const QByteArray &received, qint64 lastByteUs, qint64 nowUs)
@@ -159,13 +148,8 @@ BusFinder::Next BusFinder::judged(const QByteArray &received, qint64 lastByteUs,
     if (m_lastByteUs >= 0 && !parameterReplyComplete(m_received.mid(lateBytes(m_received))))
         untilUs = qMax(untilUs, m_lastByteUs + replyUs);
     m_listening = untilUs > nowUs;
-    if (m_listening) {
-        Next next;
-        next.kind = Next::Listen;
-        next.code = code();
-        next.deadlineUs = untilUs;
-        return next;
-    }
+    if (m_listening)
+        return {.kind = Next::Listen, .code = code(), .deadlineUs = untilUs};
     return settle(m_received, m_lastByteUs, nowUs);
 }
 
@@ -430,20 +414,12 @@ void BusFinder::finish()
 
 bool BusFinder::faultFound() const
 {
-    if (m_fault)
-        return true;
-    for (const FinderRow &r : m_rows)
-        if (r.kind == FinderRow::SharedAddress)
-            return true;
-    return false;
+    return m_fault || std::any_of(m_rows.begin(), m_rows.end(), [](const FinderRow &r) { return r.kind == FinderRow::SharedAddress; });
 }
 
 int BusFinder::modulesFound() const
 {
-    int n = 0;
-    for (const FinderRow &r : m_rows)
-        n += r.isModule() ? 1 : 0;
-    return n;
+    return int(std::count_if(m_rows.begin(), m_rows.end(), [](const FinderRow &r) { return r.isModule(); }));
 }
 
 int BusFinder::probesPlanned() const

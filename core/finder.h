@@ -69,7 +69,7 @@ public:
         // Listen: send nothing; what comes until the deadline goes to judged() as a reply would.
         enum Kind { Open, Send, Listen, Done } kind = Done;
         int code = 0;           // Open: the setting (0: any, over a device server)
-        QByteArray frame;       // Send
+        QByteArray frame{};     // Send
         qint64 deadlineUs = 0;  // Send: judge the reply then, or earlier once it is complete; Listen: then
     };
 
@@ -99,8 +99,6 @@ public:
     qint64 timeoutUs(int code) const;
     // Bytes heard at a broadcast that were never explained by the modules found (stopped or not).
     bool heardGarbled() const { return m_broadcast.contains(Heard::Garbled); }
-    // What was heard at the broadcast of each setting swept.
-    Heard heardAt(int code) const;
 
 private:
     enum class Phase { Broadcast, Sweep, Done };

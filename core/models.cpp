@@ -15,53 +15,40 @@ static QStringList numbered(const QString &prefix, int count, bool twoDigits)
 static ModelRow digital(const QString &name, int inputs, const QString &outputFrame, const QString &outputPrefix,
                         int outputs, int lineA, int lineB, int lineAcq)
 {
-    ModelRow row;
-    row.name = name;
-    row.kind = PanelKind::Digital;
-    if (inputs) {
-        row.inputFrame = QStringLiteral(" Digital Input ");
-        row.inputCaptions = numbered(QStringLiteral("DI_"), inputs, true);
-    }
-    row.outputFrame = outputFrame;
-    row.outputCaptions = numbered(outputPrefix, outputs, true);
-    row.lineOvertimeA = lineA;
-    row.lineOvertimeB = lineB;
-    row.lineAcquisitionA = lineAcq;
-    return row;
+    return {.name = name,
+            .kind = PanelKind::Digital,
+            .inputFrame = inputs ? QStringLiteral(" Digital Input ") : QString(),
+            .outputFrame = outputFrame,
+            .inputCaptions = numbered(QStringLiteral("DI_"), inputs, true),
+            .outputCaptions = numbered(outputPrefix, outputs, true),
+            .lineOvertimeA = lineA,
+            .lineOvertimeB = lineB,
+            .lineAcquisitionA = lineAcq};
 }
 
 static ModelRow analog(const QString &name, const QString &frame, const QStringList &captions,
                        Conversion conversion, int lineA, int lineAcq)
 {
-    ModelRow row;
-    row.name = name;
-    row.kind = PanelKind::AnalogInput;
-    row.analogFrame = frame;
-    row.analogCaptions = captions;
-    row.conversion = conversion;
-    row.lineOvertimeA = lineA;
-    row.lineAcquisitionA = lineAcq;
-    return row;
+    return {.name = name, .kind = PanelKind::AnalogInput, .analogFrame = frame, .analogCaptions = captions,
+            .conversion = conversion, .lineOvertimeA = lineA, .lineAcquisitionA = lineAcq};
 }
 
 static ModelRow combined(const QString &name, const QStringList &captions, Conversion conversion)
 {
-    ModelRow row;
-    row.name = name;
-    row.kind = PanelKind::Combined;
-    row.inputFrame = QStringLiteral(" Digital Input ");
-    row.inputCaptions = numbered(QStringLiteral("DI_"), 4, true);
-    row.outputFrame = QStringLiteral(" Digital Output ");
-    row.outputCaptions = numbered(QStringLiteral("DO_"), 4, true);
-    row.analogFrame = QStringLiteral(" Analog Input ");
-    row.analogCaptions = captions;
-    row.conversion = conversion;
-    row.lineOvertimeA = 16;
-    row.lineOvertimeB = 17;
-    row.lineOvertimeC = 18;
-    row.lineAcquisitionA = 19;
-    row.lineAcquisitionB = 20;
-    return row;
+    return {.name = name,
+            .kind = PanelKind::Combined,
+            .inputFrame = QStringLiteral(" Digital Input "),
+            .outputFrame = QStringLiteral(" Digital Output "),
+            .inputCaptions = numbered(QStringLiteral("DI_"), 4, true),
+            .outputCaptions = numbered(QStringLiteral("DO_"), 4, true),
+            .analogFrame = QStringLiteral(" Analog Input "),
+            .analogCaptions = captions,
+            .conversion = conversion,
+            .lineOvertimeA = 16,
+            .lineOvertimeB = 17,
+            .lineOvertimeC = 18,
+            .lineAcquisitionA = 19,
+            .lineAcquisitionB = 20};
 }
 
 const QVector<ModelRow> &modelTable()
@@ -69,10 +56,7 @@ const QVector<ModelRow> &modelTable()
     static const QVector<ModelRow> table = [] {
         const QString relays = QStringLiteral(" Relay Output ");
         const QString outputs = QStringLiteral(" Digital Output ");
-        ModelRow output;
-    output.name = QStringLiteral("KV1720ADAM");
-    output.kind = PanelKind::AnalogOutput;
-        output.lineOvertimeB = 3;
+        const ModelRow output{.name = QStringLiteral("KV1720ADAM"), .kind = PanelKind::AnalogOutput, .lineOvertimeB = 3};
         return QVector<ModelRow>{
             analog(QStringLiteral("KV1710ADAM"), QStringLiteral(" DS18B20 Input "),
                    numbered(QStringLiteral("DS"), 8, false), Conversion::Temperature, 1, 2),

@@ -11,14 +11,14 @@ enum class PanelKind { Digital, AnalogInput, AnalogOutput, Combined };
 enum class Conversion { None, Temperature, Current, Voltage, WholeDegrees };
 
 struct ModelRow {
-    QString name;  // window name and caption, and the text in Main's model list
+    QString name{};  // window name and caption, and the text in Main's model list
     PanelKind kind = PanelKind::Digital;
     // Digital inputs and outputs (digital and combined windows).
-    QString inputFrame, outputFrame;
-    QStringList inputCaptions, outputCaptions;
+    QString inputFrame{}, outputFrame{};
+    QStringList inputCaptions{}, outputCaptions{};
     // Analog inputs (analog-input and combined windows).
-    QString analogFrame;
-    QStringList analogCaptions;
+    QString analogFrame{};
+    QStringList analogCaptions{};
     Conversion conversion = Conversion::None;
     // tm.rc lines (from 1; 0 for a timer the window does not have).
     int lineOvertimeA = 0, lineOvertimeB = 0, lineOvertimeC = 0;

@@ -19,17 +19,14 @@ bool ParameterCycle::scanning() const
 void ParameterCycle::caption(CycleActions &out, const QString &text)
 {
     m_running = text == kStopCaption;
-    CycleAction a{CycleAction::Caption};
+    CycleAction a(CycleAction::Caption, text);
     a.cycle = 0;
-    a.text = text;
     out << a;
 }
 
 CycleActions ParameterCycle::prompt(const QString &text)
 {
-    CycleAction a{CycleAction::Prompt};
-    a.text = text;
-    return {a};
+    return {CycleAction(CycleAction::Prompt, text)};
 }
 
 void ParameterCycle::endScan(CycleActions &out)
@@ -72,11 +69,8 @@ CycleActions ParameterCycle::tick(bool portOpen, const QByteArray &received, boo
 
 CycleActions ParameterCycle::reopened(bool ok)
 {
-    if (!ok) {
-        CycleActions out;
-        endScan(out);
-        return out;
-    }
+    if (!ok)
+        return lineLost(); // the scan ends where it is
     ++m_step;
     return send(parameterReadRequest(), kReadTimeout);
 }
@@ -85,9 +79,7 @@ CycleActions ParameterCycle::send(const QByteArray &frame, TimerRef timeout)
 {
     CycleActions out{CycleAction{CycleAction::Clear}};
     m_request = frame;
-    CycleAction s{CycleAction::Send};
-    s.frame = frame;
-    out << s;
+    out << CycleAction(CycleAction::Send, frame);
     // Each request gets its full time-out, even if an earlier one is still armed.
     m_timers.set(out, timeout, false);
     m_timers.set(out, timeout, true);
@@ -96,13 +88,9 @@ CycleActions ParameterCycle::send(const QByteArray &frame, TimerRef timeout)
 
 void ParameterCycle::judgeRead(CycleActions &out, const QByteArray &received, bool echoKnown)
 {
-    CycleAction a{CycleAction::Judged};
-    a.cycle = 0;
     // Judged at the parameter read's length whatever went last (a write sent during the scan).
-    Exchange exchange(m_request, kParameterReplyLength);
-    exchange.echoKnown = echoKnown;
-    exchange.judge(received);
-    a.take(exchange);
+    CycleAction a = CycleAction::judged(m_request, kParameterReplyLength, received, echoKnown);
+    a.cycle = 0;
     a.decode = a.verdict.accepted();
     out << a;
     if (a.decode) {
@@ -169,13 +157,7 @@ CycleActions ParameterCycle::writeParameters(bool portOpen, const BoxAddress &ad
 
 CycleActions ParameterCycle::writeTimeout(const QByteArray &received, bool echoKnown)
 {
-    CycleActions out;
-    CycleAction a{CycleAction::Judged};
-    Exchange exchange(m_request, kEchoLength);
-    exchange.echoKnown = echoKnown;
-    exchange.judge(received);
-    a.take(exchange);
-    out << a;
+    CycleActions out{CycleAction::judged(m_request, kEchoLength, received, echoKnown)};
     m_timers.set(out, kWriteTimeout, false);
     return out;
 }

@@ -46,12 +46,9 @@ SerialChoice readSetRc(const QString &path)
     SerialChoice choice;
     bool ok = false;
     const QStringList lines = splitSettingsLines(readHead(path, 4096, &ok), 3);
-    if (lines.size() > 0)
-        choice.port = lines[0];
-    if (lines.size() > 1)
-        choice.baud = lines[1];
-    if (lines.size() > 2)
-        choice.parity = lines[2];
+    choice.port = lines.value(0, choice.port);
+    choice.baud = lines.value(1, choice.baud);
+    choice.parity = lines.value(2, choice.parity);
     return choice;
 }
 
@@ -64,20 +61,16 @@ int portIndexFromLine(const QString &line1)
 bool writeSetRc(const QString &path, const SerialChoice &choice, QString *error)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
     const QString text = choice.port + QStringLiteral("\r\n") + choice.baud + QStringLiteral("\r\n")
                          + choice.parity + QStringLiteral("\r\n");
-    file.write(text.toLatin1());
-    if (!file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(text.toLatin1());
+        if (file.commit())
+            return true;
     }
-    return true;
+    if (error)
+        *error = file.errorString();
+    return false;
 }
 
 int intervalFromLine(const QString &line, bool *clamped)

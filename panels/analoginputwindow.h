@@ -10,10 +10,8 @@ class AnalogInputWindow : public TestWindow
 public:
     explicit AnalogInputWindow(const ModelRow &model, QWidget *parent = nullptr);
 
-    void Command_OK1_Click() { startStop(0); }
     void TM_Acquisition_A_Timer() { acquisitionTick(0); }
     void TM_Overtime_A_Timer() { judgeRead(0); }
-    void Show_AI_Data();
 
     QGroupBox *Frame7 = nullptr;
     QLabel *Label17 = nullptr;

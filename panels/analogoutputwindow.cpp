@@ -9,8 +9,7 @@
 AnalogOutputWindow::AnalogOutputWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, kOneColumnWidth, parent)
 {
-    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB);
-    connect(TM_Overtime_B, &WindowTimer::Timer, this, &AnalogOutputWindow::TM_Overtime_B_Timer);
+    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { judgeWrite(); });
 }
 
 static QLabel *displayLabel(QWidget *parent, const QString &name, const QString &text, Qt::Alignment alignment)
@@ -29,9 +28,8 @@ static QLabel *displayLabel(QWidget *parent, const QString &name, const QString 
 void AnalogOutputWindow::loadPanels()
 {
     Frame6 = addPanel(QStringLiteral("Frame6"), QStringLiteral(" Analog Output "), kFirstPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
-    const PanelHead head = addPanelHead(Frame6, QStringLiteral("Label16"), 1, QStringLiteral("Command_OK2"), QStringLiteral("Validate"));
-    Label16 = head.caption;
-    Command_OK2 = head.button;
+    addWriteHead(Frame6, Label16, QStringLiteral("Label16"), Command_OK2, QStringLiteral("Command_OK2"), 1, TM_Overtime_B,
+                 [this](std::uint8_t address) { return writeRegisterRequest(address, 0, std::uint16_t(HScroll1->value())); });
 
     const auto px = [](int t) { return twips(t); };
 
@@ -53,16 +51,6 @@ void AnalogOutputWindow::loadPanels()
     Label_mA->setGeometry(px(2175), px(2640), px(840), px(735));
 
     connect(HScroll1, &QScrollBar::valueChanged, this, &AnalogOutputWindow::HScroll1_Change);
-    connect(Command_OK2, &QPushButton::clicked, this, &AnalogOutputWindow::Command_OK2_Click);
-
-    WriteCycle write;
-    write.button = Command_OK2;
-    write.overtime = TM_Overtime_B;
-    write.addressBox = 1;
-    write.request = [this](std::uint8_t address) {
-        return writeRegisterRequest(address, 0, std::uint16_t(HScroll1->value()));
-    };
-    setWriteCycle(write);
     finishCycles();
 }
 

@@ -13,8 +13,6 @@ public:
     explicit AnalogOutputWindow(const ModelRow &model, QWidget *parent = nullptr);
 
     void HScroll1_Change();
-    void Command_OK2_Click() { validate(); }
-    void TM_Overtime_B_Timer() { judgeWrite(); }
 
     QGroupBox *Frame6 = nullptr;
     QLabel *Label16 = nullptr;

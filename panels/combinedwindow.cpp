@@ -1,9 +1,7 @@
 #include "combinedwindow.h"
 
-#include "decoders.h"
 #include "modbus.h"
 #include "panellayout.h"
-#include "prompt.h"
 
 // The right column splits the height of the serial frame between the two digital panels.
 constexpr int kHalfPanelHeight = 3375;
@@ -12,103 +10,38 @@ constexpr int kLowerPanelTop = kPanelTop + kPanelHeight - kHalfPanelHeight;
 CombinedWindow::CombinedWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, kTwoColumnWidth, parent)
 {
-    TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA);
-    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB);
-    TM_Overtime_C = makeTimer(QStringLiteral("TM_Overtime_C"), model.lineOvertimeC);
-    TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA);
-    TM_Acquisition_B = makeTimer(QStringLiteral("TM_Acquisition_B"), model.lineAcquisitionB);
-    connect(TM_Overtime_A, &WindowTimer::Timer, this, &CombinedWindow::TM_Overtime_A_Timer);
-    connect(TM_Overtime_B, &WindowTimer::Timer, this, &CombinedWindow::TM_Overtime_B_Timer);
-    connect(TM_Overtime_C, &WindowTimer::Timer, this, &CombinedWindow::TM_Overtime_C_Timer);
-    connect(TM_Acquisition_A, &WindowTimer::Timer, this, &CombinedWindow::TM_Acquisition_A_Timer);
-    connect(TM_Acquisition_B, &WindowTimer::Timer, this, &CombinedWindow::TM_Acquisition_B_Timer);
+    // Cycle A polls the analog panel, cycle B the digital inputs; ResumeAcquisition names them 1 and 2.
+    TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA, [this] { judgeRead(0); });
+    TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { judgeRead(1); });
+    TM_Overtime_C = makeTimer(QStringLiteral("TM_Overtime_C"), model.lineOvertimeC, [this] { judgeWrite(); });
+    TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA, [this] { acquisitionTick(0); });
+    TM_Acquisition_B = makeTimer(QStringLiteral("TM_Acquisition_B"), model.lineAcquisitionB, [this] { acquisitionTick(1); });
 }
 
 // The digital panels' rows in half the height.
 constexpr RowPlan kHalfPanelRows{.top = 1320, .pitch = 480, .captionLeft = 480, .captionDrop = 60, .captionWidth = 900,
                                  .valueLeft = 1440, .valueWidth = 1215, .valueHeight = 375};
 
+// The analog inputs in the middle column, the digital inputs above the outputs on the right.
 void CombinedWindow::loadPanels()
-{
-    loadAnalogPanel();
-    loadInputPanel();
-    loadOutputPanel();
-    finishCycles();
-}
-
-void CombinedWindow::loadAnalogPanel()
 {
     const ModelRow &m = model();
     Frame2 = addPanel(QStringLiteral("Frame2"), m.analogFrame, kFirstPanelLeft, kPanelTop, kPanelWidth, kPanelHeight);
-    const PanelHead head = addPanelHead(Frame2, QStringLiteral("Label6"), 0, QStringLiteral("Command_OK1"), kAcquisitionCaption, 840, 495);
-    Label6 = head.caption;
-    Command_OK1 = head.button;
+    addReadHead(Frame2, Label6, QStringLiteral("Label6"), Command_OK1, QStringLiteral("Command_OK1"), TM_Acquisition_A,
+                TM_Overtime_A, [this] { Show_AI_Data(); });
     addAnalogRows(Frame2, m.analogCaptions, m.channels(), QStringLiteral("Label18"), 0, Label18,
                   {.top = 1560, .pitch = 720, .captionLeft = 240, .captionDrop = 90, .captionWidth = 840,
                    .valueLeft = 1080, .valueWidth = 1935, .valueHeight = 435});
-    connect(Command_OK1, &QPushButton::clicked, this, &CombinedWindow::Command_OK1_Click);
 
-    addReadCycle({
-        .button = Command_OK1,
-        .acquisition = TM_Acquisition_A,
-        .overtime = TM_Overtime_A,
-        .addressBox = 0,
-        .decode = [this] { Show_AI_Data(); },
-    });
-}
-
-void CombinedWindow::loadInputPanel()
-{
-    const ModelRow &m = model();
     Frame7 = addPanel(QStringLiteral("Frame7"), m.inputFrame, kSecondPanelLeft, kPanelTop, kPanelWidth, kHalfPanelHeight);
-    const PanelHead head = addPanelHead(Frame7, QStringLiteral("Label17"), 1, QStringLiteral("Command_OK2"), kAcquisitionCaption, 720, 435);
-    Label17 = head.caption;
-    Command_OK2 = head.button;
+    addReadHead(Frame7, Label17, QStringLiteral("Label17"), Command_OK2, QStringLiteral("Command_OK2"), TM_Acquisition_B,
+                TM_Overtime_B, [this] { Show_DI_Data(); }, 720, 435);
     // Numbered on from the analog captions: both sets are elements of Label18.
     addInputRows(Frame7, m.inputCaptions, QStringLiteral("Label18"), int(Label18.size()), Label18, kHalfPanelRows, true);
-    connect(Command_OK2, &QPushButton::clicked, this, &CombinedWindow::Command_OK2_Click);
 
-    addReadCycle({
-        .button = Command_OK2,
-        .acquisition = TM_Acquisition_B,
-        .overtime = TM_Overtime_B,
-        .addressBox = 1,
-        .decode = [this] { Show_DI_Data(); },
-    });
-}
-
-void CombinedWindow::loadOutputPanel()
-{
-    const ModelRow &m = model();
     Frame6 = addPanel(QStringLiteral("Frame6"), m.outputFrame, kSecondPanelLeft, kLowerPanelTop, kPanelWidth, kHalfPanelHeight);
-    const PanelHead head = addPanelHead(Frame6, QStringLiteral("Label16"), 2, QStringLiteral("Command_OK3"), QStringLiteral("Validate"), 720, 435);
-    Label16 = head.caption;
-    Command_OK3 = head.button;
+    addWriteHead(Frame6, Label16, QStringLiteral("Label16"), Command_OK3, QStringLiteral("Command_OK3"), 2, TM_Overtime_C,
+                 [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); }, 720, 435);
     addOutputRows(Frame6, m.outputCaptions, QStringLiteral("Label15"), Label15, kHalfPanelRows, true);
-    connect(Command_OK3, &QPushButton::clicked, this, &CombinedWindow::Command_OK3_Click);
-
-    WriteCycle write;
-    write.button = Command_OK3;
-    write.overtime = TM_Overtime_C;
-    write.addressBox = 2;
-    write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); };
-    setWriteCycle(write);
-}
-
-void CombinedWindow::Show_AI_Data()
-{
-    showRegisters(AI_SHOW);
-}
-
-void CombinedWindow::Show_DI_Data()
-{
-    // Four inputs: the low half of the data byte; the high half is never looked at.
-    const QList<bool> on = digitalInputs(reply(), int(DI_SHOW.size()));
-    for (int b = 0; b < DI_SHOW.size(); ++b)
-        setIndicator(DI_SHOW[b], on[b]);
-}
-
-void CombinedWindow::DO_SHOW_Click(int index)
-{
-    toggleOutput(index);
+    finishCycles();
 }

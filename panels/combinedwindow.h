@@ -11,23 +11,6 @@ class CombinedWindow : public TestWindow
 public:
     explicit CombinedWindow(const ModelRow &model, QWidget *parent = nullptr);
 
-    // Cycle A polls the analog panel, cycle B the digital inputs; ResumeAcquisition names them
-    // 1 and 2.
-    static constexpr int kCycleA = 0;
-    static constexpr int kCycleB = 1;
-
-    void Command_OK1_Click() { startStop(kCycleA); }
-    void Command_OK2_Click() { startStop(kCycleB); }
-    void TM_Acquisition_A_Timer() { acquisitionTick(kCycleA); }
-    void TM_Acquisition_B_Timer() { acquisitionTick(kCycleB); }
-    void TM_Overtime_A_Timer() { judgeRead(kCycleA); }
-    void TM_Overtime_B_Timer() { judgeRead(kCycleB); }
-    void Command_OK3_Click() { validate(); }
-    void TM_Overtime_C_Timer() { judgeWrite(); }
-    void DO_SHOW_Click(int index);
-    void Show_AI_Data();
-    void Show_DI_Data();
-
     QGroupBox *Frame2 = nullptr; // analog inputs, middle column
     QGroupBox *Frame7 = nullptr; // digital inputs, right column above
     QGroupBox *Frame6 = nullptr; // digital outputs, right column below
@@ -42,9 +25,4 @@ public:
 
 protected:
     void loadPanels() override;
-
-private:
-    void loadAnalogPanel();
-    void loadInputPanel();
-    void loadOutputPanel();
 };

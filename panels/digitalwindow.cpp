@@ -1,23 +1,17 @@
 #include "digitalwindow.h"
 
-#include "decoders.h"
 #include "modbus.h"
 #include "panellayout.h"
-#include "prompt.h"
 
 DigitalWindow::DigitalWindow(const ModelRow &model, QWidget *parent)
     : TestWindow(model, model.twoColumns() ? kTwoColumnWidth : kOneColumnWidth, parent)
 {
     if (model.inputs() > 0) {
-        TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA);
-        TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA);
-        connect(TM_Acquisition_A, &WindowTimer::Timer, this, &DigitalWindow::TM_Acquisition_A_Timer);
-        connect(TM_Overtime_A, &WindowTimer::Timer, this, &DigitalWindow::TM_Overtime_A_Timer);
+        TM_Acquisition_A = makeTimer(QStringLiteral("TM_Acquisition_A"), model.lineAcquisitionA, [this] { TM_Acquisition_A_Timer(); });
+        TM_Overtime_A = makeTimer(QStringLiteral("TM_Overtime_A"), model.lineOvertimeA, [this] { TM_Overtime_A_Timer(); });
     }
-    if (model.outputs() > 0) {
-        TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB);
-        connect(TM_Overtime_B, &WindowTimer::Timer, this, &DigitalWindow::TM_Overtime_B_Timer);
-    }
+    if (model.outputs() > 0)
+        TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { judgeWrite(); });
 }
 
 // One row per channel below the panel's head; sixteen channels take two columns of eight.
@@ -36,45 +30,16 @@ void DigitalWindow::loadPanels()
     int left = kFirstPanelLeft;
     if (m.inputs() > 0) {
         Frame7 = addPanel(QStringLiteral("Frame7"), m.inputFrame, left, kPanelTop, kPanelWidth, kPanelHeight);
-        const PanelHead head = addPanelHead(Frame7, QStringLiteral("Label17"), 0, QStringLiteral("Command_OK1"), kAcquisitionCaption);
-        Label17 = head.caption;
-        Command_OK1 = head.button;
+        addReadHead(Frame7, Label17, QStringLiteral("Label17"), Command_OK1, QStringLiteral("Command_OK1"), TM_Acquisition_A,
+                    TM_Overtime_A, [this] { Show_DI_Data(); });
         addInputRows(Frame7, m.inputCaptions, QStringLiteral("Label18"), 0, Label18, digitalRows(int(m.inputCaptions.size())), false);
-        connect(Command_OK1, &QPushButton::clicked, this, &DigitalWindow::Command_OK1_Click);
-        addReadCycle({
-            .button = Command_OK1,
-            .acquisition = TM_Acquisition_A,
-            .overtime = TM_Overtime_A,
-            .addressBox = 0,
-            .decode = [this] { Show_DI_Data(); },
-        });
         left = kSecondPanelLeft;
     }
     if (m.outputs() > 0) {
         Frame6 = addPanel(QStringLiteral("Frame6"), m.outputFrame, left, kPanelTop, kPanelWidth, kPanelHeight);
-        const PanelHead head = addPanelHead(Frame6, QStringLiteral("Label16"), 1, QStringLiteral("Command_OK2"), QStringLiteral("Validate"));
-        Label16 = head.caption;
-        Command_OK2 = head.button;
+        addWriteHead(Frame6, Label16, QStringLiteral("Label16"), Command_OK2, QStringLiteral("Command_OK2"), 1, TM_Overtime_B,
+                     [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); });
         addOutputRows(Frame6, m.outputCaptions, QStringLiteral("Label15"), Label15, digitalRows(int(m.outputCaptions.size())), false);
-        connect(Command_OK2, &QPushButton::clicked, this, &DigitalWindow::Command_OK2_Click);
-        WriteCycle write;
-        write.button = Command_OK2;
-        write.overtime = TM_Overtime_B;
-        write.addressBox = 1;
-        write.request = [this](std::uint8_t address) { return writeCoilsRequest(address, outputStates()); };
-        setWriteCycle(write);
     }
     finishCycles();
-}
-
-void DigitalWindow::Show_DI_Data()
-{
-    const QList<bool> on = digitalInputs(reply(), int(DI_SHOW.size()));
-    for (int i = 0; i < DI_SHOW.size(); ++i)
-        setIndicator(DI_SHOW[i], on[i]);
-}
-
-void DigitalWindow::DO_SHOW_Click(int index)
-{
-    toggleOutput(index);
 }

@@ -10,13 +10,8 @@ class DigitalWindow : public TestWindow
 public:
     explicit DigitalWindow(const ModelRow &model, QWidget *parent = nullptr);
 
-    void Command_OK1_Click() { startStop(0); }
     void TM_Acquisition_A_Timer() { acquisitionTick(0); }
     void TM_Overtime_A_Timer() { judgeRead(0); }
-    void Show_DI_Data();
-    void DO_SHOW_Click(int index);
-    void Command_OK2_Click() { validate(); }
-    void TM_Overtime_B_Timer() { judgeWrite(); }
 
     QGroupBox *Frame7 = nullptr; // input panel
     QGroupBox *Frame6 = nullptr; // output panel

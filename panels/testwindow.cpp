@@ -29,23 +29,37 @@ TestWindow::TestWindow(const ModelRow &model, int widthTwips, QWidget *parent)
         box->addAction(trend);
 }
 
-WindowTimer *TestWindow::makeTimer(const QString &name, int timingLine)
+WindowTimer *TestWindow::makeTimer(const QString &name, int timingLine, const std::function<void()> &fire)
 {
     auto *timer = new WindowTimer(name, this);
     if (timingLine > 0)
         m_timingLines.append({timer, timingLine});
+    connect(timer, &WindowTimer::Timer, this, fire);
     return timer;
 }
 
-int TestWindow::addReadCycle(const ReadCycle &cycle)
+void TestWindow::addReadHead(QGroupBox *panel, QLabel *&caption, const QString &captionName, QPushButton *&button,
+                             const QString &buttonName, WindowTimer *acquisition, WindowTimer *overtime,
+                             std::function<void()> decode, int buttonTop, int buttonHeight)
 {
-    m_cycles.append(cycle);
-    return int(m_cycles.size()) - 1;
+    const int cycle = int(m_cycles.size());
+    const PanelHead head = addPanelHead(panel, captionName, cycle, buttonName, kAcquisitionCaption, buttonTop, buttonHeight);
+    caption = head.caption;
+    button = head.button;
+    connect(button, &QPushButton::clicked, this, [this, cycle] { startStop(cycle); });
+    m_cycles.append({button, acquisition, overtime, cycle, std::move(decode)});
 }
 
-void TestWindow::setWriteCycle(const WriteCycle &write)
+void TestWindow::addWriteHead(QGroupBox *panel, QLabel *&caption, const QString &captionName, QPushButton *&button,
+                              const QString &buttonName, int addressIndex, WindowTimer *overtime,
+                              std::function<QByteArray(std::uint8_t)> request, int buttonTop, int buttonHeight)
 {
-    m_write = write;
+    const PanelHead head = addPanelHead(panel, captionName, addressIndex, buttonName, QStringLiteral("Validate"), buttonTop,
+                                        buttonHeight);
+    caption = head.caption;
+    button = head.button;
+    connect(button, &QPushButton::clicked, this, &TestWindow::validate);
+    m_write = {button, overtime, addressIndex, std::move(request)};
 }
 
 void TestWindow::finishCycles()
@@ -145,11 +159,19 @@ void TestWindow::onLineLost()
     apply(m_machine.lineLost());
 }
 
-void TestWindow::showRegisters(const QVector<QLabel *> &labels)
+void TestWindow::Show_AI_Data()
 {
-    const QStringList texts = analogTexts(reply(), m_model.conversion, int(labels.size()));
-    for (int i = 0; i < labels.size(); ++i)
-        labels[i]->setText(texts[i]);
+    const QStringList texts = analogTexts(reply(), m_model.conversion, int(AI_SHOW.size()));
+    for (int i = 0; i < AI_SHOW.size(); ++i)
+        AI_SHOW[i]->setText(texts[i]);
+}
+
+void TestWindow::Show_DI_Data()
+{
+    // Four inputs of a combined module: the low half of the data byte; the high half is never looked at.
+    const QList<bool> on = digitalInputs(reply(), int(DI_SHOW.size()));
+    for (int i = 0; i < DI_SHOW.size(); ++i)
+        setIndicator(DI_SHOW[i], on[i]);
 }
 
 void TestWindow::valuesAccepted(int cycle)
@@ -166,9 +188,7 @@ TrendWindow *TestWindow::openTrend()
         m_trend = new TrendWindow(&m_values.startTrend(), &m_values, windowTitle(), m_model.conversion, this);
         m_trend->setAttribute(Qt::WA_DeleteOnClose);
     }
-    m_trend->show();
-    m_trend->raise();
-    m_trend->activateWindow();
+    showRaised(m_trend);
     return m_trend;
 }
 
@@ -191,7 +211,7 @@ void TestWindow::resetOutputs()
         setIndicator(indicator, false);
 }
 
-void TestWindow::toggleOutput(int index)
+void TestWindow::DO_SHOW_Click(int index)
 {
     m_outputs[index] = !m_outputs[index];
     setIndicator(DO_SHOW[index], m_outputs[index]);
@@ -259,7 +279,7 @@ void TestWindow::addOutputRows(QGroupBox *frame, const QStringList &texts, const
         added.append(rowCaption(frame, texts[i], captionName, i));
         ClickLabel *indicator = rowIndicator<ClickLabel>(frame, QStringLiteral("DO_SHOW"), i, fill);
         indicator->setCursor(Qt::PointingHandCursor);
-        connect(indicator, &ClickLabel::clicked, this, [this, i] { toggleOutput(i); });
+        connect(indicator, &ClickLabel::clicked, this, [this, i] { DO_SHOW_Click(i); });
         DO_SHOW.append(indicator);
     }
     layOutRows(added, DO_SHOW, plan);

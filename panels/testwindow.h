@@ -58,11 +58,27 @@ public:
     WindowValues &values() { return m_values; }
     TrendWindow *openTrend();
 
+    // What the panels show of an accepted reply: the analog values (AI_SHOW, by the model's
+    // conversion), the inputs (DI_SHOW); and a click on output indicator index, which switches its
+    // state and shows the new one.
+    void Show_AI_Data();
+    void Show_DI_Data();
+    void DO_SHOW_Click(int index);
+
 protected:
-    WindowTimer *makeTimer(const QString &name, int timingLine);
-    int addReadCycle(const ReadCycle &cycle);
-    void setWriteCycle(const WriteCycle &write);
+    // A timer whose interval is tm.rc's line timingLine (0: none), calling fire.
+    WindowTimer *makeTimer(const QString &name, int timingLine, const std::function<void()> &fire);
     void finishCycles(); // after the cycles are described: the machine and the reply bound
+    // A read panel's head (addPanelHead, "Acquisition"), caption and button set to its own: the
+    // button starts and stops the next read cycle, which polls with the two timers through the
+    // address box of its own index; decode shows an accepted reply.
+    void addReadHead(QGroupBox *panel, QLabel *&caption, const QString &captionName, QPushButton *&button,
+                     const QString &buttonName, WindowTimer *acquisition, WindowTimer *overtime,
+                     std::function<void()> decode, int buttonTop = 840, int buttonHeight = 495);
+    // A write panel's head ("Validate"): its button sends request for the address in box addressIndex.
+    void addWriteHead(QGroupBox *panel, QLabel *&caption, const QString &captionName, QPushButton *&button,
+                      const QString &buttonName, int addressIndex, WindowTimer *overtime,
+                      std::function<QByteArray(std::uint8_t)> request, int buttonTop = 840, int buttonHeight = 495);
 
     void startStop(int cycle);
     void acquisitionTick(int cycle);
@@ -88,12 +104,8 @@ protected:
 
     // Every output off, and DO_SHOW showing it; once DO_SHOW is built.
     void resetOutputs();
-    // A click on output indicator index: its state switched, the indicator showing the new one.
-    void toggleOutput(int index);
     // The on/off states of the outputs, for a coil write.
     const QList<bool> &outputStates() const { return m_outputs; }
-    // Writes register i of the accepted reply into label i by the model's conversion.
-    void showRegisters(const QVector<QLabel *> &labels);
 
     QVector<ReadCycle> m_cycles;
     WriteCycle m_write;

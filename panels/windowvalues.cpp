@@ -2,37 +2,28 @@
 
 #include <QDateTime>
 
-static std::function<void(const QVector<ValueRow> &)> &programSink()
-{
-    static std::function<void(const QVector<ValueRow> &)> sink;
-    return sink;
-}
-
-static std::function<qint64()> &clockSlot()
-{
-    static std::function<qint64()> clock;
-    return clock;
-}
+static std::function<void(const QVector<ValueRow> &)> g_programSink;
+static std::function<qint64()> g_clock;
 
 void WindowValues::setProgramSink(std::function<void(const QVector<ValueRow> &)> sink)
 {
-    programSink() = std::move(sink);
+    g_programSink = std::move(sink);
 }
 
 void WindowValues::setClock(std::function<qint64()> clock)
 {
-    clockSlot() = std::move(clock);
+    g_clock = std::move(clock);
 }
 
 qint64 WindowValues::now()
 {
-    return clockSlot() ? clockSlot()() : QDateTime::currentMSecsSinceEpoch();
+    return g_clock ? g_clock() : QDateTime::currentMSecsSinceEpoch();
 }
 
 void WindowValues::add(const QVector<ValueRow> &rows)
 {
-    if (programSink())
-        programSink()(rows);
+    if (g_programSink)
+        g_programSink(rows);
     if (m_trend)
         m_trend->add(rows);
     if (m_log)

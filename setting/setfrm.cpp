@@ -10,22 +10,22 @@ const QString kExplainMessage =
 
 static const QString kValidate = QStringLiteral("Validate");
 
-static WindowTimer *fixedTimer(const QString &name, int ms, QObject *parent)
+static WindowTimer *fixedTimer(const QString &name, int ms, SetFrm *window, const std::function<void()> &fire)
 {
-    auto *timer = new WindowTimer(name, parent);
+    auto *timer = new WindowTimer(name, window);
     timer->setInterval(ms);
+    QObject::connect(timer, &WindowTimer::Timer, window, fire);
     return timer;
 }
 
 SetFrm::SetFrm(QWidget *parent)
     : ModuleWindow(QStringLiteral("SetFrm"), QStringLiteral("Parameter Setting"), 9375, 7080, parent)
 {
-    TM_Acquisition_A = fixedTimer(QStringLiteral("TM_Acquisition_A"), ParameterCycle::kTickMs, this);
-    TM_Overtime_A = fixedTimer(QStringLiteral("TM_Overtime_A"), ParameterCycle::kReadTimeoutMs, this);
-    TM_Overtime_B = fixedTimer(QStringLiteral("TM_Overtime_B"), ParameterCycle::kWriteTimeoutMs, this);
-    connect(TM_Acquisition_A, &WindowTimer::Timer, this, &SetFrm::TM_Acquisition_A_Timer);
-    connect(TM_Overtime_A, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_A_Timer);
-    connect(TM_Overtime_B, &WindowTimer::Timer, this, &SetFrm::TM_Overtime_B_Timer);
+    TM_Acquisition_A = fixedTimer(QStringLiteral("TM_Acquisition_A"), ParameterCycle::kTickMs, this, [this] { TM_Acquisition_A_Timer(); });
+    TM_Overtime_A = fixedTimer(QStringLiteral("TM_Overtime_A"), ParameterCycle::kReadTimeoutMs, this,
+                               [this] { apply(m_scan.readTimeout(received(), echoKnown())); });
+    TM_Overtime_B = fixedTimer(QStringLiteral("TM_Overtime_B"), ParameterCycle::kWriteTimeoutMs, this,
+                               [this] { apply(m_scan.writeTimeout(received(), echoKnown())); });
     setLongestReply(expectedReplyLength(parameterReadRequest()));
     // The scan's frames carry the baud rate and parity of their step.
     describeTraffic(qMax(expectedReplyLength(parameterReadRequest()), int(addressWriteRequest(1).size())), true);
@@ -55,11 +55,19 @@ void SetFrm::loadPanels()
     place(Combo_Baud, 240, 1560, 3255, 300);
     Command_OK3 = placed(new QPushButton(kValidate, Frame3), QStringLiteral("Command_OK3"), 3720, 1440, 2655, 495);
 
-    connect(Command_OK1, &QPushButton::clicked, this, &SetFrm::Command_OK1_Click);
-    connect(Command_OK2, &QPushButton::clicked, this, &SetFrm::Command_OK2_Click);
-    connect(Command_OK3, &QPushButton::clicked, this, &SetFrm::Command_OK3_Click);
-    for (int i = 0; i < Explain.size(); ++i)
-        connect(Explain[i], &QPushButton::clicked, this, [this, i] { Explain_Click(i); });
+    connect(Command_OK1, &QPushButton::clicked, this, [this] { apply(m_scan.click(portIsOpen())); });
+    // The writes carry no line tag: they go at whatever the line is set to.
+    connect(Command_OK2, &QPushButton::clicked, this, [this] {
+        setTrafficTag({});
+        apply(m_scan.writeAddress(portIsOpen(), addressFromBox(Combo_Addr[0]->currentText(), kAddressNotSelected)));
+    });
+    connect(Command_OK3, &QPushButton::clicked, this, [this] {
+        setTrafficTag({});
+        apply(m_scan.writeParameters(portIsOpen(), addressFromBox(Combo_Addr[1]->currentText(), kAddressNotSelected),
+                                     Combo_Baud->currentText()));
+    });
+    for (QPushButton *explain : std::as_const(Explain))
+        connect(explain, &QPushButton::clicked, this, [this] { Prompt(this, kExplainMessage); });
 }
 
 WindowTimer *SetFrm::cycleTimer(TimerRef ref) const
@@ -78,11 +86,6 @@ void SetFrm::onPortClosed()
 void SetFrm::onLineLost()
 {
     apply(m_scan.lineLost());
-}
-
-void SetFrm::Command_OK1_Click()
-{
-    apply(m_scan.click(portIsOpen()));
 }
 
 // Sets a box to a text of its list, keeping its list position in step with the text.
@@ -114,47 +117,8 @@ void SetFrm::TM_Acquisition_A_Timer()
         apply(m_scan.reopened(false));
         return;
     }
-    Send_Parameter_Read();
-}
-
-void SetFrm::Send_Parameter_Read()
-{
     Text_Parameter->clear();
     apply(m_scan.reopened(true));
-}
-
-void SetFrm::TM_Overtime_A_Timer()
-{
-    apply(m_scan.readTimeout(received(), echoKnown()));
-}
-
-void SetFrm::Show_Parameter_Data()
-{
-    Text_Parameter->setPlainText(parameterLines(m_scan.found()));
-}
-
-void SetFrm::Explain_Click(int index)
-{
-    Q_UNUSED(index);
-    Prompt(this, kExplainMessage);
-}
-
-void SetFrm::Command_OK2_Click()
-{
-    setTrafficTag({});
-    apply(m_scan.writeAddress(portIsOpen(), addressFromBox(Combo_Addr[0]->currentText(), kAddressNotSelected)));
-}
-
-void SetFrm::Command_OK3_Click()
-{
-    setTrafficTag({});
-    apply(m_scan.writeParameters(portIsOpen(), addressFromBox(Combo_Addr[1]->currentText(), kAddressNotSelected),
-                                 Combo_Baud->currentText()));
-}
-
-void SetFrm::TM_Overtime_B_Timer()
-{
-    apply(m_scan.writeTimeout(received(), echoKnown()));
 }
 
 ModuleWindow *createSetFrm(QWidget *parent)

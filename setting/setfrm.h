@@ -17,17 +17,8 @@ class SetFrm : public ModuleWindow
 public:
     explicit SetFrm(QWidget *parent = nullptr);
 
-    // Reading (the scan).
-    void Command_OK1_Click();
+    // The scan's tick: judges a reply due, then reopens the line at the next step's settings.
     void TM_Acquisition_A_Timer();
-    void Send_Parameter_Read();
-    void TM_Overtime_A_Timer();
-    void Show_Parameter_Data();
-    void Explain_Click(int index);
-    // Changing the address or the line settings.
-    void Command_OK2_Click();
-    void Command_OK3_Click();
-    void TM_Overtime_B_Timer();
 
     QGroupBox *Frame7 = nullptr, *Frame2 = nullptr, *Frame3 = nullptr;
     QPlainTextEdit *Text_Parameter = nullptr;
@@ -47,7 +38,7 @@ protected:
 
     WindowTimer *cycleTimer(TimerRef ref) const override;
     QPushButton *cycleButton(int) const override { return Command_OK1; }
-    void decodeReply(const CycleAction &) override { Show_Parameter_Data(); }
+    void decodeReply(const CycleAction &) override { Text_Parameter->setPlainText(parameterLines(m_scan.found())); }
     void mirrorMachine() override { ScanStep = qint16(m_scan.step()); }
 
 private:

@@ -360,7 +360,7 @@ void SiteWindow::openModule(int k)
     stopPoll();
     if (portIsOpen()) {
         line()->close();
-        setClosedState();
+        Frame1->showOpen(false);
         m_lineCode = 0;
     }
     hide();

@@ -727,7 +727,7 @@ private slots:
         QVERIFY(QDateTime::fromString(QString::fromLatin1(reply[0]), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).isValid());
         QCOMPARE(reply[2] + ' ' + reply[4], QByteArray("RX OK"));
         // Right-click on a label; the menu that pops up offers the monitor and the ports dialog.
-        const QStringList menu = rightClick(w->Label13, QStringLiteral("Traffic monitor…"));
+        const QStringList menu = rightClick(w->Frame1->Label13, QStringLiteral("Traffic monitor…"));
         QVERIFY2(menu.contains(QStringLiteral("Traffic monitor…")) && menu.contains(QStringLiteral("Ports…")), qPrintable(menu.join('|')));
         auto *monitor = w->findChild<TrafficWindow *>();
         QVERIFY(monitor);

@@ -33,6 +33,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <type_traits>
 
 namespace {
 
@@ -114,12 +115,12 @@ bool copySysFiles(const QString &from, const QString &to)
 }
 
 template <typename T>
-T *opened(WindowRegistry &registry, MainWindow &main, const QString &model, int button)
+T *opened(ToolWindows &tool, const QString &model, int button)
 {
     if (button == 0)
-        main.Combo_Model->setCurrentText(model);
-    main.Command1_Click(button);
-    return qobject_cast<T *>(registry.window(button == 0 ? model : QStringLiteral("SetFrm")));
+        tool.main.Combo_Model->setCurrentText(model);
+    tool.main.Command1_Click(button);
+    return qobject_cast<T *>(tool.registry.window(button == 0 ? model : QStringLiteral("SetFrm")));
 }
 
 // Closes a module window and lets the event loop delete it, which lets go of its port.
@@ -138,6 +139,64 @@ bool openPort(ModuleWindow *w)
 {
     w->Command_Port->click();
     return runUntil([w] { return w->portIsOpen(); }, 2000);
+}
+
+// Opens a window from Main (button 0: the model's, 1: SetFrm) and its port, does what comes
+// first (before), starts its read, saves it after `normals` good statuses, then does what follows
+// (after) and closes it.
+template <typename T>
+bool shoot(ToolWindows &tool, const QString &model, int button, int normals, const QString &path,
+           const std::type_identity_t<std::function<bool(T *)>> &before = {},
+           const std::type_identity_t<std::function<bool(T *)>> &after = {})
+{
+    auto *w = opened<T>(tool, model, button);
+    if (!w || !openPort(w)) {
+        err() << (button == 0 ? model : QStringLiteral("SetFrm")) << " did not open its port" << Qt::endl;
+        return false;
+    }
+    bool ok = !before || before(w);
+    w->Command_OK1->click();
+    ok = saveAfterNormals(w, normals, path) && ok;
+    ok = (!after || after(w)) && ok;
+    closeWindow(w);
+    return ok;
+}
+
+// One generic module at address 1, 9600 baud, no parity: the shipped set.rc's line.
+SimModule *addModule(SimBus &bus)
+{
+    SimModule *module = bus.addModule(0, 1, 2);
+    // Registers 4..7 do not move by themselves; show the ends and middle of the 4-20 mA range.
+    const std::uint16_t currents[] = {819, 2048, 3276, 4095};
+    for (int i = 0; i < 4; ++i)
+        module->setHolding(4 + i, currents[i]);
+    return module;
+}
+
+// KV5510ADAM: relays 1 and 3 switched on and written, then acquiring; and its traffic monitor.
+bool shootDigital(ToolWindows &tool, SimModule *module, const QString &out)
+{
+    // Digital: switch relays 1 and 3 on, write them, then acquire.
+    const auto switchRelays = [](DigitalWindow *w) {
+        w->DO_SHOW_Click(0);
+        w->DO_SHOW_Click(2);
+        w->Command_OK2->click();
+        return runUntil([w] { return w->Text_Message->toPlainText() == kDataNormal; }, 5000);
+    };
+    // The traffic monitor of the same poll, with one reply spoiled on its way back.
+    const auto saveMonitor = [module, &out](DigitalWindow *w) {
+        TrafficWindow *monitor = openTrafficMonitor(w);
+        module->faults.badCrc = true;
+        const bool spoiled = runUntil([w] { return w->Text_Message->toPlainText() == kDataError; }, 5000);
+        module->faults.badCrc = false;
+        runUntil([] { return false; }, 1200); // a few good exchanges after it
+        monitor->refresh();
+        const bool saved = save(monitor, out + QStringLiteral("/monitor-kv5510adam.png"));
+        monitor->close();
+        return spoiled && saved;
+    };
+    return shoot<DigitalWindow>(tool, QStringLiteral("KV5510ADAM"), 0, 2, out + QStringLiteral("/digital-kv5510adam.png"),
+                               switchRelays, saveMonitor);
 }
 
 } // namespace
@@ -167,65 +226,20 @@ int main(int argc, char *argv[])
         err() << "the tool said: " << text << Qt::endl;
     });
 
-    // One generic module at address 1, 9600 baud, no parity: the shipped set.rc's line.
     SimBus bus;
-    SimModule *module = bus.addModule(0, 1, 2);
-    // Registers 4..7 do not move by themselves; show the ends and middle of the 4-20 mA range.
-    const std::uint16_t currents[] = {819, 2048, 3276, 4095};
-    for (int i = 0; i < 4; ++i)
-        module->setHolding(4 + i, currents[i]);
+    SimModule *module = addModule(bus);
     useSimulatedBus(&bus);
 
     ToolWindows tool;
-    WindowRegistry &registry = tool.registry;
     MainWindow &main = tool.main;
     main.show();
-
-    bool ok = true;
     main.Combo_Model->setCurrentText(QStringLiteral("KV5510ADAM"));
     runUntil([&main] { return main.isVisible(); }, 2000);
-    ok = save(&main, out + QStringLiteral("/main.png")) && ok;
+    bool ok = save(&main, out + QStringLiteral("/main.png"));
 
-    // Digital: switch relays 1 and 3 on, write them, then acquire.
-    if (auto *w = opened<DigitalWindow>(registry, main, QStringLiteral("KV5510ADAM"), 0); w && openPort(w)) {
-        w->DO_SHOW_Click(0);
-        w->DO_SHOW_Click(2);
-        w->Command_OK2->click();
-        ok = runUntil([w] { return w->Text_Message->toPlainText() == kDataNormal; }, 5000) && ok;
-        w->Command_OK1->click();
-        ok = saveAfterNormals(w, 2, out + QStringLiteral("/digital-kv5510adam.png")) && ok;
-        // The traffic monitor of the same poll, with one reply spoiled on its way back.
-        TrafficWindow *monitor = openTrafficMonitor(w);
-        module->faults.badCrc = true;
-        ok = runUntil([w] { return w->Text_Message->toPlainText() == kDataError; }, 5000) && ok;
-        module->faults.badCrc = false;
-        runUntil([] { return false; }, 1200); // a few good exchanges after it
-        monitor->refresh();
-        ok = save(monitor, out + QStringLiteral("/monitor-kv5510adam.png")) && ok;
-        monitor->close();
-        closeWindow(w);
-    } else {
-        err() << "KV5510ADAM did not open its port" << Qt::endl;
-        ok = false;
-    }
-
-    if (auto *w = opened<AnalogInputWindow>(registry, main, QStringLiteral("KV1730ADAM"), 0); w && openPort(w)) {
-        w->Command_OK1->click();
-        ok = saveAfterNormals(w, 2, out + QStringLiteral("/analog-kv1730adam.png")) && ok;
-        closeWindow(w);
-    } else {
-        err() << "KV1730ADAM did not open its port" << Qt::endl;
-        ok = false;
-    }
-
-    if (auto *w = opened<SetFrm>(registry, main, QString(), 1); w && openPort(w)) {
-        w->Command_OK1->click();
-        ok = saveAfterNormals(w, 1, out + QStringLiteral("/setfrm.png")) && ok;
-        closeWindow(w);
-    } else {
-        err() << "SetFrm did not open its port" << Qt::endl;
-        ok = false;
-    }
+    ok = shootDigital(tool, module, out) && ok;
+    ok = shoot<AnalogInputWindow>(tool, QStringLiteral("KV1730ADAM"), 0, 2, out + QStringLiteral("/analog-kv1730adam.png")) && ok;
+    ok = shoot<SetFrm>(tool, QString(), 1, 1, out + QStringLiteral("/setfrm.png")) && ok;
 
     setPromptSink({});
     if (!prompts.isEmpty())

@@ -39,15 +39,11 @@ void ModuleLine::setLongestReply(int bytes)
     m_maxReceived = qsizetype(bytes) + 16;
 }
 
-static QStringList &echoSeenList()
-{
-    static QStringList devices;
-    return devices;
-}
+static QStringList g_echoSeen; // devices, in the order their echo was learned
 
 QStringList ModuleLine::echoSeen()
 {
-    return echoSeenList();
+    return g_echoSeen;
 }
 
 QString ModuleLine::echoFile(int port)
@@ -73,8 +69,8 @@ void ModuleLine::learnEcho()
 {
     m_echoKnown = true;
     const QString device = resolvePort(m_port).name();
-    if (!device.isEmpty() && !echoSeenList().contains(device))
-        echoSeenList().append(device);
+    if (!device.isEmpty() && !g_echoSeen.contains(device))
+        g_echoSeen.append(device);
 }
 
 void ModuleLine::take(const QByteArray &bytes)

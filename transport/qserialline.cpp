@@ -48,7 +48,7 @@ QSerialLine::QSerialLine()
 
 QSerialLine::~QSerialLine()
 {
-    release();
+    close();
 }
 
 SerialLine::Result QSerialLine::openDevice(QSerialPort &port, const QString &device)
@@ -104,7 +104,7 @@ SerialLine::Result QSerialLine::open(int port, const QString &settings)
 
 SerialLine::Result QSerialLine::openPath(const QString &device, const QString &settings)
 {
-    release();
+    close();
     const std::optional<LineSettings> s = parseSettingsText(settings);
     if (!s)
         return {Fault::Other, QStringLiteral("the settings \"%1\" are not valid").arg(settings)};
@@ -133,18 +133,13 @@ SerialLine::Result QSerialLine::openPath(const QString &device, const QString &s
     return {};
 }
 
-void QSerialLine::release()
+void QSerialLine::close()
 {
     if (!m_device.isEmpty())
         devicesInUse().remove(m_device);
     m_device.clear();
     if (m_port.isOpen())
         m_port.close();
-}
-
-void QSerialLine::close()
-{
-    release();
 }
 
 bool QSerialLine::isOpen() const
@@ -188,6 +183,6 @@ void QSerialLine::onError(QSerialPort::SerialPortError error)
     if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || m_device.isEmpty())
         return;
     const QString why = m_port.errorString();
-    release();
+    close();
     emit failed(why);
 }

@@ -35,7 +35,6 @@ public:
 private:
     Result openDevice(QSerialPort &port, const QString &device);
     void onError(QSerialPort::SerialPortError error);
-    void release();
 
     QSerialPort m_port;
     QString m_device;

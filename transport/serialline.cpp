@@ -58,17 +58,11 @@ private:
 
 } // namespace
 
-static SerialLineFactory &factorySlot()
-{
-    static SerialLineFactory factory;
-    return factory;
-}
+static SerialLineFactory g_factory;
 
 std::unique_ptr<SerialLine> makeSerialLine()
 {
-    if (factorySlot())
-        return factorySlot()();
-    return makeProgramLine();
+    return g_factory ? g_factory() : makeProgramLine();
 }
 
 std::unique_ptr<SerialLine> makeProgramLine()
@@ -78,7 +72,7 @@ std::unique_ptr<SerialLine> makeProgramLine()
 
 void setSerialLineFactory(SerialLineFactory factory)
 {
-    factorySlot() = std::move(factory);
+    g_factory = std::move(factory);
 }
 
 std::optional<QString> readWaiting(int fd, bool socket, QByteArray &bytes)

@@ -117,16 +117,6 @@ SerialLine::Result TcpLine::connectTo(const TcpTarget &target)
     return {};
 }
 
-SerialLine::Result TcpLine::probeTarget(const TcpTarget &target)
-{
-    if (m_open)
-        return {Fault::InUse, QStringLiteral("%1 is already open").arg(target.text())};
-    const Result r = connectTo(target);
-    if (r.ok())
-        m_linger.start();
-    return r;
-}
-
 SerialLine::Result TcpLine::openTarget(const TcpTarget &target, const QString &settings)
 {
     m_open = false;
@@ -146,7 +136,12 @@ SerialLine::Result TcpLine::probe(int port)
     const auto target = resolvePort(port).tcp;
     if (!target)
         return {Fault::DoesNotExist, QStringLiteral("sys/COM%1 names no tcp:// target").arg(port)};
-    return probeTarget(*target);
+    if (m_open)
+        return {Fault::InUse, QStringLiteral("%1 is already open").arg(target->text())};
+    const Result r = connectTo(*target);
+    if (r.ok())
+        m_linger.start();
+    return r;
 }
 
 SerialLine::Result TcpLine::open(int port, const QString &settings)

@@ -29,8 +29,7 @@ public:
     int descriptor() const override { return isOpen() ? m_fd : -1; }
     QString deviceName(int port) const override;
 
-    // The same for a target given directly (the command-line tool).
-    Result probeTarget(const TcpTarget &target);
+    // open() for a target given directly (the command-line tool).
     Result openTarget(const TcpTarget &target, const QString &settings);
 
 private:

@@ -14,13 +14,6 @@
 
 #include <chrono>
 #include <utility>
-#include <QIcon>
-
-QString &ProgramParity::stored()
-{
-    static QString letter;
-    return letter;
-}
 
 void ProgramParity::take(const QString &parityText)
 {
@@ -38,11 +31,9 @@ static qint64 steadyNs()
 
 ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widthTwips,
                            int heightTwips, QWidget *parent)
-    : QWidget(parent), m_comm(new ModuleLine(this)), Frame1(new SerialGroup(this)), Label1(Frame1->Label1),
-      Label2(Frame1->Label2), Label3(Frame1->Label3), Label4(Frame1->Label4), Label5(Frame1->Label5),
-      Combo1(Frame1->Combo1), Combo2(Frame1->Combo2), Combo3(Frame1->Combo3), Combo4(Frame1->Combo4),
-      Combo5(Frame1->Combo5), Command_Port(Frame1->Command_Port), Shape1(Frame1->Shape1),
-      Label13(Frame1->Label13), Label14(Frame1->Label14), Label19(Frame1->Label19), Text_Send(Frame1->Text_Send),
+    : QWidget(parent), m_comm(new ModuleLine(this)), Frame1(new SerialGroup(this)), Combo1(Frame1->Combo1),
+      Combo2(Frame1->Combo2), Combo3(Frame1->Combo3), Combo4(Frame1->Combo4), Combo5(Frame1->Combo5),
+      Command_Port(Frame1->Command_Port), Shape1(Frame1->Shape1), Text_Send(Frame1->Text_Send),
       Text_Receive(Frame1->Text_Receive), Text_Message(Frame1->Text_Message)
 {
     setObjectName(name);
@@ -50,12 +41,15 @@ ModuleWindow::ModuleWindow(const QString &name, const QString &caption, int widt
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(twips(widthTwips), twips(heightTwips));
 
-    connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
+    // A new port, baud rate or parity picked while the port is open closes it.
+    for (ChoiceBox *box : {Combo1, Combo2, Combo3})
+        connect(box, &QComboBox::activated, this, [this] {
+            if (portIsOpen())
+                Command_Port_Click();
+        });
     // The tool tip names the device the port text stands for, whether the text was picked,
     // typed, pasted or set from set.rc.
     connect(Combo1, &QComboBox::currentTextChanged, this, [this] { Combo1->setToolTip(m_comm->deviceName(portNumber())); });
-    connect(Combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
-    connect(Combo3, &QComboBox::activated, this, [this] { Combo3_Click(); });
     connect(Command_Port, &QPushButton::clicked, this, [this] { Command_Port_Click(); });
     connect(m_comm, &ModuleLine::failed, this, &ModuleWindow::onLineFailed);
 
@@ -116,10 +110,7 @@ void ModuleWindow::place(QWidget *w, int left, int top, int width, int height)
 
 void ModuleWindow::Form_Load()
 {
-    const QIcon icon(sysFilePath(QStringLiteral("kv.ico")));
-    if (!icon.isNull() && !icon.availableSizes().isEmpty())
-        setWindowIcon(icon);
-
+    setProgramIcon(this);
     const SerialChoice choice = readSetRc(sysFilePath(QStringLiteral("set.rc")));
     loadTimings();
 
@@ -157,34 +148,11 @@ ModuleWindow::PanelHead ModuleWindow::addPanelHead(QGroupBox *panel, const QStri
     return head;
 }
 
-void ModuleWindow::setClosedState()
-{
-    Frame1->showOpen(false);
-}
-
-void ModuleWindow::Combo1_Click()
-{
-    if (portIsOpen())
-        Command_Port_Click();
-}
-
-void ModuleWindow::Combo2_Click()
-{
-    if (portIsOpen())
-        Command_Port_Click();
-}
-
-void ModuleWindow::Combo3_Click()
-{
-    if (portIsOpen())
-        Command_Port_Click();
-}
-
 void ModuleWindow::Command_Port_Click()
 {
     if (portIsOpen()) {
         m_comm->close();
-        setClosedState();
+        Frame1->showOpen(false);
         onPortClosed();
         Pause(500);
         return;
@@ -232,7 +200,7 @@ bool ModuleWindow::ConfigurePort(int n, const QString &settings)
     if (m_comm->open(n, settings).ok())
         return true;
     Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
-    setClosedState();
+    Frame1->showOpen(false);
     return false;
 }
 
@@ -240,7 +208,7 @@ void ModuleWindow::onLineFailed()
 {
     if (!portIsOpen())
         return;
-    setClosedState();
+    Frame1->showOpen(false);
     onLineLost();
     Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
 }
@@ -253,12 +221,6 @@ void ModuleWindow::clearExchange()
     Text_Receive->clear();
 }
 
-void ModuleWindow::sendFrame(const QByteArray &frame)
-{
-    m_comm->send(frame);
-    Text_Send->setPlainText(HexText(frame));
-}
-
 void ModuleWindow::applyExchange(const CycleAction &action)
 {
     switch (action.kind) {
@@ -266,7 +228,8 @@ void ModuleWindow::applyExchange(const CycleAction &action)
     case CycleAction::Clear: clearExchange(); break;
     case CycleAction::Prompt: Prompt(this, action.text); break;
     case CycleAction::Send:
-        sendFrame(action.frame);
+        m_comm->send(action.frame);
+        Text_Send->setPlainText(HexText(action.frame));
         m_traffic.sent(action.frame, QDateTime::currentMSecsSinceEpoch(), steadyNs(), m_trafficTag);
         break;
     default: break;
@@ -317,12 +280,7 @@ void ModuleWindow::apply(const CycleActions &actions)
 
 void ModuleWindow::closeEvent(QCloseEvent *event)
 {
-    Form_QueryUnload();
     event->accept();
-}
-
-void ModuleWindow::Form_QueryUnload()
-{
     QString error;
     if (m_writesSetRc && !writeSetRc(sysFilePath(QStringLiteral("set.rc")), Frame1->choice(), &error))
         Prompt(this, QStringLiteral("Cannot write %1: %2").arg(sysFileLabel(QStringLiteral("set.rc")), error));

@@ -29,13 +29,13 @@
 class ProgramParity
 {
 public:
-    static QString letter() { return stored(); }
+    static QString letter() { return s_letter; }
     // The letter for a parity box text; any other text keeps the letter.
     static void take(const QString &parityText);
-    static void set(char letter) { stored() = QString(QLatin1Char(letter)); }
+    static void set(char letter) { s_letter = QString(QLatin1Char(letter)); }
 
 private:
-    static QString &stored();
+    static inline QString s_letter;
 };
 
 extern const QString kDataNormal;        // "Communication Data Normal！"
@@ -85,9 +85,6 @@ public:
     int portNumber() const { return Frame1->portNumber(); }
 
     // Serial group handlers.
-    void Combo1_Click();
-    void Combo2_Click();
-    void Combo3_Click();
     void Command_Port_Click();
     bool ProbePort(int n);
     // Opens port n at settings ("9600,N,8,1"); on a fault says so and shows the port closed.
@@ -100,16 +97,13 @@ private:
 
 public:
     SerialGroup *Frame1;
-    QLabel *Label1, *Label2, *Label3, *Label4, *Label5;
     ChoiceBox *Combo1, *Combo2, *Combo3, *Combo4, *Combo5;
     QPushButton *Command_Port;
     Lamp *Shape1;
-    QLabel *Label13, *Label14, *Label19;
     TextBox *Text_Send, *Text_Receive, *Text_Message; // read-only, repainted once a pass
     QVector<QComboBox *> Combo_Addr; // elements the window does not use are null
 
-    // The last request and the bytes received since, as the send and receive boxes show them.
-    QString SendHex() const { return HexText(m_comm->sent()); }
+    // The bytes received since the last request, as the receive box shows them.
     QString ReceiveHex() const { return HexText(m_comm->received()); }
 
 protected:
@@ -137,8 +131,6 @@ protected:
                            const QString &buttonCaption, int buttonTop = 840, int buttonHeight = 495);
     // Empties Text_Message, the last request and the bytes received, Text_Send and Text_Receive.
     void clearExchange();
-    // Shows the frame in Text_Send and writes it to the port in one write.
-    void sendFrame(const QByteArray &frame);
     // The bytes received since the last request (up to the longest reply and a margin).
     const QByteArray &received() const { return m_comm->received(); }
     // The reply last judged, the line's echo set aside: what the panels decode.
@@ -176,11 +168,10 @@ protected:
         m_longestFrame = longestFrame;
         m_tagsTraffic = tagged;
     }
-    void setClosedState();
     void place(QWidget *w, int left, int top, int width, int height);
 
+    // Closing saves the serial choice to set.rc and shows Main.
     void closeEvent(QCloseEvent *event) override;
-    void Form_QueryUnload();
     // A window that gives way to another on closing (the bus finder opening a model's window)
     // leaves set.rc and Main to that one.
     bool m_writesSetRc = true;

@@ -25,11 +25,7 @@
 
 namespace {
 
-QString &rootSlot()
-{
-    static QString root = QStringLiteral("/");
-    return root;
-}
+QString g_systemRoot = QStringLiteral("/");
 
 const QString kDialoutFix = QStringLiteral("sudo usermod -aG dialout $USER, then log in again");
 
@@ -40,16 +36,11 @@ QString accessText(const SerialPortEntry &port)
     return port.exists ? QStringLiteral("no: ") + kDialoutFix : QStringLiteral("no (no device node)");
 }
 
-bool sameFile(const QString &a, const QString &b)
-{
-    const QString canonical = QFileInfo(a).canonicalFilePath();
-    return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
-}
-
 bool echoSeenOn(const SerialPortEntry &port)
 {
+    const QString device = QFileInfo(port.device).canonicalFilePath();
     for (const QString &seen : ModuleLine::echoSeen())
-        if (sameFile(seen, port.device))
+        if (!device.isEmpty() && QFileInfo(seen).canonicalFilePath() == device)
             return true;
     return false;
 }
@@ -83,20 +74,14 @@ private:
 
 void PortsDialog::setSystemRoot(const QString &root)
 {
-    rootSlot() = root;
-}
-
-QString PortsDialog::systemRoot()
-{
-    return rootSlot();
+    g_systemRoot = root;
 }
 
 PortsDialog::PortsDialog(int comNumber, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("PortsDialog"));
     setWindowTitle(QStringLiteral("Ports"));
-    Table_Ports = new QTableWidget(0, Columns, this);
-    Table_Ports->setObjectName(QStringLiteral("Table_Ports"));
+    Table_Ports = named(new QTableWidget(0, Columns, this), QStringLiteral("Table_Ports"));
     Table_Ports->setHorizontalHeaderLabels({QStringLiteral("Device"), QStringLiteral("By-id name"), QStringLiteral("Description"),
                                             QStringLiteral("Manufacturer"), QStringLiteral("Serial number"),
                                             QStringLiteral("May open"), QStringLiteral("Latency timer"), QStringLiteral("Echo")});
@@ -105,27 +90,20 @@ PortsDialog::PortsDialog(int comNumber, QWidget *parent) : QDialog(parent)
     Table_Ports->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table_Ports->verticalHeader()->hide();
     Table_Ports->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    Text_Advice = new QPlainTextEdit(this);
-    Text_Advice->setObjectName(QStringLiteral("Text_Advice"));
+    Text_Advice = named(new QPlainTextEdit(this), QStringLiteral("Text_Advice"));
     Text_Advice->setReadOnly(true);
-    Combo_Com = new QComboBox(this);
-    Combo_Com->setObjectName(QStringLiteral("Combo_Com"));
+    Combo_Com = named(new QComboBox(this), QStringLiteral("Combo_Com"));
     for (int n = 1; n <= 9; ++n)
         Combo_Com->addItem(QStringLiteral("COM%1").arg(n));
     Combo_Com->setCurrentIndex(comNumber >= 1 && comNumber <= 9 ? comNumber - 1 : 0);
-    Label_Com = new QLabel(this);
-    Label_Com->setObjectName(QStringLiteral("Label_Com"));
-    Command_UseAs = new QPushButton(this);
-    Command_UseAs->setObjectName(QStringLiteral("Command_UseAs"));
-    Check_Echo = new QCheckBox(QStringLiteral("echo"), this);
-    Check_Echo->setObjectName(QStringLiteral("Check_Echo"));
+    Label_Com = named(new QLabel(this), QStringLiteral("Label_Com"));
+    Command_UseAs = named(new QPushButton(this), QStringLiteral("Command_UseAs"));
+    Check_Echo = named(new QCheckBox(QStringLiteral("echo"), this), QStringLiteral("Check_Echo"));
     Check_Echo->setToolTip(QStringLiteral("The adapter of this COM number hands every request back before the reply "
                                           "(two-wire RS-485 without echo suppression): the windows set it aside "
                                           "from the next Open."));
-    Command_Refresh = new QPushButton(QStringLiteral("Refresh"), this);
-    Command_Refresh->setObjectName(QStringLiteral("Command_Refresh"));
-    Command_Close = new QPushButton(QStringLiteral("Close"), this);
-    Command_Close->setObjectName(QStringLiteral("Command_Close"));
+    Command_Refresh = named(new QPushButton(QStringLiteral("Refresh"), this), QStringLiteral("Command_Refresh"));
+    Command_Close = named(new QPushButton(QStringLiteral("Close"), this), QStringLiteral("Command_Close"));
 
     auto *com = new QHBoxLayout;
     com->addWidget(Combo_Com);
@@ -158,7 +136,7 @@ int PortsDialog::comNumber() const
 
 void PortsDialog::refresh()
 {
-    const QDir root(systemRoot());
+    const QDir root(g_systemRoot);
     m_ports = listSerialPorts(root.filePath(QStringLiteral("dev")), root.filePath(QStringLiteral("sys")));
     Table_Ports->setRowCount(int(m_ports.size()));
     QStringList advice;
@@ -243,9 +221,7 @@ PortsDialog *openPortsDialog(QWidget *window, int comNumber)
     } else {
         dialog->refresh();
     }
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    showRaised(dialog);
     return dialog;
 }
 

@@ -28,7 +28,6 @@ public:
 
     // The folder that holds dev/ and sys/: "/" for the system's own; tests lay out one of their own.
     static void setSystemRoot(const QString &root);
-    static QString systemRoot();
 
     // Reads the devices and the COM number's files again.
     void refresh();

@@ -7,43 +7,29 @@
 #include <QScreen>
 #include <QThread>
 
-static PromptSink &promptSink()
-{
-    static PromptSink sink;
-    return sink;
-}
+static PromptSink g_promptSink;
+static PauseSink g_pauseSink;
+static AskSink g_askSink;
 
-static PauseSink &pauseSink()
-{
-    static PauseSink sink;
-    return sink;
-}
-
-static AskSink &askSink()
-{
-    static AskSink sink;
-    return sink;
-}
-
-void setPromptSink(PromptSink sink) { promptSink() = std::move(sink); }
-void setAskSink(AskSink sink) { askSink() = std::move(sink); }
+void setPromptSink(PromptSink sink) { g_promptSink = std::move(sink); }
+void setAskSink(AskSink sink) { g_askSink = std::move(sink); }
+void setPauseSink(PauseSink sink) { g_pauseSink = std::move(sink); }
 
 bool Ask(QWidget *parent, const QString &text)
 {
-    if (askSink())
-        return askSink()(text);
+    if (g_askSink)
+        return g_askSink(text);
     TextBox::syncPending();
     QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Prompt"), text, QMessageBox::Yes | QMessageBox::No, parent);
     box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
-void setPauseSink(PauseSink sink) { pauseSink() = std::move(sink); }
 
 void Prompt(QWidget *parent, const QString &text)
 {
     const QString title = QStringLiteral("Prompt");
-    if (promptSink()) {
-        promptSink()(title, text);
+    if (g_promptSink) {
+        g_promptSink(title, text);
         return;
     }
     // Boxes set before the message, while a window was still applying a tick, are shown beneath it.
@@ -55,8 +41,8 @@ void Prompt(QWidget *parent, const QString &text)
 
 void Pause(int ms)
 {
-    if (pauseSink()) {
-        pauseSink()(ms);
+    if (g_pauseSink) {
+        g_pauseSink(ms);
         return;
     }
     QThread::msleep(ulong(ms));

@@ -24,29 +24,11 @@ constexpr qreal kMargin = 4;
 // Distinct texts kept laid out: a box alternates between a few (empty, request, reply, status).
 constexpr std::size_t kCachedLayouts = 4;
 
-const QEvent::Type kSyncEvent = QEvent::Type(QEvent::registerEventType());
-
 // The boxes with a new text not shown yet, and the one posted event that shows them all: a tick
 // sets three boxes, and each posted event costs the event loop a wake-up.
-QList<QPointer<TextBox>> &pendingBoxes()
-{
-    static QList<QPointer<TextBox>> boxes;
-    return boxes;
-}
+QList<QPointer<TextBox>> g_pendingBoxes;
 
 int g_passes = 0; // TextBox::Pass objects alive
-
-class PendingBoxes : public QObject
-{
-public:
-    bool event(QEvent *event) override
-    {
-        if (event->type() != kSyncEvent)
-            return QObject::event(event);
-        TextBox::syncPending();
-        return true;
-    }
-};
 
 } // namespace
 
@@ -98,10 +80,9 @@ void TextBox::setPlainText(const QString &text)
     // Laid out and repainted once, after whatever else this pass of the event loop sets.
     if (!m_pending) {
         m_pending = true;
-        static PendingBoxes *const carrier = new PendingBoxes;
-        if (pendingBoxes().isEmpty() && g_passes == 0)
-            QCoreApplication::postEvent(carrier, new QEvent(kSyncEvent));
-        pendingBoxes().append(this);
+        if (g_pendingBoxes.isEmpty() && g_passes == 0)
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [] { syncPending(); }, Qt::QueuedConnection);
+        g_pendingBoxes.append(this);
     }
     if (QAccessible::isActive()) {
         QAccessibleTextUpdateEvent event(this, 0, before, text);
@@ -113,7 +94,7 @@ void TextBox::setPlainText(const QString &text)
 void TextBox::syncPending(bool now)
 {
     std::vector<TextBox *> drawn;
-    for (const QPointer<TextBox> &box : std::exchange(pendingBoxes(), {})) {
+    for (const QPointer<TextBox> &box : std::exchange(g_pendingBoxes, {})) {
         if (!box)
             continue;
         box->m_pending = false;

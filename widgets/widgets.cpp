@@ -1,7 +1,10 @@
 #include "widgets.h"
 
+#include "settingsfiles.h"
+
 #include <QApplication>
 #include <QFontInfo>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -18,6 +21,20 @@ QFont withFullWidthMarks(const QFont &font)
     // family of the font database, and Qt would then draw every character from the next one.
     marked.setFamilies({QFontInfo(font).family(), QStringLiteral("IPAPGothic")});
     return marked;
+}
+
+void showRaised(QWidget *window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void setProgramIcon(QWidget *window)
+{
+    const QIcon icon(sysFilePath(QStringLiteral("kv.ico")));
+    if (!icon.isNull() && !icon.availableSizes().isEmpty())
+        window->setWindowIcon(icon);
 }
 
 Lamp::Lamp(QWidget *parent) : QWidget(parent) {}
@@ -105,10 +122,7 @@ void ChoiceBox::focusOutEvent(QFocusEvent *event)
 
 void ChoiceBox::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        const QSignalBlocker quiet(lineEdit());
-        QComboBox::keyPressEvent(event);
-        return;
-    }
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const QSignalBlocker quiet(enter ? lineEdit() : nullptr);
     QComboBox::keyPressEvent(event);
 }

@@ -22,6 +22,18 @@
 // as a "!", and its lines are no taller than DejaVu Sans's.
 QFont withFullWidthMarks(const QFont &font);
 
+// Shows a window raised and active: a window opened a second time comes to the front.
+void showRaised(QWidget *window);
+// The program's icon, sys/kv.ico, on a window, where the file gives one.
+void setProgramIcon(QWidget *window);
+
+template <typename T>
+T *named(T *widget, const QString &name)
+{
+    widget->setObjectName(name);
+    return widget;
+}
+
 class Lamp : public QWidget
 {
     Q_OBJECT
