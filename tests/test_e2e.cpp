@@ -171,32 +171,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
     }
 
-    // The scan stops at the first answer; the module found gets a new address (broadcast) and then
-    // new communication parameters, and answers there only.
-    void scanThenSetAddressAndParameters()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5550:7:3"}));
-        // Time-outs a loaded machine meets: a reply missed at 19200,None is heard at 19200,Even
-        // (the pty carries no parity), and the scan would name the wrong setting.
-        Run r = runCli(sim, {"scan", "--quiet", "--timeout", "1000"});
-        QCOMPARE(r.status, 0);
-        QCOMPARE(r.out, QStringLiteral("address 7  code 3  baud 19200  parity None  model KV5550ADAM\n"));
-        // 4800 and 9600 unanswered, then 19200; nothing after.
-        QCOMPARE(requests(sim, 3), QStringList(3, QStringLiteral("00 03 00 64 00 03 45 C5")));
-        r = runCli(sim, {"set-address", "5", "--baud", "19200", "--quiet", "--timeout", "1000"});
-        QCOMPARE(r.status, 0);
-        QCOMPARE(r.out, QStringLiteral("address 5 written\n"));
-        r = runCli(sim, {"set-comm", "9600,None,8,1", "--address", "5", "--baud", "19200", "--quiet", "--json", "--timeout", "1000"});
-        QCOMPARE(r.status, 0);
-        QCOMPARE(r.out, QStringLiteral(R"({"address":5,"baud":9600,"code":2,"parity":"None","verdict":"ok"})" "\n"));
-        QCOMPARE(runCli(sim, {"read", "5550", "--address", "5", "--quiet", "--timeout", "1000"}).status, 0);
-        // set-address reads at the broadcast address first: one module, so it writes; set-comm
-        // reads the module before and after its write.
-        QCOMPARE(requests(sim, 8).mid(3, 5), (QStringList{"00 03 00 64 00 03 45 C5", "00 06 00 64 00 05 09 C7",
-                                                          "05 03 00 64 00 03 45 90", "05 06 00 65 00 02 19 90", "05 03 00 64 00 03 45 90"}));
-    }
-
     // What a script relies on, run by run on one bus: the exit status of success and of each
     // failure the help lists (usage 2, port 3, no valid reply 4, exception 5, collision 6), stdout line by line
     // (JSON keys, values and their types; response times stand as #) and stderr word for word.
@@ -427,7 +401,8 @@ private slots:
                  R"({"address":9,"code":3,"note":"written to 9, but no module answers at address 9 at 19200,None,8,1","verdict":"not_there"})" "\n",
                  "korvant-cli: written to 9, but no module answers at address 9 at 19200,None,8,1\n"},
                 {{"set-address", "12", "--to-address", "5"}, 0, "address 12 written to the module at address 5\n", ""},
-                {{"set-comm", "38400,None,8,1", "--address", "12"}, 0, "code 4 (38400,None,8,1) written to address 12, and it answers there\n", ""},
+                {{"set-comm", "38400,None,8,1", "--address", "12", "--json"}, 0,
+                 R"({"address":12,"baud":38400,"code":4,"parity":"None","verdict":"ok"})" "\n", ""},
                 // Both modules are still at 3, and none came to 4.
                 {{"set-address", "4", "--to-address", "3", "--json"}, 6, "{\"address\":4,\"note\":\"" + shared.mid(13).chopped(1) + "\",\"verdict\":\"collision\"}\n", shared},
                 {{"survey", "--from", "4", "--to", "4"}, 4, "", "korvant-cli: no module answered at addresses 4 to 4\n"}};
@@ -556,7 +531,7 @@ private slots:
         }
         SimProcess one;
         QVERIFY(one.start({"--echo", "--latency", "16", "--module", "5510:7"}));
-        QCOMPARE(runCli(one, {"set-address", "9", "--quiet"}).status, 0);
+        QCOMPARE(runCli(one, {"set-address", "9", "--quiet"}).out, QStringLiteral("address 9 written\n"));
         Run r = runCli(one, {"poll", "5510", "--address", "9", "--period", "500", "--count", "3", "--json", "--quiet"});
         QCOMPARE(r.status, 0);
         QStringList times; // ms after the simulator took each request
@@ -585,8 +560,11 @@ private slots:
         QVERIFY(quiet.start({"--module", "5510:1", "--fault", "silent"}));
         r = runCli(quiet, {"doctor", "--port", "COM1", "--timeout", "20", "--quiet"});
         QVERIFY2(r.status == 4 && r.out.count("  nothing\n") == 8 && r.err.endsWith("nothing answered at any setting\n"), qPrintable(r.out + r.err));
-        QCOMPARE(runCli(quiet, {"scan", "--timeout", "20", "--quiet", "--json"}).out,
-                 QStringLiteral(R"({"found":0,"note":"no module answered at any of the eight settings"})" "\n"));
+        // scan asks at each of the eight settings in code order.
+        r = runCli(quiet, {"scan", "--timeout", "20", "--json"});
+        QVERIFY2(r.out == QStringLiteral(R"({"found":0,"note":"no module answered at any of the eight settings"})" "\n")
+                     && r.err.startsWith("> 00 03 00 64 00 03 45 C5\n<    4800,N,8,1: time-out (no byte)\n") && r.err.count("time-out") == 8,
+                 qPrintable(r.out + r.err));
     }
 
     // Behind a serial device server: the parameter window's scan stops at its first step, its probe,
