@@ -76,7 +76,7 @@ QByteArray gatewayReply(const QByteArray &mbapRequest, const QByteArray &rtuRepl
     const auto byte = [&](int i) { return std::uint8_t(i < mbapRequest.size() ? mbapRequest[i] : 0); };
     if (rtuReply.size() >= 4 && crcOk(rtuReply))
         return mbapHeader(transaction, int(rtuReply.size() - 2)) + rtuReply.left(rtuReply.size() - 2);
-    if (silent)
+    if (silent || byte(6) == 0)
         return {};
     return mbapHeader(transaction, 3) + exceptionPayload(byte(6), byte(7), 0x0B);
 }

@@ -58,5 +58,5 @@ ReplyVerdict judgeMbapReply(const QByteArray &reply, const QByteArray &rtuReques
 QByteArray mbapToRtu(const QByteArray &mbapRequest);
 // The gateway's reply to mbapRequest: the line's RTU reply (its CRC checked and dropped) under the
 // request's header; for no valid reply, exception 0x0B ("target failed to respond"), or nothing
-// when silent.
+// when silent or for unit 0 (a broadcast wants no answer).
 QByteArray gatewayReply(const QByteArray &mbapRequest, const QByteArray &rtuReply, bool silent);

@@ -468,6 +468,7 @@ private slots:
         QCOMPARE(gatewayReply(request, hex("01020105618C"), false), hex("00090000000301820B"));
         QCOMPARE(gatewayReply(request, {}, false), hex("00090000000301820B"));
         QCOMPARE(gatewayReply(request, {}, true), QByteArray());
+        QCOMPARE(gatewayReply(hex("000A0000000600060064000A"), {}, false), QByteArray()); // a broadcast
     }
 
     // What came back on a line whose adapter may echo: the echo set aside, learned from a read, or
@@ -1234,13 +1235,20 @@ private slots:
         QFile tcp(QStringLiteral("sys/COM3"));
         QVERIFY(tcp.open(QIODevice::WriteOnly) && tcp.write(" tcp://[::1]:502\r\nmore\r\n") > 0);
         tcp.close();
+        QFile gateway(QStringLiteral("sys/COM4"));
+        QVERIFY(gateway.open(QIODevice::WriteOnly) && gateway.write("mbap://10.0.0.5\n") > 0);
+        gateway.close();
         const struct { const char *port, *name; } cases[] = {
             {"COM2", "/dev/null"}, {"com3", "tcp://::1:502"}, {"tcp://host:5020", "tcp://host:5020"},
+            {"COM4", "mbap://10.0.0.5:502"}, {"mbap://[::1]", "mbap://::1:502"}, {"mbap://gw:1502", "mbap://gw:1502"},
+            {"mbap://", "mbap://"}, {"tcp://host", "tcp://host"}, {"mbap://gw:0", "mbap://gw:0"},
             {"/dev/ttyUSB7", "/dev/ttyUSB7"}, {"COM10", "COM10"}, {"COM0", "COM0"}, {"tcp://host:0", "tcp://host:0"},
             // No sys/COM5: the fifth USB adapter where one is plugged in, else the fifth PC port.
             {"COM5", QFileInfo::exists("/dev/ttyUSB4") ? "/dev/ttyUSB4" : "/dev/ttyS4"}};
         for (const auto &c : cases)
             QCOMPARE(resolvePort(QString::fromLatin1(c.port)).name(), QString::fromLatin1(c.name));
+        QVERIFY(resolvePort(4).framing() == FramingKind::Mbap && resolvePort(3).framing() == FramingKind::Rtu
+                && resolvePort(QStringLiteral("/dev/ttyUSB0")).framing() == FramingKind::Rtu);
         QVERIFY(resolvePort(9).device.startsWith(QLatin1String("/dev/tty")) && resolvePort(10).device.isEmpty() && resolvePort(0).device.isEmpty());
         // korvant-cli's sys folder: the working folder's sys/ (a folder), else the launcher's.
         QCOMPARE(resolvePort(QStringLiteral("COM2"), dir.filePath(QStringLiteral("none"))).name(), QStringLiteral("/dev/ttyS1"));

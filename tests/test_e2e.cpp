@@ -18,6 +18,7 @@
 #include <QCheckBox>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <csignal>
@@ -610,6 +611,81 @@ private slots:
         QVERIFY2(r.status == 0 && r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out));
         QCOMPARE(runCli(server, {"scan", "--port", target, "--quiet"}).out,
                  QStringLiteral("address 3  code 6  baud 9600  parity Even  model KV5510ADAM\n"));
+    }
+
+    // Modules behind a Modbus TCP gateway: the unit id is the address, each request its own
+    // transaction; a unit nobody has is the gateway's exception 0x0B, or silence with
+    // --gateway-silent; unit 0 reaches the module as a broadcast (scan).
+    void modulesBehindAGateway()
+    {
+        SimProcess gateway, silent;
+        const QString target = gateway.startTcp({"--module", "5510:3", "--inputs", "0x81", "--module", "5520:7"}, "--mbap");
+        const QString quiet = silent.startTcp({"--gateway-silent", "--module", "5510:3:6"}, "--mbap");
+        QVERIFY(target.startsWith("mbap://127.0.0.1:") && quiet.startsWith("mbap://"));
+        Run r = runCli(gateway, {"read", "5510", "--port", target, "--address", "3"});
+        QVERIFY2(r.status == 0 && r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out));
+        QVERIFY2(r.err.contains("> 00 01 00 00 00 06 03 02 00 00 00 08\n< 00 01 00 00 00 04 03 02 01 81"), qPrintable(r.err));
+        r = runCli(gateway, {"poll", "5510", "--port", target, "--address", "3", "--count", "2", "--period", "1"});
+        QVERIFY2(r.status == 0 && r.err.contains("> 00 02 00 00 00 06 03 02 00 00 00 08\n< 00 02 "), qPrintable(r.err));
+        r = runCli(gateway, {"read", "5510", "--port", target, "--address", "9", "--retries", "0", "--json", "--quiet"});
+        QCOMPARE(r.status, 5);
+        QVERIFY2(r.out.contains(R"("exception":{"code":11,"name":"target failed to respond"})"), qPrintable(r.out));
+        r = runCli(silent, {"read", "5510", "--port", quiet, "--address", "9", "--retries", "0", "--timeout", "300"});
+        QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
+        QCOMPARE(runCli(silent, {"scan", "--port", quiet, "--quiet"}).out,
+                 QStringLiteral("address 3  code 6  baud 9600  parity Even  model KV5510ADAM\n"));
+    }
+
+    // A Modbus TCP server no one here wrote: pymodbus, unit 3 with inputs 1 and 8 on, silent to
+    // any other unit.
+    void readsAPymodbusServer()
+    {
+        QProcess server;
+        const QString script = QStringLiteral(KORVANT_SOURCE_DIR "/tests/support/pymodbus_server.py");
+        QProcess probe;
+        probe.start(QStringLiteral("/usr/bin/python3"), {"-c", "import pymodbus.server"});
+        if (!probe.waitForFinished(30000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+            QSKIP("python3-pymodbus is not installed (scripts/deps.sh installs it)");
+        const QString port = refusingTarget().section(QLatin1Char(':'), -1);
+        const QString target = QStringLiteral("mbap://127.0.0.1:") + port;
+        server.start(QStringLiteral("/usr/bin/python3"), {script, port});
+        SimProcess folder; // a working folder only
+        Run r;
+        // It takes a couple of seconds to listen: until then the port refuses (exit 3).
+        QVERIFY(QTest::qWaitFor([&] {
+            r = runCli(folder, {"read", "5510", "--port", target, "--address", "3"});
+            return r.status != 3;
+        }, 30000));
+        QVERIFY2(r.status == 0 && r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out + r.err));
+        QVERIFY2(r.err.contains("< 00 01 00 00 00 04 03 02 01 81"), qPrintable(r.err));
+        QCOMPARE(runCli(folder, {"survey", "--port", target, "--from", "2", "--to", "4", "--quiet"}).out,
+                 QStringLiteral("address 3  code 2  model KV5510ADAM\n"));
+        r = runCli(folder, {"read", "5510", "--port", target, "--address", "4", "--retries", "0", "--timeout", "300"});
+        QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
+        server.kill();
+        server.waitForFinished(5000);
+    }
+
+    // mbpoll, a general Modbus master, reads korvant-sim's gateway: the inputs, the parameter
+    // registers, and the gateway's exception for a unit nobody has.
+    void mbpollReadsTheGateway()
+    {
+        const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+        if (mbpoll.isEmpty())
+            QSKIP("mbpoll is not installed (scripts/deps.sh installs it)");
+        SimProcess gateway;
+        const QString target = gateway.startTcp({"--module", "5510:3", "--inputs", "0x81"}, "--mbap");
+        const QString port = target.section(QLatin1Char(':'), -1);
+        const auto poll = [&](const char *unit, const char *type, const char *from, const char *count) {
+            QProcess p;
+            p.start(mbpoll, {"-m", "tcp", "-a", unit, "-t", type, "-r", from, "-c", count, "-1", "-p", port, "127.0.0.1"});
+            p.waitForFinished(30000);
+            return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError()).remove(QLatin1Char('\t'));
+        };
+        QVERIFY2(poll("3", "1", "1", "8").contains("[1]: 1\n[2]: 0\n[3]: 0\n[4]: 0\n[5]: 0\n[6]: 0\n[7]: 0\n[8]: 1\n"),
+                 qPrintable(gateway.log()));
+        QVERIFY(poll("3", "4", "101", "3").contains("[101]: 3\n[102]: 2\n[103]: 5510\n"));
+        QVERIFY(poll("9", "4", "101", "3").contains("Target device failed to respond"));
     }
 
     // On a terminal the progress bar (survey's, find's) shares the screen with the results: what the terminal shows,
