@@ -106,6 +106,7 @@ void AcquisitionCycle::judgeRead(CycleActions &out, int cycle, const QByteArray 
     const Read &r = m_reads[cycle];
     Exchange exchange(m_request, replyLength(r.function, r.count));
     exchange.echoKnown = echoKnown;
+    exchange.framing = framing;
     exchange.judge(received);
     a.take(exchange);
     a.decode = a.verdict.accepted() && (!m_reads[cycle].decodeOnlyWhileAcquiring || m_cycles[cycle].running);
@@ -168,6 +169,7 @@ CycleActions AcquisitionCycle::writeTimeout(const QByteArray &received, bool ech
     CycleAction a = action(CycleAction::Judged);
     Exchange exchange(m_request, kEchoLength);
     exchange.echoKnown = echoKnown;
+    exchange.framing = framing;
     exchange.judge(received);
     a.take(exchange);
     out << a;

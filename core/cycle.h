@@ -138,6 +138,10 @@ public:
 
     // The caption of cycle's button reads "Stop".
     bool acquiring(int cycle) const { return m_cycles[cycle].running; }
+    // The line's framing, its transaction id the last request's: the window sets it from its line
+    // before each call that judges.
+    Framing framing;
+
     bool enabled(TimerRef timer) const { return m_timers.enabled(timer); }
     // 0: nothing to resume; n: read cycle n-1 is suspended for a write.
     int suspended() const { return m_resume; }

@@ -101,6 +101,7 @@ void ParameterCycle::judgeRead(CycleActions &out, const QByteArray &received, bo
     // Judged at the parameter read's length whatever went last (a write sent during the scan).
     Exchange exchange(m_request, kParameterReplyLength);
     exchange.echoKnown = echoKnown;
+    exchange.framing = framing;
     exchange.judge(received);
     a.take(exchange);
     a.decode = a.verdict.accepted();
@@ -173,6 +174,7 @@ CycleActions ParameterCycle::writeTimeout(const QByteArray &received, bool echoK
     CycleAction a{CycleAction::Judged};
     Exchange exchange(m_request, kEchoLength);
     exchange.echoKnown = echoKnown;
+    exchange.framing = framing;
     exchange.judge(received);
     a.take(exchange);
     out << a;

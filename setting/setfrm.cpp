@@ -97,6 +97,7 @@ static void showListText(QComboBox *box, const QString &text)
 
 void SetFrm::TM_Acquisition_A_Timer()
 {
+    m_scan.framing = framing();
     const CycleActions actions = m_scan.tick(portIsOpen(), received(), echoKnown());
     apply(actions);
     if (actions.isEmpty() || actions.last().kind != CycleAction::Reopen)
@@ -125,6 +126,7 @@ void SetFrm::Send_Parameter_Read()
 
 void SetFrm::TM_Overtime_A_Timer()
 {
+    m_scan.framing = framing();
     apply(m_scan.readTimeout(received(), echoKnown()));
 }
 
@@ -154,6 +156,7 @@ void SetFrm::Command_OK3_Click()
 
 void SetFrm::TM_Overtime_B_Timer()
 {
+    m_scan.framing = framing();
     apply(m_scan.writeTimeout(received(), echoKnown()));
 }
 

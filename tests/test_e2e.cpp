@@ -14,6 +14,7 @@
 #include "digitalwindow.h"
 #include "modbus.h"
 #include "setfrm.h"
+#include "trafficlog.h"
 
 #include <QCheckBox>
 #include <QJsonDocument>
@@ -21,6 +22,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <ranges>
 #include <csignal>
 #include <cstring>
 
@@ -634,6 +636,36 @@ private slots:
         QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
         QCOMPARE(runCli(silent, {"scan", "--port", quiet, "--quiet"}).out,
                  QStringLiteral("address 3  code 6  baud 9600  parity Even  model KV5510ADAM\n"));
+    }
+
+    // The windows behind a gateway: a module window's frames as they went over the wire, header
+    // included, in its boxes and its traffic rows; the parameter window's broadcast scan.
+    void windowsBehindAGateway()
+    {
+        SimProcess gateway;
+        const QString target = gateway.startTcp({"--module", "5510:1:6", "--inputs", "0x05"}, "--mbap");
+        TcpEnvironment env(target);
+        {
+            auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
+            QVERIFY(openPort(w.get()));
+            QTest::mouseClick(child<QPushButton>(w.get(), QStringLiteral("Command_OK1")), Qt::LeftButton);
+            QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("00 01 00 00 00 04 01 02 01 05 "), kWaitMs);
+            QCOMPARE(w->Text_Message->toPlainText(), kNormal);
+            QCOMPARE(w->Text_Send->toPlainText(), QStringLiteral("00 01 00 00 00 06 01 02 00 00 00 08 "));
+            QTRY_VERIFY_WITH_TIMEOUT(w->traffic().rows().size() >= 4, kWaitMs); // two exchanges
+            QStringList rows;
+            for (const TrafficRow &row : w->traffic().rows() | std::views::take(4))
+                rows << row.direction() + ' ' + HexText(row.bytes) + row.verdictText();
+            QCOMPARE(rows, (QStringList{"TX 00 01 00 00 00 06 01 02 00 00 00 08 ", "RX 00 01 00 00 00 04 01 02 01 05 OK",
+                                        "TX 00 02 00 00 00 06 01 02 00 00 00 08 ", "RX 00 02 00 00 00 04 01 02 01 05 OK"}));
+        }
+        auto w = owned<SetFrm>(createSetFrm());
+        QVERIFY(openPort(w.get()));
+        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), kWaitMs);
+        QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None")); // the first step, as over tcp://
+        QVERIFY2(gateway.log().contains("<- 00 01 00 00 00 06 00 03 00 64 00 03 \n") // unit 0 passed on, answered
+                     && gateway.log().contains("-> 00 01 00 00 00 09 00 03 06 00 01 00 06 15 86 \n"), qPrintable(gateway.log()));
     }
 
     // A Modbus TCP server no one here wrote: pymodbus, unit 3 with inputs 1 and 8 on, silent to

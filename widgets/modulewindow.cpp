@@ -256,7 +256,7 @@ void ModuleWindow::clearExchange()
 void ModuleWindow::sendFrame(const QByteArray &frame)
 {
     m_comm->send(frame);
-    Text_Send->setPlainText(HexText(frame));
+    Text_Send->setPlainText(HexText(m_comm->sent())); // as it went over the wire
 }
 
 void ModuleWindow::applyExchange(const CycleAction &action)
@@ -267,7 +267,7 @@ void ModuleWindow::applyExchange(const CycleAction &action)
     case CycleAction::Prompt: Prompt(this, action.text); break;
     case CycleAction::Send:
         sendFrame(action.frame);
-        m_traffic.sent(action.frame, QDateTime::currentMSecsSinceEpoch(), steadyNs(), m_trafficTag);
+        m_traffic.sent(m_comm->sent(), QDateTime::currentMSecsSinceEpoch(), steadyNs(), m_trafficTag);
         break;
     default: break;
     }
