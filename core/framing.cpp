@@ -18,22 +18,9 @@ QByteArray Framing::wrap(const QByteArray &rtuRequest) const
     return mbapHeader(transaction, int(unitBytes)) + rtuRequest.left(unitBytes);
 }
 
-int Framing::wireLength(int rtuLength) const
-{
-    return mbap() && rtuLength > 0 ? rtuLength + kMbapHeaderLength - 3 : rtuLength;
-}
-
 int Framing::rtuLength(int wireLength) const
 {
     return mbap() && wireLength > 0 ? qMax(0, wireLength - kMbapHeaderLength + 3) : wireLength;
-}
-
-bool Framing::isException(const QByteArray &bytes, int function) const
-{
-    if (!mbap())
-        return isExceptionFrame(bytes, function);
-    return bytes.size() == kMbapHeaderLength + 2 && mbapFrameLength(bytes) == bytes.size() && function >= 0
-           && function < 0x80 && std::uint8_t(bytes[kMbapHeaderLength]) == (function | 0x80);
 }
 
 int mbapFrameLength(const QByteArray &bytes)

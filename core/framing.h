@@ -27,12 +27,8 @@ struct Framing {
     bool mbap() const { return kind == FramingKind::Mbap; }
     // The bytes that go over the wire for a request built as an RTU frame.
     QByteArray wrap(const QByteArray &rtuRequest) const;
-    // The length on the wire of a reply that is rtuLength bytes as RTU (0 stays 0: not known).
-    int wireLength(int rtuLength) const;
-    // The inverse: the RTU length of a reply that came as wireLength bytes.
+    // The RTU length of a reply that came as wireLength bytes (a function the tool does not use).
     int rtuLength(int wireLength) const;
-    // Whether bytes are one whole exception frame to a request of function.
-    bool isException(const QByteArray &bytes, int function) const;
 };
 
 // The length of the MBAP frame at the head of bytes, from its header's length field; 0 while the
