@@ -631,6 +631,8 @@ private slots:
         QVERIFY2(r.status == 5 && r.out.contains(R"("exception":{"code":11,"name":"target failed to respond"})"), qPrintable(r.out));
         r = runCli(silent, {"read", "5510", "--port", quiet, "--address", "9", "--retries", "0", "--timeout", "300"});
         QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
+        QCOMPARE(runCli(silent, {"find", "--port", quiet}).err,
+                 "korvant-cli: find sweeps an RS-485 line; behind a Modbus TCP gateway, survey asks each unit id\n");
     }
 
     // A module window behind a gateway: its frames as they went over the wire, header included,
