@@ -115,10 +115,12 @@ constexpr SubcommandSpec kSubcommands[] = {
 const OptionSpec kOptions[] = {
     {.name = "port", .value = "PORT", .offered = kOnAPort,
      .help = "COM1..COM9 (found as the tool's windows find them: a link COMn in the\n"
-             "sys folder, or a file COMn there naming tcp://HOST:PORT, else\n"
-             "/dev/ttyUSB{n-1}, else /dev/ttyS{n-1}), a device path such as\n"
-             "/dev/ttyUSB0, or tcp://HOST:PORT for a serial device server in TCP\n"
-             "server mode (RTU frames; its own baud rate and parity) (default COM1)"},
+             "sys folder, or a file COMn there naming a tcp:// or mbap:// target,\n"
+             "else /dev/ttyUSB{n-1}, else /dev/ttyS{n-1}), a device path such as\n"
+             "/dev/ttyUSB0, tcp://HOST:PORT for a serial device server in TCP\n"
+             "server mode (RTU frames; its own baud rate and parity), or\n"
+             "mbap://HOST[:PORT] for a Modbus TCP gateway (port 502 unless given;\n"
+             "the module's address is the unit id) (default COM1)"},
     {.name = "baud", .value = "N", .offered = kAtSettings, .choices = baudRates, .help = "%1 (default 9600)"},
     {.name = "parity", .value = "P", .offered = kAtSettings,
      .help = "None, Even or Odd (N, E, O; default None); 8 data bits, 1 stop bit"},

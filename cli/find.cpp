@@ -114,6 +114,9 @@ bool sweepLine(Context &c, BusFinder &finder)
 int runFind(Context &c)
 {
     const CliOptions &o = c.o;
+    // The finder judges its probes as RTU frames: behind a gateway, survey asks each unit id.
+    if (resolvePort(o.port, o.sysFolder).framing() == FramingKind::Mbap)
+        return c.fail(ExitUsage, QStringLiteral("find sweeps an RS-485 line; behind a Modbus TCP gateway, survey asks each unit id"));
     c.session.setLogging(false);
     BusFinder finder(finderOptions(c));
     const bool lineKept = sweepLine(c, finder);

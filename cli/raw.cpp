@@ -21,7 +21,8 @@ int runRaw(Context &c)
         return ExitPort;
     const QString replyHex = HexText(reply.bytes).trimmed();
     if (!known)
-        exchange.replyLength = int(reply.bytes.size() - (exchange.echoKnown && reply.bytes.startsWith(frame) ? frame.size() : 0));
+        exchange.replyLength = exchange.framing.rtuLength(
+            int(reply.bytes.size() - (exchange.echoKnown && reply.bytes.startsWith(frame) ? frame.size() : 0)));
     c.judged(exchange, reply);
     const ExchangeReport x = c.report(frame.isEmpty() ? 0 : std::uint8_t(frame[0]), exchange.verdict, reply.responseMs);
     if (o.json) {

@@ -61,7 +61,14 @@ QString foundLine(const FoundModule &found)
 
 namespace {
 const Refusal kVerdicts[] = {Refusal::None, Refusal::NoReply, Refusal::BadCrc, Refusal::Short, Refusal::Long,
-                             Refusal::OtherAddress, Refusal::OtherFunction, Refusal::Exception};
+                             Refusal::OtherAddress, Refusal::OtherFunction, Refusal::Exception,
+                             Refusal::OtherTransaction, Refusal::BadHeader};
+
+// The verdicts only MBAP gives are counted where they happened.
+bool shown(const TrafficStatistics &s, Refusal r)
+{
+    return r < Refusal::OtherTransaction || s.count(r) > 0;
+}
 
 // Milliseconds to the microsecond, so the JSON carries no binary noise.
 QJsonValue milliseconds(std::optional<double> ms)
@@ -148,7 +155,7 @@ QList<QJsonObject> exchangeJson(const ExchangeReport &x, const QVector<ValueRow>
                        {"verdict", verdictKey(x.verdict.refusal)}, {"response_ms", milliseconds(x.responseMs)}};
     if (x.verdict.refusal == Refusal::Exception)
         common.insert(QStringLiteral("exception"), QJsonObject{{"code", x.verdict.exceptionCode},
-                                                               {"name", exceptionName(x.verdict.exceptionCode)}});
+                                                               {"name", exceptionName(x.verdict.exceptionCode, x.verdict.gateway)}});
     if (rows.isEmpty())
         objects << common;
     for (const ValueRow &row : rows) {
@@ -165,7 +172,8 @@ QStringList statisticsLines(const TrafficStatistics &s, int retries)
 {
     QStringList counts{QStringLiteral("requests %1").arg(s.requests())};
     for (Refusal r : kVerdicts)
-        counts << QStringLiteral("%1 %2").arg(verdictKey(r)).arg(s.count(r));
+        if (shown(s, r))
+            counts << QStringLiteral("%1 %2").arg(verdictKey(r)).arg(s.count(r));
     counts << QStringLiteral("retries %1").arg(retries);
     QString times = QStringLiteral("response ms");
     if (s.minMs()) {
@@ -183,7 +191,8 @@ QJsonObject statisticsJson(const TrafficStatistics &s, int retries)
 {
     QJsonObject o{{"requests", s.requests()}, {"retries", retries}};
     for (Refusal r : kVerdicts)
-        o.insert(verdictKey(r), s.count(r));
+        if (shown(s, r))
+            o.insert(verdictKey(r), s.count(r));
     o.insert(QStringLiteral("success_pct"), std::round(s.successPercent() * 10) / 10);
     o.insert(QStringLiteral("response_ms_min"), milliseconds(s.minMs()));
     o.insert(QStringLiteral("response_ms_median"), percentileJson(s, 50));

@@ -20,7 +20,7 @@ int runScan(Context &c)
         if (exchange.accepted()) {
             // A device server answers at the first step whatever the module's code: say the code's.
             const ModuleParameters module = moduleParameters(exchange.reply);
-            const FoundModule found{module, c.session.device().startsWith(QLatin1String("tcp://")) ? codeSettings(module.code) : line};
+            const FoundModule found{module, c.session.deviceServer() ? codeSettings(module.code) : line};
             o.json ? c.print(foundJson(found)) : c.print(foundLine(found));
             return ExitOk;
         }

@@ -23,9 +23,11 @@ bool Session::open(const LineSettings &line)
 {
     const PortTarget target = resolvePort(m_options.port, m_options.sysFolder);
     m_tcpTarget = target.tcp;
+    m_framing.kind = target.framing();
     // A device server (no device here) packs the serial bytes into its TCP segments on a timer of
-    // its own, which nothing here can read: its latency is not known.
-    m_quietUs = replyQuietUs(line.baud, adapterLatencyMs(target.device));
+    // its own, which nothing here can read: its latency is not known. An MBAP frame's header says
+    // its length: nothing is waited for after it.
+    m_quietUs = m_framing.mbap() ? 0 : replyQuietUs(line.baud, adapterLatencyMs(target.device));
     const SerialLine::Result r = m_tcpTarget ? m_tcp.openTarget(*m_tcpTarget, settingsText(line))
                                              : m_serial.openPath(target.device, settingsText(line));
     if (r.ok())
@@ -83,7 +85,7 @@ Session::Reply Session::failed(Reply reply, const QString &why)
     return reply;
 }
 
-Session::Reply Session::exchange(const Exchange &exchange, int timeoutMs)
+Session::Reply Session::exchange(Exchange &exchange, int timeoutMs)
 {
     return exchangeUs(exchange, qint64(timeoutMs) * 1000);
 }
@@ -122,9 +124,12 @@ bool Session::gather(int fd, const Exchange &exchange, qint64 timeoutUs, const Q
     return quietEndNs >= 0;
 }
 
-Session::Reply Session::exchangeUs(const Exchange &exchange, qint64 timeoutUs)
+Session::Reply Session::exchangeUs(Exchange &exchange, qint64 timeoutUs)
 {
-    const QByteArray &frame = exchange.request;
+    if (m_framing.mbap())
+        ++m_framing.transaction;
+    exchange.framing = m_framing;
+    const QByteArray frame = exchange.wire();
     Reply reply;
     if (Interrupt::requested()) {
         reply.interrupted = true;

@@ -1,5 +1,6 @@
 // The line korvant-cli talks over: a QSerialLine on the device the --port option names, or a
-// TcpLine to the device server it names (tcp://HOST:PORT, or COMn standing for one), and one
+// TcpLine to the device server or gateway it names (tcp://HOST:PORT, mbap://HOST[:PORT], or COMn
+// standing for one; over mbap:// each request goes with the next transaction id), and one
 // exchange at a time (write a request, collect its reply until the time-out or until a complete
 // reply has been followed by the quiet core's replyQuietUs asks of this line: 3.5 characters plus
 // the latency timer of the adapter behind the port). The exchange writes to and polls the line's
@@ -48,9 +49,10 @@ public:
     // Sends the exchange's request and gathers what comes back. Without --quiet both frames are logged to stderr.
     // It returns once a complete reply has been followed by a quiet gap, or at the time-out. Bytes
     // after the quiet gap belong to no request and are dropped before the next one.
-    Reply exchange(const Exchange &exchange, int timeoutMs);
+    // The exchange takes the line's framing (and its transaction id).
+    Reply exchange(Exchange &exchange, int timeoutMs);
     // The same with the time-out to the microsecond (the finder's probes).
-    Reply exchangeUs(const Exchange &exchange, qint64 timeoutUs);
+    Reply exchangeUs(Exchange &exchange, qint64 timeoutUs);
     // Sends nothing: gathers what comes for timeoutUs (0: what is waiting now). Its responseMs is
     // from the call to the last byte.
     Reply listenUs(qint64 timeoutUs);
@@ -77,6 +79,7 @@ private:
     QSerialLine m_serial;
     TcpLine m_tcp;
     std::optional<TcpTarget> m_tcpTarget;
+    Framing m_framing; // its transaction id: the last request's
     bool m_logging = true;
     bool m_echo = false;
     qint64 m_quietUs = replyQuietUs(9600, -1);

@@ -9,10 +9,12 @@ const QString kAddressNotSelected = QStringLiteral("Module Address Not Selected�
 const QString kAnalogAddressNotSelected = QStringLiteral("Moudle address not selected！");
 const QString kAddressRangeMessage = QStringLiteral("Module address must be a number from 0 to 255！");
 
-CycleAction CycleAction::judged(const QByteArray &request, int replyLength, const QByteArray &received, bool echoKnown)
+CycleAction CycleAction::judged(const QByteArray &request, int replyLength, const QByteArray &received, bool echoKnown,
+                                const Framing &framing)
 {
     Exchange exchange(request, replyLength);
     exchange.echoKnown = echoKnown;
+    exchange.framing = framing;
     exchange.judge(received);
     CycleAction a(Judged);
     a.verdict = exchange.verdict;
@@ -91,7 +93,7 @@ void AcquisitionCycle::judgeRead(CycleActions &out, int cycle, const QByteArray 
     // Judged against the last request, whatever it was, at this cycle's own reply length: a
     // write's echo that arrives in time for a read time-out is no read reply.
     const Read &r = m_reads[cycle];
-    CycleAction a = CycleAction::judged(m_request, replyLength(r.function, r.count), received, echoKnown);
+    CycleAction a = CycleAction::judged(m_request, replyLength(r.function, r.count), received, echoKnown, framing);
     a.cycle = cycle;
     a.decode = a.verdict.accepted() && (!m_reads[cycle].decodeOnlyWhileAcquiring || m_cycles[cycle].running);
     out << a;
@@ -145,7 +147,7 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const BoxAddress &address
 
 CycleActions AcquisitionCycle::writeTimeout(const QByteArray &received, bool echoKnown)
 {
-    CycleActions out{CycleAction::judged(m_request, kEchoLength, received, echoKnown)};
+    CycleActions out{CycleAction::judged(m_request, kEchoLength, received, echoKnown, framing)};
     m_timers.set(out, {TimerRef::WriteTimeout, 0}, false);
     resumeSuspended(out);
     return out;

@@ -59,7 +59,8 @@ struct CycleAction {
     bool echoKnown = false;
     // A Judged action: received judged against request at replyLength (the echo set aside first
     // where the line is known to echo), with the verdict, echo, reply and what it knows of the echo.
-    static CycleAction judged(const QByteArray &request, int replyLength, const QByteArray &received, bool echoKnown);
+    static CycleAction judged(const QByteArray &request, int replyLength, const QByteArray &received, bool echoKnown,
+                              const Framing &framing);
 };
 using CycleActions = QVector<CycleAction>;
 
@@ -141,6 +142,10 @@ public:
 
     // The caption of cycle's button reads "Stop".
     bool acquiring(int cycle) const { return m_cycles[cycle].running; }
+    // The line's framing, its transaction id the last request's: the window sets it from its line
+    // before each call that judges.
+    Framing framing;
+
     bool enabled(TimerRef timer) const { return m_timers.enabled(timer); }
     // 0: nothing to resume; n: read cycle n-1 is suspended for a write.
     int suspended() const { return m_resume; }

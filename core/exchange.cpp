@@ -2,6 +2,10 @@
 
 bool Exchange::complete(const QByteArray &bytes) const
 {
+    if (framing.mbap()) {
+        const int length = mbapFrameLength(bytes);
+        return length > 0 && bytes.size() >= length;
+    }
     if (echoPending(bytes, request, echoKnown))
         return false;
     // A read's reply that begins with the read's own bytes and is valid whole is judged whole
@@ -18,6 +22,11 @@ bool Exchange::complete(const QByteArray &bytes) const
 
 const ReplyVerdict &Exchange::judge(const QByteArray &bytes)
 {
+    if (framing.mbap()) {
+        echo.clear();
+        verdict = judgeMbapReply(bytes, request, replyLength, framing.transaction, &reply);
+        return verdict;
+    }
     const EchoSplit split = splitEcho(bytes, request, replyLength, echoKnown);
     echoKnown = echoKnown || split.learned;
     echo = split.echo;

@@ -5,6 +5,7 @@
 
 #include "decoders.h"
 #include "echo.h"
+#include "framing.h"
 #include "modbus.h"
 
 #include <QByteArray>
@@ -20,12 +21,16 @@ struct Exchange {
     // own read's length: a write's echo arriving for a read time-out is no read reply).
     Exchange(QByteArray frame, int length) : request(std::move(frame)), replyLength(length) {}
 
+    // The request as it goes over the wire in the exchange's framing.
+    QByteArray wire() const { return framing.wrap(request); }
     // Whether the bytes so far can be judged without waiting for more: as long as the request
     // asks for, or a whole exception frame, after the request's echo where one may come (a
     // single-register write's bytes equal to its request are not: its reply may follow them).
+    // Over MBAP: once the frame its header announces has come whole.
     bool complete(const QByteArray &bytes) const;
     // Judges what came back, the echo set aside (echoKnown is set when the bytes show the line
-    // echoes), keeps the rest as the reply, and gives the verdict.
+    // echoes), keeps the rest as the reply, and gives the verdict. Over MBAP there is no echo; the
+    // reply kept is the unit's frame after the header (unit id, function, data).
     const ReplyVerdict &judge(const QByteArray &bytes);
     bool accepted() const { return verdict.accepted(); }
 
@@ -36,8 +41,9 @@ struct Exchange {
         return accepted() ? registerValues(reply, count) : QList<std::uint16_t>();
     }
 
-    QByteArray request;
-    int replyLength = 0;
+    QByteArray request; // as RTU, whatever the framing
+    int replyLength = 0; // as RTU
+    Framing framing;
     bool echoKnown = false; // the line hands every request back before the reply
     QByteArray echo;        // the request's echo set aside from what came back
     QByteArray reply;

@@ -183,14 +183,17 @@ bool isExceptionFrame(const QByteArray &reply, int function)
 }
 
 
-ReplyVerdict judgeReply(const QByteArray &reply, const QByteArray &request, int expectedBytes)
+// The rule of both framings: crcBytes is 2 for an RTU frame, 0 for a unit's frame out of MBAP.
+static ReplyVerdict judgeFrame(const QByteArray &reply, const QByteArray &request, int expectedBytes, int crcBytes)
 {
     const int address = byteAt(request, 0);
     const int function = byteAt(request, 1);
     if (reply.isEmpty())
         return {Refusal::NoReply};
-    if (byteAt(reply, 0) == address && isExceptionFrame(reply, function))
-        return {Refusal::Exception, std::uint8_t(reply[2])};
+    const bool exception = crcBytes ? isExceptionFrame(reply, function)
+                                    : reply.size() == 3 && function >= 0 && function < 0x80 && byteAt(reply, 1) == (function | 0x80);
+    if (byteAt(reply, 0) == address && exception)
+        return {Refusal::Exception, std::uint8_t(reply[2]), false, !crcBytes};
     if (reply.size() < expectedBytes || reply.size() < 3)
         return {Refusal::Short};
     if (reply.size() > expectedBytes)
@@ -199,13 +202,25 @@ ReplyVerdict judgeReply(const QByteArray &reply, const QByteArray &request, int 
         return {Refusal::OtherAddress};
     if (byteAt(reply, 1) != function)
         return {Refusal::OtherFunction};
-    if (!crcOk(reply))
+    if (crcBytes && !crcOk(reply))
         return {Refusal::BadCrc};
     return {};
 }
 
-QString exceptionName(std::uint8_t code)
+ReplyVerdict judgeReply(const QByteArray &reply, const QByteArray &request, int expectedBytes)
 {
+    return judgeFrame(reply, request, expectedBytes, 2);
+}
+
+ReplyVerdict judgeUnitReply(const QByteArray &reply, const QByteArray &request, int expectedBytes)
+{
+    return judgeFrame(reply, request, expectedBytes, 0);
+}
+
+QString exceptionName(std::uint8_t code, bool gateway)
+{
+    if (gateway && (code == 10 || code == 11))
+        return code == 10 ? QStringLiteral("path unavailable") : QStringLiteral("target failed to respond");
     static const char *const names[] = {"illegal function", "illegal data address", "illegal data value",
                                         "device failure", "acknowledge", "device busy"};
     if (code >= 1 && code <= 6)
@@ -219,12 +234,14 @@ QString ReplyVerdict::reason() const
     case Refusal::None: return QStringLiteral("OK");
     case Refusal::NoReply:
         return echoOnly ? QStringLiteral("time-out (no byte), echo only") : QStringLiteral("time-out (no byte)");
-    case Refusal::Exception: return QStringLiteral("exception %1: %2").arg(exceptionCode).arg(exceptionName(exceptionCode));
+    case Refusal::Exception: return QStringLiteral("exception %1: %2").arg(exceptionCode).arg(exceptionName(exceptionCode, gateway));
     case Refusal::Short: return QStringLiteral("short");
     case Refusal::Long: return QStringLiteral("long");
     case Refusal::OtherAddress: return QStringLiteral("other address");
     case Refusal::OtherFunction: return QStringLiteral("other function");
     case Refusal::BadCrc: return QStringLiteral("bad CRC");
+    case Refusal::OtherTransaction: return QStringLiteral("other transaction");
+    case Refusal::BadHeader: return QStringLiteral("bad header");
     }
     return {};
 }

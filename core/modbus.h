@@ -67,16 +67,19 @@ int requestLength(const QByteArray &bytes);
 // CRC (the address is not looked at). Never for a function of 0x80 and up.
 bool isExceptionFrame(const QByteArray &reply, int function);
 
-enum class Refusal { None, NoReply, Exception, Short, Long, OtherAddress, OtherFunction, BadCrc };
+// OtherTransaction and BadHeader come only over MBAP (core/framing.h).
+enum class Refusal { None, NoReply, Exception, Short, Long, OtherAddress, OtherFunction, BadCrc, OtherTransaction, BadHeader };
 
 struct ReplyVerdict {
     Refusal refusal = Refusal::None;
     std::uint8_t exceptionCode = 0; // for Refusal::Exception
     bool echoOnly = false; // for Refusal::NoReply: the request's echo came and nothing after it
+    bool gateway = false;  // for Refusal::Exception: it came over MBAP, where codes 10 and 11 are the gateway's
     bool accepted() const { return refusal == Refusal::None; }
     // The traffic monitor's words, used by every output: "OK", "time-out (no byte)" (", echo only"
     // when only the request's echo came), "short", "long", "other address", "other function",
-    // "exception 2: illegal data address", "bad CRC".
+    // "exception 2: illegal data address", "bad CRC"; over MBAP also "other transaction", "bad header"
+    // and the gateway's "exception 11: target failed to respond".
     QString reason() const;
 };
 
@@ -90,8 +93,12 @@ struct ReplyVerdict {
 //   last two bytes not the CRC of the others                    -> BadCrc
 // Only a reply that passes all of them is accepted.
 ReplyVerdict judgeReply(const QByteArray &reply, const QByteArray &request, int expectedBytes);
-// The name of an exception code: 1 illegal function ... 6 device busy, else "exception N".
-QString exceptionName(std::uint8_t code);
+// The same rule on a unit's frame without a CRC (unit id, function, data: what an MBAP frame
+// carries after its header), without the CRC step; an exception frame is 3 bytes.
+ReplyVerdict judgeUnitReply(const QByteArray &reply, const QByteArray &request, int expectedBytes);
+// The name of an exception code: 1 illegal function ... 6 device busy, from a gateway also 10 path
+// unavailable and 11 target failed to respond, else "exception N".
+QString exceptionName(std::uint8_t code, bool gateway = false);
 
 // Each byte as two upper-case hex digits and one blank, the last byte included: 3n characters.
 QString HexText(const QByteArray &bytes);

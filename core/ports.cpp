@@ -7,16 +7,21 @@
 std::optional<TcpTarget> parseTcpTarget(const QString &text)
 {
     const QString t = text.trimmed();
-    if (!t.startsWith(QLatin1String("tcp://")))
+    const bool mbap = t.startsWith(QLatin1String("mbap://"));
+    if (!mbap && !t.startsWith(QLatin1String("tcp://")))
         return std::nullopt;
-    const QString rest = t.mid(6);
-    const qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
-    bool ok = false;
-    const uint port = colon > 0 ? rest.mid(colon + 1).toUInt(&ok) : 0;
+    const QString rest = t.mid(mbap ? 7 : 6);
+    // A port is the digits after the last colon outside an IPv6 address's brackets.
+    qsizetype colon = rest.lastIndexOf(QLatin1Char(':'));
+    if (colon < rest.lastIndexOf(QLatin1Char(']')))
+        colon = -1;
+    bool ok = mbap && colon < 0 && !rest.isEmpty();
+    const uint port = colon > 0 ? rest.mid(colon + 1).toUInt(&ok) : ok ? kMbapPort : 0;
     if (!ok || port == 0 || port > 65535)
         return std::nullopt;
     TcpTarget target;
-    target.host = rest.left(colon);
+    target.framing = mbap ? FramingKind::Mbap : FramingKind::Rtu;
+    target.host = colon > 0 ? rest.left(colon) : rest;
     if (target.host.startsWith(QLatin1Char('[')) && target.host.endsWith(QLatin1Char(']')))
         target.host = target.host.mid(1, target.host.size() - 2);
     target.port = quint16(port);

@@ -4,18 +4,25 @@
 // and korvant-cli both ask here.
 #pragma once
 
+#include "framing.h"
+
 #include <QString>
 
 #include <optional>
 
-// A port target "tcp://HOST:PORT": RTU frames over TCP to a serial device server.
+// A port target "tcp://HOST:PORT": RTU frames over TCP to a serial device server; or
+// "mbap://HOST[:PORT]" (502 unless given): Modbus TCP to a gateway, the module's address as the unit id.
 struct TcpTarget {
     QString host;
     quint16 port = 0;
-    QString text() const { return QStringLiteral("tcp://%1:%2").arg(host).arg(port); }
+    FramingKind framing = FramingKind::Rtu;
+    QString text() const
+    {
+        return QStringLiteral("%1://%2:%3").arg(framing == FramingKind::Mbap ? "mbap" : "tcp", host).arg(port);
+    }
     bool operator==(const TcpTarget &) const = default;
 };
-// "tcp://HOST:PORT" (blanks around it allowed), nothing for any other text.
+// "tcp://HOST:PORT" or "mbap://HOST[:PORT]" (blanks around it allowed), nothing for any other text.
 std::optional<TcpTarget> parseTcpTarget(const QString &text);
 
 // 1..9 for "COM1".."COM9" (any case), 0 for anything else (a device path).
@@ -26,6 +33,8 @@ struct PortTarget {
     std::optional<TcpTarget> tcp;  // the device server
     // The device or the target, as messages name it.
     QString name() const { return tcp ? tcp->text() : device; }
+    // How the exchanges over it are framed: MBAP to a gateway, else RTU.
+    FramingKind framing() const { return tcp ? tcp->framing : FramingKind::Rtu; }
 };
 
 // The sys folder korvant-cli looks COMn up in, as the launcher picks the windows' working folder:
@@ -33,10 +42,10 @@ struct PortTarget {
 // it is an absolute path, else home/.local/share.
 QString toolSysFolder(const QString &workingFolder, const QString &xdgDataHome, const QString &home);
 
-// Port n: a regular file sys/COMn whose first line is "tcp://HOST:PORT" is that device server;
+// Port n: a regular file sys/COMn whose first line is a tcp:// or mbap:// target is that target;
 // else the target of a link sys/COMn, or the file sys/COMn itself, else /dev/ttyUSB{n-1} when it
 // exists, else /dev/ttyS{n-1} (COMn on Windows). No device for a number outside 1..9. sys is the
 // working folder's sys/ unless sysFolder names another.
 PortTarget resolvePort(int port, const QString &sysFolder = {});
-// A port as korvant-cli's --port names it: a tcp:// target, COMn as above, or a device path.
+// A port as korvant-cli's --port names it: a tcp:// or mbap:// target, COMn as above, or a device path.
 PortTarget resolvePort(const QString &port, const QString &sysFolder = {});

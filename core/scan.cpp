@@ -89,7 +89,7 @@ CycleActions ParameterCycle::send(const QByteArray &frame, TimerRef timeout)
 void ParameterCycle::judgeRead(CycleActions &out, const QByteArray &received, bool echoKnown)
 {
     // Judged at the parameter read's length whatever went last (a write sent during the scan).
-    CycleAction a = CycleAction::judged(m_request, kParameterReplyLength, received, echoKnown);
+    CycleAction a = CycleAction::judged(m_request, kParameterReplyLength, received, echoKnown, framing);
     a.cycle = 0;
     a.decode = a.verdict.accepted();
     out << a;
@@ -157,7 +157,7 @@ CycleActions ParameterCycle::writeParameters(bool portOpen, const BoxAddress &ad
 
 CycleActions ParameterCycle::writeTimeout(const QByteArray &received, bool echoKnown)
 {
-    CycleActions out{CycleAction::judged(m_request, kEchoLength, received, echoKnown)};
+    CycleActions out{CycleAction::judged(m_request, kEchoLength, received, echoKnown, framing)};
     m_timers.set(out, kWriteTimeout, false);
     return out;
 }

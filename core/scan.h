@@ -43,6 +43,10 @@ public:
     bool enabled(TimerRef timer) const { return m_timers.enabled(timer); }
     // The parameters of the last accepted read.
     ModuleParameters found() const { return m_found; }
+    // The line's framing, its transaction id the last request's: the window sets it from its line
+    // before each call that judges.
+    Framing framing;
+
 
 private:
     void caption(CycleActions &out, const QString &text);

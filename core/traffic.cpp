@@ -14,6 +14,8 @@ QString verdictKey(Refusal refusal)
     case Refusal::OtherAddress: return QStringLiteral("other_address");
     case Refusal::OtherFunction: return QStringLiteral("other_function");
     case Refusal::BadCrc: return QStringLiteral("bad_crc");
+    case Refusal::OtherTransaction: return QStringLiteral("other_transaction");
+    case Refusal::BadHeader: return QStringLiteral("bad_header");
     }
     return {};
 }

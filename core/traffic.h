@@ -63,7 +63,7 @@ public:
 
 private:
     int m_requests = 0;
-    std::array<int, 8> m_byVerdict{};
+    std::array<int, 10> m_byVerdict{};
     std::vector<std::uint32_t> m_bins;
     std::uint64_t m_timed = 0;
     double m_min = 0, m_max = 0;

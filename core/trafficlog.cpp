@@ -109,7 +109,8 @@ void TrafficRecorder::reset()
 QString statisticsLine(const TrafficStatistics &stats)
 {
     static const Refusal order[] = {Refusal::NoReply, Refusal::Short, Refusal::Long, Refusal::OtherAddress,
-                                    Refusal::OtherFunction, Refusal::Exception, Refusal::BadCrc};
+                                    Refusal::OtherFunction, Refusal::Exception, Refusal::BadCrc,
+                                    Refusal::OtherTransaction, Refusal::BadHeader};
     QStringList parts{QStringLiteral("requests %1").arg(stats.requests()), QStringLiteral("OK %1").arg(stats.ok())};
     for (Refusal r : order) {
         if (stats.count(r) == 0)

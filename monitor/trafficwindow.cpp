@@ -29,6 +29,13 @@ static QStringList verdictTexts()
             verdicts << reply.verdictText();
         }
     }
+    reply.verdict.gateway = true; // over MBAP: the gateway's two, and the header's verdicts
+    for (int code : {10, 11}) {
+        reply.verdict.exceptionCode = std::uint8_t(code);
+        verdicts << reply.verdictText();
+    }
+    for (Refusal r : {Refusal::OtherTransaction, Refusal::BadHeader})
+        verdicts << ReplyVerdict{r}.reason();
     reply.verdict = ReplyVerdict{Refusal::NoReply};
     reply.verdict.echoOnly = true;
     verdicts << reply.verdictText() << QStringLiteral("unsolicited") << QStringLiteral("echo");

@@ -135,11 +135,13 @@ void TestWindow::acquisitionTick(int cycle)
 {
     const BoxAddress address =
         addressFromBox(Combo_Addr[m_cycles[cycle].addressBox]->currentText(), m_machine.read(cycle).emptyMessage());
+    m_machine.framing = framing();
     apply(m_machine.tick(cycle, portIsOpen(), address, received(), echoKnown()));
 }
 
 void TestWindow::judgeRead(int cycle)
 {
+    m_machine.framing = framing();
     apply(m_machine.readTimeout(cycle, received(), echoKnown()));
 }
 
@@ -151,6 +153,7 @@ void TestWindow::validate()
 
 void TestWindow::judgeWrite()
 {
+    m_machine.framing = framing();
     apply(m_machine.writeTimeout(received(), echoKnown()));
 }
 

@@ -23,9 +23,15 @@ SetFrm::SetFrm(QWidget *parent)
 {
     TM_Acquisition_A = fixedTimer(QStringLiteral("TM_Acquisition_A"), ParameterCycle::kTickMs, this, [this] { TM_Acquisition_A_Timer(); });
     TM_Overtime_A = fixedTimer(QStringLiteral("TM_Overtime_A"), ParameterCycle::kReadTimeoutMs, this,
-                               [this] { apply(m_scan.readTimeout(received(), echoKnown())); });
+                               [this] {
+                                   m_scan.framing = framing();
+                                   apply(m_scan.readTimeout(received(), echoKnown()));
+                               });
     TM_Overtime_B = fixedTimer(QStringLiteral("TM_Overtime_B"), ParameterCycle::kWriteTimeoutMs, this,
-                               [this] { apply(m_scan.writeTimeout(received(), echoKnown())); });
+                               [this] {
+                                   m_scan.framing = framing();
+                                   apply(m_scan.writeTimeout(received(), echoKnown()));
+                               });
     setLongestReply(expectedReplyLength(parameterReadRequest()));
     // The scan's frames carry the baud rate and parity of their step.
     describeTraffic(qMax(expectedReplyLength(parameterReadRequest()), int(addressWriteRequest(1).size())), true);
@@ -100,6 +106,7 @@ static void showListText(QComboBox *box, const QString &text)
 
 void SetFrm::TM_Acquisition_A_Timer()
 {
+    m_scan.framing = framing();
     const CycleActions actions = m_scan.tick(portIsOpen(), received(), echoKnown());
     apply(actions);
     if (actions.isEmpty() || actions.last().kind != CycleAction::Reopen)

@@ -91,13 +91,14 @@ int main(int argc, char **argv)
     pty.setEcho(options.echo);
     pty.setRealTime(options.realTime);
     pty.setLatencyMs(options.latencyMs);
+    pty.setGateway(options.mbap, options.gatewaySilent);
     QString why;
     if (options.tcpHost) {
         if (!pty.listen(*options.tcpHost, options.tcpPort, &why)) {
             print(QStringLiteral("korvant-sim: %1\n").arg(why));
             return 1;
         }
-        print(QStringLiteral("korvant-sim: serving tcp://%1:%2\n").arg(*options.tcpHost).arg(pty.tcpPort()));
+        print(QStringLiteral("korvant-sim: serving %1://%2:%3\n").arg(options.mbap ? "mbap" : "tcp", *options.tcpHost).arg(pty.tcpPort()));
     } else {
         if (!pty.open(&why)) {
             print(QStringLiteral("korvant-sim: %1\n").arg(why));

@@ -1,5 +1,6 @@
 #include "ptybus.h"
 
+#include "framing.h"
 #include "linesettings.h"
 #include "modbus.h"
 
@@ -335,6 +336,8 @@ void PtyBus::receive(bool &hungUp)
         return;
     const std::int64_t now = nowNs();
     m_rx.append(buf, n);
+    if (m_gateway)
+        return serveMbap();
     if (m_rx.size() > maxFrame) {
         log(QStringLiteral("<- %1 bytes without a pause: dropped as noise").arg(m_rx.size()));
         m_rx.clear();
@@ -355,5 +358,29 @@ void PtyBus::receive(bool &hungUp)
         const qint32 baud = currentBaud();
         const std::int64_t silenceNs = baud > 0 ? 35LL * bitsPerChar() * 100000000LL / baud : 0;
         m_frameDeadlineNs = now + qMax<std::int64_t>(silenceNs, 2 * msNs);
+    }
+}
+
+void PtyBus::serveMbap()
+{
+    // A length beyond any Modbus frame is served (refused) at once rather than waited for.
+    for (int len = mbapFrameLength(m_rx); len > 0 && (m_rx.size() >= len || len > maxFrame + 6); len = mbapFrameLength(m_rx)) {
+        const QByteArray request = m_rx.left(len);
+        m_rx.remove(0, len);
+        log(QStringLiteral("<- %1").arg(HexText(request)));
+        const QByteArray rtu = len <= maxFrame + 6 ? mbapToRtu(request) : QByteArray();
+        if (rtu.isEmpty()) {
+            log(QStringLiteral("   not a Modbus request: the connection is dropped"));
+            ::close(m_master);
+            m_master = -1;
+            m_rx.clear();
+            return;
+        }
+        int delayMs = 0;
+        const QByteArray reply = gatewayReply(request, m_bus->exchange(rtu, 0, 0, &delayMs), m_gatewaySilent);
+        if (reply.isEmpty())
+            log(QStringLiteral("   no answer"));
+        else
+            queue(nowNs() + std::int64_t(delayMs) * msNs, reply);
     }
 }

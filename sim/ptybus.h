@@ -1,6 +1,7 @@
 // The line front end of korvant-sim: a SimBus behind the master side of a pty whose slave is
 // linked as DIR/sys/COMn, with Modbus RTU line timing; or behind a TCP port, as a serial device
-// server in TCP server mode (RTU frames unchanged, one client at a time, no line timing).
+// server in TCP server mode (RTU frames unchanged, one client at a time, no line timing), or as a
+// Modbus TCP gateway (MBAP).
 #pragma once
 
 #include "simmodule.h"
@@ -44,6 +45,14 @@ public:
     // A real line's time: a reply comes after the request's bytes, the silence that ends the
     // request and the reply's bytes; without it, after the two frames' bytes alone.
     void setRealTime(bool on) { m_realTime = on; }
+    // On a TCP port: a Modbus TCP gateway in front of the modules (each MBAP request passed on as
+    // RTU, the reply given back under its header); silent: a unit that does not answer gets
+    // nothing rather than exception 0x0B.
+    void setGateway(bool on, bool silent)
+    {
+        m_gateway = on;
+        m_gatewaySilent = silent;
+    }
     // Serves requests until *stop becomes non-zero (set from a signal handler). waitMask is the
     // signal mask while waiting: the stop signals are blocked everywhere else, so none is lost.
     // Returns 0, or 1 on a fatal error.
@@ -54,6 +63,8 @@ public:
 
 private:
     void onFrameEnd();
+    // The gateway's side: serves each whole MBAP request in m_rx.
+    void serveMbap();
     void log(const QString &text) const;
     int bitsPerChar() const;
     // When a reply of replyBytes to a request of requestBytes heard now is due, before its delay.
@@ -77,6 +88,8 @@ private:
     bool m_log = true;
     bool m_echo = false;
     bool m_realTime = false;
+    bool m_gateway = false;
+    bool m_gatewaySilent = false;
     int m_latencyMs = 0;
     QByteArray m_rx;
     std::int64_t m_frameDeadlineNs = 0; // 0: no frame being collected

@@ -84,13 +84,14 @@ QString setLatency(const QString &, const QString &value, SimOptions &options)
 }
 
 // [HOST:]PORT
-QString setTcp(const QString &, const QString &value, SimOptions &options)
+QString setTcp(const QString &opt, const QString &value, SimOptions &options)
 {
     const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
     const QString host = colon >= 0 ? value.left(colon) : QStringLiteral("127.0.0.1");
     const std::optional<int> p = number(value.mid(colon + 1), 0, 65535);
     if (!p || host.isEmpty())
-        return QStringLiteral("--tcp \"%1\" is not [HOST:]PORT").arg(value);
+        return QStringLiteral("%1 \"%2\" is not [HOST:]PORT").arg(opt, value);
+    options.mbap = opt == QLatin1String("--mbap");
     options.tcpHost = host;
     options.tcpPort = quint16(*p);
     return {};
@@ -157,7 +158,7 @@ struct Flag {
 const Flag kFlags[] = {
     {"--help", &SimOptions::help}, {"-h", &SimOptions::help}, {"--version", &SimOptions::version},
     {"--quiet", &SimOptions::quiet}, {"--echo", &SimOptions::echo},
-    {"--realtime", &SimOptions::realTime},
+    {"--realtime", &SimOptions::realTime}, {"--gateway-silent", &SimOptions::gatewaySilent},
 };
 
 struct ValueOption {
@@ -168,6 +169,7 @@ struct ValueOption {
 const ValueOption kValueOptions[] = {
     {"--latency", "--latency needs a time in ms", setLatency},
     {"--tcp", "--tcp needs [HOST:]PORT", setTcp},
+    {"--mbap", "--mbap needs [HOST:]PORT", setTcp},
     {"--dir", "--dir needs a folder", setDir},
     {"--port", "--port needs a number", setPort},
     {"--module", "--module needs MODEL[:ADDRESS[:CODE]]", addModule},
@@ -207,6 +209,11 @@ QString simUsage()
         "                       HOST defaults to 127.0.0.1; PORT 0 takes a free port. The\n"
         "                       address served is printed (\"serving tcp://HOST:PORT\"). The baud\n"
         "                       rate and parity are the device server's: every module answers.\n"
+        "  --mbap [HOST:]PORT   serve the modules behind a Modbus TCP gateway instead (MBAP\n"
+        "                       header, no CRC; \"serving mbap://HOST:PORT\"): the unit id is the\n"
+        "                       module's address, unit 0 goes to the line as a broadcast, and a\n"
+        "                       unit that does not answer gets exception 0x0B\n"
+        "  --gateway-silent     the gateway answers a unit that does not answer with silence\n"
         "  --echo               echo every request back before any reply, as a two-wire RS-485\n"
         "                       adapter without echo suppression does\n"
         "  --realtime           a real line's time: each reply comes after the request's bytes,\n"

@@ -31,6 +31,8 @@ struct SimOptions {
     // Serve on TCP instead of a pty: the host (127.0.0.1 unless given) and port (0: a free one).
     std::optional<QString> tcpHost;
     quint16 tcpPort = 0;
+    bool mbap = false;          // --mbap: the TCP port is a Modbus TCP gateway in front of the modules
+    bool gatewaySilent = false; // the gateway answers a unit nobody has with silence, not exception 0x0B
     QList<SimModuleSetup> modules; // empty: one generic module at address 1, code 2
 };
 

@@ -22,6 +22,7 @@
 #include "commands.h"
 #include "context.h"
 #include "finder.h"
+#include "framing.h"
 #include "linesettings.h"
 #include "exchange.h"
 #include "linecheck.h"
@@ -419,6 +420,51 @@ private slots:
             {hex("0282017160"), true}, {hex("0182018161"), false}, {hex("01830180F0"), false}};
         for (const auto &c : done)
             QVERIFY2(Exchange(in8).complete(c.reply) == c.complete, c.reply.toHex().constData());
+    }
+
+    // Modbus TCP to a gateway: the request wrapped under its transaction id and unit id, no CRC;
+    // the header checked before the unit's frame is judged by the rule of every reply; the
+    // gateway's side; over RTU the gateway's codes keep their plain names.
+    void mbapFrames()
+    {
+        const QByteArray in8 = hex("01020000000879CC"), params = parameterReadRequest();
+        QCOMPARE((Framing{FramingKind::Mbap, 1}.wrap(in8)), hex("00010000000601020000 0008"));
+        QCOMPARE((Framing{FramingKind::Mbap, 0xFFFF}.wrap(params)), hex("FFFF000000060003006400 03"));
+        const struct { const char *reply; quint16 transaction; const char *verdict; bool complete; } cases[] = {
+            {"0001000000040102 0105", 1, "OK", true}, {"FFFF000000040102 0105", 0xFFFF, "OK", true},
+            {"", 1, "time-out (no byte)", false}, {"0001000000", 1, "short", false},
+            {"000100000004010201", 1, "short", false}, // the rest never came
+            {"0001000100040102 0105", 1, "bad header", true}, // protocol id 1
+            {"00010000000101", 1, "bad header", true}, {"0001000000030102 0105", 1, "bad header", true},
+            {"0002000000040102 0105", 1, "other transaction", true}, {"00020000000301820B", 1, "other transaction", true},
+            {"0001000000040202 0105", 1, "other address", true}, {"0001000000040103 0105", 1, "other function", true},
+            {"000100000003010201", 1, "short", true}, {"0001000000050102 010500", 1, "long", true},
+            {"000100000003018202", 1, "exception 2: illegal data address", true},
+            {"00010000000301820A", 1, "exception 10: path unavailable", true},
+            {"00010000000301820B", 1, "exception 11: target failed to respond", true}};
+        for (const auto &c : cases) {
+            Exchange x(in8);
+            x.framing = {FramingKind::Mbap, c.transaction};
+            QVERIFY2(x.complete(hex(c.reply)) == c.complete, c.reply);
+            QCOMPARE(x.judge(hex(c.reply)).reason(), QString::fromLatin1(c.verdict));
+            QVERIFY(x.echo.isEmpty());
+        }
+        Exchange x(in8);
+        x.framing = {FramingKind::Mbap, 1};
+        QVERIFY(x.judge(hex("0001000000040102 0105")).accepted());
+        QCOMPARE(x.reply, hex("01020105"));
+        QCOMPARE(decoded(in8, x.reply, Conversion::None), QStringLiteral("10100000"));
+        QCOMPARE(Exchange(in8).judge(withCrc(hex("01820B"))).reason(), QStringLiteral("exception 11: exception 11"));
+        // The gateway: the unit id as the address, the line's reply under the request's header, or 0x0B.
+        const QByteArray request = hex("00090000000601020000 0008");
+        QCOMPARE(mbapToRtu(request), in8);
+        QCOMPARE(mbapToRtu(hex("00090001000601020000 0008")), QByteArray());
+        QCOMPARE(mbapToRtu(hex("00090000000601020000")), QByteArray());
+        QCOMPARE(gatewayReply(request, hex("01020105618B"), false), hex("0009000000040102 0105"));
+        QCOMPARE(gatewayReply(request, hex("01020105618C"), false), hex("00090000000301820B"));
+        QCOMPARE(gatewayReply(request, {}, false), hex("00090000000301820B"));
+        QCOMPARE(gatewayReply(request, {}, true), QByteArray());
+        QCOMPARE(gatewayReply(hex("000A0000000600060064000A"), {}, false), QByteArray()); // a broadcast
     }
 
     // What came back on a line whose adapter may echo: the echo set aside, learned from a read, or
@@ -1185,13 +1231,20 @@ private slots:
         QFile tcp(QStringLiteral("sys/COM3"));
         QVERIFY(tcp.open(QIODevice::WriteOnly) && tcp.write(" tcp://[::1]:502\r\nmore\r\n") > 0);
         tcp.close();
+        QFile gateway(QStringLiteral("sys/COM4"));
+        QVERIFY(gateway.open(QIODevice::WriteOnly) && gateway.write("mbap://10.0.0.5\n") > 0);
+        gateway.close();
         const struct { const char *port, *name; } cases[] = {
             {"COM2", "/dev/null"}, {"com3", "tcp://::1:502"}, {"tcp://host:5020", "tcp://host:5020"},
+            {"COM4", "mbap://10.0.0.5:502"}, {"mbap://[::1]", "mbap://::1:502"}, {"mbap://gw:1502", "mbap://gw:1502"},
+            {"mbap://", "mbap://"}, {"tcp://host", "tcp://host"}, {"mbap://gw:0", "mbap://gw:0"},
             {"/dev/ttyUSB7", "/dev/ttyUSB7"}, {"COM10", "COM10"}, {"COM0", "COM0"}, {"tcp://host:0", "tcp://host:0"},
             // No sys/COM5: the fifth USB adapter where one is plugged in, else the fifth PC port.
             {"COM5", QFileInfo::exists("/dev/ttyUSB4") ? "/dev/ttyUSB4" : "/dev/ttyS4"}};
         for (const auto &c : cases)
             QCOMPARE(resolvePort(QString::fromLatin1(c.port)).name(), QString::fromLatin1(c.name));
+        QVERIFY(resolvePort(4).framing() == FramingKind::Mbap && resolvePort(3).framing() == FramingKind::Rtu
+                && resolvePort(QStringLiteral("/dev/ttyUSB0")).framing() == FramingKind::Rtu);
         QVERIFY(resolvePort(9).device.startsWith(QLatin1String("/dev/tty")) && resolvePort(10).device.isEmpty() && resolvePort(0).device.isEmpty());
         // korvant-cli's sys folder: the working folder's sys/ (a folder), else the launcher's.
         QCOMPARE(resolvePort(QStringLiteral("COM2"), dir.filePath(QStringLiteral("none"))).name(), QStringLiteral("/dev/ttyS1"));

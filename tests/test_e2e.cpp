@@ -14,12 +14,15 @@
 #include "digitalwindow.h"
 #include "modbus.h"
 #include "setfrm.h"
+#include "trafficlog.h"
 
 #include <QCheckBox>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QStandardPaths>
 
 #include <cerrno>
+#include <ranges>
 #include <csignal>
 #include <cstring>
 
@@ -571,23 +574,117 @@ private slots:
     // open and reopen over one connection (what it shows of the module is test_windows'); korvant-cli's
     // --port names the server, and its scan, answered at 4800,None, says the module's code 6. (A server
     // that refuses is refusedSplitAndLost's, the exit status of a port that fails contractOfEachRun's.)
+    // The same behind a Modbus TCP gateway, whose scan goes to unit 0.
     void scanAndReadOverTcp()
     {
-        SimProcess server;
-        const QString target = server.startTcp({"--realtime", "--module", "5510:3:6", "--inputs", "0x81"}); // no line, no line time
-        {
-            TcpEnvironment env(target);
-            auto w = owned<SetFrm>(createSetFrm());
-            QVERIFY(openPort(w.get()));
-            QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-            QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), kWaitMs);
-            QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None"));
-            QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
+        for (const QString as : {"--tcp", "--mbap"}) {
+            SimProcess server;
+            const QString target = server.startTcp({"--realtime", "--module", "5510:3:6", "--inputs", "0x81"}, as); // no line, no line time
+            {
+                TcpEnvironment env(target);
+                auto w = owned<SetFrm>(createSetFrm());
+                QVERIFY(openPort(w.get()));
+                QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+                QTRY_COMPARE_WITH_TIMEOUT(w->Command_OK1->text(), QStringLiteral("Read"), kWaitMs);
+                QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None"));
+                QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
+            }
+            const Run r = runCli(server, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
+            QVERIFY2(r.status == 0 && r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out));
+            QCOMPARE(runCli(server, {"scan", "--port", target, "--quiet"}).out,
+                     QStringLiteral("address 3  code 6  baud 9600  parity Even  model KV5510ADAM\n"));
         }
-        const Run r = runCli(server, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
-        QVERIFY2(r.status == 0 && r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out));
-        QCOMPARE(runCli(server, {"scan", "--port", target, "--quiet"}).out,
-                 QStringLiteral("address 3  code 6  baud 9600  parity Even  model KV5510ADAM\n"));
+    }
+
+    // korvant-cli behind a gateway: each request its own transaction; a unit nobody has is the
+    // gateway's exception 0x0B, or silence with --gateway-silent.
+    void modulesBehindAGateway()
+    {
+        SimProcess gateway, silent;
+        const QString target = gateway.startTcp({"--module", "5510:3"}, "--mbap");
+        const QString quiet = silent.startTcp({"--gateway-silent"}, "--mbap");
+        Run r = runCli(gateway, {"poll", "5510", "--port", target, "--address", "3", "--count", "2", "--period", "1"});
+        QVERIFY2(r.status == 0 && r.err.contains("> 00 02 00 00 00 06 03 02 00 00 00 08\n< 00 02 00 00 00 04 03 02 01 00"), qPrintable(r.err));
+        r = runCli(gateway, {"read", "5510", "--port", target, "--address", "9", "--retries", "0", "--json", "--quiet"});
+        QVERIFY2(r.status == 5 && r.out.contains(R"("exception":{"code":11,"name":"target failed to respond"})"), qPrintable(r.out));
+        r = runCli(silent, {"read", "5510", "--port", quiet, "--address", "9", "--retries", "0", "--timeout", "300"});
+        QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
+        QCOMPARE(runCli(silent, {"find", "--port", quiet}).err,
+                 "korvant-cli: find sweeps an RS-485 line; behind a Modbus TCP gateway, survey asks each unit id\n");
+    }
+
+    // A module window behind a gateway: its frames as they went over the wire, header included,
+    // in its boxes and its traffic rows.
+    void windowsBehindAGateway()
+    {
+        SimProcess gateway;
+        const QString target = gateway.startTcp({"--module", "5510:1", "--inputs", "0x05"}, "--mbap");
+        TcpEnvironment env(target);
+        auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
+        QVERIFY(openPort(w.get()));
+        QTest::mouseClick(child<QPushButton>(w.get(), QStringLiteral("Command_OK1")), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("00 02 00 00 00 04 01 02 01 05 "), kWaitMs);
+        QCOMPARE(w->Text_Message->toPlainText() + w->Text_Send->toPlainText(), kNormal + "00 02 00 00 00 06 01 02 00 00 00 08 ");
+        QStringList rows;
+        for (const TrafficRow &row : w->traffic().rows() | std::views::take(4))
+            rows << row.direction() + ' ' + HexText(row.bytes) + row.verdictText();
+        QCOMPARE(rows, (QStringList{"TX 00 01 00 00 00 06 01 02 00 00 00 08 ", "RX 00 01 00 00 00 04 01 02 01 05 OK",
+                                    "TX 00 02 00 00 00 06 01 02 00 00 00 08 ", "RX 00 02 00 00 00 04 01 02 01 05 OK"}));
+    }
+
+    // A Modbus TCP server no one here wrote: pymodbus, unit 3 with inputs 1 and 8 on, silent to
+    // any other unit.
+    void readsAPymodbusServer()
+    {
+        QProcess server;
+        const QString script = QStringLiteral(KORVANT_SOURCE_DIR "/tests/support/pymodbus_server.py");
+        QProcess probe;
+        probe.start(QStringLiteral("/usr/bin/python3"), {"-c", "import pymodbus.server"});
+        if (!probe.waitForFinished(30000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+            QSKIP("python3-pymodbus is not installed (scripts/deps.sh installs it)");
+        const QString port = refusingTarget().section(QLatin1Char(':'), -1);
+        const QString target = QStringLiteral("mbap://127.0.0.1:") + port;
+        server.start(QStringLiteral("/usr/bin/python3"), {script, port});
+        SimProcess folder; // a working folder only
+        Run r;
+        // It takes a couple of seconds to listen: until then the port refuses (exit 3).
+        QVERIFY(QTest::qWaitFor([&] {
+            r = runCli(folder, {"read", "5510", "--port", target, "--address", "3"});
+            return r.status != 3;
+        }, 30000));
+        QVERIFY2(r.status == 0 && r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out + r.err));
+        QVERIFY2(r.err.contains("< 00 01 00 00 00 04 03 02 01 81"), qPrintable(r.err));
+        QCOMPARE(runCli(folder, {"survey", "--port", target, "--from", "2", "--to", "4", "--quiet"}).out,
+                 QStringLiteral("address 3  code 2  model KV5510ADAM\n"));
+        r = runCli(folder, {"read", "5510", "--port", target, "--address", "4", "--retries", "0", "--timeout", "300"});
+        QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
+        // A function the tool does not use is judged at the length that came.
+        r = runCli(folder, {"raw", "03 04 00 00 00 01", "--port", target, "--quiet"});
+        QVERIFY2(r.status == 0 && r.out.startsWith("reply 00 01 00 00 00 05 03 04 02 00 00  verdict OK"), qPrintable(r.out));
+        server.kill();
+        server.waitForFinished(5000);
+    }
+
+    // mbpoll, a general Modbus master, reads korvant-sim's gateway: the inputs, the parameter
+    // registers, and the gateway's exception for a unit nobody has.
+    void mbpollReadsTheGateway()
+    {
+        const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+        if (mbpoll.isEmpty())
+            QSKIP("mbpoll is not installed (scripts/deps.sh installs it)");
+        SimProcess gateway;
+        const QString target = gateway.startTcp({"--module", "5510:3", "--inputs", "0x81"}, "--mbap");
+        const QString port = target.section(QLatin1Char(':'), -1);
+        const auto poll = [&](const char *unit, const char *type, const char *from, const char *count) {
+            QProcess p;
+            p.start(mbpoll, {"-m", "tcp", "-a", unit, "-t", type, "-r", from, "-c", count, "-1", "-p", port, "127.0.0.1"});
+            p.waitForFinished(30000);
+            return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError()).remove(QLatin1Char('\t'));
+        };
+        QVERIFY2(poll("3", "1", "1", "8").contains("[1]: 1\n[2]: 0\n[3]: 0\n[4]: 0\n[5]: 0\n[6]: 0\n[7]: 0\n[8]: 1\n"),
+                 qPrintable(gateway.log()));
+        QVERIFY(poll("3", "4", "101", "3").contains("[101]: 3\n[102]: 2\n[103]: 5510\n"));
+        QVERIFY(poll("9", "4", "101", "3").contains("Target device failed to respond"));
     }
 
     // On a terminal the progress bar (survey's, find's) shares the screen with the results: what the terminal shows,

@@ -29,8 +29,10 @@ void ModuleLine::clear()
 
 void ModuleLine::send(const QByteArray &frame)
 {
-    m_sent = frame;
-    m_line->write(frame);
+    if (m_framing.mbap())
+        ++m_framing.transaction;
+    m_sent = m_framing.wrap(frame);
+    m_line->write(m_sent);
 }
 
 void ModuleLine::setLongestReply(int bytes)
@@ -54,7 +56,9 @@ QString ModuleLine::echoFile(int port)
 SerialLine::Result ModuleLine::open(int port, const QString &settings)
 {
     const SerialLine::Result r = m_line->open(port, settings);
-    m_echoKnown = r.ok() && ((m_echoKnown && port == m_port) || QFileInfo::exists(echoFile(port)));
+    m_framing.kind = resolvePort(port).framing();
+    // A gateway answers over TCP: no echo there.
+    m_echoKnown = r.ok() && !m_framing.mbap() && ((m_echoKnown && port == m_port) || QFileInfo::exists(echoFile(port)));
     m_port = port;
     return r;
 }

@@ -7,6 +7,7 @@
 // shows it, and forgotten when the port closes or the line fails.
 #pragma once
 
+#include "framing.h"
 #include "serialline.h"
 
 #include <QByteArray>
@@ -34,9 +35,13 @@ public:
     void close();
     // Forgets the request and the bytes: a new exchange starts.
     void clear();
-    // Keeps the frame as the last request and writes it in one write.
+    // Writes the frame (an RTU frame) in one write, in the line's framing, and keeps what went.
     void send(const QByteArray &frame);
+    // The last request as it went over the wire.
     const QByteArray &sent() const { return m_sent; }
+    // How the open line frames its exchanges: MBAP where COMn names an mbap:// target, with the
+    // last request's transaction id; else RTU.
+    const Framing &framing() const { return m_framing; }
     // The bytes received since the last request, up to the bound.
     const QByteArray &received() const { return m_received; }
     // Bytes beyond this many since the last request are dropped: the longest reply plus a margin.
@@ -65,4 +70,5 @@ private:
     QByteArray m_received;
     int m_port = 0;
     bool m_echoKnown = false;
+    Framing m_framing;
 };

@@ -229,8 +229,8 @@ void ModuleWindow::applyExchange(const CycleAction &action)
     case CycleAction::Prompt: Prompt(this, action.text); break;
     case CycleAction::Send:
         m_comm->send(action.frame);
-        Text_Send->setPlainText(HexText(action.frame));
-        m_traffic.sent(action.frame, QDateTime::currentMSecsSinceEpoch(), steadyNs(), m_trafficTag);
+        Text_Send->setPlainText(HexText(m_comm->sent())); // as it went over the wire
+        m_traffic.sent(m_comm->sent(), QDateTime::currentMSecsSinceEpoch(), steadyNs(), m_trafficTag);
         break;
     default: break;
     }

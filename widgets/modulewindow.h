@@ -140,6 +140,7 @@ protected:
     // The window's line (it alone opens and closes the port) and what it knows of its echo.
     ModuleLine *line() const { return m_comm; }
     bool echoKnown() const { return m_comm->echoKnown(); }
+    const Framing &framing() const { return m_comm->framing(); }
     // Does what the window's machine says, in order: timers on and off, a cycle's caption, a
     // judged reply shown (an accepted one in Text_Receive, decoded, and reported normal; an echo
     // it showed known to the line from now on), and the exchange itself; after each action the

@@ -39,12 +39,13 @@ public:
                && QTest::qWaitFor([&] { return linked() || process.state() != QProcess::Running; }, 10000) && linked();
     }
 
-    // Starts the simulator on a free TCP port of the loopback address instead; its tcp:// target.
-    QString startTcp(const QStringList &args)
+    // Starts the simulator on a free TCP port of the loopback address instead (as: --tcp or --mbap);
+    // its tcp:// or mbap:// target.
+    QString startTcp(const QStringList &args, const QString &as = QStringLiteral("--tcp"))
     {
         process.setReadChannel(QProcess::StandardError);
-        process.start(program(), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:0")} + args);
-        static const QRegularExpression served(QStringLiteral("serving (tcp://\\S+)"));
+        process.start(program(), QStringList{as, QStringLiteral("127.0.0.1:0")} + args);
+        static const QRegularExpression served(QStringLiteral("serving ((tcp|mbap)://\\S+)"));
         while (process.waitForReadyRead(10000))
             if (const auto m = served.match(log()); m.hasMatch())
                 return m.captured(1);
