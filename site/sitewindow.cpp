@@ -82,13 +82,19 @@ void SiteWindow::loadPanels()
     Command_Save = placed(new QPushButton(QStringLiteral("Save"), this), QStringLiteral("Command_Save"), kLeft + 1320, 120, 1200, 420);
     Command_Log = placed(new QPushButton(kLog, this), QStringLiteral("Command_Log"), kLeft + 2640, 120, 1500, 420);
     Label_Status = placed(new QLabel(this), QStringLiteral("Label_Status"), kLeft + 4260, 120, 5600, 420);
-    if (!comPortNumber(m_site.port))
-        Label_Status->setText(QStringLiteral("The site's port is %1: pick its COM number").arg(m_site.port));
     connect(Command_Start, &QPushButton::clicked, this, &SiteWindow::Command_Start_Click);
     connect(Command_Save, &QPushButton::clicked, this, &SiteWindow::save);
     connect(Command_Log, &QPushButton::clicked, this, &SiteWindow::logValues);
-    // After the serial group's own handler: the line is open at the setting the boxes show.
-    connect(Command_Port, &QPushButton::clicked, this, [this] { m_lineCode = portIsOpen() ? m_shownCode : 0; });
+    if (!comPortNumber(m_site.port)) {
+        // A device path or a tcp:// target: the port box has no entry for it; "Open Port" opens it.
+        Combo1->setEnabled(false);
+        Label_Status->setText(QStringLiteral("Port %1").arg(m_site.port));
+        disconnect(Command_Port, &QPushButton::clicked, this, nullptr);
+        connect(Command_Port, &QPushButton::clicked, this, [this] { portIsOpen() ? Command_Port_Click() : void(openAt(m_shownCode)); });
+    } else {
+        // After the serial group's own handler: the line is open at the setting the boxes show.
+        connect(Command_Port, &QPushButton::clicked, this, [this] { m_lineCode = portIsOpen() ? m_shownCode : 0; });
+    }
     addActions();
     buildTiles();
     resize(twips(12600), twips(7080));
@@ -163,7 +169,9 @@ void SiteWindow::showCode(int code)
 bool SiteWindow::openAt(int code)
 {
     showCode(code);
-    const bool ok = line()->open(portNumber(), settingsText(codeSettings(code))).ok();
+    // The site's own port, or for a COM port the one the port box shows.
+    const QString port = comPortNumber(m_site.port) ? QStringLiteral("COM%1").arg(portNumber()) : m_site.port;
+    const bool ok = line()->open(port, settingsText(codeSettings(code))).ok();
     m_lineCode = ok ? code : 0;
     Frame1->showOpen(ok);
     if (!ok) {
@@ -180,7 +188,10 @@ void SiteWindow::Command_Start_Click()
         return;
     }
     if (!portIsOpen()) {
-        Command_Port_Click();
+        if (!comPortNumber(m_site.port))
+            openAt(m_shownCode);
+        else
+            Command_Port_Click();
         m_lineCode = portIsOpen() ? m_shownCode : 0;
         if (!portIsOpen())
             return;

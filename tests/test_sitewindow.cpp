@@ -1,8 +1,10 @@
 // The site window driven as a technician would, over simulated modules: opened from Main, polled,
 // one module silent, one of another model, one at another setting moved to the line's; an output
 // switched and the analog output set on their tiles; tags typed and saved; the value log; the
-// hand-over to a module's own window and the return.
+// hand-over to a module's own window and the return; a site whose port is a tcp:// target or a
+// device path, over korvant-sim.
 #include "support/guitest.h"
+#include "support/simprocess.h"
 
 #include "sitefile.h"
 #include "sitetile.h"
@@ -157,6 +159,44 @@ private slots:
         w->close();
         QVERIFY(tool.main.isVisible());
         SiteWindow::setAskPath({});
+    }
+
+    // The site's own port, whatever it names, through the program's line to korvant-sim.
+    void sitePortNamed_data()
+    {
+        QTest::addColumn<bool>("tcp");
+        QTest::newRow("tcp://") << true;
+        QTest::newRow("device path") << false;
+    }
+    void sitePortNamed()
+    {
+        QFETCH(bool, tcp);
+        GuiTestEnvironment env;
+        setSerialLineFactory({}); // the program's own line
+        SimProcess sim;
+        const QStringList modules{"--module", "5510:1:2", "--inputs", "0x05", "--module", "1730:2:2", "--module", "1720:3:2"};
+        const QString port = tcp ? sim.startTcp(modules) : (sim.start(modules) ? QFileInfo(sim.link()).symLinkTarget() : QString());
+        QVERIFY(port.startsWith(QLatin1String(tcp ? "tcp://" : "/dev/")));
+        env.writeSys(QStringLiteral("../line.kvsite"), QStringLiteral(R"({"format": 1, "name": "line", "port": "%1", "code": 2, "modules": [
+            {"address": 1, "model": "KV5510ADAM", "code": 2}, {"address": 2, "model": "KV1730ADAM", "code": 2},
+            {"address": 3, "model": "KV1720ADAM", "code": 2}]})").arg(port).toUtf8());
+        auto w = owned<SiteWindow>(createSiteWindow(env.path() + QStringLiteral("/line.kvsite")));
+        QCOMPARE(w->Label_Status->text(), QStringLiteral("Port ") + port);
+        QVERIFY(!w->Combo1->isEnabled());
+        QTest::mouseClick(w->Command_Start, Qt::LeftButton);
+        QVERIFY(w->portIsOpen() && w->polling());
+        QTRY_COMPARE_WITH_TIMEOUT(onTile(w.get(), 0, QStringLiteral("Value_DI_03"))->text(), QStringLiteral("ON"), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(w->poll().state(1).ok >= 2, kWaitMs);
+        // A single-register write, whose reply is its request: no echo taken where none was learned.
+        type(onTile<QLineEdit>(w.get(), 2, QStringLiteral("AO_Value")), QStringLiteral("12.5"));
+        QTest::mouseClick(onTile<QPushButton>(w.get(), 2, QStringLiteral("AO_Set")), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(onTile(w.get(), 2, QStringLiteral("Value_AO"))->text(), QStringLiteral("12.50mA"), kWaitMs);
+        QCOMPARE(w->poll().state(0).noReply + w->poll().state(1).noReply + w->poll().state(2).noReply, 0);
+        QTest::mouseClick(w->Command_Port, Qt::LeftButton); // closed, and opened again by "Open Port"
+        QVERIFY(!w->portIsOpen() && !w->polling());
+        QTest::mouseClick(w->Command_Port, Qt::LeftButton);
+        QVERIFY(w->portIsOpen());
+        QVERIFY(env.messages.isEmpty());
     }
 };
 

@@ -57,8 +57,19 @@ QString ModuleLine::echoFile(int port)
 
 SerialLine::Result ModuleLine::open(int port, const QString &settings)
 {
+    const QString name = QStringLiteral("COM%1").arg(port);
     const SerialLine::Result r = m_line->open(port, settings);
-    m_echoKnown = r.ok() && ((m_echoKnown && port == m_port) || QFileInfo::exists(echoFile(port)));
+    m_echoKnown = r.ok() && ((m_echoKnown && name == m_port) || QFileInfo::exists(echoFile(port)));
+    m_port = name;
+    return r;
+}
+
+SerialLine::Result ModuleLine::open(const QString &port, const QString &settings)
+{
+    if (const int n = comPortNumber(port))
+        return open(n, settings);
+    const SerialLine::Result r = m_line->openNamed(port, settings);
+    m_echoKnown = r.ok() && m_echoKnown && port == m_port;
     m_port = port;
     return r;
 }
