@@ -90,11 +90,11 @@ void ModuleLine::learnEcho()
 
 void ModuleLine::take(const QByteArray &bytes)
 {
+    // The request's echo may come first: room for it beyond the bound. The watcher (the window's
+    // onBytes) finds the bytes among received().
+    const qsizetype room = m_maxReceived + m_sent.size() - m_received.size();
+    if (room > 0)
+        m_received += room < bytes.size() ? bytes.left(room) : bytes;
     if (m_watcher)
         m_watcher(bytes);
-    // The request's echo may come first: room for it beyond the bound.
-    const qsizetype room = m_maxReceived + m_sent.size() - m_received.size();
-    if (room <= 0)
-        return;
-    m_received += room < bytes.size() ? bytes.left(room) : bytes;
 }
