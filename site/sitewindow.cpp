@@ -4,6 +4,7 @@
 #include "models.h"
 #include "ports.h"
 #include "prompt.h"
+#include "serialports.h"
 #include "sitetile.h"
 #include "trendwindow.h"
 
@@ -93,7 +94,7 @@ void SiteWindow::loadPanels()
         connect(Command_Port, &QPushButton::clicked, this, [this] { portIsOpen() ? Command_Port_Click() : void(openAt(m_shownCode)); });
     } else {
         // After the serial group's own handler: the line is open at the setting the boxes show.
-        connect(Command_Port, &QPushButton::clicked, this, [this] { m_lineCode = portIsOpen() ? m_shownCode : 0; });
+        connect(Command_Port, &QPushButton::clicked, this, [this] { lineAt(m_shownCode); });
     }
     addActions();
     buildTiles();
@@ -166,14 +167,27 @@ void SiteWindow::showCode(int code)
     m_shownCode = code;
 }
 
+QString SiteWindow::linePort() const
+{
+    // The site's own port, or for a COM port the one the port box shows.
+    return comPortNumber(m_site.port) ? QStringLiteral("COM%1").arg(portNumber()) : m_site.port;
+}
+
+// The line open at code (or not open): an exchange ends at the quiet the core's rule asks of it
+// (3.5 characters and the adapter's latency timer), in whole milliseconds.
+void SiteWindow::lineAt(int code)
+{
+    m_lineCode = portIsOpen() ? code : 0;
+    if (m_lineCode)
+        m_quietMs = int((replyQuietUs(codeSettings(code).baud, adapterLatencyMs(resolvePort(linePort()).device)) + 999) / 1000);
+}
+
 bool SiteWindow::openAt(int code)
 {
     showCode(code);
-    // The site's own port, or for a COM port the one the port box shows.
-    const QString port = comPortNumber(m_site.port) ? QStringLiteral("COM%1").arg(portNumber()) : m_site.port;
-    const bool ok = line()->open(port, settingsText(codeSettings(code))).ok();
-    m_lineCode = ok ? code : 0;
+    const bool ok = line()->open(linePort(), settingsText(codeSettings(code))).ok();
     Frame1->showOpen(ok);
+    lineAt(code);
     if (!ok) {
         stopPoll();
         Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
@@ -192,7 +206,7 @@ void SiteWindow::Command_Start_Click()
             openAt(m_shownCode);
         else
             Command_Port_Click();
-        m_lineCode = portIsOpen() ? m_shownCode : 0;
+        lineAt(m_shownCode);
         if (!portIsOpen())
             return;
     }
@@ -250,7 +264,7 @@ void SiteWindow::onBytes()
 {
     m_lastByteNs = nowNs();
     if (TM_Request->isActive() && m_exchange.complete(received()))
-        TM_Request->start(siteQuietMs(m_lineCode));
+        TM_Request->start(m_quietMs);
 }
 
 void SiteWindow::judge()
