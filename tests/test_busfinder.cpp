@@ -27,6 +27,19 @@ void retype(QComboBox *box, const QString &text)
     QTest::keyClick(box->lineEdit(), Qt::Key_Tab);
 }
 
+// Answers the next file dialog with path, accepted.
+void answerFile(QTimer &answer, const QString &path)
+{
+    QObject::connect(&answer, &QTimer::timeout, [&answer, path] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            answer.stop();
+            dialog->selectFile(path);
+            QMetaObject::invokeMethod(dialog, &QDialog::accept);
+        }
+    });
+    answer.start(10);
+}
+
 QStringList tableRows(QTableWidget *t)
 {
     QStringList rows;
@@ -112,14 +125,7 @@ private slots:
         QVERIFY(w->csvText().startsWith(QLatin1String("Address,Model,Code,Baud,Parity,Response ms,Note\n3,,,9600,None,")));
         // "Export CSV…" writes that text to the file named in its dialog.
         QTimer answer;
-        connect(&answer, &QTimer::timeout, [&answer] {
-            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-                answer.stop();
-                dialog->selectFile(QDir::current().filePath(QStringLiteral("sys/bus.csv")));
-                QMetaObject::invokeMethod(dialog, &QDialog::accept);
-            }
-        });
-        answer.start(10);
+        answerFile(answer, QDir::current().filePath(QStringLiteral("sys/bus.csv")));
         QTest::mouseClick(w->Command_Export, Qt::LeftButton);
         QCOMPARE(QString::fromUtf8(env.readSys(QStringLiteral("bus.csv"))), w->csvText());
 
@@ -210,15 +216,7 @@ private slots:
         QTest::keyClick(&tool.main, Qt::Key_B, Qt::ControlModifier);
         w = qobject_cast<BusFinderWindow *>(tool.registry.window(QStringLiteral("BusFinder")));
         QVERIFY(w && w->isVisible());
-        QTimer name;
-        connect(&name, &QTimer::timeout, [&name, &env] {
-            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-                name.stop();
-                dialog->selectFile(env.path() + QStringLiteral("/found"));
-                QMetaObject::invokeMethod(dialog, &QDialog::accept);
-            }
-        });
-        name.start(10);
+        answerFile(answer, env.path() + QStringLiteral("/found"));
         t = w->Table_Results;
         rightClick(t->viewport(), QStringLiteral("Open as site…"), t->visualItemRect(t->item(0, 0)).center());
         const QString path = env.path() + QStringLiteral("/found.kvsite");
