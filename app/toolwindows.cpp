@@ -16,6 +16,7 @@ ToolWindows::ToolWindows()
     registry.add(QStringLiteral("BusFinder"), [this] { return wired(createBusFinder()); });
     BusFinderWindow::setOpenWindow([this](const QString &name) { return registry.open(name); });
     SiteWindow::setOpenWindow([this](const QString &name) { return registry.open(name); });
+    BusFinderWindow::setOpenSite([this](const QString &path) { main.openSite(path); });
     // One site at a time: another one opened closes the one before.
     main.setSiteOpener([this](const QString &path) -> ModuleWindow * {
         if (ModuleWindow *open = registry.window(QStringLiteral("SiteWindow")))
@@ -36,6 +37,7 @@ ToolWindows::~ToolWindows()
     for (ModuleWindow *w : registry.windows())
         w->setHooks({});
     BusFinderWindow::setOpenWindow({});
+    BusFinderWindow::setOpenSite({});
     SiteWindow::setOpenWindow({});
 }
 

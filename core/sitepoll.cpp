@@ -295,11 +295,6 @@ int siteTimeoutMs(const QByteArray &request, int code)
     return int((us + 999) / 1000) + 50;
 }
 
-int siteQuietMs(int code)
-{
-    return int((lineTimeUs(codeSettings(code), 4) + 999) / 1000);
-}
-
 const QString kSiteCsvHeader = kValueCsvHeader + QStringLiteral(",module_tag,channel_tag");
 
 QString siteCsvLine(const ValueRow &row, const QString &moduleTag)

@@ -122,10 +122,8 @@ private:
 };
 
 // How long the site window waits for a request's reply at a code: both frames' line time (room for
-// the request's echo) plus 50 ms; and the quiet it waits after a complete reply before judging it
-// (3.5 characters, taken as 4, rounded up to a millisecond), so bytes within it still make the reply long.
+// the request's echo) plus 50 ms. After a complete reply it waits replyQuietUs (linesettings.h).
 int siteTimeoutMs(const QByteArray &request, int code);
-int siteQuietMs(int code);
 
 // The CSV lines of site poll: a value log's fields, then the module's and the channel's tags:
 // "time,window,address,channel,value,unit,raw,text,module_tag,channel_tag".

@@ -6,12 +6,14 @@
 #include "prompt.h"
 #include "serialgroup.h"
 #include "ports.h"
+#include "sitepoll.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -68,6 +70,12 @@ std::function<ModuleWindow *(const QString &)> &openWindowSlot()
     return open;
 }
 
+std::function<void(const QString &)> &openSiteSlot()
+{
+    static std::function<void(const QString &)> open;
+    return open;
+}
+
 // The texts of a row's cells; numbers stay numbers so that the columns sort by value.
 QList<QVariant> cells(const FinderRow &r)
 {
@@ -85,6 +93,11 @@ QList<QVariant> cells(const FinderRow &r)
 void BusFinderWindow::setOpenWindow(std::function<ModuleWindow *(const QString &)> open)
 {
     openWindowSlot() = std::move(open);
+}
+
+void BusFinderWindow::setOpenSite(std::function<void(const QString &)> open)
+{
+    openSiteSlot() = std::move(open);
 }
 
 BusFinderWindow::BusFinderWindow(QWidget *parent)
@@ -168,6 +181,9 @@ void BusFinderWindow::showMenu(const QPoint &at)
     QAction *set = menu.addAction(QStringLiteral("Set address…"));
     set->setEnabled(idle && r.isModule());
     connect(set, &QAction::triggered, this, [this, row] { setAddressOfRow(row); }, Qt::QueuedConnection);
+    QAction *site = menu.addAction(QStringLiteral("Open as site…"));
+    site->setEnabled(idle);
+    connect(site, &QAction::triggered, this, &BusFinderWindow::openAsSite, Qt::QueuedConnection);
     menu.exec(Table_Results->viewport()->mapToGlobal(at));
 }
 
@@ -241,6 +257,8 @@ void BusFinderWindow::loadPanels()
     buildResultsTable();
     fitFrames();
     Command_Export = placed(new QPushButton(QStringLiteral("Export CSV…"), this), QStringLiteral("Command_Export"), 2640, 6480, 1800, 450);
+    Command_OpenSite = placed(new QPushButton(QStringLiteral("Open as site…"), this), QStringLiteral("Command_OpenSite"), 4560, 6480, 1800, 450);
+    connect(Command_OpenSite, &QPushButton::clicked, this, &BusFinderWindow::openAsSite);
 
     connect(Command_Start, &QPushButton::clicked, this, &BusFinderWindow::Command_Start_Click);
     connect(Table_Results, &QTableWidget::cellDoubleClicked, this, [this](int row) { Table_Results_DoubleClick(row); });
@@ -467,6 +485,34 @@ void BusFinderWindow::Table_Results_DoubleClick(int row)
         if (box)
             box->setEditText(QString::number(r.address));
     close();
+}
+
+void BusFinderWindow::openAsSite()
+{
+    if (m_finder.running() || m_write)
+        return;
+    const QString port = QStringLiteral("COM%1").arg(portNumber());
+    if (siteOfFound(m_rows, QString(), port).modules.isEmpty()) {
+        Prompt(this, QStringLiteral("No module found to make a site of！"));
+        return;
+    }
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Open as site"), QStringLiteral("site.kvsite"),
+                                                QStringLiteral("Sites (*.kvsite)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".kvsite");
+    QString error;
+    if (!writeSite(siteOfFound(m_rows, QFileInfo(path).completeBaseName(), port), path, &error)) {
+        Prompt(this, QStringLiteral("Cannot write %1: %2").arg(path, error));
+        return;
+    }
+    // The finder closes and the site opens as from Main: Main hides, or stays with why it could not.
+    const std::function<void(const QString &)> open = openSiteSlot();
+    if (!open)
+        return;
+    close();
+    open(path);
 }
 
 QString BusFinderWindow::csvText() const

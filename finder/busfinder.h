@@ -2,8 +2,9 @@
 // sweep, the address range, a progress bar with the time left and the modules found in a table
 // (sorted by address, sortable, Ctrl+C copies, "Export CSV…"). A double-click on a module, or "Test"
 // on a row's right-click, hands over to that model's window, with the port, baud rate, parity and
-// address chosen; "Set address…" gives the module of a row a new address (core/onemodule.h). The
-// rows, the ticked settings and the range stay while the program runs (not on disk).
+// address chosen; "Set address…" gives the module of a row a new address (core/onemodule.h); "Open
+// as site…" writes a site of the modules found and opens it in the site window. The rows, the
+// ticked settings and the range stay while the program runs (not on disk).
 #pragma once
 
 #include "finder.h"
@@ -27,12 +28,17 @@ public:
 
     // Whoever opens a model's window by its name (the program's window registry).
     static void setOpenWindow(std::function<ModuleWindow *(const QString &name)> open);
+    // Whoever opens a site file in the site window (Main's way: Main shown again if it cannot).
+    static void setOpenSite(std::function<void(const QString &path)> open);
 
     void Command_Start_Click();
     void TM_Probe_Timer();
     void Table_Results_DoubleClick(int row);
     // "Set address…" on a table row: asks the new address, then writes it to that module alone.
     void setAddressOfRow(int row);
+    // "Open as site…": asks a file name, writes a site of the modules found there (each at the code
+    // it was found at, no tags) and hands over to the site window.
+    void openAsSite();
     // The rows found, as data, in address order (what the table shows, with the addresses set
     // since): what a site of the modules found is made from.
     const QVector<FinderRow> &foundRows() const { return m_rows; }
@@ -44,7 +50,7 @@ public:
     QGroupBox *Frame_Codes = nullptr, *Frame_Range = nullptr;
     QVector<QCheckBox *> Check_Code; // codes 1..8 at 0..7
     ChoiceBox *Combo_From = nullptr, *Combo_To = nullptr, *Combo_Turnaround = nullptr;
-    QPushButton *Command_Start = nullptr, *Command_Export = nullptr;
+    QPushButton *Command_Start = nullptr, *Command_Export = nullptr, *Command_OpenSite = nullptr;
     QProgressBar *Progress = nullptr;
     QLabel *Label_TimeLeft = nullptr;
     QTableWidget *Table_Results = nullptr;

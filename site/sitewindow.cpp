@@ -4,6 +4,7 @@
 #include "models.h"
 #include "ports.h"
 #include "prompt.h"
+#include "serialports.h"
 #include "sitetile.h"
 #include "trendwindow.h"
 
@@ -82,13 +83,19 @@ void SiteWindow::loadPanels()
     Command_Save = placed(new QPushButton(QStringLiteral("Save"), this), QStringLiteral("Command_Save"), kLeft + 1320, 120, 1200, 420);
     Command_Log = placed(new QPushButton(kLog, this), QStringLiteral("Command_Log"), kLeft + 2640, 120, 1500, 420);
     Label_Status = placed(new QLabel(this), QStringLiteral("Label_Status"), kLeft + 4260, 120, 5600, 420);
-    if (!comPortNumber(m_site.port))
-        Label_Status->setText(QStringLiteral("The site's port is %1: pick its COM number").arg(m_site.port));
     connect(Command_Start, &QPushButton::clicked, this, &SiteWindow::Command_Start_Click);
     connect(Command_Save, &QPushButton::clicked, this, &SiteWindow::save);
     connect(Command_Log, &QPushButton::clicked, this, &SiteWindow::logValues);
-    // After the serial group's own handler: the line is open at the setting the boxes show.
-    connect(Command_Port, &QPushButton::clicked, this, [this] { m_lineCode = portIsOpen() ? m_shownCode : 0; });
+    if (!comPortNumber(m_site.port)) {
+        // A device path or a tcp:// target: the port box has no entry for it; "Open Port" opens it.
+        Combo1->setEnabled(false);
+        Label_Status->setText(QStringLiteral("Port %1").arg(m_site.port));
+        disconnect(Command_Port, &QPushButton::clicked, this, nullptr);
+        connect(Command_Port, &QPushButton::clicked, this, [this] { portIsOpen() ? Command_Port_Click() : void(openAt(m_shownCode)); });
+    } else {
+        // After the serial group's own handler: the line is open at the setting the boxes show.
+        connect(Command_Port, &QPushButton::clicked, this, [this] { lineAt(m_shownCode); });
+    }
     addActions();
     buildTiles();
     resize(twips(12600), twips(7080));
@@ -160,12 +167,27 @@ void SiteWindow::showCode(int code)
     m_shownCode = code;
 }
 
+QString SiteWindow::linePort() const
+{
+    // The site's own port, or for a COM port the one the port box shows.
+    return comPortNumber(m_site.port) ? QStringLiteral("COM%1").arg(portNumber()) : m_site.port;
+}
+
+// The line open at code (or not open): an exchange ends at the quiet the core's rule asks of it
+// (3.5 characters and the adapter's latency timer), in whole milliseconds.
+void SiteWindow::lineAt(int code)
+{
+    m_lineCode = portIsOpen() ? code : 0;
+    if (m_lineCode)
+        m_quietMs = int((replyQuietUs(codeSettings(code).baud, adapterLatencyMs(resolvePort(linePort()).device)) + 999) / 1000);
+}
+
 bool SiteWindow::openAt(int code)
 {
     showCode(code);
-    const bool ok = line()->open(portNumber(), settingsText(codeSettings(code))).ok();
-    m_lineCode = ok ? code : 0;
+    const bool ok = line()->open(linePort(), settingsText(codeSettings(code))).ok();
     Frame1->showOpen(ok);
+    lineAt(code);
     if (!ok) {
         stopPoll();
         Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
@@ -180,8 +202,11 @@ void SiteWindow::Command_Start_Click()
         return;
     }
     if (!portIsOpen()) {
-        Command_Port_Click();
-        m_lineCode = portIsOpen() ? m_shownCode : 0;
+        if (!comPortNumber(m_site.port))
+            openAt(m_shownCode);
+        else
+            Command_Port_Click();
+        lineAt(m_shownCode);
         if (!portIsOpen())
             return;
     }
@@ -239,7 +264,7 @@ void SiteWindow::onBytes()
 {
     m_lastByteNs = nowNs();
     if (TM_Request->isActive() && m_exchange.complete(received()))
-        TM_Request->start(siteQuietMs(m_lineCode));
+        TM_Request->start(m_quietMs);
 }
 
 void SiteWindow::judge()

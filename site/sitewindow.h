@@ -1,7 +1,7 @@
 // "Site - NAME": every module of a site polled in turn over the window's one line, one request at a
 // time, as the core's SitePoll says; a tile per module (sitetile.h). The line is reopened when a
 // request is for another setting than the open one; a single-shot timer ends each exchange: at its
-// time-out, or once a complete reply has been followed by a short quiet. The tags edited on the
+// time-out, or once a complete reply has been followed by the line's quiet (core's replyQuietUs). The tags edited on the
 // tiles are saved to the site file ("Save", Ctrl+S); "Log values…" writes the values with their
 // tags as CSV; the Trend (Ctrl+G) has every channel, tagged; the traffic monitor is every module
 // window's (Ctrl+T). A double-click on a tile hands over to that model's own window on that
@@ -74,6 +74,8 @@ private:
     void addActions();
     void showCode(int code);
     bool openAt(int code);
+    QString linePort() const;
+    void lineAt(int code);
     void sendNext();
     void judge();
     void moveHeard();
@@ -93,6 +95,7 @@ private:
     int m_moveModule = -1;
     int m_lineCode = 0;  // the setting the line is open at
     int m_shownCode = 0; // the setting the baud and parity boxes show
+    int m_quietMs = 2;   // after a complete reply
     bool m_running = false;
     bool m_resume = false; // polling when the hand-over began
     qint64 m_sentNs = 0, m_lastByteNs = 0;

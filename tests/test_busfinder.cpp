@@ -1,10 +1,12 @@
 // The Bus Finder window on simulated modules, one of them late, behind an adapter that echoes: opened from Main with Ctrl+B, a sweep typed in as a
 // technician would, its table, copy, CSV and its export, "Set address…" on a row, and the double-click (or
 // "Test") that hands over to a model's window with the port, baud rate, parity and address chosen; opened
-// again, the window shows what it found and how it was set.
+// again, the window shows what it found and how it was set; "Open as site…" writes and opens the site.
 #include "support/guitest.h"
 
 #include "busfinder.h"
+#include "sitefile.h"
+#include "sitewindow.h"
 #include "toolwindows.h"
 
 #include <QCheckBox>
@@ -12,6 +14,7 @@
 #include <QInputDialog>
 #include <QProgressBar>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTableWidget>
 
 namespace {
@@ -22,6 +25,20 @@ void retype(QComboBox *box, const QString &text)
 {
     enterText(box, text, false);
     QTest::keyClick(box->lineEdit(), Qt::Key_Tab);
+}
+
+// Answers the next file dialog with path, accepted.
+void answerFile(QTimer &answer, const QString &path)
+{
+    QObject::disconnect(&answer, &QTimer::timeout, nullptr, nullptr); // a timer answering an earlier dialog
+    QObject::connect(&answer, &QTimer::timeout, [&answer, path] {
+        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
+            answer.stop();
+            dialog->selectFile(path);
+            QMetaObject::invokeMethod(dialog, &QDialog::accept);
+        }
+    });
+    answer.start(10);
 }
 
 QStringList tableRows(QTableWidget *t)
@@ -41,6 +58,8 @@ class TestBusFinder : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void sweepTableAndHandOver()
     {
         GuiTestEnvironment env;
@@ -61,6 +80,9 @@ private slots:
         auto *w = qobject_cast<BusFinderWindow *>(tool.registry.window(QStringLiteral("BusFinder")));
         QVERIFY(w && w->isVisible() && !tool.main.isVisible());
         QCOMPARE(w->windowTitle(), QStringLiteral("Bus Finder"));
+        QTest::mouseClick(w->Command_OpenSite, Qt::LeftButton); // nothing found yet
+        QCOMPARE(env.messages, QStringList{"No module found to make a site of！"});
+        env.messages.clear();
 
         // On an adapter that echoes every request (the finder sets the echo aside and finds the same),
         // sweep 9600,None, 19200,None and 19200,Even only, addresses 1 to 45.
@@ -104,14 +126,7 @@ private slots:
         QVERIFY(w->csvText().startsWith(QLatin1String("Address,Model,Code,Baud,Parity,Response ms,Note\n3,,,9600,None,")));
         // "Export CSV…" writes that text to the file named in its dialog.
         QTimer answer;
-        connect(&answer, &QTimer::timeout, [&answer] {
-            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-                answer.stop();
-                dialog->selectFile(QDir::current().filePath(QStringLiteral("sys/bus.csv")));
-                QMetaObject::invokeMethod(dialog, &QDialog::accept);
-            }
-        });
-        answer.start(10);
+        answerFile(answer, QDir::current().filePath(QStringLiteral("sys/bus.csv")));
         QTest::mouseClick(w->Command_Export, Qt::LeftButton);
         QCOMPARE(QString::fromUtf8(env.readSys(QStringLiteral("bus.csv"))), w->csvText());
 
@@ -190,9 +205,35 @@ private slots:
                  QStringLiteral("4 found1455"));
         for (int i = 0; i < 8; ++i)
             QCOMPARE(w->Check_Code[i]->isChecked(), i == 1 || i == 2 || i == 6);
-        QCOMPARE(rightClick(t->viewport(), QStringLiteral("Test"), t->visualItemRect(t->item(1, 0)).center()), (QStringList{"Test", "Set address…"}));
+        QCOMPARE(rightClick(t->viewport(), QStringLiteral("Test"), t->visualItemRect(t->item(1, 0)).center()), (QStringList{"Test", "Set address…", "Open as site…"}));
         QTRY_VERIFY(tool.registry.window(QStringLiteral("KV5510ADAM"))
                     && tool.registry.window(QStringLiteral("KV5510ADAM"))->Combo_Addr.value(0)->currentText() == QLatin1String("9"));
+
+        // "Open as site…" (right-click): a name typed without its suffix; the site of the modules
+        // found, each at the code it was found at, written, among the recent sites and open.
+        tool.registry.window(QStringLiteral("KV5510ADAM"))->close();
+        tool.main.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&tool.main));
+        QTest::keyClick(&tool.main, Qt::Key_B, Qt::ControlModifier);
+        w = qobject_cast<BusFinderWindow *>(tool.registry.window(QStringLiteral("BusFinder")));
+        QVERIFY(w && w->isVisible());
+        answerFile(answer, env.path() + QStringLiteral("/found"));
+        t = w->Table_Results;
+        rightClick(t->viewport(), QStringLiteral("Open as site…"), t->visualItemRect(t->item(0, 0)).center());
+        const QString path = env.path() + QStringLiteral("/found.kvsite");
+        QTRY_VERIFY(tool.registry.window(QStringLiteral("SiteWindow")) && !tool.registry.window(QStringLiteral("BusFinder")));
+        auto *site = qobject_cast<SiteWindow *>(tool.registry.window(QStringLiteral("SiteWindow")));
+        QVERIFY(site->isVisible() && !tool.main.isVisible() && env.messages.isEmpty());
+        QCOMPARE(site->windowTitle(), QStringLiteral("Site - found"));
+        QCOMPARE(recentSites(recentSitesFile()).value(0), path);
+        QString error;
+        const std::optional<Site> written = readSite(path, &error);
+        QVERIFY2(written, qPrintable(error));
+        QStringList modules;
+        for (const SiteModule &m : written->modules)
+            modules << QStringLiteral("%1 %2 %3 '%4' %5").arg(m.address).arg(m.model).arg(m.code).arg(m.tag).arg(m.channelTags.size());
+        QCOMPARE(written->name + written->port + QString::number(written->code), QStringLiteral("foundCOM12"));
+        QCOMPARE(modules, (QStringList{"7 KV1730ADAM 3 '' 0", "9 KV5510ADAM 2 '' 0", "12 KV5520ADAM 2 '' 0", "40 KV7710ADAM 7 '' 0"}));
     }
 };
 

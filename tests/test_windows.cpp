@@ -925,6 +925,19 @@ private slots:
         }
     }
 
+    // The line's watcher (a window's onBytes) finds the bytes that came among those received.
+    void lineWatcherSeesReceived()
+    {
+        GuiTestEnvironment env;
+        env.bus.addModule(5510, 1, 2);
+        ModuleLine line;
+        QByteArray seen;
+        line.setWatcher([&](const QByteArray &) { seen = line.received(); });
+        QVERIFY(line.open(1, "9600,N,8,1").ok());
+        line.send(readRequest(1, 0x02, 0, 8));
+        QTRY_COMPARE(seen.size(), 6);
+    }
+
     // A device node this user may not open: its row and the advice say how to join dialout.
     void portsDialogDialout()
     {

@@ -55,10 +55,22 @@ QString ModuleLine::echoFile(int port)
 
 SerialLine::Result ModuleLine::open(int port, const QString &settings)
 {
+    const QString name = QStringLiteral("COM%1").arg(port);
     const SerialLine::Result r = m_line->open(port, settings);
     m_framing.kind = resolvePort(port).framing();
     // A gateway answers over TCP: no echo there.
-    m_echoKnown = r.ok() && !m_framing.mbap() && ((m_echoKnown && port == m_port) || QFileInfo::exists(echoFile(port)));
+    m_echoKnown = r.ok() && !m_framing.mbap() && ((m_echoKnown && name == m_port) || QFileInfo::exists(echoFile(port)));
+    m_port = name;
+    return r;
+}
+
+SerialLine::Result ModuleLine::open(const QString &port, const QString &settings)
+{
+    if (const int n = comPortNumber(port))
+        return open(n, settings);
+    const SerialLine::Result r = m_line->openNamed(port, settings);
+    m_framing.kind = resolvePort(port).framing();
+    m_echoKnown = r.ok() && !m_framing.mbap() && m_echoKnown && port == m_port;
     m_port = port;
     return r;
 }
@@ -79,11 +91,11 @@ void ModuleLine::learnEcho()
 
 void ModuleLine::take(const QByteArray &bytes)
 {
+    // The request's echo may come first: room for it beyond the bound. The watcher (the window's
+    // onBytes) finds the bytes among received().
+    const qsizetype room = m_maxReceived + m_sent.size() - m_received.size();
+    if (room > 0)
+        m_received += room < bytes.size() ? bytes.left(room) : bytes;
     if (m_watcher)
         m_watcher(bytes);
-    // The request's echo may come first: room for it beyond the bound.
-    const qsizetype room = m_maxReceived + m_sent.size() - m_received.size();
-    if (room <= 0)
-        return;
-    m_received += room < bytes.size() ? bytes.left(room) : bytes;
 }

@@ -31,6 +31,9 @@ public:
     // user said so for n, or where the line learned it on n before this reopening at other
     // settings (the parameter scan, the finder); a failed open forgets it.
     SerialLine::Result open(int port, const QString &settings);
+    // The same on a port by its name: COMn as above, or a device path or tcp:// target (a site's
+    // port), whose echo is what the line learned on it.
+    SerialLine::Result open(const QString &port, const QString &settings);
     // Closes the line: what was learned of it goes.
     void close();
     // Forgets the request and the bytes: a new exchange starts.
@@ -68,7 +71,7 @@ private:
     qsizetype m_maxReceived = 300;
     QByteArray m_sent;
     QByteArray m_received;
-    int m_port = 0;
+    QString m_port; // as resolvePort names it
     bool m_echoKnown = false;
     Framing m_framing;
 };

@@ -24,13 +24,11 @@ public:
         m_tcp.setReceiver(std::move(receiver));
     }
     Result probe(int port) override { return lineFor(port)->probe(port); }
-    Result open(int port, const QString &settings) override
+    Result open(int port, const QString &settings) override { return use(lineFor(port))->open(port, settings); }
+    Result openNamed(const QString &port, const QString &settings) override
     {
-        SerialLine *line = lineFor(port);
-        if (m_active && m_active != line)
-            m_active->close();
-        m_active = line;
-        return line->open(port, settings);
+        const PortTarget target = resolvePort(port);
+        return target.tcp ? use(&m_tcp)->openTarget(*target.tcp, settings) : use(&m_serial)->openPath(target.device, settings);
     }
     void close() override
     {
@@ -49,6 +47,14 @@ public:
     }
 
 private:
+    template <typename Line>
+    Line *use(Line *line)
+    {
+        if (m_active && m_active != line)
+            m_active->close();
+        m_active = line;
+        return line;
+    }
     SerialLine *lineFor(int port) { return resolvePort(port).tcp ? static_cast<SerialLine *>(&m_tcp) : &m_serial; }
 
     QSerialLine m_serial;
@@ -57,6 +63,11 @@ private:
 };
 
 } // namespace
+
+SerialLine::Result SerialLine::openNamed(const QString &port, const QString &)
+{
+    return {Fault::DoesNotExist, QStringLiteral("%1: this line opens COM ports only").arg(port)};
+}
 
 static SerialLineFactory g_factory;
 

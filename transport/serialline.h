@@ -34,6 +34,9 @@ public:
     // Opens port n with a settings text, closing the line first if it is open. A text that
     // parseSettingsText rejects fails as Other.
     virtual Result open(int port, const QString &settings) = 0;
+    // Opens a port by the name a site gives it other than COMn (that is open(n)): a device path or
+    // a tcp:// target. A line that knows port numbers alone has no such port.
+    virtual Result openNamed(const QString &port, const QString &settings);
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
     // Writes one whole frame in one block.
