@@ -38,8 +38,8 @@ public:
     void progress(int done, int total, const QString &text);
     void clearProgress()
     {
-        err << QStringLiteral("\r\033[K");
-        err.flush();
+        if (showsProgress())
+            err << QStringLiteral("\r\033[K") << Qt::flush;
     }
 
     // The time-out of an exchange of these sizes at these settings: --timeout, else the time

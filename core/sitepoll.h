@@ -53,7 +53,6 @@ struct SiteModuleState {
     QVector<ValueRow> readBackRows;
 
     double avgMs() const { return ok + late + errors > 0 ? totalMs / (ok + late + errors) : -1; }
-    int answered() const { return ok + late + errors; }
 };
 
 // The longest a module is left unasked: every 16th round.
