@@ -102,9 +102,7 @@ BusFinder::Next BusFinder::opened(bool ok, qint64 nowUs)
         finish();
         return {};
     }
-    if (m_phase == Phase::Broadcast)
-        return send(parameterReadRequest(), nowUs);
-    return send(parameterReadRequest(std::uint8_t(m_address)), nowUs);
+    return send(parameterReadRequest(m_phase == Phase::Broadcast ? 0 : std::uint8_t(m_address)), nowUs);
 }
 
 int BusFinder::code() const
