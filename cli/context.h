@@ -31,6 +31,13 @@ public:
         out.flush();
     }
     void print(const QJsonObject &object) { print(jsonLine(object)); }
+    // Nothing found: none said on stderr (and with --json as {"found": 0, "note": none}); exit 4.
+    int nothingFound(const QString &none)
+    {
+        if (o.json)
+            print(QJsonObject{{"found", 0}, {"note", none}});
+        return fail(ExitNoReply, none);
+    }
 
     // A progress bar on stderr, "[####....] TEXT", where stderr is a terminal and not --quiet;
     // cleared before a result takes its line and at the end.

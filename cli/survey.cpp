@@ -36,11 +36,5 @@ int runSurvey(Context &c)
     if (!shared.isEmpty())
         return c.fail(ExitShared, QStringLiteral("several modules share address %1: korvant-cli find tells them apart")
                                       .arg(shared.join(QStringLiteral(", "))));
-    if (found == 0) {
-        const QString none = QStringLiteral("no module answered at addresses %1 to %2").arg(o.from).arg(o.to);
-        if (o.json)
-            c.print(QJsonObject{{"found", 0}, {"note", none}});
-        return c.fail(ExitNoReply, none);
-    }
-    return ExitOk;
+    return found > 0 ? ExitOk : c.nothingFound(QStringLiteral("no module answered at addresses %1 to %2").arg(o.from).arg(o.to));
 }

@@ -25,22 +25,16 @@
 
 #include <cmath>
 
-static TrendWindow::AskPath &askPathSlot()
-{
-    static TrendWindow::AskPath ask;
-    return ask;
-}
+static TrendWindow::AskPath g_askPath;
 
 void TrendWindow::setAskPath(AskPath ask)
 {
-    askPathSlot() = std::move(ask);
+    g_askPath = std::move(ask);
 }
 
 static QString askPath(QWidget *parent, const QString &title, const QString &filter)
 {
-    if (askPathSlot())
-        return askPathSlot()(parent, title, filter);
-    return QFileDialog::getSaveFileName(parent, title, QString(), filter);
+    return g_askPath ? g_askPath(parent, title, filter) : QFileDialog::getSaveFileName(parent, title, QString(), filter);
 }
 
 // The path with the suffix added when the name typed has none ("trend" -> "trend.csv").
