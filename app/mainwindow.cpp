@@ -71,8 +71,7 @@ MainWindow::MainWindow(WindowRegistry *registry, QWidget *parent) : QWidget(pare
     }
     Combo_Model->setEditText(QStringLiteral("Combo_Model"));
 
-    auto *finder = new QAction(QStringLiteral("Bus Finder…"), this);
-    finder->setObjectName(QStringLiteral("Action_BusFinder"));
+    auto *finder = named(new QAction(QStringLiteral("Bus Finder…"), this), QStringLiteral("Action_BusFinder"));
     finder->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
     connect(finder, &QAction::triggered, this, &MainWindow::openBusFinder);
     addAction(finder);
@@ -82,13 +81,11 @@ MainWindow::MainWindow(WindowRegistry *registry, QWidget *parent) : QWidget(pare
 
 void MainWindow::addSiteMenu()
 {
-    auto *site = new QAction(QStringLiteral("Site…"), this);
-    site->setObjectName(QStringLiteral("Action_Site"));
+    auto *site = named(new QAction(QStringLiteral("Site…"), this), QStringLiteral("Action_Site"));
     site->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
     connect(site, &QAction::triggered, this, &MainWindow::askSite);
     addAction(site);
-    auto *recent = new QMenu(QStringLiteral("Recent sites"), this);
-    recent->setObjectName(QStringLiteral("Menu_RecentSites"));
+    auto *recent = named(new QMenu(QStringLiteral("Recent sites"), this), QStringLiteral("Menu_RecentSites"));
     connect(recent, &QMenu::aboutToShow, this, [this, recent] {
         recent->clear();
         for (const QString &path : recentSites(recentSitesFile()))

@@ -11,6 +11,8 @@ bool Context::showsProgress() const
 
 void Context::progress(int done, int total, const QString &text)
 {
+    if (!showsProgress())
+        return;
     const int width = 40;
     err << QStringLiteral("\r\033[K[%1%2] ").arg(QString(done * width / total, QLatin1Char('#')),
                                            QString(width - done * width / total, QLatin1Char('.')))

@@ -31,6 +31,13 @@ public:
         out.flush();
     }
     void print(const QJsonObject &object) { print(jsonLine(object)); }
+    // Nothing found: none said on stderr (and with --json as {"found": 0, "note": none}); exit 4.
+    int nothingFound(const QString &none)
+    {
+        if (o.json)
+            print(QJsonObject{{"found", 0}, {"note", none}});
+        return fail(ExitNoReply, none);
+    }
 
     // A progress bar on stderr, "[####....] TEXT", where stderr is a terminal and not --quiet;
     // cleared before a result takes its line and at the end.
@@ -38,8 +45,8 @@ public:
     void progress(int done, int total, const QString &text);
     void clearProgress()
     {
-        err << QStringLiteral("\r\033[K");
-        err.flush();
+        if (showsProgress())
+            err << QStringLiteral("\r\033[K") << Qt::flush;
     }
 
     // The time-out of an exchange of these sizes at these settings: --timeout, else the time

@@ -11,11 +11,6 @@
 
 namespace {
 
-QString latencyText(int ms)
-{
-    return ms < 0 ? QStringLiteral("-") : QStringLiteral("%1 ms").arg(ms);
-}
-
 // Text or, with --json, one object a line.
 void say(Context &c, const QString &text, const QJsonObject &object)
 {
@@ -32,7 +27,8 @@ void listPorts(Context &c)
     for (const SerialPortEntry &port : ports) {
         QJsonObject object = portJson(port);
         object.insert(QStringLiteral("latency_timer_ms"), port.latencyTimerMs < 0 ? QJsonValue() : QJsonValue(port.latencyTimerMs));
-        say(c, portLine(port) + QStringLiteral("  latency timer ") + latencyText(port.latencyTimerMs), object);
+        const int ms = port.latencyTimerMs;
+        say(c, portLine(port) + QStringLiteral("  latency timer ") + (ms < 0 ? QStringLiteral("-") : QStringLiteral("%1 ms").arg(ms)), object);
     }
     if (ports.isEmpty())
         c.fail(ExitOk, QStringLiteral("the system lists no serial device"));

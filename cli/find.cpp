@@ -17,19 +17,17 @@ public:
     // Runs the finder to its end; false when the line failed (the session said why).
     bool run()
     {
-        const bool bar = c.showsProgress();
         for (BusFinder::Next next = finder.start(nowUs()); next.kind != BusFinder::Next::Done;) {
             const std::optional<BusFinder::Next> after = next.kind == BusFinder::Next::Open     ? open(next)
                                                          : next.kind == BusFinder::Next::Listen ? listen(next)
                                                                                                 : probe(next);
             if (!after)
                 break;
-            if (bar && next.kind == BusFinder::Next::Send)
+            if (next.kind == BusFinder::Next::Send)
                 progress();
             next = *after;
         }
-        if (bar)
-            c.clearProgress();
+        c.clearProgress();
         return !portFailed;
     }
 

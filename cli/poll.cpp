@@ -36,22 +36,17 @@ bool pollRead(Context &c, PollRun &p, int k, int i, const AcquisitionCycle::Read
     const int address = o.addresses[k];
     for (int attempt = 0;; ++attempt) {
         Exchange exchange(modelRead(address, read));
-        ExchangeRecord record;
-        record.request = exchange.request;
-        record.timeNs = p.clock.nsecsElapsed();
         const Session::Reply reply = c.talk(exchange, o.line);
         // A line that failed judged nothing: the exchange is not counted, and the poll ends.
         if (reply.interrupted || reply.lineFailed) {
             p.lineLost = reply.lineFailed;
             return false;
         }
-        record.reply = reply.bytes;
-        record.responseMs = reply.responseMs;
-        record.verdict = exchange.verdict;
-        c.session.logVerdict(record.verdict.reason());
-        p.tallies[std::size_t(k)].traffic.add(record);
-        p.tallies.back().traffic.add(record);
-        const ExchangeReport x = c.report(address, exchange.verdict, reply.responseMs);
+        const ReplyVerdict &verdict = exchange.verdict;
+        c.session.logVerdict(verdict.reason());
+        p.tallies[std::size_t(k)].traffic.add(verdict.refusal, reply.responseMs);
+        p.tallies.back().traffic.add(verdict.refusal, reply.responseMs);
+        const ExchangeReport x = c.report(address, verdict, reply.responseMs);
         if (p.csv || o.json) {
             const QVector<ValueRow> rows = c.rowsOf(x, read, exchange);
             if (p.csv && exchange.accepted())
@@ -65,11 +60,11 @@ bool pollRead(Context &c, PollRun &p, int k, int i, const AcquisitionCycle::Read
             if (exchange.accepted())
                 setChannelValues(channels, *o.model, read, exchange.reply);
             c.print((o.addresses.size() > 1 ? QStringLiteral("address %1  ").arg(address) : QString())
-                  + exchangeLine(clockText(x.wallMs), record.verdict, reply.responseMs,
+                  + exchangeLine(clockText(x.wallMs), verdict, reply.responseMs,
                                  exchange.accepted() ? channels : QVector<ChannelValue>()));
         }
         // Only a time-out is asked again: any other reply says the module is there.
-        if (record.verdict.refusal != Refusal::NoReply || attempt >= o.retries)
+        if (verdict.refusal != Refusal::NoReply || attempt >= o.retries)
             return true;
         ++p.tallies[std::size_t(k)].retries;
         ++p.tallies.back().retries;

@@ -32,20 +32,9 @@ QVector<ChannelValue> readChannels(const ModelRow &row, const AcquisitionCycle::
     return channels;
 }
 
-namespace {
-void appendChannel(QString &line, const ChannelValue &channel)
-{
-    line += channel.caption;
-    line += QLatin1String(": ");
-    line += channel.value;
-}
-} // namespace
-
 QString channelLine(const ChannelValue &channel)
 {
-    QString line;
-    appendChannel(line, channel);
-    return line;
+    return channel.caption + QLatin1String(": ") + channel.value;
 }
 
 QString foundLine(const FoundModule &found)
@@ -121,25 +110,12 @@ QJsonObject foundJson(const FoundModule &found)
 QString exchangeLine(const QString &time, const ReplyVerdict &verdict, double responseMs,
                      const QVector<ChannelValue> &channels)
 {
-    // Built in one string, grown once: a poll prints one an exchange.
-    const QString reason = verdict.reason();
-    QString line;
-    line.reserve(time.size() + reason.size() + 16 + channels.size() * 16);
-    line += time;
-    line += QLatin1String("  ");
-    line += reason;
-    line += QLatin1String("  ");
-    if (responseMs >= 0) {
-        line += millisecondsText(responseMs);
-        line += QLatin1String(" ms");
-    } else {
-        line += QLatin1Char('-');
-    }
-    for (qsizetype i = 0; i < channels.size(); ++i) {
-        line += i == 0 ? QLatin1String("  ") : QLatin1String(", ");
-        appendChannel(line, channels[i]);
-    }
-    return line;
+    QStringList values;
+    for (const ChannelValue &channel : channels)
+        values << channelLine(channel);
+    const QString response = responseMs >= 0 ? millisecondsText(responseMs) + QStringLiteral(" ms") : QStringLiteral("-");
+    return QStringLiteral("%1  %2  %3").arg(time, verdict.reason(), response)
+           + (values.isEmpty() ? QString() : QStringLiteral("  ") + values.join(QStringLiteral(", ")));
 }
 
 QJsonObject valueJson(const ValueRow &row)
@@ -232,16 +208,14 @@ QString findLine(const FinderRow &row)
 {
     const auto known = [](int v, const QString &text) { return v > 0 ? text : QStringLiteral("-"); };
     QString line;
-    if (row.isModule()) {
+    if (row.isModule())
         line = QStringLiteral("address %1  code %2  ").arg(row.address).arg(known(row.code, QString::number(row.code)));
-    }
     line += QStringLiteral("baud %1  parity %2")
                 .arg(known(row.baud(), QString::number(row.baud())), row.parity() ? parityName(row.parity()) : QStringLiteral("-"));
-    if (row.isModule()) {
+    if (row.isModule())
         line += QStringLiteral("  model %1  response %2")
                     .arg(known(row.model, modelName(row.model)),
                          row.responseMs >= 0 ? millisecondsText(row.responseMs) + QStringLiteral(" ms") : QStringLiteral("-"));
-    }
     if (!row.note.isEmpty())
         line += QStringLiteral("  note ") + row.note;
     return line;

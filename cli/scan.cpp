@@ -33,8 +33,5 @@ int runScan(Context &c)
                                                    "them apart").arg(communicationParameterTexts()[code - 1]));
         }
     }
-    const QString none = QStringLiteral("no module answered at any of the eight settings");
-    if (o.json)
-        c.print(QJsonObject{{"found", 0}, {"note", none}});
-    return c.fail(ExitNoReply, none);
+    return c.nothingFound(QStringLiteral("no module answered at any of the eight settings"));
 }

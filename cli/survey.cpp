@@ -8,7 +8,6 @@ int runSurvey(Context &c)
 {
     const CliOptions &o = c.o;
     c.session.setLogging(false);
-    const bool bar = c.showsProgress();
     const int total = o.to - o.from + 1;
     int found = 0;
     QStringList shared; // addresses where replies collided
@@ -20,32 +19,22 @@ int runSurvey(Context &c)
         if (exchange.accepted()) {
             ++found;
             const ModuleParameters p = moduleParameters(reply.bytes);
-            if (bar) // the bar's line is cleared before the result takes it
-                c.clearProgress();
+            c.clearProgress(); // the bar's line is cleared before the result takes it
             o.json ? c.print(surveyJson(p, reply.responseMs)) : c.print(surveyLine(p));
         } else if (presenceOf(exchange.verdict) == Presence::Several) {
             // Several modules at one address: their replies collided, which is not silence.
             shared << QString::number(address);
             const QString note = QStringLiteral("several modules answered (their replies collided)");
-            if (bar)
-                c.clearProgress();
+            c.clearProgress();
             o.json ? c.print(QJsonObject{{"address", address}, {"note", note}})
                    : c.print(QStringLiteral("address %1  note %2").arg(address).arg(note));
         }
         const int done = address - o.from + 1;
-        if (bar)
-            c.progress(done, total, QStringLiteral("%1/%2 address %3, %4 found").arg(done).arg(total).arg(address).arg(found));
+        c.progress(done, total, QStringLiteral("%1/%2 address %3, %4 found").arg(done).arg(total).arg(address).arg(found));
     }
-    if (bar)
-        c.clearProgress();
+    c.clearProgress();
     if (!shared.isEmpty())
         return c.fail(ExitShared, QStringLiteral("several modules share address %1: korvant-cli find tells them apart")
                                       .arg(shared.join(QStringLiteral(", "))));
-    if (found == 0) {
-        const QString none = QStringLiteral("no module answered at addresses %1 to %2").arg(o.from).arg(o.to);
-        if (o.json)
-            c.print(QJsonObject{{"found", 0}, {"note", none}});
-        return c.fail(ExitNoReply, none);
-    }
-    return ExitOk;
+    return found > 0 ? ExitOk : c.nothingFound(QStringLiteral("no module answered at addresses %1 to %2").arg(o.from).arg(o.to));
 }

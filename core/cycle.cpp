@@ -33,7 +33,7 @@ BoxAddress addressFromBox(const QString &text, const QString &emptyMessage)
     return address;
 }
 
-AcquisitionCycle::AcquisitionCycle(QVector<Read> reads) : m_reads(std::move(reads)), m_cycles(m_reads.size()) {}
+AcquisitionCycle::AcquisitionCycle(QVector<Read> reads) : m_reads(std::move(reads)), m_running(m_reads.size(), false) {}
 
 void MachineTimers::set(CycleActions &out, TimerRef timer, bool on)
 {
@@ -47,7 +47,7 @@ void MachineTimers::set(CycleActions &out, TimerRef timer, bool on)
 void AcquisitionCycle::run(CycleActions &out, int cycle, bool on)
 {
     m_timers.set(out, {TimerRef::Acquisition, cycle}, on);
-    m_cycles[cycle].running = on;
+    m_running[cycle] = on;
     CycleAction a(CycleAction::Caption, on ? kStopCaption : kAcquisitionCaption);
     a.cycle = cycle;
     out << a;
@@ -56,12 +56,12 @@ void AcquisitionCycle::run(CycleActions &out, int cycle, bool on)
 CycleActions AcquisitionCycle::click(int cycle)
 {
     CycleActions out;
-    if (m_cycles[cycle].running) {
+    if (m_running[cycle]) {
         stop(out, cycle);
         return out;
     }
-    for (int i = 0; i < m_cycles.size(); ++i)
-        if (i != cycle && m_cycles[i].running)
+    for (int i = 0; i < m_running.size(); ++i)
+        if (i != cycle && m_running[i])
             stop(out, i);
     run(out, cycle, true);
     return out;
@@ -71,7 +71,7 @@ CycleActions AcquisitionCycle::tick(int cycle, bool portOpen, const BoxAddress &
                                     bool echoKnown)
 {
     CycleActions out;
-    for (int i = 0; i < m_cycles.size(); ++i)
+    for (int i = 0; i < m_running.size(); ++i)
         if (m_timers.enabled({TimerRef::ReadTimeout, i}))
             judgeRead(out, i, received, echoKnown);
     out << CycleAction(CycleAction::Clear);
@@ -95,7 +95,7 @@ void AcquisitionCycle::judgeRead(CycleActions &out, int cycle, const QByteArray 
     const Read &r = m_reads[cycle];
     CycleAction a = CycleAction::judged(m_request, replyLength(r.function, r.count), received, echoKnown, framing);
     a.cycle = cycle;
-    a.decode = a.verdict.accepted() && (!m_reads[cycle].decodeOnlyWhileAcquiring || m_cycles[cycle].running);
+    a.decode = a.verdict.accepted() && (!m_reads[cycle].decodeOnlyWhileAcquiring || m_running[cycle]);
     out << a;
     m_timers.set(out, {TimerRef::ReadTimeout, cycle}, false);
 }
@@ -111,8 +111,8 @@ CycleActions AcquisitionCycle::validate(bool portOpen, const BoxAddress &address
                                         const std::function<QByteArray(std::uint8_t)> &request)
 {
     CycleActions out;
-    for (int i = 0; i < m_cycles.size(); ++i) {
-        if (m_cycles[i].running) {
+    for (int i = 0; i < m_running.size(); ++i) {
+        if (m_running[i]) {
             m_timers.set(out, {TimerRef::Acquisition, i}, false);
             m_resume = i + 1;
             CycleAction pause(CycleAction::Pause);
@@ -157,9 +157,9 @@ void AcquisitionCycle::resumeSuspended(CycleActions &out)
 {
     const int cycle = m_resume - 1;
     m_resume = 0;
-    if (cycle < 0 || cycle >= m_cycles.size() || !m_cycles[cycle].running)
+    if (cycle < 0 || cycle >= m_running.size() || !m_running[cycle])
         return; // the user stopped it meanwhile
-    for (int i = 0; i < m_cycles.size(); ++i)
+    for (int i = 0; i < m_running.size(); ++i)
         if (i != cycle && m_timers.enabled({TimerRef::Acquisition, i}))
             return; // another cycle took the port
     m_timers.set(out, {TimerRef::Acquisition, cycle}, true);
@@ -168,8 +168,8 @@ void AcquisitionCycle::resumeSuspended(CycleActions &out)
 CycleActions AcquisitionCycle::lineLost()
 {
     CycleActions out;
-    for (int i = 0; i < m_cycles.size(); ++i)
-        if (m_cycles[i].running)
+    for (int i = 0; i < m_running.size(); ++i)
+        if (m_running[i])
             stop(out, i);
     m_resume = 0;
     return out;

@@ -141,7 +141,7 @@ public:
     CycleActions lineLost();
 
     // The caption of cycle's button reads "Stop".
-    bool acquiring(int cycle) const { return m_cycles[cycle].running; }
+    bool acquiring(int cycle) const { return m_running[cycle]; }
     // The line's framing, its transaction id the last request's: the window sets it from its line
     // before each call that judges.
     Framing framing;
@@ -151,16 +151,13 @@ public:
     int suspended() const { return m_resume; }
 
 private:
-    struct State {
-        bool running = false; // caption "Stop"
-    };
     void run(CycleActions &out, int cycle, bool on);
     void stop(CycleActions &out, int cycle) { run(out, cycle, false); }
     void judgeRead(CycleActions &out, int cycle, const QByteArray &received, bool echoKnown);
     void resumeSuspended(CycleActions &out);
 
     QVector<Read> m_reads;
-    QVector<State> m_cycles;
+    QVector<bool> m_running; // per read cycle: its caption reads "Stop"
     MachineTimers m_timers;
     int m_resume = 0;
     QByteArray m_request;

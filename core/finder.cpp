@@ -102,9 +102,7 @@ BusFinder::Next BusFinder::opened(bool ok, qint64 nowUs)
         finish();
         return {};
     }
-    if (m_phase == Phase::Broadcast)
-        return send(parameterReadRequest(), nowUs);
-    return send(parameterReadRequest(std::uint8_t(m_address)), nowUs);
+    return send(parameterReadRequest(m_phase == Phase::Broadcast ? 0 : std::uint8_t(m_address)), nowUs);
 }
 
 int BusFinder::code() const
@@ -249,18 +247,13 @@ QByteArray BusFinder::takeLateReplies(QByteArray received, qint64 lastByteUs)
         if (shown)
             continue;
         const ModuleParameters p = moduleParameters(frame);
-        FinderRow row;
-        row.address = from;
-        row.code = p.code;
-        row.model = p.model;
-        row.heardCode = code();
-        row.responseMs = double(lastByteUs - asked.sentUs) / 1000.0;
-        row.late = true;
         // How late: exact when nothing came after it, else no later than the last byte.
         const QString late = QString::number(double(lastByteUs - asked.deadlineUs) / 1000.0, 'f', 1);
-        row.note = received.isEmpty() ? QStringLiteral("answered %1 ms after its time-out").arg(late)
-                                      : QStringLiteral("answered after its time-out (by %1 ms at most)").arg(late);
-        consider(row);
+        consider({.address = from, .code = p.code, .model = p.model, .heardCode = code(),
+                  .responseMs = double(lastByteUs - asked.sentUs) / 1000.0,
+                  .note = received.isEmpty() ? QStringLiteral("answered %1 ms after its time-out").arg(late)
+                                             : QStringLiteral("answered after its time-out (by %1 ms at most)").arg(late),
+                  .late = true});
     }
     return received;
 }
@@ -307,10 +300,8 @@ std::optional<FinderRow> BusFinder::judgeProbe(const QByteArray &received, qint6
 {
     const int code = this->code();
     const ReplyVerdict v = judgeReply(received, m_request, kParameterReplyLength);
-    FinderRow row;
-    row.address = std::uint8_t(m_request[0]);
-    row.heardCode = code;
-    row.responseMs = lastByteUs >= 0 ? double(lastByteUs - m_sentAtUs) / 1000.0 : -1;
+    FinderRow row{.address = std::uint8_t(m_request[0]), .heardCode = code,
+                  .responseMs = lastByteUs >= 0 ? double(lastByteUs - m_sentAtUs) / 1000.0 : -1};
     // Bytes all in before the request and a reply could have crossed the line belong to the probe
     // before, come after its time-out (a device server's line speed is not known: no such rule).
     const bool early = m_options.repliesTakeLineTime && code != 0 && lastByteUs >= 0 && !received.isEmpty()
@@ -393,9 +384,7 @@ void BusFinder::finish()
     for (int i = 0; i < m_broadcast.size(); ++i) {
         const int code = swept[i];
         const int found = m_foundAt.value(code);
-        FinderRow note;
-        note.kind = FinderRow::SettingNote;
-        note.heardCode = code;
+        FinderRow note{.kind = FinderRow::SettingNote, .heardCode = code};
         const QString range = QStringLiteral("addresses %1 to %2").arg(m_options.from).arg(m_options.to);
         if (m_broadcast[i] == Heard::Garbled && found < 2) {
             note.note = found == 0 ? QStringLiteral("several modules or noise at the broadcast, but none answered at %1").arg(range)

@@ -39,7 +39,6 @@ public:
     void close();
 
     QString path() const { return m_path; }
-    bool failing() const { return m_failing; }
     qint64 rowsLost() const { return m_lost; } // in all
     qint64 rows() const { return m_rows; }     // asked to be written, in all
 

@@ -53,7 +53,6 @@ struct SiteModuleState {
     QVector<ValueRow> readBackRows;
 
     double avgMs() const { return ok + late + errors > 0 ? totalMs / (ok + late + errors) : -1; }
-    int answered() const { return ok + late + errors; }
 };
 
 // The longest a module is left unasked: every 16th round.
@@ -84,8 +83,6 @@ public:
     const SiteModuleState &state(int module) const { return m_states[module]; }
     // The round under way (from 0); every module is first asked in round 0.
     int round() const { return m_round; }
-    // Every module's parameters asked once (round 0 is over).
-    bool opened() const { return m_round > 0; }
 
     // What the module's tile says beside its health, each its own line: "KV1730ADAM answers at
     // address 2, the site says KV1710ADAM", "at code 5 (19200,None,8,1), not the line's code 2

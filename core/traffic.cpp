@@ -27,11 +27,6 @@ double responseTimeMs(const ReplyVerdict &verdict, double lastByteMs)
 
 TrafficStatistics::TrafficStatistics() : m_bins(kBins, 0) {}
 
-void TrafficStatistics::add(const ExchangeRecord &exchange)
-{
-    add(exchange.verdict.refusal, exchange.responseMs);
-}
-
 void TrafficStatistics::add(Refusal refusal, double responseMs)
 {
     ++m_requests;

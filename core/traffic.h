@@ -1,6 +1,5 @@
-// Exchange records and their statistics, for anything that watches the traffic of a line (the
-// shell tool's poll, a traffic monitor): what went out and came back with its time and verdict,
-// and counts per verdict with response-time percentiles. The percentiles come from a fixed
+// The statistics of exchanges, for anything that watches the traffic of a line (the shell tool's
+// poll, a traffic monitor): counts per verdict with response-time percentiles. The percentiles come from a fixed
 // histogram of 0.1 ms bins, so the memory of a run does not grow with its length.
 #pragma once
 
@@ -13,15 +12,6 @@
 #include <cstdint>
 #include <optional>
 #include <vector>
-
-// A request and what came back for it.
-struct ExchangeRecord {
-    qint64 timeNs = 0;       // when the request went out, since the start of the run
-    QByteArray request;
-    QByteArray reply;        // every byte that came back, empty for none
-    ReplyVerdict verdict;
-    double responseMs = -1;  // from the request to the reply's last byte; -1 for a time-out
-};
 
 // A time-out has no response time, whatever came (the request's echo alone): -1 for one, else the
 // time to the last byte as measured (-1 when none came).
@@ -41,7 +31,6 @@ public:
     static constexpr int kBins = 100000;
 
     TrafficStatistics();
-    void add(const ExchangeRecord &exchange);
     void add(Refusal refusal, double responseMs);
 
     int requests() const { return m_requests; }

@@ -102,11 +102,6 @@ void ValueLog::rotate()
         QFile::remove(path);
 }
 
-void ValueLog::write(const ValueRow &row)
-{
-    write(QVector<ValueRow>{row});
-}
-
 void ValueLog::write(const QVector<ValueRow> &rows)
 {
     QByteArray lines;

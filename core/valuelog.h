@@ -63,10 +63,8 @@ public:
     ValueLog(const QString &path, std::function<void(const QString &message)> tell, qint64 maxBytes = kDefaultMaxBytes,
              int keep = kDefaultKeep);
 
-    void write(const ValueRow &row);
     void write(const QVector<ValueRow> &rows);
     QString path() const { return m_file.path(); }
-    bool failing() const { return m_file.failing(); }
     qint64 rowsLost() const { return m_file.rowsLost(); }
     qint64 rows() const { return m_file.rows(); }
 

@@ -12,10 +12,8 @@ AnalogOutputWindow::AnalogOutputWindow(const ModelRow &model, QWidget *parent)
     TM_Overtime_B = makeTimer(QStringLiteral("TM_Overtime_B"), model.lineOvertimeB, [this] { judgeWrite(); });
 }
 
-static QLabel *displayLabel(QWidget *parent, const QString &name, const QString &text, Qt::Alignment alignment)
+static QLabel *displayLabel(QLabel *label, Qt::Alignment alignment)
 {
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(name);
     label->setAlignment(alignment | Qt::AlignVCenter);
     label->setStyleSheet(QStringLiteral("background-color: #000000; color: #00FF00;"));
     QFont font = label->font();
@@ -31,11 +29,7 @@ void AnalogOutputWindow::loadPanels()
     addWriteHead(Frame6, Label16, QStringLiteral("Label16"), Command_OK2, QStringLiteral("Command_OK2"), 1, TM_Overtime_B,
                  [this](std::uint8_t address) { return writeRegisterRequest(address, 0, std::uint16_t(HScroll1->value())); });
 
-    const auto px = [](int t) { return twips(t); };
-
-    HScroll1 = new QScrollBar(Qt::Horizontal, Frame6);
-    HScroll1->setObjectName(QStringLiteral("HScroll1"));
-    HScroll1->setGeometry(px(240), px(2040), px(2775), px(300));
+    HScroll1 = placed(new QScrollBar(Qt::Horizontal, Frame6), QStringLiteral("HScroll1"), 240, 2040, 2775, 300);
     HScroll1->setRange(0, kOutputFullScale);
     // An arrow moves one thousandth of a milliampere for fine trimming, a click in the track a
     // whole milliampere, so the 4-20 mA points of a loop are a few clicks apart.
@@ -45,10 +39,10 @@ void AnalogOutputWindow::loadPanels()
     // The display follows the thumb only when it is let go, like the arrows and the track.
     HScroll1->setTracking(false);
 
-    Label_I = displayLabel(Frame6, QStringLiteral("Label_I"), QStringLiteral("0.00"), Qt::AlignRight);
-    Label_I->setGeometry(px(240), px(2640), px(1935), px(735));
-    Label_mA = displayLabel(Frame6, QStringLiteral("Label_mA"), QStringLiteral("mA"), Qt::AlignHCenter);
-    Label_mA->setGeometry(px(2175), px(2640), px(840), px(735));
+    Label_I = displayLabel(placed(new QLabel(QStringLiteral("0.00"), Frame6), QStringLiteral("Label_I"), 240, 2640, 1935, 735),
+                           Qt::AlignRight);
+    Label_mA = displayLabel(placed(new QLabel(QStringLiteral("mA"), Frame6), QStringLiteral("Label_mA"), 2175, 2640, 840, 735),
+                            Qt::AlignHCenter);
 
     connect(HScroll1, &QScrollBar::valueChanged, this, &AnalogOutputWindow::HScroll1_Change);
     finishCycles();

@@ -11,21 +11,14 @@ ModuleWindow *createTestWindow(const QString &name, QWidget *parent)
     if (!row)
         return nullptr;
     TestWindow *window = nullptr;
-    switch (row->kind) {
-    case PanelKind::Digital:
+    if (row->kind == PanelKind::Digital)
         window = new DigitalWindow(*row, parent);
-        break;
-    case PanelKind::AnalogInput:
+    else if (row->kind == PanelKind::AnalogInput)
         window = new AnalogInputWindow(*row, parent);
-        break;
-    case PanelKind::AnalogOutput:
+    else if (row->kind == PanelKind::AnalogOutput)
         window = new AnalogOutputWindow(*row, parent);
-        break;
-    case PanelKind::Combined:
+    else
         window = new CombinedWindow(*row, parent);
-        break;
-    }
-    if (window)
-        window->Form_Load();
+    window->Form_Load();
     return window;
 }

@@ -105,11 +105,6 @@ void TestWindow::loadTimings()
         Prompt(this, problems.join(QLatin1Char('\n')));
 }
 
-bool TestWindow::acquiring(int cycle) const
-{
-    return m_machine.acquiring(cycle);
-}
-
 WindowTimer *TestWindow::cycleTimer(TimerRef ref) const
 {
     switch (ref.kind) {
@@ -126,11 +121,6 @@ void TestWindow::decodeReply(const CycleAction &judged)
         m_cycles[judged.cycle].decode();
 }
 
-void TestWindow::startStop(int cycle)
-{
-    apply(m_machine.click(cycle));
-}
-
 void TestWindow::acquisitionTick(int cycle)
 {
     const BoxAddress address =
@@ -139,27 +129,10 @@ void TestWindow::acquisitionTick(int cycle)
     apply(m_machine.tick(cycle, portIsOpen(), address, received(), echoKnown()));
 }
 
-void TestWindow::judgeRead(int cycle)
-{
-    m_machine.framing = framing();
-    apply(m_machine.readTimeout(cycle, received(), echoKnown()));
-}
-
 void TestWindow::validate()
 {
     apply(m_machine.validate(portIsOpen(), addressFromBox(Combo_Addr[m_write.addressBox]->currentText(), kAddressNotSelected),
                              m_write.request));
-}
-
-void TestWindow::judgeWrite()
-{
-    m_machine.framing = framing();
-    apply(m_machine.writeTimeout(received(), echoKnown()));
-}
-
-void TestWindow::onLineLost()
-{
-    apply(m_machine.lineLost());
 }
 
 void TestWindow::Show_AI_Data()
@@ -223,9 +196,7 @@ void TestWindow::DO_SHOW_Click(int index)
 // Caption i of a panel's rows, named on from firstCaption.
 static QLabel *rowCaption(QGroupBox *frame, const QString &text, const QString &name, int number)
 {
-    auto *caption = new QLabel(text, frame);
-    caption->setObjectName(QStringLiteral("%1_%2").arg(name).arg(number));
-    return caption;
+    return named(new QLabel(text, frame), QStringLiteral("%1_%2").arg(name).arg(number));
 }
 
 void TestWindow::addAnalogRows(QGroupBox *frame, const QStringList &texts, int count, const QString &captionName,
@@ -234,8 +205,7 @@ void TestWindow::addAnalogRows(QGroupBox *frame, const QStringList &texts, int c
     QVector<QLabel *> added;
     for (int i = 0; i < count; ++i) {
         added.append(rowCaption(frame, texts.value(i), captionName, firstCaption + i));
-        auto *value = new QLabel(frame);
-        value->setObjectName(QStringLiteral("AI_SHOW_%1").arg(i));
+        auto *value = named(new QLabel(frame), QStringLiteral("AI_SHOW_%1").arg(i));
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value->setFrameStyle(QFrame::Box | QFrame::Plain);
         value->setStyleSheet(QStringLiteral("background-color: #000000; color: #FFFFFF; border: 1px solid #808080;"));
@@ -253,8 +223,7 @@ void TestWindow::addAnalogRows(QGroupBox *frame, const QStringList &texts, int c
 template <typename Label>
 static Label *rowIndicator(QGroupBox *frame, const QString &name, int i, bool fill)
 {
-    auto *indicator = new Label(frame);
-    indicator->setObjectName(QStringLiteral("%1_%2").arg(name).arg(i));
+    auto *indicator = named(new Label(frame), QStringLiteral("%1_%2").arg(name).arg(i));
     indicator->setAlignment(Qt::AlignCenter);
     if (fill)
         indicator->setAutoFillBackground(true);

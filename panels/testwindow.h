@@ -40,7 +40,7 @@ public:
     TestWindow(const ModelRow &model, int widthTwips, QWidget *parent = nullptr);
 
     const ModelRow &model() const { return m_model; }
-    bool acquiring(int cycle) const;
+    bool acquiring(int cycle) const { return m_machine.acquiring(cycle); }
 
     // 0: nothing to resume; n: read cycle n-1 is suspended for a write.
     int ResumeAcquisition = 0;
@@ -80,14 +80,22 @@ protected:
                       const QString &buttonName, int addressIndex, WindowTimer *overtime,
                       std::function<QByteArray(std::uint8_t)> request, int buttonTop = 840, int buttonHeight = 495);
 
-    void startStop(int cycle);
+    void startStop(int cycle) { apply(m_machine.click(cycle)); }
     void acquisitionTick(int cycle);
-    void judgeRead(int cycle);
+    void judgeRead(int cycle)
+    {
+        m_machine.framing = framing();
+        apply(m_machine.readTimeout(cycle, received(), echoKnown()));
+    }
     void validate();
-    void judgeWrite();
+    void judgeWrite()
+    {
+        m_machine.framing = framing();
+        apply(m_machine.writeTimeout(received(), echoKnown()));
+    }
 
     void loadTimings() override;
-    void onLineLost() override;
+    void onLineLost() override { apply(m_machine.lineLost()); }
 
     // The panels' rows, one builder per kind, which every window with such a panel uses: per
     // text a caption (captionName_<firstCaption + i>, appended to captions), then its value label

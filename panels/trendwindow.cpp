@@ -1,6 +1,7 @@
 #include "trendwindow.h"
 
 #include "prompt.h"
+#include "widgets.h"
 #include "windowvalues.h"
 
 #include <QCategoryAxis>
@@ -24,22 +25,16 @@
 
 #include <cmath>
 
-static TrendWindow::AskPath &askPathSlot()
-{
-    static TrendWindow::AskPath ask;
-    return ask;
-}
+static TrendWindow::AskPath g_askPath;
 
 void TrendWindow::setAskPath(AskPath ask)
 {
-    askPathSlot() = std::move(ask);
+    g_askPath = std::move(ask);
 }
 
 static QString askPath(QWidget *parent, const QString &title, const QString &filter)
 {
-    if (askPathSlot())
-        return askPathSlot()(parent, title, filter);
-    return QFileDialog::getSaveFileName(parent, title, QString(), filter);
+    return g_askPath ? g_askPath(parent, title, filter) : QFileDialog::getSaveFileName(parent, title, QString(), filter);
 }
 
 // The path with the suffix added when the name typed has none ("trend" -> "trend.csv").
@@ -76,22 +71,15 @@ TrendWindow::TrendWindow(const Trend *trend, WindowValues *values, const QString
     setWindowTitle(QStringLiteral("Trend - %1").arg(caption));
     resize(900, 520);
 
-    spanBox = new QComboBox(this);
-    spanBox->setObjectName(QStringLiteral("spanBox"));
+    spanBox = named(new QComboBox(this), QStringLiteral("spanBox"));
     spanBox->addItems(spanTexts());
-    pauseButton = new QPushButton(QStringLiteral("Pause"), this);
-    pauseButton->setObjectName(QStringLiteral("pauseButton"));
-    savePngButton = new QPushButton(QStringLiteral("Save PNG…"), this);
-    savePngButton->setObjectName(QStringLiteral("savePngButton"));
-    saveCsvButton = new QPushButton(QStringLiteral("Save CSV…"), this);
-    saveCsvButton->setObjectName(QStringLiteral("saveCsvButton"));
-    logButton = new QPushButton(QStringLiteral("Log values…"), this);
-    logButton->setObjectName(QStringLiteral("logButton"));
-    cursorLabel = new QLabel(this);
-    cursorLabel->setObjectName(QStringLiteral("cursorLabel"));
+    pauseButton = named(new QPushButton(QStringLiteral("Pause"), this), QStringLiteral("pauseButton"));
+    savePngButton = named(new QPushButton(QStringLiteral("Save PNG…"), this), QStringLiteral("savePngButton"));
+    saveCsvButton = named(new QPushButton(QStringLiteral("Save CSV…"), this), QStringLiteral("saveCsvButton"));
+    logButton = named(new QPushButton(QStringLiteral("Log values…"), this), QStringLiteral("logButton"));
+    cursorLabel = named(new QLabel(this), QStringLiteral("cursorLabel"));
     cursorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    logLabel = new QLabel(this);
-    logLabel->setObjectName(QStringLiteral("logLabel"));
+    logLabel = named(new QLabel(this), QStringLiteral("logLabel"));
 
     buildChart(conversion);
 
@@ -116,8 +104,7 @@ TrendWindow::TrendWindow(const Trend *trend, WindowValues *values, const QString
 
     // One draw a second whatever the poll rate: a draw of the chart costs about as much as two
     // exchanges of the window, so drawing more often would cost the window more than its poll.
-    refreshTimer = new QTimer(this);
-    refreshTimer->setObjectName(QStringLiteral("refreshTimer"));
+    refreshTimer = named(new QTimer(this), QStringLiteral("refreshTimer"));
     refreshTimer->setInterval(1000);
     connect(refreshTimer, &QTimer::timeout, this, &TrendWindow::refresh);
     refreshTimer->start();
@@ -135,8 +122,7 @@ void TrendWindow::buildChart(Conversion conversion)
     m_analogAxis = new QValueAxis;
     m_analogAxis->setTitleText(conversionUnit(conversion));
     m_chart->addAxis(m_analogAxis, Qt::AlignLeft);
-    chartView = new QChartView(m_chart, this);
-    chartView->setObjectName(QStringLiteral("chartView"));
+    chartView = named(new QChartView(m_chart, this), QStringLiteral("chartView"));
     chartView->setRenderHint(QPainter::Antialiasing, false);
     chartView->viewport()->setMouseTracking(true);
     chartView->viewport()->installEventFilter(this);

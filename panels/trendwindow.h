@@ -43,7 +43,6 @@ public:
     // at most (KV5530ADAM's inputs), then again.
     static QColor seriesColour(int i);
     qint64 spanMs() const;
-    bool paused() const { return m_paused; }
     // Draws the trend up to its newest value (or where it was paused).
     void refresh();
     // The cursor at a time: its line, and the time and every channel's value in cursorLabel.

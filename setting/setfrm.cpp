@@ -83,17 +83,6 @@ WindowTimer *SetFrm::cycleTimer(TimerRef ref) const
                                                : TM_Overtime_B;
 }
 
-void SetFrm::onPortClosed()
-{
-    // A port the technician closed must not be reopened by the next scan step.
-    apply(m_scan.portClosed());
-}
-
-void SetFrm::onLineLost()
-{
-    apply(m_scan.lineLost());
-}
-
 // Sets a box to a text of its list, keeping its list position in step with the text.
 static void showListText(QComboBox *box, const QString &text)
 {

@@ -33,8 +33,9 @@ public:
 
 protected:
     void loadPanels() override;
-    void onLineLost() override;
-    void onPortClosed() override;
+    void onLineLost() override { apply(m_scan.lineLost()); }
+    // A port the technician closed must not be reopened by the next scan step.
+    void onPortClosed() override { apply(m_scan.portClosed()); }
 
     WindowTimer *cycleTimer(TimerRef ref) const override;
     QPushButton *cycleButton(int) const override { return Command_OK1; }

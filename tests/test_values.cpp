@@ -115,7 +115,7 @@ private slots:
             ValueLog log(path, [&](const QString &) { ++failures; }, headerBytes + 3 * lineBytes, 3);
             for (int i = 0; i < 4; ++i) {
                 row.raw = std::uint16_t(i);
-                log.write(row);
+                log.write({row});
             }
         }
         QCOMPARE(rawColumn(path), (QStringList{"header", "3"}));
@@ -125,7 +125,7 @@ private slots:
             ValueLog log(path, [&](const QString &) { ++failures; }, headerBytes + 3 * lineBytes, 3);
             for (int i = 4; i < 12; ++i) {
                 row.raw = std::uint16_t(i);
-                log.write(row);
+                log.write({row});
             }
         }
         // Three files kept: 0-2 went at the third rotation.
@@ -213,7 +213,7 @@ private slots:
         ValueLog valueLog(path, tell);
         TrafficLogFile trafficLog(path, tell);
         write = [&](qint64 ms) {
-            values ? valueLog.write(ValueRow{ms, QStringLiteral("KV5510ADAM"), 1, QStringLiteral("DI_01"), 1.0, {}, 1, QStringLiteral("ON"), true, {}})
+            values ? valueLog.write({ValueRow{ms, QStringLiteral("KV5510ADAM"), 1, QStringLiteral("DI_01"), 1.0, {}, 1, QStringLiteral("ON"), true, {}}})
                    : trafficLog.write(QStringLiteral("KV5510ADAM"), TrafficRow{.wallMs = ms});
         };
         char buffer[4096];

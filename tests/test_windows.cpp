@@ -304,6 +304,7 @@ private slots:
         } else if (analogOutput) {
             // Arrows step 1, the track 1000; a drag shows only when the thumb is let go.
             auto *slider = child<QScrollBar>(w, QStringLiteral("HScroll1"));
+            QCOMPARE(slider->geometry(), QRect(twips(240), twips(2040), twips(2775), twips(300)));
             slider->setSliderDown(true);
             slider->setSliderPosition(16500);
             QCOMPARE(child<QLabel>(w, "Label_I")->text(), QStringLiteral("0.00"));
@@ -903,6 +904,8 @@ private slots:
         QCOMPARE(double(reply.sinceFirstNs - request.sinceFirstNs) / 1e6, reply.responseMs);
         QVERIFY2(qAbs(double(reply.wallMs - request.wallMs) - reply.responseMs) <= 2 && qAbs(values[0].wallMs - reply.wallMs) <= 2,
                  qPrintable(QStringLiteral("%1 %2 %3 %4").arg(request.wallMs).arg(reply.wallMs).arg(reply.responseMs).arg(values[0].wallMs)));
+        simLine(w)->fail(); // a lost line stops the acquisition
+        QCOMPARE(w->Command_OK1->text(), QStringLiteral("Acquisition"));
     }
 
     // A window's line knows its echo where sys/COMn.echo says so or where it learned it (l) on that
