@@ -27,6 +27,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "spawn.h"
+
 namespace {
 
 std::string cliPath = KV_CLI_PATH;
@@ -34,34 +36,6 @@ std::string cliPath = KV_CLI_PATH;
 double cpuMs(const rusage &r)
 {
     return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e3 + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e3;
-}
-
-double nowMs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
-}
-
-// Starts a program with stdout to outPath (stderr to /dev/null) in folder dir.
-pid_t spawn(const std::vector<std::string> &args, const std::string &dir, const std::string &outPath)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(127);
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(out, 1);
-        dup2(null, 2);
-        std::vector<char *> argv;
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
 }
 
 int reap(pid_t pid, rusage *usage)

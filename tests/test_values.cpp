@@ -106,7 +106,7 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("values.csv"));
         const mode_t umask = ::umask(022);
         ValueRow row{kNoon, QStringLiteral("KV1730ADAM"), 1, QStringLiteral("AI_1"), 10.0, QStringLiteral("mA"), 2048,
-                     QStringLiteral("10.00mA"), false};
+                     QStringLiteral("10.00mA"), false, {}};
         const qint64 lineBytes = valueCsvLine(row).toUtf8().size() + 1;
         const qint64 headerBytes = kValueCsvHeader.size() + 1;
         int failures = 0;
@@ -154,7 +154,7 @@ private slots:
         QStringList told;
         ValueLog log(path, [&](const QString &message) { told << message; });
         ValueRow row{kNoon, QStringLiteral("KV1730ADAM"), 1, QStringLiteral("AI_1"), 10.0, QStringLiteral("mA"), 0,
-                     QStringLiteral("10.00mA"), false};
+                     QStringLiteral("10.00mA"), false, {}};
         const auto write = [&](int first, int n) {
             QVector<ValueRow> rows(n, row);
             for (int i = 0; i < n; ++i)
