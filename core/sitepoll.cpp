@@ -62,8 +62,12 @@ std::optional<SiteRequest> SitePoll::step(int module) const
     const QVector<AcquisitionCycle::Read> reads = modelReads(row);
     if (m_step < reads.size())
         return request(module, SiteRequest::Read, readRequest(address, reads[m_step].function, reads[m_step].start, reads[m_step].count), m_step);
+    // The outputs change only when written (or by another master, or a module's restart): read
+    // back after a write and every kReadBackRounds rounds, so a round stays short and an input's
+    // change is seen sooner; every round where that is all the module has to read.
+    const bool readBack = hasOutputs(row) && s.readBack
+                          && (reads.isEmpty() || s.readBackDue || (m_round + module) % kReadBackRounds == 0);
     // A module with nothing else to read has its parameters read, so its health stays current.
-    const bool readBack = hasOutputs(row) && s.readBack;
     if (reads.isEmpty() && !readBack && m_step == 0)
         return request(module, SiteRequest::Parameters, parameterReadRequest(address));
     if (m_step > reads.size() || !readBack)
@@ -161,6 +165,7 @@ void SitePoll::took(int module, const SiteRequest &r, const Exchange &judged, qi
     const SiteModule &m = m_site.modules[module];
     const ModelRow &row = modelOf(m);
     if (r.kind == SiteRequest::Write) {
+        s.readBackDue = true;
         if (judged.accepted()) {
             s.outputs = s.wanted;
             s.analogOutput = s.analogWanted;
@@ -172,6 +177,8 @@ void SitePoll::took(int module, const SiteRequest &r, const Exchange &judged, qi
     }
     if (r.kind == SiteRequest::ReadBack && judged.verdict.refusal == Refusal::Exception && judged.verdict.exceptionCode == 1)
         s.readBack = false;
+    if (r.kind == SiteRequest::ReadBack && judged.accepted())
+        s.readBackDue = false;
     if (!judged.accepted())
         return;
     if (r.kind == SiteRequest::Parameters) {

@@ -4,6 +4,7 @@
 // at another setting than the line's is flagged. Then rounds of each module's reads and the
 // read-back of its outputs; the outputs the user sets are written before the next read. A module
 // that does not answer is asked every 2nd, 4th, 8th, then 16th round until it answers again.
+// Outputs are read back after a write and every 4th round.
 // No port, timer or widget here: korvant-cli's site poll and the site window drive the same one.
 #pragma once
 
@@ -40,6 +41,7 @@ struct SiteModuleState {
     int heardModel = 0; // register 102
     int heardCode = 0;  // register 101
     bool readBack = true; // false once it answered the read-back with exception 1
+    bool readBackDue = true; // written (or never read back) since its last read-back
     SiteHealth health = SiteHealth::Unknown;
     int ok = 0, late = 0, noReply = 0, errors = 0;
     double lastMs = -1, totalMs = 0; // response times of the replies that came
@@ -57,6 +59,8 @@ struct SiteModuleState {
 
 // The longest a module is left unasked: every 16th round.
 constexpr int kSiteBackOffRounds = 16;
+// Outputs nobody wrote are read back every 4th round.
+constexpr int kReadBackRounds = 4;
 
 class SitePoll
 {
