@@ -4,14 +4,12 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QBackingStore>
 #include <QCoreApplication>
 #include <QPainter>
 #include <QPointer>
 #include <QPixmap>
 #include <QScrollBar>
 #include <QTextLayout>
-#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -93,7 +91,6 @@ void TextBox::setPlainText(const QString &text)
 
 void TextBox::syncPending(bool now)
 {
-    std::vector<TextBox *> drawn;
     for (const QPointer<TextBox> &box : std::exchange(g_pendingBoxes, {})) {
         if (!box)
             continue;
@@ -102,70 +99,11 @@ void TextBox::syncPending(bool now)
             continue;
         box->m_shown = box->m_text;
         box->adjustScrollBar();
-        // Each box by itself (repainting a parent leaves opaque children out), or drawn with the
-        // others of its window.
-        if (!now)
-            box->viewport()->update();
-        else if (box->showsPicture() && box->wholeInView())
-            drawn.push_back(box);
-        else
+        // Each box by itself: repainting a parent leaves opaque children out.
+        if (now)
             box->viewport()->repaint();
-    }
-    drawIntoWindows(drawn);
-}
-
-bool TextBox::showsPicture() const
-{
-    return !hasSelection() && verticalScrollBar()->value() == 0;
-}
-
-// Whether the viewport can be drawn into its window's backing store as it is: wholly in view, in
-// a window that shows a plain raster store, opaque, nothing over it.
-bool TextBox::wholeInView() const
-{
-    const QWidget *top = window();
-    const QWindow *handle = top->windowHandle();
-    if (!handle || !handle->isExposed() || handle->surfaceType() != QSurface::RasterSurface || !top->backingStore()
-        || top->testAttribute(Qt::WA_TranslucentBackground) || viewport()->nativeParentWidget() != top
-        || !viewport()->isVisible() || !viewport()->updatesEnabled())
-        return false;
-    for (const QWidget *w = viewport(); w; w = w->parentWidget())
-        if (w->graphicsEffect())
-            return false;
-    // A store not yet resized with its window is left to the repaint that resizes it.
-    return QRect(QPoint(), top->backingStore()->size())
-               .contains(QRect(viewport()->mapTo(top, QPoint()), viewport()->size()))
-        && viewport()->visibleRegion() == QRegion(viewport()->rect());
-}
-
-// Boxes wholly in view whose picture is what their viewport shows: drawn straight into their
-// window's backing store, one painter and one flush for all the boxes of a window, instead of a
-// paint event each through the widgets' repaint machinery.
-void TextBox::drawIntoWindows(const std::vector<TextBox *> &boxes)
-{
-    std::vector<bool> done(boxes.size());
-    for (std::size_t i = 0; i < boxes.size(); ++i) {
-        if (done[i])
-            continue;
-        QWidget *top = boxes[i]->window();
-        QBackingStore *store = top->backingStore();
-        QRegion region;
-        std::vector<std::pair<QPoint, TextBox *>> here;
-        for (std::size_t j = i; j < boxes.size(); ++j)
-            if (!done[j] && boxes[j]->window() == top) {
-                done[j] = true;
-                const QPoint at = boxes[j]->viewport()->mapTo(top, QPoint());
-                here.emplace_back(at, boxes[j]);
-                region += QRect(at, boxes[j]->viewport()->size());
-            }
-        store->beginPaint(region);
-        {
-            QPainter p(store->paintDevice());
-            for (const auto &[at, box] : here)
-                p.drawPixmap(at, box->picture(const_cast<Laid &>(box->laid())));
-        }
-        store->endPaint();
-        store->flush(region, top->windowHandle());
+        else
+            box->viewport()->update();
     }
 }
 
@@ -262,7 +200,8 @@ void TextBox::paintEvent(QPaintEvent *event)
 {
     Laid &l = const_cast<Laid &>(laid());
     QPainter p(viewport());
-    if (showsPicture())
+    // The text in view from its top, unselected: the picture kept with its layout.
+    if (!hasSelection() && verticalScrollBar()->value() == 0)
         p.drawPixmap(0, 0, picture(l));
     else
         drawText(p, l, event->rect());

@@ -75,9 +75,6 @@ private:
     QRect characterRect(int offset);
     void drawText(QPainter &p, const Laid &l, const QRect &rect);
     const QPixmap &picture(Laid &l);
-    bool showsPicture() const;
-    bool wholeInView() const;
-    static void drawIntoWindows(const std::vector<TextBox *> &boxes);
     void selectionChanged();
 
     QString m_text;
