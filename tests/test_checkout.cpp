@@ -12,6 +12,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include <sys/resource.h>
+
 namespace {
 
 SiteModule module(int address, const char *model, QMap<QString, QString> tags = {})
@@ -194,7 +196,9 @@ private slots:
         QCOMPARE(error, path + ": a journal is there already");
         QVERIFY(appendResult(path, record(1, Verdict::Fail, "wired to DI_2, \"swap\"\nat X1"), &error));
         QVERIFY(appendResult(path, record(2), &error));
-        QVERIFY(appendResult(path, record(1, Verdict::NotTested), &error));
+        CheckRecord again = record(1, Verdict::NotTested);
+        again.reason = "the pump is out for repair";
+        QVERIFY(appendResult(path, again, &error));
         const std::optional<CheckJournal> j = readJournal(path, &error);
         QVERIFY2(j, qPrintable(error));
         QCOMPARE(j->site.modules[0].channelTags.value("DI_03"), QStringLiteral("pump 2"));
@@ -208,7 +212,7 @@ private slots:
                               checkKindText(first.kind), first.tag, verdictText(first.verdict), first.values, first.comment}),
                  QStringList({"1772366401250", "3", "KV5510ADAM", "DI_1", "digital input", "tag <1>", "Fail",
                               "on 12:00:01, off 12:00:02", "wired to DI_2, \"swap\"\nat X1"}));
-        QCOMPARE(j->result(3, "DI_1")->verdict, Verdict::NotTested);
+        QCOMPARE(j->result(3, "DI_1")->reason, "the pump is out for repair");
         QCOMPARE(j->result(3, "DI_2")->verdict, Verdict::Pass);
         QCOMPARE(j->result(4, "DI_2"), nullptr);
     }
@@ -223,7 +227,9 @@ private slots:
         QTest::addColumn<QString>("channels");
         QTest::newRow("last, cut off") << 4 << QByteArray("{\"time\":\"2026-") << "line 4 is damaged and was skipped (cut off by a power cut?)" << "DI_1 DI_2";
         QTest::newRow("last, unknown verdict") << 4 << QByteArray("{\"verdict\":\"Maybe\"}") << "line 4 is damaged and was skipped (cut off by a power cut?)" << "DI_1 DI_2";
-        QTest::newRow("middle") << 3 << QByteArray("\"DI_2\"") << "line 3 is damaged and was skipped" << "DI_1 DI_3";
+        QTest::newRow("middle, no time")
+            << 3 << QByteArray(R"({"time":"noon","address":3,"channel":"DI_2","kind":"digital input","verdict":"Pass"})")
+            << "line 3 is damaged and was skipped" << "DI_1 DI_3";
     }
     void damagedLineSkipped()
     {
@@ -279,6 +285,7 @@ private slots:
         QCOMPARE(error, dir.filePath("none.jsonl") + ": no such file");
     }
 
+    // A disk that fills up halfway through a line leaves the journal as it was.
     void fullDiskAndVanishedFolderRefused()
     {
         QString error;
@@ -286,6 +293,17 @@ private slots:
         QCOMPARE(error, "/dev/full: the result could not be written to the disk: No space left on device");
         QTemporaryDir dir;
         const QString path = dir.filePath("site/j.jsonl");
+        QVERIFY(startJournal(dir.filePath("j"), head(), &error));
+        const QByteArray before = fileText(dir.filePath("j"));
+        rlimit limit{}, small{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        small = {rlim_t(before.size() + 10), limit.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool written = appendResult(dir.filePath("j"), record(1), &error);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        QVERIFY(!written);
+        QCOMPARE(fileText(dir.filePath("j")), before);
         QVERIFY(!startJournal(path, head(), &error));
         QVERIFY2(error.startsWith(path + ": "), qPrintable(error));
         QVERIFY(QDir(dir.path()).mkdir("site"));
