@@ -313,13 +313,16 @@ private slots:
         j.site.modules[0].channelTags["RY_01"] = "valve <&> \"A\"";
         j.records = {record(1, Verdict::Fail, "loose <wire>"), record(2), record(3, Verdict::NotTested)};
         j.records[2].reason = "no air";
+        j.records[2].wallMs += 3600000;
+        j.site.modules[1].code = 5;
         const QString html = checkoutReportHtml(j);
-        for (const char *text : {"<td>Technician</td><td>A. Técnico</td>", "<td>Dates</td><td>2026-03-01 12:00 to 2026-03-01 12:00</td>",
-                                 "<td>Port and line</td><td>COM3 at 9600,Even,8,1</td>", "<td>KV1720ADAM</td><td>4</td><td>2 (9600,None,8,1)</td>",
+        for (const char *text : {"<td>Technician</td><td>A. Técnico</td>", "<td>Dates</td><td>2026-03-01 12:00 to 2026-03-01 13:00</td>",
+                                 "<td>Port and line</td><td>COM3 at 9600,Even,8,1</td>", "<td>KV1720ADAM</td><td>4</td><td>5 (4800,Even,8,1)</td>",
                                  "<p>13 channels: 1 passed, 1 failed, 1 not tested, 10 untested.</p>", "<td>tag &lt;1&gt;</td>",
                                  "<td>valve &lt;&amp;&gt; &quot;A&quot;</td>", "<th>Witness</th>"})
             QVERIFY2(html.contains(QString::fromUtf8(text)), text);
         QVERIFY(!html.contains("<wire>") && !html.contains("<1>"));
+        QCOMPARE(html.count("<td>on 12:00:01, off 12:00:02</td>"), 5); // two in the summary
         const qsizetype failures = html.indexOf("<h3>Failures</h3>"), untested = html.indexOf("<h3>Not tested and untested</h3>");
         QVERIFY(failures > 0 && failures < html.indexOf("loose &lt;wire&gt;") && html.indexOf("loose &lt;wire&gt;") < untested);
         QVERIFY(untested < html.indexOf("<td>no air</td>") && html.indexOf("<td>RY_01</td>") < html.indexOf("<h2>KV5510ADAM at address 3</h2>"));
@@ -327,7 +330,7 @@ private slots:
         QCOMPARE(csv.size(), 15);
         QCOMPARE(csv.mid(0, 2), QStringList({"address,model,module_tag,channel,tag,test,verdict,values,time,comment,reason",
                                              "3,KV5510ADAM,,DI_01,tag <1>,digital input,Fail,\"on 12:00:01, off 12:00:02\",2026-03-01T12:00:01.250+00:00,loose <wire>,"}));
-        QCOMPARE(csv.mid(3, 1), QStringList("3,KV5510ADAM,,DI_03,tag <3>,digital input,Not tested,\"on 12:00:01, off 12:00:02\",2026-03-01T12:00:03.250+00:00,,no air"));
+        QCOMPARE(csv.mid(3, 1), QStringList("3,KV5510ADAM,,DI_03,tag <3>,digital input,Not tested,\"on 12:00:01, off 12:00:02\",2026-03-01T13:00:03.250+00:00,,no air"));
         QCOMPARE(csv.mid(9, 1), QStringList("3,KV5510ADAM,,RY_01,\"valve <&> \"\"A\"\"\",output,Untested,,,,"));
         QCOMPARE(csv[13], "4,KV1720ADAM,,AO,,\"analog output 4, 12, 20 mA ± 0.1\",Untested,,,,");
     }
