@@ -233,9 +233,9 @@ private slots:
         const QString path = dir.filePath("site/j.jsonl");
         QVERIFY(startJournal(dir.filePath("j"), head(), &error));
         const QByteArray before = fileText(dir.filePath("j"));
-        rlimit limit{}, small{};
+        rlimit limit{};
         getrlimit(RLIMIT_FSIZE, &limit);
-        small = {rlim_t(before.size() + 10), limit.rlim_max};
+        const rlimit small{rlim_t(before.size() + 10), limit.rlim_max};
         std::signal(SIGXFSZ, SIG_IGN);
         setrlimit(RLIMIT_FSIZE, &small);
         const bool written = appendResult(dir.filePath("j"), record(1), &error);
@@ -292,19 +292,14 @@ private slots:
         QProcess child;
         child.start(QCoreApplication::applicationFilePath(), {"--append-child", path});
         QVERIFY(child.waitForStarted());
-        int announced = 0;
         QByteArray out;
-        while (announced < 40 && child.state() == QProcess::Running) {
-            child.waitForReadyRead(10000);
+        while (out.count('\n') < 40 && child.waitForReadyRead(10000))
             out += child.readAllStandardOutput();
-            announced = out.count('\n');
-        }
-        QVERIFY2(announced >= 40, child.readAllStandardError().constData());
+        QVERIFY2(out.count('\n') >= 40, child.readAllStandardError().constData());
         ::kill(pid_t(child.processId()), SIGKILL);
         QVERIFY(child.waitForFinished(10000));
-        out += child.readAllStandardOutput();
-        const QList<QByteArray> said = out.trimmed().split('\n');
-        announced = said.last().mid(8).toInt();
+        const QList<QByteArray> said = (out + child.readAllStandardOutput()).trimmed().split('\n');
+        const int announced = said.last().mid(8).toInt();
         QCOMPARE(said.last(), "decided " + QByteArray::number(announced));
         const std::optional<CheckJournal> j = readJournal(path, &error);
         QVERIFY2(j, qPrintable(error));
