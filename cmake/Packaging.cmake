@@ -5,7 +5,7 @@
 # gives every user a writable working folder seeded from them.
 include(GNUInstallDirs)
 
-install(TARGETS korvant-debug korvant-sim korvant-cli
+install(TARGETS korvant-debug korvant-sim korvant-cli korvant-report
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/packaging/korvant-launcher
   DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -61,7 +61,8 @@ set(KORVANT_MAN_PAGES)
 foreach(entry
     "korvant-debug|test KV remote I/O modules and set their parameters (the desktop tool)"
     "korvant-cli|find, read, write, poll and set KV remote I/O modules from a shell"
-    "korvant-sim|simulated KV remote I/O modules on a pseudo-terminal or a TCP port")
+    "korvant-sim|simulated KV remote I/O modules on a pseudo-terminal or a TCP port"
+    "korvant-report|a checkout journal's report as PDF, HTML and CSV, without a display")
   if(NOT KORVANT_HELP2MAN)
     break()
   endif()
