@@ -17,7 +17,33 @@ bool onlyParityDiffers(int a, int b)
 {
     return a != b && a != 0 && b != 0 && baudForCode(a) == baudForCode(b);
 }
+
+// What came from a gateway as the RTU frames the rules below read: each whole MBAP frame its
+// unit's frame with a CRC, a gateway's own exception (0x0A path unavailable, 0x0B no answer)
+// dropped, since it says nobody is there (nobody: so it said of unit); what makes no frame stays
+// as it came.
+QByteArray unitFramesOf(QByteArray wire, int unit, bool &nobody)
+{
+    QByteArray rtu;
+    for (int n; (n = mbapFrameLength(wire)) > 0 && wire.size() >= n; wire.remove(0, n)) {
+        const QByteArray frame = mbapToRtu(wire.left(n));
+        if (frame.isEmpty())
+            break;
+        const bool gatewaySays = frame.size() == 5 && (std::uint8_t(frame[1]) & 0x80) && (frame[2] == 0x0A || frame[2] == 0x0B);
+        if (!gatewaySays)
+            rtu += frame;
+        nobody = nobody || (gatewaySays && std::uint8_t(frame[0]) == unit);
+    }
+    return rtu + wire;
+}
 } // namespace
+
+QString sweepNote(const FinderOptions &options)
+{
+    return options.gateway() ? QStringLiteral("Behind a Modbus TCP gateway there are no line settings to try: "
+                                              "the unit ids are asked once.")
+                             : QString();
+}
 
 Heard hearBroadcast(const QByteArray &received)
 {
@@ -58,7 +84,7 @@ BusFinder::BusFinder(FinderOptions options) : m_options(std::move(options))
 
 QList<int> BusFinder::settings() const
 {
-    return m_options.lineCarriesSettings ? m_options.codes : QList<int>{0};
+    return m_options.lineCarriesSettings && !m_options.gateway() ? m_options.codes : QList<int>{0};
 }
 
 qint64 BusFinder::timeoutUs(int code) const
@@ -73,6 +99,10 @@ BusFinder::Next BusFinder::start(qint64 nowUs)
 {
     *this = BusFinder(m_options);
     m_started = true;
+    if (m_options.gateway()) {
+        m_phase = Phase::Sweep;
+        m_heard = {0};
+    }
     return openNext(nowUs);
 }
 
@@ -120,6 +150,7 @@ BusFinder::Next BusFinder::send(const QByteArray &frame, qint64 nowUs, bool agai
     m_again += again ? 1 : 0;
     m_reasking = again;
     m_waitUs = timeoutUs(code()) * (again ? 4 : 1);
+    m_wire.clear();
     m_received.clear();
     m_lastByteUs = -1;
     m_listening = false;
@@ -133,8 +164,10 @@ BusFinder::Next BusFinder::judged(const QByteArray &received, qint64 lastByteUs,
     if (m_phase == Phase::Done || !m_started)
         return {};
     if (!m_listening)
-        m_received.clear();
-    m_received += received;
+        m_wire.clear();
+    m_wire += received;
+    bool nobody = false;
+    m_received = m_options.gateway() ? unitFramesOf(m_wire, std::uint8_t(m_request[0]), nobody) : m_wire;
     if (lastByteUs >= 0 && !received.isEmpty())
         m_lastByteUs = lastByteUs;
     // A probe asked again hears out its whole wait, and so does one that heard only earlier
@@ -145,7 +178,8 @@ BusFinder::Next BusFinder::judged(const QByteArray &received, qint64 lastByteUs,
     qint64 untilUs = m_reasking || !ownHeard ? m_sentAtUs + m_waitUs : -1;
     if (m_lastByteUs >= 0 && !parameterReplyComplete(m_received.mid(lateBytes(m_received))))
         untilUs = qMax(untilUs, m_lastByteUs + replyUs);
-    m_listening = untilUs > nowUs;
+    // The gateway's word that nobody answers at the unit asked: nothing more to wait for.
+    m_listening = untilUs > nowUs && !nobody;
     if (m_listening)
         return {.kind = Next::Listen, .code = code(), .deadlineUs = untilUs};
     return settle(m_received, m_lastByteUs, nowUs);
@@ -288,7 +322,7 @@ BusFinder::Next BusFinder::nextProbe(qint64 nowUs)
     }
     // Bytes at this setting's broadcast that the modules found do not explain: asked again too.
     const qsizetype i = settings().indexOf(code());
-    if (i >= 0 && m_broadcast[i] == Heard::Garbled && m_foundAt.value(code()) < 2 && !m_reasked.contains(0)) {
+    if (m_broadcast.value(i) == Heard::Garbled && m_foundAt.value(code()) < 2 && !m_reasked.contains(0)) {
         m_reasked.append(0);
         return send(parameterReadRequest(), nowUs, true);
     }
@@ -413,7 +447,8 @@ int BusFinder::modulesFound() const
 
 int BusFinder::probesPlanned() const
 {
-    return int(settings().size() + m_heard.size() * (m_options.to - m_options.from + 1)) + m_again;
+    const qsizetype broadcasts = m_options.gateway() ? 0 : settings().size();
+    return int(broadcasts + m_heard.size() * (m_options.to - m_options.from + 1)) + m_again;
 }
 
 qint64 BusFinder::timeLeftUs() const

@@ -597,7 +597,7 @@ private slots:
     }
 
     // korvant-cli behind a gateway: each request its own transaction; a unit nobody has is the
-    // gateway's exception 0x0B, or silence with --gateway-silent.
+    // gateway's exception 0x0B, or silence with --gateway-silent; find sweeps the unit ids.
     void modulesBehindAGateway()
     {
         SimProcess gateway, silent;
@@ -609,8 +609,12 @@ private slots:
         QVERIFY2(r.status == 5 && r.out.contains(R"("exception":{"code":11,"name":"target failed to respond"})"), qPrintable(r.out));
         r = runCli(silent, {"read", "5510", "--port", quiet, "--address", "9", "--retries", "0", "--timeout", "300"});
         QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
-        QCOMPARE(runCli(silent, {"find", "--port", quiet}).err,
-                 "korvant-cli: find sweeps an RS-485 line; behind a Modbus TCP gateway, survey asks each unit id\n");
+        // find asks each unit id once: the codes ticked are not tried.
+        r = runCli(gateway, {"find", "--port", target, "--to", "6", "--codes", "1"});
+        QVERIFY2(r.status == 0 && r.out.startsWith("address 3  code 2  baud 9600  parity None  model KV5510ADAM  response ") && r.out.count('\n') == 1
+                     && r.err == "korvant-cli: Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.\n",
+                 qPrintable(r.out + r.err));
+        QCOMPARE(runCli(silent, {"find", "--port", quiet, "--from", "8", "--to", "9", "--quiet"}).status, 4);
     }
 
     // A module window behind a gateway: its frames as they went over the wire, header included,
