@@ -13,6 +13,8 @@
 #include "conversions.h"
 #include "digitalwindow.h"
 #include "modbus.h"
+#include "portsdialog.h"
+#include "prompt.h"
 #include "setfrm.h"
 #include "trafficlog.h"
 
@@ -617,14 +619,24 @@ private slots:
         QCOMPARE(runCli(silent, {"find", "--port", quiet, "--from", "8", "--to", "9", "--quiet"}).status, 4);
     }
 
-    // A module window behind a gateway: its frames as they went over the wire, header included,
-    // in its boxes and its traffic rows.
+    // A module window behind a gateway, COM2 mapped to it in the ports dialog over a device
+    // server's target: its frames as they went over the wire, header included, in its boxes and
+    // its traffic rows.
     void windowsBehindAGateway()
     {
         SimProcess gateway;
         const QString target = gateway.startTcp({"--module", "5510:1", "--inputs", "0x05"}, "--mbap");
-        TcpEnvironment env(target);
+        TcpEnvironment env(QStringLiteral("tcp://192.0.2.7:4001"));
         auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
+        QStringList asked;
+        setAskSink([&](const QString &text) { asked << text; return true; });
+        const auto restore = qScopeGuard([] { setAskSink({}); });
+        PortsDialog *dialog = openPortsDialog(w.get(), 2);
+        QTest::keyClicks(dialog->Text_Target, "  " + target);
+        QTest::mouseClick(dialog->Command_UseTarget, Qt::LeftButton);
+        QCOMPARE(env.readSys(QStringLiteral("COM2")), target.toLatin1() + '\n');
+        QCOMPARE(asked, QStringList{"./sys/COM2 stands for tcp://192.0.2.7:4001.\nMake it stand for " + target + '?'});
+        QCOMPARE(dialog->Command_UseTarget->text() + ' ' + dialog->Label_Com->text(), "Use target as COM2 COM2: " + target);
         QVERIFY(openPort(w.get()));
         QTest::mouseClick(child<QPushButton>(w.get(), QStringLiteral("Command_OK1")), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("00 02 00 00 00 04 01 02 01 05 "), kWaitMs);
