@@ -170,7 +170,7 @@ std::optional<Fault> readSiteObject(const QJsonObject &o, Site &site)
     if (auto f = text(o, QString(), "port", true, site.port))
         return f;
     if (!isSitePort(site.port))
-        return Fault{"port", QStringLiteral("\"%1\" is not a port (COMn, a device path or tcp://HOST:PORT)").arg(site.port)};
+        return Fault{"port", QStringLiteral("\"%1\" is not a port (COMn, a device path, tcp://HOST:PORT or mbap://HOST[:PORT])").arg(site.port)};
     if (auto f = number(o, QString(), "code", kFirstCode, kLastCode, QStringLiteral("a setting code"), site.code))
         return f;
     const QJsonValue modules = o.value(QLatin1String("modules"));
@@ -197,7 +197,8 @@ std::optional<Fault> readSiteObject(const QJsonObject &o, Site &site)
 bool isSitePort(const QString &port)
 {
     static const QRegularExpression com(QStringLiteral("^COM[1-9][0-9]*$"));
-    return com.match(port).hasMatch() || port.startsWith('/') || port.startsWith(QLatin1String("tcp://"));
+    return com.match(port).hasMatch() || port.startsWith('/') || port.startsWith(QLatin1String("tcp://"))
+           || port.startsWith(QLatin1String("mbap://"));
 }
 
 std::optional<Site> parseSite(const QByteArray &text, QString *error)

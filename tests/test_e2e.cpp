@@ -603,7 +603,7 @@ private slots:
     void modulesBehindAGateway()
     {
         SimProcess gateway, silent;
-        const QString target = gateway.startTcp({"--module", "5510:3"}, "--mbap");
+        const QString target = gateway.startTcp({"--module", "5510:3", "--module", "5530:5:4"}, "--mbap");
         const QString quiet = silent.startTcp({"--gateway-silent"}, "--mbap");
         Run r = runCli(gateway, {"poll", "5510", "--port", target, "--address", "3", "--count", "2", "--period", "1"});
         QVERIFY2(r.status == 0 && r.err.contains("> 00 02 00 00 00 06 03 02 00 00 00 08\n< 00 02 00 00 00 04 03 02 01 00"), qPrintable(r.err));
@@ -613,10 +613,19 @@ private slots:
         QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
         // find asks each unit id once: the codes ticked are not tried.
         r = runCli(gateway, {"find", "--port", target, "--to", "6", "--codes", "1"});
-        QVERIFY2(r.status == 0 && r.out.startsWith("address 3  code 2  baud 9600  parity None  model KV5510ADAM  response ") && r.out.count('\n') == 1
+        QVERIFY2(r.status == 0 && r.out.remove(QRegularExpression("  response \\S+ ms")) == "address 3  code 2  baud 9600  parity None  model KV5510ADAM\n"
+                     "address 5  code 4  baud 38400  parity None  model KV5530ADAM\n"
                      && r.err == "korvant-cli: Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.\n",
                  qPrintable(r.out + r.err));
         QCOMPARE(runCli(silent, {"find", "--port", quiet, "--from", "8", "--to", "9", "--quiet"}).status, 4);
+        // site poll: the modules at the gateway's one setting, whatever code the site gives them (no note).
+        QFile site(gateway.dir.filePath("g.kvsite"));
+        QVERIFY(site.open(QIODevice::WriteOnly) && site.write(R"({"format": 1, "name": "G", "port": ")" + target.toUtf8() + R"(", "code": 2,
+            "modules": [{"address": 3, "model": "KV5510ADAM", "code": 2}, {"address": 5, "model": "KV5530ADAM", "code": 4}]})") > 0);
+        site.close();
+        r = runCli(gateway, {"site", "poll", "g.kvsite", "--count", "1", "--quiet"});
+        QVERIFY2(r.status == 0 && r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith("address 3  KV5510ADAM  code 2  OK T ms  DI_01 OFF")
+                     && r.out.contains("\naddress 5  KV5530ADAM  code 4  OK T ms  DI_01 OFF"), qPrintable(r.out + r.err));
     }
 
     // A module window behind a gateway, COM2 mapped to it in the ports dialog over a device
