@@ -3,6 +3,7 @@
 #include "linesettings.h"
 #include "modbus.h"
 #include "models.h"
+#include "ports.h"
 
 #include <QDir>
 #include <QFile>
@@ -197,8 +198,7 @@ std::optional<Fault> readSiteObject(const QJsonObject &o, Site &site)
 bool isSitePort(const QString &port)
 {
     static const QRegularExpression com(QStringLiteral("^COM[1-9][0-9]*$"));
-    return com.match(port).hasMatch() || port.startsWith('/') || port.startsWith(QLatin1String("tcp://"))
-           || port.startsWith(QLatin1String("mbap://"));
+    return com.match(port).hasMatch() || port.startsWith('/') || parseTcpTarget(port).has_value();
 }
 
 std::optional<Site> parseSite(const QByteArray &text, QString *error)

@@ -33,7 +33,7 @@ struct Site {
     QJsonObject unknown;
 };
 
-// A port as a site names it: COMn, a device path (from /), tcp:// or mbap://.
+// A port as a site names it: COMn, a device path (from /), or a target parseTcpTarget takes.
 bool isSitePort(const QString &port);
 
 // The site in the text, or nothing with why in error ("line 7: modules[2].address: 300 is not an
