@@ -84,7 +84,7 @@ BusFinder::BusFinder(FinderOptions options) : m_options(std::move(options))
 
 QList<int> BusFinder::settings() const
 {
-    return m_options.lineCarriesSettings && !m_options.gateway() ? m_options.codes : QList<int>{0};
+    return m_options.lineCarriesSettings ? m_options.codes : QList<int>{0};
 }
 
 qint64 BusFinder::timeoutUs(int code) const

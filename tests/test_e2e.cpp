@@ -10,6 +10,7 @@
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
+#include "busfinder.h"
 #include "conversions.h"
 #include "digitalwindow.h"
 #include "modbus.h"
@@ -611,8 +612,8 @@ private slots:
         QVERIFY2(r.status == 5 && r.out.contains(R"("exception":{"code":11,"name":"target failed to respond"})"), qPrintable(r.out));
         r = runCli(silent, {"read", "5510", "--port", quiet, "--address", "9", "--retries", "0", "--timeout", "300"});
         QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
-        // find asks each unit id once: the codes ticked are not tried.
-        r = runCli(gateway, {"find", "--port", target, "--to", "6", "--codes", "1"});
+        // find asks each unit id once: the codes ticked are not tried, and no echo is taken off.
+        r = runCli(gateway, {"find", "--port", target, "--to", "6", "--codes", "1", "--echo"});
         QVERIFY2(r.status == 0 && r.out.remove(QRegularExpression("  response \\S+ ms")) == "address 3  code 2  baud 9600  parity None  model KV5510ADAM\n"
                      "address 5  code 4  baud 38400  parity None  model KV5530ADAM\n"
                      && r.err == "korvant-cli: Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.\n",
@@ -629,8 +630,8 @@ private slots:
     }
 
     // A module window behind a gateway, COM2 mapped to it in the ports dialog over a device
-    // server's target: its frames as they went over the wire, header included, in its boxes and
-    // its traffic rows.
+    // server's target (a target mistyped is refused): its frames as they went over the wire,
+    // header included, in its boxes and its traffic rows; then the Bus Finder there.
     void windowsBehindAGateway()
     {
         SimProcess gateway;
@@ -641,6 +642,10 @@ private slots:
         setAskSink([&](const QString &text) { asked << text; return true; });
         const auto restore = qScopeGuard([] { setAskSink({}); });
         PortsDialog *dialog = openPortsDialog(w.get(), 2);
+        QTest::keyClicks(dialog->Text_Target, "mbap:/gw");
+        QTest::keyClick(dialog->Text_Target, Qt::Key_Return);
+        QCOMPARE(env.messages.takeFirst(), "Type a target as tcp://HOST:PORT or mbap://HOST[:PORT]！");
+        dialog->Text_Target->clear();
         QTest::keyClicks(dialog->Text_Target, "  " + target);
         QTest::mouseClick(dialog->Command_UseTarget, Qt::LeftButton);
         QCOMPARE(env.readSys(QStringLiteral("COM2")), target.toLatin1() + '\n');
@@ -655,6 +660,14 @@ private slots:
             rows << row.direction() + ' ' + HexText(row.bytes) + row.verdictText();
         QCOMPARE(rows, (QStringList{"TX 00 01 00 00 00 06 01 02 00 00 00 08 ", "RX 00 01 00 00 00 04 01 02 01 05 OK",
                                     "TX 00 02 00 00 00 06 01 02 00 00 00 08 ", "RX 00 02 00 00 00 04 01 02 01 05 OK"}));
+        // The Bus Finder on COM2 asks units 1 to 3 once, the settings' boxes greyed with the reason.
+        w.reset();
+        auto f = owned<BusFinderWindow>(createBusFinder());
+        enterText(f->Combo_To, QStringLiteral("3"), false);
+        QTest::mouseClick(f->Command_Start, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(f->Command_Start->text(), QStringLiteral("Start"), kWaitMs);
+        QVERIFY(f->foundRows().size() == 1 && f->foundRows()[0].address == 1 && f->finder().probesSent() == 3 && !f->Frame_Codes->isEnabled());
+        QCOMPARE(f->Frame_Codes->toolTip(), "Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.");
     }
 
     // A Modbus TCP server no one here wrote: pymodbus, unit 3 with inputs 1 and 8 on, silent to

@@ -132,7 +132,10 @@ PortsDialog::PortsDialog(int comNumber, QWidget *parent) : QDialog(parent)
     connect(Command_UseAs, &QPushButton::clicked, this, &PortsDialog::useAsCom);
     connect(Check_Echo, &QCheckBox::clicked, this, &PortsDialog::setEcho);
     connect(Command_UseTarget, &QPushButton::clicked, this, &PortsDialog::useTargetAsCom);
+    // Return in the target's box uses the target alone: no button of the dialog is pressed by it.
     connect(Text_Target, &QLineEdit::returnPressed, this, &PortsDialog::useTargetAsCom);
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setAutoDefault(false);
     connect(Command_Refresh, &QPushButton::clicked, this, &PortsDialog::refresh);
     connect(Command_Close, &QPushButton::clicked, this, &QDialog::close);
     refresh();
