@@ -19,22 +19,20 @@ bool onlyParityDiffers(int a, int b)
 }
 
 // What came from a gateway as the RTU frames the rules below read: each whole MBAP frame its
-// unit's frame with a CRC, a gateway's own exception (0x0A path unavailable, 0x0B no answer)
-// dropped, since it says nobody is there (nobody: so it said of unit); what makes no frame stays
-// as it came.
+// unit's frame with a CRC; a frame whose header is not Modbus's dropped, and a gateway's own
+// exception (0x0A path unavailable, 0x0B no answer), since it says nobody is there (nobody: so
+// it said of unit); bytes that make no whole frame (yet) say nothing.
 QByteArray unitFramesOf(QByteArray wire, int unit, bool &nobody)
 {
     QByteArray rtu;
     for (int n; (n = mbapFrameLength(wire)) > 0 && wire.size() >= n; wire.remove(0, n)) {
-        const QByteArray frame = mbapToRtu(wire.left(n));
-        if (frame.isEmpty())
-            break;
+        const QByteArray frame = mbapToRtu(wire.left(n)); // empty for a header that is not Modbus's
         const bool gatewaySays = frame.size() == 5 && (std::uint8_t(frame[1]) & 0x80) && (frame[2] == 0x0A || frame[2] == 0x0B);
         if (!gatewaySays)
             rtu += frame;
         nobody = nobody || (gatewaySays && std::uint8_t(frame[0]) == unit);
     }
-    return rtu + wire;
+    return rtu;
 }
 } // namespace
 
@@ -150,7 +148,6 @@ BusFinder::Next BusFinder::send(const QByteArray &frame, qint64 nowUs, bool agai
     m_again += again ? 1 : 0;
     m_reasking = again;
     m_waitUs = timeoutUs(code()) * (again ? 4 : 1);
-    m_wire.clear();
     m_received.clear();
     m_lastByteUs = -1;
     m_listening = false;

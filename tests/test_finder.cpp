@@ -187,6 +187,10 @@ private slots:
             QVERIFY(s.probes == c.to && s.planned == c.to);
             QVERIFY(!s.fault && (c.endUs < 0 || s.endUs == c.endUs));
         }
+        // A gateway's 0x0A (path unavailable) says nobody too, and ends the probe at once.
+        BusFinder g({.to = 1, .framing = FramingKind::Mbap});
+        g.start(0), g.opened(true, 0);
+        QVERIFY(g.judged(QByteArray::fromHex("00010000000301830A"), 5, 5).kind == BusFinder::Next::Done && g.rows().isEmpty());
         QCOMPARE(sweepNote({}), QString());
         QCOMPARE(sweepNote({.framing = FramingKind::Mbap}),
                  "Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.");
