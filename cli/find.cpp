@@ -69,9 +69,8 @@ private:
         if (reply.interrupted || reply.lineFailed)
             return ended(reply);
         const qint64 lastUs = reply.responseMs >= 0 ? sentUs + qint64(reply.responseMs * 1000) : between.bytes.isEmpty() ? -1 : sentUs;
-        // The finder judges what follows the adapter's echo (a gateway's frames as they came).
-        if (probe.framing.mbap())
-            return finder.judged(between.bytes + reply.bytes, lastUs, nowUs());
+        // The finder judges what follows the adapter's echo (a gateway's frames, which never start
+        // with the request, as they came).
         const EchoSplit split = splitEcho(reply.bytes, probe.request, probe.replyLength, probe.echoKnown);
         c.session.setEchoKnown(probe.echoKnown || split.learned);
         return finder.judged(between.bytes + split.reply, lastUs, nowUs());

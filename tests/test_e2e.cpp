@@ -612,8 +612,8 @@ private slots:
         QVERIFY2(r.status == 5 && r.out.contains(R"("exception":{"code":11,"name":"target failed to respond"})"), qPrintable(r.out));
         r = runCli(silent, {"read", "5510", "--port", quiet, "--address", "9", "--retries", "0", "--timeout", "300"});
         QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
-        // find asks each unit id once: the codes ticked are not tried, and no echo is taken off.
-        r = runCli(gateway, {"find", "--port", target, "--to", "6", "--codes", "1", "--echo"});
+        // find asks each unit id once: the codes ticked are not tried.
+        r = runCli(gateway, {"find", "--port", target, "--to", "6", "--codes", "1"});
         QVERIFY2(r.status == 0 && r.out.remove(QRegularExpression("  response \\S+ ms")) == "address 3  code 2  baud 9600  parity None  model KV5510ADAM\n"
                      "address 5  code 4  baud 38400  parity None  model KV5530ADAM\n"
                      && r.err == "korvant-cli: Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.\n",
@@ -664,9 +664,12 @@ private slots:
         w.reset();
         auto f = owned<BusFinderWindow>(createBusFinder());
         enterText(f->Combo_To, QStringLiteral("3"), false);
+        for (QCheckBox *box : f->Check_Code) // none ticked: no setting is tried anyway
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
         QTest::mouseClick(f->Command_Start, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(f->Command_Start->text(), QStringLiteral("Start"), kWaitMs);
-        QVERIFY(f->foundRows().size() == 1 && f->foundRows()[0].address == 1 && f->finder().probesSent() == 3 && !f->Frame_Codes->isEnabled());
+        QVERIFY(f->foundRows().size() == 1 && f->foundRows()[0].address == 1 && f->finder().probesSent() == 3 && !f->Frame_Codes->isEnabled()
+                && f->traffic().rows().size() > 1 && f->traffic().rows()[1].verdictText() == "OK");
         QCOMPARE(f->Frame_Codes->toolTip(), "Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.");
     }
 
