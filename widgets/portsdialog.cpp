@@ -107,7 +107,23 @@ PortsDialog::PortsDialog(int comNumber, QWidget *parent) : QDialog(parent)
     Command_UseTarget = named(new QPushButton(this), QStringLiteral("Command_UseTarget"));
     Command_Refresh = named(new QPushButton(QStringLiteral("Refresh"), this), QStringLiteral("Command_Refresh"));
     Command_Close = named(new QPushButton(QStringLiteral("Close"), this), QStringLiteral("Command_Close"));
+    layOut();
 
+    connect(Combo_Com, &QComboBox::currentIndexChanged, this, &PortsDialog::showCom);
+    connect(Command_UseAs, &QPushButton::clicked, this, &PortsDialog::useAsCom);
+    connect(Check_Echo, &QCheckBox::clicked, this, &PortsDialog::setEcho);
+    connect(Command_UseTarget, &QPushButton::clicked, this, &PortsDialog::useTargetAsCom);
+    // Return in the target's box uses the target alone: no button of the dialog is pressed by it.
+    connect(Text_Target, &QLineEdit::returnPressed, this, &PortsDialog::useTargetAsCom);
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setAutoDefault(false);
+    connect(Command_Refresh, &QPushButton::clicked, this, &PortsDialog::refresh);
+    connect(Command_Close, &QPushButton::clicked, this, &QDialog::close);
+    refresh();
+}
+
+void PortsDialog::layOut()
+{
     auto *com = new QHBoxLayout;
     com->addWidget(Combo_Com);
     com->addWidget(Command_UseAs);
@@ -127,18 +143,6 @@ PortsDialog::PortsDialog(int comNumber, QWidget *parent) : QDialog(parent)
     layout->addWidget(Text_Advice, 2);
     layout->addLayout(buttons);
     resize(900, 420);
-
-    connect(Combo_Com, &QComboBox::currentIndexChanged, this, &PortsDialog::showCom);
-    connect(Command_UseAs, &QPushButton::clicked, this, &PortsDialog::useAsCom);
-    connect(Check_Echo, &QCheckBox::clicked, this, &PortsDialog::setEcho);
-    connect(Command_UseTarget, &QPushButton::clicked, this, &PortsDialog::useTargetAsCom);
-    // Return in the target's box uses the target alone: no button of the dialog is pressed by it.
-    connect(Text_Target, &QLineEdit::returnPressed, this, &PortsDialog::useTargetAsCom);
-    for (QPushButton *button : findChildren<QPushButton *>())
-        button->setAutoDefault(false);
-    connect(Command_Refresh, &QPushButton::clicked, this, &PortsDialog::refresh);
-    connect(Command_Close, &QPushButton::clicked, this, &QDialog::close);
-    refresh();
 }
 
 int PortsDialog::comNumber() const

@@ -47,6 +47,7 @@ public:
     QPushButton *Command_Refresh, *Command_Close;
 
 private:
+    void layOut();
     int comNumber() const;
     void showCom();
     void useAsCom();
