@@ -5,7 +5,8 @@
 // of an exchange (write the request, wait for the reply, read it, wait until the next request,
 // write a line) and nothing else. Each of the three runs once with one exchange and once with N:
 // the difference is what an exchange costs once running, with the start-up (Qt's libraries for
-// korvant-cli, a fork for the floor) on a row of its own.
+// korvant-cli, a fork for the floor) on a row of its own. Then korvant-cli poll over TCP, RTU
+// frames to a device server against MBAP to a gateway (both korvant-sim).
 //
 //   korvant-cli-bench [--polls N] [--period MS] [--cli PATH]
 //   (without --period: 20, 50 and 100 ms in turn; --cli: another build's korvant-cli, to compare)
@@ -19,7 +20,11 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
+
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -133,18 +138,74 @@ double ratio(double a, double b)
     return b > 0 ? a / b : -1.0;
 }
 
+// korvant-cli poll of count exchanges at the period over port; its wall time in ms.
+double cliPoll(const std::string &port, const std::string &d, int periodMs, int count, rusage &usage)
+{
+    const double start = nowMs();
+    reap(spawn({cliPath, "poll", "KV5510ADAM", "--period", std::to_string(periodMs), "--count", std::to_string(count),
+                "--quiet", "--port", port},
+               d, d + "/cli.out"),
+         &usage);
+    return nowMs() - start;
+}
+
+// A free loopback TCP port (taken and given back at once).
+int freePort()
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    bind(fd, reinterpret_cast<sockaddr *>(&address), size);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// korvant-cli poll over TCP: RTU frames to korvant-sim --tcp (a serial device server) and MBAP to
+// korvant-sim --mbap (a gateway), three runs of each in turn, each of one exchange and of N; the
+// median CPU per exchange once running of each and their ratio (goal: MBAP within 10 %).
+void tcpFigures(const std::string &d, int polls, int periodMs)
+{
+    const char *as[2] = {"--tcp", "--mbap"}, *scheme[2] = {"tcp", "mbap"};
+    std::string targets[2];
+    pid_t sims[2];
+    for (int k = 0; k < 2; ++k) {
+        const std::string port = std::to_string(freePort());
+        sims[k] = spawn({KV_SIM_PATH, as[k], "127.0.0.1:" + port, "--module", "5510:1:2", "--quiet"}, d, d + "/sim-tcp.out");
+        targets[k] = std::string(scheme[k]) + "://127.0.0.1:" + port;
+    }
+    usleep(500000); // both listening
+    std::vector<double> us[2];
+    for (int run = 0; run < 3; ++run)
+        for (int k = 0; k < 2; ++k) {
+            rusage usage{};
+            cliPoll(targets[k], d, periodMs, 1, usage);
+            const double oneMs = cpuMs(usage);
+            cliPoll(targets[k], d, periodMs, polls, usage);
+            int exchanges = 0, accepted = 0;
+            countExchanges(d + "/cli.out", exchanges, accepted);
+            if (accepted == polls)
+                us[k].push_back((cpuMs(usage) - oneMs) * 1000 / (polls - 1));
+        }
+    for (const pid_t sim : sims) {
+        kill(sim, SIGTERM);
+        reap(sim, nullptr);
+    }
+    for (std::vector<double> &v : us)
+        std::sort(v.begin(), v.end());
+    const double rtu = us[0].empty() ? -1 : us[0][us[0].size() / 2], mbap = us[1].empty() ? -1 : us[1][us[1].size() / 2];
+    std::printf("korvant-cli poll over TCP at %d ms, %d exchanges, median of %zu and %zu alternating runs: RTU over TCP "
+                "%.1f us, MBAP %.1f us per exchange once running; ratio MBAP / RTU over TCP %.3f (goal <= 1.10)\n",
+                periodMs, polls, us[0].size(), us[1].size(), rtu, mbap, ratio(mbap, rtu));
+}
+
 // korvant-cli poll, mbpoll and the floor at one period, on the simulator's device; prints their
 // lines.
 void pollFigures(const std::string &device, const std::string &d, int polls, int periodMs)
 {
-    const auto cliRun = [&](int count, rusage &usage) {
-        const double start = nowMs();
-        reap(spawn({cliPath, "poll", "KV5510ADAM", "--period", std::to_string(periodMs), "--count",
-                    std::to_string(count), "--quiet", "--port", device},
-                   d, d + "/cli.out"),
-             &usage);
-        return nowMs() - start;
-    };
+    const auto cliRun = [&](int count, rusage &usage) { return cliPoll(device, d, periodMs, count, usage); };
     // korvant-cli poll: one exchange, then N polls of eight inputs.
     Cost cli;
     rusage usage{};
@@ -234,6 +295,7 @@ int main(int argc, char **argv)
 
     for (const int p : periodMs > 0 ? std::vector<int>{periodMs} : std::vector<int>{20, 50, 100})
         pollFigures(device, d, polls, p);
+    tcpFigures(d, polls, periodMs > 0 ? periodMs : 20);
 
     // Survey of 254 addresses with one module: 253 time-outs at 9600 (70 ms each by default).
     rusage sv{};

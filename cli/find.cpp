@@ -69,7 +69,8 @@ private:
         if (reply.interrupted || reply.lineFailed)
             return ended(reply);
         const qint64 lastUs = reply.responseMs >= 0 ? sentUs + qint64(reply.responseMs * 1000) : between.bytes.isEmpty() ? -1 : sentUs;
-        // The finder judges what follows the adapter's echo.
+        // The finder judges what follows the adapter's echo (a gateway's frames, which never start
+        // with the request, as they came).
         const EchoSplit split = splitEcho(reply.bytes, probe.request, probe.replyLength, probe.echoKnown);
         c.session.setEchoKnown(probe.echoKnown || split.learned);
         return finder.judged(between.bytes + split.reply, lastUs, nowUs());
@@ -101,6 +102,7 @@ FinderOptions finderOptions(const Context &c)
     options.turnaroundMs = o.turnaroundMs;
     options.timeoutMs = o.timeoutMs;
     options.lineCarriesSettings = !c.session.deviceServer();
+    options.framing = resolvePort(o.port, o.sysFolder).framing();
     return options;
 }
 
@@ -112,11 +114,10 @@ bool sweepLine(Context &c, BusFinder &finder)
 int runFind(Context &c)
 {
     const CliOptions &o = c.o;
-    // The finder judges its probes as RTU frames: behind a gateway, survey asks each unit id.
-    if (resolvePort(o.port, o.sysFolder).framing() == FramingKind::Mbap)
-        return c.fail(ExitUsage, QStringLiteral("find sweeps an RS-485 line; behind a Modbus TCP gateway, survey asks each unit id"));
     c.session.setLogging(false);
     BusFinder finder(finderOptions(c));
+    if (const QString note = sweepNote(finderOptions(c)); !note.isEmpty() && !o.quiet)
+        c.fail(ExitOk, note);
     const bool lineKept = sweepLine(c, finder);
     for (const FinderRow &row : finder.rows())
         c.print(o.json ? jsonLine(findJson(row)) : findLine(row));

@@ -253,5 +253,6 @@ int runSite(Context &c)
     o.port = o.portGiven ? o.port : site->port;
     Context at(o, c.out, c.err);
     SitePoll poll(*site);
+    poll.setGateway(resolvePort(o.port, o.sysFolder).framing() == FramingKind::Mbap);
     return c.o.argument == QLatin1String("check") ? siteCheck(at, poll) : sitePoll(at, poll);
 }

@@ -17,7 +17,31 @@ bool onlyParityDiffers(int a, int b)
 {
     return a != b && a != 0 && b != 0 && baudForCode(a) == baudForCode(b);
 }
+
+// What came from a gateway as the RTU frames the rules below read: each whole MBAP frame its
+// unit's frame with a CRC; a frame whose header is not Modbus's dropped, and a gateway's own
+// exception (0x0A path unavailable, 0x0B no answer), since it says nobody is there (nobody: so
+// it said of unit); bytes that make no whole frame (yet) say nothing.
+QByteArray unitFramesOf(QByteArray wire, int unit, bool &nobody)
+{
+    QByteArray rtu;
+    for (int n; (n = mbapFrameLength(wire)) > 0 && wire.size() >= n; wire.remove(0, n)) {
+        const QByteArray frame = mbapToRtu(wire.left(n)); // empty for a header that is not Modbus's
+        const bool gatewaySays = frame.size() == 5 && (std::uint8_t(frame[1]) & 0x80) && (frame[2] == 0x0A || frame[2] == 0x0B);
+        if (!gatewaySays)
+            rtu += frame;
+        nobody = nobody || (gatewaySays && std::uint8_t(frame[0]) == unit);
+    }
+    return rtu;
+}
 } // namespace
+
+QString sweepNote(const FinderOptions &options)
+{
+    return options.gateway() ? QStringLiteral("Behind a Modbus TCP gateway there are no line settings to try: "
+                                              "the unit ids are asked once.")
+                             : QString();
+}
 
 Heard hearBroadcast(const QByteArray &received)
 {
@@ -73,6 +97,10 @@ BusFinder::Next BusFinder::start(qint64 nowUs)
 {
     *this = BusFinder(m_options);
     m_started = true;
+    if (m_options.gateway()) {
+        m_phase = Phase::Sweep;
+        m_heard = {0};
+    }
     return openNext(nowUs);
 }
 
@@ -133,8 +161,10 @@ BusFinder::Next BusFinder::judged(const QByteArray &received, qint64 lastByteUs,
     if (m_phase == Phase::Done || !m_started)
         return {};
     if (!m_listening)
-        m_received.clear();
-    m_received += received;
+        m_wire.clear();
+    m_wire += received;
+    bool nobody = false;
+    m_received = m_options.gateway() ? unitFramesOf(m_wire, std::uint8_t(m_request[0]), nobody) : m_wire;
     if (lastByteUs >= 0 && !received.isEmpty())
         m_lastByteUs = lastByteUs;
     // A probe asked again hears out its whole wait, and so does one that heard only earlier
@@ -145,7 +175,8 @@ BusFinder::Next BusFinder::judged(const QByteArray &received, qint64 lastByteUs,
     qint64 untilUs = m_reasking || !ownHeard ? m_sentAtUs + m_waitUs : -1;
     if (m_lastByteUs >= 0 && !parameterReplyComplete(m_received.mid(lateBytes(m_received))))
         untilUs = qMax(untilUs, m_lastByteUs + replyUs);
-    m_listening = untilUs > nowUs;
+    // The gateway's word that nobody answers at the unit asked: nothing more to wait for.
+    m_listening = untilUs > nowUs && !nobody;
     if (m_listening)
         return {.kind = Next::Listen, .code = code(), .deadlineUs = untilUs};
     return settle(m_received, m_lastByteUs, nowUs);
@@ -288,7 +319,7 @@ BusFinder::Next BusFinder::nextProbe(qint64 nowUs)
     }
     // Bytes at this setting's broadcast that the modules found do not explain: asked again too.
     const qsizetype i = settings().indexOf(code());
-    if (i >= 0 && m_broadcast[i] == Heard::Garbled && m_foundAt.value(code()) < 2 && !m_reasked.contains(0)) {
+    if (m_broadcast.value(i) == Heard::Garbled && m_foundAt.value(code()) < 2 && !m_reasked.contains(0)) {
         m_reasked.append(0);
         return send(parameterReadRequest(), nowUs, true);
     }
@@ -413,7 +444,8 @@ int BusFinder::modulesFound() const
 
 int BusFinder::probesPlanned() const
 {
-    return int(settings().size() + m_heard.size() * (m_options.to - m_options.from + 1)) + m_again;
+    const qsizetype broadcasts = m_options.gateway() ? 0 : settings().size();
+    return int(broadcasts + m_heard.size() * (m_options.to - m_options.from + 1)) + m_again;
 }
 
 qint64 BusFinder::timeLeftUs() const

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "decoders.h"
+#include "framing.h"
 #include "modbus.h"
 
 #include <QByteArray>
@@ -45,7 +46,15 @@ struct FinderOptions {
     // Replies come no sooner than the line lets them, so bytes in sooner are the probe before's
     // (every real line; the in-process test line answers at once).
     bool repliesTakeLineTime = true;
+    // MBAP: behind a Modbus TCP gateway, which has no line settings to try and may drop unit 0:
+    // no broadcast, the unit ids of the range asked once. The bytes judged are as they came over
+    // the wire; a gateway's own exception (0x0A, 0x0B) says nobody answers at that unit id.
+    FramingKind framing = FramingKind::Rtu;
+    bool gateway() const { return framing == FramingKind::Mbap; }
 };
+
+// Why the settings are not swept, for the one sweep behind a gateway; empty for a line.
+QString sweepNote(const FinderOptions &options);
 
 struct FinderRow {
     enum Kind { Module, Exception, SharedAddress, SettingNote } kind = Module;
@@ -79,6 +88,7 @@ public:
     // The line is open at the setting asked for, or could not be opened (the sweep ends).
     Next opened(bool ok, qint64 nowUs);
     // What came since the last Send or Listen, and when its last byte came (-1: nothing).
+    // Behind a gateway: the MBAP frames as they came.
     Next judged(const QByteArray &received, qint64 lastByteUs, qint64 nowUs);
     // Stop: nothing more is sent; what was found stays.
     void stop();
@@ -131,7 +141,8 @@ private:
     int m_address = 0;
     qint64 m_sentAtUs = 0;
     qint64 m_waitUs = 0;       // the wait of the probe out now
-    QByteArray m_received;     // what came for it so far (a Listen adds to it)
+    QByteArray m_wire;         // what came for it so far (a Listen adds to it)
+    QByteArray m_received;     // the same as RTU frames
     qint64 m_lastByteUs = -1;
     bool m_listening = false;
     bool m_reasking = false;   // the probe out now asks again with four times the wait

@@ -3,6 +3,7 @@
 #include "linesettings.h"
 #include "modbus.h"
 #include "models.h"
+#include "ports.h"
 
 #include <QDir>
 #include <QFile>
@@ -170,7 +171,7 @@ std::optional<Fault> readSiteObject(const QJsonObject &o, Site &site)
     if (auto f = text(o, QString(), "port", true, site.port))
         return f;
     if (!isSitePort(site.port))
-        return Fault{"port", QStringLiteral("\"%1\" is not a port (COMn, a device path or tcp://HOST:PORT)").arg(site.port)};
+        return Fault{"port", QStringLiteral("\"%1\" is not a port (COMn, a device path, tcp://HOST:PORT or mbap://HOST[:PORT])").arg(site.port)};
     if (auto f = number(o, QString(), "code", kFirstCode, kLastCode, QStringLiteral("a setting code"), site.code))
         return f;
     const QJsonValue modules = o.value(QLatin1String("modules"));
@@ -197,7 +198,7 @@ std::optional<Fault> readSiteObject(const QJsonObject &o, Site &site)
 bool isSitePort(const QString &port)
 {
     static const QRegularExpression com(QStringLiteral("^COM[1-9][0-9]*$"));
-    return com.match(port).hasMatch() || port.startsWith('/') || port.startsWith(QLatin1String("tcp://"));
+    return com.match(port).hasMatch() || port.startsWith('/') || parseTcpTarget(port).has_value();
 }
 
 std::optional<Site> parseSite(const QByteArray &text, QString *error)

@@ -27,13 +27,13 @@ struct SiteModule {
 
 struct Site {
     QString name;
-    QString port;       // "COM3", "/dev/ttyUSB0" or "tcp://HOST:PORT"
+    QString port;       // "COM3", "/dev/ttyUSB0", "tcp://HOST:PORT" or "mbap://HOST[:PORT]"
     int code = 2;       // the line's setting
     QVector<SiteModule> modules;
     QJsonObject unknown;
 };
 
-// A port as a site names it: COMn, a device path (from /), or tcp://.
+// A port as a site names it: COMn, a device path (from /), or a target parseTcpTarget takes.
 bool isSitePort(const QString &port);
 
 // The site in the text, or nothing with why in error ("line 7: modules[2].address: 300 is not an

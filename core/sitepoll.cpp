@@ -48,7 +48,7 @@ SitePoll::SitePoll(Site site) : m_site(std::move(site))
 
 SiteRequest SitePoll::request(int module, SiteRequest::Kind kind, QByteArray frame, int read) const
 {
-    return {kind, module, m_site.modules[module].code, std::move(frame), read};
+    return {kind, module, m_gateway ? m_site.code : m_site.modules[module].code, std::move(frame), read};
 }
 
 // The module's request at its step of this round, or nothing when its round is over.
@@ -250,6 +250,8 @@ bool SitePoll::setAnalogOutput(int module, std::uint16_t microamps)
 
 bool SitePoll::offLineSetting(int module) const
 {
+    if (m_gateway)
+        return false;
     const int code = m_states[module].heardCode ? m_states[module].heardCode : m_site.modules[module].code;
     return code != m_site.code;
 }

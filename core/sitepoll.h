@@ -94,6 +94,10 @@ public:
     QStringList notes(int module) const;
     // Its register 101 (or, unread, its site code) is not the line's.
     bool offLineSetting(int module) const;
+    // Behind a Modbus TCP gateway the line is the gateway's, at its one setting: every request goes
+    // at the site's code (the line never reopened), and no module is off the line's setting, since
+    // one that answers is on it; moving one would cut it off from the gateway.
+    void setGateway(bool on) { m_gateway = on; }
     // "Move to the line's setting": the verified write of the line's code to this module alone
     // (the caller drives it over the line, the poll paused); after it was Written, moved() makes
     // the site's module answer at the line's code and reads its parameters again.
@@ -120,6 +124,7 @@ private:
     int m_module = 0;    // the module asked in this round
     int m_step = 0;      // its step in this round: a read's index, then the read-back
     SiteRequest m_out;   // the request given last
+    bool m_gateway = false;
 };
 
 // How long the site window waits for a request's reply at a code: both frames' line time (room for

@@ -291,7 +291,12 @@ void BusFinderWindow::Command_Start_Click()
     const std::optional<std::uint8_t> from = addressFromText(Combo_From->currentText());
     const std::optional<std::uint8_t> to = addressFromText(Combo_To->currentText());
     const std::optional<std::uint8_t> turnaround = addressFromText(Combo_Turnaround->currentText());
-    if (options.codes.isEmpty()) {
+    const int n = portNumber();
+    options.framing = resolvePort(n).framing();
+    // Behind a gateway the settings are not swept: the boxes say so.
+    Frame_Codes->setEnabled(!options.gateway());
+    Frame_Codes->setToolTip(sweepNote(options));
+    if (options.codes.isEmpty() && !options.gateway()) {
         Prompt(this, QStringLiteral("Tick at least one setting！"));
         return;
     }
@@ -306,7 +311,6 @@ void BusFinderWindow::Command_Start_Click()
     options.from = *from;
     options.to = *to;
     options.turnaroundMs = *turnaround;
-    const int n = portNumber();
     if (!ProbePort(n))
         return;
     options.lineCarriesSettings = !resolvePort(n).tcp;
@@ -370,11 +374,14 @@ void BusFinderWindow::TM_Probe_Timer()
         return;
     }
     // The finder judges what follows the adapter's echo; a probe (a read) shows an echo beyond doubt.
+    // Behind a gateway it takes the frames as they came.
     Exchange probe(m_request);
     probe.echoKnown = echoKnown();
+    probe.framing = line()->framing();
     probe.judge(received());
     recordVerdict(probe.verdict, int(probe.echo.size()), probe.echoKnown);
-    const BusFinder::Next next = m_finder.judged(probe.reply, probe.reply.isEmpty() ? -1 : m_lastByteUs, nowUs());
+    const QByteArray &heard = probe.framing.mbap() ? received() : probe.reply;
+    const BusFinder::Next next = m_finder.judged(heard, heard.isEmpty() ? -1 : m_lastByteUs, nowUs());
     takeRows();
     follow(next);
 }

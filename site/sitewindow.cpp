@@ -178,8 +178,11 @@ QString SiteWindow::linePort() const
 void SiteWindow::lineAt(int code)
 {
     m_lineCode = portIsOpen() ? code : 0;
+    // An MBAP frame says its length: nothing to wait for after it.
+    const bool gateway = line()->framing().mbap();
+    m_poll.setGateway(gateway);
     if (m_lineCode)
-        m_quietMs = int((replyQuietUs(codeSettings(code).baud, adapterLatencyMs(resolvePort(linePort()).device)) + 999) / 1000);
+        m_quietMs = gateway ? 0 : int((replyQuietUs(codeSettings(code).baud, adapterLatencyMs(resolvePort(linePort()).device)) + 999) / 1000);
 }
 
 bool SiteWindow::openAt(int code)
@@ -254,6 +257,7 @@ void SiteWindow::sendNext()
     CycleAction send{CycleAction::Send};
     send.frame = frame;
     applyExchange(send);
+    m_exchange.framing = line()->framing();
     m_sentNs = nowNs();
     m_lastByteNs = 0;
     TM_Request->start(siteTimeoutMs(frame, code));

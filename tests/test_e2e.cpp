@@ -10,9 +10,12 @@
 #include "support/guitest.h"
 #include "support/simprocess.h"
 
+#include "busfinder.h"
 #include "conversions.h"
 #include "digitalwindow.h"
 #include "modbus.h"
+#include "portsdialog.h"
+#include "prompt.h"
 #include "setfrm.h"
 #include "trafficlog.h"
 
@@ -597,11 +600,11 @@ private slots:
     }
 
     // korvant-cli behind a gateway: each request its own transaction; a unit nobody has is the
-    // gateway's exception 0x0B, or silence with --gateway-silent.
+    // gateway's exception 0x0B, or silence with --gateway-silent; find sweeps the unit ids.
     void modulesBehindAGateway()
     {
         SimProcess gateway, silent;
-        const QString target = gateway.startTcp({"--module", "5510:3"}, "--mbap");
+        const QString target = gateway.startTcp({"--module", "5510:3", "--module", "5530:5:4"}, "--mbap");
         const QString quiet = silent.startTcp({"--gateway-silent"}, "--mbap");
         Run r = runCli(gateway, {"poll", "5510", "--port", target, "--address", "3", "--count", "2", "--period", "1"});
         QVERIFY2(r.status == 0 && r.err.contains("> 00 02 00 00 00 06 03 02 00 00 00 08\n< 00 02 00 00 00 04 03 02 01 00"), qPrintable(r.err));
@@ -609,18 +612,44 @@ private slots:
         QVERIFY2(r.status == 5 && r.out.contains(R"("exception":{"code":11,"name":"target failed to respond"})"), qPrintable(r.out));
         r = runCli(silent, {"read", "5510", "--port", quiet, "--address", "9", "--retries", "0", "--timeout", "300"});
         QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
-        QCOMPARE(runCli(silent, {"find", "--port", quiet}).err,
-                 "korvant-cli: find sweeps an RS-485 line; behind a Modbus TCP gateway, survey asks each unit id\n");
+        // find asks each unit id once: the codes ticked are not tried.
+        r = runCli(gateway, {"find", "--port", target, "--to", "6", "--codes", "1"});
+        QVERIFY2(r.status == 0 && r.out.remove(QRegularExpression("  response \\S+ ms")) == "address 3  code 2  baud 9600  parity None  model KV5510ADAM\n"
+                     "address 5  code 4  baud 38400  parity None  model KV5530ADAM\n"
+                     && r.err == "korvant-cli: Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.\n",
+                 qPrintable(r.out + r.err));
+        // site poll: the modules at the gateway's one setting, whatever code the site gives them (no note).
+        QFile site(gateway.dir.filePath("g.kvsite"));
+        QVERIFY(site.open(QIODevice::WriteOnly) && site.write(R"({"format": 1, "name": "G", "port": ")" + target.toUtf8() + R"(", "code": 2,
+            "modules": [{"address": 3, "model": "KV5510ADAM", "code": 2}, {"address": 5, "model": "KV5530ADAM", "code": 4}]})") > 0);
+        site.close();
+        r = runCli(gateway, {"site", "poll", "g.kvsite", "--count", "1", "--quiet"});
+        QVERIFY2(r.status == 0 && r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith("address 3  KV5510ADAM  code 2  OK T ms  DI_01 OFF")
+                     && r.out.contains("\naddress 5  KV5530ADAM  code 4  OK T ms  DI_01 OFF"), qPrintable(r.out + r.err));
     }
 
-    // A module window behind a gateway: its frames as they went over the wire, header included,
-    // in its boxes and its traffic rows.
+    // A module window behind a gateway, COM2 mapped to it in the ports dialog over a device
+    // server's target (a target mistyped is refused): its frames as they went over the wire,
+    // header included, in its boxes and its traffic rows; then the Bus Finder there.
     void windowsBehindAGateway()
     {
         SimProcess gateway;
         const QString target = gateway.startTcp({"--module", "5510:1", "--inputs", "0x05"}, "--mbap");
-        TcpEnvironment env(target);
+        TcpEnvironment env(QStringLiteral("tcp://192.0.2.7:4001"));
         auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
+        QStringList asked;
+        setAskSink([&](const QString &text) { asked << text; return true; });
+        const auto restore = qScopeGuard([] { setAskSink({}); });
+        PortsDialog *dialog = openPortsDialog(w.get(), 2);
+        QTest::keyClicks(dialog->Text_Target, "mbap:/gw");
+        QTest::keyClick(dialog->Text_Target, Qt::Key_Return);
+        QCOMPARE(env.messages.takeFirst(), "Type a target as tcp://HOST:PORT or mbap://HOST[:PORT]！");
+        dialog->Text_Target->clear();
+        QTest::keyClicks(dialog->Text_Target, "  " + target);
+        QTest::mouseClick(dialog->Command_UseTarget, Qt::LeftButton);
+        QCOMPARE(env.readSys(QStringLiteral("COM2")), target.toLatin1() + '\n');
+        QCOMPARE(asked, QStringList{"./sys/COM2 stands for tcp://192.0.2.7:4001.\nMake it stand for " + target + '?'});
+        QCOMPARE(dialog->Command_UseTarget->text() + ' ' + dialog->Label_Com->text(), "Use target as COM2 COM2: " + target);
         QVERIFY(openPort(w.get()));
         QTest::mouseClick(child<QPushButton>(w.get(), QStringLiteral("Command_OK1")), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("00 02 00 00 00 04 01 02 01 05 "), kWaitMs);
@@ -630,6 +659,17 @@ private slots:
             rows << row.direction() + ' ' + HexText(row.bytes) + row.verdictText();
         QCOMPARE(rows, (QStringList{"TX 00 01 00 00 00 06 01 02 00 00 00 08 ", "RX 00 01 00 00 00 04 01 02 01 05 OK",
                                     "TX 00 02 00 00 00 06 01 02 00 00 00 08 ", "RX 00 02 00 00 00 04 01 02 01 05 OK"}));
+        // The Bus Finder on COM2 asks units 1 to 3 once, the settings' boxes greyed with the reason.
+        w.reset();
+        auto f = owned<BusFinderWindow>(createBusFinder());
+        enterText(f->Combo_To, QStringLiteral("3"), false);
+        for (QCheckBox *box : f->Check_Code) // none ticked: no setting is tried anyway
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+        QTest::mouseClick(f->Command_Start, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(f->Command_Start->text(), QStringLiteral("Start"), kWaitMs);
+        QVERIFY(f->foundRows().size() == 1 && f->foundRows()[0].address == 1 && f->finder().probesSent() == 3 && !f->Frame_Codes->isEnabled()
+                && f->traffic().rows().size() > 1 && f->traffic().rows()[1].verdictText() == "OK");
+        QCOMPARE(f->Frame_Codes->toolTip(), "Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.");
     }
 
     // A Modbus TCP server no one here wrote: pymodbus, unit 3 with inputs 1 and 8 on, silent to

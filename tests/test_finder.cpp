@@ -18,15 +18,16 @@ struct Module {
 };
 
 // latencyMs: an adapter that hands bytes over on a grid of that period (a USB latency timer).
+// gateway: korvant-sim's Modbus TCP gateway in front (1: exception 0x0B for a unit nobody has, 2: silent).
 struct Line {
     bool parityBlind = false, deviceServer = false;
-    int latencyMs = 0;
+    int latencyMs = 0, gateway = 0;
 };
 
 struct Sweep {
     QVector<FinderRow> rows;
     bool fault = false;
-    int probes = 0;
+    int probes = 0, planned = 0;
     qint64 endUs = 0;
     QList<int> opened;
 };
@@ -49,6 +50,9 @@ Sweep run(const QList<Module> &modules, FinderOptions options, Line line = {})
             limited.append({module, m.answers});
     }
     options.lineCarriesSettings = !line.deviceServer;
+    options.framing = line.gateway ? FramingKind::Mbap : FramingKind::Rtu;
+    const bool server = line.deviceServer || line.gateway;
+    std::uint16_t transaction = 0;
     BusFinder finder(options);
     Sweep s;
     qint64 now = 0;
@@ -65,9 +69,12 @@ Sweep run(const QList<Module> &modules, FinderOptions options, Line line = {})
             if (n.kind == BusFinder::Next::Send && std::uint8_t(n.frame[0]) == module->address())
                 module->faults.silent = left-- <= 0;
         int delayMs = 0, pieces = 1, gapMs = 0;
-        const QByteArray reply = n.kind != BusFinder::Next::Send ? QByteArray()
-            : bus.exchange(n.frame, line.deviceServer ? 0 : baudForCode(code), line.deviceServer || line.parityBlind ? 0 : parityForCode(code),
+        const QByteArray wire = line.gateway ? Framing{FramingKind::Mbap, ++transaction}.wrap(n.frame) : n.frame;
+        QByteArray reply = n.kind != BusFinder::Next::Send ? QByteArray()
+            : bus.exchange(line.gateway ? mbapToRtu(wire) : n.frame, server ? 0 : baudForCode(code), server || line.parityBlind ? 0 : parityForCode(code),
                            &delayMs, &pieces, &gapMs);
+        if (line.gateway && n.kind == BusFinder::Next::Send)
+            reply = gatewayReply(wire, reply, line.gateway == 2);
         qint64 at = now + lineTimeUs(code, int(n.frame.size() + reply.size())) + delayMs * 1000;
         for (const QByteArray &piece : reply.isEmpty() ? QList<QByteArray>() : splitReply(reply, pieces)) {
             const qint64 period = line.latencyMs * 1000;
@@ -81,7 +88,8 @@ Sweep run(const QList<Module> &modules, FinderOptions options, Line line = {})
         while (!coming.isEmpty() && coming.first().first <= end) {
             came += coming.first().second;
             last = coming.takeFirst().first;
-            if (n.kind == BusFinder::Next::Send && parameterReplyComplete(came))
+            const bool whole = line.gateway ? mbapFrameLength(came) > 0 && came.size() >= mbapFrameLength(came) : parameterReplyComplete(came);
+            if (n.kind == BusFinder::Next::Send && whole)
                 end = last;
         }
         now = end;
@@ -90,6 +98,7 @@ Sweep run(const QList<Module> &modules, FinderOptions options, Line line = {})
     s.rows = finder.rows();
     s.fault = finder.faultFound();
     s.probes = finder.probesSent();
+    s.planned = finder.probesPlanned();
     s.endUs = now;
     return s;
 }
@@ -156,6 +165,30 @@ private slots:
             QCOMPARE(s.fault, c.fault);
             QCOMPARE(s.probes, c.probes);
         }
+    }
+
+    // Behind a gateway: no setting to try and no broadcast, the unit ids asked once whatever the
+    // codes ticked; a unit nobody has ends at the gateway's 0x0B (its 17 bytes at 4800,Even: 38959 µs,
+    // as a module's exception), or at the wait (63542 µs) behind a silent one; a module's reply
+    // after its 23 bytes (52709 µs); a module's own exception is a module there.
+    void behindAGateway()
+    {
+        const struct { QList<Module> modules; int to, gateway; QStringList rows; qint64 endUs; } cases[] = {
+            {{{5510, 3, 2}, {1730, 200, 7}, {5520, 9, 6, true}}, 254, 1, {"0 3 2 KV5510 @0", "1 9 0 KV0 @0 exception 1", "0 200 7 KV1730 @0"},
+             252 * 38959 + 2 * 52709},
+            {{{5510, 2, 2}}, 3, 2, {"0 2 2 KV5510 @0"}, 2 * 63542 + 52709}};
+        for (const auto &c : cases) {
+            FinderOptions o;
+            o.to = c.to;
+            const Sweep s = run(c.modules, o, {.gateway = c.gateway});
+            QCOMPARE(rowTexts(s.rows), c.rows);
+            QVERIFY(s.opened == QList<int>{0} && s.probes == c.to && s.planned == c.to && !s.fault && s.endUs == c.endUs);
+        }
+        // A gateway's 0x0A (path unavailable) says nobody too, and ends the probe at once.
+        BusFinder g({.to = 1, .framing = FramingKind::Mbap});
+        g.start(0), g.opened(true, 0);
+        QVERIFY(g.judged(QByteArray::fromHex("00010000000301830A"), 5, 5).kind == BusFinder::Next::Done && g.rows().isEmpty());
+        QCOMPARE(sweepNote({}), QString());
     }
 
     // Broadcasts in code order first, then one sweep per setting that heard anything, each

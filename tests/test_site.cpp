@@ -107,7 +107,7 @@ private slots:
         QTest::newRow("line code") << damaged("\"code\": 2, \"colour\"", "\"code\": \"2\", \"colour\"")
                                    << "line 2: code: \"2\" is not a setting code 1..8";
         QTest::newRow("no model") << damaged("\"model\": \"KV1720ADAM\",", "") << "line 6: modules[1]: model is missing";
-        QTest::newRow("port") << damaged("COM3", "ttyS0") << "line 2: port: \"ttyS0\" is not a port (COMn, a device path or tcp://HOST:PORT)";
+        QTest::newRow("port") << damaged("COM3", "ttyS0") << "line 2: port: \"ttyS0\" is not a port (COMn, a device path, tcp://HOST:PORT or mbap://HOST[:PORT])";
         QTest::newRow("no port") << damaged("\"port\": \"COM3\",", "") << "line 1: port is missing";
         QTest::newRow("channel tag") << damaged("\"pump 2 running\"", "3") << "line 5: modules[0].channels.DI_03: 3 is not a text";
         QTest::newRow("same address") << damaged("\"address\": 2, \"model\": \"KV1720ADAM\", \"code\": 5", "\"address\": 1, \"model\": \"KV1720ADAM\", \"code\": 2")
@@ -261,6 +261,11 @@ private slots:
         QCOMPARE(rig.log.last(), QStringLiteral("5:2:3"));
         QCOMPARE(healthText(rig.poll.state(1).health), QStringLiteral("errors"));
         QCOMPARE(rig.poll.state(1).errors, 1);
+        // Behind a gateway the module at code 5 is asked at the line's code and is not off it.
+        site.modules.removeFirst();
+        SitePoll gateway(site);
+        gateway.setGateway(true);
+        QVERIFY(gateway.next().code == 2 && !gateway.offLineSetting(0));
     }
 };
 

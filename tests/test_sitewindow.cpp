@@ -173,22 +173,25 @@ private slots:
         QVERIFY(w->poll().state(0).check == SiteModuleState::Check::Unread); // no reply taken
     }
 
-    // The site's own port, whatever it names, through the program's line to korvant-sim.
+    // The site's own port, whatever it names, through the program's line to korvant-sim. Behind
+    // a device server the KV1730ADAM whose register says code 4 is off the line's setting; behind
+    // a gateway it is on the gateway's.
     void sitePortNamed_data()
     {
-        QTest::addColumn<bool>("tcp");
-        QTest::newRow("tcp://") << true;
-        QTest::newRow("device path") << false;
+        QTest::addColumn<QString>("as");
+        QTest::newRow("tcp://") << "--tcp";
+        QTest::newRow("mbap://") << "--mbap";
+        QTest::newRow("device path") << QString();
     }
     void sitePortNamed()
     {
-        QFETCH(bool, tcp);
+        QFETCH(QString, as);
         GuiTestEnvironment env;
         setSerialLineFactory({}); // the program's own line
         SimProcess sim;
-        const QStringList modules{"--module", "5510:1:2", "--inputs", "0x05", "--module", "1730:2:2", "--module", "1720:3:2"};
-        const QString port = tcp ? sim.startTcp(modules) : (sim.start(modules) ? QFileInfo(sim.link()).symLinkTarget() : QString());
-        QVERIFY(port.startsWith(QLatin1String(tcp ? "tcp://" : "/dev/")));
+        const QStringList modules{"--module", "5510:1:2", "--inputs", "0x05", "--module", as.isEmpty() ? "1730:2:2" : "1730:2:4", "--module", "1720:3:2"};
+        const QString port = !as.isEmpty() ? sim.startTcp(modules, as) : (sim.start(modules) ? QFileInfo(sim.link()).symLinkTarget() : QString());
+        QVERIFY(port.startsWith(as.isEmpty() ? "/dev/" : as.mid(2) + "://"));
         env.writeSys(QStringLiteral("../line.kvsite"), QStringLiteral(R"({"format": 1, "name": "line", "port": "%1", "code": 2, "modules": [
             {"address": 1, "model": "KV5510ADAM", "code": 2}, {"address": 2, "model": "KV1730ADAM", "code": 2},
             {"address": 3, "model": "KV1720ADAM", "code": 2}]})").arg(port).toUtf8());
@@ -199,6 +202,7 @@ private slots:
         QVERIFY(w->portIsOpen() && w->polling());
         QTRY_COMPARE_WITH_TIMEOUT(onTile(w.get(), 0, QStringLiteral("Value_DI_03"))->text(), QStringLiteral("ON"), kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(w->poll().state(1).ok >= 2, kWaitMs);
+        QCOMPARE(w->poll().offLineSetting(1), as == "--tcp");
         // A single-register write, whose reply is its request: no echo taken where none was learned.
         type(onTile<QLineEdit>(w.get(), 2, QStringLiteral("AO_Value")), QStringLiteral("12.5"));
         QTest::mouseClick(onTile<QPushButton>(w.get(), 2, QStringLiteral("AO_Set")), Qt::LeftButton);

@@ -102,14 +102,36 @@ PortsDialog::PortsDialog(int comNumber, QWidget *parent) : QDialog(parent)
     Check_Echo->setToolTip(QStringLiteral("The adapter of this COM number hands every request back before the reply "
                                           "(two-wire RS-485 without echo suppression): the windows set it aside "
                                           "from the next Open."));
+    Text_Target = named(new QLineEdit(this), QStringLiteral("Text_Target"));
+    Text_Target->setPlaceholderText(QStringLiteral("tcp://HOST:PORT or mbap://HOST[:PORT]"));
+    Command_UseTarget = named(new QPushButton(this), QStringLiteral("Command_UseTarget"));
     Command_Refresh = named(new QPushButton(QStringLiteral("Refresh"), this), QStringLiteral("Command_Refresh"));
     Command_Close = named(new QPushButton(QStringLiteral("Close"), this), QStringLiteral("Command_Close"));
+    layOut();
 
+    connect(Combo_Com, &QComboBox::currentIndexChanged, this, &PortsDialog::showCom);
+    connect(Command_UseAs, &QPushButton::clicked, this, &PortsDialog::useAsCom);
+    connect(Check_Echo, &QCheckBox::clicked, this, &PortsDialog::setEcho);
+    connect(Command_UseTarget, &QPushButton::clicked, this, &PortsDialog::useTargetAsCom);
+    // Return in the target's box uses the target alone: no button of the dialog is pressed by it.
+    connect(Text_Target, &QLineEdit::returnPressed, this, &PortsDialog::useTargetAsCom);
+    for (QPushButton *button : findChildren<QPushButton *>())
+        button->setAutoDefault(false);
+    connect(Command_Refresh, &QPushButton::clicked, this, &PortsDialog::refresh);
+    connect(Command_Close, &QPushButton::clicked, this, &QDialog::close);
+    refresh();
+}
+
+void PortsDialog::layOut()
+{
     auto *com = new QHBoxLayout;
     com->addWidget(Combo_Com);
     com->addWidget(Command_UseAs);
     com->addWidget(Check_Echo);
     com->addWidget(Label_Com, 1);
+    auto *target = new QHBoxLayout;
+    target->addWidget(Text_Target, 1);
+    target->addWidget(Command_UseTarget);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(Command_Refresh);
@@ -117,16 +139,10 @@ PortsDialog::PortsDialog(int comNumber, QWidget *parent) : QDialog(parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(Table_Ports, 3);
     layout->addLayout(com);
+    layout->addLayout(target);
     layout->addWidget(Text_Advice, 2);
     layout->addLayout(buttons);
     resize(900, 420);
-
-    connect(Combo_Com, &QComboBox::currentIndexChanged, this, &PortsDialog::showCom);
-    connect(Command_UseAs, &QPushButton::clicked, this, &PortsDialog::useAsCom);
-    connect(Check_Echo, &QCheckBox::clicked, this, &PortsDialog::setEcho);
-    connect(Command_Refresh, &QPushButton::clicked, this, &PortsDialog::refresh);
-    connect(Command_Close, &QPushButton::clicked, this, &QDialog::close);
-    refresh();
 }
 
 int PortsDialog::comNumber() const
@@ -171,6 +187,7 @@ void PortsDialog::showCom()
 {
     const int n = comNumber();
     Command_UseAs->setText(QStringLiteral("Use as COM%1").arg(n));
+    Command_UseTarget->setText(QStringLiteral("Use target as COM%1").arg(n));
     Check_Echo->setChecked(QFileInfo::exists(ModuleLine::echoFile(n)));
     Label_Com->setText(QStringLiteral("COM%1: %2").arg(n).arg(resolvePort(n).name()));
 }
@@ -185,20 +202,46 @@ void PortsDialog::useAsCom()
     const QString target = port.byId.isEmpty() ? port.device : port.byId;
     const int n = comNumber();
     const QString link = sysFilePath(QStringLiteral("COM%1").arg(n));
-    const QFileInfo existing(link);
-    if (existing.exists() || existing.isSymLink()) {
-        const QString now = existing.isSymLink() ? existing.symLinkTarget() : resolvePort(n).name();
-        if (!Ask(this, QStringLiteral("%1 stands for %2.\nMake it stand for %3?").arg(sysFileLabel(QStringLiteral("COM%1").arg(n)), now, target)))
-            return;
-        if (!QFile::remove(link)) {
-            Prompt(this, QStringLiteral("Cannot replace %1").arg(link));
-            return;
-        }
-    }
+    if (!mayReplace(n, target))
+        return;
     QDir().mkpath(QFileInfo(link).path());
     if (!QFile::link(target, link))
         Prompt(this, QStringLiteral("Cannot make %1 a link to %2").arg(link, target));
     showCom();
+}
+
+void PortsDialog::useTargetAsCom()
+{
+    const std::optional<TcpTarget> target = parseTcpTarget(Text_Target->text());
+    if (!target) {
+        Prompt(this, QStringLiteral("Type a target as tcp://HOST:PORT or mbap://HOST[:PORT]！"));
+        return;
+    }
+    const int n = comNumber();
+    const QString path = sysFilePath(QStringLiteral("COM%1").arg(n));
+    if (!mayReplace(n, target->text()))
+        return;
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    const QByteArray line = target->text().toUtf8() + '\n';
+    if (!file.open(QIODevice::WriteOnly) || file.write(line) != line.size() || !file.flush())
+        Prompt(this, QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+    showCom();
+}
+
+bool PortsDialog::mayReplace(int n, const QString &what)
+{
+    const QString path = sysFilePath(QStringLiteral("COM%1").arg(n));
+    const QFileInfo existing(path);
+    if (!existing.exists() && !existing.isSymLink())
+        return true;
+    const QString now = existing.isSymLink() ? existing.symLinkTarget() : resolvePort(n).name();
+    if (!Ask(this, QStringLiteral("%1 stands for %2.\nMake it stand for %3?").arg(sysFileLabel(QStringLiteral("COM%1").arg(n)), now, what)))
+        return false;
+    if (QFile::remove(path))
+        return true;
+    Prompt(this, QStringLiteral("Cannot replace %1").arg(path));
+    return false;
 }
 
 void PortsDialog::setEcho(bool on)

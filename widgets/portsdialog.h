@@ -2,7 +2,8 @@
 // every serial device the system lists, with its stable by-id name, description, maker, serial
 // number, whether this user may open it and its adapter's latency timer, and what to do about a
 // missing right or a slow timer; "Use as COMn" makes sys/COMn a link to the device's by-id name,
-// so a COM number stays with its adapter across reboots and replugging; and the "echo" check
+// so a COM number stays with its adapter across reboots and replugging; "Use target as COMn" makes
+// sys/COMn a file naming the tcp:// or mbap:// target typed beside it; and the "echo" check
 // tells the windows that the line of COMn echoes every request (the file sys/COMn.echo).
 #pragma once
 
@@ -14,6 +15,7 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
@@ -40,12 +42,19 @@ public:
     QLabel *Label_Com;           // what the COM number stands for now
     QPushButton *Command_UseAs;  // "Use as COMn": the selected device
     QCheckBox *Check_Echo;       // "echo": the line of the COM number echoes every request
+    QLineEdit *Text_Target;      // tcp://HOST:PORT or mbap://HOST[:PORT]
+    QPushButton *Command_UseTarget; // "Use target as COMn"
     QPushButton *Command_Refresh, *Command_Close;
 
 private:
+    void layOut();
     int comNumber() const;
     void showCom();
     void useAsCom();
+    void useTargetAsCom();
+    // Whether sys/COMn may now be made to stand for what: nothing there, or the user said yes and
+    // it is removed.
+    bool mayReplace(int n, const QString &what);
     void setEcho(bool on);
 
     QList<SerialPortEntry> m_ports;
