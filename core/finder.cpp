@@ -331,8 +331,10 @@ std::optional<FinderRow> BusFinder::judgeProbe(const QByteArray &received, qint6
 {
     const int code = this->code();
     const ReplyVerdict v = judgeReply(received, m_request, kParameterReplyLength);
-    FinderRow row{.address = std::uint8_t(m_request[0]), .heardCode = code,
-                  .responseMs = lastByteUs >= 0 ? double(lastByteUs - m_sentAtUs) / 1000.0 : -1};
+    FinderRow row;
+    row.address = std::uint8_t(m_request[0]);
+    row.heardCode = code;
+    row.responseMs = lastByteUs >= 0 ? double(lastByteUs - m_sentAtUs) / 1000.0 : -1;
     // Bytes all in before the request and a reply could have crossed the line belong to the probe
     // before, come after its time-out (a device server's line speed is not known: no such rule).
     const bool early = m_options.repliesTakeLineTime && code != 0 && lastByteUs >= 0 && !received.isEmpty()
@@ -415,7 +417,9 @@ void BusFinder::finish()
     for (int i = 0; i < m_broadcast.size(); ++i) {
         const int code = swept[i];
         const int found = m_foundAt.value(code);
-        FinderRow note{.kind = FinderRow::SettingNote, .heardCode = code};
+        FinderRow note;
+        note.kind = FinderRow::SettingNote;
+        note.heardCode = code;
         const QString range = QStringLiteral("addresses %1 to %2").arg(m_options.from).arg(m_options.to);
         if (m_broadcast[i] == Heard::Garbled && found < 2) {
             note.note = found == 0 ? QStringLiteral("several modules or noise at the broadcast, but none answered at %1").arg(range)
