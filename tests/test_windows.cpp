@@ -6,6 +6,7 @@
 // QPlainTextEdit it stands in for; the traffic monitor; settings files that cannot be written or
 // read (as root the not-writable case skips: CTest runs it again as user 65534).
 
+#include "support/fakesystem.h"
 #include "support/guitest.h"
 #include "support/modeltable.h"
 
@@ -760,28 +761,12 @@ private slots:
     {
         GuiTestEnvironment env;
         env.bus.addModule(5510, 1, 2)->setDiscreteInput(0, true);
-        QTemporaryDir root;
-        const QDir r(root.path());
-        const auto file = [&](const QString &path, const QByteArray &text) {
-            QVERIFY(r.mkpath(QFileInfo(path).path()));
-            QFile f(r.filePath(path));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text + "\n") > 0);
-        };
-        const auto link = [&](const QString &target, const QString &path) {
-            QVERIFY(r.mkpath(QFileInfo(path).path()) && QFile::link(target, r.filePath(path)));
-        };
-        for (const auto &[n, timer] : {std::pair{0, "16"}, {1, "1"}}) { // an FTDI adapter as it comes, and one set to 1 ms
-            const QString usb = QStringLiteral("sys/devices/usb1/1-%1/").arg(n + 1), tty = QStringLiteral("ttyUSB%1").arg(n);
-            file(usb + "idVendor", "0403");
-            file(usb + "product", n ? "USB-RS485 Cable" : "FT232R USB UART");
-            file(usb + "manufacturer", "FTDI");
-            file(usb + QStringLiteral("1-%1:1.0/").arg(n + 1) + tty + "/latency_timer", timer);
-            link(QStringLiteral("../../../devices/usb1/1-%1/1-%1:1.0/").arg(n + 1) + tty, "sys/class/tty/" + tty + "/device");
-            file("dev/" + tty, {});
-        }
-        link("../../ttyUSB0", "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-        const QString byId = r.filePath("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-        PortsDialog::setSystemRoot(root.path());
+        FakeSystem fs; // an FTDI adapter as it comes, and one set to 1 ms
+        fs.usb(1, "idVendor=0403 product=FT232R_USB_UART manufacturer=FTDI", "ttyUSB0", "16");
+        fs.usb(2, "idVendor=0403 product=USB-RS485_Cable manufacturer=FTDI", "ttyUSB1", "1");
+        fs.link("../../ttyUSB0", "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        const QString byId = fs.path("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        PortsDialog::setSystemRoot(fs.root.path());
         QStringList asked;
         bool answer = false;
         setAskSink([&](const QString &text) { asked << text; return answer; });
@@ -800,7 +785,7 @@ private slots:
         for (int row = 0; row < table->rowCount(); ++row) {
             QStringList cells;
             for (int c = 0; c < PortsDialog::Columns; ++c)
-                cells << table->item(row, c)->text().remove(root.path());
+                cells << table->item(row, c)->text().remove(fs.root.path());
             rows << cells.join('|');
         }
         QCOMPARE(rows, (QStringList{"/dev/ttyUSB0|/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0|FT232R USB UART|FTDI||yes|16 ms|",
@@ -832,10 +817,10 @@ private slots:
         QVERIFY2(asked.size() == 1 && asked[0].contains(QStringLiteral("tcp://192.0.2.7:4001")), qPrintable(asked.join('|')));
         answer = true;
         QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
-        QCOMPARE(QFileInfo(QStringLiteral("sys/COM4")).symLinkTarget(), r.filePath("dev/ttyUSB1"));
+        QCOMPARE(QFileInfo(QStringLiteral("sys/COM4")).symLinkTarget(), fs.path("dev/ttyUSB1"));
         QCOMPARE(asked.size(), 2);
         // COM5 links to an adapter that was unplugged: asked, then replaced.
-        const QString gone = r.filePath("dev/serial/by-id/usb-gone");
+        const QString gone = fs.path("dev/serial/by-id/usb-gone");
         QVERIFY(QFile::link(gone, QStringLiteral("sys/COM5")));
         QTest::keyClick(com, Qt::Key_Down);
         pickRow(0);
@@ -947,13 +932,12 @@ private slots:
         if (::geteuid() == 0)
             QSKIP("root opens every device; test_windows_unprivileged runs this case as user 65534");
         GuiTestEnvironment env;
-        QTemporaryDir root;
-        const QDir r(root.path());
-        QVERIFY(r.mkpath("dev") && r.mkpath("sys/devices/serial8250") && r.mkpath("sys/class/tty/ttyS0"));
-        QVERIFY(QFile::link(r.filePath("sys/devices/serial8250"), r.filePath("sys/class/tty/ttyS0/device")));
-        QFile node(r.filePath("dev/ttyS0"));
-        QVERIFY(node.open(QIODevice::WriteOnly) && node.setPermissions({}));
-        PortsDialog::setSystemRoot(root.path());
+        FakeSystem fs;
+        fs.dir("sys/devices/serial8250");
+        fs.link(fs.path("sys/devices/serial8250"), "sys/class/tty/ttyS0/device");
+        fs.file("dev/ttyS0");
+        QVERIFY(QFile::setPermissions(fs.path("dev/ttyS0"), {}));
+        PortsDialog::setSystemRoot(fs.root.path());
         const auto restore = qScopeGuard([] { PortsDialog::setSystemRoot(QStringLiteral("/")); });
         auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
         PortsDialog *dialog = openPortsDialog(w.get(), 1);
