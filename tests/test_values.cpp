@@ -110,24 +110,19 @@ private slots:
         const qint64 lineBytes = valueCsvLine(row).toUtf8().size() + 1;
         const qint64 headerBytes = kValueCsvHeader.size() + 1;
         int failures = 0;
-        {
-            // Room for the header and three lines a file; three files kept.
+        // Room for the header and three lines a file; three files kept. A log opened again
+        // continues the file without a second header.
+        const auto write = [&](int from, int to) {
             ValueLog log(path, [&](const QString &) { ++failures; }, headerBytes + 3 * lineBytes, 3);
-            for (int i = 0; i < 4; ++i) {
+            for (int i = from; i < to; ++i) {
                 row.raw = std::uint16_t(i);
                 log.write({row});
             }
-        }
+        };
+        write(0, 4);
         QCOMPARE(rawColumn(path), (QStringList{"header", "3"}));
         QCOMPARE(rawColumn(path + ".1"), (QStringList{"header", "0", "1", "2"}));
-        // A log opened again continues the file without a second header.
-        {
-            ValueLog log(path, [&](const QString &) { ++failures; }, headerBytes + 3 * lineBytes, 3);
-            for (int i = 4; i < 12; ++i) {
-                row.raw = std::uint16_t(i);
-                log.write({row});
-            }
-        }
+        write(4, 12);
         // Three files kept: 0-2 went at the third rotation.
         QCOMPARE(rawColumn(path), (QStringList{"header", "9", "10", "11"}));
         QCOMPARE(rawColumn(path + ".1"), (QStringList{"header", "6", "7", "8"}));
