@@ -297,10 +297,8 @@ private slots:
         const bool analogOutput = row.kind == PanelKind::AnalogOutput;
         auto *validate = validateName ? child<QPushButton>(w, QString::fromLatin1(validateName)) : nullptr;
         if (row.outputs() > 0) {
-            QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_0")), Qt::LeftButton);
-            QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
-            QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_2")), Qt::LeftButton);
-            QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_%1").arg(row.outputs() - 1)), Qt::LeftButton);
+            for (const int i : {0, 2, 2, row.outputs() - 1})
+                QTest::mouseClick(child<QLabel>(w, QStringLiteral("DO_SHOW_%1").arg(i)), Qt::LeftButton);
             QCOMPARE(texts(w, "DO_SHOW_", true), QStringLiteral("1").leftJustified(row.outputs() - 1, '0') + QLatin1Char('1'));
         } else if (analogOutput) {
             // Arrows step 1, the track 1000; a drag shows only when the thumb is let go.
@@ -1152,12 +1150,11 @@ private slots:
         const auto valuesOf = [&](int channel) { return data->channels().size() > size_t(channel) ? data->channels()[size_t(channel)].series.buckets().size() : 0; };
         auto *ai = child<QPushButton>(w.get(), QStringLiteral("Command_OK1"));
         auto *di = child<QPushButton>(w.get(), QStringLiteral("Command_OK2"));
-        QTest::mouseClick(ai, Qt::LeftButton);
-        QTRY_VERIFY(valuesOf(0) >= 3);
-        QTest::mouseClick(ai, Qt::LeftButton);
-        QTest::mouseClick(di, Qt::LeftButton);
-        QTRY_VERIFY(valuesOf(6) >= 3);
-        QTest::mouseClick(di, Qt::LeftButton);
+        for (const auto &[button, channel] : {std::pair{ai, 0}, {di, 6}}) {
+            QTest::mouseClick(button, Qt::LeftButton);
+            QTRY_VERIFY(valuesOf(channel) >= 3);
+            QTest::mouseClick(button, Qt::LeftButton);
+        }
         trend->refresh();
         QChart *chart = trend->chartView->chart();
         QCOMPARE(chart->series().size(), 10);
