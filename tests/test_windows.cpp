@@ -779,14 +779,7 @@ private slots:
         QVERIFY(dialog->Command_Refresh->geometry().right() < dialog->Command_Close->x() && dialog->Command_Refresh->y() == dialog->Command_Close->y());
 
         QTableWidget *table = dialog->Table_Ports;
-        QStringList rows;
-        for (int row = 0; row < table->rowCount(); ++row) {
-            QStringList cells;
-            for (int c = 0; c < PortsDialog::Columns; ++c)
-                cells << table->item(row, c)->text().remove(fs.root.path());
-            rows << cells.join('|');
-        }
-        QCOMPARE(rows, (QStringList{"/dev/ttyUSB0|/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0|FT232R USB UART|FTDI||yes|16 ms|",
+        QCOMPARE(tableTexts(table).replaceInStrings(fs.root.path(), QString()), (QStringList{"/dev/ttyUSB0|/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0|FT232R USB UART|FTDI||yes|16 ms|",
                                     "/dev/ttyUSB1||USB-RS485 Cable|FTDI||yes|1 ms|"}));
         QVERIFY2(dialog->Text_Advice->toPlainText().startsWith(QStringLiteral(
                      "ttyUSB0: the adapter's latency timer is 16 ms: up to 16 ms is added to every reply. Lower it to 1 ms")),
