@@ -877,7 +877,6 @@ private slots:
         QVERIFY(w->findChild<TrafficWindow *>()); // built before the judged reply was shown
         const TrafficRow &request = w->traffic().rows()[0], &reply = w->traffic().rows()[1];
         QCOMPARE(reply.verdictText(), QStringLiteral("OK"));
-        QCOMPARE(double(reply.sinceFirstNs - request.sinceFirstNs) / 1e6, reply.responseMs);
         QVERIFY2(qAbs(double(reply.wallMs - request.wallMs) - reply.responseMs) <= 2 && qAbs(values[0].wallMs - reply.wallMs) <= 2,
                  qPrintable(QStringLiteral("%1 %2 %3 %4").arg(request.wallMs).arg(reply.wallMs).arg(reply.responseMs).arg(values[0].wallMs)));
         simLine(w)->fail(); // a lost line stops the acquisition
