@@ -885,8 +885,9 @@ private slots:
 
     // A window's line knows its echo where sys/COMn.echo says so or where it learned it (l) on that
     // port: kept when the scan or the finder reopens it (o1 l o1), forgotten on another port, on
-    // Close (c), a lost line (f) and an open that fails (x1: settings the line refuses).
-    void lineEchoKnownAndForgotten()
+    // Close (c), a lost line (f) and an open that fails (x1: settings the line refuses). Its watcher
+    // sees the bytes that came among those received.
+    void lineEchoAndWatcher()
     {
         GuiTestEnvironment env;
         env.writeSys(QStringLiteral("COM2.echo"), {});
@@ -901,12 +902,7 @@ private slots:
             }
             QVERIFY2(line.echoKnown() == known, steps);
         }
-    }
-
-    // The line's watcher (a window's onBytes) finds the bytes that came among those received.
-    void lineWatcherSeesReceived()
-    {
-        GuiTestEnvironment env;
+        // Its watcher (a window's onBytes) finds the bytes that came among those received.
         env.bus.addModule(5510, 1, 2);
         ModuleLine line;
         QByteArray seen;
