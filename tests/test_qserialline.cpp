@@ -4,6 +4,7 @@
 #include "qserialline.h"
 #include "tcpline.h"
 #include "serialports.h"
+#include "support/fakesystem.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -180,45 +181,30 @@ private slots:
     // a console; and who holds a device open.
     void portsOfTheSystem()
     {
-        QTemporaryDir root;
-        QVERIFY(root.isValid());
-        const QDir r(root.path());
-        const auto file = [&](const QString &path, const QByteArray &text = {}) {
-            QVERIFY(r.mkpath(QFileInfo(path).path()));
-            QFile f(r.filePath(path));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text + (text.isEmpty() ? "" : "\n")) >= 0);
-        };
-        const auto link = [&](const QString &target, const QString &path) {
-            QVERIFY(r.mkpath(QFileInfo(path).path()) && QFile::link(target, r.filePath(path)));
-        };
-        const QString usb = QStringLiteral("sys/devices/pci0000:00/usb1/");
-        for (const auto &[device, attributes] : {std::pair{"1-1", "idVendor=0403 manufacturer=FTDI product=FT232R_USB_UART serial=A50285BI"},
-                                                 {"1-2", "idVendor=2341 manufacturer=Arduino"}, {"1-3", "idVendor=067b"}})
-            for (const QString &a : QString::fromLatin1(attributes).split(QLatin1Char(' ')))
-                file(usb + device + QLatin1Char('/') + a.section(QLatin1Char('='), 0, 0), a.section(QLatin1Char('='), 1).replace(QLatin1Char('_'), QLatin1Char(' ')).toUtf8());
-        file(usb + "1-2/1-2:1.0/interface", "CDC ACM");
-        file(usb + "1-1/1-1:1.0/ttyUSB0/latency_timer", "16"); // the FTDI driver's; the others have none
-        QVERIFY(r.mkpath(usb + "1-1/1-1:1.0/ttyUSB0") && r.mkpath(usb + "1-3/1-3:1.0/ttyUSB9") && r.mkpath("sys/devices/pnp0/00:01")
-                && r.mkpath("sys/devices/platform/serial8250") && r.mkpath("sys/class/tty/tty0"));
-        const QString up = QStringLiteral("../../../devices/");
-        link(up + "pci0000:00/usb1/1-1/1-1:1.0/ttyUSB0", "sys/class/tty/ttyUSB0/device");
-        link(up + "pci0000:00/usb1/1-3/1-3:1.0/ttyUSB9", "sys/class/tty/ttyUSB9/device");
-        link(up + "pci0000:00/usb1/1-3/1-3:1.0/ttyUSB9", "sys/class/tty/ttyUSB10/device");
-        link(up + "pci0000:00/usb1/1-2/1-2:1.0", "sys/class/tty/ttyACM0/device");
-        link(up + "pnp0/00:01", "sys/class/tty/ttyS0/device");
-        link(up + "platform/serial8250", "sys/class/tty/ttyS1/device");
-        file("sys/class/tty/ttyS0/type", "4");
-        file("sys/class/tty/ttyS1/type", "0"); // no UART at this place
-        for (const char *node : {"ttyUSB0", "ttyUSB9", "ttyUSB10", "ttyS0", "ttyS1", "tty0"}) // ttyACM0's node is missing
-            file(QStringLiteral("dev/") + node);
-        link("../../ttyUSB0", "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
-        QVERIFY(QFile::setPermissions(r.filePath("dev/ttyUSB10"), {}));
+        FakeSystem fs;
+        const QString usb1 = QStringLiteral("../../../devices/pci0000:00/usb1/");
+        fs.usb(1, "idVendor=0403 manufacturer=FTDI product=FT232R_USB_UART serial=A50285BI", "ttyUSB0", "16");
+        fs.usb(2, "idVendor=2341 manufacturer=Arduino"); // ttyACM0's node is missing
+        fs.file("sys/devices/pci0000:00/usb1/1-2/1-2:1.0/interface", "CDC ACM");
+        fs.link(usb1 + "1-2/1-2:1.0", "sys/class/tty/ttyACM0/device");
+        fs.usb(3, "idVendor=067b", "ttyUSB9"); // only the FTDI driver has a latency timer
+        fs.link(usb1 + "1-3/1-3:1.0/ttyUSB9", "sys/class/tty/ttyUSB10/device");
+        for (const char *dir : {"sys/devices/pnp0/00:01", "sys/devices/platform/serial8250", "sys/class/tty/tty0"})
+            fs.dir(dir);
+        fs.link("../../../devices/pnp0/00:01", "sys/class/tty/ttyS0/device");
+        fs.link("../../../devices/platform/serial8250", "sys/class/tty/ttyS1/device");
+        fs.file("sys/class/tty/ttyS0/type", "4");
+        fs.file("sys/class/tty/ttyS1/type", "0"); // no UART at this place
+        for (const char *node : {"ttyUSB10", "ttyS0", "ttyS1", "tty0"})
+            fs.file(QStringLiteral("dev/") + node);
+        fs.link("../../ttyUSB0", "dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        QVERIFY(QFile::setPermissions(fs.path("dev/ttyUSB10"), {}));
 
         QStringList seen;
-        for (const SerialPortEntry &p : listSerialPorts(r.filePath("dev"), r.filePath("sys")))
+        for (const SerialPortEntry &p : listSerialPorts(fs.path("dev"), fs.path("sys")))
             seen << QStringList{p.device, p.byId, p.description, p.manufacturer, p.serialNumber,
                                 QString::number(p.exists), QString::number(p.mayOpen),
-                                QString::number(adapterLatencyMs(p.device, r.filePath("dev"), r.filePath("sys")))}.join(QLatin1Char('|')).remove(root.path());
+                                QString::number(adapterLatencyMs(p.device, fs.path("dev"), fs.path("sys")))}.join(QLatin1Char('|')).remove(fs.root.path());
         // Root may open anything; another user not a device without permissions (CTest runs both).
         const QString locked = ::geteuid() == 0 ? QStringLiteral("1") : QStringLiteral("0");
         // Last, the latency an exchange allows for (also through a stable name): the timer where sysfs
@@ -228,20 +214,16 @@ private slots:
         QCOMPARE(seen, (QStringList{"/dev/ttyACM0||CDC ACM|Arduino||0|0|-1", "/dev/ttyS0|||||1|1|0",
                                     "/dev/ttyUSB0|/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0|FT232R USB UART|FTDI|A50285BI|1|1|16",
                                     "/dev/ttyUSB9|||||1|1|-1", "/dev/ttyUSB10|||||1|" + locked + "|-1"}));
-        QCOMPARE(adapterLatencyMs(r.filePath("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"), r.filePath("dev"), r.filePath("sys")), 16);
+        QCOMPARE(adapterLatencyMs(fs.path("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"), fs.path("dev"), fs.path("sys")), 16);
 
         // proc/<pid>/fd/<n> links and proc/<pid>/comm; this process itself does not count.
-        const QString self = QString::number(QCoreApplication::applicationPid());
-        link(r.filePath("dev/ttyUSB0"), "proc/" + self + "/fd/3");
-        link(r.filePath("dev/ttyS0"), "proc/77/fd/1");
-        link(r.filePath("dev/ttyUSB0"), "proc/77/fd/2");
-        link(r.filePath("dev/ttyUSB0"), "proc/4242/fd/5");
-        file("proc/4242/comm", "minicom");
-        link(r.filePath("dev/ttyUSB9"), "proc/bus/fd/1");
-        const QString proc = r.filePath("proc");
+        for (const auto &[device, fd] : {std::pair{"ttyUSB0", QString::number(QCoreApplication::applicationPid()) + "/fd/3"},
+                                         {"ttyS0", "77/fd/1"}, {"ttyUSB0", "77/fd/2"}, {"ttyUSB0", "4242/fd/5"}, {"ttyUSB9", "bus/fd/1"}})
+            fs.link(fs.path(QStringLiteral("dev/") + device), "proc/" + fd);
+        fs.file("proc/4242/comm", "minicom");
         QStringList holders;
         for (const char *device : {"dev/ttyUSB0", "dev/ttyS0", "dev/ttyUSB9"})
-            holders << deviceHolders(r.filePath(device), proc).join(QLatin1Char(','));
+            holders << deviceHolders(fs.path(device), fs.path("proc")).join(QLatin1Char(','));
         QCOMPARE(holders, (QStringList{"a program (PID 77),minicom (PID 4242)", "a program (PID 77)", ""}));
     }
 

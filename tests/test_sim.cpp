@@ -37,26 +37,6 @@ class TestSim : public QObject
 {
     Q_OBJECT
 private slots:
-    void workedFrames()
-    {
-        // Inputs from bits, holding registers from the list. Writes are registerMapOfEveryModel's, the
-        // broadcast parameter read busListenersAndCollisions'.
-        const struct { int model; quint32 bits; QList<int> registers; QByteArray request, reply; } cases[] = {
-            {5510, 0x05, {}, hex("01020000000879CC"), hex("01020105618B")},
-            {5530, 0x8005, {}, readRequest(1, 0x02, 0, 16), hex("0102020580BB48")},
-            {7710, 0, QList<int>(6, 2048), hex("010300000006C5C8"), hex("01030C080008000800080008000800F60B")},
-            {7720, 0, {25, 26, 1001, 65535}, hex("0103000000044409"), hex("0103080019001A03E9FFFF94D4")},
-            {7720, 0x0A, {}, hex("01020000000479C9"), frame("0102010A")}};
-        for (const auto &c : cases) {
-            SimModule m(c.model, 1, 2);
-            for (int i = 0; i < 32; ++i)
-                m.setDiscreteInput(i, (c.bits >> i) & 1);
-            for (int i = 0; i < c.registers.size(); ++i)
-                m.setHolding(i, std::uint16_t(c.registers[i]));
-            QCOMPARE(m.handle(c.request).toHex(' '), c.reply.toHex(' '));
-        }
-    }
-
     // Every function code the tool sends, at the edge of each model's map: the last channel
     // answers, one more is refused with exception 02.
     void registerMapOfEveryModel()
@@ -115,27 +95,39 @@ private slots:
         QCOMPARE(bus.exchange(kBroadcastRead, 9600, 'E'), frame("000306000100061586"));
     }
 
-    // Exceptions, and silence (an empty reply) where a module must not answer; neither changes it.
-    void refusals()
+    // Worked frames (inputs from bits, holding registers from the list); exceptions, and silence (an
+    // empty reply) where a module must not answer. None changes the module. Writes are
+    // registerMapOfEveryModel's, the broadcast parameter read busListenersAndCollisions'.
+    void answersAndRefusals()
     {
         QByteArray badCrc = hex("01020000000879CC");
         badCrc[7] = char(0xCD);
-        const struct { int model; QByteArray request, reply; } cases[] = {
-            {1730, readRequest(1, 0x04, 0, 1), exceptionOf(1, 0x04, 0x01)}, // unknown function
-            {1730, readRequest(1, 0x03, 8, 1), exceptionOf(1, 0x03, 0x02)}, // beyond the map
-            {1730, readRequest(1, 0x03, 7, 94), exceptionOf(1, 0x03, 0x02)}, // across the gap to 100
-            {5510, readRequest(1, 0x06, 102, 1720), exceptionOf(1, 0x06, 0x02)}, // the model register
-            {5530, readRequest(1, 0x02, 0, 0), exceptionOf(1, 0x02, 0x03)},
-            {5510, readRequest(1, 0x05, 3, 0x1234), exceptionOf(1, 0x05, 0x03)},
-            {5540, frame("010F0000001001FF"), exceptionOf(1, 0x0F, 0x03)}, // one byte for 16 coils
-            {5510, readRequest(1, 0x06, 101, 9), exceptionOf(1, 0x06, 0x03)}, // code 9
-            {0, badCrc, {}}, {0, readRequest(2, 0x02, 0, 8), {}}, {0, hex("0102"), {}},
-            {0, frame("01020000000800"), {}}, {0, frame("010F0000000401"), {}}, // a byte too many, data missing
+        const struct { int model; quint32 bits; QList<int> registers; QByteArray request, reply; } cases[] = {
+            {5510, 0x05, {}, hex("01020000000879CC"), hex("01020105618B")},
+            {5530, 0x8005, {}, readRequest(1, 0x02, 0, 16), hex("0102020580BB48")},
+            {7710, 0, QList<int>(6, 2048), hex("010300000006C5C8"), hex("01030C080008000800080008000800F60B")},
+            {7720, 0, {25, 26, 1001, 65535}, hex("0103000000044409"), hex("0103080019001A03E9FFFF94D4")},
+            {7720, 0x0A, {}, hex("01020000000479C9"), frame("0102010A")},
+            {1730, 0, {}, readRequest(1, 0x04, 0, 1), exceptionOf(1, 0x04, 0x01)}, // unknown function
+            {1730, 0, {}, readRequest(1, 0x03, 8, 1), exceptionOf(1, 0x03, 0x02)}, // beyond the map
+            {1730, 0, {}, readRequest(1, 0x03, 7, 94), exceptionOf(1, 0x03, 0x02)}, // across the gap to 100
+            {5510, 0, {}, readRequest(1, 0x06, 102, 1720), exceptionOf(1, 0x06, 0x02)}, // the model register
+            {5530, 0, {}, readRequest(1, 0x02, 0, 0), exceptionOf(1, 0x02, 0x03)},
+            {5510, 0, {}, readRequest(1, 0x05, 3, 0x1234), exceptionOf(1, 0x05, 0x03)},
+            {5540, 0, {}, frame("010F0000001001FF"), exceptionOf(1, 0x0F, 0x03)}, // one byte for 16 coils
+            {5510, 0, {}, readRequest(1, 0x06, 101, 9), exceptionOf(1, 0x06, 0x03)}, // code 9
+            {0, 0, {}, badCrc, {}}, {0, 0, {}, readRequest(2, 0x02, 0, 8), {}}, {0, 0, {}, hex("0102"), {}},
+            {0, 0, {}, frame("01020000000800"), {}}, {0, 0, {}, frame("010F0000000401"), {}}, // a byte too many, data missing
             // Broadcasts: a read of inputs, an unknown function, coils (carried out all the same).
-            {0, readRequest(0, 0x02, 0, 8), {}}, {0, readRequest(0, 0x04, 100, 3), {}}, {5550, frame("000F00000008015A"), {}}};
+            {0, 0, {}, readRequest(0, 0x02, 0, 8), {}}, {0, 0, {}, readRequest(0, 0x04, 100, 3), {}},
+            {5550, 0, {}, frame("000F00000008015A"), {}}};
         for (const auto &c : cases) {
             SimModule m(c.model, 1, 2);
             m.setCoil(3, true);
+            for (int i = 0; i < 32; ++i)
+                m.setDiscreteInput(i, (c.bits >> i) & 1);
+            for (int i = 0; i < c.registers.size(); ++i)
+                m.setHolding(i, std::uint16_t(c.registers[i]));
             QCOMPARE(m.handle(c.request).toHex(' '), c.reply.toHex(' '));
             QVERIFY(m.address() == 1 && m.code() == 2 && (m.coil(3) || m.coilCount() < 4) && !m.coil(0));
             QCOMPARE(m.coil(1), c.request.startsWith(hex("000F")));

@@ -21,6 +21,7 @@
 #include <QScrollBar>
 #include <QStringList>
 #include <QStyle>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextLayout>
@@ -116,6 +117,20 @@ inline bool openPort(ModuleWindow *w)
 {
     QTest::mouseClick(w->Command_Port, Qt::LeftButton);
     return w->portIsOpen();
+}
+
+// A table's rows as the user reads them, each row's cells joined by '|'; the column leftOut shows
+// empty (a time that differs from run to run).
+inline QStringList tableTexts(QTableWidget *t, int leftOut = -1)
+{
+    QStringList rows;
+    for (int r = 0; r < t->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < t->columnCount(); ++c)
+            cells << (c == leftOut || !t->item(r, c) ? QString() : t->item(r, c)->text());
+        rows << cells.join(QLatin1Char('|'));
+    }
+    return rows;
 }
 
 // Replaces an editable box's text as a user does: click into it, select all, then type or paste.
