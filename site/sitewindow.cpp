@@ -1,5 +1,6 @@
 #include "sitewindow.h"
 
+#include "checkoutwindow.h"
 #include "linesettings.h"
 #include "models.h"
 #include "ports.h"
@@ -82,10 +83,12 @@ void SiteWindow::loadPanels()
     Command_Start = placed(new QPushButton(kStart, this), QStringLiteral("Command_Start"), kLeft, 120, 1200, 420);
     Command_Save = placed(new QPushButton(QStringLiteral("Save"), this), QStringLiteral("Command_Save"), kLeft + 1320, 120, 1200, 420);
     Command_Log = placed(new QPushButton(kLog, this), QStringLiteral("Command_Log"), kLeft + 2640, 120, 1500, 420);
-    Label_Status = placed(new QLabel(this), QStringLiteral("Label_Status"), kLeft + 4260, 120, 5600, 420);
+    Command_Checkout = placed(new QPushButton(QStringLiteral("Checkout…"), this), QStringLiteral("Command_Checkout"), kLeft + 4260, 120, 1500, 420);
+    Label_Status = placed(new QLabel(this), QStringLiteral("Label_Status"), kLeft + 5880, 120, 4000, 420);
     connect(Command_Start, &QPushButton::clicked, this, &SiteWindow::Command_Start_Click);
     connect(Command_Save, &QPushButton::clicked, this, &SiteWindow::save);
     connect(Command_Log, &QPushButton::clicked, this, &SiteWindow::logValues);
+    connect(Command_Checkout, &QPushButton::clicked, this, &SiteWindow::openCheckout);
     if (!comPortNumber(m_site.port)) {
         // A device path or a tcp:// target: the port box has no entry for it; "Open Port" opens it.
         Combo1->setEnabled(false);
@@ -111,6 +114,7 @@ void SiteWindow::addActions()
     };
     action(QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), [this] { save(); });
     action(QStringLiteral("Trend…"), QKeySequence(Qt::CTRL | Qt::Key_G), [this] { openTrend(); });
+    action(QStringLiteral("Checkout…"), QKeySequence(Qt::CTRL | Qt::Key_K), [this] { openCheckout(); });
 }
 
 // The tiles in a grid of a fixed number of columns, so a window resized lays nothing out again.
@@ -277,6 +281,7 @@ void SiteWindow::judge()
         const double responseMs = m_lastByteNs ? double(m_lastByteNs - m_sentNs) / 1e6 : -1;
         m_poll.heard(m_exchange, responseMs, WindowValues::now());
         took(m_request);
+        emit exchanged(m_request, m_exchange.accepted());
     }
     sendNext();
 }
@@ -373,6 +378,24 @@ TrendWindow *SiteWindow::openTrend()
     m_trend->raise();
     m_trend->activateWindow();
     return m_trend;
+}
+
+CheckoutWindow *SiteWindow::openCheckout()
+{
+    if (!m_checkout) {
+        auto *w = new CheckoutWindow(this);
+        if (!w->ready()) {
+            delete w;
+            return nullptr;
+        }
+        m_checkout = w;
+    }
+    if (!m_running)
+        Command_Start_Click();
+    m_checkout->show();
+    m_checkout->raise();
+    m_checkout->activateWindow();
+    return m_checkout;
 }
 
 void SiteWindow::openModule(int k)
