@@ -33,11 +33,6 @@ CheckoutWindow::AskPath &askPathSlot()
     return ask;
 }
 
-QString number(double value)
-{
-    return QString::number(value, 'g', 6);
-}
-
 QPushButton *button(const QString &text, const QString &name, QWidget *parent)
 {
     auto *b = new QPushButton(text, parent);
@@ -54,10 +49,6 @@ QLineEdit *edit(const QString &name, const QString &placeholder, QWidget *parent
     return e;
 }
 
-QString key(int module, const QString &channel)
-{
-    return QString::number(module) + QLatin1Char('/') + channel;
-}
 } // namespace
 
 std::optional<QVector<CheckPoint>> pointsFromText(const QString &text)
@@ -73,11 +64,21 @@ std::optional<QVector<CheckPoint>> pointsFromText(const QString &text)
     return points;
 }
 
+QString numberText(double value)
+{
+    return QString::number(value, 'g', 6);
+}
+
+QString CheckoutWindow::key(int module, const QString &channel)
+{
+    return QString::number(module) + QLatin1Char('/') + channel;
+}
+
 QString pointsText(const QVector<CheckPoint> &points)
 {
     QStringList parts;
     for (const CheckPoint &p : points)
-        parts << number(p.target) + QStringLiteral(" ±") + number(p.tolerance);
+        parts << numberText(p.target) + QStringLiteral(" ±") + numberText(p.tolerance);
     return parts.join(QStringLiteral(", "));
 }
 
@@ -248,56 +249,6 @@ void CheckoutWindow::resume(const CheckJournal &journal)
     say(journal.warning);
 }
 
-// The values of an accepted read fed to the undecided inputs' watches; an output's read-back kept.
-void CheckoutWindow::heard(const SiteRequest &request, bool accepted)
-{
-    if (!accepted)
-        return;
-    const SiteModuleState &s = m_site->poll().state(request.module);
-    const QVector<ValueRow> values = request.kind == SiteRequest::Read ? s.reads.value(request.read)
-                                     : request.kind == SiteRequest::ReadBack ? s.readBackRows : QVector<ValueRow>();
-    for (const ValueRow &value : values) {
-        const int k = m_byChannel.value(key(request.module, value.channel), -1);
-        if (k < 0)
-            continue;
-        Row &row = m_rows[k];
-        if (request.kind == SiteRequest::ReadBack) {
-            if (k == m_test)
-                row.readBack = value.text;
-        } else if (row.verdict == Verdict::Untested && row.channel.kind == CheckKind::Input) {
-            hearInput(k, value);
-        } else if (row.verdict == Verdict::Untested && row.channel.kind == CheckKind::AnalogInput) {
-            hearAnalog(k, value);
-        }
-    }
-}
-
-void CheckoutWindow::hearInput(int k, const ValueRow &value)
-{
-    Row &row = m_rows[k];
-    const qsizetype changes = row.input.changes.size();
-    row.input.heard(value.value == 1.0, value.wallMs);
-    if (row.input.changes.size() == changes)
-        return;
-    showRow(row);
-    if (row.input.passed())
-        decide(k, Verdict::Pass, seen(row));
-}
-
-void CheckoutWindow::hearAnalog(int k, const ValueRow &value)
-{
-    Row &row = m_rows[k];
-    bool passed = !row.points.isEmpty();
-    for (PointWatch &point : row.points) {
-        point.heard(value.value, value.wallMs);
-        passed = passed && point.passed;
-    }
-    row.now = value.text;
-    showRow(row);
-    if (passed)
-        decide(k, Verdict::Pass, seen(row));
-}
-
 // The values a test has seen so far: an input's changes with their times, an analog input's
 // readings within each point, an output's switching.
 QString CheckoutWindow::seen(const Row &row) const
@@ -308,12 +259,18 @@ QString CheckoutWindow::seen(const Row &row) const
             parts << (c.on ? kOn : kOff) + QLatin1Char(' ') + clockText(c.wallMs);
     } else if (row.channel.kind == CheckKind::AnalogInput) {
         for (const PointWatch &p : row.points) {
-            QString part = number(p.point.target) + QLatin1Char(' ') + row.channel.unit + (p.passed ? QStringLiteral(" passed") : QString());
+            QString part = numberText(p.point.target) + QLatin1Char(' ') + row.channel.unit + (p.passed ? QStringLiteral(" passed") : QString());
             if (!p.seen.isEmpty())
-                part += QLatin1Char(' ') + number(*std::min_element(p.seen.begin(), p.seen.end())) + QStringLiteral("..")
-                        + number(*std::max_element(p.seen.begin(), p.seen.end()));
+                part += QLatin1Char(' ') + numberText(*std::min_element(p.seen.begin(), p.seen.end())) + QStringLiteral("..")
+                        + numberText(*std::max_element(p.seen.begin(), p.seen.end()));
             parts << part;
         }
+    } else if (row.channel.kind == CheckKind::Output && row.on) {
+        parts << QStringLiteral("switched on");
+        if (!row.readBack.isEmpty())
+            parts << QStringLiteral("read back ") + row.readBack;
+        else if (!m_site->poll().state(row.channel.module).readBack)
+            parts << QStringLiteral("no read-back");
     } else {
         return row.measured.join(QStringLiteral("; "));
     }
@@ -391,166 +348,6 @@ bool CheckoutWindow::decide(int k, Verdict verdict, const QString &values, const
     return true;
 }
 
-// Space: an output switched on (that one alone), or the analog output set to its first point.
-void CheckoutWindow::start()
-{
-    const int k = current();
-    if (k < 0)
-        return;
-    Row &row = m_rows[k];
-    if (m_test >= 0)
-        return say(QStringLiteral("First pass (Enter) or fail (F) %1").arg(m_rows[m_test].channel.channel));
-    if (row.channel.kind == CheckKind::Output) {
-        if (!m_site->setOutput(row.channel.module, row.channel.index + 1, true))
-            return say(QStringLiteral("%1 cannot be switched: its module has not answered as its model").arg(row.channel.channel));
-        m_test = k;
-        row.readBack.clear();
-        row.measured = {QStringLiteral("switched on")};
-        showRow(row);
-        return say(QStringLiteral("%1 is on: Enter passes, F fails").arg(row.channel.channel));
-    }
-    if (row.channel.kind != CheckKind::AnalogOutput)
-        return say(QStringLiteral("%1 passes by itself; F fails it").arg(row.channel.channel));
-    if (row.channel.points.isEmpty())
-        return say(QStringLiteral("Type the points of %1 first (P)").arg(row.channel.channel));
-    row.before = m_site->poll().state(row.channel.module).analogOutput;
-    row.point = 0;
-    row.measured.clear();
-    m_test = k;
-    setPoint(row);
-}
-
-void CheckoutWindow::setPoint(Row &row)
-{
-    const CheckPoint &p = row.channel.points[row.point];
-    const auto microamps = std::uint16_t(qBound(0, qRound(p.target * 1000), 20000));
-    if (!m_site->setAnalogOutput(row.channel.module, microamps)) {
-        m_test = -1;
-        return say(QStringLiteral("%1 cannot be set: its module has not answered as its model").arg(row.channel.channel));
-    }
-    say(QStringLiteral("%1 set to %2 mA: type what the meter shows and Enter (Enter alone confirms), F fails").arg(row.channel.channel, number(p.target)));
-    Edit_Measured->clear();
-    Edit_Measured->setFocus();
-}
-
-// Enter: the output under test passes, the analog output's point is confirmed.
-void CheckoutWindow::pass()
-{
-    if (m_test >= 0 && m_rows[m_test].channel.kind == CheckKind::Output)
-        return finishOutput(m_test, Verdict::Pass);
-    if (m_test >= 0)
-        return measured();
-    if (const int k = current(); k >= 0)
-        say((m_rows[k].channel.kind == CheckKind::Output || m_rows[k].channel.kind == CheckKind::AnalogOutput
-                 ? QStringLiteral("Space starts the test of %1") : QStringLiteral("%1 passes by itself; F fails it")).arg(m_rows[k].channel.channel));
-}
-
-// F: the test under way fails, or the selected channel.
-void CheckoutWindow::fail()
-{
-    if (m_test >= 0 && m_rows[m_test].channel.kind == CheckKind::Output)
-        return finishOutput(m_test, Verdict::Fail);
-    if (m_test >= 0)
-        return finishAnalog(m_test, Verdict::Fail);
-    if (const int k = current(); k >= 0)
-        decide(k, Verdict::Fail, seen(m_rows[k]));
-}
-
-// The analog output's point measured (within its tolerance passes) or confirmed (nothing typed).
-void CheckoutWindow::measured()
-{
-    if (m_test < 0 || m_rows[m_test].channel.kind != CheckKind::AnalogOutput)
-        return;
-    Row &row = m_rows[m_test];
-    const CheckPoint &p = row.channel.points[row.point];
-    const QString text = Edit_Measured->text().trimmed();
-    bool ok = true;
-    const double value = text.toDouble(&ok);
-    if (!text.isEmpty() && !ok)
-        return say(QStringLiteral("Type the measured value in mA, or nothing to confirm"));
-    row.measured << number(p.target) + QStringLiteral(" mA: ") + (text.isEmpty() ? QStringLiteral("confirmed") : number(value));
-    showRow(row);
-    if (!text.isEmpty() && qAbs(value - p.target) > p.tolerance)
-        return finishAnalog(m_test, Verdict::Fail);
-    if (++row.point < row.channel.points.size())
-        return setPoint(row);
-    finishAnalog(m_test, Verdict::Pass);
-}
-
-void CheckoutWindow::finishOutput(int k, Verdict verdict)
-{
-    Row &row = m_rows[k];
-    m_site->setOutput(row.channel.module, row.channel.index + 1, false);
-    m_test = -1;
-    QString values = QStringLiteral("switched on");
-    if (!row.readBack.isEmpty())
-        values += QStringLiteral(", read back ") + row.readBack;
-    else if (!m_site->poll().state(row.channel.module).readBack)
-        values += QStringLiteral(", no read-back");
-    decide(k, verdict, values);
-}
-
-void CheckoutWindow::finishAnalog(int k, Verdict verdict)
-{
-    Row &row = m_rows[k];
-    m_site->setAnalogOutput(row.channel.module, row.before.value_or(0));
-    m_test = -1;
-    Edit_Measured->clear();
-    List->setFocus();
-    decide(k, verdict, seen(row));
-}
-
-// N: the selected channel "Not tested", with the reason typed.
-void CheckoutWindow::notTested()
-{
-    const int k = current();
-    const QString reason = Edit_Reason->text().trimmed();
-    if (k < 0)
-        return;
-    if (reason.isEmpty()) {
-        Edit_Reason->setFocus();
-        return say(QStringLiteral("Type why %1 is not tested, then Enter").arg(m_rows[k].channel.channel));
-    }
-    if (k == m_test)
-        return say(QStringLiteral("First pass (Enter) or fail (F) %1").arg(m_rows[k].channel.channel));
-    List->setFocus();
-    if (decide(k, Verdict::NotTested, QString(), reason))
-        Edit_Reason->clear();
-}
-
-// C: the comment goes with the selected channel's verdict; a decided channel's is recorded again.
-void CheckoutWindow::comment()
-{
-    const int k = current();
-    List->setFocus();
-    if (k < 0)
-        return;
-    Row &row = m_rows[k];
-    row.comment = Edit_Comment->text().trimmed();
-    showRow(row);
-    if (row.verdict != Verdict::Untested)
-        decide(k, row.verdict, row.verdict == Verdict::NotTested ? QString() : row.values, row.verdict == Verdict::NotTested ? row.values : QString());
-}
-
-// P: an analog channel's points as typed; its watches begin again.
-void CheckoutWindow::points()
-{
-    const int k = current();
-    if (k < 0 || k == m_test)
-        return;
-    const std::optional<QVector<CheckPoint>> points = pointsFromText(Edit_Points->text());
-    if (!points)
-        return say(QStringLiteral("Points are typed as 4 ±0.2, 12 ±0.2 (or +- for ±)"));
-    Row &row = m_rows[k];
-    row.channel.points = *points;
-    row.points.clear();
-    for (const CheckPoint &p : *points)
-        row.points.append(PointWatch{p, -1, std::nullopt, {}, false});
-    showRow(row);
-    say(QString());
-    List->setFocus();
-}
-
 void CheckoutWindow::exportReport()
 {
     say(QStringLiteral("The report is not written by this version"));
@@ -588,10 +385,6 @@ bool CheckoutWindow::eventFilter(QObject *watched, QEvent *event)
 // An output left on by an unfinished test is switched off (no verdict).
 void CheckoutWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_test >= 0 && m_rows[m_test].channel.kind == CheckKind::Output)
-        m_site->setOutput(m_rows[m_test].channel.module, m_rows[m_test].channel.index + 1, false);
-    else if (m_test >= 0)
-        m_site->setAnalogOutput(m_rows[m_test].channel.module, m_rows[m_test].before.value_or(0));
-    m_test = -1;
+    endTest();
     QWidget::closeEvent(event);
 }

@@ -29,6 +29,8 @@ class SiteWindow;
 // text that is not such a list (an empty text is no points).
 std::optional<QVector<CheckPoint>> pointsFromText(const QString &text);
 QString pointsText(const QVector<CheckPoint> &points);
+// A number as the checkout writes it: "4", "0.1", "19.8".
+QString numberText(double value);
 
 class CheckoutWindow : public QWidget
 {
@@ -69,6 +71,7 @@ private:
         QString now;                   // an analog input's last reading
         int point = 0;                 // the analog output's point set now
         QStringList measured;          // the analog output's points as measured
+        bool on = false;               // an output switched on by its test
         QString readBack;              // an output's state as last read back while on
         std::optional<std::uint16_t> before; // the analog output's value before its test
     };
@@ -79,6 +82,8 @@ private:
     void addRow(const CheckChannel &channel, QTreeWidgetItem *heading);
     void resume(const CheckJournal &journal);
     void heard(const SiteRequest &request, bool accepted);
+    bool setOutput(int row, int value);
+    void heardBack(int row, const ValueRow &value);
     void hearInput(int row, const ValueRow &value);
     void hearAnalog(int row, const ValueRow &value);
     QString seen(const Row &row) const;
@@ -95,11 +100,14 @@ private:
     void measured();
     void finishOutput(int row, Verdict verdict);
     void finishAnalog(int row, Verdict verdict);
+    void endTest();
     void notTested();
     void comment();
     void points();
     void exportReport();
     void say(const QString &text);
+
+    static QString key(int module, const QString &channel); // "module/channel"
 
     SiteWindow *m_site;
     QString m_journal;
@@ -107,5 +115,6 @@ private:
     bool m_ready = false;
     QVector<Row> m_rows;
     int m_test = -1; // the row whose output is under test
+    QHash<int, int> m_wanted; // row -> the output's state or µA set and not yet read back
     QHash<QString, int> m_byChannel; // "module/channel" -> row
 };
