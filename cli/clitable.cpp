@@ -108,6 +108,13 @@ constexpr SubcommandSpec kSubcommands[] = {
      "per module; --csv FILE adds module_tag and channel_tag. The site's\n"
      "port unless --port is given\n"
      "  korvant-cli site poll panel.kvsite --count 10 --period 1000"}}},
+    {"checkout", C::Checkout, 2, {{"checkout report JOURNAL", "the report of a checkout journal (NAME.checkout.jsonl): the site,\n"
+     "technician, dates, modules, failures and untested channels first,\n"
+     "counts, a table per module and lines to sign; --html and --csv are\n"
+     "written here, --pdf by korvant-report beside korvant-cli. Exit 0\n"
+     "when written, 2 when the journal cannot be read, 3 when a file\n"
+     "cannot be written (or korvant-report is missing)\n"
+     "  korvant-cli checkout report pumphouse.checkout.jsonl --pdf report.pdf"}}},
 };
 
 // In the order of the help's option list; options that belong to the same subcommands stand
@@ -146,10 +153,14 @@ const OptionSpec kOptions[] = {
      .help = "poll: from one poll of the model to the next, %1 (default 500)"},
     {.name = "count", .value = "N", .belongs = bits({C::Poll, C::Site}), .low = 1, .high = 100000000,
      .what = "count", .field = &CliOptions::count, .help = "poll: stop after N polls, %1 (default: until Ctrl+C)"},
-    {.name = "csv", .value = "FILE", .belongs = bits({C::Poll, C::Site}),
+    {.name = "csv", .value = "FILE", .belongs = bits({C::Poll, C::Site, C::Checkout}),
      .help = "poll: append every value to FILE as well, a CSV line per channel\n"
              "(time,window,address,channel,value,unit,raw,text; window is the\n"
-             "model), written as it comes and rotated at 100 MB, five files kept"},
+             "model), written as it comes and rotated at 100 MB, five files kept;\n"
+             "checkout report: the report, a row per channel"},
+    {.name = "pdf", .value = "FILE", .belongs = bits({C::Checkout}),
+     .help = "checkout report: the report as PDF (A4) and as HTML"},
+    {.name = "html", .value = "FILE", .belongs = bits({C::Checkout}), .help = ""},
     {.name = "from", .value = "A", .belongs = bits({C::Survey, C::Find, C::Site}), .low = 1,
      .high = 255, .what = "--from", .field = &CliOptions::from,
      .help = "survey, find: the addresses to ask, each %1 (default 1 to 254)"},

@@ -105,8 +105,9 @@ struct Reader {
         o.command = c->command;
         if (positional.size() - 1 != c->arguments)
             return fail((c->arguments == 0   ? QStringLiteral("%1 takes no argument")
-                         : c->arguments == 1 ? QStringLiteral("%1 takes one argument")
-                                             : QStringLiteral("%1 takes new, check or poll and a site file"))
+                         : c->arguments == 1          ? QStringLiteral("%1 takes one argument")
+                         : c->command == Command::Site ? QStringLiteral("%1 takes new, check or poll and a site file")
+                                                       : QStringLiteral("%1 takes report and a journal"))
                             .arg(positional[0]));
         argument = positional.value(1);
         o.file = positional.value(2);
@@ -204,6 +205,11 @@ bool Reader::argument(const QString &text) const
         if (o.sweep && text != QLatin1String("check"))
             return fail(QStringLiteral("--sweep belongs to site check"));
         return QStringList{"new", "check", "poll"}.contains(text) || fail(QStringLiteral("site \"%1\" is not new, check or poll").arg(text));
+    case Command::Checkout:
+        o.argument = text;
+        if (text != QLatin1String("report"))
+            return fail(QStringLiteral("checkout \"%1\" is not report").arg(text));
+        return !(o.pdfPath + o.htmlPath + o.csvPath).isEmpty() || fail(QStringLiteral("checkout report writes --pdf, --html or --csv: give one"));
     case Command::SetComm:
         // The window sends only a text equal to one of its eight entries (checked again by the
         // write itself); anything else is a usage error before the port is touched.
@@ -324,6 +330,8 @@ ParsedCommandLine parseCommandLine(const QStringList &arguments)
         o.port.clear();
     o.json = r.isSet("json");
     o.csvPath = r.value("csv");
+    o.pdfPath = r.value("pdf");
+    o.htmlPath = r.value("html");
     for (const OptionSpec &option : cliOptions())
         if (!r.belongs(option))
             return result;

@@ -13,7 +13,7 @@
 
 #include <optional>
 
-enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports, Find, Raw, Doctor, Site };
+enum class Command { None, Scan, Read, Write, SetAddress, SetComm, Poll, Survey, Ports, Find, Raw, Doctor, Site, Checkout };
 
 // The exit status of korvant-cli.
 enum ExitStatus {
@@ -66,6 +66,8 @@ struct CliOptions {
     // site ACTION FILE: argument is new, check or poll; --sweep: check lists the modules the site lacks
     QString file;
     bool sweep = false;
+    // checkout report JOURNAL: where the report goes as PDF and HTML (csvPath: as CSV)
+    QString pdfPath, htmlPath;
 };
 
 // The exit status that wins when results are mixed: the worst, 3 before 8 before 5 before 4

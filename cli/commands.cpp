@@ -31,6 +31,7 @@ constexpr Run kRuns[] = {
     {Command::SetAddress, runSetAddress}, {Command::SetComm, runSetComm}, {Command::Poll, runPoll, true, true},
     {Command::Survey, runSurvey, true, true}, {Command::Ports, runPorts, false}, {Command::Find, runFind, true, true},
     {Command::Raw, runRaw},     {Command::Doctor, runDoctor, false}, {Command::Site, runSite, false, true},
+    {Command::Checkout, runCheckout, false},
 };
 
 } // namespace

@@ -22,6 +22,7 @@ int runFind(Context &c);
 int runRaw(Context &c);
 int runDoctor(Context &c);
 int runSite(Context &c);
+int runCheckout(Context &c);
 
 // find's sweep over the session's line, with --codes, --from, --to, --turnaround and --timeout;
 // false when the line failed (the session said why).

@@ -5,7 +5,7 @@
 # gives every user a writable working folder seeded from them.
 include(GNUInstallDirs)
 
-install(TARGETS korvant-debug korvant-sim korvant-cli
+install(TARGETS korvant-debug korvant-sim korvant-cli korvant-report
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/packaging/korvant-launcher
   DESTINATION ${CMAKE_INSTALL_BINDIR})

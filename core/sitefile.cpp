@@ -265,7 +265,7 @@ std::optional<Site> readSite(const QString &path, QString *error)
     return site;
 }
 
-static bool writeWhole(const QString &path, const QByteArray &bytes, QString *error)
+bool writeWhole(const QString &path, const QByteArray &bytes, QString *error)
 {
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())

@@ -45,6 +45,8 @@ QByteArray siteJson(const Site &site);
 std::optional<Site> readSite(const QString &path, QString *error);
 // Writes the site whole or not at all (a file that was there stays as it was on a failure).
 bool writeSite(const Site &site, const QString &path, QString *error);
+// Writes bytes to path whole or not at all, as writeSite does; error (when given) says why not.
+bool writeWhole(const QString &path, const QByteArray &bytes, QString *error);
 
 // The recent sites: a per-user file of paths, the most recent first, at most kRecentSites.
 constexpr int kRecentSites = 8;

@@ -2,6 +2,7 @@
 // analog point, and the journal: resumed, a damaged line skipped and told, a full disk and a
 // vanished folder refused, and a writer killed with SIGKILL that loses nothing it announced.
 #include "checkout.h"
+#include "checkoutreport.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,8 @@
 
 #include <csignal>
 #include <cstdio>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -24,7 +27,7 @@ QStringList shown(const QVector<CheckChannel> &channels)
 {
     QStringList lines;
     for (const CheckChannel &c : channels) {
-        QString line = QStringLiteral("%1:%2 %3 %4 %5").arg(c.module).arg(c.channel, checkKindText(c.kind), c.unit, c.tag);
+        QString line = QStringLiteral("%1:%2/%3 %4 %5 %6").arg(c.module).arg(c.channel).arg(c.index).arg(checkKindText(c.kind), c.unit, c.tag);
         for (const CheckPoint &p : c.points)
             line += QStringLiteral(" %1±%2").arg(p.target).arg(p.tolerance);
         lines << line.simplified();
@@ -34,7 +37,7 @@ QStringList shown(const QVector<CheckChannel> &channels)
 
 CheckRecord record(int i, Verdict verdict = Verdict::Pass, const QString &comment = {})
 {
-    return {1772366400250 + i * 1000, 3, QStringLiteral("KV5510ADAM"), QStringLiteral("DI_%1").arg(i), CheckKind::Input,
+    return {1772366400250 + i * 1000, 3, QStringLiteral("KV5510ADAM"), QStringLiteral("DI_%1").arg(i, 2, 10, QLatin1Char('0')), CheckKind::Input,
             QStringLiteral("tag <%1>").arg(i), verdict, QStringLiteral("on 12:00:01, off 12:00:02"), comment, QString()};
 }
 
@@ -80,48 +83,38 @@ class TestCheckout : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        qputenv("TZ", "UTC");
+        tzset();
+    }
+
+    // Per model: how many channels, and some of them by their place (the order: inputs, outputs,
+    // analog inputs, the analog output).
     void channelsOfEachModel_data()
     {
         QTest::addColumn<QString>("model");
-        QTest::addColumn<QStringList>("channels");
-        QTest::newRow("relays") << "KV5510ADAM"
-            << QStringList{"0:DI_01 digital input", "0:DI_02 digital input", "0:DI_03 digital input pump 2",
-                           "0:DI_04 digital input", "0:DI_05 digital input", "0:DI_06 digital input", "0:DI_07 digital input",
-                           "0:DI_08 digital input", "0:RY_01 output", "0:RY_02 output", "0:RY_03 output", "0:RY_04 output"};
-        QTest::newRow("combined, padded captions") << "KV7710ADAM"
-            << QStringList{"0:DI_01 digital input", "0:DI_02 digital input", "0:DI_03 digital input pump 2",
-                           "0:DI_04 digital input", "0:DO_01 output", "0:DO_02 output", "0:DO_03 output", "0:DO_04 output",
-                           "0:AI_1 analog input mA 4±0.1 12±0.1 20±0.1", "0:AI_2 analog input mA 4±0.1 12±0.1 20±0.1",
-                           "0:AI_3 analog input mA 4±0.1 12±0.1 20±0.1", "0:AI_4 analog input mA 4±0.1 12±0.1 20±0.1",
-                           "0:AI_5 analog input mA 4±0.1 12±0.1 20±0.1", "0:AI_6 analog input mA 4±0.1 12±0.1 20±0.1"};
-        QTest::newRow("voltage") << "KV1740ADAM"
-            << QStringList{"0:VI_1 analog input V 0±0.05 5±0.05 10±0.05", "0:VI_2 analog input V 0±0.05 5±0.05 10±0.05",
-                           "0:VI_3 analog input V 0±0.05 5±0.05 10±0.05", "0:VI_4 analog input V 0±0.05 5±0.05 10±0.05",
-                           "0:VI_5 analog input V 0±0.05 5±0.05 10±0.05", "0:VI_6 analog input V 0±0.05 5±0.05 10±0.05",
-                           "0:VI_7 analog input V 0±0.05 5±0.05 10±0.05", "0:VI_8 analog input V 0±0.05 5±0.05 10±0.05"};
-        QTest::newRow("whole degrees: typed in") << "KV7720ADAM"
-            << QStringList{"0:DI_01 digital input", "0:DI_02 digital input", "0:DI_03 digital input pump 2", "0:DI_04 digital input",
-                           "0:DO_01 output", "0:DO_02 output", "0:DO_03 output", "0:DO_04 output", "0:T_1 analog input ℃",
-                           "0:T_2 analog input ℃", "0:T_3 analog input ℃", "0:T_4 analog input ℃"};
-        QTest::newRow("analog output") << "KV1720ADAM" << QStringList{"0:AO analog output mA 4±0.1 12±0.1 20±0.1"};
-        QTest::newRow("not a model") << "KV9999ADAM" << QStringList{};
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QStringList>("some");
+        QTest::newRow("relays") << "KV5510ADAM" << 12 << QStringList{"2 1:DI_03/2 digital input pump 2", "8 1:RY_01/0 output", "11 1:RY_04/3 output"};
+        QTest::newRow("combined, padded captions") << "KV7710ADAM" << 14
+            << QStringList{"4 1:DO_01/0 output", "10 1:AI_3/2 analog input mA 4±0.1 12±0.1 20±0.1", "13 1:AI_6/5 analog input mA 4±0.1 12±0.1 20±0.1"};
+        QTest::newRow("voltage") << "KV1740ADAM" << 8 << QStringList{"0 1:VI_1/0 analog input V 0±0.05 5±0.05 10±0.05"};
+        QTest::newRow("whole degrees: typed in") << "KV7720ADAM" << 12 << QStringList{"8 1:T_1/0 analog input ℃", "11 1:T_4/3 analog input ℃"};
+        QTest::newRow("analog output") << "KV1720ADAM" << 1 << QStringList{"0 1:AO/0 analog output mA 4±0.1 12±0.1 20±0.1"};
+        QTest::newRow("not a model") << "KV9999ADAM" << 0 << QStringList{};
     }
     void channelsOfEachModel()
     {
         QFETCH(QString, model);
-        QFETCH(QStringList, channels);
-        const Site site{"S", "COM1", 2, {module(1, qPrintable(model), {{"DI_03", "pump 2"}, {"RY_09", "none"}})}, {}};
-        QCOMPARE(shown(checkChannels(site)), channels);
-    }
-
-    void channelsOfSeveralModulesInTheSitesOrder()
-    {
-        const Site site{"S", "COM1", 2, {module(7, "KV1710ADAM", {{"DS3", "cold well"}}), module(2, "KV5520ADAM")}, {}};
-        const QVector<CheckChannel> channels = checkChannels(site);
-        QCOMPARE(channels.size(), 16);
-        QCOMPARE(shown(channels.mid(2, 1)), QStringList{"0:DS3 analog input ℃ cold well"});
-        QCOMPARE(shown(channels.mid(8, 1)), QStringList{"1:RY_01 output"});
-        QCOMPARE(channels[15].index, 7);
+        QFETCH(QStringList, some);
+        const Site site{"S", "COM1", 2, {module(9, "KV1710ADAM", {{"DS3", "cold well"}}), module(1, qPrintable(model), {{"DI_03", "pump 2"}})}, {}};
+        const QVector<CheckChannel> all = checkChannels(site);
+        QCOMPARE(shown(all.mid(2, 1)), QStringList{"0:DS3/2 analog input ℃ cold well"});
+        const QStringList channels = shown(all.mid(8));
+        QTEST(int(channels.size()), "count");
+        for (const QString &one : some)
+            QCOMPARE(channels.value(one.section(' ', 0, 0).toInt()), one.section(' ', 1));
     }
 
     // Readings "ms:value" (x: no value), whether the point passed and the values kept.
@@ -194,7 +187,9 @@ private slots:
         QCOMPARE(error, path + ": a journal is there already");
         QVERIFY(appendResult(path, record(1, Verdict::Fail, "wired to DI_2, \"swap\"\nat X1"), &error));
         QVERIFY(appendResult(path, record(2), &error));
-        QVERIFY(appendResult(path, record(1, Verdict::NotTested), &error));
+        CheckRecord again = record(1, Verdict::NotTested);
+        again.reason = "the pump is out for repair";
+        QVERIFY(appendResult(path, again, &error));
         const std::optional<CheckJournal> j = readJournal(path, &error);
         QVERIFY2(j, qPrintable(error));
         QCOMPARE(j->site.modules[0].channelTags.value("DI_03"), QStringLiteral("pump 2"));
@@ -206,11 +201,11 @@ private slots:
         const CheckRecord &first = j->records[0];
         QCOMPARE(QStringList({QString::number(first.wallMs), QString::number(first.address), first.model, first.channel,
                               checkKindText(first.kind), first.tag, verdictText(first.verdict), first.values, first.comment}),
-                 QStringList({"1772366401250", "3", "KV5510ADAM", "DI_1", "digital input", "tag <1>", "Fail",
+                 QStringList({"1772366401250", "3", "KV5510ADAM", "DI_01", "digital input", "tag <1>", "Fail",
                               "on 12:00:01, off 12:00:02", "wired to DI_2, \"swap\"\nat X1"}));
-        QCOMPARE(j->result(3, "DI_1")->verdict, Verdict::NotTested);
-        QCOMPARE(j->result(3, "DI_2")->verdict, Verdict::Pass);
-        QCOMPARE(j->result(4, "DI_2"), nullptr);
+        QCOMPARE(j->result(3, "DI_01")->reason, "the pump is out for repair");
+        QCOMPARE(j->result(3, "DI_02")->verdict, Verdict::Pass);
+        QCOMPARE(j->result(4, "DI_02"), nullptr);
     }
 
     // A damaged line is skipped and told; every whole line before and after it is kept, and a
@@ -221,9 +216,11 @@ private slots:
         QTest::addColumn<QByteArray>("cut"); // what the damaged line is cut to
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QString>("channels");
-        QTest::newRow("last, cut off") << 4 << QByteArray("{\"time\":\"2026-") << "line 4 is damaged and was skipped (cut off by a power cut?)" << "DI_1 DI_2";
-        QTest::newRow("last, unknown verdict") << 4 << QByteArray("{\"verdict\":\"Maybe\"}") << "line 4 is damaged and was skipped (cut off by a power cut?)" << "DI_1 DI_2";
-        QTest::newRow("middle") << 3 << QByteArray("\"DI_2\"") << "line 3 is damaged and was skipped" << "DI_1 DI_3";
+        QTest::newRow("last, cut off") << 4 << QByteArray("{\"time\":\"2026-") << "line 4 is damaged and was skipped (cut off by a power cut?)" << "DI_01 DI_02";
+        QTest::newRow("last, unknown verdict") << 4 << QByteArray("{\"verdict\":\"Maybe\"}") << "line 4 is damaged and was skipped (cut off by a power cut?)" << "DI_01 DI_02";
+        QTest::newRow("middle, no time")
+            << 3 << QByteArray(R"({"time":"noon","address":3,"channel":"DI_02","kind":"digital input","verdict":"Pass"})")
+            << "line 3 is damaged and was skipped" << "DI_01 DI_03";
     }
     void damagedLineSkipped()
     {
@@ -247,7 +244,7 @@ private slots:
         QTEST(channels.join(' '), "channels");
         QVERIFY(appendResult(path, record(9), &error));
         j = readJournal(path, &error);
-        QCOMPARE(j->records.last().channel, QStringLiteral("DI_9"));
+        QCOMPARE(j->records.last().channel, QStringLiteral("DI_09"));
         QCOMPARE(j->warning, QStringLiteral("line %1 is damaged and was skipped").arg(line));
     }
 
@@ -279,6 +276,7 @@ private slots:
         QCOMPARE(error, dir.filePath("none.jsonl") + ": no such file");
     }
 
+    // A disk that fills up halfway through a line leaves the journal as it was.
     void fullDiskAndVanishedFolderRefused()
     {
         QString error;
@@ -286,6 +284,17 @@ private slots:
         QCOMPARE(error, "/dev/full: the result could not be written to the disk: No space left on device");
         QTemporaryDir dir;
         const QString path = dir.filePath("site/j.jsonl");
+        QVERIFY(startJournal(dir.filePath("j"), head(), &error));
+        const QByteArray before = fileText(dir.filePath("j"));
+        rlimit limit{}, small{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        small = {rlim_t(before.size() + 10), limit.rlim_max};
+        std::signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &small);
+        const bool written = appendResult(dir.filePath("j"), record(1), &error);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        QVERIFY(!written);
+        QCOMPARE(fileText(dir.filePath("j")), before);
         QVERIFY(!startJournal(path, head(), &error));
         QVERIFY2(error.startsWith(path + ": "), qPrintable(error));
         QVERIFY(QDir(dir.path()).mkdir("site"));
@@ -293,6 +302,34 @@ private slots:
         QVERIFY(QDir(dir.filePath("site")).removeRecursively());
         QVERIFY(!appendResult(path, record(1), &error));
         QCOMPARE(error, path + ": the journal is gone (its folder removed or the disk taken away?)");
+    }
+
+    // The report: the header, failures and the channels not tested first, the counts, every text
+    // of the journal escaped; the CSV a row per channel, untested ones included.
+    void reportOfAJournal()
+    {
+        CheckJournal j = head();
+        j.site.modules.append(module(4, "KV1720ADAM"));
+        j.site.modules[0].channelTags["RY_01"] = "valve <&> \"A\"";
+        j.records = {record(1, Verdict::Fail, "loose <wire>"), record(2), record(3, Verdict::NotTested)};
+        j.records[2].reason = "no air";
+        const QString html = checkoutReportHtml(j);
+        for (const char *text : {"<td>Technician</td><td>A. Técnico</td>", "<td>Dates</td><td>2026-03-01 12:00 to 2026-03-01 12:00</td>",
+                                 "<td>Port and line</td><td>COM3 at 9600,Even,8,1</td>", "<td>KV1720ADAM</td><td>4</td><td>2 (9600,None,8,1)</td>",
+                                 "<p>13 channels: 1 passed, 1 failed, 1 not tested, 10 untested.</p>", "<td>tag &lt;1&gt;</td>",
+                                 "<td>valve &lt;&amp;&gt; &quot;A&quot;</td>", "<th>Witness</th>"})
+            QVERIFY2(html.contains(QString::fromUtf8(text)), text);
+        QVERIFY(!html.contains("<wire>") && !html.contains("<1>"));
+        const qsizetype failures = html.indexOf("<h3>Failures</h3>"), untested = html.indexOf("<h3>Not tested and untested</h3>");
+        QVERIFY(failures > 0 && failures < html.indexOf("loose &lt;wire&gt;") && html.indexOf("loose &lt;wire&gt;") < untested);
+        QVERIFY(untested < html.indexOf("<td>no air</td>") && html.indexOf("<td>RY_01</td>") < html.indexOf("<h2>KV5510ADAM at address 3</h2>"));
+        const QStringList csv = checkoutReportCsv(j).split('\n');
+        QCOMPARE(csv.size(), 15);
+        QCOMPARE(csv.mid(0, 2), QStringList({"address,model,module_tag,channel,tag,test,verdict,values,time,comment,reason",
+                                             "3,KV5510ADAM,,DI_01,tag <1>,digital input,Fail,\"on 12:00:01, off 12:00:02\",2026-03-01T12:00:01.250+00:00,loose <wire>,"}));
+        QCOMPARE(csv.mid(3, 1), QStringList("3,KV5510ADAM,,DI_03,tag <3>,digital input,Not tested,\"on 12:00:01, off 12:00:02\",2026-03-01T12:00:03.250+00:00,,no air"));
+        QCOMPARE(csv.mid(9, 1), QStringList("3,KV5510ADAM,,RY_01,\"valve <&> \"\"A\"\"\",output,Untested,,,,"));
+        QCOMPARE(csv[13], "4,KV1720ADAM,,AO,,\"analog output 4, 12, 20 mA ± 0.1\",Untested,,,,");
     }
 
     // A writer killed with SIGKILL halfway loses none of the results it had announced as decided.

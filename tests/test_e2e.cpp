@@ -826,6 +826,55 @@ private slots:
     // poll --csv on a full disk: said once on stderr, the poll goes on to its count, its summary
     // counts the rows lost (a line per channel of every accepted read), and it exits 8. (What the
     // lines hold is test_values' and pollLogsOnASmallDiskFilledAndFreed's.)
+    // checkout report: HTML and CSV from korvant-cli, the PDF from korvant-report beside it on the
+    // offscreen platform (its text read with pdftotext); a damaged last line warned of; a journal
+    // it cannot read (2); a file it cannot write and korvant-report missing (3).
+    void checkoutReport()
+    {
+        SimProcess sim;
+        const QString folder = sim.dir.path();
+        QVERIFY(QFile::copy(KORVANT_SOURCE_DIR "/docs/examples/pumphouse.checkout.jsonl", folder + "/j.jsonl"));
+        QFile journal(folder + "/j.jsonl");
+        QVERIFY(journal.open(QIODevice::Append) && journal.write("{\"time\":\"2026-03-0") > 0);
+        journal.close();
+        QVERIFY(QDir(folder).mkdir("bin") && QFile::copy(kCli, folder + "/bin/korvant-cli"));
+        const QString missing = "korvant-cli: no PDF written: korvant-report, which makes it, is missing beside korvant-cli (" + folder + "/bin/korvant-report)\n";
+        const QString warning = "korvant-cli: warning: line 11 is damaged and was skipped (cut off by a power cut?)\n";
+        const struct { QString program; QStringList args; int status; QString err; } runs[] = {
+            {kCli, {"report", "j.jsonl", "--pdf", "r.pdf", "--html", "r.html", "--csv", "r.csv"}, 0, warning},
+            {kCli, {"report", "none.jsonl", "--csv", "n.csv"}, 2, "korvant-cli: none.jsonl: no such file\n"},
+            {kCli, {"report", "j.jsonl"}, 2, "korvant-cli: checkout report writes --pdf, --html or --csv: give one\nTry 'korvant-cli --help'.\n"},
+            {kCli, {"report", "j.jsonl", "--csv", "gone/r.csv"}, 3, warning + "korvant-cli: cannot write the report: gone/r.csv: No such file or directory\n"},
+            {folder + "/bin/korvant-cli", {"report", "j.jsonl", "--pdf", "s.pdf"}, 3, warning + missing}};
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        qunsetenv("QT_QPA_PLATFORM"); // korvant-report chooses offscreen itself
+        for (const auto &run : runs) {
+            QProcess p;
+            p.setWorkingDirectory(folder);
+            p.start(run.program, QStringList{"checkout"} + run.args);
+            QVERIFY(p.waitForFinished(30000));
+            QCOMPARE(QString::fromUtf8(p.readAllStandardError()), run.err);
+            QCOMPARE(p.exitCode(), run.status);
+        }
+        qputenv("QT_QPA_PLATFORM", platform);
+        QFile html(folder + "/r.html"), csv(folder + "/r.csv");
+        QVERIFY(html.open(QIODevice::ReadOnly) && csv.open(QIODevice::ReadOnly));
+        const QString page = QString::fromUtf8(html.readAll());
+        QVERIFY(page.contains("<p>21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.</p>") && page.contains("<td>Maria Keller</td>"));
+        const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n');
+        QCOMPARE(rows.size(), 23);
+        QCOMPARE(rows[3].section(',', 0, 6), "1,KV5510ADAM,Pump house A2,DI_03,pump 2 running,digital input,Fail");
+        if (QStandardPaths::findExecutable("pdftotext").isEmpty())
+            QSKIP("pdftotext (poppler-utils) is missing: the PDF's text is not read");
+        QProcess text;
+        text.start("pdftotext", {folder + "/r.pdf", "-"});
+        QVERIFY(text.waitForFinished(30000));
+        const QString pdf = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+        for (const char *line : {"Checkout report - Pump house", "Technician Maria Keller", "COM1 at 9600,None,8,1",
+                                 "21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.", "no transmitter", "Witness"})
+            QVERIFY2(pdf.contains(QLatin1String(line)), qPrintable(pdf));
+    }
+
     void pollLogsValues()
     {
         SimProcess sim;
