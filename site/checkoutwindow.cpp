@@ -1,7 +1,9 @@
 #include "checkoutwindow.h"
 
+#include "checkoutreport.h"
 #include "conversions.h"
 #include "prompt.h"
+#include "reportpdf.h"
 #include "trafficlog.h"
 #include "sitewindow.h"
 
@@ -348,9 +350,23 @@ bool CheckoutWindow::decide(int k, Verdict verdict, const QString &values, const
     return true;
 }
 
+// "Export report…": the journal as it is on the disk, as NAME.pdf, NAME.html and NAME.csv.
 void CheckoutWindow::exportReport()
 {
-    say(QStringLiteral("The report is not written by this version"));
+    const QString title = QStringLiteral("Export report");
+    const QString filter = QStringLiteral("PDF (*.pdf)");
+    QString path = askPathSlot() ? askPathSlot()(this) : QFileDialog::getSaveFileName(this, title, QString(), filter);
+    if (path.isEmpty())
+        return;
+    if (path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+        path.chop(4);
+    QString error;
+    const std::optional<CheckJournal> journal = readJournal(m_journal, &error);
+    const QString html = journal ? checkoutReportHtml(*journal) : QString();
+    const bool written = journal && writeReportPdf(html, path + QStringLiteral(".pdf"), &error)
+                         && writeWhole(path + QStringLiteral(".html"), html.toUtf8(), &error)
+                         && writeWhole(path + QStringLiteral(".csv"), checkoutReportCsv(*journal).toUtf8(), &error);
+    say(written ? QStringLiteral("Report written: %1.pdf, .html, .csv").arg(path) : QStringLiteral("No report: %1").arg(error));
 }
 
 void CheckoutWindow::say(const QString &text)

@@ -132,6 +132,16 @@ private slots:
             QVERIFY2(!row(cw, QLatin1String(channel))->text(4).isEmpty(), channel);
         QCOMPARE(cw->List->currentItem(), row(cw, QStringLiteral("DI_03")));
 
+        // "Export report…": PDF, HTML and CSV of what the journal holds.
+        CheckoutWindow::setAskPath([&env](QWidget *) { return env.path() + QStringLiteral("/report.pdf"); });
+        QTest::mouseClick(cw->Command_Report, Qt::LeftButton);
+        CheckoutWindow::setAskPath({});
+        QCOMPARE(cw->Label_Status->text(), QStringLiteral("Report written: %1/report.pdf, .html, .csv").arg(env.path()));
+        QFile csv(env.path() + QStringLiteral("/report.csv")), pdf(env.path() + QStringLiteral("/report.pdf"));
+        QVERIFY(csv.open(QIODevice::ReadOnly) && pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
+        QVERIFY(csv.readAll().contains("1,KV5510ADAM,Pump house,RY_02,pump 2,output,Pass,\"switched on, read back ON\","));
+        QVERIFY(QFileInfo(env.path() + QStringLiteral("/report.html")).size() > 0);
+
         // The site's folder removed: F leaves the channel undecided and says why.
         QVERIFY(QDir(env.path() + QStringLiteral("/site")).removeRecursively());
         keys(cw->List, Qt::Key_F);
