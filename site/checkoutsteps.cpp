@@ -18,9 +18,6 @@ void CheckoutWindow::heard(const SiteRequest &request, bool accepted)
 {
     if (!accepted)
         return;
-    // What was read back before this write is not what the output does now.
-    if (request.kind == SiteRequest::Write && m_test >= 0 && m_rows[m_test].channel.module == request.module)
-        m_rows[m_test].readBack.clear();
     const SiteModuleState &s = m_site->poll().state(request.module);
     const QVector<ValueRow> values = request.kind == SiteRequest::Read ? s.reads.value(request.read)
                                      : request.kind == SiteRequest::ReadBack ? s.readBackRows : QVector<ValueRow>();
@@ -39,25 +36,9 @@ void CheckoutWindow::heard(const SiteRequest &request, bool accepted)
     }
 }
 
-// An output set by a test and its read-back: set again until the read-back shows it (the poll
-// may take a write asked for while an earlier one was under way as done), its state kept while
-// its test runs.
-bool CheckoutWindow::setOutput(int k, int value)
-{
-    const CheckChannel &c = m_rows[k].channel;
-    const bool set = c.kind == CheckKind::Output ? m_site->setOutput(c.module, c.index + 1, value != 0)
-                                                 : m_site->setAnalogOutput(c.module, std::uint16_t(value));
-    if (set)
-        m_wanted.insert(k, value);
-    return set;
-}
-
+// The output under test as read back.
 void CheckoutWindow::heardBack(int k, const ValueRow &value)
 {
-    if (m_wanted.contains(k) && value.raw != m_wanted.value(k))
-        setOutput(k, m_wanted.value(k));
-    else
-        m_wanted.remove(k);
     if (k == m_test && m_rows[k].on) {
         m_rows[k].readBack = value.text;
         showRow(m_rows[k]);
@@ -100,7 +81,7 @@ void CheckoutWindow::start()
     if (m_test >= 0)
         return say(QStringLiteral("First pass (Enter) or fail (F) %1").arg(m_rows[m_test].channel.channel));
     if (row.channel.kind == CheckKind::Output) {
-        if (!setOutput(k, 1))
+        if (!m_site->setOutput(row.channel.module, row.channel.index + 1, true))
             return say(QStringLiteral("%1 cannot be switched: its module has not answered as its model").arg(row.channel.channel));
         m_test = k;
         row.readBack.clear();
@@ -122,7 +103,7 @@ void CheckoutWindow::start()
 void CheckoutWindow::setPoint(Row &row)
 {
     const CheckPoint &p = row.channel.points[row.point];
-    if (!setOutput(m_test, microamps(p))) {
+    if (!m_site->setAnalogOutput(row.channel.module, microamps(p))) {
         m_test = -1;
         return say(QStringLiteral("%1 cannot be set: its module has not answered as its model").arg(row.channel.channel));
     }
@@ -196,9 +177,11 @@ void CheckoutWindow::endTest()
 {
     if (m_test < 0)
         return;
-    const int k = std::exchange(m_test, -1);
-    Row &row = m_rows[k];
-    setOutput(k, row.channel.kind == CheckKind::Output ? 0 : row.before.value_or(0));
+    Row &row = m_rows[std::exchange(m_test, -1)];
+    if (row.channel.kind == CheckKind::Output)
+        m_site->setOutput(row.channel.module, row.channel.index + 1, false);
+    else
+        m_site->setAnalogOutput(row.channel.module, row.before.value_or(0));
     row.on = false;
     row.measured.clear();
     showRow(row);

@@ -290,7 +290,7 @@ void CheckoutWindow::showRow(const Row &row)
     item->setText(TestColumn, test);
     QString values = row.verdict == Verdict::Untested ? seen(row) : row.values;
     if (row.verdict == Verdict::Untested && !row.now.isEmpty())
-        values = QStringLiteral("now %1; %2").arg(row.now, values);
+        values = QStringLiteral("now ") + row.now + (values.isEmpty() ? QString() : QStringLiteral("; ") + values);
     item->setText(ValuesColumn, values);
     item->setText(VerdictColumn, verdictText(row.verdict));
     item->setForeground(VerdictColumn, row.verdict == Verdict::Fail ? QColor(Qt::red) : QColor(Qt::darkGreen));

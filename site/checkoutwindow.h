@@ -82,7 +82,6 @@ private:
     void addRow(const CheckChannel &channel, QTreeWidgetItem *heading);
     void resume(const CheckJournal &journal);
     void heard(const SiteRequest &request, bool accepted);
-    bool setOutput(int row, int value);
     void heardBack(int row, const ValueRow &value);
     void hearInput(int row, const ValueRow &value);
     void hearAnalog(int row, const ValueRow &value);
@@ -115,6 +114,5 @@ private:
     bool m_ready = false;
     QVector<Row> m_rows;
     int m_test = -1; // the row whose output is under test
-    QHash<int, int> m_wanted; // row -> the output's state or µA set and not yet read back
     QHash<QString, int> m_byChannel; // "module/channel" -> row
 };

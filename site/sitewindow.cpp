@@ -1,6 +1,7 @@
 #include "sitewindow.h"
 
 #include "checkoutwindow.h"
+#include "conversions.h"
 #include "linesettings.h"
 #include "models.h"
 #include "ports.h"
@@ -145,8 +146,8 @@ void SiteWindow::wireTile(SiteTile *tile, int k)
         else
             m_site.modules[k].channelTags.insert(channel, tag);
     });
-    connect(tile, &SiteTile::outputClicked, this, [this, k](int output, bool on) { m_poll.setOutput(k, output, on); });
-    connect(tile, &SiteTile::analogSetClicked, this, [this, k](std::uint16_t microamps) { m_poll.setAnalogOutput(k, microamps); });
+    connect(tile, &SiteTile::outputClicked, this, [this, k](int output, bool on) { setOutput(k, output, on); });
+    connect(tile, &SiteTile::analogSetClicked, this, [this, k](std::uint16_t microamps) { setAnalogOutput(k, microamps); });
     connect(tile, &SiteTile::moveClicked, this, [this, k] { moveToLine(k); });
     connect(tile, &SiteTile::opened, this, [this, k] { openModule(k); });
 }
@@ -230,6 +231,7 @@ void SiteWindow::stopPoll()
     m_running = false;
     m_move.reset();
     TM_Request->stop();
+    releaseHeld();
     if (Command_Start)
         Command_Start->setText(kStart);
 }
@@ -280,6 +282,7 @@ void SiteWindow::judge()
     } else if (m_running) {
         const double responseMs = m_lastByteNs ? double(m_lastByteNs - m_sentNs) / 1e6 : -1;
         m_poll.heard(m_exchange, responseMs, WindowValues::now());
+        releaseHeld();
         took(m_request);
         emit exchanged(m_request, m_exchange.accepted());
     }
@@ -311,6 +314,33 @@ void SiteWindow::took(const SiteRequest &r)
         row.channel = QStringLiteral("%1 %2 %3").arg(m.address).arg(row.channel, row.tag).trimmed();
     }
     m_values.add(rows);
+}
+
+bool SiteWindow::writing(int module) const
+{
+    return TM_Request->isActive() && m_request.kind == SiteRequest::Write && m_request.module == module;
+}
+
+bool SiteWindow::setOutput(int module, int output, bool on)
+{
+    if (!writing(module))
+        return m_poll.setOutput(module, output, on);
+    m_held.append([this, module, output, on] { m_poll.setOutput(module, output, on); });
+    return output >= 1 && output <= m_poll.state(module).wanted.size();
+}
+
+bool SiteWindow::setAnalogOutput(int module, std::uint16_t microamps)
+{
+    if (!writing(module))
+        return m_poll.setAnalogOutput(module, microamps);
+    m_held.append([this, module, microamps] { m_poll.setAnalogOutput(module, microamps); });
+    return microamps <= kOutputFullScale;
+}
+
+void SiteWindow::releaseHeld()
+{
+    for (const std::function<void()> &set : std::exchange(m_held, {}))
+        set();
 }
 
 void SiteWindow::moveToLine(int k)

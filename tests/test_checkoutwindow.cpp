@@ -28,6 +28,8 @@ void typeInto(QLineEdit *edit, const QString &text)
 {
     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(edit, text);
+    if (text.isEmpty())
+        QTest::keyClick(edit, Qt::Key_Delete);
     QTest::keyClick(edit, Qt::Key_Return);
 }
 } // namespace
@@ -44,13 +46,19 @@ private slots:
         SimModule *ao = env.bus.addModule(1720, 3, 2);
         ai->setHolding(0, 819); // 4.00 mA
         ai->setHolding(1, 900); // 4.40 mA
+        ai->setHolding(2, 819);
+        ao->setHolding(0, 1000);
         QVERIFY(QDir(env.path()).mkdir(QStringLiteral("site")));
         env.writeSys(QStringLiteral("../site/panel.kvsite"), R"({"format": 1, "name": "panel", "port": "COM1", "code": 2, "modules": [
             {"address": 1, "model": "KV5510ADAM", "code": 2, "tag": "Pump house", "channels": {"RY_02": "pump 2"}},
             {"address": 2, "model": "KV1730ADAM", "code": 2}, {"address": 3, "model": "KV1720ADAM", "code": 2}]})");
+        const QString journal = env.path() + QStringLiteral("/site/panel.checkout.jsonl");
+        auto w = owned<SiteWindow>(createSiteWindow(env.path() + QStringLiteral("/site/panel.kvsite")));
+        CheckoutWindow::setAskName([](QWidget *) { return QStringLiteral("  "); }); // no name, no checkout
+        QTest::mouseClick(w->Command_Checkout, Qt::LeftButton);
+        QVERIFY(!w->findChild<CheckoutWindow *>() && !QFile::exists(journal));
         int asked = 0;
         CheckoutWindow::setAskName([&asked](QWidget *) { return ++asked, QStringLiteral("Ann Tech"); });
-        auto w = owned<SiteWindow>(createSiteWindow(env.path() + QStringLiteral("/site/panel.kvsite")));
         QTest::mouseClick(w->Command_Checkout, Qt::LeftButton);
         auto *cw = w->findChild<CheckoutWindow *>();
         QVERIFY(cw && cw->isVisible() && w->polling());
@@ -79,47 +87,58 @@ private slots:
         QCOMPARE(row(cw, QStringLiteral("RY_02"))->text(4), QStringLiteral("Pass"));
         QCOMPARE(cw->List->currentItem(), row(cw, QStringLiteral("RY_03")));
 
-        // Points typed: AI_1 held at 4 mA passes, AI_2 at 4.4 mA does not.
+        // Points typed: AI_1 held at 4 mA passes, AI_2 at 4.4 mA does not, nor AI_3 with one point
+        // of three passed, nor AI_4 without points.
         keys(cw->List, Qt::Key_Down, 3);
         keys(cw->List, Qt::Key_P);
         typeInto(cw->Edit_Points, QStringLiteral("4 +-0.1"));
-        keys(cw->List, Qt::Key_Up);
+        keys(cw->List, Qt::Key_Down, 2);
+        typeInto(cw->Edit_Points, QString());
+        keys(cw->List, Qt::Key_Up, 3);
         typeInto(cw->Edit_Points, QStringLiteral("4 ±0.1"));
         QCOMPARE(row(cw, QStringLiteral("AI_1"))->text(2), QStringLiteral("analog input 4 ±0.1 mA"));
         QTRY_COMPARE_WITH_TIMEOUT(row(cw, QStringLiteral("AI_1"))->text(4), QStringLiteral("Pass"), kWaitMs);
         QCOMPARE(row(cw, QStringLiteral("AI_1"))->text(3), QStringLiteral("4 mA passed 4..4"));
-        QCOMPARE(row(cw, QStringLiteral("AI_2"))->text(3), QStringLiteral("now 4.40mA; 4 mA"));
+        QTRY_COMPARE_WITH_TIMEOUT(row(cw, QStringLiteral("AI_3"))->text(3), QStringLiteral("now 4.00mA; 4 mA passed 4..4, 12 mA, 20 mA"), kWaitMs);
+        QCOMPARE(row(cw, QStringLiteral("AI_2"))->text(3) + row(cw, QStringLiteral("AI_2"))->text(4), QStringLiteral("now 4.40mA; 4 mA"));
+        QCOMPARE(row(cw, QStringLiteral("AI_4"))->text(2) + row(cw, QStringLiteral("AI_4"))->text(3) + row(cw, QStringLiteral("AI_4"))->text(4),
+                 QStringLiteral("analog input: type its points (P)now 0.00mA"));
 
         // The analog output at each point: measured within, confirmed, measured outside: Fail.
-        keys(cw->List, Qt::Key_Down, 7);
+        keys(cw->List, Qt::Key_Down, 8); // the last row stays
         keys(cw->List, Qt::Key_Space);
         QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 4000, kWaitMs);
-        typeInto(cw->Edit_Measured, QStringLiteral("4.1"));
+        typeInto(cw->Edit_Measured, QStringLiteral("3.9"));
         QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 12000, kWaitMs);
         typeInto(cw->Edit_Measured, QString());
         QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 20000, kWaitMs);
         typeInto(cw->Edit_Measured, QStringLiteral("19.8"));
-        QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 0, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 1000, kWaitMs); // as it was
         QCOMPARE(row(cw, QStringLiteral("AO"))->text(4) + ": " + row(cw, QStringLiteral("AO"))->text(3),
-                 QStringLiteral("Fail: 4 mA: 4.1; 12 mA: confirmed; 20 mA: 19.8"));
+                 QStringLiteral("Fail: 4 mA: 3.9; 12 mA: confirmed; 20 mA: 19.8"));
 
-        // N: "Not tested" with the reason typed.
+        // C: a comment; N: "Not tested" with the reason typed.
         QCOMPARE(cw->List->currentItem(), row(cw, QStringLiteral("DI_02")));
+        keys(cw->List, Qt::Key_C);
+        typeInto(cw->Edit_Comment, QStringLiteral("cable tray 3"));
         keys(cw->List, Qt::Key_N);
         typeInto(cw->Edit_Reason, QStringLiteral("no cable"));
         QCOMPARE(row(cw, QStringLiteral("DI_02"))->text(4) + ": " + row(cw, QStringLiteral("DI_02"))->text(3), QStringLiteral("Not tested: no cable"));
 
         // The journal has each result; reopened after a power cut cut its last line, it resumes.
-        const QString journal = env.path() + QStringLiteral("/site/panel.checkout.jsonl");
         QString error;
         std::optional<CheckJournal> read = readJournal(journal, &error);
         QVERIFY2(read, qPrintable(error));
         QCOMPARE(read->technician, QStringLiteral("Ann Tech"));
         QCOMPARE(read->result(1, QStringLiteral("RY_02"))->values, QStringLiteral("switched on, read back ON"));
         QCOMPARE(read->records.size(), 5);
+        keys(cw->List, Qt::Key_Down, 8);
+        keys(cw->List, Qt::Key_Space);
+        QTRY_VERIFY_WITH_TIMEOUT(pump->coil(2), kWaitMs);
         QPointer<CheckoutWindow> closed = cw;
-        cw->close();
+        cw->close(); // a test under way ends undecided, its output off
         QTRY_VERIFY(!closed);
+        QTRY_VERIFY_WITH_TIMEOUT(!pump->coil(2), kWaitMs);
         QFile file(journal);
         QVERIFY(file.open(QIODevice::Append) && file.write("{\"time\": \"2026-") > 0);
         file.close();
@@ -128,8 +147,9 @@ private slots:
         QCOMPARE(asked, 1);
         QVERIFY(cw->Label_Technician->text().startsWith(QLatin1String("Ann Tech, begun ")));
         QCOMPARE(cw->Label_Status->text(), QStringLiteral("line 7 is damaged and was skipped (cut off by a power cut?)"));
-        for (const char *channel : {"DI_01", "RY_02", "AI_1", "AO", "DI_02"})
+        for (const char *channel : {"DI_01", "RY_02", "AI_1", "AO"})
             QVERIFY2(!row(cw, QLatin1String(channel))->text(4).isEmpty(), channel);
+        QCOMPARE(row(cw, QStringLiteral("DI_02"))->text(3) + "|" + row(cw, QStringLiteral("DI_02"))->text(5), QStringLiteral("no cable|cable tray 3"));
         QCOMPARE(cw->List->currentItem(), row(cw, QStringLiteral("DI_03")));
 
         // "Export report…": PDF, HTML and CSV of what the journal holds.
