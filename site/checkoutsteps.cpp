@@ -93,7 +93,7 @@ void CheckoutWindow::start()
         return say(QStringLiteral("%1 passes by itself; F fails it").arg(row.channel.channel));
     if (row.channel.points.isEmpty())
         return say(QStringLiteral("Type the points of %1 first (P)").arg(row.channel.channel));
-    row.before = m_site->poll().state(row.channel.module).analogOutput;
+    row.before = m_site->poll().state(row.channel.module).analogWanted; // as last set, its write perhaps under way
     row.point = 0;
     row.measured.clear();
     m_test = k;

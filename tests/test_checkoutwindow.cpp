@@ -116,6 +116,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 1000, kWaitMs); // as it was
         QCOMPARE(row(cw, QStringLiteral("AO"))->text(4) + ": " + row(cw, QStringLiteral("AO"))->text(3),
                  QStringLiteral("Fail: 4 mA: 3.9; 12 mA: confirmed; 20 mA: 19.8"));
+        keys(cw->List, Qt::Key_Down, 19); // again: F typed where the measured value goes fails it
+        keys(cw->List, Qt::Key_Space);
+        QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 4000, kWaitMs);
+        QTest::keyClick(cw->Edit_Measured, Qt::Key_F);
+        QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 1000, kWaitMs);
+        QCOMPARE(row(cw, QStringLiteral("AO"))->text(4) + cw->Edit_Measured->text(), QStringLiteral("Fail"));
 
         // C: a comment; N: "Not tested" with the reason typed.
         QCOMPARE(cw->List->currentItem(), row(cw, QStringLiteral("DI_02")));
@@ -124,6 +130,8 @@ private slots:
         keys(cw->List, Qt::Key_N);
         typeInto(cw->Edit_Reason, QStringLiteral("no cable"));
         QCOMPARE(row(cw, QStringLiteral("DI_02"))->text(4) + ": " + row(cw, QStringLiteral("DI_02"))->text(3), QStringLiteral("Not tested: no cable"));
+        keys(cw->List, Qt::Key_Up); // a decided channel's comment is recorded again
+        typeInto(cw->Edit_Comment, QStringLiteral("cable tray 4"));
 
         // The journal has each result; reopened after a power cut cut its last line, it resumes.
         QString error;
@@ -131,7 +139,7 @@ private slots:
         QVERIFY2(read, qPrintable(error));
         QCOMPARE(read->technician, QStringLiteral("Ann Tech"));
         QCOMPARE(read->result(1, QStringLiteral("RY_02"))->values, QStringLiteral("switched on, read back ON"));
-        QCOMPARE(read->records.size(), 5);
+        QCOMPARE(read->records.size(), 7);
         keys(cw->List, Qt::Key_Down, 8);
         keys(cw->List, Qt::Key_Space);
         QTRY_VERIFY_WITH_TIMEOUT(pump->coil(2), kWaitMs);
@@ -146,10 +154,10 @@ private slots:
         QVERIFY((cw = w->findChild<CheckoutWindow *>()));
         QCOMPARE(asked, 1);
         QVERIFY(cw->Label_Technician->text().startsWith(QLatin1String("Ann Tech, begun ")));
-        QCOMPARE(cw->Label_Status->text(), QStringLiteral("line 7 is damaged and was skipped (cut off by a power cut?)"));
+        QCOMPARE(cw->Label_Status->text(), QStringLiteral("line 9 is damaged and was skipped (cut off by a power cut?)"));
         for (const char *channel : {"DI_01", "RY_02", "AI_1", "AO"})
             QVERIFY2(!row(cw, QLatin1String(channel))->text(4).isEmpty(), channel);
-        QCOMPARE(row(cw, QStringLiteral("DI_02"))->text(3) + "|" + row(cw, QStringLiteral("DI_02"))->text(5), QStringLiteral("no cable|cable tray 3"));
+        QCOMPARE(row(cw, QStringLiteral("DI_02"))->text(3) + "|" + row(cw, QStringLiteral("DI_02"))->text(5), QStringLiteral("no cable|cable tray 4"));
         QCOMPARE(cw->List->currentItem(), row(cw, QStringLiteral("DI_03")));
 
         // "Export report…": PDF, HTML and CSV of what the journal holds.
@@ -162,11 +170,13 @@ private slots:
         QVERIFY(csv.readAll().contains("1,KV5510ADAM,Pump house,RY_02,pump 2,output,Pass,\"switched on, read back ON\","));
         QVERIFY(QFileInfo(env.path() + QStringLiteral("/report.html")).size() > 0);
 
-        // The site's folder removed: F leaves the channel undecided and says why.
+        // F fails the selected channel; with the site's folder removed it stays undecided, told why.
+        keys(cw->List, Qt::Key_F);
+        QCOMPARE(row(cw, QStringLiteral("DI_03"))->text(4), QStringLiteral("Fail"));
         QVERIFY(QDir(env.path() + QStringLiteral("/site")).removeRecursively());
         keys(cw->List, Qt::Key_F);
-        QCOMPARE(row(cw, QStringLiteral("DI_03"))->text(4), QString());
-        QVERIFY2(cw->Label_Status->text().startsWith(QLatin1String("DI_03 of module 1 is not recorded: ")), qPrintable(cw->Label_Status->text()));
+        QCOMPARE(row(cw, QStringLiteral("DI_04"))->text(4), QString());
+        QVERIFY2(cw->Label_Status->text().startsWith(QLatin1String("DI_04 of module 1 is not recorded: ")), qPrintable(cw->Label_Status->text()));
         CheckoutWindow::setAskName({});
     }
 };
