@@ -80,6 +80,9 @@ private slots:
         keys(cw->List, Qt::Key_Down, 8);
         keys(cw->List, Qt::Key_Space);
         QTRY_COMPARE_WITH_TIMEOUT(row(cw, QStringLiteral("RY_02"))->text(3), QStringLiteral("switched on, read back ON"), kWaitMs);
+        keys(cw->List, Qt::Key_Down); // one test at a time
+        keys(cw->List, Qt::Key_Space);
+        QCOMPARE(cw->Label_Status->text(), QStringLiteral("First pass (Enter) or fail (F) RY_02"));
         QVERIFY(pump->coil(0) && pump->coil(1) && !pump->coil(2) && !pump->coil(3));
         keys(cw->List, Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(!pump->coil(1), kWaitMs);
