@@ -27,7 +27,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "spawn.h"
+#include "childproc.h"
 
 namespace {
 

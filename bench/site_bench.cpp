@@ -40,7 +40,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "spawn.h"
+#include "childproc.h"
 
 namespace {
 

@@ -61,7 +61,8 @@ set(KORVANT_MAN_PAGES)
 foreach(entry
     "korvant-debug|test KV remote I/O modules and set their parameters (the desktop tool)"
     "korvant-cli|find, read, write, poll and set KV remote I/O modules from a shell"
-    "korvant-sim|simulated KV remote I/O modules on a pseudo-terminal or a TCP port")
+    "korvant-sim|simulated KV remote I/O modules on a pseudo-terminal or a TCP port"
+    "korvant-report|a checkout journal's report as PDF, HTML and CSV, without a display")
   if(NOT KORVANT_HELP2MAN)
     break()
   endif()

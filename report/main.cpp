@@ -13,9 +13,11 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(KORVANT_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("A checkout journal's report as PDF, HTML and CSV."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("JOURNAL"), QStringLiteral("the checkout journal, NAME.checkout.jsonl"));
     for (const char *format : {"pdf", "html", "csv"})
         parser.addOption({QString::fromLatin1(format), QStringLiteral("write the %1 report to FILE").arg(QString::fromLatin1(format).toUpper()),

@@ -19,7 +19,7 @@ bool writeReportPdf(const QString &html, const QString &path, QString *error)
         writer.setCreator(QStringLiteral("korvant-report"));
         document.print(&writer);
     }
-    if (file.isOpen() && file.error() == QFileDevice::NoError && file.flush()) {
+    if (file.error() == QFileDevice::NoError && file.flush()) {
         file.close();
         return true;
     }

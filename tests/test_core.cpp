@@ -301,7 +301,7 @@ QString summary(const ParsedCommandLine &p)
     const CliOptions &o = p.options;
     if (o.help || o.version)
         return o.help ? QStringLiteral("help") : QStringLiteral("version");
-    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports", "find", "raw", "doctor"};
+    static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports", "find", "raw", "doctor", "site", "checkout"};
     QString s = QString::fromLatin1(names[int(o.command)]);
     s += o.model ? QLatin1Char(' ') + o.model->name : QString();
     s += o.argument.isEmpty() ? QString() : QLatin1Char(' ') + o.argument;
@@ -328,6 +328,7 @@ QString summary(const ParsedCommandLine &p)
              + (o.csvPath.isEmpty() ? QString() : QStringLiteral(" csv=") + o.csvPath);
     if (o.command == Command::Survey || o.command == Command::Find)
         s += QStringLiteral(" %1..%2").arg(o.from).arg(o.to);
+    s += o.command == Command::Checkout ? QStringLiteral(" %1 pdf=%2 html=%3 csv=%4").arg(o.file, o.pdfPath, o.htmlPath, o.csvPath) : QString();
     if (o.command == Command::Find) {
         QStringList codes;
         for (int c : o.codes)
@@ -1076,8 +1077,12 @@ private slots:
             {"--json poll KV1730ADAM --period 100 --count 7 --baud 38400 --csv v.csv", "poll KV1730ADAM COM1 38400,N,8,1 a1 t0 json period=100 count=7 csv=v.csv"},
             {"survey --from 3", "survey COM1 9600,N,8,1 a1 t0 3..254"}, {"survey --to 255", "survey COM1 9600,N,8,1 a1 t0 1..255"},
             {"poll 5540", "error: KV5540ADAM has no inputs to read"},
-            {"read 5510 --csv v.csv", "error: --period, --count and --csv belong to poll and site"},
-            {"site poll s.kvsite --sweep", "error: --sweep belongs to site check"},
+            {"read 5510 --csv v.csv", "error: --csv belongs to poll, site and checkout"},
+            {"site poll s.kvsite --sweep", "error: --sweep belongs to site check"}, {"checkout report", "error: checkout takes report and a journal"},
+            {"checkout list j --csv c", "error: checkout \"list\" is not report"}, {"read 5510 --pdf r", "error: --pdf and --html belong to checkout"},
+            {"checkout report j", "error: checkout report writes --pdf, --html or --csv: give one"},
+            {"checkout report j --pdf p --html h", "checkout report COM1 9600,N,8,1 a1 t0 j pdf=p html=h csv="},
+            {"checkout report j --csv c", "checkout report COM1 9600,N,8,1 a1 t0 j pdf= html= csv=c"},
             {"scan --from 3", "error: --from and --to belong to survey, find and site"},
             {"find", "find COM1 9600,N,8,1 a1 t0 1..254 codes=1,2,3,4,5,6,7,8 turnaround=20"},
             {"find --codes 7,2,7 --to 40 --turnaround 5", "find COM1 9600,N,8,1 a1 t0 1..40 codes=2,7 turnaround=5"},
@@ -1144,7 +1149,8 @@ private slots:
             {"find", "--baud --codes --echo --from --json --parity --port --quiet --timeout --to --turnaround"},
             {"raw", "--baud --echo --json --no-crc --parity --port --quiet --timeout"},
             {"doctor", "--echo --json --port --quiet --timeout"},
-            {"site", "--codes --count --csv --echo --from --json --period --port --quiet --sweep --timeout --to --turnaround"}};
+            {"site", "--codes --count --csv --echo --from --json --period --port --quiet --sweep --timeout --to --turnaround"},
+            {"checkout", "--csv --html --pdf"}};
         // What the completion offers for the last of the words, sorted, a line each.
         QString script = bashCompletion(QString::fromUtf8(in.readAll()))
                          + QStringLiteral("\nc() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _korvant_cli; "
@@ -1163,7 +1169,7 @@ private slots:
         QString named;
         for (const QString &line : helpText().split('\n'))
             named += line.startsWith(QLatin1String("  ")) && line[2] != ' ' ? line.mid(2).section(QStringLiteral("  "), 0, 0) + '\n' : QString();
-        QCOMPARE(named.count(QRegularExpression(QStringLiteral("^[^-]"), QRegularExpression::MultilineOption)), 16); // usage lines
+        QCOMPARE(named.count(QRegularExpression(QStringLiteral("^[^-]"), QRegularExpression::MultilineOption)), 17); // usage lines
         QVERIFY(helpText().contains("\n  write MODEL --on LIST\n                        switch on the outputs listed")
                 && helpText().contains("\n  raw HEX [--no-crc]    send the frame") && helpText().contains("\n  --from A, --to B survey, find:"));
         for (const SubcommandSpec &sub : cliSubcommands()) {

@@ -843,8 +843,9 @@ private slots:
         const struct { QString program; QStringList args; int status; QString err; } runs[] = {
             {kCli, {"report", "j.jsonl", "--pdf", "r.pdf", "--html", "r.html", "--csv", "r.csv"}, 0, warning},
             {kCli, {"report", "none.jsonl", "--csv", "n.csv"}, 2, "korvant-cli: none.jsonl: no such file\n"},
-            {kCli, {"report", "j.jsonl"}, 2, "korvant-cli: checkout report writes --pdf, --html or --csv: give one\nTry 'korvant-cli --help'.\n"},
             {kCli, {"report", "j.jsonl", "--csv", "gone/r.csv"}, 3, warning + "korvant-cli: cannot write the report: gone/r.csv: No such file or directory\n"},
+            {kCli, {"report", "j.jsonl", "--pdf", "gone/r.pdf"}, 3, warning + "korvant-report: gone/r.pdf: No such file or directory\n"},
+            {kCli, {"report", "j.jsonl", "--pdf", "/dev/full"}, 3, warning + "korvant-report: /dev/full: No space left on device\n"},
             {folder + "/bin/korvant-cli", {"report", "j.jsonl", "--pdf", "s.pdf"}, 3, warning + missing}};
         const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
         qunsetenv("QT_QPA_PLATFORM"); // korvant-report chooses offscreen itself

@@ -55,6 +55,7 @@ done
 expected="-rwxr-xr-x ./usr/bin/korvant-cli
 -rwxr-xr-x ./usr/bin/korvant-debug
 -rwxr-xr-x ./usr/bin/korvant-launcher
+-rwxr-xr-x ./usr/bin/korvant-report
 -rwxr-xr-x ./usr/bin/korvant-sim
 -rw-r--r-- ./usr/share/applications/korvant.desktop
 -rw-r--r-- ./usr/share/bash-completion/completions/korvant-cli
@@ -66,6 +67,7 @@ expected="-rwxr-xr-x ./usr/bin/korvant-cli
 -r--r--r-- ./usr/share/korvant/sys/tm.rc
 -rw-r--r-- ./usr/share/man/man1/korvant-cli.1.gz
 -rw-r--r-- ./usr/share/man/man1/korvant-debug.1.gz
+-rw-r--r-- ./usr/share/man/man1/korvant-report.1.gz
 -rw-r--r-- ./usr/share/man/man1/korvant-sim.1.gz"
 actual=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $6}' | sort -k2)
 check "file list and modes" diff <(echo "$expected") <(echo "$actual")
@@ -73,7 +75,7 @@ check "file list and modes" diff <(echo "$expected") <(echo "$actual")
 # Version on stdout, without a display; run, each finds its libraries.
 version=$(dpkg-deb -f "$deb" Version)
 nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$@" 2>/dev/null; }
-for p in korvant-debug korvant-cli korvant-sim; do
+for p in korvant-debug korvant-cli korvant-sim korvant-report; do
     check "$p --version says $p $version" [ "$(nodisplay "$root/usr/bin/$p" --version)" = "$p $version" ]
 done
 check "korvant-debug --help without a display" bash -c "$(declare -f nodisplay); nodisplay '$root/usr/bin/korvant-debug' --help | grep -q -- '--traffic-log <FILE>'"
