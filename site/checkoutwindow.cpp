@@ -14,7 +14,6 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QRegularExpression>

@@ -48,7 +48,6 @@ public:
     explicit CheckoutWindow(SiteWindow *site);
     ~CheckoutWindow() override;
     bool ready() const { return m_ready; }
-    const QString &journal() const { return m_journal; }
 
     QTreeWidget *List = nullptr;
     QLabel *Label_Technician = nullptr, *Label_Status = nullptr;
