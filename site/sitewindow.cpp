@@ -1,5 +1,6 @@
 #include "sitewindow.h"
 
+#include "checkoutwindow.h"
 #include "linesettings.h"
 #include "models.h"
 #include "ports.h"
@@ -82,10 +83,12 @@ void SiteWindow::loadPanels()
     Command_Start = placed(new QPushButton(kStart, this), QStringLiteral("Command_Start"), kLeft, 120, 1200, 420);
     Command_Save = placed(new QPushButton(QStringLiteral("Save"), this), QStringLiteral("Command_Save"), kLeft + 1320, 120, 1200, 420);
     Command_Log = placed(new QPushButton(kLog, this), QStringLiteral("Command_Log"), kLeft + 2640, 120, 1500, 420);
-    Label_Status = placed(new QLabel(this), QStringLiteral("Label_Status"), kLeft + 4260, 120, 5600, 420);
+    Command_Checkout = placed(new QPushButton(QStringLiteral("Checkout…"), this), QStringLiteral("Command_Checkout"), kLeft + 4260, 120, 1500, 420);
+    Label_Status = placed(new QLabel(this), QStringLiteral("Label_Status"), kLeft + 5880, 120, 4000, 420);
     connect(Command_Start, &QPushButton::clicked, this, &SiteWindow::Command_Start_Click);
     connect(Command_Save, &QPushButton::clicked, this, &SiteWindow::save);
     connect(Command_Log, &QPushButton::clicked, this, &SiteWindow::logValues);
+    connect(Command_Checkout, &QPushButton::clicked, this, &SiteWindow::openCheckout);
     if (!comPortNumber(m_site.port)) {
         // A device path or a tcp:// target: the port box has no entry for it; "Open Port" opens it.
         Combo1->setEnabled(false);
@@ -111,6 +114,7 @@ void SiteWindow::addActions()
     };
     action(QStringLiteral("Save"), QKeySequence(Qt::CTRL | Qt::Key_S), [this] { save(); });
     action(QStringLiteral("Trend…"), QKeySequence(Qt::CTRL | Qt::Key_G), [this] { openTrend(); });
+    action(QStringLiteral("Checkout…"), QKeySequence(Qt::CTRL | Qt::Key_K), [this] { openCheckout(); });
 }
 
 // The tiles in a grid of a fixed number of columns, so a window resized lays nothing out again.
@@ -141,8 +145,8 @@ void SiteWindow::wireTile(SiteTile *tile, int k)
         else
             m_site.modules[k].channelTags.insert(channel, tag);
     });
-    connect(tile, &SiteTile::outputClicked, this, [this, k](int output, bool on) { m_poll.setOutput(k, output, on); });
-    connect(tile, &SiteTile::analogSetClicked, this, [this, k](std::uint16_t microamps) { m_poll.setAnalogOutput(k, microamps); });
+    connect(tile, &SiteTile::outputClicked, this, [this, k](int output, bool on) { setOutput(k, output, on); });
+    connect(tile, &SiteTile::analogSetClicked, this, [this, k](std::uint16_t microamps) { setAnalogOutput(k, microamps); });
     connect(tile, &SiteTile::moveClicked, this, [this, k] { moveToLine(k); });
     connect(tile, &SiteTile::opened, this, [this, k] { openModule(k); });
 }
@@ -229,6 +233,7 @@ void SiteWindow::stopPoll()
     m_running = false;
     m_move.reset();
     TM_Request->stop();
+    releaseHeld();
     if (Command_Start)
         Command_Start->setText(kStart);
 }
@@ -280,7 +285,9 @@ void SiteWindow::judge()
     } else if (m_running) {
         const double responseMs = m_lastByteNs ? double(m_lastByteNs - m_sentNs) / 1e6 : -1;
         m_poll.heard(m_exchange, responseMs, WindowValues::now());
+        releaseHeld();
         took(m_request);
+        emit exchanged(m_request, m_exchange.accepted());
     }
     sendNext();
 }
@@ -310,6 +317,33 @@ void SiteWindow::took(const SiteRequest &r)
         row.channel = QStringLiteral("%1 %2 %3").arg(m.address).arg(row.channel, row.tag).trimmed();
     }
     m_values.add(rows);
+}
+
+bool SiteWindow::writing(int module) const
+{
+    return TM_Request->isActive() && m_request.kind == SiteRequest::Write && m_request.module == module;
+}
+
+bool SiteWindow::setOutput(int module, int output, bool on)
+{
+    if (!writing(module))
+        return m_poll.setOutput(module, output, on);
+    m_held.append([this, module, output, on] { m_poll.setOutput(module, output, on); });
+    return true; // a module written to is known to be of its model
+}
+
+bool SiteWindow::setAnalogOutput(int module, std::uint16_t microamps)
+{
+    if (!writing(module))
+        return m_poll.setAnalogOutput(module, microamps);
+    m_held.append([this, module, microamps] { m_poll.setAnalogOutput(module, microamps); });
+    return true;
+}
+
+void SiteWindow::releaseHeld()
+{
+    for (const std::function<void()> &set : std::exchange(m_held, {}))
+        set();
 }
 
 void SiteWindow::moveToLine(int k)
@@ -377,6 +411,24 @@ TrendWindow *SiteWindow::openTrend()
     m_trend->raise();
     m_trend->activateWindow();
     return m_trend;
+}
+
+CheckoutWindow *SiteWindow::openCheckout()
+{
+    if (!m_checkout) {
+        auto *w = new CheckoutWindow(this);
+        if (!w->ready()) {
+            delete w;
+            return nullptr;
+        }
+        m_checkout = w;
+    }
+    if (!m_running)
+        Command_Start_Click();
+    m_checkout->show();
+    m_checkout->raise();
+    m_checkout->activateWindow();
+    return m_checkout;
 }
 
 void SiteWindow::openModule(int k)

@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 
+class CheckoutWindow;
 class SiteTile;
 class TrendWindow;
 
@@ -49,17 +50,30 @@ public:
     // "Move to the line's setting" for module k, the poll paused while it runs.
     void moveToLine(int module);
     TrendWindow *openTrend();
+    // "Checkout…": the site's checkout window, the poll started; null when the technician gave no name.
+    CheckoutWindow *openCheckout();
+    // An output switched (1-based) or KV1720ADAM's output set (µA), as on its tile: written before
+    // the module's next read. False when the poll cannot (see SitePoll). Asked for while a write to
+    // that module is under way, it is handed to the poll once that write's reply is judged (the
+    // poll would take it for part of that write).
+    bool setOutput(int module, int output, bool on);
+    bool setAnalogOutput(int module, std::uint16_t microamps);
 
     const SitePoll &poll() const { return m_poll; }
     const Site &site() const { return m_site; }
+    const QString &path() const { return m_path; }
     bool polling() const { return m_running; }
     const WindowValues &values() const { return m_values; }
 
-    QPushButton *Command_Start = nullptr, *Command_Save = nullptr, *Command_Log = nullptr;
+    QPushButton *Command_Start = nullptr, *Command_Save = nullptr, *Command_Log = nullptr, *Command_Checkout = nullptr;
     QLabel *Label_Status = nullptr;
     QScrollArea *Scroll = nullptr;
     QVector<SiteTile *> tiles;
     QTimer *TM_Request = nullptr;
+
+signals:
+    // After each judged exchange of the poll, once the poll has taken it.
+    void exchanged(const SiteRequest &request, bool accepted);
 
 protected:
     void loadPanels() override;
@@ -82,6 +96,8 @@ private:
     void took(const SiteRequest &r);
     void resumePoll(); // on an open line
     void stopPoll();
+    bool writing(int module) const;
+    void releaseHeld();
 
     Site m_site; // as saved: the tags as edited
     QString m_path;
@@ -89,6 +105,8 @@ private:
     WindowValues m_values;
     std::unique_ptr<LogFile> m_log;
     QPointer<TrendWindow> m_trend;
+    QPointer<CheckoutWindow> m_checkout;
+    QVector<std::function<void()>> m_held; // outputs set while a write was under way
     Exchange m_exchange;
     SiteRequest m_request;
     std::optional<OneModuleWrite> m_move;
