@@ -159,22 +159,29 @@ void SitePoll::heard(const Exchange &judged, double responseMs, qint64 wallMs)
     settle();
 }
 
+// What a write carried is the module's (a set asked for while it was under way is written next);
+// a write refused leaves the outputs shown as they are.
+void SitePoll::wrote(SiteModuleState &s, const QByteArray &frame, bool accepted)
+{
+    s.readBackDue = true;
+    const bool coils = frame[1] == 0x0F;
+    if (coils && accepted)
+        s.outputs = unpackBits(frame, 7, int(s.outputs.size()));
+    else if (coils)
+        s.wanted = s.outputs;
+    else if (accepted)
+        s.analogOutput = wordAt(frame, 4);
+    else
+        s.analogWanted = s.analogOutput;
+}
+
 void SitePoll::took(int module, const SiteRequest &r, const Exchange &judged, qint64 wallMs)
 {
     SiteModuleState &s = m_states[module];
     const SiteModule &m = m_site.modules[module];
     const ModelRow &row = modelOf(m);
-    if (r.kind == SiteRequest::Write) {
-        s.readBackDue = true;
-        if (judged.accepted()) {
-            s.outputs = s.wanted;
-            s.analogOutput = s.analogWanted;
-        } else {
-            s.wanted = s.outputs;
-            s.analogWanted = s.analogOutput;
-        }
-        return;
-    }
+    if (r.kind == SiteRequest::Write)
+        return wrote(s, r.frame, judged.accepted());
     if (r.kind == SiteRequest::ReadBack && judged.verdict.refusal == Refusal::Exception && judged.verdict.exceptionCode == 1)
         s.readBack = false;
     if (r.kind == SiteRequest::ReadBack && judged.accepted())

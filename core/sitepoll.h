@@ -115,6 +115,7 @@ private:
     void settle();
     void tally(SiteModuleState &s, const Exchange &judged, double responseMs);
     void took(int module, const SiteRequest &r, const Exchange &judged, qint64 wallMs);
+    void wrote(SiteModuleState &s, const QByteArray &frame, bool accepted);
     void tagged(int module, QVector<ValueRow> &rows) const;
 
     Site m_site;

@@ -233,7 +233,6 @@ void SiteWindow::stopPoll()
     m_running = false;
     m_move.reset();
     TM_Request->stop();
-    releaseHeld();
     if (Command_Start)
         Command_Start->setText(kStart);
 }
@@ -285,7 +284,6 @@ void SiteWindow::judge()
     } else if (m_running) {
         const double responseMs = m_lastByteNs ? double(m_lastByteNs - m_sentNs) / 1e6 : -1;
         m_poll.heard(m_exchange, responseMs, WindowValues::now());
-        releaseHeld();
         took(m_request);
         emit exchanged(m_request, m_exchange.accepted());
     }
@@ -319,31 +317,14 @@ void SiteWindow::took(const SiteRequest &r)
     m_values.add(rows);
 }
 
-bool SiteWindow::writing(int module) const
-{
-    return TM_Request->isActive() && m_request.kind == SiteRequest::Write && m_request.module == module;
-}
-
 bool SiteWindow::setOutput(int module, int output, bool on)
 {
-    if (!writing(module))
-        return m_poll.setOutput(module, output, on);
-    m_held.append([this, module, output, on] { m_poll.setOutput(module, output, on); });
-    return true; // a module written to is known to be of its model
+    return m_poll.setOutput(module, output, on);
 }
 
 bool SiteWindow::setAnalogOutput(int module, std::uint16_t microamps)
 {
-    if (!writing(module))
-        return m_poll.setAnalogOutput(module, microamps);
-    m_held.append([this, module, microamps] { m_poll.setAnalogOutput(module, microamps); });
-    return true;
-}
-
-void SiteWindow::releaseHeld()
-{
-    for (const std::function<void()> &set : std::exchange(m_held, {}))
-        set();
+    return m_poll.setAnalogOutput(module, microamps);
 }
 
 void SiteWindow::moveToLine(int k)

@@ -53,9 +53,7 @@ public:
     // "Checkout…": the site's checkout window, the poll started; null when the technician gave no name.
     CheckoutWindow *openCheckout();
     // An output switched (1-based) or KV1720ADAM's output set (µA), as on its tile: written before
-    // the module's next read. False when the poll cannot (see SitePoll). Asked for while a write to
-    // that module is under way, it is handed to the poll once that write's reply is judged (the
-    // poll would take it for part of that write).
+    // the module's next read. False when the poll cannot (see SitePoll).
     bool setOutput(int module, int output, bool on);
     bool setAnalogOutput(int module, std::uint16_t microamps);
 
@@ -96,8 +94,6 @@ private:
     void took(const SiteRequest &r);
     void resumePoll(); // on an open line
     void stopPoll();
-    bool writing(int module) const;
-    void releaseHeld();
 
     Site m_site; // as saved: the tags as edited
     QString m_path;
@@ -106,7 +102,6 @@ private:
     std::unique_ptr<LogFile> m_log;
     QPointer<TrendWindow> m_trend;
     QPointer<CheckoutWindow> m_checkout;
-    QVector<std::function<void()>> m_held; // outputs set while a write was under way
     Exchange m_exchange;
     SiteRequest m_request;
     std::optional<OneModuleWrite> m_move;

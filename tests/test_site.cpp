@@ -31,9 +31,9 @@ struct Rig {
     QList<int> noReadBack;
     QStringList log; // "round:address:function" of each request
     explicit Rig(const Site &site) : poll(site) {}
-    SiteRequest step()
+    SiteRequest step() { return answer(poll.next()); }
+    SiteRequest answer(const SiteRequest &r)
     {
-        const SiteRequest r = poll.next();
         int delayMs = 0;
         QByteArray reply = bus.exchange(r.frame, baudForCode(r.code), parityForCode(r.code), &delayMs);
         if (r.frame[1] == 0x01 && noReadBack.contains(r.frame[0]))
@@ -212,11 +212,26 @@ private slots:
         QCOMPARE(rig.step().kind, SiteRequest::Read);
         rig.step();
         QCOMPARE(rig.log.last(), QStringLiteral("6:1:1")); // read back in the round after a write
-        // A write refused: the output shows as it was.
+        // A set asked for while a write is under way is written next, not taken for written.
+        QVERIFY(rig.poll.setOutput(0, 2, false));
+        const SiteRequest under = rig.poll.next();
+        QVERIFY(rig.poll.setOutput(0, 3, true));
+        rig.answer(under);
+        QCOMPARE(rig.step().kind, SiteRequest::Write);
+        QVERIFY(rig.bus.modules()[0]->coil(2) && !rig.bus.modules()[0]->coil(1));
+        QVERIFY(rig.poll.setAnalogOutput(1, 6000)); // the same for KV1720ADAM's output, then refused
+        const SiteRequest set = rig.poll.next();
+        QVERIFY(rig.poll.setAnalogOutput(1, 7000));
+        rig.answer(set);
+        QCOMPARE(*rig.poll.state(1).analogOutput, 6000);
+        ao->faults.exception = true;
+        QCOMPARE(rig.step().kind, SiteRequest::Write);
+        QCOMPARE(*rig.poll.state(1).analogWanted, 6000);
+        // A write refused: what it carried shows as it was.
         rig.bus.modules()[0]->faults.exception = true;
         QVERIFY(rig.poll.setOutput(0, 1, true));
         QCOMPARE(rig.step().kind, SiteRequest::Write);
-        QCOMPARE(rig.poll.state(0).wanted, (QList<bool>{false, true, false, true}));
+        QCOMPARE(rig.poll.state(0).wanted, (QList<bool>{false, false, true, true}));
         rig.bus.modules()[0]->faults = {.badCrc = true};
         rig.rounds(4); // a read-back refused is asked again in the next round (round 9 is not a 4th)
         QCOMPARE(rig.log.filter(QRegularExpression("^9:1:")), (QStringList{"9:1:2", "9:1:1"}));
