@@ -102,24 +102,6 @@ QString lines(int address, const char *parameters, int model)
         .arg(address).arg(QLatin1String(parameters)).arg(model);
 }
 
-QString msText(std::optional<double> ms)
-{
-    return ms ? QString::number(*ms, 'f', 2) : QStringLiteral("-");
-}
-
-// The statistics of a run in one comparable line.
-QString summary(const TrafficStatistics &s)
-{
-    QString line = QStringLiteral("n%1").arg(s.requests());
-    for (Refusal r : {Refusal::None, Refusal::NoReply, Refusal::BadCrc, Refusal::Short, Refusal::Long,
-                      Refusal::OtherAddress, Refusal::OtherFunction, Refusal::Exception})
-        if (s.count(r) > 0)
-            line += QStringLiteral(" %1 %2").arg(verdictKey(r)).arg(s.count(r));
-    return line + QStringLiteral(" %1% min %2 median %3 p99 %4 max %5")
-                      .arg(QString::number(s.successPercent(), 'f', 1), msText(s.minMs()), msText(s.medianMs()),
-                           msText(s.percentileMs(99)), msText(s.maxMs()));
-}
-
 // The fake clock and the windows it steps.
 using Module = std::function<QByteArray(const QByteArray &request)>;
 
@@ -403,6 +385,9 @@ private slots:
             {hex("010600000FA08C42"), hex("010600000FA08C42"), none, ok, ""},
             {in8, QByteArray(), none, "time-out (no byte)", ""},
             {regs8, hex("01830440F3"), none, "exception 4: device failure", ""},
+            {in8, withCrc(hex("018200")), none, "exception 0: exception 0", ""}, {in8, withCrc(hex("018203")), none, "exception 3: illegal data value", ""},
+            {in8, withCrc(hex("018205")), none, "exception 5: acknowledge", ""}, {in8, withCrc(hex("018206")), none, "exception 6: device busy", ""},
+            {in8, withCrc(hex("018207")), none, "exception 7: exception 7", ""},
             {in8, hex("0182018161"), none, "short", ""}, // an exception with a bad CRC
             {in8, withCrc(hex("028201")), none, "short", ""}, // another module's exception
             {in8, hex("0102010561"), none, "short", ""}, {in8, hex("01020105618B00"), none, "long", ""},
@@ -741,28 +726,38 @@ private slots:
         QCOMPARE(splitSettingsLines("\xB5", 1).first(), QString(QChar(0xB5)));
     }
 
-    // Counts per verdict and the response times of runs, in one comparable line each.
+    // Counts per verdict, the retries and the response times of runs, as korvant-cli prints them
+    // (and the last in JSON).
     void statistics()
     {
         const Refusal ok = Refusal::None, none = Refusal::NoReply;
         using Exchange = std::pair<Refusal, double>; // the verdict and the response time; -1: nothing came back
-        const struct { QVector<Exchange> run; const char *expected; } runs[] = {
-            {{}, "n0 0.0% min - median - p99 - max -"},
+        const struct { QVector<Exchange> run; int retries; const char *expected; } runs[] = {
+            {{}, 0, "requests 0  ok 0  timeout 0  bad_crc 0  short 0  long 0  other_address 0  other_function 0  exception 0  retries 0|success 0.0%|response ms  -"},
             // Refused replies that brought bytes count in the times; time-outs do not, not even
             // with the time of the echo that came alone.
             {{{ok, 5.0}, {none, 8.55}, {Refusal::BadCrc, 5.05}, {Refusal::Short, 3.0}, {Refusal::Long, 6.0},
-              {Refusal::OtherAddress, 4.0}, {Refusal::OtherFunction, 4.0}, {Refusal::Exception, 2.0}},
-             "n8 ok 1 timeout 1 bad_crc 1 short 1 long 1 other_address 1 other_function 1 exception 1 12.5% "
-             "min 2.00 median 4.00 p99 6.00 max 6.00"},
+              {Refusal::OtherAddress, 4.0}, {Refusal::OtherFunction, 4.0}, {Refusal::Exception, 2.0}}, 0,
+             "requests 8  ok 1  timeout 1  bad_crc 1  short 1  long 1  other_address 1  other_function 1  exception 1  retries 0|success 12.5%|"
+             "response ms  min 2.00  median 4.0  p99 6.00  max 6.00"},
             // Beyond the histogram's ten seconds a reply shares the last bin, no lower than the
             // minimum; the maximum stays exact.
-            {{{ok, 12000.0}, {ok, 15000.0}}, "n2 ok 2 100.0% min 12000.00 median 12000.00 p99 12000.00 max 15000.00"}};
+            {{{ok, 12000.0}, {ok, 15000.0}}, 0, "requests 2  ok 2  timeout 0  bad_crc 0  short 0  long 0  other_address 0  other_function 0  exception 0  retries 0|success 100.0%|"
+             "response ms  min 12000.00  median 12000.00  p99 12000.00  max 15000.00"},
+            // The median's bin begins at 12.3, below the minimum: held to it, printed as it is.
+            {{{ok, 12.34}, {Refusal::BadCrc, 14.56}, {none, -1}}, 2, "requests 3  ok 1  timeout 1  bad_crc 1  short 0  long 0  other_address 0  other_function 0  exception 0  retries 2|success 33.3%|"
+             "response ms  min 12.34  median 12.34  p99 14.5  max 14.56"}};
+        TrafficStatistics s;
         for (const auto &r : runs) {
-            TrafficStatistics s;
+            s = {};
             for (const auto &[refusal, ms] : r.run)
                 s.add(refusal, ms);
-            QCOMPARE(summary(s), QString::fromUtf8(r.expected));
+            QCOMPARE(statisticsLines(s, r.retries).join(QLatin1Char('|')), QString::fromUtf8(r.expected));
         }
+        QCOMPARE(jsonLine(statisticsJson(s, 2)),
+                 QStringLiteral(R"({"bad_crc":1,"exception":0,"long":0,"ok":1,"other_address":0,"other_function":0,"requests":3,)"
+                                R"("response_ms_max":14.56,"response_ms_median":12.34,"response_ms_min":12.34,"response_ms_p99":14.5,)"
+                                R"("retries":2,"short":0,"success_pct":33.3,"timeout":1})"));
     }
 
     // The median and p99 after each of 1,000 replies, against the rule written out: the reply of
@@ -854,21 +849,6 @@ private slots:
         QCOMPARE(seen.mid(1, 2), (QStringList{"RX 01 02 00 00 00 08 79 CC echo -1 8", "RX 01 02 01 05 61 8B OK 12 12"}));
         QCOMPARE(seen.mid(4), (QStringList{"RX 01 02 00 00 00 08 79 CC echo -1 8", "RX  time-out (no byte), echo only -1 20"}));
         QVERIFY(!r.rows()[1].isError());
-    }
-
-    // The names of exception codes as a recorder's row says them, each an error (the other
-    // verdicts' texts are replies').
-    void exceptionNames()
-    {
-        QStringList texts;
-        for (char code = 0; code < 8; ++code) {
-            const QByteArray reply = withCrc(hex("0182") + code);
-            const TrafficRow row{.kind = TrafficRow::Reply, .verdict = judgeReply(reply, hex("01020000000879CC"), 6)};
-            texts << row.verdictText() + (row.isError() ? "" : " (not an error)");
-        }
-        QCOMPARE(texts, (QStringList{"exception 0: exception 0", "exception 1: illegal function", "exception 2: illegal data address",
-                                     "exception 3: illegal data value", "exception 4: device failure",
-                                     "exception 5: acknowledge", "exception 6: device busy", "exception 7: exception 7"}));
     }
 
     // The cycle and the scan.
@@ -1295,23 +1275,6 @@ private slots:
         // response times are masked).
         const ValueRow off{0, {}, 0, "DI_02", 0, {}, 0, "OFF", true, {}};
         QVERIFY(jsonLine(exchangeJson({3, "KV5510ADAM", 7, 0, ok, 12.3456}, {off}).first()).contains(R"("response_ms":12.346,)"));
-    }
-
-    void statisticsReport()
-    {
-        TrafficStatistics s;
-        s.add(Refusal::None, 12.34);
-        s.add(Refusal::BadCrc, 14.56);
-        s.add(Refusal::NoReply, -1);
-        // The median's bin begins at 12.3, below the minimum: held to it, printed as it is.
-        QCOMPARE(statisticsLines(s, 2), (QStringList{
-            "requests 3  ok 1  timeout 1  bad_crc 1  short 0  long 0  other_address 0  other_function 0  exception 0  retries 2",
-            "success 33.3%", "response ms  min 12.34  median 12.34  p99 14.5  max 14.56"}));
-        QCOMPARE(jsonLine(statisticsJson(s, 2)),
-                 QStringLiteral(R"({"bad_crc":1,"exception":0,"long":0,"ok":1,"other_address":0,"other_function":0,"requests":3,)"
-                                R"("response_ms_max":14.56,"response_ms_median":12.34,"response_ms_min":12.34,"response_ms_p99":14.5,)"
-                                R"("retries":2,"short":0,"success_pct":33.3,"timeout":1})"));
-        QCOMPARE(statisticsLines(TrafficStatistics()).last(), QStringLiteral("response ms  -"));
     }
 
     void foundModuleLine()
