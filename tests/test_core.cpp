@@ -563,16 +563,10 @@ private slots:
         }
     }
 
+    // The code table's own texts are the replies', the parameter writes' and the finder's; here
+    // what is no code: a text not written exactly as the table's, a code outside 1..8.
     void codeTable()
     {
-        const QStringList texts{"4800,None,8,1", "9600,None,8,1", "19200,None,8,1", "38400,None,8,1",
-                                "4800,Even,8,1", "9600,Even,8,1", "19200,Even,8,1", "38400,Even,8,1"};
-        QCOMPARE(communicationParameterTexts(), texts);
-        for (int code = 1; code <= 8; ++code) {
-            QCOMPARE(communicationParameterCode(texts[code - 1]), code);
-            QCOMPARE(QStringLiteral("%1,%2").arg(baudForCode(code)).arg(parityName(parityForCode(code))),
-                     texts[code - 1].section(',', 0, 1));
-        }
         QVERIFY(baudForCode(0) == 0 && parityForCode(9) == 0);
         for (const char *text : {"9600", "9600,even,8,1", "9600,Even,8,1 ", "", "38400,Odd,8,1"})
             QCOMPARE(communicationParameterCode(QString::fromLatin1(text)), 0);
