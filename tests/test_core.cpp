@@ -846,37 +846,34 @@ private slots:
     }
 
     // The cycle and the scan.
-    // Stopped with a request out: its reply is judged all the same, but digital inputs change only
-    // while their cycle runs.
-    void readsEveryPeriodUntilStopped()
+    // A cycle clicked at 0 (and again at stop, 0: never), run to until. Stopped with a request out:
+    // its reply is judged all the same, but digital inputs change only while their cycle runs. A
+    // reply overdue past the period is judged before the next tick. The click itself tests nothing;
+    // the first tick stops the cycle with one message.
+    void cyclesClickedAndRun()
     {
-        for (const bool analog : {false, true}) {
-            Window w({analog ? kAnalog : kDigital});
-            const QString read = "send " + (analog ? QStringLiteral("010300000006c5c8") : kReadFrame);
-            w.click(0);
-            w.run(220);
-            w.click(0);
-            w.run(1000);
-            QCOMPARE(w.log(), (QStringList{"0 caption 0 Stop", "100 " + read, "140 judged ok decode", "200 " + read,
-                                           "220 caption 0 Acquisition", analog ? "240 judged ok decode" : "240 judged ok"}));
-            QVERIFY(!w.m.enabled({TimerRef::Acquisition, 0}));
-        }
-    }
-
-    // The click itself tests nothing; the first tick stops the cycle with one message.
-    void tickPreconditions()
-    {
-        const struct { bool portOpen; const char *address; bool analog; QString message; } cases[] = {
-            {false, "1", false, kPleaseOpen}, {true, "", false, kNoAddress},
-            {true, "", true, kNoAnalogAddress}, {true, "256", false, kAddressRange},
-            {true, "abc", true, kAddressRange}};
+        const QString rd = "send " + kReadFrame, ra = QStringLiteral("send 010300000006c5c8");
+        const auto refused = [](const QString &why) { return QStringList{"0 caption 0 Stop", "100 caption 0 Acquisition", "100 prompt " + why}; };
+        const struct { AcquisitionCycle::Read read; bool portOpen; const char *address; int readTimeout, stop, until; QStringList log; } cases[] = {
+            {kDigital, true, "1", 40, 220, 1000, {"0 caption 0 Stop", "100 " + rd, "140 judged ok decode", "200 " + rd, "220 caption 0 Acquisition", "240 judged ok"}},
+            {kAnalog, true, "1", 40, 220, 1000, {"0 caption 0 Stop", "100 " + ra, "140 judged ok decode", "200 " + ra, "220 caption 0 Acquisition", "240 judged ok decode"}},
+            {kDigital, true, "1", 150, 0, 200, {"0 caption 0 Stop", "100 " + rd, "200 judged ok decode", "200 " + rd}}, // longer than the period
+            {kDigital, false, "1", 40, 0, 1000, refused(kPleaseOpen)}, {kDigital, true, "", 40, 0, 1000, refused(kNoAddress)},
+            {kAnalog, true, "", 40, 0, 1000, refused(kNoAnalogAddress)}, {kDigital, true, "256", 40, 0, 1000, refused(kAddressRange)},
+            {kAnalog, true, "abc", 40, 0, 1000, refused(kAddressRange)}};
         for (const auto &c : cases) {
-            Window w({c.analog ? kAnalog : kDigital});
+            Window w({c.read});
+            w.clock.setInterval({TimerRef::ReadTimeout, 0}, c.readTimeout);
             w.portOpen = c.portOpen;
             w.address = QString::fromLatin1(c.address);
             w.click(0);
-            w.run(1000);
-            QCOMPARE(w.log(), (QStringList{"0 caption 0 Stop", "100 caption 0 Acquisition", "100 prompt " + c.message}));
+            w.run(c.stop ? c.stop : c.until);
+            if (c.stop) {
+                w.click(0);
+                w.run(c.until);
+            }
+            QCOMPARE(w.log(), c.log);
+            QCOMPARE(w.m.enabled({TimerRef::Acquisition, 0}), c.until == 200);
         }
     }
 
@@ -909,16 +906,6 @@ private slots:
             w.run(640);
             QCOMPARE(w.log().mid(before, c.log.size()), c.log);
         }
-    }
-
-    void overdueReplyIsJudgedBeforeTheNextTick()
-    {
-        Window w({kDigital});
-        w.clock.setInterval({TimerRef::ReadTimeout, 0}, 150); // longer than the period
-        w.click(0);
-        w.run(200);
-        QCOMPARE(w.log(),
-                 (QStringList{"0 caption 0 Stop", "100 send " + kReadFrame, "200 judged ok decode", "200 send " + kReadFrame}));
     }
 
     // Two cycles share the line, one at a time; a lost line stops both, and the write suspending
