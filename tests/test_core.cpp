@@ -1195,12 +1195,7 @@ private slots:
         const QString was = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()) && QDir().mkdir(QStringLiteral("sys")));
         QVERIFY(QFile::link(QStringLiteral("/dev/null"), QStringLiteral("sys/COM2")));
-        QFile tcp(QStringLiteral("sys/COM3"));
-        QVERIFY(tcp.open(QIODevice::WriteOnly) && tcp.write(" tcp://[::1]:502\r\nmore\r\n") > 0);
-        tcp.close();
-        QFile gateway(QStringLiteral("sys/COM4"));
-        QVERIFY(gateway.open(QIODevice::WriteOnly) && gateway.write("mbap://10.0.0.5\n") > 0);
-        gateway.close();
+        QVERIFY(writeFile(QStringLiteral("sys/COM3"), " tcp://[::1]:502\r\nmore\r\n") && writeFile(QStringLiteral("sys/COM4"), "mbap://10.0.0.5\n"));
         const struct { const char *port, *name; } cases[] = {
             {"COM2", "/dev/null"}, {"com3", "tcp://::1:502"}, {"tcp://host:5020", "tcp://host:5020"},
             {"COM4", "mbap://10.0.0.5:502"}, {"mbap://[::1]", "mbap://::1:502"}, {"mbap://gw:1502", "mbap://gw:1502"},
@@ -1285,10 +1280,8 @@ private slots:
         QVERIFY(r.mkpath("dev") && r.mkpath("sys/devices/usb1/1-1/1-1:1.0/ttyUSB0") && r.mkpath("sys/devices/pnp0") && r.mkpath("sys/class/tty/ttyUSB0")
                 && r.mkpath("sys/class/tty/ttyS0") && QFile::link("../../../devices/usb1/1-1/1-1:1.0/ttyUSB0", r.filePath("sys/class/tty/ttyUSB0/device"))
                 && QFile::link("../../../devices/pnp0", r.filePath("sys/class/tty/ttyS0/device")));
-        for (const char *file : {"dev/ttyUSB0", "dev/ttyS0", "sys/devices/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer"}) {
-            QFile f(r.filePath(file));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QByteArray(file).endsWith("timer") ? "16\n" : "") >= 0);
-        }
+        for (const char *file : {"dev/ttyUSB0", "dev/ttyS0", "sys/devices/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer"})
+            QVERIFY(writeFile(r.filePath(file), QByteArray(file).endsWith("timer") ? "16\n" : ""));
         QString out, err;
         QTextStream outStream(&out), errStream(&err);
         CliOptions o;
