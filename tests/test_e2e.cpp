@@ -346,8 +346,8 @@ private slots:
 
     // find on a site's line: six modules at two settings, two of them sharing an address, one
     // 25 ms late, behind an adapter that hands bytes over every 16 ms, and the same line echoing;
-    // a poll of several of its modules gives each value under the address that sent it; then
-    // set-address refuses the broadcast on that bus and writes to one module when told which.
+    // then set-address refuses the broadcast on that bus (writing to one module when told which is
+    // siteLineWritesToOneModule's, each value of a poll under its address contractOfEachRun's).
     void findThenSetAddressOnABus()
     {
         for (const bool echo : {false, true}) {
@@ -371,41 +371,18 @@ private slots:
             QCOMPARE(r.err, QStringLiteral("korvant-cli: several modules answered at once: a shared address or a collision (see the notes)\n"));
             // At least: the broadcasts, the one at 9600 again (the late module's reply came after its
             // wait), 40 addresses at each setting and the shared address again.
-            const int probes = int(requests(sim, 3 + 1 + 3 * 40 + 1).size());
-            QVERIFY2(probes >= 125, qPrintable(sim.log()));
+            QVERIFY2(requests(sim, 3 + 1 + 3 * 40 + 1).size() >= 125, qPrintable(sim.log()));
 
             r = runCli(sim, {"set-address", "12", "--json"});
             const QString why = QStringLiteral("several modules answered the broadcast read, so nothing was written: connect one "
                                                "module only, or give --to-address A to write to the module at address A alone");
             QVERIFY2(r.status == 6 && r.out == QStringLiteral(R"({"address":12,"note":")") + why + QStringLiteral(R"(","verdict":"collision"})" "\n")
                          && r.err.endsWith("   several modules (the replies collided)\nkorvant-cli: " + why + "\n"), qPrintable(r.out + r.err));
-            r = runCli(sim, {"set-address", "12", "--to-address", "9", "--address", "3", "--quiet"});
-            QCOMPARE(r.status, 0);
-            QCOMPARE(r.out, QStringLiteral("address 12 written to the module at address 9\n"));
-            // Nothing was written to the broadcast address; module 9 was read, 12 found free, the one
-            // write went to module 9, and it answers at 12.
-            QCOMPARE(requests(sim, probes + 5).mid(probes), (QStringList{"00 03 00 64 00 03 45 C5", "09 03 00 64 00 03 45 5C",
-                                                                         "0C 03 00 64 00 03 45 09", "09 06 00 64 00 0C C9 58",
-                                                                         "0C 03 00 64 00 03 45 09"}));
+            QVERIFY2(!sim.log().contains(QLatin1String("<- 00 06")), "a write went to the broadcast address");
             // Nothing at 38400,None: a JSON object says so.
             r = runCli(sim, {"find", "--codes", "4", "--to", "2", "--json"});
             QCOMPARE(r.status, 4);
             QCOMPARE(r.out, QStringLiteral("{\"note\":\"no module answered at the settings swept\"}\n"));
-            // The modules now at 12 and at 30 (25 ms late) both answer with their inputs, 20 with an exception.
-            r = runCli(sim, {"poll", "5530", "--address", "12,30,20", "--count", "2", "--period", "1", "--timeout", "1000", "--json", "--quiet"});
-            QStringList polled, expected;
-            for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-                const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
-                if (o.contains("seq"))
-                    polled << QStringLiteral("%1 %2 %3 %4").arg(o["address"].toInt()).arg(o["verdict"].toString(), o["channel"].toString(), o["text"].toString());
-            }
-            for (int pass = 0; pass < 2; ++pass) {
-                for (const int address : {12, 30})
-                    for (int c = 1; c <= 16; ++c)
-                        expected << QStringLiteral("%1 ok DI_%2 %3").arg(address).arg(c, 2, 10, QLatin1Char('0')).arg(address == 30 && (c == 1 || c == 3) ? "ON" : "OFF");
-                expected << "20 exception  ";
-            }
-            QVERIFY2(r.status == 5 && polled == expected, qPrintable(r.out + r.err));
         }
     }
 
