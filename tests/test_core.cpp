@@ -281,6 +281,12 @@ QString summary(const ParsedCommandLine &p)
     if (!p.error.isEmpty())
         return QStringLiteral("error: ") + p.error;
     const CliOptions &o = p.options;
+    const auto list = [](const auto &numbers) {
+        QStringList l;
+        for (int n : numbers)
+            l << QString::number(n);
+        return l.join(QLatin1Char(','));
+    };
     if (o.help || o.version)
         return o.help ? QStringLiteral("help") : QStringLiteral("version");
     static const char *names[] = {"none", "scan", "read", "write", "set-address", "set-comm", "poll", "survey", "ports", "find", "raw", "doctor", "site", "checkout"};
@@ -289,20 +295,10 @@ QString summary(const ParsedCommandLine &p)
     s += o.argument.isEmpty() ? QString() : QLatin1Char(' ') + o.argument;
     s += QStringLiteral(" %1 %2 a%3 t%4").arg(o.port, settingsText(o.line)).arg(o.address).arg(o.timeoutMs);
     s += o.quiet ? QStringLiteral(" quiet") : QString();
-    if (o.on) {
-        QStringList on;
-        for (int n : *o.on)
-            on << QString::number(n);
-        s += QStringLiteral(" on=") + on.join(QLatin1Char(','));
-    }
+    s += o.on ? QStringLiteral(" on=") + list(*o.on) : QString();
     s += o.outputPosition ? QStringLiteral(" ma=%1").arg(*o.outputPosition) : QString();
     s += o.json ? QStringLiteral(" json") : QString();
-    if (o.addresses.size() > 1 || o.addresses.value(0) != o.address) {
-        QStringList list;
-        for (int a : o.addresses)
-            list << QString::number(a);
-        s += QStringLiteral(" addresses=") + list.join(QLatin1Char(','));
-    }
+    s += o.addresses.size() > 1 || o.addresses.value(0) != o.address ? QStringLiteral(" addresses=") + list(o.addresses) : QString();
     s += o.retries ? QStringLiteral(" retries=%1").arg(o.retries) : QString();
     s += o.frame.isEmpty() ? QString() : QStringLiteral(" frame=") + QString::fromLatin1(o.frame.toHex()) + (o.noCrc ? " no-crc" : "");
     if (o.command == Command::Poll)
@@ -311,12 +307,7 @@ QString summary(const ParsedCommandLine &p)
     if (o.command == Command::Survey || o.command == Command::Find)
         s += QStringLiteral(" %1..%2").arg(o.from).arg(o.to);
     s += o.command == Command::Checkout ? QStringLiteral(" %1 pdf=%2 html=%3 csv=%4").arg(o.file, o.pdfPath, o.htmlPath, o.csvPath) : QString();
-    if (o.command == Command::Find) {
-        QStringList codes;
-        for (int c : o.codes)
-            codes << QString::number(c);
-        s += QStringLiteral(" codes=%1 turnaround=%2").arg(codes.join(QLatin1Char(','))).arg(o.turnaroundMs);
-    }
+    s += o.command == Command::Find ? QStringLiteral(" codes=%1 turnaround=%2").arg(list(o.codes)).arg(o.turnaroundMs) : QString();
     s += o.toAddress > 0 ? QStringLiteral(" to=%1").arg(o.toAddress) : QString();
     return s;
 }
