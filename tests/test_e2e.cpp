@@ -882,10 +882,10 @@ private slots:
         QFile html(folder + "/r.html"), csv(folder + "/r.csv");
         QVERIFY(html.open(QIODevice::ReadOnly) && csv.open(QIODevice::ReadOnly));
         const QString page = QString::fromUtf8(html.readAll());
-        QVERIFY(page.contains("<p>21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.</p>") && page.contains("<td>Maria Keller</td>"));
+        // What each row and the header hold is test_checkout's; here that the files came of this journal.
+        QVERIFY(page.contains("<p>21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.</p>"));
         const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n');
         QCOMPARE(rows.size(), 23);
-        QCOMPARE(rows[3].section(',', 0, 6), "1,KV5510ADAM,Pump house A2,DI_03,pump 2 running,digital input,Fail");
         if (QStandardPaths::findExecutable("pdftotext").isEmpty())
             QSKIP("pdftotext (poppler-utils) is missing: the PDF's text is not read");
         QProcess text;
