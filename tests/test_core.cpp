@@ -301,11 +301,8 @@ QString summary(const ParsedCommandLine &p)
     s += o.addresses.size() > 1 || o.addresses.value(0) != o.address ? QStringLiteral(" addresses=") + list(o.addresses) : QString();
     s += o.retries ? QStringLiteral(" retries=%1").arg(o.retries) : QString();
     s += o.frame.isEmpty() ? QString() : QStringLiteral(" frame=") + QString::fromLatin1(o.frame.toHex()) + (o.noCrc ? " no-crc" : "");
-    if (o.command == Command::Poll)
-        s += QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count)
-             + (o.csvPath.isEmpty() ? QString() : QStringLiteral(" csv=") + o.csvPath);
-    if (o.command == Command::Survey || o.command == Command::Find)
-        s += QStringLiteral(" %1..%2").arg(o.from).arg(o.to);
+    s += o.command == Command::Poll ? QStringLiteral(" period=%1 count=%2").arg(o.periodMs).arg(o.count) + (o.csvPath.isEmpty() ? "" : " csv=" + o.csvPath) : "";
+    s += o.command == Command::Survey || o.command == Command::Find ? QStringLiteral(" %1..%2").arg(o.from).arg(o.to) : QString();
     s += o.command == Command::Checkout ? QStringLiteral(" %1 pdf=%2 html=%3 csv=%4").arg(o.file, o.pdfPath, o.htmlPath, o.csvPath) : QString();
     s += o.command == Command::Find ? QStringLiteral(" codes=%1 turnaround=%2").arg(list(o.codes)).arg(o.turnaroundMs) : QString();
     s += o.toAddress > 0 ? QStringLiteral(" to=%1").arg(o.toAddress) : QString();
