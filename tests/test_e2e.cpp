@@ -842,9 +842,6 @@ private slots:
         }
     }
 
-    // poll --csv on a full disk: said once on stderr, the poll goes on to its count, its summary
-    // counts the rows lost (a line per channel of every accepted read), and it exits 8. (What the
-    // lines hold is test_values' and pollLogsOnASmallDiskFilledAndFreed's.)
     // checkout report: HTML and CSV from korvant-cli, the PDF from korvant-report beside it on the
     // offscreen platform (its text read with pdftotext); a damaged last line warned of; a journal
     // it cannot read (2); a file it cannot write and korvant-report missing (3).
@@ -893,6 +890,9 @@ private slots:
             QVERIFY2(pdf.contains(QLatin1String(line)), qPrintable(pdf));
     }
 
+    // poll --csv on a full disk: said once on stderr, the poll goes on to its count, its summary
+    // counts the rows lost (a line per channel of every accepted read), and it exits 8. (What the
+    // lines hold is test_values' and pollLogsOnASmallDiskFilledAndFreed's.)
     void pollLogsValues()
     {
         SimProcess sim;
