@@ -807,6 +807,7 @@ private slots:
         refused.add(Refusal::Short, -1);
         refused.add(Refusal::Exception, -1);
         QCOMPARE(statisticsLine(refused), QStringLiteral("requests 3 · OK 0 · short 1 · exception 2 · success 0.0 %"));
+        QVERIFY(TrafficRow({.kind = TrafficRow::Reply, .verdict = judgeReply(withCrc(hex("018206")), read, 6)}).isError()); // as the monitor marks it
         QCOMPARE(trafficLogLine(QStringLiteral("KV5510ADAM"), r.rows().front()).section(QLatin1Char('\t'), 1),
                  QStringLiteral("KV5510ADAM\tRX\t01 02 01 05 61 8B\tOK"));
         r.reset();
