@@ -403,6 +403,7 @@ private slots:
                  "korvant-cli: several modules answered at 9600,None,8,1 (a collision): korvant-cli find tells them apart\n"},
                 {{"survey", "--from", "3", "--to", "3"}, 6, "address 3  note several modules answered (their replies collided)\n",
                  "korvant-cli: several modules share address 3: korvant-cli find tells them apart\n"},
+                {{"set-address", "4", "--to-address", "3"}, 6, "", shared},
                 {{"set-address", "5", "--to-address", "9", "--json"}, 6,
                  R"({"address":5,"note":"address 5 is taken: a module answered there, so nothing was written","verdict":"taken"})" "\n",
                  "korvant-cli: address 5 is taken: a module answered there, so nothing was written\n"},
@@ -414,7 +415,7 @@ private slots:
                 {{"set-address", "12", "--to-address", "5"}, 0, "address 12 written to the module at address 5\n", ""},
                 {{"set-comm", "38400,None,8,1", "--address", "12", "--json"}, 0,
                  R"({"address":12,"baud":38400,"code":4,"parity":"None","verdict":"ok"})" "\n", ""},
-                // Both modules are still at 3, and none came to 4 (the refusal without --json is the same).
+                // Both modules are still at 3, and none came to 4.
                 {{"set-address", "4", "--to-address", "3", "--json"}, 6, "{\"address\":4,\"note\":\"" + shared.mid(13).chopped(1) + "\",\"verdict\":\"collision\"}\n", shared},
                 {{"survey", "--from", "4", "--to", "4"}, 4, "", "korvant-cli: no module answered at addresses 4 to 4\n"}}, {"--quiet", "--timeout", "200"});
             QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
