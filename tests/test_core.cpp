@@ -331,19 +331,14 @@ private slots:
             {commWriteRequest(1, 6), hex("01060065000619D7"), 8}, // comm write: module 1, code 6
             {hex("010500000000CDCA"), hex("010500000000CDCA"), 0}, // function 05: not the tool's
             {hex("01020000"), hex("01020000"), 0}, // too short to say
+            // The CRC's published check value, low byte first; the bytes beyond lastIndex left out.
+            {Crc16("123456789", 8), QByteArray("123456789") + hex("374B"), 0}, {Crc16(hex("010F000000040105555555"), 7), hex("010F000000040105FE95"), 8},
+            {Crc16(QByteArray(256, '\x07'), 255).chopped(2), QByteArray(256, '\x07'), 0}, // lastIndex 255: all 256 bytes
         };
         for (const auto &c : cases) {
             QCOMPARE(c.built, c.frame);
             QCOMPARE(expectedReplyLength(c.frame), c.replyBytes);
         }
-    }
-
-    void crcRoutine()
-    {
-        // The published check value, low byte first; the bytes beyond lastIndex left out.
-        QCOMPARE(Crc16("123456789", 8), QByteArray("123456789") + hex("374B"));
-        QCOMPARE(Crc16(hex("010F000000040105555555"), 7), hex("010F000000040105FE95"));
-        QCOMPARE(Crc16(QByteArray(256, '\x01'), 255).size(), 258);
     }
 
     // The verdict on each reply to a request; what an accepted one says, as one text.
