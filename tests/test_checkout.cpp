@@ -104,38 +104,33 @@ private slots:
         }
     }
 
-    // Readings "ms:value" (x: no value), whether the point passed and the values kept.
-    // A point of 20 ± 0.1: readings "ms:value" (x: no value), then "passed" or not and the values kept.
-    void pointHeldWithinTolerance()
+    // A point of 20 ± 0.1 passes once held within its tolerance for a second: readings "ms:value"
+    // (x: no value), then "passed" or not and the values kept. An input passes once both states
+    // are heard: "i" and the state heard at each index as a time, then "passed" or not and its
+    // changes "on@ms".
+    void watchesPass()
     {
         const std::pair<QString, QString> cases[] = {
             {"0:19.95 500:20 1000:20.05", "passed 19.95 20 20.05"}, {"0:20 999:20", "- 20 20"}, // a millisecond short
             {"0:20.1 1000:19.9", "passed 20.1 19.9"}, {"0:20.11 1000:20", "- 20"}, // at the edges, just outside
             {"0:20 600:21 700:20 1600:20 1700:20", "passed 20 20 20"}, {"0:20 500:x 1000:20", "- 20"}, // outside, no value: again
-            {"0:20 1000:20 1100:3", "passed 20 20"}}; // passed stays passed
+            {"0:20 1000:20 1100:3", "passed 20 20"}, // passed stays passed
+            {"i000", "- 0@0"}, {"i1100", "passed 1@0 0@2"}, {"i0101", "passed 0@0 1@1 0@2 1@3"}};
         for (const auto &[readings, outcome] : cases) {
-            PointWatch watch;
-            watch.point = {20, 0.1};
-            for (const QString &r : readings.split(' '))
-                watch.heard(r.section(':', 1) == "x" ? std::nullopt : std::optional<double>(r.section(':', 1).toDouble()), r.section(':', 0, 0).toLongLong());
-            QString seen = watch.passed ? "passed" : "-";
-            for (double v : watch.seen)
+            PointWatch point;
+            point.point = {20, 0.1};
+            InputWatch input;
+            const bool isInput = readings.startsWith('i');
+            for (int i = 1; isInput && i < readings.size(); ++i)
+                input.heard(readings[i] == '1', i - 1);
+            for (const QString &r : isInput ? QStringList() : readings.split(' '))
+                point.heard(r.section(':', 1) == "x" ? std::nullopt : std::optional<double>(r.section(':', 1).toDouble()), r.section(':', 0, 0).toLongLong());
+            QString seen = (isInput ? input.passed() : point.passed) ? "passed" : "-";
+            for (double v : point.seen)
                 seen += ' ' + QString::number(v);
+            for (const InputWatch::Change &c : input.changes)
+                seen += QStringLiteral(" %1@%2").arg(int(c.on)).arg(c.wallMs);
             QCOMPARE(seen, outcome);
-        }
-    }
-
-    // Each state heard at its index as a time: whether the input passed and its changes "on@ms".
-    void inputPassesOnceBothStatesAreSeen()
-    {
-        for (const auto &[states, outcome] : {std::pair<QString, QString>{"000", "- 0@0"}, {"1100", "passed 1@0 0@2"}, {"0101", "passed 0@0 1@1 0@2 1@3"}}) {
-            InputWatch watch;
-            for (int i = 0; i < states.size(); ++i)
-                watch.heard(states[i] == '1', i);
-            QString changes = watch.passed() ? "passed" : "-";
-            for (const InputWatch::Change &c : watch.changes)
-                changes += QStringLiteral(" %1@%2").arg(int(c.on)).arg(c.wallMs);
-            QCOMPARE(changes, outcome);
         }
     }
 

@@ -94,6 +94,43 @@ Run runCli(const SimProcess &sim, const QStringList &args, const QString &folder
             QString::fromUtf8(p.readAllStandardError())};
 }
 
+// korvant-cli started in folder (the simulator's, where COM1 is its pty), not waited for.
+void startCli(QProcess &p, const QString &folder, const QStringList &args)
+{
+    p.setWorkingDirectory(folder);
+    p.start(kCli, args);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode = QIODevice::WriteOnly)
+{
+    QFile f(path);
+    return f.open(mode) && f.write(bytes) == bytes.size();
+}
+
+// A run and what it must give: exit status, stdout (response times masked as #, clocks as "now")
+// and stderr (a null err: not compared).
+struct CliRun {
+    QStringList args;
+    int status;
+    QString out, err = {};
+};
+
+// Each run (with more after its arguments) whose status, stdout or stderr differ, and what it
+// gave; drop: what stdout is read without.
+QString mismatches(const SimProcess &sim, const QList<CliRun> &runs, const QStringList &more = {}, const QString &drop = {})
+{
+    static const QRegularExpression times(QStringLiteral(R"(("response_ms[a-z0-9_]*":|response )(?=[0-9])[0-9.]+( ms)?)"));
+    static const QRegularExpression clock(QStringLiteral("(\"time\":\")[0-9T:.+-]+"));
+    QString wrong;
+    for (const CliRun &run : runs) {
+        Run r = runCli(sim, run.args + more);
+        r.out.remove(QRegularExpression(drop.isEmpty() ? QStringLiteral("^$^") : drop)).replace(times, QStringLiteral("\\1#")).replace(clock, QStringLiteral("\\1now"));
+        if (r.status != run.status || r.out != run.out || (!run.err.isNull() && r.err != run.err))
+            wrong += QStringLiteral("%1: %2\n%3%4").arg(run.args.join(' ')).arg(r.status).arg(r.out, r.err);
+    }
+    return wrong;
+}
+
 // The requests the simulator received, in order, as hex text, once it has logged n of them.
 // A log line reads "hh:mm:ss.zzz <- 01 02 00 00 00 08 79 CC (at 9600 baud)".
 QStringList requests(SimProcess &sim, int n)
@@ -206,7 +243,7 @@ private slots:
         const QString stats = QStringLiteral(R"({"bad_crc":0,"exception":0,"long":0,"ok":%1,"other_address":0,"other_function":0,)"
                                              R"("requests":%2,"response_ms_max":%3,"response_ms_median":%3,"response_ms_min":%3,)"
                                              R"("response_ms_p99":%3,"retries":%4,"short":0,"success_pct":%5,"timeout":%6%7})" "\n");
-        const struct { QStringList args; int status; QString out, err; } runs[] = {
+        QList<CliRun> runs = {
             {{"--address", "4", "read", "KV7720ADAM", "--quiet"}, 0,
              "T_1: 25℃\nT_2: Not Connect\nT_3: 0℃\nT_4: 1000℃\nDI_01: ON\nDI_02: OFF\nDI_03: OFF\nDI_04: ON\n", ""},
             {{"write", "KV5510ADAM", "--on", "1,3"}, 0, "RY_01: ON\nRY_02: OFF\nRY_03: ON\nRY_04: OFF\n",
@@ -261,16 +298,10 @@ private slots:
             {{"survey", "--from", "2", "--to", "10", "--timeout", "1000", "--json"}, 0,
              R"({"address":2,"code":2,"model":"KV1720ADAM","response_ms":#})" "\n"
              R"({"address":4,"code":2,"model":"KV7720ADAM","response_ms":#})" "\n", ""}};
-        static const QRegularExpression times(QStringLiteral(R"(("response_ms[a-z0-9_]*":|response )(?=[0-9])[0-9.]+( ms)?)"));
-        static const QRegularExpression clock(QStringLiteral("(\"time\":\")[0-9T:.+-]+"));
-        for (const auto &run : runs) {
-            const QStringList more = (run.status == 0 || run.status == 5) && !run.args.contains("--timeout")
-                                         ? QStringList{"--timeout", "1000"} : QStringList();
-            Run r = runCli(sim, run.args + more);
-            r.out.replace(times, QStringLiteral("\\1#")).replace(clock, QStringLiteral("\\1now"));
-            QVERIFY2(r.status == run.status && r.out == run.out && r.err == run.err,
-                     qPrintable(QStringLiteral("%1: %2\n%3%4").arg(run.args.join(' ')).arg(r.status).arg(r.out, r.err)));
-        }
+        for (CliRun &run : runs) // where a reply must come, a time-out a loaded machine meets
+            run.args += (run.status == 0 || run.status == 5) && !run.args.contains("--timeout") ? QStringList{"--timeout", "1000"} : QStringList();
+        const QString wrong = mismatches(sim, runs);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
         QCOMPARE(requests(sim, 5).mid(2, 3), (QStringList{"01 0F 00 00 00 04 01 05 FE 95", "02 06 00 00 0F A5 4C 72",
                                                           "02 06 00 00 4E 20 BD 81"}));
         // A refused read shows no values, not the ones the same read gave at an earlier address.
@@ -288,8 +319,7 @@ private slots:
                  QStringList({"0", "korvant-cli " KORVANT_VERSION "\n", ""}));
 
         QProcess holder;
-        holder.setWorkingDirectory(sim.dir.path());
-        holder.start(kCli, {"poll", "5510", "--period", "100", "--quiet"});
+        startCli(holder, sim.dir.path(), {"poll", "5510", "--period", "100", "--quiet"});
         QVERIFY(holder.waitForStarted(kWaitMs) && holder.waitForReadyRead(kWaitMs));
         const Run r = runCli(sim, {"read", "5510"});
         const qint64 holderPid = holder.processId();
@@ -301,8 +331,7 @@ private slots:
         SimProcess slow;
         QVERIFY(slow.start({"--module", "5510:1", "--fault", "delay=3000"}));
         QProcess reader;
-        reader.setWorkingDirectory(slow.dir.path());
-        reader.start(kCli, {"read", "5510", "--timeout", "10000", "--quiet"});
+        startCli(reader, slow.dir.path(), {"read", "5510", "--timeout", "10000", "--quiet"});
         QCOMPARE(requests(slow, 1).size(), 1);
         slow.kill();
         QVERIFY(reader.waitForFinished(kWaitMs));
@@ -317,8 +346,8 @@ private slots:
 
     // find on a site's line: six modules at two settings, two of them sharing an address, one
     // 25 ms late, behind an adapter that hands bytes over every 16 ms, and the same line echoing;
-    // a poll of several of its modules gives each value under the address that sent it; then
-    // set-address refuses the broadcast on that bus and writes to one module when told which.
+    // then set-address refuses the broadcast on that bus (writing to one module when told which is
+    // siteLineWritesToOneModule's, each value of a poll under its address contractOfEachRun's).
     void findThenSetAddressOnABus()
     {
         for (const bool echo : {false, true}) {
@@ -342,41 +371,18 @@ private slots:
             QCOMPARE(r.err, QStringLiteral("korvant-cli: several modules answered at once: a shared address or a collision (see the notes)\n"));
             // At least: the broadcasts, the one at 9600 again (the late module's reply came after its
             // wait), 40 addresses at each setting and the shared address again.
-            const int probes = int(requests(sim, 3 + 1 + 3 * 40 + 1).size());
-            QVERIFY2(probes >= 125, qPrintable(sim.log()));
+            QVERIFY2(requests(sim, 3 + 1 + 3 * 40 + 1).size() >= 125, qPrintable(sim.log()));
 
             r = runCli(sim, {"set-address", "12", "--json"});
             const QString why = QStringLiteral("several modules answered the broadcast read, so nothing was written: connect one "
                                                "module only, or give --to-address A to write to the module at address A alone");
             QVERIFY2(r.status == 6 && r.out == QStringLiteral(R"({"address":12,"note":")") + why + QStringLiteral(R"(","verdict":"collision"})" "\n")
                          && r.err.endsWith("   several modules (the replies collided)\nkorvant-cli: " + why + "\n"), qPrintable(r.out + r.err));
-            r = runCli(sim, {"set-address", "12", "--to-address", "9", "--address", "3", "--quiet"});
-            QCOMPARE(r.status, 0);
-            QCOMPARE(r.out, QStringLiteral("address 12 written to the module at address 9\n"));
-            // Nothing was written to the broadcast address; module 9 was read, 12 found free, the one
-            // write went to module 9, and it answers at 12.
-            QCOMPARE(requests(sim, probes + 5).mid(probes), (QStringList{"00 03 00 64 00 03 45 C5", "09 03 00 64 00 03 45 5C",
-                                                                         "0C 03 00 64 00 03 45 09", "09 06 00 64 00 0C C9 58",
-                                                                         "0C 03 00 64 00 03 45 09"}));
+            QVERIFY2(!sim.log().contains(QLatin1String("<- 00 06")), "a write went to the broadcast address");
             // Nothing at 38400,None: a JSON object says so.
             r = runCli(sim, {"find", "--codes", "4", "--to", "2", "--json"});
             QCOMPARE(r.status, 4);
             QCOMPARE(r.out, QStringLiteral("{\"note\":\"no module answered at the settings swept\"}\n"));
-            // The modules now at 12 and at 30 (25 ms late) both answer with their inputs, 20 with an exception.
-            r = runCli(sim, {"poll", "5530", "--address", "12,30,20", "--count", "2", "--period", "1", "--timeout", "1000", "--json", "--quiet"});
-            QStringList polled, expected;
-            for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-                const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
-                if (o.contains("seq"))
-                    polled << QStringLiteral("%1 %2 %3 %4").arg(o["address"].toInt()).arg(o["verdict"].toString(), o["channel"].toString(), o["text"].toString());
-            }
-            for (int pass = 0; pass < 2; ++pass) {
-                for (const int address : {12, 30})
-                    for (int c = 1; c <= 16; ++c)
-                        expected << QStringLiteral("%1 ok DI_%2 %3").arg(address).arg(c, 2, 10, QLatin1Char('0')).arg(address == 30 && (c == 1 || c == 3) ? "ON" : "OFF");
-                expected << "20 exception  ";
-            }
-            QVERIFY2(r.status == 5 && polled == expected, qPrintable(r.out + r.err));
         }
     }
 
@@ -392,7 +398,7 @@ private slots:
                               + (echo ? QStringList{"--echo"} : QStringList())));
             const QString shared = QStringLiteral("korvant-cli: several modules answered at address 3 (their replies collided), "
                                                   "so nothing was written: disconnect all but one and try again\n");
-            const struct { QStringList args; int status; QString out, err; } runs[] = {
+            const QString wrong = mismatches(sim, {
                 {{"scan", "--json"}, 6, "{\"baud\":9600,\"code\":2,\"note\":\"several modules answered at this setting (a collision)\",\"parity\":\"None\"}\n",
                  "korvant-cli: several modules answered at 9600,None,8,1 (a collision): korvant-cli find tells them apart\n"},
                 {{"survey", "--from", "3", "--to", "3"}, 6, "address 3  note several modules answered (their replies collided)\n",
@@ -411,11 +417,8 @@ private slots:
                  R"({"address":12,"baud":38400,"code":4,"parity":"None","verdict":"ok"})" "\n", ""},
                 // Both modules are still at 3, and none came to 4.
                 {{"set-address", "4", "--to-address", "3", "--json"}, 6, "{\"address\":4,\"note\":\"" + shared.mid(13).chopped(1) + "\",\"verdict\":\"collision\"}\n", shared},
-                {{"survey", "--from", "4", "--to", "4"}, 4, "", "korvant-cli: no module answered at addresses 4 to 4\n"}};
-            for (const auto &run : runs) {
-                const Run r = runCli(sim, run.args + QStringList{"--quiet", "--timeout", "200"});
-                QVERIFY2(r.status == run.status && r.out == run.out && r.err == run.err, qPrintable(run.args.join(' ') + ": " + r.out + r.err));
-            }
+                {{"survey", "--from", "4", "--to", "4"}, 4, "", "korvant-cli: no module answered at addresses 4 to 4\n"}}, {"--quiet", "--timeout", "200"});
+            QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
             QVERIFY2(!sim.log().contains(QLatin1String("<- 03 06")), "a write went to address 3");
         }
     }
@@ -427,15 +430,12 @@ private slots:
     {
         SimProcess sim;
         QVERIFY(sim.start({"--module", "5510:1", "--module", "1730:2", "--module", "1720:3:3", "--module", "5530:9"}));
-        QFile file(sim.dir.filePath("p.kvsite"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(R"({"format": 1, "name": "P", "port": "COM1", "code": 2, "modules": [
+        QVERIFY(writeFile(sim.dir.filePath("p.kvsite"), R"({"format": 1, "name": "P", "port": "COM1", "code": 2, "modules": [
             {"address": 1, "model": "KV5510ADAM", "code": 2}, {"address": 2, "model": "KV1710ADAM", "code": 2},
-            {"address": 3, "model": "KV1720ADAM", "code": 2}, {"address": 8, "model": "KV5530ADAM", "code": 2, "tag": "T"}]})");
-        file.close();
+            {"address": 3, "model": "KV1720ADAM", "code": 2}, {"address": 8, "model": "KV5530ADAM", "code": 2, "tag": "T"}]})"));
         const QString lines = "address 1  KV5510ADAM  code 2  ok\naddress 2  KV1710ADAM  code 2  KV1730ADAM answers at address 2, "
                               "the site says KV1710ADAM\naddress 3  KV1720ADAM  code 2  no reply\naddress 8  KV5530ADAM  code 2  \"T\"  no reply\n";
-        const struct { QStringList args; int status; QString out; } runs[] = {
+        const QString wrong = mismatches(sim, {
             {{"site", "check", "p.kvsite"}, 7, lines},
             {{"site", "check", "p.kvsite", "--port", "COM2"}, 3, ""},
             {{"site", "check", "none.kvsite"}, 2, ""},
@@ -448,12 +448,9 @@ private slots:
             {{"site", "check", "n.kvsite", "--json", "--sweep", "--codes", "2", "--to", "9"}, 7, R"({"address":1,"code":2,"model":"KV5510ADAM","state":"ok","tag":""})" "\n"
              R"({"address":2,"code":2,"model":"KV1730ADAM","state":"ok","tag":""})" "\n"
              "{\"address\":3,\"code\":3,\"model\":\"KV1720ADAM\",\"state\":\"ok; at code 3 (19200,None,8,1), not the line's code 2 (9600,None,8,1)\",\"tag\":\"\"}" "\n"
-             "{\"address\":9,\"baud\":9600,\"code\":2,\"model\":\"KV5530ADAM\",\"parity\":\"None\",\"state\":\"not in the site\"}\n"}};
-        for (const auto &run : runs) {
-            Run r = runCli(sim, run.args + QStringList{"--quiet", "--timeout", "200"});
-            r.out.replace(QRegularExpression("  response \\S+ ms|\"response_ms\":[\\d.]+,"), QString());
-            QVERIFY2(r.status == run.status && r.out == run.out, qPrintable(run.args.join(' ') + ": " + r.out + r.err));
-        }
+             "{\"address\":9,\"baud\":9600,\"code\":2,\"model\":\"KV5530ADAM\",\"parity\":\"None\",\"state\":\"not in the site\"}\n"}},
+            {"--quiet", "--timeout", "200"}, "  response \\S+ ms|\"response_ms\":[\\d.]+,");
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     }
 
     // site poll: a line a module each round with its tags, the silent module asked in rounds 0
@@ -462,11 +459,9 @@ private slots:
     {
         SimProcess sim;
         QVERIFY(sim.start({"--module", "1720:1", "--holding", "4000", "--module", "5530:4", "--fault", "silent"}, 2));
-        QFile file(sim.dir.filePath("p.kvsite"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(R"({"format": 1, "name": "P", "port": "COM2", "code": 2, "modules": [
+        QVERIFY(writeFile(sim.dir.filePath("p.kvsite"), R"({"format": 1, "name": "P", "port": "COM2", "code": 2, "modules": [
             {"address": 1, "model": "KV1720ADAM", "code": 2, "tag": "A2", "channels": {"AO": "valve, 1"}},
-            {"address": 4, "model": "KV5530ADAM", "code": 2}]})") > 0);
-        file.close();
+            {"address": 4, "model": "KV5530ADAM", "code": 2}]})"));
         Run r = runCli(sim, {"site", "poll", "p.kvsite", "--count", "3", "--period", "1", "--csv", "v.csv", "--quiet", "--timeout", "100"});
         const QString one = "address 1  KV1720ADAM  code 2  \"A2\"  OK T ms  AO TmA \"valve, 1\"\n";
         QCOMPARE(r.status, 4);
@@ -519,7 +514,7 @@ private slots:
         SimProcess sim;
         QVERIFY(sim.start({"--echo", "--latency", "16", "--module", "5510:1", "--inputs", "0x05", "--module", "5550:2",
                            "--module", "1720:3"}));
-        const struct { QStringList args; int status; QString out, err; } runs[] = {
+        const QString wrong = mismatches(sim, {
             {{"write", "5550", "--on", "1,3", "--address", "2"}, 0, "DO_01: ON\nDO_02: OFF\nDO_03: ON\nDO_04: OFF\nDO_05: OFF\nDO_06: OFF\nDO_07: OFF\nDO_08: OFF\n", ""},
             {{"write", "1720", "--ma", "4", "--address", "3"}, 0, "Analog Output: 4.00mA (4000)\n", ""},
             {{"write", "5510", "--on", "1"}, 0, "RY_01: ON\nRY_02: OFF\nRY_03: OFF\nRY_04: OFF\n", ""},
@@ -528,13 +523,8 @@ private slots:
              R"({"address":4,"model":"KV5510ADAM","response_ms":null,"seq":1,"time":"now","verdict":"timeout"})" "\n",
              "korvant-cli: no valid reply: time-out (no byte), echo only\n"},
             {{"raw", "04 06 00 00 00 01", "--echo"}, 4, "reply 04 06 00 00 00 01 48 5F  verdict time-out (no byte), echo only  response -\n",
-             "korvant-cli: no valid reply: time-out (no byte), echo only\n"}};
-        static const QRegularExpression clock(QStringLiteral("(\"time\":\")[0-9T:.+-]+"));
-        for (const auto &run : runs) {
-            Run r = runCli(sim, run.args + QStringList{"--quiet"});
-            r.out.replace(clock, QStringLiteral("\\1now"));
-            QVERIFY2(r.status == run.status && r.out == run.out && r.err == run.err, qPrintable(run.args.join(' ') + ": " + r.out + r.err));
-        }
+             "korvant-cli: no valid reply: time-out (no byte), echo only\n"}}, {"--quiet"});
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
         SimProcess one;
         QVERIFY(one.start({"--echo", "--latency", "16", "--module", "5510:7"}));
         QCOMPARE(runCli(one, {"set-address", "9", "--quiet"}).out, QStringLiteral("address 9 written\n"));
@@ -575,7 +565,8 @@ private slots:
 
     // Behind a serial device server: the parameter window's scan stops at its first step, its probe,
     // open and reopen over one connection (what it shows of the module is test_windows'); korvant-cli's
-    // --port names the server, and its scan, answered at 4800,None, says the module's code 6. (A server
+    // scan there, answered at 4800,None, says the module's code 6 (a read or poll through --port
+    // tcp:// or mbap:// is pollThatLosesItsLine's and modulesBehindAGateway's). (A server
     // that refuses is refusedSplitAndLost's, the exit status of a port that fails contractOfEachRun's.)
     // The same behind a Modbus TCP gateway, whose scan goes to unit 0.
     void scanAndReadOverTcp()
@@ -592,8 +583,6 @@ private slots:
                 QCOMPARE(w->Combo2->currentText() + w->Combo3->currentText(), QStringLiteral("4800None"));
                 QCOMPARE(server.log().count(QStringLiteral("client connected")), 1);
             }
-            const Run r = runCli(server, {"read", "5510", "--port", target, "--address", "3", "--quiet"});
-            QVERIFY2(r.status == 0 && r.out.startsWith("DI_01: ON\nDI_02: OFF\n") && r.out.contains("DI_08: ON"), qPrintable(r.out));
             QCOMPARE(runCli(server, {"scan", "--port", target, "--quiet"}).out,
                      QStringLiteral("address 3  code 6  baud 9600  parity Even  model KV5510ADAM\n"));
         }
@@ -619,10 +608,8 @@ private slots:
                      && r.err == "korvant-cli: Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.\n",
                  qPrintable(r.out + r.err));
         // site poll: the modules at the gateway's one setting, whatever code the site gives them (no note).
-        QFile site(gateway.dir.filePath("g.kvsite"));
-        QVERIFY(site.open(QIODevice::WriteOnly) && site.write(R"({"format": 1, "name": "G", "port": ")" + target.toUtf8() + R"(", "code": 2,
-            "modules": [{"address": 3, "model": "KV5510ADAM", "code": 2}, {"address": 5, "model": "KV5530ADAM", "code": 4}]})") > 0);
-        site.close();
+        QVERIFY(writeFile(gateway.dir.filePath("g.kvsite"), R"({"format": 1, "name": "G", "port": ")" + target.toUtf8() + R"(", "code": 2,
+            "modules": [{"address": 3, "model": "KV5510ADAM", "code": 2}, {"address": 5, "model": "KV5530ADAM", "code": 4}]})"));
         r = runCli(gateway, {"site", "poll", "g.kvsite", "--count", "1", "--quiet"});
         QVERIFY2(r.status == 0 && r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith("address 3  KV5510ADAM  code 2  OK T ms  DI_01 OFF")
                      && r.out.contains("\naddress 5  KV5530ADAM  code 4  OK T ms  DI_01 OFF"), qPrintable(r.out + r.err));
@@ -673,7 +660,7 @@ private slots:
     }
 
     // A Modbus TCP server no one here wrote: pymodbus, unit 3 with inputs 1 and 8 on, silent to
-    // any other unit.
+    // any other unit (a silent unit's time-out is modulesBehindAGateway's).
     void readsAPymodbusServer()
     {
         QProcess server;
@@ -696,8 +683,6 @@ private slots:
         QVERIFY2(r.err.contains("< 00 01 00 00 00 04 03 02 01 81"), qPrintable(r.err));
         QCOMPARE(runCli(folder, {"survey", "--port", target, "--from", "2", "--to", "4", "--quiet"}).out,
                  QStringLiteral("address 3  code 2  model KV5510ADAM\n"));
-        r = runCli(folder, {"read", "5510", "--port", target, "--address", "4", "--retries", "0", "--timeout", "300"});
-        QVERIFY2(r.status == 4 && r.err.contains("time-out (no byte)"), qPrintable(r.err));
         // A function the tool does not use is judged at the length that came.
         r = runCli(folder, {"raw", "03 04 00 00 00 01", "--port", target, "--quiet"});
         QVERIFY2(r.status == 0 && r.out.startsWith("reply 00 01 00 00 00 05 03 04 02 00 00  verdict OK"), qPrintable(r.out));
@@ -743,9 +728,8 @@ private slots:
             int master = -1, slave = -1;
             QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
             QProcess p;
-            p.setWorkingDirectory(sim.dir.path());
             p.setChildProcessModifier([slave] { ::dup2(slave, STDOUT_FILENO), ::dup2(slave, STDERR_FILENO); });
-            p.start(kCli, run.args);
+            startCli(p, sim.dir.path(), run.args);
             const bool finished = p.waitForFinished(kWaitMs);
             ::close(slave);
             QByteArray shown;
@@ -777,8 +761,7 @@ private slots:
         SimProcess sim;
         QVERIFY(sim.start({"--module", "7710:1", "--holding", "0,0,1024", "--quiet"}));
         QProcess p;
-        p.setWorkingDirectory(sim.dir.path());
-        p.start(kCli, {"poll", "7710", "--period", "50", "--quiet"});
+        startCli(p, sim.dir.path(), {"poll", "7710", "--period", "50", "--quiet"});
         QVERIFY(p.waitForStarted(10000));
         QByteArray out;
         // A combined model: the analog read, then the digital one, each a line.
@@ -799,8 +782,7 @@ private slots:
         SimProcess one;
         QVERIFY(one.start({"--module", "7710:1", "--quiet"}));
         QProcess survey;
-        survey.setWorkingDirectory(one.dir.path());
-        survey.start(kCli, {"survey", "--timeout", "200", "--quiet"});
+        startCli(survey, one.dir.path(), {"survey", "--timeout", "200", "--quiet"});
         QByteArray found;
         QVERIFY(QTest::qWaitFor([&] { return (found += survey.readAllStandardOutput()).contains('\n'); }, 10000) && survey.processId() > 0);
         ::kill(pid_t(survey.processId()), SIGINT);
@@ -818,8 +800,7 @@ private slots:
             const QString target = tcp ? sim.startTcp({"--module", "5510:1"}) : QString();
             QVERIFY(tcp ? !target.isEmpty() : sim.start({"--module", "5510:1", "--quiet"}));
             QProcess p;
-            p.setWorkingDirectory(sim.dir.path());
-            p.start(kCli, QStringList{"poll", "5510", "--period", "20", "--count", "1000", "--json", "--quiet"}
+            startCli(p, sim.dir.path(), QStringList{"poll", "5510", "--period", "20", "--count", "1000", "--json", "--quiet"}
                               + (tcp ? QStringList{"--port", target} : QStringList()));
             QByteArray out;
             QVERIFY(QTest::qWaitFor([&] { return (out += p.readAllStandardOutput()).count('\n') >= 24; }, kWaitMs));
@@ -837,8 +818,7 @@ private slots:
         SimProcess sim;
         QVERIFY(sim.start({"--module", "5510:1"}));
         QProcess p;
-        p.setWorkingDirectory(sim.dir.path());
-        p.start(kCli, {"find", "--codes", "2"});
+        startCli(p, sim.dir.path(), {"find", "--codes", "2"});
         QCOMPARE(requests(sim, 3).size(), 3);
         sim.kill();
         QVERIFY(p.waitForFinished(kWaitMs));
@@ -863,9 +843,6 @@ private slots:
         }
     }
 
-    // poll --csv on a full disk: said once on stderr, the poll goes on to its count, its summary
-    // counts the rows lost (a line per channel of every accepted read), and it exits 8. (What the
-    // lines hold is test_values' and pollLogsOnASmallDiskFilledAndFreed's.)
     // checkout report: HTML and CSV from korvant-cli, the PDF from korvant-report beside it on the
     // offscreen platform (its text read with pdftotext); a damaged last line warned of; a journal
     // it cannot read (2); a file it cannot write and korvant-report missing (3).
@@ -874,9 +851,7 @@ private slots:
         SimProcess sim;
         const QString folder = sim.dir.path();
         QVERIFY(QFile::copy(KORVANT_SOURCE_DIR "/docs/examples/pumphouse.checkout.jsonl", folder + "/j.jsonl"));
-        QFile journal(folder + "/j.jsonl");
-        QVERIFY(journal.open(QIODevice::Append) && journal.write("{\"time\":\"2026-03-0") > 0);
-        journal.close();
+        QVERIFY(writeFile(folder + "/j.jsonl", "{\"time\":\"2026-03-0", QIODevice::Append));
         QVERIFY(QDir(folder).mkdir("bin") && QFile::copy(kCli, folder + "/bin/korvant-cli"));
         const QString missing = "korvant-cli: no PDF written: korvant-report, which makes it, is missing beside korvant-cli (" + folder + "/bin/korvant-report)\n";
         const QString warning = "korvant-cli: warning: line 11 is damaged and was skipped (cut off by a power cut?)\n";
@@ -901,10 +876,10 @@ private slots:
         QFile html(folder + "/r.html"), csv(folder + "/r.csv");
         QVERIFY(html.open(QIODevice::ReadOnly) && csv.open(QIODevice::ReadOnly));
         const QString page = QString::fromUtf8(html.readAll());
-        QVERIFY(page.contains("<p>21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.</p>") && page.contains("<td>Maria Keller</td>"));
+        // What each row and the header hold is test_checkout's; here that the files came of this journal.
+        QVERIFY(page.contains("<p>21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.</p>"));
         const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n');
         QCOMPARE(rows.size(), 23);
-        QCOMPARE(rows[3].section(',', 0, 6), "1,KV5510ADAM,Pump house A2,DI_03,pump 2 running,digital input,Fail");
         if (QStandardPaths::findExecutable("pdftotext").isEmpty())
             QSKIP("pdftotext (poppler-utils) is missing: the PDF's text is not read");
         QProcess text;
@@ -916,6 +891,9 @@ private slots:
             QVERIFY2(pdf.contains(QLatin1String(line)), qPrintable(pdf));
     }
 
+    // poll --csv on a full disk: said once on stderr, the poll goes on to its count, its summary
+    // counts the rows lost (a line per channel of every accepted read), and it exits 8. (What the
+    // lines hold is test_values' and pollLogsOnASmallDiskFilledAndFreed's.)
     void pollLogsValues()
     {
         SimProcess sim;
@@ -953,8 +931,7 @@ private slots:
         const auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(disk).constData(), MNT_DETACH); });
         QVERIFY(sim.start({"--module", "7710:1", "--quiet"}));
         QProcess cli;
-        cli.setWorkingDirectory(sim.dir.path());
-        cli.start(kCli, {"poll", "7710", "--period", "20", "--quiet", "--csv", "disk/v.csv"});
+        startCli(cli, sim.dir.path(), {"poll", "7710", "--period", "20", "--quiet", "--csv", "disk/v.csv"});
         QString err;
         const auto said = [&](const char *text) {
             return QTest::qWaitFor([&] { return (err += QString::fromUtf8(cli.readAllStandardError())).contains(QLatin1String(text)); }, kWaitMs);

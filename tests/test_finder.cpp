@@ -138,29 +138,42 @@ private slots:
     void sweeps()
     {
         const QList<int> all{1, 2, 3, 4, 5, 6, 7, 8};
-        const struct { QList<Module> modules; QList<int> codes; int to; bool blind, server; QStringList rows; bool fault; int probes; } cases[] = {
-            {{}, all, 254, false, false, {}, false, 2 * 8},
-            {{{5510, 7, 3}}, all, 254, false, false, {"0 7 3 KV5510 @3"}, false, 2 * 7 + 1 + 254},
-            {{{5510, 3, 2}, {1730, 200, 2}}, all, 254, false, false, {"0 3 2 KV5510 @2", "0 200 2 KV1730 @2"}, false, 2 * 7 + 1 + 254},
-            {{{5520, 9, 6, true}}, all, 254, false, false, {"1 9 0 KV0 @6 exception 1"}, false, 2 * 7 + 1 + 254},
-            {{{5510, 4, 2}, {5530, 4, 2}, {5540, 10, 2}}, all, 254, false, false,
+        const struct { QList<Module> modules; QList<int> codes; int to; Line line; QStringList rows; bool fault; int probes; } cases[] = {
+            {{}, all, 254, {}, {}, false, 2 * 8},
+            {{{5510, 7, 3}}, all, 254, {}, {"0 7 3 KV5510 @3"}, false, 2 * 7 + 1 + 254},
+            {{{5510, 3, 2}, {1730, 200, 2}}, all, 254, {}, {"0 3 2 KV5510 @2", "0 200 2 KV1730 @2"}, false, 2 * 7 + 1 + 254},
+            {{{5520, 9, 6, true}}, all, 254, {}, {"1 9 0 KV0 @6 exception 1"}, false, 2 * 7 + 1 + 254},
+            {{{5510, 4, 2}, {5530, 4, 2}, {5540, 10, 2}}, all, 254, {},
              {"2 4 0 KV0 @2 shared address?", "0 10 2 KV5540 @2"}, true, 2 * 7 + 1 + 254 + 1},
-            {{{7710, 40, 7}}, all, 254, true, false,
+            {{{7710, 40, 7}}, all, 254, {.parityBlind = true},
              {"0 40 7 KV7710 @7 answers at 19200,None,8,1 too; its code says 19200,Even,8,1"}, false, 2 * 6 + 2 + 2 * 254},
-            {{{7710, 40, 1}}, {5}, 254, true, false,
+            {{{7710, 40, 1}}, {5}, 254, {.parityBlind = true},
              {"0 40 1 KV7710 @5 answers at this setting but its code says another (4800,None,8,1)"}, false, 1 + 254},
-            {{{5510, 20, 2}}, {2}, 10, false, false,
+            {{{5510, 20, 2}}, {2}, 10, {},
              {"3 0 0 KV0 @2 a module answers the broadcast (address 20) but none answered at addresses 1 to 10"}, false, 1 + 10},
-            {{{5510, 20, 2}, {5510, 30, 2}}, {2}, 10, false, false,
+            {{{5510, 20, 2}, {5510, 30, 2}}, {2}, 10, {},
              {"3 0 0 KV0 @2 several modules or noise at the broadcast, but none answered at addresses 1 to 10"}, true, 1 + 10 + 1},
-            {{{5510, 10, 2}, {5510, 20, 2}, {5530, 30, 2}}, {2}, 10, false, false, {"0 10 2 KV5510 @2",
+            {{{5510, 10, 2}, {5510, 20, 2}, {5530, 30, 2}}, {2}, 10, {}, {"0 10 2 KV5510 @2",
               "3 0 0 KV0 @2 several modules or noise at the broadcast, but one answered at addresses 1 to 10"}, true, 1 + 10 + 1},
-            {{{5510, 1, 2}, {7710, 2, 7}}, all, 254, false, true, {"0 1 2 KV5510 @0", "0 2 7 KV7710 @0"}, false, 1 + 254}};
+            {{{5510, 1, 2}, {7710, 2, 7}}, all, 254, {.deviceServer = true}, {"0 1 2 KV5510 @0", "0 2 7 KV7710 @0"}, false, 1 + 254},
+            // A site's line at 9600,None, addresses 1 to 10: a USB adapter that hands bytes over every
+            // 16 ms, modules that answer late. A reply belongs to the address it carries, whenever it
+            // comes; silence at a broadcast and a doubtful row are asked again with four times the wait.
+            // 6's reply misses its wait (on the adapter's grid) and comes in 7's: asked again, in time.
+            {{{5510, 6, 2, false, 7}, {5530, 7, 2}}, {2}, 10, {.latencyMs = 16}, {"0 7 2 KV5530 @2", "0 6 2 KV5510 @2"}, false, 1 + 10 + 1},
+            // The same module, silent once it answered late: its row tells how late it came.
+            {{{5510, 6, 2, false, 7, 1}}, {2}, 10, {.latencyMs = 16}, {"0 6 2 KV5510 @2 answered 1.2 ms after its time-out"}, false, 1 + 10 + 1},
+            // 25 ms late behind the adapter: the broadcast hears it only when asked again.
+            {{{5510, 7, 2, false, 25}}, {2}, 10, {.latencyMs = 16}, {"0 7 2 KV5510 @2"}, false, 2 + 10},
+            // A shared address stays one after it is asked again.
+            {{{5510, 3, 2, false, 25}, {5530, 3, 2}}, {2}, 10, {.latencyMs = 16}, {"2 3 0 KV0 @2 shared address?"}, true, 2 + 10 + 1},
+            // A reply in two pieces, the second after the wait: the probe listens until the line is quiet.
+            {{{5510, 7, 2, false, 0, -1, 2, 30}}, {2}, 10, {}, {"0 7 2 KV5510 @2"}, false, 1 + 10}};
         for (const auto &c : cases) {
             FinderOptions o;
             o.codes = c.codes;
             o.to = c.to;
-            const Sweep s = run(c.modules, o, {c.blind, c.server});
+            const Sweep s = run(c.modules, o, c.line);
             QCOMPARE(rowTexts(s.rows), c.rows);
             QCOMPARE(s.fault, c.fault);
             QCOMPARE(s.probes, c.probes);
@@ -206,33 +219,6 @@ private slots:
         QCOMPARE(r.baud(), 38400);
         QCOMPARE(r.parity(), 'E');
         QVERIFY(r.responseMs > 0 && r.responseMs < BusFinder(o).timeoutUs(8) / 1000.0);
-    }
-
-    // A site's line at 9600,None, addresses 1 to 10: a USB adapter that hands bytes over every
-    // 16 ms, modules that answer late. A reply belongs to the address it carries, whenever it
-    // comes; silence at a broadcast and a doubtful row are asked again with four times the wait.
-    void slowLines()
-    {
-        const struct { QList<Module> modules; int latencyMs; QStringList rows; bool fault; int probes; } cases[] = {
-            // 6's reply misses its wait (on the adapter's grid) and comes in 7's: asked again, in time.
-            {{{5510, 6, 2, false, 7}, {5530, 7, 2}}, 16, {"0 7 2 KV5530 @2", "0 6 2 KV5510 @2"}, false, 1 + 10 + 1},
-            // The same module, silent once it answered late: its row tells how late it came.
-            {{{5510, 6, 2, false, 7, 1}}, 16, {"0 6 2 KV5510 @2 answered 1.2 ms after its time-out"}, false, 1 + 10 + 1},
-            // 25 ms late behind the adapter: the broadcast hears it only when asked again.
-            {{{5510, 7, 2, false, 25}}, 16, {"0 7 2 KV5510 @2"}, false, 2 + 10},
-            // A shared address stays one after it is asked again.
-            {{{5510, 3, 2, false, 25}, {5530, 3, 2}}, 16, {"2 3 0 KV0 @2 shared address?"}, true, 2 + 10 + 1},
-            // A reply in two pieces, the second after the wait: the probe listens until the line is quiet.
-            {{{5510, 7, 2, false, 0, -1, 2, 30}}, 0, {"0 7 2 KV5510 @2"}, false, 1 + 10}};
-        for (const auto &c : cases) {
-            FinderOptions o;
-            o.codes = {2};
-            o.to = 10;
-            const Sweep s = run(c.modules, o, {false, false, c.latencyMs});
-            QCOMPARE(rowTexts(s.rows), c.rows);
-            QCOMPARE(s.fault, c.fault);
-            QCOMPARE(s.probes, c.probes);
-        }
     }
 
     // Progress, time left, stop and a port that will not reopen.

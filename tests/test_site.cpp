@@ -87,40 +87,32 @@ private slots:
         QCOMPARE(error, dir.filePath("none.kvsite") + ": no such file");
     }
 
-    void damagedSiteFilesNameTheLineAndKey_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("empty") << QByteArray(" \n") << "the file is empty";
-        QTest::newRow("not json") << damaged("\"A2\",", "\"A2\"") << "line 5: not JSON: unterminated object";
-        QTest::newRow("later format") << damaged("\"format\": 1", "\"format\": 2")
-                                      << "line 2: format: the file is of format 2, a later version's; this one reads format 1";
-        QTest::newRow("address") << damaged("\"address\": 2", "\"address\": 300")
-                                 << "line 6: modules[1].address: 300 is not an address 1..254";
-        QTest::newRow("address 2.5") << damaged("\"address\": 2", "\"address\": 2.5") << "line 6: modules[1].address: 2.5 is not an address 1..254";
-        QTest::newRow("module") << damaged("{\"address\": 2, \"model\": \"KV1720ADAM\", \"code\": 5}", "3") << "line 6: modules[1]: 3 is not a module (an object)";
-        QTest::newRow("address 0") << damaged("\"address\": 1,", "\"address\": 0,") << "line 4: modules[0].address: 0 is not an address 1..254";
-        QTest::newRow("model") << damaged("KV1720ADAM", "KV1799ADAM")
-                               << "line 6: modules[1].model: \"KV1799ADAM\" is not a model (KV1710ADAM, KV1720ADAM, KV1730ADAM, "
-                                  "KV1740ADAM, KV5510ADAM, KV5520ADAM, KV5530ADAM, KV5540ADAM, KV5550ADAM, KV7710ADAM, KV7720ADAM)";
-        QTest::newRow("module code") << damaged("\"code\": 5", "\"code\": 9") << "line 6: modules[1].code: 9 is not a setting code 1..8";
-        QTest::newRow("line code") << damaged("\"code\": 2, \"colour\"", "\"code\": \"2\", \"colour\"")
-                                   << "line 2: code: \"2\" is not a setting code 1..8";
-        QTest::newRow("no model") << damaged("\"model\": \"KV1720ADAM\",", "") << "line 6: modules[1]: model is missing";
-        QTest::newRow("port") << damaged("COM3", "ttyS0") << "line 2: port: \"ttyS0\" is not a port (COMn, a device path, tcp://HOST:PORT or mbap://HOST[:PORT])";
-        QTest::newRow("no port") << damaged("\"port\": \"COM3\",", "") << "line 1: port is missing";
-        QTest::newRow("channel tag") << damaged("\"pump 2 running\"", "3") << "line 5: modules[0].channels.DI_03: 3 is not a text";
-        QTest::newRow("same address") << damaged("\"address\": 2, \"model\": \"KV1720ADAM\", \"code\": 5", "\"address\": 1, \"model\": \"KV1720ADAM\", \"code\": 2")
-                                      << "line 6: modules[1].address: 1 at code 2 is another module's too";
-        QTest::newRow("modules") << damaged("\"modules\": [", "\"modules\": 3, \"x\": [") << "line 3: modules: 3 is not a list of modules";
-    }
+    // A damaged site file: refused with the line and the key at fault.
     void damagedSiteFilesNameTheLineAndKey()
     {
-        QFETCH(QByteArray, text);
-        QFETCH(QString, error);
-        QString said;
-        QVERIFY(!parseSite(text, &said));
-        QCOMPARE(said, error);
+        const struct { const char *name; QByteArray text; QString error; } cases[] = {
+            {"empty", QByteArray(" \n"), "the file is empty"},
+            {"not json", damaged("\"A2\",", "\"A2\""), "line 5: not JSON: unterminated object"},
+            {"later format", damaged("\"format\": 1", "\"format\": 2"), "line 2: format: the file is of format 2, a later version's; this one reads format 1"},
+            {"address", damaged("\"address\": 2", "\"address\": 300"), "line 6: modules[1].address: 300 is not an address 1..254"},
+            {"address 2.5", damaged("\"address\": 2", "\"address\": 2.5"), "line 6: modules[1].address: 2.5 is not an address 1..254"},
+            {"module", damaged("{\"address\": 2, \"model\": \"KV1720ADAM\", \"code\": 5}", "3"), "line 6: modules[1]: 3 is not a module (an object)"},
+            {"address 0", damaged("\"address\": 1,", "\"address\": 0,"), "line 4: modules[0].address: 0 is not an address 1..254"},
+            {"model", damaged("KV1720ADAM", "KV1799ADAM"), "line 6: modules[1].model: \"KV1799ADAM\" is not a model (KV1710ADAM, KV1720ADAM, KV1730ADAM, KV1740ADAM, "
+             "KV5510ADAM, KV5520ADAM, KV5530ADAM, KV5540ADAM, KV5550ADAM, KV7710ADAM, KV7720ADAM)"},
+            {"module code", damaged("\"code\": 5", "\"code\": 9"), "line 6: modules[1].code: 9 is not a setting code 1..8"},
+            {"line code", damaged("\"code\": 2, \"colour\"", "\"code\": \"2\", \"colour\""), "line 2: code: \"2\" is not a setting code 1..8"},
+            {"no model", damaged("\"model\": \"KV1720ADAM\",", ""), "line 6: modules[1]: model is missing"},
+            {"port", damaged("COM3", "ttyS0"), "line 2: port: \"ttyS0\" is not a port (COMn, a device path, tcp://HOST:PORT or mbap://HOST[:PORT])"},
+            {"no port", damaged("\"port\": \"COM3\",", ""), "line 1: port is missing"},
+            {"channel tag", damaged("\"pump 2 running\"", "3"), "line 5: modules[0].channels.DI_03: 3 is not a text"},
+            {"same address", damaged("\"address\": 2, \"model\": \"KV1720ADAM\", \"code\": 5", "\"address\": 1, \"model\": \"KV1720ADAM\", \"code\": 2"), "line 6: modules[1].address: 1 at code 2 is another module's too"},
+            {"modules", damaged("\"modules\": [", "\"modules\": 3, \"x\": ["), "line 3: modules: 3 is not a list of modules"}};
+        for (const auto &c : cases) {
+            QString said;
+            QVERIFY2(!parseSite(c.text, &said), c.name);
+            QVERIFY2(said == c.error, qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(c.name), said)));
+        }
     }
 
     void recentSitesMostRecentFirstAtMostEight()

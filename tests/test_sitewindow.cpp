@@ -89,11 +89,9 @@ private slots:
         QCOMPARE(onTile(w, 2, QStringLiteral("Notes"))->text(), QStringLiteral("KV1730ADAM answers at address 3, the site says KV1710ADAM"));
         QVERIFY(!onTile(w, 2, QStringLiteral("Notes"))->isHidden() && onTile(w, 0, QStringLiteral("Notes"))->isHidden());
         QCOMPARE(onTile(w, 2, QStringLiteral("Value_DS1"))->text(), QString());
-        // The silent module is asked in rounds 0, 2 and 6 of twelve; the others every round (the
-        // parameters, then the inputs; the relays in rounds 1, 4 and 8).
-        QTRY_VERIFY_WITH_TIMEOUT(w->poll().round() >= 12, kWaitMs);
-        QVERIFY2(w->poll().state(1).noReply <= 4 && w->poll().state(0).ok >= 15
-                     && onTile(w, 0, QStringLiteral("Health"))->text().endsWith(QLatin1String(" ms")), qPrintable(onTile(w, 0, QStringLiteral("Health"))->text()));
+        // An answering module's health ends with its mean response time (which module is asked in
+        // which round is test_site's).
+        QTRY_VERIFY_WITH_TIMEOUT(onTile(w, 0, QStringLiteral("Health"))->text().endsWith(QLatin1String(" ms")), kWaitMs);
 
         // An output switched, the module at code 3 moved to the line's 2.
         QTest::mouseClick(onTile<ClickLabel>(w, 0, QStringLiteral("Switch_RY_02")), Qt::LeftButton);
