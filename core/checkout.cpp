@@ -154,10 +154,11 @@ QString journalPath(const QString &sitePath)
 
 namespace {
 
-std::optional<qint64> timeOf(const QJsonValue &v)
+// A time as written, with its offset from UTC.
+std::optional<QDateTime> timeOf(const QJsonValue &v)
 {
     const QDateTime t = QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
-    return t.isValid() ? std::optional<qint64>(t.toMSecsSinceEpoch()) : std::nullopt;
+    return t.isValid() ? std::optional(t) : std::nullopt;
 }
 
 QByteArray headLine(const CheckJournal &head)
@@ -194,14 +195,14 @@ QByteArray recordLine(const CheckRecord &r)
 std::optional<CheckRecord> recordOf(const QByteArray &line)
 {
     const QJsonObject o = QJsonDocument::fromJson(line).object();
-    const std::optional<qint64> time = timeOf(o.value("time"));
+    const std::optional<QDateTime> time = timeOf(o.value("time"));
     const std::optional<CheckKind> kind = checkKindOf(o.value("kind").toString());
     const std::optional<Verdict> verdict = verdictOf(o.value("verdict").toString());
     if (!time || !kind || !verdict || !o.value("address").isDouble() || !o.value("channel").isString())
         return std::nullopt;
-    return CheckRecord{*time, o.value("address").toInt(), o.value("model").toString(), o.value("channel").toString(), *kind,
-         o.value("tag").toString(), *verdict, o.value("values").toString(), o.value("comment").toString(),
-         o.value("reason").toString()};
+    return CheckRecord{time->toMSecsSinceEpoch(), o.value("address").toInt(), o.value("model").toString(),
+                       o.value("channel").toString(), *kind, o.value("tag").toString(), *verdict, o.value("values").toString(),
+                       o.value("comment").toString(), o.value("reason").toString(), time->offsetFromUtc()};
 }
 
 // The head of a journal into into, or why it is not one.
@@ -217,13 +218,14 @@ QString readHead(const QByteArray &line, CheckJournal &into)
     const std::optional<Site> site = parseSite(QJsonDocument(o.value("site").toObject()).toJson(), &why);
     if (!site)
         return QStringLiteral("line 1: the site in the head: %1").arg(why);
-    const std::optional<qint64> started = timeOf(o.value("started"));
+    const std::optional<QDateTime> started = timeOf(o.value("started"));
     if (!started)
         return QStringLiteral("line 1: the head has no start time (damaged?)");
     into.site = *site;
     into.sitePath = o.value("sitePath").toString();
     into.technician = o.value("technician").toString();
-    into.startedMs = *started;
+    into.startedMs = started->toMSecsSinceEpoch();
+    into.utcOffsetS = started->offsetFromUtc();
     into.toolVersion = o.value("toolVersion").toString();
     return {};
 }

@@ -78,6 +78,7 @@ struct CheckRecord {
     QString values;    // what was seen or measured, as the report shows it
     QString comment;
     QString reason;    // why a channel was not tested
+    int utcOffsetS = 0; // read back: the recording clock's offset from UTC (a report shows its times)
 };
 
 // A journal read back: its head (the site as it was at the start, who and when) and the results
@@ -90,6 +91,7 @@ struct CheckJournal {
     QString toolVersion;
     QVector<CheckRecord> records;
     QString warning; // "line 14 is damaged and was skipped (cut off by a power cut?)"; empty when whole
+    int utcOffsetS = 0; // read back: the clock's offset from UTC at the start
 
     // The result that holds for a channel, if any.
     const CheckRecord *result(int address, const QString &channel) const;

@@ -47,9 +47,10 @@ QString reportTestText(const CheckChannel &channel)
 
 namespace {
 
-QString localTime(qint64 wallMs, const char *format)
+// A time as the clock that recorded it showed it, wherever the report is made.
+QDateTime recorded(qint64 wallMs, int utcOffsetS)
 {
-    return QDateTime::fromMSecsSinceEpoch(wallMs).toString(QLatin1String(format));
+    return QDateTime::fromMSecsSinceEpoch(wallMs, Qt::OffsetFromUTC, utcOffsetS);
 }
 
 QString verdictShown(Verdict v) { return v == Verdict::Untested ? QStringLiteral("Untested") : verdictText(v); }
@@ -85,17 +86,17 @@ const QString kTable = QStringLiteral("<table border=\"1\" cellspacing=\"0\" cel
 
 QString headerHtml(const CheckJournal &j)
 {
-    qint64 first = j.startedMs, last = j.startedMs;
+    QDateTime first = recorded(j.startedMs, j.utcOffsetS), last = first;
     if (!j.records.isEmpty()) {
         const auto [lo, hi] = std::minmax_element(j.records.begin(), j.records.end(),
                                                   [](const CheckRecord &a, const CheckRecord &b) { return a.wallMs < b.wallMs; });
-        first = lo->wallMs;
-        last = hi->wallMs;
+        first = recorded(lo->wallMs, lo->utcOffsetS);
+        last = recorded(hi->wallMs, hi->utcOffsetS);
     }
     QString html = QStringLiteral("<h1>Checkout report - %1</h1>\n").arg(j.site.name.toHtmlEscaped()) + kTable;
     html += htmlRow({QStringLiteral("Site"), j.site.name + (j.sitePath.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(j.sitePath))});
     html += htmlRow({QStringLiteral("Technician"), j.technician});
-    html += htmlRow({QStringLiteral("Dates"), localTime(first, "yyyy-MM-dd HH:mm") + QStringLiteral(" to ") + localTime(last, "yyyy-MM-dd HH:mm")});
+    html += htmlRow({QStringLiteral("Dates"), first.toString(QStringLiteral("yyyy-MM-dd HH:mm")) + QStringLiteral(" to ") + last.toString(QStringLiteral("yyyy-MM-dd HH:mm"))});
     html += htmlRow({QStringLiteral("Tool version"), j.toolVersion});
     html += htmlRow({QStringLiteral("Port and line"), QStringLiteral("%1 at %2").arg(j.site.port, communicationParameterText(j.site.code))});
     html += QStringLiteral("</table>\n<h2>Modules</h2>\n") + kTable + htmlRow({"Model", "Address", "Code", "Tag"}, "th");
@@ -137,7 +138,7 @@ QString moduleTablesHtml(const QVector<ReportRow> &rows)
             module = r.module;
         }
         html += htmlRow({r.channel.channel, tagOf(r), reportTestText(r.channel), r.result ? r.result->values : QString(),
-                         verdictShown(r.verdict()), r.result ? localTime(r.result->wallMs, "yyyy-MM-dd HH:mm:ss") : QString(), remarks(r)},
+                         verdictShown(r.verdict()), r.result ? recorded(r.result->wallMs, r.result->utcOffsetS).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString(), remarks(r)},
                         "td", r.verdict() == Verdict::Fail ? QStringLiteral(" style=\"color:#b00000\"") : QString());
     }
     return html + (module ? QStringLiteral("</table>\n") : QString());
@@ -165,7 +166,7 @@ QString checkoutReportCsv(const CheckJournal &journal)
         const CheckRecord *x = r.result;
         const QStringList fields{QString::number(r.module->address), r.module->model, r.module->tag, r.channel.channel, tagOf(r),
                                  reportTestText(r.channel), verdictShown(r.verdict()), x ? x->values : QString(),
-                                 x ? isoLocalTime(x->wallMs) : QString(), x ? x->comment : QString(), x ? x->reason : QString()};
+                                 x ? isoTime(recorded(x->wallMs, x->utcOffsetS)) : QString(), x ? x->comment : QString(), x ? x->reason : QString()};
         QStringList line;
         for (const QString &f : fields)
             line << csvField(f);

@@ -63,16 +63,20 @@ QVector<ValueRow> valueRows(const ModelRow &model, const AcquisitionCycle::Read 
 
 const QString kValueCsvHeader = QStringLiteral("time,window,address,channel,value,unit,raw,text");
 
-QString isoLocalTime(qint64 wallMs)
+QString isoTime(const QDateTime &time)
 {
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(wallMs);
-    const int offset = local.offsetFromUtc();
+    const int offset = time.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
-    return local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
+    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
            + QStringLiteral("%1%2:%3")
                  .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
                  .arg(minutes / 60, 2, 10, QLatin1Char('0'))
                  .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString isoLocalTime(qint64 wallMs)
+{
+    return isoTime(QDateTime::fromMSecsSinceEpoch(wallMs));
 }
 
 QString valueCsvLine(const ValueRow &row)

@@ -3,6 +3,8 @@
 // --value-log option and the trend window's "Log values…" all write the same rows.
 #pragma once
 
+#include <QDateTime>
+
 #include "csv.h"
 #include "cycle.h"
 #include "logfile.h"
@@ -46,8 +48,10 @@ extern const QString kValueCsvHeader;
 // One line without its newline: local time in ISO 8601 with milliseconds and UTC offset, then the
 // row's fields; a field holding a comma, a quote or a line break is quoted, its quotes doubled.
 QString valueCsvLine(const ValueRow &row);
-// "2026-03-01T17:30:00.250+05:30": local time, milliseconds and the offset from UTC.
+// "2026-03-01T17:30:00.250+05:30": local time, milliseconds and the offset from UTC; and the same
+// of a time at its own offset.
 QString isoLocalTime(qint64 wallMs);
+QString isoTime(const QDateTime &time);
 
 // A CSV value log, its lines written as LogFile writes them: each read's lines at once (a crash
 // loses at most those being written), a failure told once with its cause, the rows lost counted

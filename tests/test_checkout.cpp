@@ -199,6 +199,19 @@ private slots:
         }
     }
 
+    // Times are read back with the offset from UTC they were written at (a report made elsewhere).
+    void offsetsReadBack()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("j.jsonl");
+        QString error;
+        QVERIFY(startJournal(path, head(), &error) && appendResult(path, record(1), &error));
+        QVERIFY(writeText(path, fileText(path).replace("+00:00", "+05:30")));
+        const std::optional<CheckJournal> j = readJournal(path, &error);
+        QVERIFY2(j, qPrintable(error));
+        QCOMPARE(QList<int>({j->utcOffsetS, j->records[0].utcOffsetS}), QList<int>({19800, 19800}));
+    }
+
     // A head cut off, of a later format, with a site that is not one, without a start time.
     void journalRefused()
     {
@@ -247,7 +260,8 @@ private slots:
     }
 
     // The report: the header, failures and the channels not tested first, the counts, every text
-    // of the journal escaped; the CSV a row per channel, untested ones included.
+    // of the journal escaped, times as the recording clock showed them; the CSV a row per channel,
+    // untested ones included.
     void reportOfAJournal()
     {
         CheckJournal j = head();
@@ -256,9 +270,10 @@ private slots:
         j.records = {record(1, Verdict::Fail, "loose <wire>"), record(2), record(3, Verdict::NotTested)};
         j.records[2].reason = "no air";
         j.records[2].wallMs += 3600000;
+        j.records[2].utcOffsetS = 3600; // decided at +01:00: shown so where the report is made (UTC)
         j.site.modules[1].code = 5;
         const QString html = checkoutReportHtml(j);
-        for (const char *text : {"<td>Technician</td><td>A. Técnico</td>", "<td>Dates</td><td>2026-03-01 12:00 to 2026-03-01 13:00</td>",
+        for (const char *text : {"<td>Technician</td><td>A. Técnico</td>", "<td>Dates</td><td>2026-03-01 12:00 to 2026-03-01 14:00</td>",
                                  "<td>Port and line</td><td>COM3 at 9600,Even,8,1</td>", "<td>KV1720ADAM</td><td>4</td><td>5 (4800,Even,8,1)</td>",
                                  "<p>13 channels: 1 passed, 1 failed, 1 not tested, 10 untested.</p>", "<td>tag &lt;1&gt;</td>",
                                  "<td>valve &lt;&amp;&gt; &quot;A&quot;</td>", "<th>Witness</th>"})
@@ -272,7 +287,7 @@ private slots:
         QCOMPARE(csv.size(), 15);
         QCOMPARE(csv.mid(0, 2), QStringList({"address,model,module_tag,channel,tag,test,verdict,values,time,comment,reason",
                                              "3,KV5510ADAM,,DI_01,tag <1>,digital input,Fail,\"on 12:00:01, off 12:00:02\",2026-03-01T12:00:01.250+00:00,loose <wire>,"}));
-        QCOMPARE(csv.mid(3, 1), QStringList("3,KV5510ADAM,,DI_03,tag <3>,digital input,Not tested,\"on 12:00:01, off 12:00:02\",2026-03-01T13:00:03.250+00:00,,no air"));
+        QCOMPARE(csv.mid(3, 1), QStringList("3,KV5510ADAM,,DI_03,tag <3>,digital input,Not tested,\"on 12:00:01, off 12:00:02\",2026-03-01T14:00:03.250+01:00,,no air"));
         QCOMPARE(csv.mid(9, 1), QStringList("3,KV5510ADAM,,RY_01,\"valve <&> \"\"A\"\"\",output,Untested,,,,"));
         QCOMPARE(csv[13], "4,KV1720ADAM,,AO,,\"analog output 4, 12, 20 mA ± 0.1\",Untested,,,,");
     }
