@@ -752,10 +752,19 @@ private slots:
         }
     }
 
-    void pollStopsOnCtrlC()
+    // poll --csv on a full disk: said once on stderr, the poll goes on to its count, its summary
+    // counts the rows lost (a line per channel of every accepted read), and it exits 8. (What the
+    // lines hold is test_values' and pollLogsOnASmallDiskFilledAndFreed's.) Then Ctrl+C ends a
+    // poll and a survey, each with what it had.
+    void pollOnAFullDiskAndStoppedByCtrlC()
     {
         SimProcess sim;
         QVERIFY(sim.start({"--module", "7710:1", "--holding", "0,0,1024", "--quiet"}));
+        const Run r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--json", "--csv", "/dev/full"});
+        QCOMPARE(r.status, 8);
+        QCOMPARE(r.err, QStringLiteral("korvant-cli: cannot write the value log /dev/full: No space left on device\n"));
+        QCOMPARE(r.out.count(QStringLiteral("\"verdict\":\"ok\"")), 30);
+        QCOMPARE(QJsonDocument::fromJson(r.out.section('\n', -2).toUtf8())["rows_lost"].toInt(), 30);
         QProcess p;
         startCli(p, sim.dir.path(), {"poll", "7710", "--period", "50", "--quiet"});
         QVERIFY(p.waitForStarted(10000));
@@ -774,7 +783,8 @@ private slots:
         QVERIFY2(lines.size() >= 7 && lines[0].contains(QLatin1String("  OK  ")) && lines[0].contains(QLatin1String("AI_3: 5.00mA"))
                      && lines[1].contains(QLatin1String("DI_01: OFF")) && lines[lines.size() - 2] == QLatin1String("success 100.0%"),
                  out.constData());
-        // A survey stops too, with what it found.
+        // A survey stops too, with what it found (on a line of its own: the poll's last request may
+        // still be answered).
         SimProcess one;
         QVERIFY(one.start({"--module", "7710:1", "--quiet"}));
         QProcess survey;
@@ -885,20 +895,6 @@ private slots:
         for (const char *line : {"Checkout report - Pump house", "Technician Maria Keller", "COM1 at 9600,None,8,1",
                                  "21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.", "no transmitter", "Witness"})
             QVERIFY2(pdf.contains(QLatin1String(line)), qPrintable(pdf));
-    }
-
-    // poll --csv on a full disk: said once on stderr, the poll goes on to its count, its summary
-    // counts the rows lost (a line per channel of every accepted read), and it exits 8. (What the
-    // lines hold is test_values' and pollLogsOnASmallDiskFilledAndFreed's.)
-    void pollLogsValues()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "7710:1", "--quiet"}));
-        const Run r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--json", "--csv", "/dev/full"});
-        QCOMPARE(r.status, 8);
-        QCOMPARE(r.err, QStringLiteral("korvant-cli: cannot write the value log /dev/full: No space left on device\n"));
-        QCOMPARE(r.out.count(QStringLiteral("\"verdict\":\"ok\"")), 30);
-        QCOMPARE(QJsonDocument::fromJson(r.out.section('\n', -2).toUtf8())["rows_lost"].toInt(), 30);
     }
 
     // poll --csv on a small disk (a 64 KiB tmpfs) filled mid-poll and freed again: no torn line,
