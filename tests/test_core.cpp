@@ -417,7 +417,8 @@ private slots:
             const QByteArray what = c.line + QByteArray(" ") + c.reply.toHex();
             QVERIFY2(c.complete < 0 || x.complete(c.reply) == bool(c.complete), what.constData());
             QVERIFY2(x.judge(c.reply).reason() == c.verdict, qPrintable(what + " " + x.verdict.reason()));
-            QCOMPARE(x.accepted() ? decoded(c.request, x.reply, c.conversion) : QString(), c.values);
+            const QString values = x.accepted() ? decoded(c.request, x.reply, c.conversion) : QString();
+            QVERIFY2(values == c.values, qPrintable(what + " " + values));
             QVERIFY2(x.echoKnown == (line == "echo" || c.learned), what.constData());
             QVERIFY2(!x.framing.mbap() || x.echo.isEmpty(), what.constData());
         }
