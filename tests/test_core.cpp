@@ -341,90 +341,96 @@ private slots:
         }
     }
 
-    // The verdict on each reply to a request; what an accepted one says, as one text.
+    // The verdict on each reply to a request on each line: RTU (""); Modbus TCP to a gateway
+    // ("mbap T": wrapped under transaction id T, no CRC, the header checked before the unit's frame
+    // is judged by the rule of every reply); an adapter that may echo ("echo?": the echo set aside,
+    // learned from a read, or from a write's request followed by a whole valid reply; while it is
+    // unknown, a single-register write's bytes equal to its request are its reply, judged when the
+    // wait ends) or is known to ("echo"). What an accepted one says, as one text; whether the bytes
+    // need no more waiting (-1: not asked); whether the echo was learned.
     void replies()
     {
         const QByteArray in8 = hex("01020000000879CC"), in16 = hex("01020000001079C6"), in4 = hex("01020000000479C9");
-        const QByteArray regs8 = hex("010300000008440C"), params = parameterReadRequest();
+        const QByteArray regs8 = hex("010300000008440C"), params = parameterReadRequest(), good = hex("01020105618B"), exc = hex("0182018160");
+        const QByteArray reg = hex("010600000FA08C42"), coils = hex("010F000000040105FE95"), coilsReply = hex("010F000000045408");
         const Conversion none = Conversion::None;
-        const QString ok = QStringLiteral("OK");
-        const struct { QByteArray request, reply; Conversion conversion; QString verdict, values; } cases[] = {
-            {in8, hex("01020105618B"), none, ok, "10100000"}, {in16, hex("0102020580BB48"), none, ok, "1010000000000001"},
-            {in4, hex("010201F561CF"), none, ok, "1010"}, // the high half unread
-            {regs8, hex("010310000000FD270F27102747FFFEFFFF00010630"), Conversion::Temperature, ok,
-             "0.0℃|25.3℃|999.9℃|-0.0℃|-5.5℃|-5553.4℃|Not Connect|0.1℃"},
-            {regs8, hex("0103100000000108000FFFFFFF04000BFF10000C98"), Conversion::Current, ok,
-             "0.00mA|0.00mA|10.00mA|20.00mA|320.07mA|5.00mA|15.00mA|20.00mA"},
-            {regs8, hex("01031007FF0FFFFFFF00000199033300010BB8BCA8"), Conversion::Voltage, ok,
-             "5.00V|10.00V|160.04V|0.00V|1.00V|2.00V|0.00V|7.33V"},
-            {hex("010300000006C5C8"), hex("01030C080008000800080008000800F60B"), Conversion::Current, ok,
-             QStringList(6, "10.00mA").join('|')},
-            {hex("0103000000044409"), hex("01030803E8000003E9FFFF6DCC"), Conversion::WholeDegrees, ok,
-             "1000℃|0℃|Not Connect|Not Connect"},
-            {params, hex("0003060001000215863FD7"), none, ok, lines(1, "9600,None,8,1", 5510)},
-            {params, hex("0003060007000006C21B14"), none, ok, lines(7, "", 1730)}, // code 0
-            {params, hex("000306FFFF0008FFFFAC8C"), none, ok, lines(65535, "38400,Even,8,1", 65535)},
-            {hex("010F000000040105FE95"), hex("010F000000045408"), none, ok, ""}, // echoes
-            {hex("010600000FA08C42"), hex("010600000FA08C42"), none, ok, ""},
-            {in8, QByteArray(), none, "time-out (no byte)", ""},
-            {regs8, hex("01830440F3"), none, "exception 4: device failure", ""},
-            {in8, withCrc(hex("018200")), none, "exception 0: exception 0", ""}, {in8, withCrc(hex("018203")), none, "exception 3: illegal data value", ""},
-            {in8, withCrc(hex("018205")), none, "exception 5: acknowledge", ""}, {in8, withCrc(hex("018206")), none, "exception 6: device busy", ""},
-            {in8, withCrc(hex("018207")), none, "exception 7: exception 7", ""},
-            {in8, hex("0182018161"), none, "short", ""}, // an exception with a bad CRC
-            {in8, withCrc(hex("028201")), none, "short", ""}, // another module's exception
-            {in8, hex("0102010561"), none, "short", ""}, {in8, hex("01020105618B00"), none, "long", ""},
-            {in8, hex("0202010561CF"), none, "other address", ""},
-            {in8, hex("01030105304B"), none, "other function", ""},
-            {in8, hex("01020105618C"), none, "bad CRC", ""}};
+        const struct { QByteArray request, reply; const char *line; QString verdict, values; Conversion conversion = Conversion::None; int complete = -1; bool learned = false; } cases[] = {
+            {in8, good, "", "OK", "10100000", none, 1}, {in16, hex("0102020580BB48"), "", "OK", "1010000000000001"},
+            {in4, hex("010201F561CF"), "", "OK", "1010"}, // the high half unread
+            {regs8, hex("010310000000FD270F27102747FFFEFFFF00010630"), "", "OK",
+             "0.0℃|25.3℃|999.9℃|-0.0℃|-5.5℃|-5553.4℃|Not Connect|0.1℃", Conversion::Temperature},
+            {regs8, hex("0103100000000108000FFFFFFF04000BFF10000C98"), "", "OK",
+             "0.00mA|0.00mA|10.00mA|20.00mA|320.07mA|5.00mA|15.00mA|20.00mA", Conversion::Current},
+            {regs8, hex("01031007FF0FFFFFFF00000199033300010BB8BCA8"), "", "OK",
+             "5.00V|10.00V|160.04V|0.00V|1.00V|2.00V|0.00V|7.33V", Conversion::Voltage},
+            {hex("010300000006C5C8"), hex("01030C080008000800080008000800F60B"), "", "OK", QStringList(6, "10.00mA").join('|'), Conversion::Current},
+            {hex("0103000000044409"), hex("01030803E8000003E9FFFF6DCC"), "", "OK", "1000℃|0℃|Not Connect|Not Connect", Conversion::WholeDegrees},
+            {params, hex("0003060001000215863FD7"), "", "OK", lines(1, "9600,None,8,1", 5510)},
+            {params, hex("0003060007000006C21B14"), "", "OK", lines(7, "", 1730)}, // code 0
+            {params, hex("000306FFFF0008FFFFAC8C"), "", "OK", lines(65535, "38400,Even,8,1", 65535)},
+            {coils, coilsReply, "", "OK", ""}, {reg, reg, "", "OK", ""}, // echoes
+            {in8, QByteArray(), "", "time-out (no byte)", ""}, {in8, hex("01020105"), "", "short", "", none, 0},
+            {regs8, hex("01830440F3"), "", "exception 4: device failure", ""},
+            {in8, withCrc(hex("018200")), "", "exception 0: exception 0", ""}, {in8, withCrc(hex("018203")), "", "exception 3: illegal data value", ""},
+            {in8, withCrc(hex("018205")), "", "exception 5: acknowledge", ""}, {in8, withCrc(hex("018206")), "", "exception 6: device busy", ""},
+            {in8, withCrc(hex("018207")), "", "exception 7: exception 7", ""}, {in8, exc, "", "exception 1: illegal function", "", none, 1},
+            {in8, withCrc(hex("01820B")), "", "exception 11: exception 11", ""}, // over RTU the gateway's codes keep their plain names
+            {in8, hex("0182018161"), "", "short", "", none, 0}, // an exception with a bad CRC
+            {in8, withCrc(hex("028201")), "", "short", "", none, 1}, // another module's exception: judged at once
+            {in8, hex("01830180F0"), "", "short", "", none, 0}, // another function's exception
+            {in8, hex("0102010561"), "", "short", ""}, {in8, hex("01020105618B00"), "", "long", ""},
+            {in8, hex("0202010561CF"), "", "other address", ""},
+            {in8, hex("01030105304B"), "", "other function", ""},
+            {in8, hex("01020105618C"), "", "bad CRC", ""},
+            {in8, hex("0001000000040102 0105"), "mbap 1", "OK", "10100000", none, 1},
+            {in8, hex("FFFF000000040102 0105"), "mbap 65535", "OK", "10100000", none, 1},
+            {in8, {}, "mbap 1", "time-out (no byte)", "", none, 0}, {in8, hex("0001000000"), "mbap 1", "short", "", none, 0},
+            {in8, hex("000100000004010201"), "mbap 1", "short", "", none, 0}, // the rest never came
+            {in8, hex("0001000100040102 0105"), "mbap 1", "bad header", "", none, 1}, // protocol id 1
+            {in8, hex("00010000000101"), "mbap 1", "bad header", "", none, 1}, {in8, hex("0001000000030102 0105"), "mbap 1", "bad header", "", none, 1},
+            {in8, hex("0002000000040102 0105"), "mbap 1", "other transaction", "", none, 1},
+            {in8, hex("00020000000301820B"), "mbap 1", "other transaction", "", none, 1},
+            {in8, hex("0001000000040202 0105"), "mbap 1", "other address", "", none, 1},
+            {in8, hex("0001000000040103 0105"), "mbap 1", "other function", "", none, 1},
+            {in8, hex("000100000003010201"), "mbap 1", "short", "", none, 1}, {in8, hex("0001000000050102 010500"), "mbap 1", "long", "", none, 1},
+            {in8, hex("000100000003018202"), "mbap 1", "exception 2: illegal data address", "", none, 1},
+            {in8, hex("00010000000301820A"), "mbap 1", "exception 10: path unavailable", "", none, 1},
+            {in8, hex("00010000000301820B"), "mbap 1", "exception 11: target failed to respond", "", none, 1},
+            {in8, in8 + good, "echo?", "OK", "10100000", none, 1, true},
+            {in8, in8, "echo?", "time-out (no byte), echo only", "", none, 0, true},
+            {in8, in8 + exc, "echo?", "exception 1: illegal function", "", none, 1, true},
+            {in8, in8 + hex("0102"), "echo?", "long", "", none, 0}, // echo then garbage: not learned
+            {in8, good, "echo", "OK", "10100000", none, 1}, // an echo known but absent this time
+            {in8, in8.left(5), "echo", "short", "", none, 0},
+            {reg, reg, "echo?", "OK", "", none, 0}, // the echo alone or the reply: the same bytes
+            {reg, reg, "echo", "time-out (no byte), echo only", "", none, 0},
+            {reg, reg + reg, "echo", "OK", "", none, 1}, {reg, reg + reg, "echo?", "OK", "", none, 1, true},
+            {coils, coils + coilsReply, "echo", "OK", "", none, 1},
+            {coils, coils, "echo", "time-out (no byte), echo only", "", none, 0},
+            {coils, coils + coilsReply, "echo?", "OK", "", none, 1, true},
+            {coils, coils + coilsReply.left(6), "echo?", "long", "", none, 0}};
         for (const auto &c : cases) {
             Exchange x(c.request);
-            QCOMPARE(x.judge(c.reply).reason(), c.verdict);
-            QCOMPARE(x.accepted() ? decoded(c.request, x.reply, c.conversion) : QString(), c.values);
+            const QString line = QString::fromLatin1(c.line);
+            x.framing = line.startsWith("mbap") ? Framing{FramingKind::Mbap, quint16(line.section(' ', 1).toInt())} : Framing{};
+            x.echoKnown = line == "echo";
+            const QByteArray what = c.line + QByteArray(" ") + c.reply.toHex();
+            QVERIFY2(c.complete < 0 || x.complete(c.reply) == bool(c.complete), what.constData());
+            QVERIFY2(x.judge(c.reply).reason() == c.verdict, qPrintable(what + " " + x.verdict.reason()));
+            const QString values = x.accepted() ? decoded(c.request, x.reply, c.conversion) : QString();
+            QVERIFY2(values == c.values, qPrintable(what + " " + values));
+            QVERIFY2(x.echoKnown == (line == "echo" || c.learned), what.constData());
+            QVERIFY2(!x.framing.mbap() || x.echo.isEmpty(), what.constData());
         }
-        // Bytes that need no more waiting: the reply's length, or a whole exception frame from any
-        // address (judged afterwards).
-        const struct { QByteArray reply; bool complete; } done[] = {
-            {hex("01020105618B"), true}, {hex("01020105"), false}, {hex("0182018160"), true},
-            {hex("0282017160"), true}, {hex("0182018161"), false}, {hex("01830180F0"), false}};
-        for (const auto &c : done)
-            QVERIFY2(Exchange(in8).complete(c.reply) == c.complete, c.reply.toHex().constData());
     }
 
-    // Modbus TCP to a gateway: the request wrapped under its transaction id and unit id, no CRC;
-    // the header checked before the unit's frame is judged by the rule of every reply; the
-    // gateway's side; over RTU the gateway's codes keep their plain names.
+    // The request wrapped for a gateway under its transaction id and unit id, no CRC; the
+    // gateway's side: the unit id as the address, the line's reply under the request's header, or 0x0B.
     void mbapFrames()
     {
         const QByteArray in8 = hex("01020000000879CC"), params = parameterReadRequest();
         QCOMPARE((Framing{FramingKind::Mbap, 1}.wrap(in8)), hex("00010000000601020000 0008"));
         QCOMPARE((Framing{FramingKind::Mbap, 0xFFFF}.wrap(params)), hex("FFFF000000060003006400 03"));
-        const struct { const char *reply; quint16 transaction; const char *verdict; bool complete; } cases[] = {
-            {"0001000000040102 0105", 1, "OK", true}, {"FFFF000000040102 0105", 0xFFFF, "OK", true},
-            {"", 1, "time-out (no byte)", false}, {"0001000000", 1, "short", false},
-            {"000100000004010201", 1, "short", false}, // the rest never came
-            {"0001000100040102 0105", 1, "bad header", true}, // protocol id 1
-            {"00010000000101", 1, "bad header", true}, {"0001000000030102 0105", 1, "bad header", true},
-            {"0002000000040102 0105", 1, "other transaction", true}, {"00020000000301820B", 1, "other transaction", true},
-            {"0001000000040202 0105", 1, "other address", true}, {"0001000000040103 0105", 1, "other function", true},
-            {"000100000003010201", 1, "short", true}, {"0001000000050102 010500", 1, "long", true},
-            {"000100000003018202", 1, "exception 2: illegal data address", true},
-            {"00010000000301820A", 1, "exception 10: path unavailable", true},
-            {"00010000000301820B", 1, "exception 11: target failed to respond", true}};
-        for (const auto &c : cases) {
-            Exchange x(in8);
-            x.framing = {FramingKind::Mbap, c.transaction};
-            QVERIFY2(x.complete(hex(c.reply)) == c.complete, c.reply);
-            QCOMPARE(x.judge(hex(c.reply)).reason(), QString::fromLatin1(c.verdict));
-            QVERIFY(x.echo.isEmpty());
-        }
-        Exchange x(in8);
-        x.framing = {FramingKind::Mbap, 1};
-        QVERIFY(x.judge(hex("0001000000040102 0105")).accepted());
-        QCOMPARE(x.reply, hex("01020105"));
-        QCOMPARE(decoded(in8, x.reply, Conversion::None), QStringLiteral("10100000"));
-        QCOMPARE(Exchange(in8).judge(withCrc(hex("01820B"))).reason(), QStringLiteral("exception 11: exception 11"));
-        // The gateway: the unit id as the address, the line's reply under the request's header, or 0x0B.
         const QByteArray request = hex("00090000000601020000 0008");
         QCOMPARE(mbapToRtu(request), in8);
         QCOMPARE(mbapToRtu(hex("00090001000601020000 0008")), QByteArray());
@@ -436,37 +442,9 @@ private slots:
         QCOMPARE(gatewayReply(hex("000A0000000600060064000A"), {}, false), QByteArray()); // a broadcast
     }
 
-    // What came back on a line whose adapter may echo: the echo set aside, learned from a read, or
-    // from a write's request followed by a whole valid reply; while the echo is unknown, a
-    // single-register write's bytes equal to its request are its reply, judged when the wait ends.
-    void echoSetAside()
+    // What the line doctor hears, and what it advises of the adapter's latency timer.
+    void doctorHearing()
     {
-        const QByteArray in8 = hex("01020000000879CC"), good = hex("01020105618B"), exc = hex("0182018160");
-        const QByteArray reg = hex("010600000FA08C42"), coils = hex("010F000000040105FE95"), coilsReply = hex("010F000000045408");
-        const struct { QByteArray request, received; bool known; const char *verdict; bool learned, completeAt; } cases[] = {
-            {in8, in8 + good, false, "OK", true, true},
-            {in8, in8, false, "time-out (no byte), echo only", true, false},
-            {in8, in8 + exc, false, "exception 1: illegal function", true, true},
-            {in8, in8 + hex("0102"), false, "long", false, false}, // echo then garbage: not learned
-            {in8, good, true, "OK", false, true}, // an echo known but absent this time
-            {in8, in8.left(5), true, "short", false, false},
-            {reg, reg, false, "OK", false, false}, // the echo alone or the reply: the same bytes
-            {reg, reg, true, "time-out (no byte), echo only", false, false},
-            {reg, reg + reg, true, "OK", false, true},
-            {reg, reg + reg, false, "OK", true, true},
-            {coils, coils + coilsReply, true, "OK", false, true},
-            {coils, coils, true, "time-out (no byte), echo only", false, false},
-            {coils, coils + coilsReply, false, "OK", true, true},
-            {coils, coils + coilsReply.left(6), false, "long", false, false}};
-        for (const auto &c : cases) {
-            Exchange x(c.request);
-            x.echoKnown = c.known;
-            const QByteArray what = c.received.toHex();
-            QVERIFY2(x.complete(c.received) == c.completeAt, what.constData());
-            QVERIFY2(x.judge(c.received).reason() == QLatin1String(c.verdict), qPrintable(what + " " + x.verdict.reason()));
-            QVERIFY2(x.echoKnown == (c.known || c.learned), what.constData());
-        }
-
         // What the line doctor hears at one setting of the broadcast parameter read.
         const QByteArray params = parameterReadRequest(), one = hex("0003060001000215863FD7");
         QByteArray overlaid = one;

@@ -345,82 +345,78 @@ private slots:
     }
 
     // find on a site's line: six modules at two settings, two of them sharing an address, one
-    // 25 ms late, behind an adapter that hands bytes over every 16 ms, and the same line echoing;
+    // 25 ms late, behind an adapter that hands bytes over every 16 ms and echoes (the replies set
+    // aside from the echo are judged as on a line without one, whose find is progressOnATerminal's);
     // then set-address refuses the broadcast on that bus (writing to one module when told which is
     // siteLineWritesToOneModule's, each value of a poll under its address contractOfEachRun's).
     void findThenSetAddressOnABus()
     {
-        for (const bool echo : {false, true}) {
-            SimProcess sim;
-            QVERIFY(sim.start(QStringList{"--latency", "16", "--module", "5510:3", "--module", "1730:3", "--module", "5530:9", "--module",
-                                          "7710:40:7", "--fault", "delay=2", "--module", "5520:20", "--fault", "exception", "--module",
-                                          "5530:30", "--inputs", "0x05", "--fault", "delay=25"} + (echo ? QStringList{"--echo"} : QStringList())));
-            Run r = runCli(sim, {"find", "--codes", "7,2,3", "--to", "40", "--json"});
-            QCOMPARE(r.status, 6);
-            QStringList rows;
-            for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-                const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
-                rows << QStringLiteral("%1 %2 %3 %4 %5 %6").arg(o["address"].toInt()).arg(o["code"].toInt()).arg(o["baud"].toInt())
-                            .arg(o["parity"].toString(), o["model"].toString(), o["note"].toString());
-                QVERIFY2(o.contains("note") || o["response_ms"].toDouble() > 0, qPrintable(line));
-            }
-            // The pty carries no parity: the 19200,Even module answers at 19200,None too, and is one row.
-            QCOMPARE(rows, (QStringList{"3 0 9600 None  shared address?", "9 2 9600 None KV5530ADAM ",
-                                        "20 0 9600 None  exception 1", "30 2 9600 None KV5530ADAM ",
-                                        "40 7 19200 Even KV7710ADAM answers at 19200,None,8,1 too; its code says 19200,Even,8,1"}));
-            QCOMPARE(r.err, QStringLiteral("korvant-cli: several modules answered at once: a shared address or a collision (see the notes)\n"));
-            // At least: the broadcasts, the one at 9600 again (the late module's reply came after its
-            // wait), 40 addresses at each setting and the shared address again.
-            QVERIFY2(requests(sim, 3 + 1 + 3 * 40 + 1).size() >= 125, qPrintable(sim.log()));
-
-            r = runCli(sim, {"set-address", "12", "--json"});
-            const QString why = QStringLiteral("several modules answered the broadcast read, so nothing was written: connect one "
-                                               "module only, or give --to-address A to write to the module at address A alone");
-            QVERIFY2(r.status == 6 && r.out == QStringLiteral(R"({"address":12,"note":")") + why + QStringLiteral(R"(","verdict":"collision"})" "\n")
-                         && r.err.endsWith("   several modules (the replies collided)\nkorvant-cli: " + why + "\n"), qPrintable(r.out + r.err));
-            QVERIFY2(!sim.log().contains(QLatin1String("<- 00 06")), "a write went to the broadcast address");
-            // Nothing at 38400,None: a JSON object says so.
-            r = runCli(sim, {"find", "--codes", "4", "--to", "2", "--json"});
-            QCOMPARE(r.status, 4);
-            QCOMPARE(r.out, QStringLiteral("{\"note\":\"no module answered at the settings swept\"}\n"));
+        SimProcess sim;
+        QVERIFY(sim.start({"--latency", "16", "--module", "5510:3", "--module", "1730:3", "--module", "5530:9", "--module", "7710:40:7",
+                           "--fault", "delay=2", "--module", "5520:20", "--fault", "exception", "--module", "5530:30", "--inputs", "0x05",
+                           "--fault", "delay=25", "--echo"}));
+        Run r = runCli(sim, {"find", "--codes", "7,2,3", "--to", "40", "--json"});
+        QCOMPARE(r.status, 6);
+        QStringList rows;
+        for (const QString &line : r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+            rows << QStringLiteral("%1 %2 %3 %4 %5 %6").arg(o["address"].toInt()).arg(o["code"].toInt()).arg(o["baud"].toInt())
+                        .arg(o["parity"].toString(), o["model"].toString(), o["note"].toString());
+            QVERIFY2(o.contains("note") || o["response_ms"].toDouble() > 0, qPrintable(line));
         }
+        // The pty carries no parity: the 19200,Even module answers at 19200,None too, and is one row.
+        QCOMPARE(rows, (QStringList{"3 0 9600 None  shared address?", "9 2 9600 None KV5530ADAM ",
+                                    "20 0 9600 None  exception 1", "30 2 9600 None KV5530ADAM ",
+                                    "40 7 19200 Even KV7710ADAM answers at 19200,None,8,1 too; its code says 19200,Even,8,1"}));
+        QCOMPARE(r.err, QStringLiteral("korvant-cli: several modules answered at once: a shared address or a collision (see the notes)\n"));
+        // At least: the broadcasts, the one at 9600 again (the late module's reply came after its
+        // wait), 40 addresses at each setting and the shared address again.
+        QVERIFY2(requests(sim, 3 + 1 + 3 * 40 + 1).size() >= 125, qPrintable(sim.log()));
+
+        r = runCli(sim, {"set-address", "12", "--json"});
+        const QString why = QStringLiteral("several modules answered the broadcast read, so nothing was written: connect one "
+                                           "module only, or give --to-address A to write to the module at address A alone");
+        QVERIFY2(r.status == 6 && r.out == QStringLiteral(R"({"address":12,"note":")") + why + QStringLiteral(R"(","verdict":"collision"})" "\n")
+                     && r.err.endsWith("   several modules (the replies collided)\nkorvant-cli: " + why + "\n"), qPrintable(r.out + r.err));
+        QVERIFY2(!sim.log().contains(QLatin1String("<- 00 06")), "a write went to the broadcast address");
+        // Nothing at 38400,None: a JSON object says so.
+        r = runCli(sim, {"find", "--codes", "4", "--to", "2", "--json"});
+        QCOMPARE(r.status, 4);
+        QCOMPARE(r.out, QStringLiteral("{\"note\":\"no module answered at the settings swept\"}\n"));
     }
 
     // A site's line: two modules sharing address 3, one at another code, a slow adapter, a module
-    // 25 ms late, one whose settings are fixed by switches; and the same behind an echoing adapter.
+    // 25 ms late, one whose settings are fixed by switches, behind an adapter that echoes.
     // scan tells the collision; a write meant for one module is made to one module, or to none.
     void siteLineWritesToOneModule()
     {
-        for (const bool echo : {false, true}) {
-            SimProcess sim;
-            QVERIFY(sim.start(QStringList{"--module", "5510:3", "--module", "1720:3", "--module", "5550:7:7", "--module", "5530:5",
-                                          "--fault", "delay=25", "--module", "7710:9", "--fault", "nowrite", "--latency", "16"}
-                              + (echo ? QStringList{"--echo"} : QStringList())));
-            const QString shared = QStringLiteral("korvant-cli: several modules answered at address 3 (their replies collided), "
-                                                  "so nothing was written: disconnect all but one and try again\n");
-            const QString wrong = mismatches(sim, {
-                {{"scan", "--json"}, 6, "{\"baud\":9600,\"code\":2,\"note\":\"several modules answered at this setting (a collision)\",\"parity\":\"None\"}\n",
-                 "korvant-cli: several modules answered at 9600,None,8,1 (a collision): korvant-cli find tells them apart\n"},
-                {{"survey", "--from", "3", "--to", "3"}, 6, "address 3  note several modules answered (their replies collided)\n",
-                 "korvant-cli: several modules share address 3: korvant-cli find tells them apart\n"},
-                {{"set-address", "4", "--to-address", "3"}, 6, "", shared},
-                {{"set-address", "5", "--to-address", "9", "--json"}, 6,
-                 R"({"address":5,"note":"address 5 is taken: a module answered there, so nothing was written","verdict":"taken"})" "\n",
-                 "korvant-cli: address 5 is taken: a module answered there, so nothing was written\n"},
-                {{"set-address", "12", "--to-address", "8"}, 4, "", "korvant-cli: no module answered at address 8, so nothing was written\n"},
-                {{"set-address", "12", "--to-address", "9"}, 4, "", "korvant-cli: written to 9, but no module answers at 12\n"},
-                {{"set-comm", "19200,None,8,1", "--address", "9", "--json"}, 4,
-                 R"({"address":9,"code":3,"note":"written to 9, but no module answers at address 9 at 19200,None,8,1","verdict":"not_there"})" "\n",
-                 "korvant-cli: written to 9, but no module answers at address 9 at 19200,None,8,1\n"},
-                {{"set-address", "12", "--to-address", "5"}, 0, "address 12 written to the module at address 5\n", ""},
-                {{"set-comm", "38400,None,8,1", "--address", "12", "--json"}, 0,
-                 R"({"address":12,"baud":38400,"code":4,"parity":"None","verdict":"ok"})" "\n", ""},
-                // Both modules are still at 3, and none came to 4.
-                {{"set-address", "4", "--to-address", "3", "--json"}, 6, "{\"address\":4,\"note\":\"" + shared.mid(13).chopped(1) + "\",\"verdict\":\"collision\"}\n", shared},
-                {{"survey", "--from", "4", "--to", "4"}, 4, "", "korvant-cli: no module answered at addresses 4 to 4\n"}}, {"--quiet", "--timeout", "200"});
-            QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
-            QVERIFY2(!sim.log().contains(QLatin1String("<- 03 06")), "a write went to address 3");
-        }
+        SimProcess sim;
+        QVERIFY(sim.start({"--module", "5510:3", "--module", "1720:3", "--module", "5550:7:7", "--module", "5530:5", "--fault",
+                           "delay=25", "--module", "7710:9", "--fault", "nowrite", "--latency", "16", "--echo"}));
+        const QString shared = QStringLiteral("korvant-cli: several modules answered at address 3 (their replies collided), "
+                                              "so nothing was written: disconnect all but one and try again\n");
+        const QString wrong = mismatches(sim, {
+            {{"scan", "--json"}, 6, "{\"baud\":9600,\"code\":2,\"note\":\"several modules answered at this setting (a collision)\",\"parity\":\"None\"}\n",
+             "korvant-cli: several modules answered at 9600,None,8,1 (a collision): korvant-cli find tells them apart\n"},
+            {{"survey", "--from", "3", "--to", "3"}, 6, "address 3  note several modules answered (their replies collided)\n",
+             "korvant-cli: several modules share address 3: korvant-cli find tells them apart\n"},
+            {{"set-address", "4", "--to-address", "3"}, 6, "", shared},
+            {{"set-address", "5", "--to-address", "9", "--json"}, 6,
+             R"({"address":5,"note":"address 5 is taken: a module answered there, so nothing was written","verdict":"taken"})" "\n",
+             "korvant-cli: address 5 is taken: a module answered there, so nothing was written\n"},
+            {{"set-address", "12", "--to-address", "8"}, 4, "", "korvant-cli: no module answered at address 8, so nothing was written\n"},
+            {{"set-address", "12", "--to-address", "9"}, 4, "", "korvant-cli: written to 9, but no module answers at 12\n"},
+            {{"set-comm", "19200,None,8,1", "--address", "9", "--json"}, 4,
+             R"({"address":9,"code":3,"note":"written to 9, but no module answers at address 9 at 19200,None,8,1","verdict":"not_there"})" "\n",
+             "korvant-cli: written to 9, but no module answers at address 9 at 19200,None,8,1\n"},
+            {{"set-address", "12", "--to-address", "5"}, 0, "address 12 written to the module at address 5\n", ""},
+            {{"set-comm", "38400,None,8,1", "--address", "12", "--json"}, 0,
+             R"({"address":12,"baud":38400,"code":4,"parity":"None","verdict":"ok"})" "\n", ""},
+            // Both modules are still at 3, and none came to 4.
+            {{"set-address", "4", "--to-address", "3", "--json"}, 6, "{\"address\":4,\"note\":\"" + shared.mid(13).chopped(1) + "\",\"verdict\":\"collision\"}\n", shared},
+            {{"survey", "--from", "4", "--to", "4"}, 4, "", "korvant-cli: no module answered at addresses 4 to 4\n"}}, {"--quiet", "--timeout", "200"});
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+        QVERIFY2(!sim.log().contains(QLatin1String("<- 03 06")), "a write went to address 3");
     }
 
     // site check: a module missing (at 8, it is at 9), at another code (3, not 2) and of another
@@ -756,10 +752,19 @@ private slots:
         }
     }
 
-    void pollStopsOnCtrlC()
+    // poll --csv on a full disk: said once on stderr, the poll goes on to its count, its summary
+    // counts the rows lost (a line per channel of every accepted read), and it exits 8. (What the
+    // lines hold is test_values' and pollLogsOnASmallDiskFilledAndFreed's.) Then Ctrl+C ends a
+    // poll and a survey, each with what it had.
+    void pollOnAFullDiskAndStoppedByCtrlC()
     {
         SimProcess sim;
         QVERIFY(sim.start({"--module", "7710:1", "--holding", "0,0,1024", "--quiet"}));
+        const Run r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--json", "--csv", "/dev/full"});
+        QCOMPARE(r.status, 8);
+        QCOMPARE(r.err, QStringLiteral("korvant-cli: cannot write the value log /dev/full: No space left on device\n"));
+        QCOMPARE(r.out.count(QStringLiteral("\"verdict\":\"ok\"")), 30);
+        QCOMPARE(QJsonDocument::fromJson(r.out.section('\n', -2).toUtf8())["rows_lost"].toInt(), 30);
         QProcess p;
         startCli(p, sim.dir.path(), {"poll", "7710", "--period", "50", "--quiet"});
         QVERIFY(p.waitForStarted(10000));
@@ -778,7 +783,8 @@ private slots:
         QVERIFY2(lines.size() >= 7 && lines[0].contains(QLatin1String("  OK  ")) && lines[0].contains(QLatin1String("AI_3: 5.00mA"))
                      && lines[1].contains(QLatin1String("DI_01: OFF")) && lines[lines.size() - 2] == QLatin1String("success 100.0%"),
                  out.constData());
-        // A survey stops too, with what it found.
+        // A survey stops too, with what it found (on a line of its own: the poll's last request may
+        // still be answered).
         SimProcess one;
         QVERIFY(one.start({"--module", "7710:1", "--quiet"}));
         QProcess survey;
@@ -889,20 +895,6 @@ private slots:
         for (const char *line : {"Checkout report - Pump house", "Technician Maria Keller", "COM1 at 9600,None,8,1",
                                  "21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.", "no transmitter", "Witness"})
             QVERIFY2(pdf.contains(QLatin1String(line)), qPrintable(pdf));
-    }
-
-    // poll --csv on a full disk: said once on stderr, the poll goes on to its count, its summary
-    // counts the rows lost (a line per channel of every accepted read), and it exits 8. (What the
-    // lines hold is test_values' and pollLogsOnASmallDiskFilledAndFreed's.)
-    void pollLogsValues()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "7710:1", "--quiet"}));
-        const Run r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--json", "--csv", "/dev/full"});
-        QCOMPARE(r.status, 8);
-        QCOMPARE(r.err, QStringLiteral("korvant-cli: cannot write the value log /dev/full: No space left on device\n"));
-        QCOMPARE(r.out.count(QStringLiteral("\"verdict\":\"ok\"")), 30);
-        QCOMPARE(QJsonDocument::fromJson(r.out.section('\n', -2).toUtf8())["rows_lost"].toInt(), 30);
     }
 
     // poll --csv on a small disk (a 64 KiB tmpfs) filled mid-poll and freed again: no torn line,
