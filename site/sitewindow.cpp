@@ -388,9 +388,7 @@ TrendWindow *SiteWindow::openTrend()
         m_trend = new TrendWindow(&m_values.startTrend(), &m_values, windowTitle(), Conversion::None, this);
         m_trend->setAttribute(Qt::WA_DeleteOnClose);
     }
-    m_trend->show();
-    m_trend->raise();
-    m_trend->activateWindow();
+    showRaised(m_trend);
     return m_trend;
 }
 
@@ -406,9 +404,7 @@ CheckoutWindow *SiteWindow::openCheckout()
     }
     if (!m_running)
         Command_Start_Click();
-    m_checkout->show();
-    m_checkout->raise();
-    m_checkout->activateWindow();
+    showRaised(m_checkout);
     return m_checkout;
 }
 
@@ -447,9 +443,7 @@ void SiteWindow::openModule(int k)
 
 void SiteWindow::comeBack()
 {
-    show();
-    raise();
-    activateWindow();
+    showRaised(this);
     if (!portIsOpen() && !openAt(m_shownCode))
         return;
     if (std::exchange(m_resume, false))
