@@ -103,8 +103,7 @@ void BusFinderWindow::setOpenSite(std::function<void(const QString &)> open)
 BusFinderWindow::BusFinderWindow(QWidget *parent)
     : ModuleWindow(QStringLiteral("BusFinder"), QStringLiteral("Bus Finder"), 12600, 7080, parent)
 {
-    TM_Probe = new QTimer(this);
-    TM_Probe->setObjectName(QStringLiteral("TM_Probe"));
+    TM_Probe = named(new QTimer(this), QStringLiteral("TM_Probe"));
     TM_Probe->setSingleShot(true);
     TM_Probe->setTimerType(Qt::PreciseTimer);
     connect(TM_Probe, &QTimer::timeout, this, &BusFinderWindow::TM_Probe_Timer);
@@ -353,9 +352,7 @@ void BusFinderWindow::follow(BusFinder::Next next)
         m_listening = false;
         clearExchange();
         m_request = next.frame;
-        CycleAction send{CycleAction::Send};
-        send.frame = next.frame;
-        applyExchange(send);
+        applyExchange(CycleAction(CycleAction::Send, next.frame));
     }
     TM_Probe->start(int(qMax<qint64>(1, (next.deadlineUs - nowUs() + 999) / 1000)));
     showProgress();

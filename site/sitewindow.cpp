@@ -57,8 +57,7 @@ SiteWindow::SiteWindow(const Site &site, const QString &path, QWidget *parent)
     : ModuleWindow(QStringLiteral("SiteWindow"), QStringLiteral("Site - ") + site.name, 12600, 7080, parent),
       m_site(site), m_path(path), m_poll(site)
 {
-    TM_Request = new QTimer(this);
-    TM_Request->setObjectName(QStringLiteral("TM_Request"));
+    TM_Request = named(new QTimer(this), QStringLiteral("TM_Request"));
     TM_Request->setSingleShot(true);
     TM_Request->setTimerType(Qt::PreciseTimer);
     connect(TM_Request, &QTimer::timeout, this, &SiteWindow::judge);
@@ -120,8 +119,7 @@ void SiteWindow::addActions()
 // The tiles in a grid of a fixed number of columns, so a window resized lays nothing out again.
 void SiteWindow::buildTiles()
 {
-    Scroll = new QScrollArea(this);
-    Scroll->setObjectName(QStringLiteral("Scroll_Tiles"));
+    Scroll = named(new QScrollArea(this), QStringLiteral("Scroll_Tiles"));
     Scroll->setWidgetResizable(true);
     auto *inner = new QWidget;
     auto *grid = new QGridLayout(inner);
@@ -258,9 +256,7 @@ void SiteWindow::sendNext()
     m_exchange = Exchange(frame);
     m_exchange.echoKnown = echoKnown();
     clearExchange();
-    CycleAction send{CycleAction::Send};
-    send.frame = frame;
-    applyExchange(send);
+    applyExchange(CycleAction(CycleAction::Send, frame));
     m_exchange.framing = line()->framing();
     m_sentNs = nowNs();
     m_lastByteNs = 0;
