@@ -64,12 +64,6 @@ public:
     }
 };
 
-std::function<ModuleWindow *(const QString &)> &openWindowSlot()
-{
-    static std::function<ModuleWindow *(const QString &)> open;
-    return open;
-}
-
 std::function<void(const QString &)> &openSiteSlot()
 {
     static std::function<void(const QString &)> open;
@@ -89,11 +83,6 @@ QList<QVariant> cells(const FinderRow &r)
             r.kind == FinderRow::SharedAddress ? r.note + kSharedAdvice : r.note};
 }
 } // namespace
-
-void BusFinderWindow::setOpenWindow(std::function<ModuleWindow *(const QString &)> open)
-{
-    openWindowSlot() = std::move(open);
-}
 
 void BusFinderWindow::setOpenSite(std::function<void(const QString &)> open)
 {
@@ -468,7 +457,7 @@ void BusFinderWindow::Table_Results_DoubleClick(int row)
         return;
     const FinderRow r = m_rows.value(item->data(Qt::UserRole).toInt());
     const QString model = modelName(r.model);
-    if (r.kind != FinderRow::Module || !findModel(model) || !openWindowSlot() || m_write)
+    if (r.kind != FinderRow::Module || !findModel(model) || !s_openWindow || m_write)
         return;
     const int port = portNumber();
     if (m_finder.running())
@@ -476,18 +465,12 @@ void BusFinderWindow::Table_Results_DoubleClick(int row)
     finished();
     // The finder gives way to the model's window: that window shows Main when it closes, and
     // writes set.rc then, as every module window does (the finder never writes it).
+    // A row without a parity (heard behind a gateway) shows None.
     m_showsMainOnClose = false;
-    ModuleWindow *w = openWindowSlot()(model);
-    if (!w) {
+    if (!handOver(model, port, r.baud(), r.parity() == 'E' ? 'E' : 'N', r.address)) {
         m_showsMainOnClose = true;
         return;
     }
-    w->Combo1->setCurrentIndex(port - 1); // its tool tip follows the text
-    w->Combo2->setCurrentIndex(w->Combo2->findText(QString::number(r.baud())));
-    w->Combo3->setCurrentIndex(w->Combo3->findText(r.parity() == 'E' ? QStringLiteral("Even") : QStringLiteral("None")));
-    for (QComboBox *box : std::as_const(w->Combo_Addr))
-        if (box)
-            box->setEditText(QString::number(r.address));
     close();
 }
 

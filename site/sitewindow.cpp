@@ -25,12 +25,6 @@ const QString kStopLog = QStringLiteral("Stop log");
 constexpr int kLeft = 2640; // the tiles and buttons beside the serial frame (twips)
 constexpr int kTilesTop = 660;
 
-std::function<ModuleWindow *(const QString &)> &openWindowSlot()
-{
-    static std::function<ModuleWindow *(const QString &)> open;
-    return open;
-}
-
 SiteWindow::AskPath &askPathSlot()
 {
     static SiteWindow::AskPath ask;
@@ -42,11 +36,6 @@ qint64 nowNs()
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 } // namespace
-
-void SiteWindow::setOpenWindow(std::function<ModuleWindow *(const QString &)> open)
-{
-    openWindowSlot() = std::move(open);
-}
 
 void SiteWindow::setAskPath(AskPath ask)
 {
@@ -407,7 +396,7 @@ CheckoutWindow *SiteWindow::openCheckout()
 void SiteWindow::openModule(int k)
 {
     const SiteModule &m = m_poll.site().modules[k];
-    if (!findModel(m.model) || !openWindowSlot())
+    if (!findModel(m.model) || !s_openWindow)
         return;
     const int port = portNumber();
     m_resume = m_running;
@@ -418,16 +407,9 @@ void SiteWindow::openModule(int k)
         m_lineCode = 0;
     }
     hide();
-    ModuleWindow *w = openWindowSlot()(m.model);
+    ModuleWindow *w = handOver(m.model, port, baudForCode(m.code), parityForCode(m.code), m.address);
     if (!w)
         return comeBack();
-    const LineSettings settings = codeSettings(m.code);
-    w->Combo1->setCurrentIndex(port - 1);
-    w->Combo2->setCurrentIndex(w->Combo2->findText(QString::number(settings.baud)));
-    w->Combo3->setCurrentIndex(w->Combo3->findText(parityName(settings.parity)));
-    for (QComboBox *box : std::as_const(w->Combo_Addr))
-        if (box)
-            box->setEditText(QString::number(m.address));
     // That window brings the site back when it closes, instead of Main.
     WindowHooks hooks = w->hooks();
     hooks.showMain = [site = QPointer<SiteWindow>(this)] {
