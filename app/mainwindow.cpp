@@ -57,15 +57,13 @@ MainWindow::MainWindow(WindowRegistry *registry, QWidget *parent) : QWidget(pare
     setObjectName(QStringLiteral("Main"));
     setWindowTitle(kMainCaption);
     setFixedSize(twips(6240), twips(4455));
-    Label1 = named(new QLabel(QStringLiteral("Model Select"), this), QStringLiteral("Label1"));
-    Label1->setGeometry(twips(720), twips(1080), twips(1815), twips(255));
+    Label1 = placed(new QLabel(QStringLiteral("Model Select"), this), QStringLiteral("Label1"), 720, 1080, 1815, 255);
     Combo_Model = new ChoiceBox(QStringLiteral("Combo_Model"), this);
     Combo_Model->setGeometry(twips(720), twips(1440), twips(2175), twips(300));
     const QStringList captions = {QStringLiteral("Function Testing"), QStringLiteral("Parameter Setting")};
     const int tops[] = {1080, 2640};
     for (int i = 0; i < 2; ++i) {
-        auto *button = named(new QPushButton(captions[i], this), QStringLiteral("Command1_%1").arg(i));
-        button->setGeometry(twips(3600), twips(tops[i]), twips(1935), twips(855));
+        auto *button = placed(new QPushButton(captions[i], this), QStringLiteral("Command1_%1").arg(i), 3600, tops[i], 1935, 855);
         connect(button, &QPushButton::clicked, this, [this, i] { Command1_Click(i); });
         Command1.append(button);
     }
@@ -124,8 +122,7 @@ void MainWindow::Form_Load()
 {
     setProgramIcon(this);
     Combo_Model->clear();
-    for (const ModelRow &row : modelTable())
-        Combo_Model->addItem(row.name);
+    Combo_Model->addItems(modelNames());
     Combo_Model->setCurrentIndex(-1);
     Combo_Model->setEditText(QStringLiteral("Combo_Model"));
 }

@@ -14,8 +14,7 @@ ToolWindows::ToolWindows()
         registry.add(row.name, [this, name = row.name] { return wired(createTestWindow(name)); });
     registry.add(QStringLiteral("SetFrm"), [this] { return wired(createSetFrm()); });
     registry.add(QStringLiteral("BusFinder"), [this] { return wired(createBusFinder()); });
-    BusFinderWindow::setOpenWindow([this](const QString &name) { return registry.open(name); });
-    SiteWindow::setOpenWindow([this](const QString &name) { return registry.open(name); });
+    ModuleWindow::setOpenWindow([this](const QString &name) { return registry.open(name); });
     BusFinderWindow::setOpenSite([this](const QString &path) { main.openSite(path); });
     // One site at a time: another one opened closes the one before.
     main.setSiteOpener([this](const QString &path) -> ModuleWindow * {
@@ -36,9 +35,8 @@ ToolWindows::~ToolWindows()
     // A window that outlives the tool shows no Main and passes its frames nowhere.
     for (ModuleWindow *w : registry.windows())
         w->setHooks({});
-    BusFinderWindow::setOpenWindow({});
+    ModuleWindow::setOpenWindow({});
     BusFinderWindow::setOpenSite({});
-    SiteWindow::setOpenWindow({});
 }
 
 ModuleWindow *ToolWindows::wired(ModuleWindow *window)

@@ -15,11 +15,9 @@ namespace {
 // A whole number low..high written in plain decimal digits, nothing else.
 std::optional<int> wholeNumber(const QString &text, int low, int high)
 {
-    if (text.isEmpty() || text.size() > 9)
+    const auto digit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    if (text.isEmpty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), digit))
         return std::nullopt;
-    for (QChar c : text)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
     const int v = text.toInt();
     if (v < low || v > high)
         return std::nullopt;

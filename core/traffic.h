@@ -24,7 +24,6 @@ QString verdictKey(Refusal refusal);
 class TrafficStatistics
 {
 public:
-    static constexpr double kBinMs = 0.1;
     // Bins are found by multiplying: 0.3 / 0.1 is 2.9999999999999996 in binary floating point.
     static constexpr double kBinsPerMs = 10;
     // Response times from 0 to 10 s in their own bins; longer ones share the last.

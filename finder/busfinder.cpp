@@ -64,12 +64,6 @@ public:
     }
 };
 
-std::function<ModuleWindow *(const QString &)> &openWindowSlot()
-{
-    static std::function<ModuleWindow *(const QString &)> open;
-    return open;
-}
-
 std::function<void(const QString &)> &openSiteSlot()
 {
     static std::function<void(const QString &)> open;
@@ -90,11 +84,6 @@ QList<QVariant> cells(const FinderRow &r)
 }
 } // namespace
 
-void BusFinderWindow::setOpenWindow(std::function<ModuleWindow *(const QString &)> open)
-{
-    openWindowSlot() = std::move(open);
-}
-
 void BusFinderWindow::setOpenSite(std::function<void(const QString &)> open)
 {
     openSiteSlot() = std::move(open);
@@ -103,8 +92,7 @@ void BusFinderWindow::setOpenSite(std::function<void(const QString &)> open)
 BusFinderWindow::BusFinderWindow(QWidget *parent)
     : ModuleWindow(QStringLiteral("BusFinder"), QStringLiteral("Bus Finder"), 12600, 7080, parent)
 {
-    TM_Probe = new QTimer(this);
-    TM_Probe->setObjectName(QStringLiteral("TM_Probe"));
+    TM_Probe = named(new QTimer(this), QStringLiteral("TM_Probe"));
     TM_Probe->setSingleShot(true);
     TM_Probe->setTimerType(Qt::PreciseTimer);
     connect(TM_Probe, &QTimer::timeout, this, &BusFinderWindow::TM_Probe_Timer);
@@ -353,9 +341,7 @@ void BusFinderWindow::follow(BusFinder::Next next)
         m_listening = false;
         clearExchange();
         m_request = next.frame;
-        CycleAction send{CycleAction::Send};
-        send.frame = next.frame;
-        applyExchange(send);
+        applyExchange(CycleAction(CycleAction::Send, next.frame));
     }
     TM_Probe->start(int(qMax<qint64>(1, (next.deadlineUs - nowUs() + 999) / 1000)));
     showProgress();
@@ -471,7 +457,7 @@ void BusFinderWindow::Table_Results_DoubleClick(int row)
         return;
     const FinderRow r = m_rows.value(item->data(Qt::UserRole).toInt());
     const QString model = modelName(r.model);
-    if (r.kind != FinderRow::Module || !findModel(model) || !openWindowSlot() || m_write)
+    if (r.kind != FinderRow::Module || !findModel(model) || !s_openWindow || m_write)
         return;
     const int port = portNumber();
     if (m_finder.running())
@@ -479,18 +465,12 @@ void BusFinderWindow::Table_Results_DoubleClick(int row)
     finished();
     // The finder gives way to the model's window: that window shows Main when it closes, and
     // writes set.rc then, as every module window does (the finder never writes it).
+    // A row without a parity (heard behind a gateway) shows None.
     m_showsMainOnClose = false;
-    ModuleWindow *w = openWindowSlot()(model);
-    if (!w) {
+    if (!handOver(model, port, r.baud(), r.parity() == 'E' ? 'E' : 'N', r.address)) {
         m_showsMainOnClose = true;
         return;
     }
-    w->Combo1->setCurrentIndex(port - 1); // its tool tip follows the text
-    w->Combo2->setCurrentIndex(w->Combo2->findText(QString::number(r.baud())));
-    w->Combo3->setCurrentIndex(w->Combo3->findText(r.parity() == 'E' ? QStringLiteral("Even") : QStringLiteral("None")));
-    for (QComboBox *box : std::as_const(w->Combo_Addr))
-        if (box)
-            box->setEditText(QString::number(r.address));
     close();
 }
 

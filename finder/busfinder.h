@@ -26,8 +26,6 @@ public:
     explicit BusFinderWindow(QWidget *parent = nullptr);
     ~BusFinderWindow() override;
 
-    // Whoever opens a model's window by its name (the program's window registry).
-    static void setOpenWindow(std::function<ModuleWindow *(const QString &name)> open);
     // Whoever opens a site file in the site window (Main's way: Main shown again if it cannot).
     static void setOpenSite(std::function<void(const QString &path)> open);
 

@@ -35,12 +35,9 @@ void BusFinderWindow::setAddressOfRow(int row)
     if (!ProbePort(port))
         return;
     setTrafficTag(r.heardCode ? communicationParameterTexts().value(r.heardCode - 1) : QString());
-    const bool ok = line()->open(port, settingsText(LineSettings{r.baud(), r.parity()})).ok();
-    Frame1->showOpen(ok);
-    if (!ok) {
-        Prompt(this, QStringLiteral("Serial fault, Please check the serial port"));
+    if (!ConfigurePort(port, settingsText(LineSettings{r.baud(), r.parity()})))
         return;
-    }
+    Frame1->showOpen(true);
     const qint64 turnaroundUs = addressFromText(Combo_Turnaround->currentText()).value_or(20) * 1000LL;
     // A request, its echo where the adapter gives one, and the parameter reply; no less than four
     // times the slowest response heard (a module at the new address may be that one).
@@ -58,9 +55,7 @@ void BusFinderWindow::sendWriteStep()
 {
     clearExchange();
     m_request = m_write->request();
-    CycleAction send{CycleAction::Send};
-    send.frame = m_request;
-    applyExchange(send);
+    applyExchange(CycleAction(CycleAction::Send, m_request));
     TM_Probe->start(int((m_writeWaitUs + 999) / 1000));
 }
 

@@ -165,11 +165,9 @@ void CheckoutWindow::finishOutput(int k, Verdict verdict)
 
 void CheckoutWindow::finishAnalog(int k, Verdict verdict)
 {
-    const QString values = seen(m_rows[k]);
-    endTest();
     Edit_Measured->clear();
     List->setFocus();
-    decide(k, verdict, values);
+    finishOutput(k, verdict);
 }
 
 // The test under way ends: its output switched off again, the analog output set back.

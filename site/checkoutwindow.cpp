@@ -34,22 +34,6 @@ CheckoutWindow::AskPath &askPathSlot()
     return ask;
 }
 
-QPushButton *button(const QString &text, const QString &name, QWidget *parent)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(name);
-    b->setFocusPolicy(Qt::NoFocus); // the list keeps the keyboard
-    return b;
-}
-
-QLineEdit *edit(const QString &name, const QString &placeholder, QWidget *parent)
-{
-    auto *e = new QLineEdit(parent);
-    e->setObjectName(name);
-    e->setPlaceholderText(placeholder);
-    return e;
-}
-
 } // namespace
 
 std::optional<QVector<CheckPoint>> pointsFromText(const QString &text)
@@ -113,16 +97,13 @@ void CheckoutWindow::buildControls()
 {
     auto *box = new QVBoxLayout(this);
     auto *head = new QHBoxLayout;
-    Label_Technician = new QLabel(this);
-    Label_Technician->setObjectName(QStringLiteral("Label_Technician"));
-    Label_Status = new QLabel(this);
-    Label_Status->setObjectName(QStringLiteral("Label_Status"));
+    Label_Technician = named(new QLabel(this), QStringLiteral("Label_Technician"));
+    Label_Status = named(new QLabel(this), QStringLiteral("Label_Status"));
     Label_Status->setWordWrap(true);
     head->addWidget(Label_Technician);
     head->addWidget(Label_Status, 1);
     box->addLayout(head);
-    List = new QTreeWidget(this);
-    List->setObjectName(QStringLiteral("List_Channels"));
+    List = named(new QTreeWidget(this), QStringLiteral("List_Channels"));
     List->setHeaderLabels({QStringLiteral("Channel"), QStringLiteral("Tag"), QStringLiteral("Test"), QStringLiteral("Values"),
                            QStringLiteral("Verdict"), QStringLiteral("Comment")});
     List->setRootIsDecorated(false);
@@ -130,32 +111,32 @@ void CheckoutWindow::buildControls()
     List->installEventFilter(this);
     box->addWidget(List, 1);
     auto *grid = new QGridLayout;
-    Command_Test = button(QStringLiteral("Start test (Space)"), QStringLiteral("Command_Test"), this);
-    Command_Pass = button(QStringLiteral("Pass (Enter)"), QStringLiteral("Command_Pass"), this);
-    Command_Fail = button(QStringLiteral("Fail (F)"), QStringLiteral("Command_Fail"), this);
-    Command_NotTested = button(QStringLiteral("Not tested (N)"), QStringLiteral("Command_NotTested"), this);
-    Command_Report = button(QStringLiteral("Export report…"), QStringLiteral("Command_Report"), this);
-    Edit_Points = edit(QStringLiteral("Edit_Points"), QStringLiteral("points (P): 4 ±0.2, 12 ±0.2"), this);
-    Edit_Measured = edit(QStringLiteral("Edit_Measured"), QStringLiteral("measured; Enter alone confirms"), this);
-    Edit_Comment = edit(QStringLiteral("Edit_Comment"), QStringLiteral("comment (C)"), this);
-    Edit_Reason = edit(QStringLiteral("Edit_Reason"), QStringLiteral("why not tested (N)"), this);
-    const QList<QWidget *> buttons{Command_Test, Command_Pass, Command_Fail, Command_NotTested, Command_Report};
-    for (int i = 0; i < buttons.size(); ++i)
-        grid->addWidget(buttons[i], 0, i);
-    grid->addWidget(Edit_Points, 1, 0, 1, 2);
-    grid->addWidget(Edit_Measured, 1, 2);
-    grid->addWidget(Edit_Comment, 1, 3);
-    grid->addWidget(Edit_Reason, 1, 4);
+    // The buttons on the first row of the grid, the fields on the second.
+    const auto button = [this, grid](const QString &text, const QString &name, int column, void (CheckoutWindow::*slot)()) {
+        auto *b = named(new QPushButton(text, this), name);
+        b->setFocusPolicy(Qt::NoFocus); // the list keeps the keyboard
+        grid->addWidget(b, 0, column);
+        connect(b, &QPushButton::clicked, this, slot);
+        return b;
+    };
+    const auto edit = [this, grid](const QString &name, const QString &placeholder, int column, int span,
+                                   void (CheckoutWindow::*slot)()) {
+        auto *e = named(new QLineEdit(this), name);
+        e->setPlaceholderText(placeholder);
+        grid->addWidget(e, 1, column, 1, span);
+        connect(e, &QLineEdit::returnPressed, this, slot);
+        return e;
+    };
+    Command_Test = button(QStringLiteral("Start test (Space)"), QStringLiteral("Command_Test"), 0, &CheckoutWindow::start);
+    Command_Pass = button(QStringLiteral("Pass (Enter)"), QStringLiteral("Command_Pass"), 1, &CheckoutWindow::pass);
+    Command_Fail = button(QStringLiteral("Fail (F)"), QStringLiteral("Command_Fail"), 2, &CheckoutWindow::fail);
+    Command_NotTested = button(QStringLiteral("Not tested (N)"), QStringLiteral("Command_NotTested"), 3, &CheckoutWindow::notTested);
+    Command_Report = button(QStringLiteral("Export report…"), QStringLiteral("Command_Report"), 4, &CheckoutWindow::exportReport);
+    Edit_Points = edit(QStringLiteral("Edit_Points"), QStringLiteral("points (P): 4 ±0.2, 12 ±0.2"), 0, 2, &CheckoutWindow::points);
+    Edit_Measured = edit(QStringLiteral("Edit_Measured"), QStringLiteral("measured; Enter alone confirms"), 2, 1, &CheckoutWindow::measured);
+    Edit_Comment = edit(QStringLiteral("Edit_Comment"), QStringLiteral("comment (C)"), 3, 1, &CheckoutWindow::comment);
+    Edit_Reason = edit(QStringLiteral("Edit_Reason"), QStringLiteral("why not tested (N)"), 4, 1, &CheckoutWindow::notTested);
     box->addLayout(grid);
-    connect(Command_Test, &QPushButton::clicked, this, &CheckoutWindow::start);
-    connect(Command_Pass, &QPushButton::clicked, this, &CheckoutWindow::pass);
-    connect(Command_Fail, &QPushButton::clicked, this, &CheckoutWindow::fail);
-    connect(Command_NotTested, &QPushButton::clicked, this, &CheckoutWindow::notTested);
-    connect(Command_Report, &QPushButton::clicked, this, &CheckoutWindow::exportReport);
-    connect(Edit_Points, &QLineEdit::returnPressed, this, &CheckoutWindow::points);
-    connect(Edit_Measured, &QLineEdit::returnPressed, this, &CheckoutWindow::measured);
-    connect(Edit_Comment, &QLineEdit::returnPressed, this, &CheckoutWindow::comment);
-    connect(Edit_Reason, &QLineEdit::returnPressed, this, &CheckoutWindow::notTested);
     Edit_Measured->installEventFilter(this);
 }
 

@@ -109,7 +109,6 @@ private:
 
     SiteWindow *m_site;
     QString m_journal;
-    QString m_technician;
     bool m_ready = false;
     QVector<Row> m_rows;
     int m_test = -1; // the row whose output is under test

@@ -18,8 +18,7 @@ const QString kOffStyle = QStringLiteral("background-color: #000000; color: #FFF
 
 QLineEdit *tagBox(const QString &name, const QString &text, QWidget *parent)
 {
-    auto *edit = new QLineEdit(text, parent);
-    edit->setObjectName(name);
+    auto *edit = named(new QLineEdit(text, parent), name);
     edit->setPlaceholderText(QStringLiteral("tag"));
     return edit;
 }
@@ -54,21 +53,17 @@ SiteTile::SiteTile(const SiteModule &module, int index, QWidget *parent) : QFram
     setFrameShape(QFrame::StyledPanel);
     auto *box = new QVBoxLayout(this);
     auto *head = new QHBoxLayout;
-    modelLabel = new QLabel(QStringLiteral("%1  address %2").arg(module.model).arg(module.address), this);
-    modelLabel->setObjectName(QStringLiteral("Model"));
+    modelLabel = named(new QLabel(QStringLiteral("%1  address %2").arg(module.model).arg(module.address), this), QStringLiteral("Model"));
     tagEdit = tagBox(QStringLiteral("Tag"), module.tag, this);
     head->addWidget(modelLabel);
     head->addWidget(tagEdit, 1);
     box->addLayout(head);
-    healthLabel = new QLabel(this);
-    healthLabel->setObjectName(QStringLiteral("Health"));
+    healthLabel = named(new QLabel(this), QStringLiteral("Health"));
     fixText(healthLabel, QStringLiteral("no reply  ok 999999  late 999999  no reply 999999  errors 999999  9999.9 ms"));
-    notesLabel = new QLabel(this);
-    notesLabel->setObjectName(QStringLiteral("Notes"));
+    notesLabel = named(new QLabel(this), QStringLiteral("Notes"));
     notesLabel->setWordWrap(true);
     notesLabel->hide();
-    moveButton = new QPushButton(QStringLiteral("Move to the line's setting"), this);
-    moveButton->setObjectName(QStringLiteral("Move"));
+    moveButton = named(new QPushButton(QStringLiteral("Move to the line's setting"), this), QStringLiteral("Move"));
     moveButton->hide();
     box->addWidget(healthLabel);
     box->addWidget(notesLabel);
@@ -94,11 +89,9 @@ void SiteTile::addChannels(const ModelRow &row, QGridLayout *grid, const SiteMod
     if (row.kind != PanelKind::AnalogOutput)
         return;
     addChannel(grid, QStringLiteral("AO"), true, false, tagOf(QStringLiteral("AO")));
-    analogEdit = new QLineEdit(this);
-    analogEdit->setObjectName(QStringLiteral("AO_Value"));
+    analogEdit = named(new QLineEdit(this), QStringLiteral("AO_Value"));
     analogEdit->setPlaceholderText(QStringLiteral("mA"));
-    analogSet = new QPushButton(QStringLiteral("Set"), this);
-    analogSet->setObjectName(QStringLiteral("AO_Set"));
+    analogSet = named(new QPushButton(QStringLiteral("Set"), this), QStringLiteral("AO_Set"));
     const int at = grid->rowCount();
     grid->addWidget(analogEdit, at, 2);
     grid->addWidget(analogSet, at, 3);
@@ -116,8 +109,7 @@ void SiteTile::addChannel(QGridLayout *grid, const QString &caption, bool output
     const int at = grid->rowCount();
     grid->addWidget(new QLabel(caption, this), at, 0);
     if (output && digital) {
-        c.switcher = new ClickLabel(this);
-        c.switcher->setObjectName(QStringLiteral("Switch_%1").arg(caption));
+        c.switcher = named(new ClickLabel(this), QStringLiteral("Switch_%1").arg(caption));
         c.switcher->setAlignment(Qt::AlignCenter);
         c.switcher->setCursor(Qt::PointingHandCursor);
         fixText(c.switcher, kOff);
@@ -128,13 +120,11 @@ void SiteTile::addChannel(QGridLayout *grid, const QString &caption, bool output
         c.value = c.switcher;
     } else {
         if (digital) {
-            c.lamp = new Lamp(this);
-            c.lamp->setObjectName(QStringLiteral("Lamp_%1").arg(caption));
+            c.lamp = named(new Lamp(this), QStringLiteral("Lamp_%1").arg(caption));
             c.lamp->setFixedSize(12, 12);
             grid->addWidget(c.lamp, at, 1);
         }
-        c.value = new QLabel(this);
-        c.value->setObjectName(QStringLiteral("Value_%1").arg(caption));
+        c.value = named(new QLabel(this), QStringLiteral("Value_%1").arg(caption));
         fixText(c.value, kNotConnect);
         grid->addWidget(c.value, at, 2);
     }

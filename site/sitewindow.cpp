@@ -25,12 +25,6 @@ const QString kStopLog = QStringLiteral("Stop log");
 constexpr int kLeft = 2640; // the tiles and buttons beside the serial frame (twips)
 constexpr int kTilesTop = 660;
 
-std::function<ModuleWindow *(const QString &)> &openWindowSlot()
-{
-    static std::function<ModuleWindow *(const QString &)> open;
-    return open;
-}
-
 SiteWindow::AskPath &askPathSlot()
 {
     static SiteWindow::AskPath ask;
@@ -43,11 +37,6 @@ qint64 nowNs()
 }
 } // namespace
 
-void SiteWindow::setOpenWindow(std::function<ModuleWindow *(const QString &)> open)
-{
-    openWindowSlot() = std::move(open);
-}
-
 void SiteWindow::setAskPath(AskPath ask)
 {
     askPathSlot() = std::move(ask);
@@ -57,8 +46,7 @@ SiteWindow::SiteWindow(const Site &site, const QString &path, QWidget *parent)
     : ModuleWindow(QStringLiteral("SiteWindow"), QStringLiteral("Site - ") + site.name, 12600, 7080, parent),
       m_site(site), m_path(path), m_poll(site)
 {
-    TM_Request = new QTimer(this);
-    TM_Request->setObjectName(QStringLiteral("TM_Request"));
+    TM_Request = named(new QTimer(this), QStringLiteral("TM_Request"));
     TM_Request->setSingleShot(true);
     TM_Request->setTimerType(Qt::PreciseTimer);
     connect(TM_Request, &QTimer::timeout, this, &SiteWindow::judge);
@@ -120,8 +108,7 @@ void SiteWindow::addActions()
 // The tiles in a grid of a fixed number of columns, so a window resized lays nothing out again.
 void SiteWindow::buildTiles()
 {
-    Scroll = new QScrollArea(this);
-    Scroll->setObjectName(QStringLiteral("Scroll_Tiles"));
+    Scroll = named(new QScrollArea(this), QStringLiteral("Scroll_Tiles"));
     Scroll->setWidgetResizable(true);
     auto *inner = new QWidget;
     auto *grid = new QGridLayout(inner);
@@ -258,9 +245,7 @@ void SiteWindow::sendNext()
     m_exchange = Exchange(frame);
     m_exchange.echoKnown = echoKnown();
     clearExchange();
-    CycleAction send{CycleAction::Send};
-    send.frame = frame;
-    applyExchange(send);
+    applyExchange(CycleAction(CycleAction::Send, frame));
     m_exchange.framing = line()->framing();
     m_sentNs = nowNs();
     m_lastByteNs = 0;
@@ -388,9 +373,7 @@ TrendWindow *SiteWindow::openTrend()
         m_trend = new TrendWindow(&m_values.startTrend(), &m_values, windowTitle(), Conversion::None, this);
         m_trend->setAttribute(Qt::WA_DeleteOnClose);
     }
-    m_trend->show();
-    m_trend->raise();
-    m_trend->activateWindow();
+    showRaised(m_trend);
     return m_trend;
 }
 
@@ -406,16 +389,14 @@ CheckoutWindow *SiteWindow::openCheckout()
     }
     if (!m_running)
         Command_Start_Click();
-    m_checkout->show();
-    m_checkout->raise();
-    m_checkout->activateWindow();
+    showRaised(m_checkout);
     return m_checkout;
 }
 
 void SiteWindow::openModule(int k)
 {
     const SiteModule &m = m_poll.site().modules[k];
-    if (!findModel(m.model) || !openWindowSlot())
+    if (!findModel(m.model) || !s_openWindow)
         return;
     const int port = portNumber();
     m_resume = m_running;
@@ -426,16 +407,9 @@ void SiteWindow::openModule(int k)
         m_lineCode = 0;
     }
     hide();
-    ModuleWindow *w = openWindowSlot()(m.model);
+    ModuleWindow *w = handOver(m.model, port, baudForCode(m.code), parityForCode(m.code), m.address);
     if (!w)
         return comeBack();
-    const LineSettings settings = codeSettings(m.code);
-    w->Combo1->setCurrentIndex(port - 1);
-    w->Combo2->setCurrentIndex(w->Combo2->findText(QString::number(settings.baud)));
-    w->Combo3->setCurrentIndex(w->Combo3->findText(parityName(settings.parity)));
-    for (QComboBox *box : std::as_const(w->Combo_Addr))
-        if (box)
-            box->setEditText(QString::number(m.address));
     // That window brings the site back when it closes, instead of Main.
     WindowHooks hooks = w->hooks();
     hooks.showMain = [site = QPointer<SiteWindow>(this)] {
@@ -447,9 +421,7 @@ void SiteWindow::openModule(int k)
 
 void SiteWindow::comeBack()
 {
-    show();
-    raise();
-    activateWindow();
+    showRaised(this);
     if (!portIsOpen() && !openAt(m_shownCode))
         return;
     if (std::exchange(m_resume, false))

@@ -33,8 +33,6 @@ public:
     SiteWindow(const Site &site, const QString &path, QWidget *parent = nullptr);
     ~SiteWindow() override;
 
-    // Whoever opens a model's window by its name (the program's window registry).
-    static void setOpenWindow(std::function<ModuleWindow *(const QString &name)> open);
     // The file dialog of "Log values…"; tests answer it.
     using AskPath = std::function<QString(QWidget *parent, const QString &title, const QString &filter)>;
     static void setAskPath(AskPath ask);

@@ -131,6 +131,20 @@ QComboBox *ModuleWindow::makeAddressBox(int index, QWidget *parent)
     return box;
 }
 
+ModuleWindow *ModuleWindow::handOver(const QString &model, int n, int baud, char parity, int address)
+{
+    ModuleWindow *w = s_openWindow ? s_openWindow(model) : nullptr;
+    if (!w)
+        return nullptr;
+    w->Combo1->setCurrentIndex(n - 1); // its tool tip follows the text
+    w->Combo2->setCurrentIndex(w->Combo2->findText(QString::number(baud)));
+    w->Combo3->setCurrentIndex(w->Combo3->findText(parityName(parity)));
+    for (QComboBox *box : std::as_const(w->Combo_Addr))
+        if (box)
+            box->setEditText(QString::number(address));
+    return w;
+}
+
 QGroupBox *ModuleWindow::addPanel(const QString &name, const QString &caption, int left, int top, int width, int height)
 {
     return placed(new QGroupBox(caption, this), name, left, top, width, height);

@@ -66,6 +66,9 @@ public:
     void Form_Load();
 
     void setHooks(WindowHooks hooks) { m_hooks = std::move(hooks); }
+    // Whoever opens a model's window by its name (the program's window registry), for the windows
+    // that hand a module over to it (the bus finder, the site).
+    static void setOpenWindow(std::function<ModuleWindow *(const QString &name)> open) { s_openWindow = std::move(open); }
     const WindowHooks &hooks() const { return m_hooks; }
     // Runs work that holds the event loop a while (a monitor built) when no request waits for its
     // reply: now, or once the waiting one is judged (at the latest after kIdleWaitMs). Bytes that
@@ -115,6 +118,11 @@ protected:
     virtual void onPortClosed() {}
     // Bytes arrived on the line (already kept in ReceiveHex and the traffic record).
     virtual void onBytes() {}
+
+    static inline std::function<ModuleWindow *(const QString &name)> s_openWindow;
+    // The model's window opened (nothing without setOpenWindow, or when it does not open), its
+    // boxes showing port n, the baud rate, the parity and the module's address.
+    ModuleWindow *handOver(const QString &model, int n, int baud, char parity, int address);
 
     // The address box Combo_Addr(index), listing "1" to "254" and showing "1".
     QComboBox *makeAddressBox(int index, QWidget *parent);

@@ -270,8 +270,7 @@ PortsDialog *openPortsDialog(QWidget *window, int comNumber)
 
 QAction *addPortsEntry(QWidget *window, ChoiceBox *portBox)
 {
-    auto *ports = new QAction(QStringLiteral("Ports…"), window);
-    ports->setObjectName(QStringLiteral("PortsAction"));
+    auto *ports = named(new QAction(QStringLiteral("Ports…"), window), QStringLiteral("PortsAction"));
     QObject::connect(ports, &QAction::triggered, window,
                      [window, portBox] { openPortsDialog(window, portBox->entryIndex() + 1); });
     window->addAction(ports);

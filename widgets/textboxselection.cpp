@@ -73,29 +73,23 @@ void TextBox::keyPressEvent(QKeyEvent *event)
 
 void TextBox::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mousePressEvent(event);
-        return;
-    }
+    if (event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mousePressEvent(event);
     m_anchor = positionAt(event->position().toPoint());
     setSelection(m_anchor, m_anchor);
 }
 
 void TextBox::mouseMoveEvent(QMouseEvent *event)
 {
-    if (m_anchor < 0 || !(event->buttons() & Qt::LeftButton)) {
-        QAbstractScrollArea::mouseMoveEvent(event);
-        return;
-    }
+    if (m_anchor < 0 || !(event->buttons() & Qt::LeftButton))
+        return QAbstractScrollArea::mouseMoveEvent(event);
     setSelection(m_anchor, positionAt(event->position().toPoint()));
 }
 
 void TextBox::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mouseReleaseEvent(event);
-        return;
-    }
+    if (event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mouseReleaseEvent(event);
     m_anchor = -1;
     if (hasSelection() && QGuiApplication::clipboard()->supportsSelection())
         QGuiApplication::clipboard()->setText(selectedText(), QClipboard::Selection);
@@ -104,10 +98,8 @@ void TextBox::mouseReleaseEvent(QMouseEvent *event)
 // A double click selects the word under the mouse.
 void TextBox::mouseDoubleClickEvent(QMouseEvent *event)
 {
-    if (event->button() != Qt::LeftButton) {
-        QAbstractScrollArea::mouseDoubleClickEvent(event);
-        return;
-    }
+    if (event->button() != Qt::LeftButton)
+        return QAbstractScrollArea::mouseDoubleClickEvent(event);
     const int at = positionAt(event->position().toPoint());
     const auto inWord = [this](int i) { return i >= 0 && i < m_text.size() && m_text.at(i).isLetterOrNumber(); };
     int start = at, end = at;
