@@ -26,10 +26,7 @@ void keys(QWidget *w, Qt::Key key, int times = 1)
 
 void typeInto(QLineEdit *edit, const QString &text)
 {
-    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(edit, text);
-    if (text.isEmpty())
-        QTest::keyClick(edit, Qt::Key_Delete);
+    enterText(edit, text);
     QTest::keyClick(edit, Qt::Key_Return);
 }
 } // namespace

@@ -35,11 +35,7 @@ T *onTile(SiteWindow *w, int tile, const QString &name)
 
 void type(QLineEdit *edit, const QString &text)
 {
-    QTest::mouseClick(edit, Qt::LeftButton);
-    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(edit, text);
-    if (text.isEmpty())
-        QTest::keyClick(edit, Qt::Key_Delete);
+    enterText(edit, text);
     QTest::keyClick(edit, Qt::Key_Tab);
 }
 } // namespace

@@ -133,20 +133,21 @@ inline QStringList tableTexts(QTableWidget *t, int leftOut = -1)
     return rows;
 }
 
-// Replaces an editable box's text as a user does: click into it, select all, then type or paste.
-inline void enterText(QComboBox *box, const QString &text, bool paste)
+// Replaces a box's text as a user does: click into it, select all, then type or paste.
+inline void enterText(QLineEdit *edit, const QString &text, bool paste = false)
 {
-    QTest::mouseClick(box->lineEdit(), Qt::LeftButton);
-    QTest::keyClick(box->lineEdit(), Qt::Key_A, Qt::ControlModifier);
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
     if (paste) {
         QApplication::clipboard()->setText(text);
-        QTest::keyClick(box->lineEdit(), Qt::Key_V, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
     } else if (text.isEmpty()) {
-        QTest::keyClick(box->lineEdit(), Qt::Key_Delete);
+        QTest::keyClick(edit, Qt::Key_Delete);
     } else {
-        QTest::keyClicks(box->lineEdit(), text);
+        QTest::keyClicks(edit, text);
     }
 }
+inline void enterText(QComboBox *box, const QString &text, bool paste) { enterText(box->lineEdit(), text, paste); }
 
 // The texts of a window that do not fit, measured with each control's own font and style: a
 // caption wider than its label or running into a neighbour, a button's or check box's caption wider
