@@ -39,9 +39,7 @@ int runCheckout(Context &c)
         return c.fail(ExitUsage, error);
     if (!journal->warning.isEmpty())
         c.warn(journal->warning);
-    if (!c.o.htmlPath.isEmpty() && !writeWhole(c.o.htmlPath, checkoutReportHtml(*journal).toUtf8(), &error))
-        return c.fail(ExitPort, QStringLiteral("cannot write the report: ") + error);
-    if (!c.o.csvPath.isEmpty() && !writeWhole(c.o.csvPath, checkoutReportCsv(*journal).toUtf8(), &error))
+    if (!writeReportFiles(*journal, c.o.htmlPath, c.o.csvPath, &error))
         return c.fail(ExitPort, QStringLiteral("cannot write the report: ") + error);
     return c.o.pdfPath.isEmpty() ? int(ExitOk) : writePdf(c);
 }

@@ -174,3 +174,9 @@ QString checkoutReportCsv(const CheckJournal &journal)
     }
     return csv;
 }
+
+bool writeReportFiles(const CheckJournal &journal, const QString &htmlPath, const QString &csvPath, QString *error)
+{
+    return (htmlPath.isEmpty() || writeWhole(htmlPath, checkoutReportHtml(journal).toUtf8(), error))
+           && (csvPath.isEmpty() || writeWhole(csvPath, checkoutReportCsv(journal).toUtf8(), error));
+}

@@ -33,3 +33,6 @@ QString checkoutReportHtml(const CheckJournal &journal);
 // "address,model,module_tag,channel,tag,test,verdict,values,time,comment,reason", then a row a
 // channel in the site's order, untested ones included; each line ends with a newline.
 QString checkoutReportCsv(const CheckJournal &journal);
+// The HTML and the CSV written whole to the paths given (an empty path: that one not written);
+// false with why ("r.html: No space left on device").
+bool writeReportFiles(const CheckJournal &journal, const QString &htmlPath, const QString &csvPath, QString *error);

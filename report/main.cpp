@@ -1,8 +1,8 @@
-// korvant-report: a checkout journal's report as PDF, HTML and CSV. korvant-cli's checkout report
-// starts it for the PDF; it runs without a display on the offscreen platform.
+// korvant-report: a checkout journal's report as PDF (Qt's PDF writer needs QtGui, which
+// korvant-cli does not load; korvant-cli writes the HTML and CSV itself and starts this for --pdf).
+// It runs without a display on the offscreen platform.
 #include "checkoutreport.h"
 #include "reportpdf.h"
-#include "sitefile.h"
 
 #include <QCommandLineParser>
 #include <QGuiApplication>
@@ -15,13 +15,11 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(KORVANT_VERSION));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("A checkout journal's report as PDF, HTML and CSV."));
+    parser.setApplicationDescription(QStringLiteral("A checkout journal's report as PDF."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("JOURNAL"), QStringLiteral("the checkout journal, NAME.checkout.jsonl"));
-    for (const char *format : {"pdf", "html", "csv"})
-        parser.addOption({QString::fromLatin1(format), QStringLiteral("write the %1 report to FILE").arg(QString::fromLatin1(format).toUpper()),
-                          QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("pdf"), QStringLiteral("write the PDF report to FILE"), QStringLiteral("FILE")});
     parser.process(app);
     QTextStream err(stderr);
     const auto fail = [&err](int status, const QString &message) {
@@ -36,12 +34,7 @@ int main(int argc, char **argv)
         return fail(2, error);
     if (!journal->warning.isEmpty())
         fail(0, QStringLiteral("warning: ") + journal->warning);
-    const QString html = checkoutReportHtml(*journal);
-    if (parser.isSet("pdf") && !writeReportPdf(html, parser.value("pdf"), &error))
-        return fail(3, error);
-    if (parser.isSet("html") && !writeWhole(parser.value("html"), html.toUtf8(), &error))
-        return fail(3, error);
-    if (parser.isSet("csv") && !writeWhole(parser.value("csv"), checkoutReportCsv(*journal).toUtf8(), &error))
+    if (parser.isSet("pdf") && !writeReportPdf(checkoutReportHtml(*journal), parser.value("pdf"), &error))
         return fail(3, error);
     return 0;
 }

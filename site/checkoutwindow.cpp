@@ -342,10 +342,8 @@ void CheckoutWindow::exportReport()
         path.chop(4);
     QString error;
     const std::optional<CheckJournal> journal = readJournal(m_journal, &error);
-    const QString html = journal ? checkoutReportHtml(*journal) : QString();
-    const bool written = journal && writeReportPdf(html, path + QStringLiteral(".pdf"), &error)
-                         && writeWhole(path + QStringLiteral(".html"), html.toUtf8(), &error)
-                         && writeWhole(path + QStringLiteral(".csv"), checkoutReportCsv(*journal).toUtf8(), &error);
+    const bool written = journal && writeReportPdf(checkoutReportHtml(*journal), path + QStringLiteral(".pdf"), &error)
+                         && writeReportFiles(*journal, path + QStringLiteral(".html"), path + QStringLiteral(".csv"), &error);
     say(written ? QStringLiteral("Report written: %1.pdf, .html, .csv").arg(path) : QStringLiteral("No report: %1").arg(error));
 }
 
