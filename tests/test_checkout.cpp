@@ -271,9 +271,10 @@ private slots:
         j.records[2].reason = "no air";
         j.records[2].wallMs += 3600000;
         j.records[2].utcOffsetS = 3600; // decided at +01:00: shown so where the report is made (UTC)
+        j.records[1].wallMs -= 3600000; // the first decided is not the first line
         j.site.modules[1].code = 5;
         const QString html = checkoutReportHtml(j);
-        for (const char *text : {"<td>Technician</td><td>A. Técnico</td>", "<td>Dates</td><td>2026-03-01 12:00 to 2026-03-01 14:00</td>",
+        for (const char *text : {"<td>Technician</td><td>A. Técnico</td>", "<td>Dates</td><td>2026-03-01 11:00 to 2026-03-01 14:00</td>",
                                  "<td>Port and line</td><td>COM3 at 9600,Even,8,1</td>", "<td>KV1720ADAM</td><td>4</td><td>5 (4800,Even,8,1)</td>",
                                  "<p>13 channels: 1 passed, 1 failed, 1 not tested, 10 untested.</p>", "<td>tag &lt;1&gt;</td>",
                                  "<td>valve &lt;&amp;&gt; &quot;A&quot;</td>", "<th>Witness</th>"})
