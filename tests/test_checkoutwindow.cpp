@@ -160,6 +160,8 @@ private slots:
             QVERIFY2(!row(cw, QLatin1String(channel))->text(4).isEmpty(), channel);
         QCOMPARE(row(cw, QStringLiteral("DI_02"))->text(3) + "|" + row(cw, QStringLiteral("DI_02"))->text(5), QStringLiteral("no cable|cable tray 4"));
         QCOMPARE(cw->List->currentItem(), row(cw, QStringLiteral("DI_03")));
+        keys(cw->List, Qt::Key_Return); // an input is not passed by hand
+        QCOMPARE(cw->Label_Status->text() + row(cw, QStringLiteral("DI_03"))->text(4), QStringLiteral("DI_03 passes by itself; F fails it"));
 
         // "Export report…": PDF, HTML and CSV of what the journal holds.
         CheckoutWindow::setAskPath([&env](QWidget *) { return env.path() + QStringLiteral("/report.pdf"); });
