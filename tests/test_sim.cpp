@@ -238,7 +238,7 @@ private slots:
     // busListenersAndCollisions'; the line's settings reaching the bus, test_busfinder's sweep.)
     // A line that fails says so once it is open, takes no more writes and frees its port; the reply
     // it was waiting for never arrives.
-    void lineSettingsPiecesAndFailure()
+    void lineFailsAndDropsTheReply()
     {
         SimBus bus;
         SimLine line(&bus);

@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
 #include <csignal>
 #include <functional>
 #include <ctime>
@@ -246,7 +245,7 @@ private slots:
         QCOMPARE(told.size(), 4);
     }
 
-    void seriesKeepsMinAndMaxPerColumn()
+    void seriesStepsAndHour()
     {
         TrendSeries s;
         const qint64 t0 = kNoon - 250; // a whole second: 10 s fill 100 buckets
@@ -273,21 +272,18 @@ private slots:
         fall.add(kNoon, 9.0);
         fall.add(kNoon + 200, 1.0);
         QCOMPARE(fall.view(kNoon + 49, kNoon + 1049, 1), (QList<QPointF>{{double(kNoon), 9}, {double(kNoon + 200), 1}}));
-    }
-
-    void seriesStepsAndHour()
-    {
-        TrendSeries s;
-        s.add(kNoon, 0.0);
-        s.add(kNoon + 1000, 1.0);
-        const QList<QPointF> steps = s.view(kNoon, kNoon + 2000, 100, true);
-        QCOMPARE(steps, (QList<QPointF>{{double(kNoon), 0}, {double(kNoon + 1000), 0}, {double(kNoon + 1000), 1}}));
+        // Drawn as steps, a value holds until the next one's time.
+        TrendSeries steps;
+        steps.add(kNoon, 0.0);
+        steps.add(kNoon + 1000, 1.0);
+        const QList<QPointF> stepped = steps.view(kNoon, kNoon + 2000, 100, true);
+        QCOMPARE(stepped, (QList<QPointF>{{double(kNoon), 0}, {double(kNoon + 1000), 0}, {double(kNoon + 1000), 1}}));
         // One hour kept back from the newest bucket: kNoon's bucket stays at an hour, goes after it.
-        s.add(kNoon + 3600000, 2.0);
-        QCOMPARE(s.buckets().front().startMs, kNoon - 50);
-        s.add(kNoon + 3600100, 3.0);
-        QCOMPARE(s.buckets().front().startMs, kNoon + 950);
-        QCOMPARE(s.buckets().size(), std::size_t(3));
+        steps.add(kNoon + 3600000, 2.0);
+        QCOMPARE(steps.buckets().front().startMs, kNoon - 50);
+        steps.add(kNoon + 3600100, 3.0);
+        QCOMPARE(steps.buckets().front().startMs, kNoon + 950);
+        QCOMPARE(steps.buckets().size(), std::size_t(3));
     }
 
     // "Save CSV…": the columns, a bucket's min and max per channel, times merged across channels,
