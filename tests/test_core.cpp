@@ -659,10 +659,6 @@ private slots:
             t = readTmRc(tmPath);
             QCOMPARE(t.intervals.mid(0, t.linesRead), intervals);
         }
-        // 10 MB without a line end: one line, nothing usable.
-        QVERIFY(writeFile(tmPath, QByteArray(10 * 1024 * 1024, 'x')));
-        t = readTmRc(tmPath);
-        QVERIFY(!t.complete() && t.linesRead == 1);
     }
 
     // Counts per verdict, the retries and the response times of runs, as korvant-cli prints them
