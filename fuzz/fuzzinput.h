@@ -10,12 +10,8 @@
 
 // A broken invariant aborts, so libFuzzer keeps the input as a crash and the run fails.
 #define FUZZ_CHECK(cond)                                                                             \
-    do {                                                                                             \
-        if (!(cond)) {                                                                               \
-            std::fprintf(stderr, "invariant broken: %s at %s:%d\n", #cond, __FILE__, __LINE__);     \
-            std::abort();                                                                            \
-        }                                                                                            \
-    } while (0)
+    ((cond) ? void()                                                                                 \
+            : (std::fprintf(stderr, "invariant broken: %s at %s:%d\n", #cond, __FILE__, __LINE__), std::abort()))
 
 class FuzzInput
 {

@@ -42,7 +42,6 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -339,6 +338,20 @@ private slots:
             QCOMPARE(c.built, c.frame);
             QCOMPARE(expectedReplyLength(c.frame), c.replyBytes);
         }
+        // The request wrapped for a gateway under its transaction id and unit id, no CRC; the
+        // gateway's side: the unit id as the address, the line's reply under the request's header, or 0x0B.
+        const QByteArray in8 = hex("01020000000879CC"), params = parameterReadRequest();
+        QCOMPARE((Framing{FramingKind::Mbap, 1}.wrap(in8)), hex("00010000000601020000 0008"));
+        QCOMPARE((Framing{FramingKind::Mbap, 0xFFFF}.wrap(params)), hex("FFFF000000060003006400 03"));
+        const QByteArray request = hex("00090000000601020000 0008");
+        QCOMPARE(mbapToRtu(request), in8);
+        QCOMPARE(mbapToRtu(hex("00090001000601020000 0008")), QByteArray());
+        QCOMPARE(mbapToRtu(hex("00090000000601020000")), QByteArray());
+        QCOMPARE(gatewayReply(request, hex("01020105618B"), false), hex("0009000000040102 0105"));
+        QCOMPARE(gatewayReply(request, hex("01020105618C"), false), hex("00090000000301820B"));
+        QCOMPARE(gatewayReply(request, {}, false), hex("00090000000301820B"));
+        QCOMPARE(gatewayReply(request, {}, true), QByteArray());
+        QCOMPARE(gatewayReply(hex("000A0000000600060064000A"), {}, false), QByteArray()); // a broadcast
     }
 
     // The verdict on each reply to a request on each line: RTU (""); Modbus TCP to a gateway
@@ -424,24 +437,6 @@ private slots:
         }
     }
 
-    // The request wrapped for a gateway under its transaction id and unit id, no CRC; the
-    // gateway's side: the unit id as the address, the line's reply under the request's header, or 0x0B.
-    void mbapFrames()
-    {
-        const QByteArray in8 = hex("01020000000879CC"), params = parameterReadRequest();
-        QCOMPARE((Framing{FramingKind::Mbap, 1}.wrap(in8)), hex("00010000000601020000 0008"));
-        QCOMPARE((Framing{FramingKind::Mbap, 0xFFFF}.wrap(params)), hex("FFFF000000060003006400 03"));
-        const QByteArray request = hex("00090000000601020000 0008");
-        QCOMPARE(mbapToRtu(request), in8);
-        QCOMPARE(mbapToRtu(hex("00090001000601020000 0008")), QByteArray());
-        QCOMPARE(mbapToRtu(hex("00090000000601020000")), QByteArray());
-        QCOMPARE(gatewayReply(request, hex("01020105618B"), false), hex("0009000000040102 0105"));
-        QCOMPARE(gatewayReply(request, hex("01020105618C"), false), hex("00090000000301820B"));
-        QCOMPARE(gatewayReply(request, {}, false), hex("00090000000301820B"));
-        QCOMPARE(gatewayReply(request, {}, true), QByteArray());
-        QCOMPARE(gatewayReply(hex("000A0000000600060064000A"), {}, false), QByteArray()); // a broadcast
-    }
-
     // What the line doctor hears, and what it advises of the adapter's latency timer.
     void doctorHearing()
     {
@@ -522,12 +517,8 @@ private slots:
             if (p.exact)
                 QCOMPARE(parityName(p.exact), text);
         }
-    }
-
-    // The code table's own texts are the replies', the parameter writes' and the finder's; here
-    // what is no code: a text not written exactly as the table's, a code outside 1..8.
-    void codeTable()
-    {
+        // The code table's own texts are the replies', the parameter writes' and the finder's; here
+        // what is no code: a text not written exactly as the table's, a code outside 1..8.
         QVERIFY(baudForCode(0) == 0 && parityForCode(9) == 0);
         for (const char *text : {"9600", "9600,even,8,1", "9600,Even,8,1 ", "", "38400,Odd,8,1"})
             QCOMPARE(communicationParameterCode(QString::fromLatin1(text)), 0);
@@ -552,6 +543,11 @@ private slots:
             QVERIFY(session.open(LineSettings{c.baud, 'N', 8, 1}) && session.quietUs() == c.us[0]);
         }
         ::close(master);
+        // (8 + reply) bytes of 10 bits (11 with parity), rounded up, plus the 50 ms margin.
+        const struct { int baud; char parity; int replyBytes, ms; } timeouts[] = {
+            {9600, 'N', 21, 31 + 50}, {4800, 'E', 11, 44 + 50}, {38400, 'N', 8, 5 + 50}};
+        for (const auto &t : timeouts)
+            QCOMPARE(defaultTimeoutMs(LineSettings{t.baud, t.parity, 8, 1}, 8, t.replyBytes), t.ms);
     }
 
     void numberText()
@@ -570,11 +566,7 @@ private slots:
             const LeadingNumber n = scanLeadingNumber(c.text);
             QVERIFY2(n.found == c.found && n.value == c.value, qPrintable(c.text.left(10)));
         }
-    }
-
-    // The rules that take a whole number from text; -1 where they take none.
-    void wholeNumbersFromText()
-    {
+        // The rules that take a whole number from text; -1 where they take none.
         using Read = int (*)(const QString &);
         const Read address = [](const QString &t) { return addressFromText(t) ? int(*addressFromText(t)) : -1; };
         const Read position = [](const QString &t) { return outputPositionFromText(t).value_or(-1); };
@@ -638,47 +630,35 @@ private slots:
         QCOMPARE(readSetRc(folder).port, QStringLiteral("1"));
         QVERIFY(!writeSetRc(folder, c, &error) && !error.isEmpty() && QFileInfo(folder).isDir());
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("set.rc")});
-    }
-
-    void tmRc()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("tm.rc"));
-        QByteArray text;
-        for (int i = 1; i <= 22; ++i) // line 7 gives 0, line 9 too much
-            text += QStringLiteral("Line %1").arg(i, -6).toLatin1()
-                    + QByteArray::number(i == 7 ? 0 : i == 9 ? 99999 : i * 10).rightJustified(5) + "\r\n";
-        QVERIFY(writeFile(path, text));
-        TimingFile t = readTmRc(path);
-        QVERIFY(t.complete());
-        QCOMPARE(t.intervals.size(), 20);
-        QVERIFY(t.intervals[0] == 10 && t.intervals[19] == 200 && t.intervals[8] == 65535);
-        QVERIFY(t.usable(1) && !t.usable(7) && !t.usable(9) && t.usable(20));
-        QVERIFY(writeFile(path, "Line 1      300\r\nLine 2      500\r\n"));
-        t = readTmRc(path);
-        QVERIFY(!t.complete() && t.linesRead == 2 && t.intervals[1] == 500 && t.intervals[2] == 0);
-        // CR alone ends a line; a NUL byte ends the text; a line longer than 256 characters is cut.
-        const std::pair<QByteArray, QList<int>> damaged[] = {{"Line 1      300\rLine 2      500\r", {300, 500}},
-            {QByteArray("Line 1      300\r\nLine 2 \0    500\r\nLine 3      700\r\n", 51), {300, 0}},
-            {QByteArray(300, ' ') + "900\nLine 2      500", {0, 500}}};
-        for (const auto &[bytes, intervals] : damaged) {
-            QVERIFY(writeFile(path, bytes));
-            t = readTmRc(path);
-            QCOMPARE(t.intervals.mid(0, t.linesRead), intervals);
-        }
-        // 10 MB without a line end: one line, nothing usable.
-        QVERIFY(writeFile(path, QByteArray(10 * 1024 * 1024, 'x')));
-        t = readTmRc(path);
-        QVERIFY(!t.complete() && t.linesRead == 1);
-    }
-
-    void lineSplitting()
-    {
+        // Lines end at CR, LF or both; no more lines than asked for, none longer than the width; bytes as Latin-1.
         QCOMPARE(splitSettingsLines("a\r\nb\rc\nd", 10), (QStringList{"a", "b", "c", "d"}));
         QCOMPARE(splitSettingsLines("a\r\n\r\nb", 10), (QStringList{"a", "", "b"}));
         QCOMPARE(splitSettingsLines("a\nb\nc", 2), (QStringList{"a", "b"}));
         QCOMPARE(splitSettingsLines(QByteArray(1000, 'y'), 1, 16).first().size(), 16);
         QCOMPARE(splitSettingsLines("\xB5", 1).first(), QString(QChar(0xB5)));
+        const QString tmPath = dir.filePath(QStringLiteral("tm.rc"));
+        QByteArray text;
+        for (int i = 1; i <= 22; ++i) // line 7 gives 0, line 9 too much
+            text += QStringLiteral("Line %1").arg(i, -6).toLatin1()
+                    + QByteArray::number(i == 7 ? 0 : i == 9 ? 99999 : i * 10).rightJustified(5) + "\r\n";
+        QVERIFY(writeFile(tmPath, text));
+        TimingFile t = readTmRc(tmPath);
+        QVERIFY(t.complete());
+        QCOMPARE(t.intervals.size(), 20);
+        QVERIFY(t.intervals[0] == 10 && t.intervals[19] == 200 && t.intervals[8] == 65535);
+        QVERIFY(t.usable(1) && !t.usable(7) && !t.usable(9) && t.usable(20));
+        QVERIFY(writeFile(tmPath, "Line 1      300\r\nLine 2      500\r\n"));
+        t = readTmRc(tmPath);
+        QVERIFY(!t.complete() && t.linesRead == 2 && t.intervals[1] == 500 && t.intervals[2] == 0);
+        // CR alone ends a line; a NUL byte ends the text; a line longer than 256 characters is cut.
+        const std::pair<QByteArray, QList<int>> cut[] = {{"Line 1      300\rLine 2      500\r", {300, 500}},
+            {QByteArray("Line 1      300\r\nLine 2 \0    500\r\nLine 3      700\r\n", 51), {300, 0}},
+            {QByteArray(300, ' ') + "900\nLine 2      500", {0, 500}}};
+        for (const auto &[bytes, intervals] : cut) {
+            QVERIFY(writeFile(tmPath, bytes));
+            t = readTmRc(tmPath);
+            QCOMPARE(t.intervals.mid(0, t.linesRead), intervals);
+        }
     }
 
     // Counts per verdict, the retries and the response times of runs, as korvant-cli prints them
@@ -713,29 +693,25 @@ private slots:
                  QStringLiteral(R"({"bad_crc":1,"exception":0,"long":0,"ok":1,"other_address":0,"other_function":0,"requests":3,)"
                                 R"("response_ms_max":14.56,"response_ms_median":12.34,"response_ms_min":12.34,"response_ms_p99":14.5,)"
                                 R"("retries":2,"short":0,"success_pct":33.3,"timeout":1})"));
-    }
-
-    // The median and p99 after each of 1,000 replies, against the rule written out: the reply of
-    // nearest rank (ceil(p% of n), from 1), its time cut to the 0.1 ms, no lower than the minimum.
-    // Times on a 0.01 ms grid, so the expectation needs no floating point; then every time of the
-    // grid in its own bin.
-    void percentilesAtEveryCount()
-    {
+        // The median and p99 after each of 1,000 replies, against the rule written out: the reply of
+        // nearest rank (ceil(p% of n), from 1), its time cut to the 0.1 ms, no lower than the minimum.
+        // Times on a 0.01 ms grid, so the expectation needs no floating point; then every time of the
+        // grid in its own bin.
         const auto tenthsText = [](int tenths) { return QStringLiteral("%1.%2").arg(tenths / 10).arg(tenths % 10); };
-        TrafficStatistics s;
+        TrafficStatistics every;
         std::vector<int> sorted;
         std::uint32_t x = 20240611;
         for (int n = 1; n <= 1000; ++n) {
             x = x * 1103515245u + 12345u;
             const int t = int(x >> 8) % (n % 3 ? 3000 : 60000);
-            s.add(Refusal::None, t / 100.0);
+            every.add(Refusal::None, t / 100.0);
             sorted.insert(std::upper_bound(sorted.begin(), sorted.end(), t), t);
             for (const int p : {50, 99}) {
                 const int at = sorted[std::size_t(std::max(1, (p * n + 99) / 100) - 1)];
-                QVERIFY2(qRound(*s.percentileMs(p) * 100) == std::max(at / 10 * 10, sorted.front()),
+                QVERIFY2(qRound(*every.percentileMs(p) * 100) == std::max(at / 10 * 10, sorted.front()),
                          qPrintable(QStringLiteral("p%1 of %2").arg(p).arg(n)));
             }
-            QVERIFY(*s.minMs() == sorted.front() / 100.0 && *s.maxMs() == sorted.back() / 100.0);
+            QVERIFY(*every.minMs() == sorted.front() / 100.0 && *every.maxMs() == sorted.back() / 100.0);
         }
         TrafficStatistics grid;
         for (int h = 0; h <= 3000; ++h) {
@@ -925,10 +901,6 @@ private slots:
         QVERIFY(behind.clock.reopens.size() == 1 && behind.idle());
         // "Read" on a closed port only says so.
         QCOMPARE(Scan().click(false).clock.log, QStringList{"0 prompt " + kPleaseOpen});
-    }
-
-    void parameterWrites()
-    {
         // The address write (no parameters), else the parameter write.
         const struct { bool address; const char *addressText, *parameters; QString expected; } cases[] = {
             {true, "7", "", "send 0006006400078806"}, {true, "", "", "prompt " + kNoAddress},
@@ -1045,15 +1017,6 @@ private slots:
         }
     }
 
-    // The model lists of the help texts: a word that ends at the width stays, one column more and
-    // it begins the next line.
-    void wrapping()
-    {
-        const QStringList words{QStringLiteral("ab"), QStringLiteral("cd"), QStringLiteral("ef")};
-        QCOMPARE(wrapWords(QStringLiteral("x:"), words, QStringLiteral("  "), 8), QStringLiteral("x: ab cd\n  ef"));
-        QCOMPARE(wrapWords(QStringLiteral("x:"), words, QStringLiteral("  "), 7), QStringLiteral("x: ab\n  cd ef"));
-    }
-
     // The tables walked: every subcommand and option is in the help and completes (a subcommand
     // as the first word, an option before any); the options offered after each subcommand.
     void cliTablesInHelpAndCompletion()
@@ -1103,15 +1066,11 @@ private slots:
             QVERIFY2(completed[1].split(' ').contains(QLatin1String("--") + QLatin1String(option.name)), option.name);
             QVERIFY2(named.contains(QRegularExpression(QStringLiteral("--%1(?![\\w-])").arg(QLatin1String(option.name)))), option.name);
         }
-    }
-
-    // Mixed results: the worst wins, as the help says.
-    void worstStatusWins()
-    {
-        for (const auto &[a, b, worst] : {std::array{3, 8, 3}, {8, 3, 3}, {8, 5, 8}, {5, 8, 8}, {4, 8, 8}, {0, 8, 8}})
-            QCOMPARE(worstStatus(a, b), worst);
-        QVERIFY(helpText().contains(QLatin1String(", 8 not every value was logged (")));
-        QVERIFY(helpText().contains(QLatin1String(" the worst wins: 3, then 8, then 5, then 4.\n")));
+        // The model lists of the help texts: a word that ends at the width stays, one column more and
+        // it begins the next line.
+        const QStringList words{QStringLiteral("ab"), QStringLiteral("cd"), QStringLiteral("ef")};
+        QCOMPARE(wrapWords(QStringLiteral("x:"), words, QStringLiteral("  "), 8), QStringLiteral("x: ab cd\n  ef"));
+        QCOMPARE(wrapWords(QStringLiteral("x:"), words, QStringLiteral("  "), 7), QStringLiteral("x: ab\n  cd ef"));
     }
 
     // Each whole-number option's bounds: taken, and one past each refused with the range that the
@@ -1136,18 +1095,11 @@ private slots:
             const QRegularExpression paragraph(QStringLiteral("\n  [^\n]{0,16}--%1 [^\n]*(\n {19}[^\n]*)*").arg(option));
             QVERIFY2(paragraph.match(helpText().section(QStringLiteral("\nOptions:"), 1)).captured().contains(range), c.option);
         }
-    }
-
-    // Each port and device named once, whatever the reason says.
-    void portFailures()
-    {
-        const struct { const char *port, *device, *what, *reason, *text; } cases[] = {
-            {"COM0", "COM0", "does not exist", "COM0 does not exist", "port COM0 does not exist"},
-            {"COM1", "/dev/ttyS0", "cannot be opened", "/dev/ttyS0 may not be opened", "port COM1: /dev/ttyS0 may not be opened"},
-            {"/dev/ttyS0", "/dev/ttyS0", "cannot be opened", "/dev/ttyS0 may not be opened", "port /dev/ttyS0 may not be opened"},
-            {"tcp://h:1", "tcp://h:1", "cannot be opened", "", "port tcp://h:1 cannot be opened"}};
-        for (const auto &c : cases)
-            QCOMPARE(portFailureText(c.port, c.device, c.what, c.reason), QString::fromLatin1(c.text));
+        // Mixed results: the worst wins, as the help says.
+        for (const auto &[a, b, worst] : {std::array{3, 8, 3}, {8, 3, 3}, {8, 5, 8}, {5, 8, 8}, {4, 8, 8}, {0, 8, 8}})
+            QCOMPARE(worstStatus(a, b), worst);
+        QVERIFY(helpText().contains(QLatin1String(", 8 not every value was logged (")));
+        QVERIFY(helpText().contains(QLatin1String(" the worst wins: 3, then 8, then 5, then 4.\n")));
     }
 
     // What a port name stands for, looked up in the working folder each time it is asked.
@@ -1180,15 +1132,14 @@ private slots:
             QCOMPARE(toolSysFolder(QString::fromLatin1(f.working), QString::fromLatin1(f.xdg), QStringLiteral("/home/u")),
                      QString::fromLatin1(f.folder));
         QVERIFY(QDir::setCurrent(was));
-    }
-
-    // (8 + reply) bytes of 10 bits (11 with parity), rounded up, plus the 50 ms margin.
-    void defaultTimeout()
-    {
-        const struct { int baud; char parity; int replyBytes, ms; } cases[] = {
-            {9600, 'N', 21, 31 + 50}, {4800, 'E', 11, 44 + 50}, {38400, 'N', 8, 5 + 50}};
-        for (const auto &c : cases)
-            QCOMPARE(defaultTimeoutMs(LineSettings{c.baud, c.parity, 8, 1}, 8, c.replyBytes), c.ms);
+        // Each port and device named once, whatever the reason says.
+        const struct { const char *port, *device, *what, *reason, *text; } failures[] = {
+            {"COM0", "COM0", "does not exist", "COM0 does not exist", "port COM0 does not exist"},
+            {"COM1", "/dev/ttyS0", "cannot be opened", "/dev/ttyS0 may not be opened", "port COM1: /dev/ttyS0 may not be opened"},
+            {"/dev/ttyS0", "/dev/ttyS0", "cannot be opened", "/dev/ttyS0 may not be opened", "port /dev/ttyS0 may not be opened"},
+            {"tcp://h:1", "tcp://h:1", "cannot be opened", "", "port tcp://h:1 cannot be opened"}};
+        for (const auto &f : failures)
+            QCOMPARE(portFailureText(f.port, f.device, f.what, f.reason), QString::fromLatin1(f.text));
     }
 
     void pollLines()
@@ -1213,17 +1164,6 @@ private slots:
         // response times are masked).
         const ValueRow off{0, {}, 0, "DI_02", 0, {}, 0, "OFF", true, {}};
         QVERIFY(jsonLine(exchangeJson({3, "KV5510ADAM", 7, 0, ok, 12.3456}, {off}).first()).contains(R"("response_ms":12.346,)"));
-    }
-
-    void foundModuleLine()
-    {
-        const LineSettings line{19200, 'E'};
-        QCOMPARE(jsonLine(foundJson({{7, 7, 5550}, line})),
-                 QStringLiteral(R"({"address":7,"baud":19200,"code":7,"model":"KV5550ADAM","parity":"Even"})"));
-        // Behind a device server the settings are the code's; a code outside the table has none.
-        QCOMPARE(foundLine({{7, 12, 5550}, LineSettings{0, 0}}), QStringLiteral("address 7  code 12  baud -  parity -  model KV5550ADAM"));
-        QCOMPARE(jsonLine(foundJson({{7, 12, 5550}, LineSettings{0, 0}})),
-                 QStringLiteral(R"({"address":7,"baud":null,"code":12,"model":"KV5550ADAM","parity":null})"));
     }
 
     // korvant-cli ports: what is unknown as "-" (null in JSON), a missing node said apart.
@@ -1272,6 +1212,13 @@ private slots:
         QCOMPARE(findLine(setting), QStringLiteral("baud 4800  parity Even  note several"));
         QCOMPARE(jsonLine(findJson(shared)), QStringLiteral(R"({"address":17,"baud":9600,"note":"shared address?","parity":"None","response_ms":25.1})"));
         QCOMPARE(jsonLine(findJson(setting)), QStringLiteral(R"({"baud":4800,"note":"several","parity":"Even"})"));
+        const LineSettings line{19200, 'E'};
+        QCOMPARE(jsonLine(foundJson({{7, 7, 5550}, line})),
+                 QStringLiteral(R"({"address":7,"baud":19200,"code":7,"model":"KV5550ADAM","parity":"Even"})"));
+        // Behind a device server the settings are the code's; a code outside the table has none.
+        QCOMPARE(foundLine({{7, 12, 5550}, LineSettings{0, 0}}), QStringLiteral("address 7  code 12  baud -  parity -  model KV5550ADAM"));
+        QCOMPARE(jsonLine(foundJson({{7, 12, 5550}, LineSettings{0, 0}})),
+                 QStringLiteral(R"({"address":7,"baud":null,"code":12,"model":"KV5550ADAM","parity":null})"));
     }
 };
 

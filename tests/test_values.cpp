@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
 #include <csignal>
 #include <functional>
 #include <ctime>
@@ -133,24 +132,17 @@ private slots:
         struct stat made{};
         QVERIFY(::stat(QFile::encodeName(path).constData(), &made) == 0 && ::umask(umask) == 022);
         QCOMPARE(made.st_mode & 0777, 0644u);
-    }
-
-    // A file that may grow to its header and a line and a half (48 + 96 bytes) takes a read's
-    // first row whole and not the half of its second: the file is cut back to its last whole
-    // line, the rows lost are counted, the cause told once (a size limit says "File too large",
-    // as a full disk says "No space left on device") and, when a row goes through again, how many
-    // were lost since the first one's time. Then the file is removed (or its folder, or it is
-    // replaced by an empty file), and made again with its header.
-    void shortWriteCutBackLossToldRemovedFileMadeAgain()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("logs/v.csv"));
+        // A file that may grow to its header and a line and a half (48 + 96 bytes) takes a read's
+        // first row whole and not the half of its second: the file is cut back to its last whole
+        // line, the rows lost are counted, the cause told once (a size limit says "File too large",
+        // as a full disk says "No space left on device") and, when a row goes through again, how many
+        // were lost since the first one's time. Then the file is removed (or its folder, or it is
+        // replaced by an empty file), and made again with its header.
+        const QString logPath = dir.filePath(QStringLiteral("logs/v.csv"));
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("logs")));
         QStringList told;
-        ValueLog log(path, [&](const QString &message) { told << message; });
-        ValueRow row{kNoon, QStringLiteral("KV1730ADAM"), 1, QStringLiteral("AI_1"), 10.0, QStringLiteral("mA"), 0,
-                     QStringLiteral("10.00mA"), false, {}};
-        const auto write = [&](int first, int n) {
+        ValueLog log(logPath, [&](const QString &message) { told << message; });
+        const auto writeRows = [&](int first, int n) {
             QVector<ValueRow> rows(n, row);
             for (int i = 0; i < n; ++i)
                 rows[i].raw = std::uint16_t(first + i);
@@ -161,23 +153,23 @@ private slots:
         const rlimit small{144, unlimited.rlim_max};
         const auto sigxfsz = std::signal(SIGXFSZ, SIG_IGN);
         setrlimit(RLIMIT_FSIZE, &small);
-        write(0, 3);
+        writeRows(0, 3);
         row.wallMs += 100;
-        write(3, 1);
+        writeRows(3, 1);
         setrlimit(RLIMIT_FSIZE, &unlimited);
         std::signal(SIGXFSZ, sigxfsz);
-        write(4, 1);
-        QCOMPARE(rawColumn(path), (QStringList{"header", "0", "4"}));
-        QCOMPARE(told, (QStringList{"cannot write the value log " + path + ": File too large",
-                                    "the value log " + path + " is written again: 3 rows lost since 2026-03-01T17:30:00.250+05:30"}));
+        writeRows(4, 1);
+        QCOMPARE(rawColumn(logPath), (QStringList{"header", "0", "4"}));
+        QCOMPARE(told, (QStringList{"cannot write the value log " + logPath + ": File too large",
+                                    "the value log " + logPath + " is written again: 3 rows lost since 2026-03-01T17:30:00.250+05:30"}));
         QCOMPARE(std::pair(log.rowsLost(), log.rows()), std::pair(3LL, 5LL));
         for (const char *gone : {"file", "folder", "replaced"}) {
-            QVERIFY(gone == "folder"sv ? QDir(dir.filePath(QStringLiteral("logs"))).removeRecursively() : QFile::remove(path));
-            QVERIFY(gone != "replaced"sv || QFile(path).open(QIODevice::WriteOnly));
-            write(5, 1);
-            QCOMPARE(rawColumn(path), (QStringList{"header", "5"}));
+            QVERIFY(gone == "folder"sv ? QDir(dir.filePath(QStringLiteral("logs"))).removeRecursively() : QFile::remove(logPath));
+            QVERIFY(gone != "replaced"sv || QFile(logPath).open(QIODevice::WriteOnly));
+            writeRows(5, 1);
+            QCOMPARE(rawColumn(logPath), (QStringList{"header", "5"}));
         }
-        QCOMPARE(told.mid(2), QStringList(3, "the value log " + path + " was removed: made again"));
+        QCOMPARE(told.mid(2), QStringList(3, "the value log " + logPath + " was removed: made again"));
     }
 
     // A pipe gets whole lines, the value log's header once. A reader gone fails the write (the
@@ -246,7 +238,7 @@ private slots:
         QCOMPARE(told.size(), 4);
     }
 
-    void seriesKeepsMinAndMaxPerColumn()
+    void seriesStepsAndHour()
     {
         TrendSeries s;
         const qint64 t0 = kNoon - 250; // a whole second: 10 s fill 100 buckets
@@ -273,21 +265,18 @@ private slots:
         fall.add(kNoon, 9.0);
         fall.add(kNoon + 200, 1.0);
         QCOMPARE(fall.view(kNoon + 49, kNoon + 1049, 1), (QList<QPointF>{{double(kNoon), 9}, {double(kNoon + 200), 1}}));
-    }
-
-    void seriesStepsAndHour()
-    {
-        TrendSeries s;
-        s.add(kNoon, 0.0);
-        s.add(kNoon + 1000, 1.0);
-        const QList<QPointF> steps = s.view(kNoon, kNoon + 2000, 100, true);
-        QCOMPARE(steps, (QList<QPointF>{{double(kNoon), 0}, {double(kNoon + 1000), 0}, {double(kNoon + 1000), 1}}));
+        // Drawn as steps, a value holds until the next one's time.
+        TrendSeries steps;
+        steps.add(kNoon, 0.0);
+        steps.add(kNoon + 1000, 1.0);
+        const QList<QPointF> stepped = steps.view(kNoon, kNoon + 2000, 100, true);
+        QCOMPARE(stepped, (QList<QPointF>{{double(kNoon), 0}, {double(kNoon + 1000), 0}, {double(kNoon + 1000), 1}}));
         // One hour kept back from the newest bucket: kNoon's bucket stays at an hour, goes after it.
-        s.add(kNoon + 3600000, 2.0);
-        QCOMPARE(s.buckets().front().startMs, kNoon - 50);
-        s.add(kNoon + 3600100, 3.0);
-        QCOMPARE(s.buckets().front().startMs, kNoon + 950);
-        QCOMPARE(s.buckets().size(), std::size_t(3));
+        steps.add(kNoon + 3600000, 2.0);
+        QCOMPARE(steps.buckets().front().startMs, kNoon - 50);
+        steps.add(kNoon + 3600100, 3.0);
+        QCOMPARE(steps.buckets().front().startMs, kNoon + 950);
+        QCOMPARE(steps.buckets().size(), std::size_t(3));
     }
 
     // "Save CSV…": the columns, a bucket's min and max per channel, times merged across channels,
