@@ -82,3 +82,18 @@ PortTarget resolvePort(const QString &port, const QString &sysFolder)
         return resolvePort(n, sysFolder);
     return {port, std::nullopt};
 }
+
+int comNumberFor(const QString &port, const QString &sysFolder)
+{
+    if (const int n = comPortNumber(port))
+        return n;
+    const PortTarget wanted = resolvePort(port, sysFolder);
+    const QString device = QFileInfo(wanted.device).canonicalFilePath();
+    for (int n = 1; n <= 9; ++n) {
+        const PortTarget target = resolvePort(n, sysFolder);
+        if (wanted.tcp || target.tcp ? wanted.tcp == target.tcp
+                                     : !device.isEmpty() && QFileInfo(target.device).canonicalFilePath() == device)
+            return n;
+    }
+    return 0;
+}

@@ -398,7 +398,13 @@ void SiteWindow::openModule(int k)
     const SiteModule &m = m_poll.site().modules[k];
     if (!findModel(m.model) || !s_openWindow)
         return;
-    const int port = portNumber();
+    // A module's window opens its port by number: the COMn the Ports dialog gave this target.
+    const int port = comPortNumber(m_site.port) ? portNumber() : comNumberFor(m_site.port);
+    if (!port) {
+        Prompt(this, QStringLiteral("No COM port stands for %1: give it one in Ports… to open a module's window")
+                             .arg(m_site.port));
+        return;
+    }
     m_resume = m_running;
     stopPoll();
     if (portIsOpen()) {

@@ -1122,6 +1122,12 @@ private slots:
         QVERIFY(resolvePort(4).framing() == FramingKind::Mbap && resolvePort(3).framing() == FramingKind::Rtu
                 && resolvePort(QStringLiteral("/dev/ttyUSB0")).framing() == FramingKind::Rtu);
         QVERIFY(resolvePort(9).device.startsWith(QLatin1String("/dev/tty")) && resolvePort(10).device.isEmpty() && resolvePort(0).device.isEmpty());
+        // The COM number a module's window opens a site's port by: the one that stands for it.
+        const struct { const char *port; int com; } numbers[] = {
+            {"com7", 7}, {"/dev/null", 2}, {"tcp://[::1]:502", 3}, {"mbap://10.0.0.5", 4}, {"tcp://10.0.0.5:502", 0},
+            {"mbap://10.0.0.6", 0}, {"/dev/zero", 0}, {"/no/such/device", 0}};
+        for (const auto &n : numbers)
+            QCOMPARE(comNumberFor(QString::fromLatin1(n.port)), n.com);
         // korvant-cli's sys folder: the working folder's sys/ (a folder), else the launcher's.
         QCOMPARE(resolvePort(QStringLiteral("COM2"), dir.filePath(QStringLiteral("none"))).name(), QStringLiteral("/dev/ttyS1"));
         QVERIFY(QDir().mkdir(QStringLiteral("h")) && QFile(QStringLiteral("h/sys")).open(QIODevice::WriteOnly));

@@ -209,6 +209,21 @@ private slots:
         QTest::mouseClick(w->Command_Port, Qt::LeftButton);
         QVERIFY(w->portIsOpen());
         QVERIFY(env.messages.isEmpty());
+        // A module's window opens its port by number: none until Ports… gives the target one.
+        ToolWindows tool;
+        QTest::mouseDClick(child(w.get(), QStringLiteral("Tile_0")), Qt::LeftButton, {}, QPoint(3, 3));
+        QCOMPARE(env.messages.value(0), "No COM port stands for " + port + ": give it one in Ports… to open a module's window");
+        QVERIFY(w->isVisible() && !tool.registry.window(QStringLiteral("KV5510ADAM")));
+        if (as.isEmpty())
+            QVERIFY(QFile::link(port, env.path() + QStringLiteral("/sys/COM3")));
+        else
+            env.writeSys(QStringLiteral("COM3"), (port + '\n').toUtf8());
+        QTest::mouseDClick(child(w.get(), QStringLiteral("Tile_0")), Qt::LeftButton, {}, QPoint(3, 3));
+        ModuleWindow *m = tool.registry.window(QStringLiteral("KV5510ADAM"));
+        QVERIFY(m && m->isVisible() && !w->isVisible() && !w->portIsOpen());
+        QCOMPARE(m->Combo1->currentText(), QStringLiteral("COM3"));
+        m->close();
+        QVERIFY(w->isVisible() && w->portIsOpen());
     }
 };
 
