@@ -708,44 +708,112 @@ private slots:
     }
 
     // Opened as the program opens it: the monitor comes through the hook the tool installs, and the
-    // frames reach the traffic log file of an unattended run through the tool's sink.
-    void openedFromTheContextMenu()
+    // frames reach the traffic log file of an unattended run through the tool's sink. The monitor's
+    // columns hold what they show (a window's longest frame, every verdict); a module window's has no
+    // Line column (the parameter window's fills it: parameterWindow); a wider window widens the bytes
+    // column alone. A cell or statistics line cut short ends in "…" and holds all of its text in its
+    // tool tip.
+    void trafficMonitorOfAWindow()
     {
         GuiTestEnvironment env;
-        SimModule *module = env.bus.addModule(5510, 1, 2);
+        SimModule *module = env.bus.addModule(1730, 1, 2);
         TrafficLogFile log(QStringLiteral("sys/traffic.log"), [&env](const QString &why) { env.messages << why; });
         Tool tool;
         tool.trafficSink = [&log](const QString &caption, const TrafficRow &row) { log.write(caption, row); };
-        auto *w = qobject_cast<DigitalWindow *>(tool.registry.open(QStringLiteral("KV5510ADAM")));
+        ModuleWindow *w = tool.registry.open(QStringLiteral("KV1730ADAM"));
         QVERIFY(w && openPort(w));
-        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
-        QTRY_COMPARE(message(w), kNormal);
+        auto *acquire = child<QPushButton>(w, QStringLiteral("Command_OK1"));
+        QTest::mouseClick(acquire, Qt::LeftButton);
+        QTRY_COMPARE(message(w), kNormal); // 21 bytes
         QTRY_VERIFY(env.readSys(QStringLiteral("traffic.log")).contains("\tRX\t"));
         const QList<QByteArray> lines = env.readSys(QStringLiteral("traffic.log")).split('\n');
-        QVERIFY(lines[0].contains("\tKV5510ADAM\tTX\t01 02 00 00 00 08 79 CC\t"));
-        const QList<QByteArray> reply = lines[1].split('\t');
-        QVERIFY(QDateTime::fromString(QString::fromLatin1(reply[0]), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).isValid());
-        QCOMPARE(reply[2] + ' ' + reply[4], QByteArray("RX OK"));
+        QVERIFY2(lines[0].contains("\tKV1730ADAM\tTX\t01 03 00 00 00 08 44 0C\t"), lines[0]);
+        const QList<QByteArray> rx = lines[1].split('\t');
+        QVERIFY(QDateTime::fromString(QString::fromLatin1(rx[0]), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).isValid());
+        QCOMPARE(rx[2] + ' ' + rx[4], QByteArray("RX OK"));
         // Right-click on a label; the menu that pops up offers the monitor and the ports dialog.
         const QStringList menu = rightClick(w->Frame1->Label13, QStringLiteral("Traffic monitor…"));
         QVERIFY2(menu.contains(QStringLiteral("Traffic monitor…")) && menu.contains(QStringLiteral("Ports…")), qPrintable(menu.join('|')));
         auto *monitor = w->findChild<TrafficWindow *>();
         QVERIFY(monitor);
-        QCOMPARE(monitor->windowTitle(), QStringLiteral("Traffic - KV5510ADAM"));
+        QCOMPARE(monitor->windowTitle(), QStringLiteral("Traffic - KV1730ADAM"));
         // It shows the traffic since the window opened, and rows go on arriving.
         QVERIFY(monitor->Table->model()->rowCount() >= 2);
         module->faults.badCrc = true;
         QTRY_VERIFY(monitor->Statistics->text().contains(QStringLiteral("bad CRC")));
-        QTest::mouseClick(w->Command_OK1, Qt::LeftButton);
+        module->faults = {.exception = true};
+        QTRY_VERIFY(monitor->Statistics->text().contains(QStringLiteral("exception")));
+        QTest::mouseClick(acquire, Qt::LeftButton);
         monitor->ErrorsOnly->click();
         monitor->refresh();
-        const QAbstractItemModel *table = monitor->Table->model();
-        QVERIFY(table->rowCount() >= 1);
-        for (int r = 0; r < table->rowCount(); ++r)
-            QCOMPARE(table->index(r, TrafficModel::Verdict).data().toString(), QStringLiteral("bad CRC"));
+        const QAbstractItemModel *errors = monitor->Table->model();
+        QVERIFY(errors->rowCount() >= 2);
+        const QStringList verdicts{"bad CRC", "exception 1: illegal function"};
+        for (int r = 0; r < errors->rowCount(); ++r)
+            QVERIFY(verdicts.contains(errors->index(r, TrafficModel::Verdict).data().toString()));
         const QString csv = monitor->rowsText(true, false);
         QVERIFY(csv.startsWith(QStringLiteral("\"Time\",\"Since first (s)\",\"Dir\",\"Bytes\"")));
         QVERIFY(csv.contains(QStringLiteral(",\"RX\",")) && csv.contains(QStringLiteral(",\"bad CRC\",")));
+        monitor->ErrorsOnly->click();
+        QVERIFY(QTest::qWaitForWindowExposed(monitor));
+        monitor->refresh();
+        QTableView *table = monitor->Table;
+        table->scrollToTop();
+        const auto widths = [&] {
+            QList<int> all;
+            for (int c = 0; c < TrafficModel::Columns; ++c)
+                all << (table->isColumnHidden(c) ? 0 : table->columnWidth(c));
+            return all;
+        };
+        QVERIFY(table->isColumnHidden(TrafficModel::Line) && columnsFit(table));
+        QVERIFY(table->model()->match(table->model()->index(0, TrafficModel::Verdict), Qt::DisplayRole,
+                                      QStringLiteral("exception 1: illegal function")).size() > 0);
+        const QList<int> before = widths();
+        monitor->resize(monitor->width() + 200, monitor->height());
+        settle();
+        QList<int> wider = before;
+        wider[TrafficModel::Bytes] += 200;
+        QCOMPARE(widths(), wider);
+
+        // Narrower: the replies' bytes are cut, the direction is not; then the statistics.
+        const auto tipAt = [](QWidget *over, QPoint at) {
+            QToolTip::hideText(); // goes after a moment
+            if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
+                return QStringLiteral("(a tool tip that never went)");
+            QHelpEvent help(QEvent::ToolTip, at, over->mapToGlobal(at));
+            QApplication::sendEvent(over, &help);
+            return QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        monitor->resize(monitor->width() - 200 - before[TrafficModel::Bytes] / 2, monitor->height());
+        settle();
+        const QModelIndex reply = table->model()->index(1, TrafficModel::Bytes);
+        QCOMPARE(reply.data().toString().size(), 62);
+        QCOMPARE(tipAt(table->viewport(), table->visualRect(reply).center()), reply.data().toString());
+        QCOMPARE(tipAt(table->viewport(), table->visualRect(reply.siblingAtColumn(TrafficModel::Direction)).center()), QString());
+        // Cut cells, and a row clicked on, drawn as they are drawn afresh; a cut one as its text cut
+        // by Qt to the cell less 4 px either side.
+        QVERIFY(cellsLookDrawnAfresh(table));
+        const QRect cell = table->visualRect(reply);
+        QStandardItemModel texts(2, 4);
+        texts.setData(texts.index(1, 3), table->fontMetrics().elidedText(reply.data().toString(), Qt::ElideRight, cell.width() - 8));
+        QVERIFY(texts.index(1, 3).data().toString().endsWith(QStringLiteral("…")));
+        QCOMPARE(table->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32).copy(cell), drawnAfresh(table, texts.index(1, 3), cell.size()));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(reply).center());
+        QVERIFY(table->selectionModel()->isRowSelected(1) && cellsLookDrawnAfresh(table));
+        monitor->resize(300, monitor->height());
+        settle();
+        QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), monitor->Statistics->text());
+        monitor->resize(2000, monitor->height());
+        settle();
+        QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), QString());
+        // The cut: a prefix of the glyphs, then "…", within the width.
+        const QRawFont raw = QRawFont::fromFont(table->font());
+        const GlyphLine full = GlyphLine::of(raw, reply.data().toString());
+        const GlyphLine cut = full.elided(raw, full.width / 2);
+        const QList<quint32> kept = cut.run.glyphIndexes();
+        QVERIFY(cut.width <= full.width / 2 && kept.size() > 10);
+        QCOMPARE(kept.last(), raw.glyphIndexesForString(QStringLiteral("…")).value(0));
+        QCOMPARE(kept.first(kept.size() - 1), full.run.glyphIndexes().first(kept.size() - 1));
         // Closed, it goes (Ctrl+T brings one: stampedWhenTheBytesCame).
         monitor->close();
         QTRY_VERIFY(!w->findChild<TrafficWindow *>());
@@ -931,84 +999,6 @@ private slots:
                  QStringLiteral("no: sudo usermod -aG dialout $USER, then log in again"));
         QCOMPARE(dialog->Text_Advice->toPlainText(),
                  QStringLiteral("This user may not open every port: sudo usermod -aG dialout $USER, then log in again."));
-    }
-
-    // The monitor's columns hold what they show (a window's longest frame, every verdict); a module
-    // window's has no Line column (the parameter window's fills it: parameterWindow); a wider window
-    // widens the bytes column alone. A cell or statistics line cut short ends in "…" and holds all of
-    // its text in its tool tip.
-    void monitorColumnsHoldTheirTexts()
-    {
-        GuiTestEnvironment env;
-        SimModule *module = env.bus.addModule(1730, 1, 2);
-        Tool tool;
-        ModuleWindow *w = tool.registry.open(QStringLiteral("KV1730ADAM"));
-        QVERIFY(w && openPort(w));
-        auto *acquire = child<QPushButton>(w, QStringLiteral("Command_OK1"));
-        QTest::mouseClick(acquire, Qt::LeftButton);
-        QTRY_COMPARE(message(w), kNormal); // 21 bytes
-        module->faults.exception = true;
-        QTRY_COMPARE(message(w), kError);
-        QTest::mouseClick(acquire, Qt::LeftButton);
-        TrafficWindow *monitor = openTrafficMonitor(w);
-        QVERIFY(QTest::qWaitForWindowExposed(monitor));
-        monitor->refresh();
-        QTableView *table = monitor->Table;
-        const auto widths = [&] {
-            QList<int> all;
-            for (int c = 0; c < TrafficModel::Columns; ++c)
-                all << (table->isColumnHidden(c) ? 0 : table->columnWidth(c));
-            return all;
-        };
-        QVERIFY(table->isColumnHidden(TrafficModel::Line) && columnsFit(table));
-        QVERIFY(table->model()->match(table->model()->index(0, TrafficModel::Verdict), Qt::DisplayRole,
-                                      QStringLiteral("exception 1: illegal function")).size() > 0);
-        const QList<int> before = widths();
-        monitor->resize(monitor->width() + 200, monitor->height());
-        settle();
-        QList<int> wider = before;
-        wider[TrafficModel::Bytes] += 200;
-        QCOMPARE(widths(), wider);
-
-        // Narrower: the replies' bytes are cut, the direction is not; then the statistics.
-        const auto tipAt = [](QWidget *over, QPoint at) {
-            QToolTip::hideText(); // goes after a moment
-            if (!QTest::qWaitFor([] { return !QToolTip::isVisible(); }))
-                return QStringLiteral("(a tool tip that never went)");
-            QHelpEvent help(QEvent::ToolTip, at, over->mapToGlobal(at));
-            QApplication::sendEvent(over, &help);
-            return QToolTip::isVisible() ? QToolTip::text() : QString();
-        };
-        monitor->resize(monitor->width() - 200 - before[TrafficModel::Bytes] / 2, monitor->height());
-        settle();
-        const QModelIndex reply = table->model()->index(1, TrafficModel::Bytes);
-        QCOMPARE(reply.data().toString().size(), 62);
-        QCOMPARE(tipAt(table->viewport(), table->visualRect(reply).center()), reply.data().toString());
-        QCOMPARE(tipAt(table->viewport(), table->visualRect(reply.siblingAtColumn(TrafficModel::Direction)).center()), QString());
-        // Cut cells, and a row clicked on, drawn as they are drawn afresh; a cut one as its text cut
-        // by Qt to the cell less 4 px either side.
-        QVERIFY(cellsLookDrawnAfresh(table));
-        const QRect cell = table->visualRect(reply);
-        QStandardItemModel texts(2, 4);
-        texts.setData(texts.index(1, 3), table->fontMetrics().elidedText(reply.data().toString(), Qt::ElideRight, cell.width() - 8));
-        QVERIFY(texts.index(1, 3).data().toString().endsWith(QStringLiteral("…")));
-        QCOMPARE(table->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32).copy(cell), drawnAfresh(table, texts.index(1, 3), cell.size()));
-        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(reply).center());
-        QVERIFY(table->selectionModel()->isRowSelected(1) && cellsLookDrawnAfresh(table));
-        monitor->resize(300, monitor->height());
-        settle();
-        QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), monitor->Statistics->text());
-        monitor->resize(2000, monitor->height());
-        settle();
-        QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), QString());
-        // The cut: a prefix of the glyphs, then "…", within the width.
-        const QRawFont raw = QRawFont::fromFont(table->font());
-        const GlyphLine full = GlyphLine::of(raw, reply.data().toString());
-        const GlyphLine cut = full.elided(raw, full.width / 2);
-        const QList<quint32> kept = cut.run.glyphIndexes();
-        QVERIFY(cut.width <= full.width / 2 && kept.size() > 10);
-        QCOMPARE(kept.last(), raw.glyphIndexesForString(QStringLiteral("…")).value(0));
-        QCOMPARE(kept.first(kept.size() - 1), full.run.glyphIndexes().first(kept.size() - 1));
     }
 
     // A model that took the recorder's changes batch by batch (rows added, the oldest dropped a
