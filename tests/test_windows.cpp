@@ -11,7 +11,6 @@
 #include "support/modeltable.h"
 
 #include "decoders.h"
-#include "linecheck.h"
 #include "models.h"
 #include "modbus.h"
 #include "setfrm.h"
@@ -36,7 +35,6 @@
 #include <QDateTimeAxis>
 #include <QGraphicsLineItem>
 #include <QGroupBox>
-#include <QListView>
 #include <QPointer>
 #include <QScreen>
 #include <QStandardItemModel>
@@ -106,22 +104,15 @@ struct Tool : ToolWindows {
 };
 
 
-// Counts the paint events (or other events of a type) a widget receives.
-class PaintCounter : public QObject
-{
-public:
-    explicit PaintCounter(QWidget *w, QEvent::Type type = QEvent::Paint) : m_type(type) { w->installEventFilter(this); }
-    int paints = 0;
-
-protected:
+// Counts the paint events a widget receives.
+struct PaintCounter : QObject {
+    explicit PaintCounter(QWidget *w) { w->installEventFilter(this); }
     bool eventFilter(QObject *, QEvent *event) override
     {
-        paints += event->type() == m_type;
+        paints += event->type() == QEvent::Paint;
         return false;
     }
-
-private:
-    QEvent::Type m_type;
+    int paints = 0;
 };
 
 const QString kRequest = QStringLiteral("01 04 00 00 00 08 F1 CC ");
@@ -362,13 +353,12 @@ private slots:
         QTest::mouseClick(w->Command_Port, Qt::LeftButton);
         QCOMPARE(port(w), QStringLiteral("Open Port #000000"));
         // Parity words as letters; one it does not know keeps the letter of the previous open.
-        enterText(w->Combo3, QStringLiteral("Odd"), false);
-        QVERIFY(openPort(w));
-        QTest::mouseClick(w->Command_Port, Qt::LeftButton);
-        enterText(w->Combo3, QStringLiteral("odd"), false);
-        QVERIFY(openPort(w));
-        QCOMPARE(simLine(w)->lastSettings(), QStringLiteral("19200,O,8,1"));
-        QTest::mouseClick(w->Command_Port, Qt::LeftButton);
+        for (const char *parity : {"Odd", "odd"}) {
+            enterText(w->Combo3, QString::fromLatin1(parity), false);
+            QVERIFY(openPort(w));
+            QCOMPARE(simLine(w)->lastSettings(), QStringLiteral("19200,O,8,1"));
+            QTest::mouseClick(w->Command_Port, Qt::LeftButton);
+        }
         enterText(w->Combo3, QStringLiteral("Even"), false);
         // A port that is missing or taken, and a rate the line refuses.
         const auto restorePorts = qScopeGuard([] { SimLine::resetPorts(); });
@@ -854,24 +844,22 @@ private slots:
                  qPrintable(dialog->Text_Advice->toPlainText()));
         QCOMPARE(dialog->Text_Advice->toPlainText().count('\n'), 0); // ttyUSB1's 1 ms needs none
 
-        // COM3 by the keyboard, the by-id adapter by a click, "Use as COM3".
+        // COM3 by the keyboard (Down from COM1), the by-id adapter by a click, "Use as COM3".
         auto *com = dialog->Combo_Com;
         QCOMPARE(com->currentText(), QStringLiteral("COM1"));
-        QTest::keyClick(com, Qt::Key_Down);
-        QTest::keyClick(com, Qt::Key_Down);
-        const auto pickRow = [table](int row) {
+        const auto useAs = [&](int downs, int row) {
+            for (int i = 0; i < downs; ++i)
+                QTest::keyClick(com, Qt::Key_Down);
             QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 0)).center());
+            QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
         };
-        pickRow(0);
+        useAs(2, 0);
         QCOMPARE(dialog->Command_UseAs->text(), QStringLiteral("Use as COM3"));
-        QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
         QCOMPARE(QFileInfo(QStringLiteral("sys/COM3")).symLinkTarget(), byId);
         QVERIFY(asked.isEmpty());
         // COM4 names a device server: the adapter without a by-id name replaces it only after a Yes.
         env.writeSys(QStringLiteral("COM4"), "tcp://192.0.2.7:4001\n");
-        QTest::keyClick(com, Qt::Key_Down);
-        pickRow(1);
-        QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
+        useAs(1, 1);
         QCOMPARE(env.readSys(QStringLiteral("COM4")), QByteArray("tcp://192.0.2.7:4001\n"));
         QVERIFY2(asked.size() == 1 && asked[0].contains(QStringLiteral("tcp://192.0.2.7:4001")), qPrintable(asked.join('|')));
         answer = true;
@@ -881,9 +869,7 @@ private slots:
         // COM5 links to an adapter that was unplugged: asked, then replaced.
         const QString gone = fs.path("dev/serial/by-id/usb-gone");
         QVERIFY(QFile::link(gone, QStringLiteral("sys/COM5")));
-        QTest::keyClick(com, Qt::Key_Down);
-        pickRow(0);
-        QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
+        useAs(1, 0);
         QCOMPARE(QFileInfo(QStringLiteral("sys/COM5")).symLinkTarget(), byId);
         QVERIFY2(asked.size() == 3 && asked[2].startsWith("./sys/COM5 stands for " + gone + ".\n"), qPrintable(asked.join('|')));
         QTest::keyClick(com, Qt::Key_Up);
