@@ -21,11 +21,7 @@ namespace {
 constexpr int kWaitMs = 20000;
 
 // Types into the box, then leaves it with Tab, as a technician would.
-void retype(QComboBox *box, const QString &text)
-{
-    enterText(box, text, false);
-    QTest::keyClick(box->lineEdit(), Qt::Key_Tab);
-}
+void retype(QComboBox *box, const QString &text) { enterText(box->lineEdit(), text, false, Qt::Key_Tab); }
 
 // Answers the next file dialog with path, accepted.
 void answerFile(QTimer &answer, const QString &path)
@@ -41,6 +37,15 @@ void answerFile(QTimer &answer, const QString &path)
     answer.start(10);
 }
 
+// Main made active, then Ctrl+B: the Bus Finder window it opens.
+BusFinderWindow *openFinder(ToolWindows &tool)
+{
+    tool.main.activateWindow();
+    if (!QTest::qWaitForWindowActive(&tool.main))
+        return nullptr;
+    QTest::keyClick(&tool.main, Qt::Key_B, Qt::ControlModifier);
+    return qobject_cast<BusFinderWindow *>(tool.registry.window(QStringLiteral("BusFinder")));
+}
 } // namespace
 
 class TestBusFinder : public QObject
@@ -63,10 +68,7 @@ private slots:
         QApplication::setFont(wide);
         ToolWindows tool;
         tool.main.show();
-        tool.main.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&tool.main));
-        QTest::keyClick(&tool.main, Qt::Key_B, Qt::ControlModifier);
-        auto *w = qobject_cast<BusFinderWindow *>(tool.registry.window(QStringLiteral("BusFinder")));
+        BusFinderWindow *w = openFinder(tool);
         QVERIFY(w && w->isVisible() && !tool.main.isVisible());
         QCOMPARE(w->windowTitle(), QStringLiteral("Bus Finder"));
         QTest::mouseClick(w->Command_OpenSite, Qt::LeftButton); // nothing found yet
@@ -183,11 +185,7 @@ private slots:
         QCOMPARE(env.readSys(QStringLiteral("set.rc")), QByteArray("1\r\n19200\r\nEven\r\n"));
 
         // Opened again: the rows, the settings ticked and the range as they were; "Test" hands over.
-        tool.main.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&tool.main));
-        QTest::keyClick(&tool.main, Qt::Key_B, Qt::ControlModifier);
-        w = qobject_cast<BusFinderWindow *>(tool.registry.window(QStringLiteral("BusFinder")));
-        QVERIFY(w && w->isVisible());
+        QVERIFY((w = openFinder(tool)) && w->isVisible());
         t = w->Table_Results;
         QCOMPARE(tableTexts(t, 5), found);
         QCOMPARE(w->Label_TimeLeft->text() + w->Combo_From->currentText() + w->Combo_To->currentText() + w->Combo_Turnaround->currentText(),
@@ -201,11 +199,7 @@ private slots:
         // "Open as site…" (right-click): a name typed without its suffix; the site of the modules
         // found, each at the code it was found at, written, among the recent sites and open.
         tool.registry.window(QStringLiteral("KV5510ADAM"))->close();
-        tool.main.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&tool.main));
-        QTest::keyClick(&tool.main, Qt::Key_B, Qt::ControlModifier);
-        w = qobject_cast<BusFinderWindow *>(tool.registry.window(QStringLiteral("BusFinder")));
-        QVERIFY(w && w->isVisible());
+        QVERIFY((w = openFinder(tool)) && w->isVisible());
         answerFile(answer, env.path() + QStringLiteral("/found"));
         t = w->Table_Results;
         rightClick(t->viewport(), QStringLiteral("Open as site…"), t->visualItemRect(t->item(0, 0)).center());
