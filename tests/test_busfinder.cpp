@@ -146,7 +146,8 @@ private slots:
         QVERIFY(setAddress(0, QStringLiteral("0")));
         QCOMPARE(env.messages, QStringList{"The address must be 1 to 255！"});
         QVERIFY(setAddress(0, QStringLiteral("9"), [&] { simLine(w)->fail(); })); // the line lost: it can be asked again
-        other->faults.silent = true; // disconnected (a refusal as the replies collide is test_core's oneModuleWrite)
+        // Disconnected (the refusal while replies collide is test_core's oneModuleWrite).
+        other->faults.silent = true;
         QVERIFY(setAddress(0, QStringLiteral("12"))); // the late one
         QCOMPARE(env.messages, QStringList{"Address 12 is taken: a module answered there, so nothing was written"});
         shared->faults.exception = true;
