@@ -403,6 +403,21 @@ private slots:
         QCOMPARE(tool.main.objectName() + '|' + tool.main.windowTitle(), QStringLiteral("Main|KORVANT Debugging Software_V1.42B"));
         QCOMPARE(tool.main.Combo_Model->currentText() + '|' + tool.main.Command1[0]->text() + '|' + tool.main.Command1[1]->text(),
                  QStringLiteral("Combo_Model|Function Testing|Parameter Setting"));
+        // Typed, then a click on "Function Testing": only a model's name opens its window. Tab and
+        // Return leave the model box as they leave every ChoiceBox (onlyTheUsersChangeClosesThePort,
+        // onlyAListEntryIsAChoice).
+        QApplication::setActiveWindow(&tool.main);
+        for (const char *text : {"kv5510adam", "KV55", "KV5510ADAM"}) {
+            enterText(tool.main.Combo_Model, QString::fromLatin1(text), false);
+            QTest::mouseClick(tool.main.Command1[0], Qt::LeftButton);
+            const bool opens = QByteArray(text) == "KV5510ADAM";
+            ModuleWindow *chosen = tool.registry.window(QStringLiteral("KV5510ADAM"));
+            QVERIFY2(tool.main.isVisible() != opens && (chosen && chosen->isVisible()) == opens, text);
+        }
+        const QString select = QStringLiteral("Please select module model！");
+        QCOMPARE(env.titles + env.messages, (QStringList{"Prompt", "Prompt", select, select}));
+        tool.registry.window(QStringLiteral("KV5510ADAM"))->close();
+        env.messages.clear();
         // "Parameter Setting" opens SetFrm whatever the model box says.
         QTest::mouseClick(tool.main.Command1[1], Qt::LeftButton);
         auto *w = static_cast<SetFrm *>(tool.registry.window(QStringLiteral("SetFrm")));
@@ -489,24 +504,6 @@ private slots:
             QCOMPARE(env.messages, c.message.isEmpty() ? QStringList() : QStringList{c.message});
             QVERIFY(!portBox || (w->portIsOpen() == c.message.isEmpty() && simLine(w)->isOpen() == c.message.isEmpty()));
             QCOMPARE(simLine(w)->writes(), c.frame.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{c.frame});
-        }
-    }
-
-    // Typed, then a click on "Function Testing". Tab and Return leave the model box as they leave
-    // every ChoiceBox (onlyTheUsersChangeClosesThePort, onlyAListEntryIsAChoice).
-    void onlyAModelNameOpensAWindow()
-    {
-        for (const char *text : {"kv5510adam", "KV55", "KV5510ADAM"}) {
-            GuiTestEnvironment env;
-            Tool tool;
-            QApplication::setActiveWindow(&tool.main);
-            enterText(tool.main.Combo_Model, QString::fromLatin1(text), false);
-            QTest::mouseClick(tool.main.Command1[0], Qt::LeftButton);
-            ModuleWindow *w = tool.registry.window(QStringLiteral("KV5510ADAM"));
-            const bool opens = QByteArray(text) == "KV5510ADAM";
-            QCOMPARE(w && w->isVisible(), opens);
-            QCOMPARE(tool.main.isVisible(), !opens);
-            QCOMPARE(env.titles + env.messages, opens ? QStringList() : (QStringList{"Prompt", "Please select module model！"}));
         }
     }
 
