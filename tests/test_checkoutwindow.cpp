@@ -24,11 +24,8 @@ void keys(QWidget *w, Qt::Key key, int times = 1)
         QTest::keyClick(w, key);
 }
 
-void typeInto(QLineEdit *edit, const QString &text)
-{
-    enterText(edit, text);
-    QTest::keyClick(edit, Qt::Key_Return);
-}
+// Typed into the box and taken with Return.
+void typeInto(QLineEdit *edit, const QString &text) { enterText(edit, text, false, Qt::Key_Return); }
 } // namespace
 
 class TestCheckoutWindow : public QObject

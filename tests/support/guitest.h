@@ -133,8 +133,9 @@ inline QStringList tableTexts(QTableWidget *t, int leftOut = -1)
     return rows;
 }
 
-// Replaces a box's text as a user does: click into it, select all, then type or paste.
-inline void enterText(QLineEdit *edit, const QString &text, bool paste = false)
+// Replaces a box's text as a user does: click into it, select all, then type or paste; then the key
+// then, if one is given (Tab leaves the box, Return takes the text).
+inline void enterText(QLineEdit *edit, const QString &text, bool paste = false, Qt::Key then = Qt::Key_unknown)
 {
     QTest::mouseClick(edit, Qt::LeftButton);
     QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
@@ -146,6 +147,8 @@ inline void enterText(QLineEdit *edit, const QString &text, bool paste = false)
     } else {
         QTest::keyClicks(edit, text);
     }
+    if (then != Qt::Key_unknown)
+        QTest::keyClick(edit, then);
 }
 inline void enterText(QComboBox *box, const QString &text, bool paste) { enterText(box->lineEdit(), text, paste); }
 
