@@ -145,6 +145,34 @@ QStringList requests(SimProcess &sim, int n)
     }, 5000));
     return frames;
 }
+
+// Waits until p printed n lines on stdout; out holds what it printed so far.
+bool printed(QProcess &p, QByteArray &out, int n)
+{
+    return QTest::qWaitFor([&] { return (out += p.readAllStandardOutput()).count('\n') >= n; }, kWaitMs);
+}
+
+// Ends p as Ctrl+C does and waits for it; whether it ended by itself. Never kill(0): a process that
+// is gone already has no id, and 0 is the whole group.
+bool interrupt(QProcess &p)
+{
+    const pid_t pid = pid_t(p.processId());
+    return pid > 0 && ::kill(pid, SIGINT) == 0 && p.waitForFinished(kWaitMs) && p.exitStatus() == QProcess::NormalExit;
+}
+
+// korvant-cli run on the simulator's line until the simulator took n requests, then the line gone
+// (the simulator killed, as a pulled adapter or a device server gone): how the run ended.
+Run cutOff(SimProcess &sim, const QStringList &args, int n)
+{
+    QProcess p;
+    startCli(p, sim.dir.path(), args);
+    const bool asked = requests(sim, n).size() >= n;
+    sim.kill();
+    if (!asked || !p.waitForFinished(kWaitMs)) // QProcess's destructor kills it
+        return {-1, {}, QStringLiteral("korvant-cli was not cut off after %1 requests: %2").arg(n).arg(sim.log())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
 } // namespace
 
 class TestE2e : public QObject
@@ -252,6 +280,7 @@ private slots:
             {{"write", "1720", "--ma", "20", "--address", "2", "--quiet", "--json"}, 0,
              R"({"address":2,"channel":"Analog Output","model":"KV1720ADAM","raw":20000,"response_ms":#,"seq":1,"text":"20.00mA",)"
              R"("time":"now","unit":"mA","value":20,"verdict":"ok"})" "\n", ""},
+            {{"--version"}, 0, "korvant-cli " KORVANT_VERSION "\n", ""},
             {{"read", "KV5520ADAM"}, 2, "", "korvant-cli: KV5520ADAM has no inputs to read\nTry 'korvant-cli --help'.\n"},
             {{"read", "5510", "--port", "COM2"}, 3, "", noPort}, {{"scan", "--port", "COM2", "--quiet"}, 3, "", noPort},
             // Each attempt logged, a time-out asked again said so.
@@ -307,37 +336,14 @@ private slots:
         // A refused read shows no values, not the ones the same read gave at an earlier address.
         const Run mixed = runCli(sim, {"poll", "5510", "--address", "1,3", "--count", "1", "--timeout", "1000", "--quiet"});
         QVERIFY2(mixed.out.section('\n', 1, 1).endsWith(QStringLiteral("  time-out (no byte)  -")), qPrintable(mixed.out));
-    }
-
-    // --version; a port another program holds names it (usage errors are contractOfEachRun's).
-    void versionAndAPortInUse()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1"}));
-        const Run version = runCli(sim, {"--version"});
-        QCOMPARE(QStringList({QString::number(version.status), version.out, version.err}),
-                 QStringList({"0", "korvant-cli " KORVANT_VERSION "\n", ""}));
-
+        // A port another program holds names it, and the simulator, which keeps the pty open too.
         QProcess holder;
         startCli(holder, sim.dir.path(), {"poll", "5510", "--period", "100", "--quiet"});
         QVERIFY(holder.waitForStarted(kWaitMs) && holder.waitForReadyRead(kWaitMs));
         const Run r = runCli(sim, {"read", "5510"});
         const qint64 holderPid = holder.processId();
-        QVERIFY(holderPid > 0);
-        ::kill(pid_t(holderPid), SIGINT);
-        QVERIFY(holder.waitForFinished(kWaitMs));
+        QVERIFY(interrupt(holder));
         QCOMPARE(r.status, 3);
-        // A read whose line goes before the (delayed) reply comes: the port's status, and why.
-        SimProcess slow;
-        QVERIFY(slow.start({"--module", "5510:1", "--fault", "delay=3000"}));
-        QProcess reader;
-        startCli(reader, slow.dir.path(), {"read", "5510", "--timeout", "10000", "--quiet"});
-        QCOMPARE(requests(slow, 1).size(), 1);
-        slow.kill();
-        QVERIFY(reader.waitForFinished(kWaitMs));
-        const QString lost = QString::fromUtf8(reader.readAllStandardError());
-        QVERIFY2(reader.exitCode() == 3 && lost.startsWith("korvant-cli: the line failed: "), qPrintable(lost));
-        // The simulator keeps the pseudo-terminal open too, so both are named.
         const QString held = QStringLiteral("korvant-cli: port COM1 (%1) is in use: held by ").arg(QFileInfo(sim.link()).symLinkTarget());
         QVERIFY2(r.err.startsWith(held) && r.err.contains(QStringLiteral("korvant-cli (PID %1)").arg(holderPid))
                      && r.err.contains(QStringLiteral("korvant-sim (PID %1)").arg(sim.process.processId())),
@@ -562,7 +568,7 @@ private slots:
     // Behind a serial device server: the parameter window's scan stops at its first step, its probe,
     // open and reopen over one connection (what it shows of the module is test_windows'); korvant-cli's
     // scan there, answered at 4800,None, says the module's code 6 (a read or poll through --port
-    // tcp:// or mbap:// is pollThatLosesItsLine's and modulesBehindAGateway's). (A server
+    // tcp:// or mbap:// is runsThatLoseTheirLine's and modulesBehindAGateway's). (A server
     // that refuses is refusedSplitAndLost's, the exit status of a port that fails contractOfEachRun's.)
     // The same behind a Modbus TCP gateway, whose scan goes to unit 0.
     void scanAndReadOverTcp()
@@ -585,14 +591,15 @@ private slots:
     }
 
     // korvant-cli behind a gateway: each request its own transaction; a unit nobody has is the
-    // gateway's exception 0x0B, or silence with --gateway-silent; find sweeps the unit ids.
+    // gateway's exception 0x0B, or silence with --gateway-silent; find sweeps the unit ids. mbpoll,
+    // a general Modbus master, reads the same gateway.
     void modulesBehindAGateway()
     {
         SimProcess gateway, silent;
-        const QString target = gateway.startTcp({"--module", "5510:3", "--module", "5530:5:4"}, "--mbap");
+        const QString target = gateway.startTcp({"--module", "5510:3", "--inputs", "0x81", "--module", "5530:5:4"}, "--mbap");
         const QString quiet = silent.startTcp({"--gateway-silent"}, "--mbap");
         Run r = runCli(gateway, {"poll", "5510", "--port", target, "--address", "3", "--count", "2", "--period", "1"});
-        QVERIFY2(r.status == 0 && r.err.contains("> 00 02 00 00 00 06 03 02 00 00 00 08\n< 00 02 00 00 00 04 03 02 01 00"), qPrintable(r.err));
+        QVERIFY2(r.status == 0 && r.err.contains("> 00 02 00 00 00 06 03 02 00 00 00 08\n< 00 02 00 00 00 04 03 02 01 81"), qPrintable(r.err));
         r = runCli(gateway, {"read", "5510", "--port", target, "--address", "9", "--retries", "0", "--json", "--quiet"});
         QVERIFY2(r.status == 5 && r.out.contains(R"("exception":{"code":11,"name":"target failed to respond"})"), qPrintable(r.out));
         r = runCli(silent, {"read", "5510", "--port", quiet, "--address", "9", "--retries", "0", "--timeout", "300"});
@@ -607,8 +614,23 @@ private slots:
         QVERIFY(writeFile(gateway.dir.filePath("g.kvsite"), R"({"format": 1, "name": "G", "port": ")" + target.toUtf8() + R"(", "code": 2,
             "modules": [{"address": 3, "model": "KV5510ADAM", "code": 2}, {"address": 5, "model": "KV5530ADAM", "code": 4}]})"));
         r = runCli(gateway, {"site", "poll", "g.kvsite", "--count", "1", "--quiet"});
-        QVERIFY2(r.status == 0 && r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith("address 3  KV5510ADAM  code 2  OK T ms  DI_01 OFF")
+        QVERIFY2(r.status == 0 && r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith("address 3  KV5510ADAM  code 2  OK T ms  DI_01 ON")
                      && r.out.contains("\naddress 5  KV5530ADAM  code 4  OK T ms  DI_01 OFF"), qPrintable(r.out + r.err));
+        // mbpoll: the inputs, the parameter registers, and the gateway's exception for a unit nobody has.
+        const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+        if (mbpoll.isEmpty())
+            QSKIP("mbpoll is not installed (scripts/deps.sh installs it)");
+        const QString port = target.section(QLatin1Char(':'), -1);
+        const auto poll = [&](const char *unit, const char *type, const char *from, const char *count) {
+            QProcess p;
+            p.start(mbpoll, {"-m", "tcp", "-a", unit, "-t", type, "-r", from, "-c", count, "-1", "-p", port, "127.0.0.1"});
+            p.waitForFinished(30000);
+            return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError()).remove(QLatin1Char('\t'));
+        };
+        QVERIFY2(poll("3", "1", "1", "8").contains("[1]: 1\n[2]: 0\n[3]: 0\n[4]: 0\n[5]: 0\n[6]: 0\n[7]: 0\n[8]: 1\n"),
+                 qPrintable(gateway.log()));
+        QVERIFY(poll("3", "4", "101", "3").contains("[101]: 3\n[102]: 2\n[103]: 5510\n"));
+        QVERIFY(poll("9", "4", "101", "3").contains("Target device failed to respond"));
     }
 
     // A module window behind a gateway, COM2 mapped to it in the ports dialog over a device
@@ -686,28 +708,6 @@ private slots:
         server.waitForFinished(5000);
     }
 
-    // mbpoll, a general Modbus master, reads korvant-sim's gateway: the inputs, the parameter
-    // registers, and the gateway's exception for a unit nobody has.
-    void mbpollReadsTheGateway()
-    {
-        const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
-        if (mbpoll.isEmpty())
-            QSKIP("mbpoll is not installed (scripts/deps.sh installs it)");
-        SimProcess gateway;
-        const QString target = gateway.startTcp({"--module", "5510:3", "--inputs", "0x81"}, "--mbap");
-        const QString port = target.section(QLatin1Char(':'), -1);
-        const auto poll = [&](const char *unit, const char *type, const char *from, const char *count) {
-            QProcess p;
-            p.start(mbpoll, {"-m", "tcp", "-a", unit, "-t", type, "-r", from, "-c", count, "-1", "-p", port, "127.0.0.1"});
-            p.waitForFinished(30000);
-            return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError()).remove(QLatin1Char('\t'));
-        };
-        QVERIFY2(poll("3", "1", "1", "8").contains("[1]: 1\n[2]: 0\n[3]: 0\n[4]: 0\n[5]: 0\n[6]: 0\n[7]: 0\n[8]: 1\n"),
-                 qPrintable(gateway.log()));
-        QVERIFY(poll("3", "4", "101", "3").contains("[101]: 3\n[102]: 2\n[103]: 5510\n"));
-        QVERIFY(poll("9", "4", "101", "3").contains("Target device failed to respond"));
-    }
-
     // On a terminal the progress bar (survey's, find's) shares the screen with the results: what the terminal shows,
     // carriage returns and erasures applied, is each result on a line of its own and no bar left.
     void progressOnATerminal()
@@ -767,16 +767,9 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(r.out.section('\n', -2).toUtf8())["rows_lost"].toInt(), 30);
         QProcess p;
         startCli(p, sim.dir.path(), {"poll", "7710", "--period", "50", "--quiet"});
-        QVERIFY(p.waitForStarted(10000));
         QByteArray out;
         // A combined model: the analog read, then the digital one, each a line.
-        const bool polled = QTest::qWaitFor([&] { return (out += p.readAllStandardOutput()).count('\n') >= 4; }, 10000);
-        // Never kill(0): a process that is gone already has no id, and 0 is the whole group.
-        const pid_t pid = pid_t(p.processId());
-        QVERIFY(pid > 0);
-        ::kill(pid, SIGINT);
-        const bool finished = p.waitForFinished(10000); // else QProcess's destructor kills it
-        QVERIFY(polled && finished && p.exitStatus() == QProcess::NormalExit);
+        QVERIFY(printed(p, out, 4) && interrupt(p));
         QCOMPARE(p.exitCode(), 0);
         // The statistics close the output (their lines are test_core's).
         const QStringList lines = QString::fromUtf8(out + p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -790,45 +783,41 @@ private slots:
         QProcess survey;
         startCli(survey, one.dir.path(), {"survey", "--timeout", "200", "--quiet"});
         QByteArray found;
-        QVERIFY(QTest::qWaitFor([&] { return (found += survey.readAllStandardOutput()).contains('\n'); }, 10000) && survey.processId() > 0);
-        ::kill(pid_t(survey.processId()), SIGINT);
-        QVERIFY(survey.waitForFinished(10000) && survey.exitStatus() == QProcess::NormalExit && survey.exitCode() == 0);
+        QVERIFY(printed(survey, found, 1) && interrupt(survey));
+        QCOMPARE(survey.exitCode(), 0);
         QCOMPARE(found + survey.readAllStandardOutput(), QByteArray("address 1  code 2  model KV7710ADAM\n"));
     }
 
     // A poll whose simulator dies mid-way (a pulled adapter, a device server gone): what it had is
-    // printed, the summary says it stopped early, and the exit status is 3, over a pty and TCP; so
-    // does a find.
-    void pollThatLosesItsLine()
+    // printed, the summary says it stopped early, and the exit status is 3, over a pty and TCP. A
+    // read whose line goes before the (delayed) reply comes, and a find mid-sweep, say how and exit 3.
+    void runsThatLoseTheirLine()
     {
         for (const bool tcp : {false, true}) {
             SimProcess sim;
             const QString target = tcp ? sim.startTcp({"--module", "5510:1"}) : QString();
-            QVERIFY(tcp ? !target.isEmpty() : sim.start({"--module", "5510:1", "--quiet"}));
-            QProcess p;
-            startCli(p, sim.dir.path(), QStringList{"poll", "5510", "--period", "20", "--count", "1000", "--json", "--quiet"}
-                              + (tcp ? QStringList{"--port", target} : QStringList()));
-            QByteArray out;
-            QVERIFY(QTest::qWaitFor([&] { return (out += p.readAllStandardOutput()).count('\n') >= 24; }, kWaitMs));
-            sim.kill();
-            QVERIFY(p.waitForFinished(kWaitMs));
-            const QList<QByteArray> lines = (out + p.readAllStandardOutput()).trimmed().split('\n');
-            const QJsonObject summary = QJsonDocument::fromJson(lines.last()).object();
-            QCOMPARE(p.exitCode(), 3);
+            QVERIFY(tcp ? !target.isEmpty() : sim.start({"--module", "5510:1"}));
+            const Run r = cutOff(sim, QStringList{"poll", "5510", "--period", "20", "--count", "1000", "--json", "--quiet"}
+                                          + (tcp ? QStringList{"--port", target} : QStringList()), 4);
+            const QStringList lines = r.out.trimmed().split('\n');
+            const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object();
+            QCOMPARE(r.status, 3);
             QCOMPARE(summary["stopped"].toString(), QStringLiteral("line lost"));
             // Every exchange printed was counted, and none refused: the lost one is not judged.
+            QVERIFY2(summary["requests"].toInt() >= 3, qPrintable(r.out));
             QCOMPARE(summary["ok"].toInt(), summary["requests"].toInt());
             QCOMPARE(summary["requests"].toInt(), (lines.size() - 1) / 8);
         }
-        // A find that loses its line mid-sweep says how, and exits 3.
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1"}));
-        QProcess p;
-        startCli(p, sim.dir.path(), {"find", "--codes", "2"});
-        QCOMPARE(requests(sim, 3).size(), 3);
-        sim.kill();
-        QVERIFY(p.waitForFinished(kWaitMs));
-        QCOMPARE(QString::fromUtf8(p.readAllStandardError()) + QString::number(p.exitCode()), "korvant-cli: the line failed: the device hung up\n3");
+        const struct { QStringList sim, cli; int requests; QString err; } runs[] = {
+            {{"--module", "5510:1", "--fault", "delay=3000"}, {"read", "5510", "--timeout", "10000", "--quiet"}, 1,
+             "korvant-cli: the line failed: "},
+            {{"--module", "5510:1"}, {"find", "--codes", "2"}, 3, "korvant-cli: the line failed: the device hung up\n"}};
+        for (const auto &run : runs) {
+            SimProcess sim;
+            QVERIFY(sim.start(run.sim));
+            const Run r = cutOff(sim, run.cli, run.requests);
+            QVERIFY2(r.status == 3 && r.err.startsWith(run.err) && r.err.count('\n') == 1, qPrintable(r.err));
+        }
     }
 
     // A reply in pieces (a byte each, 2 ms apart) is gathered whole; a byte trailing it 2 ms later,
@@ -936,8 +925,7 @@ private slots:
         QVERIFY2(said("korvant-cli: cannot write the value log disk/v.csv: No space left on device\n"), qPrintable(err));
         QVERIFY2(filler.remove(), qPrintable(filler.errorString()));
         QVERIFY2(said(" lost since "), qPrintable(err));
-        ::kill(pid_t(cli.processId()), SIGINT);
-        QVERIFY(cli.waitForFinished(kWaitMs));
+        QVERIFY(interrupt(cli));
         QCOMPARE(cli.exitCode(), 8);
         const QString out = QString::fromUtf8(cli.readAllStandardOutput());
         static const QRegularExpression resumed(QStringLiteral("the value log disk/v\\.csv is written again: (\\d+) rows? lost since 20"));
