@@ -279,11 +279,17 @@ private slots:
     // What a script relies on, run by run on one bus: the exit status of success and of each
     // failure the help lists (usage 2, port 3, no valid reply 4, exception 5, collision 6), stdout line by line
     // (JSON keys, values and their types; response times stand as #) and stderr word for word.
+    // Then on the same bus: a port another program holds; set-comm reads the module after its write
+    // as long as the new setting needs (from 38400 to 4800); korvant-cli's sys folder: the working
+    // folder's sys/ (the simulator's link), else the one the launcher runs the windows in, which
+    // doctor names first; a port that opens at the first settings and not at a later one (a device
+    // without parity: the master side of a pseudo-terminal) exits 3.
     void contractOfEachRun()
     {
         SimProcess sim;
         QVERIFY(sim.start({"--module", "7720:4", "--holding", "25,1001,0,1000", "--inputs", "0x09", "--module", "5510:1",
-                           "--module", "1720:2", "--module", "5530:9", "--fault", "exception"}));
+                           "--module", "1720:2", "--module", "5530:9", "--fault", "exception", "--module", "5530:5:4", "--fault",
+                           "delay=18"}));
         const QString gone = sim.dir.filePath(QStringLiteral("gone")); // COM2 resolves as the windows resolve it
         QVERIFY(QFile::link(gone, sim.link(2)));
         const QString noPort = QStringLiteral("korvant-cli: port COM2 (%1) does not exist\n").arg(gone);
@@ -382,6 +388,26 @@ private slots:
         QVERIFY2(r.err.startsWith(held) && r.err.contains(QStringLiteral("korvant-cli (PID %1)").arg(holderPid))
                      && r.err.contains(QStringLiteral("korvant-sim (PID %1)").arg(sim.process.processId())),
                  qPrintable(r.err));
+        const Run comm = runCli(sim, {"set-comm", "4800,None,8,1", "--address", "5", "--baud", "38400"});
+        QVERIFY2(comm.out == QStringLiteral("code 1 (4800,None,8,1) written to address 5, and it answers there\n")
+                     && comm.err.count("   OK\n") == 3, qPrintable(comm.out + comm.err)); // the read, the write, the read
+        QTemporaryDir home;
+        const QString sys = home.filePath(QStringLiteral(".local/share/korvant/sys"));
+        QVERIFY(QDir().mkpath(sys) && QFile::link(QFileInfo(sim.link()).symLinkTarget(), sys + QStringLiteral("/COM1")));
+        QCOMPARE(runCli(sim, {"read", "5510", "--quiet"}, home.path(), home.path()).out.section('\n', 0, 0), QStringLiteral("DI_01: OFF"));
+        QVERIFY(QFile::link(home.filePath("gone"), sys + QStringLiteral("/COM2")));
+        QCOMPARE(runCli(sim, {"read", "5510", "--port", "COM2"}, home.path(), home.path()).err,
+                 QStringLiteral("korvant-cli: port COM2 (%1) does not exist\n").arg(home.filePath("gone")));
+        QCOMPARE(runCli(sim, {"doctor", "--json"}, home.path(), home.path()).out.section('\n', 0, 0), "{\"sys_folder\":\"" + sys + "\"}");
+        QCOMPARE(runCli(sim, {"doctor"}, {}, home.path()).out.section('\n', 0, 0), QStringLiteral("sys folder ") + sim.dir.filePath("sys"));
+        QCOMPARE(runCli(sim, {"doctor"}, home.path(), home.path(), "/x").out.section('\n', 0, 0), QStringLiteral("sys folder /x/korvant/sys"));
+        QVERIFY(runCli(sim, {"--help"}, home.path(), home.path()).out.endsWith("\nThis run's sys folder: ~/.local/share/korvant/sys\n"));
+        const Run ptmx = runCli(sim, {"doctor", "--port", "/dev/ptmx", "--timeout", "5", "--json", "--quiet"});
+        const QStringList lines = ptmx.out.split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(ptmx.status == 3 && lines.size() > 5 && ptmx.err.startsWith("korvant-cli: port /dev/ptmx cannot be opened")
+                     && lines.last() == R"({"baud":38400,"code":4,"heard":"nothing","parity":"None"})", qPrintable(ptmx.out + ptmx.err));
+        for (const QString &port : lines.mid(1, lines.size() - 5)) // the ports, then codes 1 to 4
+            QVERIFY2(QJsonDocument::fromJson(port.toUtf8()).object().contains("latency_timer_ms"), qPrintable(port));
     }
 
     // A site's line: six modules at two settings, two of them sharing address 3, one 25 ms late,
@@ -498,36 +524,6 @@ private slots:
         const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n');
         QCOMPARE(lines.size(), 5);
         QCOMPARE(lines[0] + lines[1].section(',', 2), "time,window,address,channel,value,unit,raw,text,module_tag,channel_tag1,AO,4,mA,4000,4.00mA,A2,\"valve, 1\"");
-    }
-
-    // korvant-cli's sys folder: the working folder's sys/ (the simulator's link), else the one the
-    // launcher runs the windows in; doctor names it first. A port that opens at the first settings
-    // and not at a later one (a device without parity: the master side of a pseudo-terminal) exits 3.
-    // set-comm reads the module after its write as long as the new setting needs (from 38400 to 4800).
-    void sysFolderAndDoctor()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1", "--module", "5530:5:4", "--fault", "delay=18", "--quiet"}));
-        const Run comm = runCli(sim, {"set-comm", "4800,None,8,1", "--address", "5", "--baud", "38400"});
-        QVERIFY2(comm.out == QStringLiteral("code 1 (4800,None,8,1) written to address 5, and it answers there\n")
-                     && comm.err.count("   OK\n") == 3, qPrintable(comm.out + comm.err)); // the read, the write, the read
-        QTemporaryDir home;
-        const QString sys = home.filePath(QStringLiteral(".local/share/korvant/sys"));
-        QVERIFY(QDir().mkpath(sys) && QFile::link(QFileInfo(sim.link()).symLinkTarget(), sys + QStringLiteral("/COM1")));
-        QCOMPARE(runCli(sim, {"read", "5510", "--quiet"}, home.path(), home.path()).out.section('\n', 0, 0), QStringLiteral("DI_01: OFF"));
-        QVERIFY(QFile::link(home.filePath("gone"), sys + QStringLiteral("/COM2")));
-        QCOMPARE(runCli(sim, {"read", "5510", "--port", "COM2"}, home.path(), home.path()).err,
-                 QStringLiteral("korvant-cli: port COM2 (%1) does not exist\n").arg(home.filePath("gone")));
-        QCOMPARE(runCli(sim, {"doctor", "--json"}, home.path(), home.path()).out.section('\n', 0, 0), "{\"sys_folder\":\"" + sys + "\"}");
-        QCOMPARE(runCli(sim, {"doctor"}, {}, home.path()).out.section('\n', 0, 0), QStringLiteral("sys folder ") + sim.dir.filePath("sys"));
-        QCOMPARE(runCli(sim, {"doctor"}, home.path(), home.path(), "/x").out.section('\n', 0, 0), QStringLiteral("sys folder /x/korvant/sys"));
-        QVERIFY(runCli(sim, {"--help"}, home.path(), home.path()).out.endsWith("\nThis run's sys folder: ~/.local/share/korvant/sys\n"));
-        const Run r = runCli(sim, {"doctor", "--port", "/dev/ptmx", "--timeout", "5", "--json", "--quiet"});
-        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
-        QVERIFY2(r.status == 3 && lines.size() > 5 && r.err.startsWith("korvant-cli: port /dev/ptmx cannot be opened")
-                     && lines.last() == R"({"baud":38400,"code":4,"heard":"nothing","parity":"None"})", qPrintable(r.out + r.err));
-        for (const QString &port : lines.mid(1, lines.size() - 5)) // the ports, then codes 1 to 4
-            QVERIFY2(QJsonDocument::fromJson(port.toUtf8()).object().contains("latency_timer_ms"), qPrintable(port));
     }
 
     // An adapter that echoes every request and hands bytes over every 16 ms: each subcommand
