@@ -478,52 +478,46 @@ private slots:
     // site check: a module missing (at 8, it is at 9), at another code (3, not 2) and of another
     // model (KV1730ADAM where the site says KV1710ADAM); --sweep names the ones the site lacks.
     // A site made by site new (of addresses 1 to 3) matches the line but for the module at 9.
-    void siteCheckAgainstTheLine()
+    // site poll: a line a module each round with its tags, the silent module asked in rounds 0
+    // and 2 only, the CSV with the tags, statistics per module, exit 4 for the silent one.
+    void siteCheckAndPoll()
     {
         SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1", "--module", "1730:2", "--module", "1720:3:3", "--module", "5530:9"}));
-        QVERIFY(writeFile(sim.dir.filePath("p.kvsite"), R"({"format": 1, "name": "P", "port": "COM1", "code": 2, "modules": [
+        QVERIFY(sim.start({"--module", "5510:1", "--module", "1730:2", "--module", "1720:3:3", "--holding", "4000", "--module", "5530:9"}, 2));
+        QVERIFY(writeFile(sim.dir.filePath("p.kvsite"), R"({"format": 1, "name": "P", "port": "COM2", "code": 2, "modules": [
             {"address": 1, "model": "KV5510ADAM", "code": 2}, {"address": 2, "model": "KV1710ADAM", "code": 2},
             {"address": 3, "model": "KV1720ADAM", "code": 2}, {"address": 8, "model": "KV5530ADAM", "code": 2, "tag": "T"}]})"));
         const QString lines = "address 1  KV5510ADAM  code 2  ok\naddress 2  KV1710ADAM  code 2  KV1730ADAM answers at address 2, "
                               "the site says KV1710ADAM\naddress 3  KV1720ADAM  code 2  no reply\naddress 8  KV5530ADAM  code 2  \"T\"  no reply\n";
         const QString wrong = mismatches(sim, {
             {{"site", "check", "p.kvsite"}, 7, lines},
-            {{"site", "check", "p.kvsite", "--port", "COM2"}, 3, ""},
+            {{"site", "check", "p.kvsite", "--port", "COM3"}, 3, ""},
             {{"site", "check", "none.kvsite"}, 2, ""},
             {{"site", "check", "p.kvsite", "--sweep", "--codes", "2,3", "--to", "9"}, 7, lines
              + "address 9  code 2  baud 9600  parity None  model KV5530ADAM  not in the site\n"
                "address 3  code 3  baud 19200  parity None  model KV1720ADAM  not in the site\n"},
-            {{"site", "new", "n.kvsite", "--codes", "2,3", "--to", "3"}, 0, "address 1  KV5510ADAM  code 2\naddress 2  KV1730ADAM  code 2\n"
+            {{"site", "new", "n.kvsite", "--port", "COM2", "--codes", "2,3", "--to", "3"}, 0, "address 1  KV5510ADAM  code 2\naddress 2  KV1730ADAM  code 2\n"
              "address 3  KV1720ADAM  code 3\nn.kvsite written: site \"n\", 3 modules, the line at code 2\n"},
-            {{"site", "new", "e.kvsite", "--codes", "5", "--to", "3"}, 4, ""},
+            {{"site", "new", "e.kvsite", "--port", "COM2", "--codes", "5", "--to", "3"}, 4, ""},
             {{"site", "check", "n.kvsite", "--json", "--sweep", "--codes", "2", "--to", "9"}, 7, R"({"address":1,"code":2,"model":"KV5510ADAM","state":"ok","tag":""})" "\n"
              R"({"address":2,"code":2,"model":"KV1730ADAM","state":"ok","tag":""})" "\n"
              "{\"address\":3,\"code\":3,\"model\":\"KV1720ADAM\",\"state\":\"ok; at code 3 (19200,None,8,1), not the line's code 2 (9600,None,8,1)\",\"tag\":\"\"}" "\n"
              "{\"address\":9,\"baud\":9600,\"code\":2,\"model\":\"KV5530ADAM\",\"parity\":\"None\",\"state\":\"not in the site\"}\n"}},
             {"--quiet", "--timeout", "200"}, "  response \\S+ ms|\"response_ms\":[\\d.]+,");
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
-    }
-
-    // site poll: a line a module each round with its tags, the silent module asked in rounds 0
-    // and 2 only, the CSV with the tags, statistics per module, exit 4 for the silent one.
-    void sitePollWithTags()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "1720:1", "--holding", "4000", "--module", "5530:4", "--fault", "silent"}, 2));
-        QVERIFY(writeFile(sim.dir.filePath("p.kvsite"), R"({"format": 1, "name": "P", "port": "COM2", "code": 2, "modules": [
-            {"address": 1, "model": "KV1720ADAM", "code": 2, "tag": "A2", "channels": {"AO": "valve, 1"}},
-            {"address": 4, "model": "KV5530ADAM", "code": 2}]})"));
-        Run r = runCli(sim, {"site", "poll", "p.kvsite", "--count", "3", "--period", "1", "--csv", "v.csv", "--quiet", "--timeout", "100"});
-        const QString one = "address 1  KV1720ADAM  code 2  \"A2\"  OK T ms  AO TmA \"valve, 1\"\n";
+        QVERIFY(writeFile(sim.dir.filePath("q.kvsite"), R"({"format": 1, "name": "Q", "port": "COM2", "code": 3, "modules": [
+            {"address": 3, "model": "KV1720ADAM", "code": 3, "tag": "A2", "channels": {"AO": "valve, 1"}},
+            {"address": 8, "model": "KV5530ADAM", "code": 3}]})"));
+        Run r = runCli(sim, {"site", "poll", "q.kvsite", "--count", "3", "--period", "1", "--csv", "v.csv", "--quiet", "--timeout", "100"});
+        const QString one = "address 3  KV1720ADAM  code 3  \"A2\"  OK T ms  AO TmA \"valve, 1\"\n";
         QCOMPARE(r.status, 4);
-        QVERIFY2(r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith(one + one + "address 4  KV5530ADAM  code 2  no reply\n" + one), qPrintable(r.out));
-        QVERIFY(r.out.contains("\naddress 4  ok 0  late 0  no reply 2  errors 0\n") && r.out.contains("\naddress 1  requests 4  ok 4  timeout 0"));
+        QVERIFY2(r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith(one + one + "address 8  KV5530ADAM  code 3  no reply\n" + one), qPrintable(r.out));
+        QVERIFY(r.out.contains("\naddress 8  ok 0  late 0  no reply 2  errors 0\n") && r.out.contains("\naddress 3  requests 4  ok 4  timeout 0"));
         QFile csv(sim.dir.filePath("v.csv"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n');
-        QCOMPARE(lines.size(), 5);
-        QCOMPARE(lines[0] + lines[1].section(',', 2), "time,window,address,channel,value,unit,raw,text,module_tag,channel_tag1,AO,4,mA,4000,4.00mA,A2,\"valve, 1\"");
+        const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n');
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[0] + rows[1].section(',', 2), "time,window,address,channel,value,unit,raw,text,module_tag,channel_tag3,AO,4,mA,4000,4.00mA,A2,\"valve, 1\"");
     }
 
     // An adapter that echoes every request and hands bytes over every 16 ms: each subcommand
