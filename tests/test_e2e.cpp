@@ -338,9 +338,6 @@ private slots:
                  + stats.arg(1).arg(3).arg("#").arg(1).arg(33.3).arg(2).arg(""), ""},
             {{"read", "5530", "--address", "3,9", "--timeout", "1000", "--quiet"}, 5, "",
              QStringLiteral("korvant-cli: no valid reply: time-out (no byte)\n") + exception},
-            {{"read", "KV5530ADAM", "--address", "9", "--quiet", "--json"}, 5,
-             R"({"address":9,"exception":{"code":1,"name":"illegal function"},"model":"KV5530ADAM","response_ms":#,"seq":1,)"
-             R"("time":"now","verdict":"exception"})" "\n", exception},
             // A poll whose only module answers with an exception.
             {{"poll", "5530", "--address", "9", "--count", "1", "--json", "--quiet"}, 5,
              R"({"address":9,"exception":{"code":1,"name":"illegal function"},"model":"KV5530ADAM","response_ms":#,"seq":1,)"
