@@ -107,6 +107,13 @@ bool writeFile(const QString &path, const QByteArray &bytes, QIODevice::OpenMode
     return f.open(mode) && f.write(bytes) == bytes.size();
 }
 
+// The file's bytes; none when it cannot be read.
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // A run and what it must give: exit status, stdout (response times masked as #, clocks as "now")
 // and stderr (a null err: not compared).
 struct CliRun {
@@ -510,9 +517,7 @@ private slots:
         QCOMPARE(r.status, 4);
         QVERIFY2(r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith(one + one + "address 8  KV5530ADAM  code 3  no reply\n" + one), qPrintable(r.out));
         QVERIFY(r.out.contains("\naddress 8  ok 0  late 0  no reply 2  errors 0\n") && r.out.contains("\naddress 3  requests 4  ok 4  timeout 0"));
-        QFile csv(sim.dir.filePath("v.csv"));
-        QVERIFY(csv.open(QIODevice::ReadOnly));
-        const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n');
+        const QStringList rows = QString::fromUtf8(readFile(sim.dir.filePath("v.csv"))).split('\n');
         QCOMPARE(rows.size(), 5);
         QCOMPARE(rows[0] + rows[1].section(',', 2), "time,window,address,channel,value,unit,raw,text,module_tag,channel_tag3,AO,4,mA,4000,4.00mA,A2,\"valve, 1\"");
     }
@@ -835,13 +840,9 @@ private slots:
             QCOMPARE(p.exitCode(), run.status);
         }
         qputenv("QT_QPA_PLATFORM", platform);
-        QFile html(folder + "/r.html"), csv(folder + "/r.csv");
-        QVERIFY(html.open(QIODevice::ReadOnly) && csv.open(QIODevice::ReadOnly));
-        const QString page = QString::fromUtf8(html.readAll());
         // What each row and the header hold is test_checkout's; here that the files came of this journal.
-        QVERIFY(page.contains("<p>21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.</p>"));
-        const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n');
-        QCOMPARE(rows.size(), 23);
+        QVERIFY(readFile(folder + "/r.html").contains("<p>21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.</p>"));
+        QCOMPARE(readFile(folder + "/r.csv").split('\n').size(), 23);
         if (QStandardPaths::findExecutable("pdftotext").isEmpty())
             QSKIP("pdftotext (poppler-utils) is missing: the PDF's text is not read");
         QProcess text;
@@ -900,10 +901,8 @@ private slots:
         const QRegularExpressionMatch counts = summary.match(out);
         QCOMPARE(counts.captured(1), resumed.match(err).captured(1));
         QVERIFY2(counts.captured(1).toInt() < counts.captured(2).toInt(), qPrintable(out));
-        QFile log(disk + "/v.csv");
-        QVERIFY(log.open(QIODevice::ReadOnly));
         static const QRegularExpression whole(QStringLiteral("^[-0-9T:.+]{29},KV7710ADAM,1,(AI_[1-6],0,mA,0,0\\.00mA|DI_0[1-4],0,,0,OFF)$"));
-        const QList<QByteArray> lines = log.readAll().split('\n');
+        const QList<QByteArray> lines = readFile(disk + "/v.csv").split('\n');
         QCOMPARE(lines.first(), QByteArray("time,window,address,channel,value,unit,raw,text"));
         for (const QByteArray &line : lines.mid(1, lines.size() - 2))
             QVERIFY2(whole.match(QString::fromUtf8(line)).hasMatch(), line.constData());
