@@ -335,8 +335,6 @@ private slots:
              "> 03 02 00 00 00 08 78 2E\n<    time-out (no byte), asked again\n> 03 02 00 00 00 08 78 2E\n<    time-out (no byte)\n" + timeout},
             {{"read", "5510", "--address", "1,3", "--timeout", "1000", "--quiet"}, 4, several, timeout},
             {{"write", "5510", "--on", "none", "--address", "3", "--quiet", "--json"}, 4, none(1), timeout},
-            {{"poll", "5510", "--address", "3", "--count", "2", "--period", "20", "--json", "--quiet"}, 4,
-             none(1) + none(2) + stats.arg(0).arg(2).arg("null").arg(0).arg(0).arg(2).arg(""), ""},
             // A time-out asked again is a request of its own; several addresses, each with its
             // statistics, and the worst status wins (4 over 0, 5 over 4).
             {{"poll", "5510", "--address", "1,3", "--count", "1", "--retries", "1", "--timeout", "1000", "--json", "--quiet"}, 4,
