@@ -191,8 +191,7 @@ private slots:
     // port is refused, as is a bad command line, which leaves no sys folder behind.
     void simulatorLinkAndLock()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "generic"}));
+        SimProcess sim({"--module", "generic"});
         sim.process.terminate();
         QVERIFY(sim.process.waitForFinished(5000));
         QVERIFY(sim.process.exitStatus() == QProcess::NormalExit && sim.process.exitCode() == 0);
@@ -293,10 +292,9 @@ private slots:
     // without parity: the master side of a pseudo-terminal) exits 3.
     void contractOfEachRun()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "7720:4", "--holding", "25,1001,0,1000", "--inputs", "0x09", "--module", "5510:1",
-                           "--module", "1720:2", "--module", "5530:9", "--fault", "exception", "--module", "5530:5:4", "--fault",
-                           "delay=18"}));
+        SimProcess sim({"--module", "7720:4", "--holding", "25,1001,0,1000", "--inputs", "0x09", "--module", "5510:1",
+                        "--module", "1720:2", "--module", "5530:9", "--fault", "exception", "--module", "5530:5:4", "--fault",
+                        "delay=18"});
         const QString gone = sim.dir.filePath(QStringLiteral("gone")); // COM2 resolves as the windows resolve it
         QVERIFY(QFile::link(gone, sim.link(2)));
         const QString noPort = QStringLiteral("korvant-cli: port COM2 (%1) does not exist\n").arg(gone);
@@ -419,10 +417,9 @@ private slots:
     // tells the collision; a write meant for one module is made to one module, or to none.
     void siteLineFindAndWrites()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--latency", "16", "--module", "5510:3", "--module", "1730:3", "--module", "5530:9", "--fault", "nowrite",
-                           "--module", "7710:40:7", "--fault", "delay=2", "--module", "5520:20", "--fault", "exception", "--module",
-                           "5530:30", "--inputs", "0x05", "--fault", "delay=25", "--echo"}));
+        SimProcess sim({"--latency", "16", "--module", "5510:3", "--module", "1730:3", "--module", "5530:9", "--fault", "nowrite",
+                        "--module", "7710:40:7", "--fault", "delay=2", "--module", "5520:20", "--fault", "exception", "--module",
+                        "5530:30", "--inputs", "0x05", "--fault", "delay=25", "--echo"});
         Run r = runCli(sim, {"find", "--codes", "7,2,3", "--to", "40", "--json"});
         QCOMPARE(r.status, 6);
         QStringList rows;
@@ -484,8 +481,7 @@ private slots:
     // and 2 only, the CSV with the tags, statistics per module, exit 4 for the silent one.
     void siteCheckAndPoll()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1", "--module", "1730:2", "--module", "1720:3:3", "--holding", "4000", "--module", "5530:9"}, 2));
+        SimProcess sim({"--module", "5510:1", "--module", "1730:2", "--module", "1720:3:3", "--holding", "4000", "--module", "5530:9"}, 2);
         QVERIFY(writeFile(sim.dir.filePath("p.kvsite"), R"({"format": 1, "name": "P", "port": "COM2", "code": 2, "modules": [
             {"address": 1, "model": "KV5510ADAM", "code": 2}, {"address": 2, "model": "KV1710ADAM", "code": 2},
             {"address": 3, "model": "KV1720ADAM", "code": 2}, {"address": 8, "model": "KV5530ADAM", "code": 2, "tag": "T"}]})"));
@@ -527,9 +523,8 @@ private slots:
     // was complete (after the simulator took the request, well before the next period).
     void echoingAdapter()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--echo", "--latency", "16", "--module", "5510:1", "--inputs", "0x05", "--module", "5550:2",
-                           "--module", "1720:3"}));
+        SimProcess sim({"--echo", "--latency", "16", "--module", "5510:1", "--inputs", "0x05", "--module", "5550:2",
+                        "--module", "1720:3"});
         const QString wrong = mismatches(sim, {
             {{"write", "5550", "--on", "1,3", "--address", "2"}, 0, "DO_01: ON\nDO_02: OFF\nDO_03: ON\nDO_04: OFF\nDO_05: OFF\nDO_06: OFF\nDO_07: OFF\nDO_08: OFF\n", ""},
             {{"write", "1720", "--ma", "4", "--address", "3"}, 0, "Analog Output: 4.00mA (4000)\n", ""},
@@ -541,8 +536,7 @@ private slots:
             {{"raw", "04 06 00 00 00 01", "--echo"}, 4, "reply 04 06 00 00 00 01 48 5F  verdict time-out (no byte), echo only  response -\n",
              "korvant-cli: no valid reply: time-out (no byte), echo only\n"}}, {"--quiet"});
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
-        SimProcess one;
-        QVERIFY(one.start({"--echo", "--latency", "16", "--module", "5510:7"}));
+        SimProcess one({"--echo", "--latency", "16", "--module", "5510:7"});
         QCOMPARE(runCli(one, {"set-address", "9", "--quiet"}).out, QStringLiteral("address 9 written\n"));
         Run r = runCli(one, {"poll", "5510", "--address", "9", "--period", "500", "--count", "3", "--json", "--quiet"});
         QCOMPARE(r.status, 0);
@@ -568,8 +562,7 @@ private slots:
         QCOMPARE(heard, (QStringList{"echo", "several modules", "echo", "echo", "echo", "several modules", "echo", "echo"}));
         QVERIFY2(r.err.contains("warning: the adapter echoes every request"), qPrintable(r.err));
 
-        SimProcess quiet;
-        QVERIFY(quiet.start({"--module", "5510:1", "--fault", "silent"}));
+        SimProcess quiet({"--module", "5510:1", "--fault", "silent"});
         r = runCli(quiet, {"doctor", "--port", "COM1", "--timeout", "20", "--quiet"});
         QVERIFY2(r.status == 4 && r.out.count("  nothing\n") == 8 && r.err.endsWith("nothing answered at any setting\n"), qPrintable(r.out + r.err));
         // scan asks at each of the eight settings in code order.
@@ -682,8 +675,7 @@ private slots:
     // carriage returns and erasures applied, is each result on a line of its own and no bar left.
     void progressOnATerminal()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:2", "--module", "5530:4", "--quiet"}));
+        SimProcess sim({"--module", "5510:2", "--module", "5530:4", "--quiet"});
         const struct { QStringList args; const char *bar; QStringList screen; } runs[] = {
             {{"survey", "--to", "5", "--timeout", "200"}, "] 5/5 address 5, 2 found",
              {"address 2  code 2  model KV5510ADAM", "address 4  code 2  model KV5530ADAM", ""}},
@@ -728,8 +720,7 @@ private slots:
     // poll and a survey, each with what it had.
     void pollOnAFullDiskAndStoppedByCtrlC()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "7710:1", "--holding", "0,0,1024", "--quiet"}));
+        SimProcess sim({"--module", "7710:1", "--holding", "0,0,1024", "--quiet"});
         const Run r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--json", "--csv", "/dev/full"});
         QCOMPARE(r.status, 8);
         QCOMPARE(r.err, QStringLiteral("korvant-cli: cannot write the value log /dev/full: No space left on device\n"));
@@ -748,8 +739,7 @@ private slots:
                  out.constData());
         // A survey stops too, with what it found (on a line of its own: the poll's last request may
         // still be answered).
-        SimProcess one;
-        QVERIFY(one.start({"--module", "7710:1", "--quiet"}));
+        SimProcess one({"--module", "7710:1", "--quiet"});
         QProcess survey;
         startCli(survey, one.dir.path(), {"survey", "--timeout", "200", "--quiet"});
         QByteArray found;
@@ -783,8 +773,7 @@ private slots:
              "korvant-cli: the line failed: "},
             {{"--module", "5510:1"}, {"find", "--codes", "2"}, 3, "korvant-cli: the line failed: the device hung up\n"}};
         for (const auto &run : runs) {
-            SimProcess sim;
-            QVERIFY(sim.start(run.sim));
+            SimProcess sim(run.sim);
             const Run r = cutOff(sim, run.cli, run.requests);
             QVERIFY2(r.status == 3 && r.err.startsWith(run.err) && r.err.count('\n') == 1, qPrintable(r.err));
         }
@@ -796,9 +785,8 @@ private slots:
     // before the request's and its own bytes and the silence between them (16.7 + 12.5 + 8 ms).
     void pollGathersRepliesInPieces()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--realtime", "--module", "5510:1:1", "--module", "5510:2:1", "--fault", "extrabyte", "--fault", "pieces=7",
-                           "--fault", "gap=2", "--quiet"}));
+        SimProcess sim({"--realtime", "--module", "5510:1:1", "--module", "5510:2:1", "--fault", "extrabyte", "--fault", "pieces=7",
+                        "--fault", "gap=2", "--quiet"});
         for (const auto &[address, verdict] : {std::pair{"1", "ok"}, std::pair{"2", "long"}}) {
             const Run r = runCli(sim, {"poll", "5510", "--address", address, "--baud", "4800", "--count", "2", "--period", "20", "--json"});
             const QList<QByteArray> lines = r.out.toUtf8().trimmed().split('\n');
