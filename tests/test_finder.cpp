@@ -11,10 +11,8 @@ namespace {
 
 struct Module {
     int model, address, code;
-    bool exception = false;
-    int delayMs = 0;
-    int answers = -1;     // probes to its own address it answers (then it falls silent); -1: all
-    int pieces = 1, gapMs = 0;
+    SimFaults faults = {};
+    int answers = -1; // probes to its own address it answers (then it falls silent); -1: all
 };
 
 // latencyMs: an adapter that hands bytes over on a grid of that period (a USB latency timer).
@@ -42,10 +40,7 @@ Sweep run(const QList<Module> &modules, FinderOptions options, Line line = {})
     QList<QPair<SimModule *, int>> limited;
     for (const Module &m : modules) {
         SimModule *module = bus.addModule(m.model, std::uint8_t(m.address), m.code);
-        module->faults.exception = m.exception;
-        module->faults.delayMs = m.delayMs;
-        module->faults.pieces = m.pieces;
-        module->faults.pieceGapMs = m.gapMs;
+        module->faults = m.faults;
         if (m.answers >= 0)
             limited.append({module, m.answers});
     }
@@ -133,7 +128,7 @@ private slots:
             {{}, all, 254, {}, {}, false, 2 * 8},
             {{{5510, 7, 3}}, all, 254, {}, {"0 7 3 KV5510 @3"}, false, 2 * 7 + 1 + 254},
             {{{5510, 3, 2}, {1730, 200, 2}}, all, 254, {}, {"0 3 2 KV5510 @2", "0 200 2 KV1730 @2"}, false, 2 * 7 + 1 + 254},
-            {{{5520, 9, 6, true}}, all, 254, {}, {"1 9 0 KV0 @6 exception 1"}, false, 2 * 7 + 1 + 254},
+            {{{5520, 9, 6, {.exception = true}}}, all, 254, {}, {"1 9 0 KV0 @6 exception 1"}, false, 2 * 7 + 1 + 254},
             {{{5510, 4, 2}, {5530, 4, 2}, {5540, 10, 2}}, all, 254, {},
              {"2 4 0 KV0 @2 shared address?", "0 10 2 KV5540 @2"}, true, 2 * 7 + 1 + 254 + 1},
             {{{7710, 40, 7}}, all, 254, {.parityBlind = true},
@@ -151,15 +146,15 @@ private slots:
             // 16 ms, modules that answer late. A reply belongs to the address it carries, whenever it
             // comes; silence at a broadcast and a doubtful row are asked again with four times the wait.
             // 6's reply misses its wait (on the adapter's grid) and comes in 7's: asked again, in time.
-            {{{5510, 6, 2, false, 7}, {5530, 7, 2}}, {2}, 10, {.latencyMs = 16}, {"0 7 2 KV5530 @2", "0 6 2 KV5510 @2"}, false, 1 + 10 + 1},
+            {{{5510, 6, 2, {.delayMs = 7}}, {5530, 7, 2}}, {2}, 10, {.latencyMs = 16}, {"0 7 2 KV5530 @2", "0 6 2 KV5510 @2"}, false, 1 + 10 + 1},
             // The same module, silent once it answered late: its row tells how late it came.
-            {{{5510, 6, 2, false, 7, 1}}, {2}, 10, {.latencyMs = 16}, {"0 6 2 KV5510 @2 answered 1.2 ms after its time-out"}, false, 1 + 10 + 1},
+            {{{5510, 6, 2, {.delayMs = 7}, 1}}, {2}, 10, {.latencyMs = 16}, {"0 6 2 KV5510 @2 answered 1.2 ms after its time-out"}, false, 1 + 10 + 1},
             // 25 ms late behind the adapter: the broadcast hears it only when asked again.
-            {{{5510, 7, 2, false, 25}}, {2}, 10, {.latencyMs = 16}, {"0 7 2 KV5510 @2"}, false, 2 + 10},
+            {{{5510, 7, 2, {.delayMs = 25}}}, {2}, 10, {.latencyMs = 16}, {"0 7 2 KV5510 @2"}, false, 2 + 10},
             // A shared address stays one after it is asked again.
-            {{{5510, 3, 2, false, 25}, {5530, 3, 2}}, {2}, 10, {.latencyMs = 16}, {"2 3 0 KV0 @2 shared address?"}, true, 2 + 10 + 1},
+            {{{5510, 3, 2, {.delayMs = 25}}, {5530, 3, 2}}, {2}, 10, {.latencyMs = 16}, {"2 3 0 KV0 @2 shared address?"}, true, 2 + 10 + 1},
             // A reply in two pieces, the second after the wait: the probe listens until the line is quiet.
-            {{{5510, 7, 2, false, 0, -1, 2, 30}}, {2}, 10, {}, {"0 7 2 KV5510 @2"}, false, 1 + 10}};
+            {{{5510, 7, 2, {.pieces = 2, .pieceGapMs = 30}}}, {2}, 10, {}, {"0 7 2 KV5510 @2"}, false, 1 + 10}};
         for (const auto &c : cases) {
             const Sweep s = run(c.modules, {.codes = c.codes, .to = c.to}, c.line);
             QCOMPARE(rowTexts(s.rows), c.rows);
@@ -175,7 +170,7 @@ private slots:
     void behindAGateway()
     {
         const struct { QList<Module> modules; int to, gateway; QStringList rows; qint64 endUs; } cases[] = {
-            {{{5510, 3, 2}, {1730, 200, 7}, {5520, 9, 6, true}}, 254, 1, {"0 3 2 KV5510 @0", "1 9 0 KV0 @0 exception 1", "0 200 7 KV1730 @0"},
+            {{{5510, 3, 2}, {1730, 200, 7}, {5520, 9, 6, {.exception = true}}}, 254, 1, {"0 3 2 KV5510 @0", "1 9 0 KV0 @0 exception 1", "0 200 7 KV1730 @0"},
              252 * 38959 + 2 * 52709},
             {{{5510, 2, 2}}, 3, 2, {"0 2 2 KV5510 @0"}, 2 * 63542 + 52709}};
         for (const auto &c : cases) {
