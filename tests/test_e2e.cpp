@@ -339,8 +339,7 @@ private slots:
              one + none(2) + none(3) + QStringLiteral("{\"address\":1,") + stats.arg(1).arg(1).arg("#").arg(0).arg(100).arg(0).arg("").mid(1)
                  + QStringLiteral("{\"address\":3,") + stats.arg(0).arg(2).arg("null").arg(1).arg(0).arg(2).arg("").mid(1)
                  + stats.arg(1).arg(3).arg("#").arg(1).arg(33.3).arg(2).arg(""), ""},
-            {{"read", "5530", "--address", "3,9", "--timeout", "1000", "--quiet"}, 5, "",
-             QStringLiteral("korvant-cli: no valid reply: time-out (no byte)\n") + exception},
+            {{"read", "5530", "--address", "3,9", "--timeout", "1000", "--quiet"}, 5, "", timeout + exception},
             // A poll whose only module answers with an exception.
             {{"poll", "5530", "--address", "9", "--count", "1", "--json", "--quiet"}, 5,
              R"({"address":9,"exception":{"code":1,"name":"illegal function"},"model":"KV5530ADAM","response_ms":#,"seq":1,)"
