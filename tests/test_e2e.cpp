@@ -223,7 +223,7 @@ private slots:
     // The next Open works behind a gateway, COM2 mapped to it in the ports dialog over the device
     // server's target (a target mistyped is refused): its frames as they went over the wire, header
     // included, in its boxes and its traffic rows; then the Bus Finder there.
-    void windowOverTcp()
+    void refusedSplitAndLost()
     {
         TcpEnvironment env(refusingTarget());
         auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
@@ -414,7 +414,7 @@ private slots:
     // tells them apart (the replies set aside from the echo are judged as on a line without one,
     // whose find is progressOnATerminal's); set-address refuses the broadcast on that bus; scan
     // tells the collision; a write meant for one module is made to one module, or to none.
-    void siteLineFindAndWrites()
+    void findThenSetAddressOnABus()
     {
         SimProcess sim({"--latency", "16", "--module", "5510:3", "--module", "1730:3", "--module", "5530:9", "--fault", "nowrite",
                         "--module", "7710:40:7", "--fault", "delay=2", "--module", "5520:20", "--fault", "exception", "--module",
@@ -575,7 +575,7 @@ private slots:
     // open and reopen over one connection (what it shows of the module is test_windows'); korvant-cli's
     // scan there, answered at 4800,None, says the module's code 6 (a read or poll through --port
     // tcp:// or mbap:// is runsThatLoseTheirLine's and modulesBehindAGateway's). (A server
-    // that refuses is windowOverTcp's, the exit status of a port that fails contractOfEachRun's.)
+    // that refuses is refusedSplitAndLost's, the exit status of a port that fails contractOfEachRun's.)
     // The same behind a Modbus TCP gateway, whose scan goes to unit 0.
     void scanAndReadOverTcp()
     {
