@@ -216,7 +216,7 @@ private slots:
         QCOMPARE(f.probesSent(), 2);
         // Stopped while a collision at address 1 is being asked again: the doubt is kept as it stands.
         n = f.judged(QByteArray(11, '\x7f'), 30000, n.deadlineUs);
-        QCOMPARE(n.frame, parameterReadRequest(1));
+        QCOMPARE(n.frame, QByteArray::fromHex("010300640003 4414"));
         f.stop();
         QCOMPARE(rowTexts(f.rows()), QStringList{"2 1 0 KV0 @2 shared address?"});
         QVERIFY(!f.running());

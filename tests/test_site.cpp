@@ -249,7 +249,7 @@ private slots:
         QCOMPARE(healthText(rig.poll.state(0).health), QStringLiteral("late"));
         QCOMPARE(QList<int>({rig.poll.state(0).ok, rig.poll.state(0).late}), QList<int>({1, 1}));
         QCOMPARE(rig.poll.state(0).avgMs(), 36.0);
-        QCOMPARE(rig.poll.moveToLine(1).request(), parameterReadRequest(2));
+        QCOMPARE(rig.poll.moveToLine(1).request(), QByteArray::fromHex("020300640003 4427"));
         off->setHolding(kCodeRegister, 2);
         off->faults.silent = true; // backed off to every 4th round
         rig.rounds(3);
