@@ -74,24 +74,31 @@ struct Run {
 
 const QString kCli = QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli");
 
+// Runs program in folder (the current one when empty) with env, and waits for it to end.
+Run runProgram(const QString &program, const QStringList &args, const QString &folder = {},
+               const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setWorkingDirectory(folder);
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(30000)) // QProcess's destructor kills it
+        return {-1, {}, program + QStringLiteral(" did not finish")};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
 // Runs korvant-cli in the simulator's folder (so COM1 is its pty), or in folder with HOME at home
 // and XDG_DATA_HOME at xdg (none when empty), and waits for it to end.
 Run runCli(const SimProcess &sim, const QStringList &args, const QString &folder = {}, const QString &home = {},
            const QString &xdg = {})
 {
-    QProcess p;
-    p.setWorkingDirectory(folder.isEmpty() ? sim.dir.path() : folder);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!home.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home);
         xdg.isEmpty() ? env.remove(QStringLiteral("XDG_DATA_HOME")) : env.insert(QStringLiteral("XDG_DATA_HOME"), xdg);
-        p.setProcessEnvironment(env);
     }
-    p.start(kCli, args);
-    if (!p.waitForFinished(30000)) // QProcess's destructor kills it
-        return {-1, {}, QStringLiteral("korvant-cli did not finish")};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return runProgram(kCli, args, folder.isEmpty() ? sim.dir.path() : folder, env);
 }
 
 // korvant-cli started in folder (the simulator's, where COM1 is its pty), not waited for.
@@ -205,16 +212,12 @@ private slots:
         QVERIFY(QFile::link(held, second.link()));
         QVERIFY(second.start({"--module", "generic"}));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(second.link()).symLinkTarget() != held, kWaitMs);
-        // What a simulator that must refuse to start says; nothing when it does not end with a failure.
-        const auto refusal = [](const QStringList &args) {
-            QProcess p;
-            p.start(SimProcess::program(), args);
-            const bool failed = p.waitForFinished(kWaitMs) && p.exitStatus() == QProcess::NormalExit && p.exitCode() != 0;
-            return failed ? QString::fromLocal8Bit(p.readAllStandardError()) : QString();
-        };
-        QVERIFY(refusal({"--dir", second.dir.path()}).contains("held by another running simulator"));
+        // A simulator that must refuse to start ends with a failure, and says why.
+        const Run refused = runProgram(SimProcess::program(), {"--dir", second.dir.path()});
+        QVERIFY2(refused.status > 0 && refused.err.contains("held by another running simulator"), qPrintable(refused.err));
         QTemporaryDir dir;
-        QVERIFY(refusal({"--dir", dir.path(), "--module", "9999:1:2"}).contains("unknown model"));
+        const Run bad = runProgram(SimProcess::program(), {"--dir", dir.path(), "--module", "9999:1:2"});
+        QVERIFY2(bad.status > 0 && bad.err.contains("unknown model"), qPrintable(bad.err));
         QVERIFY(!QFileInfo::exists(dir.filePath("sys")));
     }
 
@@ -628,10 +631,9 @@ private slots:
             QSKIP("mbpoll is not installed (scripts/deps.sh installs it)");
         const QString port = target.section(QLatin1Char(':'), -1);
         const auto poll = [&](const char *unit, const char *type, const char *from, const char *count) {
-            QProcess p;
-            p.start(mbpoll, {"-m", "tcp", "-a", unit, "-t", type, "-r", from, "-c", count, "-1", "-p", port, "127.0.0.1"});
-            p.waitForFinished(30000);
-            return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError()).remove(QLatin1Char('\t'));
+            const Run r = runProgram(mbpoll, {"-m", "tcp", "-a", unit, "-t", type, "-r", from, "-c", count, "-1", "-p", port,
+                                              "127.0.0.1"});
+            return QString(r.out + r.err).remove(QLatin1Char('\t'));
         };
         QVERIFY2(poll("3", "1", "1", "8").contains("[1]: 1\n[2]: 0\n[3]: 0\n[4]: 0\n[5]: 0\n[6]: 0\n[7]: 0\n[8]: 1\n"),
                  qPrintable(gateway.log()));
@@ -645,9 +647,7 @@ private slots:
     {
         QProcess server;
         const QString script = QStringLiteral(KORVANT_SOURCE_DIR "/tests/support/pymodbus_server.py");
-        QProcess probe;
-        probe.start(QStringLiteral("/usr/bin/python3"), {"-c", "import pymodbus.server"});
-        if (!probe.waitForFinished(30000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+        if (runProgram(QStringLiteral("/usr/bin/python3"), {"-c", "import pymodbus.server"}).status != 0)
             QSKIP("python3-pymodbus is not installed (scripts/deps.sh installs it)");
         const QString port = refusingTarget().section(QLatin1Char(':'), -1);
         const QString target = QStringLiteral("mbap://127.0.0.1:") + port;
@@ -817,12 +817,9 @@ private slots:
         const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
         qunsetenv("QT_QPA_PLATFORM"); // korvant-report chooses offscreen itself
         for (const auto &run : runs) {
-            QProcess p;
-            p.setWorkingDirectory(folder);
-            p.start(run.program, QStringList{"checkout"} + run.args);
-            QVERIFY(p.waitForFinished(30000));
-            QCOMPARE(QString::fromUtf8(p.readAllStandardError()), run.err);
-            QCOMPARE(p.exitCode(), run.status);
+            const Run r = runProgram(run.program, QStringList{"checkout"} + run.args, folder);
+            QCOMPARE(r.err, run.err);
+            QCOMPARE(r.status, run.status);
         }
         qputenv("QT_QPA_PLATFORM", platform);
         // What each row and the header hold is test_checkout's; here that the files came of this journal.
@@ -830,10 +827,7 @@ private slots:
         QCOMPARE(readFile(folder + "/r.csv").split('\n').size(), 23);
         if (QStandardPaths::findExecutable("pdftotext").isEmpty())
             QSKIP("pdftotext (poppler-utils) is missing: the PDF's text is not read");
-        QProcess text;
-        text.start("pdftotext", {folder + "/r.pdf", "-"});
-        QVERIFY(text.waitForFinished(30000));
-        const QString pdf = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+        const QString pdf = runProgram(QStringLiteral("pdftotext"), {folder + "/r.pdf", "-"}).out.simplified();
         for (const char *line : {"Checkout report - Pump house", "Technician Maria Keller", "COM1 at 9600,None,8,1",
                                  "21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.", "no transmitter", "Witness"})
             QVERIFY2(pdf.contains(QLatin1String(line)), qPrintable(pdf));
