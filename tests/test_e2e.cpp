@@ -74,24 +74,31 @@ struct Run {
 
 const QString kCli = QStringLiteral(KORVANT_BINARY_DIR "/cli/korvant-cli");
 
+// Runs program in folder (the current one when empty) with env, and waits for it to end.
+Run runProgram(const QString &program, const QStringList &args, const QString &folder = {},
+               const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setWorkingDirectory(folder);
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(30000)) // QProcess's destructor kills it
+        return {-1, {}, program + QStringLiteral(" did not finish")};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
 // Runs korvant-cli in the simulator's folder (so COM1 is its pty), or in folder with HOME at home
 // and XDG_DATA_HOME at xdg (none when empty), and waits for it to end.
 Run runCli(const SimProcess &sim, const QStringList &args, const QString &folder = {}, const QString &home = {},
            const QString &xdg = {})
 {
-    QProcess p;
-    p.setWorkingDirectory(folder.isEmpty() ? sim.dir.path() : folder);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!home.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("HOME"), home);
         xdg.isEmpty() ? env.remove(QStringLiteral("XDG_DATA_HOME")) : env.insert(QStringLiteral("XDG_DATA_HOME"), xdg);
-        p.setProcessEnvironment(env);
     }
-    p.start(kCli, args);
-    if (!p.waitForFinished(30000)) // QProcess's destructor kills it
-        return {-1, {}, QStringLiteral("korvant-cli did not finish")};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return runProgram(kCli, args, folder.isEmpty() ? sim.dir.path() : folder, env);
 }
 
 // korvant-cli started in folder (the simulator's, where COM1 is its pty), not waited for.
@@ -105,6 +112,13 @@ bool writeFile(const QString &path, const QByteArray &bytes, QIODevice::OpenMode
 {
     QFile f(path);
     return f.open(mode) && f.write(bytes) == bytes.size();
+}
+
+// The file's bytes; none when it cannot be read.
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // A run and what it must give: exit status, stdout (response times masked as #, clocks as "now")
@@ -145,6 +159,34 @@ QStringList requests(SimProcess &sim, int n)
     }, 5000));
     return frames;
 }
+
+// Waits until p printed n lines on stdout; out holds what it printed so far.
+bool printed(QProcess &p, QByteArray &out, int n)
+{
+    return QTest::qWaitFor([&] { return (out += p.readAllStandardOutput()).count('\n') >= n; }, kWaitMs);
+}
+
+// Ends p as Ctrl+C does and waits for it; whether it ended by itself. Never kill(0): a process that
+// is gone already has no id, and 0 is the whole group.
+bool interrupt(QProcess &p)
+{
+    const pid_t pid = pid_t(p.processId());
+    return pid > 0 && ::kill(pid, SIGINT) == 0 && p.waitForFinished(kWaitMs) && p.exitStatus() == QProcess::NormalExit;
+}
+
+// korvant-cli run on the simulator's line until the simulator took n requests, then the line gone
+// (the simulator killed, as a pulled adapter or a device server gone): how the run ended.
+Run cutOff(SimProcess &sim, const QStringList &args, int n)
+{
+    QProcess p;
+    startCli(p, sim.dir.path(), args);
+    const bool asked = requests(sim, n).size() >= n;
+    sim.kill();
+    if (!asked || !p.waitForFinished(kWaitMs)) // QProcess's destructor kills it
+        return {-1, {}, QStringLiteral("korvant-cli was not cut off after %1 requests: %2").arg(n).arg(sim.log())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
 } // namespace
 
 class TestE2e : public QObject
@@ -156,8 +198,7 @@ private slots:
     // port is refused, as is a bad command line, which leaves no sys folder behind.
     void simulatorLinkAndLock()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "generic"}));
+        SimProcess sim({"--module", "generic"});
         sim.process.terminate();
         QVERIFY(sim.process.waitForFinished(5000));
         QVERIFY(sim.process.exitStatus() == QProcess::NormalExit && sim.process.exitCode() == 0);
@@ -171,21 +212,20 @@ private slots:
         QVERIFY(QFile::link(held, second.link()));
         QVERIFY(second.start({"--module", "generic"}));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(second.link()).symLinkTarget() != held, kWaitMs);
-        // What a simulator that must refuse to start says; nothing when it does not end with a failure.
-        const auto refusal = [](const QStringList &args) {
-            QProcess p;
-            p.start(SimProcess::program(), args);
-            const bool failed = p.waitForFinished(kWaitMs) && p.exitStatus() == QProcess::NormalExit && p.exitCode() != 0;
-            return failed ? QString::fromLocal8Bit(p.readAllStandardError()) : QString();
-        };
-        QVERIFY(refusal({"--dir", second.dir.path()}).contains("held by another running simulator"));
+        // A simulator that must refuse to start ends with a failure, and says why.
+        const Run refused = runProgram(SimProcess::program(), {"--dir", second.dir.path()});
+        QVERIFY2(refused.status > 0 && refused.err.contains("held by another running simulator"), qPrintable(refused.err));
         QTemporaryDir dir;
-        QVERIFY(refusal({"--dir", dir.path(), "--module", "9999:1:2"}).contains("unknown model"));
+        const Run bad = runProgram(SimProcess::program(), {"--dir", dir.path(), "--module", "9999:1:2"});
+        QVERIFY2(bad.status > 0 && bad.err.contains("unknown model"), qPrintable(bad.err));
         QVERIFY(!QFileInfo::exists(dir.filePath("sys")));
     }
 
-    // Over TCP: nothing listens; then a module answers in four pieces 30 ms apart and its reply is still
-    // judged whole; the server goes away mid-poll: one message, the port closed, the next Open works.
+    // A module window over TCP: nothing listens; then a module answers in four pieces 30 ms apart and
+    // its reply is still judged whole; the server goes away mid-poll: one message, the port closed.
+    // The next Open works behind a gateway, COM2 mapped to it in the ports dialog over the device
+    // server's target (a target mistyped is refused): its frames as they went over the wire, header
+    // included, in its boxes and its traffic rows; then the Bus Finder there.
     void refusedSplitAndLost()
     {
         TcpEnvironment env(refusingTarget());
@@ -207,21 +247,57 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w->Command_Port->text(), QStringLiteral("Open Port"), kWaitMs);
         QCOMPARE(env.messages, QStringList{kFault});
         QCOMPARE(acquisition->text(), QStringLiteral("Acquisition"));
-        SimProcess again;
-        env.writeSys(QStringLiteral("COM2"), again.startTcp({"--module", "5510:1:2"}).toLatin1());
+        SimProcess gateway;
+        const QString mbap = gateway.startTcp({"--module", "5510:1", "--inputs", "0x05"}, "--mbap");
+        QStringList asked;
+        setAskSink([&](const QString &text) { asked << text; return true; });
+        const auto restore = qScopeGuard([] { setAskSink({}); });
+        PortsDialog *dialog = openPortsDialog(w.get(), 2);
+        QTest::keyClicks(dialog->Text_Target, "mbap:/gw");
+        QTest::keyClick(dialog->Text_Target, Qt::Key_Return);
+        QCOMPARE(env.messages.takeLast(), "Type a target as tcp://HOST:PORT or mbap://HOST[:PORT]！");
+        dialog->Text_Target->clear();
+        QTest::keyClicks(dialog->Text_Target, "  " + mbap);
+        QTest::mouseClick(dialog->Command_UseTarget, Qt::LeftButton);
+        QCOMPARE(env.readSys(QStringLiteral("COM2")), mbap.toLatin1() + '\n');
+        QCOMPARE(asked, QStringList{"./sys/COM2 stands for " + target + ".\nMake it stand for " + mbap + '?'});
+        QCOMPARE(dialog->Command_UseTarget->text() + ' ' + dialog->Label_Com->text(), "Use target as COM2 COM2: " + mbap);
+        const qsizetype before = w->traffic().rows().size();
         QVERIFY(openPort(w.get()));
         QTest::mouseClick(acquisition, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Message->toPlainText(), kNormal, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("00 02 00 00 00 04 01 02 01 05 "), kWaitMs);
+        QCOMPARE(w->Text_Message->toPlainText() + w->Text_Send->toPlainText(), kNormal + "00 02 00 00 00 06 01 02 00 00 00 08 ");
+        QStringList rows;
+        for (const TrafficRow &row : w->traffic().rows() | std::views::drop(before) | std::views::take(4))
+            rows << row.direction() + ' ' + HexText(row.bytes) + row.verdictText();
+        QCOMPARE(rows, (QStringList{"TX 00 01 00 00 00 06 01 02 00 00 00 08 ", "RX 00 01 00 00 00 04 01 02 01 05 OK",
+                                    "TX 00 02 00 00 00 06 01 02 00 00 00 08 ", "RX 00 02 00 00 00 04 01 02 01 05 OK"}));
+        // The Bus Finder on COM2 asks units 1 to 3 once, the settings' boxes greyed with the reason.
+        w.reset();
+        auto f = owned<BusFinderWindow>(createBusFinder());
+        enterText(f->Combo_To, QStringLiteral("3"), false);
+        for (QCheckBox *box : f->Check_Code) // none ticked: no setting is tried anyway
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+        QTest::mouseClick(f->Command_Start, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(f->Command_Start->text(), QStringLiteral("Start"), kWaitMs);
+        QVERIFY(f->foundRows().size() == 1 && f->foundRows()[0].address == 1 && f->finder().probesSent() == 3 && !f->Frame_Codes->isEnabled()
+                && f->traffic().rows().size() > 1 && f->traffic().rows()[1].verdictText() == "OK");
+        QCOMPARE(f->Frame_Codes->toolTip(), "Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.");
     }
 
     // What a script relies on, run by run on one bus: the exit status of success and of each
     // failure the help lists (usage 2, port 3, no valid reply 4, exception 5, collision 6), stdout line by line
     // (JSON keys, values and their types; response times stand as #) and stderr word for word.
+    // Then on the same bus: a port another program holds; set-comm reads the module after its write
+    // as long as the new setting needs (from 38400 to 4800); korvant-cli's sys folder: the working
+    // folder's sys/ (the simulator's link), else the one the launcher runs the windows in, which
+    // doctor names first; a port that opens at the first settings and not at a later one (a device
+    // without parity: the master side of a pseudo-terminal) exits 3.
     void contractOfEachRun()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "7720:4", "--holding", "25,1001,0,1000", "--inputs", "0x09", "--module", "5510:1",
-                           "--module", "1720:2", "--module", "5530:9", "--fault", "exception"}));
+        SimProcess sim({"--module", "7720:4", "--holding", "25,1001,0,1000", "--inputs", "0x09", "--module", "5510:1",
+                        "--module", "1720:2", "--module", "5530:9", "--fault", "exception", "--module", "5530:5:4", "--fault",
+                        "delay=18"});
         const QString gone = sim.dir.filePath(QStringLiteral("gone")); // COM2 resolves as the windows resolve it
         QVERIFY(QFile::link(gone, sim.link(2)));
         const QString noPort = QStringLiteral("korvant-cli: port COM2 (%1) does not exist\n").arg(gone);
@@ -252,6 +328,7 @@ private slots:
             {{"write", "1720", "--ma", "20", "--address", "2", "--quiet", "--json"}, 0,
              R"({"address":2,"channel":"Analog Output","model":"KV1720ADAM","raw":20000,"response_ms":#,"seq":1,"text":"20.00mA",)"
              R"("time":"now","unit":"mA","value":20,"verdict":"ok"})" "\n", ""},
+            {{"--version"}, 0, "korvant-cli " KORVANT_VERSION "\n", ""},
             {{"read", "KV5520ADAM"}, 2, "", "korvant-cli: KV5520ADAM has no inputs to read\nTry 'korvant-cli --help'.\n"},
             {{"read", "5510", "--port", "COM2"}, 3, "", noPort}, {{"scan", "--port", "COM2", "--quiet"}, 3, "", noPort},
             // Each attempt logged, a time-out asked again said so.
@@ -259,19 +336,13 @@ private slots:
              "> 03 02 00 00 00 08 78 2E\n<    time-out (no byte), asked again\n> 03 02 00 00 00 08 78 2E\n<    time-out (no byte)\n" + timeout},
             {{"read", "5510", "--address", "1,3", "--timeout", "1000", "--quiet"}, 4, several, timeout},
             {{"write", "5510", "--on", "none", "--address", "3", "--quiet", "--json"}, 4, none(1), timeout},
-            {{"poll", "5510", "--address", "3", "--count", "2", "--period", "20", "--json", "--quiet"}, 4,
-             none(1) + none(2) + stats.arg(0).arg(2).arg("null").arg(0).arg(0).arg(2).arg(""), ""},
             // A time-out asked again is a request of its own; several addresses, each with its
             // statistics, and the worst status wins (4 over 0, 5 over 4).
             {{"poll", "5510", "--address", "1,3", "--count", "1", "--retries", "1", "--timeout", "1000", "--json", "--quiet"}, 4,
              one + none(2) + none(3) + QStringLiteral("{\"address\":1,") + stats.arg(1).arg(1).arg("#").arg(0).arg(100).arg(0).arg("").mid(1)
                  + QStringLiteral("{\"address\":3,") + stats.arg(0).arg(2).arg("null").arg(1).arg(0).arg(2).arg("").mid(1)
                  + stats.arg(1).arg(3).arg("#").arg(1).arg(33.3).arg(2).arg(""), ""},
-            {{"read", "5530", "--address", "3,9", "--timeout", "1000", "--quiet"}, 5, "",
-             QStringLiteral("korvant-cli: no valid reply: time-out (no byte)\n") + exception},
-            {{"read", "KV5530ADAM", "--address", "9", "--quiet", "--json"}, 5,
-             R"({"address":9,"exception":{"code":1,"name":"illegal function"},"model":"KV5530ADAM","response_ms":#,"seq":1,)"
-             R"("time":"now","verdict":"exception"})" "\n", exception},
+            {{"read", "5530", "--address", "3,9", "--timeout", "1000", "--quiet"}, 5, "", timeout + exception},
             // A poll whose only module answers with an exception.
             {{"poll", "5530", "--address", "9", "--count", "1", "--json", "--quiet"}, 5,
              R"({"address":9,"exception":{"code":1,"name":"illegal function"},"model":"KV5530ADAM","response_ms":#,"seq":1,)"
@@ -307,54 +378,50 @@ private slots:
         // A refused read shows no values, not the ones the same read gave at an earlier address.
         const Run mixed = runCli(sim, {"poll", "5510", "--address", "1,3", "--count", "1", "--timeout", "1000", "--quiet"});
         QVERIFY2(mixed.out.section('\n', 1, 1).endsWith(QStringLiteral("  time-out (no byte)  -")), qPrintable(mixed.out));
-    }
-
-    // --version; a port another program holds names it (usage errors are contractOfEachRun's).
-    void versionAndAPortInUse()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1"}));
-        const Run version = runCli(sim, {"--version"});
-        QCOMPARE(QStringList({QString::number(version.status), version.out, version.err}),
-                 QStringList({"0", "korvant-cli " KORVANT_VERSION "\n", ""}));
-
+        // A port another program holds names it, and the simulator, which keeps the pty open too.
         QProcess holder;
         startCli(holder, sim.dir.path(), {"poll", "5510", "--period", "100", "--quiet"});
         QVERIFY(holder.waitForStarted(kWaitMs) && holder.waitForReadyRead(kWaitMs));
         const Run r = runCli(sim, {"read", "5510"});
         const qint64 holderPid = holder.processId();
-        QVERIFY(holderPid > 0);
-        ::kill(pid_t(holderPid), SIGINT);
-        QVERIFY(holder.waitForFinished(kWaitMs));
+        QVERIFY(interrupt(holder));
         QCOMPARE(r.status, 3);
-        // A read whose line goes before the (delayed) reply comes: the port's status, and why.
-        SimProcess slow;
-        QVERIFY(slow.start({"--module", "5510:1", "--fault", "delay=3000"}));
-        QProcess reader;
-        startCli(reader, slow.dir.path(), {"read", "5510", "--timeout", "10000", "--quiet"});
-        QCOMPARE(requests(slow, 1).size(), 1);
-        slow.kill();
-        QVERIFY(reader.waitForFinished(kWaitMs));
-        const QString lost = QString::fromUtf8(reader.readAllStandardError());
-        QVERIFY2(reader.exitCode() == 3 && lost.startsWith("korvant-cli: the line failed: "), qPrintable(lost));
-        // The simulator keeps the pseudo-terminal open too, so both are named.
         const QString held = QStringLiteral("korvant-cli: port COM1 (%1) is in use: held by ").arg(QFileInfo(sim.link()).symLinkTarget());
         QVERIFY2(r.err.startsWith(held) && r.err.contains(QStringLiteral("korvant-cli (PID %1)").arg(holderPid))
                      && r.err.contains(QStringLiteral("korvant-sim (PID %1)").arg(sim.process.processId())),
                  qPrintable(r.err));
+        const Run comm = runCli(sim, {"set-comm", "4800,None,8,1", "--address", "5", "--baud", "38400"});
+        QVERIFY2(comm.out == QStringLiteral("code 1 (4800,None,8,1) written to address 5, and it answers there\n")
+                     && comm.err.count("   OK\n") == 3, qPrintable(comm.out + comm.err)); // the read, the write, the read
+        QTemporaryDir home;
+        const QString sys = home.filePath(QStringLiteral(".local/share/korvant/sys"));
+        QVERIFY(QDir().mkpath(sys) && QFile::link(QFileInfo(sim.link()).symLinkTarget(), sys + QStringLiteral("/COM1")));
+        QCOMPARE(runCli(sim, {"read", "5510", "--quiet"}, home.path(), home.path()).out.section('\n', 0, 0), QStringLiteral("DI_01: OFF"));
+        QVERIFY(QFile::link(home.filePath("gone"), sys + QStringLiteral("/COM2")));
+        QCOMPARE(runCli(sim, {"read", "5510", "--port", "COM2"}, home.path(), home.path()).err,
+                 QStringLiteral("korvant-cli: port COM2 (%1) does not exist\n").arg(home.filePath("gone")));
+        QCOMPARE(runCli(sim, {"doctor", "--json"}, home.path(), home.path()).out.section('\n', 0, 0), "{\"sys_folder\":\"" + sys + "\"}");
+        QCOMPARE(runCli(sim, {"doctor"}, {}, home.path()).out.section('\n', 0, 0), QStringLiteral("sys folder ") + sim.dir.filePath("sys"));
+        QCOMPARE(runCli(sim, {"doctor"}, home.path(), home.path(), "/x").out.section('\n', 0, 0), QStringLiteral("sys folder /x/korvant/sys"));
+        QVERIFY(runCli(sim, {"--help"}, home.path(), home.path()).out.endsWith("\nThis run's sys folder: ~/.local/share/korvant/sys\n"));
+        const Run ptmx = runCli(sim, {"doctor", "--port", "/dev/ptmx", "--timeout", "5", "--json", "--quiet"});
+        const QStringList lines = ptmx.out.split('\n', Qt::SkipEmptyParts);
+        QVERIFY2(ptmx.status == 3 && lines.size() > 5 && ptmx.err.startsWith("korvant-cli: port /dev/ptmx cannot be opened")
+                     && lines.last() == R"({"baud":38400,"code":4,"heard":"nothing","parity":"None"})", qPrintable(ptmx.out + ptmx.err));
+        for (const QString &port : lines.mid(1, lines.size() - 5)) // the ports, then codes 1 to 4
+            QVERIFY2(QJsonDocument::fromJson(port.toUtf8()).object().contains("latency_timer_ms"), qPrintable(port));
     }
 
-    // find on a site's line: six modules at two settings, two of them sharing an address, one
-    // 25 ms late, behind an adapter that hands bytes over every 16 ms and echoes (the replies set
-    // aside from the echo are judged as on a line without one, whose find is progressOnATerminal's);
-    // then set-address refuses the broadcast on that bus (writing to one module when told which is
-    // siteLineWritesToOneModule's, each value of a poll under its address contractOfEachRun's).
+    // A site's line: six modules at two settings, two of them sharing address 3, one 25 ms late,
+    // one that ignores writes, behind an adapter that hands bytes over every 16 ms and echoes. find
+    // tells them apart (the replies set aside from the echo are judged as on a line without one,
+    // whose find is progressOnATerminal's); set-address refuses the broadcast on that bus; scan
+    // tells the collision; a write meant for one module is made to one module, or to none.
     void findThenSetAddressOnABus()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--latency", "16", "--module", "5510:3", "--module", "1730:3", "--module", "5530:9", "--module", "7710:40:7",
-                           "--fault", "delay=2", "--module", "5520:20", "--fault", "exception", "--module", "5530:30", "--inputs", "0x05",
-                           "--fault", "delay=25", "--echo"}));
+        SimProcess sim({"--latency", "16", "--module", "5510:3", "--module", "1730:3", "--module", "5530:9", "--fault", "nowrite",
+                        "--module", "7710:40:7", "--fault", "delay=2", "--module", "5520:20", "--fault", "exception", "--module",
+                        "5530:30", "--inputs", "0x05", "--fault", "delay=25", "--echo"});
         Run r = runCli(sim, {"find", "--codes", "7,2,3", "--to", "40", "--json"});
         QCOMPARE(r.status, 6);
         QStringList rows;
@@ -383,16 +450,6 @@ private slots:
         r = runCli(sim, {"find", "--codes", "4", "--to", "2", "--json"});
         QCOMPARE(r.status, 4);
         QCOMPARE(r.out, QStringLiteral("{\"note\":\"no module answered at the settings swept\"}\n"));
-    }
-
-    // A site's line: two modules sharing address 3, one at another code, a slow adapter, a module
-    // 25 ms late, one whose settings are fixed by switches, behind an adapter that echoes.
-    // scan tells the collision; a write meant for one module is made to one module, or to none.
-    void siteLineWritesToOneModule()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:3", "--module", "1720:3", "--module", "5550:7:7", "--module", "5530:5", "--fault",
-                           "delay=25", "--module", "7710:9", "--fault", "nowrite", "--latency", "16", "--echo"}));
         const QString shared = QStringLiteral("korvant-cli: several modules answered at address 3 (their replies collided), "
                                               "so nothing was written: disconnect all but one and try again\n");
         const QString wrong = mismatches(sim, {
@@ -401,15 +458,15 @@ private slots:
             {{"survey", "--from", "3", "--to", "3"}, 6, "address 3  note several modules answered (their replies collided)\n",
              "korvant-cli: several modules share address 3: korvant-cli find tells them apart\n"},
             {{"set-address", "4", "--to-address", "3"}, 6, "", shared},
-            {{"set-address", "5", "--to-address", "9", "--json"}, 6,
-             R"({"address":5,"note":"address 5 is taken: a module answered there, so nothing was written","verdict":"taken"})" "\n",
-             "korvant-cli: address 5 is taken: a module answered there, so nothing was written\n"},
+            {{"set-address", "30", "--to-address", "9", "--json"}, 6,
+             R"({"address":30,"note":"address 30 is taken: a module answered there, so nothing was written","verdict":"taken"})" "\n",
+             "korvant-cli: address 30 is taken: a module answered there, so nothing was written\n"},
             {{"set-address", "12", "--to-address", "8"}, 4, "", "korvant-cli: no module answered at address 8, so nothing was written\n"},
             {{"set-address", "12", "--to-address", "9"}, 4, "", "korvant-cli: written to 9, but no module answers at 12\n"},
             {{"set-comm", "19200,None,8,1", "--address", "9", "--json"}, 4,
              R"({"address":9,"code":3,"note":"written to 9, but no module answers at address 9 at 19200,None,8,1","verdict":"not_there"})" "\n",
              "korvant-cli: written to 9, but no module answers at address 9 at 19200,None,8,1\n"},
-            {{"set-address", "12", "--to-address", "5"}, 0, "address 12 written to the module at address 5\n", ""},
+            {{"set-address", "12", "--to-address", "30"}, 0, "address 12 written to the module at address 30\n", ""},
             {{"set-comm", "38400,None,8,1", "--address", "12", "--json"}, 0,
              R"({"address":12,"baud":38400,"code":4,"parity":"None","verdict":"ok"})" "\n", ""},
             // Both modules are still at 3, and none came to 4.
@@ -422,82 +479,43 @@ private slots:
     // site check: a module missing (at 8, it is at 9), at another code (3, not 2) and of another
     // model (KV1730ADAM where the site says KV1710ADAM); --sweep names the ones the site lacks.
     // A site made by site new (of addresses 1 to 3) matches the line but for the module at 9.
-    void siteCheckAgainstTheLine()
+    // site poll: a line a module each round with its tags, the silent module asked in rounds 0
+    // and 2 only, the CSV with the tags, statistics per module, exit 4 for the silent one.
+    void siteCheckAndPoll()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1", "--module", "1730:2", "--module", "1720:3:3", "--module", "5530:9"}));
-        QVERIFY(writeFile(sim.dir.filePath("p.kvsite"), R"({"format": 1, "name": "P", "port": "COM1", "code": 2, "modules": [
+        SimProcess sim({"--module", "5510:1", "--module", "1730:2", "--module", "1720:3:3", "--holding", "4000", "--module", "5530:9"}, 2);
+        QVERIFY(writeFile(sim.dir.filePath("p.kvsite"), R"({"format": 1, "name": "P", "port": "COM2", "code": 2, "modules": [
             {"address": 1, "model": "KV5510ADAM", "code": 2}, {"address": 2, "model": "KV1710ADAM", "code": 2},
             {"address": 3, "model": "KV1720ADAM", "code": 2}, {"address": 8, "model": "KV5530ADAM", "code": 2, "tag": "T"}]})"));
         const QString lines = "address 1  KV5510ADAM  code 2  ok\naddress 2  KV1710ADAM  code 2  KV1730ADAM answers at address 2, "
                               "the site says KV1710ADAM\naddress 3  KV1720ADAM  code 2  no reply\naddress 8  KV5530ADAM  code 2  \"T\"  no reply\n";
         const QString wrong = mismatches(sim, {
             {{"site", "check", "p.kvsite"}, 7, lines},
-            {{"site", "check", "p.kvsite", "--port", "COM2"}, 3, ""},
+            {{"site", "check", "p.kvsite", "--port", "COM3"}, 3, ""},
             {{"site", "check", "none.kvsite"}, 2, ""},
             {{"site", "check", "p.kvsite", "--sweep", "--codes", "2,3", "--to", "9"}, 7, lines
              + "address 9  code 2  baud 9600  parity None  model KV5530ADAM  not in the site\n"
                "address 3  code 3  baud 19200  parity None  model KV1720ADAM  not in the site\n"},
-            {{"site", "new", "n.kvsite", "--codes", "2,3", "--to", "3"}, 0, "address 1  KV5510ADAM  code 2\naddress 2  KV1730ADAM  code 2\n"
+            {{"site", "new", "n.kvsite", "--port", "COM2", "--codes", "2,3", "--to", "3"}, 0, "address 1  KV5510ADAM  code 2\naddress 2  KV1730ADAM  code 2\n"
              "address 3  KV1720ADAM  code 3\nn.kvsite written: site \"n\", 3 modules, the line at code 2\n"},
-            {{"site", "new", "e.kvsite", "--codes", "5", "--to", "3"}, 4, ""},
+            {{"site", "new", "e.kvsite", "--port", "COM2", "--codes", "5", "--to", "3"}, 4, ""},
             {{"site", "check", "n.kvsite", "--json", "--sweep", "--codes", "2", "--to", "9"}, 7, R"({"address":1,"code":2,"model":"KV5510ADAM","state":"ok","tag":""})" "\n"
              R"({"address":2,"code":2,"model":"KV1730ADAM","state":"ok","tag":""})" "\n"
              "{\"address\":3,\"code\":3,\"model\":\"KV1720ADAM\",\"state\":\"ok; at code 3 (19200,None,8,1), not the line's code 2 (9600,None,8,1)\",\"tag\":\"\"}" "\n"
              "{\"address\":9,\"baud\":9600,\"code\":2,\"model\":\"KV5530ADAM\",\"parity\":\"None\",\"state\":\"not in the site\"}\n"}},
             {"--quiet", "--timeout", "200"}, "  response \\S+ ms|\"response_ms\":[\\d.]+,");
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
-    }
-
-    // site poll: a line a module each round with its tags, the silent module asked in rounds 0
-    // and 2 only, the CSV with the tags, statistics per module, exit 4 for the silent one.
-    void sitePollWithTags()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "1720:1", "--holding", "4000", "--module", "5530:4", "--fault", "silent"}, 2));
-        QVERIFY(writeFile(sim.dir.filePath("p.kvsite"), R"({"format": 1, "name": "P", "port": "COM2", "code": 2, "modules": [
-            {"address": 1, "model": "KV1720ADAM", "code": 2, "tag": "A2", "channels": {"AO": "valve, 1"}},
-            {"address": 4, "model": "KV5530ADAM", "code": 2}]})"));
-        Run r = runCli(sim, {"site", "poll", "p.kvsite", "--count", "3", "--period", "1", "--csv", "v.csv", "--quiet", "--timeout", "100"});
-        const QString one = "address 1  KV1720ADAM  code 2  \"A2\"  OK T ms  AO TmA \"valve, 1\"\n";
+        QVERIFY(writeFile(sim.dir.filePath("q.kvsite"), R"({"format": 1, "name": "Q", "port": "COM2", "code": 3, "modules": [
+            {"address": 3, "model": "KV1720ADAM", "code": 3, "tag": "A2", "channels": {"AO": "valve, 1"}},
+            {"address": 8, "model": "KV5530ADAM", "code": 3}]})"));
+        Run r = runCli(sim, {"site", "poll", "q.kvsite", "--count", "3", "--period", "1", "--csv", "v.csv", "--quiet", "--timeout", "100"});
+        const QString one = "address 3  KV1720ADAM  code 3  \"A2\"  OK T ms  AO TmA \"valve, 1\"\n";
         QCOMPARE(r.status, 4);
-        QVERIFY2(r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith(one + one + "address 4  KV5530ADAM  code 2  no reply\n" + one), qPrintable(r.out));
-        QVERIFY(r.out.contains("\naddress 4  ok 0  late 0  no reply 2  errors 0\n") && r.out.contains("\naddress 1  requests 4  ok 4  timeout 0"));
-        QFile csv(sim.dir.filePath("v.csv"));
-        QVERIFY(csv.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromUtf8(csv.readAll()).split('\n');
-        QCOMPARE(lines.size(), 5);
-        QCOMPARE(lines[0] + lines[1].section(',', 2), "time,window,address,channel,value,unit,raw,text,module_tag,channel_tag1,AO,4,mA,4000,4.00mA,A2,\"valve, 1\"");
-    }
-
-    // korvant-cli's sys folder: the working folder's sys/ (the simulator's link), else the one the
-    // launcher runs the windows in; doctor names it first. A port that opens at the first settings
-    // and not at a later one (a device without parity: the master side of a pseudo-terminal) exits 3.
-    // set-comm reads the module after its write as long as the new setting needs (from 38400 to 4800).
-    void sysFolderAndDoctor()
-    {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1", "--module", "5530:5:4", "--fault", "delay=18", "--quiet"}));
-        const Run comm = runCli(sim, {"set-comm", "4800,None,8,1", "--address", "5", "--baud", "38400"});
-        QVERIFY2(comm.out == QStringLiteral("code 1 (4800,None,8,1) written to address 5, and it answers there\n")
-                     && comm.err.count("   OK\n") == 3, qPrintable(comm.out + comm.err)); // the read, the write, the read
-        QTemporaryDir home;
-        const QString sys = home.filePath(QStringLiteral(".local/share/korvant/sys"));
-        QVERIFY(QDir().mkpath(sys) && QFile::link(QFileInfo(sim.link()).symLinkTarget(), sys + QStringLiteral("/COM1")));
-        QCOMPARE(runCli(sim, {"read", "5510", "--quiet"}, home.path(), home.path()).out.section('\n', 0, 0), QStringLiteral("DI_01: OFF"));
-        QVERIFY(QFile::link(home.filePath("gone"), sys + QStringLiteral("/COM2")));
-        QCOMPARE(runCli(sim, {"read", "5510", "--port", "COM2"}, home.path(), home.path()).err,
-                 QStringLiteral("korvant-cli: port COM2 (%1) does not exist\n").arg(home.filePath("gone")));
-        QCOMPARE(runCli(sim, {"doctor", "--json"}, home.path(), home.path()).out.section('\n', 0, 0), "{\"sys_folder\":\"" + sys + "\"}");
-        QCOMPARE(runCli(sim, {"doctor"}, {}, home.path()).out.section('\n', 0, 0), QStringLiteral("sys folder ") + sim.dir.filePath("sys"));
-        QCOMPARE(runCli(sim, {"doctor"}, home.path(), home.path(), "/x").out.section('\n', 0, 0), QStringLiteral("sys folder /x/korvant/sys"));
-        QVERIFY(runCli(sim, {"--help"}, home.path(), home.path()).out.endsWith("\nThis run's sys folder: ~/.local/share/korvant/sys\n"));
-        const Run r = runCli(sim, {"doctor", "--port", "/dev/ptmx", "--timeout", "5", "--json", "--quiet"});
-        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
-        QVERIFY2(r.status == 3 && lines.size() > 5 && r.err.startsWith("korvant-cli: port /dev/ptmx cannot be opened")
-                     && lines.last() == R"({"baud":38400,"code":4,"heard":"nothing","parity":"None"})", qPrintable(r.out + r.err));
-        for (const QString &port : lines.mid(1, lines.size() - 5)) // the ports, then codes 1 to 4
-            QVERIFY2(QJsonDocument::fromJson(port.toUtf8()).object().contains("latency_timer_ms"), qPrintable(port));
+        QVERIFY2(r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith(one + one + "address 8  KV5530ADAM  code 3  no reply\n" + one), qPrintable(r.out));
+        QVERIFY(r.out.contains("\naddress 8  ok 0  late 0  no reply 2  errors 0\n") && r.out.contains("\naddress 3  requests 4  ok 4  timeout 0"));
+        const QStringList rows = QString::fromUtf8(readFile(sim.dir.filePath("v.csv"))).split('\n');
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[0] + rows[1].section(',', 2), "time,window,address,channel,value,unit,raw,text,module_tag,channel_tag3,AO,4,mA,4000,4.00mA,A2,\"valve, 1\"");
     }
 
     // An adapter that echoes every request and hands bytes over every 16 ms: each subcommand
@@ -507,9 +525,8 @@ private slots:
     // was complete (after the simulator took the request, well before the next period).
     void echoingAdapter()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--echo", "--latency", "16", "--module", "5510:1", "--inputs", "0x05", "--module", "5550:2",
-                           "--module", "1720:3"}));
+        SimProcess sim({"--echo", "--latency", "16", "--module", "5510:1", "--inputs", "0x05", "--module", "5550:2",
+                        "--module", "1720:3"});
         const QString wrong = mismatches(sim, {
             {{"write", "5550", "--on", "1,3", "--address", "2"}, 0, "DO_01: ON\nDO_02: OFF\nDO_03: ON\nDO_04: OFF\nDO_05: OFF\nDO_06: OFF\nDO_07: OFF\nDO_08: OFF\n", ""},
             {{"write", "1720", "--ma", "4", "--address", "3"}, 0, "Analog Output: 4.00mA (4000)\n", ""},
@@ -521,8 +538,7 @@ private slots:
             {{"raw", "04 06 00 00 00 01", "--echo"}, 4, "reply 04 06 00 00 00 01 48 5F  verdict time-out (no byte), echo only  response -\n",
              "korvant-cli: no valid reply: time-out (no byte), echo only\n"}}, {"--quiet"});
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
-        SimProcess one;
-        QVERIFY(one.start({"--echo", "--latency", "16", "--module", "5510:7"}));
+        SimProcess one({"--echo", "--latency", "16", "--module", "5510:7"});
         QCOMPARE(runCli(one, {"set-address", "9", "--quiet"}).out, QStringLiteral("address 9 written\n"));
         Run r = runCli(one, {"poll", "5510", "--address", "9", "--period", "500", "--count", "3", "--json", "--quiet"});
         QCOMPARE(r.status, 0);
@@ -548,8 +564,7 @@ private slots:
         QCOMPARE(heard, (QStringList{"echo", "several modules", "echo", "echo", "echo", "several modules", "echo", "echo"}));
         QVERIFY2(r.err.contains("warning: the adapter echoes every request"), qPrintable(r.err));
 
-        SimProcess quiet;
-        QVERIFY(quiet.start({"--module", "5510:1", "--fault", "silent"}));
+        SimProcess quiet({"--module", "5510:1", "--fault", "silent"});
         r = runCli(quiet, {"doctor", "--port", "COM1", "--timeout", "20", "--quiet"});
         QVERIFY2(r.status == 4 && r.out.count("  nothing\n") == 8 && r.err.endsWith("nothing answered at any setting\n"), qPrintable(r.out + r.err));
         // scan asks at each of the eight settings in code order.
@@ -562,7 +577,7 @@ private slots:
     // Behind a serial device server: the parameter window's scan stops at its first step, its probe,
     // open and reopen over one connection (what it shows of the module is test_windows'); korvant-cli's
     // scan there, answered at 4800,None, says the module's code 6 (a read or poll through --port
-    // tcp:// or mbap:// is pollThatLosesItsLine's and modulesBehindAGateway's). (A server
+    // tcp:// or mbap:// is runsThatLoseTheirLine's and modulesBehindAGateway's). (A server
     // that refuses is refusedSplitAndLost's, the exit status of a port that fails contractOfEachRun's.)
     // The same behind a Modbus TCP gateway, whose scan goes to unit 0.
     void scanAndReadOverTcp()
@@ -585,14 +600,15 @@ private slots:
     }
 
     // korvant-cli behind a gateway: each request its own transaction; a unit nobody has is the
-    // gateway's exception 0x0B, or silence with --gateway-silent; find sweeps the unit ids.
+    // gateway's exception 0x0B, or silence with --gateway-silent; find sweeps the unit ids. mbpoll,
+    // a general Modbus master, reads the same gateway.
     void modulesBehindAGateway()
     {
         SimProcess gateway, silent;
-        const QString target = gateway.startTcp({"--module", "5510:3", "--module", "5530:5:4"}, "--mbap");
+        const QString target = gateway.startTcp({"--module", "5510:3", "--inputs", "0x81", "--module", "5530:5:4"}, "--mbap");
         const QString quiet = silent.startTcp({"--gateway-silent"}, "--mbap");
         Run r = runCli(gateway, {"poll", "5510", "--port", target, "--address", "3", "--count", "2", "--period", "1"});
-        QVERIFY2(r.status == 0 && r.err.contains("> 00 02 00 00 00 06 03 02 00 00 00 08\n< 00 02 00 00 00 04 03 02 01 00"), qPrintable(r.err));
+        QVERIFY2(r.status == 0 && r.err.contains("> 00 02 00 00 00 06 03 02 00 00 00 08\n< 00 02 00 00 00 04 03 02 01 81"), qPrintable(r.err));
         r = runCli(gateway, {"read", "5510", "--port", target, "--address", "9", "--retries", "0", "--json", "--quiet"});
         QVERIFY2(r.status == 5 && r.out.contains(R"("exception":{"code":11,"name":"target failed to respond"})"), qPrintable(r.out));
         r = runCli(silent, {"read", "5510", "--port", quiet, "--address", "9", "--retries", "0", "--timeout", "300"});
@@ -607,52 +623,22 @@ private slots:
         QVERIFY(writeFile(gateway.dir.filePath("g.kvsite"), R"({"format": 1, "name": "G", "port": ")" + target.toUtf8() + R"(", "code": 2,
             "modules": [{"address": 3, "model": "KV5510ADAM", "code": 2}, {"address": 5, "model": "KV5530ADAM", "code": 4}]})"));
         r = runCli(gateway, {"site", "poll", "g.kvsite", "--count", "1", "--quiet"});
-        QVERIFY2(r.status == 0 && r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith("address 3  KV5510ADAM  code 2  OK T ms  DI_01 OFF")
+        QVERIFY2(r.status == 0 && r.out.replace(QRegularExpression("\\d+\\.\\d+"), "T").startsWith("address 3  KV5510ADAM  code 2  OK T ms  DI_01 ON")
                      && r.out.contains("\naddress 5  KV5530ADAM  code 4  OK T ms  DI_01 OFF"), qPrintable(r.out + r.err));
-    }
-
-    // A module window behind a gateway, COM2 mapped to it in the ports dialog over a device
-    // server's target (a target mistyped is refused): its frames as they went over the wire,
-    // header included, in its boxes and its traffic rows; then the Bus Finder there.
-    void windowsBehindAGateway()
-    {
-        SimProcess gateway;
-        const QString target = gateway.startTcp({"--module", "5510:1", "--inputs", "0x05"}, "--mbap");
-        TcpEnvironment env(QStringLiteral("tcp://192.0.2.7:4001"));
-        auto w = owned(createTestWindow(QStringLiteral("KV5510ADAM")));
-        QStringList asked;
-        setAskSink([&](const QString &text) { asked << text; return true; });
-        const auto restore = qScopeGuard([] { setAskSink({}); });
-        PortsDialog *dialog = openPortsDialog(w.get(), 2);
-        QTest::keyClicks(dialog->Text_Target, "mbap:/gw");
-        QTest::keyClick(dialog->Text_Target, Qt::Key_Return);
-        QCOMPARE(env.messages.takeFirst(), "Type a target as tcp://HOST:PORT or mbap://HOST[:PORT]！");
-        dialog->Text_Target->clear();
-        QTest::keyClicks(dialog->Text_Target, "  " + target);
-        QTest::mouseClick(dialog->Command_UseTarget, Qt::LeftButton);
-        QCOMPARE(env.readSys(QStringLiteral("COM2")), target.toLatin1() + '\n');
-        QCOMPARE(asked, QStringList{"./sys/COM2 stands for tcp://192.0.2.7:4001.\nMake it stand for " + target + '?'});
-        QCOMPARE(dialog->Command_UseTarget->text() + ' ' + dialog->Label_Com->text(), "Use target as COM2 COM2: " + target);
-        QVERIFY(openPort(w.get()));
-        QTest::mouseClick(child<QPushButton>(w.get(), QStringLiteral("Command_OK1")), Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(w->Text_Receive->toPlainText(), QStringLiteral("00 02 00 00 00 04 01 02 01 05 "), kWaitMs);
-        QCOMPARE(w->Text_Message->toPlainText() + w->Text_Send->toPlainText(), kNormal + "00 02 00 00 00 06 01 02 00 00 00 08 ");
-        QStringList rows;
-        for (const TrafficRow &row : w->traffic().rows() | std::views::take(4))
-            rows << row.direction() + ' ' + HexText(row.bytes) + row.verdictText();
-        QCOMPARE(rows, (QStringList{"TX 00 01 00 00 00 06 01 02 00 00 00 08 ", "RX 00 01 00 00 00 04 01 02 01 05 OK",
-                                    "TX 00 02 00 00 00 06 01 02 00 00 00 08 ", "RX 00 02 00 00 00 04 01 02 01 05 OK"}));
-        // The Bus Finder on COM2 asks units 1 to 3 once, the settings' boxes greyed with the reason.
-        w.reset();
-        auto f = owned<BusFinderWindow>(createBusFinder());
-        enterText(f->Combo_To, QStringLiteral("3"), false);
-        for (QCheckBox *box : f->Check_Code) // none ticked: no setting is tried anyway
-            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
-        QTest::mouseClick(f->Command_Start, Qt::LeftButton);
-        QTRY_COMPARE_WITH_TIMEOUT(f->Command_Start->text(), QStringLiteral("Start"), kWaitMs);
-        QVERIFY(f->foundRows().size() == 1 && f->foundRows()[0].address == 1 && f->finder().probesSent() == 3 && !f->Frame_Codes->isEnabled()
-                && f->traffic().rows().size() > 1 && f->traffic().rows()[1].verdictText() == "OK");
-        QCOMPARE(f->Frame_Codes->toolTip(), "Behind a Modbus TCP gateway there are no line settings to try: the unit ids are asked once.");
+        // mbpoll: the inputs, the parameter registers, and the gateway's exception for a unit nobody has.
+        const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
+        if (mbpoll.isEmpty())
+            QSKIP("mbpoll is not installed (scripts/deps.sh installs it)");
+        const QString port = target.section(QLatin1Char(':'), -1);
+        const auto poll = [&](const char *unit, const char *type, const char *from, const char *count) {
+            const Run r = runProgram(mbpoll, {"-m", "tcp", "-a", unit, "-t", type, "-r", from, "-c", count, "-1", "-p", port,
+                                              "127.0.0.1"});
+            return QString(r.out + r.err).remove(QLatin1Char('\t'));
+        };
+        QVERIFY2(poll("3", "1", "1", "8").contains("[1]: 1\n[2]: 0\n[3]: 0\n[4]: 0\n[5]: 0\n[6]: 0\n[7]: 0\n[8]: 1\n"),
+                 qPrintable(gateway.log()));
+        QVERIFY(poll("3", "4", "101", "3").contains("[101]: 3\n[102]: 2\n[103]: 5510\n"));
+        QVERIFY(poll("9", "4", "101", "3").contains("Target device failed to respond"));
     }
 
     // A Modbus TCP server no one here wrote: pymodbus, unit 3 with inputs 1 and 8 on, silent to
@@ -661,9 +647,7 @@ private slots:
     {
         QProcess server;
         const QString script = QStringLiteral(KORVANT_SOURCE_DIR "/tests/support/pymodbus_server.py");
-        QProcess probe;
-        probe.start(QStringLiteral("/usr/bin/python3"), {"-c", "import pymodbus.server"});
-        if (!probe.waitForFinished(30000) || probe.exitStatus() != QProcess::NormalExit || probe.exitCode() != 0)
+        if (runProgram(QStringLiteral("/usr/bin/python3"), {"-c", "import pymodbus.server"}).status != 0)
             QSKIP("python3-pymodbus is not installed (scripts/deps.sh installs it)");
         const QString port = refusingTarget().section(QLatin1Char(':'), -1);
         const QString target = QStringLiteral("mbap://127.0.0.1:") + port;
@@ -686,34 +670,11 @@ private slots:
         server.waitForFinished(5000);
     }
 
-    // mbpoll, a general Modbus master, reads korvant-sim's gateway: the inputs, the parameter
-    // registers, and the gateway's exception for a unit nobody has.
-    void mbpollReadsTheGateway()
-    {
-        const QString mbpoll = QStandardPaths::findExecutable(QStringLiteral("mbpoll"));
-        if (mbpoll.isEmpty())
-            QSKIP("mbpoll is not installed (scripts/deps.sh installs it)");
-        SimProcess gateway;
-        const QString target = gateway.startTcp({"--module", "5510:3", "--inputs", "0x81"}, "--mbap");
-        const QString port = target.section(QLatin1Char(':'), -1);
-        const auto poll = [&](const char *unit, const char *type, const char *from, const char *count) {
-            QProcess p;
-            p.start(mbpoll, {"-m", "tcp", "-a", unit, "-t", type, "-r", from, "-c", count, "-1", "-p", port, "127.0.0.1"});
-            p.waitForFinished(30000);
-            return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError()).remove(QLatin1Char('\t'));
-        };
-        QVERIFY2(poll("3", "1", "1", "8").contains("[1]: 1\n[2]: 0\n[3]: 0\n[4]: 0\n[5]: 0\n[6]: 0\n[7]: 0\n[8]: 1\n"),
-                 qPrintable(gateway.log()));
-        QVERIFY(poll("3", "4", "101", "3").contains("[101]: 3\n[102]: 2\n[103]: 5510\n"));
-        QVERIFY(poll("9", "4", "101", "3").contains("Target device failed to respond"));
-    }
-
     // On a terminal the progress bar (survey's, find's) shares the screen with the results: what the terminal shows,
     // carriage returns and erasures applied, is each result on a line of its own and no bar left.
     void progressOnATerminal()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:2", "--module", "5530:4", "--quiet"}));
+        SimProcess sim({"--module", "5510:2", "--module", "5530:4", "--quiet"});
         const struct { QStringList args; const char *bar; QStringList screen; } runs[] = {
             {{"survey", "--to", "5", "--timeout", "200"}, "] 5/5 address 5, 2 found",
              {"address 2  code 2  model KV5510ADAM", "address 4  code 2  model KV5530ADAM", ""}},
@@ -758,8 +719,7 @@ private slots:
     // poll and a survey, each with what it had.
     void pollOnAFullDiskAndStoppedByCtrlC()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "7710:1", "--holding", "0,0,1024", "--quiet"}));
+        SimProcess sim({"--module", "7710:1", "--holding", "0,0,1024", "--quiet"});
         const Run r = runCli(sim, {"poll", "7710", "--count", "3", "--period", "20", "--quiet", "--json", "--csv", "/dev/full"});
         QCOMPARE(r.status, 8);
         QCOMPARE(r.err, QStringLiteral("korvant-cli: cannot write the value log /dev/full: No space left on device\n"));
@@ -767,16 +727,9 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(r.out.section('\n', -2).toUtf8())["rows_lost"].toInt(), 30);
         QProcess p;
         startCli(p, sim.dir.path(), {"poll", "7710", "--period", "50", "--quiet"});
-        QVERIFY(p.waitForStarted(10000));
         QByteArray out;
         // A combined model: the analog read, then the digital one, each a line.
-        const bool polled = QTest::qWaitFor([&] { return (out += p.readAllStandardOutput()).count('\n') >= 4; }, 10000);
-        // Never kill(0): a process that is gone already has no id, and 0 is the whole group.
-        const pid_t pid = pid_t(p.processId());
-        QVERIFY(pid > 0);
-        ::kill(pid, SIGINT);
-        const bool finished = p.waitForFinished(10000); // else QProcess's destructor kills it
-        QVERIFY(polled && finished && p.exitStatus() == QProcess::NormalExit);
+        QVERIFY(printed(p, out, 4) && interrupt(p));
         QCOMPARE(p.exitCode(), 0);
         // The statistics close the output (their lines are test_core's).
         const QStringList lines = QString::fromUtf8(out + p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -785,50 +738,44 @@ private slots:
                  out.constData());
         // A survey stops too, with what it found (on a line of its own: the poll's last request may
         // still be answered).
-        SimProcess one;
-        QVERIFY(one.start({"--module", "7710:1", "--quiet"}));
+        SimProcess one({"--module", "7710:1", "--quiet"});
         QProcess survey;
         startCli(survey, one.dir.path(), {"survey", "--timeout", "200", "--quiet"});
         QByteArray found;
-        QVERIFY(QTest::qWaitFor([&] { return (found += survey.readAllStandardOutput()).contains('\n'); }, 10000) && survey.processId() > 0);
-        ::kill(pid_t(survey.processId()), SIGINT);
-        QVERIFY(survey.waitForFinished(10000) && survey.exitStatus() == QProcess::NormalExit && survey.exitCode() == 0);
+        QVERIFY(printed(survey, found, 1) && interrupt(survey));
+        QCOMPARE(survey.exitCode(), 0);
         QCOMPARE(found + survey.readAllStandardOutput(), QByteArray("address 1  code 2  model KV7710ADAM\n"));
     }
 
     // A poll whose simulator dies mid-way (a pulled adapter, a device server gone): what it had is
-    // printed, the summary says it stopped early, and the exit status is 3, over a pty and TCP; so
-    // does a find.
-    void pollThatLosesItsLine()
+    // printed, the summary says it stopped early, and the exit status is 3, over a pty and TCP. A
+    // read whose line goes before the (delayed) reply comes, and a find mid-sweep, say how and exit 3.
+    void runsThatLoseTheirLine()
     {
         for (const bool tcp : {false, true}) {
             SimProcess sim;
             const QString target = tcp ? sim.startTcp({"--module", "5510:1"}) : QString();
-            QVERIFY(tcp ? !target.isEmpty() : sim.start({"--module", "5510:1", "--quiet"}));
-            QProcess p;
-            startCli(p, sim.dir.path(), QStringList{"poll", "5510", "--period", "20", "--count", "1000", "--json", "--quiet"}
-                              + (tcp ? QStringList{"--port", target} : QStringList()));
-            QByteArray out;
-            QVERIFY(QTest::qWaitFor([&] { return (out += p.readAllStandardOutput()).count('\n') >= 24; }, kWaitMs));
-            sim.kill();
-            QVERIFY(p.waitForFinished(kWaitMs));
-            const QList<QByteArray> lines = (out + p.readAllStandardOutput()).trimmed().split('\n');
-            const QJsonObject summary = QJsonDocument::fromJson(lines.last()).object();
-            QCOMPARE(p.exitCode(), 3);
+            QVERIFY(tcp ? !target.isEmpty() : sim.start({"--module", "5510:1"}));
+            const Run r = cutOff(sim, QStringList{"poll", "5510", "--period", "20", "--count", "1000", "--json", "--quiet"}
+                                          + (tcp ? QStringList{"--port", target} : QStringList()), 4);
+            const QStringList lines = r.out.trimmed().split('\n');
+            const QJsonObject summary = QJsonDocument::fromJson(lines.last().toUtf8()).object();
+            QCOMPARE(r.status, 3);
             QCOMPARE(summary["stopped"].toString(), QStringLiteral("line lost"));
             // Every exchange printed was counted, and none refused: the lost one is not judged.
+            QVERIFY2(summary["requests"].toInt() >= 3, qPrintable(r.out));
             QCOMPARE(summary["ok"].toInt(), summary["requests"].toInt());
             QCOMPARE(summary["requests"].toInt(), (lines.size() - 1) / 8);
         }
-        // A find that loses its line mid-sweep says how, and exits 3.
-        SimProcess sim;
-        QVERIFY(sim.start({"--module", "5510:1"}));
-        QProcess p;
-        startCli(p, sim.dir.path(), {"find", "--codes", "2"});
-        QCOMPARE(requests(sim, 3).size(), 3);
-        sim.kill();
-        QVERIFY(p.waitForFinished(kWaitMs));
-        QCOMPARE(QString::fromUtf8(p.readAllStandardError()) + QString::number(p.exitCode()), "korvant-cli: the line failed: the device hung up\n3");
+        const struct { QStringList sim, cli; int requests; QString err; } runs[] = {
+            {{"--module", "5510:1", "--fault", "delay=3000"}, {"read", "5510", "--timeout", "10000", "--quiet"}, 1,
+             "korvant-cli: the line failed: "},
+            {{"--module", "5510:1"}, {"find", "--codes", "2"}, 3, "korvant-cli: the line failed: the device hung up\n"}};
+        for (const auto &run : runs) {
+            SimProcess sim(run.sim);
+            const Run r = cutOff(sim, run.cli, run.requests);
+            QVERIFY2(r.status == 3 && r.err.startsWith(run.err) && r.err.count('\n') == 1, qPrintable(r.err));
+        }
     }
 
     // A reply in pieces (a byte each, 2 ms apart) is gathered whole; a byte trailing it 2 ms later,
@@ -837,9 +784,8 @@ private slots:
     // before the request's and its own bytes and the silence between them (16.7 + 12.5 + 8 ms).
     void pollGathersRepliesInPieces()
     {
-        SimProcess sim;
-        QVERIFY(sim.start({"--realtime", "--module", "5510:1:1", "--module", "5510:2:1", "--fault", "extrabyte", "--fault", "pieces=7",
-                           "--fault", "gap=2", "--quiet"}));
+        SimProcess sim({"--realtime", "--module", "5510:1:1", "--module", "5510:2:1", "--fault", "extrabyte", "--fault", "pieces=7",
+                        "--fault", "gap=2", "--quiet"});
         for (const auto &[address, verdict] : {std::pair{"1", "ok"}, std::pair{"2", "long"}}) {
             const Run r = runCli(sim, {"poll", "5510", "--address", address, "--baud", "4800", "--count", "2", "--period", "20", "--json"});
             const QList<QByteArray> lines = r.out.toUtf8().trimmed().split('\n');
@@ -871,27 +817,17 @@ private slots:
         const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
         qunsetenv("QT_QPA_PLATFORM"); // korvant-report chooses offscreen itself
         for (const auto &run : runs) {
-            QProcess p;
-            p.setWorkingDirectory(folder);
-            p.start(run.program, QStringList{"checkout"} + run.args);
-            QVERIFY(p.waitForFinished(30000));
-            QCOMPARE(QString::fromUtf8(p.readAllStandardError()), run.err);
-            QCOMPARE(p.exitCode(), run.status);
+            const Run r = runProgram(run.program, QStringList{"checkout"} + run.args, folder);
+            QCOMPARE(r.err, run.err);
+            QCOMPARE(r.status, run.status);
         }
         qputenv("QT_QPA_PLATFORM", platform);
-        QFile html(folder + "/r.html"), csv(folder + "/r.csv");
-        QVERIFY(html.open(QIODevice::ReadOnly) && csv.open(QIODevice::ReadOnly));
-        const QString page = QString::fromUtf8(html.readAll());
         // What each row and the header hold is test_checkout's; here that the files came of this journal.
-        QVERIFY(page.contains("<p>21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.</p>"));
-        const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n');
-        QCOMPARE(rows.size(), 23);
+        QVERIFY(readFile(folder + "/r.html").contains("<p>21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.</p>"));
+        QCOMPARE(readFile(folder + "/r.csv").split('\n').size(), 23);
         if (QStandardPaths::findExecutable("pdftotext").isEmpty())
             QSKIP("pdftotext (poppler-utils) is missing: the PDF's text is not read");
-        QProcess text;
-        text.start("pdftotext", {folder + "/r.pdf", "-"});
-        QVERIFY(text.waitForFinished(30000));
-        const QString pdf = QString::fromUtf8(text.readAllStandardOutput()).simplified();
+        const QString pdf = runProgram(QStringLiteral("pdftotext"), {folder + "/r.pdf", "-"}).out.simplified();
         for (const char *line : {"Checkout report - Pump house", "Technician Maria Keller", "COM1 at 9600,None,8,1",
                                  "21 channels: 7 passed, 1 failed, 1 not tested, 12 untested.", "no transmitter", "Witness"})
             QVERIFY2(pdf.contains(QLatin1String(line)), qPrintable(pdf));
@@ -936,8 +872,7 @@ private slots:
         QVERIFY2(said("korvant-cli: cannot write the value log disk/v.csv: No space left on device\n"), qPrintable(err));
         QVERIFY2(filler.remove(), qPrintable(filler.errorString()));
         QVERIFY2(said(" lost since "), qPrintable(err));
-        ::kill(pid_t(cli.processId()), SIGINT);
-        QVERIFY(cli.waitForFinished(kWaitMs));
+        QVERIFY(interrupt(cli));
         QCOMPARE(cli.exitCode(), 8);
         const QString out = QString::fromUtf8(cli.readAllStandardOutput());
         static const QRegularExpression resumed(QStringLiteral("the value log disk/v\\.csv is written again: (\\d+) rows? lost since 20"));
@@ -945,10 +880,8 @@ private slots:
         const QRegularExpressionMatch counts = summary.match(out);
         QCOMPARE(counts.captured(1), resumed.match(err).captured(1));
         QVERIFY2(counts.captured(1).toInt() < counts.captured(2).toInt(), qPrintable(out));
-        QFile log(disk + "/v.csv");
-        QVERIFY(log.open(QIODevice::ReadOnly));
         static const QRegularExpression whole(QStringLiteral("^[-0-9T:.+]{29},KV7710ADAM,1,(AI_[1-6],0,mA,0,0\\.00mA|DI_0[1-4],0,,0,OFF)$"));
-        const QList<QByteArray> lines = log.readAll().split('\n');
+        const QList<QByteArray> lines = readFile(disk + "/v.csv").split('\n');
         QCOMPARE(lines.first(), QByteArray("time,window,address,channel,value,unit,raw,text"));
         for (const QByteArray &line : lines.mid(1, lines.size() - 2))
             QVERIFY2(whole.match(QString::fromUtf8(line)).hasMatch(), line.constData());

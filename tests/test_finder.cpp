@@ -11,10 +11,8 @@ namespace {
 
 struct Module {
     int model, address, code;
-    bool exception = false;
-    int delayMs = 0;
-    int answers = -1;     // probes to its own address it answers (then it falls silent); -1: all
-    int pieces = 1, gapMs = 0;
+    SimFaults faults = {};
+    int answers = -1; // probes to its own address it answers (then it falls silent); -1: all
 };
 
 // latencyMs: an adapter that hands bytes over on a grid of that period (a USB latency timer).
@@ -42,10 +40,7 @@ Sweep run(const QList<Module> &modules, FinderOptions options, Line line = {})
     QList<QPair<SimModule *, int>> limited;
     for (const Module &m : modules) {
         SimModule *module = bus.addModule(m.model, std::uint8_t(m.address), m.code);
-        module->faults.exception = m.exception;
-        module->faults.delayMs = m.delayMs;
-        module->faults.pieces = m.pieces;
-        module->faults.pieceGapMs = m.gapMs;
+        module->faults = m.faults;
         if (m.answers >= 0)
             limited.append({module, m.answers});
     }
@@ -54,14 +49,14 @@ Sweep run(const QList<Module> &modules, FinderOptions options, Line line = {})
     const bool server = line.deviceServer || line.gateway;
     std::uint16_t transaction = 0;
     BusFinder finder(options);
-    Sweep s;
+    QList<int> opened;
     qint64 now = 0;
     int code = 0;
     QList<QPair<qint64, QByteArray>> coming; // in the order they arrive
     for (BusFinder::Next n = finder.start(now); n.kind != BusFinder::Next::Done;) {
         if (n.kind == BusFinder::Next::Open) {
             code = n.code;
-            s.opened << code;
+            opened << code;
             n = finder.opened(true, now);
             continue;
         }
@@ -95,12 +90,7 @@ Sweep run(const QList<Module> &modules, FinderOptions options, Line line = {})
         now = end;
         n = finder.judged(came, last, now);
     }
-    s.rows = finder.rows();
-    s.fault = finder.faultFound();
-    s.probes = finder.probesSent();
-    s.planned = finder.probesPlanned();
-    s.endUs = now;
-    return s;
+    return {finder.rows(), finder.faultFound(), finder.probesSent(), finder.probesPlanned(), now, opened};
 }
 
 QStringList rowTexts(const QVector<FinderRow> &rows)
@@ -124,12 +114,8 @@ private slots:
     {
         const struct { int code, turnaroundMs, timeoutMs; qint64 us; } cases[] = {{2, 20, 0, 19792 + 20000},
             {7, 5, 0, 10886 + 5000}, {5, 0, 0, 43542}, {0, 20, 0, 43542 + 20000}, {1, 20, 300, 300000}};
-        for (const auto &c : cases) {
-            FinderOptions o;
-            o.turnaroundMs = c.turnaroundMs;
-            o.timeoutMs = c.timeoutMs;
-            QCOMPARE(BusFinder(o).timeoutUs(c.code), c.us);
-        }
+        for (const auto &c : cases)
+            QCOMPARE(BusFinder({.turnaroundMs = c.turnaroundMs, .timeoutMs = c.timeoutMs}).timeoutUs(c.code), c.us);
     }
 
     // Rows: kind (0 module, 1 exception, 2 shared address, 3 note about a setting), address,
@@ -142,7 +128,7 @@ private slots:
             {{}, all, 254, {}, {}, false, 2 * 8},
             {{{5510, 7, 3}}, all, 254, {}, {"0 7 3 KV5510 @3"}, false, 2 * 7 + 1 + 254},
             {{{5510, 3, 2}, {1730, 200, 2}}, all, 254, {}, {"0 3 2 KV5510 @2", "0 200 2 KV1730 @2"}, false, 2 * 7 + 1 + 254},
-            {{{5520, 9, 6, true}}, all, 254, {}, {"1 9 0 KV0 @6 exception 1"}, false, 2 * 7 + 1 + 254},
+            {{{5520, 9, 6, {.exception = true}}}, all, 254, {}, {"1 9 0 KV0 @6 exception 1"}, false, 2 * 7 + 1 + 254},
             {{{5510, 4, 2}, {5530, 4, 2}, {5540, 10, 2}}, all, 254, {},
              {"2 4 0 KV0 @2 shared address?", "0 10 2 KV5540 @2"}, true, 2 * 7 + 1 + 254 + 1},
             {{{7710, 40, 7}}, all, 254, {.parityBlind = true},
@@ -160,20 +146,17 @@ private slots:
             // 16 ms, modules that answer late. A reply belongs to the address it carries, whenever it
             // comes; silence at a broadcast and a doubtful row are asked again with four times the wait.
             // 6's reply misses its wait (on the adapter's grid) and comes in 7's: asked again, in time.
-            {{{5510, 6, 2, false, 7}, {5530, 7, 2}}, {2}, 10, {.latencyMs = 16}, {"0 7 2 KV5530 @2", "0 6 2 KV5510 @2"}, false, 1 + 10 + 1},
+            {{{5510, 6, 2, {.delayMs = 7}}, {5530, 7, 2}}, {2}, 10, {.latencyMs = 16}, {"0 7 2 KV5530 @2", "0 6 2 KV5510 @2"}, false, 1 + 10 + 1},
             // The same module, silent once it answered late: its row tells how late it came.
-            {{{5510, 6, 2, false, 7, 1}}, {2}, 10, {.latencyMs = 16}, {"0 6 2 KV5510 @2 answered 1.2 ms after its time-out"}, false, 1 + 10 + 1},
+            {{{5510, 6, 2, {.delayMs = 7}, 1}}, {2}, 10, {.latencyMs = 16}, {"0 6 2 KV5510 @2 answered 1.2 ms after its time-out"}, false, 1 + 10 + 1},
             // 25 ms late behind the adapter: the broadcast hears it only when asked again.
-            {{{5510, 7, 2, false, 25}}, {2}, 10, {.latencyMs = 16}, {"0 7 2 KV5510 @2"}, false, 2 + 10},
+            {{{5510, 7, 2, {.delayMs = 25}}}, {2}, 10, {.latencyMs = 16}, {"0 7 2 KV5510 @2"}, false, 2 + 10},
             // A shared address stays one after it is asked again.
-            {{{5510, 3, 2, false, 25}, {5530, 3, 2}}, {2}, 10, {.latencyMs = 16}, {"2 3 0 KV0 @2 shared address?"}, true, 2 + 10 + 1},
+            {{{5510, 3, 2, {.delayMs = 25}}, {5530, 3, 2}}, {2}, 10, {.latencyMs = 16}, {"2 3 0 KV0 @2 shared address?"}, true, 2 + 10 + 1},
             // A reply in two pieces, the second after the wait: the probe listens until the line is quiet.
-            {{{5510, 7, 2, false, 0, -1, 2, 30}}, {2}, 10, {}, {"0 7 2 KV5510 @2"}, false, 1 + 10}};
+            {{{5510, 7, 2, {.pieces = 2, .pieceGapMs = 30}}}, {2}, 10, {}, {"0 7 2 KV5510 @2"}, false, 1 + 10}};
         for (const auto &c : cases) {
-            FinderOptions o;
-            o.codes = c.codes;
-            o.to = c.to;
-            const Sweep s = run(c.modules, o, c.line);
+            const Sweep s = run(c.modules, {.codes = c.codes, .to = c.to}, c.line);
             QCOMPARE(rowTexts(s.rows), c.rows);
             QCOMPARE(s.fault, c.fault);
             QCOMPARE(s.probes, c.probes);
@@ -187,13 +170,11 @@ private slots:
     void behindAGateway()
     {
         const struct { QList<Module> modules; int to, gateway; QStringList rows; qint64 endUs; } cases[] = {
-            {{{5510, 3, 2}, {1730, 200, 7}, {5520, 9, 6, true}}, 254, 1, {"0 3 2 KV5510 @0", "1 9 0 KV0 @0 exception 1", "0 200 7 KV1730 @0"},
+            {{{5510, 3, 2}, {1730, 200, 7}, {5520, 9, 6, {.exception = true}}}, 254, 1, {"0 3 2 KV5510 @0", "1 9 0 KV0 @0 exception 1", "0 200 7 KV1730 @0"},
              252 * 38959 + 2 * 52709},
             {{{5510, 2, 2}}, 3, 2, {"0 2 2 KV5510 @0"}, 2 * 63542 + 52709}};
         for (const auto &c : cases) {
-            FinderOptions o;
-            o.to = c.to;
-            const Sweep s = run(c.modules, o, {.gateway = c.gateway});
+            const Sweep s = run(c.modules, {.to = c.to}, {.gateway = c.gateway});
             QCOMPARE(rowTexts(s.rows), c.rows);
             QVERIFY(s.opened == QList<int>{0} && s.probes == c.to && s.planned == c.to && !s.fault && s.endUs == c.endUs);
         }
@@ -208,9 +189,7 @@ private slots:
     // opened once; the whole run takes exactly the probes' waits.
     void orderAndTime()
     {
-        FinderOptions o;
-        o.to = 5;
-        const Sweep s = run({{5510, 1, 2}, {5510, 2, 8}}, o);
+        const Sweep s = run({{5510, 1, 2}, {5510, 2, 8}}, {.to = 5});
         QCOMPARE(s.opened, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 2, 8}));
         // Each probe's wait and no more: 8 broadcasts, the six silent ones again at four times
         // their wait, and 5 probes at 9600,None and at 38400,Even, the two answered ending at their reply.
@@ -218,28 +197,26 @@ private slots:
         const FinderRow r = s.rows.value(1);
         QCOMPARE(r.baud(), 38400);
         QCOMPARE(r.parity(), 'E');
-        QVERIFY(r.responseMs > 0 && r.responseMs < BusFinder(o).timeoutUs(8) / 1000.0);
+        QVERIFY(r.responseMs > 0 && r.responseMs < 25.443); // the wait at 38400,Even: 5443 + 20000 µs
     }
 
     // Progress, time left, stop and a port that will not reopen.
     void progressAndStop()
     {
-        FinderOptions o;
-        o.codes = {2};
-        o.to = 4;
+        const FinderOptions o{.codes = {2}, .to = 4};
         BusFinder f(o);
         BusFinder::Next n = f.start(0);
         n = f.opened(true, 0);
-        QCOMPARE(f.timeLeftUs(), f.timeoutUs(2));
+        QCOMPARE(f.timeLeftUs(), qint64(39792));
         n = f.judged(QByteArray("\x01\x02", 2), 1000, n.deadlineUs);
         QCOMPARE(n.kind, BusFinder::Next::Open);
         QCOMPARE(f.probesPlanned(), 1 + 4);
-        QCOMPARE(f.timeLeftUs(), 4 * f.timeoutUs(2));
+        QCOMPARE(f.timeLeftUs(), qint64(4 * 39792));
         n = f.opened(true, 0);
         QCOMPARE(f.probesSent(), 2);
         // Stopped while a collision at address 1 is being asked again: the doubt is kept as it stands.
         n = f.judged(QByteArray(11, '\x7f'), 30000, n.deadlineUs);
-        QCOMPARE(n.frame, parameterReadRequest(1));
+        QCOMPARE(n.frame, QByteArray::fromHex("010300640003 4414"));
         f.stop();
         QCOMPARE(rowTexts(f.rows()), QStringList{"2 1 0 KV0 @2 shared address?"});
         QVERIFY(!f.running());

@@ -16,6 +16,12 @@ public:
     static QString program() { return QStringLiteral(KORVANT_BINARY_DIR "/sim/korvant-sim"); }
 
     SimProcess() { QDir(dir.path()).mkdir(QStringLiteral("sys")); }
+    // Started at once (as start() does); a simulator that does not start fails the test.
+    explicit SimProcess(const QStringList &args, int port = 1) : SimProcess()
+    {
+        if (!start(args, port))
+            QTest::qFail(qPrintable(QStringLiteral("korvant-sim did not start: ") + log()), __FILE__, __LINE__);
+    }
     ~SimProcess()
     {
         if (process.state() != QProcess::NotRunning) {
