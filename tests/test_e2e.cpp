@@ -491,7 +491,7 @@ private slots:
                               "the site says KV1710ADAM\naddress 3  KV1720ADAM  code 2  no reply\naddress 8  KV5530ADAM  code 2  \"T\"  no reply\n";
         const QString wrong = mismatches(sim, {
             {{"site", "check", "p.kvsite"}, 7, lines},
-            {{"site", "check", "p.kvsite", "--port", "COM3"}, 3, ""},
+            {{"site", "check", "p.kvsite", "--port", "/dev/no-such-tty"}, 3, ""},
             {{"site", "check", "none.kvsite"}, 2, ""},
             {{"site", "check", "p.kvsite", "--sweep", "--codes", "2,3", "--to", "9"}, 7, lines
              + "address 9  code 2  baud 9600  parity None  model KV5530ADAM  not in the site\n"
