@@ -1108,7 +1108,7 @@ private slots:
         QTemporaryDir dir;
         const QString was = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir.path()) && QDir().mkdir(QStringLiteral("sys")));
-        QVERIFY(QFile::link(QStringLiteral("/dev/null"), QStringLiteral("sys/COM2")));
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), QStringLiteral("sys/COM2")) && QFile::link("/dev/zero", "sys/COM9"));
         QVERIFY(writeFile(QStringLiteral("sys/COM3"), " tcp://[::1]:502\r\nmore\r\n") && writeFile(QStringLiteral("sys/COM4"), "mbap://10.0.0.5\n"));
         const struct { const char *port, *name; } cases[] = {
             {"COM2", "/dev/null"}, {"com3", "tcp://::1:502"}, {"tcp://host:5020", "tcp://host:5020"},
@@ -1121,11 +1121,11 @@ private slots:
             QCOMPARE(resolvePort(QString::fromLatin1(c.port)).name(), QString::fromLatin1(c.name));
         QVERIFY(resolvePort(4).framing() == FramingKind::Mbap && resolvePort(3).framing() == FramingKind::Rtu
                 && resolvePort(QStringLiteral("/dev/ttyUSB0")).framing() == FramingKind::Rtu);
-        QVERIFY(resolvePort(9).device.startsWith(QLatin1String("/dev/tty")) && resolvePort(10).device.isEmpty() && resolvePort(0).device.isEmpty());
+        QVERIFY(resolvePort(8).device.startsWith(QLatin1String("/dev/tty")) && resolvePort(10).device.isEmpty() && resolvePort(0).device.isEmpty());
         // The COM number a module's window opens a site's port by: the one that stands for it.
         const struct { const char *port; int com; } numbers[] = {
-            {"com7", 7}, {"/dev/null", 2}, {"tcp://[::1]:502", 3}, {"mbap://10.0.0.5", 4}, {"tcp://10.0.0.5:502", 0},
-            {"mbap://10.0.0.6", 0}, {"/dev/zero", 0}, {"/no/such/device", 0}};
+            {"com7", 7}, {"/dev/null", 2}, {"/dev/zero", 9}, {"tcp://[::1]:502", 3}, {"mbap://10.0.0.5", 4}, {"tcp://10.0.0.5:502", 0},
+            {"mbap://10.0.0.6", 0}, {"/dev/full", 0}, {"/no/such/device", 0}};
         for (const auto &n : numbers)
             QCOMPARE(comNumberFor(QString::fromLatin1(n.port)), n.com);
         // korvant-cli's sys folder: the working folder's sys/ (a folder), else the launcher's.
