@@ -531,8 +531,7 @@ private slots:
     {
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
         QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-        CliOptions o;
-        o.port = QString::fromLocal8Bit(::ptsname(master));
+        const CliOptions o{.port = QString::fromLocal8Bit(::ptsname(master))};
         QTextStream err(stderr);
         Session session(o, err);
         const struct { int baud; qint64 us[4]; } cases[] = {{4800, {8021, 9021, 24021, 28021}}, {9600, {4011, 5011, 20011, 24011}},
@@ -584,11 +583,10 @@ private slots:
             {port, "0", -1}, {port, "9", 8}, {port, "10", -1}, {port, "2.5", 2}, {port, "3.5", 2}, {port, "0.5", 0}, {port, "abc", -1}};
         for (const auto &c : cases)
             QVERIFY2(c.read(QString::fromLatin1(c.text)) == c.value, c.text);
-        bool clamped = false;
+        bool clamped = false, exact = true;
         intervalFromLine(QStringLiteral("Overtime A 99999"), &clamped);
-        QVERIFY(clamped);
-        intervalFromLine(QStringLiteral("Overtime A 65535"), &clamped);
-        QVERIFY(!clamped);
+        intervalFromLine(QStringLiteral("Overtime A 65535"), &exact);
+        QVERIFY(clamped && !exact);
     }
 
     void models()
@@ -643,21 +641,19 @@ private slots:
                     + QByteArray::number(i == 7 ? 0 : i == 9 ? 99999 : i * 10).rightJustified(5) + "\r\n";
         QVERIFY(writeFile(tmPath, text));
         TimingFile t = readTmRc(tmPath);
-        QVERIFY(t.complete());
-        QCOMPARE(t.intervals.size(), 20);
-        QVERIFY(t.intervals[0] == 10 && t.intervals[19] == 200 && t.intervals[8] == 65535);
-        QVERIFY(t.usable(1) && !t.usable(7) && !t.usable(9) && t.usable(20));
-        QVERIFY(writeFile(tmPath, "Line 1      300\r\nLine 2      500\r\n"));
-        t = readTmRc(tmPath);
-        QVERIFY(!t.complete() && t.linesRead == 2 && t.intervals[1] == 500 && t.intervals[2] == 0);
-        // CR alone ends a line; a NUL byte ends the text; a line longer than 256 characters is cut.
-        const std::pair<QByteArray, QList<int>> cut[] = {{"Line 1      300\rLine 2      500\r", {300, 500}},
-            {QByteArray("Line 1      300\r\nLine 2 \0    500\r\nLine 3      700\r\n", 51), {300, 0}},
-            {QByteArray(300, ' ') + "900\nLine 2      500", {0, 500}}};
+        QVERIFY(t.complete() && t.usable(1) && !t.usable(7) && !t.usable(9) && t.usable(20));
+        QCOMPARE(t.intervals, (QList<int>{10, 20, 30, 40, 50, 60, 0, 80, 65535, 100, 110, 120, 130, 140, 150, 160, 170, 180, 190, 200}));
+        // Short files: the lines read, then 0. CR alone ends a line; a NUL byte ends the text; a line
+        // longer than 256 characters is cut.
+        const std::pair<QByteArray, QList<int>> cut[] = {{"Line 1      300\r\nLine 2      500\r\n", {300, 500, 0}},
+            {"Line 1      300\rLine 2      500\r", {300, 500, 0}},
+            {QByteArray("Line 1      300\r\nLine 2 \0    500\r\nLine 3      700\r\n", 51), {300, 0, 0}},
+            {QByteArray(300, ' ') + "900\nLine 2      500", {0, 500, 0}}};
         for (const auto &[bytes, intervals] : cut) {
             QVERIFY(writeFile(tmPath, bytes));
             t = readTmRc(tmPath);
-            QCOMPARE(t.intervals.mid(0, t.linesRead), intervals);
+            QVERIFY(!t.complete());
+            QCOMPARE(t.intervals.mid(0, t.linesRead + 1), intervals);
         }
     }
 
@@ -736,9 +732,7 @@ private slots:
         r.received(read32k("A5A5"), 1050, 60'000'000); // nobody waits: unsolicited
         r.sent(read, 1100, 110'000'000);
         r.judged(judgeReply({}, read, 6), 1140, 150'000'000);
-        QCOMPARE(int(r.rows().size()), 4);
-        QCOMPARE(r.firstRow(), quint64(1));
-        QCOMPARE(r.nextRow(), quint64(5));
+        QCOMPARE(QStringLiteral("%1..%2").arg(r.firstRow()).arg(r.nextRow()), QStringLiteral("1..5")); // the rows kept: 4
         QStringList seen;
         for (const TrafficRow &row : r.rows()) {
             seen << QStringLiteral("%1 %2 %3 %4 %5 %6 %7").arg(row.direction(), HexText(row.bytes).trimmed(), row.verdictText())
@@ -752,9 +746,8 @@ private slots:
                  QStringLiteral("requests 2 · OK 1 · time-out (no byte) 1 · success 50.0 % · response ms min 4.5 / median 4.5 / p99 4.5 / max 4.5"));
         // Exceptions are counted under one name, whatever their code; short replies under theirs.
         TrafficStatistics refused;
-        refused.add(Refusal::Exception, -1);
-        refused.add(Refusal::Short, -1);
-        refused.add(Refusal::Exception, -1);
+        for (const Refusal why : {Refusal::Exception, Refusal::Short, Refusal::Exception})
+            refused.add(why, -1);
         QCOMPARE(statisticsLine(refused), QStringLiteral("requests 3 · OK 0 · short 1 · exception 2 · success 0.0 %"));
         QVERIFY(TrafficRow({.kind = TrafficRow::Reply, .verdict = judgeReply(withCrc(hex("018206")), read, 6)}).isError()); // as the monitor marks it
         QCOMPARE(trafficLogLine(QStringLiteral("KV5510ADAM"), r.rows().front()).section(QLatin1Char('\t'), 1),
@@ -859,12 +852,10 @@ private slots:
         QCOMPARE(w.m.suspended(), 2);
         w.click(0); // the analog one starts meanwhile: the digital one must not resume beside it
         w.run(2000);
-        QVERIFY(w.m.enabled({TimerRef::Acquisition, 0}) && !w.m.enabled({TimerRef::Acquisition, 1}));
-        QCOMPARE(w.m.suspended(), 0);
+        QVERIFY(w.m.enabled({TimerRef::Acquisition, 0}) && !w.m.enabled({TimerRef::Acquisition, 1}) && w.m.suspended() == 0);
         w.validate(); // suspends the analog one
         w.clock.apply(w.m.lineLost());
-        QVERIFY(!w.m.acquiring(0) && !w.m.acquiring(1));
-        QCOMPARE(w.m.suspended(), 0);
+        QVERIFY(!w.m.acquiring(0) && !w.m.acquiring(1) && w.m.suspended() == 0);
         w.run(4000);
         QVERIFY(!w.m.enabled({TimerRef::Acquisition, 0}));
     }
@@ -892,8 +883,7 @@ private slots:
         Scan unplugged;
         unplugged.reopenWorks = false;
         unplugged.click().run(2000);
-        QVERIFY(unplugged.clock.reopens.size() == 1 && !unplugged.m.scanning());
-        QVERIFY(unplugged.clock.log.filter("send").isEmpty());
+        QVERIFY(unplugged.clock.reopens.size() == 1 && !unplugged.m.scanning() && unplugged.clock.log.filter("send").isEmpty());
         // A port closed behind the scan's back ends it at the next tick, without a reopen.
         Scan behind;
         behind.click().run(200).portOpen = false;
@@ -1068,9 +1058,8 @@ private slots:
         }
         // The model lists of the help texts: a word that ends at the width stays, one column more and
         // it begins the next line.
-        const QStringList words{QStringLiteral("ab"), QStringLiteral("cd"), QStringLiteral("ef")};
-        QCOMPARE(wrapWords(QStringLiteral("x:"), words, QStringLiteral("  "), 8), QStringLiteral("x: ab cd\n  ef"));
-        QCOMPARE(wrapWords(QStringLiteral("x:"), words, QStringLiteral("  "), 7), QStringLiteral("x: ab\n  cd ef"));
+        for (const auto &[width, wrapped] : {std::pair{8, "x: ab cd\n  ef"}, {7, "x: ab\n  cd ef"}})
+            QCOMPARE(wrapWords(QStringLiteral("x:"), {"ab", "cd", "ef"}, QStringLiteral("  "), width), QLatin1String(wrapped));
     }
 
     // Each whole-number option's bounds: taken, and one past each refused with the range that the
@@ -1192,9 +1181,7 @@ private slots:
             QVERIFY(writeFile(r.filePath(file), QByteArray(file).endsWith("timer") ? "16\n" : ""));
         QString out, err;
         QTextStream outStream(&out), errStream(&err);
-        CliOptions o;
-        o.port.clear(); // no port to try the settings on
-        o.sysFolder = QStringLiteral("s");
+        const CliOptions o{.port = {}, .sysFolder = QStringLiteral("s")}; // no port to try the settings on
         Context c(o, outStream, errStream);
         c.devRoot = r.filePath("dev");
         c.sysRoot = r.filePath("sys");

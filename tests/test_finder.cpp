@@ -195,8 +195,7 @@ private slots:
         // their wait, and 5 probes at 9600,None and at 38400,Even, the two answered ending at their reply.
         QCOMPARE(s.endUs, 1564545);
         const FinderRow r = s.rows.value(1);
-        QCOMPARE(r.baud(), 38400);
-        QCOMPARE(r.parity(), 'E');
+        QCOMPARE(QStringLiteral("%1,%2").arg(r.baud()).arg(r.parity()), QStringLiteral("38400,E"));
         QVERIFY(r.responseMs > 0 && r.responseMs < 25.443); // the wait at 38400,Even: 5443 + 20000 µs
     }
 
@@ -219,9 +218,7 @@ private slots:
         QCOMPARE(n.frame, QByteArray::fromHex("010300640003 4414"));
         f.stop();
         QCOMPARE(rowTexts(f.rows()), QStringList{"2 1 0 KV0 @2 shared address?"});
-        QVERIFY(!f.running());
-        QCOMPARE(f.judged({}, -1, 0).kind, BusFinder::Next::Done);
-        QCOMPARE(f.timeLeftUs(), 0);
+        QVERIFY(!f.running() && f.judged({}, -1, 0).kind == BusFinder::Next::Done && f.timeLeftUs() == 0);
 
         BusFinder g(o);
         g.start(0);
