@@ -874,21 +874,18 @@ private slots:
         QCOMPARE(paused.m.step(), 3);
         paused.run(2000).click().run(2160);
         QCOMPARE(paused.clock.reopens, (QList<int>{0, 1, 2, 3}));
-        // A port the user closed, or one that will not reopen, ends the scan.
-        Scan closed;
-        closed.click().run(320);
-        closed.clock.apply(closed.m.portClosed());
-        closed.run(2000);
-        QVERIFY(closed.clock.reopens.size() == 2 && closed.idle());
-        Scan unplugged;
-        unplugged.reopenWorks = false;
-        unplugged.click().run(2000);
-        QVERIFY(unplugged.clock.reopens.size() == 1 && !unplugged.m.scanning() && unplugged.clock.log.filter("send").isEmpty());
-        // A port closed behind the scan's back ends it at the next tick, without a reopen.
-        Scan behind;
-        behind.click().run(200).portOpen = false;
-        behind.run(2000);
-        QVERIFY(behind.clock.reopens.size() == 1 && behind.idle());
+        // A port the user closed ('c'), one that will not reopen ('u', nothing sent), or one closed
+        // behind the scan's back ('b': at the next tick, without a reopen) ends the scan.
+        for (const auto &[how, at, reopens] : {std::tuple{'c', 320, 2}, {'u', 0, 1}, {'b', 200, 1}}) {
+            Scan s;
+            s.reopenWorks = how != 'u';
+            s.click().run(at).portOpen = how != 'b';
+            if (how == 'c')
+                s.clock.apply(s.m.portClosed());
+            s.run(2000);
+            QVERIFY2(s.clock.reopens.size() == reopens && (how == 'u' ? !s.m.scanning() && s.clock.log.filter("send").isEmpty() : s.idle()),
+                     qPrintable(QString(QLatin1Char(how))));
+        }
         // "Read" on a closed port only says so.
         QCOMPARE(Scan().click(false).clock.log, QStringList{"0 prompt " + kPleaseOpen});
         // The address write (no parameters), else the parameter write.

@@ -208,9 +208,7 @@ private slots:
         n = f.opened(true, 0);
         QCOMPARE(f.timeLeftUs(), qint64(39792));
         n = f.judged(QByteArray("\x01\x02", 2), 1000, n.deadlineUs);
-        QCOMPARE(n.kind, BusFinder::Next::Open);
-        QCOMPARE(f.probesPlanned(), 1 + 4);
-        QCOMPARE(f.timeLeftUs(), qint64(4 * 39792));
+        QVERIFY(n.kind == BusFinder::Next::Open && f.probesPlanned() == 1 + 4 && f.timeLeftUs() == 4 * 39792);
         n = f.opened(true, 0);
         QCOMPARE(f.probesSent(), 2);
         // Stopped while a collision at address 1 is being asked again: the doubt is kept as it stands.
@@ -222,8 +220,7 @@ private slots:
 
         BusFinder g(o);
         g.start(0);
-        QCOMPARE(g.opened(false, 0).kind, BusFinder::Next::Done);
-        QVERIFY(g.rows().isEmpty() && !g.running());
+        QVERIFY(g.opened(false, 0).kind == BusFinder::Next::Done && g.rows().isEmpty() && !g.running());
     }
 };
 

@@ -165,11 +165,9 @@ private slots:
                 QCOMPARE(r.toHex(' '), c.reply.toHex(' '));
             // Silent, refusing and switch-set modules do not act on a request; one whose reply is damaged has acted.
             const bool acts = !c.faults.silent && !c.faults.exception && !c.faults.noWrite;
-            QCOMPARE(m.coil(0) && m.coil(2), acts);
             m.handle(readRequest(0, 0x05, 1, 0xFF00)); // a broadcast, which no module answers
-            QCOMPARE(m.coil(1), acts);
             m.handle(readRequest(1, 0x06, 101, 6));
-            QCOMPARE(m.code(), acts ? 6 : 2);
+            QCOMPARE(QList<bool>({m.coil(0) && m.coil(2), m.coil(1), m.code() == 6}), QList<bool>(3, acts)); // the write, the broadcast, the code
         }
     }
 
