@@ -117,8 +117,7 @@ private slots:
             {"0:20 1000:20 1100:3", "passed 20 20"}, // passed stays passed
             {"i000", "- 0@0"}, {"i1100", "passed 1@0 0@2"}, {"i0101", "passed 0@0 1@1 0@2 1@3"}};
         for (const auto &[readings, outcome] : cases) {
-            PointWatch point;
-            point.point = {20, 0.1};
+            PointWatch point{.point = {20, 0.1}};
             InputWatch input;
             const bool isInput = readings.startsWith('i');
             for (int i = 1; isInput && i < readings.size(); ++i)

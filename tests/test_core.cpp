@@ -12,6 +12,7 @@
 //
 // korvant-cli's plain functions: the command line as tables of cases, the time-out rule, and the
 // lines it prints for replies. No port, no process.
+#include "support/fakesystem.h"
 #include "support/modeltable.h"
 
 #include "clitable.h"
@@ -442,8 +443,7 @@ private slots:
     {
         // What the line doctor hears at one setting of the broadcast parameter read.
         const QByteArray params = parameterReadRequest(), one = hex("0003060001000215863FD7");
-        QByteArray overlaid = one;
-        overlaid[4] = char(0x03); // a second module's address laid over the first's
+        const QByteArray overlaid = hex("0003060003000215863FD7"); // a second module's address (3) laid over the first's
         const struct { QByteArray received; bool known; const char *heard; } heard[] = {
             {{}, false, "nothing"}, {params, false, "echo"}, {one, false, "a module"}, {params + one, true, "a module"},
             {withCrc(hex("008302")), false, "a module"}, {overlaid, false, "several modules"},
@@ -594,9 +594,8 @@ private slots:
         QCOMPARE(modelTable().size(), 11);
         for (int i = 0; i < 11; ++i) {
             const ModelRow &r = modelTable()[i];
-            QCOMPARE(r.name, QString::fromLatin1(kModelLines[i].name));
             QVERIFY(findModel(r.name) == &r && !findModel(r.name.toLower()));
-            QCOMPARE(describe(r), QString::fromUtf8(kModelLines[i].row));
+            QCOMPARE(r.name + ' ' + describe(r), QString::fromLatin1(kModelLines[i].name) + ' ' + QString::fromUtf8(kModelLines[i].row));
         }
     }
 
@@ -1169,21 +1168,19 @@ private slots:
         QCOMPARE(jsonLine(portJson(gone)), QStringLiteral(R"({"access":false,"by_id":null,"description":null,"device":"/dev/ttyACM0",)"
                                                          R"("exists":false,"manufacturer":null,"serial":null})"));
         // doctor: each port with its latency timer (none known: "-"), and the advice for a slow one.
-        QTemporaryDir root;
-        const QDir r(root.path());
-        QVERIFY(r.mkpath("dev") && r.mkpath("sys/devices/usb1/1-1/1-1:1.0/ttyUSB0") && r.mkpath("sys/devices/pnp0") && r.mkpath("sys/class/tty/ttyUSB0")
-                && r.mkpath("sys/class/tty/ttyS0") && QFile::link("../../../devices/usb1/1-1/1-1:1.0/ttyUSB0", r.filePath("sys/class/tty/ttyUSB0/device"))
-                && QFile::link("../../../devices/pnp0", r.filePath("sys/class/tty/ttyS0/device")));
-        for (const char *file : {"dev/ttyUSB0", "dev/ttyS0", "sys/devices/usb1/1-1/1-1:1.0/ttyUSB0/latency_timer"})
-            QVERIFY(writeFile(r.filePath(file), QByteArray(file).endsWith("timer") ? "16\n" : ""));
+        FakeSystem fs; // a USB adapter that names nothing, and a PC port
+        fs.usb(1, QStringLiteral("idVendor=0403"), QStringLiteral("ttyUSB0"), "16");
+        fs.dir(QStringLiteral("sys/devices/pnp0"));
+        fs.link(QStringLiteral("../../../devices/pnp0"), QStringLiteral("sys/class/tty/ttyS0/device"));
+        fs.file(QStringLiteral("dev/ttyS0"));
         QString out, err;
         QTextStream outStream(&out), errStream(&err);
         const CliOptions o{.port = {}, .sysFolder = QStringLiteral("s")}; // no port to try the settings on
         Context c(o, outStream, errStream);
-        c.devRoot = r.filePath("dev");
-        c.sysRoot = r.filePath("sys");
+        c.devRoot = fs.path(QStringLiteral("dev"));
+        c.sysRoot = fs.path(QStringLiteral("sys"));
         QCOMPARE(runDoctor(c), 0);
-        QCOMPARE(out.remove(root.path()), QStringLiteral("sys folder s\n/dev/ttyS0  by-id -  description -  manufacturer -  serial -  access yes  latency timer -\n"
+        QCOMPARE(out.remove(fs.root.path()), QStringLiteral("sys folder s\n/dev/ttyS0  by-id -  description -  manufacturer -  serial -  access yes  latency timer -\n"
                                                          "/dev/ttyUSB0  by-id -  description -  manufacturer -  serial -  access yes  latency timer 16 ms\n"));
         QVERIFY2(err.startsWith("korvant-cli: warning: ttyUSB0: the adapter's latency timer is 16 ms: "), qPrintable(err));
     }
