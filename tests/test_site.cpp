@@ -81,8 +81,7 @@ private slots:
         QCOMPARE(siteJson(*again), siteJson(*site));
         QCOMPARE(again->unknown.value("colour").toString(), QStringLiteral("blue"));
         QCOMPARE(again->modules[0].unknown.value("cabinet").toInt(), 4);
-        QVERIFY(!writeSite(*site, dir.filePath("gone/p.kvsite"), &error));
-        QVERIFY(!readSite(dir.filePath("none.kvsite"), &error));
+        QVERIFY(!writeSite(*site, dir.filePath("gone/p.kvsite"), &error) && !readSite(dir.filePath("none.kvsite"), &error));
         QCOMPARE(error, dir.filePath("none.kvsite") + ": no such file");
     }
 
