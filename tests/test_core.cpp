@@ -1196,8 +1196,7 @@ private slots:
         QCOMPARE(findLine(setting), QStringLiteral("baud 4800  parity Even  note several"));
         QCOMPARE(jsonLine(findJson(shared)), QStringLiteral(R"({"address":17,"baud":9600,"note":"shared address?","parity":"None","response_ms":25.1})"));
         QCOMPARE(jsonLine(findJson(setting)), QStringLiteral(R"({"baud":4800,"note":"several","parity":"Even"})"));
-        const LineSettings line{19200, 'E'};
-        QCOMPARE(jsonLine(foundJson({{7, 7, 5550}, line})),
+        QCOMPARE(jsonLine(foundJson({{7, 7, 5550}, LineSettings{19200, 'E'}})),
                  QStringLiteral(R"({"address":7,"baud":19200,"code":7,"model":"KV5550ADAM","parity":"Even"})"));
         // Behind a device server the settings are the code's; a code outside the table has none.
         QCOMPARE(foundLine({{7, 12, 5550}, LineSettings{0, 0}}), QStringLiteral("address 7  code 12  baud -  parity -  model KV5550ADAM"));

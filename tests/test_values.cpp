@@ -239,7 +239,6 @@ private slots:
         const qint64 t0 = kNoon - 250; // a whole second: 10 s fill 100 buckets
         // 10 s at 10 ms: a flat 5 with one spike to 9.1 and one dip to 1.25 inside 100 ms buckets.
         // Kept as float: a value reads back as the float nearest it.
-        const double spike = double(float(9.1));
         for (qint64 t = 0; t < 10000; t += 10)
             s.add(t0 + t, t == 4330 ? 9.1 : t == 7770 ? 1.25 : 5.0);
         QCOMPARE(s.buckets().size(), std::size_t(100));
@@ -247,7 +246,7 @@ private slots:
         // own time, in time order.
         QList<QPointF> points;
         for (const qint64 t : {0, 1000, 2000, 3000, 4000, 4330, 5000, 6000, 7000, 7770, 8000, 9000})
-            points << QPointF(double(t0 + t), t == 4330 ? spike : t == 7770 ? 1.25 : 5.0);
+            points << QPointF(double(t0 + t), t == 4330 ? double(float(9.1)) : t == 7770 ? 1.25 : 5.0);
         QCOMPARE(s.view(t0, t0 + 10000, 10), points);
         // "Not Connect" draws nothing and reads as none; a later value reads again.
         s.add(t0 + 10000, std::nullopt);
