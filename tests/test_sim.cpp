@@ -100,8 +100,6 @@ private slots:
     // registerMapOfEveryModel's, the broadcast parameter read busListenersAndCollisions'.
     void answersAndRefusals()
     {
-        QByteArray badCrc = hex("01020000000879CC");
-        badCrc[7] = char(0xCD);
         const struct { int model; quint32 bits; QList<int> registers; QByteArray request, reply; } cases[] = {
             {5510, 0x05, {}, hex("01020000000879CC"), hex("01020105618B")},
             {5530, 0x8005, {}, readRequest(1, 0x02, 0, 16), hex("0102020580BB48")},
@@ -116,7 +114,7 @@ private slots:
             {5510, 0, {}, readRequest(1, 0x05, 3, 0x1234), exceptionOf(1, 0x05, 0x03)},
             {5540, 0, {}, frame("010F0000001001FF"), exceptionOf(1, 0x0F, 0x03)}, // one byte for 16 coils
             {5510, 0, {}, readRequest(1, 0x06, 101, 9), exceptionOf(1, 0x06, 0x03)}, // code 9
-            {0, 0, {}, badCrc, {}}, {0, 0, {}, readRequest(2, 0x02, 0, 8), {}}, {0, 0, {}, hex("0102"), {}},
+            {0, 0, {}, hex("01020000000879CD"), {}}, {0, 0, {}, readRequest(2, 0x02, 0, 8), {}}, {0, 0, {}, hex("0102"), {}},
             {0, 0, {}, frame("01020000000800"), {}}, {0, 0, {}, frame("010F0000000401"), {}}, // a byte too many, data missing
             // Broadcasts: a read of inputs, an unknown function, coils (carried out all the same).
             {0, 0, {}, readRequest(0, 0x02, 0, 8), {}}, {0, 0, {}, readRequest(0, 0x04, 100, 3), {}},
@@ -167,11 +165,9 @@ private slots:
                 QCOMPARE(r.toHex(' '), c.reply.toHex(' '));
             // Silent, refusing and switch-set modules do not act on a request; one whose reply is damaged has acted.
             const bool acts = !c.faults.silent && !c.faults.exception && !c.faults.noWrite;
-            QCOMPARE(m.coil(0) && m.coil(2), acts);
             m.handle(readRequest(0, 0x05, 1, 0xFF00)); // a broadcast, which no module answers
-            QCOMPARE(m.coil(1), acts);
             m.handle(readRequest(1, 0x06, 101, 6));
-            QCOMPARE(m.code(), acts ? 6 : 2);
+            QCOMPARE(QList<bool>({m.coil(0) && m.coil(2), m.coil(1), m.code() == 6}), QList<bool>(3, acts)); // the write, the broadcast, the code
         }
     }
 
@@ -258,8 +254,7 @@ private slots:
         spy.clear();
         line.write(hex("01020000000879CC"));
         line.fail(QStringLiteral("adapter pulled out"));
-        QCOMPARE(failed.size(), 1);
-        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("adapter pulled out"));
+        QCOMPARE(QList<QVariantList>(failed), QList<QVariantList>{{QStringLiteral("adapter pulled out")}});
         QVERIFY(!line.isOpen());
         line.write(hex("01020000000879CC"));
         QCOMPARE(line.writes().size(), 2);

@@ -70,9 +70,8 @@ private slots:
         QString error;
         const std::optional<Site> site = parseSite(kSiteText, &error);
         QVERIFY2(site, qPrintable(error));
-        QCOMPARE(site->modules.size(), 2);
-        QCOMPARE(site->modules[0].channelTags.value("DI_03"), QStringLiteral("pump 2 running"));
-        QCOMPARE(site->modules[1].code, 5);
+        QCOMPARE(QStringLiteral("%1 modules, %2, code %3").arg(site->modules.size()).arg(site->modules[0].channelTags.value("DI_03"))
+                     .arg(site->modules[1].code), QStringLiteral("2 modules, pump 2 running, code 5"));
         QVERIFY(parseSite(damaged("\"address\": 2", "\"address\": 1"), &error)); // one address at two codes
         QTemporaryDir dir;
         const QString path = dir.filePath("p.kvsite");
@@ -82,8 +81,7 @@ private slots:
         QCOMPARE(siteJson(*again), siteJson(*site));
         QCOMPARE(again->unknown.value("colour").toString(), QStringLiteral("blue"));
         QCOMPARE(again->modules[0].unknown.value("cabinet").toInt(), 4);
-        QVERIFY(!writeSite(*site, dir.filePath("gone/p.kvsite"), &error));
-        QVERIFY(!readSite(dir.filePath("none.kvsite"), &error));
+        QVERIFY(!writeSite(*site, dir.filePath("gone/p.kvsite"), &error) && !readSite(dir.filePath("none.kvsite"), &error));
         QCOMPARE(error, dir.filePath("none.kvsite") + ": no such file");
     }
 
@@ -110,8 +108,7 @@ private slots:
             {"modules", damaged("\"modules\": [", "\"modules\": 3, \"x\": ["), "line 3: modules: 3 is not a list of modules"}};
         for (const auto &c : cases) {
             QString said;
-            QVERIFY2(!parseSite(c.text, &said), c.name);
-            QVERIFY2(said == c.error, qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(c.name), said)));
+            QVERIFY2(!parseSite(c.text, &said) && said == c.error, qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(c.name), said)));
         }
     }
 
@@ -189,10 +186,8 @@ private slots:
         rig.rounds(1);
         QCOMPARE(rig.poll.values(1)[0].text, QStringLiteral("8.00mA"));
         QVERIFY(rig.poll.setOutput(0, 4, true));
-        QVERIFY(!rig.poll.setAnalogOutput(1, 20001));
-        QVERIFY(rig.poll.setAnalogOutput(1, 20000) && rig.poll.setAnalogOutput(1, 12500));
-        QCOMPARE(rig.step().kind, SiteRequest::Write);
-        QCOMPARE(rig.step().kind, SiteRequest::Write);
+        QVERIFY(!rig.poll.setAnalogOutput(1, 20001) && rig.poll.setAnalogOutput(1, 20000) && rig.poll.setAnalogOutput(1, 12500));
+        QCOMPARE(QList<SiteRequest::Kind>({rig.step().kind, rig.step().kind}), QList<SiteRequest::Kind>(2, SiteRequest::Write));
         QVERIFY(rig.bus.modules()[0]->coil(3) && rig.bus.modules()[0]->coil(1));
         QCOMPARE(ao->holding(0), 12500);
         QCOMPARE(rig.step().kind, SiteRequest::Read);
@@ -229,9 +224,7 @@ private slots:
     {
         const auto row = [](int address, int code, int model = 5510) { FinderRow r; r.address = address; r.code = code; r.model = model; return r; };
         const Site site = siteOfFound({row(9, 3), row(4, 2), row(6, 2, 9999)}, "N", "COM2");
-        QCOMPARE(site.code, 2);
-        QCOMPARE(site.modules.size(), 2);
-        QCOMPARE(site.modules[0].address, 4);
+        QCOMPARE(QList<int>({site.code, int(site.modules.size()), site.modules[0].address, site.modules[1].address}), QList<int>({2, 2, 4, 9}));
         QCOMPARE(siteOfFound({row(9, 3), row(4, 2), row(5, 3)}, "N", "COM2").code, 3);
     }
 
@@ -246,9 +239,8 @@ private slots:
         SimModule *off = rig.bus.addModule(5530, 2, 5);
         rig.rounds(2);
         QCOMPARE(rig.poll.notes(1), (QStringList{"at code 5 (4800,Even,8,1), not the line's code 2 (9600,None,8,1)"}));
-        QCOMPARE(healthText(rig.poll.state(0).health), QStringLiteral("late"));
-        QCOMPARE(QList<int>({rig.poll.state(0).ok, rig.poll.state(0).late}), QList<int>({1, 1}));
-        QCOMPARE(rig.poll.state(0).avgMs(), 36.0);
+        QCOMPARE(QStringLiteral("%1, ok %2, late %3, %4 ms").arg(healthText(rig.poll.state(0).health)).arg(rig.poll.state(0).ok)
+                     .arg(rig.poll.state(0).late).arg(rig.poll.state(0).avgMs()), QStringLiteral("late, ok 1, late 1, 36 ms"));
         QCOMPARE(rig.poll.moveToLine(1).request(), QByteArray::fromHex("020300640003 4427"));
         off->setHolding(kCodeRegister, 2);
         off->faults.silent = true; // backed off to every 4th round
@@ -260,8 +252,7 @@ private slots:
         rig.rounds(1);
         QVERIFY(rig.poll.notes(1).isEmpty());
         QCOMPARE(rig.log.last(), QStringLiteral("5:2:3"));
-        QCOMPARE(healthText(rig.poll.state(1).health), QStringLiteral("errors"));
-        QCOMPARE(rig.poll.state(1).errors, 1);
+        QCOMPARE(healthText(rig.poll.state(1).health) + QString::number(rig.poll.state(1).errors), QStringLiteral("errors1"));
         // Behind a gateway the module at code 5 is asked at the line's code and is not off it.
         site.modules.removeFirst();
         SitePoll gateway(site);
