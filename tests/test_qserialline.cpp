@@ -142,9 +142,7 @@ private slots:
     {
         const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         const auto closeServer = qScopeGuard([server] { ::close(server); });
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
         socklen_t size = sizeof address;
         QVERIFY(::bind(server, reinterpret_cast<sockaddr *>(&address), size) == 0 && ::listen(server, 4) == 0
                 && ::getsockname(server, reinterpret_cast<sockaddr *>(&address), &size) == 0);
