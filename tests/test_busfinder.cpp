@@ -20,9 +20,6 @@
 namespace {
 constexpr int kWaitMs = 20000;
 
-// Types into the box, then leaves it with Tab, as a technician would.
-void retype(QComboBox *box, const QString &text) { enterText(box->lineEdit(), text, false, Qt::Key_Tab); }
-
 // Answers the next file dialog with path, accepted.
 void answerFile(QTimer &answer, const QString &path)
 {
@@ -85,8 +82,8 @@ private slots:
             QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
             QVERIFY(!box->isChecked());
         }
-        retype(w->Combo_To, QStringLiteral("45"));
-        retype(w->Combo_Turnaround, QStringLiteral("5"));
+        enterText(w->Combo_To->lineEdit(), "45", false, Qt::Key_Tab); // each box left with Tab, as a technician would
+        enterText(w->Combo_Turnaround->lineEdit(), "5", false, Qt::Key_Tab);
         QTest::mouseClick(w->Command_Start, Qt::LeftButton);
         QCOMPARE(w->Command_Start->text(), QStringLiteral("Stop"));
         QTRY_VERIFY_WITH_TIMEOUT(w->Table_Results->rowCount() > 0 && w->Label_TimeLeft->text().endsWith(QLatin1String(" s left")), kWaitMs);

@@ -23,9 +23,6 @@ void keys(QWidget *w, Qt::Key key, int times = 1)
     for (int i = 0; i < times; ++i)
         QTest::keyClick(w, key);
 }
-
-// Typed into the box and taken with Return.
-void typeInto(QLineEdit *edit, const QString &text) { enterText(edit, text, false, Qt::Key_Return); }
 } // namespace
 
 class TestCheckoutWindow : public QObject
@@ -88,11 +85,11 @@ private slots:
         // of three passed, nor AI_4 without points.
         keys(cw->List, Qt::Key_Down, 3);
         keys(cw->List, Qt::Key_P);
-        typeInto(cw->Edit_Points, QStringLiteral("4 +-0.1"));
+        enterText(cw->Edit_Points, "4 +-0.1", false, Qt::Key_Return);
         keys(cw->List, Qt::Key_Down, 2);
-        typeInto(cw->Edit_Points, QString());
+        enterText(cw->Edit_Points, QString(), false, Qt::Key_Return);
         keys(cw->List, Qt::Key_Up, 3);
-        typeInto(cw->Edit_Points, QStringLiteral("4 ±0.1"));
+        enterText(cw->Edit_Points, "4 ±0.1", false, Qt::Key_Return);
         QCOMPARE(row(cw, QStringLiteral("AI_1"))->text(2), QStringLiteral("analog input 4 ±0.1 mA"));
         QTRY_COMPARE_WITH_TIMEOUT(row(cw, QStringLiteral("AI_1"))->text(4), QStringLiteral("Pass"), kWaitMs);
         QCOMPARE(row(cw, QStringLiteral("AI_1"))->text(3), QStringLiteral("4 mA passed 4..4"));
@@ -105,11 +102,11 @@ private slots:
         keys(cw->List, Qt::Key_Down, 8); // the last row stays
         keys(cw->List, Qt::Key_Space);
         QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 4000, kWaitMs);
-        typeInto(cw->Edit_Measured, QStringLiteral("3.9"));
+        enterText(cw->Edit_Measured, "3.9", false, Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 12000, kWaitMs);
-        typeInto(cw->Edit_Measured, QString());
+        enterText(cw->Edit_Measured, QString(), false, Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 20000, kWaitMs);
-        typeInto(cw->Edit_Measured, QStringLiteral("19.8"));
+        enterText(cw->Edit_Measured, "19.8", false, Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 1000, kWaitMs); // as it was
         QCOMPARE(row(cw, QStringLiteral("AO"))->text(4) + ": " + row(cw, QStringLiteral("AO"))->text(3),
                  QStringLiteral("Fail: 4 mA: 3.9; 12 mA: confirmed; 20 mA: 19.8"));
@@ -124,12 +121,12 @@ private slots:
         // C: a comment; N: "Not tested" with the reason typed.
         QCOMPARE(cw->List->currentItem(), row(cw, QStringLiteral("DI_02")));
         keys(cw->List, Qt::Key_C);
-        typeInto(cw->Edit_Comment, QStringLiteral("cable tray 3"));
+        enterText(cw->Edit_Comment, "cable tray 3", false, Qt::Key_Return);
         keys(cw->List, Qt::Key_N);
-        typeInto(cw->Edit_Reason, QStringLiteral("no cable"));
+        enterText(cw->Edit_Reason, "no cable", false, Qt::Key_Return);
         QCOMPARE(row(cw, QStringLiteral("DI_02"))->text(4) + ": " + row(cw, QStringLiteral("DI_02"))->text(3), QStringLiteral("Not tested: no cable"));
         keys(cw->List, Qt::Key_Up); // a decided channel's comment is recorded again
-        typeInto(cw->Edit_Comment, QStringLiteral("cable tray 4"));
+        enterText(cw->Edit_Comment, "cable tray 4", false, Qt::Key_Return);
 
         // The journal has each result; reopened after a power cut cut its last line, it resumes.
         QString error;

@@ -32,9 +32,6 @@ T *onTile(SiteWindow *w, int tile, const QString &name)
 {
     return child<T>(child(w, QStringLiteral("Tile_%1").arg(tile)), name);
 }
-
-// Typed into the box, which Tab then leaves.
-void type(QLineEdit *edit, const QString &text) { enterText(edit, text, false, Qt::Key_Tab); }
 } // namespace
 
 class TestSiteWindow : public QObject
@@ -94,9 +91,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(onTile(w, 4, QStringLiteral("Value_DI_01"))->text(), QStringLiteral("OFF"), kWaitMs);
 
         // Tags typed and saved with Ctrl+S: the file has them, and the key it did not know.
-        type(onTile<QLineEdit>(w, 0, QStringLiteral("Tag")), QStringLiteral("Pump house B1"));
-        type(onTile<QLineEdit>(w, 0, QStringLiteral("ChannelTag_DI_01")), QStringLiteral("pump 1 running"));
-        type(onTile<QLineEdit>(w, 0, QStringLiteral("ChannelTag_DI_03")), QString());
+        enterText(onTile<QLineEdit>(w, 0, "Tag"), "Pump house B1", false, Qt::Key_Tab);
+        enterText(onTile<QLineEdit>(w, 0, "ChannelTag_DI_01"), "pump 1 running", false, Qt::Key_Tab);
+        enterText(onTile<QLineEdit>(w, 0, "ChannelTag_DI_03"), QString(), false, Qt::Key_Tab);
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
         QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
@@ -185,7 +182,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w->poll().state(1).ok >= 2, kWaitMs);
         QCOMPARE(w->poll().offLineSetting(1), as == "--tcp");
         // A single-register write, whose reply is its request: no echo taken where none was learned.
-        type(onTile<QLineEdit>(w.get(), 2, QStringLiteral("AO_Value")), QStringLiteral("12.5"));
+        enterText(onTile<QLineEdit>(w.get(), 2, "AO_Value"), "12.5", false, Qt::Key_Tab);
         QTest::mouseClick(onTile<QPushButton>(w.get(), 2, QStringLiteral("AO_Set")), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(onTile(w.get(), 2, QStringLiteral("Value_AO"))->text(), QStringLiteral("12.50mA"), kWaitMs);
         QCOMPARE(w->poll().state(0).noReply + w->poll().state(1).noReply + w->poll().state(2).noReply, 0);
