@@ -52,20 +52,6 @@ struct PtyFolder {
         master = -1;
     }
 
-    // Reads from the master until n bytes came or 5 s passed; QSerialPort writes from the event
-    // loop, so the loop keeps running meanwhile.
-    QByteArray readMaster(qsizetype n) const
-    {
-        QByteArray got;
-        char buf[256];
-        static_cast<void>(QTest::qWaitFor([&] { // a short read shows in the result
-            for (ssize_t r; (r = ::read(master, buf, sizeof buf)) > 0;)
-                got.append(buf, r);
-            return got.size() >= n;
-        }, 5000));
-        return got;
-    }
-
     ~PtyFolder()
     {
         closeMaster();
@@ -111,7 +97,16 @@ private slots:
         QVERIFY(!(t.c_lflag & (ICANON | ECHO)));
         const QByteArray frame = QByteArray::fromHex("010F000000040105FE95");
         line.write(frame);
-        QCOMPARE(pty.readMaster(frame.size()), frame);
+        // Read from the master until the frame came or 5 s passed; QSerialPort writes from the event
+        // loop, so the loop keeps running meanwhile (a short read shows in the comparison).
+        QByteArray got;
+        char buf[256];
+        static_cast<void>(QTest::qWaitFor([&] {
+            for (ssize_t r; (r = ::read(pty.master, buf, sizeof buf)) > 0;)
+                got.append(buf, r);
+            return got.size() >= frame.size();
+        }, 5000));
+        QCOMPARE(got, frame);
 
         using Fault = SerialLine::Fault;
         const QString settings = QStringLiteral("9600,N,8,1");

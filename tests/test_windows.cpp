@@ -50,16 +50,6 @@ const QString kNormal = QStringLiteral("Communication Data Normal！");
 const QString kError = QStringLiteral("Communication Data Error！");
 const QString kFault = QStringLiteral("Serial fault, Please check the serial port");
 
-// Each timer tells which line it was given: line n holds 30 + n, or 150 + n for the periods.
-const QList<int> kPeriodLines{2, 5, 8, 11, 15, 19, 20};
-QByteArray numberedTimingFile()
-{
-    QByteArray text;
-    for (int n = 1; n <= 20; ++n)
-        text += QStringLiteral("Line %1%2\r\n").arg(n, -6).arg((kPeriodLines.contains(n) ? 150 : 30) + n, 5).toLatin1();
-    return text;
-}
-
 // The labels prefix_0, prefix_1, ...: their texts joined by '|', or as indicators, '1' for "ON" in
 // green, '0' for "OFF" in white, '?' for anything else.
 QString texts(QWidget *w, const QString &prefix, bool indicators = false)
@@ -223,7 +213,12 @@ private slots:
     {
         QFETCH(int, index);
         const ModelRow &row = modelTable()[index];
-        GuiTestEnvironment env(numberedTimingFile());
+        // Each timer tells which line it was given: line n holds 30 + n, or 150 + n for a period.
+        const QList<int> periods{2, 5, 8, 11, 15, 19, 20};
+        QByteArray numbered;
+        for (int n = 1; n <= 20; ++n)
+            numbered += QStringLiteral("Line %1%2\r\n").arg(n, -6).arg((periods.contains(n) ? 150 : 30) + n, 5).toLatin1();
+        GuiTestEnvironment env(numbered);
         SimModule *module = env.bus.addModule(row.name.mid(2, 4).toInt(), 7, 2);
         module->setDiscreteInput(0, true);
         module->setDiscreteInput(2, true);
