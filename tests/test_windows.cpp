@@ -443,7 +443,7 @@ private slots:
         enterText(w->Combo_Baud, QStringLiteral("38400,Even,8,1"), false);
         w->Command_OK3->click();
         QTRY_COMPARE(message(w), kNormal);
-        QCOMPARE(QString::number(module->code()) + ' ' + w->Text_Parameter->toPlainText().left(17), QStringLiteral("8 Moudle address: 4"));
+        QCOMPARE(QString::number(module->code()) + ' ' + w->Text_Parameter->toPlainText().left(17), "8 Moudle address: 4");
         QVERIFY(env.messages.isEmpty());
         // A line that fails ends the scan and stays closed (the other ends are test_core's scanEnds).
         module->faults.silent = true;
@@ -457,8 +457,9 @@ private slots:
         // Its monitor has the Line column, showing the line each frame of the scan went at.
         TrafficWindow *monitor = openTrafficMonitor(w);
         monitor->refresh();
+        QVERIFY(!monitor->Table->isColumnHidden(TrafficModel::Line) && columnsFit(monitor->Table));
         QCOMPARE(monitor->Table->model()->index(0, TrafficModel::Line).data().toString(), QStringLiteral("4800,None"));
-        QVERIFY(!monitor->Table->isColumnHidden(TrafficModel::Line) && columnsFit(monitor->Table) && cellsLookDrawnAfresh(monitor->Table));
+        QVERIFY(cellsLookDrawnAfresh(monitor->Table));
         w->close();
         QCOMPARE(env.readSys(QStringLiteral("set.rc")).left(3), QByteArray("1\r\n"));
         QVERIFY(tool.main.isVisible());
@@ -828,7 +829,7 @@ private slots:
             QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
         };
         useAs(2, 0);
-        QCOMPARE(dialog->Command_UseAs->text() + ' ' + QFileInfo(QStringLiteral("sys/COM3")).symLinkTarget(), "Use as COM3 " + byId);
+        QCOMPARE(dialog->Command_UseAs->text() + ' ' + QFileInfo("sys/COM3").symLinkTarget(), "Use as COM3 " + byId);
         QVERIFY(asked.isEmpty());
         // COM4 names a device server: the adapter without a by-id name replaces it only after a Yes.
         env.writeSys(QStringLiteral("COM4"), "tcp://192.0.2.7:4001\n");
@@ -837,7 +838,7 @@ private slots:
         QVERIFY2(asked.size() == 1 && asked[0].contains(QStringLiteral("tcp://192.0.2.7:4001")), qPrintable(asked.join('|')));
         answer = true;
         QTest::mouseClick(dialog->Command_UseAs, Qt::LeftButton);
-        QCOMPARE(QFileInfo(QStringLiteral("sys/COM4")).symLinkTarget() + ' ' + QString::number(asked.size()), fs.path("dev/ttyUSB1") + " 2");
+        QCOMPARE(QFileInfo("sys/COM4").symLinkTarget() + ' ' + QString::number(asked.size()), fs.path("dev/ttyUSB1") + " 2");
         // COM5 links to an adapter that was unplugged: asked, then replaced.
         const QString gone = fs.path("dev/serial/by-id/usb-gone");
         QVERIFY(QFile::link(gone, QStringLiteral("sys/COM5")));
@@ -944,10 +945,9 @@ private slots:
         const auto restore = qScopeGuard([] { PortsDialog::setSystemRoot(QStringLiteral("/")); });
         auto w = owned<DigitalWindow>(createTestWindow(QStringLiteral("KV5510ADAM")));
         PortsDialog *dialog = openPortsDialog(w.get(), 1);
-        QCOMPARE(dialog->Table_Ports->item(0, PortsDialog::Access)->text(),
-                 QStringLiteral("no: sudo usermod -aG dialout $USER, then log in again"));
-        QCOMPARE(dialog->Text_Advice->toPlainText(),
-                 QStringLiteral("This user may not open every port: sudo usermod -aG dialout $USER, then log in again."));
+        QCOMPARE(dialog->Table_Ports->item(0, PortsDialog::Access)->text() + '\n' + dialog->Text_Advice->toPlainText(),
+                 QStringLiteral("no: sudo usermod -aG dialout $USER, then log in again\n"
+                                "This user may not open every port: sudo usermod -aG dialout $USER, then log in again."));
     }
 
     // A model that took the recorder's changes batch by batch (rows added, the oldest dropped a
