@@ -899,6 +899,8 @@ private slots:
         QCOMPARE(reply.verdictText(), QStringLiteral("OK"));
         QVERIFY2(qAbs(double(reply.wallMs - request.wallMs) - reply.responseMs) <= 2 && qAbs(values[0].wallMs - reply.wallMs) <= 2,
                  qPrintable(QStringLiteral("%1 %2 %3 %4").arg(request.wallMs).arg(reply.wallMs).arg(reply.responseMs).arg(values[0].wallMs)));
+        simLine(w)->fail(); // a lost line stops the acquisition
+        QCOMPARE(w->Command_OK1->text(), QStringLiteral("Acquisition"));
     }
 
     // A window's line knows its echo where sys/COMn.echo says so or where it learned it (l) on that
