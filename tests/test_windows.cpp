@@ -779,6 +779,14 @@ private slots:
         monitor->resize(2000, monitor->height());
         settle();
         QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), QString());
+        // The cut: a prefix of the glyphs, then "…", within the width.
+        const QRawFont raw = QRawFont::fromFont(table->font());
+        const GlyphLine full = GlyphLine::of(raw, reply.data().toString());
+        const GlyphLine cut = full.elided(raw, full.width / 2);
+        const QList<quint32> kept = cut.run.glyphIndexes();
+        QVERIFY(cut.width <= full.width / 2 && kept.size() > 10);
+        QCOMPARE(kept.last(), raw.glyphIndexesForString(QStringLiteral("…")).value(0));
+        QCOMPARE(kept.first(kept.size() - 1), full.run.glyphIndexes().first(kept.size() - 1));
         // Closed, it goes (Ctrl+T brings one: stampedWhenTheBytesCame).
         monitor->close();
         QTRY_VERIFY(!w->findChild<TrafficWindow *>());
