@@ -126,8 +126,7 @@ private slots:
             connect(&answer, &QTimer::timeout, [&answer, to] {
                 if (auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget())) {
                     answer.stop();
-                    QTest::keyClicks(dialog->findChild<QLineEdit *>(), to);
-                    QTest::keyClick(dialog->findChild<QLineEdit *>(), Qt::Key_Return);
+                    enterText(dialog->findChild<QLineEdit *>(), to, false, Qt::Key_Return);
                 }
             });
             answer.start(10);
