@@ -541,8 +541,7 @@ private slots:
             QTRY_VERIFY(view->isVisible());
             QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(1, 0)).center());
         }
-        const bool closes = action == QLatin1String("wheel") || action.startsWith(QLatin1String("pick"))
-                            || action == QLatin1String("Down");
+        const bool closes = QStringList{"Down", "wheel", "pick from the list"}.contains(action);
         if (action.endsWith(QLatin1String("Colse Port")))
             QTest::mouseClick(w->Command_Port, Qt::LeftButton);
         else
@@ -1172,9 +1171,7 @@ private slots:
         const auto restore = qScopeGuard([&] { QFile::setPermissions(sys, writable); });
         int mainShown = 0;
         QPointer<ModuleWindow> w = createTestWindow(QStringLiteral("KV5510ADAM"));
-        WindowHooks hooks;
-        hooks.showMain = [&mainShown] { ++mainShown; };
-        w->setHooks(hooks);
+        w->setHooks({.showMain = [&mainShown] { ++mainShown; }, .trafficSink = {}, .openMonitor = {}});
         w->show();
         w->Combo2->setCurrentIndex(w->Combo2->findText(QStringLiteral("4800")));
         QVERIFY(w->close());
