@@ -99,12 +99,10 @@ private slots:
         // The analog output at each point: measured within, confirmed, measured outside: Fail.
         keys(cw->List, Qt::Key_Down, 8); // the last row stays
         keys(cw->List, Qt::Key_Space);
-        QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 4000, kWaitMs);
-        enterText(cw->Edit_Measured, "3.9", false, Qt::Key_Return);
-        QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 12000, kWaitMs);
-        enterText(cw->Edit_Measured, QString(), false, Qt::Key_Return);
-        QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 20000, kWaitMs);
-        enterText(cw->Edit_Measured, "19.8", false, Qt::Key_Return);
+        for (const auto &[microamps, measured] : {std::pair{4000, "3.9"}, {12000, ""}, {20000, "19.8"}}) {
+            QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), microamps, kWaitMs);
+            enterText(cw->Edit_Measured, measured, false, Qt::Key_Return);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(ao->holding(0), 1000, kWaitMs); // as it was
         QCOMPARE(row(cw, QStringLiteral("AO"))->text(4) + ": " + row(cw, QStringLiteral("AO"))->text(3),
                  QStringLiteral("Fail: 4 mA: 3.9; 12 mA: confirmed; 20 mA: 19.8"));

@@ -360,8 +360,7 @@ private slots:
         }
         enterText(w->Combo2, QStringLiteral("1234x"), true);
         QVERIFY(!openPort(w));
-        QCOMPARE(env.messages, (QStringList{QStringLiteral("Serial port does not exist！"),
-                                            QStringLiteral("Serial port is already open！"), kFault}));
+        QCOMPARE(env.messages, (QStringList{"Serial port does not exist！", "Serial port is already open！", kFault}));
         QCOMPARE(port(w), QStringLiteral("Open Port #000000"));
         enterText(w->Combo2, QStringLiteral("9600"), false);
         QVERIFY(openPort(w));
