@@ -762,7 +762,8 @@ private slots:
         QCOMPARE(tipAt(table->viewport(), table->visualRect(reply).center()), reply.data().toString());
         QCOMPARE(tipAt(table->viewport(), table->visualRect(reply.siblingAtColumn(TrafficModel::Direction)).center()), QString());
         // Cut cells, and a row clicked on, drawn as they are drawn afresh; a cut one as its text cut
-        // by Qt to the cell less 4 px either side.
+        // by Qt to the cell less 4 px either side (which pins the glyph line's cut: a prefix of the
+        // glyphs, then "…", within the width).
         QVERIFY(cellsLookDrawnAfresh(table));
         const QRect cell = table->visualRect(reply);
         QStandardItemModel texts(2, 4);
@@ -777,14 +778,6 @@ private slots:
         monitor->resize(2000, monitor->height());
         settle();
         QCOMPARE(tipAt(monitor->Statistics, QPoint(5, 5)), QString());
-        // The cut: a prefix of the glyphs, then "…", within the width.
-        const QRawFont raw = QRawFont::fromFont(table->font());
-        const GlyphLine full = GlyphLine::of(raw, reply.data().toString());
-        const GlyphLine cut = full.elided(raw, full.width / 2);
-        const QList<quint32> kept = cut.run.glyphIndexes();
-        QVERIFY(cut.width <= full.width / 2 && kept.size() > 10);
-        QCOMPARE(kept.last(), raw.glyphIndexesForString(QStringLiteral("…")).value(0));
-        QCOMPARE(kept.first(kept.size() - 1), full.run.glyphIndexes().first(kept.size() - 1));
         // Closed, it goes (Ctrl+T brings one: stampedWhenTheBytesCame).
         monitor->close();
         QTRY_VERIFY(!w->findChild<TrafficWindow *>());
@@ -1144,8 +1137,7 @@ private slots:
         QVERIFY(data->lastMs() > pausedAt);
         QCOMPARE(time->max().toMSecsSinceEpoch(), pausedAt);
         QTest::mouseClick(trend->pauseButton, Qt::LeftButton);
-        QCOMPARE(trend->pauseButton->text(), QStringLiteral("Pause"));
-        QCOMPARE(time->max().toMSecsSinceEpoch(), data->lastMs());
+        QCOMPARE(trend->pauseButton->text() + ' ' + QString::number(data->lastMs() - time->max().toMSecsSinceEpoch()), "Pause 0");
         QVERIFY(env.readSys(QStringLiteral("values.csv")).split('\n')[1].endsWith(",KV7710ADAM,1,AI_1,10,mA,2048,10.00mA"));
         QCOMPARE(env.messages.filter(QStringLiteral("log: ")).size(), 1);
         QTest::mouseClick(trend->logButton, Qt::LeftButton);
@@ -1176,9 +1168,8 @@ private slots:
         QVERIFY(w->close());
         QTRY_VERIFY(w.isNull());
         QCOMPARE(mainShown, 1);
-        QCOMPARE(env.messages.size(), 1);
-        QVERIFY2(env.messages[0].startsWith(QStringLiteral("Cannot write ./sys/set.rc: ")) && env.messages[0].size() > 27,
-                 qPrintable(env.messages[0]));
+        QVERIFY2(env.messages.size() == 1 && env.messages[0].startsWith("Cannot write ./sys/set.rc: ")
+                     && env.messages[0].size() > 27, qPrintable(env.messages.join('|')));
         QCOMPARE(env.readSys(QStringLiteral("set.rc")), QByteArray("3\r\n19200\r\nEven\r\n"));
     }
 
