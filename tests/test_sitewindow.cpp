@@ -32,9 +32,6 @@ T *onTile(SiteWindow *w, int tile, const QString &name)
 {
     return child<T>(child(w, QStringLiteral("Tile_%1").arg(tile)), name);
 }
-
-// Typed into the box, which Tab then leaves.
-void type(QLineEdit *edit, const QString &text) { enterText(edit, text, false, Qt::Key_Tab); }
 } // namespace
 
 class TestSiteWindow : public QObject
@@ -60,17 +57,15 @@ private slots:
         tool.main.openSite(path);
         auto *w = qobject_cast<SiteWindow *>(tool.registry.window(QStringLiteral("SiteWindow")));
         QVERIFY(w && w->isVisible() && !tool.main.isVisible());
-        QCOMPARE(w->windowTitle(), QStringLiteral("Site - panel"));
-        QCOMPARE(recentSites(recentSitesFile()).value(0), path);
+        QCOMPARE(w->windowTitle() + '|' + recentSites(recentSitesFile()).value(0), "Site - panel|" + path);
 
         QTest::mouseClick(w->Command_Log, Qt::LeftButton);
         simLine(w)->echo = true; // an adapter that hands every request back
         QTest::mouseClick(w->Command_Start, Qt::LeftButton);
         QVERIFY(w->portIsOpen() && w->polling());
         QTRY_COMPARE_WITH_TIMEOUT(onTile(w, 0, QStringLiteral("Value_DI_03"))->text(), QStringLiteral("ON"), kWaitMs);
-        QCOMPARE(onTile(w, 0, QStringLiteral("Value_DI_01"))->text(), QStringLiteral("OFF"));
-        QCOMPARE(onTile<Lamp>(w, 0, QStringLiteral("Lamp_DI_03"))->fillColor(), QColor(0, 255, 0));
-        QCOMPARE(onTile<Lamp>(w, 0, QStringLiteral("Lamp_DI_01"))->fillColor(), QColor(0, 0, 0));
+        QCOMPARE(onTile(w, 0, "Value_DI_01")->text() + ' ' + onTile<Lamp>(w, 0, "Lamp_DI_03")->fillColor().name() + ' '
+                     + onTile<Lamp>(w, 0, "Lamp_DI_01")->fillColor().name(), QStringLiteral("OFF #00ff00 #000000"));
         QTRY_VERIFY_WITH_TIMEOUT(onTile(w, 1, QStringLiteral("Health"))->text().startsWith(QLatin1String("no reply  ok 0  late 0  no reply ")), kWaitMs);
         QCOMPARE(onTile(w, 2, QStringLiteral("Notes"))->text(), QStringLiteral("KV1730ADAM answers at address 3, the site says KV1710ADAM"));
         QVERIFY(!onTile(w, 2, QStringLiteral("Notes"))->isHidden() && onTile(w, 0, QStringLiteral("Notes"))->isHidden());
@@ -82,8 +77,6 @@ private slots:
         // An output switched, the module at code 3 moved to the line's 2.
         QTest::mouseClick(onTile<ClickLabel>(w, 0, QStringLiteral("Switch_RY_02")), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(pump->coil(1), kWaitMs);
-        QTest::mouseClick(onTile<ClickLabel>(w, 0, QStringLiteral("Switch_RY_03")), Qt::LeftButton); // its write perhaps under way
-        QTRY_VERIFY_WITH_TIMEOUT(pump->coil(2), kWaitMs);
         QTRY_COMPARE(onTile(w, 0, QStringLiteral("Switch_RY_02"))->text(), QStringLiteral("ON"));
         QVERIFY(!onTile<QPushButton>(w, 4, QStringLiteral("Move"))->isHidden());
         QTest::mouseClick(w->Command_Start, Qt::LeftButton); // the move goes with the poll stopped too
@@ -98,19 +91,18 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(onTile(w, 4, QStringLiteral("Value_DI_01"))->text(), QStringLiteral("OFF"), kWaitMs);
 
         // Tags typed and saved with Ctrl+S: the file has them, and the key it did not know.
-        type(onTile<QLineEdit>(w, 0, QStringLiteral("Tag")), QStringLiteral("Pump house B1"));
-        type(onTile<QLineEdit>(w, 0, QStringLiteral("ChannelTag_DI_01")), QStringLiteral("pump 1 running"));
-        type(onTile<QLineEdit>(w, 0, QStringLiteral("ChannelTag_DI_03")), QString());
+        enterText(onTile<QLineEdit>(w, 0, "Tag"), "Pump house B1", false, Qt::Key_Tab);
+        enterText(onTile<QLineEdit>(w, 0, "ChannelTag_DI_01"), "pump 1 running", false, Qt::Key_Tab);
+        enterText(onTile<QLineEdit>(w, 0, "ChannelTag_DI_03"), QString(), false, Qt::Key_Tab);
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
         QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
         QString error;
         const std::optional<Site> saved = readSite(path, &error);
         QVERIFY2(saved, qPrintable(error));
-        QCOMPARE(saved->modules[0].tag, QStringLiteral("Pump house B1"));
         QCOMPARE(saved->modules[0].channelTags, (QMap<QString, QString>{{"DI_01", "pump 1 running"}}));
-        QCOMPARE(saved->modules[0].unknown.value(QStringLiteral("wiring")).toString(), QStringLiteral("X1"));
-        QCOMPARE(saved->modules[4].code, 2);
+        QCOMPARE(saved->modules[0].tag + ' ' + saved->modules[0].unknown.value("wiring").toString() + ' '
+                     + QString::number(saved->modules[4].code), QStringLiteral("Pump house B1 X1 2"));
 
         // The trend's channels tagged; the traffic monitor through the program's hook; the value log.
         QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier);
@@ -122,9 +114,7 @@ private slots:
                 a->trigger();
         QTRY_VERIFY(w->findChild<TrafficWindow *>());
         QTest::mouseClick(w->Command_Log, Qt::LeftButton);
-        QFile log(env.path() + QStringLiteral("/values.csv"));
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QString logged = QString::fromUtf8(log.readAll());
+        const QString logged = QString::fromUtf8(env.readSys(QStringLiteral("../values.csv")));
         QVERIFY(logged.startsWith(QLatin1String("time,window,address,channel,value,unit,raw,text,module_tag,channel_tag\n")));
         QVERIFY(logged.contains(QLatin1String(",KV5510ADAM,1,DI_03,1,,1,ON,Pump house A2,pump 2 running\n")));
         QVERIFY(logged.contains(QLatin1String(",KV5510ADAM,1,DI_01,0,,0,OFF,Pump house B1,pump 1 running\n"))); // as edited
@@ -192,15 +182,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(w->poll().state(1).ok >= 2, kWaitMs);
         QCOMPARE(w->poll().offLineSetting(1), as == "--tcp");
         // A single-register write, whose reply is its request: no echo taken where none was learned.
-        type(onTile<QLineEdit>(w.get(), 2, QStringLiteral("AO_Value")), QStringLiteral("12.5"));
+        enterText(onTile<QLineEdit>(w.get(), 2, "AO_Value"), "12.5", false, Qt::Key_Tab);
         QTest::mouseClick(onTile<QPushButton>(w.get(), 2, QStringLiteral("AO_Set")), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(onTile(w.get(), 2, QStringLiteral("Value_AO"))->text(), QStringLiteral("12.50mA"), kWaitMs);
         QCOMPARE(w->poll().state(0).noReply + w->poll().state(1).noReply + w->poll().state(2).noReply, 0);
         QTest::mouseClick(w->Command_Port, Qt::LeftButton); // closed, and opened again by "Open Port"
         QVERIFY(!w->portIsOpen() && !w->polling());
         QTest::mouseClick(w->Command_Port, Qt::LeftButton);
-        QVERIFY(w->portIsOpen());
-        QVERIFY(env.messages.isEmpty());
+        QVERIFY(w->portIsOpen() && env.messages.isEmpty());
         // A module's window opens its port by number: none until Ports… gives the target one.
         ToolWindows tool;
         QTest::mouseDClick(child(w.get(), QStringLiteral("Tile_0")), Qt::LeftButton, {}, QPoint(3, 3));

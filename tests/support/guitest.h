@@ -35,8 +35,7 @@ inline QByteArray shortTimingFile(int overtime = 40, int period = 100, int write
                            period, write, overtime, write, period, overtime, overtime, write, period, period};
     QByteArray text;
     for (int i = 0; i < 20; ++i)
-        text += QStringLiteral("Line %1").arg(i + 1, -6).toLatin1() + QByteArray::number(lines[i]).rightJustified(5)
-                + "\r\n";
+        text += QStringLiteral("Line %1%2\r\n").arg(i + 1, -6).arg(lines[i], 5).toLatin1();
     return text;
 }
 
