@@ -7,8 +7,6 @@
 #include "linecheck.h"
 #include "serialports.h"
 
-#include <QFileInfo>
-
 namespace {
 
 // Text or, with --json, one object a line.
@@ -35,7 +33,7 @@ void listPorts(Context &c)
     bool anyLocked = false;
     for (const SerialPortEntry &port : ports) {
         anyLocked = anyLocked || (port.exists && !port.mayOpen);
-        if (o.port.isEmpty() || QFileInfo(port.device).canonicalFilePath() == QFileInfo(resolvePort(o.port, o.sysFolder).name()).canonicalFilePath())
+        if (o.port.isEmpty() || sameDevice(port.device, resolvePort(o.port, o.sysFolder).name()))
             if (const QString advice = latencyAdvice(port.device, port.latencyTimerMs); !advice.isEmpty())
                 c.warn(advice);
     }

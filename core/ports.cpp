@@ -83,16 +83,20 @@ PortTarget resolvePort(const QString &port, const QString &sysFolder)
     return {port, std::nullopt};
 }
 
+bool sameDevice(const QString &a, const QString &b)
+{
+    const QString device = QFileInfo(a).canonicalFilePath();
+    return !device.isEmpty() && QFileInfo(b).canonicalFilePath() == device;
+}
+
 int comNumberFor(const QString &port, const QString &sysFolder)
 {
     if (const int n = comPortNumber(port))
         return n;
     const PortTarget wanted = resolvePort(port, sysFolder);
-    const QString device = QFileInfo(wanted.device).canonicalFilePath();
     for (int n = 1; n <= 9; ++n) {
         const PortTarget target = resolvePort(n, sysFolder);
-        if (wanted.tcp || target.tcp ? wanted.tcp == target.tcp
-                                     : !device.isEmpty() && QFileInfo(target.device).canonicalFilePath() == device)
+        if (wanted.tcp || target.tcp ? wanted.tcp == target.tcp : sameDevice(wanted.device, target.device))
             return n;
     }
     return 0;

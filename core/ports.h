@@ -49,6 +49,8 @@ QString toolSysFolder(const QString &workingFolder, const QString &xdgDataHome, 
 PortTarget resolvePort(int port, const QString &sysFolder = {});
 // A port as korvant-cli's --port names it: a tcp:// or mbap:// target, COMn as above, or a device path.
 PortTarget resolvePort(const QString &port, const QString &sysFolder = {});
+// Whether two device paths name one device that exists, links followed.
+bool sameDevice(const QString &a, const QString &b);
 // The number n whose COMn stands for the same device or target as port (n itself for "COMn"),
 // 0 when none does: a module's window opens its port by number.
 int comNumberFor(const QString &port, const QString &sysFolder = {});

@@ -38,11 +38,8 @@ QString accessText(const SerialPortEntry &port)
 
 bool echoSeenOn(const SerialPortEntry &port)
 {
-    const QString device = QFileInfo(port.device).canonicalFilePath();
-    for (const QString &seen : ModuleLine::echoSeen())
-        if (!device.isEmpty() && QFileInfo(seen).canonicalFilePath() == device)
-            return true;
-    return false;
+    const QStringList seen = ModuleLine::echoSeen();
+    return std::any_of(seen.begin(), seen.end(), [&port](const QString &device) { return sameDevice(port.device, device); });
 }
 
 // The port box's text menu (cut, copy, paste) with "Ports…" below it.
