@@ -530,7 +530,8 @@ private slots:
     {
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
         QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-        const CliOptions o{.port = QString::fromLocal8Bit(::ptsname(master))};
+        CliOptions o;
+        o.port = QString::fromLocal8Bit(::ptsname(master));
         QTextStream err(stderr);
         Session session(o, err);
         const struct { int baud; qint64 us[4]; } cases[] = {{4800, {8021, 9021, 24021, 28021}}, {9600, {4011, 5011, 20011, 24011}},
@@ -1172,7 +1173,9 @@ private slots:
         fs.file(QStringLiteral("dev/ttyS0"));
         QString out, err;
         QTextStream outStream(&out), errStream(&err);
-        const CliOptions o{.port = {}, .sysFolder = QStringLiteral("s")}; // no port to try the settings on
+        CliOptions o;
+        o.port.clear(); // no port to try the settings on
+        o.sysFolder = QStringLiteral("s");
         Context c(o, outStream, errStream);
         c.devRoot = fs.path(QStringLiteral("dev"));
         c.sysRoot = fs.path(QStringLiteral("sys"));
